@@ -1,0 +1,238 @@
+#pragma once
+
+#include "sqlite/SQLiteVersion.h"
+#include "sqlite/Statement.h"
+#include "sqlite/URIQueryParameter.h"
+#include "sqlite/Value.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+struct sqlite3;
+
+namespace sqlite {
+
+/// One open SQLite database handle. Every use of the handle while SQL runs follows the queue rule (`sync`):
+/// statements of one connection never run at the same time on two threads, and a callback that already runs
+/// on the connection (a transaction body, a hook, a registered function) runs its statements inline.
+/// Shared by every statement that it prepares; the handle is closed when the last holder lets go.
+class Connection : public std::enable_shared_from_this<Connection> {
+    struct Passkey {};
+
+public:
+    /// What to open: ":memory:", a private temporary database (""), or a path or "file:" URI with parameters.
+    class Location {
+    public:
+        enum class Kind { inMemory, temporary, uri };
+
+        static Location inMemory() { return Location(Kind::inMemory, {}, {}); }
+        static Location temporary() { return Location(Kind::temporary, {}, {}); }
+        static Location uri(std::string text, std::vector<URIQueryParameter> parameters = {})
+        {
+            return Location(Kind::uri, std::move(text), std::move(parameters));
+        }
+
+        Kind kind() const { return kind_; }
+        const std::string& text() const { return text_; }
+        const std::vector<URIQueryParameter>& parameters() const { return parameters_; }
+
+        /// The file name handed to SQLite. Without parameters a `uri` text is passed unchanged. With
+        /// parameters, a text beginning "file:" keeps its own query items and gets the parameters after them;
+        /// any other text is a path, percent-encoded into a "file:" URI, so that a blank, "#" or "?" in it
+        /// neither drops the parameters nor names another file.
+        std::string fileName() const;
+        std::string description() const { return fileName(); }
+
+    private:
+        Location(Kind kind, std::string text, std::vector<URIQueryParameter> parameters)
+            : kind_(kind), text_(std::move(text)), parameters_(std::move(parameters))
+        {}
+        Kind kind_;
+        std::string text_;
+        std::vector<URIQueryParameter> parameters_;
+    };
+
+    enum class TransactionMode { deferred, immediate, exclusive };
+    /// The row change that the update hook reports.
+    enum class Operation { insert, update, delete_ };
+
+    using BusyHandler = std::function<bool(int tries)>;
+    using TraceCallback = std::function<void(const std::string& sql)>;
+    using UpdateHook =
+        std::function<void(Operation, std::string_view database, std::string_view table, std::int64_t rowid)>;
+    /// Throwing from a commit hook turns the commit into a rollback.
+    using CommitHook = std::function<void()>;
+    using RollbackHook = std::function<void()>;
+
+    /// Opens the database that `location` names; URI file names are always understood, and the file is
+    /// created when missing unless `readonly`. Throws `Result` when it cannot be opened.
+    static std::shared_ptr<Connection> open(const Location& location, bool readonly = false);
+    /// Opens a plain file path (or URI), passed to SQLite unchanged.
+    static std::shared_ptr<Connection> openPath(std::string fileName, bool readonly = false);
+
+    explicit Connection(Passkey);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Errors -----------------------------------------------------------------------------------------
+
+    bool usesExtendedErrorCodes() const { return usesExtendedErrorCodes_.load(std::memory_order_relaxed); }
+    /// When on, errors carry SQLite's extended result code.
+    void setUsesExtendedErrorCodes(bool on);
+
+    // Running SQL ------------------------------------------------------------------------------------
+
+    /// Runs every statement of `sql` in turn; the first failure stops the script and throws `Result`
+    /// (the statements before it stay executed).
+    void executeScript(std::string_view sql);
+
+    /// Prepares the first statement of `sql` and binds `values` by position (an empty list binds nothing).
+    std::shared_ptr<Statement> prepare(std::string_view sql, const Bindings& values = {});
+    std::shared_ptr<Statement> prepare(std::string_view sql, const NamedBindings& values);
+    template <Bindable... Args>
+    requires(sizeof...(Args) > 0) std::shared_ptr<Statement> prepare(std::string_view sql, const Args&... values)
+    {
+        return prepare(sql, Bindings{asBinding(values)...});
+    }
+
+    /// Prepares, binds and runs the statement to its end. Throws `Result`.
+    std::shared_ptr<Statement> runStatement(std::string_view sql, const Bindings& values = {});
+    std::shared_ptr<Statement> runStatement(std::string_view sql, const NamedBindings& values);
+    template <Bindable... Args>
+    requires(sizeof...(Args) > 0) std::shared_ptr<Statement> runStatement(std::string_view sql, const Args&... values)
+    {
+        return runStatement(sql, Bindings{asBinding(values)...});
+    }
+
+    std::shared_ptr<Statement> vacuum() { return runStatement("VACUUM"); }
+
+    /// Column 0 of the first row; none when there is no row or the value is NULL. Throws `Result`.
+    std::optional<Binding> scalar(std::string_view sql, const Bindings& values = {});
+    std::optional<Binding> scalar(std::string_view sql, const NamedBindings& values);
+    template <Bindable... Args>
+    requires(sizeof...(Args) > 0) std::optional<Binding> scalar(std::string_view sql, const Args&... values)
+    {
+        return scalar(sql, Bindings{asBinding(values)...});
+    }
+
+    // Counters and flags: read directly, without the queue --------------------------------------------
+
+    std::int64_t lastInsertRowid() const;
+    int changes() const;
+    int totalChanges() const;
+    /// True when the main database is read-only.
+    bool readonly() const;
+    /// The main database's file name.
+    std::string description() const;
+
+    // Transactions and savepoints ----------------------------------------------------------------------
+
+    /// Runs `block` between "BEGIN <mode> TRANSACTION" and "COMMIT TRANSACTION", all of it under the queue
+    /// rule. When `block` throws or the commit fails, the transaction is rolled back (unless SQLite has
+    /// already ended it) and the original error is rethrown; a failing rollback throws its own error.
+    void transaction(TransactionMode mode, const std::function<void()>& block);
+    void transaction(const std::function<void()>& block) { transaction(TransactionMode::deferred, block); }
+
+    /// Runs `block` between "SAVEPOINT 'name'" and "RELEASE SAVEPOINT 'name'"; on failure rolls back to
+    /// the savepoint. A savepoint that opened the transaction itself is also released after the rollback,
+    /// so that no transaction stays open.
+    void savepoint(std::string_view name, const std::function<void()>& block);
+
+    /// Stops the statement that runs now at its next opportunity. Callable from any thread; takes no lock.
+    void interrupt();
+
+    // Busy handling, trace and hooks -----------------------------------------------------------------
+
+    double busyTimeout() const { return busyTimeout_; }
+    /// Waits up to `seconds` for a locked database. Fatal when seconds × 1000 does not fit a 32-bit integer.
+    void setBusyTimeout(double seconds);
+    void setBusyHandler(BusyHandler handler);
+    /// Called with the text of each statement as it starts, bound values written in.
+    void setTrace(TraceCallback callback);
+    void setUpdateHook(UpdateHook hook);
+    void setCommitHook(CommitHook hook);
+    void setRollbackHook(RollbackHook hook);
+
+    // Pragmas, attached databases, version -------------------------------------------------------------
+
+    /// "PRAGMA user_version"; none when it cannot be read.
+    std::optional<std::int32_t> userVersion();
+    /// Writes the user version (0 for none). A failed write is ignored: read it back to be sure.
+    void setUserVersion(std::optional<std::int32_t> version);
+    bool foreignKeys();
+    void setForeignKeys(bool on);
+    bool deferForeignKeys();
+    void setDeferForeignKeys(bool on);
+    /// The SQLite library's version; 0.0.0 when it cannot be read.
+    SQLiteVersion sqliteVersion();
+    /// "ATTACH DATABASE ? AS ?". Throws `Result`.
+    void attach(const Location& location, std::string_view schemaName);
+    /// "DETACH DATABASE ?". Throws `Result`.
+    void detach(std::string_view schemaName);
+
+    // For the library's own use ------------------------------------------------------------------------
+
+    /// The raw handle, for code of this library that calls SQLite itself (under `sync` while SQL runs).
+    sqlite3* handle() const { return handle_; }
+
+    /// The queue rule: runs `work` on the calling thread while holding this connection, and returns its
+    /// result or lets its exception through. Runs inline when this thread already holds the connection
+    /// anywhere up its call chain, so re-entry (from a hook, a function, a transaction body, or A → B → A)
+    /// never deadlocks.
+    template <class Work> decltype(auto) sync(Work&& work)
+    {
+        if (holdsQueue()) {
+            return std::forward<Work>(work)();
+        }
+        QueueLock lock(*this);
+        return std::forward<Work>(work)();
+    }
+
+    /// True when the calling thread holds this connection's queue.
+    bool holdsQueue() const noexcept;
+
+    static Operation operationFromCode(int code);
+
+private:
+    // Locks the connection and marks it held by this thread until destroyed.
+    class QueueLock {
+    public:
+        explicit QueueLock(Connection& connection);
+        ~QueueLock();
+        QueueLock(const QueueLock&) = delete;
+        QueueLock& operator=(const QueueLock&) = delete;
+
+    private:
+        Connection& connection_;
+    };
+
+    bool readBooleanPragma(std::string_view name);
+    void writeBooleanPragma(std::string_view name, bool on);
+    void runGuarded(const std::string& begin, const std::string& commit, const std::string& rollback,
+                    bool releaseAfterRollback, const std::function<void()>& block);
+
+    sqlite3* handle_ = nullptr;
+    std::atomic<bool> usesExtendedErrorCodes_{false};
+    double busyTimeout_ = 0;
+    std::unique_ptr<BusyHandler> busyHandler_;
+    std::unique_ptr<TraceCallback> trace_;
+    std::unique_ptr<UpdateHook> updateHook_;
+    std::unique_ptr<CommitHook> commitHook_;
+    std::unique_ptr<RollbackHook> rollbackHook_;
+    std::mutex queue_;
+};
+
+std::string_view toText(Connection::TransactionMode mode);
+/// Exact matching: "deferred" is no mode.
+std::optional<Connection::TransactionMode> transactionModeFromText(std::string_view text);
+
+} // namespace sqlite

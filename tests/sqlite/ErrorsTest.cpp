@@ -1,0 +1,90 @@
+#include "sqlite/Errors.h"
+
+#include "sqlite/Connection.h"
+
+#include <gtest/gtest.h>
+
+using namespace sqlite;
+
+namespace {
+
+std::shared_ptr<Connection> tableWithUniqueColumn()
+{
+    auto db = Connection::open(Connection::Location::inMemory());
+    db->executeScript("CREATE TABLE t (a INTEGER UNIQUE); INSERT INTO t VALUES (1);");
+    return db;
+}
+
+template <class Error, class Work> Error caught(Work work)
+{
+    try {
+        work();
+    } catch (const Error& error) {
+        return error;
+    }
+    throw std::logic_error("nothing was thrown");
+}
+
+} // namespace
+
+TEST(ResultTest, ConstraintFailureCarriesPrimaryCode)
+{
+    auto db = tableWithUniqueColumn();
+    const auto error = caught<Result>([&] { db->runStatement("INSERT INTO t VALUES (1)"); });
+    EXPECT_EQ(error.kind(), Result::Kind::error);
+    EXPECT_EQ(error.code(), 19);
+    EXPECT_EQ(error.message(), "UNIQUE constraint failed: t.a");
+    EXPECT_STREQ(error.what(), "UNIQUE constraint failed: t.a (code: 19)");
+    EXPECT_EQ(error.statement(), nullptr);
+}
+
+TEST(ResultTest, ExtendedCodesReadFromTheHandle)
+{
+    auto db = tableWithUniqueColumn();
+    db->setUsesExtendedErrorCodes(true);
+    const auto error = caught<Result>([&] { db->runStatement("INSERT INTO t VALUES (1)"); });
+    EXPECT_EQ(error.kind(), Result::Kind::extendedError);
+    EXPECT_EQ(error.code(), 2067); // SQLITE_CONSTRAINT_UNIQUE
+    EXPECT_STREQ(error.what(), "UNIQUE constraint failed: t.a (extended code: 2067)");
+}
+
+TEST(ResultTest, DescriptionWithStatementNamesItsSql)
+{
+    auto db = tableWithUniqueColumn();
+    auto statement = db->prepare("SELECT a FROM t");
+    EXPECT_STREQ(Result::error("boom", 11, statement).what(), "boom (SELECT a FROM t) (code: 11)");
+    EXPECT_STREQ(Result::extendedError("boom", 267, statement).what(), "boom (SELECT a FROM t) (extended code: 267)");
+    EXPECT_NE(std::string(Result::error("disk image is malformed", 11).what()).find("code: 11"), std::string::npos);
+}
+
+TEST(ResultTest, OnlyOkRowAndDoneAreSuccess)
+{
+    for (int code : {0, 100, 101}) {
+        EXPECT_TRUE(Result::isSuccessCode(code)) << code;
+    }
+    for (int code : {1, 5, 11, 19, 21, 102, 266}) {
+        EXPECT_FALSE(Result::isSuccessCode(code)) << code;
+    }
+    auto db = Connection::open(Connection::Location::inMemory());
+    EXPECT_EQ(Result::check(101, *db), 101);
+    EXPECT_THROW(Result::check(5, *db), Result);
+}
+
+TEST(ResultTest, PrepareFailureReportsSqliteMessage)
+{
+    auto db = Connection::open(Connection::Location::inMemory());
+    const auto error = caught<Result>([&] { db->prepare("SELECT * FROM missing"); });
+    EXPECT_STREQ(error.what(), "no such table: missing (code: 1)");
+}
+
+TEST(QueryErrorTest, Descriptions)
+{
+    EXPECT_STREQ(QueryError::noSuchTable("\"u\"").what(), "No such table: \"u\"");
+    EXPECT_STREQ(QueryError::noSuchColumn("a", {"b", "c"}).what(), "No such column `a` in columns [\"b\", \"c\"]");
+    EXPECT_STREQ(QueryError::noSuchColumn("a", {}).what(), "No such column `a` in columns []");
+    EXPECT_STREQ(QueryError::ambiguousColumn("\"id\"", {"\"a\".\"id\"", "\"b\".\"id\""}).what(),
+                 R"(Ambiguous column `"id"` (please disambiguate: ["\"a\".\"id\"", "\"b\".\"id\""]))");
+    EXPECT_STREQ(QueryError::noSuchColumn("x", {"back\\slash"}).what(),
+                 R"(No such column `x` in columns ["back\\slash"])");
+    EXPECT_STREQ(QueryError::unexpectedNullValue("\"name\"").what(), "Unexpected null value for column `\"name\"`");
+}
