@@ -1,0 +1,142 @@
+#include "aiclient/ChatResult.h"
+
+namespace aiclient {
+
+using Choice = ChatResult::Choice;
+using ChoiceLogprobs = Choice::ChoiceLogprobs;
+using TokenLogprob = ChoiceLogprobs::ChatCompletionTokenLogprob;
+using TopLogprob = TokenLogprob::TopLogprob;
+using CompletionUsage = ChatResult::CompletionUsage;
+
+bool operator==(const TopLogprob& a, const TopLogprob& b)
+{
+    return same(a.token, b.token) && a.bytes == b.bytes && a.logprob == b.logprob;
+}
+
+bool operator==(const TokenLogprob& a, const TokenLogprob& b)
+{
+    return same(a.token, b.token) && a.bytes == b.bytes && a.logprob == b.logprob && same(a.topLogprobs, b.topLogprobs);
+}
+
+bool operator==(const ChoiceLogprobs& a, const ChoiceLogprobs& b)
+{
+    return same(a.content, b.content);
+}
+
+bool operator==(const Choice& a, const Choice& b)
+{
+    return a.index == b.index && same(a.logprobs, b.logprobs) && a.message == b.message &&
+           same(a.finishReason, b.finishReason);
+}
+
+bool operator==(const ChatResult& a, const ChatResult& b)
+{
+    return same(a.id, b.id) && same(a.object, b.object) && a.created == b.created && same(a.model, b.model) &&
+           same(a.choices, b.choices) && a.usage == b.usage && same(a.systemFingerprint, b.systemFingerprint);
+}
+
+void to_json(OrderedJson& json, const TopLogprob& value)
+{
+    json = OrderedJson::object();
+    json["token"] = value.token;
+    encodeIfPresent(json, "bytes", value.bytes);
+    json["logprob"] = encodeFloat(value.logprob, "logprob");
+}
+
+void to_json(OrderedJson& json, const TokenLogprob& value)
+{
+    json = OrderedJson::object();
+    json["token"] = value.token;
+    encodeIfPresent(json, "bytes", value.bytes);
+    json["logprob"] = encodeFloat(value.logprob, "logprob");
+    json["top_logprobs"] = value.topLogprobs;
+}
+
+void to_json(OrderedJson& json, const ChoiceLogprobs& value)
+{
+    json = OrderedJson::object();
+    encodeIfPresent(json, "content", value.content);
+}
+
+void to_json(OrderedJson& json, const Choice& value)
+{
+    json = OrderedJson::object();
+    json["index"] = value.index;
+    encodeIfPresent(json, "logprobs", value.logprobs);
+    json["message"] = value.message;
+    encodeIfPresent(json, "finish_reason", value.finishReason);
+}
+
+void to_json(OrderedJson& json, const CompletionUsage& value)
+{
+    json = OrderedJson::object();
+    json["completion_tokens"] = value.completionTokens;
+    json["prompt_tokens"] = value.promptTokens;
+    json["total_tokens"] = value.totalTokens;
+}
+
+void to_json(OrderedJson& json, const ChatResult& value)
+{
+    json = OrderedJson::object();
+    json["id"] = value.id;
+    json["object"] = value.object;
+    json["created"] = encodeFloat(value.created, "created");
+    json["model"] = value.model;
+    json["choices"] = value.choices;
+    encodeIfPresent(json, "usage", value.usage);
+    encodeIfPresent(json, "system_fingerprint", value.systemFingerprint);
+}
+
+void decodeValue(const Decoder& decoder, TopLogprob& value)
+{
+    const KeyedContainer c = decoder.container("TopLogprob");
+    value.token = c.decode<std::string>("token");
+    value.bytes = c.decodeIfPresent<std::vector<std::int64_t>>("bytes");
+    value.logprob = c.decode<double>("logprob");
+}
+
+void decodeValue(const Decoder& decoder, TokenLogprob& value)
+{
+    const KeyedContainer c = decoder.container("ChatCompletionTokenLogprob");
+    value.token = c.decode<std::string>("token");
+    value.bytes = c.decodeIfPresent<std::vector<std::int64_t>>("bytes");
+    value.logprob = c.decode<double>("logprob");
+    value.topLogprobs = c.decode<std::vector<TopLogprob>>("top_logprobs");
+}
+
+void decodeValue(const Decoder& decoder, ChoiceLogprobs& value)
+{
+    const KeyedContainer c = decoder.container("ChoiceLogprobs");
+    value.content = c.decodeIfPresent<std::vector<TokenLogprob>>("content");
+}
+
+void decodeValue(const Decoder& decoder, Choice& value)
+{
+    const KeyedContainer c = decoder.container("Choice");
+    value.index = c.decode<std::int64_t>("index");
+    value.logprobs = c.decodeIfPresent<ChoiceLogprobs>("logprobs");
+    value.message = c.decode<ChatCompletionMessageParam>("message");
+    value.finishReason = c.decodeIfPresent<std::string>("finish_reason");
+}
+
+void decodeValue(const Decoder& decoder, CompletionUsage& value)
+{
+    const KeyedContainer c = decoder.container("CompletionUsage");
+    value.completionTokens = c.decode<std::int64_t>("completion_tokens");
+    value.promptTokens = c.decode<std::int64_t>("prompt_tokens");
+    value.totalTokens = c.decode<std::int64_t>("total_tokens");
+}
+
+void decodeValue(const Decoder& decoder, ChatResult& value)
+{
+    const KeyedContainer c = decoder.container("ChatResult");
+    value.id = c.decode<std::string>("id");
+    value.object = c.decode<std::string>("object");
+    value.created = c.decode<double>("created");
+    value.model = c.decode<std::string>("model");
+    value.choices = c.decode<std::vector<Choice>>("choices");
+    value.usage = c.decodeIfPresent<CompletionUsage>("usage");
+    value.systemFingerprint = c.decodeIfPresent<std::string>("system_fingerprint");
+}
+
+} // namespace aiclient
