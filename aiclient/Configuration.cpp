@@ -1,0 +1,18 @@
+#include "aiclient/Configuration.h"
+
+#include <utility>
+
+namespace aiclient {
+
+Configuration::Configuration(std::string token, std::optional<std::string> organizationIdentifier, std::string host,
+                             std::int64_t port, std::string scheme, double timeoutInterval)
+    : token_(std::move(token)), organizationIdentifier_(std::move(organizationIdentifier)), host_(std::move(host)),
+      port_(port), scheme_(std::move(scheme)), timeoutInterval_(timeoutInterval)
+{}
+
+Configuration Configuration::standard(std::string token)
+{
+    return Configuration(std::move(token), std::nullopt, defaultHost, 443, "https", 60.0);
+}
+
+} // namespace aiclient

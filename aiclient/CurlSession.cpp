@@ -1,0 +1,286 @@
+#include "aiclient/CurlSession.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cmath>
+#include <curl/curl.h>
+#include <mutex>
+#include <thread>
+
+namespace aiclient {
+
+std::optional<std::string> HttpRequest::header(const std::string& name) const
+{
+    auto sameName = [&](const std::string& other) {
+        return std::equal(name.begin(), name.end(), other.begin(), other.end(), [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+        });
+    };
+    for (const auto& [key, value] : headers) {
+        if (sameName(key)) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+struct EasyDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct SlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+bool hasLineBreakOrNul(const std::string& text)
+{
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+std::string trimmed(std::string_view text)
+{
+    auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && isSpace(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isSpace(text.back())) {
+        text.remove_suffix(1);
+    }
+    return std::string(text);
+}
+
+/// One transfer: the request, what came back so far, and the caller's callbacks.
+class CurlTask final : public DataTask, public std::enable_shared_from_this<CurlTask> {
+public:
+    CurlTask(HttpRequest request, DataTaskHandler handler)
+        : request_(std::move(request)), oneShotHandler_(std::move(handler))
+    {}
+    CurlTask(HttpRequest request, DataReceivedHandler onData, TaskCompletedHandler onComplete)
+        : request_(std::move(request)), onData_(std::move(onData)), onComplete_(std::move(onComplete))
+    {}
+
+    void resume() override
+    {
+        if (started_.exchange(true)) {
+            return;
+        }
+        // The thread keeps the task alive until the transfer and its callbacks are done.
+        std::thread([self = shared_from_this()] { self->run(); }).detach();
+    }
+
+    void cancel() override { cancelled_ = true; }
+
+private:
+    static size_t onBytes(char* data, size_t size, size_t count, void* context)
+    {
+        auto* task = static_cast<CurlTask*>(context);
+        const size_t length = size * count;
+        if (!task->onData_) {
+            task->body_.append(data, length);
+            task->receivedBytes_ = true;
+            return length;
+        }
+        // No exception may cross libcurl: a failing receiver stops the transfer and is reported at its end.
+        try {
+            task->onData_(std::string_view(data, length));
+        } catch (...) {
+            task->callbackError_ = std::current_exception();
+            return 0;
+        }
+        return length;
+    }
+
+    static size_t onHeaderLine(char* data, size_t size, size_t count, void* context)
+    {
+        auto* task = static_cast<CurlTask*>(context);
+        const size_t length = size * count;
+        std::string_view line(data, length);
+        if (line.starts_with("HTTP/")) {
+            // A new head starts (after a redirect or an interim answer): forget the previous one.
+            task->response_.headers.clear();
+        } else if (auto colon = line.find(':'); colon != std::string_view::npos) {
+            task->response_.headers.emplace_back(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
+        }
+        return length;
+    }
+
+    static int onProgress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+    {
+        return static_cast<CurlTask*>(context)->cancelled_ ? 1 : 0;
+    }
+
+    std::exception_ptr perform()
+    {
+        static std::once_flag globalInit;
+        std::call_once(globalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+
+        for (const auto& [name, value] : request_.headers) {
+            if (hasLineBreakOrNul(name) || hasLineBreakOrNul(value)) {
+                return std::make_exception_ptr(
+                    TransportError(TransportError::Kind::other, "A request header holds a line break; not sent."));
+            }
+        }
+
+        std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+        if (!easy) {
+            return std::make_exception_ptr(TransportError(TransportError::Kind::other, "Cannot start a transfer."));
+        }
+        CURL* handle = easy.get();
+        char errorText[CURL_ERROR_SIZE] = {};
+
+        curl_easy_setopt(handle, CURLOPT_URL, request_.url.c_str());
+        curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
+        // Verbose output would print the request headers, the key among them.
+        curl_easy_setopt(handle, CURLOPT_VERBOSE, 0L);
+        curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 10L);
+        curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "");
+
+        // Idle time-out: the connection must be made in time, and afterwards fewer than one byte per second
+        // over the whole interval counts as stalled. libcurl measures the stall in whole seconds.
+        const double timeout = std::max(request_.timeoutInterval, 0.001);
+        curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::ceil(timeout * 1000.0)));
+        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, std::max(1L, static_cast<long>(std::ceil(timeout))));
+
+        if (request_.body) {
+            curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request_.body->size()));
+            curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request_.body->data());
+            if (request_.method != "POST") {
+                curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request_.method.c_str());
+            }
+        } else if (request_.method == "GET") {
+            curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
+        } else if (request_.method == "POST") {
+            curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
+            curl_easy_setopt(handle, CURLOPT_POSTFIELDS, "");
+        } else {
+            curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request_.method.c_str());
+        }
+
+        std::unique_ptr<curl_slist, SlistDeleter> headers;
+        auto addHeader = [&](const std::string& line) {
+            curl_slist* grown = curl_slist_append(headers.get(), line.c_str());
+            if (grown) {
+                headers.release();
+                headers.reset(grown);
+            }
+        };
+        for (const auto& [name, value] : request_.headers) {
+            // "Name;" is libcurl's way of sending a header with an empty value; "Name:" would remove it.
+            addHeader(value.empty() ? name + ";" : name + ": " + value);
+        }
+        // No "Expect: 100-continue" round trip before large bodies.
+        addHeader("Expect:");
+        curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
+
+        curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &CurlTask::onBytes);
+        curl_easy_setopt(handle, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &CurlTask::onHeaderLine);
+        curl_easy_setopt(handle, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &CurlTask::onProgress);
+        curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
+        curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+
+        const CURLcode code = curl_easy_perform(handle);
+        long status = 0;
+        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+        response_.statusCode = status;
+        if (code == CURLE_OK) {
+            return nullptr;
+        }
+        if (callbackError_) {
+            return callbackError_;
+        }
+        return std::make_exception_ptr(transportError(code, errorText));
+    }
+
+    TransportError transportError(CURLcode code, const char* errorText) const
+    {
+        std::string detail = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
+        switch (code) {
+        case CURLE_OPERATION_TIMEDOUT:
+            return TransportError(TransportError::Kind::timedOut, "The request timed out. (" + detail + ")");
+        case CURLE_ABORTED_BY_CALLBACK:
+            return TransportError(TransportError::Kind::cancelled, "The request was cancelled.");
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_COULDNT_CONNECT:
+            return TransportError(TransportError::Kind::cannotConnect,
+                                  "Could not connect to the server. (" + detail + ")");
+        default:
+            return TransportError(TransportError::Kind::other, "The request failed. (" + detail + ")");
+        }
+    }
+
+    void run()
+    {
+        std::exception_ptr error;
+        try {
+            error = perform();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        // A throwing callback has nobody left to tell on this thread; it must not end the process.
+        try {
+            if (oneShotHandler_) {
+                std::optional<std::string> data;
+                if (!error || receivedBytes_) {
+                    data = std::move(body_);
+                }
+                std::optional<HttpResponse> response;
+                if (response_.statusCode != 0) {
+                    response = std::move(response_);
+                }
+                oneShotHandler_(std::move(data), std::move(response), error);
+            } else if (onComplete_) {
+                onComplete_(error);
+            }
+        } catch (...) {
+        }
+        // Drop the callbacks here, on the worker thread, so whatever they hold is released as soon as we end.
+        oneShotHandler_ = nullptr;
+        onData_ = nullptr;
+        onComplete_ = nullptr;
+    }
+
+    HttpRequest request_;
+    DataTaskHandler oneShotHandler_;
+    DataReceivedHandler onData_;
+    TaskCompletedHandler onComplete_;
+    std::atomic<bool> started_{false};
+    std::atomic<bool> cancelled_{false};
+    std::string body_;
+    bool receivedBytes_ = false;
+    HttpResponse response_;
+    std::exception_ptr callbackError_;
+};
+
+} // namespace
+
+CurlSession::CurlSession() = default;
+
+std::shared_ptr<CurlSession> CurlSession::shared()
+{
+    // Deliberately never destroyed: tasks still running at exit may hold it.
+    static auto* session = new std::shared_ptr<CurlSession>(std::make_shared<CurlSession>());
+    return *session;
+}
+
+std::shared_ptr<DataTask> CurlSession::dataTask(HttpRequest request, DataTaskHandler handler)
+{
+    return std::make_shared<CurlTask>(std::move(request), std::move(handler));
+}
+
+std::shared_ptr<DataTask> CurlSession::streamTask(HttpRequest request, DataReceivedHandler onData,
+                                                  TaskCompletedHandler onComplete)
+{
+    return std::make_shared<CurlTask>(std::move(request), std::move(onData), std::move(onComplete));
+}
+
+} // namespace aiclient

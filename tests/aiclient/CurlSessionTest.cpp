@@ -1,0 +1,159 @@
+#include "aiclient/CurlSession.h"
+
+#include "LoopbackServer.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+
+using namespace aiclient;
+using aiclient::testing::LoopbackServer;
+
+namespace {
+
+struct OneShot {
+    std::optional<std::string> data;
+    std::optional<HttpResponse> response;
+    std::exception_ptr error;
+};
+
+OneShot send(HttpRequest request)
+{
+    std::promise<OneShot> promise;
+    auto future = promise.get_future();
+    auto session = std::make_shared<CurlSession>();
+    session
+        ->dataTask(std::move(request),
+                   [&promise](std::optional<std::string> data, std::optional<HttpResponse> response,
+                              std::exception_ptr error) {
+                       promise.set_value({data, response, error});
+                   })
+        ->resume();
+    return aiclient::testing::waitFor(future);
+}
+
+TransportError transportError(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const TransportError& caught) {
+        return caught;
+    }
+}
+
+std::string urlFor(const LoopbackServer& server, const std::string& path)
+{
+    return "http://127.0.0.1:" + std::to_string(server.port()) + path;
+}
+
+} // namespace
+
+TEST(CurlSession, SendsMethodHeadersAndBodyAndReturnsTheAnswer)
+{
+    LoopbackServer server;
+    server.onPost("/v1/echo", [](const httplib::Request& request, httplib::Response& response) {
+        response.status = 418;
+        response.set_content("got:" + request.body, "text/plain");
+    });
+    HttpRequest request;
+    request.url = urlFor(server, "/v1/echo");
+    request.method = "POST";
+    request.headers = {{"Authorization", "Bearer k"}, {"Content-Type", "application/json"}};
+    request.body = std::string("{\"a\":1}\0x", 9);
+    OneShot answer = send(request);
+    ASSERT_FALSE(answer.error);
+    EXPECT_EQ(answer.data, "got:" + *request.body);
+    ASSERT_TRUE(answer.response);
+    EXPECT_EQ(answer.response->statusCode, 418);
+
+    auto recorded = server.requests().at(0);
+    EXPECT_EQ(recorded.method, "POST");
+    EXPECT_EQ(recorded.headers.find("Authorization")->second, "Bearer k");
+    EXPECT_EQ(recorded.headers.count("Expect"), 0u);
+}
+
+TEST(CurlSession, EmptyAnswerIsPresentButEmpty)
+{
+    LoopbackServer server;
+    server.onGet("/empty", [](const httplib::Request&, httplib::Response& response) { response.status = 204; });
+    HttpRequest request;
+    request.url = urlFor(server, "/empty");
+    OneShot answer = send(request);
+    ASSERT_FALSE(answer.error);
+    EXPECT_EQ(answer.data, "");
+}
+
+TEST(CurlSession, SilentServerTimesOutAsARecognisableError)
+{
+    LoopbackServer server;
+    server.onGet("/slow", [](const httplib::Request&, httplib::Response& response) {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        response.set_content("late", "text/plain");
+    });
+    HttpRequest request;
+    request.url = urlFor(server, "/slow");
+    request.timeoutInterval = 1.0;
+    OneShot answer = send(request);
+    ASSERT_TRUE(answer.error);
+    EXPECT_TRUE(transportError(answer.error).isTimedOut()) << transportError(answer.error).what();
+}
+
+TEST(CurlSession, RefusedConnectionIsCannotConnect)
+{
+    int port = 0;
+    {
+        LoopbackServer closed;
+        port = closed.port();
+    }
+    HttpRequest request;
+    request.url = "http://127.0.0.1:" + std::to_string(port) + "/";
+    OneShot answer = send(request);
+    ASSERT_TRUE(answer.error);
+    EXPECT_EQ(transportError(answer.error).kind(), TransportError::Kind::cannotConnect);
+}
+
+TEST(CurlSession, HeaderWithLineBreakIsNeverSent)
+{
+    LoopbackServer server;
+    server.onGet("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("x", "a/b"); });
+    HttpRequest request;
+    request.url = urlFor(server, "/");
+    request.headers = {{"Authorization", "Bearer k\r\nX-Injected: yes"}};
+    OneShot answer = send(request);
+    EXPECT_TRUE(answer.error);
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST(CurlSession, StreamDeliversBytesInOrderAndCompletesOnce)
+{
+    LoopbackServer server;
+    const std::vector<std::string> parts = {"data: {\"a\"", ":1}\n\n", "data: [DONE]\n\n"};
+    server.onPost("/stream", [&parts](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider("text/event-stream", [&parts](size_t, httplib::DataSink& sink) {
+            for (const auto& part : parts) {
+                sink.write(part.data(), part.size());
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            sink.done();
+            return true;
+        });
+    });
+    HttpRequest request;
+    request.url = urlFor(server, "/stream");
+    request.method = "POST";
+    std::string received;
+    int completions = 0;
+    std::promise<std::exception_ptr> done;
+    auto session = std::make_shared<CurlSession>();
+    session
+        ->streamTask(
+            request, [&](std::string_view bytes) { received.append(bytes); },
+            [&](std::exception_ptr error) {
+                ++completions;
+                done.set_value(error);
+            })
+        ->resume();
+    auto future = done.get_future();
+    EXPECT_FALSE(aiclient::testing::waitFor(future));
+    EXPECT_EQ(received, parts[0] + parts[1] + parts[2]);
+    EXPECT_EQ(completions, 1);
+}
