@@ -1,0 +1,53 @@
+#pragma once
+
+#include "sqlite/Expression.h"
+
+#include <string>
+
+namespace sqlite {
+
+/// A whole compiled statement: its text with one "?" per value, and the values in placeholder order.
+class CompiledStatement {
+public:
+    std::string template_;
+    Bindings bindings;
+
+    CompiledStatement() = default;
+    explicit CompiledStatement(Expression<void> compiled)
+        : template_(std::move(compiled.template_)), bindings(std::move(compiled.bindings))
+    {}
+
+    /// The same text and values as an untyped expression.
+    Expression<void> expression() const { return Expression<void>(template_, bindings); }
+    /// The text with the values written in as literals (`toSQLText`).
+    std::string description() const { return toSQLText(template_, bindings); }
+
+    bool operator==(const CompiledStatement&) const = default;
+};
+
+/// A compiled INSERT; running it gives the new row id.
+class Insert : public CompiledStatement {
+public:
+    using CompiledStatement::CompiledStatement;
+};
+
+/// A compiled UPDATE; running it gives the number of changed rows.
+class Update : public CompiledStatement {
+public:
+    using CompiledStatement::CompiledStatement;
+};
+
+/// A compiled DELETE; running it gives the number of changed rows.
+class Delete : public CompiledStatement {
+public:
+    using CompiledStatement::CompiledStatement;
+};
+
+/// A compiled selection whose one result column has the value type `T` (such as `QueryType::exists`).
+template <class T> class Select : public CompiledStatement {
+public:
+    using UnderlyingType = T;
+    using CompiledStatement::CompiledStatement;
+};
+
+} // namespace sqlite
