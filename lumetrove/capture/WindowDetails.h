@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QRectF>
+#include <QString>
+#include <optional>
+
+namespace lumetrove {
+
+/// The application window under a captured area, and the assistant question asked about it.
+struct WindowDetails {
+    /// The window's frame in global screen coordinates, origin at the bottom-left of the first screen, y up.
+    std::optional<QRectF> frame;
+    /// The owning application's name as the window list reports it.
+    std::optional<QString> applicationName;
+    /// The owning process id.
+    std::optional<qint32> applicationOwnerPID;
+    /// The assistant question chosen in the prompt panel; none when built from the window list.
+    std::optional<QString> aiAssistantTask;
+
+    friend bool operator==(const WindowDetails&, const WindowDetails&) = default;
+};
+
+} // namespace lumetrove

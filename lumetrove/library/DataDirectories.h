@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+namespace lumetrove {
+
+// Where the library's files live: $XDG_DATA_HOME/Lumetrove (by default ~/.local/share/Lumetrove) with the
+// database "db.sqlite3" and the directories "Screenshots" and "Thumbnails". Nothing is cached: every call
+// looks again and creates a missing directory, so a directory deleted while the program runs comes back.
+// Failures print one line on standard output and give none. Any thread.
+
+/// Absolute path of the application data directory, created when missing.
+std::optional<QString> appDataDirectory();
+
+/// Absolute path of the database file; the file itself is neither created nor tested.
+std::optional<QString> databaseFilePath();
+
+/// Absolute path of the directory of screenshot image files, created when missing.
+std::optional<QString> screenshotsDirectory();
+
+/// Absolute path of the directory of thumbnail files, created when missing.
+std::optional<QString> thumbnailsDirectory();
+
+/// File name of the thumbnail of the screenshot with this database id: "thumbnail-<id>.png".
+QString thumbnailFileName(qint64 screenshotId);
+
+} // namespace lumetrove

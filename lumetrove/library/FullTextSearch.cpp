@@ -1,0 +1,49 @@
+#include "lumetrove/library/FullTextSearch.h"
+
+#include <QStringList>
+
+namespace lumetrove {
+namespace {
+
+QString columnClause(QString text)
+{
+    text.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    QStringList pieces;
+    for (const char* column : {"text", "name", "keywords", "description"}) {
+        pieces << QLatin1String(column) + QLatin1String(":\"") + text + QLatin1String("\"*");
+    }
+    return pieces.join(QLatin1String(" OR\n"));
+}
+
+QString keywordClauses(const QString& keywordsFilter)
+{
+    QStringList clauses;
+    for (const QString& word : keywordsFilter.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        clauses << columnClause(word);
+    }
+    return clauses.join(QLatin1String(" OR "));
+}
+
+} // namespace
+
+std::optional<QString> ftsSearchQuery(const std::optional<QString>& keywordsFilter,
+                                      const std::optional<QString>& searchText)
+{
+    const bool hasKeywords = keywordsFilter && !keywordsFilter->isEmpty();
+    if (!hasKeywords) {
+        if (!searchText) {
+            return std::nullopt;
+        }
+        return columnClause(*searchText);
+    }
+    const QString keywords = keywordClauses(*keywordsFilter);
+    if (!searchText) {
+        return keywords;
+    }
+    if (keywords.isEmpty()) {
+        return columnClause(*searchText);
+    }
+    return QLatin1Char('(') + keywords + QLatin1String(") AND (") + columnClause(*searchText) + QLatin1Char(')');
+}
+
+} // namespace lumetrove

@@ -1,0 +1,402 @@
+#include "lumetrove/library/Screenshot.h"
+
+#include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/library/ScreenshotsDB.h"
+#include "lumetrove/platform/DesktopApplications.h"
+#include "lumetrove/platform/Log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonValue>
+#include <QLocale>
+#include <QTimeZone>
+
+namespace lumetrove {
+namespace {
+
+/// Longest file base name in UTF-8 bytes: with "-<number>.png" it stays well inside NAME_MAX (255).
+constexpr qsizetype maximumBaseNameBytes = 200;
+
+QString pathIn(const QString& directory, const QString& fileName)
+{
+    return directory + QLatin1Char('/') + fileName;
+}
+
+QString urlText(const QUrl& url)
+{
+    return url.toString(QUrl::FullyEncoded);
+}
+
+/// Renames without ever replacing an existing file (QFile::rename refuses an existing target, and on
+/// Linux renames with RENAME_NOREPLACE). The error's description on failure.
+std::optional<QString> moveFile(const QString& from, const QString& to)
+{
+    if (QFileInfo::exists(to)) {
+        return QStringLiteral("The file \"%1\" already exists").arg(QFileInfo(to).fileName());
+    }
+    QFile file(from);
+    if (!file.rename(to)) {
+        return file.errorString();
+    }
+    return std::nullopt;
+}
+
+template <typename T, typename Signal> void publish(Screenshot* self, T& field, T value, Signal signal)
+{
+    field = std::move(value);
+    emit(self->*signal)(field);
+    emit self->changed();
+}
+
+} // namespace
+
+QString screenshotFileBaseName(const QString& name)
+{
+    QString base;
+    base.reserve(name.size());
+    for (const QChar character : name) {
+        if (character == QLatin1Char('/')) {
+            base += QLatin1Char('-');
+        } else if (character.unicode() >= 0x20 && character.unicode() != 0x7f) {
+            base += character;
+        }
+    }
+    if (base.toUtf8().size() > maximumBaseNameBytes) {
+        qsizetype length = 0;
+        qsizetype bytes = 0;
+        while (length < base.size()) {
+            const qsizetype step = base.at(length).isHighSurrogate() && length + 1 < base.size() ? 2 : 1;
+            const qsizetype stepBytes = base.mid(length, step).toUtf8().size();
+            if (bytes + stepBytes > maximumBaseNameBytes) {
+                break;
+            }
+            bytes += stepBytes;
+            length += step;
+        }
+        base.truncate(length);
+    }
+    return base.isEmpty() ? QStringLiteral("Screenshot") : base;
+}
+
+Screenshot::Screenshot(qint64 id, std::optional<QString> name, std::optional<QString> createdAt,
+                       std::optional<QString> description, std::optional<QString> keywords,
+                       std::optional<QString> aiResults, std::optional<QUrl> imageUrl, std::optional<QString> text,
+                       std::optional<qint64> folderId, std::optional<QString> capturedAppName,
+                       std::optional<QString> capturedAppBundleId, bool isAIAssistantTask,
+                       std::optional<QString> aiAssistantTask, std::optional<QString> aiAssistantResults,
+                       bool wasImported, std::shared_ptr<ScreenshotsDB> store, QObject* parent)
+    : QObject(parent), id_(id), folderId_(folderId), imageUrl_(std::move(imageUrl)), text_(std::move(text)),
+      createdAt_(std::move(createdAt)), wasImported_(wasImported), isAIAssistantTask_(isAIAssistantTask),
+      name_(std::move(name)), keywords_(std::move(keywords)), description_(std::move(description)),
+      aiResults_(std::move(aiResults)), aiAssistantTask_(std::move(aiAssistantTask)),
+      aiAssistantResults_(std::move(aiAssistantResults)), capturedAppName_(std::move(capturedAppName)),
+      capturedAppBundleId_(std::move(capturedAppBundleId)), store_(std::move(store))
+{}
+
+Screenshot::~Screenshot() = default;
+
+std::shared_ptr<Screenshot> Screenshot::fromRow(const ScreenshotRow& row, std::shared_ptr<ScreenshotsDB> store)
+{
+    QUrl url(row.path, QUrl::StrictMode);
+    std::optional<QUrl> imageUrl = url.isValid() ? std::optional<QUrl>(url) : std::nullopt;
+    return std::make_shared<Screenshot>(row.id, row.name, row.createdAt, row.description, row.keywords, row.aiResults,
+                                        std::move(imageUrl), row.text, row.folderId, row.capturedAppName,
+                                        row.capturedAppBundleId, row.isAIAssistantTask, row.aiAssistantTask,
+                                        row.aiAssistantResults, row.wasImported, std::move(store));
+}
+
+ScreenshotsDB& Screenshot::store() const
+{
+    return store_ ? *store_ : *ScreenshotsDB::shared();
+}
+
+// Published fields -----------------------------------------------------------------------------------------
+
+void Screenshot::setUnconfirmedAIName(std::optional<QString> value)
+{
+    publish(this, unconfirmedAIName_, std::move(value), &Screenshot::unconfirmedAINameChanged);
+}
+
+void Screenshot::setUnconfirmedAIDescription(std::optional<QString> value)
+{
+    publish(this, unconfirmedAIDescription_, std::move(value), &Screenshot::unconfirmedAIDescriptionChanged);
+}
+
+void Screenshot::setUnconfirmedAIKeywords(std::optional<QString> value)
+{
+    publish(this, unconfirmedAIKeywords_, std::move(value), &Screenshot::unconfirmedAIKeywordsChanged);
+}
+
+void Screenshot::setUnconfirmedAIRawResult(std::optional<QString> value)
+{
+    publish(this, unconfirmedAIRawResult_, std::move(value), &Screenshot::unconfirmedAIRawResultChanged);
+}
+
+void Screenshot::setCurrentlyAIProcessing(bool value)
+{
+    publish(this, currentlyAIProcessing_, value, &Screenshot::currentlyAIProcessingChanged);
+}
+
+void Screenshot::setDescription(std::optional<QString> value)
+{
+    publish(this, description_, std::move(value), &Screenshot::descriptionChanged);
+}
+
+void Screenshot::setAiResults(std::optional<QString> value)
+{
+    publish(this, aiResults_, std::move(value), &Screenshot::aiResultsChanged);
+}
+
+void Screenshot::setAiAssistantTask(std::optional<QString> value)
+{
+    publish(this, aiAssistantTask_, std::move(value), &Screenshot::aiAssistantTaskChanged);
+}
+
+void Screenshot::setAiAssistantResults(std::optional<QString> value)
+{
+    publish(this, aiAssistantResults_, std::move(value), &Screenshot::aiAssistantResultsChanged);
+}
+
+void Screenshot::setKeywords(std::optional<QString> value)
+{
+    const std::optional<QString> old = keywords_;
+    publish(this, keywords_, std::move(value), &Screenshot::keywordsChanged);
+    if (keywords_ != old) {
+        save();
+    }
+}
+
+void Screenshot::setName(std::optional<QString> value)
+{
+    const std::optional<QString> old = name_;
+    storeName(std::move(value));
+    nameDidChange(old);
+}
+
+void Screenshot::storeName(std::optional<QString> value)
+{
+    publish(this, name_, std::move(value), &Screenshot::nameChanged);
+}
+
+void Screenshot::nameDidChange(const std::optional<QString>& old)
+{
+    if (name_ && name_->trimmed().isEmpty()) {
+        const std::optional<QString> blank = name_;
+        storeName(defaultName());
+        nameDidChange(blank);
+    }
+    if (name_ == old) {
+        return;
+    }
+    if (!noRename_) {
+        renameScreenshotFile(false);
+    }
+    noRename_ = false;
+    save();
+}
+
+// Derived values -------------------------------------------------------------------------------------------
+
+std::optional<QImage> Screenshot::thumbnailImage() const
+{
+    const std::optional<QString> directory = thumbnailsDirectory();
+    if (!directory) {
+        return std::nullopt;
+    }
+    return QImage(pathIn(*directory, thumbnailFileName(id_)));
+}
+
+std::optional<QDateTime> Screenshot::createdDate() const
+{
+    if (!createdAt_ || createdAt_->size() != 19 || createdAt_->at(10) != QLatin1Char(' ')) {
+        return std::nullopt;
+    }
+    const QDate date = QDate::fromString(createdAt_->left(10), QStringLiteral("yyyy-MM-dd"));
+    const QTime time = QTime::fromString(createdAt_->mid(11), QStringLiteral("HH:mm:ss"));
+    if (!date.isValid() || !time.isValid()) {
+        return std::nullopt;
+    }
+    return QDateTime(date, time, QTimeZone::utc());
+}
+
+QString Screenshot::displayDate() const
+{
+    const std::optional<QDateTime> created = createdDate();
+    if (!created) {
+        return QString();
+    }
+    const QDateTime local = created->toLocalTime();
+    const QLocale locale = QLocale::system();
+    if (local.date() == QDate::currentDate()) {
+        return locale.toString(local.time(), QLocale::ShortFormat);
+    }
+    return locale.toString(local.date(), QLocale::ShortFormat);
+}
+
+std::optional<QIcon> Screenshot::appIcon() const
+{
+    if (!capturedAppBundleId_) {
+        return std::nullopt;
+    }
+    return applicationIcon(*capturedAppBundleId_);
+}
+
+QString Screenshot::defaultName() const
+{
+    const std::optional<QDateTime> created = createdDate();
+    if (!created) {
+        return QStringLiteral("Screenshot");
+    }
+    return QStringLiteral("Screen Shot ") +
+           QLocale::system().toString(created->toLocalTime(), QStringLiteral("yyyy-MM-dd 'at' hh.mm.ss AP"));
+}
+
+// Operations -----------------------------------------------------------------------------------------------
+
+void Screenshot::renameScreenshotFile(bool useDefaultName)
+{
+    const std::optional<QString> directory = screenshotsDirectory();
+    if (!directory) {
+        return;
+    }
+    const QString defaultBase = defaultName();
+    QString base;
+    if (useDefaultName || !name_ || *name_ == defaultBase) {
+        base = defaultBase;
+    } else if (wasImported_) {
+        base = *name_;
+    } else {
+        base = QStringLiteral("Screenshot - ") + *name_;
+    }
+    base = screenshotFileBaseName(base);
+
+    if (imageUrl_) {
+        const QString current = QDir::cleanPath(imageUrl_->toLocalFile());
+        QString target = pathIn(*directory, base + QLatin1String(".png"));
+        if (QDir::cleanPath(target) != current) {
+            for (int number = 1; QFileInfo::exists(target); ++number) {
+                target = pathIn(*directory, base + QLatin1Char('-') + QString::number(number) + QLatin1String(".png"));
+            }
+            if (const std::optional<QString> error = moveFile(current, target)) {
+                systemLog(QStringLiteral("An error occurred while renaming in renameScreenshotFile : ") + *error);
+                const QString fallback =
+                    pathIn(*directory, screenshotFileBaseName(defaultBase) + QLatin1String(".png"));
+                if (const std::optional<QString> fallbackError = moveFile(current, fallback)) {
+                    systemLog(QStringLiteral("Last ditch effort to rename file failed in renameScreenshotFile : ") +
+                              *fallbackError);
+                } else {
+                    imageUrl_ = QUrl::fromLocalFile(fallback);
+                }
+                return;
+            }
+            imageUrl_ = QUrl::fromLocalFile(target);
+        }
+    }
+
+    if (useDefaultName) {
+        noRename_ = true;
+        const std::optional<QString> previous = name_;
+        storeName(defaultBase);
+        nameDidChange(previous);
+    }
+}
+
+void Screenshot::deleteFiles()
+{
+    if (imageUrl_) {
+        QFile image(imageUrl_->toLocalFile());
+        if (!image.moveToTrash()) {
+            systemLog(QStringLiteral("Failed to move screenshot to trash: ") + image.errorString());
+        }
+    }
+    const std::optional<QString> directory = thumbnailsDirectory();
+    if (!directory) {
+        return;
+    }
+    QFile thumbnail(pathIn(*directory, thumbnailFileName(id_)));
+    if (!thumbnail.remove()) {
+        printLine(QStringLiteral("Could not delete screenshot or thumbnail: ") + thumbnail.errorString());
+    }
+}
+
+void Screenshot::save()
+{
+    store().updateScreenshot(id_, name_, description_, keywords_,
+                             imageUrl_ ? std::optional<QString>(urlText(*imageUrl_)) : std::nullopt, aiResults_,
+                             aiAssistantTask_, aiAssistantResults_);
+}
+
+QJsonObject Screenshot::encode() const
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("id"), id_);
+    if (folderId_) {
+        object.insert(QStringLiteral("folderId"), *folderId_);
+    }
+    if (imageUrl_) {
+        object.insert(QStringLiteral("imageUrl"), urlText(*imageUrl_));
+    }
+    if (text_) {
+        object.insert(QStringLiteral("text"), *text_);
+    }
+    if (capturedAppName_) {
+        object.insert(QStringLiteral("capturedAppName"), *capturedAppName_);
+    }
+    if (capturedAppBundleId_) {
+        object.insert(QStringLiteral("capturedAppBundleId"), *capturedAppBundleId_);
+    }
+    return object;
+}
+
+namespace {
+
+qint64 decodeInteger(const QJsonValue& value, const char* key)
+{
+    const double number = value.toDouble();
+    if (!value.isDouble() || number != static_cast<double>(static_cast<qint64>(number))) {
+        throw ScreenshotDecodingError(std::string("Expected an integer for \"") + key + "\"");
+    }
+    return static_cast<qint64>(number);
+}
+
+std::optional<QString> decodeText(const QJsonObject& object, const char* key)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (value.isUndefined() || value.isNull()) {
+        return std::nullopt;
+    }
+    if (!value.isString()) {
+        throw ScreenshotDecodingError(std::string("Expected a text for \"") + key + "\"");
+    }
+    return value.toString();
+}
+
+} // namespace
+
+std::shared_ptr<Screenshot> Screenshot::decode(const QJsonObject& object)
+{
+    const QJsonValue id = object.value(QStringLiteral("id"));
+    if (id.isUndefined()) {
+        throw ScreenshotDecodingError("No value for the key \"id\"");
+    }
+    const QJsonValue folder = object.value(QStringLiteral("folderId"));
+    std::optional<qint64> folderId;
+    if (!folder.isUndefined() && !folder.isNull()) {
+        folderId = decodeInteger(folder, "folderId");
+    }
+    std::optional<QUrl> imageUrl;
+    if (const std::optional<QString> url = decodeText(object, "imageUrl")) {
+        QUrl parsed(*url, QUrl::StrictMode);
+        if (!parsed.isValid()) {
+            throw ScreenshotDecodingError("Invalid URL for \"imageUrl\"");
+        }
+        imageUrl = parsed;
+    }
+    return std::make_shared<Screenshot>(
+        decodeInteger(id, "id"), std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+        std::move(imageUrl), decodeText(object, "text"), folderId, decodeText(object, "capturedAppName"),
+        decodeText(object, "capturedAppBundleId"), false, std::nullopt, std::nullopt, false);
+}
+
+} // namespace lumetrove

@@ -1,0 +1,199 @@
+#pragma once
+
+#include <QDateTime>
+#include <QIcon>
+#include <QImage>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+namespace lumetrove {
+
+class ScreenshotsDB;
+struct ScreenshotRow;
+
+/// Transfer data of a screenshot that cannot be read back (no "id", or a field of the wrong type).
+class ScreenshotDecodingError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// The observable record of one screenshot: a row of `screenshots` with its image and thumbnail files.
+/// Shared (through `ScreenshotPtr`) by the list, the detail pane and the drag source; used on the main
+/// thread. Every published property emits its signal and `changed` on every assignment. Setting `name`
+/// renames the image file and saves, setting `keywords` saves, but only when the value really changes;
+/// whoever sets the other fields calls `save`.
+///
+/// Two records are equal when their ids and folder ids are; no other field counts.
+class Screenshot : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(std::optional<QString> unconfirmedAIName READ unconfirmedAIName WRITE setUnconfirmedAIName NOTIFY
+                   unconfirmedAINameChanged)
+    Q_PROPERTY(std::optional<QString> unconfirmedAIDescription READ unconfirmedAIDescription WRITE
+                   setUnconfirmedAIDescription NOTIFY unconfirmedAIDescriptionChanged)
+    Q_PROPERTY(std::optional<QString> unconfirmedAIKeywords READ unconfirmedAIKeywords WRITE setUnconfirmedAIKeywords
+                   NOTIFY unconfirmedAIKeywordsChanged)
+    Q_PROPERTY(std::optional<QString> unconfirmedAIRawResult READ unconfirmedAIRawResult WRITE setUnconfirmedAIRawResult
+                   NOTIFY unconfirmedAIRawResultChanged)
+    Q_PROPERTY(bool currentlyAIProcessing READ currentlyAIProcessing WRITE setCurrentlyAIProcessing NOTIFY
+                   currentlyAIProcessingChanged)
+    Q_PROPERTY(std::optional<QString> name READ name WRITE setName NOTIFY nameChanged)
+    Q_PROPERTY(std::optional<QString> keywords READ keywords WRITE setKeywords NOTIFY keywordsChanged)
+    Q_PROPERTY(std::optional<QString> description READ description WRITE setDescription NOTIFY descriptionChanged)
+    Q_PROPERTY(std::optional<QString> aiResults READ aiResults WRITE setAiResults NOTIFY aiResultsChanged)
+    Q_PROPERTY(std::optional<QString> aiAssistantTask READ aiAssistantTask WRITE setAiAssistantTask NOTIFY
+                   aiAssistantTaskChanged)
+    Q_PROPERTY(std::optional<QString> aiAssistantResults READ aiAssistantResults WRITE setAiAssistantResults NOTIFY
+                   aiAssistantResultsChanged)
+
+public:
+    /// Stores every argument without running a change handler. `store` is the database that `save`
+    /// writes to; null means `ScreenshotsDB::shared()`.
+    Screenshot(qint64 id, std::optional<QString> name, std::optional<QString> createdAt,
+               std::optional<QString> description, std::optional<QString> keywords, std::optional<QString> aiResults,
+               std::optional<QUrl> imageUrl, std::optional<QString> text, std::optional<qint64> folderId,
+               std::optional<QString> capturedAppName, std::optional<QString> capturedAppBundleId,
+               bool isAIAssistantTask, std::optional<QString> aiAssistantTask,
+               std::optional<QString> aiAssistantResults, bool wasImported,
+               std::shared_ptr<ScreenshotsDB> store = nullptr, QObject* parent = nullptr);
+    /// The record of a loaded row; its "file://" path text is parsed into `imageUrl`.
+    static std::shared_ptr<Screenshot> fromRow(const ScreenshotRow& row, std::shared_ptr<ScreenshotsDB> store);
+    ~Screenshot() override;
+
+    // Constant and plain fields ----------------------------------------------------------------------------
+
+    qint64 id() const { return id_; }
+    std::optional<qint64> folderId() const { return folderId_; }
+    const std::optional<QUrl>& imageUrl() const { return imageUrl_; }
+    const std::optional<QString>& text() const { return text_; }
+    bool waitingForAIProcess() const { return waitingForAIProcess_; }
+    void setWaitingForAIProcess(bool waiting) { waitingForAIProcess_ = waiting; }
+    const std::optional<QString>& createdAt() const { return createdAt_; }
+    /// One-shot: the next change of `name` does not rename the file.
+    bool noRename() const { return noRename_; }
+    void setNoRename(bool noRename) { noRename_ = noRename; }
+    bool wasImported() const { return wasImported_; }
+    bool isAIAssistantTask() const { return isAIAssistantTask_; }
+    const std::optional<QString>& capturedAppName() const { return capturedAppName_; }
+    const std::optional<QString>& capturedAppBundleId() const { return capturedAppBundleId_; }
+
+    // Published fields -------------------------------------------------------------------------------------
+
+    const std::optional<QString>& unconfirmedAIName() const { return unconfirmedAIName_; }
+    void setUnconfirmedAIName(std::optional<QString> value);
+    const std::optional<QString>& unconfirmedAIDescription() const { return unconfirmedAIDescription_; }
+    void setUnconfirmedAIDescription(std::optional<QString> value);
+    const std::optional<QString>& unconfirmedAIKeywords() const { return unconfirmedAIKeywords_; }
+    void setUnconfirmedAIKeywords(std::optional<QString> value);
+    const std::optional<QString>& unconfirmedAIRawResult() const { return unconfirmedAIRawResult_; }
+    void setUnconfirmedAIRawResult(std::optional<QString> value);
+    bool currentlyAIProcessing() const { return currentlyAIProcessing_; }
+    void setCurrentlyAIProcessing(bool value);
+    const std::optional<QString>& name() const { return name_; }
+    /// A real change renames the file (unless `noRename`) and saves; a blank name becomes `defaultName`.
+    void setName(std::optional<QString> value);
+    const std::optional<QString>& keywords() const { return keywords_; }
+    /// A real change saves.
+    void setKeywords(std::optional<QString> value);
+    const std::optional<QString>& description() const { return description_; }
+    void setDescription(std::optional<QString> value);
+    const std::optional<QString>& aiResults() const { return aiResults_; }
+    void setAiResults(std::optional<QString> value);
+    const std::optional<QString>& aiAssistantTask() const { return aiAssistantTask_; }
+    void setAiAssistantTask(std::optional<QString> value);
+    const std::optional<QString>& aiAssistantResults() const { return aiAssistantResults_; }
+    void setAiAssistantResults(std::optional<QString> value);
+
+    // Derived values, computed on every read ---------------------------------------------------------------
+
+    /// The thumbnail file's image (a null image when it cannot be read); none without a thumbnails directory.
+    std::optional<QImage> thumbnailImage() const;
+    /// `createdAt` read as a UTC time; none when absent or not of the form "yyyy-MM-dd HH:mm:ss".
+    std::optional<QDateTime> createdDate() const;
+    /// The local time of day for a screenshot of today, else the local date; "" without a date.
+    QString displayDate() const;
+    /// The icon of the captured application; none when unknown.
+    std::optional<QIcon> appIcon() const;
+    /// "Screen Shot yyyy-MM-dd at hh.mm.ss AP" in local time, or "Screenshot" without a date.
+    QString defaultName() const;
+
+    // Operations -------------------------------------------------------------------------------------------
+
+    /// Moves the image file to a name made from the current name (or the default name), inside the
+    /// screenshots directory, never over an existing file.
+    void renameScreenshotFile(bool useDefaultName);
+    /// Moves the image file to the Trash and removes the thumbnail file; the database row stays.
+    void deleteFiles();
+    /// Writes the editable fields to the database.
+    void save();
+
+    /// The transfer form: "id" and, when present, "folderId", "imageUrl", "text", "capturedAppName",
+    /// "capturedAppBundleId".
+    QJsonObject encode() const;
+    /// A standalone record from the transfer form. Throws `ScreenshotDecodingError`.
+    static std::shared_ptr<Screenshot> decode(const QJsonObject& object);
+
+    friend bool operator==(const Screenshot& a, const Screenshot& b)
+    {
+        return a.id_ == b.id_ && a.folderId_ == b.folderId_;
+    }
+
+signals:
+    /// Any published field was assigned.
+    void changed();
+    void unconfirmedAINameChanged(const std::optional<QString>& value);
+    void unconfirmedAIDescriptionChanged(const std::optional<QString>& value);
+    void unconfirmedAIKeywordsChanged(const std::optional<QString>& value);
+    void unconfirmedAIRawResultChanged(const std::optional<QString>& value);
+    void currentlyAIProcessingChanged(bool value);
+    void nameChanged(const std::optional<QString>& value);
+    void keywordsChanged(const std::optional<QString>& value);
+    void descriptionChanged(const std::optional<QString>& value);
+    void aiResultsChanged(const std::optional<QString>& value);
+    void aiAssistantTaskChanged(const std::optional<QString>& value);
+    void aiAssistantResultsChanged(const std::optional<QString>& value);
+
+private:
+    void storeName(std::optional<QString> value);
+    void nameDidChange(const std::optional<QString>& old);
+    ScreenshotsDB& store() const;
+
+    qint64 id_;
+    std::optional<qint64> folderId_;
+    std::optional<QUrl> imageUrl_;
+    std::optional<QString> text_;
+    bool waitingForAIProcess_ = false;
+    std::optional<QString> createdAt_;
+    bool noRename_ = false;
+    bool wasImported_;
+    bool isAIAssistantTask_;
+    std::optional<QString> unconfirmedAIName_;
+    std::optional<QString> unconfirmedAIDescription_;
+    std::optional<QString> unconfirmedAIKeywords_;
+    std::optional<QString> unconfirmedAIRawResult_;
+    bool currentlyAIProcessing_ = false;
+    std::optional<QString> name_;
+    std::optional<QString> keywords_;
+    std::optional<QString> description_;
+    std::optional<QString> aiResults_;
+    std::optional<QString> aiAssistantTask_;
+    std::optional<QString> aiAssistantResults_;
+    std::optional<QString> capturedAppName_;
+    std::optional<QString> capturedAppBundleId_;
+    std::shared_ptr<ScreenshotsDB> store_;
+};
+
+using ScreenshotPtr = std::shared_ptr<Screenshot>;
+
+/// The file name (without ".png") made from a screenshot's name: path separators become "-", control
+/// characters and NUL are dropped, and the result is cut to a length that leaves room for a collision
+/// number and the extension. The name itself, as the user or the model gave it, is kept in the database.
+QString screenshotFileBaseName(const QString& name);
+
+} // namespace lumetrove
+
+Q_DECLARE_METATYPE(lumetrove::ScreenshotPtr)

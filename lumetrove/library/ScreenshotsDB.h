@@ -1,0 +1,146 @@
+#pragma once
+
+#include "lumetrove/library/Folder.h"
+#include "lumetrove/library/FolderSection.h"
+#include "sqlite/Value.h"
+
+#include <QHash>
+#include <QString>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace sqlite {
+class Connection;
+class Statement;
+} // namespace sqlite
+
+namespace lumetrove {
+
+/// The plain values of one row of the screenshot list, read off the main thread; `Screenshot` records are
+/// made from them on the main thread.
+struct ScreenshotRow {
+    qint64 id = 0;
+    std::optional<QString> name;
+    std::optional<QString> createdAt;
+    std::optional<QString> description;
+    std::optional<QString> keywords;
+    std::optional<QString> aiResults;
+    /// The image's absolute "file://" URL text.
+    QString path;
+    std::optional<QString> text;
+    std::optional<qint64> folderId;
+    std::optional<QString> capturedAppName;
+    std::optional<QString> capturedAppBundleId;
+    bool isAIAssistantTask = false;
+    std::optional<QString> aiAssistantTask;
+    std::optional<QString> aiAssistantResults;
+    bool wasImported = false;
+
+    friend bool operator==(const ScreenshotRow&, const ScreenshotRow&) = default;
+};
+
+/// Reads `ScreenshotRow`s from the rows of `ScreenshotsDB::queryScreenshots`; the columns are looked up
+/// once, when the reader is made.
+class ScreenshotRowReader {
+public:
+    explicit ScreenshotRowReader(const sqlite::Statement& statement);
+    /// The row's values, or none for a row without id or path (which the store's own writes never make).
+    /// The folder id is left for the caller.
+    std::optional<ScreenshotRow> read(const sqlite::Bindings& values) const;
+
+private:
+    int id_, name_, createdAt_, description_, keywords_, aiResults_, path_, text_, capturedAppName_,
+        capturedAppBundleId_, isAIAssistantTask_, aiAssistantTask_, aiAssistantResults_, wasImported_;
+};
+
+/// The screenshot library's database: one SQLite file with the tables `screenshots`, `folders`,
+/// `folders_screenshots` and the full-text index `screenshots_fts`. The only code that runs the
+/// application's SQL. Operations may be called from any thread; the connection serialises statements.
+///
+/// The store reports its own failures: a failed statement prints the error's description on standard
+/// output and the operation gives none (or nothing). Only `queryScreenshots` and the two row readers
+/// throw, so that the list can retry after an index rebuild. Without an open connection every operation
+/// is a silent no-op.
+class ScreenshotsDB {
+public:
+    /// A store with no connection; `openDatabase` opens one.
+    ScreenshotsDB();
+    ~ScreenshotsDB();
+    ScreenshotsDB(const ScreenshotsDB&) = delete;
+    ScreenshotsDB& operator=(const ScreenshotsDB&) = delete;
+
+    /// The process-wide store over the library's file, opened and migrated on first use (from any thread;
+    /// concurrent first uses wait for one construction).
+    static const std::shared_ptr<ScreenshotsDB>& shared();
+
+    /// Opens the library's file (`databaseFilePath`) and brings its schema to the current version.
+    void openDatabase();
+    /// Opens the file at `path` (none: the data directory could not be found) and migrates it.
+    void openDatabase(const std::optional<QString>& path);
+
+    /// The open connection, or null.
+    const std::shared_ptr<sqlite::Connection>& db() const { return db_; }
+
+    // Writes ---------------------------------------------------------------------------------------------
+
+    std::optional<qint64> insertFolder(const QString& name, bool isSmartFolder,
+                                       const std::optional<QString>& keywordsFilter);
+    void updateFolder(const Folder& folder);
+    /// Removes the folder's links, then the folder; the linked screenshots stay.
+    void deleteFolder(qint64 folderId);
+    void insertFolderScreenshot(qint64 screenshotId, qint64 folderId);
+    void removeScreenshotFromFolders(qint64 screenshotId);
+    std::optional<qint64> insertScreenshot(const std::optional<QString>& name, const QString& path,
+                                           const std::optional<QString>& text,
+                                           const std::optional<QString>& capturedAppBundleId,
+                                           const std::optional<QString>& capturedAppName, bool isAIAssistantTask,
+                                           const std::optional<QString>& aiAssistantTask, bool wasImported);
+    /// Writes the editable columns; an absent text clears its column, an absent path keeps the stored one.
+    void updateScreenshot(qint64 screenshotId, const std::optional<QString>& name,
+                          const std::optional<QString>& description, const std::optional<QString>& keywords,
+                          const std::optional<QString>& path, const std::optional<QString>& aiResults,
+                          const std::optional<QString>& aiAssistantTask,
+                          const std::optional<QString>& aiAssistantResults);
+    /// Removes the screenshot's links, then its row (and, through the triggers, its index entry).
+    void deleteScreenshot(qint64 screenshotId);
+
+    // Reads ----------------------------------------------------------------------------------------------
+
+    /// The screenshots for a search text, a folder (plain: its links; smart: its keywords) and a time
+    /// period, newest first, as a prepared statement whose rows `readScreenshotRow` reads. Null without a
+    /// connection. Throws `sqlite::Result` when the statement cannot be prepared; stepping it may throw too
+    /// (an FTS5 syntax error, a corrupt index).
+    std::shared_ptr<sqlite::Statement> queryScreenshots(const std::optional<QString>& searchText,
+                                                        const std::optional<Folder>& folder,
+                                                        const std::optional<FolderSection>& period);
+    /// The folder of the first link of the screenshot, or none.
+    std::optional<qint64> folderIdForScreenshot(qint64 screenshotId);
+    /// Every screenshot's folder (its first link) in one query. Throws `sqlite::Result`.
+    QHash<qint64, qint64> folderIdsOfScreenshots();
+    /// Number of screenshots of a plain folder (its links) or a smart folder (its keyword matches); none for
+    /// no folder, a smart folder without keywords, or a failure. A corrupt index is rebuilt once.
+    std::optional<qint64> countScreenshotsInFolder(const std::optional<Folder>& folder);
+    /// Number of screenshots stored in the section's period; none when the section has no period.
+    std::optional<qint64> countScreenshotsInPeriod(const FolderSection& section);
+    /// Number of all screenshots; none without a connection or on failure.
+    std::optional<qint64> countScreenshots();
+    /// Every folder in sidebar order (`sort_order` ascending). Throws `sqlite::Result`.
+    std::vector<Folder> queryFolders();
+
+    /// Rebuilds the full-text index from the screenshots (after SQLite reported a corrupt index).
+    void rebuildIndex();
+
+private:
+    void migrate();
+    bool createInitialTables();
+    bool addAssistantColumns();
+    void repairIndexTriggers();
+
+    std::shared_ptr<sqlite::Connection> db_;
+};
+
+/// True when an error's description names SQLite's corruption code, after which the index is rebuilt.
+bool isCorruptionError(const std::exception& error);
+
+} // namespace lumetrove

@@ -1,0 +1,236 @@
+#include "lumetrove/library/ScreenshotsListManager.h"
+
+#include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/library/ScreenshotsDB.h"
+#include "lumetrove/platform/DesktopApplications.h"
+#include "lumetrove/platform/Log.h"
+#include "sqlite/Statement.h"
+
+#include <QFile>
+#include <QFuture>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace lumetrove {
+
+struct ScreenshotsListManager::Filters {
+    std::optional<QString> searchText;
+    std::optional<Folder> folder;
+    std::optional<FolderSection> period;
+};
+
+ScreenshotsListManager::ScreenshotsListManager(std::shared_ptr<ScreenshotsDB> store, QObject* parent)
+    : QObject(parent), store_(store ? std::move(store) : ScreenshotsDB::shared())
+{
+    publishedTicket_ = ++lastTicket_;
+    screenshots_ = loadScreenshots();
+}
+
+ScreenshotsListManager::~ScreenshotsListManager() = default;
+
+ScreenshotsDB& ScreenshotsListManager::store() const
+{
+    return *store_;
+}
+
+void ScreenshotsListManager::setScreenshots(QList<ScreenshotPtr> screenshots)
+{
+    publishedTicket_ = ++lastTicket_;
+    publish(std::move(screenshots));
+}
+
+void ScreenshotsListManager::publish(QList<ScreenshotPtr> screenshots)
+{
+    screenshots_ = std::move(screenshots);
+    emit screenshotsChanged(screenshots_);
+}
+
+void ScreenshotsListManager::setSearchFilter(QString searchFilter)
+{
+    searchFilter_ = std::move(searchFilter);
+    startReload(Subject::none);
+}
+
+void ScreenshotsListManager::setFolderFilter(std::optional<Folder> folder)
+{
+    folderFilter_ = std::move(folder);
+    emit folderFilterChanged(folderFilter_);
+    startReload(Subject::folder);
+}
+
+void ScreenshotsListManager::setTimePeriod(std::optional<FolderSection> period)
+{
+    timePeriod_ = std::move(period);
+    emit timePeriodChanged(timePeriod_);
+    startReload(Subject::timePeriod);
+}
+
+ScreenshotsListManager::Filters ScreenshotsListManager::currentFilters() const
+{
+    // An empty search is no search; a search of blanks is passed on as it is.
+    return Filters{searchFilter_.isEmpty() ? std::nullopt : std::optional<QString>(searchFilter_), folderFilter_,
+                   timePeriod_};
+}
+
+std::vector<ScreenshotRow> ScreenshotsListManager::loadRows(ScreenshotsDB& store, const Filters& filters)
+{
+    bool mayRebuild = true;
+    while (true) {
+        std::vector<ScreenshotRow> rows;
+        try {
+            const std::shared_ptr<sqlite::Statement> statement =
+                store.queryScreenshots(filters.searchText, filters.folder, filters.period);
+            if (!statement) {
+                return rows;
+            }
+            const ScreenshotRowReader reader(*statement);
+            while (const std::optional<sqlite::Bindings> values = statement->failableNext()) {
+                if (std::optional<ScreenshotRow> row = reader.read(*values)) {
+                    rows.push_back(std::move(*row));
+                }
+            }
+            // Each row's folder, from one query over the links rather than one query per row.
+            const QHash<qint64, qint64> folders = store.folderIdsOfScreenshots();
+            for (ScreenshotRow& row : rows) {
+                const auto found = folders.constFind(row.id);
+                row.folderId = found == folders.constEnd() ? std::nullopt : std::optional<qint64>(*found);
+            }
+            return rows;
+        } catch (const std::exception& error) {
+            if (mayRebuild && isCorruptionError(error)) {
+                mayRebuild = false;
+                store.rebuildIndex();
+                continue;
+            }
+            systemLog(QStringLiteral("Error loading screenshots from DB: ") + QString::fromUtf8(error.what()));
+            return {};
+        }
+    }
+}
+
+QList<ScreenshotPtr> ScreenshotsListManager::makeScreenshots(const std::vector<ScreenshotRow>& rows) const
+{
+    QList<ScreenshotPtr> screenshots;
+    screenshots.reserve(static_cast<qsizetype>(rows.size()));
+    for (const ScreenshotRow& row : rows) {
+        screenshots.push_back(Screenshot::fromRow(row, store_));
+    }
+    return screenshots;
+}
+
+QList<ScreenshotPtr> ScreenshotsListManager::loadScreenshots()
+{
+    return makeScreenshots(loadRows(store(), currentFilters()));
+}
+
+void ScreenshotsListManager::startReload(Subject subject)
+{
+    const quint64 ticket = ++lastTicket_;
+    ++reloadsInFlight_;
+    QFuture<std::vector<ScreenshotRow>> load =
+        QtConcurrent::run(QThreadPool::globalInstance(),
+                          [store = store_, filters = currentFilters()] { return loadRows(*store, filters); });
+    // The continuation runs on this object's thread and not at all once the manager is gone.
+    load.then(this,
+              [this, ticket, subject](const std::vector<ScreenshotRow>& rows) { finishReload(ticket, rows, subject); });
+}
+
+void ScreenshotsListManager::finishReload(quint64 ticket, const std::vector<ScreenshotRow>& rows, Subject subject)
+{
+    --reloadsInFlight_;
+    if (ticket > publishedTicket_) {
+        publishedTicket_ = ticket;
+        bool same = static_cast<qsizetype>(rows.size()) == screenshots_.size();
+        for (qsizetype index = 0; same && index < screenshots_.size(); ++index) {
+            const ScreenshotRow& row = rows[static_cast<std::size_t>(index)];
+            same = row.id == screenshots_[index]->id() && row.folderId == screenshots_[index]->folderId();
+        }
+        if (!same) {
+            publish(makeScreenshots(rows));
+        }
+    }
+    switch (subject) {
+    case Subject::none:
+        break;
+    case Subject::folder:
+        folderFilterSubject_ = folderFilter_;
+        emit folderFilterSubjectChanged(folderFilterSubject_);
+        break;
+    case Subject::timePeriod:
+        timePeriodSubject_ = timePeriod_;
+        emit timePeriodSubjectChanged(timePeriodSubject_);
+        break;
+    }
+}
+
+void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, bool wasImported)
+{
+    std::optional<QString> appName;
+    std::optional<QString> bundleId;
+    std::optional<QString> assistantTask;
+    if (const std::optional<WindowDetails>& details = info.windowDetails) {
+        appName = details->applicationName;
+        if (details->applicationOwnerPID) {
+            bundleId = desktopEntryIdOfProcess(*details->applicationOwnerPID);
+        }
+        assistantTask = details->aiAssistantTask;
+    }
+    const std::optional<qint64> id =
+        store().insertScreenshot(info.screenshotFilename, info.screenshotPath, info.recognizedText, bundleId, appName,
+                                 assistantTask.has_value(), assistantTask, wasImported);
+    if (id) {
+        if (folderFilter_ && !folderFilter_->isSmartFolder) {
+            store().insertFolderScreenshot(*id, folderFilter_->id);
+        }
+        if (info.thumbnail) {
+            if (const std::optional<QString> directory = thumbnailsDirectory()) {
+                QFile thumbnail(*directory + QLatin1Char('/') + thumbnailFileName(*id));
+                if (thumbnail.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+                    thumbnail.write(*info.thumbnail); // a thumbnail that cannot be written is simply missing
+                }
+            }
+        }
+    }
+    setScreenshots(loadScreenshots());
+    if (!wasImported && id) {
+        for (const ScreenshotPtr& screenshot : screenshots_) {
+            if (screenshot->id() == *id) {
+                screenshot->renameScreenshotFile(true);
+                screenshot->save();
+                break;
+            }
+        }
+    }
+}
+
+void ScreenshotsListManager::deleteScreenshots(const std::set<qsizetype>& positions)
+{
+    const QList<ScreenshotPtr> before = screenshots_;
+    QList<ScreenshotPtr> after = screenshots_;
+    bool deleted = false;
+    for (const qsizetype position : positions) {
+        if (position < 0 || position >= before.size()) {
+            continue;
+        }
+        const ScreenshotPtr& screenshot = before[position];
+        screenshot->deleteFiles();
+        store().deleteScreenshot(screenshot->id());
+        after.removeOne(screenshot);
+        deleted = true;
+    }
+    if (!deleted) {
+        return;
+    }
+    setScreenshots(std::move(after));
+    // A reload still under way may have read the deleted rows; its result is dropped, so load again.
+    if (reloadsInFlight_ > 0) {
+        startReload(Subject::none);
+    }
+}
+
+std::optional<qint64> ScreenshotsListManager::totalScreenshotCount()
+{
+    return store().countScreenshots();
+}
+
+} // namespace lumetrove

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "lumetrove/capture/CapturedScreenshotInfo.h"
+#include "lumetrove/library/Folder.h"
+#include "lumetrove/library/FolderSection.h"
+#include "lumetrove/library/Screenshot.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+namespace lumetrove {
+
+class ScreenshotsDB;
+struct ScreenshotRow;
+
+/// The observable list of screenshots that the main window shows, newest first, for the current search
+/// text, folder filter and time period. Lives on the main thread.
+///
+/// Setting a filter (even to the value it holds) starts a reload: the filters are read on the main thread
+/// when it starts, the rows are loaded on the thread pool, and the `Screenshot` records are made on the
+/// main thread when the result is published. A reload started later always wins: an older result that
+/// arrives afterwards is dropped. A result with the same ids and folder ids as the list keeps the list's
+/// records and publishes nothing. After a folder or period reload the matching subject is sent, whether or
+/// not the list changed.
+class ScreenshotsListManager : public QObject {
+    Q_OBJECT
+
+public:
+    /// Loads the list at once, on the calling thread. `store` null means `ScreenshotsDB::shared()`.
+    explicit ScreenshotsListManager(std::shared_ptr<ScreenshotsDB> store = nullptr, QObject* parent = nullptr);
+    ~ScreenshotsListManager() override;
+
+    const QList<ScreenshotPtr>& screenshots() const { return screenshots_; }
+    /// Replaces the list (the sidebar does so after a drop); results of reloads started earlier are dropped.
+    void setScreenshots(QList<ScreenshotPtr> screenshots);
+
+    const QString& searchFilter() const { return searchFilter_; }
+    void setSearchFilter(QString searchFilter);
+    const std::optional<Folder>& folderFilter() const { return folderFilter_; }
+    void setFolderFilter(std::optional<Folder> folder);
+    const std::optional<FolderSection>& timePeriod() const { return timePeriod_; }
+    void setTimePeriod(std::optional<FolderSection> period);
+
+    /// The folder filter last sent on the folder subject (the current value of the subject).
+    const std::optional<Folder>& folderFilterSubject() const { return folderFilterSubject_; }
+    /// The time period last sent on the period subject.
+    const std::optional<FolderSection>& timePeriodSubject() const { return timePeriodSubject_; }
+
+    /// Loads the list for the current filters on the calling thread and returns fresh records. Never throws:
+    /// a corrupt index is rebuilt and the load tried once more; any other failure is logged and gives an
+    /// empty list.
+    QList<ScreenshotPtr> loadScreenshots();
+
+    /// Adds a captured or imported image: inserts its row, links it to the selected plain folder, writes
+    /// its thumbnail, reloads the list and, for a capture, renames the file after the default name.
+    void addScreenshot(const CapturedScreenshotInfo& info, bool wasImported);
+
+    /// Deletes the records at these positions of the list as it stood when the call began: files to the
+    /// Trash, rows and links from the database, records from the list. Positions outside the list are ignored.
+    void deleteScreenshots(const std::set<qsizetype>& positions);
+
+    /// The number of all screenshots; none when the database is not open or the count fails.
+    std::optional<qint64> totalScreenshotCount();
+
+signals:
+    void screenshotsChanged(const QList<lumetrove::ScreenshotPtr>& screenshots);
+    void folderFilterChanged(const std::optional<lumetrove::Folder>& folder);
+    void timePeriodChanged(const std::optional<lumetrove::FolderSection>& period);
+    /// The folder subject: the list for the folder filter is in place.
+    void folderFilterSubjectChanged(const std::optional<lumetrove::Folder>& folder);
+    /// The period subject: the list for the time period is in place.
+    void timePeriodSubjectChanged(const std::optional<lumetrove::FolderSection>& period);
+
+private:
+    enum class Subject { none, folder, timePeriod };
+    struct Filters;
+
+    static std::vector<ScreenshotRow> loadRows(ScreenshotsDB& store, const Filters& filters);
+    Filters currentFilters() const;
+    QList<ScreenshotPtr> makeScreenshots(const std::vector<ScreenshotRow>& rows) const;
+    void startReload(Subject subject);
+    void finishReload(quint64 ticket, const std::vector<ScreenshotRow>& rows, Subject subject);
+    void publish(QList<ScreenshotPtr> screenshots);
+    ScreenshotsDB& store() const;
+
+    std::shared_ptr<ScreenshotsDB> store_;
+    QList<ScreenshotPtr> screenshots_;
+    QString searchFilter_;
+    std::optional<Folder> folderFilterSubject_;
+    std::optional<Folder> folderFilter_;
+    std::optional<FolderSection> timePeriodSubject_;
+    std::optional<FolderSection> timePeriod_;
+    /// Every load takes the next ticket when it starts; a result is published only when its ticket is newer
+    /// than the list's.
+    quint64 lastTicket_ = 0;
+    quint64 publishedTicket_ = 0;
+    int reloadsInFlight_ = 0;
+};
+
+} // namespace lumetrove
