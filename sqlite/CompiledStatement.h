@@ -2,6 +2,7 @@
 
 #include "sqlite/Expression.h"
 
+#include <concepts>
 #include <string>
 
 namespace sqlite {
@@ -9,10 +10,13 @@ namespace sqlite {
 /// A whole compiled statement: its text with one "?" per value, and the values in placeholder order.
 class CompiledStatement {
 public:
+    using UnderlyingType = void;
+
     std::string template_;
     Bindings bindings;
 
     CompiledStatement() = default;
+    CompiledStatement(std::string text, Bindings values) : template_(std::move(text)), bindings(std::move(values)) {}
     explicit CompiledStatement(Expression<void> compiled)
         : template_(std::move(compiled.template_)), bindings(std::move(compiled.bindings))
     {}
@@ -48,6 +52,26 @@ template <class T> class Select : public CompiledStatement {
 public:
     using UnderlyingType = T;
     using CompiledStatement::CompiledStatement;
+};
+
+/// A typed SQL fragment made of a template and its bindings: `Expression<T>`, `Select<T>`, `Insert`, `Update`,
+/// `Delete`. Its expression is the untyped fragment and its description the text with the values written in.
+template <class E>
+concept ExpressionType = std::constructible_from<E, std::string, Bindings> && requires(const E& e)
+{
+    typename E::UnderlyingType;
+    {
+        e.template_
+        } -> std::convertible_to<std::string>;
+    {
+        e.bindings
+        } -> std::convertible_to<Bindings>;
+    {
+        e.expression()
+        } -> std::convertible_to<Expression<void>>;
+    {
+        e.description()
+        } -> std::convertible_to<std::string>;
 };
 
 } // namespace sqlite

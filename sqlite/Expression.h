@@ -201,6 +201,10 @@ public:
     const Expression<void>& expression() const& { return expression_; }
     Expression<void> expression() && { return std::move(expression_); }
 
+    /// The ordering terms "T ASC" and "T DESC".
+    Expression<void> asc() const { return expression_.asc(); }
+    Expression<void> desc() const { return expression_.desc(); }
+
     bool operator==(const Expressible&) const = default;
 
 private:

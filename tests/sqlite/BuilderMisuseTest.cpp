@@ -115,4 +115,9 @@ static_assert(!CanAddAssign<Flag, bool> && CanIncrement<OptInt> && !CanIncrement
 // Filters take Boolean expressions only.
 static_assert(CanFilter<Flag> && CanFilter<Expression<std::optional<bool>>> && !CanFilter<Int> && !CanFilter<Text>);
 
+// Every compiled fragment has the same shape.
+static_assert(ExpressionType<Int> && ExpressionType<Expression<void>> && ExpressionType<Select<bool>> &&
+              ExpressionType<Insert> && ExpressionType<Update> && ExpressionType<Delete>);
+static_assert(!ExpressionType<Expressible> && !ExpressionType<Setter>);
+
 } // namespace
