@@ -294,7 +294,7 @@ OrderedJson encodeFloat(double value, std::string_view key)
     if (!std::isfinite(value)) {
         const std::string text = std::isnan(value) ? "nan" : (value > 0 ? "inf" : "-inf");
         throw EncodingError::invalidValue(
-            text, {{CodingKey::key(std::string(key))}, "Unable to encode Double." + text + " directly in JSON."});
+            text, {{CodingKey::key(std::string(key))}, "Cannot write " + text + " as a JSON number."});
     }
     return OrderedJson(value);
 }

@@ -269,6 +269,12 @@ template <RawValueEnum E> void to_json(OrderedJson& json, E value)
     json = std::string(rawValue(value));
 }
 
+/// Also for plain `nlohmann::json`, whose own enumeration conversion would write the case's number.
+template <RawValueEnum E> void to_json(nlohmann::json& json, E value)
+{
+    json = std::string(rawValue(value));
+}
+
 template <class T>
 concept Decodable = requires(const Decoder& decoder, T& value)
 {

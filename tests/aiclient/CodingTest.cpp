@@ -93,6 +93,7 @@ TEST(StrictReading, NlohmannGetReportsTheSameErrors)
     EXPECT_EQ(nlohmann::json("assistant").get<Role>(), Role::assistant);
     EXPECT_THROW(nlohmann::json(3).get<Role>(), DecodingError);
     EXPECT_EQ(OrderedJson(Role::tool).dump(), "\"tool\"");
+    EXPECT_EQ(nlohmann::json(Role::tool).dump(), "\"tool\"");
 }
 
 TEST(Encoding, TextThatIsNotUtf8IsRefusedRatherThanSentMangled)
