@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <curl/curl.h>
 #include <mutex>
@@ -106,9 +107,29 @@ private:
         return length;
     }
 
-    static int onProgress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+    static int onProgress(void* context, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded)
     {
-        return static_cast<CurlTask*>(context)->cancelled_ ? 1 : 0;
+        auto* task = static_cast<CurlTask*>(context);
+        if (task->cancelled_) {
+            return 1;
+        }
+        // libcurl averages its speed over a window of several seconds, so after bytes have moved its low-speed
+        // limit notices a stall only late; the stall is also timed here, from the last byte in either direction.
+        const auto now = std::chrono::steady_clock::now();
+        const curl_off_t moved = downloaded + uploaded;
+        if (moved != task->lastMoved_ || task->lastActivity_ == std::chrono::steady_clock::time_point{}) {
+            task->lastMoved_ = moved;
+            task->lastActivity_ = now;
+        } else if (now - task->lastActivity_ > task->idleLimit()) {
+            task->idleTimedOut_ = true;
+            return 1;
+        }
+        return 0;
+    }
+
+    std::chrono::duration<double> idleLimit() const
+    {
+        return std::chrono::duration<double>(std::max(request_.timeoutInterval, 0.001));
     }
 
     std::exception_ptr perform()
@@ -197,6 +218,10 @@ private:
         if (callbackError_) {
             return callbackError_;
         }
+        if (idleTimedOut_) {
+            return std::make_exception_ptr(
+                TransportError(TransportError::Kind::timedOut, "The request timed out. (no data received in time)"));
+        }
         return std::make_exception_ptr(transportError(code, errorText));
     }
 
@@ -259,6 +284,9 @@ private:
     bool receivedBytes_ = false;
     HttpResponse response_;
     std::exception_ptr callbackError_;
+    curl_off_t lastMoved_ = 0;
+    std::chrono::steady_clock::time_point lastActivity_{};
+    bool idleTimedOut_ = false;
 };
 
 } // namespace

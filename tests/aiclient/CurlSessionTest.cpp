@@ -82,21 +82,6 @@ TEST(CurlSession, EmptyAnswerIsPresentButEmpty)
     EXPECT_EQ(answer.data, "");
 }
 
-TEST(CurlSession, SilentServerTimesOutAsARecognisableError)
-{
-    LoopbackServer server;
-    server.onGet("/slow", [](const httplib::Request&, httplib::Response& response) {
-        std::this_thread::sleep_for(std::chrono::seconds(3));
-        response.set_content("late", "text/plain");
-    });
-    HttpRequest request;
-    request.url = urlFor(server, "/slow");
-    request.timeoutInterval = 1.0;
-    OneShot answer = send(request);
-    ASSERT_TRUE(answer.error);
-    EXPECT_TRUE(transportError(answer.error).isTimedOut()) << transportError(answer.error).what();
-}
-
 TEST(CurlSession, RefusedConnectionIsCannotConnect)
 {
     int port = 0;
@@ -121,39 +106,4 @@ TEST(CurlSession, HeaderWithLineBreakIsNeverSent)
     OneShot answer = send(request);
     EXPECT_TRUE(answer.error);
     EXPECT_TRUE(server.requests().empty());
-}
-
-TEST(CurlSession, StreamDeliversBytesInOrderAndCompletesOnce)
-{
-    LoopbackServer server;
-    const std::vector<std::string> parts = {"data: {\"a\"", ":1}\n\n", "data: [DONE]\n\n"};
-    server.onPost("/stream", [&parts](const httplib::Request&, httplib::Response& response) {
-        response.set_chunked_content_provider("text/event-stream", [&parts](size_t, httplib::DataSink& sink) {
-            for (const auto& part : parts) {
-                sink.write(part.data(), part.size());
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-            sink.done();
-            return true;
-        });
-    });
-    HttpRequest request;
-    request.url = urlFor(server, "/stream");
-    request.method = "POST";
-    std::string received;
-    int completions = 0;
-    std::promise<std::exception_ptr> done;
-    auto session = std::make_shared<CurlSession>();
-    session
-        ->streamTask(
-            request, [&](std::string_view bytes) { received.append(bytes); },
-            [&](std::exception_ptr error) {
-                ++completions;
-                done.set_value(error);
-            })
-        ->resume();
-    auto future = done.get_future();
-    EXPECT_FALSE(aiclient::testing::waitFor(future));
-    EXPECT_EQ(received, parts[0] + parts[1] + parts[2]);
-    EXPECT_EQ(completions, 1);
 }

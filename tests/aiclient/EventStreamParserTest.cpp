@@ -94,11 +94,6 @@ TEST(EventStreamParser, UndecodableMiddlePieceIsReportedAndTheRestStillHandled)
     EXPECT_EQ(failures, std::vector<std::string>{"not json"});
 }
 
-TEST(EventStreamParser, TextWithoutAnyDataPrefixIsOnePiece)
-{
-    EXPECT_EQ(feedAll({R"({"error":{"message":"m","type":"t"}})"}).size(), 1u);
-}
-
 TEST(EventStreamParser, DataInsideAChunkTextDoesNotCutIt)
 {
     const std::string event = R"({"text":"see data: here\ndata: and here"})";

@@ -1,0 +1,77 @@
+#pragma once
+
+// The AI client's own errors: an answer without any bytes, and the service's error object with its envelope.
+
+#include "aiclient/Coding.h"
+
+#include <exception>
+#include <optional>
+#include <string>
+
+namespace aiclient {
+
+/// The transport reported neither an error nor any answer bytes.
+class OpenAIError : public std::exception {
+public:
+    enum class Kind { emptyData };
+
+    static OpenAIError emptyData() { return OpenAIError(Kind::emptyData); }
+
+    Kind kind() const noexcept { return kind_; }
+    const char* what() const noexcept override;
+
+    friend bool operator==(const OpenAIError&, const OpenAIError&) = default;
+
+private:
+    explicit OpenAIError(Kind kind) : kind_(kind) {}
+    Kind kind_;
+};
+
+/// The service's description of a failure. Its description is its message.
+class APIError : public std::exception {
+public:
+    APIError(std::string message, std::string type, std::optional<std::string> param, std::optional<std::string> code);
+
+    const std::string& message() const noexcept { return message_; }
+    const std::string& type() const noexcept { return type_; }
+    const std::optional<std::string>& param() const noexcept { return param_; }
+    const std::optional<std::string>& code() const noexcept { return code_; }
+
+    const char* what() const noexcept override { return message_.c_str(); }
+
+    friend bool operator==(const APIError& a, const APIError& b)
+    {
+        return a.message_ == b.message_ && a.type_ == b.type_ && a.param_ == b.param_ && a.code_ == b.code_;
+    }
+
+private:
+    std::string message_;
+    std::string type_;
+    std::optional<std::string> param_;
+    std::optional<std::string> code_;
+};
+
+/// The envelope {"error": {...}} in which the service sends an `APIError`. Its description is the message.
+class APIErrorResponse : public std::exception {
+public:
+    explicit APIErrorResponse(APIError error) : error_(std::move(error)) {}
+
+    const APIError& error() const noexcept { return error_; }
+    const char* what() const noexcept override { return error_.what(); }
+
+    friend bool operator==(const APIErrorResponse& a, const APIErrorResponse& b) { return a.error_ == b.error_; }
+
+private:
+    APIError error_;
+};
+
+/// Reads "message" (a text, or a list of texts joined by line feeds), "type", and the optional "param" and
+/// "code"; other members are ignored. Throws DecodingError.
+APIError decodeAPIError(const Decoder& decoder);
+/// Reads the one member "error". Throws DecodingError.
+APIErrorResponse decodeAPIErrorResponse(const Decoder& decoder);
+
+/// Decodes an error envelope from answer bytes. Throws DecodingError when they are not one.
+APIErrorResponse decodeAPIErrorResponse(std::string_view bytes);
+
+} // namespace aiclient

@@ -1,0 +1,160 @@
+#pragma once
+
+// One streamed call: its own transfer, the incoming bytes cut into "data:" pieces, each piece decoded as one
+// chunk of `ResultType` and reported through three callbacks.
+
+#include "aiclient/Coding.h"
+#include "aiclient/EventStreamParser.h"
+#include "aiclient/HttpSession.h"
+#include "aiclient/ServiceErrors.h"
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace aiclient {
+
+/// A delivery or a piece of a stream that cannot be used.
+class StreamingError : public std::exception {
+public:
+    enum class Kind {
+        unknownContent, ///< bytes that are not UTF-8 text
+        emptyContent,   ///< declared for completeness; not raised
+    };
+
+    explicit StreamingError(Kind kind) : kind_(kind) {}
+    Kind kind() const noexcept { return kind_; }
+    const char* what() const noexcept override
+    {
+        return kind_ == Kind::unknownContent ? "The stream sent content that is not UTF-8 text."
+                                             : "The stream sent empty content.";
+    }
+
+    friend bool operator==(const StreamingError&, const StreamingError&) = default;
+
+private:
+    Kind kind_;
+};
+
+/// The part of a streaming session that does not depend on its chunk type, so a client can keep sessions of
+/// several kinds in one list.
+class AnyStreamingSession {
+public:
+    virtual ~AnyStreamingSession() = default;
+};
+
+template <class ResultType>
+class StreamingSession final : public AnyStreamingSession,
+                               public std::enable_shared_from_this<StreamingSession<ResultType>> {
+public:
+    using StreamingError = aiclient::StreamingError;
+    using SessionFactory = std::function<std::shared_ptr<Session>()>;
+
+    /// Called once per decoded chunk.
+    std::function<void(StreamingSession&, const ResultType&)> onReceiveContent;
+    /// Called for each delivery or piece that cannot be used: `StreamingError`, `APIErrorResponse` or the
+    /// chunk's decoding error. The stream goes on.
+    std::function<void(StreamingSession&, std::exception_ptr)> onProcessingError;
+    /// Called once when the transfer ends, with the transport's error if any.
+    std::function<void(StreamingSession&, std::exception_ptr)> onComplete;
+
+    /// A session for `request` whose transfer runs on a session made by `makeSession` when it starts.
+    /// Set the callbacks before `start`; they are not changed afterwards.
+    static std::shared_ptr<StreamingSession> create(HttpRequest request, SessionFactory makeSession)
+    {
+        return std::shared_ptr<StreamingSession>(new StreamingSession(std::move(request), std::move(makeSession)));
+    }
+
+    const HttpRequest& urlRequest() const { return urlRequest_; }
+    const std::string& streamingCompletionMarker() const { return marker_; }
+
+    /// Starts the transfer. Deliveries and the completion then arrive on the transfer's worker thread.
+    void start()
+    {
+        if (!urlSession_) {
+            urlSession_ = makeSession_();
+        }
+        auto self = this->shared_from_this();
+        urlSession_
+            ->streamTask(
+                urlRequest_, [self](std::string_view bytes) { self->didReceiveData(bytes); },
+                [self](std::exception_ptr error) { self->didComplete(error); })
+            ->resume();
+    }
+
+    /// One delivery of bytes (called by the transfer; public so a test can feed a session directly).
+    void didReceiveData(std::string_view bytes)
+    {
+        if (parser_.feed(bytes, pieceHandler()) == EventStreamParser::FeedOutcome::invalidText) {
+            reportError(std::make_exception_ptr(StreamingError(StreamingError::Kind::unknownContent)));
+        }
+    }
+
+    /// The end of the transfer. Whatever is still kept is reported first: a piece that never became a chunk
+    /// and the bytes of an unfinished character are errors, not silently dropped.
+    void didComplete(std::exception_ptr error)
+    {
+        if (parser_.finish(pieceHandler()) == EventStreamParser::FeedOutcome::invalidText) {
+            reportError(std::make_exception_ptr(StreamingError(StreamingError::Kind::unknownContent)));
+        }
+        if (onComplete) {
+            onComplete(*this, error);
+        }
+    }
+
+private:
+    StreamingSession(HttpRequest request, SessionFactory makeSession)
+        : urlRequest_(std::move(request)), makeSession_(std::move(makeSession))
+    {}
+
+    void reportError(std::exception_ptr error)
+    {
+        if (onProcessingError) {
+            onProcessingError(*this, std::move(error));
+        }
+    }
+
+    EventStreamParser::PieceHandler pieceHandler()
+    {
+        return [this](const std::string& piece, bool isLast) {
+            std::exception_ptr chunkError;
+            std::optional<ResultType> chunk;
+            try {
+                chunk.emplace(decodeJson<ResultType>(piece));
+            } catch (...) {
+                chunkError = std::current_exception();
+            }
+            if (chunk) {
+                if (onReceiveContent) {
+                    onReceiveContent(*this, *chunk);
+                }
+                return EventStreamParser::PieceOutcome::used;
+            }
+            std::exception_ptr envelope;
+            try {
+                envelope = std::make_exception_ptr(decodeAPIErrorResponse(piece));
+            } catch (...) {
+            }
+            if (envelope) {
+                reportError(envelope);
+                return EventStreamParser::PieceOutcome::used;
+            }
+            if (isLast) {
+                // Most likely the start of a chunk whose rest comes with the next delivery.
+                return EventStreamParser::PieceOutcome::awaitingMore;
+            }
+            reportError(chunkError);
+            return EventStreamParser::PieceOutcome::used;
+        };
+    }
+
+    HttpRequest urlRequest_;
+    SessionFactory makeSession_;
+    std::shared_ptr<Session> urlSession_;
+    std::string marker_ = "[DONE]";
+    EventStreamParser parser_{marker_};
+};
+
+} // namespace aiclient
