@@ -1,11 +1,15 @@
 #pragma once
 
+#include "sqlite/AggregateCallbacks.h"
+#include "sqlite/Backup.h"
 #include "sqlite/SQLiteVersion.h"
 #include "sqlite/Statement.h"
 #include "sqlite/URIQueryParameter.h"
 #include "sqlite/Value.h"
 
+#include <any>
 #include <atomic>
+#include <compare>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -26,6 +31,8 @@ namespace sqlite {
 /// Shared by every statement that it prepares; the handle is closed when the last holder lets go.
 class Connection : public std::enable_shared_from_this<Connection> {
     struct Passkey {};
+    template <class T> struct IsSharedPointer : std::false_type {};
+    template <class T> struct IsSharedPointer<std::shared_ptr<T>> : std::true_type {};
 
 public:
     /// What to open: ":memory:", a private temporary database (""), or a path or "file:" URI with parameters.
@@ -178,6 +185,77 @@ public:
     void attach(const Location& location, std::string_view schemaName);
     /// "DETACH DATABASE ?". Throws `Result`.
     void detach(std::string_view schemaName);
+
+    // Functions, aggregates and collations -------------------------------------------------------------
+    // A registered callback lives until it is registered again under the same name (and argument count) or
+    // the connection closes. It runs inside a step, under the queue rule, so the statements it runs on this
+    // connection run inline. An exception thrown by a function or aggregate callback becomes SQLite's error
+    // for that call, and so the error of the statement that called it. Capture the connection weakly (or not
+    // at all): a callback holding it strongly keeps it open forever.
+
+    /// A scalar SQL function: the arguments (none for NULL) to the result (none gives NULL).
+    using FunctionCallback = std::function<std::optional<Binding>(const Bindings& arguments)>;
+    /// A collating sequence over two UTF-8 texts.
+    using CollationCallback = std::function<std::weak_ordering(std::string_view, std::string_view)>;
+
+    /// Registers `name` for `argumentCount` arguments (none: any number). Registering the same name and count
+    /// again replaces the callback. Fatal when the count is negative or above 2^31 - 1, or SQLite refuses the
+    /// registration (a name too long, too many arguments, a replacement while statements are running).
+    void createFunction(std::string_view name, std::optional<std::int64_t> argumentCount, bool deterministic,
+                        FunctionCallback callback);
+    /// Registers a collating sequence used by "COLLATE name". A throwing callback compares as equal.
+    /// Throws `Result` when SQLite refuses it.
+    void createCollation(std::string_view name, CollationCallback callback);
+
+    /// An aggregate whose state is a value: every group starts from a copy of `initialValue`, and `reduce`
+    /// returns the next state from the current one and one row's arguments.
+    template <class State>
+    requires(std::is_copy_constructible_v<State> && !IsSharedPointer<State>::value) void registerAggregate(
+        std::string_view name, std::optional<std::int64_t> argumentCount, bool deterministic, State initialValue,
+        std::function<State(State, const Bindings&)> reduce, std::function<std::optional<Binding>(const State&)> result)
+    {
+        registerAggregateCallbacks(
+            name, argumentCount, deterministic,
+            AggregateCallbacks{
+                [initialValue = std::move(initialValue)] { return std::any(initialValue); },
+                [reduce = std::move(reduce)](std::any& state, const Bindings& arguments) {
+                    State& current = std::any_cast<State&>(state);
+                    current = reduce(std::move(current), arguments);
+                },
+                [result = std::move(result)](std::any& state) { return result(std::any_cast<State&>(state)); }});
+    }
+
+    /// An aggregate whose state is a shared object. Every group starts from the one `initialValue` object
+    /// itself, not a copy: a `reduce` that changes the object in place instead of returning a new one leaks
+    /// that change into every later group and statement. Prefer the value form above.
+    template <class T>
+    void registerAggregate(std::string_view name, std::optional<std::int64_t> argumentCount, bool deterministic,
+                           std::shared_ptr<T> initialValue,
+                           std::function<std::shared_ptr<T>(std::shared_ptr<T>, const Bindings&)> reduce,
+                           std::function<std::optional<Binding>(const std::shared_ptr<T>&)> result)
+    {
+        registerAggregateCallbacks(
+            name, argumentCount, deterministic,
+            AggregateCallbacks{[initialValue = std::move(initialValue)] { return std::any(initialValue); },
+                               [reduce = std::move(reduce)](std::any& state, const Bindings& arguments) {
+                                   auto& current = std::any_cast<std::shared_ptr<T>&>(state);
+                                   current = reduce(current, arguments);
+                               },
+                               [result = std::move(result)](std::any& state) {
+                                   return result(std::any_cast<std::shared_ptr<T>&>(state));
+                               }});
+    }
+
+    /// What both `registerAggregate` forms use. Fatal as `createFunction`.
+    void registerAggregateCallbacks(std::string_view name, std::optional<std::int64_t> argumentCount,
+                                    bool deterministic, AggregateCallbacks callbacks);
+
+    // Backup -------------------------------------------------------------------------------------------
+
+    /// Starts copying this connection's database `name` into `target`'s database `targetName`.
+    /// Throws `Result` when SQLite cannot start it (for example when the target is being read).
+    Backup backup(const Backup::DatabaseName& name, std::shared_ptr<Connection> target,
+                  const Backup::DatabaseName& targetName);
 
     // For the library's own use ------------------------------------------------------------------------
 

@@ -1,0 +1,214 @@
+#include "sqlite/Connection.h"
+#include "tests/sqlite/TemporaryDirectory.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace sqlite;
+using Name = Backup::DatabaseName;
+using Pages = Backup::Pages;
+
+namespace {
+
+class BackupTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        source = Connection::openPath(directory.file("source.sqlite3"));
+        target = Connection::openPath(directory.file("target.sqlite3"));
+        target->executeScript("PRAGMA synchronous = OFF");
+        // Small pages so that a little data spans several of them.
+        source->executeScript(
+            "PRAGMA synchronous = OFF; PRAGMA page_size = 512; CREATE TABLE t (id INTEGER PRIMARY KEY, payload TEXT)");
+        addRows(*source, 0, 20);
+    }
+
+    static void addRows(Connection& db, int from, int to)
+    {
+        for (int i = from; i < to; ++i) {
+            db.runStatement("INSERT INTO t VALUES (?, ?)", i, std::string(200, static_cast<char>('a' + i % 26)));
+        }
+    }
+    static std::int64_t count(Connection& db, std::string_view table = "t")
+    {
+        return std::get<std::int64_t>(*db.scalar("SELECT count(*) FROM " + std::string(table)));
+    }
+
+    TemporaryDirectory directory;
+    std::shared_ptr<Connection> source;
+    std::shared_ptr<Connection> target;
+};
+
+} // namespace
+
+TEST(BackupNamesTest, SchemaNames)
+{
+    EXPECT_EQ(Name::main().schemaName(), "main");
+    EXPECT_EQ(Name::temp().schemaName(), "temp");
+    EXPECT_EQ(Name::attached("aux").schemaName(), "aux");
+    EXPECT_EQ(Pages::all().count(), -1);
+    EXPECT_EQ(Pages::limited(3).count(), 3);
+}
+
+TEST_F(BackupTest, AllAtOnceCopiesEverythingAndFinishes)
+{
+    auto backup = source->backup(Name::main(), target, Name::main());
+    EXPECT_EQ(backup.pageCount(), 0) << "nothing is known before the first step";
+    backup.step();
+    EXPECT_EQ(backup.pageCount(), 0);
+    EXPECT_EQ(backup.remainingPageCount(), 0);
+    EXPECT_EQ(count(*target), 20);
+    backup.step(); // a finished backup does nothing
+    backup.finish();
+    backup.finish();
+    EXPECT_EQ(backup.sourceConnection(), source);
+}
+
+TEST_F(BackupTest, LimitedStepsReportProgress)
+{
+    auto backup = source->backup(Name::main(), target, Name::main());
+    backup.step(Pages::limited(1));
+    const int total = backup.pageCount();
+    ASSERT_GT(total, 3);
+    EXPECT_EQ(backup.remainingPageCount(), total - 1);
+    int steps = 1;
+    int remaining = backup.remainingPageCount();
+    while (backup.remainingPageCount() > 0) {
+        backup.step(Pages::limited(1));
+        ++steps;
+        EXPECT_LT(backup.remainingPageCount(), remaining);
+        remaining = backup.remainingPageCount();
+    }
+    EXPECT_EQ(steps, total);
+    EXPECT_EQ(count(*target), 20);
+}
+
+TEST_F(BackupTest, AttachedAndTemporaryDatabases)
+{
+    target->attach(Connection::Location::uri(directory.file("aux.sqlite3")), "aux");
+    source->backup(Name::main(), target, Name::attached("aux")).step();
+    EXPECT_EQ(count(*target, "aux.t"), 20);
+
+    source->executeScript("CREATE TEMP TABLE scratch (x); INSERT INTO scratch VALUES (1), (2)");
+    source->backup(Name::temp(), target, Name::main()).step();
+    EXPECT_EQ(count(*target, "scratch"), 2);
+}
+
+TEST_F(BackupTest, StartFailuresAreReported)
+{
+    const std::vector<std::tuple<Name, std::string>> cases = {
+        {Name::attached("nosuch"), "unknown database nosuch"},
+    };
+    for (const auto& [name, message] : cases) {
+        try {
+            source->backup(name, target, Name::main());
+            ADD_FAILURE() << "an unknown source schema must fail";
+        } catch (const Result& error) {
+            EXPECT_EQ(error.message(), message);
+        }
+    }
+    // The target is being read: SQLite will not overwrite it under a reader.
+    target->executeScript("CREATE TABLE u (x); INSERT INTO u VALUES (1), (2)");
+    auto reader = target->prepare("SELECT x FROM u");
+    ASSERT_TRUE(reader->step());
+    try {
+        source->backup(Name::main(), target, Name::main());
+        ADD_FAILURE() << "a target in use must not be overwritten";
+    } catch (const Result& error) {
+        EXPECT_EQ(error.message(), "destination database is in use");
+    }
+    EXPECT_THROW(source->backup(Name::main(), source, Name::temp()), Result);
+}
+
+TEST_F(BackupTest, WritesThroughTheSourceConnectionBetweenStepsAreCopied)
+{
+    auto backup = source->backup(Name::main(), target, Name::main());
+    backup.step(Pages::limited(2));
+    addRows(*source, 20, 40);
+    source->runStatement("DELETE FROM t WHERE id < 5");
+    while (backup.remainingPageCount() > 0) {
+        backup.step(Pages::limited(2));
+    }
+    EXPECT_EQ(count(*target), 35);
+    EXPECT_EQ(target->scalar("SELECT min(id) FROM t"), Binding(std::int64_t{5}));
+}
+
+TEST_F(BackupTest, WritesByAnotherConnectionRestartTheCopy)
+{
+    auto writer = Connection::openPath(directory.file("source.sqlite3"));
+    auto backup = source->backup(Name::main(), target, Name::main());
+    backup.step(Pages::limited(2));
+    addRows(*writer, 20, 30);
+    for (int guard = 0; guard < 1000 && backup.remainingPageCount() > 0; ++guard) {
+        backup.step(Pages::limited(2));
+    }
+    EXPECT_EQ(count(*target), 30);
+    EXPECT_EQ(target->scalar("PRAGMA integrity_check"), Binding(std::string("ok")));
+}
+
+TEST_F(BackupTest, LockedSourceIsBusyAndTheBackupStaysUsable)
+{
+    auto writer = Connection::openPath(directory.file("source.sqlite3"));
+    writer->executeScript("BEGIN EXCLUSIVE; INSERT INTO t VALUES (100, 'late')");
+    auto backup = source->backup(Name::main(), target, Name::main());
+    try {
+        backup.step();
+        FAIL() << "a locked source must be reported";
+    } catch (const Result& error) {
+        EXPECT_EQ(error.code(), 5);
+        EXPECT_EQ(error.message(), "database is locked");
+    }
+    writer->executeScript("COMMIT");
+    backup.step();
+    EXPECT_EQ(backup.remainingPageCount(), 0);
+    EXPECT_EQ(count(*target), 21);
+}
+
+TEST_F(BackupTest, StepsAndOtherThreadsWorkOnTheSourceDoNotOverlap)
+{
+    // Another thread keeps writing pairs of rows through the source connection, each pair in one transaction,
+    // while copies run step by step: every copy must hold whole transactions only.
+    std::atomic<bool> stop = false;
+    std::atomic<int> written = 0;
+    std::thread writerThread([&] {
+        for (int i = 1000; !stop; ++i) {
+            source->transaction([&] {
+                source->runStatement("INSERT INTO t VALUES (?, ?)", i, std::string(300, 'x'));
+                source->runStatement("INSERT INTO t VALUES (?, 'y')", -i);
+            });
+            ++written;
+        }
+    });
+    while (written < 5) {
+        std::this_thread::yield();
+    }
+    for (int copy = 0; copy < 20; ++copy) {
+        auto memory = Connection::open(Connection::Location::inMemory());
+        auto backup = source->backup(Name::main(), memory, Name::main());
+        backup.step(Pages::limited(1));
+        for (int guard = 0; guard < 100000 && backup.remainingPageCount() > 0; ++guard) {
+            backup.step(Pages::limited(1));
+        }
+        EXPECT_EQ(backup.remainingPageCount(), 0);
+        EXPECT_EQ(memory->scalar("PRAGMA integrity_check"), Binding(std::string("ok")));
+        EXPECT_EQ(count(*memory) % 2, 0) << "a transaction was copied half done";
+    }
+    stop = true;
+    writerThread.join();
+}
+
+TEST_F(BackupTest, BackupKeepsBothConnectionsAlive)
+{
+    std::weak_ptr<Connection> weakSource = source;
+    auto backup = source->backup(Name::main(), target, Name::main());
+    source.reset();
+    target.reset();
+    EXPECT_FALSE(weakSource.expired());
+    backup.step();
+    EXPECT_EQ(count(*backup.targetConnection()), 20);
+    {
+        Backup moved = std::move(backup);
+    }
+    EXPECT_TRUE(weakSource.expired());
+}
