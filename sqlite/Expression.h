@@ -47,8 +47,7 @@ template <class A, class B>
 concept SameValueType = ValueTag<A> && ValueTag<B> && std::same_as<BaseType<A>, BaseType<B>>;
 
 template <class T>
-concept BooleanTag = ValueTag<T> && std::same_as < BaseType<T>,
-bool > ;
+concept BooleanTag = ValueTag<T> && std::same_as<bool, BaseType<T>>;
 
 template <class T>
 concept NumericTag = ValueTag<T> && Number<BaseType<T>>;
@@ -75,21 +74,34 @@ concept PlainInteger =
 template <class U> struct IsStdOptional : std::false_type {};
 template <class X> struct IsStdOptional<std::optional<X>> : std::true_type {};
 
+template <class U, class V>
+concept SameValue = Value<V> && std::same_as<std::remove_cvref_t<U>, V>;
+template <class U, class V>
+concept IntegerForInteger = std::same_as<V, std::int64_t> && PlainInteger<std::remove_cvref_t<U>>;
+template <class U, class V>
+concept NumberForReal = std::same_as<V, double> &&
+    (PlainInteger<std::remove_cvref_t<U>> || std::floating_point<std::remove_cvref_t<U>>);
+template <class U, class V>
+concept TextForText = std::same_as<V, std::string> && std::convertible_to<const U&, std::string_view>;
+template <class U>
+concept Absent = std::same_as<std::remove_cvref_t<U>, std::nullopt_t>;
+
 } // namespace detail
 
 /// `U` may stand for a value of the value type `V`.
 template <class U, class V>
-concept PlainValueFor = Value<V> &&(std::same_as<std::remove_cvref_t<U>, V> ||
-                                    (std::same_as<V, std::int64_t> && detail::PlainInteger<std::remove_cvref_t<U>>) ||
-                                    (std::same_as<V, double> && (detail::PlainInteger<std::remove_cvref_t<U>> ||
-                                                                 std::floating_point<std::remove_cvref_t<U>>)) ||
-                                    (std::same_as<V, std::string> && std::convertible_to<const U&, std::string_view>));
+concept PlainValueFor = detail::SameValue<U, V> || detail::IntegerForInteger<U, V> || detail::NumberForReal<U, V> ||
+    detail::TextForText<U, V>;
+
+namespace detail {
+template <class U, class V>
+concept OptionalOfValue =
+    IsStdOptional<std::remove_cvref_t<U>>::value && PlainValueFor<typename std::remove_cvref_t<U>::value_type, V>;
+} // namespace detail
 
 /// `U` may stand for a value of `V` that may be absent: a plain value, `std::nullopt` or an optional of one.
 template <class U, class V>
-concept OptionalValueFor = PlainValueFor<U, V> || std::same_as<std::remove_cvref_t<U>, std::nullopt_t> ||
-    (detail::IsStdOptional<std::remove_cvref_t<U>>::value&&
-         PlainValueFor<typename std::remove_cvref_t<U>::value_type, V>);
+concept OptionalValueFor = PlainValueFor<U, V> || detail::Absent<U> || detail::OptionalOfValue<U, V>;
 
 /// Whether a plain value argument counts as optional for `ResultType`.
 template <class U>
@@ -98,8 +110,7 @@ using ValueArgumentTag = std::conditional_t<detail::IsStdOptional<std::remove_cv
                                             std::optional<int>, int>;
 
 /// The stored form of a plain value converted to `V`; none for an absent value (SQL NULL).
-template <Value V, class U>
-requires OptionalValueFor<U, V> std::optional<Binding> bindingOf(const U& value)
+template <Value V, OptionalValueFor<V> U> std::optional<Binding> bindingOf(const U& value)
 {
     using Plain = std::remove_cvref_t<U>;
     if constexpr (std::same_as<Plain, std::nullopt_t>) {
@@ -175,6 +186,18 @@ public:
     bool operator==(const Expression&) const = default;
 };
 
+class Expressible;
+
+namespace detail {
+/// Queries, setters, compiled statements and modules: things with an `expression()` that are not expressions.
+template <class E>
+concept YieldsExpression =
+    !std::derived_from<E, Expression<void>> && !std::same_as<E, Expressible> && requires(const E& e)
+{
+    Expression<void>(e.expression());
+};
+} // namespace detail
+
 /// Anything that yields an untyped `Expression`: expressions, plain values (bound as "?"), queries (their SELECT),
 /// setters, compiled statements and modules. Lists of columns, terms and clause parts hold these.
 class Expressible {
@@ -188,15 +211,7 @@ public:
         : expression_("?", Bindings{value ? std::optional<Binding>(toBinding(*value)) : std::nullopt})
     {}
 
-    template <class E>
-    requires(!std::derived_from<E, Expression<void>> && !std::same_as<E, Expressible> &&
-             requires(const E& e) {
-                 {
-                     e.expression()
-                     } -> std::convertible_to<Expression<void>>;
-             }) Expressible(const E& item)
-        : expression_(item.expression())
-    {}
+    template <detail::YieldsExpression E> Expressible(const E& item) : expression_(item.expression()) {}
 
     const Expression<void>& expression() const& { return expression_; }
     Expression<void> expression() && { return std::move(expression_); }

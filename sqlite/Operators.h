@@ -69,26 +69,27 @@ concept EqualityArgumentFor = ValueTag<A> &&
 template <class T>
 concept AnyValueTag = ValueTag<T>;
 
+/// An expression tag with the same value type as `A` (optional or not).
+template <class B, class A>
+concept SameValueAs = SameValueType<B, A>;
+
 // One two-operand operator: the Expression form and the two Value forms.
 #define SQLITE_INFIX_OPERATOR(expressionName, valueName, token, absentToken, Tag, Result, Argument)                    \
-    template <class A, class B>                                                                                        \
-    requires SameValueType<A, B> && Tag<A> Expression<ResultType<Result, A, B>> expressionName(                        \
-        const Expression<A>& left, const Expression<B>& right)                                                         \
+    template <Tag A, SameValueAs<A> B>                                                                                 \
+    Expression<ResultType<Result, A, B>> expressionName(const Expression<A>& left, const Expression<B>& right)         \
     {                                                                                                                  \
         return Expression<ResultType<Result, A, B>>(detail::infix(token, left, right));                                \
     }                                                                                                                  \
-    template <class A, class U>                                                                                        \
-    requires Tag<A> && Argument<U, A> Expression<ResultType<Result, A, ValueArgumentTag<U>>> valueName(                \
-        const Expression<A>& left, const U& right)                                                                     \
+    template <Tag A, Argument<A> U>                                                                                    \
+    Expression<ResultType<Result, A, ValueArgumentTag<U>>> valueName(const Expression<A>& left, const U& right)        \
     {                                                                                                                  \
         std::optional<Binding> value = bindingOf<BaseType<A>>(right);                                                  \
         std::string_view used = value ? std::string_view(token) : std::string_view(absentToken);                       \
         return Expression<ResultType<Result, A, ValueArgumentTag<U>>>(                                                 \
             detail::infixValueRight(used, left, std::move(value)));                                                    \
     }                                                                                                                  \
-    template <class U, class A>                                                                                        \
-    requires Tag<A> && Argument<U, A> Expression<ResultType<Result, A, ValueArgumentTag<U>>> valueName(                \
-        const U& left, const Expression<A>& right)                                                                     \
+    template <Tag A, Argument<A> U>                                                                                    \
+    Expression<ResultType<Result, A, ValueArgumentTag<U>>> valueName(const U& left, const Expression<A>& right)        \
     {                                                                                                                  \
         std::optional<Binding> value = bindingOf<BaseType<A>>(left);                                                   \
         std::string_view used = value ? std::string_view(token) : std::string_view(absentToken);                       \
@@ -127,23 +128,18 @@ SQLITE_INFIX_OPERATOR(concatenateExpression, concatenateValue, "||", "||", TextT
 #undef SQLITE_INFIX_OPERATOR
 
 /// The exclusive or, written with "&", "|" and "~": (~((L & R)) & (L | R)).
-template <class A, class B>
-requires SameValueType<A, B> && IntegerTag<A> Expression<ResultType<BaseType<A>, A, B>>
-bitwiseXorExpression(const Expression<A>& left, const Expression<B>& right)
+template <IntegerTag A, SameValueAs<A> B>
+Expression<ResultType<BaseType<A>, A, B>> bitwiseXorExpression(const Expression<A>& left, const Expression<B>& right)
 {
     return Expression<ResultType<BaseType<A>, A, B>>(detail::bitwiseXor(left, right));
 }
 
-template <class A, class U>
-requires IntegerTag<A> && PlainArgumentFor<U, A> Expression<A> bitwiseXorValue(const Expression<A>& left,
-                                                                               const U& right)
+template <IntegerTag A, PlainArgumentFor<A> U> Expression<A> bitwiseXorValue(const Expression<A>& left, const U& right)
 {
     return Expression<A>(detail::bitwiseXor(left, Expression<void>("?", Bindings{bindingOf<BaseType<A>>(right)})));
 }
 
-template <class U, class A>
-requires IntegerTag<A> && PlainArgumentFor<U, A> Expression<A> bitwiseXorValue(const U& left,
-                                                                               const Expression<A>& right)
+template <IntegerTag A, PlainArgumentFor<A> U> Expression<A> bitwiseXorValue(const U& left, const Expression<A>& right)
 {
     return Expression<A>(detail::bitwiseXor(Expression<void>("?", Bindings{bindingOf<BaseType<A>>(left)}), right));
 }
@@ -174,43 +170,38 @@ template <IntegerTag A> Expression<A> bitwiseNot(const Expression<A>& item)
 // Range tests: the expression's text with the bounds appended, not parenthesised.
 
 /// "T BETWEEN ? AND ?".
-template <class A, class L, class U>
-requires PlainArgumentFor<L, A> && PlainArgumentFor<U, A> Expression<ResultType<bool, A>>
-closedRangeContains(const Expression<A>& item, const L& lower, const U& upper)
+template <ValueTag A, PlainArgumentFor<A> L, PlainArgumentFor<A> U>
+Expression<ResultType<bool, A>> closedRangeContains(const Expression<A>& item, const L& lower, const U& upper)
 {
     return Expression<ResultType<bool, A>>(
         detail::betweenExpression(item, bindingOf<BaseType<A>>(lower), bindingOf<BaseType<A>>(upper)));
 }
 
 /// "T >= ? AND T < ?": the expression and its bindings occur twice.
-template <class A, class L, class U>
-requires PlainArgumentFor<L, A> && PlainArgumentFor<U, A> Expression<ResultType<bool, A>>
-halfOpenRangeContains(const Expression<A>& item, const L& lower, const U& upper)
+template <ValueTag A, PlainArgumentFor<A> L, PlainArgumentFor<A> U>
+Expression<ResultType<bool, A>> halfOpenRangeContains(const Expression<A>& item, const L& lower, const U& upper)
 {
     return Expression<ResultType<bool, A>>(
         detail::halfOpenRange(item, bindingOf<BaseType<A>>(lower), bindingOf<BaseType<A>>(upper)));
 }
 
 /// "T <= ?".
-template <class A, class U>
-requires PlainArgumentFor<U, A> Expression<ResultType<bool, A>> rangeThroughContains(const Expression<A>& item,
-                                                                                     const U& upper)
+template <ValueTag A, PlainArgumentFor<A> U>
+Expression<ResultType<bool, A>> rangeThroughContains(const Expression<A>& item, const U& upper)
 {
     return Expression<ResultType<bool, A>>(detail::appendText(item, " <= ?", bindingOf<BaseType<A>>(upper)));
 }
 
 /// "T < ?".
-template <class A, class U>
-requires PlainArgumentFor<U, A> Expression<ResultType<bool, A>> rangeUpToContains(const Expression<A>& item,
-                                                                                  const U& upper)
+template <ValueTag A, PlainArgumentFor<A> U>
+Expression<ResultType<bool, A>> rangeUpToContains(const Expression<A>& item, const U& upper)
 {
     return Expression<ResultType<bool, A>>(detail::appendText(item, " < ?", bindingOf<BaseType<A>>(upper)));
 }
 
 /// "T >= ?".
-template <class A, class L>
-requires PlainArgumentFor<L, A> Expression<ResultType<bool, A>> rangeFromContains(const Expression<A>& item,
-                                                                                  const L& lower)
+template <ValueTag A, PlainArgumentFor<A> L>
+Expression<ResultType<bool, A>> rangeFromContains(const Expression<A>& item, const L& lower)
 {
     return Expression<ResultType<bool, A>>(detail::appendText(item, " >= ?", bindingOf<BaseType<A>>(lower)));
 }

@@ -18,6 +18,10 @@ class QueryType;
 class Table;
 template <class T> class ScalarQuery;
 
+/// An argument that converts to `Expressible`: an expression, a plain value, a query, a setter.
+template <class T>
+concept ExpressibleArgument = std::constructible_from<Expressible, const T&>;
+
 /// How a joined source is combined: "CROSS", "INNER" or "LEFT OUTER".
 enum class JoinType { cross, inner, leftOuter };
 
@@ -142,9 +146,10 @@ public:
     std::optional<Expression<void>> withExpression() const;
 
     // Writing statements.
-    template <class... Rest>
-    requires(std::convertible_to<Rest, Setter>&&...) Insert insertValues(const Setter& first, const Rest&... rest)
-    const { return compileInsert(std::nullopt, std::vector<Setter>{first, Setter(rest)...}); }
+    template <std::convertible_to<Setter>... Rest> Insert insertValues(const Setter& first, const Rest&... rest) const
+    {
+        return compileInsert(std::nullopt, std::vector<Setter>{first, Setter(rest)...});
+    }
     Insert compileInsert(std::optional<OnConflict> onConflict, const std::vector<Setter>& setters) const;
     Insert compileInsert(const std::vector<Setter>& setters) const { return compileInsert(std::nullopt, setters); }
     /// Several rows in one INSERT under the first row's columns. A later row that names the same columns in
@@ -190,10 +195,11 @@ public:
         copy.clauses.select = SelectClause{distinct, std::move(columns)};
         return copy;
     }
-    template <class First, class... Rest>
-    requires std::constructible_from<Expressible, const First&> Self selectColumns(const First& first,
-                                                                                   const Rest&... rest)
-    const { return selectColumns(std::vector<Expressible>{Expressible(first), Expressible(rest)...}); }
+    template <ExpressibleArgument First, ExpressibleArgument... Rest>
+    Self selectColumns(const First& first, const Rest&... rest) const
+    {
+        return selectColumns(std::vector<Expressible>{Expressible(first), Expressible(rest)...});
+    }
 
     /// Selects one typed column; the result is a scalar query of its value type.
     template <class T> ScalarQuery<T> selectScalar(const Expression<T>& column, bool distinct = false) const;
@@ -234,9 +240,11 @@ public:
         copy.clauses.group = GroupClause{std::move(by), Expression<std::optional<bool>>(having)};
         return copy;
     }
-    template <class First, class... Rest>
-    requires std::constructible_from<Expressible, const First&> Self groupQuery(const First& first, const Rest&... rest)
-    const { return groupQuery(std::vector<Expressible>{Expressible(first), Expressible(rest)...}); }
+    template <ExpressibleArgument First, ExpressibleArgument... Rest>
+    Self groupQuery(const First& first, const Rest&... rest) const
+    {
+        return groupQuery(std::vector<Expressible>{Expressible(first), Expressible(rest)...});
+    }
 
     /// ORDER BY these terms (replacing earlier ones); none removes the ordering.
     Self orderQuery(std::vector<Expressible> terms) const
@@ -245,7 +253,7 @@ public:
         copy.clauses.order = std::move(terms);
         return copy;
     }
-    template <class... Terms> Self orderQuery(const Terms&... terms) const
+    template <ExpressibleArgument... Terms> Self orderQuery(const Terms&... terms) const
     {
         return orderQuery(std::vector<Expressible>{Expressible(terms)...});
     }
