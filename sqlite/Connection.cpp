@@ -12,13 +12,6 @@ namespace {
 
 constexpr const char* unit = "SQLite/Connection";
 
-// The connections whose queue this thread holds, innermost last.
-std::vector<const Connection*>& queueMarks()
-{
-    thread_local std::vector<const Connection*> marks;
-    return marks;
-}
-
 bool isUnreserved(unsigned char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
@@ -187,12 +180,31 @@ std::shared_ptr<Connection> Connection::open(const Location& location, bool read
         throw Result::error(connection->handle_ != nullptr ? sqlite3_errmsg(connection->handle_) : sqlite3_errstr(code),
                             code);
     }
+    connection->queueMutex_ = sqlite3_db_mutex(connection->handle_);
     return connection;
 }
 
 std::shared_ptr<Connection> Connection::openPath(std::string fileName, bool readonly)
 {
     return open(Location::uri(std::move(fileName)), readonly);
+}
+
+void Connection::lockQueue()
+{
+    if (queueMutex_ != nullptr) {
+        sqlite3_mutex_enter(queueMutex_);
+    } else {
+        fallbackQueue_.lock();
+    }
+}
+
+void Connection::unlockQueue()
+{
+    if (queueMutex_ != nullptr) {
+        sqlite3_mutex_leave(queueMutex_);
+    } else {
+        fallbackQueue_.unlock();
+    }
 }
 
 void Connection::setUsesExtendedErrorCodes(bool on)
@@ -202,33 +214,6 @@ void Connection::setUsesExtendedErrorCodes(bool on)
 }
 
 // The queue rule --------------------------------------------------------------------------------------
-
-bool Connection::holdsQueue() const noexcept
-{
-    for (const Connection* held : queueMarks()) {
-        if (held == this) {
-            return true;
-        }
-    }
-    return false;
-}
-
-Connection::QueueLock::QueueLock(Connection& connection) : connection_(connection)
-{
-    connection_.queue_.lock();
-    try {
-        queueMarks().push_back(&connection_);
-    } catch (...) {
-        connection_.queue_.unlock();
-        throw;
-    }
-}
-
-Connection::QueueLock::~QueueLock()
-{
-    queueMarks().pop_back();
-    connection_.queue_.unlock();
-}
 
 // Running SQL -----------------------------------------------------------------------------------------
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_mutex;
 
 namespace sqlite {
 
@@ -108,7 +109,9 @@ public:
     template <Bindable... Args>
     requires(sizeof...(Args) > 0) std::shared_ptr<Statement> prepare(std::string_view sql, const Args&... values)
     {
-        return prepare(sql, Bindings{asBinding(values)...});
+        auto statement = prepare(sql);
+        statement->bind(values...);
+        return statement;
     }
 
     /// Prepares, binds and runs the statement to its end. Throws `Result`.
@@ -117,7 +120,9 @@ public:
     template <Bindable... Args>
     requires(sizeof...(Args) > 0) std::shared_ptr<Statement> runStatement(std::string_view sql, const Args&... values)
     {
-        return runStatement(sql, Bindings{asBinding(values)...});
+        auto statement = prepare(sql, values...);
+        statement->runToEnd();
+        return statement;
     }
 
     std::shared_ptr<Statement> vacuum() { return runStatement("VACUUM"); }
@@ -128,7 +133,7 @@ public:
     template <Bindable... Args>
     requires(sizeof...(Args) > 0) std::optional<Binding> scalar(std::string_view sql, const Args&... values)
     {
-        return scalar(sql, Bindings{asBinding(values)...});
+        return prepare(sql, values...)->fetchScalar();
     }
 
     // Counters and flags: read directly, without the queue --------------------------------------------
@@ -276,23 +281,43 @@ public:
     }
 
     /// True when the calling thread holds this connection's queue.
-    bool holdsQueue() const noexcept;
+    bool holdsQueue() const noexcept
+    {
+        for (const QueueLock* lock = topQueueLock_; lock != nullptr; lock = lock->previous_) {
+            if (&lock->connection_ == this) {
+                return true;
+            }
+        }
+        return false;
+    }
 
     static Operation operationFromCode(int code);
 
 private:
-    // Locks the connection and marks it held by this thread until destroyed.
+    // Locks the connection and marks it held by this thread until destroyed. The marks form a stack through
+    // the locks themselves, which live on the stack of `sync`: no allocation, no limit on nesting.
     class QueueLock {
     public:
-        explicit QueueLock(Connection& connection);
-        ~QueueLock();
+        explicit QueueLock(Connection& connection) : connection_(connection), previous_(topQueueLock_)
+        {
+            connection_.lockQueue();
+            topQueueLock_ = this;
+        }
+        ~QueueLock()
+        {
+            topQueueLock_ = previous_;
+            connection_.unlockQueue();
+        }
         QueueLock(const QueueLock&) = delete;
         QueueLock& operator=(const QueueLock&) = delete;
 
-    private:
         Connection& connection_;
+        const QueueLock* previous_;
     };
+    static inline thread_local const QueueLock* topQueueLock_ = nullptr;
 
+    void lockQueue();
+    void unlockQueue();
     bool readBooleanPragma(std::string_view name);
     void writeBooleanPragma(std::string_view name, bool on);
     void runGuarded(const std::string& begin, const std::string& commit, const std::string& rollback,
@@ -306,7 +331,11 @@ private:
     std::unique_ptr<UpdateHook> updateHook_;
     std::unique_ptr<CommitHook> commitHook_;
     std::unique_ptr<RollbackHook> rollbackHook_;
-    std::mutex queue_;
+    // The connection's own SQLite mutex (recursive, present in serialized mode) is the queue's lock, so a
+    // step under the queue re-enters it instead of taking a second lock. `fallbackQueue_` serves when
+    // SQLite gives no mutex.
+    sqlite3_mutex* queueMutex_ = nullptr;
+    std::mutex fallbackQueue_;
 };
 
 std::string_view toText(Connection::TransactionMode mode);

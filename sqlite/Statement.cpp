@@ -50,18 +50,50 @@ Blob Cursor::blobAt(int index) const
     return Blob(bytes, static_cast<std::size_t>(sqlite3_column_bytes(handle_, index)));
 }
 
-std::optional<Binding> Cursor::valueAt(int index) const
+namespace {
+
+// Holds the connection's SQLite mutex across several column reads. Each column call re-enters it instead
+// of locking anew, and the column's value can be read in place: no other thread touches the connection
+// meanwhile.
+class MutexGuard {
+public:
+    explicit MutexGuard(sqlite3_mutex* mutex) : mutex_(mutex) { sqlite3_mutex_enter(mutex_); }
+    ~MutexGuard() { sqlite3_mutex_leave(mutex_); }
+    MutexGuard(const MutexGuard&) = delete;
+    MutexGuard& operator=(const MutexGuard&) = delete;
+
+private:
+    sqlite3_mutex* mutex_;
+};
+
+} // namespace
+
+Cursor::Cursor(sqlite3_stmt* handle, int columnCount)
+    : handle_(handle), mutex_(handle != nullptr ? sqlite3_db_mutex(sqlite3_db_handle(handle)) : nullptr),
+      columnCount_(columnCount)
+{}
+
+std::optional<Binding> Cursor::readValue(int index) const
 {
-    const int type = sqlite3_column_type(handle_, index);
+    sqlite3_value* value = sqlite3_column_value(handle_, index);
+    const int type = sqlite3_value_type(value);
     switch (type) {
     case SQLITE_INTEGER:
-        return Binding(sqlite3_column_int64(handle_, index));
+        return Binding(sqlite3_value_int64(value));
     case SQLITE_FLOAT:
-        return Binding(sqlite3_column_double(handle_, index));
-    case SQLITE_TEXT:
-        return Binding(stringAt(index));
-    case SQLITE_BLOB:
-        return Binding(blobAt(index));
+        return Binding(sqlite3_value_double(value));
+    case SQLITE_TEXT: {
+        // The text pointer first, then its length: asking for the length first could convert twice.
+        const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+        if (text == nullptr) {
+            throw std::bad_alloc();
+        }
+        return Binding(std::string(text, static_cast<std::size_t>(sqlite3_value_bytes(value))));
+    }
+    case SQLITE_BLOB: {
+        const void* bytes = sqlite3_value_blob(value);
+        return Binding(bytes != nullptr ? Blob(bytes, static_cast<std::size_t>(sqlite3_value_bytes(value))) : Blob());
+    }
     case SQLITE_NULL:
         return std::nullopt;
     default:
@@ -69,12 +101,19 @@ std::optional<Binding> Cursor::valueAt(int index) const
     }
 }
 
+std::optional<Binding> Cursor::valueAt(int index) const
+{
+    MutexGuard guard(mutex_);
+    return readValue(index);
+}
+
 Bindings Cursor::values() const
 {
     Bindings row;
     row.reserve(static_cast<std::size_t>(columnCount_));
+    MutexGuard guard(mutex_);
     for (int i = 0; i < columnCount_; ++i) {
-        row.push_back(valueAt(i));
+        row.push_back(readValue(i));
     }
     return row;
 }
@@ -101,19 +140,30 @@ Statement::~Statement()
     sqlite3_finalize(handle_);
 }
 
+void Statement::prepareToBind(std::size_t count)
+{
+    sqlite3_reset(handle_);
+    const int expected = sqlite3_bind_parameter_count(handle_);
+    if (static_cast<std::size_t>(expected) != count) {
+        SQLITE_FATAL(unit, std::to_string(expected) + " values expected, " + std::to_string(count) + " passed");
+    }
+}
+
 Statement& Statement::bind(const Bindings& values)
 {
     if (values.empty()) {
         return *this;
     }
-    sqlite3_reset(handle_);
-    sqlite3_clear_bindings(handle_);
-    const int expected = sqlite3_bind_parameter_count(handle_);
-    if (static_cast<std::size_t>(expected) != values.size()) {
-        SQLITE_FATAL(unit, std::to_string(expected) + " values expected, " + std::to_string(values.size()) + " passed");
-    }
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        bindValue(values[i], static_cast<int>(i + 1));
+    // Every parameter gets a new value, so earlier ones need no clearing first; clearing would also make
+    // SQLite free and reallocate the buffers of bound texts on every row.
+    prepareToBind(values.size());
+    try {
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            bindValue(values[i], static_cast<int>(i + 1));
+        }
+    } catch (...) {
+        resetAndClear();
+        throw;
     }
     return *this;
 }
@@ -132,37 +182,81 @@ Statement& Statement::bindNamed(const NamedBindings& values)
     return *this;
 }
 
-void Statement::bindValue(const std::optional<Binding>& value, int index)
+namespace {
+
+void checkBind(int code)
 {
-    int code = SQLITE_OK;
-    if (!value) {
-        code = sqlite3_bind_null(handle_, index);
-    } else if (const auto* blob = std::get_if<Blob>(&*value)) {
-        // A zero-length blob, not NULL.
-        code = blob->bytes.empty()
-                   ? sqlite3_bind_zeroblob(handle_, index, 0)
-                   : sqlite3_bind_blob64(handle_, index, blob->bytes.data(), blob->bytes.size(), SQLITE_TRANSIENT);
-    } else if (const auto* real = std::get_if<double>(&*value)) {
-        code = sqlite3_bind_double(handle_, index, *real);
-    } else if (const auto* integer = std::get_if<std::int64_t>(&*value)) {
-        code = sqlite3_bind_int64(handle_, index, *integer);
-    } else {
-        // With its byte length, so a text holding a NUL is stored whole rather than cut short.
-        const auto& text = std::get<std::string>(*value);
-        code = sqlite3_bind_text64(handle_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-    }
     if (code != SQLITE_OK) {
         // A failed bind names its own reason; the connection's message could belong to another thread by now.
         throw Result::error(sqlite3_errstr(code), code);
     }
 }
 
+} // namespace
+
+void Statement::bindValue(const std::optional<Binding>& value, int index)
+{
+    if (!value) {
+        bindNull(index);
+        return;
+    }
+    std::visit(
+        [&](const auto& v) {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, Blob>) {
+                bindBlob(index, v);
+            } else if constexpr (std::is_same_v<T, double>) {
+                bindDouble(index, v);
+            } else if constexpr (std::is_same_v<T, std::int64_t>) {
+                bindInt64(index, v);
+            } else {
+                bindText(index, v);
+            }
+        },
+        *value);
+}
+
+void Statement::bindNull(int index)
+{
+    checkBind(sqlite3_bind_null(handle_, index));
+}
+
+void Statement::bindInt64(int index, std::int64_t value)
+{
+    checkBind(sqlite3_bind_int64(handle_, index, value));
+}
+
+void Statement::bindDouble(int index, double value)
+{
+    checkBind(sqlite3_bind_double(handle_, index, value));
+}
+
+void Statement::bindText(int index, std::string_view text)
+{
+    // With its byte length, so a text holding a NUL is stored whole rather than cut short.
+    checkBind(sqlite3_bind_text64(handle_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
+}
+
+void Statement::bindBlob(int index, const Blob& blob)
+{
+    checkBind(blob.bytes.empty()
+                  ? sqlite3_bind_zeroblob(handle_, index, 0)
+                  : sqlite3_bind_blob64(handle_, index, blob.bytes.data(), blob.bytes.size(), SQLITE_TRANSIENT));
+}
+
 Statement& Statement::runToEnd(const Bindings& values)
 {
-    if (!values.empty()) {
+    // Binding resets the statement already; otherwise reset it here, keeping the bound values.
+    if (values.empty()) {
+        sqlite3_reset(handle_);
+    } else {
         bind(values);
     }
-    sqlite3_reset(handle_);
+    return stepToEnd();
+}
+
+Statement& Statement::stepToEnd()
+{
     while (step()) {
     }
     return *this;
@@ -170,10 +264,16 @@ Statement& Statement::runToEnd(const Bindings& values)
 
 std::optional<Binding> Statement::fetchScalar(const Bindings& values)
 {
-    if (!values.empty()) {
+    if (values.empty()) {
+        sqlite3_reset(handle_);
+    } else {
         bind(values);
     }
-    sqlite3_reset(handle_);
+    return readScalar();
+}
+
+std::optional<Binding> Statement::readScalar()
+{
     if (!step()) {
         return std::nullopt;
     }

@@ -16,6 +16,7 @@
 #include <vector>
 
 struct sqlite3_stmt;
+struct sqlite3_mutex;
 
 namespace sqlite {
 
@@ -56,7 +57,7 @@ template <Bindable T> std::optional<Binding> asBinding(const T& value)
 /// Reads the row that its statement stands on now; holds no row data of its own.
 class Cursor {
 public:
-    Cursor(sqlite3_stmt* handle, int columnCount) : handle_(handle), columnCount_(columnCount) {}
+    Cursor(sqlite3_stmt* handle, int columnCount);
 
     int columnCount() const { return columnCount_; }
 
@@ -74,7 +75,11 @@ public:
     Bindings values() const;
 
 private:
+    // Reads one column while the caller holds the connection's mutex.
+    std::optional<Binding> readValue(int index) const;
+
     sqlite3_stmt* handle_;
+    sqlite3_mutex* mutex_;
     int columnCount_;
 };
 
@@ -88,26 +93,44 @@ public:
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
-    /// Binds `values` to parameters 1, 2, … after a reset and clearing earlier values. An empty list changes
+    /// Binds `values` to parameters 1, 2, … after a reset, replacing earlier values. An empty list changes
     /// nothing. Fatal when the count differs from the statement's parameter count.
     Statement& bind(const Bindings& values);
+    /// As above, binding each argument straight from where it is, without building a list first.
     template <Bindable... Args>
     requires(sizeof...(Args) > 0) Statement& bind(const Args&... values)
     {
-        return bind(Bindings{asBinding(values)...});
+        prepareToBind(sizeof...(Args));
+        try {
+            int index = 0;
+            (bindArgument(++index, values), ...);
+        } catch (...) {
+            resetAndClear();
+            throw;
+        }
+        return *this;
     }
     /// Resets, clears every binding, then binds each value by name. Fatal for a name the statement lacks.
     Statement& bindNamed(const NamedBindings& values);
     /// Binds one value at a 1-based index. Throws `Result` when SQLite refuses it (an index out of range,
     /// a value too big): a value is never left unbound in silence.
     void bindValue(const std::optional<Binding>& value, int index);
+    /// One value of each stored kind at a 1-based index; each throws `Result` when SQLite refuses it.
+    /// Text and blobs are copied by SQLite with their full byte length.
+    void bindNull(int index);
+    void bindInt64(int index, std::int64_t value);
+    void bindDouble(int index, double value);
+    void bindText(int index, std::string_view text);
+    /// An empty blob is bound as a zero-length blob, not NULL.
+    void bindBlob(int index, const Blob& blob);
 
     /// Binds `values` when given, then resets and steps to the end, dropping rows. Throws `Result`.
     Statement& runToEnd(const Bindings& values = {});
     template <Bindable... Args>
     requires(sizeof...(Args) > 0) Statement& runToEnd(const Args&... values)
     {
-        return runToEnd(Bindings{asBinding(values)...});
+        bind(values...);
+        return stepToEnd();
     }
 
     /// Binds `values` when given, then resets and reads column 0 of the first row: none for NULL or no row.
@@ -115,7 +138,8 @@ public:
     template <Bindable... Args>
     requires(sizeof...(Args) > 0) std::optional<Binding> fetchScalar(const Args&... values)
     {
-        return fetchScalar(Bindings{asBinding(values)...});
+        bind(values...);
+        return readScalar();
     }
 
     /// One step under the connection's queue rule; true when a row is available. Throws `Result`.
@@ -172,6 +196,30 @@ public:
     Iterator end() { return Iterator(); }
 
 private:
+    // Steps a freshly reset statement to its end / to its first row.
+    Statement& stepToEnd();
+    std::optional<Binding> readScalar();
+    // Resets and checks that `count` values match the statement's parameters (fatal otherwise).
+    void prepareToBind(std::size_t count);
+
+    template <class T> void bindArgument(int index, const T& value)
+    {
+        if constexpr (std::same_as<T, std::nullopt_t>) {
+            bindNull(index);
+        } else if constexpr (std::same_as<T, std::string> || std::same_as<T, std::string_view> ||
+                             std::is_pointer_v<std::decay_t<T>>) {
+            bindText(index, value);
+        } else if constexpr (std::same_as<T, double>) {
+            bindDouble(index, value);
+        } else if constexpr (std::integral<T>) {
+            bindInt64(index, static_cast<std::int64_t>(value));
+        } else if constexpr (std::same_as<T, Blob>) {
+            bindBlob(index, value);
+        } else {
+            bindValue(asBinding(value), index);
+        }
+    }
+
     std::shared_ptr<Connection> connection_;
     sqlite3_stmt* handle_ = nullptr;
     mutable std::optional<int> columnCount_;

@@ -203,6 +203,25 @@ TEST_F(StatementTest, RefusedBindIsReported)
     EXPECT_EQ(count(), 0);
 }
 
+TEST_F(StatementTest, RebindingReplacesEveryValueAndAFailedBindLeavesNoStaleOnes)
+{
+    auto select = db->prepare("SELECT coalesce(?, 'null') || '/' || coalesce(?, 'null')");
+    select->bind(1, "a");
+    EXPECT_EQ(select->fetchScalar(), text("1/a"));
+    select->bind({integer(2), none});
+    EXPECT_EQ(select->fetchScalar(), text("2/null"));
+    sqlite3_limit(db->handle(), SQLITE_LIMIT_LENGTH, 10);
+    EXPECT_THROW(select->bind(3, std::string(11, 'x')), Result);
+    EXPECT_EQ(select->fetchScalar(), text("null/null"));
+}
+
+TEST_F(StatementTest, ValuesOfExpressionsReadByStorageClass)
+{
+    auto select = db->prepare("SELECT zeroblob(3), 1.5, 'é', NULL, 42");
+    EXPECT_EQ(*select->failableNext(),
+              (Bindings{Binding(Blob({0, 0, 0})), Binding(1.5), text("é"), none, integer(42)}));
+}
+
 using StatementDeathTest = StatementTest;
 
 TEST_F(StatementDeathTest, WrongValueCountIsFatal)

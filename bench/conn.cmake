@@ -1,0 +1,1 @@
+lumetrove_benchmark(conn lumetrove_sqlite)
