@@ -627,6 +627,20 @@ void addWith(QueryClauses& clauses, const Table& alias, const QueryType& query,
         WithClauses::Clause{alias, std::move(columns), hint, std::make_shared<const QueryType>(query)});
 }
 
+void addUnion(QueryClauses& clauses, const QueryType& other, bool all)
+{
+    clauses.union_.push_back(UnionClause{all, std::make_shared<const QueryType>(other)});
+}
+
+void setLimit(QueryClauses& clauses, std::optional<std::int64_t> length, std::optional<std::int64_t> offset)
+{
+    if (length) {
+        clauses.limit = LimitClause{*length, offset};
+    } else {
+        clauses.limit.reset();
+    }
+}
+
 Expression<std::int64_t> countStarExpression()
 {
     return Expression<std::int64_t>("count(*)");

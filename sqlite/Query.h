@@ -181,24 +181,257 @@ void addFilter(QueryClauses& clauses, const Expression<void>& predicate);
 void addJoin(QueryClauses& clauses, JoinType type, const QueryType& other, const Expression<void>& condition);
 void addWith(QueryClauses& clauses, const Table& alias, const QueryType& query,
              std::optional<std::vector<Expressible>> columns, bool recursive, std::optional<MaterializationHint> hint);
+void addUnion(QueryClauses& clauses, const QueryType& other, bool all);
+void setLimit(QueryClauses& clauses, std::optional<std::int64_t> length, std::optional<std::int64_t> offset);
 } // namespace detail
 
-/// The builders; every one returns a changed copy of the receiver and leaves the receiver as it was.
+/// The builders; every one returns a changed copy of the receiver and leaves the receiver as it was. Called on
+/// a temporary (the middle of a chain), a builder moves the clauses along instead of copying them.
 template <class Self> class QueryBuilders : public QueryType {
 public:
     using QueryType::QueryType;
 
     /// Selects these columns (replacing an earlier selection).
-    Self selectColumns(std::vector<Expressible> columns, bool distinct = false) const
+    Self selectColumns(std::vector<Expressible> columns, bool distinct = false) const&
     {
-        Self copy = self();
-        copy.clauses.select = SelectClause{distinct, std::move(columns)};
+        Self copy = static_cast<const Self&>(*this);
+        QueryClauses& c = copy.clauses;
+        c.select = SelectClause{distinct, std::move(columns)};
+        return copy;
+    }
+    Self selectColumns(std::vector<Expressible> columns, bool distinct = false) &&
+    {
+        Self copy = std::move(static_cast<Self&>(*this));
+        QueryClauses& c = copy.clauses;
+        c.select = SelectClause{distinct, std::move(columns)};
+        return copy;
+    }
+
+    template <ExpressibleArgument First, ExpressibleArgument... Rest>
+    Self selectColumns(const First& first, const Rest&... rest) const&
+    {
+        Self copy = static_cast<const Self&>(*this);
+        QueryClauses& c = copy.clauses;
+        c.select = SelectClause{false, {Expressible(first), Expressible(rest)...}};
         return copy;
     }
     template <ExpressibleArgument First, ExpressibleArgument... Rest>
-    Self selectColumns(const First& first, const Rest&... rest) const
+    Self selectColumns(const First& first, const Rest&... rest) &&
     {
-        return selectColumns(std::vector<Expressible>{Expressible(first), Expressible(rest)...});
+        Self copy = std::move(static_cast<Self&>(*this));
+        QueryClauses& c = copy.clauses;
+        c.select = SelectClause{false, {Expressible(first), Expressible(rest)...}};
+        return copy;
+    }
+
+    /// Joins `other` on `condition`; `other`'s own filters are added to the condition.
+    template <BooleanTag B> Self joinQuery(JoinType type, const QueryType& other, const Expression<B>& condition) const&
+    {
+        Self copy = static_cast<const Self&>(*this);
+        QueryClauses& c = copy.clauses;
+        detail::addJoin(c, type, other, condition);
+        return copy;
+    }
+    template <BooleanTag B> Self joinQuery(JoinType type, const QueryType& other, const Expression<B>& condition) &&
+    {
+        Self copy = std::move(static_cast<Self&>(*this));
+        QueryClauses& c = copy.clauses;
+        detail::addJoin(c, type, other, condition);
+        return copy;
+    }
+
+    template <BooleanTag B> Self joinQuery(const QueryType& other, const Expression<B>& condition) const&
+    {
+        Self copy = static_cast<const Self&>(*this);
+        QueryClauses& c = copy.clauses;
+        detail::addJoin(c, JoinType::inner, other, condition);
+        return copy;
+    }
+    template <BooleanTag B> Self joinQuery(const QueryType& other, const Expression<B>& condition) &&
+    {
+        Self copy = std::move(static_cast<Self&>(*this));
+        QueryClauses& c = copy.clauses;
+        detail::addJoin(c, JoinType::inner, other, condition);
+        return copy;
+    }
+
+    /// Adds a WHERE predicate; a second one is joined to the first with AND.
+    template <BooleanTag B> Self filterQuery(const Expression<B>& predicate) const&
+    {
+        Self copy = static_cast<const Self&>(*this);
+        QueryClauses& c = copy.clauses;
+        detail::addFilter(c, predicate);
+        return copy;
+    }
+    template <BooleanTag B> Self filterQuery(const Expression<B>& predicate) &&
+    {
+        Self copy = std::move(static_cast<Self&>(*this));
+        QueryClauses& c = copy.clauses;
+        detail::addFilter(c, predicate);
+        return copy;
+    }
+
+    /// GROUP BY these terms (replacing an earlier grouping), with an optional HAVING predicate.
+    Self groupQuery(std::vector<Expressible> by) const&
+    {
+        Self copy = static_cast<const Self&>(*this);
+        QueryClauses& c = copy.clauses;
+        c.group = GroupClause{std::move(by), std::nullopt};
+        return copy;
+    }
+    Self groupQuery(std::vector<Expressible> by) &&
+    {
+        Self copy = std::move(static_cast<Self&>(*this));
+        QueryClauses& c = copy.clauses;
+        c.group = GroupClause{std::move(by), std::nullopt};
+        return copy;
+    }
+
+    template <BooleanTag B> Self groupQuery(std::vector<Expressible> by, const Expression<B>& having) const&
+    {
+        Self copy = static_cast<const Self&>(*this);
+        QueryClauses& c = copy.clauses;
+        c.group = GroupClause{std::move(by), Expression<std::optional<bool>>(having)};
+        return copy;
+    }
+    template <BooleanTag B> Self groupQuery(std::vector<Expressible> by, const Expression<B>& having) &&
+    {
+        Self copy = std::move(static_cast<Self&>(*this));
+        QueryClauses& c = copy.clauses;
+        c.group = GroupClause{std::move(by), Expression<std::optional<bool>>(having)};
+        return copy;
+    }
+
+    template <ExpressibleArgument First, ExpressibleArgument... Rest>
+    Self groupQuery(const First& first, const Rest&... rest) const&
+    {
+        Self copy = static_cast<const Self&>(*this);
+        QueryClauses& c = copy.clauses;
+        c.group = GroupClause{{Expressible(first), Expressible(rest)...}, std::nullopt};
+        return copy;
+    }
+    template <ExpressibleArgument First, ExpressibleArgument... Rest>
+    Self groupQuery(const First& first, const Rest&... rest) &&
+    {
+        Self copy = std::move(static_cast<Self&>(*this));
+        QueryClauses& c = copy.clauses;
+        c.group = GroupClause{{Expressible(first), Expressible(rest)...}, std::nullopt};
+        return copy;
+    }
+
+    /// ORDER BY these terms (replacing earlier ones); none removes the ordering.
+    Self orderQuery(std::vector<Expressible> terms) const&
+    {
+        Self copy = static_cast<const Self&>(*this);
+        QueryClauses& c = copy.clauses;
+        c.order = std::move(terms);
+        return copy;
+    }
+    Self orderQuery(std::vector<Expressible> terms) &&
+    {
+        Self copy = std::move(static_cast<Self&>(*this));
+        QueryClauses& c = copy.clauses;
+        c.order = std::move(terms);
+        return copy;
+    }
+
+    template <ExpressibleArgument... Terms> Self orderQuery(const Terms&... terms) const&
+    {
+        Self copy = static_cast<const Self&>(*this);
+        QueryClauses& c = copy.clauses;
+        c.order = {Expressible(terms)...};
+        return copy;
+    }
+    template <ExpressibleArgument... Terms> Self orderQuery(const Terms&... terms) &&
+    {
+        Self copy = std::move(static_cast<Self&>(*this));
+        QueryClauses& c = copy.clauses;
+        c.order = {Expressible(terms)...};
+        return copy;
+    }
+
+    /// LIMIT length (no offset); none removes the limit.
+    Self limitQuery(std::optional<std::int64_t> length) const&
+    {
+        Self copy = static_cast<const Self&>(*this);
+        QueryClauses& c = copy.clauses;
+        detail::setLimit(c, length, std::nullopt);
+        return copy;
+    }
+    Self limitQuery(std::optional<std::int64_t> length) &&
+    {
+        Self copy = std::move(static_cast<Self&>(*this));
+        QueryClauses& c = copy.clauses;
+        detail::setLimit(c, length, std::nullopt);
+        return copy;
+    }
+
+    /// LIMIT length OFFSET offset.
+    Self limitQuery(std::int64_t length, std::int64_t offset) const&
+    {
+        Self copy = static_cast<const Self&>(*this);
+        QueryClauses& c = copy.clauses;
+        detail::setLimit(c, length, offset);
+        return copy;
+    }
+    Self limitQuery(std::int64_t length, std::int64_t offset) &&
+    {
+        Self copy = std::move(static_cast<Self&>(*this));
+        QueryClauses& c = copy.clauses;
+        detail::setLimit(c, length, offset);
+        return copy;
+    }
+
+    /// Appends "UNION [ALL]" and `other`'s SELECT.
+    Self unionQuery(const QueryType& other, bool all = false) const&
+    {
+        Self copy = static_cast<const Self&>(*this);
+        QueryClauses& c = copy.clauses;
+        detail::addUnion(c, other, all);
+        return copy;
+    }
+    Self unionQuery(const QueryType& other, bool all = false) &&
+    {
+        Self copy = std::move(static_cast<Self&>(*this));
+        QueryClauses& c = copy.clauses;
+        detail::addUnion(c, other, all);
+        return copy;
+    }
+
+    /// The same source under an alias (replacing an earlier one).
+    Self alias(std::string name) const&
+    {
+        Self copy = static_cast<const Self&>(*this);
+        QueryClauses& c = copy.clauses;
+        c.from.alias = std::move(name);
+        return copy;
+    }
+    Self alias(std::string name) &&
+    {
+        Self copy = std::move(static_cast<Self&>(*this));
+        QueryClauses& c = copy.clauses;
+        c.from.alias = std::move(name);
+        return copy;
+    }
+
+    /// Adds a common table expression named after `alias`, defined by `query`. Once recursive, always recursive.
+    Self with(const Table& alias, const QueryType& query,
+              std::optional<std::vector<Expressible>> columns = std::nullopt, bool recursive = false,
+              std::optional<MaterializationHint> hint = std::nullopt) const&
+    {
+        Self copy = static_cast<const Self&>(*this);
+        QueryClauses& c = copy.clauses;
+        detail::addWith(c, alias, query, std::move(columns), recursive, hint);
+        return copy;
+    }
+    Self with(const Table& alias, const QueryType& query,
+              std::optional<std::vector<Expressible>> columns = std::nullopt, bool recursive = false,
+              std::optional<MaterializationHint> hint = std::nullopt) &&
+    {
+        Self copy = std::move(static_cast<Self&>(*this));
+        QueryClauses& c = copy.clauses;
+        detail::addWith(c, alias, query, std::move(columns), recursive, hint);
+        return copy;
     }
 
     /// Selects one typed column; the result is a scalar query of its value type.
@@ -206,100 +439,6 @@ public:
 
     /// The count of rows: SELECT count(*) with every other clause kept.
     ScalarQuery<std::int64_t> count() const;
-
-    /// Joins `other` on `condition`; `other`'s own filters are added to the condition.
-    template <BooleanTag B> Self joinQuery(JoinType type, const QueryType& other, const Expression<B>& condition) const
-    {
-        Self copy = self();
-        detail::addJoin(copy.clauses, type, other, condition);
-        return copy;
-    }
-    template <BooleanTag B> Self joinQuery(const QueryType& other, const Expression<B>& condition) const
-    {
-        return joinQuery(JoinType::inner, other, condition);
-    }
-
-    /// Adds a WHERE predicate; a second one is joined to the first with AND.
-    template <BooleanTag B> Self filterQuery(const Expression<B>& predicate) const
-    {
-        Self copy = self();
-        detail::addFilter(copy.clauses, predicate);
-        return copy;
-    }
-
-    /// GROUP BY these terms (replacing an earlier grouping), with an optional HAVING predicate.
-    Self groupQuery(std::vector<Expressible> by) const
-    {
-        Self copy = self();
-        copy.clauses.group = GroupClause{std::move(by), std::nullopt};
-        return copy;
-    }
-    template <BooleanTag B> Self groupQuery(std::vector<Expressible> by, const Expression<B>& having) const
-    {
-        Self copy = self();
-        copy.clauses.group = GroupClause{std::move(by), Expression<std::optional<bool>>(having)};
-        return copy;
-    }
-    template <ExpressibleArgument First, ExpressibleArgument... Rest>
-    Self groupQuery(const First& first, const Rest&... rest) const
-    {
-        return groupQuery(std::vector<Expressible>{Expressible(first), Expressible(rest)...});
-    }
-
-    /// ORDER BY these terms (replacing earlier ones); none removes the ordering.
-    Self orderQuery(std::vector<Expressible> terms) const
-    {
-        Self copy = self();
-        copy.clauses.order = std::move(terms);
-        return copy;
-    }
-    template <ExpressibleArgument... Terms> Self orderQuery(const Terms&... terms) const
-    {
-        return orderQuery(std::vector<Expressible>{Expressible(terms)...});
-    }
-
-    /// LIMIT length (no offset); none removes the limit.
-    Self limitQuery(std::optional<std::int64_t> length) const
-    {
-        Self copy = self();
-        if (length) {
-            copy.clauses.limit = LimitClause{*length, std::nullopt};
-        } else {
-            copy.clauses.limit.reset();
-        }
-        return copy;
-    }
-    /// LIMIT length OFFSET offset.
-    Self limitQuery(std::int64_t length, std::int64_t offset) const
-    {
-        Self copy = self();
-        copy.clauses.limit = LimitClause{length, offset};
-        return copy;
-    }
-
-    /// Appends "UNION [ALL]" and `other`'s SELECT.
-    Self unionQuery(const QueryType& other, bool all = false) const
-    {
-        Self copy = self();
-        copy.clauses.union_.push_back(UnionClause{all, std::make_shared<const QueryType>(other)});
-        return copy;
-    }
-
-    /// The same source under an alias (replacing an earlier one).
-    Self alias(std::string name) const
-    {
-        Self copy = self();
-        copy.clauses.from.alias = std::move(name);
-        return copy;
-    }
-
-    /// Adds a common table expression named after `alias`, defined by `query`. Once recursive, always recursive.
-    Self with(const Table& alias, const QueryType& query,
-              std::optional<std::vector<Expressible>> columns = std::nullopt, bool recursive = false,
-              std::optional<MaterializationHint> hint = std::nullopt) const;
-
-protected:
-    const Self& self() const { return static_cast<const Self&>(*this); }
 };
 
 /// A table; "TABLE" in DDL.
@@ -379,16 +518,6 @@ Expression<std::int64_t> countStarExpression();
 template <class Self> ScalarQuery<std::int64_t> QueryBuilders<Self>::count() const
 {
     return selectScalar(detail::countStarExpression());
-}
-
-template <class Self>
-Self QueryBuilders<Self>::with(const Table& alias, const QueryType& query,
-                               std::optional<std::vector<Expressible>> columns, bool recursive,
-                               std::optional<MaterializationHint> hint) const
-{
-    Self copy = self();
-    detail::addWith(copy.clauses, alias, query, std::move(columns), recursive, hint);
-    return copy;
 }
 
 } // namespace sqlite
