@@ -25,17 +25,26 @@ class Connection;
 /// Values bound by parameter name, the name written as in the SQL with its prefix (":a", "$b", "@c").
 using NamedBindings = std::map<std::string, std::optional<Binding>, std::less<>>;
 
+namespace detail {
+template <class T> struct IsCString : std::false_type {};
+template <> struct IsCString<const char*> : std::true_type {};
+template <> struct IsCString<char*> : std::true_type {};
+template <class T>
+concept CString = IsCString<std::decay_t<T>>::value;
+// Integers that fit a signed 64-bit integer; `char` is text, not a number, and `bool` is a `Value` of its own.
+template <class T>
+concept BindableInteger =
+    std::integral<T> && !std::same_as<T, bool> && !std::same_as<T, char> && (std::signed_integral<T> || sizeof(T) < 8);
+template <class T> struct IsOptionalValue : std::false_type {};
+template <Value V> struct IsOptionalValue<std::optional<V>> : std::true_type {};
+} // namespace detail
+
 /// Anything that the variadic forms of bind, run and scalar accept as one value: a `Value`, a `Binding`,
 /// an optional of either, `std::nullopt` (NULL), an integer that fits 64 bits signed, or a C string.
 template <class T>
-concept Bindable =
-    Value<T> || std::same_as<T, Binding> || std::same_as<T, std::optional<Binding>> ||
-    std::same_as<T, std::nullopt_t> || std::same_as<T, std::string_view> || std::same_as < std::decay_t<T>,
-const char* > || std::same_as<std::decay_t<T>, char*> ||
-    (std::integral<T> && !std::same_as<T, bool> && (std::signed_integral<T> || sizeof(T) < 8)) || requires
-{
-    requires Value<typename T::value_type> && std::same_as<T, std::optional<typename T::value_type>>;
-};
+concept Bindable = Value<T> || detail::BindableInteger<T> || detail::CString<T> || detail::IsOptionalValue<T>::value ||
+    std::same_as<T, Binding> || std::same_as<T, std::optional<Binding>> || std::same_as<T, std::nullopt_t> ||
+    std::same_as<T, std::string_view>;
 
 template <Bindable T> std::optional<Binding> asBinding(const T& value)
 {

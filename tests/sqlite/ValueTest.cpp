@@ -1,5 +1,7 @@
 #include "sqlite/Value.h"
 
+#include "sqlite/Statement.h"
+
 #include <gtest/gtest.h>
 
 using namespace sqlite;
@@ -8,6 +10,8 @@ using namespace std::chrono;
 static_assert(Value<double> && Value<std::int64_t> && Value<bool> && Value<std::string> && Value<Blob>);
 static_assert(Value<std::vector<std::byte>> && Value<Date> && Value<Uuid> && Value<Url>);
 static_assert(!Value<int> && !Value<float> && !Value<const char*>);
+static_assert(Bindable<int> && Bindable<const char*> && Bindable<std::optional<Date>> && Bindable<std::nullopt_t>);
+static_assert(!Bindable<char> && !Bindable<std::uint64_t> && !Bindable<float> && !Bindable<Bindings>);
 static_assert(Number<double> && Number<std::int64_t> && !Number<bool> && !Number<std::string>);
 
 TEST(BlobTest, DescriptionIsLowerCaseHexWithLeadingZeros)
@@ -23,19 +27,6 @@ TEST(BlobTest, CopiesBytesFromPointerAndComparesByContent)
     EXPECT_EQ(copy, Blob({1, 2, 3}));
     EXPECT_NE(copy, Blob({1, 2}));
     EXPECT_TRUE(Blob(nullptr, 0).bytes.empty());
-}
-
-TEST(ValueTraitsTest, DeclaredDatatypes)
-{
-    EXPECT_EQ(ValueTraits<double>::declaredDatatype(), "REAL");
-    EXPECT_EQ(ValueTraits<std::int64_t>::declaredDatatype(), "INTEGER");
-    EXPECT_EQ(ValueTraits<bool>::declaredDatatype(), "INTEGER");
-    EXPECT_EQ(ValueTraits<std::string>::declaredDatatype(), "TEXT");
-    EXPECT_EQ(ValueTraits<Blob>::declaredDatatype(), "BLOB");
-    EXPECT_EQ(ValueTraits<std::vector<std::byte>>::declaredDatatype(), "BLOB");
-    EXPECT_EQ(ValueTraits<Date>::declaredDatatype(), "TEXT");
-    EXPECT_EQ(ValueTraits<Uuid>::declaredDatatype(), "TEXT");
-    EXPECT_EQ(ValueTraits<Url>::declaredDatatype(), "TEXT");
 }
 
 TEST(ValueTraitsTest, BooleanDeclaredDatatypeIsSettable)
