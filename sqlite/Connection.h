@@ -255,6 +255,11 @@ public:
     void registerAggregateCallbacks(std::string_view name, std::optional<std::int64_t> argumentCount,
                                     bool deterministic, AggregateCallbacks callbacks);
 
+    /// A scalar function of zero, one or two typed parameters (include "sqlite/TypedFunction.h"). Returns the
+    /// builder of its calls: typed argument expressions in, the call expression out. A NULL or a value of
+    /// another storage class for a parameter makes that call fail with an error. Fatal as `createFunction`.
+    template <class F> auto createTypedFunction(std::string_view name, bool deterministic, F callback);
+
     // Backup -------------------------------------------------------------------------------------------
 
     /// Starts copying this connection's database `name` into `target`'s database `targetName`.
