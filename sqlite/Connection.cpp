@@ -346,48 +346,57 @@ void Connection::setBusyTimeout(double seconds)
     });
 }
 
+template <class Callback, class Register>
+void Connection::replaceCallback(std::unique_ptr<Callback>& field, Callback callback, Register registerWithSqlite)
+{
+    // Taking the queue afresh means no callback of this connection runs now; when it is held already, the
+    // caller may be that very callback, so the old one is kept until the next replacement from outside.
+    const bool insideCallback = holdsQueue();
+    sync([&] {
+        if (!insideCallback) {
+            retiredCallbacks_.clear();
+        }
+        auto fresh = callback ? std::make_unique<Callback>(std::move(callback)) : nullptr;
+        registerWithSqlite(fresh.get());
+        field.swap(fresh);
+        if (insideCallback && fresh) {
+            retiredCallbacks_.push_back(std::shared_ptr<void>(std::move(fresh)));
+        }
+    });
+}
+
 void Connection::setBusyHandler(BusyHandler handler)
 {
-    sync([&] {
-        auto fresh = handler ? std::make_unique<BusyHandler>(std::move(handler)) : nullptr;
-        sqlite3_busy_handler(handle_, fresh ? &busyTrampoline : nullptr, fresh.get());
-        busyHandler_.swap(fresh);
+    replaceCallback(busyHandler_, std::move(handler), [this](BusyHandler* fresh) {
+        sqlite3_busy_handler(handle_, fresh ? &busyTrampoline : nullptr, fresh);
     });
 }
 
 void Connection::setTrace(TraceCallback callback)
 {
-    sync([&] {
-        auto fresh = callback ? std::make_unique<TraceCallback>(std::move(callback)) : nullptr;
-        sqlite3_trace_v2(handle_, fresh ? SQLITE_TRACE_STMT : 0, fresh ? &traceTrampoline : nullptr, fresh.get());
-        trace_.swap(fresh);
+    replaceCallback(trace_, std::move(callback), [this](TraceCallback* fresh) {
+        sqlite3_trace_v2(handle_, fresh ? SQLITE_TRACE_STMT : 0, fresh ? &traceTrampoline : nullptr, fresh);
     });
 }
 
 void Connection::setUpdateHook(UpdateHook hook)
 {
-    sync([&] {
-        auto fresh = hook ? std::make_unique<UpdateHook>(std::move(hook)) : nullptr;
-        sqlite3_update_hook(handle_, fresh ? &updateTrampoline : nullptr, fresh.get());
-        updateHook_.swap(fresh);
+    replaceCallback(updateHook_, std::move(hook), [this](UpdateHook* fresh) {
+        sqlite3_update_hook(handle_, fresh ? &updateTrampoline : nullptr, fresh);
     });
 }
 
 void Connection::setCommitHook(CommitHook hook)
 {
-    sync([&] {
-        auto fresh = hook ? std::make_unique<CommitHook>(std::move(hook)) : nullptr;
-        sqlite3_commit_hook(handle_, fresh ? &commitTrampoline : nullptr, fresh.get());
-        commitHook_.swap(fresh);
+    replaceCallback(commitHook_, std::move(hook), [this](CommitHook* fresh) {
+        sqlite3_commit_hook(handle_, fresh ? &commitTrampoline : nullptr, fresh);
     });
 }
 
 void Connection::setRollbackHook(RollbackHook hook)
 {
-    sync([&] {
-        auto fresh = hook ? std::make_unique<RollbackHook>(std::move(hook)) : nullptr;
-        sqlite3_rollback_hook(handle_, fresh ? &rollbackTrampoline : nullptr, fresh.get());
-        rollbackHook_.swap(fresh);
+    replaceCallback(rollbackHook_, std::move(hook), [this](RollbackHook* fresh) {
+        sqlite3_rollback_hook(handle_, fresh ? &rollbackTrampoline : nullptr, fresh);
     });
 }
 

@@ -321,6 +321,8 @@ private:
     };
     static inline thread_local const QueueLock* topQueueLock_ = nullptr;
 
+    template <class Callback, class Register>
+    void replaceCallback(std::unique_ptr<Callback>& field, Callback callback, Register registerWithSqlite);
     void lockQueue();
     void unlockQueue();
     bool readBooleanPragma(std::string_view name);
@@ -336,6 +338,8 @@ private:
     std::unique_ptr<UpdateHook> updateHook_;
     std::unique_ptr<CommitHook> commitHook_;
     std::unique_ptr<RollbackHook> rollbackHook_;
+    // Callbacks replaced from inside a callback, which may still be running.
+    std::vector<std::shared_ptr<void>> retiredCallbacks_;
     // The connection's own SQLite mutex (recursive, present in serialized mode) is the queue's lock, so a
     // step under the queue re-enters it instead of taking a second lock. `fallbackQueue_` serves when
     // SQLite gives no mutex.

@@ -236,6 +236,20 @@ TEST_F(TransactionTest, ThrowingHooksNeverCrossSqlite)
     EXPECT_EQ(count(), 1);
 }
 
+TEST_F(TransactionTest, HookMayReplaceItselfWhileRunning)
+{
+    int calls = 0;
+    auto& connection = db;
+    db->setCommitHook([&connection, &calls] {
+        connection->setCommitHook(nullptr);
+        ++calls; // still runs inside the replaced callback
+    });
+    db->transaction([&] { db->runStatement("INSERT INTO t VALUES (1)"); });
+    db->transaction([&] { db->runStatement("INSERT INTO t VALUES (2)"); });
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(count(), 2);
+}
+
 TEST(OperationTest, FromActionCodes)
 {
     EXPECT_EQ(Connection::operationFromCode(18), Operation::insert);
