@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QFuture>
+#include <QFutureWatcher>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -127,12 +128,15 @@ void ScreenshotsListManager::startReload(Subject subject)
 {
     const quint64 ticket = ++lastTicket_;
     ++reloadsInFlight_;
-    QFuture<std::vector<ScreenshotRow>> load =
-        QtConcurrent::run(QThreadPool::globalInstance(),
-                          [store = store_, filters = currentFilters()] { return loadRows(*store, filters); });
-    // The continuation runs on this object's thread and not at all once the manager is gone.
-    load.then(this,
-              [this, ticket, subject](const std::vector<ScreenshotRow>& rows) { finishReload(ticket, rows, subject); });
+    // The watcher belongs to the manager: once the manager is gone, no result is delivered.
+    auto* watcher = new QFutureWatcher<std::vector<ScreenshotRow>>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, subject] {
+        finishReload(ticket, watcher->result(), subject);
+        watcher->deleteLater();
+    });
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [store = store_, filters = currentFilters()] {
+        return loadRows(*store, filters);
+    }));
 }
 
 void ScreenshotsListManager::finishReload(quint64 ticket, const std::vector<ScreenshotRow>& rows, Subject subject)

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -16,6 +17,9 @@ protected:
         savedHome_ = qgetenv("HOME");
         savedData_ = qgetenv("XDG_DATA_HOME");
         savedConfig_ = qgetenv("XDG_CONFIG_HOME");
+        // The directories exist, as in a real session: the Trash, for one, is only used on the home's volume.
+        QDir().mkpath(home());
+        QDir().mkpath(dataHome());
         qputenv("HOME", home().toUtf8());
         qputenv("XDG_DATA_HOME", dataHome().toUtf8());
         qputenv("XDG_CONFIG_HOME", root_.filePath(QStringLiteral("config")).toUtf8());

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -13,6 +14,8 @@ int main(int argc, char** argv)
     if (!home.isValid()) {
         return 2;
     }
+    QDir().mkpath(home.filePath(QStringLiteral("home")));
+    QDir().mkpath(home.filePath(QStringLiteral("data")));
     qputenv("HOME", home.filePath(QStringLiteral("home")).toUtf8());
     qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());

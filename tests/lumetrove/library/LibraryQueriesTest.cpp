@@ -1,0 +1,255 @@
+#include "lumetrove/library/DateRange.h"
+#include "lumetrove/library/FullTextSearch.h"
+#include "tests/lumetrove/library/LibraryTest.h"
+
+#include <QTimeZone>
+#include <cstdlib>
+#include <ctime>
+
+namespace lumetrove {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+// Search patterns ----------------------------------------------------------------------------------------
+
+struct PatternCase {
+    const char* label;
+    std::optional<QString> keywords;
+    std::optional<QString> search;
+    std::optional<QString> expected;
+};
+
+TEST(FullTextSearchTest, Patterns)
+{
+    const QString hi = "text:\"hi\"* OR\nname:\"hi\"* OR\nkeywords:\"hi\"* OR\ndescription:\"hi\"*";
+    const QString cat = "text:\"cat\"* OR\nname:\"cat\"* OR\nkeywords:\"cat\"* OR\ndescription:\"cat\"*";
+    const QString dog = "text:\"dog\"* OR\nname:\"dog\"* OR\nkeywords:\"dog\"* OR\ndescription:\"dog\"*";
+    const std::vector<PatternCase> cases{
+        {"nothing", std::nullopt, std::nullopt, std::nullopt},
+        {"empty filter, no search", QString(""), std::nullopt, std::nullopt},
+        {"search only", std::nullopt, "hi", hi},
+        {"empty filter counts as none", QString(""), "hi", hi},
+        {"empty search is still a search", std::nullopt, QString(""),
+         "text:\"\"* OR\nname:\"\"* OR\nkeywords:\"\"* OR\ndescription:\"\"*"},
+        {"quotes are doubled", std::nullopt, "a\"b",
+         "text:\"a\"\"b\"* OR\nname:\"a\"\"b\"* OR\nkeywords:\"a\"\"b\"* OR\ndescription:\"a\"\"b\"*"},
+        {"keywords split on spaces", QString("cat  dog "), std::nullopt, cat + " OR " + dog},
+        {"keywords of blanks", QString("   "), std::nullopt, QString("")},
+        {"keywords and search", QString("cat dog"), "hi", "(" + cat + " OR " + dog + ") AND (" + hi + ")"},
+        {"blank keywords and search", QString("  "), "hi", hi},
+    };
+    for (const PatternCase& test : cases) {
+        SCOPED_TRACE(test.label);
+        EXPECT_EQ(ftsSearchQuery(test.keywords, test.search), test.expected);
+    }
+}
+
+// Time periods ------------------------------------------------------------------------------------------
+
+class TimeZoneScope {
+public:
+    explicit TimeZoneScope(const char* zone) : saved_(qgetenv("TZ")), had_(qEnvironmentVariableIsSet("TZ"))
+    {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~TimeZoneScope()
+    {
+        if (had_) {
+            qputenv("TZ", saved_);
+        } else {
+            qunsetenv("TZ");
+        }
+        tzset();
+    }
+
+private:
+    QByteArray saved_;
+    bool had_;
+};
+
+TEST(DateRangeTest, TodayAndYesterdayMeetAtLocalMidnight)
+{
+    TimeZoneScope zone("UTC");
+    const QDateTime now(QDate(2024, 3, 5), QTime(14, 7, 9));
+    EXPECT_EQ(dateRangeFilter(FolderSection::today(), now), (DateRange{"2024-03-05 00:00:00", "2024-03-05 14:08:09"}));
+    EXPECT_EQ(dateRangeFilter(FolderSection::yesterday(), now),
+              (DateRange{"2024-03-04 00:00:00", "2024-03-05 00:00:00"}));
+    EXPECT_FALSE(dateRangeFilter(FolderSection::all(), now));
+    EXPECT_FALSE(dateRangeFilter(FolderSection::list(Folder{1, 0, "F", false, std::nullopt}), now));
+    EXPECT_FALSE(dateRangeFilter(std::nullopt, now));
+}
+
+TEST(DateRangeTest, LocalMidnightEastOfUtcFallsOnThePreviousUtcDay)
+{
+    TimeZoneScope zone("Asia/Tokyo");
+    const QDateTime now(QDate(2024, 3, 5), QTime(8, 0, 0));
+    EXPECT_EQ(dateRangeFilter(FolderSection::today(), now)->lower, "2024-03-04 15:00:00");
+}
+
+TEST(DateRangeTest, LastWeekRunsFromTheStartOfLastWeekToTheStartOfThisWeek)
+{
+    TimeZoneScope zone("UTC");
+    const QDateTime now(QDate(2024, 3, 6), QTime(12, 0, 0)); // a Wednesday
+    const std::optional<DateRange> range = dateRangeFilter(FolderSection::lastWeek(), now);
+    ASSERT_TRUE(range);
+    const int firstDay = static_cast<int>(QLocale::system().firstDayOfWeek());
+    const QDate thisWeek = now.date().addDays(-((now.date().dayOfWeek() - firstDay + 7) % 7));
+    EXPECT_EQ(range->upper, thisWeek.toString("yyyy-MM-dd") + " 00:00:00");
+    EXPECT_EQ(range->lower, thisWeek.addDays(-7).toString("yyyy-MM-dd") + " 00:00:00");
+}
+
+// Queries and counts ------------------------------------------------------------------------------------
+
+class LibraryQueriesTest : public testing::LibraryTest {
+protected:
+    void SetUp() override
+    {
+        LibraryTest::SetUp();
+        store = openStore();
+        ASSERT_TRUE(store->db());
+    }
+
+    std::vector<qint64> ids(const std::optional<QString>& search, const std::optional<Folder>& folder = std::nullopt,
+                            const std::optional<FolderSection>& period = std::nullopt)
+    {
+        std::vector<qint64> result;
+        const auto statement = store->queryScreenshots(search, folder, period);
+        const ScreenshotRowReader reader(*statement);
+        while (const auto values = statement->failableNext()) {
+            result.push_back(reader.read(*values)->id);
+        }
+        return result;
+    }
+
+    void setCreatedAt(qint64 id, const QDateTime& time)
+    {
+        rawConnection()->runStatement("UPDATE screenshots SET created_at = ? WHERE id = ?",
+                                      databaseTimestamp(time).toStdString(), static_cast<std::int64_t>(id));
+    }
+
+    std::shared_ptr<ScreenshotsDB> store;
+};
+
+TEST_F(LibraryQueriesTest, WithoutFiltersEveryScreenshotComesNewestFirst)
+{
+    const qint64 a = addScreenshot(*store, "a"), b = addScreenshot(*store, "b"), c = addScreenshot(*store, "c");
+    EXPECT_THAT(ids(std::nullopt), ElementsAre(c, b, a));
+}
+
+TEST_F(LibraryQueriesTest, SearchFindsWordsAsTheyAreTypedInEveryColumn)
+{
+    const qint64 invoice = addScreenshot(*store, "Invoice", "total amount due");
+    const qint64 other = addScreenshot(*store, "Holiday", "beach and sunshine");
+    store->updateScreenshot(other, "Holiday", "a summary", "travel", std::nullopt, std::nullopt, std::nullopt,
+                            std::nullopt);
+    EXPECT_THAT(ids("amo"), ElementsAre(invoice));
+    EXPECT_THAT(ids("Invo"), ElementsAre(invoice));
+    EXPECT_THAT(ids("trav"), ElementsAre(other));
+    EXPECT_THAT(ids("summ"), ElementsAre(other));
+    EXPECT_THAT(ids("zzz"), IsEmpty());
+}
+
+TEST_F(LibraryQueriesTest, SearchStaysRightAfterInsertsRenamesAndDeletes)
+{
+    std::vector<qint64> all;
+    for (int index = 0; index < 20; ++index) {
+        all.push_back(addScreenshot(*store, QString("shot%1").arg(index), QString("word%1 common").arg(index)));
+    }
+    for (int index = 0; index < 20; index += 3) {
+        store->updateScreenshot(all[index], QString("renamed%1").arg(index), std::nullopt, std::nullopt, std::nullopt,
+                                std::nullopt, std::nullopt, std::nullopt);
+    }
+    for (int index = 1; index < 20; index += 4) {
+        store->deleteScreenshot(all[index]);
+    }
+    const qint64 late = addScreenshot(*store, "late", "word5 late");
+
+    EXPECT_NO_THROW(checkIndexIntegrity());
+    EXPECT_THAT(ids("renamed12"), ElementsAre(all[12]));
+    EXPECT_THAT(ids("shot12"), IsEmpty());
+    EXPECT_THAT(ids("word9"), IsEmpty());         // deleted
+    EXPECT_THAT(ids("word5"), ElementsAre(late)); // screenshot 5 was deleted
+    EXPECT_THAT(ids("word12"), ElementsAre(all[12]));
+    EXPECT_EQ(ids("common").size(), 15u);
+}
+
+TEST_F(LibraryQueriesTest, APlainFolderShowsItsLinkedScreenshots)
+{
+    const qint64 a = addScreenshot(*store, "a"), b = addScreenshot(*store, "b");
+    addScreenshot(*store, "c");
+    const qint64 folder = *store->insertFolder("F", false, std::nullopt);
+    store->insertFolderScreenshot(a, folder);
+    store->insertFolderScreenshot(b, folder);
+    const Folder plain{folder, 0, "F", false, std::nullopt};
+    EXPECT_THAT(ids(std::nullopt, plain), ElementsAre(b, a));
+    EXPECT_THAT(ids("a", plain), ElementsAre(a));
+    EXPECT_EQ(store->countScreenshotsInFolder(plain), 2);
+    EXPECT_EQ(store->folderIdForScreenshot(a), folder);
+    EXPECT_EQ(store->folderIdForScreenshot(3), std::nullopt);
+    EXPECT_EQ(store->countScreenshotsInFolder(Folder{99, 0, "Empty", false, std::nullopt}), 0);
+}
+
+TEST_F(LibraryQueriesTest, ASmartFolderMatchesItsKeywords)
+{
+    const qint64 cat = addScreenshot(*store, "one", "a cat sleeps");
+    addScreenshot(*store, "two", "a bird sings");
+    const qint64 dog = addScreenshot(*store, "three", "dogs bark");
+    const Folder smart{1, 0, "Pets", true, "cat dog"};
+    EXPECT_THAT(ids(std::nullopt, smart), ElementsAre(dog, cat));
+    EXPECT_THAT(ids("bark", smart), ElementsAre(dog));
+    EXPECT_EQ(store->countScreenshotsInFolder(smart), 2);
+
+    const Folder noKeywords{2, 0, "All", true, std::nullopt};
+    EXPECT_EQ(ids(std::nullopt, noKeywords).size(), 3u);
+    EXPECT_EQ(store->countScreenshotsInFolder(noKeywords), std::nullopt);
+    EXPECT_EQ(store->countScreenshotsInFolder(std::nullopt), std::nullopt);
+}
+
+TEST_F(LibraryQueriesTest, PeriodsIncludeBothBounds)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const qint64 recent = addScreenshot(*store, "recent");
+    setCreatedAt(recent, now.addSecs(-30));
+    const qint64 old = addScreenshot(*store, "old");
+    setCreatedAt(old, now.addDays(-40));
+    const qint64 weekStart = addScreenshot(*store, "week start");
+    const qint64 afterWeekStart = addScreenshot(*store, "after week start");
+    const std::optional<DateRange> lastWeek = dateRangeFilter(FolderSection::lastWeek(), now);
+    rawConnection()->runStatement("UPDATE screenshots SET created_at = ? WHERE id = ?", lastWeek->upper.toStdString(),
+                                  static_cast<std::int64_t>(weekStart));
+    const QDateTime upper = QDateTime::fromString(lastWeek->upper, "yyyy-MM-dd HH:mm:ss");
+    rawConnection()->runStatement("UPDATE screenshots SET created_at = ? WHERE id = ?",
+                                  upper.addSecs(1).toString("yyyy-MM-dd HH:mm:ss").toStdString(),
+                                  static_cast<std::int64_t>(afterWeekStart));
+
+    EXPECT_THAT(ids(std::nullopt, std::nullopt, FolderSection::today()), ::testing::Contains(recent));
+    EXPECT_THAT(ids(std::nullopt, std::nullopt, FolderSection::lastWeek()), ::testing::Contains(weekStart));
+    EXPECT_THAT(ids(std::nullopt, std::nullopt, FolderSection::lastWeek()),
+                ::testing::Not(::testing::Contains(afterWeekStart)));
+    EXPECT_THAT(ids(std::nullopt, std::nullopt, FolderSection::lastWeek()), ::testing::Not(::testing::Contains(old)));
+    EXPECT_GE(store->countScreenshotsInPeriod(FolderSection::today()), 1);
+    EXPECT_EQ(store->countScreenshotsInPeriod(FolderSection::all()), std::nullopt);
+    EXPECT_EQ(store->countScreenshots(), 4);
+}
+
+TEST_F(LibraryQueriesTest, ACorruptIndexIsRebuiltOnceAndTheCountRetried)
+{
+    addScreenshot(*store, "one", "cat");
+    addScreenshot(*store, "two", "cat");
+    rawConnection()->executeScript(
+        "UPDATE screenshots_fts_data SET block = x'0000ffffffffffffffffffffffffffffff' WHERE id > 10;");
+    ASSERT_THROW(checkIndexIntegrity(), sqlite::Result);
+    store = openStore(); // a connection that has not read the index before
+
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(store->countScreenshotsInFolder(Folder{1, 0, "Cats", true, "cat"}), 2);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Rebuilding index\n");
+    EXPECT_NO_THROW(checkIndexIntegrity());
+}
+
+} // namespace
+} // namespace lumetrove

@@ -1,0 +1,299 @@
+#include "lumetrove/library/Screenshot.h"
+
+#include "lumetrove/library/DataDirectories.h"
+#include "tests/lumetrove/library/LibraryTest.h"
+
+#include <QDirIterator>
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTimeZone>
+
+namespace lumetrove {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::UnorderedElementsAre;
+
+class ScreenshotTest : public testing::LibraryTest {
+protected:
+    void SetUp() override
+    {
+        LibraryTest::SetUp();
+        store = openStore();
+        ASSERT_TRUE(store->db());
+        directory = *screenshotsDirectory();
+    }
+
+    /// A stored screenshot whose image file has the capture's temporary name.
+    ScreenshotPtr make(std::optional<QString> name, bool imported = false,
+                       std::optional<QString> createdAt = QString("2024-03-05 14:07:09"))
+    {
+        const QString file = directory + "/New Screenshot " + QString::number(++files) + ".png";
+        writeFile(file);
+        const QString url = QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded);
+        const qint64 id =
+            *store->insertScreenshot(name, url, "text", std::nullopt, std::nullopt, false, std::nullopt, imported);
+        return std::make_shared<Screenshot>(id, name, createdAt, std::nullopt, std::nullopt, std::nullopt, QUrl(url),
+                                            "text", std::nullopt, std::nullopt, std::nullopt, false, std::nullopt,
+                                            std::nullopt, imported, store);
+    }
+
+    static void writeFile(const QString& path)
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("image bytes");
+    }
+
+    QStringList filesInScreenshots() const { return QDir(directory).entryList(QDir::Files); }
+
+    std::string storedName(qint64 id)
+    {
+        return column("SELECT ifnull(name, 'NULL') FROM screenshots WHERE id = " + std::to_string(id)).at(0);
+    }
+    std::string storedPath(qint64 id)
+    {
+        return column("SELECT path FROM screenshots WHERE id = " + std::to_string(id)).at(0);
+    }
+
+    std::shared_ptr<ScreenshotsDB> store;
+    QString directory;
+    int files = 0;
+};
+
+TEST_F(ScreenshotTest, SettingTheSameNameWritesAndRenamesNothing)
+{
+    const ScreenshotPtr shot = make("Invoice");
+    QSignalSpy spy(shot.get(), &Screenshot::nameChanged);
+    shot->setName("Invoice");
+    EXPECT_EQ(spy.count(), 1); // observers hear every assignment
+    EXPECT_THAT(filesInScreenshots(), ElementsAre("New Screenshot 1.png"));
+    EXPECT_EQ(storedName(shot->id()), "\"Invoice\"");
+}
+
+TEST_F(ScreenshotTest, ACapturedScreenshotIsRenamedWithAPrefixAndAnImportedOneWithout)
+{
+    const ScreenshotPtr captured = make("first");
+    captured->setName("Invoice");
+    EXPECT_EQ(captured->imageUrl()->toLocalFile(), directory + "/Screenshot - Invoice.png");
+    EXPECT_EQ(storedName(captured->id()), "\"Invoice\"");
+    EXPECT_EQ(
+        storedPath(captured->id()),
+        "\"" + QUrl::fromLocalFile(directory + "/Screenshot - Invoice.png").toString(QUrl::FullyEncoded).toStdString() +
+            "\"");
+
+    const ScreenshotPtr imported = make("photo", true);
+    imported->setName("Invoice");
+    EXPECT_EQ(imported->imageUrl()->toLocalFile(), directory + "/Invoice.png");
+}
+
+TEST_F(ScreenshotTest, TakenFileNamesGetTheNextFreeNumber)
+{
+    writeFile(directory + "/Screenshot - Invoice.png");
+    writeFile(directory + "/Screenshot - Invoice-1.png");
+    const ScreenshotPtr shot = make("x");
+    shot->setName("Invoice");
+    EXPECT_EQ(shot->imageUrl()->toLocalFile(), directory + "/Screenshot - Invoice-2.png");
+    EXPECT_EQ(filesInScreenshots().size(), 3);
+}
+
+TEST_F(ScreenshotTest, NamesFromOutsideNeverLeaveTheScreenshotsDirectory)
+{
+    struct Case {
+        QString name;
+        QString fileName;
+    };
+    const std::vector<Case> cases{
+        {"../../x", "Screenshot - ..-..-x.png"},
+        {"a/b", "Screenshot - a-b.png"},
+        {QString("nul") + QChar(0) + "byte\nline", "Screenshot - nulbyteline.png"},
+        {QString(300, QChar('y')), "Screenshot - " + QString(187, QChar('y')) + ".png"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name.toStdString());
+        const ScreenshotPtr shot = make("x");
+        shot->setName(test.name);
+        EXPECT_EQ(shot->imageUrl()->toLocalFile(), directory + "/" + test.fileName);
+        EXPECT_TRUE(QFileInfo::exists(directory + "/" + test.fileName));
+        EXPECT_EQ(storedName(shot->id()), "\"" + test.name.toStdString() + "\"");
+    }
+    // Nothing was written anywhere else under the data directory.
+    QDirIterator it(dataHome(), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        EXPECT_TRUE(path.startsWith(directory + "/") || path.endsWith("db.sqlite3") || path.contains("db.sqlite3-"))
+            << path.toStdString();
+    }
+}
+
+TEST_F(ScreenshotTest, ANameThatCannotBeMovedToFallsBackToTheDefaultNameWithoutOverwriting)
+{
+    const ScreenshotPtr shot = make("x");
+    // A directory of the target's name makes the move fail; the default name is taken by another file.
+    ASSERT_TRUE(QDir().mkpath(directory + "/Screenshot - Blocked.png"));
+    writeFile(directory + "/" + shot->defaultName() + ".png");
+    ::testing::internal::CaptureStderr();
+    shot->setName("Blocked");
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    // The collision rule skips the directory; a plain file in the way is never replaced either.
+    EXPECT_EQ(shot->imageUrl()->toLocalFile(), directory + "/Screenshot - Blocked-1.png");
+    EXPECT_EQ(log, "");
+    QFile other(directory + "/" + shot->defaultName() + ".png");
+    ASSERT_TRUE(other.open(QIODevice::ReadOnly));
+    EXPECT_EQ(other.readAll(), "image bytes");
+}
+
+TEST_F(ScreenshotTest, AFailedMoveNeverReplacesTheDefaultNamedFile)
+{
+    const ScreenshotPtr shot = make("x");
+    const QString source = shot->imageUrl()->toLocalFile();
+    QFile::remove(source); // the move fails: the file is gone
+    writeFile(directory + "/" + shot->defaultName() + ".png");
+    ::testing::internal::CaptureStderr();
+    shot->setName("Anything");
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_THAT(log, HasSubstr("An error occurred while renaming in renameScreenshotFile : "));
+    EXPECT_THAT(log, HasSubstr("Last ditch effort to rename file failed in renameScreenshotFile : "));
+    EXPECT_EQ(shot->imageUrl()->toLocalFile(), source);
+    EXPECT_EQ(storedName(shot->id()), "\"Anything\""); // the name is still saved
+}
+
+TEST_F(ScreenshotTest, ABlankNameBecomesTheDefaultName)
+{
+    const ScreenshotPtr shot = make("Invoice");
+    shot->setName(" \n\t");
+    EXPECT_EQ(shot->name(), shot->defaultName());
+    EXPECT_EQ(shot->imageUrl()->toLocalFile(), directory + "/" + shot->defaultName() + ".png");
+    EXPECT_EQ(storedName(shot->id()), "\"" + shot->defaultName().toStdString() + "\"");
+}
+
+TEST_F(ScreenshotTest, NoNameRenamesAfterTheDefaultNameAndStoresNull)
+{
+    const ScreenshotPtr shot = make("Invoice");
+    shot->setName(std::nullopt);
+    EXPECT_EQ(shot->name(), std::nullopt);
+    EXPECT_EQ(shot->imageUrl()->toLocalFile(), directory + "/" + shot->defaultName() + ".png");
+    EXPECT_EQ(storedName(shot->id()), "\"NULL\"");
+}
+
+TEST_F(ScreenshotTest, RenamingAfterTheDefaultNameSetsTheNameWithoutRenamingTwice)
+{
+    const ScreenshotPtr shot = make("New Screenshot 1.png");
+    shot->renameScreenshotFile(true);
+    EXPECT_EQ(shot->name(), shot->defaultName());
+    EXPECT_EQ(shot->imageUrl()->toLocalFile(), directory + "/" + shot->defaultName() + ".png");
+    EXPECT_FALSE(shot->noRename());
+    EXPECT_EQ(storedName(shot->id()), "\"" + shot->defaultName().toStdString() + "\"");
+    // A second call finds the name already in place: the one-shot flag stays set.
+    shot->renameScreenshotFile(true);
+    EXPECT_TRUE(shot->noRename());
+}
+
+TEST_F(ScreenshotTest, KeywordsAreSavedOnlyWhenTheyChange)
+{
+    const ScreenshotPtr shot = make("x");
+    shot->setKeywords("cat dog");
+    EXPECT_THAT(column("SELECT keywords FROM screenshots"), ElementsAre("\"cat dog\""));
+    rawConnection()->executeScript("UPDATE screenshots SET keywords = 'elsewhere';");
+    shot->setKeywords("cat dog");
+    EXPECT_THAT(column("SELECT keywords FROM screenshots"), ElementsAre("\"elsewhere\""));
+    EXPECT_THAT(filesInScreenshots(), ElementsAre("New Screenshot 1.png"));
+}
+
+TEST_F(ScreenshotTest, DatesAndTheDefaultName)
+{
+    const ScreenshotPtr shot = make("x", false, QString("2024-03-05 14:07:09"));
+    ASSERT_TRUE(shot->createdDate());
+    EXPECT_EQ(*shot->createdDate(), QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9), QTimeZone::utc()));
+    const QDateTime local = shot->createdDate()->toLocalTime();
+    EXPECT_EQ(shot->defaultName(),
+              "Screen Shot " + QLocale::system().toString(local, QString("yyyy-MM-dd 'at' hh.mm.ss AP")));
+    EXPECT_EQ(shot->displayDate(), QLocale::system().toString(local.date(), QLocale::ShortFormat));
+
+    for (const std::optional<QString>& createdAt : {std::optional<QString>(), std::optional<QString>("yesterday")}) {
+        const ScreenshotPtr undated = make("y", false, createdAt);
+        EXPECT_EQ(undated->createdDate(), std::nullopt);
+        EXPECT_EQ(undated->defaultName(), "Screenshot");
+        EXPECT_EQ(undated->displayDate(), "");
+    }
+}
+
+TEST_F(ScreenshotTest, DefaultNameUsesTheTwelveHourClock)
+{
+    const QByteArray saved = qgetenv("TZ");
+    qputenv("TZ", "UTC");
+    tzset();
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    const ScreenshotPtr shot = make("x", false, QString("2024-03-05 14:07:09"));
+    const QString name = shot->defaultName();
+    QLocale::setDefault(QLocale::system());
+    qputenv("TZ", saved);
+    tzset();
+    // QLocale::system() is not affected by setDefault, so check the clock part only.
+    EXPECT_TRUE(name.startsWith("Screen Shot 2024-03-05 at 02.07.09 ")) << name.toStdString();
+}
+
+TEST_F(ScreenshotTest, DeleteFilesMovesTheImageToTheTrashAndRemovesTheThumbnail)
+{
+    const ScreenshotPtr shot = make("x");
+    const QString image = shot->imageUrl()->toLocalFile();
+    const QString thumbnail = *thumbnailsDirectory() + "/" + thumbnailFileName(shot->id());
+    writeFile(thumbnail);
+    shot->deleteFiles();
+    EXPECT_FALSE(QFileInfo::exists(image));
+    EXPECT_FALSE(QFileInfo::exists(thumbnail));
+    QDirIterator trash(dataHome() + "/Trash/files", QDir::Files);
+    ASSERT_TRUE(trash.hasNext());
+    EXPECT_EQ(QFileInfo(trash.next()).fileName(), "New Screenshot 1.png");
+
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    shot->deleteFiles(); // both are gone now: each failure is reported, neither stops the other
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("Failed to move screenshot to trash: "));
+    EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr("Could not delete screenshot or thumbnail: "));
+}
+
+TEST_F(ScreenshotTest, AMissingThumbnailIsAnEmptyImage)
+{
+    const ScreenshotPtr shot = make("x");
+    const std::optional<QImage> image = shot->thumbnailImage();
+    ASSERT_TRUE(image);
+    EXPECT_TRUE(image->isNull());
+}
+
+TEST_F(ScreenshotTest, EqualityLooksAtIdAndFolderOnly)
+{
+    auto record = [](qint64 id, std::optional<qint64> folder, QString name) {
+        return Screenshot(id, name, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                          folder, std::nullopt, std::nullopt, false, std::nullopt, std::nullopt, false);
+    };
+    EXPECT_TRUE(record(1, 2, "a") == record(1, 2, "b"));
+    EXPECT_FALSE(record(1, 2, "a") == record(1, 3, "a"));
+    EXPECT_FALSE(record(1, std::nullopt, "a") == record(1, 3, "a"));
+    EXPECT_TRUE(record(1, std::nullopt, "a") == record(1, std::nullopt, "a"));
+}
+
+TEST_F(ScreenshotTest, TransferFormCarriesTheIdentityFields)
+{
+    Screenshot record(7, "name", "2024-01-01 00:00:00", "d", "k", "r", QUrl("file:///tmp/a%20b.png"), "text",
+                      std::nullopt, "App", "org.example.App", true, "t", "a", false);
+    const QJsonObject object = record.encode();
+    EXPECT_EQ(QJsonDocument(object).toJson(QJsonDocument::Compact),
+              R"({"capturedAppBundleId":"org.example.App","capturedAppName":"App","id":7,)"
+              R"("imageUrl":"file:///tmp/a%20b.png","text":"text"})");
+
+    const std::shared_ptr<Screenshot> decoded = Screenshot::decode(object);
+    EXPECT_EQ(decoded->id(), 7);
+    EXPECT_EQ(decoded->folderId(), std::nullopt);
+    EXPECT_EQ(decoded->name(), std::nullopt);
+    EXPECT_EQ(decoded->imageUrl(), QUrl("file:///tmp/a%20b.png"));
+    EXPECT_EQ(decoded->capturedAppBundleId(), "org.example.App");
+
+    EXPECT_THROW(Screenshot::decode(QJsonObject{{"folderId", 1}}), ScreenshotDecodingError);
+    EXPECT_THROW(Screenshot::decode(QJsonObject{{"id", 1.5}}), ScreenshotDecodingError);
+    EXPECT_THROW(Screenshot::decode(QJsonObject{{"id", 1}, {"text", 3}}), ScreenshotDecodingError);
+}
+
+} // namespace
+} // namespace lumetrove

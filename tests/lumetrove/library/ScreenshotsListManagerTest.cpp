@@ -1,0 +1,248 @@
+#include "lumetrove/library/ScreenshotsListManager.h"
+
+#include "lumetrove/library/DataDirectories.h"
+#include "tests/lumetrove/library/LibraryTest.h"
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+
+namespace lumetrove {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+class ScreenshotsListManagerTest : public testing::LibraryTest {
+protected:
+    void SetUp() override
+    {
+        LibraryTest::SetUp();
+        store = openStore();
+        ASSERT_TRUE(store->db());
+    }
+
+    static std::vector<qint64> ids(const QList<ScreenshotPtr>& list)
+    {
+        std::vector<qint64> result;
+        for (const ScreenshotPtr& screenshot : list) {
+            result.push_back(screenshot->id());
+        }
+        return result;
+    }
+
+    /// A capture as the capture code hands it over: a PNG under its temporary name.
+    CapturedScreenshotInfo capture(const QString& text, std::optional<WindowDetails> details = std::nullopt)
+    {
+        const QString name = QString("New Screenshot %1.png").arg(++captures);
+        const QString file = *screenshotsDirectory() + "/" + name;
+        QFile image(file);
+        image.open(QIODevice::WriteOnly);
+        image.write("png");
+        return CapturedScreenshotInfo{name, QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded), text,
+                                      QByteArray("thumbnail"), std::move(details)};
+    }
+
+    /// Waits until the manager has sent its folder subject `count` times.
+    static void waitForSubject(QSignalSpy& spy, int count)
+    {
+        ASSERT_TRUE(testing::processEventsUntil([&] { return spy.count() >= count; }));
+    }
+
+    std::shared_ptr<ScreenshotsDB> store;
+    int captures = 0;
+};
+
+TEST_F(ScreenshotsListManagerTest, TheFirstLoadHappensInTheConstructor)
+{
+    const qint64 a = addScreenshot(*store, "a"), b = addScreenshot(*store, "b");
+    ScreenshotsListManager manager(store);
+    EXPECT_THAT(ids(manager.screenshots()), ElementsAre(b, a));
+    EXPECT_EQ(manager.totalScreenshotCount(), 2);
+}
+
+TEST_F(ScreenshotsListManagerTest, RowsCarryTheirFolderFromOneLookup)
+{
+    const qint64 a = addScreenshot(*store, "a"), b = addScreenshot(*store, "b");
+    const qint64 folder = *store->insertFolder("F", false, std::nullopt);
+    store->insertFolderScreenshot(a, folder);
+    ScreenshotsListManager manager(store);
+    ASSERT_EQ(manager.screenshots().size(), 2);
+    EXPECT_EQ(manager.screenshots()[0]->id(), b);
+    EXPECT_EQ(manager.screenshots()[0]->folderId(), std::nullopt);
+    EXPECT_EQ(manager.screenshots()[1]->folderId(), folder);
+}
+
+TEST_F(ScreenshotsListManagerTest, AFilterChangeReloadsInTheBackgroundAndPublishes)
+{
+    const qint64 invoice = addScreenshot(*store, "Invoice", "amount due");
+    addScreenshot(*store, "Beach", "sunshine");
+    ScreenshotsListManager manager(store);
+    QSignalSpy published(&manager, &ScreenshotsListManager::screenshotsChanged);
+    manager.setSearchFilter("amou");
+    EXPECT_EQ(published.count(), 0); // nothing is published before the event loop runs
+    ASSERT_TRUE(testing::processEventsUntil([&] { return published.count() == 1; }));
+    EXPECT_THAT(ids(manager.screenshots()), ElementsAre(invoice));
+
+    manager.setSearchFilter("");
+    ASSERT_TRUE(testing::processEventsUntil([&] { return published.count() == 2; }));
+    EXPECT_EQ(manager.screenshots().size(), 2);
+}
+
+TEST_F(ScreenshotsListManagerTest, TheSameFolderAgainStillReloadsAndSendsTheSubjectButPublishesNothing)
+{
+    addScreenshot(*store, "a");
+    const Folder smart{1, 0, "All", true, std::nullopt};
+    ScreenshotsListManager manager(store);
+    const QList<ScreenshotPtr> before = manager.screenshots();
+    QSignalSpy published(&manager, &ScreenshotsListManager::screenshotsChanged);
+    QSignalSpy subject(&manager, &ScreenshotsListManager::folderFilterSubjectChanged);
+    manager.setFolderFilter(smart);
+    waitForSubject(subject, 1);
+    manager.setFolderFilter(smart);
+    waitForSubject(subject, 2);
+    EXPECT_EQ(published.count(), 0);
+    EXPECT_EQ(manager.screenshots()[0].get(), before[0].get()); // the same records are kept
+    EXPECT_EQ(manager.folderFilterSubject(), smart);
+}
+
+TEST_F(ScreenshotsListManagerTest, TheTimePeriodSubjectFollowsItsReload)
+{
+    addScreenshot(*store, "a");
+    ScreenshotsListManager manager(store);
+    QSignalSpy subject(&manager, &ScreenshotsListManager::timePeriodSubjectChanged);
+    manager.setTimePeriod(FolderSection::yesterday());
+    waitForSubject(subject, 1);
+    EXPECT_THAT(manager.screenshots(), IsEmpty());
+    EXPECT_EQ(manager.timePeriodSubject(), FolderSection::yesterday());
+    manager.setTimePeriod(FolderSection::today());
+    waitForSubject(subject, 2);
+    EXPECT_EQ(manager.screenshots().size(), 1);
+}
+
+TEST_F(ScreenshotsListManagerTest, AReloadStartedEarlierNeverReplacesALaterList)
+{
+    const qint64 a = addScreenshot(*store, "a", "apple");
+    addScreenshot(*store, "b", "banana");
+    ScreenshotsListManager manager(store);
+    QSignalSpy subject(&manager, &ScreenshotsListManager::folderFilterSubjectChanged);
+
+    // The reload starts, then a later list is set before its result can be published.
+    manager.setFolderFilter(Folder{1, 0, "Apples", true, "apple"});
+    manager.setScreenshots({});
+    waitForSubject(subject, 1); // the subject is still sent
+    EXPECT_THAT(manager.screenshots(), IsEmpty());
+
+    // Two quick changes: whichever load finishes first, the list ends as the second one's.
+    QSignalSpy published(&manager, &ScreenshotsListManager::screenshotsChanged);
+    manager.setFolderFilter(Folder{2, 0, "Bananas", true, "banana"});
+    manager.setFolderFilter(Folder{1, 0, "Apples", true, "apple"});
+    waitForSubject(subject, 3);
+    EXPECT_THAT(ids(manager.screenshots()), ElementsAre(a));
+    ASSERT_GE(published.count(), 1);
+    EXPECT_THAT(ids(published.last().at(0).value<QList<ScreenshotPtr>>()), ElementsAre(a));
+}
+
+TEST_F(ScreenshotsListManagerTest, AddingACaptureLinksItToAPlainFolderAndRenamesItsFile)
+{
+    const qint64 folder = *store->insertFolder("F", false, std::nullopt);
+    ScreenshotsListManager manager(store);
+    manager.setFolderFilter(Folder{folder, 0, "F", false, std::nullopt});
+    QSignalSpy subject(&manager, &ScreenshotsListManager::folderFilterSubjectChanged);
+    waitForSubject(subject, 1);
+
+    manager.addScreenshot(capture("hello", WindowDetails{std::nullopt, "Editor", std::nullopt, "What is this?"}),
+                          false);
+    ASSERT_EQ(manager.screenshots().size(), 1);
+    const ScreenshotPtr added = manager.screenshots()[0];
+    EXPECT_EQ(added->folderId(), folder);
+    EXPECT_EQ(added->name(), added->defaultName());
+    EXPECT_EQ(added->imageUrl()->toLocalFile(), *screenshotsDirectory() + "/" + added->defaultName() + ".png");
+    EXPECT_EQ(added->capturedAppName(), "Editor");
+    EXPECT_TRUE(added->isAIAssistantTask());
+    EXPECT_EQ(added->aiAssistantTask(), "What is this?");
+    EXPECT_THAT(column("SELECT name FROM screenshots"), ElementsAre("\"" + added->defaultName().toStdString() + "\""));
+    QFile thumbnail(*thumbnailsDirectory() + "/" + thumbnailFileName(added->id()));
+    ASSERT_TRUE(thumbnail.open(QIODevice::ReadOnly));
+    EXPECT_EQ(thumbnail.readAll(), "thumbnail");
+}
+
+TEST_F(ScreenshotsListManagerTest, AddingWithASmartFolderMakesNoLinkAndAnImportKeepsItsName)
+{
+    ScreenshotsListManager manager(store);
+    manager.setFolderFilter(Folder{7, 0, "Smart", true, "hello"});
+    QSignalSpy subject(&manager, &ScreenshotsListManager::folderFilterSubjectChanged);
+    waitForSubject(subject, 1);
+    CapturedScreenshotInfo info = capture("hello");
+    info.screenshotFilename = "holiday photo";
+    manager.addScreenshot(info, true);
+    EXPECT_EQ(count("SELECT count(*) FROM folders_screenshots"), 0);
+    ASSERT_EQ(manager.screenshots().size(), 1);
+    EXPECT_EQ(manager.screenshots()[0]->name(), "holiday photo");
+    EXPECT_EQ(manager.screenshots()[0]->imageUrl()->toString(QUrl::FullyEncoded), info.screenshotPath);
+}
+
+TEST_F(ScreenshotsListManagerTest, TheBundleIdentifierComesFromTheCapturedProcess)
+{
+    ScreenshotsListManager manager(store);
+    manager.addScreenshot(
+        capture("x", WindowDetails{std::nullopt, "Me", static_cast<qint32>(QCoreApplication::applicationPid()),
+                                   std::nullopt}),
+        true);
+    manager.addScreenshot(capture("y", WindowDetails{std::nullopt, "Gone", 999999999, std::nullopt}), true);
+    ASSERT_EQ(manager.screenshots().size(), 2);
+    EXPECT_EQ(manager.screenshots()[0]->capturedAppBundleId(), std::nullopt);
+    EXPECT_EQ(manager.screenshots()[1]->capturedAppBundleId(),
+              QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+}
+
+TEST_F(ScreenshotsListManagerTest, DeletingPositionsDeletesThoseRecordsAndIgnoresOthers)
+{
+    std::vector<qint64> added;
+    for (int index = 0; index < 7; ++index) {
+        added.push_back(addScreenshot(*store, QString("s%1").arg(index)));
+    }
+    ScreenshotsListManager manager(store);
+    const QList<ScreenshotPtr> before = manager.screenshots();
+    manager.deleteScreenshots({2, 5, 7, -1});
+    std::vector<qint64> expected;
+    for (qsizetype index = 0; index < before.size(); ++index) {
+        if (index != 2 && index != 5) {
+            expected.push_back(before[index]->id());
+        }
+    }
+    EXPECT_THAT(ids(manager.screenshots()), ElementsAreArray(expected));
+    EXPECT_EQ(count("SELECT count(*) FROM screenshots"), 5);
+    EXPECT_FALSE(QFileInfo::exists(before[2]->imageUrl()->toLocalFile()));
+    EXPECT_TRUE(QFileInfo::exists(before[3]->imageUrl()->toLocalFile()));
+}
+
+TEST_F(ScreenshotsListManagerTest, ACorruptIndexIsRebuiltAndTheLoadTriedAgain)
+{
+    const qint64 a = addScreenshot(*store, "a", "cat");
+    rawConnection()->executeScript(
+        "UPDATE screenshots_fts_data SET block = x'0000ffffffffffffffffffffffffffffff' WHERE id > 10;");
+    store = openStore();
+    ScreenshotsListManager manager(store);
+    QSignalSpy subject(&manager, &ScreenshotsListManager::folderFilterSubjectChanged);
+    ::testing::internal::CaptureStderr();
+    manager.setFolderFilter(Folder{1, 0, "Cats", true, "cat"});
+    const bool done = testing::processEventsUntil([&] { return subject.count() == 1; });
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Rebuilding index\n");
+    ASSERT_TRUE(done);
+    EXPECT_THAT(ids(manager.screenshots()), ElementsAre(a));
+}
+
+TEST_F(ScreenshotsListManagerTest, WithoutADatabaseEverythingIsEmpty)
+{
+    auto closed = std::make_shared<ScreenshotsDB>();
+    ScreenshotsListManager manager(closed);
+    EXPECT_THAT(manager.screenshots(), IsEmpty());
+    EXPECT_EQ(manager.totalScreenshotCount(), std::nullopt);
+    manager.addScreenshot(capture("x"), false);
+    EXPECT_THAT(manager.screenshots(), IsEmpty());
+}
+
+} // namespace
+} // namespace lumetrove
