@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sqlite/CompiledStatement.h"
+#include "sqlite/Encodable.h"
 #include "sqlite/Expression.h"
 #include "sqlite/Setter.h"
 
@@ -167,6 +168,20 @@ public:
     Insert compileUpsert(const std::vector<Setter>& setters, const Expressible& conflictTarget,
                          const std::vector<Setter>& onConflictSetters) const;
     Update compileUpdate(const std::vector<Setter>& setters) const;
+
+    // Records that encode themselves (include "sqlite/Coding.h"): one setter per encoded field, then
+    // `otherSetters`. Each throws what the record's encoding throws, and then compiles nothing.
+    Insert insertEncodable(const EncodableRef& record, const UserInfo& userInfo = {},
+                           const std::vector<Setter>& otherSetters = {},
+                           std::optional<OnConflict> onConflict = std::nullopt) const;
+    /// One multi-row INSERT; records that leave out different fields get NULL for the fields that they lack.
+    /// Throws `EncodingError` when the records still name different columns.
+    Insert insertManyEncodables(const EncodableList& records, const UserInfo& userInfo = {},
+                                const std::vector<Setter>& otherSetters = {}) const;
+    Insert upsertEncodable(const EncodableRef& record, const Expressible& conflictTarget, const UserInfo& userInfo = {},
+                           const std::vector<Setter>& otherSetters = {}) const;
+    Update updateEncodable(const EncodableRef& record, const UserInfo& userInfo = {},
+                           const std::vector<Setter>& otherSetters = {}) const;
     Delete compileDelete() const;
 
 protected:
