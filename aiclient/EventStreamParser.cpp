@@ -120,17 +120,28 @@ EventStreamParser::FeedOutcome EventStreamParser::feed(std::string_view bytes, c
     }
     std::string joined = keptBytes_;
     joined.append(bytes);
-    const size_t valid = validUtf8Length(joined);
+    size_t valid = validUtf8Length(joined);
+    FeedOutcome outcome = FeedOutcome::processed;
     if (valid == std::string_view::npos) {
-        return FeedOutcome::invalidText;
+        // Only this delivery could have finished the character kept from the previous one, so that character is
+        // lost either way; keeping it would make every later delivery invalid too.
+        const bool onlyKeptCharacterBroken = !keptBytes_.empty() && validUtf8Length(bytes) != std::string_view::npos;
+        keptBytes_.clear();
+        if (!onlyKeptCharacterBroken) {
+            return FeedOutcome::invalidText;
+        }
+        // This delivery is sound on its own (it does not start inside a character): use it without the broken one.
+        joined.assign(bytes);
+        valid = validUtf8Length(joined);
+        outcome = FeedOutcome::invalidText;
     }
     keptBytes_ = joined.substr(valid);
     if (valid == 0) {
-        return FeedOutcome::processed;
+        return outcome;
     }
     joined.resize(valid);
     process(keptText_ + joined, handler, false);
-    return FeedOutcome::processed;
+    return outcome;
 }
 
 EventStreamParser::FeedOutcome EventStreamParser::finish(const PieceHandler& handler)

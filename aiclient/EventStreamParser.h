@@ -27,7 +27,10 @@ public:
 
     enum class FeedOutcome {
         processed,
-        invalidText, ///< the bytes are not UTF-8; nothing of them was used and the kept text is unchanged
+        /// The bytes are not UTF-8: nothing of them was used and the kept text is unchanged. Also answered when
+        /// only the unfinished character kept from the previous delivery is broken (this delivery does not
+        /// continue it): that character is dropped and this delivery is used on its own.
+        invalidText,
     };
 
     explicit EventStreamParser(std::string completionMarker = "[DONE]");

@@ -123,6 +123,36 @@ TEST(EventStreamParser, CharacterSplitBetweenDeliveriesIsKeptForTheNext)
     }
 }
 
+TEST(EventStreamParser, CharacterThatIsNeverFinishedDoesNotSpoilLaterDeliveries)
+{
+    struct Case {
+        const char* name;
+        std::string next;              // the delivery after the one that ends inside a character
+        std::vector<std::string> used; // chunks used once the next delivery is fed
+    };
+    const std::string eventC = R"({"id":"c"})";
+    for (const Case& c : {Case{"next delivery is sound on its own",
+                               "data: " + eventB + "\n\n",
+                               {nlohmann::json::parse(eventA).dump(), nlohmann::json::parse(eventB).dump()}},
+                          Case{"next delivery continues the character, then breaks",
+                               "\xAC\xFF",
+                               {nlohmann::json::parse(eventA).dump()}}}) {
+        SCOPED_TRACE(c.name);
+        EventStreamParser parser;
+        Collector collector;
+        EXPECT_EQ(parser.feed("data: " + eventA + "\n\n\xE2\x82", collector.handler()),
+                  EventStreamParser::FeedOutcome::processed);
+        EXPECT_EQ(parser.feed(c.next, collector.handler()), EventStreamParser::FeedOutcome::invalidText);
+        EXPECT_EQ(collector.chunks, c.used);
+        EXPECT_TRUE(parser.keptBytes().empty());
+        // The stream goes on: later deliveries are used again.
+        EXPECT_EQ(parser.feed("data: " + eventC + "\n\n", collector.handler()),
+                  EventStreamParser::FeedOutcome::processed);
+        EXPECT_EQ(collector.chunks.back(), eventC);
+        EXPECT_EQ(parser.finish(collector.handler()), EventStreamParser::FeedOutcome::processed);
+    }
+}
+
 TEST(EventStreamParser, UnfinishedTailIsReportedWhenTheStreamEnds)
 {
     EventStreamParser parser;
