@@ -39,9 +39,11 @@ public:
 
     const char* what() const noexcept override { return message_.c_str(); }
 
+    /// All four fields, texts by Unicode canonical equivalence like every other model of the client.
     friend bool operator==(const APIError& a, const APIError& b)
     {
-        return a.message_ == b.message_ && a.type_ == b.type_ && a.param_ == b.param_ && a.code_ == b.code_;
+        return same(a.message_, b.message_) && same(a.type_, b.type_) && same(a.param_, b.param_) &&
+               same(a.code_, b.code_);
     }
 
 private:

@@ -101,6 +101,9 @@ TEST(ServiceErrors, EmptyMessageListGivesEmptyMessageAndEqualityComparesAllField
     EXPECT_EQ(response.error().message(), "");
     EXPECT_EQ(response, APIErrorResponse(APIError("", "t", std::string("p"), std::nullopt)));
     EXPECT_FALSE(response == APIErrorResponse(APIError("", "t", std::nullopt, std::nullopt)));
+    // Texts compare as the same characters, whatever their composition: precomposed "é" and "e" + U+0301.
+    EXPECT_EQ(APIError("caf\u00e9", "t", std::string("\u00e9"), std::string("c")),
+              APIError("cafe\u0301", "t", std::string("e\u0301"), std::string("c")));
 }
 
 TEST(ResponseHandling, RawAnswerIsDeliveredUnexamined)
