@@ -64,7 +64,10 @@ std::string describeCodingPath(const CodingPath& path)
     std::string text;
     for (const CodingKey& key : path) {
         if (key.intValue) {
-            text += "[" + std::to_string(*key.intValue) + "]";
+            // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about "[" + std::string when optimising.
+            text += '[';
+            text += std::to_string(*key.intValue);
+            text += ']';
         } else {
             if (!text.empty())
                 text += '.';
