@@ -127,9 +127,19 @@ private:
         return 0;
     }
 
-    std::chrono::duration<double> idleLimit() const
+    std::chrono::duration<double> idleLimit() const { return std::chrono::duration<double>(idleSeconds()); }
+
+    /// The request's time-out within what libcurl's whole-number options can hold: at least a millisecond (NaN
+    /// too), and at most a year, so that an infinite time-out means no practical limit rather than overflowing
+    /// into a one-second one.
+    double idleSeconds() const
     {
-        return std::chrono::duration<double>(std::max(request_.timeoutInterval, 0.001));
+        constexpr double longest = 365.0 * 24 * 60 * 60;
+        const double timeout = request_.timeoutInterval;
+        if (!(timeout >= 0.001)) {
+            return 0.001;
+        }
+        return std::min(timeout, longest);
     }
 
     std::exception_ptr perform()
@@ -164,7 +174,7 @@ private:
 
         // Idle time-out: the connection must be made in time, and afterwards fewer than one byte per second
         // over the whole interval counts as stalled. libcurl measures the stall in whole seconds.
-        const double timeout = std::max(request_.timeoutInterval, 0.001);
+        const double timeout = idleSeconds();
         curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::ceil(timeout * 1000.0)));
         curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, std::max(1L, static_cast<long>(std::ceil(timeout))));

@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <gtest/gtest.h>
+#include <limits>
+#include <thread>
 
 using namespace aiclient;
 using aiclient::testing::LoopbackServer;
@@ -106,4 +108,22 @@ TEST(CurlSession, HeaderWithLineBreakIsNeverSent)
     OneShot answer = send(request);
     EXPECT_TRUE(answer.error);
     EXPECT_TRUE(server.requests().empty());
+}
+
+TEST(CurlSession, UnboundedTimeOutWaitsForASlowAnswer)
+{
+    LoopbackServer server;
+    server.onGet("/slow", [](const httplib::Request&, httplib::Response& response) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        response.set_content("late", "text/plain");
+    });
+    for (double timeout : {std::numeric_limits<double>::infinity(), 1e300}) {
+        SCOPED_TRACE(timeout);
+        HttpRequest request;
+        request.url = urlFor(server, "/slow");
+        request.timeoutInterval = timeout;
+        OneShot answer = send(request);
+        EXPECT_FALSE(answer.error);
+        EXPECT_EQ(answer.data, "late");
+    }
 }
