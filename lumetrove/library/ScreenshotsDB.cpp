@@ -164,10 +164,12 @@ struct Query {
     sqlite::Bindings values;
 };
 
-/// The join of the screenshots with their index entries that match `pattern`.
+/// The join of the screenshots with their index entries that match `pattern`. Index rows are keyed by the
+/// screenshot's id, so the join goes through the index's rowid: reading its `id` column instead would fetch
+/// every matching row's content a second time.
 void joinIndexMatch(Query& query, const QString& pattern)
 {
-    query.sql += R"( INNER JOIN "screenshots_fts" ON (("screenshots_fts"."id" = "screenshots"."id") AND )"
+    query.sql += R"( INNER JOIN "screenshots_fts" ON (("screenshots_fts"."rowid" = "screenshots"."id") AND )"
                  R"(("screenshots_fts" MATCH ?)))";
     query.values.push_back(text(pattern));
 }

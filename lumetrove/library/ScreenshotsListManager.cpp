@@ -73,14 +73,16 @@ ScreenshotsListManager::Filters ScreenshotsListManager::currentFilters() const
                    timePeriod_};
 }
 
-std::vector<ScreenshotRow> ScreenshotsListManager::loadRows(ScreenshotsDB& store, const Filters& filters)
+std::vector<ScreenshotRow> ScreenshotsListManager::loadScreenshotRows(ScreenshotsDB& store,
+                                                                      const std::optional<QString>& searchText,
+                                                                      const std::optional<Folder>& folder,
+                                                                      const std::optional<FolderSection>& period)
 {
     bool mayRebuild = true;
     while (true) {
         std::vector<ScreenshotRow> rows;
         try {
-            const std::shared_ptr<sqlite::Statement> statement =
-                store.queryScreenshots(filters.searchText, filters.folder, filters.period);
+            const std::shared_ptr<sqlite::Statement> statement = store.queryScreenshots(searchText, folder, period);
             if (!statement) {
                 return rows;
             }
@@ -121,7 +123,8 @@ QList<ScreenshotPtr> ScreenshotsListManager::makeScreenshots(const std::vector<S
 
 QList<ScreenshotPtr> ScreenshotsListManager::loadScreenshots()
 {
-    return makeScreenshots(loadRows(store(), currentFilters()));
+    const Filters filters = currentFilters();
+    return makeScreenshots(loadScreenshotRows(store(), filters.searchText, filters.folder, filters.period));
 }
 
 void ScreenshotsListManager::startReload(Subject subject)
@@ -135,7 +138,7 @@ void ScreenshotsListManager::startReload(Subject subject)
         watcher->deleteLater();
     });
     watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [store = store_, filters = currentFilters()] {
-        return loadRows(*store, filters);
+        return loadScreenshotRows(*store, filters.searchText, filters.folder, filters.period);
     }));
 }
 

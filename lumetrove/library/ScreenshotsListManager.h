@@ -56,6 +56,12 @@ public:
     /// empty list.
     QList<ScreenshotPtr> loadScreenshots();
 
+    /// The rows of a load for these filters, read on the calling thread: the part of a reload that runs on
+    /// the thread pool. Never throws, as `loadScreenshots`.
+    static std::vector<ScreenshotRow> loadScreenshotRows(ScreenshotsDB& store, const std::optional<QString>& searchText,
+                                                         const std::optional<Folder>& folder,
+                                                         const std::optional<FolderSection>& period);
+
     /// Adds a captured or imported image: inserts its row, links it to the selected plain folder, writes
     /// its thumbnail, reloads the list and, for a capture, renames the file after the default name.
     void addScreenshot(const CapturedScreenshotInfo& info, bool wasImported);
@@ -80,7 +86,6 @@ private:
     enum class Subject { none, folder, timePeriod };
     struct Filters;
 
-    static std::vector<ScreenshotRow> loadRows(ScreenshotsDB& store, const Filters& filters);
     Filters currentFilters() const;
     QList<ScreenshotPtr> makeScreenshots(const std::vector<ScreenshotRow>& rows) const;
     void startReload(Subject subject);

@@ -1,0 +1,1 @@
+lumetrove_benchmark(library lumetrove_library)

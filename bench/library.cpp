@@ -1,0 +1,319 @@
+// The library store on a generated library of 100k screenshots with about 1 KB of recognised text each:
+// list reloads (plain, a search, a smart folder), the sidebar counts and a rename, each beside the same
+// work done with the raw SQLite C API.
+#include "lumetrove/library/DateRange.h"
+#include "lumetrove/library/FullTextSearch.h"
+#include "lumetrove/library/ScreenshotsDB.h"
+#include "lumetrove/library/ScreenshotsListManager.h"
+#include "sqlite/Connection.h"
+
+#include <QDir>
+#include <QHash>
+#include <QString>
+#include <benchmark/benchmark.h>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <sqlite3.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace lumetrove;
+
+constexpr int screenshotCount = 100'000;
+constexpr int vocabularySize = 5000;
+constexpr int wordsPerText = 170; // about 1 KB
+constexpr int linkedScreenshots = 10'000;
+
+/// Six letters per word, so that no word is the prefix of another.
+std::string word(int rank)
+{
+    std::string text(6, 'a');
+    for (int position = 5; position >= 0; --position) {
+        text[static_cast<std::size_t>(position)] = static_cast<char>('a' + rank % 26);
+        rank /= 26;
+    }
+    return text;
+}
+
+const QString midFrequencyWord = QString::fromStdString(word(500));
+const QString smartKeywords = QString::fromStdString(word(900) + " " + word(1500) + " " + word(2500));
+
+QString libraryPath()
+{
+    return QDir::tempPath() + QStringLiteral("/lumetrove-bench-library-v1.sqlite3");
+}
+
+/// Builds the library file once and keeps it for later runs.
+void generateLibrary()
+{
+    const QString path = libraryPath();
+    if (QFile::exists(path)) {
+        auto check = sqlite::Connection::openPath(path.toStdString());
+        const auto rows = check->scalar("SELECT count(*) FROM screenshots");
+        if (rows && std::get<std::int64_t>(*rows) == screenshotCount) {
+            return;
+        }
+        check.reset();
+        QFile::remove(path);
+    }
+    std::fprintf(stderr, "Generating %d screenshots in %s ...\n", screenshotCount, qPrintable(path));
+    ScreenshotsDB store;
+    store.openDatabase(path);
+    const auto db = store.db();
+    std::mt19937 random(42);
+    // Zipf-like word frequencies, as in real text.
+    std::vector<double> weights(vocabularySize);
+    for (int rank = 0; rank < vocabularySize; ++rank) {
+        weights[static_cast<std::size_t>(rank)] = 1.0 / (rank + 1);
+    }
+    std::discrete_distribution<int> words(weights.begin(), weights.end());
+    db->transaction([&] {
+        const auto insert = db->prepare("INSERT INTO screenshots (name, path, text, captured_app_name, was_imported, "
+                                        "created_at) VALUES (?, ?, ?, ?, 0, ?)");
+        for (int index = 0; index < screenshotCount; ++index) {
+            std::string text;
+            for (int count = 0; count < wordsPerText; ++count) {
+                text += word(words(random));
+                text += count % 12 == 11 ? '\n' : ' ';
+            }
+            const std::string name = "Screen Shot " + std::to_string(index);
+            const std::string created =
+                databaseTimestamp(QDateTime::currentDateTime().addSecs(-60LL * (screenshotCount - index)))
+                    .toStdString();
+            insert->runToEnd(name, "file:///home/user/.local/share/Lumetrove/Screenshots/" + name + ".png", text,
+                             std::string("Editor"), created);
+        }
+        const auto folder = db->prepare("INSERT INTO folders (folder_name, sort_order) VALUES ('Folder', 0)");
+        folder->runToEnd();
+        const auto link = db->prepare("INSERT INTO folders_screenshots (folder_id, screenshot_id) VALUES (1, ?)");
+        for (int index = 1; index <= linkedScreenshots; ++index) {
+            link->runToEnd(static_cast<std::int64_t>(index * 7 % screenshotCount + 1));
+        }
+    });
+}
+
+std::shared_ptr<ScreenshotsDB> openLibrary()
+{
+    generateLibrary();
+    auto store = std::make_shared<ScreenshotsDB>();
+    store->openDatabase(libraryPath());
+    return store;
+}
+
+// The raw C API: the same statement text, every column read into the same plain values, and the folder links
+// read once, as the store does.
+struct RawLibrary {
+    sqlite3* db = nullptr;
+    RawLibrary() { sqlite3_open_v2(qPrintable(libraryPath()), &db, SQLITE_OPEN_READWRITE, nullptr); }
+    ~RawLibrary() { sqlite3_close(db); }
+};
+
+std::optional<QString> rawText(sqlite3_stmt* statement, int column)
+{
+    if (sqlite3_column_type(statement, column) == SQLITE_NULL) {
+        return std::nullopt;
+    }
+    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)),
+                             sqlite3_column_bytes(statement, column));
+}
+
+std::vector<ScreenshotRow> rawLoad(sqlite3* db, const char* sql, const std::optional<QString>& pattern)
+{
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+    if (pattern) {
+        const QByteArray bytes = pattern->toUtf8();
+        sqlite3_bind_text(statement, 1, bytes.constData(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+    }
+    std::vector<ScreenshotRow> rows;
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+        ScreenshotRow row;
+        row.id = sqlite3_column_int64(statement, 0);
+        row.name = rawText(statement, 1);
+        row.description = rawText(statement, 2);
+        row.keywords = rawText(statement, 3);
+        row.path = *rawText(statement, 4);
+        row.text = rawText(statement, 5);
+        row.capturedAppBundleId = rawText(statement, 6);
+        row.capturedAppName = rawText(statement, 7);
+        row.aiResults = rawText(statement, 8);
+        row.wasImported = sqlite3_column_int64(statement, 9) != 0;
+        row.createdAt = rawText(statement, 10);
+        row.isAIAssistantTask = sqlite3_column_int64(statement, 11) != 0;
+        row.aiAssistantTask = rawText(statement, 12);
+        row.aiAssistantResults = rawText(statement, 13);
+        rows.push_back(std::move(row));
+    }
+    sqlite3_finalize(statement);
+    QHash<qint64, qint64> folders;
+    sqlite3_prepare_v2(db, "SELECT screenshot_id, folder_id FROM folders_screenshots", -1, &statement, nullptr);
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+        folders.insert(sqlite3_column_int64(statement, 0), sqlite3_column_int64(statement, 1));
+    }
+    sqlite3_finalize(statement);
+    for (ScreenshotRow& row : rows) {
+        if (const auto found = folders.constFind(row.id); found != folders.constEnd()) {
+            row.folderId = *found;
+        }
+    }
+    return rows;
+}
+
+constexpr const char* rawSearch =
+    "SELECT screenshots.* FROM screenshots_fts JOIN screenshots ON screenshots.id = screenshots_fts.rowid "
+    "WHERE screenshots_fts MATCH ? ORDER BY screenshots.id DESC";
+
+void reloadBaseline(benchmark::State& state)
+{
+    generateLibrary();
+    RawLibrary raw;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(rawLoad(raw.db, "SELECT * FROM screenshots ORDER BY id DESC", std::nullopt));
+    }
+}
+
+void reloadLibrary(benchmark::State& state)
+{
+    const auto store = openLibrary();
+    std::size_t rows = 0;
+    for (auto _ : state) {
+        rows = ScreenshotsListManager::loadScreenshotRows(*store, std::nullopt, std::nullopt, std::nullopt).size();
+    }
+    state.counters["rows"] = static_cast<double>(rows);
+}
+
+void searchBaseline(benchmark::State& state)
+{
+    generateLibrary();
+    RawLibrary raw;
+    const std::optional<QString> pattern = ftsSearchQuery(std::nullopt, midFrequencyWord);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(rawLoad(raw.db, rawSearch, pattern));
+    }
+}
+
+void searchLibrary(benchmark::State& state)
+{
+    const auto store = openLibrary();
+    std::size_t rows = 0;
+    for (auto _ : state) {
+        rows = ScreenshotsListManager::loadScreenshotRows(*store, midFrequencyWord, std::nullopt, std::nullopt).size();
+    }
+    state.counters["rows"] = static_cast<double>(rows);
+}
+
+void smartFolderBaseline(benchmark::State& state)
+{
+    generateLibrary();
+    RawLibrary raw;
+    const std::optional<QString> pattern = ftsSearchQuery(smartKeywords, std::nullopt);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(rawLoad(raw.db, rawSearch, pattern));
+    }
+}
+
+void smartFolderLibrary(benchmark::State& state)
+{
+    const auto store = openLibrary();
+    const Folder smart{2, 0, QStringLiteral("Smart"), true, smartKeywords};
+    std::size_t rows = 0;
+    for (auto _ : state) {
+        rows = ScreenshotsListManager::loadScreenshotRows(*store, std::nullopt, smart, std::nullopt).size();
+    }
+    state.counters["rows"] = static_cast<double>(rows);
+}
+
+std::int64_t rawCount(sqlite3* db, const char* sql, const std::vector<std::string>& texts)
+{
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+    for (std::size_t index = 0; index < texts.size(); ++index) {
+        sqlite3_bind_text(statement, static_cast<int>(index + 1), texts[index].c_str(), -1, SQLITE_TRANSIENT);
+    }
+    sqlite3_step(statement);
+    const std::int64_t count = sqlite3_column_int64(statement, 0);
+    sqlite3_finalize(statement);
+    return count;
+}
+
+void countsBaseline(benchmark::State& state)
+{
+    generateLibrary();
+    RawLibrary raw;
+    const std::string smart = ftsSearchQuery(smartKeywords, std::nullopt)->toStdString();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(rawCount(raw.db, "SELECT count(*) FROM screenshots", {}));
+        for (const FolderSection& section : FolderSection::allCases()) {
+            if (const auto range = dateRangeFilter(section)) {
+                benchmark::DoNotOptimize(
+                    rawCount(raw.db, "SELECT count(*) FROM screenshots WHERE created_at >= ? AND created_at <= ?",
+                             {range->lower.toStdString(), range->upper.toStdString()}));
+            }
+        }
+        benchmark::DoNotOptimize(rawCount(raw.db, "SELECT count(*) FROM folders_screenshots WHERE folder_id = 1", {}));
+        benchmark::DoNotOptimize(
+            rawCount(raw.db, "SELECT count(*) FROM screenshots_fts WHERE screenshots_fts MATCH ?", {smart}));
+    }
+}
+
+void countsLibrary(benchmark::State& state)
+{
+    const auto store = openLibrary();
+    const Folder plain{1, 0, QStringLiteral("Folder"), false, std::nullopt};
+    const Folder smart{2, 0, QStringLiteral("Smart"), true, smartKeywords};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(store->countScreenshots());
+        for (const FolderSection& section : FolderSection::allCases()) {
+            benchmark::DoNotOptimize(store->countScreenshotsInPeriod(section));
+        }
+        benchmark::DoNotOptimize(store->countScreenshotsInFolder(plain));
+        benchmark::DoNotOptimize(store->countScreenshotsInFolder(smart));
+    }
+}
+
+void renameBaseline(benchmark::State& state)
+{
+    generateLibrary();
+    RawLibrary raw;
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(raw.db, "UPDATE screenshots SET name = ? WHERE id = ?", -1, &statement, nullptr);
+    std::int64_t id = 0;
+    for (auto _ : state) {
+        id = id % screenshotCount + 1;
+        const std::string name = "Renamed " + std::to_string(id);
+        sqlite3_bind_text(statement, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_int64(statement, 2, id);
+        sqlite3_step(statement);
+        sqlite3_reset(statement);
+    }
+    sqlite3_finalize(statement);
+}
+
+void renameLibrary(benchmark::State& state)
+{
+    const auto store = openLibrary();
+    qint64 id = 0;
+    for (auto _ : state) {
+        id = id % screenshotCount + 1;
+        store->updateScreenshot(id, QStringLiteral("Renamed %1").arg(id), std::nullopt, std::nullopt, std::nullopt,
+                                std::nullopt, std::nullopt, std::nullopt);
+    }
+}
+
+BENCHMARK(reloadBaseline)->Name("reload/baseline")->Unit(benchmark::kMillisecond);
+BENCHMARK(reloadLibrary)->Name("reload/library")->Unit(benchmark::kMillisecond);
+BENCHMARK(searchBaseline)->Name("search/baseline")->Unit(benchmark::kMillisecond);
+BENCHMARK(searchLibrary)->Name("search/library")->Unit(benchmark::kMillisecond);
+BENCHMARK(smartFolderBaseline)->Name("smartFolder/baseline")->Unit(benchmark::kMillisecond);
+BENCHMARK(smartFolderLibrary)->Name("smartFolder/library")->Unit(benchmark::kMillisecond);
+BENCHMARK(countsBaseline)->Name("counts/baseline")->Unit(benchmark::kMillisecond);
+BENCHMARK(countsLibrary)->Name("counts/library")->Unit(benchmark::kMillisecond);
+BENCHMARK(renameBaseline)->Name("rename/baseline")->Unit(benchmark::kMicrosecond);
+BENCHMARK(renameLibrary)->Name("rename/library")->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
