@@ -124,10 +124,7 @@ std::optional<QString> desktopEntryIdOfProcess(qint64 pid)
     if (executable.isEmpty()) {
         return std::nullopt;
     }
-    if (std::optional<QString> id = desktopEntryForExecutable(executable)) {
-        return id;
-    }
-    return executable;
+    return desktopEntryForExecutable(executable);
 }
 
 std::optional<QIcon> applicationIcon(const QString& desktopEntryId)

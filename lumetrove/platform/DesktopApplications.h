@@ -11,8 +11,8 @@ namespace lumetrove {
 // .desktop file without the extension.
 
 /// The desktop-entry id of the running process with this id: the entry it was launched from when the
-/// launcher recorded one, else the entry whose Exec line names its executable, else the executable's
-/// name. None when no process with that id runs. Any thread.
+/// launcher recorded one, else the entry named after its executable or whose Exec line names it. None when
+/// no process with that id runs or no entry is known for it. Any thread.
 std::optional<QString> desktopEntryIdOfProcess(qint64 pid);
 
 /// The icon of the application with this desktop-entry id, from its entry's Icon key or the icon theme;

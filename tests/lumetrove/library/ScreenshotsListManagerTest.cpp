@@ -185,6 +185,11 @@ TEST_F(ScreenshotsListManagerTest, AddingWithASmartFolderMakesNoLinkAndAnImportK
 
 TEST_F(ScreenshotsListManagerTest, TheBundleIdentifierComesFromTheCapturedProcess)
 {
+    QDir().mkpath(dataHome() + "/applications");
+    QFile entry(dataHome() + "/applications/org.example.Tests.desktop");
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.write("[Desktop Entry]\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + "\n");
+    entry.close();
     ScreenshotsListManager manager(store);
     manager.addScreenshot(
         capture("x", WindowDetails{std::nullopt, "Me", static_cast<qint32>(QCoreApplication::applicationPid()),
@@ -193,8 +198,7 @@ TEST_F(ScreenshotsListManagerTest, TheBundleIdentifierComesFromTheCapturedProces
     manager.addScreenshot(capture("y", WindowDetails{std::nullopt, "Gone", 999999999, std::nullopt}), true);
     ASSERT_EQ(manager.screenshots().size(), 2);
     EXPECT_EQ(manager.screenshots()[0]->capturedAppBundleId(), std::nullopt);
-    EXPECT_EQ(manager.screenshots()[1]->capturedAppBundleId(),
-              QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    EXPECT_EQ(manager.screenshots()[1]->capturedAppBundleId(), "org.example.Tests");
 }
 
 TEST_F(ScreenshotsListManagerTest, DeletingPositionsDeletesThoseRecordsAndIgnoresOthers)

@@ -32,9 +32,15 @@ TEST_F(DesktopApplicationsTest, NoProcessGivesNone)
     EXPECT_FALSE(desktopEntryIdOfProcess(999999999));
 }
 
-TEST_F(DesktopApplicationsTest, AProcessWithoutDesktopEntryIsNamedByItsExecutable)
+TEST_F(DesktopApplicationsTest, AProcessWithoutDesktopEntryHasNone)
+{
+    EXPECT_EQ(desktopEntryIdOfProcess(QCoreApplication::applicationPid()), std::nullopt);
+}
+
+TEST_F(DesktopApplicationsTest, TheEntryNamedAfterTheExecutableGivesTheId)
 {
     const QString executable = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    writeDesktopEntry(executable + ".desktop", "[Desktop Entry]\nExec=something-else\n");
     EXPECT_EQ(desktopEntryIdOfProcess(QCoreApplication::applicationPid()), executable);
 }
 
