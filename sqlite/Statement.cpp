@@ -124,9 +124,12 @@ Statement::Statement(std::shared_ptr<Connection> connection, std::string_view sq
 {
     // Preparing and reading its error belong together under the queue rule, or another thread's error
     // message could be read instead.
+    // An empty view may carry no pointer at all, which SQLite refuses as misuse without a message of its own;
+    // it is the empty text, a statement that runs as nothing.
+    const char* text = sql.empty() ? "" : sql.data();
     connection_->sync([&] {
         const int code =
-            sqlite3_prepare_v2(connection_->handle(), sql.data(), static_cast<int>(sql.size()), &handle_, nullptr);
+            sqlite3_prepare_v2(connection_->handle(), text, static_cast<int>(sql.size()), &handle_, nullptr);
         if (!Result::isSuccessCode(code)) {
             sqlite3_finalize(handle_);
             handle_ = nullptr;

@@ -185,6 +185,19 @@ TEST_F(StatementTest, OnlyTheFirstStatementIsPrepared)
     EXPECT_EQ(statement->fetchScalar(), integer(1));
 }
 
+// Text without a statement runs as nothing, also an empty view that points nowhere; it never reports the
+// message of an earlier, unrelated failure.
+TEST_F(StatementTest, EmptyTextRunsAsNothing)
+{
+    EXPECT_THROW(db->runStatement("SELECT missing"), Result);
+    for (const std::string_view sql : {std::string_view(), std::string_view(""), std::string_view(" -- none")}) {
+        SCOPED_TRACE(std::string(sql));
+        EXPECT_EQ(db->prepare(sql)->sql(), "");
+        EXPECT_EQ(db->scalar(sql), none);
+        EXPECT_NO_THROW(db->runStatement(sql));
+    }
+}
+
 // A value that SQLite refuses is reported, not left unbound as NULL.
 TEST_F(StatementTest, RefusedBindIsReported)
 {
