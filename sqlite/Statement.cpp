@@ -187,10 +187,14 @@ Statement& Statement::bindNamed(const NamedBindings& values)
 
 namespace {
 
-void checkBind(int code)
+void checkBind(int code, const Connection& connection)
 {
     if (code != SQLITE_OK) {
         // A failed bind names its own reason; the connection's message could belong to another thread by now.
+        // A bind reports no extended code of its own, so with extended codes on its code is that code.
+        if (connection.usesExtendedErrorCodes()) {
+            throw Result::extendedError(sqlite3_errstr(code), code);
+        }
         throw Result::error(sqlite3_errstr(code), code);
     }
 }
@@ -221,30 +225,32 @@ void Statement::bindValue(const std::optional<Binding>& value, int index)
 
 void Statement::bindNull(int index)
 {
-    checkBind(sqlite3_bind_null(handle_, index));
+    checkBind(sqlite3_bind_null(handle_, index), *connection_);
 }
 
 void Statement::bindInt64(int index, std::int64_t value)
 {
-    checkBind(sqlite3_bind_int64(handle_, index, value));
+    checkBind(sqlite3_bind_int64(handle_, index, value), *connection_);
 }
 
 void Statement::bindDouble(int index, double value)
 {
-    checkBind(sqlite3_bind_double(handle_, index, value));
+    checkBind(sqlite3_bind_double(handle_, index, value), *connection_);
 }
 
 void Statement::bindText(int index, std::string_view text)
 {
     // With its byte length, so a text holding a NUL is stored whole rather than cut short.
-    checkBind(sqlite3_bind_text64(handle_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
+    checkBind(sqlite3_bind_text64(handle_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8),
+              *connection_);
 }
 
 void Statement::bindBlob(int index, const Blob& blob)
 {
     checkBind(blob.bytes.empty()
                   ? sqlite3_bind_zeroblob(handle_, index, 0)
-                  : sqlite3_bind_blob64(handle_, index, blob.bytes.data(), blob.bytes.size(), SQLITE_TRANSIENT));
+                  : sqlite3_bind_blob64(handle_, index, blob.bytes.data(), blob.bytes.size(), SQLITE_TRANSIENT),
+              *connection_);
 }
 
 Statement& Statement::runToEnd(const Bindings& values)

@@ -209,6 +209,16 @@ TEST_F(StatementTest, RefusedBindIsReported)
         EXPECT_EQ(error.code(), 25); // SQLITE_RANGE
         EXPECT_STREQ(error.what(), "column index out of range (code: 25)");
     }
+    // With extended codes on, a refused bind reads like every other error of the connection.
+    db->setUsesExtendedErrorCodes(true);
+    try {
+        select->bindValue(integer(1), 2);
+        FAIL();
+    } catch (const Result& error) {
+        EXPECT_EQ(error.kind(), Result::Kind::extendedError);
+        EXPECT_STREQ(error.what(), "column index out of range (extended code: 25)");
+    }
+    db->setUsesExtendedErrorCodes(false);
     // A text longer than the connection allows is refused, not stored as NULL.
     sqlite3_limit(db->handle(), SQLITE_LIMIT_LENGTH, 10);
     auto insert = db->prepare("INSERT INTO t (a) VALUES (?)");
