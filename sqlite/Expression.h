@@ -61,15 +61,16 @@ concept TextTag = ValueTag<T> && std::same_as<BaseType<T>, std::string>;
 
 // ---------------------------------------------------------------------------------------------------------------
 // Plain values handed to builders. A value converts to the column's value type only where nothing is lost or
-// guessed: any integer (not a character or a Boolean) for an integer column, any number for a REAL column, any
-// text for a text column, and otherwise exactly the column's type.
+// guessed: any integer type whose values fit 64 bits signed (not a character or a Boolean) for an integer column,
+// any number for a REAL column, any text for a text column, and otherwise exactly the column's type.
 
 namespace detail {
 
+// Every value of the type fits a signed 64-bit integer: an unsigned 64-bit one (a size) could turn negative.
 template <class U>
-concept PlainInteger =
-    std::integral<U> && !std::same_as<U, bool> && !std::same_as<U, char> && !std::same_as<U, wchar_t> &&
-    !std::same_as<U, char8_t> && !std::same_as<U, char16_t> && !std::same_as<U, char32_t>;
+concept PlainInteger = std::integral<U> && !std::same_as<U, bool> && !std::same_as<U, char> &&
+                       !std::same_as<U, wchar_t> && !std::same_as<U, char8_t> && !std::same_as<U, char16_t> &&
+                       !std::same_as<U, char32_t> && (std::signed_integral<U> || sizeof(U) < sizeof(std::int64_t));
 
 template <class U> struct IsStdOptional : std::false_type {};
 template <class X> struct IsStdOptional<std::optional<X>> : std::true_type {};

@@ -84,6 +84,8 @@ concept CanAverage = requires(const E& e)
 // Plain values convert only where the column's type says so.
 static_assert(CanEqualsValue<Int, int> && CanEqualsValue<Int, std::uint32_t> && CanEqualsValue<Int, std::int64_t>);
 static_assert(!CanEqualsValue<Int, double> && !CanEqualsValue<Int, bool> && !CanEqualsValue<Int, char>);
+// An unsigned 64-bit value may not fit the signed column, so it is refused rather than wrapped to a negative.
+static_assert(!CanEqualsValue<Int, std::uint64_t> && !CanAssignValue<Int, std::size_t>);
 static_assert(!CanEqualsValue<Int, std::string> && !CanEqualsValue<Text, int>);
 static_assert(CanEqualsValue<Text, const char*> && CanEqualsValue<Text, std::string_view>);
 static_assert(CanEqualsValue<Real, int> && CanEqualsValue<Real, float>);
