@@ -481,6 +481,17 @@ public:
     explicit VirtualTable(std::string name, std::optional<std::string> database = std::nullopt)
         : QueryBuilders(SourceKind::virtualTable, std::move(name), std::move(database))
     {}
+
+    /// "(T MATCH ?)" with the pattern bound as text, never written into the SQL; T is the table's alias or
+    /// name, after its quoted database name when it has one. (Defined in FullTextSearch.cpp.)
+    Expression<bool> match(std::string_view pattern) const;
+    /// "(T MATCH P)" with the pattern expression's bindings.
+    Expression<bool> match(const Expression<std::string>& pattern) const;
+    Expression<std::optional<bool>> match(const Expression<std::optional<std::string>>& pattern) const;
+    /// This query with the MATCH condition added to its WHERE clause.
+    VirtualTable matchQuery(std::string_view pattern) const;
+    VirtualTable matchQuery(const Expression<std::string>& pattern) const;
+    VirtualTable matchQuery(const Expression<std::optional<std::string>>& pattern) const;
 };
 
 /// A query whose single result column has the value type `T` (a selected typed column, or a count).
