@@ -26,6 +26,15 @@ struct sqlite3_mutex;
 
 namespace sqlite {
 
+class QueryType;
+class Row;
+class RowIterator;
+class Insert;
+class Update;
+class Delete;
+template <class T> class ScalarQuery;
+template <class T> class Select;
+
 /// One open SQLite database handle. Every use of the handle while SQL runs follows the queue rule (`sync`):
 /// statements of one connection never run at the same time on two threads, and a callback that already runs
 /// on the connection (a transaction body, a hook, a registered function) runs its statements inline.
@@ -266,6 +275,26 @@ public:
     /// Throws `Result` when SQLite cannot start it (for example when the target is being read).
     Backup backup(const Backup::DatabaseName& name, std::shared_ptr<Connection> target,
                   const Backup::DatabaseName& targetName);
+
+    // Running typed queries (defined with the row types; include "sqlite/QueryRunning.h") --------------
+
+    /// Compiles, prepares and binds `query` and resolves its column-name map; rows are read lazily, and a
+    /// failing step is thrown. Throws `Result` (preparing) and `QueryError` noSuchTable ("t".* of no table).
+    RowIterator prepareQuery(const QueryType& query);
+    RowIterator prepareRowIterator(const QueryType& query);
+    /// SQL text with positional values; the map is the quoted result-column names (no "*" expansion).
+    RowIterator prepareRowIterator(std::string_view sql, const Bindings& values = {});
+    /// The single value of a scalar query or a compiled selection. For a non-optional `T`, a NULL, a missing
+    /// row or a value of another storage class throws `QueryError` unexpectedNullValue; an optional `T` gives
+    /// none then. Throws `Result`.
+    template <class T> T queryScalar(const ScalarQuery<T>& query);
+    template <class T> T queryScalar(const Select<T>& select);
+    /// The first row of `query` (LIMIT 1, its own offset kept), none when there is none. Throws `Result`.
+    std::optional<Row> pluck(const QueryType& query);
+    /// Prepare, bind, run and read the result as one unit under the queue rule. Throw `Result`.
+    std::int64_t runInsert(const Insert& insert);
+    std::int64_t runUpdate(const Update& update);
+    std::int64_t runDelete(const Delete& statement);
 
     // For the library's own use ------------------------------------------------------------------------
 

@@ -1,0 +1,1 @@
+lumetrove_benchmark(rows lumetrove_sqlite)

@@ -1,0 +1,87 @@
+#include "sqlite/RowIterator.h"
+
+#include "sqlite/Connection.h"
+#include "sqlite/Fatal.h"
+
+#include <sqlite3.h>
+
+namespace sqlite {
+
+namespace {
+
+/// Reads the current row into `values`, keeping the storage of slots that already hold the same kind.
+/// Texts are read with their full byte length, as `Cursor` reads them.
+void readRow(sqlite3_stmt* statement, Bindings& values)
+{
+    const int count = sqlite3_column_count(statement);
+    values.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        std::optional<Binding>& slot = values[static_cast<std::size_t>(i)];
+        sqlite3_value* value = sqlite3_column_value(statement, i);
+        switch (const int type = sqlite3_value_type(value)) {
+        case SQLITE_INTEGER:
+            slot.emplace(static_cast<std::int64_t>(sqlite3_value_int64(value)));
+            break;
+        case SQLITE_FLOAT:
+            slot.emplace(sqlite3_value_double(value));
+            break;
+        case SQLITE_TEXT: {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+            const auto length = static_cast<std::size_t>(sqlite3_value_bytes(value));
+            if (std::string* kept = slot ? std::get_if<std::string>(&*slot) : nullptr) {
+                kept->assign(text == nullptr ? "" : text, length);
+            } else {
+                slot.emplace(std::string(text == nullptr ? "" : text, length));
+            }
+            break;
+        }
+        case SQLITE_BLOB: {
+            const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_value_blob(value));
+            const auto length = static_cast<std::size_t>(sqlite3_value_bytes(value));
+            if (Blob* kept = slot ? std::get_if<Blob>(&*slot) : nullptr) {
+                kept->bytes.assign(bytes, bytes == nullptr ? bytes : bytes + length);
+            } else {
+                slot.emplace(Blob(bytes, bytes == nullptr ? 0 : length));
+            }
+            break;
+        }
+        case SQLITE_NULL:
+            slot.reset();
+            break;
+        default:
+            SQLITE_FATAL("SQLite/Statement", "unsupported column type: " + std::to_string(type));
+        }
+    }
+}
+
+} // namespace
+
+std::optional<Row> RowIterator::failableNext()
+{
+    Connection& connection = *statement_->connection();
+    // The step and the reading of its row run as one unit under the queue rule. The queue of a serialized
+    // connection is SQLite's own database mutex, so the column values may be read through sqlite3_value_*,
+    // which take no lock of their own, and no other thread steps this connection in between.
+    return connection.sync([&]() -> std::optional<Row> {
+        const int code = sqlite3_step(statement_->handle());
+        if (code == SQLITE_ROW) {
+            return makeRow();
+        }
+        if (code != SQLITE_DONE) {
+            Result::check(code, connection);
+        }
+        return std::nullopt;
+    });
+}
+
+Row RowIterator::makeRow()
+{
+    // use_count 1: no row made from the buffer is alive any more, and only this iterator can hand it out.
+    if (!spare_ || spare_.use_count() != 1) {
+        spare_ = std::make_shared<Row::Data>(Row::Data{columnNames_, {}});
+    }
+    readRow(statement_->handle(), spare_->values);
+    return Row(std::shared_ptr<const Row::Data>(spare_));
+}
+
+} // namespace sqlite
