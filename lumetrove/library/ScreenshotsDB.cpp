@@ -6,6 +6,10 @@
 #include "lumetrove/platform/Log.h"
 #include "sqlite/Connection.h"
 #include "sqlite/Errors.h"
+#include "sqlite/Operators.h"
+#include "sqlite/Query.h"
+#include "sqlite/QueryRunning.h"
+#include "sqlite/Setter.h"
 #include "sqlite/Statement.h"
 
 #include <array>
@@ -103,26 +107,75 @@ std::string indexScript()
     return script;
 }
 
+// Table handles and column expressions, made once and shared by every operation -------------------------------
+
+template <class T> using Column = sqlite::Expression<T>;
+using OptionalText = std::optional<std::string>;
+
+struct Schema {
+    sqlite::Table screenshots{"screenshots"};
+    sqlite::Table folders{"folders"};
+    sqlite::Table foldersScreenshots{"folders_screenshots"};
+    sqlite::VirtualTable screenshotsFts{"screenshots_fts"};
+
+    Column<std::int64_t> id = Column<std::int64_t>::makeIdentifierExpression("id");
+    /// The index's row key, which the triggers keep equal to the screenshot's id.
+    Column<std::int64_t> rowid = Column<std::int64_t>::makeIdentifierExpression("rowid");
+    Column<std::string> folderName = Column<std::string>::makeIdentifierExpression("folder_name");
+    Column<std::int64_t> sortOrder = Column<std::int64_t>::makeIdentifierExpression("sort_order");
+    Column<bool> isSmartFolder = Column<bool>::makeIdentifierExpression("is_smart_folder");
+    Column<OptionalText> keywordsFilter = Column<OptionalText>::makeIdentifierExpression("keywords_filter");
+    Column<std::int64_t> folderId = Column<std::int64_t>::makeIdentifierExpression("folder_id");
+    Column<std::int64_t> screenshotId = Column<std::int64_t>::makeIdentifierExpression("screenshot_id");
+    Column<OptionalText> name = Column<OptionalText>::makeIdentifierExpression("name");
+    Column<std::string> path = Column<std::string>::makeIdentifierExpression("path");
+    Column<OptionalText> text = Column<OptionalText>::makeIdentifierExpression("text");
+    Column<OptionalText> description = Column<OptionalText>::makeIdentifierExpression("description");
+    Column<OptionalText> keywords = Column<OptionalText>::makeIdentifierExpression("keywords");
+    Column<OptionalText> aiResults = Column<OptionalText>::makeIdentifierExpression("ai_results");
+    Column<OptionalText> capturedAppBundleId = Column<OptionalText>::makeIdentifierExpression("captured_app_bundle_id");
+    Column<OptionalText> capturedAppName = Column<OptionalText>::makeIdentifierExpression("captured_app_name");
+    Column<bool> wasImported = Column<bool>::makeIdentifierExpression("was_imported");
+    Column<bool> isAIAssistantTask = Column<bool>::makeIdentifierExpression("is_ai_assistant_task");
+    Column<OptionalText> aiAssistantTask = Column<OptionalText>::makeIdentifierExpression("ai_assistant_task");
+    Column<OptionalText> aiAssistantResults = Column<OptionalText>::makeIdentifierExpression("ai_assistant_results");
+    Column<OptionalText> createdAt = Column<OptionalText>::makeIdentifierExpression("created_at");
+};
+
+const Schema& schema()
+{
+    static const Schema instance;
+    return instance;
+}
+
+/// A column that the schema declares required, read as nullable: rows that the store's own writes never make
+/// (a NULL in such a column) are skipped or given a default instead of failing the whole list.
+template <class T> Column<std::optional<T>> nullable(const Column<T>& column)
+{
+    return Column<std::optional<T>>(column);
+}
+
 // Values ----------------------------------------------------------------------------------------------------
 
-std::optional<sqlite::Binding> text(const QString& value)
+std::string utf8(const QString& value)
 {
-    return sqlite::Binding(value.toStdString());
+    return value.toStdString();
 }
 
-std::optional<sqlite::Binding> text(const std::optional<QString>& value)
+OptionalText utf8(const std::optional<QString>& value)
 {
-    return value ? text(*value) : std::nullopt;
+    return value ? OptionalText(value->toStdString()) : std::nullopt;
 }
 
-std::optional<sqlite::Binding> integer(qint64 value)
+std::optional<QString> fromUtf8(const OptionalText& value)
 {
-    return sqlite::Binding(static_cast<std::int64_t>(value));
+    return value ? std::optional<QString>(QString::fromStdString(*value)) : std::nullopt;
 }
 
-std::optional<sqlite::Binding> boolean(bool value)
+std::optional<sqlite::Binding> at(const sqlite::Bindings& values, int index)
 {
-    return integer(value ? 1 : 0);
+    return index >= 0 && static_cast<std::size_t>(index) < values.size() ? values[static_cast<std::size_t>(index)]
+                                                                         : std::nullopt;
 }
 
 std::optional<QString> textValue(const std::optional<sqlite::Binding>& value)
@@ -135,22 +188,6 @@ std::optional<QString> textValue(const std::optional<sqlite::Binding>& value)
     return std::nullopt;
 }
 
-std::optional<qint64> integerValue(const std::optional<sqlite::Binding>& value)
-{
-    if (value) {
-        if (const auto* stored = std::get_if<std::int64_t>(&*value)) {
-            return *stored;
-        }
-    }
-    return std::nullopt;
-}
-
-std::optional<sqlite::Binding> at(const sqlite::Bindings& values, int index)
-{
-    return index >= 0 && static_cast<std::size_t>(index) < values.size() ? values[static_cast<std::size_t>(index)]
-                                                                         : std::nullopt;
-}
-
 void printError(const std::exception& error)
 {
     printLine(QString::fromUtf8(error.what()));
@@ -158,20 +195,28 @@ void printError(const std::exception& error)
 
 // Queries ---------------------------------------------------------------------------------------------------
 
-/// SELECT text and bound values built up clause by clause.
-struct Query {
-    std::string sql;
-    sqlite::Bindings values;
-};
-
-/// The join of the screenshots with their index entries that match `pattern`. Index rows are keyed by the
-/// screenshot's id, so the join goes through the index's rowid: reading its `id` column instead would fetch
-/// every matching row's content a second time.
-void joinIndexMatch(Query& query, const QString& pattern)
+/// The screenshots joined with their index entries that match `pattern`. The join goes through the index's
+/// rowid, which is the screenshot's id: reading the index's `id` column instead would fetch every matching
+/// row's content a second time.
+sqlite::Table joinIndexMatch(const sqlite::Table& screenshots, const QString& pattern)
 {
-    query.sql += R"( INNER JOIN "screenshots_fts" ON (("screenshots_fts"."rowid" = "screenshots"."id") AND )"
-                 R"(("screenshots_fts" MATCH ?)))";
-    query.values.push_back(text(pattern));
+    const Schema& s = schema();
+    return screenshots.joinQuery(
+        sqlite::JoinType::inner, s.screenshotsFts.filterQuery(s.screenshotsFts.match(utf8(pattern))),
+        sqlite::equalsExpression(s.screenshotsFts.qualifiedColumn(s.rowid), s.screenshots.qualifiedColumn(s.id)));
+}
+
+/// The condition of a time period on `created_at`, both bounds included; none without a period.
+std::optional<Column<std::optional<bool>>> periodCondition(const std::optional<FolderSection>& section)
+{
+    const std::optional<DateRange> range = dateRangeFilter(section);
+    if (!range) {
+        return std::nullopt;
+    }
+    const Schema& s = schema();
+    return Column<std::optional<bool>>(
+        sqlite::andExpressions(sqlite::greaterOrEqualValue(s.createdAt, utf8(range->lower)),
+                               sqlite::lessOrEqualValue(s.createdAt, utf8(range->upper))));
 }
 
 } // namespace
@@ -183,56 +228,88 @@ bool isCorruptionError(const std::exception& error)
 
 // Rows ------------------------------------------------------------------------------------------------------
 
-ScreenshotRowReader::ScreenshotRowReader(const sqlite::Statement& statement)
+ScreenshotRowReader::ScreenshotRowReader(const sqlite::ColumnNames& columns)
 {
-    std::unordered_map<std::string, int> columns;
-    const std::vector<std::string>& names = statement.columnNames();
-    for (int index = 0; index < static_cast<int>(names.size()); ++index) {
-        columns.emplace(names[static_cast<std::size_t>(index)], index); // the first of a name wins
-    }
-    const auto column = [&](const char* name) {
-        const auto found = columns.find(name);
-        return found == columns.end() ? -1 : found->second;
-    };
-    id_ = column("id");
-    name_ = column("name");
-    createdAt_ = column("created_at");
-    description_ = column("description");
-    keywords_ = column("keywords");
-    aiResults_ = column("ai_results");
-    path_ = column("path");
-    text_ = column("text");
-    capturedAppName_ = column("captured_app_name");
-    capturedAppBundleId_ = column("captured_app_bundle_id");
-    isAIAssistantTask_ = column("is_ai_assistant_task");
-    aiAssistantTask_ = column("ai_assistant_task");
-    aiAssistantResults_ = column("ai_assistant_results");
-    wasImported_ = column("was_imported");
+    const Schema& s = schema();
+    const auto index = [&](const sqlite::Expression<void>& column) { return columns.indexOf(column.template_); };
+    id_ = index(s.id);
+    name_ = index(s.name);
+    createdAt_ = index(s.createdAt);
+    description_ = index(s.description);
+    keywords_ = index(s.keywords);
+    aiResults_ = index(s.aiResults);
+    path_ = index(s.path);
+    text_ = index(s.text);
+    capturedAppName_ = index(s.capturedAppName);
+    capturedAppBundleId_ = index(s.capturedAppBundleId);
+    isAIAssistantTask_ = index(s.isAIAssistantTask);
+    aiAssistantTask_ = index(s.aiAssistantTask);
+    aiAssistantResults_ = index(s.aiAssistantResults);
+    wasImported_ = index(s.wasImported);
 }
 
-std::optional<ScreenshotRow> ScreenshotRowReader::read(const sqlite::Bindings& values) const
+namespace {
+
+const std::optional<sqlite::Binding>& valueAt(const sqlite::Bindings& values, int index)
 {
-    const std::optional<qint64> id = integerValue(at(values, id_));
-    const std::optional<QString> path = textValue(at(values, path_));
+    static const std::optional<sqlite::Binding> null;
+    return index >= 0 && static_cast<std::size_t>(index) < values.size() ? values[static_cast<std::size_t>(index)]
+                                                                         : null;
+}
+
+std::optional<QString> readText(const sqlite::Bindings& values, int index)
+{
+    const std::optional<sqlite::Binding>& value = valueAt(values, index);
+    if (value) {
+        if (const auto* stored = std::get_if<std::string>(&*value)) {
+            return QString::fromUtf8(stored->data(), static_cast<qsizetype>(stored->size()));
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> readInteger(const sqlite::Bindings& values, int index)
+{
+    const std::optional<sqlite::Binding>& value = valueAt(values, index);
+    if (value) {
+        if (const auto* stored = std::get_if<std::int64_t>(&*value)) {
+            return *stored;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<ScreenshotRow> ScreenshotRowReader::read(const sqlite::Row& values) const
+{
+    const sqlite::Bindings& v = values.values();
+    const std::optional<std::int64_t> id = readInteger(v, id_);
+    std::optional<QString> path = readText(v, path_);
     if (!id || !path) {
         return std::nullopt;
     }
     ScreenshotRow row;
     row.id = *id;
-    row.path = *path;
-    row.name = textValue(at(values, name_));
-    row.createdAt = textValue(at(values, createdAt_));
-    row.description = textValue(at(values, description_));
-    row.keywords = textValue(at(values, keywords_));
-    row.aiResults = textValue(at(values, aiResults_));
-    row.text = textValue(at(values, text_));
-    row.capturedAppName = textValue(at(values, capturedAppName_));
-    row.capturedAppBundleId = textValue(at(values, capturedAppBundleId_));
-    row.isAIAssistantTask = integerValue(at(values, isAIAssistantTask_)).value_or(0) != 0;
-    row.aiAssistantTask = textValue(at(values, aiAssistantTask_));
-    row.aiAssistantResults = textValue(at(values, aiAssistantResults_));
-    row.wasImported = integerValue(at(values, wasImported_)).value_or(0) != 0;
+    row.path = std::move(*path);
+    row.name = readText(v, name_);
+    row.createdAt = readText(v, createdAt_);
+    row.description = readText(v, description_);
+    row.keywords = readText(v, keywords_);
+    row.aiResults = readText(v, aiResults_);
+    row.text = readText(v, text_);
+    row.capturedAppName = readText(v, capturedAppName_);
+    row.capturedAppBundleId = readText(v, capturedAppBundleId_);
+    row.isAIAssistantTask = readInteger(v, isAIAssistantTask_).value_or(0) != 0;
+    row.aiAssistantTask = readText(v, aiAssistantTask_);
+    row.aiAssistantResults = readText(v, aiAssistantResults_);
+    row.wasImported = readInteger(v, wasImported_).value_or(0) != 0;
     return row;
+}
+
+std::optional<ScreenshotRow> readScreenshotRow(const sqlite::Row& row)
+{
+    return ScreenshotRowReader(*row.sharedColumnNames()).read(row);
 }
 
 // Opening and migrating -------------------------------------------------------------------------------------
@@ -390,17 +467,16 @@ void ScreenshotsDB::repairIndexTriggers()
 std::optional<qint64> ScreenshotsDB::insertFolder(const QString& name, bool isSmartFolder,
                                                   const std::optional<QString>& keywordsFilter)
 {
+    const Schema& s = schema();
+    const sqlite::Insert insert = s.folders.insertValues(
+        sqlite::assignValue(s.folderName, utf8(name)), sqlite::assignValue(s.sortOrder, std::int64_t(0)),
+        sqlite::assignValue(s.isSmartFolder, isSmartFolder),
+        sqlite::assignOptionalValue(s.keywordsFilter, utf8(keywordsFilter)));
     if (!db_) {
         return std::nullopt;
     }
     try {
-        return db_->sync([&] {
-            db_->runStatement(
-                R"(INSERT INTO "folders" ("folder_name", "sort_order", "is_smart_folder", "keywords_filter") )"
-                R"(VALUES (?, ?, ?, ?))",
-                sqlite::Bindings{text(name), integer(0), boolean(isSmartFolder), text(keywordsFilter)});
-            return static_cast<qint64>(db_->lastInsertRowid());
-        });
+        return db_->runInsert(insert);
     } catch (const std::exception& error) {
         printError(error);
         return std::nullopt;
@@ -409,14 +485,18 @@ std::optional<qint64> ScreenshotsDB::insertFolder(const QString& name, bool isSm
 
 void ScreenshotsDB::updateFolder(const Folder& folder)
 {
+    const Schema& s = schema();
+    const sqlite::Update update =
+        s.folders.filterQuery(sqlite::equalsValue(s.id, std::int64_t(folder.id)))
+            .compileUpdate({sqlite::assignValue(s.folderName, utf8(folder.name)),
+                            sqlite::assignValue(s.sortOrder, std::int64_t(folder.sort_order)),
+                            sqlite::assignValue(s.isSmartFolder, folder.isSmartFolder),
+                            sqlite::assignOptionalValue(s.keywordsFilter, utf8(folder.keywordsFilter))});
     if (!db_) {
         return;
     }
     try {
-        db_->runStatement(R"(UPDATE "folders" SET "folder_name" = ?, "sort_order" = ?, "is_smart_folder" = ?, )"
-                          R"("keywords_filter" = ? WHERE ("id" = ?))",
-                          sqlite::Bindings{text(folder.name), integer(folder.sort_order), boolean(folder.isSmartFolder),
-                                           text(folder.keywordsFilter), integer(folder.id)});
+        db_->runUpdate(update);
     } catch (const std::exception& error) {
         printError(error);
     }
@@ -424,17 +504,21 @@ void ScreenshotsDB::updateFolder(const Folder& folder)
 
 void ScreenshotsDB::deleteFolder(qint64 folderId)
 {
+    const Schema& s = schema();
+    const sqlite::Delete links =
+        s.foldersScreenshots.filterQuery(sqlite::equalsValue(s.folderId, std::int64_t(folderId))).compileDelete();
+    const sqlite::Delete folder =
+        s.folders.filterQuery(sqlite::equalsValue(s.id, std::int64_t(folderId))).compileDelete();
     if (!db_) {
         return;
     }
     try {
-        db_->runStatement(R"(DELETE FROM "folders_screenshots" WHERE ("folder_id" = ?))",
-                          sqlite::Bindings{integer(folderId)});
+        db_->runDelete(links);
     } catch (const std::exception& error) {
         printError(error);
     }
     try {
-        db_->runStatement(R"(DELETE FROM "folders" WHERE ("id" = ?))", sqlite::Bindings{integer(folderId)});
+        db_->runDelete(folder);
     } catch (const std::exception& error) {
         printError(error);
     }
@@ -442,12 +526,15 @@ void ScreenshotsDB::deleteFolder(qint64 folderId)
 
 void ScreenshotsDB::insertFolderScreenshot(qint64 screenshotId, qint64 folderId)
 {
+    const Schema& s = schema();
+    const sqlite::Insert insert =
+        s.foldersScreenshots.insertValues(sqlite::assignValue(s.folderId, std::int64_t(folderId)),
+                                          sqlite::assignValue(s.screenshotId, std::int64_t(screenshotId)));
     if (!db_) {
         return;
     }
     try {
-        db_->runStatement(R"(INSERT INTO "folders_screenshots" ("folder_id", "screenshot_id") VALUES (?, ?))",
-                          sqlite::Bindings{integer(folderId), integer(screenshotId)});
+        db_->runInsert(insert);
     } catch (const std::exception& error) {
         printError(error);
     }
@@ -455,36 +542,41 @@ void ScreenshotsDB::insertFolderScreenshot(qint64 screenshotId, qint64 folderId)
 
 void ScreenshotsDB::removeScreenshotFromFolders(qint64 screenshotId)
 {
+    const Schema& s = schema();
+    const sqlite::Delete links =
+        s.foldersScreenshots.filterQuery(sqlite::equalsValue(s.screenshotId, std::int64_t(screenshotId)))
+            .compileDelete();
     if (!db_) {
         return;
     }
     try {
-        db_->runStatement(R"(DELETE FROM "folders_screenshots" WHERE ("screenshot_id" = ?))",
-                          sqlite::Bindings{integer(screenshotId)});
+        db_->runDelete(links);
     } catch (const std::exception& error) {
         printError(error);
     }
 }
 
 std::optional<qint64> ScreenshotsDB::insertScreenshot(const std::optional<QString>& name, const QString& path,
-                                                      const std::optional<QString>& text_,
+                                                      const std::optional<QString>& text,
                                                       const std::optional<QString>& capturedAppBundleId,
                                                       const std::optional<QString>& capturedAppName,
                                                       bool isAIAssistantTask,
                                                       const std::optional<QString>& aiAssistantTask, bool wasImported)
 {
+    const Schema& s = schema();
+    const sqlite::Insert insert = s.screenshots.insertValues(
+        sqlite::assignOptionalValue(s.name, utf8(name)), sqlite::assignValue(s.path, utf8(path)),
+        sqlite::assignOptionalValue(s.text, utf8(text)),
+        sqlite::assignOptionalValue(s.capturedAppBundleId, utf8(capturedAppBundleId)),
+        sqlite::assignOptionalValue(s.capturedAppName, utf8(capturedAppName)),
+        sqlite::assignValue(s.isAIAssistantTask, isAIAssistantTask),
+        sqlite::assignOptionalValue(s.aiAssistantTask, utf8(aiAssistantTask)),
+        sqlite::assignValue(s.wasImported, wasImported));
     if (!db_) {
         return std::nullopt;
     }
     try {
-        return db_->sync([&] {
-            db_->runStatement(
-                R"(INSERT INTO "screenshots" ("name", "path", "text", "captured_app_bundle_id", "captured_app_name", )"
-                R"("is_ai_assistant_task", "ai_assistant_task", "was_imported") VALUES (?, ?, ?, ?, ?, ?, ?, ?))",
-                sqlite::Bindings{text(name), text(path), text(text_), text(capturedAppBundleId), text(capturedAppName),
-                                 boolean(isAIAssistantTask), text(aiAssistantTask), boolean(wasImported)});
-            return static_cast<qint64>(db_->lastInsertRowid());
-        });
+        return db_->runInsert(insert);
     } catch (const std::exception& error) {
         printError(error);
         return std::nullopt;
@@ -497,22 +589,23 @@ void ScreenshotsDB::updateScreenshot(qint64 screenshotId, const std::optional<QS
                                      const std::optional<QString>& aiAssistantTask,
                                      const std::optional<QString>& aiAssistantResults)
 {
+    const Schema& s = schema();
+    std::vector<sqlite::Setter> setters{sqlite::assignOptionalValue(s.name, utf8(name)),
+                                        sqlite::assignOptionalValue(s.description, utf8(description)),
+                                        sqlite::assignOptionalValue(s.keywords, utf8(keywords))};
+    if (path) {
+        setters.push_back(sqlite::assignValue(s.path, utf8(*path)));
+    }
+    setters.push_back(sqlite::assignOptionalValue(s.aiResults, utf8(aiResults)));
+    setters.push_back(sqlite::assignOptionalValue(s.aiAssistantTask, utf8(aiAssistantTask)));
+    setters.push_back(sqlite::assignOptionalValue(s.aiAssistantResults, utf8(aiAssistantResults)));
+    const sqlite::Update update =
+        s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId))).compileUpdate(setters);
     if (!db_) {
         return;
     }
-    std::string sql = R"(UPDATE "screenshots" SET "name" = ?, "description" = ?, "keywords" = ?, )";
-    sqlite::Bindings values{text(name), text(description), text(keywords)};
-    if (path) {
-        sql += R"("path" = ?, )";
-        values.push_back(text(*path));
-    }
-    sql += R"("ai_results" = ?, "ai_assistant_task" = ?, "ai_assistant_results" = ? WHERE ("id" = ?))";
-    for (const std::optional<sqlite::Binding>& value :
-         {text(aiResults), text(aiAssistantTask), text(aiAssistantResults), integer(screenshotId)}) {
-        values.push_back(value);
-    }
     try {
-        db_->runStatement(sql, values);
+        db_->runUpdate(update);
     } catch (const std::exception& error) {
         printError(error);
     }
@@ -520,17 +613,22 @@ void ScreenshotsDB::updateScreenshot(qint64 screenshotId, const std::optional<QS
 
 void ScreenshotsDB::deleteScreenshot(qint64 screenshotId)
 {
+    const Schema& s = schema();
+    const sqlite::Delete links =
+        s.foldersScreenshots.filterQuery(sqlite::equalsValue(s.screenshotId, std::int64_t(screenshotId)))
+            .compileDelete();
+    const sqlite::Delete screenshot =
+        s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId))).compileDelete();
     if (!db_) {
         return;
     }
     try {
-        db_->runStatement(R"(DELETE FROM "folders_screenshots" WHERE ("screenshot_id" = ?))",
-                          sqlite::Bindings{integer(screenshotId)});
+        db_->runDelete(links);
     } catch (const std::exception& error) {
         printError(error);
     }
     try {
-        db_->runStatement(R"(DELETE FROM "screenshots" WHERE ("id" = ?))", sqlite::Bindings{integer(screenshotId)});
+        db_->runDelete(screenshot);
     } catch (const std::exception& error) {
         printError(error);
     }
@@ -538,60 +636,43 @@ void ScreenshotsDB::deleteScreenshot(qint64 screenshotId)
 
 // Reads -----------------------------------------------------------------------------------------------------
 
-std::shared_ptr<sqlite::Statement> ScreenshotsDB::queryScreenshots(const std::optional<QString>& searchText,
+std::optional<sqlite::RowIterator> ScreenshotsDB::queryScreenshots(const std::optional<QString>& searchText,
                                                                    const std::optional<Folder>& folder,
                                                                    const std::optional<FolderSection>& period)
 {
+    const Schema& s = schema();
     const std::optional<QString> pattern = ftsSearchQuery(folder ? folder->keywordsFilter : std::nullopt, searchText);
-    Query query;
-    if (pattern) {
-        query.sql = R"(SELECT "screenshots".* FROM "screenshots")";
-        joinIndexMatch(query, *pattern);
-    } else {
-        query.sql = R"(SELECT * FROM "screenshots")";
+    sqlite::Table query =
+        pattern ? joinIndexMatch(s.screenshots.orderQuery(s.screenshots.qualifiedColumn(s.id).desc()), *pattern)
+                      .selectColumns(s.screenshots.qualifiedColumn(sqlite::star()))
+                : s.screenshots.orderQuery(s.id.desc());
+    if (const auto condition = periodCondition(period)) {
+        query = std::move(query).filterQuery(*condition);
     }
-    const bool plainFolder = folder && !folder->isSmartFolder;
-    if (plainFolder) {
-        query.sql += R"( INNER JOIN "folders_screenshots" ON ("screenshots"."id" = "screenshot_id"))";
+    if (folder && !folder->isSmartFolder) {
+        query = std::move(query)
+                    .joinQuery(sqlite::JoinType::inner, s.foldersScreenshots,
+                               sqlite::equalsExpression(s.screenshots.qualifiedColumn(s.id), s.screenshotId))
+                    .filterQuery(sqlite::equalsValue(s.folderId, std::int64_t(folder->id)));
     }
-    std::string filter;
-    if (const std::optional<DateRange> range = dateRangeFilter(period)) {
-        filter = R"((("created_at" >= ?) AND ("created_at" <= ?)))";
-        query.values.push_back(text(range->lower));
-        query.values.push_back(text(range->upper));
-    }
-    if (plainFolder) {
-        filter = filter.empty() ? R"(("folder_id" = ?))" : "(" + filter + R"( AND ("folder_id" = ?)))";
-        query.values.push_back(integer(folder->id));
-    }
-    if (!filter.empty()) {
-        query.sql += " WHERE " + filter;
-    }
-    query.sql += pattern ? R"( ORDER BY "screenshots"."id" DESC)" : R"( ORDER BY "id" DESC)";
     if (!db_) {
-        return nullptr;
+        return std::nullopt;
     }
-    return db_->prepare(query.sql, query.values);
+    return db_->prepareRowIterator(query);
 }
 
 std::optional<qint64> ScreenshotsDB::folderIdForScreenshot(qint64 screenshotId)
 {
+    const Schema& s = schema();
+    const sqlite::Table query =
+        s.foldersScreenshots.filterQuery(sqlite::equalsValue(s.screenshotId, std::int64_t(screenshotId)));
     if (!db_) {
         return std::nullopt;
     }
     try {
-        const std::shared_ptr<sqlite::Statement> statement =
-            db_->prepare(R"(SELECT * FROM "folders_screenshots" WHERE ("screenshot_id" = ?))",
-                         sqlite::Bindings{integer(screenshotId)});
-        int folderColumn = -1;
-        const std::vector<std::string>& names = statement->columnNames();
-        for (int index = 0; index < static_cast<int>(names.size()); ++index) {
-            if (names[static_cast<std::size_t>(index)] == "folder_id") {
-                folderColumn = index;
-            }
-        }
-        if (const std::optional<sqlite::Bindings> row = statement->next()) {
-            return integerValue(at(*row, folderColumn));
+        sqlite::RowIterator rows = db_->prepareQuery(query);
+        if (const std::optional<sqlite::Row> row = rows.failableNext()) {
+            return row->getValue(nullable(s.folderId));
         }
         return std::nullopt;
     } catch (const std::exception& error) {
@@ -602,15 +683,15 @@ std::optional<qint64> ScreenshotsDB::folderIdForScreenshot(qint64 screenshotId)
 
 QHash<qint64, qint64> ScreenshotsDB::folderIdsOfScreenshots()
 {
+    const Schema& s = schema();
     QHash<qint64, qint64> folders;
     if (!db_) {
         return folders;
     }
-    const std::shared_ptr<sqlite::Statement> statement =
-        db_->prepare(R"(SELECT "screenshot_id", "folder_id" FROM "folders_screenshots")");
-    while (const std::optional<sqlite::Bindings> row = statement->failableNext()) {
-        const std::optional<qint64> screenshotId = integerValue(at(*row, 0));
-        const std::optional<qint64> folderId = integerValue(at(*row, 1));
+    sqlite::RowIterator rows = db_->prepareRowIterator(s.foldersScreenshots.selectColumns(s.screenshotId, s.folderId));
+    while (const std::optional<sqlite::Row> row = rows.failableNext()) {
+        const std::optional<std::int64_t> screenshotId = row->getValue(nullable(s.screenshotId));
+        const std::optional<std::int64_t> folderId = row->getValue(nullable(s.folderId));
         if (screenshotId && folderId && !folders.contains(*screenshotId)) {
             folders.insert(*screenshotId, *folderId);
         }
@@ -623,22 +704,23 @@ std::optional<qint64> ScreenshotsDB::countScreenshotsInFolder(const std::optiona
     if (!folder || !db_) {
         return std::nullopt;
     }
-    Query query;
+    const Schema& s = schema();
+    std::optional<sqlite::ScalarQuery<std::int64_t>> count;
     if (!folder->isSmartFolder) {
-        query.sql = R"(SELECT count(*) FROM "folders_screenshots" WHERE ("folder_id" = ?))";
-        query.values.push_back(integer(folder->id));
+        count = s.foldersScreenshots.filterQuery(sqlite::equalsValue(s.folderId, std::int64_t(folder->id))).count();
     } else {
         const std::optional<QString> pattern = ftsSearchQuery(folder->keywordsFilter, std::nullopt);
         if (!pattern || pattern->isEmpty()) {
             return std::nullopt;
         }
-        query.sql = R"(SELECT count(*) FROM "screenshots")";
-        joinIndexMatch(query, *pattern);
+        count = joinIndexMatch(s.screenshots, *pattern)
+                    .selectColumns(s.screenshots.qualifiedColumn(sqlite::star()))
+                    .count();
     }
     bool mayRebuild = true;
     while (true) {
         try {
-            return integerValue(db_->scalar(query.sql, query.values)).value_or(0);
+            return db_->queryScalar(*count);
         } catch (const std::exception& error) {
             if (mayRebuild && isCorruptionError(error)) {
                 mayRebuild = false;
@@ -653,15 +735,12 @@ std::optional<qint64> ScreenshotsDB::countScreenshotsInFolder(const std::optiona
 
 std::optional<qint64> ScreenshotsDB::countScreenshotsInPeriod(const FolderSection& section)
 {
-    const std::optional<DateRange> range = dateRangeFilter(section);
-    if (!range || !db_) {
+    const std::optional<Column<std::optional<bool>>> condition = periodCondition(section);
+    if (!condition || !db_) {
         return std::nullopt;
     }
     try {
-        return integerValue(db_->scalar(R"(SELECT count(*) FROM "screenshots" WHERE (("created_at" >= ?) AND )"
-                                        R"(("created_at" <= ?)))",
-                                        sqlite::Bindings{text(range->lower), text(range->upper)}))
-            .value_or(0);
+        return db_->queryScalar(schema().screenshots.filterQuery(*condition).count());
     } catch (const std::exception& error) {
         printError(error);
         return std::nullopt;
@@ -674,7 +753,7 @@ std::optional<qint64> ScreenshotsDB::countScreenshots()
         return std::nullopt;
     }
     try {
-        return integerValue(db_->scalar(R"(SELECT count(*) FROM "screenshots")")).value_or(0);
+        return db_->queryScalar(schema().screenshots.count());
     } catch (const std::exception& error) {
         printError(error);
         return std::nullopt;
@@ -683,31 +762,21 @@ std::optional<qint64> ScreenshotsDB::countScreenshots()
 
 std::vector<Folder> ScreenshotsDB::queryFolders()
 {
+    const Schema& s = schema();
     std::vector<Folder> folders;
     if (!db_) {
         return folders;
     }
-    const std::shared_ptr<sqlite::Statement> statement =
-        db_->prepare(R"(SELECT * FROM "folders" ORDER BY "sort_order" ASC)");
-    std::unordered_map<std::string, int> columns;
-    const std::vector<std::string>& names = statement->columnNames();
-    for (int index = 0; index < static_cast<int>(names.size()); ++index) {
-        columns.emplace(names[static_cast<std::size_t>(index)], index);
-    }
-    const auto column = [&](const char* name) {
-        const auto found = columns.find(name);
-        return found == columns.end() ? -1 : found->second;
-    };
-    const int id = column("id"), sortOrder = column("sort_order"), name = column("folder_name"),
-              smart = column("is_smart_folder"), keywords = column("keywords_filter");
-    while (const std::optional<sqlite::Bindings> row = statement->failableNext()) {
-        const std::optional<qint64> folderId = integerValue(at(*row, id));
-        if (!folderId) {
+    sqlite::RowIterator rows = db_->prepareQuery(s.folders.orderQuery(s.sortOrder.asc()));
+    while (const std::optional<sqlite::Row> row = rows.failableNext()) {
+        const std::optional<std::int64_t> id = row->getValue(nullable(s.id));
+        if (!id) {
             continue; // the store's own writes never leave a folder without id
         }
-        folders.push_back(Folder{*folderId, integerValue(at(*row, sortOrder)).value_or(0),
-                                 textValue(at(*row, name)).value_or(QString()),
-                                 integerValue(at(*row, smart)).value_or(0) != 0, textValue(at(*row, keywords))});
+        folders.push_back(Folder{*id, row->getValue(nullable(s.sortOrder)).value_or(0),
+                                 fromUtf8(row->getValue(nullable(s.folderName))).value_or(QString()),
+                                 row->getValue(nullable(s.isSmartFolder)).value_or(false),
+                                 fromUtf8(row->getValue(s.keywordsFilter))});
     }
     return folders;
 }

@@ -2,7 +2,7 @@
 
 #include "lumetrove/library/Folder.h"
 #include "lumetrove/library/FolderSection.h"
-#include "sqlite/Value.h"
+#include "sqlite/RowIterator.h"
 
 #include <QHash>
 #include <QString>
@@ -12,7 +12,6 @@
 
 namespace sqlite {
 class Connection;
-class Statement;
 } // namespace sqlite
 
 namespace lumetrove {
@@ -40,19 +39,23 @@ struct ScreenshotRow {
     friend bool operator==(const ScreenshotRow&, const ScreenshotRow&) = default;
 };
 
-/// Reads `ScreenshotRow`s from the rows of `ScreenshotsDB::queryScreenshots`; the columns are looked up
-/// once, when the reader is made.
+/// Reads `ScreenshotRow`s from the rows of `ScreenshotsDB::queryScreenshots`. The columns are looked up once,
+/// in the query's column-name map, and the texts are read straight from the row's values.
 class ScreenshotRowReader {
 public:
-    explicit ScreenshotRowReader(const sqlite::Statement& statement);
+    /// Throws `sqlite::QueryError` when the query lacks one of the columns.
+    explicit ScreenshotRowReader(const sqlite::ColumnNames& columns);
     /// The row's values, or none for a row without id or path (which the store's own writes never make).
     /// The folder id is left for the caller.
-    std::optional<ScreenshotRow> read(const sqlite::Bindings& values) const;
+    std::optional<ScreenshotRow> read(const sqlite::Row& row) const;
 
 private:
     int id_, name_, createdAt_, description_, keywords_, aiResults_, path_, text_, capturedAppName_,
         capturedAppBundleId_, isAIAssistantTask_, aiAssistantTask_, aiAssistantResults_, wasImported_;
 };
+
+/// One row read with a reader made for it alone.
+std::optional<ScreenshotRow> readScreenshotRow(const sqlite::Row& row);
 
 /// The screenshot library's database: one SQLite file with the tables `screenshots`, `folders`,
 /// `folders_screenshots` and the full-text index `screenshots_fts`. The only code that runs the
@@ -108,10 +111,9 @@ public:
     // Reads ----------------------------------------------------------------------------------------------
 
     /// The screenshots for a search text, a folder (plain: its links; smart: its keywords) and a time
-    /// period, newest first, as a prepared statement whose rows `readScreenshotRow` reads. Null without a
-    /// connection. Throws `sqlite::Result` when the statement cannot be prepared; stepping it may throw too
-    /// (an FTS5 syntax error, a corrupt index).
-    std::shared_ptr<sqlite::Statement> queryScreenshots(const std::optional<QString>& searchText,
+    /// period, newest first, as rows that `readScreenshotRow` reads. None without a connection. Throws
+    /// `sqlite::Result` when the statement cannot be prepared; stepping it may throw too (a corrupt index).
+    std::optional<sqlite::RowIterator> queryScreenshots(const std::optional<QString>& searchText,
                                                         const std::optional<Folder>& folder,
                                                         const std::optional<FolderSection>& period);
     /// The folder of the first link of the screenshot, or none.

@@ -4,7 +4,6 @@
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/platform/DesktopApplications.h"
 #include "lumetrove/platform/Log.h"
-#include "sqlite/Statement.h"
 
 #include <QFile>
 #include <QFuture>
@@ -82,12 +81,12 @@ std::vector<ScreenshotRow> ScreenshotsListManager::loadScreenshotRows(Screenshot
     while (true) {
         std::vector<ScreenshotRow> rows;
         try {
-            const std::shared_ptr<sqlite::Statement> statement = store.queryScreenshots(searchText, folder, period);
-            if (!statement) {
+            std::optional<sqlite::RowIterator> query = store.queryScreenshots(searchText, folder, period);
+            if (!query) {
                 return rows;
             }
-            const ScreenshotRowReader reader(*statement);
-            while (const std::optional<sqlite::Bindings> values = statement->failableNext()) {
+            const ScreenshotRowReader reader(*query->sharedColumnNames());
+            while (const std::optional<sqlite::Row> values = query->failableNext()) {
                 if (std::optional<ScreenshotRow> row = reader.read(*values)) {
                     rows.push_back(std::move(*row));
                 }

@@ -117,10 +117,9 @@ protected:
                             const std::optional<FolderSection>& period = std::nullopt)
     {
         std::vector<qint64> result;
-        const auto statement = store->queryScreenshots(search, folder, period);
-        const ScreenshotRowReader reader(*statement);
-        while (const auto values = statement->failableNext()) {
-            result.push_back(reader.read(*values)->id);
+        auto rows = store->queryScreenshots(search, folder, period);
+        while (const auto row = rows->failableNext()) {
+            result.push_back(readScreenshotRow(*row)->id);
         }
         return result;
     }

@@ -53,10 +53,9 @@ protected:
     std::vector<qint64> searchIds(ScreenshotsDB& store, const QString& text)
     {
         std::vector<qint64> ids;
-        const auto statement = store.queryScreenshots(text, std::nullopt, std::nullopt);
-        const ScreenshotRowReader reader(*statement);
-        while (const auto values = statement->failableNext()) {
-            ids.push_back(reader.read(*values)->id);
+        auto rows = store.queryScreenshots(text, std::nullopt, std::nullopt);
+        while (const auto row = rows->failableNext()) {
+            ids.push_back(readScreenshotRow(*row)->id);
         }
         return ids;
     }
