@@ -219,6 +219,11 @@ void Connection::setUsesExtendedErrorCodes(bool on)
 
 void Connection::executeScript(std::string_view sql)
 {
+    // sqlite3_exec reads a C string: a NUL inside the script would end it there and the rest would be
+    // skipped while the call reports success.
+    if (sql.find('\0') != std::string_view::npos) {
+        throw Result::error("SQL script contains a NUL character", SQLITE_ERROR);
+    }
     const std::string text(sql);
     sync([&] { Result::check(sqlite3_exec(handle_, text.c_str(), nullptr, nullptr, nullptr), *this); });
 }

@@ -64,6 +64,14 @@ TEST(ConnectionTest, ScriptStopsAtFirstFailureAndKeepsEarlierEffects)
     EXPECT_EQ(db->scalar("SELECT count(*) FROM sqlite_master WHERE name = 'u'"), integer(0));
 }
 
+TEST(ConnectionTest, ScriptWithNulIsRefusedWholeRatherThanCutShort)
+{
+    auto db = Connection::open(Connection::Location::inMemory());
+    using namespace std::string_view_literals;
+    EXPECT_THROW(db->executeScript("CREATE TABLE t (a);\0CREATE TABLE u (a);"sv), Result);
+    EXPECT_FALSE(db->scalar("SELECT 1 FROM sqlite_master WHERE name = 't'").has_value());
+}
+
 TEST(ConnectionTest, CountersAndRowIds)
 {
     auto db = Connection::open(Location::inMemory());
