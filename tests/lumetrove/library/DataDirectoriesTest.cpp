@@ -76,11 +76,5 @@ TEST_F(DataDirectoriesTest, ADirectoryThatCannotBeMadeIsReportedAsNone)
     EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr("Could not create Thumbnails directory: "));
 }
 
-TEST_F(DataDirectoriesTest, ThumbnailFileNameUsesThePlainDecimalId)
-{
-    EXPECT_EQ(thumbnailFileName(42), "thumbnail-42.png");
-    EXPECT_EQ(thumbnailFileName(7), "thumbnail-7.png");
-}
-
 } // namespace
 } // namespace lumetrove

@@ -1,6 +1,5 @@
 #include "lumetrove/library/FolderSection.h"
 
-#include <QSet>
 #include <gtest/gtest.h>
 
 namespace lumetrove {
@@ -63,14 +62,6 @@ TEST(FolderSectionTest, FolderSectionsCompareByIdentifierAlone)
     // Hashing looks at the whole folder, so equal sections may hash apart.
     EXPECT_NE(qHash(seven), qHash(renamed));
     EXPECT_NE(qHash(FolderSection::today()), qHash(FolderSection::yesterday()));
-}
-
-TEST(FolderSectionTest, WorksAsAKeyOfHashedContainers)
-{
-    QSet<FolderSection> sections{FolderSection::all(), FolderSection::today(), FolderSection::all()};
-    EXPECT_EQ(sections.size(), 2);
-    std::hash<FolderSection> hasher;
-    EXPECT_EQ(hasher(FolderSection::today()), hasher(FolderSection::today()));
 }
 
 } // namespace

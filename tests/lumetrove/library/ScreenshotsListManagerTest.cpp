@@ -74,6 +74,22 @@ TEST_F(ScreenshotsListManagerTest, RowsCarryTheirFolderFromOneLookup)
     EXPECT_EQ(manager.screenshots()[1]->folderId(), folder);
 }
 
+TEST_F(ScreenshotsListManagerTest, ALoadRunsTheSameNumberOfStatementsForAnyNumberOfRows)
+{
+    const qint64 folder = *store->insertFolder("F", false, std::nullopt);
+    for (int index = 0; index < 20; ++index) {
+        store->insertFolderScreenshot(addScreenshot(*store, QString("s%1").arg(index)), folder);
+    }
+    std::vector<std::string> statements;
+    store->db()->setTrace([&](const std::string& sql) { statements.push_back(sql); });
+    const std::vector<ScreenshotRow> rows =
+        ScreenshotsListManager::loadScreenshotRows(*store, std::nullopt, std::nullopt, std::nullopt);
+    store->db()->setTrace(nullptr);
+    ASSERT_EQ(rows.size(), 20u);
+    EXPECT_EQ(rows.front().folderId, folder);
+    EXPECT_EQ(statements.size(), 2u); // the list, and all folder links at once
+}
+
 TEST_F(ScreenshotsListManagerTest, AFilterChangeReloadsInTheBackgroundAndPublishes)
 {
     const qint64 invoice = addScreenshot(*store, "Invoice", "amount due");
