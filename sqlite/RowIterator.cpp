@@ -3,6 +3,7 @@
 #include "sqlite/Connection.h"
 #include "sqlite/Fatal.h"
 
+#include <atomic>
 #include <sqlite3.h>
 
 namespace sqlite {
@@ -79,6 +80,9 @@ Row RowIterator::makeRow()
     // use_count 1: no row made from the buffer is alive any more, and only this iterator can hand it out.
     if (!spare_ || spare_.use_count() != 1) {
         spare_ = std::make_shared<Row::Data>(Row::Data{columnNames_, {}});
+    } else {
+        // The last row may have been let go on another thread: see its reads before writing over them.
+        std::atomic_thread_fence(std::memory_order_acquire);
     }
     readRow(statement_->handle(), spare_->values);
     return Row(std::shared_ptr<const Row::Data>(spare_));

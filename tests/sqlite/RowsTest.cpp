@@ -92,6 +92,17 @@ TEST_F(RowsTest, StarOfAJoinedQueryExpandsAllItsColumnsWhateverItSelects)
     EXPECT_EQ(row->getValue(screenshots[name]), "alpha");
 }
 
+// Expanding "*" of a common table expression prepares it with its WITH clause, or the name would be unknown.
+TEST_F(RowsTest, StarOfACommonTableExpressionKeepsItsWithClause)
+{
+    Table recent("recent");
+    auto query = recent.with(recent, screenshots.selectColumns(id, name).filterQuery(greaterValue(id, 1)));
+    auto names = resolveColumnNames(*db, query);
+    EXPECT_EQ(sorted(names->map()), (std::map<std::string, int>{{"\"id\"", 0}, {"\"name\"", 1}}));
+    auto rows = db->prepareRowIterator(query).map([&](const Row& row) { return row.getValue(name); });
+    EXPECT_EQ(rows, (std::vector<std::string>{"beta"}));
+}
+
 TEST_F(RowsTest, StarOfATableNotInTheQueryIsNoSuchTable)
 {
     Table other("u");

@@ -6,6 +6,8 @@
 #include "tests/sqlite/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
+#include <set>
+#include <thread>
 
 namespace {
 
@@ -106,6 +108,36 @@ TEST_F(RunningTest, PreparingBadSQLReportsResult)
 {
     EXPECT_THROW(db->prepareQuery(folders.selectColumns(Expression<std::int64_t>("nope(1)"))), Result);
     EXPECT_THROW(db->prepareRowIterator("SELEC 1"), Result);
+}
+
+// The row id is read in the same unit as the insert, so each thread gets the id of its own row.
+TEST_F(RunningTest, ConcurrentInsertsEachGetTheirOwnRowId)
+{
+    constexpr int threads = 4;
+    constexpr int perThread = 200;
+    std::vector<std::vector<std::pair<std::int64_t, std::int64_t>>> inserted(threads);
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([&, t] {
+            for (int i = 0; i < perThread; ++i) {
+                const std::int64_t order = t * 1000 + i;
+                inserted[t].emplace_back(db->runInsert(folders.insertValues(assignValue(sortOrder, order))), order);
+            }
+        });
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    std::set<std::int64_t> ids;
+    for (const auto& list : inserted) {
+        for (const auto& [rowid, order] : list) {
+            ids.insert(rowid);
+            auto row = db->pluck(folders.filterQuery(equalsValue(id, rowid)));
+            ASSERT_TRUE(row);
+            EXPECT_EQ(row->getValue(sortOrder), order);
+        }
+    }
+    EXPECT_EQ(ids.size(), static_cast<std::size_t>(threads * perThread));
 }
 
 // A busy database makes the step fail; the rows must not simply end there.
