@@ -13,9 +13,11 @@
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <cstdio>
+#include <fcntl.h>
 #include <random>
 #include <sqlite3.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -46,6 +48,23 @@ QString libraryPath()
     return QDir::tempPath() + QStringLiteral("/lumetrove-bench-library-v1.sqlite3");
 }
 
+/// A store on `path`. Opening prints its schema lines on standard output, where the benchmark writes its
+/// results, so they go to /dev/null.
+std::shared_ptr<ScreenshotsDB> openStore(const QString& path)
+{
+    auto store = std::make_shared<ScreenshotsDB>();
+    std::fflush(stdout);
+    const int savedOutput = dup(STDOUT_FILENO);
+    const int devNull = open("/dev/null", O_WRONLY);
+    dup2(devNull, STDOUT_FILENO);
+    store->openDatabase(path);
+    std::fflush(stdout);
+    dup2(savedOutput, STDOUT_FILENO);
+    close(devNull);
+    close(savedOutput);
+    return store;
+}
+
 /// Builds the library file once and keeps it for later runs.
 void generateLibrary()
 {
@@ -60,9 +79,8 @@ void generateLibrary()
         QFile::remove(path);
     }
     std::fprintf(stderr, "Generating %d screenshots in %s ...\n", screenshotCount, qPrintable(path));
-    ScreenshotsDB store;
-    store.openDatabase(path);
-    const auto db = store.db();
+    const auto store = openStore(path);
+    const auto db = store->db();
     std::mt19937 random(42);
     // Zipf-like word frequencies, as in real text.
     std::vector<double> weights(vocabularySize);
@@ -98,9 +116,7 @@ void generateLibrary()
 std::shared_ptr<ScreenshotsDB> openLibrary()
 {
     generateLibrary();
-    auto store = std::make_shared<ScreenshotsDB>();
-    store->openDatabase(libraryPath());
-    return store;
+    return openStore(libraryPath());
 }
 
 // The raw C API: the same statement text, every column read into the same plain values, and the folder links
