@@ -5,6 +5,8 @@
 #include "sqlite/Query.h"
 
 #include <algorithm>
+#include <cxxabi.h>
+#include <memory>
 
 namespace sqlite {
 
@@ -82,23 +84,113 @@ DecodingError DecodingError::dataCorrupted(Context context)
     return DecodingError(Kind::dataCorrupted, {}, std::move(context));
 }
 
-void to_json(nlohmann::json& json, const Url& url)
-{
-    json = url.absoluteString();
-}
-
-void from_json(const nlohmann::json& json, Url& url)
-{
-    auto parsed = Url::parse(json.get<std::string>());
-    if (!parsed) {
-        throw DecodingError::dataCorrupted({{}, "invalid URL: " + json.get<std::string>()});
-    }
-    url = std::move(*parsed);
-}
-
 std::string detail::jsonText(const nlohmann::json& json)
 {
     return json.dump();
+}
+
+std::string detail::typeName(const std::type_info& type)
+{
+    int status = 0;
+    std::unique_ptr<char, decltype(&std::free)> name(abi::__cxa_demangle(type.name(), nullptr, nullptr, &status),
+                                                     &std::free);
+    return status == 0 && name ? name.get() : type.name();
+}
+
+void detail::checkUTF8(std::string_view text)
+{
+    // Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    const auto fail = [] { throw DecodingError::dataCorrupted({{}, "invalid utf8 data found"}); };
+    while (p < end) {
+        const unsigned char c = *p++;
+        if (c < 0x80) {
+            continue;
+        }
+        int length = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xbf;
+        if (c >= 0xc2 && c <= 0xdf) {
+            length = 1;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            length = 2;
+            low = c == 0xe0 ? 0xa0 : 0x80;
+            high = c == 0xed ? 0x9f : 0xbf;
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            length = 3;
+            low = c == 0xf0 ? 0x90 : 0x80;
+            high = c == 0xf4 ? 0x8f : 0xbf;
+        } else {
+            fail();
+        }
+        if (end - p < length || *p < low || *p > high) {
+            fail();
+        }
+        ++p;
+        for (int i = 1; i < length; ++i, ++p) {
+            if (*p < 0x80 || *p > 0xbf) {
+                fail();
+            }
+        }
+    }
+}
+
+// Decoding --------------------------------------------------------------------------------------------
+
+void Decoder::unkeyedContainer() const
+{
+    throw DecodingError::dataCorrupted({{}, "decoding an unkeyed container is not supported"});
+}
+
+void Decoder::singleValueContainer() const
+{
+    throw DecodingError::dataCorrupted({{}, "decoding a single value container is not supported"});
+}
+
+std::vector<std::string> KeyedDecodingContainer::allKeys() const
+{
+    std::vector<std::string> keys;
+    for (const auto& [name, index] : row_.columnNames()) {
+        keys.push_back(name);
+    }
+    return keys;
+}
+
+bool KeyedDecodingContainer::contains(std::string_view key) const
+{
+    const auto& names = row_.columnNames();
+    const auto found = names.find(quoteSQL(key));
+    if (found == names.end()) {
+        return false;
+    }
+    const auto index = static_cast<std::size_t>(found->second);
+    return index < row_.values().size() && row_.values()[index].has_value();
+}
+
+int KeyedDecodingContainer::indexOf(const std::string& name) const
+{
+    return row_.sharedColumnNames()->indexOf(name);
+}
+
+void KeyedDecodingContainer::nestedContainer(std::string_view) const
+{
+    throw DecodingError::dataCorrupted({{}, "decoding nested containers is not supported"});
+}
+
+void KeyedDecodingContainer::nestedUnkeyedContainer(std::string_view) const
+{
+    throw DecodingError::dataCorrupted({{}, "decoding unkeyed containers is not supported"});
+}
+
+void KeyedDecodingContainer::superDecoder() const
+{
+    throw DecodingError::dataCorrupted({{}, "decoding super encoders containers is not supported"});
+}
+
+void KeyedDecodingContainer::superDecoder(std::string_view) const
+{
+    throw DecodingError::dataCorrupted({{}, "decoding super decoders is not supported"});
 }
 
 // Encoding --------------------------------------------------------------------------------------------
@@ -193,3 +285,18 @@ Update QueryType::updateEncodable(const EncodableRef& record, const UserInfo& us
 }
 
 } // namespace sqlite
+
+void nlohmann::adl_serializer<sqlite::Url>::to_json(nlohmann::json& json, const sqlite::Url& url)
+{
+    json = url.absoluteString();
+}
+
+sqlite::Url nlohmann::adl_serializer<sqlite::Url>::from_json(const nlohmann::json& json)
+{
+    const auto text = json.get<std::string>();
+    auto parsed = sqlite::Url::parse(text);
+    if (!parsed) {
+        throw sqlite::DecodingError::dataCorrupted({{}, "invalid URL: " + text});
+    }
+    return std::move(*parsed);
+}

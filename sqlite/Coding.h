@@ -10,7 +10,10 @@
 // `updateEncodable` turn such records into statements.
 
 #include "sqlite/Encodable.h"
+#include "sqlite/Errors.h"
 #include "sqlite/Expression.h"
+#include "sqlite/Helpers.h"
+#include "sqlite/Row.h"
 #include "sqlite/Setter.h"
 #include "sqlite/Value.h"
 
@@ -24,7 +27,19 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <typeinfo>
 #include <vector>
+
+namespace sqlite {
+class Url;
+}
+
+/// A URL inside JSON: its absolute text as a JSON string. Reading a text that is no URL throws `DecodingError`
+/// dataCorrupted. (A serializer rather than free functions, since a `Url` has no empty state to read into.)
+template <> struct nlohmann::adl_serializer<sqlite::Url> {
+    static void to_json(nlohmann::json& json, const sqlite::Url& url);
+    static sqlite::Url from_json(const nlohmann::json& json);
+};
 
 namespace sqlite {
 
@@ -83,11 +98,6 @@ private:
     std::string description_;
 };
 
-/// A URL inside JSON: its absolute text as a JSON string.
-void to_json(nlohmann::json& json, const Url& url);
-/// Throws `DecodingError` dataCorrupted for a text that is no URL.
-void from_json(const nlohmann::json& json, Url& url);
-
 namespace detail {
 
 template <class T> struct IsOptional : std::false_type {};
@@ -118,8 +128,26 @@ concept JsonValue = requires(const T& value)
     nlohmann::json(value);
 };
 
+template <class T>
+concept JsonDecodable = requires(const nlohmann::json& json)
+{
+    json.get<T>();
+};
+
+/// What is stored as an SQLite value of its own rather than as JSON text.
+template <class T>
+concept StoredKind = std::same_as<T, bool> ||(std::signed_integral<T> && sizeof(T) == 8) || std::floating_point<T> ||
+                     std::same_as<T, std::string> || std::same_as<T, Blob> || std::same_as<T, std::vector<std::byte>> ||
+                     std::same_as<T, Date> || std::same_as<T, Uuid>;
+
 /// The JSON text of a nested value; nlohmann's errors (text that is not UTF-8) pass through.
 std::string jsonText(const nlohmann::json& json);
+
+/// The readable name of a type, for error texts.
+std::string typeName(const std::type_info& type);
+
+/// Throws `DecodingError` dataCorrupted "invalid utf8 data found" unless `text` is well-formed UTF-8.
+void checkUTF8(std::string_view text);
 
 } // namespace detail
 
@@ -231,6 +259,163 @@ private:
 inline KeyedEncodingContainer Encoder::container()
 {
     return KeyedEncodingContainer(*this);
+}
+
+class KeyedDecodingContainer;
+
+/// Reads one record from a row: the record's `static T decode(Decoder&)` asks for a keyed container and reads
+/// each field by its key, which names the column. Holds its own copy of the row.
+class Decoder {
+public:
+    explicit Decoder(Row row, UserInfo userInfo = {}) : row_(std::move(row)), userInfo_(std::move(userInfo)) {}
+
+    /// Always empty: records are flat.
+    std::vector<std::string> codingPath() const { return {}; }
+    const UserInfo& userInfo() const { return userInfo_; }
+    const Row& row() const { return row_; }
+
+    /// A container over the row; any number may be asked for, all read the same row.
+    KeyedDecodingContainer container() const;
+    /// Records are keyed: these throw `DecodingError` dataCorrupted.
+    [[noreturn]] void unkeyedContainer() const;
+    [[noreturn]] void singleValueContainer() const;
+
+private:
+    Row row_;
+    UserInfo userInfo_;
+};
+
+/// Reads fields of one record. A key names the column whose SQL text is the key in double quotes, or failing
+/// that the one qualified column ending in "." and that text ("t"."name" for the key name).
+class KeyedDecodingContainer {
+public:
+    explicit KeyedDecodingContainer(Row row) : row_(std::move(row)) {}
+
+    std::vector<std::string> codingPath() const { return {}; }
+    /// Every column name of the row as stored (quoted), in the map's own order.
+    std::vector<std::string> allKeys() const;
+    /// True when a column is named exactly by the key (no search among qualified names) and is not NULL.
+    bool contains(std::string_view key) const;
+    bool decodeNil(std::string_view key) const { return !contains(key); }
+
+    /// The field's value. A missing column throws `QueryError` noSuchColumn or ambiguousColumn; a NULL, or a
+    /// value stored as another kind (an integer read as text), throws `QueryError` unexpectedNullValue, but
+    /// `DecodingError` typeMismatch for a nested (JSON) value. Unstored integer kinds throw `DecodingError`
+    /// typeMismatch; a text that is not a date or a UUID, or not UTF-8, throws `DecodingError` dataCorrupted;
+    /// nlohmann's errors of a nested value pass through.
+    template <class T> T decode(std::string_view key) const
+    {
+        static_assert(!detail::IsOptional<T>::value, "read an optional field with decodeIfPresent");
+        static_assert(!std::same_as<T, char>, "a char is no number; read a std::string");
+        const std::string name = quoteSQL(key);
+        if constexpr (detail::UnsupportedInteger<T>) {
+            throw DecodingError::typeMismatch(
+                detail::integerKindName<T>(),
+                {{}, std::string("decoding an ") + detail::integerKindName<T>() + " is not supported"});
+        } else if constexpr (detail::StoredKind<T>) {
+            std::optional<T> value = read<T>(name);
+            if (!value) {
+                throw QueryError::unexpectedNullValue(name);
+            }
+            return std::move(*value);
+        } else {
+            static_assert(detail::JsonDecodable<T>, "a nested value needs nlohmann/json's from_json");
+            const std::optional<std::string> text = stored<std::string>(name);
+            if (!text) {
+                throw DecodingError::typeMismatch(detail::typeName(typeid(T)), {{}, "an unsupported type was found"});
+            }
+            return fromJson<T>(*text);
+        }
+    }
+
+    /// The field's value, or none. For the stored kinds none also stands for every lookup error; for unstored
+    /// integer kinds none means that `contains` is false, else `decode` decides; for a nested value, lookup and
+    /// JSON errors pass through and only a NULL gives none.
+    template <class T> std::optional<T> decodeIfPresent(std::string_view key) const
+    {
+        if constexpr (detail::UnsupportedInteger<T>) {
+            if (!contains(key)) {
+                return std::nullopt;
+            }
+            return decode<T>(key);
+        } else if constexpr (detail::StoredKind<T>) {
+            try {
+                return read<T>(quoteSQL(key));
+            } catch (const QueryError&) {
+                return std::nullopt;
+            } catch (const DecodingError&) {
+                return std::nullopt;
+            }
+        } else {
+            const std::optional<std::string> text = stored<std::string>(quoteSQL(key));
+            if (!text) {
+                return std::nullopt;
+            }
+            return fromJson<T>(*text);
+        }
+    }
+
+    /// Records are flat: these throw `DecodingError` dataCorrupted.
+    [[noreturn]] void nestedContainer(std::string_view key) const;
+    [[noreturn]] void nestedUnkeyedContainer(std::string_view key) const;
+    [[noreturn]] void superDecoder() const;
+    [[noreturn]] void superDecoder(std::string_view key) const;
+
+private:
+    /// The column's index by the row's lookup; throws `QueryError`.
+    int indexOf(const std::string& name) const;
+
+    /// The stored value when it is of kind D; none for NULL and for another kind.
+    template <class D> std::optional<D> stored(const std::string& name) const
+    {
+        const std::optional<Binding>& value = row_.values().at(static_cast<std::size_t>(indexOf(name)));
+        if (!value) {
+            return std::nullopt;
+        }
+        if (const D* kind = std::get_if<D>(&*value)) {
+            return *kind;
+        }
+        return std::nullopt;
+    }
+
+    template <class T> std::optional<T> read(const std::string& name) const
+    {
+        if constexpr (std::same_as<T, bool>) {
+            const auto value = stored<std::int64_t>(name);
+            return value ? std::optional<bool>(*value != 0) : std::nullopt;
+        } else if constexpr (std::floating_point<T>) {
+            // A float is read narrowed to the nearest float.
+            const auto value = stored<double>(name);
+            return value ? std::optional<T>(static_cast<T>(*value)) : std::nullopt;
+        } else if constexpr (std::signed_integral<T>) {
+            const auto value = stored<std::int64_t>(name);
+            return value ? std::optional<T>(static_cast<T>(*value)) : std::nullopt;
+        } else {
+            using Datatype = typename ValueTraits<T>::Datatype;
+            const auto value = stored<Datatype>(name);
+            if (!value) {
+                return std::nullopt;
+            }
+            try {
+                return ValueTraits<T>::fromDatatypeValue(*value);
+            } catch (const ValueError& error) {
+                throw DecodingError::dataCorrupted({{}, error.what()});
+            }
+        }
+    }
+
+    template <class T> static T fromJson(const std::string& text)
+    {
+        detail::checkUTF8(text);
+        return nlohmann::json::parse(text).get<T>();
+    }
+
+    Row row_;
+};
+
+inline KeyedDecodingContainer Decoder::container() const
+{
+    return KeyedDecodingContainer(row_);
 }
 
 /// The setters of one record, followed by `otherSetters`. Throws what the record's encoding throws.

@@ -14,6 +14,7 @@ namespace sqlite {
 using UserInfo = std::map<std::string, std::any, std::less<>>;
 
 class Encoder;
+class Decoder;
 
 /// Any record that encodes itself, seen through its encode member (`void encode(Encoder&) const`), without
 /// copying it. Made implicitly from the record by "sqlite/Coding.h"; refers to the record, so it must not

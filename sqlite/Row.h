@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sqlite/ColumnNames.h"
+#include "sqlite/Encodable.h"
 #include "sqlite/Errors.h"
 #include "sqlite/Expression.h"
 #include "sqlite/Value.h"
@@ -77,6 +78,18 @@ public:
     /// row[column]: `getValue`, with the same errors. C++ lets the subscript throw, so a failed lookup is
     /// reported instead of being turned into a crash or a made-up value.
     template <class T> auto operator[](const Expression<T>& column) const { return getValue(column); }
+
+    // Records that decode themselves (include "sqlite/Coding.h"). `D` is always `Decoder`; it is a parameter
+    // only so that this header need not include the coders.
+
+    /// The record made by `T::decode(Decoder&)` over this row; throws what that decoding throws.
+    template <class T, class D = Decoder> T decode(UserInfo userInfo = {}) const
+    {
+        D decoder(*this, std::move(userInfo));
+        return T::decode(decoder);
+    }
+    /// A decoder over this row, for a caller that drives the decoding itself.
+    template <class D = Decoder> D decoder(UserInfo userInfo = {}) const { return D(*this, std::move(userInfo)); }
 
 private:
     std::shared_ptr<const Data> data_;
