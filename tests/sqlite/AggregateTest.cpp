@@ -82,29 +82,6 @@ TEST_F(AggregateTest, GroupWithoutRowsGetsTheInitialState)
     EXPECT_EQ(results, 1);
 }
 
-TEST_F(AggregateTest, AbsentResultIsNull)
-{
-    db->registerAggregate<int>(
-        "noValue", std::nullopt, false, 0, [](int state, const Bindings&) { return state + 1; },
-        [](const int&) -> std::optional<Binding> { return std::nullopt; });
-    EXPECT_EQ(rows("SELECT noValue(amount), typeof(noValue()) FROM sales"),
-              (std::vector<Bindings>{{std::nullopt, text("null")}}));
-}
-
-TEST_F(AggregateTest, ArgumentCountIsEnforcedUnlessAny)
-{
-    registerTally(*db, std::nullopt);
-    EXPECT_EQ(db->scalar("SELECT tally(amount, 1, 1) FROM sales"), text("28/5"));
-    registerTally(*db, 2);
-    EXPECT_EQ(db->scalar("SELECT tally(amount, 1) FROM sales"), text("23/5"));
-    // The count-2 registration did not replace the any-count one.
-    EXPECT_EQ(db->scalar("SELECT tally() FROM sales"), text("0/5"));
-    db->registerAggregate<int>(
-        "one", 1, false, 0, [](int state, const Bindings&) { return state; },
-        [](const int& state) { return integer(state); });
-    EXPECT_THROW(db->scalar("SELECT one(amount, amount) FROM sales"), Result);
-}
-
 TEST_F(AggregateTest, ReRegistrationReplacesAndReleasesTheOld)
 {
     auto token = std::make_shared<int>(1);

@@ -42,15 +42,6 @@ protected:
 
 } // namespace
 
-TEST(BackupNamesTest, SchemaNames)
-{
-    EXPECT_EQ(Name::main().schemaName(), "main");
-    EXPECT_EQ(Name::temp().schemaName(), "temp");
-    EXPECT_EQ(Name::attached("aux").schemaName(), "aux");
-    EXPECT_EQ(Pages::all().count(), -1);
-    EXPECT_EQ(Pages::limited(3).count(), 3);
-}
-
 TEST_F(BackupTest, AllAtOnceCopiesEverythingAndFinishes)
 {
     auto backup = source->backup(Name::main(), target, Name::main());

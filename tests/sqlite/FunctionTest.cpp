@@ -189,20 +189,6 @@ TEST_F(FunctionTest, CaseInsensitiveCollationOrdersAndCompares)
     EXPECT_EQ(scalar("SELECT 'abc' = 'ABC' COLLATE caseless"), integer(1));
 }
 
-TEST_F(FunctionTest, CollationSeesEveryByteOfBothTexts)
-{
-    std::vector<std::pair<std::string, std::string>> seen;
-    db->createCollation("spy", [&](std::string_view a, std::string_view b) {
-        seen.emplace_back(a, b);
-        return a <=> b;
-    });
-    const std::string withNul("p\0q", 3);
-    scalar("SELECT ? < 'é' COLLATE spy", {text(withNul)});
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].first, withNul);
-    EXPECT_EQ(seen[0].second, "é");
-}
-
 TEST_F(FunctionTest, RefusedCollationIsReportedAndNothingIsKept)
 {
     Tracker tracker;

@@ -111,13 +111,6 @@ TEST_F(TypedFunctionTest, UnconvertibleArgumentsFailTheCall)
     EXPECT_THROW(evaluate(day(Expression<Date>("'yesterday'"))), Result);
 }
 
-TEST_F(TypedFunctionTest, BuildersOutliveReRegistration)
-{
-    auto first = db->createTypedFunction("version", false, []() -> std::string { return "one"; });
-    db->createTypedFunction("version", false, []() -> std::string { return "two"; });
-    EXPECT_EQ(evaluate(first()), text("two"));
-}
-
 TEST_F(TypedFunctionTest, DeterministicFlagReachesSQLite)
 {
     db->executeScript("CREATE TABLE t (a INTEGER)");
