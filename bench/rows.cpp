@@ -106,12 +106,11 @@ void joinTyped(benchmark::State& state)
     Table items("items");
     Table labels("labels");
     auto query = items.joinQuery(labels, equalsExpression(labels[itemId], items[id]));
-    const auto itemsId = items[id];
     for (auto _ : state) {
         RowIterator rows = db->prepareRowIterator(query);
         Totals totals;
         while (std::optional<Row> row = rows.failableNext()) {
-            totals.ids += row->getValue(itemsId);
+            totals.ids += row->getValue(id);
             totals.bytes += row->getValue(name).size();
             totals.scores += row->getValue(score);
             totals.bytes += row->getValue(label).size();
