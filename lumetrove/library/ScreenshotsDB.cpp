@@ -172,17 +172,30 @@ std::optional<QString> fromUtf8(const OptionalText& value)
     return value ? std::optional<QString>(QString::fromStdString(*value)) : std::nullopt;
 }
 
-std::optional<sqlite::Binding> at(const sqlite::Bindings& values, int index)
+const std::optional<sqlite::Binding>& valueAt(const sqlite::Bindings& values, int index)
 {
+    static const std::optional<sqlite::Binding> null;
     return index >= 0 && static_cast<std::size_t>(index) < values.size() ? values[static_cast<std::size_t>(index)]
-                                                                         : std::nullopt;
+                                                                         : null;
 }
 
-std::optional<QString> textValue(const std::optional<sqlite::Binding>& value)
+std::optional<QString> readText(const sqlite::Bindings& values, int index)
 {
+    const std::optional<sqlite::Binding>& value = valueAt(values, index);
     if (value) {
         if (const auto* stored = std::get_if<std::string>(&*value)) {
-            return QString::fromStdString(*stored);
+            return QString::fromUtf8(stored->data(), static_cast<qsizetype>(stored->size()));
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> readInteger(const sqlite::Bindings& values, int index)
+{
+    const std::optional<sqlite::Binding>& value = valueAt(values, index);
+    if (value) {
+        if (const auto* stored = std::get_if<std::int64_t>(&*value)) {
+            return *stored;
         }
     }
     return std::nullopt;
@@ -247,39 +260,6 @@ ScreenshotRowReader::ScreenshotRowReader(const sqlite::ColumnNames& columns)
     aiAssistantResults_ = index(s.aiAssistantResults);
     wasImported_ = index(s.wasImported);
 }
-
-namespace {
-
-const std::optional<sqlite::Binding>& valueAt(const sqlite::Bindings& values, int index)
-{
-    static const std::optional<sqlite::Binding> null;
-    return index >= 0 && static_cast<std::size_t>(index) < values.size() ? values[static_cast<std::size_t>(index)]
-                                                                         : null;
-}
-
-std::optional<QString> readText(const sqlite::Bindings& values, int index)
-{
-    const std::optional<sqlite::Binding>& value = valueAt(values, index);
-    if (value) {
-        if (const auto* stored = std::get_if<std::string>(&*value)) {
-            return QString::fromUtf8(stored->data(), static_cast<qsizetype>(stored->size()));
-        }
-    }
-    return std::nullopt;
-}
-
-std::optional<std::int64_t> readInteger(const sqlite::Bindings& values, int index)
-{
-    const std::optional<sqlite::Binding>& value = valueAt(values, index);
-    if (value) {
-        if (const auto* stored = std::get_if<std::int64_t>(&*value)) {
-            return *stored;
-        }
-    }
-    return std::nullopt;
-}
-
-} // namespace
 
 std::optional<ScreenshotRow> ScreenshotRowReader::read(const sqlite::Row& values) const
 {
@@ -368,12 +348,10 @@ void ScreenshotsDB::migrate()
 /// Version 0 to 1, in one transaction with the version change: a failure leaves the file as it was.
 bool ScreenshotsDB::createInitialTables()
 {
-    bool tablesCreated = false;
     std::optional<std::string> indexError;
     try {
         db_->transaction([&] {
             db_->executeScript(tablesScript);
-            tablesCreated = true;
             // The index may fail on its own (an SQLite without FTS5): the plain tables still work. The
             // savepoint takes back whatever part of the index script did run.
             try {
@@ -391,7 +369,7 @@ bool ScreenshotsDB::createInitialTables()
         return false;
     }
     printLine(indexError ? QString::fromStdString(*indexError) : QStringLiteral("Created initial DB tables"));
-    return tablesCreated;
+    return true;
 }
 
 /// Version 1 to 2, in one transaction with the version change, so that a failure leaves no column behind
@@ -427,12 +405,12 @@ void ScreenshotsDB::repairIndexTriggers()
         bool hasIndex = false;
         std::unordered_map<std::string, std::string> triggers;
         while (const std::optional<sqlite::Bindings> row = existing->failableNext()) {
-            const std::optional<QString> type = textValue(at(*row, 0));
-            const std::optional<QString> name = textValue(at(*row, 1));
+            const std::optional<QString> type = readText(*row, 0);
+            const std::optional<QString> name = readText(*row, 1);
             if (type == QStringLiteral("table")) {
                 hasIndex = true;
             } else if (name) {
-                triggers[name->toStdString()] = textValue(at(*row, 2)).value_or(QString()).toStdString();
+                triggers[name->toStdString()] = readText(*row, 2).value_or(QString()).toStdString();
             }
         }
         if (!hasIndex) {
