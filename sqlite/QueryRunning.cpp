@@ -48,22 +48,6 @@ SplitColumn splitColumn(std::string_view text)
     return split;
 }
 
-/// The query's WITH clauses with each clause's query remade from its name, database, select list and own
-/// WITH clauses alone, so that an expansion statement still finds the common table expressions it reads.
-WithClauses stripWithClauses(const WithClauses& with)
-{
-    WithClauses stripped;
-    stripped.recursive = with.recursive;
-    for (const WithClauses::Clause& clause : with.clauses) {
-        const QueryType& query = *clause.query;
-        auto remade = std::make_shared<QueryType>(query.kind(), query.clauses.from.name, query.clauses.from.database);
-        remade->clauses.select = query.clauses.select;
-        remade->clauses.with = stripWithClauses(query.clauses.with);
-        stripped.clauses.push_back(WithClauses::Clause{clause.alias, clause.columns, clause.hint, std::move(remade)});
-    }
-    return stripped;
-}
-
 class ColumnMapBuilder {
 public:
     explicit ColumnMapBuilder(Connection& connection) : connection_(connection) {}
@@ -75,12 +59,15 @@ public:
     }
 
     /// Adds every column that "SELECT * FROM q" returns, qualified with q's name when `qualified`.
-    /// Always "*": a joined query's own select list plays no part in what the outer "*" returns.
-    void expandStar(const QueryType& q, bool qualified)
+    /// Always "*": a joined query's own select list plays no part in what the outer "*" returns. The name is
+    /// resolved as the whole statement resolves it: under the statement's own WITH clauses, written in full, so
+    /// that a joined common table expression is found and one defined over a join or an alias has all the
+    /// columns SQLite gives it.
+    void expandStar(const QueryType& q, bool qualified, const WithClauses& with)
     {
         QueryType bare(q.kind(), q.clauses.from.name, q.clauses.from.database);
         bare.clauses.select = SelectClause{false, {star()}};
-        bare.clauses.with = stripWithClauses(q.clauses.with);
+        bare.clauses.with = with;
         Expression<void> compiled = bare.expression();
         Statement statement(connection_.shared_from_this(), compiled.template_);
         statement.bind(compiled.bindings);
@@ -127,11 +114,11 @@ std::shared_ptr<const ColumnNames> resolveColumnNames(Connection& connection, co
             if (match == nullptr) {
                 throw QueryError::noSuchTable(split.prefix);
             }
-            builder.expandStar(*match, true);
+            builder.expandStar(*match, true, query.clauses.with);
         } else {
             const bool qualified = !query.clauses.join.empty();
             for (const QueryType* candidate : candidates) {
-                builder.expandStar(*candidate, qualified);
+                builder.expandStar(*candidate, qualified, query.clauses.with);
             }
         }
     }

@@ -103,6 +103,42 @@ TEST_F(RowsTest, StarOfACommonTableExpressionKeepsItsWithClause)
     EXPECT_EQ(rows, (std::vector<std::string>{"beta"}));
 }
 
+// A "*" over a common table expression counts the columns that SQLite gives it within the whole statement: a
+// joined expression is found under the statement's WITH clause, and one defined over a join or an aliased
+// source keeps all its columns, so a column selected after the "*" is read from its own position.
+TEST_F(RowsTest, StarOverCommonTableExpressionsCountsWhatSQLiteReturns)
+{
+    Table recent("recent");
+    auto aliased = screenshots.alias("s");
+    auto linked = screenshots.joinQuery(links, equalsExpression(links[screenshotId], screenshots[id]));
+    struct Case {
+        std::string label;
+        QueryType query;
+        std::size_t columns;
+    };
+    const Case cases[] = {
+        {"joined expression",
+         screenshots.with(recent, links.selectColumns(screenshotId, folderId))
+             .joinQuery(recent, equalsExpression(recent[screenshotId], screenshots[id]))
+             .selectColumns(Expressible(star()), screenshots[name]),
+         6},
+        {"expression over a join", recent.with(recent, linked).selectColumns(Expressible(star()), folderId), 7},
+        {"expression over an aliased source",
+         recent.with(recent, aliased.selectColumns(aliased[id], aliased[name]))
+             .selectColumns(Expressible(star()), name),
+         3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        auto row = db->pluck(c.query);
+        ASSERT_TRUE(row);
+        EXPECT_EQ(row->values().size(), c.columns);
+        EXPECT_EQ(row->columnNames().size(), c.columns - 1) << "one key for the column repeated after the star";
+        const Expression<void>& last = c.query.clauses.select.columns.back().expression();
+        EXPECT_EQ(row->sharedColumnNames()->indexOf(last.template_), static_cast<int>(c.columns) - 1);
+    }
+}
+
 TEST_F(RowsTest, StarOfATableNotInTheQueryIsNoSuchTable)
 {
     Table other("u");
