@@ -59,6 +59,9 @@ void readRow(sqlite3_stmt* statement, Bindings& values)
 
 std::optional<Row> RowIterator::failableNext()
 {
+    if (statement_->handle() == nullptr) {
+        return std::nullopt; // text without a statement (only blanks or comments) has no rows, as it runs as nothing
+    }
     Connection& connection = *statement_->connection();
     // The step and the reading of its row run as one unit under the queue rule. The queue of a serialized
     // connection is SQLite's own database mutex, so the column values may be read through sqlite3_value_*,

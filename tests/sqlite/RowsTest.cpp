@@ -306,6 +306,15 @@ TEST_F(RowsTest, SQLFormMapsQuotedResultNamesLaterWinning)
     EXPECT_EQ(row->getValue(column<std::int64_t>("x")), 5);
 }
 
+// Text without a statement prepares as nothing; reading it gives no rows rather than a misuse error.
+TEST_F(RowsTest, SQLFormWithoutAStatementHasNoRows)
+{
+    auto rows = db->prepareRowIterator("  -- nothing to run\n");
+    EXPECT_TRUE(rows.columnNames().empty());
+    EXPECT_FALSE(rows.failableNext());
+    EXPECT_TRUE(rows.map([](const Row& row) { return row.values().size(); }).empty());
+}
+
 // A step that fails must surface from every way of reading rows, never end the list early.
 TEST_F(RowsTest, FailingStepIsThrownFromTheRowSequence)
 {
