@@ -80,12 +80,14 @@ constexpr std::array<Trigger, 4> indexTriggers{{
     {"screenshots_after_update",
      "CREATE TRIGGER screenshots_after_update AFTER UPDATE ON screenshots BEGIN\n"
      "    INSERT INTO screenshots_fts(rowid, id, name, description, keywords, path, text, captured_app_name) "
-     "VALUES (new.id, new.id, new.name, new.description, new.keywords, new.path, new.text, new.captured_app_name);\n"
+     "SELECT id, id, name, description, keywords, path, text, captured_app_name FROM screenshots "
+     "WHERE new.id = screenshots.id;\n"
      "END;"},
     {"screenshots_after_insert",
      "CREATE TRIGGER screenshots_after_insert AFTER INSERT ON screenshots BEGIN\n"
      "    INSERT INTO screenshots_fts(rowid, id, name, description, keywords, path, text, captured_app_name) "
-     "VALUES (new.id, new.id, new.name, new.description, new.keywords, new.path, new.text, new.captured_app_name);\n"
+     "SELECT id, id, name, description, keywords, path, text, captured_app_name FROM screenshots "
+     "WHERE new.id = screenshots.id;\n"
      "END;"},
 }};
 

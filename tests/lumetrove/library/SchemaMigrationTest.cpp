@@ -77,6 +77,24 @@ TEST_F(SchemaMigrationTest, AFreshFileReachesVersionTwoWithEveryColumnInOrder)
                             "\"screenshots_fts_before_delete\"", "\"screenshots_fts_before_update\""));
 }
 
+TEST_F(SchemaMigrationTest, TheTriggersKeepTheLibrarysStatementsAndOnlyAddTheRowid)
+{
+    openStore();
+    const std::string copy = "INSERT INTO screenshots_fts(rowid, id, name, description, keywords, path, text, "
+                             "captured_app_name) SELECT id, id, name, description, keywords, path, text, "
+                             "captured_app_name FROM screenshots WHERE new.id = screenshots.id;";
+    const std::string remove = "DELETE FROM screenshots_fts WHERE rowid=old.id;";
+    EXPECT_THAT(
+        column("SELECT sql FROM sqlite_master WHERE type = 'trigger' ORDER BY name"),
+        ElementsAre(
+            "\"CREATE TRIGGER screenshots_after_insert AFTER INSERT ON screenshots BEGIN\n    " + copy + "\nEND\"",
+            "\"CREATE TRIGGER screenshots_after_update AFTER UPDATE ON screenshots BEGIN\n    " + copy + "\nEND\"",
+            "\"CREATE TRIGGER screenshots_fts_before_delete BEFORE DELETE ON screenshots BEGIN\n    " + remove +
+                "\nEND\"",
+            "\"CREATE TRIGGER screenshots_fts_before_update BEFORE UPDATE ON screenshots BEGIN\n    " + remove +
+                "\nEND\""));
+}
+
 TEST_F(SchemaMigrationTest, ASecondLaunchChangesNothing)
 {
     openStore();
