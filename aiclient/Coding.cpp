@@ -124,18 +124,18 @@ Decoder::Decoder(const nlohmann::json& value, CodingPath codingPath)
     : value_(&value), codingPath_(std::move(codingPath))
 {}
 
-void Decoder::throwTypeMismatch(std::string_view type) const
+void Decoder::requireType(bool hasType, std::string_view type) const
 {
-    throw DecodingError::typeMismatch(
-        std::string(type),
-        {codingPath_,
-         "Expected to decode " + std::string(type) + " but found " + describeJsonType(*value_) + " instead.", nullptr});
-}
-
-void Decoder::throwValueNotFound(std::string_view type) const
-{
-    throw DecodingError::valueNotFound(
-        std::string(type), {codingPath_, "Expected " + std::string(type) + " value but found null instead.", nullptr});
+    if (value_->is_null())
+        throw DecodingError::valueNotFound(
+            std::string(type),
+            {codingPath_, "Expected " + std::string(type) + " value but found null instead.", nullptr});
+    if (!hasType)
+        throw DecodingError::typeMismatch(
+            std::string(type),
+            {codingPath_,
+             "Expected to decode " + std::string(type) + " but found " + describeJsonType(*value_) + " instead.",
+             nullptr});
 }
 
 void Decoder::throwDataCorrupted(std::string description) const
@@ -145,19 +145,13 @@ void Decoder::throwDataCorrupted(std::string description) const
 
 KeyedContainer Decoder::container(std::string_view type) const
 {
-    if (value_->is_null())
-        throwValueNotFound(type);
-    if (!value_->is_object())
-        throwTypeMismatch(type);
+    requireType(value_->is_object(), type);
     return KeyedContainer(*value_, codingPath_);
 }
 
 std::vector<Decoder> Decoder::elements(std::string_view type) const
 {
-    if (value_->is_null())
-        throwValueNotFound(type);
-    if (!value_->is_array())
-        throwTypeMismatch(type);
+    requireType(value_->is_array(), type);
     std::vector<Decoder> result;
     result.reserve(value_->size());
     for (std::size_t i = 0; i < value_->size(); ++i)
@@ -167,10 +161,7 @@ std::vector<Decoder> Decoder::elements(std::string_view type) const
 
 std::string Decoder::decodeString() const
 {
-    if (value_->is_null())
-        throwValueNotFound("String");
-    if (!value_->is_string())
-        throwTypeMismatch("String");
+    requireType(value_->is_string(), "String");
     return value_->get<std::string>();
 }
 
@@ -207,20 +198,14 @@ void decodeValue(const Decoder& decoder, std::string& value)
 void decodeValue(const Decoder& decoder, bool& value)
 {
     const nlohmann::json& json = decoder.json();
-    if (json.is_null())
-        decoder.throwValueNotFound("Bool");
-    if (!json.is_boolean())
-        decoder.throwTypeMismatch("Bool");
+    decoder.requireType(json.is_boolean(), "Bool");
     value = json.get<bool>();
 }
 
 void decodeValue(const Decoder& decoder, std::int64_t& value)
 {
     const nlohmann::json& json = decoder.json();
-    if (json.is_null())
-        decoder.throwValueNotFound("Int64");
-    if (!json.is_number())
-        decoder.throwTypeMismatch("Int64");
+    decoder.requireType(json.is_number(), "Int64");
     if (json.is_number_integer() && !json.is_number_unsigned()) {
         value = json.get<std::int64_t>();
         return;
@@ -245,10 +230,7 @@ void decodeValue(const Decoder& decoder, std::int64_t& value)
 void decodeValue(const Decoder& decoder, double& value)
 {
     const nlohmann::json& json = decoder.json();
-    if (json.is_null())
-        decoder.throwValueNotFound("Double");
-    if (!json.is_number())
-        decoder.throwTypeMismatch("Double");
+    decoder.requireType(json.is_number(), "Double");
     value = json.get<double>();
 }
 

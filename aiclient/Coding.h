@@ -132,8 +132,9 @@ public:
     /// The value as text; fails unless it is a JSON string.
     std::string decodeString() const;
 
-    [[noreturn]] void throwTypeMismatch(std::string_view type) const;
-    [[noreturn]] void throwValueNotFound(std::string_view type) const;
+    /// Fails unless the value has the JSON type that `type` is read from (`hasType`): null gives value not found,
+    /// any other JSON type a type mismatch.
+    void requireType(bool hasType, std::string_view type) const;
     [[noreturn]] void throwDataCorrupted(std::string description) const;
 
 private:
