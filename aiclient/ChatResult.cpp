@@ -4,24 +4,7 @@ namespace aiclient {
 
 using Choice = ChatResult::Choice;
 using ChoiceLogprobs = Choice::ChoiceLogprobs;
-using TokenLogprob = ChoiceLogprobs::ChatCompletionTokenLogprob;
-using TopLogprob = TokenLogprob::TopLogprob;
 using CompletionUsage = ChatResult::CompletionUsage;
-
-bool operator==(const TopLogprob& a, const TopLogprob& b)
-{
-    return same(a.token, b.token) && a.bytes == b.bytes && a.logprob == b.logprob;
-}
-
-bool operator==(const TokenLogprob& a, const TokenLogprob& b)
-{
-    return same(a.token, b.token) && a.bytes == b.bytes && a.logprob == b.logprob && same(a.topLogprobs, b.topLogprobs);
-}
-
-bool operator==(const ChoiceLogprobs& a, const ChoiceLogprobs& b)
-{
-    return same(a.content, b.content);
-}
 
 bool operator==(const Choice& a, const Choice& b)
 {
@@ -33,29 +16,6 @@ bool operator==(const ChatResult& a, const ChatResult& b)
 {
     return same(a.id, b.id) && same(a.object, b.object) && a.created == b.created && same(a.model, b.model) &&
            same(a.choices, b.choices) && a.usage == b.usage && same(a.systemFingerprint, b.systemFingerprint);
-}
-
-void to_json(OrderedJson& json, const TopLogprob& value)
-{
-    json = OrderedJson::object();
-    json["token"] = value.token;
-    encodeIfPresent(json, "bytes", value.bytes);
-    json["logprob"] = encodeFloat(value.logprob, "logprob");
-}
-
-void to_json(OrderedJson& json, const TokenLogprob& value)
-{
-    json = OrderedJson::object();
-    json["token"] = value.token;
-    encodeIfPresent(json, "bytes", value.bytes);
-    json["logprob"] = encodeFloat(value.logprob, "logprob");
-    json["top_logprobs"] = value.topLogprobs;
-}
-
-void to_json(OrderedJson& json, const ChoiceLogprobs& value)
-{
-    json = OrderedJson::object();
-    encodeIfPresent(json, "content", value.content);
 }
 
 void to_json(OrderedJson& json, const Choice& value)
@@ -85,29 +45,6 @@ void to_json(OrderedJson& json, const ChatResult& value)
     json["choices"] = value.choices;
     encodeIfPresent(json, "usage", value.usage);
     encodeIfPresent(json, "system_fingerprint", value.systemFingerprint);
-}
-
-void decodeValue(const Decoder& decoder, TopLogprob& value)
-{
-    const KeyedContainer c = decoder.container("TopLogprob");
-    value.token = c.decode<std::string>("token");
-    value.bytes = c.decodeIfPresent<std::vector<std::int64_t>>("bytes");
-    value.logprob = c.decode<double>("logprob");
-}
-
-void decodeValue(const Decoder& decoder, TokenLogprob& value)
-{
-    const KeyedContainer c = decoder.container("ChatCompletionTokenLogprob");
-    value.token = c.decode<std::string>("token");
-    value.bytes = c.decodeIfPresent<std::vector<std::int64_t>>("bytes");
-    value.logprob = c.decode<double>("logprob");
-    value.topLogprobs = c.decode<std::vector<TopLogprob>>("top_logprobs");
-}
-
-void decodeValue(const Decoder& decoder, ChoiceLogprobs& value)
-{
-    const KeyedContainer c = decoder.container("ChoiceLogprobs");
-    value.content = c.decodeIfPresent<std::vector<TokenLogprob>>("content");
 }
 
 void decodeValue(const Decoder& decoder, Choice& value)

@@ -7,8 +7,6 @@ using ChoiceDelta = Choice::ChoiceDelta;
 using DeltaToolCall = ChoiceDelta::ChoiceDeltaToolCall;
 using DeltaFunction = DeltaToolCall::ChoiceDeltaToolCallFunction;
 using ChoiceLogprobs = Choice::ChoiceLogprobs;
-using TokenLogprob = ChoiceLogprobs::ChatCompletionTokenLogprob;
-using TopLogprob = TokenLogprob::TopLogprob;
 using FinishReason = ChatResult::Choice::FinishReason;
 
 bool operator==(const DeltaFunction& a, const DeltaFunction& b)
@@ -24,21 +22,6 @@ bool operator==(const DeltaToolCall& a, const DeltaToolCall& b)
 bool operator==(const ChoiceDelta& a, const ChoiceDelta& b)
 {
     return same(a.content, b.content) && a.role == b.role && same(a.toolCalls, b.toolCalls);
-}
-
-bool operator==(const TopLogprob& a, const TopLogprob& b)
-{
-    return same(a.token, b.token) && a.bytes == b.bytes && a.logprob == b.logprob;
-}
-
-bool operator==(const TokenLogprob& a, const TokenLogprob& b)
-{
-    return same(a.token, b.token) && a.bytes == b.bytes && a.logprob == b.logprob && same(a.topLogprobs, b.topLogprobs);
-}
-
-bool operator==(const ChoiceLogprobs& a, const ChoiceLogprobs& b)
-{
-    return same(a.content, b.content);
 }
 
 bool operator==(const Choice& a, const Choice& b)
@@ -74,29 +57,6 @@ void to_json(OrderedJson& json, const ChoiceDelta& value)
     encodeIfPresent(json, "content", value.content);
     encodeIfPresent(json, "role", value.role);
     encodeIfPresent(json, "tool_calls", value.toolCalls);
-}
-
-void to_json(OrderedJson& json, const TopLogprob& value)
-{
-    json = OrderedJson::object();
-    json["token"] = value.token;
-    encodeIfPresent(json, "bytes", value.bytes);
-    json["logprob"] = encodeFloat(value.logprob, "logprob");
-}
-
-void to_json(OrderedJson& json, const TokenLogprob& value)
-{
-    json = OrderedJson::object();
-    json["token"] = value.token;
-    encodeIfPresent(json, "bytes", value.bytes);
-    json["logprob"] = encodeFloat(value.logprob, "logprob");
-    encodeIfPresent(json, "top_logprobs", value.topLogprobs);
-}
-
-void to_json(OrderedJson& json, const ChoiceLogprobs& value)
-{
-    json = OrderedJson::object();
-    encodeIfPresent(json, "content", value.content);
 }
 
 void to_json(OrderedJson& json, const Choice& value)
@@ -141,29 +101,6 @@ void decodeValue(const Decoder& decoder, ChoiceDelta& value)
     value.content = c.decodeIfPresent<std::string>("content");
     value.role = c.decodeIfPresent<ChatCompletionMessageParam::Role>("role");
     value.toolCalls = c.decodeIfPresent<std::vector<DeltaToolCall>>("tool_calls");
-}
-
-void decodeValue(const Decoder& decoder, TopLogprob& value)
-{
-    const KeyedContainer c = decoder.container("TopLogprob");
-    value.token = c.decode<std::string>("token");
-    value.bytes = c.decodeIfPresent<std::vector<std::int64_t>>("bytes");
-    value.logprob = c.decode<double>("logprob");
-}
-
-void decodeValue(const Decoder& decoder, TokenLogprob& value)
-{
-    const KeyedContainer c = decoder.container("ChatCompletionTokenLogprob");
-    value.token = c.decode<std::string>("token");
-    value.bytes = c.decodeIfPresent<std::vector<std::int64_t>>("bytes");
-    value.logprob = c.decode<double>("logprob");
-    value.topLogprobs = c.decodeIfPresent<std::vector<TopLogprob>>("top_logprobs");
-}
-
-void decodeValue(const Decoder& decoder, ChoiceLogprobs& value)
-{
-    const KeyedContainer c = decoder.container("ChoiceLogprobs");
-    value.content = c.decodeIfPresent<std::vector<TokenLogprob>>("content");
 }
 
 void decodeValue(const Decoder& decoder, Choice& value)

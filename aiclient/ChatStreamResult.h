@@ -42,28 +42,7 @@ struct ChatStreamResult {
             friend bool operator==(const ChoiceDelta& a, const ChoiceDelta& b);
         };
 
-        struct ChoiceLogprobs {
-            struct ChatCompletionTokenLogprob {
-                struct TopLogprob {
-                    std::string token{};
-                    std::optional<std::vector<std::int64_t>> bytes{};
-                    double logprob = 0;
-
-                    friend bool operator==(const TopLogprob& a, const TopLogprob& b);
-                };
-
-                std::string token{};
-                std::optional<std::vector<std::int64_t>> bytes{};
-                double logprob = 0;
-                std::optional<std::vector<TopLogprob>> topLogprobs{};
-
-                friend bool operator==(const ChatCompletionTokenLogprob& a, const ChatCompletionTokenLogprob& b);
-            };
-
-            std::optional<std::vector<ChatCompletionTokenLogprob>> content{};
-
-            friend bool operator==(const ChoiceLogprobs& a, const ChoiceLogprobs& b);
-        };
+        using ChoiceLogprobs = BasicChoiceLogprobs<TopLogprobsPresence::optional>;
 
         std::int64_t index = 0;
         ChoiceDelta delta{};
@@ -90,10 +69,6 @@ void to_json(OrderedJson& json, const ChatStreamResult::Choice::ChoiceDelta& val
 void to_json(OrderedJson& json, const ChatStreamResult::Choice::ChoiceDelta::ChoiceDeltaToolCall& value);
 void to_json(OrderedJson& json,
              const ChatStreamResult::Choice::ChoiceDelta::ChoiceDeltaToolCall::ChoiceDeltaToolCallFunction& value);
-void to_json(OrderedJson& json, const ChatStreamResult::Choice::ChoiceLogprobs& value);
-void to_json(OrderedJson& json, const ChatStreamResult::Choice::ChoiceLogprobs::ChatCompletionTokenLogprob& value);
-void to_json(OrderedJson& json,
-             const ChatStreamResult::Choice::ChoiceLogprobs::ChatCompletionTokenLogprob::TopLogprob& value);
 
 void decodeValue(const Decoder& decoder, ChatStreamResult& value);
 void decodeValue(const Decoder& decoder, ChatStreamResult::Choice& value);
@@ -101,9 +76,5 @@ void decodeValue(const Decoder& decoder, ChatStreamResult::Choice::ChoiceDelta& 
 void decodeValue(const Decoder& decoder, ChatStreamResult::Choice::ChoiceDelta::ChoiceDeltaToolCall& value);
 void decodeValue(const Decoder& decoder,
                  ChatStreamResult::Choice::ChoiceDelta::ChoiceDeltaToolCall::ChoiceDeltaToolCallFunction& value);
-void decodeValue(const Decoder& decoder, ChatStreamResult::Choice::ChoiceLogprobs& value);
-void decodeValue(const Decoder& decoder, ChatStreamResult::Choice::ChoiceLogprobs::ChatCompletionTokenLogprob& value);
-void decodeValue(const Decoder& decoder,
-                 ChatStreamResult::Choice::ChoiceLogprobs::ChatCompletionTokenLogprob::TopLogprob& value);
 
 } // namespace aiclient
