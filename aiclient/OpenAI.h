@@ -95,39 +95,13 @@ public:
     void performRequest(Describe describe, Completion<typename std::invoke_result_t<Describe>::ResultType> completion)
     {
         using ResultType = typename std::invoke_result_t<Describe>::ResultType;
-        HttpRequest request;
-        try {
-            request = build(describe());
-        } catch (...) {
-            completion(Result<ResultType>::failure(std::current_exception()));
-            return;
-        }
-        session_
-            ->dataTask(std::move(request),
-                       [completion = std::move(completion)](std::optional<std::string> data,
-                                                            std::optional<HttpResponse>, std::exception_ptr error) {
-                           completion(handleResponse<ResultType>(data, error));
-                       })
-            ->resume();
+        performOneShot(describe, std::move(completion), &handleResponse<ResultType>);
     }
 
     /// The one-shot flow for answers that are raw bytes (speech): the bytes are delivered undecoded.
     template <class Describe> void performRawRequest(Describe describe, Completion<std::string> completion)
     {
-        HttpRequest request;
-        try {
-            request = build(describe());
-        } catch (...) {
-            completion(Result<std::string>::failure(std::current_exception()));
-            return;
-        }
-        session_
-            ->dataTask(std::move(request),
-                       [completion = std::move(completion)](std::optional<std::string> data,
-                                                            std::optional<HttpResponse>, std::exception_ptr error) {
-                           completion(handleRawResponse(data, error));
-                       })
-            ->resume();
+        performOneShot(describe, std::move(completion), &handleRawResponse);
     }
 
     /// The streamed flow: the request is built, a `StreamingSession` is made for it, registered among the
@@ -187,6 +161,25 @@ private:
     {
         return request.build(configuration_.token(), configuration_.organizationIdentifier(),
                              configuration_.timeoutInterval());
+    }
+
+    /// Sends the request that `describe` makes as one data task; `handle` turns the answer into the result.
+    template <class Value, class Describe>
+    void performOneShot(Describe& describe, Completion<Value> completion,
+                        Result<Value> (*handle)(const std::optional<std::string>&, std::exception_ptr))
+    {
+        HttpRequest request;
+        try {
+            request = build(describe());
+        } catch (...) {
+            completion(Result<Value>::failure(std::current_exception()));
+            return;
+        }
+        session_
+            ->dataTask(std::move(request), [completion = std::move(completion),
+                                            handle](std::optional<std::string> data, std::optional<HttpResponse>,
+                                                    std::exception_ptr error) { completion(handle(data, error)); })
+            ->resume();
     }
 
     std::shared_ptr<Session> session_;
