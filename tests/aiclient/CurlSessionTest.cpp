@@ -1,6 +1,6 @@
 #include "aiclient/CurlSession.h"
 
-#include "LoopbackServer.h"
+#include "TestSupport.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <thread>
 
 using namespace aiclient;
+using aiclient::testing::errorOf;
 using aiclient::testing::LoopbackServer;
 
 namespace {
@@ -31,15 +32,6 @@ OneShot send(HttpRequest request)
                    })
         ->resume();
     return aiclient::testing::waitFor(future);
-}
-
-TransportError transportError(const std::exception_ptr& error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const TransportError& caught) {
-        return caught;
-    }
 }
 
 std::string urlFor(const LoopbackServer& server, const std::string& path)
@@ -95,7 +87,7 @@ TEST(CurlSession, RefusedConnectionIsCannotConnect)
     request.url = "http://127.0.0.1:" + std::to_string(port) + "/";
     OneShot answer = send(request);
     ASSERT_TRUE(answer.error);
-    EXPECT_EQ(transportError(answer.error).kind(), TransportError::Kind::cannotConnect);
+    EXPECT_EQ(errorOf<TransportError>(answer.error).kind(), TransportError::Kind::cannotConnect);
 }
 
 TEST(CurlSession, HeaderWithLineBreakIsNeverSent)

@@ -7,6 +7,7 @@
 #include <random>
 
 using namespace aiclient;
+using aiclient::testing::errorOf;
 using aiclient::testing::FakeSession;
 using aiclient::testing::LoopbackServer;
 using aiclient::testing::waitFor;
@@ -40,17 +41,6 @@ ChatQuery query()
 Configuration loopbackConfiguration(const LoopbackServer& server, double timeout = 10)
 {
     return Configuration(key, std::string("org-7"), "127.0.0.1", server.port(), "http", timeout);
-}
-
-template <class Error> Error errorOf(const std::exception_ptr& error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const Error& caught) {
-        return caught;
-    } catch (const std::exception& other) {
-        throw std::runtime_error(std::string("unexpected error: ") + other.what());
-    }
 }
 
 std::string contentOf(const ChatStreamResult& result)

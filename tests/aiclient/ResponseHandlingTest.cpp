@@ -6,23 +6,8 @@
 #include <stdexcept>
 
 using namespace aiclient;
+using aiclient::testing::errorOf;
 using aiclient::testing::TestResult;
-
-namespace {
-
-template <class Error> Error errorOf(const std::exception_ptr& error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const Error& caught) {
-        return caught;
-    } catch (const std::exception& other) {
-        throw std::runtime_error(std::string("unexpected error: ") + other.what());
-    }
-    throw std::runtime_error("unreachable");
-}
-
-} // namespace
 
 TEST(ResponseHandling, TransportErrorWinsOverBytes)
 {

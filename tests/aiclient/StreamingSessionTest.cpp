@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 using namespace aiclient;
+using aiclient::testing::errorOf;
 using aiclient::testing::TestResult;
 
 namespace {
@@ -54,11 +55,7 @@ TEST(StreamingSession, ErrorEnvelopeWithoutDataPrefixIsAProcessingError)
     auto session = makeSession(seen);
     session->didReceiveData(R"({"error":{"message":"quota","type":"insufficient_quota"}})");
     ASSERT_EQ(seen.errors.size(), 1u);
-    try {
-        std::rethrow_exception(seen.errors[0]);
-    } catch (const APIErrorResponse& response) {
-        EXPECT_EQ(response.error().message(), "quota");
-    }
+    EXPECT_EQ(errorOf<APIErrorResponse>(seen.errors[0]).error().message(), "quota");
 }
 
 TEST(StreamingSession, InvalidUtf8IsUnknownContentAndTheStreamGoesOn)
@@ -69,11 +66,7 @@ TEST(StreamingSession, InvalidUtf8IsUnknownContentAndTheStreamGoesOn)
     session->didReceiveData("\xc3\x28");
     session->didReceiveData("data: {\"id\":\"b\",\"count\":2}\n\n");
     ASSERT_EQ(seen.errors.size(), 1u);
-    try {
-        std::rethrow_exception(seen.errors[0]);
-    } catch (const StreamingError& error) {
-        EXPECT_EQ(error.kind(), StreamingError::Kind::unknownContent);
-    }
+    EXPECT_EQ(errorOf<StreamingError>(seen.errors[0]).kind(), StreamingError::Kind::unknownContent);
     EXPECT_EQ(seen.chunks, (std::vector<TestResult>{{"a", 1}, {"b", 2}}));
 }
 

@@ -12,11 +12,25 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace aiclient::testing {
+
+/// The error held by `error` as `Error`; any other error throws, failing the test that asked.
+template <class Error> Error errorOf(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const Error& caught) {
+        return caught;
+    } catch (const std::exception& other) {
+        throw std::runtime_error(std::string("unexpected error: ") + other.what());
+    }
+    throw std::runtime_error("unreachable");
+}
 
 /// A minimal answer model: {"id": text, "count": integer}.
 struct TestResult {
