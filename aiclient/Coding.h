@@ -118,7 +118,6 @@ public:
 
     const nlohmann::json& json() const noexcept { return *value_; }
     const CodingPath& codingPath() const noexcept { return codingPath_; }
-    bool isNull() const noexcept { return value_->is_null(); }
 
     /// Reads the value as `T`; throws DecodingError.
     template <class T> T decode() const;
