@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <curl/curl.h>
@@ -10,21 +9,6 @@
 #include <thread>
 
 namespace aiclient {
-
-std::optional<std::string> HttpRequest::header(const std::string& name) const
-{
-    auto sameName = [&](const std::string& other) {
-        return std::equal(name.begin(), name.end(), other.begin(), other.end(), [](char a, char b) {
-            return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-        });
-    };
-    for (const auto& [key, value] : headers) {
-        if (sameName(key)) {
-            return value;
-        }
-    }
-    return std::nullopt;
-}
 
 namespace {
 
@@ -34,11 +18,6 @@ struct EasyDeleter {
 struct SlistDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
-
-bool hasLineBreakOrNul(const std::string& text)
-{
-    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
-}
 
 std::string trimmed(std::string_view text)
 {
@@ -148,7 +127,7 @@ private:
         std::call_once(globalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 
         for (const auto& [name, value] : request_.headers) {
-            if (hasLineBreakOrNul(name) || hasLineBreakOrNul(value)) {
+            if (!isSendableHeaderText(name) || !isSendableHeaderText(value)) {
                 return std::make_exception_ptr(
                     TransportError(TransportError::Kind::other, "A request header holds a line break; not sent."));
             }

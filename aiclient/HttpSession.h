@@ -9,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,9 @@ struct HttpRequest {
     /// The value of the first header named `name` (compared without regard to case), if any.
     std::optional<std::string> header(const std::string& name) const;
 };
+
+/// Whether text can stand in a header line: a CR, LF or NUL would end the line early.
+bool isSendableHeaderText(std::string_view text);
 
 /// The head of an answer. The client itself never reads it; it is handed on for completeness.
 struct HttpResponse {

@@ -2,23 +2,14 @@
 
 namespace aiclient::detail {
 
-namespace {
-
-bool isSendableHeaderValue(const std::string& value)
-{
-    return value.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
-}
-
-} // namespace
-
 void addCredentials(HttpRequest& request, const std::string& token, const std::optional<std::string>& organization)
 {
-    if (!isSendableHeaderValue(token)) {
+    if (!isSendableHeaderText(token)) {
         throw InvalidHeaderValueError("The API key holds a line break or NUL character and cannot be sent.");
     }
     request.headers.emplace_back("Authorization", "Bearer " + token);
     if (organization) {
-        if (!isSendableHeaderValue(*organization)) {
+        if (!isSendableHeaderText(*organization)) {
             throw InvalidHeaderValueError(
                 "The organization identifier holds a line break or NUL character and cannot be sent.");
         }
