@@ -61,6 +61,17 @@ Backup::~Backup()
     finish();
 }
 
+Backup& Backup::operator=(Backup&& other) noexcept
+{
+    if (this != &other) {
+        finish();
+        handle_ = std::move(other.handle_);
+        targetConnection_ = std::move(other.targetConnection_);
+        sourceConnection_ = std::move(other.sourceConnection_);
+    }
+    return *this;
+}
+
 void Backup::step(Pages pages)
 {
     if (!handle_) {

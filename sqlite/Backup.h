@@ -50,7 +50,9 @@ public:
            const DatabaseName& targetName);
     ~Backup();
     Backup(Backup&&) noexcept = default;
-    Backup& operator=(Backup&&) noexcept = default;
+    /// Finishes this copy first: SQLite lets the target of an unfinished copy close (and the copy would then
+    /// use it after it is gone) and refuses to close its source (which would stay open for good).
+    Backup& operator=(Backup&& other) noexcept;
     Backup(const Backup&) = delete;
     Backup& operator=(const Backup&) = delete;
 

@@ -191,3 +191,27 @@ TEST_F(BackupTest, BackupKeepsBothConnectionsAlive)
     }
     EXPECT_TRUE(weakSource.expired());
 }
+
+TEST_F(BackupTest, AssigningOverAnUnfinishedBackupFinishesItBeforeLettingItsConnectionsGo)
+{
+    // SQLite refuses to close a connection that is the source of an unfinished copy, so a source released before
+    // the copy is finished would stay open for good; its registered function shows whether it was really closed.
+    auto token = std::make_shared<int>(0);
+    source->createFunction("held", 0, false, [token](const Bindings&) { return std::nullopt; });
+    const std::weak_ptr<int> weakToken = token;
+    token.reset();
+
+    auto backup = source->backup(Name::main(), target, Name::main());
+    backup.step(Pages::limited(1));
+    ASSERT_GT(backup.remainingPageCount(), 0);
+    source.reset();
+    target.reset();
+
+    auto otherSource = Connection::open(Connection::Location::inMemory());
+    otherSource->executeScript("CREATE TABLE t (x); INSERT INTO t VALUES (1)");
+    auto otherTarget = Connection::open(Connection::Location::inMemory());
+    backup = otherSource->backup(Name::main(), otherTarget, Name::main());
+    EXPECT_TRUE(weakToken.expired()) << "the first source must be closed, not left open by an unfinished copy";
+    backup.step();
+    EXPECT_EQ(count(*otherTarget), 1);
+}
