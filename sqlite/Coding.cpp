@@ -5,6 +5,7 @@
 #include "sqlite/Query.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cxxabi.h>
 #include <memory>
 
@@ -84,8 +85,29 @@ DecodingError DecodingError::dataCorrupted(Context context)
     return DecodingError(Kind::dataCorrupted, {}, std::move(context));
 }
 
+namespace {
+
+// nlohmann writes NaN and infinity as null, which reads back as no number at all: refuse them instead.
+void checkFiniteNumbers(const nlohmann::json& json)
+{
+    if (json.is_number_float()) {
+        const double number = json.get<double>();
+        if (!std::isfinite(number)) {
+            throw EncodingError::invalidValue(std::to_string(number),
+                                              {{}, "a nested value holds a number that JSON cannot represent"});
+        }
+    } else if (json.is_structured()) {
+        for (const auto& element : json) {
+            checkFiniteNumbers(element);
+        }
+    }
+}
+
+} // namespace
+
 std::string detail::jsonText(const nlohmann::json& json)
 {
+    checkFiniteNumbers(json);
     return json.dump();
 }
 

@@ -140,7 +140,8 @@ concept StoredKind = std::same_as<T, bool> ||(std::signed_integral<T> && sizeof(
                      std::same_as<T, std::string> || std::same_as<T, Blob> || std::same_as<T, std::vector<std::byte>> ||
                      std::same_as<T, Date> || std::same_as<T, Uuid>;
 
-/// The JSON text of a nested value; nlohmann's errors (text that is not UTF-8) pass through.
+/// The JSON text of a nested value; nlohmann's errors (text that is not UTF-8) pass through. A NaN or an
+/// infinity anywhere in it throws `EncodingError`, since JSON has no number for it.
 std::string jsonText(const nlohmann::json& json);
 
 /// The readable name of a type, for error texts.
@@ -197,7 +198,8 @@ public:
     void encodeNil(std::string_view key) { encoder_->append(key, std::nullopt); }
 
     /// Appends the value's setter. Throws `EncodingError` for an integer kind that is not stored (narrower than
-    /// 64 bits, or unsigned), and nlohmann's error when a nested value cannot be written as JSON.
+    /// 64 bits, or unsigned) and for a nested value holding a NaN or an infinity, and nlohmann's error when a
+    /// nested value cannot be written as JSON.
     template <class T> void encode(const T& value, std::string_view key)
     {
         static_assert(!detail::IsOptional<T>::value, "write an optional field with encodeIfPresent");

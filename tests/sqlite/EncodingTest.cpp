@@ -3,6 +3,8 @@
 #include "sqlite/Query.h"
 
 #include <gtest/gtest.h>
+#include <limits>
+#include <map>
 
 using namespace sqlite;
 
@@ -250,6 +252,26 @@ TEST_F(EncodingTest, ErrorsOfTheRecordPassThrough)
     EXPECT_THROW(pairs.insertEncodable(Failing{}), std::runtime_error);
     // Text that JSON cannot carry is nlohmann's error.
     EXPECT_THROW(Table("t").insertEncodable(Single<std::vector<std::string>>{{"\xff"}}), nlohmann::json::exception);
+}
+
+TEST_F(EncodingTest, NestedNumbersThatJSONCannotHoldAreRefused)
+{
+    // Written as null, they could never be read back into the record.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double infinity = std::numeric_limits<double>::infinity();
+    const std::vector<std::pair<std::vector<double>, std::string>> cases = {
+        {{1, nan}, "nan"}, {{infinity}, "inf"}, {{-infinity, 2}, "-inf"}};
+    for (const auto& [numbers, printed] : cases) {
+        SCOPED_TRACE(printed);
+        try {
+            Table("t").insertEncodable(Single<std::map<std::string, std::vector<double>>>{{{"n", numbers}}});
+            ADD_FAILURE() << "a number that JSON cannot hold must be refused";
+        } catch (const EncodingError& error) {
+            EXPECT_EQ(error.value(), printed);
+        }
+    }
+    EXPECT_EQ(Table("t").insertEncodable(Single<std::vector<double>>{{0.5, -1e300}}).bindings.at(0),
+              text("[0.5,-1e+300]"));
 }
 
 TEST(EncodingDeathTest, NestedContainersAreFatal)
