@@ -113,34 +113,31 @@ public:
                                  StreamCompletion completion)
     {
         using ResultType = typename std::invoke_result_t<Describe>::ResultType;
+        if (!completion) {
+            completion = [](std::exception_ptr) {};
+        }
         HttpRequest request;
         try {
             request = build(describe());
         } catch (...) {
-            if (completion) {
-                completion(std::current_exception());
-            }
+            completion(std::current_exception());
             return;
         }
         auto session = StreamingSession<ResultType>::create(std::move(request), makeStreamingSession_);
-        session->onReceiveContent = [onResult](auto&, const ResultType& chunk) {
-            if (onResult) {
+        if (onResult) {
+            session->onReceiveContent = [onResult](auto&, const ResultType& chunk) {
                 onResult(Result<ResultType>::success(chunk));
-            }
-        };
-        session->onProcessingError = [onResult](auto&, std::exception_ptr error) {
-            if (onResult) {
+            };
+            session->onProcessingError = [onResult](auto&, std::exception_ptr error) {
                 onResult(Result<ResultType>::failure(std::move(error)));
-            }
-        };
+            };
+        }
         std::weak_ptr<SessionList> list = streamingSessions_;
         session->onComplete = [list, completion](StreamingSession<ResultType>& ended, std::exception_ptr error) {
             if (auto sessions = list.lock()) {
                 sessions->removeAll([&](const auto& running) { return running.get() == &ended; });
             }
-            if (completion) {
-                completion(std::move(error));
-            }
+            completion(std::move(error));
         };
         // Registered before it starts, so that a stream that ends at once still leaves the list.
         streamingSessions_->append(session);
@@ -148,9 +145,7 @@ public:
             session->start();
         } catch (...) {
             streamingSessions_->removeAll([&](const auto& running) { return running == session; });
-            if (completion) {
-                completion(std::current_exception());
-            }
+            completion(std::current_exception());
         }
     }
 
