@@ -21,10 +21,21 @@ std::any** stateSlot(sqlite3_context* context)
     return static_cast<std::any**>(slot);
 }
 
+// Marks an evaluation whose step failed. Its state is gone (a value state is moved into `reduce`, which threw),
+// and the statement fails with the step's error, so there is no result to compute from it.
+std::any* failedState()
+{
+    static std::any marker;
+    return &marker;
+}
+
 void stepTrampoline(sqlite3_context* context, int count, sqlite3_value** values)
 {
     const auto& callbacks = *static_cast<const AggregateCallbacks*>(sqlite3_user_data(context));
     std::any** slot = stateSlot(context);
+    if (*slot == failedState()) {
+        return;
+    }
     try {
         const Bindings arguments = detail::functionArguments(count, values);
         if (*slot == nullptr) {
@@ -33,15 +44,22 @@ void stepTrampoline(sqlite3_context* context, int count, sqlite3_value** values)
         callbacks.stepState(**slot, arguments);
     } catch (...) {
         detail::setFunctionError(context);
+        delete *slot;
+        *slot = failedState();
     }
 }
 
 // SQLite calls the final exactly once per evaluation, also when a step failed or the statement was reset
-// early, so the cell is always freed here.
+// early, so the cell is always freed here (or already by the step that failed).
 void finalTrampoline(sqlite3_context* context)
 {
     const auto& callbacks = *static_cast<const AggregateCallbacks*>(sqlite3_user_data(context));
     std::any** slot = stateSlot(context);
+    if (*slot == failedState()) {
+        *slot = nullptr;
+        sqlite3_result_null(context);
+        return;
+    }
     std::unique_ptr<std::any> cell(*slot);
     *slot = nullptr;
     try {

@@ -222,7 +222,8 @@ public:
     void createCollation(std::string_view name, CollationCallback callback);
 
     /// An aggregate whose state is a value: every group starts from a copy of `initialValue`, and `reduce`
-    /// returns the next state from the current one and one row's arguments.
+    /// returns the next state from the current one and one row's arguments. The state is moved into `reduce`:
+    /// when it throws, the statement fails with its error and `result` is not called for that group.
     template <class State>
     requires(std::is_copy_constructible_v<State> && !IsSharedPointer<State>::value) void registerAggregate(
         std::string_view name, std::optional<std::int64_t> argumentCount, bool deterministic, State initialValue,

@@ -130,6 +130,30 @@ TEST_F(AggregateTest, ThrowingCallbacksBecomeTheStatementsError)
     }
 }
 
+TEST_F(AggregateTest, AStepThatThrowsEndsItsGroupWithoutAResult)
+{
+    // `reduce` takes the state by value; once it has thrown, that state is gone, so `result` must not be handed
+    // what is left of it.
+    std::vector<std::string> seen;
+    db->registerAggregate<std::string>(
+        "joined", 1, false, std::string("regions:"),
+        [](std::string state, const Bindings& arguments) {
+            if (!arguments[0]) {
+                throw std::invalid_argument("joined refuses NULL");
+            }
+            return state + " " + std::get<std::string>(*arguments[0]);
+        },
+        [&](const std::string& state) {
+            seen.push_back(state);
+            return text(state);
+        });
+    EXPECT_THROW(db->scalar("SELECT joined(x) FROM (SELECT 'north' AS x UNION ALL SELECT NULL)"), Result);
+    EXPECT_EQ(seen, std::vector<std::string>{});
+    EXPECT_EQ(db->scalar("SELECT joined(region) FROM (SELECT region FROM sales WHERE region < 'p' ORDER BY region)"),
+              text("regions: east north north"));
+    EXPECT_EQ(seen, std::vector<std::string>{"regions: east north north"});
+}
+
 TEST_F(AggregateTest, StepsMayRunStatementsOnTheSameConnection)
 {
     db->executeScript("CREATE TABLE rates (region TEXT PRIMARY KEY, rate INTEGER);"
