@@ -86,12 +86,13 @@ Screenshot::Screenshot(qint64 id, std::optional<QString> name, std::optional<QSt
                        std::optional<QString> capturedAppBundleId, bool isAIAssistantTask,
                        std::optional<QString> aiAssistantTask, std::optional<QString> aiAssistantResults,
                        bool wasImported, std::shared_ptr<ScreenshotsDB> store, QObject* parent)
-    : QObject(parent), id_(id), folderId_(folderId), imageUrl_(std::move(imageUrl)), text_(std::move(text)),
-      createdAt_(std::move(createdAt)), wasImported_(wasImported), isAIAssistantTask_(isAIAssistantTask),
-      name_(std::move(name)), keywords_(std::move(keywords)), description_(std::move(description)),
-      aiResults_(std::move(aiResults)), aiAssistantTask_(std::move(aiAssistantTask)),
-      aiAssistantResults_(std::move(aiAssistantResults)), capturedAppName_(std::move(capturedAppName)),
-      capturedAppBundleId_(std::move(capturedAppBundleId)), store_(std::move(store))
+    : QObject(parent), id_(id), folderId_(folderId), imageUrl_(std::move(imageUrl)), storedImageUrl_(imageUrl_),
+      text_(std::move(text)), createdAt_(std::move(createdAt)), wasImported_(wasImported),
+      isAIAssistantTask_(isAIAssistantTask), name_(std::move(name)), keywords_(std::move(keywords)),
+      description_(std::move(description)), aiResults_(std::move(aiResults)),
+      aiAssistantTask_(std::move(aiAssistantTask)), aiAssistantResults_(std::move(aiAssistantResults)),
+      capturedAppName_(std::move(capturedAppName)), capturedAppBundleId_(std::move(capturedAppBundleId)),
+      store_(std::move(store))
 {}
 
 Screenshot::~Screenshot() = default;
@@ -322,9 +323,30 @@ void Screenshot::deleteFiles()
 
 void Screenshot::save()
 {
-    store().updateScreenshot(id_, name_, description_, keywords_,
-                             imageUrl_ ? std::optional<QString>(urlText(*imageUrl_)) : std::nullopt, aiResults_,
-                             aiAssistantTask_, aiAssistantResults_);
+    const bool written = store().updateScreenshot(
+        id_, name_, description_, keywords_, imageUrl_ ? std::optional<QString>(urlText(*imageUrl_)) : std::nullopt,
+        aiResults_, aiAssistantTask_, aiAssistantResults_);
+    if (written) {
+        if (imageUrl_) { // an absent URL leaves the stored path as it was
+            storedImageUrl_ = imageUrl_;
+        }
+        return;
+    }
+    // The row still names the old file: a rename that it did not record is undone, or the next load would
+    // point at a missing file and the image would lie in the directory without a row.
+    if (!imageUrl_ || !storedImageUrl_ || !storedImageUrl_->isLocalFile()) {
+        return;
+    }
+    const QString current = QDir::cleanPath(imageUrl_->toLocalFile());
+    const QString stored = QDir::cleanPath(storedImageUrl_->toLocalFile());
+    if (current == stored) {
+        return;
+    }
+    if (const std::optional<QString> error = moveFile(current, stored)) {
+        systemLog(QStringLiteral("Could not move the screenshot back after a failed save: ") + *error);
+        return;
+    }
+    imageUrl_ = storedImageUrl_;
 }
 
 QJsonObject Screenshot::encode() const

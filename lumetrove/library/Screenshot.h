@@ -128,7 +128,9 @@ public:
     void renameScreenshotFile(bool useDefaultName);
     /// Moves the image file to the Trash and removes the thumbnail file; the database row stays.
     void deleteFiles();
-    /// Writes the editable fields to the database.
+    /// Writes the editable fields to the database. When the write fails after the image file was moved,
+    /// the file goes back to the path the row still holds (never over another file), so that the row and
+    /// the file stay together; every other field keeps its in-memory value.
     void save();
 
     /// The transfer form: "id" and, when present, "folderId", "imageUrl", "text", "capturedAppName",
@@ -165,6 +167,9 @@ private:
     qint64 id_;
     std::optional<qint64> folderId_;
     std::optional<QUrl> imageUrl_;
+    /// The image URL that the row holds, as far as this record knows: the one it was made with, then the
+    /// one of each successful save.
+    std::optional<QUrl> storedImageUrl_;
     std::optional<QString> text_;
     bool waitingForAIProcess_ = false;
     std::optional<QString> createdAt_;

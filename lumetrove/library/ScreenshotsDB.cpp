@@ -563,7 +563,7 @@ std::optional<qint64> ScreenshotsDB::insertScreenshot(const std::optional<QStrin
     }
 }
 
-void ScreenshotsDB::updateScreenshot(qint64 screenshotId, const std::optional<QString>& name,
+bool ScreenshotsDB::updateScreenshot(qint64 screenshotId, const std::optional<QString>& name,
                                      const std::optional<QString>& description, const std::optional<QString>& keywords,
                                      const std::optional<QString>& path, const std::optional<QString>& aiResults,
                                      const std::optional<QString>& aiAssistantTask,
@@ -582,12 +582,14 @@ void ScreenshotsDB::updateScreenshot(qint64 screenshotId, const std::optional<QS
     const sqlite::Update update =
         s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId))).compileUpdate(setters);
     if (!db_) {
-        return;
+        return false;
     }
     try {
         db_->runUpdate(update);
+        return true;
     } catch (const std::exception& error) {
         printError(error);
+        return false;
     }
 }
 

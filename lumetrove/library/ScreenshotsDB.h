@@ -100,7 +100,8 @@ public:
                                            const std::optional<QString>& capturedAppName, bool isAIAssistantTask,
                                            const std::optional<QString>& aiAssistantTask, bool wasImported);
     /// Writes the editable columns; an absent text clears its column, an absent path keeps the stored one.
-    void updateScreenshot(qint64 screenshotId, const std::optional<QString>& name,
+    /// True when the statement ran; false without a connection or when it failed (the failure is printed).
+    bool updateScreenshot(qint64 screenshotId, const std::optional<QString>& name,
                           const std::optional<QString>& description, const std::optional<QString>& keywords,
                           const std::optional<QString>& path, const std::optional<QString>& aiResults,
                           const std::optional<QString>& aiAssistantTask,

@@ -82,6 +82,25 @@ TEST_F(LibraryWritesTest, UpdateScreenshotKeepsAnAbsentPathAndClearsAbsentTexts)
                 ElementsAre("\"n2|NULL|k2|file:///moved.png|r2|NULL|NULL\""));
 }
 
+TEST_F(LibraryWritesTest, UpdateScreenshotReportsWhetherItWroteTheRow)
+{
+    const qint64 id = addScreenshot(*store, "before");
+    EXPECT_TRUE(store->updateScreenshot(id, "n", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                        std::nullopt));
+
+    rawConnection()->executeScript(
+        "CREATE TRIGGER refuse BEFORE UPDATE ON screenshots BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(store->updateScreenshot(id, "m", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                         std::nullopt));
+    EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr("refused"));
+    EXPECT_THAT(column("SELECT name FROM screenshots"), ElementsAre("\"n\""));
+
+    ScreenshotsDB closed;
+    EXPECT_FALSE(closed.updateScreenshot(id, "m", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                         std::nullopt));
+}
+
 TEST_F(LibraryWritesTest, DeleteFolderRemovesItsLinksButNotItsScreenshots)
 {
     const qint64 folder = *store->insertFolder("F", false, std::nullopt);

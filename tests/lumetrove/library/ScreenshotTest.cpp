@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTimeZone>
+#include <functional>
 
 namespace lumetrove {
 namespace {
@@ -171,6 +172,67 @@ TEST_F(ScreenshotTest, RenamingAfterTheDefaultNameSetsTheNameWithoutRenamingTwic
     // A second call finds the name already in place: the one-shot flag stays set.
     shot->renameScreenshotFile(true);
     EXPECT_TRUE(shot->noRename());
+}
+
+TEST_F(ScreenshotTest, AFailedSaveMovesTheRenamedFileBackToThePathTheRowHolds)
+{
+    struct Case {
+        const char* what;
+        std::function<void(Screenshot&)> rename;
+    };
+    const std::vector<Case> cases{
+        {"name change", [](Screenshot& shot) { shot.setName("Invoice"); }},
+        {"blank name", [](Screenshot& shot) { shot.setName(" "); }},
+        // After a capture the list renames after the default name and saves once more.
+        {"capture",
+         [](Screenshot& shot) {
+             shot.renameScreenshotFile(true);
+             shot.save();
+         }},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        const ScreenshotPtr shot = make("New Screenshot.png");
+        const QUrl before = *shot->imageUrl();
+        const std::string beforeRow = storedPath(shot->id());
+        const QStringList filesBefore = filesInScreenshots();
+
+        rawConnection()->executeScript(
+            "CREATE TRIGGER refuse BEFORE UPDATE ON screenshots BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+        ::testing::internal::CaptureStdout();
+        test.rename(*shot);
+        EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr("refused"));
+        EXPECT_EQ(shot->imageUrl(), before);
+        EXPECT_TRUE(QFileInfo::exists(before.toLocalFile()));
+        EXPECT_EQ(filesInScreenshots(), filesBefore);
+        EXPECT_EQ(storedPath(shot->id()), beforeRow);
+        EXPECT_NE(shot->name(), "New Screenshot.png"); // the new name stays in memory
+
+        rawConnection()->executeScript("DROP TRIGGER refuse;");
+        shot->setName("Receipt");
+        const QString renamed = directory + "/Screenshot - Receipt.png";
+        EXPECT_EQ(shot->imageUrl()->toLocalFile(), renamed);
+        EXPECT_TRUE(QFileInfo::exists(renamed));
+        EXPECT_FALSE(QFileInfo::exists(before.toLocalFile()));
+        EXPECT_EQ(storedPath(shot->id()),
+                  "\"" + QUrl::fromLocalFile(renamed).toString(QUrl::FullyEncoded).toStdString() + "\"");
+        EXPECT_EQ(storedName(shot->id()), "\"Receipt\"");
+        QFile::remove(renamed);
+    }
+}
+
+TEST_F(ScreenshotTest, AFailedSaveAfterASuccessfulOneMovesBackToTheLastStoredFile)
+{
+    const ScreenshotPtr shot = make("x");
+    shot->setName("Invoice");
+    const QUrl saved = *shot->imageUrl();
+    rawConnection()->executeScript(
+        "CREATE TRIGGER refuse BEFORE UPDATE ON screenshots BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+    ::testing::internal::CaptureStdout();
+    shot->setName("Receipt");
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(shot->imageUrl(), saved);
+    EXPECT_THAT(filesInScreenshots(), ElementsAre("Screenshot - Invoice.png"));
 }
 
 TEST_F(ScreenshotTest, KeywordsAreSavedOnlyWhenTheyChange)
