@@ -13,6 +13,7 @@
 #include "sqlite/Statement.h"
 
 #include <array>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -206,6 +207,23 @@ std::optional<std::int64_t> readInteger(const sqlite::Bindings& values, int inde
 void printError(const std::exception& error)
 {
     printLine(QString::fromUtf8(error.what()));
+}
+
+/// Runs `work` (a member of `Connection` or a callable) on the open connection and gives its result; none
+/// without a connection, silently, or when it throws, after printing the error's description.
+template <class Work, class... Arguments>
+auto attempt(const std::shared_ptr<sqlite::Connection>& db, Work&& work, Arguments&&... arguments)
+    -> std::optional<std::invoke_result_t<Work, sqlite::Connection&, Arguments...>>
+{
+    if (!db) {
+        return std::nullopt;
+    }
+    try {
+        return std::invoke(std::forward<Work>(work), *db, std::forward<Arguments>(arguments)...);
+    } catch (const std::exception& error) {
+        printError(error);
+        return std::nullopt;
+    }
 }
 
 // Queries ---------------------------------------------------------------------------------------------------
@@ -452,15 +470,7 @@ std::optional<qint64> ScreenshotsDB::insertFolder(const QString& name, bool isSm
         sqlite::assignValue(s.folderName, utf8(name)), sqlite::assignValue(s.sortOrder, std::int64_t(0)),
         sqlite::assignValue(s.isSmartFolder, isSmartFolder),
         sqlite::assignOptionalValue(s.keywordsFilter, utf8(keywordsFilter)));
-    if (!db_) {
-        return std::nullopt;
-    }
-    try {
-        return db_->runInsert(insert);
-    } catch (const std::exception& error) {
-        printError(error);
-        return std::nullopt;
-    }
+    return attempt(db_, &sqlite::Connection::runInsert, insert);
 }
 
 void ScreenshotsDB::updateFolder(const Folder& folder)
@@ -472,14 +482,7 @@ void ScreenshotsDB::updateFolder(const Folder& folder)
                             sqlite::assignValue(s.sortOrder, std::int64_t(folder.sort_order)),
                             sqlite::assignValue(s.isSmartFolder, folder.isSmartFolder),
                             sqlite::assignOptionalValue(s.keywordsFilter, utf8(folder.keywordsFilter))});
-    if (!db_) {
-        return;
-    }
-    try {
-        db_->runUpdate(update);
-    } catch (const std::exception& error) {
-        printError(error);
-    }
+    attempt(db_, &sqlite::Connection::runUpdate, update);
 }
 
 void ScreenshotsDB::deleteFolder(qint64 folderId)
@@ -489,19 +492,8 @@ void ScreenshotsDB::deleteFolder(qint64 folderId)
         s.foldersScreenshots.filterQuery(sqlite::equalsValue(s.folderId, std::int64_t(folderId))).compileDelete();
     const sqlite::Delete folder =
         s.folders.filterQuery(sqlite::equalsValue(s.id, std::int64_t(folderId))).compileDelete();
-    if (!db_) {
-        return;
-    }
-    try {
-        db_->runDelete(links);
-    } catch (const std::exception& error) {
-        printError(error);
-    }
-    try {
-        db_->runDelete(folder);
-    } catch (const std::exception& error) {
-        printError(error);
-    }
+    attempt(db_, &sqlite::Connection::runDelete, links);
+    attempt(db_, &sqlite::Connection::runDelete, folder);
 }
 
 void ScreenshotsDB::insertFolderScreenshot(qint64 screenshotId, qint64 folderId)
@@ -510,14 +502,7 @@ void ScreenshotsDB::insertFolderScreenshot(qint64 screenshotId, qint64 folderId)
     const sqlite::Insert insert =
         s.foldersScreenshots.insertValues(sqlite::assignValue(s.folderId, std::int64_t(folderId)),
                                           sqlite::assignValue(s.screenshotId, std::int64_t(screenshotId)));
-    if (!db_) {
-        return;
-    }
-    try {
-        db_->runInsert(insert);
-    } catch (const std::exception& error) {
-        printError(error);
-    }
+    attempt(db_, &sqlite::Connection::runInsert, insert);
 }
 
 void ScreenshotsDB::removeScreenshotFromFolders(qint64 screenshotId)
@@ -526,14 +511,7 @@ void ScreenshotsDB::removeScreenshotFromFolders(qint64 screenshotId)
     const sqlite::Delete links =
         s.foldersScreenshots.filterQuery(sqlite::equalsValue(s.screenshotId, std::int64_t(screenshotId)))
             .compileDelete();
-    if (!db_) {
-        return;
-    }
-    try {
-        db_->runDelete(links);
-    } catch (const std::exception& error) {
-        printError(error);
-    }
+    attempt(db_, &sqlite::Connection::runDelete, links);
 }
 
 std::optional<qint64> ScreenshotsDB::insertScreenshot(const std::optional<QString>& name, const QString& path,
@@ -552,15 +530,7 @@ std::optional<qint64> ScreenshotsDB::insertScreenshot(const std::optional<QStrin
         sqlite::assignValue(s.isAIAssistantTask, isAIAssistantTask),
         sqlite::assignOptionalValue(s.aiAssistantTask, utf8(aiAssistantTask)),
         sqlite::assignValue(s.wasImported, wasImported));
-    if (!db_) {
-        return std::nullopt;
-    }
-    try {
-        return db_->runInsert(insert);
-    } catch (const std::exception& error) {
-        printError(error);
-        return std::nullopt;
-    }
+    return attempt(db_, &sqlite::Connection::runInsert, insert);
 }
 
 bool ScreenshotsDB::updateScreenshot(qint64 screenshotId, const std::optional<QString>& name,
@@ -581,16 +551,7 @@ bool ScreenshotsDB::updateScreenshot(qint64 screenshotId, const std::optional<QS
     setters.push_back(sqlite::assignOptionalValue(s.aiAssistantResults, utf8(aiAssistantResults)));
     const sqlite::Update update =
         s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId))).compileUpdate(setters);
-    if (!db_) {
-        return false;
-    }
-    try {
-        db_->runUpdate(update);
-        return true;
-    } catch (const std::exception& error) {
-        printError(error);
-        return false;
-    }
+    return attempt(db_, &sqlite::Connection::runUpdate, update).has_value();
 }
 
 void ScreenshotsDB::deleteScreenshot(qint64 screenshotId)
@@ -601,19 +562,8 @@ void ScreenshotsDB::deleteScreenshot(qint64 screenshotId)
             .compileDelete();
     const sqlite::Delete screenshot =
         s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId))).compileDelete();
-    if (!db_) {
-        return;
-    }
-    try {
-        db_->runDelete(links);
-    } catch (const std::exception& error) {
-        printError(error);
-    }
-    try {
-        db_->runDelete(screenshot);
-    } catch (const std::exception& error) {
-        printError(error);
-    }
+    attempt(db_, &sqlite::Connection::runDelete, links);
+    attempt(db_, &sqlite::Connection::runDelete, screenshot);
 }
 
 // Reads -----------------------------------------------------------------------------------------------------
@@ -648,19 +598,12 @@ std::optional<qint64> ScreenshotsDB::folderIdForScreenshot(qint64 screenshotId)
     const Schema& s = schema();
     const sqlite::Table query =
         s.foldersScreenshots.filterQuery(sqlite::equalsValue(s.screenshotId, std::int64_t(screenshotId)));
-    if (!db_) {
-        return std::nullopt;
-    }
-    try {
-        sqlite::RowIterator rows = db_->prepareQuery(query);
-        if (const std::optional<sqlite::Row> row = rows.failableNext()) {
-            return row->getValue(nullable(s.folderId));
-        }
-        return std::nullopt;
-    } catch (const std::exception& error) {
-        printError(error);
-        return std::nullopt;
-    }
+    const auto folderId = attempt(db_, [&](sqlite::Connection& db) -> std::optional<std::int64_t> {
+        sqlite::RowIterator rows = db.prepareQuery(query);
+        const std::optional<sqlite::Row> row = rows.failableNext();
+        return row ? row->getValue(nullable(s.folderId)) : std::nullopt;
+    });
+    return folderId.value_or(std::nullopt);
 }
 
 QHash<qint64, qint64> ScreenshotsDB::folderIdsOfScreenshots()
@@ -718,28 +661,17 @@ std::optional<qint64> ScreenshotsDB::countScreenshotsInFolder(const std::optiona
 std::optional<qint64> ScreenshotsDB::countScreenshotsInPeriod(const FolderSection& section)
 {
     const std::optional<Column<std::optional<bool>>> condition = periodCondition(section);
-    if (!condition || !db_) {
+    if (!condition) {
         return std::nullopt;
     }
-    try {
-        return db_->queryScalar(schema().screenshots.filterQuery(*condition).count());
-    } catch (const std::exception& error) {
-        printError(error);
-        return std::nullopt;
-    }
+    return attempt(db_, [&](sqlite::Connection& db) {
+        return db.queryScalar(schema().screenshots.filterQuery(*condition).count());
+    });
 }
 
 std::optional<qint64> ScreenshotsDB::countScreenshots()
 {
-    if (!db_) {
-        return std::nullopt;
-    }
-    try {
-        return db_->queryScalar(schema().screenshots.count());
-    } catch (const std::exception& error) {
-        printError(error);
-        return std::nullopt;
-    }
+    return attempt(db_, [](sqlite::Connection& db) { return db.queryScalar(schema().screenshots.count()); });
 }
 
 std::vector<Folder> ScreenshotsDB::queryFolders()
@@ -766,14 +698,10 @@ std::vector<Folder> ScreenshotsDB::queryFolders()
 void ScreenshotsDB::rebuildIndex()
 {
     systemLog(QStringLiteral("Rebuilding index"));
-    if (!db_) {
-        return;
-    }
-    try {
-        db_->executeScript(rebuildStatement);
-    } catch (const std::exception& error) {
-        printError(error);
-    }
+    attempt(db_, [](sqlite::Connection& db) {
+        db.executeScript(rebuildStatement);
+        return true;
+    });
 }
 
 } // namespace lumetrove
