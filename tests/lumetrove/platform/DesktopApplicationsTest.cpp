@@ -61,6 +61,12 @@ TEST_F(DesktopApplicationsTest, TheDesktopFileRecordedByTheLauncherWins)
     child.setProcessEnvironment(environment);
     child.start("sleep", {"30"});
     ASSERT_TRUE(child.waitForStarted());
+    // QProcess reports the start once the exec succeeded, but the kernel lays out the new program's
+    // environment a moment later: until then /proc/<pid>/environ reads empty.
+    ASSERT_TRUE(testing::processEventsUntil([&] {
+        QFile file(QStringLiteral("/proc/%1/environ").arg(child.processId()));
+        return file.open(QIODevice::ReadOnly) && !file.readAll().isEmpty();
+    }));
     EXPECT_EQ(desktopEntryIdOfProcess(child.processId()), "org.example.Editor");
     child.kill();
     child.waitForFinished();
