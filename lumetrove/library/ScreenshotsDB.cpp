@@ -259,6 +259,25 @@ bool isCorruptionError(const std::exception& error)
     return std::string_view(error.what()).find("code: 11") != std::string_view::npos;
 }
 
+bool loadRebuildingIndexOnce(ScreenshotsDB& store, const std::function<void()>& load)
+{
+    bool mayRebuild = true;
+    while (true) {
+        try {
+            load();
+            return true;
+        } catch (const std::exception& error) {
+            if (mayRebuild && isCorruptionError(error)) {
+                mayRebuild = false;
+                store.rebuildIndex();
+                continue;
+            }
+            systemLog(QStringLiteral("Error loading screenshots from DB: ") + QString::fromUtf8(error.what()));
+            return false;
+        }
+    }
+}
+
 // Rows ------------------------------------------------------------------------------------------------------
 
 ScreenshotRowReader::ScreenshotRowReader(const sqlite::ColumnNames& columns)
@@ -642,20 +661,9 @@ std::optional<qint64> ScreenshotsDB::countScreenshotsInFolder(const std::optiona
                     .selectColumns(s.screenshots.qualifiedColumn(sqlite::star()))
                     .count();
     }
-    bool mayRebuild = true;
-    while (true) {
-        try {
-            return db_->queryScalar(*count);
-        } catch (const std::exception& error) {
-            if (mayRebuild && isCorruptionError(error)) {
-                mayRebuild = false;
-                rebuildIndex();
-                continue;
-            }
-            systemLog(QStringLiteral("Error loading screenshots from DB: ") + QString::fromUtf8(error.what()));
-            return std::nullopt;
-        }
-    }
+    std::optional<qint64> result;
+    loadRebuildingIndexOnce(*this, [&] { result = db_->queryScalar(*count); });
+    return result;
 }
 
 std::optional<qint64> ScreenshotsDB::countScreenshotsInPeriod(const FolderSection& section)

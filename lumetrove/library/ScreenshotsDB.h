@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -145,5 +146,9 @@ private:
 
 /// True when an error's description names SQLite's corruption code, after which the index is rebuilt.
 bool isCorruptionError(const std::exception& error);
+
+/// Runs `load`; when it fails on a corrupt index, rebuilds the store's index and runs it once more. Any other
+/// failure, or a second one, is logged ("Error loading screenshots from DB: …") and gives false.
+bool loadRebuildingIndexOnce(ScreenshotsDB& store, const std::function<void()>& load);
 
 } // namespace lumetrove

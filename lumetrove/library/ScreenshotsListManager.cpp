@@ -3,7 +3,6 @@
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/platform/DesktopApplications.h"
-#include "lumetrove/platform/Log.h"
 
 #include <QFile>
 #include <QFuture>
@@ -77,37 +76,30 @@ std::vector<ScreenshotRow> ScreenshotsListManager::loadScreenshotRows(Screenshot
                                                                       const std::optional<Folder>& folder,
                                                                       const std::optional<FolderSection>& period)
 {
-    bool mayRebuild = true;
-    while (true) {
-        std::vector<ScreenshotRow> rows;
-        try {
-            std::optional<sqlite::RowIterator> query = store.queryScreenshots(searchText, folder, period);
-            if (!query) {
-                return rows;
-            }
-            const ScreenshotRowReader reader(*query->sharedColumnNames());
-            while (const std::optional<sqlite::Row> values = query->failableNext()) {
-                if (std::optional<ScreenshotRow> row = reader.read(*values)) {
-                    rows.push_back(std::move(*row));
-                }
-            }
-            // Each row's folder, from one query over the links rather than one query per row.
-            const QHash<qint64, qint64> folders = store.folderIdsOfScreenshots();
-            for (ScreenshotRow& row : rows) {
-                const auto found = folders.constFind(row.id);
-                row.folderId = found == folders.constEnd() ? std::nullopt : std::optional<qint64>(*found);
-            }
-            return rows;
-        } catch (const std::exception& error) {
-            if (mayRebuild && isCorruptionError(error)) {
-                mayRebuild = false;
-                store.rebuildIndex();
-                continue;
-            }
-            systemLog(QStringLiteral("Error loading screenshots from DB: ") + QString::fromUtf8(error.what()));
-            return {};
+    std::vector<ScreenshotRow> rows;
+    const bool loaded = loadRebuildingIndexOnce(store, [&] {
+        rows.clear(); // what a failed first try read
+        std::optional<sqlite::RowIterator> query = store.queryScreenshots(searchText, folder, period);
+        if (!query) {
+            return;
         }
+        const ScreenshotRowReader reader(*query->sharedColumnNames());
+        while (const std::optional<sqlite::Row> values = query->failableNext()) {
+            if (std::optional<ScreenshotRow> row = reader.read(*values)) {
+                rows.push_back(std::move(*row));
+            }
+        }
+        // Each row's folder, from one query over the links rather than one query per row.
+        const QHash<qint64, qint64> folders = store.folderIdsOfScreenshots();
+        for (ScreenshotRow& row : rows) {
+            const auto found = folders.constFind(row.id);
+            row.folderId = found == folders.constEnd() ? std::nullopt : std::optional<qint64>(*found);
+        }
+    });
+    if (!loaded) {
+        rows.clear();
     }
+    return rows;
 }
 
 QList<ScreenshotPtr> ScreenshotsListManager::makeScreenshots(const std::vector<ScreenshotRow>& rows) const
