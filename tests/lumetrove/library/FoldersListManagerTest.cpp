@@ -11,15 +11,8 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-class FoldersListManagerTest : public testing::LibraryTest {
+class FoldersListManagerTest : public testing::OpenLibraryTest {
 protected:
-    void SetUp() override
-    {
-        LibraryTest::SetUp();
-        store = openStore();
-        ASSERT_TRUE(store->db());
-    }
-
     qint64 insert(const QString& name, qint64 sortOrder)
     {
         const qint64 id = *store->insertFolder(name, false, std::nullopt);
@@ -40,8 +33,6 @@ protected:
     {
         return column("SELECT folder_name || ':' || sort_order FROM folders ORDER BY sort_order, id");
     }
-
-    std::shared_ptr<ScreenshotsDB> store;
 };
 
 TEST_F(FoldersListManagerTest, LoadsInStoredOrderAndKeepsTheValuesUntilRenumbered)

@@ -104,15 +104,8 @@ TEST(DateRangeTest, LastWeekRunsFromTheStartOfLastWeekToTheStartOfThisWeek)
 
 // Queries and counts ------------------------------------------------------------------------------------
 
-class LibraryQueriesTest : public testing::LibraryTest {
+class LibraryQueriesTest : public testing::OpenLibraryTest {
 protected:
-    void SetUp() override
-    {
-        LibraryTest::SetUp();
-        store = openStore();
-        ASSERT_TRUE(store->db());
-    }
-
     std::vector<qint64> ids(const std::optional<QString>& search, const std::optional<Folder>& folder = std::nullopt,
                             const std::optional<FolderSection>& period = std::nullopt)
     {
@@ -129,8 +122,6 @@ protected:
         rawConnection()->runStatement("UPDATE screenshots SET created_at = ? WHERE id = ?",
                                       databaseTimestamp(time).toStdString(), static_cast<std::int64_t>(id));
     }
-
-    std::shared_ptr<ScreenshotsDB> store;
 };
 
 TEST_F(LibraryQueriesTest, WithoutFiltersEveryScreenshotComesNewestFirst)

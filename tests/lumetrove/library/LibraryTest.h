@@ -83,4 +83,17 @@ protected:
     std::string openOutput;
 };
 
+/// A library test whose store is open on a fresh library.
+class OpenLibraryTest : public LibraryTest {
+protected:
+    void SetUp() override
+    {
+        LibraryTest::SetUp();
+        store = openStore();
+        ASSERT_TRUE(store->db());
+    }
+
+    std::shared_ptr<ScreenshotsDB> store;
+};
+
 } // namespace lumetrove::testing

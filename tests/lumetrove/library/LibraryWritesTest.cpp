@@ -6,17 +6,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-class LibraryWritesTest : public testing::LibraryTest {
-protected:
-    void SetUp() override
-    {
-        LibraryTest::SetUp();
-        store = openStore();
-        ASSERT_TRUE(store->db());
-    }
-
-    std::shared_ptr<ScreenshotsDB> store;
-};
+class LibraryWritesTest : public testing::OpenLibraryTest {};
 
 TEST_F(LibraryWritesTest, APlainFolderIsStoredWithSortOrderZero)
 {

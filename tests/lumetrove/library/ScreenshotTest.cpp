@@ -16,13 +16,11 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::UnorderedElementsAre;
 
-class ScreenshotTest : public testing::LibraryTest {
+class ScreenshotTest : public testing::OpenLibraryTest {
 protected:
     void SetUp() override
     {
-        LibraryTest::SetUp();
-        store = openStore();
-        ASSERT_TRUE(store->db());
+        ASSERT_NO_FATAL_FAILURE(OpenLibraryTest::SetUp());
         directory = *screenshotsDirectory();
     }
 
@@ -58,7 +56,6 @@ protected:
         return column("SELECT path FROM screenshots WHERE id = " + std::to_string(id)).at(0);
     }
 
-    std::shared_ptr<ScreenshotsDB> store;
     QString directory;
     int files = 0;
 };

@@ -14,15 +14,8 @@ using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-class ScreenshotsListManagerTest : public testing::LibraryTest {
+class ScreenshotsListManagerTest : public testing::OpenLibraryTest {
 protected:
-    void SetUp() override
-    {
-        LibraryTest::SetUp();
-        store = openStore();
-        ASSERT_TRUE(store->db());
-    }
-
     static std::vector<qint64> ids(const QList<ScreenshotPtr>& list)
     {
         std::vector<qint64> result;
@@ -50,7 +43,6 @@ protected:
         ASSERT_TRUE(testing::processEventsUntil([&] { return spy.count() >= count; }));
     }
 
-    std::shared_ptr<ScreenshotsDB> store;
     int captures = 0;
 };
 
