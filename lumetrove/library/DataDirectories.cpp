@@ -86,4 +86,13 @@ QString thumbnailFileName(qint64 screenshotId)
     return QStringLiteral("thumbnail-%1.png").arg(screenshotId);
 }
 
+std::optional<QString> thumbnailFilePath(qint64 screenshotId)
+{
+    const std::optional<QString> directory = thumbnailsDirectory();
+    if (!directory) {
+        return std::nullopt;
+    }
+    return *directory + QLatin1Char('/') + thumbnailFileName(screenshotId);
+}
+
 } // namespace lumetrove

@@ -25,4 +25,7 @@ std::optional<QString> thumbnailsDirectory();
 /// File name of the thumbnail of the screenshot with this database id: "thumbnail-<id>.png".
 QString thumbnailFileName(qint64 screenshotId);
 
+/// Absolute path of that thumbnail file in the thumbnails directory (created when missing); none without one.
+std::optional<QString> thumbnailFilePath(qint64 screenshotId);
+
 } // namespace lumetrove

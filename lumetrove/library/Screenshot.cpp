@@ -201,11 +201,11 @@ void Screenshot::nameDidChange(const std::optional<QString>& old)
 
 std::optional<QImage> Screenshot::thumbnailImage() const
 {
-    const std::optional<QString> directory = thumbnailsDirectory();
-    if (!directory) {
+    const std::optional<QString> path = thumbnailFilePath(id_);
+    if (!path) {
         return std::nullopt;
     }
-    return QImage(pathIn(*directory, thumbnailFileName(id_)));
+    return QImage(*path);
 }
 
 std::optional<QDateTime> Screenshot::createdDate() const
@@ -311,11 +311,11 @@ void Screenshot::deleteFiles()
             systemLog(QStringLiteral("Failed to move screenshot to trash: ") + image.errorString());
         }
     }
-    const std::optional<QString> directory = thumbnailsDirectory();
-    if (!directory) {
+    const std::optional<QString> path = thumbnailFilePath(id_);
+    if (!path) {
         return;
     }
-    QFile thumbnail(pathIn(*directory, thumbnailFileName(id_)));
+    QFile thumbnail(*path);
     if (!thumbnail.remove()) {
         printLine(QStringLiteral("Could not delete screenshot or thumbnail: ") + thumbnail.errorString());
     }

@@ -180,12 +180,10 @@ void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, b
         if (folderFilter_ && !folderFilter_->isSmartFolder) {
             store().insertFolderScreenshot(*id, folderFilter_->id);
         }
-        if (info.thumbnail) {
-            if (const std::optional<QString> directory = thumbnailsDirectory()) {
-                QFile thumbnail(*directory + QLatin1Char('/') + thumbnailFileName(*id));
-                if (thumbnail.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-                    thumbnail.write(*info.thumbnail); // a thumbnail that cannot be written is simply missing
-                }
+        if (const std::optional<QString> path = info.thumbnail ? thumbnailFilePath(*id) : std::nullopt) {
+            QFile thumbnail(*path);
+            if (thumbnail.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+                thumbnail.write(*info.thumbnail); // a thumbnail that cannot be written is simply missing
             }
         }
     }
