@@ -3,7 +3,7 @@
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/platform/Log.h"
 
-#include <QHash>
+#include <QSet>
 
 namespace lumetrove {
 
@@ -43,9 +43,9 @@ QList<Folder> FoldersListManager::loadFolders()
 
 void FoldersListManager::saveFolders()
 {
-    QHash<qint64, Folder> stored;
+    QSet<qint64> stored;
     for (const Folder& folder : loadFolders()) {
-        stored.insert(folder.id, folder);
+        stored.insert(folder.id);
     }
     for (const Folder& folder : folders_) {
         if (stored.contains(folder.id)) {

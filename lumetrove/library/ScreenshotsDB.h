@@ -63,9 +63,9 @@ std::optional<ScreenshotRow> readScreenshotRow(const sqlite::Row& row);
 /// application's SQL. Operations may be called from any thread; the connection serialises statements.
 ///
 /// The store reports its own failures: a failed statement prints the error's description on standard
-/// output and the operation gives none (or nothing). Only `queryScreenshots` and the two row readers
-/// throw, so that the list can retry after an index rebuild. Without an open connection every operation
-/// is a silent no-op.
+/// output and the operation gives none (or nothing). Only `queryScreenshots`, `folderIdsOfScreenshots`,
+/// `queryFolders` and the two row readers throw, so that their callers can retry after an index rebuild or
+/// log their own line. Without an open connection every operation is a silent no-op.
 class ScreenshotsDB {
 public:
     /// A store with no connection; `openDatabase` opens one.
