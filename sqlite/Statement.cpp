@@ -136,6 +136,9 @@ Statement::Statement(std::shared_ptr<Connection> connection, std::string_view sq
             Result::check(code, *connection_);
         }
     });
+    // Fixed by the SQL text, so it holds for the statement's whole life, also when SQLite prepares it anew
+    // after a schema change.
+    parameterCount_ = sqlite3_bind_parameter_count(handle_);
 }
 
 Statement::~Statement()
@@ -146,9 +149,8 @@ Statement::~Statement()
 void Statement::prepareToBind(std::size_t count)
 {
     sqlite3_reset(handle_);
-    const int expected = sqlite3_bind_parameter_count(handle_);
-    if (static_cast<std::size_t>(expected) != count) {
-        SQLITE_FATAL(unit, std::to_string(expected) + " values expected, " + std::to_string(count) + " passed");
+    if (static_cast<std::size_t>(parameterCount_) != count) {
+        SQLITE_FATAL(unit, std::to_string(parameterCount_) + " values expected, " + std::to_string(count) + " passed");
     }
 }
 
@@ -294,7 +296,13 @@ bool Statement::step()
     if (handle_ == nullptr) {
         return false; // text without a statement (only blanks or comments) runs as nothing
     }
-    return connection_->sync([&] { return Result::check(sqlite3_step(handle_), *connection_) == SQLITE_ROW; });
+    return connection_->sync([&] {
+        const int code = sqlite3_step(handle_);
+        if (code != SQLITE_ROW && code != SQLITE_DONE) {
+            Result::check(code, *connection_); // throws for an error; its message is read under the queue too
+        }
+        return code == SQLITE_ROW;
+    });
 }
 
 Statement& Statement::reset()

@@ -231,6 +231,7 @@ private:
 
     std::shared_ptr<Connection> connection_;
     sqlite3_stmt* handle_ = nullptr;
+    int parameterCount_ = 0;
     mutable std::optional<int> columnCount_;
     mutable std::optional<std::vector<std::string>> columnNames_;
     mutable std::optional<Cursor> row_;
