@@ -146,11 +146,21 @@ Statement::~Statement()
     sqlite3_finalize(handle_);
 }
 
+namespace {
+
+// Kept out of line, so that the per-row callers stay small.
+[[noreturn, gnu::cold, gnu::noinline]] void countMismatch(int expected, std::size_t count)
+{
+    SQLITE_FATAL(unit, std::to_string(expected) + " values expected, " + std::to_string(count) + " passed");
+}
+
+} // namespace
+
 void Statement::prepareToBind(std::size_t count)
 {
     sqlite3_reset(handle_);
     if (static_cast<std::size_t>(parameterCount_) != count) {
-        SQLITE_FATAL(unit, std::to_string(parameterCount_) + " values expected, " + std::to_string(count) + " passed");
+        countMismatch(parameterCount_, count);
     }
 }
 
@@ -189,15 +199,20 @@ Statement& Statement::bindNamed(const NamedBindings& values)
 
 namespace {
 
+[[noreturn, gnu::cold, gnu::noinline]] void throwBindError(int code, const Connection& connection)
+{
+    // A failed bind names its own reason; the connection's message could belong to another thread by now.
+    // A bind reports no extended code of its own, so with extended codes on its code is that code.
+    if (connection.usesExtendedErrorCodes()) {
+        throw Result::extendedError(sqlite3_errstr(code), code);
+    }
+    throw Result::error(sqlite3_errstr(code), code);
+}
+
 void checkBind(int code, const Connection& connection)
 {
     if (code != SQLITE_OK) {
-        // A failed bind names its own reason; the connection's message could belong to another thread by now.
-        // A bind reports no extended code of its own, so with extended codes on its code is that code.
-        if (connection.usesExtendedErrorCodes()) {
-            throw Result::extendedError(sqlite3_errstr(code), code);
-        }
-        throw Result::error(sqlite3_errstr(code), code);
+        throwBindError(code, connection);
     }
 }
 
