@@ -115,7 +115,7 @@ std::future<ChatResult> OpenAIProtocol::chats(const ChatQuery& query)
 {
     auto promise = std::make_shared<std::promise<ChatResult>>();
     std::future<ChatResult> future = promise->get_future();
-    chats(query, [promise](Result<ChatResult> result) {
+    chats(query, [promise](Outcome<ChatResult> result) {
         if (result.ok()) {
             promise->set_value(std::move(result).value());
         } else {
@@ -131,7 +131,7 @@ ChunkStream<ChatStreamResult> OpenAIProtocol::streamChats(const ChatQuery& query
     auto continuation = stream.continuation();
     streamChats(
         query,
-        [continuation](Result<ChatStreamResult> result) {
+        [continuation](Outcome<ChatStreamResult> result) {
             if (result.ok()) {
                 continuation->yield(std::move(result).value());
             } else {

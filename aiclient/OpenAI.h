@@ -9,9 +9,9 @@
 #include "aiclient/ChunkStream.h"
 #include "aiclient/Configuration.h"
 #include "aiclient/HttpSession.h"
+#include "aiclient/Outcome.h"
 #include "aiclient/RequestBuilding.h"
 #include "aiclient/ResponseHandling.h"
-#include "aiclient/ResultOrError.h"
 #include "aiclient/StreamingSession.h"
 #include "aiclient/ThreadSafeArray.h"
 
@@ -25,7 +25,7 @@
 
 namespace aiclient {
 
-template <class T> using Completion = std::function<void(Result<T>)>;
+template <class T> using Completion = std::function<void(Outcome<T>)>;
 /// Called once when a stream ends, with the transport's error or none.
 using StreamCompletion = std::function<void(std::exception_ptr)>;
 
@@ -126,10 +126,10 @@ public:
         auto session = StreamingSession<ResultType>::create(std::move(request), makeStreamingSession_);
         if (onResult) {
             session->onReceiveContent = [onResult](auto&, const ResultType& chunk) {
-                onResult(Result<ResultType>::success(chunk));
+                onResult(Outcome<ResultType>::success(chunk));
             };
             session->onProcessingError = [onResult](auto&, std::exception_ptr error) {
-                onResult(Result<ResultType>::failure(std::move(error)));
+                onResult(Outcome<ResultType>::failure(std::move(error)));
             };
         }
         std::weak_ptr<SessionList> list = streamingSessions_;
@@ -161,13 +161,13 @@ private:
     /// Sends the request that `describe` makes as one data task; `handle` turns the answer into the result.
     template <class Value, class Describe>
     void performOneShot(Describe& describe, Completion<Value> completion,
-                        Result<Value> (*handle)(const std::optional<std::string>&, std::exception_ptr))
+                        Outcome<Value> (*handle)(const std::optional<std::string>&, std::exception_ptr))
     {
         HttpRequest request;
         try {
             request = build(describe());
         } catch (...) {
-            completion(Result<Value>::failure(std::current_exception()));
+            completion(Outcome<Value>::failure(std::current_exception()));
             return;
         }
         session_

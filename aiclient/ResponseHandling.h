@@ -5,7 +5,7 @@
 
 #include "aiclient/Coding.h"
 #include "aiclient/HttpSession.h"
-#include "aiclient/ResultOrError.h"
+#include "aiclient/Outcome.h"
 #include "aiclient/ServiceErrors.h"
 
 #include <exception>
@@ -17,30 +17,30 @@ namespace aiclient {
 /// The transport error if any; else `OpenAIError::emptyData` without bytes; else the bytes decoded as
 /// `ResultType`; else the service's `APIErrorResponse`; else the result's own decoding error.
 template <class ResultType>
-Result<ResultType> handleResponse(const std::optional<std::string>& data, std::exception_ptr transportError)
+Outcome<ResultType> handleResponse(const std::optional<std::string>& data, std::exception_ptr transportError)
 {
     if (transportError) {
-        return Result<ResultType>::failure(transportError);
+        return Outcome<ResultType>::failure(transportError);
     }
     if (!data) {
-        return Result<ResultType>::failure(std::make_exception_ptr(OpenAIError::emptyData()));
+        return Outcome<ResultType>::failure(std::make_exception_ptr(OpenAIError::emptyData()));
     }
     std::exception_ptr decodingError;
     try {
-        return Result<ResultType>::success(decodeJson<ResultType>(*data));
+        return Outcome<ResultType>::success(decodeJson<ResultType>(*data));
     } catch (...) {
         decodingError = std::current_exception();
     }
     try {
-        return Result<ResultType>::failure(std::make_exception_ptr(decodeAPIErrorResponse(*data)));
+        return Outcome<ResultType>::failure(std::make_exception_ptr(decodeAPIErrorResponse(*data)));
     } catch (...) {
         // Not an error envelope either: the caller learns why the answer is not a result.
     }
-    return Result<ResultType>::failure(decodingError);
+    return Outcome<ResultType>::failure(decodingError);
 }
 
 /// For answers that are raw bytes (speech): the transport error if any; else the bytes unchanged, never
 /// examined for an error body; else `OpenAIError::emptyData`.
-Result<std::string> handleRawResponse(const std::optional<std::string>& data, std::exception_ptr transportError);
+Outcome<std::string> handleRawResponse(const std::optional<std::string>& data, std::exception_ptr transportError);
 
 } // namespace aiclient

@@ -57,7 +57,7 @@ struct StreamRecord {
 
     Completion<ChatStreamResult> onResult()
     {
-        return [this](Result<ChatStreamResult> result) {
+        return [this](Outcome<ChatStreamResult> result) {
             std::lock_guard lock(mutex);
             if (result.ok()) {
                 contents.push_back(contentOf(result.value()));
@@ -137,15 +137,15 @@ TEST(OpenAIChats, OneShotChatAgainstTheLoopbackServer)
         response.set_content(chatAnswer, "application/json");
     });
     OpenAI client(loopbackConfiguration(server));
-    std::promise<Result<ChatResult>> answered;
+    std::promise<Outcome<ChatResult>> answered;
     const auto caller = std::this_thread::get_id();
     std::atomic<bool> onCallerThread{true};
-    client.chats(query(), [&](Result<ChatResult> result) {
+    client.chats(query(), [&](Outcome<ChatResult> result) {
         onCallerThread = std::this_thread::get_id() == caller;
         answered.set_value(std::move(result));
     });
     auto future = answered.get_future();
-    Result<ChatResult> result = waitFor(future);
+    Outcome<ChatResult> result = waitFor(future);
     ASSERT_TRUE(result.ok());
     EXPECT_FALSE(onCallerThread);
     EXPECT_EQ(result.value().id, "chatcmpl-9x");
@@ -239,13 +239,13 @@ TEST(OpenAIChats, UnbuildableRequestFailsAtOnceAndSendsNothing)
         q.temperature = c.temperature;
 
         std::exception_ptr oneShotError;
-        client.chats(q, [&](Result<ChatResult> result) { oneShotError = result.error(); });
+        client.chats(q, [&](Outcome<ChatResult> result) { oneShotError = result.error(); });
         ASSERT_TRUE(oneShotError) << "completion did not run before returning";
 
         std::exception_ptr streamError;
         bool chunkCallback = false;
         client.streamChats(
-            q, [&](Result<ChatStreamResult>) { chunkCallback = true; },
+            q, [&](Outcome<ChatStreamResult>) { chunkCallback = true; },
             [&](std::exception_ptr error) { streamError = error; });
         ASSERT_TRUE(streamError);
         EXPECT_FALSE(chunkCallback);

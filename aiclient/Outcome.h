@@ -9,10 +9,10 @@ namespace aiclient {
 /// What a completion callback receives: the operation's value, or the error that ended it.
 /// The error is kept as thrown (a transport error, `OpenAIError`, `APIErrorResponse`, a decoding error, …) so a
 /// caller can rethrow it and catch it by its own type.
-template <class T> class Result {
+template <class T> class Outcome {
 public:
-    static Result success(T value) { return Result(std::move(value)); }
-    static Result failure(std::exception_ptr error) { return Result(std::move(error)); }
+    static Outcome success(T value) { return Outcome(std::move(value)); }
+    static Outcome failure(std::exception_ptr error) { return Outcome(std::move(error)); }
 
     bool ok() const { return std::holds_alternative<T>(state_); }
     /// The value; only valid when `ok()`.
@@ -34,8 +34,8 @@ public:
     }
 
 private:
-    explicit Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
-    explicit Result(std::exception_ptr error) : state_(std::in_place_index<1>, std::move(error)) {}
+    explicit Outcome(T value) : state_(std::in_place_index<0>, std::move(value)) {}
+    explicit Outcome(std::exception_ptr error) : state_(std::in_place_index<1>, std::move(error)) {}
     std::variant<T, std::exception_ptr> state_;
 };
 
