@@ -1,0 +1,160 @@
+#include "lumetrove/detail/KeywordEditorView.h"
+
+#include "flowlayout/FlowStack.h"
+
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace lumetrove {
+
+namespace {
+
+constexpr int kFlowMinimumWidth = 250;
+constexpr int kChipSpacing = 8;
+constexpr int kChipLineSpacing = 10;
+
+/// Trims white space and line breaks of every kind, as the keyword rules ask (QString::trimmed also takes
+/// tabs, no-break spaces and the other Unicode spaces).
+QString normalisedKeyword(const QString& piece)
+{
+    return piece.trimmed().toLower().trimmed();
+}
+
+} // namespace
+
+KeywordEditorView::KeywordEditorView(QString keywordText, QString newKeyword, QStringList keywords,
+                                     QString keywordsString, bool isForSheet, QWidget* parent)
+    : QWidget(parent), keywordText_(std::move(keywordText)), keywords_(std::move(keywords)),
+      keywordsString_(std::move(keywordsString)), isForSheet_(isForSheet)
+{
+    stack_ = new QVBoxLayout(this);
+    stack_->setAlignment(Qt::AlignTop);
+
+    chipArea_ = new QWidget(this);
+    chipArea_->setMinimumWidth(kFlowMinimumWidth);
+    flow_ = new flowlayout::FlowStack(chipArea_, Qt::AlignLeading, flowlayout::Spacing::constant(kChipSpacing),
+                                      kChipLineSpacing);
+    stack_->addWidget(chipArea_);
+
+    fieldRow_ = new QHBoxLayout;
+    field_ = new QLineEdit(this);
+    field_->setPlaceholderText(QStringLiteral("Keywords"));
+    field_->setAccessibleName(QStringLiteral("Keywords"));
+    field_->setText(newKeyword);
+    if (!isForSheet_) {
+        field_->setFixedWidth(150);
+        field_->setFrame(false);
+        field_->setTextMargins(3, 0, 3, 0);
+        field_->setStyleSheet(QStringLiteral(
+            "QLineEdit { padding: 4px; border: 1px solid rgba(128, 128, 128, 40%); border-radius: 4px; }"));
+    }
+    addButton_ = new QPushButton(QStringLiteral("Add"), this);
+    fieldRow_->addWidget(field_);
+    fieldRow_->addWidget(addButton_);
+    fieldRow_->addStretch();
+    stack_->addLayout(fieldRow_);
+
+    connect(field_, &QLineEdit::returnPressed, this, &KeywordEditorView::addKeywords);
+    connect(addButton_, &QPushButton::clicked, this, &KeywordEditorView::addKeywords);
+
+    loadKeywords();
+}
+
+QString KeywordEditorView::newKeyword() const
+{
+    return field_->text();
+}
+
+void KeywordEditorView::setNewKeyword(const QString& text)
+{
+    field_->setText(text);
+}
+
+void KeywordEditorView::setKeywordsString(const QString& keywordsString)
+{
+    if (keywordsString == keywordsString_) {
+        return;
+    }
+    keywordsString_ = keywordsString;
+    loadKeywords();
+    emit keywordsStringChanged(keywordsString_);
+}
+
+void KeywordEditorView::loadKeywords()
+{
+    // Split exactly at single spaces: two spaces in a row give an empty keyword, which shows as a chip the
+    // user can click away.
+    keywords_ = keywordsString_.isEmpty() ? QStringList() : keywordsString_.split(QLatin1Char(' '));
+    rebuildChips();
+}
+
+void KeywordEditorView::addKeywords()
+{
+    const QStringList pieces = field_->text().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (const QString& piece : pieces) {
+        const QString keyword = normalisedKeyword(piece);
+        if (keyword.isEmpty()) {
+            break;
+        }
+        if (keywords_.contains(keyword)) {
+            field_->clear();
+            break;
+        }
+        keywords_.append(keyword);
+        field_->clear();
+    }
+    writeKeywordsString();
+}
+
+void KeywordEditorView::removeKeyword(const QString& keyword)
+{
+    const qsizetype index = keywords_.indexOf(keyword);
+    if (index < 0) {
+        return;
+    }
+    keywords_.removeAt(index);
+    writeKeywordsString();
+}
+
+void KeywordEditorView::writeKeywordsString()
+{
+    const QString joined = keywords_.join(QLatin1Char(' '));
+    if (joined == keywordsString_) {
+        return;
+    }
+    keywordsString_ = joined;
+    // A write reloads the chips from the joined text, as any change of the owner's text does.
+    loadKeywords();
+    emit keywordsStringChanged(keywordsString_);
+}
+
+void KeywordEditorView::rebuildChips()
+{
+    flow_->setContent(keywords_, [this](const QString& keyword) {
+        auto* chip = new QPushButton(keyword, chipArea_);
+        QPalette palette = chip->palette();
+        palette.setColor(QPalette::ButtonText, palette.color(QPalette::PlaceholderText));
+        chip->setPalette(palette);
+        chip->setToolTip(keyword);
+        chip->show();
+        connect(chip, &QPushButton::clicked, this, [this, keyword] { removeKeyword(keyword); });
+        return chip;
+    });
+    updatePadding();
+}
+
+void KeywordEditorView::updatePadding()
+{
+    const bool empty = keywords_.isEmpty();
+    if (isForSheet_) {
+        stack_->setContentsMargins(0, empty ? 5 : 15, 0, 0);
+    } else {
+        stack_->setContentsMargins(12, empty ? 12 : 18, 12, 20);
+    }
+    fieldRow_->setContentsMargins(0, empty ? 0 : 10, 0, 0);
+    chipArea_->setVisible(!empty);
+}
+
+} // namespace lumetrove
