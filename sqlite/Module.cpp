@@ -1,6 +1,13 @@
 #include "sqlite/Module.h"
 
+#include "sqlite/Helpers.h"
+
 namespace sqlite {
+
+Module Module::named(std::string_view name, std::vector<Expressible> arguments)
+{
+    return Module{quoteSQL(name, '"'), std::move(arguments)};
+}
 
 Expression<void> Module::expression() const
 {

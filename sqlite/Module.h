@@ -3,6 +3,7 @@
 #include "sqlite/Expression.h"
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -16,6 +17,9 @@ class FTS5Config;
 struct Module {
     std::string name;
     std::vector<Expressible> arguments;
+
+    /// A module of any name: the name is quoted as an identifier, unlike the built-in modules' names.
+    static Module named(std::string_view name, std::vector<Expressible> arguments = {});
 
     // Constructors of the modules the system knows (defined in FullTextSearch.cpp).
 
