@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QUrl>
+
+namespace lumetrove {
+
+/// The files that the system handed to the application, kept until the main window imports them.
+/// One instance for the whole run. Main thread.
+class URLHandler : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QList<QUrl> urls READ urls WRITE setUrls NOTIFY urlsChanged)
+
+public:
+    /// The process-wide instance, made on first use and kept until exit.
+    static URLHandler& shared();
+
+    const QList<QUrl>& urls() const { return urls_; }
+    /// Replaces the list; every assignment is published, also an equal one.
+    void setUrls(QList<QUrl> urls);
+
+    /// Empties the list on a later turn of the event loop: until the current work has finished, `urls` still
+    /// holds the old list, so a caller takes its copy first and then clears.
+    void clearURLs();
+
+signals:
+    void urlsChanged();
+
+private:
+    URLHandler() = default;
+    QList<QUrl> urls_;
+};
+
+} // namespace lumetrove
