@@ -1,0 +1,81 @@
+#include "lumetrove/app/SettingsView.h"
+
+#include "lumetrove/app/SettingsViewModel.h"
+#include "lumetrove/platform/UserDefaults.h"
+
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace lumetrove {
+
+OpenAIAPIView::OpenAIAPIView(QWidget* parent) : QWidget(parent), keyField_(new QLineEdit(this))
+{
+    auto* prompt = new QLabel(QStringLiteral("Paste your OpenAI API key into the text field below."), this);
+    prompt->setAlignment(Qt::AlignHCenter);
+    prompt->setContentsMargins(0, 80, 0, 40);
+
+    auto* caption = new QLabel(QStringLiteral("OpenAI API Key:"), this);
+    keyField_->setPlaceholderText(QStringLiteral("sk-xxxx"));
+    keyField_->setAccessibleName(QStringLiteral("OpenAI API Key"));
+    caption->setBuddy(keyField_);
+
+    auto* fieldColumn = new QVBoxLayout;
+    fieldColumn->addWidget(caption, 0, Qt::AlignLeft);
+    fieldColumn->addWidget(keyField_);
+    auto* fieldRow = new QHBoxLayout;
+    fieldRow->setContentsMargins(65, 0, 65, 0);
+    fieldRow->addLayout(fieldColumn, 1);
+    fieldRow->addStretch(0);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(prompt);
+    layout->addLayout(fieldRow);
+    layout->addStretch(1);
+
+    keyField_->setText(UserDefaults::string(UserDefaults::openAIAPIKey).value_or(QString()));
+    // Connected after the stored text is shown, so that opening the pane stores nothing.
+    connect(keyField_, &QLineEdit::textChanged, this, &OpenAIAPIView::saveKey);
+}
+
+QString OpenAIAPIView::openAIAPIKey() const
+{
+    return keyField_->text();
+}
+
+void OpenAIAPIView::saveKey(const QString& key)
+{
+    UserDefaults::setValue(UserDefaults::openAIAPIKey, key);
+}
+
+SettingsView::SettingsView(SettingsViewModel& settingsViewModel, QWidget* parent)
+    : QWidget(parent), tabs_(new QTabWidget(this)), openAIAPIView_(new OpenAIAPIView)
+{
+    setWindowTitle(QStringLiteral("Settings"));
+    tabs_->addTab(openAIAPIView_, QIcon::fromTheme(QStringLiteral("brain.head.profile")), QStringLiteral("OpenAI API"));
+    tabs_->setFixedSize(500, 300);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tabs_, 0, Qt::AlignCenter);
+
+    // The tab view and the model's selection follow each other; tab positions follow the order of `Tab`.
+    QPointer<SettingsViewModel> model(&settingsViewModel);
+    const auto showSelected = [this, model] {
+        if (model) {
+            tabs_->setCurrentIndex(static_cast<int>(model->selectedTab()));
+        }
+    };
+    showSelected();
+    connect(&settingsViewModel, &SettingsViewModel::selectedTabChanged, this, showSelected);
+    connect(tabs_, &QTabWidget::currentChanged, this, [model](int index) {
+        if (model && index >= 0 && model->selectedTab() != static_cast<Tab>(index)) {
+            model->setSelectedTab(static_cast<Tab>(index));
+        }
+    });
+}
+
+} // namespace lumetrove
