@@ -1,5 +1,6 @@
 #include "aiclient/Coding.h"
 
+#include <charconv>
 #include <limits>
 #include <unicode/unorm2.h>
 #include <unicode/ustring.h>
@@ -360,6 +361,75 @@ std::string base64Encode(const unsigned char* bytes, std::size_t size)
         text += rest == 2 ? alphabet[(group >> 6) & 63] : '=';
         text += '=';
     }
+    return text;
+}
+
+} // namespace aiclient
+
+namespace aiclient {
+
+std::optional<std::string> base64Decode(std::string_view text)
+{
+    if (text.size() % 4 != 0)
+        return std::nullopt;
+    auto sextet = [](char c) -> int {
+        if (c >= 'A' && c <= 'Z')
+            return c - 'A';
+        if (c >= 'a' && c <= 'z')
+            return c - 'a' + 26;
+        if (c >= '0' && c <= '9')
+            return c - '0' + 52;
+        if (c == '+')
+            return 62;
+        if (c == '/')
+            return 63;
+        return -1;
+    };
+    std::string bytes;
+    bytes.reserve(text.size() / 4 * 3);
+    for (std::size_t i = 0; i < text.size(); i += 4) {
+        const bool last = i + 4 == text.size();
+        const int padding = last ? (text[i + 3] == '=') + (text[i + 2] == '=' && text[i + 3] == '=') : 0;
+        std::uint32_t group = 0;
+        for (std::size_t j = 0; j < 4; ++j) {
+            const int value = j >= 4 - static_cast<std::size_t>(padding) ? 0 : sextet(text[i + j]);
+            if (value < 0)
+                return std::nullopt;
+            group = (group << 6) | static_cast<std::uint32_t>(value);
+        }
+        bytes += static_cast<char>(group >> 16);
+        if (padding < 2)
+            bytes += static_cast<char>((group >> 8) & 0xFF);
+        if (padding < 1)
+            bytes += static_cast<char>(group & 0xFF);
+    }
+    return bytes;
+}
+
+OrderedJson encodeBytes(std::string_view bytes)
+{
+    return OrderedJson(base64Encode(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
+}
+
+std::string decodeBytes(const Decoder& decoder)
+{
+    std::optional<std::string> bytes = base64Decode(decoder.decodeString());
+    if (!bytes)
+        decoder.throwDataCorrupted("Encountered Data is not valid Base64.");
+    return std::move(*bytes);
+}
+
+std::string shortestDecimalText(double value)
+{
+    if (std::isnan(value))
+        return "nan";
+    if (std::isinf(value))
+        return value > 0 ? "inf" : "-inf";
+    std::array<char, 64> buffer{};
+    const auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+    std::string text(buffer.data(), error == std::errc() ? end : buffer.data());
+    if (text.find_first_of(".e") == std::string::npos)
+        text += ".0";
     return text;
 }
 

@@ -190,8 +190,23 @@ template <class T> T Decoder::decode() const
 template <class T> void decodeValue(const Decoder& decoder, std::vector<T>& value)
 {
     value.clear();
-    for (const Decoder& element : decoder.elements("Array"))
-        value.push_back(element.template decode<T>());
+    if constexpr (std::is_same_v<T, double>) {
+        // Vectors of numbers (embeddings) can hold millions of elements: read them in place and make an element's
+        // coding path only when it fails.
+        decoder.requireType(decoder.json().is_array(), "Array");
+        value.reserve(decoder.json().size());
+        for (const nlohmann::json& element : decoder.json()) {
+            if (!element.is_number()) {
+                CodingPath path = decoder.codingPath();
+                path.push_back(CodingKey::index(value.size()));
+                Decoder(element, std::move(path)).template decode<double>(); // throws the element's error
+            }
+            value.push_back(element.template get<double>());
+        }
+    } else {
+        for (const Decoder& element : decoder.elements("Array"))
+            value.push_back(element.template decode<T>());
+    }
 }
 
 template <class T> void decodeValue(const Decoder& decoder, std::map<std::string, T>& value)
@@ -395,5 +410,16 @@ template <class... T> bool same(const std::variant<T...>& a, const std::variant<
 
 /// Standard Base64 (RFC 4648 alphabet, "=" padding, no line breaks).
 std::string base64Encode(const unsigned char* bytes, std::size_t size);
+/// The bytes of standard Base64 text (padding required, no line breaks), or none when it is not such text.
+std::optional<std::string> base64Decode(std::string_view text);
+
+/// Byte strings travel in JSON as Base64 text.
+OrderedJson encodeBytes(std::string_view bytes);
+/// Reads Base64 text into bytes; text that is not Base64 is data corrupted.
+std::string decodeBytes(const Decoder& decoder);
+
+/// The shortest decimal text that reads back as `value`, with at least one digit after the point when it would
+/// otherwise have none: 1.0, 0.25, 4.0, 1e+20, nan.
+std::string shortestDecimalText(double value);
 
 } // namespace aiclient

@@ -1,7 +1,8 @@
 #include "aiclient/MultipartFormData.h"
 
+#include "aiclient/Coding.h"
+
 #include <array>
-#include <charconv>
 #include <cstdio>
 #include <random>
 
@@ -10,8 +11,32 @@ namespace aiclient {
 MultipartFormDataEntry MultipartFormDataEntry::file(std::string paramName, std::optional<std::string> fileName,
                                                     std::optional<std::string> fileData, std::string contentType)
 {
+    std::shared_ptr<const std::string> owned;
+    std::optional<std::string_view> view;
+    if (fileData) {
+        owned = std::make_shared<const std::string>(std::move(*fileData));
+        view = *owned;
+    }
     return MultipartFormDataEntry(
-        File{std::move(paramName), std::move(fileName), std::move(fileData), std::move(contentType)});
+        File{std::move(paramName), std::move(fileName), view, std::move(contentType), std::move(owned)});
+}
+
+MultipartFormDataEntry MultipartFormDataEntry::fileReference(std::string paramName, std::optional<std::string> fileName,
+                                                             const std::optional<std::string>& fileData,
+                                                             std::string contentType)
+{
+    std::optional<std::string_view> view;
+    if (fileData) {
+        view = *fileData;
+    }
+    return MultipartFormDataEntry(File{std::move(paramName), std::move(fileName), view, std::move(contentType), {}});
+}
+
+MultipartFormDataEntry MultipartFormDataEntry::fileReference(std::string paramName, std::optional<std::string> fileName,
+                                                             const std::string& fileData, std::string contentType)
+{
+    return MultipartFormDataEntry(
+        File{std::move(paramName), std::move(fileName), std::string_view(fileData), std::move(contentType), {}});
 }
 
 MultipartFormDataEntry MultipartFormDataEntry::string(std::string paramName, std::optional<MultipartFormValue> value)
@@ -63,50 +88,65 @@ std::string formValueText(const MultipartFormValue& value)
         std::string operator()(const std::string& text) const { return text; }
         std::string operator()(std::int64_t number) const { return std::to_string(number); }
         std::string operator()(bool flag) const { return flag ? "true" : "false"; }
-        std::string operator()(double number) const
-        {
-            std::array<char, 64> buffer{};
-            auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), number);
-            return error == std::errc() ? std::string(buffer.data(), end) : std::string();
-        }
+        std::string operator()(double number) const { return shortestDecimalText(number); }
     };
     return std::visit(Visitor{}, value);
 }
 
-std::string encodeEntry(const MultipartFormDataEntry& entry, const std::string& boundary)
+/// One part of the body: its head, and as content either a field's text or a file's bytes (not copied).
+struct Part {
+    std::string head;
+    std::string text;
+    std::optional<std::string_view> bytes;
+
+    std::string_view content() const { return bytes ? *bytes : std::string_view(text); }
+};
+
+/// The part of an entry, or none when the entry sends nothing.
+std::optional<Part> makePart(const MultipartFormDataEntry& entry, const std::string& boundary)
 {
-    std::string part;
     if (const auto* field = std::get_if<MultipartFormDataEntry::String>(&entry.payload())) {
         if (!field->value) {
-            return part;
+            return std::nullopt;
         }
-        part += "--" + boundary + crlf;
-        part += "Content-Disposition: form-data; name=" + quotedParameter(field->paramName) + crlf + crlf;
-        part += formValueText(*field->value) + crlf;
-        return part;
+        return Part{"--" + boundary + crlf +
+                        "Content-Disposition: form-data; name=" + quotedParameter(field->paramName) + crlf + crlf,
+                    formValueText(*field->value), std::nullopt};
     }
     const auto& file = std::get<MultipartFormDataEntry::File>(entry.payload());
     if (!file.fileName || !file.fileData) {
-        return part;
+        return std::nullopt;
     }
-    part += "--" + boundary + crlf;
-    part += "Content-Disposition: form-data; name=" + quotedParameter(file.paramName) +
-            "; filename=" + quotedParameter(*file.fileName) + crlf;
-    part += "Content-Type: " + withoutLineBreaks(file.contentType) + crlf + crlf;
-    part += *file.fileData;
-    part += crlf;
-    return part;
+    return Part{"--" + boundary + crlf + "Content-Disposition: form-data; name=" + quotedParameter(file.paramName) +
+                    "; filename=" + quotedParameter(*file.fileName) + crlf +
+                    "Content-Type: " + withoutLineBreaks(file.contentType) + crlf + crlf,
+                {},
+                file.fileData};
 }
 
 } // namespace
 
 std::string MultipartFormDataBodyBuilder::build() const
 {
-    std::string body;
+    // Parts first, so that the body is allocated once and every file's bytes are copied exactly once.
+    std::vector<Part> parts;
+    parts.reserve(entries_.size());
+    const std::string closing = "--" + boundary_ + "--" + crlf;
+    std::size_t size = closing.size();
     for (const auto& entry : entries_) {
-        body += encodeEntry(entry, boundary_);
+        if (std::optional<Part> part = makePart(entry, boundary_)) {
+            size += part->head.size() + part->content().size() + 2;
+            parts.push_back(std::move(*part));
+        }
     }
-    body += "--" + boundary_ + "--" + crlf;
+    std::string body;
+    body.reserve(size);
+    for (const Part& part : parts) {
+        body += part.head;
+        body += part.content();
+        body += crlf;
+    }
+    body += closing;
     return body;
 }
 
