@@ -9,7 +9,21 @@ namespace aiclient {
 
 namespace {
 
-constexpr const char* chatsPath = "/v1/chat/completions";
+namespace paths {
+constexpr const char* completions = "/v1/completions";
+constexpr const char* images = "/v1/images/generations";
+constexpr const char* imageEdits = "/v1/images/edits";
+constexpr const char* imageVariations = "/v1/images/variations";
+constexpr const char* embeddings = "/v1/embeddings";
+constexpr const char* chats = "/v1/chat/completions";
+constexpr const char* edits = "/v1/edits";
+constexpr const char* models = "/v1/models";
+constexpr const char* model = "/v1/models/";
+constexpr const char* moderations = "/v1/moderations";
+constexpr const char* audioSpeech = "/v1/audio/speech";
+constexpr const char* audioTranscriptions = "/v1/audio/transcriptions";
+constexpr const char* audioTranslations = "/v1/audio/translations";
+} // namespace paths
 
 bool isValidScheme(const std::string& scheme)
 {
@@ -40,13 +54,12 @@ bool isValidHost(const std::string& host)
     return true;
 }
 
-/// Percent-encodes what a URL path cannot hold as it is; "/" stays a separator.
-std::string encodePath(const std::string& path)
+/// Percent-encodes every character of `text` that is not alphanumeric or in `allowed`.
+std::string percentEncode(const std::string& text, std::string_view allowed)
 {
-    static constexpr std::string_view allowed = "-._~!$&'()*+,;=:@/";
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string out;
-    for (char c : path) {
+    for (char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         if (std::isalnum(byte) || allowed.find(c) != std::string_view::npos) {
             out += c;
@@ -57,6 +70,22 @@ std::string encodePath(const std::string& path)
         }
     }
     return out;
+}
+
+/// Percent-encodes what a URL path cannot hold as it is; "/" stays a separator.
+std::string encodePath(const std::string& path)
+{
+    return percentEncode(path, "-._~!$&'()*+,;=:@/");
+}
+
+/// Encodes text as one path segment: "/", "?" and "#" are encoded, and so are the dots of a "." or ".."
+/// segment, which the transport would otherwise resolve against the path before it.
+std::string encodePathSegment(const std::string& segment)
+{
+    if (segment == "." || segment == "..") {
+        return segment == "." ? "%2E" : "%2E%2E";
+    }
+    return percentEncode(segment, "-._~!$&'()*+,;=:@");
 }
 
 std::shared_ptr<Session> makeCurlSession()
@@ -78,6 +107,11 @@ OpenAI::OpenAI(Configuration configuration, std::shared_ptr<Session> session, Se
       makeStreamingSession_(makeStreamingSession ? std::move(makeStreamingSession) : SessionFactory(makeCurlSession))
 {}
 
+std::string OpenAI::buildURL(const std::string& path, const std::string& segment) const
+{
+    return buildURL(path) + encodePathSegment(segment);
+}
+
 std::string OpenAI::buildURL(const std::string& path) const
 {
     const std::string& host = configuration_.host();
@@ -95,9 +129,130 @@ std::string OpenAI::buildURL(const std::string& path) const
            std::to_string(configuration_.port()) + encodePath(path);
 }
 
+namespace {
+
+bool isErrorStatus(const std::optional<HttpResponse>& response)
+{
+    return response && (response->statusCode < 200 || response->statusCode >= 300);
+}
+
+/// The error an answer with an error status stands for: the service's error object when the body holds one,
+/// else why the body is not one.
+std::exception_ptr serviceError(const std::string& body)
+{
+    try {
+        return std::make_exception_ptr(decodeAPIErrorResponse(body));
+    } catch (...) {
+        return std::current_exception();
+    }
+}
+
+/// Speech answers are audio bytes, but not when the status says the request failed.
+Outcome<AudioSpeechResult> handleSpeechResponse(const std::optional<std::string>& data,
+                                                const std::optional<HttpResponse>& response,
+                                                std::exception_ptr transportError)
+{
+    if (!transportError && data && isErrorStatus(response)) {
+        return Outcome<AudioSpeechResult>::failure(serviceError(*data));
+    }
+    Outcome<std::string> raw = handleRawResponse(data, std::move(transportError));
+    if (!raw.ok()) {
+        return Outcome<AudioSpeechResult>::failure(raw.error());
+    }
+    return Outcome<AudioSpeechResult>::success(AudioSpeechResult{std::move(raw).value()});
+}
+
+/// A transcription or translation asked for as text, SRT or VTT is answered with that text, not JSON: a
+/// successful answer is the result's text; the service's error object still comes as JSON.
+template <class Result>
+Outcome<Result> handleTextResponse(const std::optional<std::string>& data, const std::optional<HttpResponse>& response,
+                                   std::exception_ptr transportError)
+{
+    if (transportError || !data) {
+        return handleResponse<Result>(data, std::move(transportError));
+    }
+    try {
+        return Outcome<Result>::failure(std::make_exception_ptr(decodeAPIErrorResponse(*data)));
+    } catch (...) {
+        // Not an error object: a transcript, unless the status says otherwise.
+    }
+    if (isErrorStatus(response)) {
+        return Outcome<Result>::failure(serviceError(*data));
+    }
+    return Outcome<Result>::success(Result{*data});
+}
+
+template <class Query, class Result>
+void performSpeechToText(OpenAI& client, const Query& query, const char* path, Completion<Result> completion)
+{
+    auto describe = [&] {
+        return MultipartFormDataRequest<Result>(std::make_shared<MultipartFormDataBodyOf<Query>>(query),
+                                                client.buildURL(path));
+    };
+    if (isPlainTextFormat(query.responseFormat)) {
+        client.performRequest(describe, std::move(completion), &handleTextResponse<Result>);
+    } else {
+        client.performRequest(describe, std::move(completion));
+    }
+}
+
+} // namespace
+
+void OpenAI::completions(const CompletionsQuery& query, Completion<CompletionsResult> completion)
+{
+    performRequest([&] { return JSONRequest<CompletionsResult>(query, buildURL(paths::completions), "POST"); },
+                   std::move(completion));
+}
+
+void OpenAI::streamCompletions(const CompletionsQuery& query, Completion<CompletionsResult> onResult,
+                               StreamCompletion completion)
+{
+    performStreamingRequest(
+        [&] {
+            CompletionsQuery streamed = query;
+            streamed.stream = true;
+            return JSONRequest<CompletionsResult>(std::move(streamed), buildURL(paths::completions), "POST");
+        },
+        std::move(onResult), std::move(completion));
+}
+
+void OpenAI::images(const ImagesQuery& query, Completion<ImagesResult> completion)
+{
+    performRequest([&] { return JSONRequest<ImagesResult>(query, buildURL(paths::images), "POST"); },
+                   std::move(completion));
+}
+
+void OpenAI::imageEdits(const ImageEditsQuery& query, Completion<ImagesResult> completion)
+{
+    performRequest(
+        [&] {
+            return MultipartFormDataRequest<ImagesResult>(
+                std::make_shared<MultipartFormDataBodyOf<ImageEditsQuery>>(query), buildURL(paths::imageEdits));
+        },
+        std::move(completion));
+}
+
+void OpenAI::imageVariations(const ImageVariationsQuery& query, Completion<ImagesResult> completion)
+{
+    performRequest(
+        [&] {
+            return MultipartFormDataRequest<ImagesResult>(
+                std::make_shared<MultipartFormDataBodyOf<ImageVariationsQuery>>(query),
+                buildURL(paths::imageVariations));
+        },
+        std::move(completion));
+}
+
+void OpenAI::embeddings(const EmbeddingsQuery& query, Completion<EmbeddingsResult> completion)
+{
+    performRequest([&] { return JSONRequest<EmbeddingsResult>(query, buildURL(paths::embeddings), "POST"); },
+                   std::move(completion));
+}
+
 void OpenAI::chats(const ChatQuery& query, Completion<ChatResult> completion)
 {
-    performRequest([&] { return JSONRequest<ChatResult>(query, buildURL(chatsPath), "POST"); }, std::move(completion));
+    performRequest([&] { return JSONRequest<ChatResult>(query, buildURL(paths::chats), "POST"); },
+                   std::move(completion));
 }
 
 void OpenAI::streamChats(const ChatQuery& query, Completion<ChatStreamResult> onResult, StreamCompletion completion)
@@ -106,40 +261,276 @@ void OpenAI::streamChats(const ChatQuery& query, Completion<ChatStreamResult> on
         [&] {
             ChatQuery streamed = query;
             streamed.stream = true;
-            return JSONRequest<ChatStreamResult>(std::move(streamed), buildURL(chatsPath), "POST");
+            return JSONRequest<ChatStreamResult>(std::move(streamed), buildURL(paths::chats), "POST");
         },
         std::move(onResult), std::move(completion));
 }
 
-std::future<ChatResult> OpenAIProtocol::chats(const ChatQuery& query)
+void OpenAI::edits(const EditsQuery& query, Completion<EditsResult> completion)
 {
-    auto promise = std::make_shared<std::promise<ChatResult>>();
-    std::future<ChatResult> future = promise->get_future();
-    chats(query, [promise](Outcome<ChatResult> result) {
-        if (result.ok()) {
-            promise->set_value(std::move(result).value());
+    performRequest([&] { return JSONRequest<EditsResult>(query, buildURL(paths::edits), "POST"); },
+                   std::move(completion));
+}
+
+void OpenAI::model(const ModelQuery& query, Completion<ModelResult> completion)
+{
+    performRequest([&] { return JSONRequest<ModelResult>(buildURL(paths::model, query.model), "GET"); },
+                   std::move(completion));
+}
+
+void OpenAI::models(Completion<ModelsResult> completion)
+{
+    performRequest([&] { return JSONRequest<ModelsResult>(buildURL(paths::models), "GET"); }, std::move(completion));
+}
+
+void OpenAI::moderations(const ModerationsQuery& query, Completion<ModerationsResult> completion)
+{
+    performRequest([&] { return JSONRequest<ModerationsResult>(query, buildURL(paths::moderations), "POST"); },
+                   std::move(completion));
+}
+
+void OpenAI::audioCreateSpeech(const AudioSpeechQuery& query, Completion<AudioSpeechResult> completion)
+{
+    performRequest([&] { return JSONRequest<AudioSpeechResult>(query, buildURL(paths::audioSpeech), "POST"); },
+                   std::move(completion), &handleSpeechResponse);
+}
+
+void OpenAI::audioTranscriptions(const AudioTranscriptionQuery& query, Completion<AudioTranscriptionResult> completion)
+{
+    performSpeechToText(*this, query, paths::audioTranscriptions, std::move(completion));
+}
+
+void OpenAI::audioTranslations(const AudioTranslationQuery& query, Completion<AudioTranslationResult> completion)
+{
+    performSpeechToText(*this, query, paths::audioTranslations, std::move(completion));
+}
+
+namespace {
+
+template <class Query, class Result>
+using OneShotRequirement = void (OpenAIProtocol::*)(const Query&, Completion<Result>);
+template <class Query, class Chunk>
+using StreamRequirement = void (OpenAIProtocol::*)(const Query&, Completion<Chunk>, StreamCompletion);
+
+/// The asynchronous form of a one-shot call: `call` is handed the completion, and the future holds its outcome.
+template <class Result, class Call> std::future<Result> awaitCall(Call call)
+{
+    auto promise = std::make_shared<std::promise<Result>>();
+    std::future<Result> future = promise->get_future();
+    call([promise](Outcome<Result> outcome) {
+        if (outcome.ok()) {
+            promise->set_value(std::move(outcome).value());
         } else {
-            promise->set_exception(result.error());
+            promise->set_exception(outcome.error());
         }
     });
     return future;
 }
 
-ChunkStream<ChatStreamResult> OpenAIProtocol::streamChats(const ChatQuery& query)
+template <class Query, class Result>
+std::future<Result> awaitOutcome(OpenAIProtocol& client, OneShotRequirement<Query, Result> requirement,
+                                 const Query& query)
 {
-    ChunkStream<ChatStreamResult> stream;
+    return awaitCall<Result>(
+        [&](Completion<Result> completion) { (client.*requirement)(query, std::move(completion)); });
+}
+
+/// The asynchronous form of a streamed requirement.
+template <class Query, class Chunk>
+ChunkStream<Chunk> streamOf(OpenAIProtocol& client, StreamRequirement<Query, Chunk> requirement, const Query& query)
+{
+    ChunkStream<Chunk> stream;
     auto continuation = stream.continuation();
-    streamChats(
+    (client.*requirement)(
         query,
-        [continuation](Outcome<ChatStreamResult> result) {
-            if (result.ok()) {
-                continuation->yield(std::move(result).value());
+        [continuation](Outcome<Chunk> outcome) {
+            if (outcome.ok()) {
+                continuation->yield(std::move(outcome).value());
             } else {
-                continuation->finish(result.error());
+                continuation->finish(outcome.error());
             }
         },
         [continuation](std::exception_ptr error) { continuation->finish(std::move(error)); });
     return stream;
+}
+
+template <class Result, class Call> OutcomePublisher<Result> publishCall(Call call)
+{
+    auto [publisher, settle] = OutcomePublisher<Result>::make();
+    call(std::move(settle));
+    return publisher;
+}
+
+template <class Query, class Result>
+OutcomePublisher<Result> publishOutcome(OpenAIProtocol& client, OneShotRequirement<Query, Result> requirement,
+                                        const Query& query)
+{
+    return publishCall<Result>(
+        [&](Completion<Result> completion) { (client.*requirement)(query, std::move(completion)); });
+}
+
+template <class Query, class Chunk>
+StreamPublisher<Chunk> publishStream(OpenAIProtocol& client, StreamRequirement<Query, Chunk> requirement,
+                                     const Query& query)
+{
+    auto [publisher, sender] = StreamPublisher<Chunk>::make();
+    (client.*requirement)(
+        query, [sender](Outcome<Chunk> element) { sender.send(std::move(element)); },
+        [sender](std::exception_ptr error) { sender.finish(std::move(error)); });
+    return publisher;
+}
+
+} // namespace
+
+std::future<CompletionsResult> OpenAIProtocol::completions(const CompletionsQuery& query)
+{
+    return awaitOutcome(*this, &OpenAIProtocol::completions, query);
+}
+
+OutcomePublisher<CompletionsResult> OpenAIProtocol::completionsPublisher(const CompletionsQuery& query)
+{
+    return publishOutcome(*this, &OpenAIProtocol::completions, query);
+}
+
+ChunkStream<CompletionsResult> OpenAIProtocol::streamCompletions(const CompletionsQuery& query)
+{
+    return streamOf(*this, &OpenAIProtocol::streamCompletions, query);
+}
+
+StreamPublisher<CompletionsResult> OpenAIProtocol::streamCompletionsPublisher(const CompletionsQuery& query)
+{
+    return publishStream(*this, &OpenAIProtocol::streamCompletions, query);
+}
+
+std::future<ImagesResult> OpenAIProtocol::images(const ImagesQuery& query)
+{
+    return awaitOutcome(*this, &OpenAIProtocol::images, query);
+}
+
+OutcomePublisher<ImagesResult> OpenAIProtocol::imagesPublisher(const ImagesQuery& query)
+{
+    return publishOutcome(*this, &OpenAIProtocol::images, query);
+}
+
+std::future<ImagesResult> OpenAIProtocol::imageEdits(const ImageEditsQuery& query)
+{
+    return awaitOutcome(*this, &OpenAIProtocol::imageEdits, query);
+}
+
+OutcomePublisher<ImagesResult> OpenAIProtocol::imageEditsPublisher(const ImageEditsQuery& query)
+{
+    return publishOutcome(*this, &OpenAIProtocol::imageEdits, query);
+}
+
+std::future<ImagesResult> OpenAIProtocol::imageVariations(const ImageVariationsQuery& query)
+{
+    return awaitOutcome(*this, &OpenAIProtocol::imageVariations, query);
+}
+
+OutcomePublisher<ImagesResult> OpenAIProtocol::imageVariationsPublisher(const ImageVariationsQuery& query)
+{
+    return publishOutcome(*this, &OpenAIProtocol::imageVariations, query);
+}
+
+std::future<EmbeddingsResult> OpenAIProtocol::embeddings(const EmbeddingsQuery& query)
+{
+    return awaitOutcome(*this, &OpenAIProtocol::embeddings, query);
+}
+
+OutcomePublisher<EmbeddingsResult> OpenAIProtocol::embeddingsPublisher(const EmbeddingsQuery& query)
+{
+    return publishOutcome(*this, &OpenAIProtocol::embeddings, query);
+}
+
+std::future<ChatResult> OpenAIProtocol::chats(const ChatQuery& query)
+{
+    return awaitOutcome(*this, &OpenAIProtocol::chats, query);
+}
+
+OutcomePublisher<ChatResult> OpenAIProtocol::chatsPublisher(const ChatQuery& query)
+{
+    return publishOutcome(*this, &OpenAIProtocol::chats, query);
+}
+
+ChunkStream<ChatStreamResult> OpenAIProtocol::streamChats(const ChatQuery& query)
+{
+    return streamOf(*this, &OpenAIProtocol::streamChats, query);
+}
+
+StreamPublisher<ChatStreamResult> OpenAIProtocol::streamChatsPublisher(const ChatQuery& query)
+{
+    return publishStream(*this, &OpenAIProtocol::streamChats, query);
+}
+
+std::future<EditsResult> OpenAIProtocol::edits(const EditsQuery& query)
+{
+    return awaitOutcome(*this, &OpenAIProtocol::edits, query);
+}
+
+OutcomePublisher<EditsResult> OpenAIProtocol::editsPublisher(const EditsQuery& query)
+{
+    return publishOutcome(*this, &OpenAIProtocol::edits, query);
+}
+
+std::future<ModelResult> OpenAIProtocol::model(const ModelQuery& query)
+{
+    return awaitOutcome(*this, &OpenAIProtocol::model, query);
+}
+
+OutcomePublisher<ModelResult> OpenAIProtocol::modelPublisher(const ModelQuery& query)
+{
+    return publishOutcome(*this, &OpenAIProtocol::model, query);
+}
+
+std::future<ModelsResult> OpenAIProtocol::models()
+{
+    return awaitCall<ModelsResult>([&](Completion<ModelsResult> completion) { models(std::move(completion)); });
+}
+
+OutcomePublisher<ModelsResult> OpenAIProtocol::modelsPublisher()
+{
+    return publishCall<ModelsResult>([&](Completion<ModelsResult> completion) { models(std::move(completion)); });
+}
+
+std::future<ModerationsResult> OpenAIProtocol::moderations(const ModerationsQuery& query)
+{
+    return awaitOutcome(*this, &OpenAIProtocol::moderations, query);
+}
+
+OutcomePublisher<ModerationsResult> OpenAIProtocol::moderationsPublisher(const ModerationsQuery& query)
+{
+    return publishOutcome(*this, &OpenAIProtocol::moderations, query);
+}
+
+std::future<AudioSpeechResult> OpenAIProtocol::audioCreateSpeech(const AudioSpeechQuery& query)
+{
+    return awaitOutcome(*this, &OpenAIProtocol::audioCreateSpeech, query);
+}
+
+OutcomePublisher<AudioSpeechResult> OpenAIProtocol::audioCreateSpeechPublisher(const AudioSpeechQuery& query)
+{
+    return publishOutcome(*this, &OpenAIProtocol::audioCreateSpeech, query);
+}
+
+std::future<AudioTranscriptionResult> OpenAIProtocol::audioTranscriptions(const AudioTranscriptionQuery& query)
+{
+    return awaitOutcome(*this, &OpenAIProtocol::audioTranscriptions, query);
+}
+
+OutcomePublisher<AudioTranscriptionResult>
+OpenAIProtocol::audioTranscriptionsPublisher(const AudioTranscriptionQuery& query)
+{
+    return publishOutcome(*this, &OpenAIProtocol::audioTranscriptions, query);
+}
+
+std::future<AudioTranslationResult> OpenAIProtocol::audioTranslations(const AudioTranslationQuery& query)
+{
+    return awaitOutcome(*this, &OpenAIProtocol::audioTranslations, query);
+}
+
+OutcomePublisher<AudioTranslationResult> OpenAIProtocol::audioTranslationsPublisher(const AudioTranslationQuery& query)
+{
+    return publishOutcome(*this, &OpenAIProtocol::audioTranslations, query);
 }
 
 } // namespace aiclient

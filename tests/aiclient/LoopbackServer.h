@@ -22,6 +22,8 @@ public:
         std::string path;
         std::string body;
         httplib::Headers headers;
+        /// The parts of a multipart body, which the server takes out of `body`.
+        httplib::MultipartFormDataMap parts;
     };
 
     LoopbackServer()
@@ -67,7 +69,7 @@ private:
     void record(const httplib::Request& request)
     {
         std::lock_guard lock(mutex_);
-        requests_.push_back(Recorded{request.method, request.path, request.body, request.headers});
+        requests_.push_back(Recorded{request.method, request.path, request.body, request.headers, request.files});
     }
 
     httplib::Server server_;
