@@ -36,7 +36,7 @@ TEST(DragDistanceTest, DragBeginsAtFiftyPixelsInAnyDirection)
     const QPointF from(100, 100);
     for (const Case& c : {Case{{149.9, 100}, false}, Case{{100, 50.1}, false}, Case{{150, 100}, true},
                           Case{{50, 100}, true}, Case{{130, 60}, true}, Case{{129, 61}, false}}) {
-        SCOPED_TRACE(testing::Message() << c.to.x() << "," << c.to.y());
+        SCOPED_TRACE(::testing::Message() << c.to.x() << "," << c.to.y());
         EXPECT_EQ(screenshotDragDistanceReached(from, c.to), c.begins);
     }
 }

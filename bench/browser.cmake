@@ -1,0 +1,1 @@
+lumetrove_benchmark(browser lumetrove_browser)

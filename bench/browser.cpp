@@ -1,0 +1,250 @@
+// The library browser over 100k screenshots, offscreen: the list's first paint, one scroll step and a reset
+// after a search, each beside a plain QListView over the same number of text rows; and the sidebar's counts
+// beside a single count of all screenshots.
+#include "lumetrove/browser/FolderSidebarModel.h"
+#include "lumetrove/browser/LibrarySelection.h"
+#include "lumetrove/browser/ScreenshotListView.h"
+#include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/library/FoldersListManager.h"
+#include "lumetrove/library/ScreenshotsDB.h"
+#include "lumetrove/library/ScreenshotsListManager.h"
+#include "sqlite/Connection.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QListView>
+#include <QScrollBar>
+#include <QStringListModel>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+using namespace lumetrove;
+
+constexpr int screenshotCount = 100'000;
+constexpr int folderCount = 12;
+const QSize windowSize(700, 900);
+
+/// Runs `work` with standard output sent to /dev/null: the store prints its schema lines there, where the
+/// benchmark writes its results.
+template <typename Work> void quietly(Work work)
+{
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    const int devNull = open("/dev/null", O_WRONLY);
+    dup2(devNull, STDOUT_FILENO);
+    work();
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(devNull);
+    close(saved);
+}
+
+/// A library in a temporary data directory: 100k rows spread over the last 30 days, a dozen folders (every
+/// third a smart folder) with some screenshots linked, and thumbnails for the first screenful.
+struct BrowserLibrary {
+    std::shared_ptr<ScreenshotsDB> store = std::make_shared<ScreenshotsDB>();
+    std::unique_ptr<ScreenshotsListManager> screenshots;
+    std::unique_ptr<FoldersListManager> folders;
+    QList<ScreenshotPtr> all;
+    QList<ScreenshotPtr> searched;
+
+    BrowserLibrary()
+    {
+        quietly([&] { store->openDatabase(databaseFilePath()); });
+        const auto db = store->db();
+        db->transaction([&] {
+            const auto insert = db->prepare(
+                "INSERT INTO screenshots (name, path, text, was_imported, created_at) VALUES (?, ?, ?, 0, ?)");
+            const QDateTime now = QDateTime::currentDateTimeUtc();
+            for (int index = 0; index < screenshotCount; ++index) {
+                const std::string name = "Screen Shot " + std::to_string(index);
+                const std::string created = now.addSecs(-26LL * (screenshotCount - index))
+                                                .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                                .toStdString();
+                const std::string text = index % 5 == 0 ? "invoice total due" : "terminal build output";
+                insert->runToEnd(name, "file:///tmp/" + name + ".png", text, created);
+            }
+        });
+        folders = std::make_unique<FoldersListManager>(store);
+        for (int index = 0; index < folderCount; ++index) {
+            const bool smart = index % 3 == 2;
+            const std::optional<Folder> folder =
+                folders->addFolder(QStringLiteral("Folder %1").arg(index), smart,
+                                   smart ? std::optional<QString>(QStringLiteral("invoice")) : std::nullopt);
+            for (int link = 0; !smart && link < 500; ++link) {
+                store->insertFolderScreenshot(1 + (index * 500 + link) * 7 % screenshotCount, folder->id);
+            }
+        }
+        screenshots = std::make_unique<ScreenshotsListManager>(store);
+        all = screenshots->screenshots();
+        searched = screenshots->loadScreenshots();
+        QImage thumbnail(200, 140, QImage::Format_RGB32);
+        thumbnail.fill(Qt::darkCyan);
+        for (int index = 0; index < 20; ++index) {
+            thumbnail.save(*thumbnailFilePath(all.at(index)->id()), "PNG");
+        }
+    }
+};
+
+/// Made in main, after the application object, and let go before it.
+std::unique_ptr<BrowserLibrary> theLibrary;
+
+BrowserLibrary& library()
+{
+    return *theLibrary;
+}
+
+QStringList& textRows()
+{
+    static QStringList rows = [] {
+        QStringList list;
+        list.reserve(screenshotCount);
+        for (int index = 0; index < screenshotCount; ++index) {
+            list << QStringLiteral("Screen Shot %1").arg(index);
+        }
+        return list;
+    }();
+    return rows;
+}
+
+std::unique_ptr<QListView> makeBaselineView(QStringListModel& model)
+{
+    auto view = std::make_unique<QListView>();
+    view->setUniformItemSizes(true);
+    view->setModel(&model);
+    view->resize(windowSize);
+    return view;
+}
+
+std::unique_ptr<ScreenshotListView> makeListView(LibrarySelection& selection)
+{
+    auto view = std::make_unique<ScreenshotListView>(*library().screenshots, selection);
+    view->resize(windowSize);
+    return view;
+}
+
+void firstPaintBaseline(benchmark::State& state)
+{
+    QStringListModel model(textRows());
+    for (auto _ : state) {
+        auto view = makeBaselineView(model);
+        view->show();
+        benchmark::DoNotOptimize(view->viewport()->grab());
+    }
+}
+
+void firstPaintList(benchmark::State& state)
+{
+    LibrarySelection selection;
+    for (auto _ : state) {
+        auto view = makeListView(selection);
+        view->show();
+        benchmark::DoNotOptimize(view->viewport()->grab());
+    }
+}
+
+/// One step of a scroll through the middle of the list, then the repaint.
+template <typename View> void scrollSteps(benchmark::State& state, View& view, int step)
+{
+    view.show();
+    QScrollBar* bar = view.verticalScrollBar();
+    bar->setValue(bar->maximum() / 2);
+    for (auto _ : state) {
+        bar->setValue(bar->value() + step);
+        benchmark::DoNotOptimize(view.viewport()->grab());
+    }
+}
+
+void scrollBaseline(benchmark::State& state)
+{
+    QStringListModel model(textRows());
+    auto view = makeBaselineView(model);
+    scrollSteps(state, *view, view->sizeHintForRow(0));
+}
+
+void scrollList(benchmark::State& state)
+{
+    LibrarySelection selection;
+    auto view = makeListView(selection);
+    scrollSteps(state, *view, view->sizeHintForRow(0));
+}
+
+void resetBaseline(benchmark::State& state)
+{
+    QStringListModel model(textRows());
+    auto view = makeBaselineView(model);
+    view->show();
+    QStringList other = textRows();
+    for (auto _ : state) {
+        model.setStringList(other);
+        benchmark::DoNotOptimize(view->viewport()->grab());
+    }
+}
+
+void resetList(benchmark::State& state)
+{
+    LibrarySelection selection;
+    auto view = makeListView(selection);
+    view->show();
+    bool flip = false;
+    for (auto _ : state) {
+        // A search publishes a new list of new records: the model resets and the view repaints.
+        library().screenshots->setScreenshots((flip = !flip) ? library().searched : library().all);
+        benchmark::DoNotOptimize(view->viewport()->grab());
+    }
+}
+
+void countsBaseline(benchmark::State& state)
+{
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(library().store->countScreenshots());
+    }
+}
+
+void countsSidebar(benchmark::State& state)
+{
+    const QList<Folder> folders = library().folders->folders();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(computeSidebarCounts(*library().store, folders));
+    }
+}
+
+BENCHMARK(firstPaintBaseline)->Name("firstPaint/baseline")->Unit(benchmark::kMillisecond);
+BENCHMARK(firstPaintList)->Name("firstPaint/list")->Unit(benchmark::kMillisecond);
+BENCHMARK(scrollBaseline)->Name("scrollStep/baseline")->Unit(benchmark::kMillisecond);
+BENCHMARK(scrollList)->Name("scrollStep/list")->Unit(benchmark::kMillisecond);
+BENCHMARK(resetBaseline)->Name("resetAfterSearch/baseline")->Unit(benchmark::kMillisecond);
+BENCHMARK(resetList)->Name("resetAfterSearch/list")->Unit(benchmark::kMillisecond);
+BENCHMARK(countsBaseline)->Name("sidebarCounts/baseline")->Unit(benchmark::kMillisecond);
+BENCHMARK(countsSidebar)->Name("sidebarCounts/sidebar")->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Offscreen, and never the user's library: the data directory is a temporary one.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir data;
+    if (!data.isValid()) {
+        return 2;
+    }
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    std::fprintf(stderr, "Generating %d screenshots ...\n", screenshotCount);
+    theLibrary = std::make_unique<BrowserLibrary>();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    theLibrary.reset();
+    return 0;
+}

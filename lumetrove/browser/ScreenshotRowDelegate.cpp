@@ -1,0 +1,244 @@
+#include "lumetrove/browser/ScreenshotRowDelegate.h"
+
+#include "lumetrove/browser/LibrarySelection.h"
+#include "lumetrove/browser/ScreenshotListModel.h"
+#include "lumetrove/browser/ThumbnailCache.h"
+#include "lumetrove/platform/DesktopApplications.h"
+#include "lumetrove/platform/NamedColors.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QTextLayout>
+#include <QTimer>
+#include <QtMath>
+
+namespace lumetrove {
+
+namespace {
+
+constexpr int rowGap = 8;
+constexpr int horizontalInset = 15;
+constexpr int padding = 8;
+constexpr int stackSpacing = 8;
+constexpr int nameTrailingPadding = 50;
+constexpr int nameHeight = 20;
+constexpr int textSpacing = 5;
+constexpr int appIconSize = 32;
+constexpr int appIconInset = 15;
+constexpr int mouseSurfaceTrailingGap = 15;
+/// A long recognised text is cut before it is laid out: the row shows a few lines of it at most.
+constexpr qsizetype maxDescriptionLength = 600;
+
+QFont nameFont(const QFont& base)
+{
+    QFont font = base;
+    font.setBold(true);
+    font.setPointSizeF(base.pointSizeF() + 1);
+    return font;
+}
+
+QFont dateFont(const QFont& base)
+{
+    QFont font = base;
+    font.setPixelSize(12);
+    font.setWeight(QFont::Medium);
+    return font;
+}
+
+void paintBars(QPainter& painter, const QList<QRect>& bars, double opacity)
+{
+    painter.save();
+    painter.setOpacity(opacity);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(Qt::gray));
+    for (const QRect& bar : bars) {
+        painter.drawRoundedRect(bar, 4, 4);
+    }
+    painter.restore();
+}
+
+/// Date and description, wrapped into `rect`; when the text needs more lines than fit, the last line that
+/// fits ends in an ellipsis.
+void paintDetailText(QPainter& painter, const QRect& rect, const QString& date, const QString& description,
+                     const QFont& baseFont, const QPalette& palette)
+{
+    const QString text = date + QStringLiteral("  ") + description.left(maxDescriptionLength).simplified();
+    const QColor descriptionColor = namedColor(u"ScreenshotItemDescriptionColor", palette);
+    QTextLayout::FormatRange dateRange;
+    dateRange.start = 0;
+    dateRange.length = static_cast<int>(date.size());
+    dateRange.format.setFont(dateFont(baseFont));
+    dateRange.format.setForeground(namedColor(u"ScreenshotItemDateColor", palette));
+    QTextLayout::FormatRange descriptionRange;
+    descriptionRange.start = dateRange.length;
+    descriptionRange.length = static_cast<int>(text.size()) - dateRange.length;
+    descriptionRange.format.setForeground(descriptionColor);
+
+    QTextLayout layout(text, baseFont);
+    layout.setFormats({dateRange, descriptionRange});
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    const QFontMetrics metrics(baseFont);
+    const int maxLines = std::max(1, rect.height() / std::max(1, metrics.lineSpacing()));
+    layout.beginLayout();
+    qreal y = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(rect.width());
+        line.setPosition(QPointF(0, y));
+        y += line.height();
+        if (layout.lineCount() > maxLines) {
+            break;
+        }
+    }
+    layout.endLayout();
+
+    painter.save();
+    if (layout.lineCount() <= maxLines) {
+        painter.setClipRect(rect);
+        layout.draw(&painter, rect.topLeft());
+    } else {
+        const QTextLine last = layout.lineAt(maxLines - 1);
+        painter.setClipRect(QRect(rect.left(), rect.top(), rect.width(), qFloor(last.y())));
+        layout.draw(&painter, rect.topLeft());
+        painter.setClipRect(rect);
+        painter.setFont(baseFont);
+        painter.setPen(descriptionColor);
+        painter.drawText(QPointF(rect.left(), rect.top() + last.y() + last.ascent()),
+                         metrics.elidedText(text.mid(last.textStart()), Qt::ElideRight, rect.width()));
+    }
+    painter.restore();
+}
+
+} // namespace
+
+ScreenshotRowGeometry screenshotRowGeometry(const QRect& rowRect)
+{
+    ScreenshotRowGeometry geometry;
+    geometry.card = rowRect.adjusted(horizontalInset, rowGap / 2, -horizontalInset, -rowGap / 2);
+    geometry.thumbnailFrame = QRect(geometry.card.topLeft() + QPoint(padding, padding), rowThumbnailFrame);
+    const int textLeft = geometry.thumbnailFrame.right() + 1 + padding + stackSpacing + padding;
+    const int textWidth = std::max(0, geometry.card.right() - nameTrailingPadding - textLeft);
+    geometry.nameRect = QRect(textLeft, geometry.card.top() + 2 * padding, textWidth, nameHeight);
+    const int detailTop = geometry.nameRect.bottom() + 1 + textSpacing + padding;
+    geometry.detailRect = QRect(textLeft, detailTop, std::max(0, geometry.card.right() - padding - textLeft),
+                                std::max(0, geometry.card.bottom() - 2 * padding - detailTop));
+    geometry.appIconRect = QRect(geometry.card.right() + 1 - appIconInset - appIconSize,
+                                 geometry.card.top() + appIconInset, appIconSize, appIconSize);
+    geometry.mouseSurface = rowRect.adjusted(0, 0, -mouseSurfaceTrailingGap, 0);
+    return geometry;
+}
+
+int screenshotRowHeight()
+{
+    return rowThumbnailFrame.height() + 2 * padding + rowGap;
+}
+
+QRect thumbnailImageRect(const QRect& frame, const QSize& imageSize)
+{
+    QRect rect(QPoint(0, 0), imageSize);
+    rect.moveCenter(frame.center());
+    // QRect's centre rounds down; place by the exact half so that a frame-sized image covers the frame.
+    rect.moveTopLeft(QPoint(frame.left() + (frame.width() - imageSize.width()) / 2,
+                            frame.top() + (frame.height() - imageSize.height()) / 2));
+    return rect;
+}
+
+ScreenshotRowDelegate::ScreenshotRowDelegate(const LibrarySelection& selection, ThumbnailCache& thumbnails,
+                                             QObject* parent)
+    : QStyledItemDelegate(parent), selection_(selection), thumbnails_(thumbnails)
+{}
+
+QSize ScreenshotRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const
+{
+    return QSize(option.rect.width() > 0 ? option.rect.width() : 600, screenshotRowHeight());
+}
+
+void ScreenshotRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const auto screenshot = index.data(ScreenshotListModel::ScreenshotRole).value<ScreenshotPtr>();
+    if (screenshot == nullptr) {
+        return;
+    }
+    const ScreenshotRowGeometry geometry = screenshotRowGeometry(option.rect);
+    const QPalette& palette = option.palette;
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+
+    const ScreenshotPtr& selected = selection_.selectedScreenshot();
+    if (selected != nullptr && *selected == *screenshot) {
+        QPainterPath card;
+        card.addRoundedRect(geometry.card, 6, 6);
+        painter->fillPath(card, namedColor(u"ScreenshotItemSelectedColor", palette));
+    }
+
+    const QImage thumbnail = thumbnails_.thumbnail(screenshot->id());
+    if (!thumbnail.isNull()) {
+        painter->save();
+        painter->setClipRect(geometry.thumbnailFrame);
+        painter->drawImage(thumbnailImageRect(geometry.thumbnailFrame, thumbnail.size()), thumbnail);
+        painter->restore();
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing, false);
+        painter->setPen(QPen(namedColor(u"ScreenshotItemThumbnailBorderColor", palette), 1));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(geometry.thumbnailFrame.adjusted(0, 0, -1, -1));
+        painter->restore();
+    }
+
+    if (screenshot->currentlyAIProcessing()) {
+        const QRect& name = geometry.nameRect;
+        const QRect& detail = geometry.detailRect;
+        paintBars(*painter, {QRect(name.left(), name.top(), name.width(), 20)}, loadingBarsOpacity_);
+        paintBars(*painter,
+                  {QRect(detail.left(), detail.top(), detail.width(), 10),
+                   QRect(detail.left(), detail.top() + 18, detail.width(), 10),
+                   QRect(detail.left(), detail.top() + 36, detail.width(), 10)},
+                  loadingBarsOpacity_);
+        emit processingRowPainted();
+    } else {
+        const QFont font = nameFont(option.font);
+        painter->setFont(font);
+        painter->setPen(namedColor(u"ScreenshotItemNameColor", palette));
+        const QString name = index.data(Qt::DisplayRole).toString();
+        painter->drawText(geometry.nameRect, Qt::AlignLeft | Qt::AlignVCenter,
+                          QFontMetrics(font).elidedText(name, Qt::ElideRight, geometry.nameRect.width()));
+        paintDetailText(*painter, geometry.detailRect, screenshot->displayDate(), rowDescription(*screenshot),
+                        option.font, palette);
+    }
+
+    if (const std::optional<QString>& bundleId = screenshot->capturedAppBundleId()) {
+        if (const std::optional<QIcon> icon = appIcon(*bundleId)) {
+            icon->paint(painter, geometry.appIconRect);
+        }
+    }
+    painter->restore();
+}
+
+std::optional<QIcon> ScreenshotRowDelegate::appIcon(const QString& bundleId) const
+{
+    const auto found = appIcons_.constFind(bundleId);
+    if (found != appIcons_.cend()) {
+        return found.value();
+    }
+    // Finding an application's icon reads desktop entries: never while painting. It is looked up on the
+    // next turn of the event loop and the rows repainted.
+    if (pendingAppIcons_.isEmpty()) {
+        QTimer::singleShot(0, this, &ScreenshotRowDelegate::resolveAppIcons);
+    }
+    pendingAppIcons_.insert(bundleId);
+    return std::nullopt;
+}
+
+void ScreenshotRowDelegate::resolveAppIcons() const
+{
+    const QSet<QString> pending = std::exchange(pendingAppIcons_, {});
+    for (const QString& bundleId : pending) {
+        appIcons_.insert(bundleId, applicationIcon(bundleId));
+    }
+    if (!pending.isEmpty()) {
+        emit appIconResolved();
+    }
+}
+
+} // namespace lumetrove

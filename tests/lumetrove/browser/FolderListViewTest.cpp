@@ -1,0 +1,267 @@
+#include "lumetrove/browser/FolderListView.h"
+
+#include "lumetrove/browser/DragManager.h"
+#include "lumetrove/browser/FolderSidebarModel.h"
+#include "lumetrove/browser/SmartFolderSheet.h"
+#include "tests/lumetrove/browser/BrowserTest.h"
+
+#include <QAbstractItemModelTester>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QListView>
+#include <QMenu>
+#include <QMimeData>
+#include <QTest>
+#include <QToolButton>
+
+namespace lumetrove {
+namespace {
+
+class FolderListViewTest : public testing::BrowserTest {
+protected:
+    void makeSidebar(int screenshotCount)
+    {
+        makeLibrary(screenshotCount);
+        sidebar = std::make_unique<FolderListView>(*folders, *screenshots, selection, store);
+        sidebar->resize(260, 600);
+        sidebar->show();
+        waitForCounts();
+    }
+
+    void TearDown() override
+    {
+        DragManager::shared().setDragRunner(nullptr);
+        sidebar.reset();
+        testing::BrowserTest::TearDown();
+    }
+
+    void waitForCounts()
+    {
+        ASSERT_TRUE(testing::processEventsUntil([&] { return !sidebar->sidebarModel().countsPending(); }));
+    }
+
+    qint64 countShown(const FolderSection& section)
+    {
+        FolderSidebarModel& model = sidebar->sidebarModel();
+        return model.index(model.rowOf(section)).data(FolderSidebarModel::CountRole).toLongLong();
+    }
+
+    QPoint centreOf(const FolderSection& section)
+    {
+        FolderSidebarModel& model = sidebar->sidebarModel();
+        return sidebar->list().visualRect(model.index(model.rowOf(section))).center();
+    }
+
+    /// Drags `screenshot` from a list row and, while the drag runs, moves it over and drops it on `target`;
+    /// answers whether the sidebar accepted the drop. `data` replaces the drag's own data when set.
+    bool dropScreenshot(const ScreenshotPtr& screenshot, QPoint target, const QMimeData* foreignData = nullptr)
+    {
+        bool accepted = false;
+        DragManager::shared().setDragRunner([&](QDrag& drag) {
+            const QMimeData* data = foreignData != nullptr ? foreignData : drag.mimeData();
+            QWidget* viewport = sidebar->list().viewport();
+            QDragEnterEvent enter(target, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(viewport, &enter);
+            if (!enter.isAccepted()) {
+                return Qt::IgnoreAction;
+            }
+            highlightDuringDrag = sidebar->dragOverFolderSection();
+            QDropEvent drop(target, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(viewport, &drop);
+            accepted = drop.isAccepted();
+            return accepted ? Qt::CopyAction : Qt::IgnoreAction;
+        });
+        QWidget source;
+        DragManager::shared().beginDrag(&source, screenshot, QImage());
+        return accepted;
+    }
+
+    std::vector<std::string> linksOf(qint64 screenshotId)
+    {
+        return column("SELECT folder_id FROM folders_screenshots WHERE screenshot_id = " +
+                      std::to_string(screenshotId));
+    }
+
+    std::unique_ptr<FolderListView> sidebar;
+    std::optional<FolderSection> highlightDuringDrag;
+};
+
+TEST_F(FolderListViewTest, ShowsFavouritesAndFoldersOnlyWhenThereAreFolders)
+{
+    makeSidebar(2);
+    QAbstractItemModelTester tester(&sidebar->sidebarModel(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    FolderSidebarModel& model = sidebar->sidebarModel();
+    ASSERT_EQ(model.rowCount(), 5);
+    QStringList labels;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        labels << model.index(row).data().toString();
+    }
+    EXPECT_EQ(labels, (QStringList{"Favourites", "All", "Today", "Yesterday", "Last Week"}));
+    EXPECT_EQ(countShown(FolderSection::all()), 2);
+    EXPECT_EQ(countShown(FolderSection::today()), 2);
+    EXPECT_EQ(countShown(FolderSection::yesterday()), 0);
+
+    sidebar->addNewFolder();
+    ASSERT_EQ(model.rowCount(), 7);
+    EXPECT_EQ(model.index(5).data().toString(), "Folders");
+    EXPECT_EQ(model.index(6).data().toString(), "New Folder");
+}
+
+TEST_F(FolderListViewTest, SelectingASectionSetsTheListFilters)
+{
+    makeSidebar(1);
+    const Folder smart = *folders->addFolder(QStringLiteral("Smart"), true, QStringLiteral("shot"));
+    struct Case {
+        FolderSection section;
+        std::optional<FolderSection> period;
+        std::optional<Folder> folder;
+    };
+    for (const Case& c : {Case{FolderSection::today(), FolderSection::today(), std::nullopt},
+                          Case{FolderSection::list(smart), std::nullopt, smart},
+                          Case{FolderSection::lastWeek(), FolderSection::lastWeek(), std::nullopt},
+                          Case{FolderSection::all(), std::nullopt, std::nullopt}}) {
+        SCOPED_TRACE(c.section.id().toStdString());
+        // Clicking the row is what a user does.
+        QTest::mouseClick(sidebar->list().viewport(), Qt::LeftButton, Qt::NoModifier, centreOf(c.section));
+        EXPECT_EQ(selection.section(), c.section);
+        EXPECT_EQ(screenshots->timePeriod(), c.period);
+        EXPECT_EQ(screenshots->folderFilter(), c.folder);
+    }
+    // Headers cannot be selected.
+    QTest::mouseClick(sidebar->list().viewport(), Qt::LeftButton, Qt::NoModifier,
+                      sidebar->list().visualRect(sidebar->sidebarModel().index(0)).center());
+    EXPECT_EQ(selection.section(), FolderSection::all());
+}
+
+TEST_F(FolderListViewTest, NewFolderRenameReorderAndDelete)
+{
+    makeSidebar(1);
+    QTest::mouseClick(&sidebar->newFolderButton(), Qt::LeftButton);
+    QTest::mouseClick(&sidebar->newFolderButton(), Qt::LeftButton);
+    ASSERT_EQ(folders->folders().size(), 2);
+    const Folder first = folders->folders()[0];
+    const Folder second = folders->folders()[1];
+    EXPECT_EQ(second.name, "New Folder");
+    EXPECT_FALSE(second.isSmartFolder);
+    EXPECT_EQ(selection.section(), FolderSection::list(second));
+    EXPECT_TRUE(sidebar->isEditingFolderName());
+
+    // Each edit writes the list through to the database; an empty name is kept.
+    FolderSidebarModel& model = sidebar->sidebarModel();
+    ASSERT_TRUE(model.setData(model.index(model.rowOf(FolderSection::list(first))), QStringLiteral("Receipts")));
+    ASSERT_TRUE(model.setData(model.index(model.rowOf(FolderSection::list(second))), QString()));
+    EXPECT_EQ(folders->loadFolders()[0].name, "Receipts");
+    EXPECT_EQ(folders->loadFolders()[1].name, "");
+
+    sidebar->moveFolders({1}, 0);
+    const QList<Folder> moved = folders->loadFolders();
+    ASSERT_EQ(moved.size(), 2);
+    EXPECT_EQ(moved[0].id, second.id);
+    EXPECT_EQ(moved[0].sort_order, 0);
+    EXPECT_EQ(moved[1].id, first.id);
+    EXPECT_EQ(moved[1].sort_order, 1);
+
+    sidebar->deleteFolder(first);
+    ASSERT_TRUE(testing::processEventsUntil([&] { return folders->folders().size() == 1; }));
+    EXPECT_EQ(folders->loadFolders().size(), 1);
+}
+
+TEST_F(FolderListViewTest, DeletingTheSelectedFolderSelectsAll)
+{
+    makeSidebar(1);
+    sidebar->addNewFolder();
+    const Folder folder = folders->folders().first();
+    ASSERT_EQ(screenshots->folderFilter(), folder);
+
+    sidebar->deleteFolder(folder);
+    ASSERT_TRUE(testing::processEventsUntil([&] { return folders->folders().isEmpty(); }));
+    EXPECT_EQ(selection.section(), FolderSection::all());
+    EXPECT_EQ(screenshots->folderFilter(), std::nullopt);
+    // A folder that is gone already: nothing happens.
+    sidebar->deleteFolder(folder);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(selection.section(), FolderSection::all());
+}
+
+TEST_F(FolderListViewTest, ContextMenuOffersEditOnlyForSmartFolders)
+{
+    makeSidebar(0);
+    folders->addFolder(QStringLiteral("Plain"), false, QString());
+    const Folder smart = *folders->addFolder(QStringLiteral("Smart"), true, std::nullopt);
+    struct Case {
+        int row;
+        QStringList items;
+    };
+    for (const Case& c : {Case{6, {"Rename Folder", "Delete Folder"}},
+                          Case{7, {"Rename Folder", "Delete Folder", "", "Edit Smart Folder"}}}) {
+        const QPoint at = sidebar->list().visualRect(sidebar->sidebarModel().index(c.row)).center();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, sidebar->list().viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(sidebar->list().viewport(), &event);
+        ASSERT_NE(sidebar->contextMenu(), nullptr);
+        QStringList items;
+        for (QAction* action : sidebar->contextMenu()->actions()) {
+            items << action->text();
+        }
+        EXPECT_EQ(items, c.items);
+    }
+    // "Edit Smart Folder" on a folder without keywords opens the sheet with empty keywords.
+    sidebar->contextMenu()->actions().last()->trigger();
+    ASSERT_NE(sidebar->sheet(), nullptr);
+    EXPECT_TRUE(sidebar->sheet()->isEditing());
+    EXPECT_EQ(sidebar->sheet()->keywords(), "");
+    EXPECT_EQ(sidebar->sheet()->folderName(), smart.name);
+}
+
+TEST_F(FolderListViewTest, DroppingAScreenshotFilesItInOneFolderOrNone)
+{
+    makeSidebar(2);
+    const Folder a = *folders->addFolder(QStringLiteral("A"), false, QString());
+    const Folder b = *folders->addFolder(QStringLiteral("B"), false, QString());
+    const Folder smart = *folders->addFolder(QStringLiteral("Smart"), true, QStringLiteral("shot"));
+    const ScreenshotPtr screenshot = screenshots->screenshots().first();
+
+    EXPECT_TRUE(dropScreenshot(screenshot, centreOf(FolderSection::list(a))));
+    EXPECT_EQ(highlightDuringDrag, FolderSection::list(a));
+    EXPECT_EQ(sidebar->dragOverFolderSection(), std::nullopt);
+    EXPECT_THAT(linksOf(screenshot->id()), ::testing::ElementsAre(std::to_string(a.id)));
+
+    EXPECT_TRUE(dropScreenshot(screenshot, centreOf(FolderSection::list(b))));
+    EXPECT_THAT(linksOf(screenshot->id()), ::testing::ElementsAre(std::to_string(b.id)));
+    waitForCounts();
+    EXPECT_EQ(countShown(FolderSection::list(b)), 1);
+    EXPECT_EQ(countShown(FolderSection::list(a)), 0);
+
+    // Neither a period nor a smart folder takes a screenshot.
+    EXPECT_FALSE(dropScreenshot(screenshot, centreOf(FolderSection::today())));
+    EXPECT_FALSE(dropScreenshot(screenshot, centreOf(FolderSection::list(smart))));
+    EXPECT_THAT(linksOf(screenshot->id()), ::testing::ElementsAre(std::to_string(b.id)));
+
+    EXPECT_TRUE(dropScreenshot(screenshot, centreOf(FolderSection::all())));
+    EXPECT_THAT(linksOf(screenshot->id()), ::testing::IsEmpty());
+}
+
+TEST_F(FolderListViewTest, ForeignDragsAndDropsAfterTheDragEndedAreRefused)
+{
+    makeSidebar(1);
+    const Folder a = *folders->addFolder(QStringLiteral("A"), false, QString());
+    const ScreenshotPtr screenshot = screenshots->screenshots().first();
+
+    // Another process dragging the private type, and a file dropped from the file manager.
+    QMimeData foreign;
+    foreign.setData(screenshotDragType, QByteArrayLiteral("Screenshot"));
+    EXPECT_FALSE(dropScreenshot(screenshot, centreOf(FolderSection::list(a)), &foreign));
+    QMimeData file;
+    file.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/picture.png"))});
+    EXPECT_FALSE(dropScreenshot(screenshot, centreOf(FolderSection::list(a)), &file));
+
+    // The drag is over: a late drop of its data files nothing.
+    std::unique_ptr<QMimeData> stale(makeScreenshotMimeData());
+    QDropEvent late(centreOf(FolderSection::list(a)), Qt::CopyAction, stale.get(), Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(sidebar->list().viewport(), &late);
+    EXPECT_FALSE(late.isAccepted());
+    EXPECT_FALSE(sidebar->dropOnFolder(a));
+    EXPECT_THAT(linksOf(screenshot->id()), ::testing::IsEmpty());
+}
+
+} // namespace
+} // namespace lumetrove

@@ -1,0 +1,224 @@
+#include "lumetrove/browser/ScreenshotListView.h"
+
+#include "lumetrove/browser/DragManager.h"
+#include "lumetrove/browser/ScreenshotListModel.h"
+#include "lumetrove/browser/ScreenshotPreviewWindow.h"
+#include "lumetrove/browser/ScreenshotRowDelegate.h"
+#include "lumetrove/browser/ThumbnailCache.h"
+#include "lumetrove/platform/NotificationCenter.h"
+#include "tests/lumetrove/browser/BrowserTest.h"
+
+#include <QAbstractItemModelTester>
+#include <QDesktopServices>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace lumetrove {
+namespace {
+
+class ScreenshotListViewTest : public testing::BrowserTest {
+protected:
+    void makeView(int count)
+    {
+        makeLibrary(count);
+        view = std::make_unique<ScreenshotListView>(*screenshots, selection);
+        view->resize(700, 500);
+        view->show();
+    }
+
+    QPoint rowCentre(int row) const { return view->visualRect(view->listModel().index(row)).center(); }
+
+    void TearDown() override
+    {
+        view.reset();
+        testing::BrowserTest::TearDown();
+    }
+
+    std::unique_ptr<ScreenshotListView> view;
+};
+
+TEST_F(ScreenshotListViewTest, ModelFollowsTheListAndPassesTheModelTester)
+{
+    makeView(3);
+    QAbstractItemModelTester tester(&view->listModel(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    ASSERT_EQ(view->listModel().rowCount(), 3);
+    EXPECT_EQ(view->listModel().index(0).data().toString(), "shot 3");
+
+    screenshots->setSearchFilter(QStringLiteral("shot 2"));
+    waitForListSize(1);
+    EXPECT_EQ(view->listModel().rowCount(), 1);
+    EXPECT_EQ(view->listModel().index(0).data(ScreenshotListModel::ScreenshotRole).value<ScreenshotPtr>()->id(),
+              ids[1]);
+
+    // A shown row repaints when its screenshot changes.
+    view->listModel().index(0).data();
+    QSignalSpy changed(&view->listModel(), &QAbstractItemModel::dataChanged);
+    screenshots->screenshots().first()->setUnconfirmedAIName(QStringLiteral("AI name"));
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(view->listModel().index(0).data().toString(), "AI name");
+}
+
+TEST_F(ScreenshotListViewTest, ComingOnScreenSelectsTheFirstScreenshot)
+{
+    makeView(4);
+    EXPECT_TRUE(view->keyMonitorInstalled());
+    EXPECT_EQ(selection.selectionIndex(), 0);
+    EXPECT_EQ(selection.selectedScreenshot(), screenshots->screenshots().first());
+    view->hide();
+    EXPECT_FALSE(view->keyMonitorInstalled());
+}
+
+TEST_F(ScreenshotListViewTest, ArrowKeysMoveTheSelectionFromAnyControlAndStopAtTheEnds)
+{
+    makeView(10);
+    QLineEdit searchField;
+    searchField.setText(QStringLiteral("abc"));
+    searchField.show();
+    searchField.setCursorPosition(1);
+
+    struct Case {
+        int from;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int expected;
+    };
+    for (const Case& c : {Case{0, Qt::Key_Down, Qt::NoModifier, 1}, Case{5, Qt::Key_Up, Qt::NoModifier, 4},
+                          Case{0, Qt::Key_Up, Qt::NoModifier, 0}, Case{9, Qt::Key_Down, Qt::NoModifier, 9},
+                          Case{3, Qt::Key_Down, Qt::ShiftModifier, 4},
+                          // An index left beyond the end of a list that shrank is never read.
+                          Case{15, Qt::Key_Down, Qt::NoModifier, 15}, Case{15, Qt::Key_Up, Qt::NoModifier, 9}}) {
+        SCOPED_TRACE(::testing::Message() << c.from << " key " << c.key);
+        selection.setSelectionIndex(c.from);
+        QTest::keyClick(&searchField, c.key, c.modifiers);
+        EXPECT_EQ(selection.selectionIndex(), c.expected);
+        if (c.expected != c.from) {
+            EXPECT_EQ(selection.selectedScreenshot(), screenshots->screenshots().at(c.expected));
+        }
+        // The caret never saw the key.
+        EXPECT_EQ(searchField.cursorPosition(), 1);
+    }
+    // Every other key reaches the focused control.
+    QTest::keyClick(&searchField, Qt::Key_X);
+    EXPECT_EQ(searchField.text(), "axbc");
+}
+
+TEST_F(ScreenshotListViewTest, ThreeDownsSelectTheFourthRowAndCentreIt)
+{
+    makeView(10);
+    view->resize(700, 400);
+    QTest::keyClick(view.get(), Qt::Key_Down);
+    QTest::keyClick(view.get(), Qt::Key_Down);
+    QTest::keyClick(view.get(), Qt::Key_Down);
+    EXPECT_EQ(selection.selectionIndex(), 3);
+    EXPECT_FALSE(view->scrollTriggeredByKeyboard());
+    const QRect row = view->visualRect(view->listModel().index(3));
+    EXPECT_NEAR(row.center().y(), view->viewport()->rect().center().y(), 2);
+
+    // A click in the middle of the list changes the selection without scrolling.
+    const int scrolled = view->verticalScrollBar()->value();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, rowCentre(2));
+    EXPECT_EQ(selection.selectionIndex(), 2);
+    EXPECT_EQ(view->verticalScrollBar()->value(), scrolled);
+}
+
+TEST_F(ScreenshotListViewTest, SpaceOpensThePreviewWhichFollowsTheSelectionUntilAFilterChange)
+{
+    makeView(3);
+    selection.setSelectionIndex(1);
+    view->showQuickLook();
+    ASSERT_NE(view->previewWindow(), nullptr);
+    EXPECT_EQ(view->quickLookPreviewUrl(), screenshots->screenshots().at(1)->imageUrl());
+    EXPECT_TRUE(view->previewWindow()->isVisible());
+
+    QTest::keyClick(view.get(), Qt::Key_Down);
+    EXPECT_EQ(view->previewWindow()->url(), screenshots->screenshots().at(2)->imageUrl());
+
+    screenshots->setFolderFilter(std::nullopt);
+    ASSERT_TRUE(testing::processEventsUntil([&] { return !view->quickLookPreviewUrl().has_value(); }));
+    EXPECT_FALSE(view->previewWindow()->isVisible());
+    EXPECT_EQ(selection.selectionIndex(), 0);
+    EXPECT_EQ(selection.selectedScreenshot(), screenshots->screenshots().first());
+
+    // Space on a stale index opens nothing.
+    selection.setSelectionIndex(7);
+    view->showQuickLook();
+    EXPECT_FALSE(view->quickLookPreviewUrl().has_value());
+}
+
+TEST_F(ScreenshotListViewTest, ClicksSelectOpenAndOfferDeleteAndShowInFolder)
+{
+    makeView(3);
+    testing::UrlRecorder recorder;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
+
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, rowCentre(2));
+    EXPECT_EQ(selection.selectionIndex(), 2);
+    EXPECT_EQ(selection.selectedScreenshot(), screenshots->screenshots().at(2));
+
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, rowCentre(1));
+    EXPECT_EQ(recorder.urls, QList<QUrl>{*screenshots->screenshots().at(1)->imageUrl()});
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, rowCentre(0), view->viewport()->mapToGlobal(rowCentre(0)));
+    QCoreApplication::sendEvent(view->viewport(), &rightClick);
+    EXPECT_EQ(selection.selectedScreenshot(), screenshots->screenshots().at(0));
+    ASSERT_NE(view->contextMenu(), nullptr);
+    const QList<QAction*> actions = view->contextMenu()->actions();
+    ASSERT_EQ(actions.size(), 2);
+    EXPECT_EQ(actions[0]->text(), "Delete");
+    EXPECT_EQ(actions[1]->text(), "Show in Folder");
+
+    int deletes = 0;
+    QObject context;
+    NotificationCenter::defaultCenter().addObserver(QStringLiteral("deleteSelectedScreenshot"), &context,
+                                                    [&](const Notification&) { ++deletes; });
+    actions[0]->trigger();
+    EXPECT_EQ(deletes, 1);
+}
+
+TEST_F(ScreenshotListViewTest, DraggingARowBeginsAtFiftyPixelsWithThatRowsScreenshot)
+{
+    makeView(3);
+    ScreenshotPtr dragged;
+    int drags = 0;
+    DragManager::shared().setDragRunner([&](QDrag&) {
+        ++drags;
+        dragged = DragManager::shared().draggedScreenshot();
+        return Qt::IgnoreAction;
+    });
+    const QPoint start = rowCentre(1);
+    QTest::mousePress(view->viewport(), Qt::LeftButton, Qt::NoModifier, start);
+    QMouseEvent near(QEvent::MouseMove, start + QPoint(30, 39), view->viewport()->mapToGlobal(start + QPoint(30, 39)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &near);
+    EXPECT_EQ(drags, 0);
+    QMouseEvent far(QEvent::MouseMove, start + QPoint(30, 40), view->viewport()->mapToGlobal(start + QPoint(30, 40)),
+                    Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &far);
+    QCoreApplication::sendEvent(view->viewport(), &far);
+    DragManager::shared().setDragRunner(nullptr);
+    EXPECT_EQ(drags, 1);
+    EXPECT_EQ(dragged, screenshots->screenshots().at(1));
+    EXPECT_EQ(DragManager::shared().draggedScreenshot(), nullptr);
+}
+
+TEST_F(ScreenshotListViewTest, TheRowShowsItsThumbnailUnderATransparentMouseSurface)
+{
+    makeView(2);
+    ASSERT_TRUE(testing::processEventsUntil([&] {
+        view->viewport()->repaint();
+        view->thumbnails().waitForLoads();
+        QCoreApplication::processEvents();
+        return !view->thumbnails().thumbnail(ids[0]).isNull();
+    }));
+    const QImage shown = view->viewport()->grab().toImage();
+    const QRect frame = screenshotRowGeometry(view->visualRect(view->listModel().index(0))).thumbnailFrame;
+    EXPECT_EQ(shown.pixelColor(frame.center()), QColor(Qt::blue));
+    EXPECT_EQ(shown.pixelColor(frame.topLeft() + QPoint(20, 20)), QColor(Qt::blue));
+}
+
+} // namespace
+} // namespace lumetrove
