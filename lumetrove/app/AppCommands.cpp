@@ -1,0 +1,140 @@
+#include "lumetrove/app/AppCommands.h"
+
+#include "lumetrove/app/AppState.h"
+#include "lumetrove/platform/NotificationCenter.h"
+#include "lumetrove/platform/SoftwareUpdater.h"
+
+#include <QAbstractSpinBox>
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QTextEdit>
+#include <QUrl>
+
+namespace lumetrove {
+
+CheckForUpdatesViewModel::CheckForUpdatesViewModel(SoftwareUpdater& updater, QObject* parent) : QObject(parent)
+{
+    assign(updater.canCheckForUpdates());
+    connect(&updater, &SoftwareUpdater::canCheckForUpdatesChanged, this, &CheckForUpdatesViewModel::assign);
+}
+
+void CheckForUpdatesViewModel::assign(bool canCheck)
+{
+    canCheckForUpdates_ = canCheck;
+    emit canCheckForUpdatesChanged(canCheck);
+}
+
+void postTakeScreenshot()
+{
+    NotificationCenter::defaultCenter().post(QStringLiteral("takeScreenshot"));
+}
+
+void postAIAssistantScreenshot()
+{
+    NotificationCenter::defaultCenter().post(
+        QStringLiteral("takeScreenshot"),
+        {{QStringLiteral("shouldAIProcess"), true}, {QStringLiteral("aiAssistant"), true}});
+}
+
+void postDeleteSelectedScreenshot()
+{
+    NotificationCenter::defaultCenter().post(QStringLiteral("deleteSelectedScreenshot"));
+}
+
+bool editsText(const QWidget* widget)
+{
+    if (widget == nullptr) {
+        return false;
+    }
+    if (const auto* line = qobject_cast<const QLineEdit*>(widget)) {
+        return !line->isReadOnly() || line->hasSelectedText();
+    }
+    return qobject_cast<const QTextEdit*>(widget) != nullptr ||
+           qobject_cast<const QPlainTextEdit*>(widget) != nullptr ||
+           qobject_cast<const QAbstractSpinBox*>(widget) != nullptr || widget->testAttribute(Qt::WA_InputMethodEnabled);
+}
+
+void sendResponderAction(const char* action)
+{
+    QWidget* focused = QApplication::focusWidget();
+    if (focused == nullptr) {
+        return;
+    }
+    // Text widgets (and any view that offers the same slots) answer by name, like a responder chain of one.
+    const QByteArray signature = QByteArray(action) + "()";
+    if (focused->metaObject()->indexOfMethod(signature.constData()) >= 0) {
+        QMetaObject::invokeMethod(focused, action);
+    }
+}
+
+void feedbackAction()
+{
+    const QUrl url(QString::fromLatin1(feedbackAddress), QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty()) {
+        return;
+    }
+    QDesktopServices::openUrl(url);
+}
+
+void installAppCommands(QMainWindow& window, SoftwareUpdater& updater)
+{
+    QMenuBar* bar = window.menuBar();
+
+    QMenu* appMenu = bar->addMenu(QStringLiteral("Lumetrove"));
+    QAction* checkForUpdates = appMenu->addAction(QStringLiteral("Check for Updates\u2026"));
+    auto* model = new CheckForUpdatesViewModel(updater, checkForUpdates);
+    checkForUpdates->setEnabled(model->canCheckForUpdates());
+    QObject::connect(model, &CheckForUpdatesViewModel::canCheckForUpdatesChanged, checkForUpdates,
+                     &QAction::setEnabled);
+    QObject::connect(checkForUpdates, &QAction::triggered, &updater, &SoftwareUpdater::checkForUpdates);
+    QAction* settings = appMenu->addAction(QStringLiteral("Settings..."));
+    settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    QObject::connect(settings, &QAction::triggered, [] { AppState::shared().sendOpenSettings(); });
+    appMenu->addSeparator();
+    QAction* quit = appMenu->addAction(QStringLiteral("Quit"));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QObject::connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit);
+
+    QMenu* fileMenu = bar->addMenu(QStringLiteral("File"));
+    QAction* newScreenshot = fileMenu->addAction(QStringLiteral("New Screenshot"));
+    newScreenshot->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    QObject::connect(newScreenshot, &QAction::triggered, [] { postTakeScreenshot(); });
+    QAction* assistant = fileMenu->addAction(QStringLiteral("AI Assistant"));
+    QObject::connect(assistant, &QAction::triggered, [] { postAIAssistantScreenshot(); });
+
+    QMenu* editMenu = bar->addMenu(QStringLiteral("Edit"));
+    QAction* deleteAction = editMenu->addAction(QStringLiteral("Delete"));
+    deleteAction->setShortcuts({QKeySequence(Qt::Key_Delete), QKeySequence(Qt::Key_Backspace)});
+    QObject::connect(deleteAction, &QAction::triggered, [] {
+        // A text field keeps its own Delete and Backspace: editing a name never moves a screenshot to the Trash.
+        if (!editsText(QApplication::focusWidget())) {
+            postDeleteSelectedScreenshot();
+        }
+    });
+    editMenu->addSeparator();
+    const struct {
+        const char* title;
+        QKeySequence key;
+        const char* action;
+    } editCommands[] = {{"Select All", QKeySequence(Qt::CTRL | Qt::Key_A), "selectAll"},
+                        {"Cut", QKeySequence(Qt::CTRL | Qt::Key_X), "cut"},
+                        {"Copy", QKeySequence(Qt::CTRL | Qt::Key_C), "copy"},
+                        {"Paste", QKeySequence(Qt::CTRL | Qt::Key_V), "paste"}};
+    for (const auto& command : editCommands) {
+        QAction* action = editMenu->addAction(QString::fromLatin1(command.title));
+        action->setShortcut(command.key);
+        const char* name = command.action;
+        QObject::connect(action, &QAction::triggered, [name] { sendResponderAction(name); });
+    }
+
+    QMenu* helpMenu = bar->addMenu(QStringLiteral("Help"));
+    QObject::connect(helpMenu->addAction(QStringLiteral("Feedback")), &QAction::triggered, [] { feedbackAction(); });
+}
+
+} // namespace lumetrove

@@ -1,0 +1,226 @@
+#include "lumetrove/app/AppDelegate.h"
+
+#include "lumetrove/app/AppCommands.h"
+#include "lumetrove/app/AppState.h"
+#include "lumetrove/app/URLHandler.h"
+#include "lumetrove/platform/NotificationCenter.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFont>
+#include <QFontMetricsF>
+#include <QIcon>
+#include <QImage>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSystemTrayIcon>
+#include <QWidget>
+#include <cmath>
+
+namespace lumetrove {
+
+namespace {
+
+// Rounds halves away from zero, as the badge's measurements are rounded.
+int roundAway(qreal x)
+{
+    return static_cast<int>(std::lround(x));
+}
+
+QFont badgeFont()
+{
+    QFont font = QApplication::font();
+    font.setPixelSize(12);
+    font.setBold(true);
+    return font;
+}
+
+} // namespace
+
+AIBadgeLayout aiBadgeLayout(QSizeF textSize)
+{
+    const int width = roundAway(textSize.width()) + 24;
+    const int height = roundAway(textSize.height()) + 6;
+    return {QSize(width, height),
+            QPoint(roundAway((width - textSize.width()) / 2) + 1, roundAway((height - textSize.height()) / 2)),
+            height / 2.0};
+}
+
+QImage makeAIBadgeImage()
+{
+    const QString text = QStringLiteral("New");
+    const QFont font = badgeFont();
+    const QFontMetricsF metrics(font);
+    const QSizeF textSize(metrics.horizontalAdvance(text), metrics.height());
+    const AIBadgeLayout layout = aiBadgeLayout(textSize);
+
+    QImage image(layout.imageSize, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath capsule;
+    capsule.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(layout.imageSize)), layout.cornerRadius, layout.cornerRadius);
+    painter.fillPath(capsule, QColor::fromRgbF(0.6f, 0.75f, 1.0f, 1.0f));
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(QRectF(layout.textOrigin, textSize), Qt::AlignLeft | Qt::AlignTop, text);
+    return image;
+}
+
+QWidget* findScreenshotsWindow()
+{
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->isWindow() && window->windowTitle() == QLatin1String(mainWindowTitle)) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+AppDelegate::AppDelegate(QObject* parent) : QObject(parent)
+{}
+
+AppDelegate::~AppDelegate()
+{
+    delete menu_;
+}
+
+bool AppDelegate::trayAvailable()
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void AppDelegate::applicationDidFinishLaunching(QWidget* firstWindow)
+{
+    setupStatusBarMenu(firstWindow);
+}
+
+void AppDelegate::setupStatusBarMenu(QWidget* firstWindow)
+{
+    if (statusBarItem_ != nullptr) {
+        return;
+    }
+    guardedWindow_ = firstWindow;
+    if (firstWindow != nullptr) {
+        firstWindow->installEventFilter(this);
+    }
+
+    statusBarItem_ = new QSystemTrayIcon(this);
+    const QIcon icon(QStringLiteral(":/app/MenuItem.png"));
+    if (!icon.isNull()) {
+        // The artwork is monochrome; let the tray recolour it like other symbolic tray icons.
+        QIcon templateIcon = icon;
+        templateIcon.setIsMask(true);
+        statusBarItem_->setIcon(templateIcon);
+    }
+    statusBarItem_->setToolTip(QStringLiteral("Lumetrove"));
+
+    menu_ = new QMenu();
+    auto* assistant = menu_->addAction(QStringLiteral("AI Assistant"), this, &AppDelegate::takeAssistantScreenshot);
+    assistant->setIcon(QIcon(QPixmap::fromImage(makeAIBadgeImage())));
+    assistant->setIconVisibleInMenu(true);
+    menu_->addSeparator();
+    menu_->addAction(QStringLiteral("Take Screenshot"), this, &AppDelegate::takeScreenshot);
+    menu_->addAction(QStringLiteral("View Screenshots"), this, &AppDelegate::showScreenshotsWindow);
+    menu_->addSeparator();
+    auto* settings = menu_->addAction(QStringLiteral("Settings..."), this, &AppDelegate::showSettings);
+    settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    menu_->addSeparator();
+    menu_->addAction(QStringLiteral("Quit"), qApp, &QCoreApplication::quit);
+    statusBarItem_->setContextMenu(menu_);
+    // A left click opens the same menu where the tray sends it as an activation rather than a context click.
+    connect(statusBarItem_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) {
+            menu_->popup(QCursor::pos());
+        }
+    });
+    statusBarItem_->show();
+
+    if (!permissionCheck_() && firstWindow != nullptr) {
+        firstWindow->close();
+    }
+}
+
+bool AppDelegate::windowShouldClose(QWidget* window)
+{
+    if (window == nullptr || window->windowTitle() != QLatin1String(mainWindowTitle)) {
+        return true;
+    }
+    if (trayAvailable()) {
+        window->hide();
+    } else {
+        window->showMinimized();
+    }
+    return false;
+}
+
+void AppDelegate::applicationDidUnhide()
+{
+    if (QWidget* window = findScreenshotsWindow()) {
+        if (QWidget* focused = window->focusWidget()) {
+            focused->clearFocus();
+        }
+        window->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void AppDelegate::openURLs(const QList<QUrl>& urls)
+{
+    if (urls.isEmpty()) {
+        return;
+    }
+    URLHandler::shared().setUrls(urls);
+}
+
+void AppDelegate::showScreenshotsWindow()
+{
+    if (QWidget* window = findScreenshotsWindow()) {
+        if (window->isMinimized()) {
+            window->showNormal();
+        } else {
+            window->show();
+        }
+        window->raise();
+        window->activateWindow();
+    }
+}
+
+void AppDelegate::showSettings()
+{
+    AppState::shared().sendOpenSettings();
+}
+
+void AppDelegate::takeScreenshot()
+{
+    postTakeScreenshot();
+}
+
+void AppDelegate::takeScreenshotAndAIProcess()
+{
+    NotificationCenter::defaultCenter().post(QStringLiteral("takeScreenshot"),
+                                             {{QStringLiteral("shouldAIProcess"), true}});
+}
+
+void AppDelegate::takeAssistantScreenshot()
+{
+    postAIAssistantScreenshot();
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == guardedWindow_) {
+        if (event->type() == QEvent::Close && event->spontaneous()) {
+            if (!windowShouldClose(guardedWindow_)) {
+                event->ignore();
+                return true;
+            }
+        } else if (event->type() == QEvent::Show && !event->spontaneous()) {
+            applicationDidUnhide();
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace lumetrove

@@ -1,0 +1,161 @@
+#include "lumetrove/app/AppCommands.h"
+
+#include "lumetrove/app/AppDelegate.h"
+#include "lumetrove/app/URLHandler.h"
+#include "lumetrove/platform/NotificationCenter.h"
+#include "lumetrove/platform/SoftwareUpdater.h"
+#include "tests/lumetrove/Sandbox.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace lumetrove {
+namespace {
+
+// Records the notifications posted while it lives.
+struct PostedNotifications {
+    QObject context;
+    QList<Notification> posted;
+    PostedNotifications()
+    {
+        for (const char* name : {"takeScreenshot", "deleteSelectedScreenshot"}) {
+            NotificationCenter::defaultCenter().addObserver(QString::fromLatin1(name), &context,
+                                                            [this](const Notification& n) { posted << n; });
+        }
+    }
+};
+
+QAction* findAction(QMainWindow& window, const QString& menu, const QString& title)
+{
+    for (QAction* menuAction : window.menuBar()->actions()) {
+        if (menuAction->text() == menu) {
+            for (QAction* action : menuAction->menu()->actions()) {
+                if (action->text() == title) {
+                    return action;
+                }
+            }
+        }
+    }
+    return nullptr;
+}
+
+class AppCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        installAppCommands(window, updater);
+        auto* central = new QWidget(&window);
+        field = new QLineEdit(central);
+        list = new QListWidget(central);
+        list->move(0, 40);
+        window.setCentralWidget(central);
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+
+    SoftwareUpdater updater;
+    QMainWindow window;
+    QLineEdit* field = nullptr;
+    QListWidget* list = nullptr;
+};
+
+TEST_F(AppCommandsTest, MenusHoldTheCommandsInOrderWithCtrlShortcuts)
+{
+    QStringList menus;
+    for (QAction* action : window.menuBar()->actions()) {
+        menus << action->text();
+    }
+    EXPECT_EQ(menus, (QStringList{"Lumetrove", "File", "Edit", "Help"}));
+    QAction* update = findAction(window, "Lumetrove", QStringLiteral("Check for Updates\u2026"));
+    ASSERT_NE(update, nullptr);
+    EXPECT_FALSE(update->isEnabled()) << "the package manager updates the program";
+    EXPECT_EQ(findAction(window, "File", "New Screenshot")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
+    EXPECT_EQ(findAction(window, "Edit", "Copy")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_C));
+    EXPECT_NE(findAction(window, "Help", "Feedback"), nullptr);
+}
+
+TEST_F(AppCommandsTest, NewScreenshotAndAIAssistantPostTakeScreenshotWithTheirKeys)
+{
+    PostedNotifications spy;
+    list->setFocus();
+    QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
+    findAction(window, "File", "AI Assistant")->trigger();
+    ASSERT_EQ(spy.posted.size(), 2);
+    EXPECT_TRUE(spy.posted[0].userInfo.isEmpty());
+    EXPECT_TRUE(spy.posted[1].boolValue("shouldAIProcess"));
+    EXPECT_TRUE(spy.posted[1].boolValue("aiAssistant"));
+}
+
+TEST_F(AppCommandsTest, DeleteAndBackspaceDeleteOnlyWhenNoTextFieldHasTheFocus)
+{
+    PostedNotifications spy;
+    field->setFocus();
+    field->setText("name");
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QTest::keyClick(field, Qt::Key_Delete);
+    findAction(window, "Edit", "Delete")->trigger();
+    EXPECT_TRUE(spy.posted.isEmpty());
+    EXPECT_EQ(field->text(), "nam");
+
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Backspace);
+    QTest::keyClick(list, Qt::Key_Delete);
+    ASSERT_EQ(spy.posted.size(), 2);
+    EXPECT_EQ(spy.posted[0].name, "deleteSelectedScreenshot");
+}
+
+TEST_F(AppCommandsTest, PasteboardCommandsGoToTheFocusedTextField)
+{
+    field->setText("hello");
+    field->setFocus();
+    findAction(window, "Edit", "Select All")->trigger();
+    EXPECT_EQ(field->selectedText(), "hello");
+    list->setFocus();
+    findAction(window, "Edit", "Paste")->trigger(); // nobody takes it: nothing happens
+    EXPECT_EQ(field->text(), "hello");
+}
+
+TEST(AIBadgeTest, LayoutRoundsTheTextAndCentresIt)
+{
+    const AIBadgeLayout layout = aiBadgeLayout(QSizeF(27.4, 15));
+    EXPECT_EQ(layout.imageSize, QSize(51, 21));
+    EXPECT_EQ(layout.textOrigin, QPoint(13, 3));
+    EXPECT_DOUBLE_EQ(layout.cornerRadius, 10.5);
+    EXPECT_EQ(makeAIBadgeImage().isNull(), false);
+}
+
+TEST(AppDelegateTest, OnlyTheWindowTitledExactlyScreenshotsIsHiddenInsteadOfClosed)
+{
+    AppDelegate delegate;
+    QWidget main, other, almost;
+    main.setWindowTitle("Screenshots");
+    other.setWindowTitle("Settings");
+    almost.setWindowTitle("Screenshots ");
+    main.show();
+    EXPECT_FALSE(delegate.windowShouldClose(&main));
+    EXPECT_TRUE(delegate.windowShouldClose(&other));
+    EXPECT_TRUE(delegate.windowShouldClose(&almost));
+}
+
+TEST(AppDelegateTest, OpenedFilesReplaceTheHandlersListAndAnEmptyRequestIsIgnored)
+{
+    AppDelegate delegate;
+    const QList<QUrl> first{QUrl::fromLocalFile("/tmp/a.png")};
+    const QList<QUrl> second{QUrl::fromLocalFile("/tmp/b.png"), QUrl::fromLocalFile("/tmp/c.jpg")};
+    delegate.openURLs(first);
+    delegate.openURLs({});
+    EXPECT_EQ(URLHandler::shared().urls(), first);
+    delegate.openURLs(second);
+    EXPECT_EQ(URLHandler::shared().urls(), second);
+    URLHandler::shared().setUrls({});
+}
+
+} // namespace
+} // namespace lumetrove
