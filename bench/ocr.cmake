@@ -1,0 +1,3 @@
+if(TARGET lumetrove_platform)
+  lumetrove_benchmark(ocr lumetrove_platform)
+endif()

@@ -1,0 +1,80 @@
+#include "lumetrove/capture/ImageUtilities.h"
+
+#include <QBuffer>
+#include <QPainter>
+#include <QWidget>
+#include <cmath>
+
+namespace lumetrove {
+
+QImage resizeImage(double maxWidth, const QImage& image)
+{
+    const QSizeF size = image.deviceIndependentSize();
+    if (image.isNull() || size.width() <= maxWidth) {
+        return image;
+    }
+    const double ratio = maxWidth / size.width();
+    const qreal dpr = image.devicePixelRatio();
+    const QSize pixels(std::max(1, qRound(maxWidth * dpr)), std::max(1, qRound(size.height() * ratio * dpr)));
+    QImage result(pixels, QImage::Format_ARGB32_Premultiplied);
+    result.fill(Qt::transparent);
+    result.setDevicePixelRatio(dpr);
+    QPainter painter(&result);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRectF(QPointF(0, 0), QSizeF(maxWidth, size.height() * ratio)), image);
+    return result;
+}
+
+QImage snapshotImage(QWidget& widget, qreal devicePixelRatio)
+{
+    if (widget.width() <= 0 || widget.height() <= 0) {
+        return {};
+    }
+    QImage image(widget.size() * devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(devicePixelRatio);
+    image.fill(Qt::transparent);
+    widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
+QImage renderThumbnail(const QImage& image, double thumbnailWidth, QSizeF frameSize, qreal devicePixelRatio)
+{
+    if (image.isNull() || frameSize.isEmpty()) {
+        return {};
+    }
+    const QSize pixels(qCeil(frameSize.width() * devicePixelRatio), qCeil(frameSize.height() * devicePixelRatio));
+    QImage thumbnail(pixels, QImage::Format_ARGB32_Premultiplied);
+    thumbnail.setDevicePixelRatio(devicePixelRatio);
+    thumbnail.fill(Qt::transparent);
+
+    const QSizeF size = image.deviceIndependentSize();
+    QImage shown = image;
+    QSizeF shownSize = size;
+    // Huge captures are scaled down before they are drawn; images near the frame's size are drawn as they are.
+    if (2 * frameSize.width() < size.width() && 2 * frameSize.height() < size.height()) {
+        shown = resizeImage(thumbnailWidth, image);
+        const QSizeF scaled = shown.deviceIndependentSize();
+        const double cover = std::max(frameSize.width() / scaled.width(), frameSize.height() / scaled.height());
+        shownSize = scaled * cover;
+    }
+    const QRectF target(QPointF(0, (frameSize.height() - shownSize.height()) / 2), shownSize);
+
+    QPainter painter(&thumbnail);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setClipRect(QRectF(QPointF(0, 0), frameSize));
+    painter.drawImage(target, shown);
+    return thumbnail;
+}
+
+QByteArray pngData(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (image.isNull() || !buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
+        return {};
+    }
+    return bytes;
+}
+
+} // namespace lumetrove

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QImage>
+#include <QSizeF>
+
+class QWidget;
+
+namespace lumetrove {
+
+// Image operations shared by the capture, the screenshot list and the AI request. Sizes are in points
+// (device-independent pixels): an image's point width is its pixel width over its device pixel ratio.
+// Pure functions over QImage: any thread.
+
+/// Scales `image` down to `maxWidth` points wide, keeping its aspect ratio. An image at most that wide comes
+/// back as it is (the same shared data, never enlarged); a null image comes back null.
+QImage resizeImage(double maxWidth, const QImage& image);
+
+/// Renders `widget` (and its children) into an image of its size in points, at `devicePixelRatio`;
+/// a null image when the widget has no area. Main thread, like every widget call.
+QImage snapshotImage(QWidget& widget, qreal devicePixelRatio = 1.0);
+
+/// The thumbnail of a screenshot: `image` shown in a frame of `frameSize` points, filling it and cut to it.
+/// An image more than twice the frame in both directions is first scaled down to `thumbnailWidth` and then
+/// stretched to cover the frame with its aspect ratio kept; any other image is drawn at its own size.
+/// Either way it is aligned to the frame's leading (left) edge and centred vertically; what the image does
+/// not cover stays transparent. The result is `frameSize` points at `devicePixelRatio`; null for a null image.
+/// The capture renders every thumbnail file with 200 and 200 × 140. Any thread.
+QImage renderThumbnail(const QImage& image, double thumbnailWidth = 200, QSizeF frameSize = QSizeF(200, 140),
+                       qreal devicePixelRatio = 1.0);
+
+/// PNG bytes of `image`; empty when it cannot be encoded.
+QByteArray pngData(const QImage& image);
+
+} // namespace lumetrove
