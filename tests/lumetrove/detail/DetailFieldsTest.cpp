@@ -1,0 +1,167 @@
+#include "lumetrove/detail/AIAssistantResultsView.h"
+#include "lumetrove/detail/CopyToClipboardButtonView.h"
+#include "lumetrove/detail/EditorTextView.h"
+#include "lumetrove/detail/ScreenshotNameView.h"
+#include "lumetrove/library/ScreenshotsListManager.h"
+#include "tests/lumetrove/library/LibraryTest.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextEdit>
+#include <QToolButton>
+
+namespace lumetrove::testing {
+namespace {
+
+TEST(CopyToClipboardButtonView, CopiesTicksOnlyItselfAndResetsAfterTwoSeconds)
+{
+    IconsToShowTick ticks;
+    CopyToClipboardButtonView none("copyButton3", std::nullopt, &ticks);
+    CopyToClipboardButtonView answer("copyButton1", QString("the answer"), &ticks);
+    CopyToClipboardButtonView summary("copyButton2", QString("summary"), &ticks);
+    QGuiApplication::clipboard()->setText("before");
+
+    QTest::mouseClick(none.button(), Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "before");
+    EXPECT_FALSE(ticks.contains("copyButton3"));
+
+    QTest::mouseClick(answer.button(), Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "the answer");
+    EXPECT_EQ(answer.symbolName(), "checkmark");
+    EXPECT_EQ(summary.symbolName(), "doc.on.clipboard");
+
+    EXPECT_TRUE(processEventsUntil([&] { return answer.symbolName() == "doc.on.clipboard"; },
+                                   CopyToClipboardButtonView::kTickMilliseconds + 1000));
+    EXPECT_TRUE(ticks.contains("copyButton1"));
+}
+
+class DetailFieldsTest : public OpenLibraryTest {
+protected:
+    ScreenshotPtr loadOne(const QString& name)
+    {
+        addScreenshot(*store, name);
+        ScreenshotsListManager list(store);
+        EXPECT_EQ(list.screenshots().size(), 1);
+        return list.screenshots().value(0);
+    }
+    QString screenshotsDirectory() const { return libraryDirectory() + "/Screenshots"; }
+};
+
+TEST_F(DetailFieldsTest, TypingANameRenamesTheFileAndSavesOnlyRealChanges)
+{
+    const ScreenshotPtr screenshot = loadOne("first");
+    ScreenshotNameView view;
+    view.setScreenshot(screenshot);
+    view.setScreenshotName(*screenshot->name());
+    EXPECT_EQ(screenshot->imageUrl()->toLocalFile(), screenshotsDirectory() + "/first.png");
+
+    view.field()->selectAll();
+    QTest::keyClicks(view.field(), "Plan");
+    EXPECT_EQ(screenshot->name(), "Plan");
+    EXPECT_EQ(column("SELECT name FROM screenshots"), std::vector<std::string>{"\"Plan\""});
+    EXPECT_EQ(QFileInfo(screenshot->imageUrl()->toLocalFile()).fileName(), "Screenshot - Plan.png");
+
+    // The same name again renames nothing.
+    const QString path = screenshot->imageUrl()->toLocalFile();
+    view.setScreenshotName("Plan");
+    EXPECT_EQ(screenshot->imageUrl()->toLocalFile(), path);
+    EXPECT_EQ(QDir(screenshotsDirectory()).entryList(QDir::Files), QStringList{"Screenshot - Plan.png"});
+
+    // Erasing the name gives the record its default name while the field stays empty.
+    view.field()->selectAll();
+    QTest::keyClick(view.field(), Qt::Key_Backspace);
+    EXPECT_EQ(view.field()->text(), "");
+    EXPECT_EQ(screenshot->name(), screenshot->defaultName());
+}
+
+TEST_F(DetailFieldsTest, HostileNamesKeepTheFileInTheScreenshotsDirectory)
+{
+    const ScreenshotPtr screenshot = loadOne("start");
+    ScreenshotNameView view;
+    view.setScreenshot(screenshot);
+    for (const QString& name : {QString("../../x"), QString("a/b"), QString(300, QChar('n')), QString("..")}) {
+        SCOPED_TRACE(name.left(20).toStdString());
+        view.setScreenshotName(name);
+        EXPECT_EQ(screenshot->name(), name);
+        const QFileInfo file(screenshot->imageUrl()->toLocalFile());
+        EXPECT_TRUE(file.exists());
+        EXPECT_EQ(file.absolutePath(), QFileInfo(screenshotsDirectory()).absoluteFilePath());
+        EXPECT_LE(file.fileName().toUtf8().size(), 255);
+    }
+    EXPECT_EQ(QDir(screenshotsDirectory()).entryList(QDir::Files).size(), 1);
+}
+
+TEST_F(DetailFieldsTest, SummaryAndAssistantAnswerFollowTheRecordAndCannotBeEdited)
+{
+    const ScreenshotPtr screenshot = loadOne("shot");
+    IconsToShowTick ticks;
+    ScreenshotDescriptionView summary(screenshot, &ticks);
+    AIAssistantResultsView results(screenshot, &ticks);
+    screenshot->setDescription(QString("A chart of sales"));
+    screenshot->setAiAssistantTask(QString("What is this?"));
+    screenshot->setAiAssistantResults(QString("A chart."));
+    EXPECT_EQ(summary.shownText(), "A chart of sales");
+    EXPECT_EQ(results.question(), "What is this?");
+    EXPECT_EQ(results.answer(), "A chart.");
+
+    auto* answerEditor = results.findChild<QTextEdit*>();
+    ASSERT_NE(answerEditor, nullptr);
+    EXPECT_TRUE(answerEditor->isReadOnly());
+    EXPECT_GE(answerEditor->heightForWidth(300), 50);
+    QTest::keyClicks(answerEditor, "typed");
+    EXPECT_EQ(results.answer(), "A chart.");
+    EXPECT_EQ(screenshot->aiAssistantResults(), "A chart.");
+
+    QTest::mouseClick(summary.copyButton()->button(), Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "A chart of sales");
+
+    // A screenshot without an answer: empty editor, copy button that does nothing.
+    screenshot->setAiAssistantResults(std::nullopt);
+    QGuiApplication::clipboard()->setText("kept");
+    QTest::mouseClick(results.copyButton()->button(), Qt::LeftButton);
+    EXPECT_EQ(results.answer(), "");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "kept");
+}
+
+TEST(EditorTextView, EditsWriteBackAndOwnerTextKeepsTheClampedSelection)
+{
+    int began = 0, committed = 0;
+    QStringList changes;
+    EditorTextView editor("hello world", true, std::nullopt,
+                          {[&] { ++began; }, [&] { ++committed; }, [&](const QString& text) { changes << text; }});
+    QSignalSpy bound(&editor, &EditorTextView::textChanged);
+
+    QFocusEvent focusIn(QEvent::FocusIn);
+    QApplication::sendEvent(editor.textView(), &focusIn);
+    QTextCursor cursor = editor.textView()->textCursor();
+    cursor.setPosition(11);
+    editor.textView()->setTextCursor(cursor);
+    QTest::keyClicks(editor.textView(), "!");
+    EXPECT_EQ(editor.text(), "hello world!");
+    ASSERT_EQ(bound.count(), 1);
+    EXPECT_EQ(changes, QStringList{"hello world!"});
+    QFocusEvent focusOut(QEvent::FocusOut);
+    QApplication::sendEvent(editor.textView(), &focusOut);
+    EXPECT_EQ(began, 1);
+    EXPECT_EQ(committed, 1);
+
+    // The owner's shorter text keeps the caret, cut back to its end; a push never reports a change.
+    editor.setText("hi");
+    EXPECT_EQ(editor.textView()->toPlainText(), "hi");
+    EXPECT_EQ(editor.textView()->textCursor().position(), 2);
+    editor.setText("a longer text than before");
+    EXPECT_EQ(editor.textView()->textCursor().position(), 12);
+    EXPECT_EQ(bound.count(), 1);
+
+    EditorTextView readOnly("fixed", false, std::nullopt);
+    QTest::keyClicks(readOnly.textView(), "x");
+    EXPECT_EQ(readOnly.text(), "fixed");
+}
+
+} // namespace
+} // namespace lumetrove::testing
