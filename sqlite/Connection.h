@@ -27,6 +27,8 @@ struct sqlite3_mutex;
 namespace sqlite {
 
 class QueryType;
+class SchemaReader;
+struct ForeignKeyError;
 class Row;
 class RowIterator;
 class Insert;
@@ -296,6 +298,17 @@ public:
     std::int64_t runInsert(const Insert& insert);
     std::int64_t runUpdate(const Update& update);
     std::int64_t runDelete(const Delete& statement);
+
+    // Schema (defined with the schema types; include "sqlite/SchemaReader.h") ---------------------------
+
+    /// A new reader of this connection's schema.
+    std::shared_ptr<SchemaReader> schema();
+    /// The rows whose foreign keys point nowhere, in the whole database or in one table, in SQLite's order.
+    /// Throws `Result`, also when a step fails midway.
+    std::vector<ForeignKeyError> foreignKeyCheck(std::optional<std::string_view> table = std::nullopt);
+    /// The problems SQLite finds in the database file or in one table, as it words them; empty when sound.
+    /// Throws `Result`. Fatal with a table on SQLite older than 3.33.0, which cannot check a single table.
+    std::vector<std::string> integrityCheck(std::optional<std::string_view> table = std::nullopt);
 
     // For the library's own use ------------------------------------------------------------------------
 

@@ -359,6 +359,16 @@ std::optional<ColumnDefinition::PrimaryKey> ColumnDefinition::PrimaryKey::parse(
         if (at(k) && (at(k)->isKeyword("ASC") || at(k)->isKeyword("DESC"))) {
             ++k;
         }
+        // A table constraint names its columns first; its conflict clause follows them.
+        if (at(k) && at(k)->isPunctuation('(')) {
+            for (int depth = 0; at(k); ++k) {
+                depth += at(k)->isPunctuation('(') ? 1 : at(k)->isPunctuation(')') ? -1 : 0;
+                if (depth == 0) {
+                    ++k;
+                    break;
+                }
+            }
+        }
         if (at(k) && at(k)->isKeyword("ON") && at(k + 1) && at(k + 1)->isKeyword("CONFLICT")) {
             k += 2;
             if (at(k) && at(k)->kind == SQLToken::Kind::word) {

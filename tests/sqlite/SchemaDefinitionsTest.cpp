@@ -89,6 +89,7 @@ TEST(SchemaDefinitionsTest, PrimaryKeyDetails)
         {"CREATE TABLE t (id INTEGER PRIMARY KEY DESC ON CONFLICT IGNORE)", key(false, C::ignore)},
         {"CREATE TABLE t (id integer primary key\n  autoincrement)", key(true)},
         {"CREATE TABLE t (a, b, PRIMARY KEY (a, b))", key(false)},
+        {"CREATE TABLE t (a, b, PRIMARY KEY (a, (b)) ON CONFLICT FAIL)", key(false, C::fail)},
         {"CREATE TABLE t (a DEFAULT 'PRIMARY KEY AUTOINCREMENT', \"primary key\")", std::nullopt},
     };
     for (const Case& c : cases) {
