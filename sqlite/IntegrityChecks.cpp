@@ -5,6 +5,7 @@
 #include "sqlite/Connection.h"
 #include "sqlite/Fatal.h"
 #include "sqlite/Helpers.h"
+#include "sqlite/SQLTokens.h"
 #include "sqlite/SchemaDefinitions.h"
 
 #include <variant>
@@ -16,7 +17,9 @@ namespace {
 std::string withTable(std::string sql, std::optional<std::string_view> table)
 {
     if (table) {
-        sql += "(" + quoteSQL(*table) + ")";
+        sql += '(';
+        sql += quoteSQL(*table);
+        sql += ')';
     }
     return sql;
 }
@@ -59,7 +62,8 @@ std::vector<std::string> integrityCheck(Connection& connection, std::optional<st
 {
     if (table && version < SQLiteVersion{3, 33, 0}) {
         SQLITE_FATAL("SQLite/IntegrityChecks",
-                     "checking the integrity of one table needs SQLite 3.33.0 or later, not " + version.description());
+                     detail::concat("checking the integrity of one table needs SQLite 3.33.0 or later, not ",
+                                    version.description()));
     }
     return connection.sync([&] {
         auto statement = connection.prepare(withTable("PRAGMA integrity_check", table));

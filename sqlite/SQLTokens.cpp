@@ -69,10 +69,10 @@ std::string SQLToken::name() const
     return out;
 }
 
-std::vector<SQLToken> tokenizeSQL(std::string_view sql)
+std::optional<SQLToken> SQLTokenizer::next()
 {
-    std::vector<SQLToken> tokens;
-    std::size_t i = 0;
+    const std::string_view sql = sql_;
+    std::size_t i = position_;
     while (i < sql.size()) {
         const char c = sql[i];
         if (isSpace(c)) {
@@ -89,43 +89,59 @@ std::vector<SQLToken> tokenizeSQL(std::string_view sql)
             i = commentEnd == std::string_view::npos ? sql.size() : commentEnd + 2;
             continue;
         }
-        const std::size_t start = i;
-        SQLToken::Kind kind;
-        if (c == '\'') {
-            kind = SQLToken::Kind::string;
-            i = skipQuoted(sql, i, '\'', true);
-        } else if (c == '"' || c == '`') {
-            kind = SQLToken::Kind::quotedIdentifier;
-            i = skipQuoted(sql, i, c, true);
-        } else if (c == '[') {
-            kind = SQLToken::Kind::quotedIdentifier;
-            i = skipQuoted(sql, i, ']', false);
-        } else if ((c == 'x' || c == 'X') && i + 1 < sql.size() && sql[i + 1] == '\'') {
-            kind = SQLToken::Kind::blob;
-            i = skipQuoted(sql, i + 1, '\'', true);
-        } else if (std::isdigit(static_cast<unsigned char>(c)) != 0 ||
-                   (c == '.' && i + 1 < sql.size() && std::isdigit(static_cast<unsigned char>(sql[i + 1])) != 0)) {
-            kind = SQLToken::Kind::number;
-            while (i < sql.size()) {
-                const char d = sql[i];
-                if (isWordByte(d) || d == '.') {
-                    ++i;
-                } else if ((d == '+' || d == '-') && (sql[i - 1] == 'e' || sql[i - 1] == 'E')) {
-                    ++i;
-                } else {
-                    break;
-                }
-            }
-        } else if (isWordByte(c)) {
-            kind = SQLToken::Kind::word;
-            while (i < sql.size() && isWordByte(sql[i])) {
+        break;
+    }
+    if (i >= sql.size()) {
+        position_ = sql.size();
+        return std::nullopt;
+    }
+    const char c = sql[i];
+    const std::size_t start = i;
+    SQLToken::Kind kind;
+    if (c == '\'') {
+        kind = SQLToken::Kind::string;
+        i = skipQuoted(sql, i, '\'', true);
+    } else if (c == '"' || c == '`') {
+        kind = SQLToken::Kind::quotedIdentifier;
+        i = skipQuoted(sql, i, c, true);
+    } else if (c == '[') {
+        kind = SQLToken::Kind::quotedIdentifier;
+        i = skipQuoted(sql, i, ']', false);
+    } else if ((c == 'x' || c == 'X') && i + 1 < sql.size() && sql[i + 1] == '\'') {
+        kind = SQLToken::Kind::blob;
+        i = skipQuoted(sql, i + 1, '\'', true);
+    } else if (std::isdigit(static_cast<unsigned char>(c)) != 0 ||
+               (c == '.' && i + 1 < sql.size() && std::isdigit(static_cast<unsigned char>(sql[i + 1])) != 0)) {
+        kind = SQLToken::Kind::number;
+        while (i < sql.size()) {
+            const char d = sql[i];
+            if (isWordByte(d) || d == '.') {
                 ++i;
+            } else if ((d == '+' || d == '-') && (sql[i - 1] == 'e' || sql[i - 1] == 'E')) {
+                ++i;
+            } else {
+                break;
             }
-        } else {
-            kind = SQLToken::Kind::punctuation;
+        }
+    } else if (isWordByte(c)) {
+        kind = SQLToken::Kind::word;
+        while (i < sql.size() && isWordByte(sql[i])) {
             ++i;
         }
-        tokens.push_back(SQLToken{kind, sql.substr(start, i - start), start});
+    } else {
+        kind = SQLToken::Kind::punctuation;
+        ++i;
+    }
+    position_ = i;
+    return SQLToken{kind, sql.substr(start, i - start), start};
+}
+
+std::vector<SQLToken> tokenizeSQL(std::string_view sql)
+{
+    std::vector<SQLToken> tokens;
+    SQLTokenizer tokenizer(sql);
+    while (std::optional<SQLToken> token = tokenizer.next()) {
+        tokens.push_back(*token);
     }
     return tokens;
 }

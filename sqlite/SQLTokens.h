@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,9 +29,30 @@ struct SQLToken {
     std::string name() const;
 };
 
-/// Splits `sql` into tokens, skipping white space and comments. Works in one pass without recursion, so texts
-/// of any length are safe; an unterminated quote runs to the end of the text.
+/// Reads the tokens of an SQL text one at a time, skipping white space and comments, in one pass without
+/// recursion, so texts of any length are safe; an unterminated quote runs to the end of the text. A search that
+/// stops early reads no further.
+class SQLTokenizer {
+public:
+    explicit SQLTokenizer(std::string_view sql) : sql_(sql) {}
+    /// The next token; none at the end.
+    std::optional<SQLToken> next();
+
+private:
+    std::string_view sql_;
+    std::size_t position_ = 0;
+};
+
+/// Every token of `sql`.
 std::vector<SQLToken> tokenizeSQL(std::string_view sql);
+
+/// The parts one after another. (GCC 12 warns wrongly about "literal" + a temporary string at -O2.)
+template <class... Parts> std::string concat(const Parts&... parts)
+{
+    std::string out;
+    (out.append(std::string_view(parts)), ...);
+    return out;
+}
 
 /// ASCII upper case of `text`.
 std::string upperASCII(std::string_view text);

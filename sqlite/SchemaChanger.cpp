@@ -64,10 +64,11 @@ PragmaRows readPragma(Connection& connection, std::string_view name, std::string
 // What a CREATE TABLE text says that the column definitions cannot say again.
 std::optional<std::string> unheldTableClause(std::string_view createTableSQL)
 {
-    const std::vector<detail::SQLToken> tokens = detail::tokenizeSQL(createTableSQL);
     int depth = 0;
     bool listClosed = false;
-    for (const detail::SQLToken& token : tokens) {
+    detail::SQLTokenizer tokens(createTableSQL);
+    while (const std::optional<detail::SQLToken> next = tokens.next()) {
+        const detail::SQLToken& token = *next;
         if (token.isPunctuation('(')) {
             ++depth;
         } else if (token.isPunctuation(')')) {
@@ -106,9 +107,13 @@ std::string renameInCondition(std::string_view condition, const std::string& fro
 // Whether `sql` names `table` anywhere outside its texts.
 bool mentions(std::string_view sql, const std::string& table)
 {
-    const std::vector<detail::SQLToken> tokens = detail::tokenizeSQL(sql);
-    return std::any_of(tokens.begin(), tokens.end(),
-                       [&](const detail::SQLToken& token) { return token.isName() && token.name() == table; });
+    detail::SQLTokenizer tokens(sql);
+    while (const std::optional<detail::SQLToken> token = tokens.next()) {
+        if (token->isName() && token->name() == table) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void runTexts(Connection& connection, const std::vector<std::string>& statements)

@@ -236,7 +236,7 @@ std::string LiteralValue::description() const
     case Kind::stringLiteral:
         return quoteSQL(text_, '\'');
     case Kind::blobLiteral:
-        return "X" + quoteSQL(text_, '\'');
+        return detail::concat("X", quoteSQL(text_, '\''));
     case Kind::null:
         return "NULL";
     case Kind::true_:
@@ -342,41 +342,50 @@ std::string ColumnDefinition::PrimaryKey::toSQL() const
 {
     return joinParts(
         {"PRIMARY KEY",
-         onConflict ? std::optional<std::string>("ON CONFLICT " + std::string(toText(*onConflict))) : std::nullopt,
+         onConflict ? std::optional<std::string>(detail::concat("ON CONFLICT ", toText(*onConflict))) : std::nullopt,
          autoIncrement ? std::optional<std::string>("AUTOINCREMENT") : std::nullopt});
 }
 
 std::optional<ColumnDefinition::PrimaryKey> ColumnDefinition::PrimaryKey::parse(std::string_view createTableSQL)
 {
-    const std::vector<SQLToken> tokens = detail::tokenizeSQL(createTableSQL);
-    for (std::size_t i = 0; i + 1 < tokens.size(); ++i) {
-        if (!tokens[i].isKeyword("PRIMARY") || !tokens[i + 1].isKeyword("KEY")) {
+    // Tokens are read as the search goes: the clause usually stands near the start of a long text.
+    detail::SQLTokenizer tokens(createTableSQL);
+    std::optional<SQLToken> token = tokens.next();
+    while (token) {
+        if (!token->isKeyword("PRIMARY")) {
+            token = tokens.next();
+            continue;
+        }
+        token = tokens.next();
+        if (!token || !token->isKeyword("KEY")) {
             continue;
         }
         PrimaryKey key;
-        std::size_t k = i + 2;
-        auto at = [&](std::size_t j) -> const SQLToken* { return j < tokens.size() ? &tokens[j] : nullptr; };
-        if (at(k) && (at(k)->isKeyword("ASC") || at(k)->isKeyword("DESC"))) {
-            ++k;
+        token = tokens.next();
+        if (token && (token->isKeyword("ASC") || token->isKeyword("DESC"))) {
+            token = tokens.next();
         }
         // A table constraint names its columns first; its conflict clause follows them.
-        if (at(k) && at(k)->isPunctuation('(')) {
-            for (int depth = 0; at(k); ++k) {
-                depth += at(k)->isPunctuation('(') ? 1 : at(k)->isPunctuation(')') ? -1 : 0;
+        if (token && token->isPunctuation('(')) {
+            for (int depth = 0; token; token = tokens.next()) {
+                depth += token->isPunctuation('(') ? 1 : token->isPunctuation(')') ? -1 : 0;
                 if (depth == 0) {
-                    ++k;
+                    token = tokens.next();
                     break;
                 }
             }
         }
-        if (at(k) && at(k)->isKeyword("ON") && at(k + 1) && at(k + 1)->isKeyword("CONFLICT")) {
-            k += 2;
-            if (at(k) && at(k)->kind == SQLToken::Kind::word) {
-                key.onConflict = columnOnConflictFromText(detail::upperASCII(at(k)->text));
-                ++k;
+        if (token && token->isKeyword("ON")) {
+            token = tokens.next();
+            if (token && token->isKeyword("CONFLICT")) {
+                token = tokens.next();
+                if (token && token->kind == SQLToken::Kind::word) {
+                    key.onConflict = columnOnConflictFromText(detail::upperASCII(token->text));
+                    token = tokens.next();
+                }
             }
         }
-        key.autoIncrement = at(k) && at(k)->isKeyword("AUTOINCREMENT");
+        key.autoIncrement = token && token->isKeyword("AUTOINCREMENT");
         return key;
     }
     return std::nullopt;
@@ -384,10 +393,11 @@ std::optional<ColumnDefinition::PrimaryKey> ColumnDefinition::PrimaryKey::parse(
 
 std::string ColumnDefinition::ForeignKey::toSQL() const
 {
-    return joinParts({"REFERENCES", quoteSQL(table),
-                      primaryKey ? std::optional<std::string>("(" + quoteSQL(*primaryKey) + ")") : std::nullopt,
-                      onUpdate ? std::optional<std::string>("ON UPDATE " + *onUpdate) : std::nullopt,
-                      onDelete ? std::optional<std::string>("ON DELETE " + *onDelete) : std::nullopt});
+    return joinParts(
+        {"REFERENCES", quoteSQL(table),
+         primaryKey ? std::optional<std::string>(detail::concat("(", quoteSQL(*primaryKey), ")")) : std::nullopt,
+         onUpdate ? std::optional<std::string>("ON UPDATE " + *onUpdate) : std::nullopt,
+         onDelete ? std::optional<std::string>("ON DELETE " + *onDelete) : std::nullopt});
 }
 
 std::string ColumnDefinition::toSQL() const
@@ -395,7 +405,7 @@ std::string ColumnDefinition::toSQL() const
     return joinParts({quoteSQL(name), std::string(toText(type)),
                       defaultValue.kind() == LiteralValue::Kind::null
                           ? std::nullopt
-                          : std::optional<std::string>("DEFAULT " + defaultValue.defaultClauseText()),
+                          : std::optional<std::string>(detail::concat("DEFAULT ", defaultValue.defaultClauseText())),
                       primaryKey ? std::optional<std::string>(primaryKey->toSQL()) : std::nullopt,
                       nullable ? std::nullopt : std::optional<std::string>("NOT NULL"),
                       references ? std::optional<std::string>(references->toSQL()) : std::nullopt});
@@ -429,13 +439,14 @@ IndexDefinition IndexDefinition::make(std::string table, std::string name, bool 
 std::optional<std::string> IndexDefinition::whereCondition(std::string_view indexSQL)
 {
     int depth = 0;
-    for (const SQLToken& token : detail::tokenizeSQL(indexSQL)) {
-        if (token.isPunctuation('(')) {
+    detail::SQLTokenizer tokens(indexSQL);
+    while (const std::optional<SQLToken> token = tokens.next()) {
+        if (token->isPunctuation('(')) {
             ++depth;
-        } else if (token.isPunctuation(')')) {
+        } else if (token->isPunctuation(')')) {
             --depth;
-        } else if (depth == 0 && token.isKeyword("WHERE")) {
-            const std::string_view rest = detail::trimSQL(indexSQL.substr(token.end()));
+        } else if (depth == 0 && token->isKeyword("WHERE")) {
+            const std::string_view rest = detail::trimSQL(indexSQL.substr(token->end()));
             if (rest.empty()) {
                 return std::nullopt;
             }
@@ -579,8 +590,8 @@ std::string TableDefinition::toSQL(bool temporary) const
             }
         }
         body += ",\n" +
-                joinParts({"PRIMARY KEY (" + quotedList(names) + ")",
-                           onConflict ? std::optional<std::string>("ON CONFLICT " + std::string(toText(*onConflict)))
+                joinParts({detail::concat("PRIMARY KEY (", quotedList(names), ")"),
+                           onConflict ? std::optional<std::string>(detail::concat("ON CONFLICT ", toText(*onConflict)))
                                       : std::nullopt});
     }
     return joinParts({"CREATE", temporary ? std::optional<std::string>("TEMPORARY") : std::nullopt, "TABLE",
@@ -599,8 +610,8 @@ std::string TableDefinition::copySQL(const TableDefinition& target) const
         }
         return quotedList(list);
     };
-    return "INSERT INTO " + quoteSQL(target.name) + " (" + names(target) + ") SELECT " + names(*this) + " FROM " +
-           quoteSQL(name);
+    return detail::concat("INSERT INTO ", quoteSQL(target.name), " (", names(target), ") SELECT ", names(*this),
+                          " FROM ", quoteSQL(name));
 }
 
 } // namespace sqlite

@@ -50,11 +50,17 @@ struct Columns {
     }
 };
 
+// The schema tables, selecting their columns by name: a "*" would cost one more prepare to expand.
 struct SchemaTables {
-    Table mainSchema{"sqlite_schema", "main"};
-    Table tempSchema{"sqlite_schema", "temp"};
-    Table master{"sqlite_master"};
-    Table tempMaster{"sqlite_temp_master"};
+    static Table selecting(Table table)
+    {
+        const Columns& c = Columns::shared();
+        return std::move(table).selectColumns(c.type, c.name, c.tableName, c.rootpage, c.sql);
+    }
+    Table mainSchema = selecting(Table("sqlite_schema", "main"));
+    Table tempSchema = selecting(Table("sqlite_schema", "temp"));
+    Table master = selecting(Table("sqlite_master"));
+    Table tempMaster = selecting(Table("sqlite_temp_master"));
 
     static const SchemaTables& shared()
     {
@@ -84,13 +90,8 @@ std::shared_ptr<SchemaReader> Connection::schema()
 }
 
 SchemaReader::SchemaReader(std::shared_ptr<Connection> connection, std::optional<SQLiteVersion> version)
-    : connection_(std::move(connection)), version_(version)
+    : connection_(std::move(connection)), version_(version ? *version : connection_->sqliteVersion())
 {}
-
-SQLiteVersion SchemaReader::version()
-{
-    return version_ ? *version_ : connection_->sqliteVersion();
-}
 
 std::vector<ObjectDefinition> SchemaReader::readObjectDefinitions(std::optional<std::string_view> name,
                                                                   std::optional<ObjectDefinition::ObjectType> type,
@@ -98,8 +99,8 @@ std::vector<ObjectDefinition> SchemaReader::readObjectDefinitions(std::optional<
 {
     const Columns& c = Columns::shared();
     const SchemaTables& tables = SchemaTables::shared();
-    Table query = version() >= SQLiteVersion{3, 33, 0} ? (temp ? tables.tempSchema : tables.mainSchema)
-                                                       : (temp ? tables.tempMaster : tables.master);
+    Table query = version_ >= SQLiteVersion{3, 33, 0} ? (temp ? tables.tempSchema : tables.mainSchema)
+                                                      : (temp ? tables.tempMaster : tables.master);
     if (name) {
         query = std::move(query).filterQuery(equalsValue(c.name, std::string(*name)));
     }
@@ -146,19 +147,32 @@ std::vector<ColumnDefinition> SchemaReader::readColumnDefinitions(std::string_vi
         std::string column = key.column;
         foreignKeys[column].push_back(std::move(key));
     }
+    // Every key column takes its details from the same CREATE TABLE text: read it once for the call.
+    std::optional<std::optional<std::string>> createTableSQL;
     return connection_->prepareRowIterator(pragma("table_info", table)).map([&](const Row& row) {
-        return rowToColumnDefinition(row, table, foreignKeys);
+        return rowToColumnDefinition(row, table, foreignKeys, createTableSQL);
     });
 }
 
 ColumnDefinition SchemaReader::rowToColumnDefinition(const Row& row, std::string_view table,
                                                      const ForeignKeysByColumn& foreignKeys)
 {
+    std::optional<std::optional<std::string>> createTableSQL;
+    return rowToColumnDefinition(row, table, foreignKeys, createTableSQL);
+}
+
+ColumnDefinition SchemaReader::rowToColumnDefinition(const Row& row, std::string_view table,
+                                                     const ForeignKeysByColumn& foreignKeys,
+                                                     std::optional<std::optional<std::string>>& createTableSQL)
+{
     const Columns& c = Columns::shared();
     ColumnDefinition column;
     column.name = row.getValue(c.name);
     if (const std::optional<std::int64_t> position = row.getValue(c.primaryKey); position && *position >= 1) {
-        if (const std::optional<std::string> sql = readCreateTableSQL(table)) {
+        if (!createTableSQL) {
+            createTableSQL = readCreateTableSQL(table);
+        }
+        if (const std::optional<std::string>& sql = *createTableSQL) {
             column.primaryKey = ColumnDefinition::PrimaryKey::parse(*sql);
             if (column.primaryKey) {
                 column.primaryKey->position = static_cast<int>(*position);

@@ -23,7 +23,7 @@ public:
     using ForeignKeysByColumn = std::unordered_map<std::string, std::vector<ColumnDefinition::ForeignKey>>;
 
     /// A reader over `connection`. `version` stands in for the library's version when given (tests use it to
-    /// take the paths of older libraries); otherwise the version is read on every call that needs it.
+    /// take the paths of older libraries); otherwise the library is asked once, now.
     explicit SchemaReader(std::shared_ptr<Connection> connection, std::optional<SQLiteVersion> version = std::nullopt);
 
     const std::shared_ptr<Connection>& connection() const { return connection_; }
@@ -51,10 +51,14 @@ public:
     std::optional<IndexDefinition> rowToIndexEntry(const Row& row, std::string_view table);
 
 private:
-    SQLiteVersion version();
+    // `createTableSQL` holds the table's CREATE TABLE text once a key column has needed it.
+    ColumnDefinition rowToColumnDefinition(const Row& row, std::string_view table,
+                                           const ForeignKeysByColumn& foreignKeys,
+                                           std::optional<std::optional<std::string>>& createTableSQL);
 
     std::shared_ptr<Connection> connection_;
-    std::optional<SQLiteVersion> version_;
+    // The library's version never changes while the program runs; read once, or the stand-in given.
+    SQLiteVersion version_;
 };
 
 } // namespace sqlite
