@@ -1,0 +1,1 @@
+lumetrove_benchmark(schema lumetrove_sqlite)
