@@ -54,6 +54,17 @@ template <class... Parts> std::string concat(const Parts&... parts)
     return out;
 }
 
+/// The value among `values` whose `toText` is exactly `text`; none for any other text.
+template <class E, std::size_t N> std::optional<E> enumFromText(std::string_view text, const E (&values)[N])
+{
+    for (const E value : values) {
+        if (toText(value) == text) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
 /// ASCII upper case of `text`.
 std::string upperASCII(std::string_view text);
 

@@ -183,13 +183,9 @@ std::string_view toText(ObjectDefinition::ObjectType type)
 
 std::optional<ObjectDefinition::ObjectType> objectTypeFromText(std::string_view text)
 {
-    for (auto type : {ObjectDefinition::ObjectType::table, ObjectDefinition::ObjectType::index,
-                      ObjectDefinition::ObjectType::view, ObjectDefinition::ObjectType::trigger}) {
-        if (toText(type) == text) {
-            return type;
-        }
-    }
-    return std::nullopt;
+    using T = ObjectDefinition::ObjectType;
+    static constexpr T all[] = {T::table, T::index, T::view, T::trigger};
+    return detail::enumFromText(text, all);
 }
 
 // LiteralValue -------------------------------------------------------------------------------------------
@@ -302,12 +298,8 @@ std::string_view toText(ColumnDefinition::Affinity affinity)
 std::optional<ColumnDefinition::Affinity> affinityFromText(std::string_view text)
 {
     using A = ColumnDefinition::Affinity;
-    for (A a : {A::integer, A::numeric, A::real, A::text, A::blob}) {
-        if (toText(a) == text) {
-            return a;
-        }
-    }
-    return std::nullopt;
+    static constexpr A all[] = {A::integer, A::numeric, A::real, A::text, A::blob};
+    return detail::enumFromText(text, all);
 }
 
 std::string_view toText(ColumnDefinition::OnConflict resolution)
@@ -330,12 +322,8 @@ std::string_view toText(ColumnDefinition::OnConflict resolution)
 std::optional<ColumnDefinition::OnConflict> columnOnConflictFromText(std::string_view text)
 {
     using C = ColumnDefinition::OnConflict;
-    for (C c : {C::rollback, C::abort, C::fail, C::ignore, C::replace}) {
-        if (toText(c) == text) {
-            return c;
-        }
-    }
-    return std::nullopt;
+    static constexpr C all[] = {C::rollback, C::abort, C::fail, C::ignore, C::replace};
+    return detail::enumFromText(text, all);
 }
 
 std::string ColumnDefinition::PrimaryKey::toSQL() const
@@ -531,13 +519,8 @@ std::string_view toText(IndexDefinition::Order order)
 
 std::optional<IndexDefinition::Order> indexOrderFromText(std::string_view text)
 {
-    if (text == "ASC") {
-        return IndexDefinition::Order::asc;
-    }
-    if (text == "DESC") {
-        return IndexDefinition::Order::desc;
-    }
-    return std::nullopt;
+    static constexpr IndexDefinition::Order all[] = {IndexDefinition::Order::asc, IndexDefinition::Order::desc};
+    return detail::enumFromText(text, all);
 }
 
 // ForeignKeyError ----------------------------------------------------------------------------------------

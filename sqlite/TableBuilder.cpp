@@ -1,5 +1,7 @@
 #include "sqlite/TableBuilder.h"
 
+#include "sqlite/SQLTokens.h"
+
 namespace sqlite {
 
 namespace {
@@ -113,12 +115,8 @@ std::string_view toText(TableBuilder::Dependency dependency)
 std::optional<TableBuilder::Dependency> dependencyFromText(std::string_view text)
 {
     using D = TableBuilder::Dependency;
-    for (D d : {D::noAction, D::restrict, D::setNull, D::setDefault, D::cascade}) {
-        if (toText(d) == text) {
-            return d;
-        }
-    }
-    return std::nullopt;
+    static constexpr D all[] = {D::noAction, D::restrict, D::setNull, D::setDefault, D::cascade};
+    return detail::enumFromText(text, all);
 }
 
 std::string createTable(const Table& table, const std::function<void(TableBuilder&)>& block, CreateTableOptions options)

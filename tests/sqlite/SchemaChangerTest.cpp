@@ -206,3 +206,15 @@ TEST(SchemaChangerTest, FailedRebuildsAreRolledBack)
 }
 
 } // namespace
+
+namespace {
+
+TEST(SchemaChangerDeathTest, AddingAColumnIsNoEditOfADefinition)
+{
+    const sqlite::ColumnDefinition column{"a", std::nullopt, sqlite::ColumnDefinition::Affinity::text, true, {}, {}};
+    const sqlite::TableDefinition table{"t", {column}, {}};
+    EXPECT_DEATH((void)sqlite::applyOperation(table, Op::addColumn(column)),
+                 "SQLite/SchemaChanger:[0-9]+: Fatal error: Use 'ALTER TABLE ADD COLUMN \\(\\.\\.\\.\\)'");
+}
+
+} // namespace
