@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lumetrove/browser/ScreenshotPreviewWindow.h"
 #include "lumetrove/library/Screenshot.h"
 
 #include <QElapsedTimer>
@@ -16,7 +17,6 @@ namespace lumetrove {
 
 class LibrarySelection;
 class ScreenshotListModel;
-class ScreenshotPreviewWindow;
 class ScreenshotRowDelegate;
 class ScreenshotsListManager;
 class ThumbnailCache;
