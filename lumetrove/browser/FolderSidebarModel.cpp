@@ -5,7 +5,7 @@
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/Symbols.h"
 
-#include <QPointer>
+#include <QFutureWatcher>
 #include <QTimer>
 #include <QtConcurrent>
 
@@ -226,24 +226,23 @@ void FolderSidebarModel::startCountRun()
     countsScheduled_ = false;
     const quint64 ticket = ++countTicket_;
     ++countsInFlight_;
-    QPointer<FolderSidebarModel> self(this);
-    (void)QtConcurrent::run([store = store_, folders = folders_] {
-        return computeSidebarCounts(*store, folders);
-    }).then(this, [self, ticket](const SidebarCounts& counts) {
-        if (self == nullptr) {
-            return;
-        }
-        --self->countsInFlight_;
+    // The watcher is a child of the model: when the model goes first, the answer goes nowhere.
+    auto* watcher = new QFutureWatcher<SidebarCounts>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket] {
+        watcher->deleteLater();
+        --countsInFlight_;
         // A run started later has newer numbers.
-        if (ticket != self->countTicket_) {
+        if (ticket != countTicket_) {
             return;
         }
-        self->counts_ = counts;
-        if (self->rowCount() > 0) {
-            emit self->dataChanged(self->index(0), self->index(self->rowCount() - 1), {CountRole});
+        counts_ = watcher->result();
+        if (rowCount() > 0) {
+            emit dataChanged(index(0), index(rowCount() - 1), {CountRole});
         }
-        emit self->countsChanged();
+        emit countsChanged();
     });
+    watcher->setFuture(
+        QtConcurrent::run([store = store_, folders = folders_] { return computeSidebarCounts(*store, folders); }));
 }
 
 } // namespace lumetrove

@@ -2,10 +2,10 @@
 
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QPainter>
-#include <QPointer>
 #include <QtConcurrent>
 
 namespace lumetrove {
@@ -44,19 +44,19 @@ void ScreenshotPreviewWindow::load(const QUrl& url)
     failed_ = false;
     const quint64 ticket = ++loadTicket_;
     const QString path = url.toLocalFile();
-    QPointer<ScreenshotPreviewWindow> self(this);
-    // The decode runs on the pool; a newer file asked for in the meantime wins.
-    (void)QtConcurrent::run([path] {
-        return QImageReader(path).read();
-    }).then(this, [self, ticket](const QImage& image) {
-        if (self == nullptr || ticket != self->loadTicket_) {
+    // The watcher is a child of the window: when the window goes first, the image goes nowhere.
+    auto* watcher = new QFutureWatcher<QImage>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket] {
+        watcher->deleteLater();
+        if (ticket != loadTicket_) {
             return;
         }
-        self->image_ = image;
-        self->failed_ = image.isNull();
-        self->update();
-        emit self->imageLoaded();
+        image_ = watcher->result();
+        failed_ = image_.isNull();
+        update();
+        emit imageLoaded();
     });
+    watcher->setFuture(QtConcurrent::run([path] { return QImageReader(path).read(); }));
     update();
 }
 
