@@ -1,0 +1,182 @@
+#include "lumetrove/detail/LiveTextImageView.h"
+
+#include "tests/lumetrove/Sandbox.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <atomic>
+#include <gtest/gtest.h>
+
+namespace lumetrove::testing {
+namespace {
+
+TEST(LiveTextPanning, OriginFollowsThePointerWithinTheDocument)
+{
+    struct Case {
+        const char* what;
+        double origin, pressed, pointer, document, visible, expected;
+    };
+    const std::vector<Case> cases = {
+        {"drag right by 10 moves the origin back", 50, 100, 110, 1000, 400, 40},
+        {"never below 0", 5, 100, 110, 1000, 400, 0},
+        {"drag left moves it on", 50, 100, 90, 1000, 400, 60},
+        {"never beyond document minus visible", 595, 100, 80, 1000, 400, 600},
+        {"an image that fits stays at 0", 0, 100, 50, 300, 400, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_DOUBLE_EQ(panOrigin(c.origin, c.pressed, c.pointer, c.document, c.visible), c.expected);
+    }
+}
+
+TEST(LiveTextSelection, JoinsWordsByLine)
+{
+    const std::vector<LiveTextWord> words = {
+        {"Total", QRectF(0, 0, 50, 20), 0}, {"due", QRectF(60, 0, 30, 20), 0}, {"42", QRectF(0, 30, 20, 20), 1}};
+    EXPECT_EQ(liveTextWordAt(words, QPointF(65, 10)), 1);
+    EXPECT_EQ(liveTextWordAt(words, QPointF(55, 10)), -1);
+    EXPECT_EQ(liveTextSelection(words, 2, 0), "Total due\n42");
+    EXPECT_EQ(liveTextSelection(words, 1, 1), "due");
+    EXPECT_EQ(liveTextSelection(words, -1, 1), "");
+}
+
+/// Answers every image with the same words, counting its calls; waits while `hold` is set.
+class FixedRecognizer : public TextRecognizer {
+public:
+    RecognizedText recognize(const QImage&) const override
+    {
+        ++calls;
+        while (hold) {
+            QThread::msleep(5);
+        }
+        RecognizedText text;
+        text.lines.push_back({"Hello world",
+                              QRectF(10, 10, 200, 30),
+                              {{"Hello", QRectF(10, 10, 90, 30), 90}, {"world", QRectF(110, 10, 100, 30), 90}}});
+        return text;
+    }
+    mutable std::atomic<int> calls{0};
+    std::atomic<bool> hold{false};
+};
+
+QImage plainImage(int width, int height, QColor color = Qt::white)
+{
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    image.fill(color);
+    return image;
+}
+
+void sendMouse(QWidget* widget, QEvent::Type type, QPoint position, Qt::MouseButtons buttons)
+{
+    QMouseEvent event(type, position, widget->mapToGlobal(position),
+                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
+/// A shown 400 × 300 view whose image of the given size has its words.
+struct ShownView {
+    std::shared_ptr<FixedRecognizer> recognizer = std::make_shared<FixedRecognizer>();
+    LiveTextImageView view{recognizer};
+
+    explicit ShownView(QSize imageSize)
+    {
+        view.resize(400, 300);
+        view.show();
+        view.setImage(plainImage(imageSize.width(), imageSize.height()));
+        EXPECT_TRUE(processEventsUntil([&] { return view.hasLiveText(); }));
+    }
+};
+
+TEST(LiveTextImageView, ZoomCentringAndPanning)
+{
+    ShownView shown({1000, 800});
+    LiveTextImageView& view = shown.view;
+    const auto& recognizer = shown.recognizer;
+
+    // Zooming keeps the image, its words and makes no new recognition.
+    view.setImageZoom(0.5);
+    EXPECT_EQ(view.canvas()->size(), QSize(500, 400));
+    view.setImage(view.image());
+    EXPECT_TRUE(view.hasLiveText());
+    EXPECT_EQ(recognizer->calls, 1);
+
+    // Pressing away from the words pans: dragging left by 20 points moves the origin on by 20 image points.
+    const QPoint start(300, 200);
+    sendMouse(view.canvas(), QEvent::MouseButtonPress, start, Qt::LeftButton);
+    sendMouse(view.canvas(), QEvent::MouseMove, start - QPoint(20, 10), Qt::LeftButton);
+    sendMouse(view.canvas(), QEvent::MouseButtonRelease, start - QPoint(20, 10), Qt::NoButton);
+    EXPECT_NEAR(view.origin().x(), 20, 1);
+    EXPECT_NEAR(view.origin().y(), 10, 1);
+    EXPECT_EQ(view.selectedText(), "");
+
+    // An image smaller than the visible area is centred.
+    view.setImageZoom(0.2);
+    const QRect canvas = view.canvas()->geometry();
+    EXPECT_NEAR(canvas.center().x(), view.viewport()->rect().center().x(), 1);
+    EXPECT_NEAR(canvas.center().y(), view.viewport()->rect().center().y(), 1);
+}
+
+TEST(LiveTextImageView, PressingOnWordsSelectsAndCopiesText)
+{
+    ShownView shown({300, 100});
+    LiveTextImageView& view = shown.view;
+    const QPointF before = view.origin();
+
+    sendMouse(view.canvas(), QEvent::MouseButtonPress, QPoint(20, 20), Qt::LeftButton);
+    sendMouse(view.canvas(), QEvent::MouseMove, QPoint(150, 20), Qt::LeftButton);
+    sendMouse(view.canvas(), QEvent::MouseButtonRelease, QPoint(150, 20), Qt::NoButton);
+    EXPECT_EQ(view.selectedText(), "Hello world");
+    EXPECT_EQ(view.origin(), before);
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "Hello world");
+}
+
+TEST(LiveTextImageView, AnEarlierImagesWordsAreDroppedWhenTheImageChanges)
+{
+    auto recognizer = std::make_shared<FixedRecognizer>();
+    recognizer->hold = true;
+    LiveTextImageView view(recognizer);
+    QSignalSpy ready(&view, &LiveTextImageView::liveTextChanged);
+    view.setImage(plainImage(300, 100, Qt::white));
+    ASSERT_TRUE(processEventsUntil([&] { return recognizer->calls == 1; }));
+    view.setImage(plainImage(300, 100, Qt::gray));
+    recognizer->hold = false;
+    ASSERT_TRUE(processEventsUntil([&] { return view.hasLiveText(); }));
+    QTest::qWait(50);
+    EXPECT_EQ(ready.count(), 1);
+    EXPECT_EQ(recognizer->calls, 2);
+}
+
+TEST(LiveTextImageView, SelectsTheRecognisedWordsOfARenderedImage)
+{
+    QImage image = plainImage(640, 160);
+    {
+        QPainter painter(&image);
+        QFont font("DejaVu Sans");
+        font.setPixelSize(40);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(QPoint(20, 90), "Invoice total");
+    }
+    LiveTextImageView view(sharedTextRecognizer());
+    view.resize(700, 200);
+    view.show();
+    view.setImage(image);
+    ASSERT_TRUE(processEventsUntil([&] { return view.hasLiveText(); }, 60000));
+    ASSERT_GE(view.words().size(), 2u);
+    const QPoint first = view.words().front().box.center().toPoint();
+    const QPoint last = view.words().back().box.center().toPoint();
+    sendMouse(view.canvas(), QEvent::MouseButtonPress, first, Qt::LeftButton);
+    sendMouse(view.canvas(), QEvent::MouseMove, last, Qt::LeftButton);
+    sendMouse(view.canvas(), QEvent::MouseButtonRelease, last, Qt::NoButton);
+    // The recogniser may put the two words on one line or two; the selection holds both, in order.
+    EXPECT_EQ(view.selectedText().simplified(), "Invoice total");
+}
+
+} // namespace
+} // namespace lumetrove::testing
