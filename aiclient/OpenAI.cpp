@@ -208,11 +208,7 @@ void OpenAI::streamCompletions(const CompletionsQuery& query, Completion<Complet
                                StreamCompletion completion)
 {
     performStreamingRequest(
-        [&] {
-            CompletionsQuery streamed = query;
-            streamed.stream = true;
-            return JSONRequest<CompletionsResult>(std::move(streamed), buildURL(paths::completions), "POST");
-        },
+        [&] { return JSONRequest<CompletionsResult>(streamedCopy(query), buildURL(paths::completions), "POST"); },
         std::move(onResult), std::move(completion));
 }
 
@@ -258,11 +254,7 @@ void OpenAI::chats(const ChatQuery& query, Completion<ChatResult> completion)
 void OpenAI::streamChats(const ChatQuery& query, Completion<ChatStreamResult> onResult, StreamCompletion completion)
 {
     performStreamingRequest(
-        [&] {
-            ChatQuery streamed = query;
-            streamed.stream = true;
-            return JSONRequest<ChatStreamResult>(std::move(streamed), buildURL(paths::chats), "POST");
-        },
+        [&] { return JSONRequest<ChatStreamResult>(streamedCopy(query), buildURL(paths::chats), "POST"); },
         std::move(onResult), std::move(completion));
 }
 

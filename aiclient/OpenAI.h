@@ -23,6 +23,7 @@
 #include "aiclient/StreamingSession.h"
 #include "aiclient/ThreadSafeArray.h"
 
+#include <concepts>
 #include <exception>
 #include <functional>
 #include <future>
@@ -36,6 +37,21 @@ namespace aiclient {
 template <class T> using Completion = std::function<void(Outcome<T>)>;
 /// Called once when a stream ends, with the transport's error or none.
 using StreamCompletion = std::function<void(std::exception_ptr)>;
+
+/// A request that can be streamed: it carries the flag that asks the service for an event stream.
+template <class Query>
+concept Streamable = std::copyable<Query> && requires(Query query)
+{
+    query.stream = true;
+};
+
+/// The copy of `query` that a streamed operation sends; the caller's own value keeps its flag.
+template <Streamable Query> Query streamedCopy(const Query& query)
+{
+    Query copy = query;
+    copy.stream = true;
+    return copy;
+}
 
 /// The client's operations. The completion-handler forms are the requirements, in the service's order; the
 /// `std::future`, `ChunkStream` and publisher forms are built from them alone and work for any implementation.
