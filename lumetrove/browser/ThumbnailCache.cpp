@@ -1,5 +1,6 @@
 #include "lumetrove/browser/ThumbnailCache.h"
 
+#include "lumetrove/capture/ImageUtilities.h"
 #include "lumetrove/library/DataDirectories.h"
 
 #include <QFileInfo>
@@ -18,12 +19,14 @@ qsizetype costOf(const QImage& image)
     return std::max<qsizetype>(1, image.sizeInBytes() / 1024);
 }
 
+/// A thumbnail file is made for the frame; one that does not fit it is drawn again by the capture's own
+/// thumbnail rule, so that every row shows the same kind of picture.
 QImage fitToFrame(QImage image)
 {
     if (image.width() <= rowThumbnailFrame.width() && image.height() <= rowThumbnailFrame.height()) {
         return image;
     }
-    return image.scaled(rowThumbnailFrame, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return renderThumbnail(image, rowThumbnailFrame.width(), QSizeF(rowThumbnailFrame));
 }
 
 } // namespace

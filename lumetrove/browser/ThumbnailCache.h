@@ -26,7 +26,7 @@ struct LoadedThumbnail {
 };
 
 /// Reads the thumbnail file of a screenshot unless its time equals `knownFileTime`. An image larger than
-/// the row's frame (a file written by an older renderer, an odd import) is fitted with the capture's
+/// the row's frame (a file written by an older renderer) is rendered for the frame with the capture's
 /// thumbnail rule, so every row draws the same way. Any thread.
 LoadedThumbnail loadThumbnailFile(qint64 screenshotId, const std::optional<QDateTime>& knownFileTime);
 
