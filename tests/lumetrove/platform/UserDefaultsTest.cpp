@@ -37,7 +37,7 @@ TEST_F(UserDefaultsTest, AKeyIsStoredExactlyAsGivenAndReadBackByAnyNewStore)
 TEST_F(UserDefaultsTest, TheFileHoldingTheKeyIsReadableByItsOwnerOnly)
 {
     const QString path = UserDefaults::fileName();
-    ASSERT_TRUE(path.startsWith(qEnvironmentVariable("XDG_CONFIG_HOME"))) << path.toStdString();
+    ASSERT_TRUE(path.endsWith(QStringLiteral("/Lumetrove/Lumetrove.conf"))) << path.toStdString();
 
     // Made anew by the first write, and mended when something else widened it.
     QFile::remove(path);
