@@ -1,10 +1,10 @@
 #include "lumetrove/app/SettingsView.h"
 
 #include "lumetrove/app/SettingsViewModel.h"
+#include "lumetrove/platform/Symbols.h"
 #include "lumetrove/platform/UserDefaults.h"
 
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -56,7 +56,7 @@ SettingsView::SettingsView(SettingsViewModel& settingsViewModel, QWidget* parent
     : QWidget(parent), tabs_(new QTabWidget(this)), openAIAPIView_(new OpenAIAPIView)
 {
     setWindowTitle(QStringLiteral("Settings"));
-    tabs_->addTab(openAIAPIView_, QIcon::fromTheme(QStringLiteral("brain.head.profile")), QStringLiteral("OpenAI API"));
+    tabs_->addTab(openAIAPIView_, symbolIcon(QStringLiteral("brain.head.profile")), QStringLiteral("OpenAI API"));
     tabs_->setFixedSize(500, 300);
 
     auto* layout = new QVBoxLayout(this);

@@ -1,0 +1,94 @@
+#include "lumetrove/app/ProcessButtonView.h"
+
+#include "aiclient/OpenAI.h"
+#include "lumetrove/ai/AIVisionViewModel.h"
+#include "lumetrove/app/AILoadingIconView.h"
+#include "lumetrove/platform/UserDefaults.h"
+
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace lumetrove {
+namespace {
+
+/// A transport whose answers never come, so an analysis stays loading.
+class SilentSession : public aiclient::Session {
+    class Task : public aiclient::DataTask {
+    public:
+        void resume() override {}
+        void cancel() override {}
+    };
+
+public:
+    std::shared_ptr<aiclient::DataTask> dataTask(aiclient::HttpRequest, aiclient::DataTaskHandler) override
+    {
+        return std::make_shared<Task>();
+    }
+    std::shared_ptr<aiclient::DataTask> streamTask(aiclient::HttpRequest, aiclient::DataReceivedHandler,
+                                                   aiclient::TaskCompletedHandler) override
+    {
+        return std::make_shared<Task>();
+    }
+};
+
+class ProcessButtonViewTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UserDefaults::setValue(UserDefaults::openAIAPIKey, QStringLiteral("sk-test"));
+        model_.setClientFactory([](aiclient::Configuration configuration) {
+            return std::make_shared<aiclient::OpenAI>(std::move(configuration), std::make_shared<SilentSession>());
+        });
+    }
+    void TearDown() override { UserDefaults::remove(UserDefaults::openAIAPIKey); }
+
+    void startLoading()
+    {
+        QImage image(8, 8, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        task_ = model_.analyzeScreenshot(std::nullopt, std::nullopt, std::nullopt, image);
+        ASSERT_TRUE(model_.isLoading());
+    }
+
+    AIVisionViewModel model_;
+    std::shared_ptr<AnalysisTask> task_;
+    int presses_ = 0;
+};
+
+TEST_F(ProcessButtonViewTest, TheIndicatorShowsOnlyWhileARunningTaskIsLoading)
+{
+    bool hasTask = false;
+    ProcessButtonView button(
+        model_, [&] { return hasTask ? task_ : nullptr; }, [&] { ++presses_; });
+    button.resize(150, 25);
+    button.show();
+    auto* indicator = button.findChild<AILoadingIconView*>();
+    ASSERT_NE(indicator, nullptr);
+    EXPECT_EQ(indicator->clearGray(), QColor::fromRgbF(181 / 255.0, 182 / 255.0, 183 / 255.0));
+    EXPECT_EQ(button.text(), QStringLiteral("Process With AI"));
+    EXPECT_FALSE(button.showsBusyFace());
+
+    startLoading();
+    EXPECT_FALSE(button.showsBusyFace()) << "loading without a task of the host shows the button";
+    hasTask = true;
+    button.refresh();
+    EXPECT_TRUE(button.showsBusyFace());
+    EXPECT_TRUE(indicator->isVisible());
+    EXPECT_EQ(indicator->size(), QSize(50, 20));
+
+    QTest::mouseClick(&button, Qt::LeftButton, {}, button.rect().center());
+    EXPECT_EQ(presses_, 1) << "the indicator is still inside the button";
+
+    task_->cancel();
+    button.refresh();
+    EXPECT_FALSE(button.showsBusyFace()) << "a cancelled task shows the button";
+    EXPECT_FALSE(indicator->isVisible());
+    for (LoadingCircle* circle : indicator->circles()) {
+        EXPECT_FALSE(circle->isPulsing());
+    }
+    QTest::mouseClick(&button, Qt::LeftButton, {}, button.rect().center());
+    EXPECT_EQ(presses_, 2);
+}
+
+} // namespace
+} // namespace lumetrove
