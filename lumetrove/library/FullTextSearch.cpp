@@ -7,6 +7,9 @@ namespace {
 
 QString columnClause(QString text)
 {
+    // FTS5 reads a pattern as a C string, so a NUL would cut it inside a quoted phrase ("unterminated
+    // string"). Control characters are dropped and the rest of the text is searched.
+    text.removeIf([](QChar character) { return character.unicode() < 0x20 || character.unicode() == 0x7f; });
     text.replace(QLatin1Char('"'), QLatin1String("\"\""));
     QStringList pieces;
     for (const char* column : {"text", "name", "keywords", "description"}) {
