@@ -45,7 +45,7 @@ const QString smartKeywords = QString::fromStdString(word(900) + " " + word(1500
 
 QString libraryPath()
 {
-    return QDir::tempPath() + QStringLiteral("/lumetrove-bench-library-v1.sqlite3");
+    return QDir::tempPath() + QStringLiteral("/lumetrove-bench-library-v2.sqlite3");
 }
 
 /// A store on `path`. Opening prints its schema lines on standard output, where the benchmark writes its
@@ -179,8 +179,9 @@ std::vector<ScreenshotRow> rawLoad(sqlite3* db, const char* sql, const std::opti
 }
 
 constexpr const char* rawSearch =
-    "SELECT screenshots.* FROM screenshots_fts JOIN screenshots ON screenshots.id = screenshots_fts.rowid "
-    "WHERE screenshots_fts MATCH ? ORDER BY screenshots.id DESC";
+    "SELECT screenshots.* FROM screenshots WHERE screenshots.id IN (SELECT rowid FROM screenshots_fts WHERE "
+    "screenshots_fts MATCH ?1 UNION SELECT rowid FROM screenshots_words WHERE screenshots_words MATCH ?1) "
+    "ORDER BY screenshots.id DESC";
 
 void reloadBaseline(benchmark::State& state)
 {
@@ -323,8 +324,7 @@ void renameLibrary(benchmark::State& state)
     qint64 id = 0;
     for (auto _ : state) {
         id = id % screenshotCount + 1;
-        store->updateScreenshot(id, QStringLiteral("Renamed %1").arg(id), std::nullopt, std::nullopt, std::nullopt,
-                                std::nullopt, std::nullopt, std::nullopt);
+        store->updateScreenshot(id, {.name = QStringLiteral("Renamed %1").arg(id)});
     }
     state.counters["rows"] = 1;
 }

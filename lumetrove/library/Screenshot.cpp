@@ -1,6 +1,7 @@
 #include "lumetrove/library/Screenshot.h"
 
 #include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/library/FileOperations.h"
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/platform/DesktopApplications.h"
 #include "lumetrove/platform/Log.h"
@@ -26,20 +27,6 @@ QString pathIn(const QString& directory, const QString& fileName)
 QString urlText(const QUrl& url)
 {
     return url.toString(QUrl::FullyEncoded);
-}
-
-/// Renames without ever replacing an existing file (QFile::rename refuses an existing target, and on
-/// Linux renames with RENAME_NOREPLACE). The error's description on failure.
-std::optional<QString> moveFile(const QString& from, const QString& to)
-{
-    if (QFileInfo::exists(to)) {
-        return QStringLiteral("The file \"%1\" already exists").arg(QFileInfo(to).fileName());
-    }
-    QFile file(from);
-    if (!file.rename(to)) {
-        return file.errorString();
-    }
-    return std::nullopt;
 }
 
 template <typename T, typename Signal> void publish(Screenshot* self, T& field, T value, Signal signal)
@@ -79,32 +66,31 @@ QString screenshotFileBaseName(const QString& name)
     return base.isEmpty() ? QStringLiteral("Screenshot") : base;
 }
 
-Screenshot::Screenshot(qint64 id, std::optional<QString> name, std::optional<QString> createdAt,
-                       std::optional<QString> description, std::optional<QString> keywords,
-                       std::optional<QString> aiResults, std::optional<QUrl> imageUrl, std::optional<QString> text,
-                       std::optional<qint64> folderId, std::optional<QString> capturedAppName,
-                       std::optional<QString> capturedAppBundleId, bool isAIAssistantTask,
-                       std::optional<QString> aiAssistantTask, std::optional<QString> aiAssistantResults,
-                       bool wasImported, std::shared_ptr<ScreenshotsDB> store, QObject* parent)
-    : QObject(parent), id_(id), folderId_(folderId), imageUrl_(std::move(imageUrl)), storedImageUrl_(imageUrl_),
-      text_(std::move(text)), createdAt_(std::move(createdAt)), wasImported_(wasImported),
-      isAIAssistantTask_(isAIAssistantTask), name_(std::move(name)), keywords_(std::move(keywords)),
-      description_(std::move(description)), aiResults_(std::move(aiResults)),
-      aiAssistantTask_(std::move(aiAssistantTask)), aiAssistantResults_(std::move(aiAssistantResults)),
-      capturedAppName_(std::move(capturedAppName)), capturedAppBundleId_(std::move(capturedAppBundleId)),
+namespace {
+
+std::optional<QUrl> parseUrl(const QString& text)
+{
+    QUrl url(text, QUrl::StrictMode);
+    return url.isValid() ? std::optional<QUrl>(std::move(url)) : std::nullopt;
+}
+
+} // namespace
+
+Screenshot::Screenshot(ScreenshotRow row, std::shared_ptr<ScreenshotsDB> store, QObject* parent)
+    : QObject(parent), id_(row.id), folderId_(row.folderId), imageUrl_(parseUrl(row.path)), storedImageUrl_(imageUrl_),
+      text_(std::move(row.text)), createdAt_(std::move(row.createdAt)), wasImported_(row.wasImported),
+      isAIAssistantTask_(row.isAIAssistantTask), name_(std::move(row.name)), keywords_(std::move(row.keywords)),
+      description_(std::move(row.description)), aiResults_(std::move(row.aiResults)),
+      aiAssistantTask_(std::move(row.aiAssistantTask)), aiAssistantResults_(std::move(row.aiAssistantResults)),
+      capturedAppName_(std::move(row.capturedAppName)), capturedAppBundleId_(std::move(row.capturedAppBundleId)),
       store_(std::move(store))
 {}
 
 Screenshot::~Screenshot() = default;
 
-std::shared_ptr<Screenshot> Screenshot::fromRow(const ScreenshotRow& row, std::shared_ptr<ScreenshotsDB> store)
+std::shared_ptr<Screenshot> Screenshot::fromRow(ScreenshotRow row, std::shared_ptr<ScreenshotsDB> store)
 {
-    QUrl url(row.path, QUrl::StrictMode);
-    std::optional<QUrl> imageUrl = url.isValid() ? std::optional<QUrl>(url) : std::nullopt;
-    return std::make_shared<Screenshot>(row.id, row.name, row.createdAt, row.description, row.keywords, row.aiResults,
-                                        std::move(imageUrl), row.text, row.folderId, row.capturedAppName,
-                                        row.capturedAppBundleId, row.isAIAssistantTask, row.aiAssistantTask,
-                                        row.aiAssistantResults, row.wasImported, std::move(store));
+    return std::make_shared<Screenshot>(std::move(row), std::move(store));
 }
 
 ScreenshotsDB& Screenshot::store() const
@@ -255,6 +241,21 @@ QString Screenshot::defaultName() const
 
 // Operations -----------------------------------------------------------------------------------------------
 
+std::optional<QString> Screenshot::moveImage(const QString& from, const QString& to)
+{
+    // Recorded first: when the program dies between the move and the save that records the new path, the
+    // next open finds the image at one of the two paths and points the row at it.
+    if (const std::optional<QString> error =
+            store().recordFileMove(id_, urlText(*imageUrl_), urlText(QUrl::fromLocalFile(to)))) {
+        return *error;
+    }
+    if (const std::optional<QString> error = moveWithoutReplacing(from, to)) {
+        return error;
+    }
+    imageUrl_ = QUrl::fromLocalFile(to);
+    return std::nullopt;
+}
+
 void Screenshot::renameScreenshotFile(bool useDefaultName)
 {
     const std::optional<QString> directory = screenshotsDirectory();
@@ -276,22 +277,19 @@ void Screenshot::renameScreenshotFile(bool useDefaultName)
         const QString current = QDir::cleanPath(imageUrl_->toLocalFile());
         QString target = pathIn(*directory, base + QLatin1String(".png"));
         if (QDir::cleanPath(target) != current) {
-            for (int number = 1; QFileInfo::exists(target); ++number) {
+            for (int number = 1; entryExists(target); ++number) {
                 target = pathIn(*directory, base + QLatin1Char('-') + QString::number(number) + QLatin1String(".png"));
             }
-            if (const std::optional<QString> error = moveFile(current, target)) {
+            if (const std::optional<QString> error = moveImage(current, target)) {
                 systemLog(QStringLiteral("An error occurred while renaming in renameScreenshotFile : ") + *error);
                 const QString fallback =
                     pathIn(*directory, screenshotFileBaseName(defaultBase) + QLatin1String(".png"));
-                if (const std::optional<QString> fallbackError = moveFile(current, fallback)) {
+                if (const std::optional<QString> fallbackError = moveImage(current, fallback)) {
                     systemLog(QStringLiteral("Last ditch effort to rename file failed in renameScreenshotFile : ") +
                               *fallbackError);
-                } else {
-                    imageUrl_ = QUrl::fromLocalFile(fallback);
                 }
                 return;
             }
-            imageUrl_ = QUrl::fromLocalFile(target);
         }
     }
 
@@ -324,8 +322,13 @@ void Screenshot::deleteFiles()
 void Screenshot::save()
 {
     const bool written = store().updateScreenshot(
-        id_, name_, description_, keywords_, imageUrl_ ? std::optional<QString>(urlText(*imageUrl_)) : std::nullopt,
-        aiResults_, aiAssistantTask_, aiAssistantResults_);
+        id_, ScreenshotEdits{.name = name_,
+                             .description = description_,
+                             .keywords = keywords_,
+                             .path = imageUrl_ ? std::optional<QString>(urlText(*imageUrl_)) : std::nullopt,
+                             .aiResults = aiResults_,
+                             .aiAssistantTask = aiAssistantTask_,
+                             .aiAssistantResults = aiAssistantResults_});
     if (written) {
         if (imageUrl_) { // an absent URL leaves the stored path as it was
             storedImageUrl_ = imageUrl_;
@@ -342,7 +345,7 @@ void Screenshot::save()
     if (current == stored) {
         return;
     }
-    if (const std::optional<QString> error = moveFile(current, stored)) {
+    if (const std::optional<QString> error = moveWithoutReplacing(current, stored)) {
         systemLog(QStringLiteral("Could not move the screenshot back after a failed save: ") + *error);
         return;
     }
@@ -407,18 +410,19 @@ std::shared_ptr<Screenshot> Screenshot::decode(const QJsonObject& object)
     if (!folder.isUndefined() && !folder.isNull()) {
         folderId = decodeInteger(folder, "folderId");
     }
-    std::optional<QUrl> imageUrl;
+    ScreenshotRow row;
+    row.id = decodeInteger(id, "id");
+    row.folderId = folderId;
     if (const std::optional<QString> url = decodeText(object, "imageUrl")) {
-        QUrl parsed(*url, QUrl::StrictMode);
-        if (!parsed.isValid()) {
+        if (!parseUrl(*url)) {
             throw ScreenshotDecodingError("Invalid URL for \"imageUrl\"");
         }
-        imageUrl = parsed;
+        row.path = *url;
     }
-    return std::make_shared<Screenshot>(
-        decodeInteger(id, "id"), std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-        std::move(imageUrl), decodeText(object, "text"), folderId, decodeText(object, "capturedAppName"),
-        decodeText(object, "capturedAppBundleId"), false, std::nullopt, std::nullopt, false);
+    row.text = decodeText(object, "text");
+    row.capturedAppName = decodeText(object, "capturedAppName");
+    row.capturedAppBundleId = decodeText(object, "capturedAppBundleId");
+    return fromRow(std::move(row), nullptr);
 }
 
 } // namespace lumetrove

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lumetrove/library/ScreenshotRow.h"
+
 #include <QDateTime>
 #include <QIcon>
 #include <QImage>
@@ -14,7 +16,6 @@
 namespace lumetrove {
 
 class ScreenshotsDB;
-struct ScreenshotRow;
 
 /// Transfer data of a screenshot that cannot be read back (no "id", or a field of the wrong type).
 class ScreenshotDecodingError : public std::runtime_error {
@@ -51,17 +52,12 @@ class Screenshot : public QObject {
                    aiAssistantResultsChanged)
 
 public:
-    /// Stores every argument without running a change handler. `store` is the database that `save`
-    /// writes to; null means `ScreenshotsDB::shared()`.
-    Screenshot(qint64 id, std::optional<QString> name, std::optional<QString> createdAt,
-               std::optional<QString> description, std::optional<QString> keywords, std::optional<QString> aiResults,
-               std::optional<QUrl> imageUrl, std::optional<QString> text, std::optional<qint64> folderId,
-               std::optional<QString> capturedAppName, std::optional<QString> capturedAppBundleId,
-               bool isAIAssistantTask, std::optional<QString> aiAssistantTask,
-               std::optional<QString> aiAssistantResults, bool wasImported,
-               std::shared_ptr<ScreenshotsDB> store = nullptr, QObject* parent = nullptr);
-    /// The record of a loaded row; its "file://" path text is parsed into `imageUrl`.
-    static std::shared_ptr<Screenshot> fromRow(const ScreenshotRow& row, std::shared_ptr<ScreenshotsDB> store);
+    /// A record of these stored values, made without running a change handler; the "file://" path text is
+    /// parsed into `imageUrl` (none when it does not parse). `store` is the database that `save` writes to;
+    /// null means `ScreenshotsDB::shared()`.
+    explicit Screenshot(ScreenshotRow row, std::shared_ptr<ScreenshotsDB> store = nullptr, QObject* parent = nullptr);
+    /// The shared record of a loaded row.
+    static std::shared_ptr<Screenshot> fromRow(ScreenshotRow row, std::shared_ptr<ScreenshotsDB> store);
     ~Screenshot() override;
 
     // Constant and plain fields ----------------------------------------------------------------------------
@@ -161,6 +157,9 @@ signals:
 
 private:
     void storeName(std::optional<QString> value);
+    /// Moves the image file to `to` (recorded in the library first) and points `imageUrl` at it; the error's
+    /// description on failure.
+    std::optional<QString> moveImage(const QString& from, const QString& to);
     void nameDidChange(const std::optional<QString>& old);
     ScreenshotsDB& store() const;
 

@@ -2,6 +2,7 @@
 
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/DateRange.h"
+#include "lumetrove/library/FileOperations.h"
 #include "lumetrove/library/FullTextSearch.h"
 #include "lumetrove/platform/Log.h"
 #include "sqlite/Connection.h"
@@ -12,6 +13,8 @@
 #include "sqlite/Setter.h"
 #include "sqlite/Statement.h"
 
+#include <QFile>
+#include <QUrl>
 #include <array>
 #include <functional>
 #include <stdexcept>
@@ -99,6 +102,45 @@ constexpr std::array<const char*, 3> assistantColumnStatements{
 };
 
 constexpr const char* rebuildStatement = "INSERT INTO screenshots_fts(screenshots_fts) VALUES('rebuild');";
+
+// The porter index above holds word stems only ("settings" is kept as "set"), so a prefix typed past the
+// stem ("sett", "settin") matches nothing there. A second index over the same columns keeps the words as
+// they are; a search matches either index, so every typed prefix finds its word while a whole word still
+// finds the forms that the stemmer joins. Its triggers mirror those of the porter index.
+constexpr const char* wordIndexTableStatement =
+    "CREATE VIRTUAL TABLE screenshots_words USING fts5(content='screenshots', content_rowid='id', id UNINDEXED, "
+    "name, description, keywords, path, text, captured_app_name, tokenize='unicode61', prefix='3');";
+constexpr std::array<const char*, 4> wordIndexTriggers{
+    "CREATE TRIGGER screenshots_words_before_update BEFORE UPDATE ON screenshots BEGIN\n"
+    "    DELETE FROM screenshots_words WHERE rowid=old.id;\n"
+    "END;",
+    "CREATE TRIGGER screenshots_words_before_delete BEFORE DELETE ON screenshots BEGIN\n"
+    "    DELETE FROM screenshots_words WHERE rowid=old.id;\n"
+    "END;",
+    "CREATE TRIGGER screenshots_words_after_update AFTER UPDATE ON screenshots BEGIN\n"
+    "    INSERT INTO screenshots_words(rowid, id, name, description, keywords, path, text, captured_app_name) "
+    "SELECT id, id, name, description, keywords, path, text, captured_app_name FROM screenshots "
+    "WHERE new.id = screenshots.id;\n"
+    "END;",
+    "CREATE TRIGGER screenshots_words_after_insert AFTER INSERT ON screenshots BEGIN\n"
+    "    INSERT INTO screenshots_words(rowid, id, name, description, keywords, path, text, captured_app_name) "
+    "SELECT id, id, name, description, keywords, path, text, captured_app_name FROM screenshots "
+    "WHERE new.id = screenshots.id;\n"
+    "END;",
+};
+constexpr const char* wordIndexRebuildStatement = "INSERT INTO screenshots_words(screenshots_words) VALUES('rebuild');";
+
+// File changes in flight. A rename moves the image before its row is saved, a delete moves it to the Trash
+// before its row goes: each is written here first, so that when the program dies in between, the next open
+// finishes it (a delete) or points the row at wherever its image is (a move).
+constexpr const char* pendingFileChangesStatement = "CREATE TABLE IF NOT EXISTS pending_file_changes (\n"
+                                                    "    screenshot_id INTEGER PRIMARY KEY,\n"
+                                                    "    change TEXT NOT NULL,\n"
+                                                    "    source TEXT NOT NULL,\n"
+                                                    "    target TEXT\n"
+                                                    ");";
+constexpr const char* moveChange = "move";
+constexpr const char* deleteChange = "delete";
 
 std::string indexScript()
 {
@@ -228,15 +270,18 @@ auto attempt(const std::shared_ptr<sqlite::Connection>& db, Work&& work, Argumen
 
 // Queries ---------------------------------------------------------------------------------------------------
 
-/// The screenshots joined with their index entries that match `pattern`. The join goes through the index's
-/// rowid, which is the screenshot's id: reading the index's `id` column instead would fetch every matching
-/// row's content a second time.
-sqlite::Table joinIndexMatch(const sqlite::Table& screenshots, const QString& pattern)
+/// The condition that a screenshot matches `pattern` in the porter index or, when there is one, in the word
+/// index. Both are keyed by the screenshot's id, so the matching ids come from the indexes alone.
+Column<bool> matchCondition(const QString& pattern, bool wordIndex)
 {
-    const Schema& s = schema();
-    return screenshots.joinQuery(
-        sqlite::JoinType::inner, s.screenshotsFts.filterQuery(s.screenshotsFts.match(utf8(pattern))),
-        sqlite::equalsExpression(s.screenshotsFts.qualifiedColumn(s.rowid), s.screenshots.qualifiedColumn(s.id)));
+    std::string sql =
+        "\"screenshots\".\"id\" IN (SELECT rowid FROM \"screenshots_fts\" WHERE \"screenshots_fts\" MATCH ?";
+    sqlite::Bindings values{utf8(pattern)};
+    if (wordIndex) {
+        sql += " UNION SELECT rowid FROM \"screenshots_words\" WHERE \"screenshots_words\" MATCH ?";
+        values.emplace_back(utf8(pattern));
+    }
+    return Column<bool>(sql + ")", std::move(values));
 }
 
 /// The condition of a time period on `created_at`, both bounds included; none without a period.
@@ -256,7 +301,10 @@ std::optional<Column<std::optional<bool>>> periodCondition(const std::optional<F
 
 bool isCorruptionError(const std::exception& error)
 {
-    return std::string_view(error.what()).find("code: 11") != std::string_view::npos;
+    // SQLITE_CORRUPT; its extended codes (a corrupt virtual table, index or sequence) keep it in the low byte.
+    constexpr int corrupt = 11;
+    const auto* result = dynamic_cast<const sqlite::Result*>(&error);
+    return result && (result->code() & 0xff) == corrupt;
 }
 
 bool loadRebuildingIndexOnce(ScreenshotsDB& store, const std::function<void()>& load)
@@ -372,7 +420,7 @@ void ScreenshotsDB::migrate()
     if (!version || (*version != 0 && *version != 1)) {
         printLine(QStringLiteral("Database is up to date"));
         if (version == 2) {
-            repairIndexTriggers();
+            completeSchema();
         }
         return;
     }
@@ -380,7 +428,59 @@ void ScreenshotsDB::migrate()
         return;
     }
     if (addAssistantColumns()) {
-        repairIndexTriggers();
+        completeSchema();
+    }
+}
+
+/// What a library at the current version needs beyond its tables: current index triggers, the word index and
+/// the record of file changes; then the file changes that a killed run left half done are finished. A file of
+/// an unknown version is left alone.
+void ScreenshotsDB::completeSchema()
+{
+    repairIndexTriggers();
+    addWordIndex();
+    try {
+        db_->executeScript(pendingFileChangesStatement);
+        fileJournal_ = true;
+    } catch (const std::exception& error) {
+        printError(error);
+        return;
+    }
+    finishPendingFileChanges();
+}
+
+bool ScreenshotsDB::hasTable(const char* name)
+{
+    const std::optional<sqlite::Binding> count =
+        db_->scalar("SELECT count(*) FROM sqlite_master WHERE name = ?", std::string(name));
+    return count && std::get<std::int64_t>(*count) > 0;
+}
+
+/// Libraries made before the word index existed get it once, filled from their screenshots, in one
+/// transaction with its triggers. Without FTS5 (no porter index either) there is nothing to add.
+void ScreenshotsDB::addWordIndex()
+{
+    try {
+        if (!hasTable("screenshots_fts")) {
+            return;
+        }
+        if (hasTable("screenshots_words")) {
+            wordIndex_ = true;
+            return;
+        }
+        if (countScreenshots().value_or(0) > 0) {
+            systemLog(QStringLiteral("Building the word index"));
+        }
+        db_->transaction([&] {
+            db_->executeScript(wordIndexTableStatement);
+            for (const char* trigger : wordIndexTriggers) {
+                db_->executeScript(trigger);
+            }
+            db_->executeScript(wordIndexRebuildStatement);
+        });
+        wordIndex_ = true;
+    } catch (const std::exception& error) {
+        printError(error);
     }
 }
 
@@ -479,6 +579,124 @@ void ScreenshotsDB::repairIndexTriggers()
     }
 }
 
+// File changes in flight -------------------------------------------------------------------------------------
+
+std::optional<QString> ScreenshotsDB::recordFileMove(qint64 screenshotId, const QString& source, const QString& target)
+{
+    return recordFileChange(screenshotId, moveChange, source, target);
+}
+
+std::optional<QString> ScreenshotsDB::recordDelete(qint64 screenshotId, const QString& path)
+{
+    return recordFileChange(screenshotId, deleteChange, path, std::nullopt);
+}
+
+std::optional<QString> ScreenshotsDB::recordFileChange(qint64 screenshotId, const char* change, const QString& source,
+                                                       const std::optional<QString>& target)
+{
+    if (!db_ || !fileJournal_) {
+        return std::nullopt;
+    }
+    try {
+        db_->runStatement("INSERT OR REPLACE INTO pending_file_changes (screenshot_id, change, source, target) "
+                          "VALUES (?, ?, ?, ?)",
+                          sqlite::Bindings{std::int64_t(screenshotId), std::string(change), utf8(source),
+                                           target ? std::optional<sqlite::Binding>(utf8(*target)) : std::nullopt});
+        return std::nullopt;
+    } catch (const std::exception& error) {
+        return QString::fromUtf8(error.what());
+    }
+}
+
+namespace {
+
+/// The local path of a stored "file://" URL text; empty when it names no local file.
+QString localPath(const std::optional<QString>& urlText)
+{
+    if (!urlText) {
+        return QString();
+    }
+    const QUrl url(*urlText, QUrl::StrictMode);
+    return url.isValid() && url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+bool imageAt(const std::optional<QString>& urlText)
+{
+    const QString path = localPath(urlText);
+    return !path.isEmpty() && entryExists(path);
+}
+
+} // namespace
+
+void ScreenshotsDB::finishPendingFileChanges()
+{
+    struct Pending {
+        qint64 id;
+        std::optional<QString> change, source, target, path;
+    };
+    std::vector<Pending> pending;
+    try {
+        const auto statement = db_->prepare(
+            "SELECT pending.screenshot_id, pending.change, pending.source, pending.target, screenshots.path "
+            "FROM pending_file_changes AS pending LEFT JOIN screenshots ON screenshots.id = pending.screenshot_id");
+        while (const std::optional<sqlite::Bindings> row = statement->failableNext()) {
+            pending.push_back(Pending{readInteger(*row, 0).value_or(0), readText(*row, 1), readText(*row, 2),
+                                      readText(*row, 3), readText(*row, 4)});
+        }
+    } catch (const std::exception& error) {
+        printError(error);
+        return;
+    }
+    const auto forget = [&](qint64 id) {
+        db_->runStatement("DELETE FROM pending_file_changes WHERE screenshot_id = ?", std::int64_t(id));
+    };
+    for (const Pending& change : pending) {
+        try {
+            if (!change.path) { // the row is gone: the change was finished
+                forget(change.id);
+            } else if (change.change == QLatin1String(deleteChange)) {
+                finishDelete(change.id, *change.path);
+            } else {
+                // A move: the image is where the row says, where it came from, or where it was going.
+                std::optional<QString> found;
+                for (const std::optional<QString>& candidate : {change.path, change.source, change.target}) {
+                    if (imageAt(candidate)) {
+                        found = candidate;
+                        break;
+                    }
+                }
+                db_->transaction([&] {
+                    if (found && *found != *change.path) {
+                        db_->runStatement("UPDATE screenshots SET path = ? WHERE id = ?", utf8(*found),
+                                          std::int64_t(change.id));
+                    }
+                    forget(change.id);
+                });
+            }
+        } catch (const std::exception& error) {
+            printError(error);
+        }
+    }
+}
+
+/// A delete that was cut short: the image goes to the Trash (unless it is there already), the thumbnail
+/// goes, and so do the row and its links. An image that cannot be moved to the Trash keeps its row.
+void ScreenshotsDB::finishDelete(qint64 screenshotId, const QString& path)
+{
+    if (imageAt(path)) {
+        QFile image(localPath(path));
+        if (!image.moveToTrash()) {
+            systemLog(QStringLiteral("Failed to move screenshot to trash: ") + image.errorString());
+            db_->runStatement("DELETE FROM pending_file_changes WHERE screenshot_id = ?", std::int64_t(screenshotId));
+            return;
+        }
+    }
+    if (const std::optional<QString> thumbnail = thumbnailFilePath(screenshotId)) {
+        QFile::remove(*thumbnail);
+    }
+    deleteScreenshot(screenshotId);
+}
+
 // Writes ----------------------------------------------------------------------------------------------------
 
 std::optional<qint64> ScreenshotsDB::insertFolder(const QString& name, bool isSmartFolder,
@@ -511,8 +729,14 @@ void ScreenshotsDB::deleteFolder(qint64 folderId)
         s.foldersScreenshots.filterQuery(sqlite::equalsValue(s.folderId, std::int64_t(folderId))).compileDelete();
     const sqlite::Delete folder =
         s.folders.filterQuery(sqlite::equalsValue(s.id, std::int64_t(folderId))).compileDelete();
-    attempt(db_, &sqlite::Connection::runDelete, links);
-    attempt(db_, &sqlite::Connection::runDelete, folder);
+    // One transaction: a failure of either delete leaves the folder and all its links in place.
+    attempt(db_, [&](sqlite::Connection& db) {
+        db.transaction([&] {
+            db.runDelete(links);
+            db.runDelete(folder);
+        });
+        return true;
+    });
 }
 
 void ScreenshotsDB::insertFolderScreenshot(qint64 screenshotId, qint64 folderId)
@@ -533,44 +757,48 @@ void ScreenshotsDB::removeScreenshotFromFolders(qint64 screenshotId)
     attempt(db_, &sqlite::Connection::runDelete, links);
 }
 
-std::optional<qint64> ScreenshotsDB::insertScreenshot(const std::optional<QString>& name, const QString& path,
-                                                      const std::optional<QString>& text,
-                                                      const std::optional<QString>& capturedAppBundleId,
-                                                      const std::optional<QString>& capturedAppName,
-                                                      bool isAIAssistantTask,
-                                                      const std::optional<QString>& aiAssistantTask, bool wasImported)
+std::optional<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& screenshot)
 {
     const Schema& s = schema();
     const sqlite::Insert insert = s.screenshots.insertValues(
-        sqlite::assignOptionalValue(s.name, utf8(name)), sqlite::assignValue(s.path, utf8(path)),
-        sqlite::assignOptionalValue(s.text, utf8(text)),
-        sqlite::assignOptionalValue(s.capturedAppBundleId, utf8(capturedAppBundleId)),
-        sqlite::assignOptionalValue(s.capturedAppName, utf8(capturedAppName)),
-        sqlite::assignValue(s.isAIAssistantTask, isAIAssistantTask),
-        sqlite::assignOptionalValue(s.aiAssistantTask, utf8(aiAssistantTask)),
-        sqlite::assignValue(s.wasImported, wasImported));
+        sqlite::assignOptionalValue(s.name, utf8(screenshot.name)), sqlite::assignValue(s.path, utf8(screenshot.path)),
+        sqlite::assignOptionalValue(s.text, utf8(screenshot.text)),
+        sqlite::assignOptionalValue(s.capturedAppBundleId, utf8(screenshot.capturedAppBundleId)),
+        sqlite::assignOptionalValue(s.capturedAppName, utf8(screenshot.capturedAppName)),
+        sqlite::assignValue(s.isAIAssistantTask, screenshot.isAIAssistantTask),
+        sqlite::assignOptionalValue(s.aiAssistantTask, utf8(screenshot.aiAssistantTask)),
+        sqlite::assignValue(s.wasImported, screenshot.wasImported));
     return attempt(db_, &sqlite::Connection::runInsert, insert);
 }
 
-bool ScreenshotsDB::updateScreenshot(qint64 screenshotId, const std::optional<QString>& name,
-                                     const std::optional<QString>& description, const std::optional<QString>& keywords,
-                                     const std::optional<QString>& path, const std::optional<QString>& aiResults,
-                                     const std::optional<QString>& aiAssistantTask,
-                                     const std::optional<QString>& aiAssistantResults)
+bool ScreenshotsDB::updateScreenshot(qint64 screenshotId, const ScreenshotEdits& edits)
 {
     const Schema& s = schema();
-    std::vector<sqlite::Setter> setters{sqlite::assignOptionalValue(s.name, utf8(name)),
-                                        sqlite::assignOptionalValue(s.description, utf8(description)),
-                                        sqlite::assignOptionalValue(s.keywords, utf8(keywords))};
-    if (path) {
-        setters.push_back(sqlite::assignValue(s.path, utf8(*path)));
+    std::vector<sqlite::Setter> setters{sqlite::assignOptionalValue(s.name, utf8(edits.name)),
+                                        sqlite::assignOptionalValue(s.description, utf8(edits.description)),
+                                        sqlite::assignOptionalValue(s.keywords, utf8(edits.keywords))};
+    if (edits.path) {
+        setters.push_back(sqlite::assignValue(s.path, utf8(*edits.path)));
     }
-    setters.push_back(sqlite::assignOptionalValue(s.aiResults, utf8(aiResults)));
-    setters.push_back(sqlite::assignOptionalValue(s.aiAssistantTask, utf8(aiAssistantTask)));
-    setters.push_back(sqlite::assignOptionalValue(s.aiAssistantResults, utf8(aiAssistantResults)));
+    setters.push_back(sqlite::assignOptionalValue(s.aiResults, utf8(edits.aiResults)));
+    setters.push_back(sqlite::assignOptionalValue(s.aiAssistantTask, utf8(edits.aiAssistantTask)));
+    setters.push_back(sqlite::assignOptionalValue(s.aiAssistantResults, utf8(edits.aiAssistantResults)));
     const sqlite::Update update =
         s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId))).compileUpdate(setters);
-    return attempt(db_, &sqlite::Connection::runUpdate, update).has_value();
+    if (!edits.path || !fileJournal_) {
+        return attempt(db_, &sqlite::Connection::runUpdate, update).has_value();
+    }
+    // The row now names where its image is: a move recorded before is done.
+    return attempt(db_,
+                   [&](sqlite::Connection& db) {
+                       db.transaction([&] {
+                           db.runUpdate(update);
+                           db.runStatement("DELETE FROM pending_file_changes WHERE screenshot_id = ? AND change = ?",
+                                           std::int64_t(screenshotId), std::string(moveChange));
+                       });
+                       return true;
+                   })
+        .has_value();
 }
 
 void ScreenshotsDB::deleteScreenshot(qint64 screenshotId)
@@ -581,8 +809,17 @@ void ScreenshotsDB::deleteScreenshot(qint64 screenshotId)
             .compileDelete();
     const sqlite::Delete screenshot =
         s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId))).compileDelete();
-    attempt(db_, &sqlite::Connection::runDelete, links);
-    attempt(db_, &sqlite::Connection::runDelete, screenshot);
+    // One transaction: the row goes with all its links and the record of its delete, or nothing goes.
+    attempt(db_, [&](sqlite::Connection& db) {
+        db.transaction([&] {
+            db.runDelete(links);
+            db.runDelete(screenshot);
+            if (fileJournal_) {
+                db.runStatement("DELETE FROM pending_file_changes WHERE screenshot_id = ?", std::int64_t(screenshotId));
+            }
+        });
+        return true;
+    });
 }
 
 // Reads -----------------------------------------------------------------------------------------------------
@@ -593,10 +830,10 @@ std::optional<sqlite::RowIterator> ScreenshotsDB::queryScreenshots(const std::op
 {
     const Schema& s = schema();
     const std::optional<QString> pattern = ftsSearchQuery(folder ? folder->keywordsFilter : std::nullopt, searchText);
-    sqlite::Table query =
-        pattern ? joinIndexMatch(s.screenshots.orderQuery(s.screenshots.qualifiedColumn(s.id).desc()), *pattern)
-                      .selectColumns(s.screenshots.qualifiedColumn(sqlite::star()))
-                : s.screenshots.orderQuery(s.id.desc());
+    sqlite::Table query = s.screenshots.orderQuery(s.screenshots.qualifiedColumn(s.id).desc());
+    if (pattern) {
+        query = std::move(query).filterQuery(matchCondition(*pattern, wordIndex_));
+    }
     if (const auto condition = periodCondition(period)) {
         query = std::move(query).filterQuery(*condition);
     }
@@ -657,9 +894,7 @@ std::optional<qint64> ScreenshotsDB::countScreenshotsInFolder(const std::optiona
         if (!pattern || pattern->isEmpty()) {
             return std::nullopt;
         }
-        count = joinIndexMatch(s.screenshots, *pattern)
-                    .selectColumns(s.screenshots.qualifiedColumn(sqlite::star()))
-                    .count();
+        count = s.screenshots.filterQuery(matchCondition(*pattern, wordIndex_)).count();
     }
     std::optional<qint64> result;
     loadRebuildingIndexOnce(*this, [&] { result = db_->queryScalar(*count); });
@@ -706,8 +941,11 @@ std::vector<Folder> ScreenshotsDB::queryFolders()
 void ScreenshotsDB::rebuildIndex()
 {
     systemLog(QStringLiteral("Rebuilding index"));
-    attempt(db_, [](sqlite::Connection& db) {
+    attempt(db_, [&](sqlite::Connection& db) {
         db.executeScript(rebuildStatement);
+        if (wordIndex_) {
+            db.executeScript(wordIndexRebuildStatement);
+        }
         return true;
     });
 }

@@ -2,6 +2,7 @@
 
 #include "lumetrove/library/Folder.h"
 #include "lumetrove/library/FolderSection.h"
+#include "lumetrove/library/ScreenshotRow.h"
 #include "sqlite/RowIterator.h"
 
 #include <QHash>
@@ -16,29 +17,6 @@ class Connection;
 } // namespace sqlite
 
 namespace lumetrove {
-
-/// The plain values of one row of the screenshot list, read off the main thread; `Screenshot` records are
-/// made from them on the main thread.
-struct ScreenshotRow {
-    qint64 id = 0;
-    std::optional<QString> name;
-    std::optional<QString> createdAt;
-    std::optional<QString> description;
-    std::optional<QString> keywords;
-    std::optional<QString> aiResults;
-    /// The image's absolute "file://" URL text.
-    QString path;
-    std::optional<QString> text;
-    std::optional<qint64> folderId;
-    std::optional<QString> capturedAppName;
-    std::optional<QString> capturedAppBundleId;
-    bool isAIAssistantTask = false;
-    std::optional<QString> aiAssistantTask;
-    std::optional<QString> aiAssistantResults;
-    bool wasImported = false;
-
-    friend bool operator==(const ScreenshotRow&, const ScreenshotRow&) = default;
-};
 
 /// Reads `ScreenshotRow`s from the rows of `ScreenshotsDB::queryScreenshots`. The columns are looked up once,
 /// in the query's column-name map, and the texts are read straight from the row's values.
@@ -95,18 +73,10 @@ public:
     void deleteFolder(qint64 folderId);
     void insertFolderScreenshot(qint64 screenshotId, qint64 folderId);
     void removeScreenshotFromFolders(qint64 screenshotId);
-    std::optional<qint64> insertScreenshot(const std::optional<QString>& name, const QString& path,
-                                           const std::optional<QString>& text,
-                                           const std::optional<QString>& capturedAppBundleId,
-                                           const std::optional<QString>& capturedAppName, bool isAIAssistantTask,
-                                           const std::optional<QString>& aiAssistantTask, bool wasImported);
+    std::optional<qint64> insertScreenshot(const NewScreenshot& screenshot);
     /// Writes the editable columns; an absent text clears its column, an absent path keeps the stored one.
     /// True when the statement ran; false without a connection or when it failed (the failure is printed).
-    bool updateScreenshot(qint64 screenshotId, const std::optional<QString>& name,
-                          const std::optional<QString>& description, const std::optional<QString>& keywords,
-                          const std::optional<QString>& path, const std::optional<QString>& aiResults,
-                          const std::optional<QString>& aiAssistantTask,
-                          const std::optional<QString>& aiAssistantResults);
+    bool updateScreenshot(qint64 screenshotId, const ScreenshotEdits& edits);
     /// Removes the screenshot's links, then its row (and, through the triggers, its index entry).
     void deleteScreenshot(qint64 screenshotId);
 
@@ -132,19 +102,42 @@ public:
     /// Every folder in sidebar order (`sort_order` ascending). Throws `sqlite::Result`.
     std::vector<Folder> queryFolders();
 
-    /// Rebuilds the full-text index from the screenshots (after SQLite reported a corrupt index).
+    /// Rebuilds the full-text indexes from the screenshots (after SQLite reported a corrupt index).
     void rebuildIndex();
+
+    // File changes in flight --------------------------------------------------------------------------------
+    // An image is moved or trashed only after the change is recorded here; the save of the new path or the
+    // delete of the row clears the record in the same transaction. Opening the library finishes what a killed
+    // run left recorded: a delete is completed, a moved image's row is pointed at wherever the image is.
+
+    /// Records that the screenshot's image moves from the "file://" URL text `source` to `target`. The
+    /// error's description when it cannot be recorded (then the file must not move); none otherwise.
+    std::optional<QString> recordFileMove(qint64 screenshotId, const QString& source, const QString& target);
+    /// Records that the screenshot at the URL text `path` is being deleted. As `recordFileMove`.
+    std::optional<QString> recordDelete(qint64 screenshotId, const QString& path);
 
 private:
     void migrate();
     bool createInitialTables();
     bool addAssistantColumns();
     void repairIndexTriggers();
+    void completeSchema();
+    bool hasTable(const char* name);
+    void addWordIndex();
+    std::optional<QString> recordFileChange(qint64 screenshotId, const char* change, const QString& source,
+                                            const std::optional<QString>& target);
+    void finishPendingFileChanges();
+    void finishDelete(qint64 screenshotId, const QString& path);
 
     std::shared_ptr<sqlite::Connection> db_;
+    /// The word index exists (a library whose index could not be made has neither index).
+    bool wordIndex_ = false;
+    /// The record of file changes exists (it is made for libraries at the current version only).
+    bool fileJournal_ = false;
 };
 
-/// True when an error's description names SQLite's corruption code, after which the index is rebuilt.
+/// True for an SQLite error whose code is SQLITE_CORRUPT (any of its extended codes), after which the index is
+/// rebuilt.
 bool isCorruptionError(const std::exception& error);
 
 /// Runs `load`; when it fails on a corrupt index, rebuilds the store's index and runs it once more. Any other

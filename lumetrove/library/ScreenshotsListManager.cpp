@@ -3,6 +3,7 @@
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/platform/DesktopApplications.h"
+#include "lumetrove/platform/Log.h"
 
 #include <QFile>
 #include <QFuture>
@@ -174,8 +175,14 @@ void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, b
         assistantTask = details->aiAssistantTask;
     }
     const std::optional<qint64> id =
-        store().insertScreenshot(info.screenshotFilename, info.screenshotPath, info.recognizedText, bundleId, appName,
-                                 assistantTask.has_value(), assistantTask, wasImported);
+        store().insertScreenshot(NewScreenshot{.name = info.screenshotFilename,
+                                               .path = info.screenshotPath,
+                                               .text = info.recognizedText,
+                                               .capturedAppBundleId = bundleId,
+                                               .capturedAppName = appName,
+                                               .isAIAssistantTask = assistantTask.has_value(),
+                                               .aiAssistantTask = assistantTask,
+                                               .wasImported = wasImported});
     if (id) {
         if (folderFilter_ && !folderFilter_->isSmartFolder) {
             store().insertFolderScreenshot(*id, folderFilter_->id);
@@ -209,6 +216,12 @@ void ScreenshotsListManager::deleteScreenshots(const std::set<qsizetype>& positi
             continue;
         }
         const ScreenshotPtr& screenshot = before[position];
+        // Recorded before the image goes to the Trash, so that a delete cut short is finished on the next open.
+        const QString path = screenshot->imageUrl() ? screenshot->imageUrl()->toString(QUrl::FullyEncoded) : QString();
+        if (const std::optional<QString> error = store().recordDelete(screenshot->id(), path)) {
+            systemLog(QStringLiteral("Failed to move screenshot to trash: ") + *error);
+            continue;
+        }
         screenshot->deleteFiles();
         store().deleteScreenshot(screenshot->id());
         after.removeOne(screenshot);

@@ -16,7 +16,6 @@
 namespace lumetrove {
 
 class ScreenshotsDB;
-struct ScreenshotRow;
 
 /// The observable list of screenshots that the main window shows, newest first, for the current search
 /// text, folder filter and time period. Lives on the main thread.

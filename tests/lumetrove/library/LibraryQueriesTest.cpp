@@ -40,6 +40,7 @@ TEST(FullTextSearchTest, Patterns)
         {"keywords of blanks", QString("   "), std::nullopt, QString("")},
         {"keywords and search", QString("cat dog"), "hi", "(" + cat + " OR " + dog + ") AND (" + hi + ")"},
         {"blank keywords and search", QString("  "), "hi", hi},
+        {"control characters are dropped", std::nullopt, QChar(0) + QString("h\ti") + QChar(0x7f), hi},
     };
     for (const PatternCase& test : cases) {
         SCOPED_TRACE(test.label);
@@ -134,13 +135,53 @@ TEST_F(LibraryQueriesTest, SearchFindsWordsAsTheyAreTypedInEveryColumn)
 {
     const qint64 invoice = addScreenshot(*store, "Invoice", "total amount due");
     const qint64 other = addScreenshot(*store, "Holiday", "beach and sunshine");
-    store->updateScreenshot(other, "Holiday", "a summary", "travel", std::nullopt, std::nullopt, std::nullopt,
-                            std::nullopt);
+    store->updateScreenshot(other, {.name = "Holiday", .description = "a summary", .keywords = "travel"});
     EXPECT_THAT(ids("amo"), ElementsAre(invoice));
     EXPECT_THAT(ids("Invo"), ElementsAre(invoice));
     EXPECT_THAT(ids("trav"), ElementsAre(other));
     EXPECT_THAT(ids("summ"), ElementsAre(other));
     EXPECT_THAT(ids("zzz"), IsEmpty());
+}
+
+TEST_F(LibraryQueriesTest, EveryPrefixOfThreeOrMoreLettersFindsItsWord)
+{
+    // Words whose stems are shorter than the word, so that a typed prefix runs past the stem.
+    const std::vector<QString> words{"settings", "meeting",     "running",  "conditions",  "available",
+                                     "national", "screenshots", "password", "happiness",   "generalization",
+                                     "argued",   "invoices",    "calendar", "downloading", "relational"};
+    std::vector<qint64> screenshots;
+    for (const QString& word : words) {
+        screenshots.push_back(addScreenshot(*store, "shot " + word, "the " + word + " of today"));
+    }
+    for (std::size_t index = 0; index < words.size(); ++index) {
+        for (qsizetype length = 3; length <= words[index].size(); ++length) {
+            const QString prefix = words[index].left(length);
+            SCOPED_TRACE(prefix.toStdString());
+            EXPECT_THAT(ids(prefix), ::testing::Contains(screenshots[index]));
+        }
+    }
+}
+
+TEST_F(LibraryQueriesTest, AWholeWordStillFindsTheFormsTheStemmerJoins)
+{
+    const qint64 plural = addScreenshot(*store, "a", "two screenshots here");
+    const qint64 running = addScreenshot(*store, "b", "running late");
+    const qint64 runs = addScreenshot(*store, "c", "it runs");
+    const qint64 happy = addScreenshot(*store, "d", "a happy day");
+    EXPECT_THAT(ids("screenshot"), ElementsAre(plural));
+    EXPECT_THAT(ids("run"), ElementsAre(runs, running));
+    EXPECT_THAT(ids("running"), ElementsAre(runs, running));
+    EXPECT_THAT(ids("happiness"), ElementsAre(happy));
+}
+
+TEST_F(LibraryQueriesTest, ControlCharactersInTheSearchTextAreNoSqlError)
+{
+    const qint64 settings = addScreenshot(*store, "a", "open the settings");
+    for (const QString& search : {QString("sett") + QChar(0), QChar(0) + QString("settings"),
+                                  QString("set") + QChar(0) + QString("tings"), QString("settings\t\n\x1b")}) {
+        SCOPED_TRACE(search.toUtf8().toHex().toStdString());
+        EXPECT_NO_THROW(EXPECT_THAT(ids(search), ElementsAre(settings)));
+    }
 }
 
 TEST_F(LibraryQueriesTest, SearchStaysRightAfterInsertsRenamesAndDeletes)
@@ -150,8 +191,7 @@ TEST_F(LibraryQueriesTest, SearchStaysRightAfterInsertsRenamesAndDeletes)
         all.push_back(addScreenshot(*store, QString("shot%1").arg(index), QString("word%1 common").arg(index)));
     }
     for (int index = 0; index < 20; index += 3) {
-        store->updateScreenshot(all[index], QString("renamed%1").arg(index), std::nullopt, std::nullopt, std::nullopt,
-                                std::nullopt, std::nullopt, std::nullopt);
+        store->updateScreenshot(all[index], {.name = QString("renamed%1").arg(index)});
     }
     for (int index = 1; index < 20; index += 4) {
         store->deleteScreenshot(all[index]);

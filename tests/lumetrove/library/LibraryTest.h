@@ -68,8 +68,10 @@ protected:
         image.write("png");
         image.close();
         return store
-            .insertScreenshot(name, QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded), text, std::nullopt,
-                              std::nullopt, false, std::nullopt, imported)
+            .insertScreenshot({.name = name,
+                               .path = QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded),
+                               .text = text,
+                               .wasImported = imported})
             .value_or(-1);
     }
 

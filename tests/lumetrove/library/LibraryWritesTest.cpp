@@ -1,4 +1,8 @@
+#include "sqlite/Errors.h"
 #include "tests/lumetrove/library/LibraryTest.h"
+
+#include <functional>
+#include <stdexcept>
 
 namespace lumetrove {
 namespace {
@@ -40,8 +44,13 @@ TEST_F(LibraryWritesTest, LinkingTwiceIsRefusedAndKeepsOneRow)
 
 TEST_F(LibraryWritesTest, InsertScreenshotWritesItsColumnsAndLeavesTheRestToDefaults)
 {
-    const std::optional<qint64> id = store->insertScreenshot("New Screenshot.png", "file:///s/a.png", "hello",
-                                                             "org.example.App", "App", true, "What is this?", false);
+    const std::optional<qint64> id = store->insertScreenshot({.name = "New Screenshot.png",
+                                                              .path = "file:///s/a.png",
+                                                              .text = "hello",
+                                                              .capturedAppBundleId = "org.example.App",
+                                                              .capturedAppName = "App",
+                                                              .isAIAssistantTask = true,
+                                                              .aiAssistantTask = "What is this?"});
     ASSERT_TRUE(id);
     EXPECT_THAT(column("SELECT name || '|' || path || '|' || text || '|' || captured_app_bundle_id || '|' || "
                        "captured_app_name || '|' || is_ai_assistant_task || '|' || ai_assistant_task || '|' || "
@@ -54,8 +63,7 @@ TEST_F(LibraryWritesTest, InsertScreenshotWritesItsColumnsAndLeavesTheRestToDefa
 TEST_F(LibraryWritesTest, InsertScreenshotWithoutTextIsRefused)
 {
     ::testing::internal::CaptureStdout();
-    EXPECT_FALSE(store->insertScreenshot("a", "file:///a.png", std::nullopt, std::nullopt, std::nullopt, false,
-                                         std::nullopt, false));
+    EXPECT_FALSE(store->insertScreenshot({.name = "a", .path = "file:///a.png"}));
     EXPECT_THAT(::testing::internal::GetCapturedStdout(),
                 HasSubstr("NOT NULL constraint failed: screenshots.text (code: 19)"));
     EXPECT_EQ(count("SELECT count(*) FROM screenshots"), 0);
@@ -64,8 +72,8 @@ TEST_F(LibraryWritesTest, InsertScreenshotWithoutTextIsRefused)
 TEST_F(LibraryWritesTest, UpdateScreenshotKeepsAnAbsentPathAndClearsAbsentTexts)
 {
     const qint64 id = addScreenshot(*store, "before");
-    store->updateScreenshot(id, "n", "d", "k", "file:///moved.png", "r", "t", "a");
-    store->updateScreenshot(id, "n2", std::nullopt, "k2", std::nullopt, "r2", std::nullopt, std::nullopt);
+    store->updateScreenshot(id, {"n", "d", "k", "file:///moved.png", "r", "t", "a"});
+    store->updateScreenshot(id, {.name = "n2", .keywords = "k2", .aiResults = "r2"});
     EXPECT_THAT(column("SELECT name || '|' || ifnull(description, 'NULL') || '|' || keywords || '|' || path || '|' || "
                        "ai_results || '|' || ifnull(ai_assistant_task, 'NULL') || '|' || "
                        "ifnull(ai_assistant_results, 'NULL') FROM screenshots"),
@@ -75,20 +83,17 @@ TEST_F(LibraryWritesTest, UpdateScreenshotKeepsAnAbsentPathAndClearsAbsentTexts)
 TEST_F(LibraryWritesTest, UpdateScreenshotReportsWhetherItWroteTheRow)
 {
     const qint64 id = addScreenshot(*store, "before");
-    EXPECT_TRUE(store->updateScreenshot(id, "n", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-                                        std::nullopt));
+    EXPECT_TRUE(store->updateScreenshot(id, {.name = "n"}));
 
     rawConnection()->executeScript(
         "CREATE TRIGGER refuse BEFORE UPDATE ON screenshots BEGIN SELECT RAISE(ABORT, 'refused'); END;");
     ::testing::internal::CaptureStdout();
-    EXPECT_FALSE(store->updateScreenshot(id, "m", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-                                         std::nullopt));
+    EXPECT_FALSE(store->updateScreenshot(id, {.name = "m"}));
     EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr("refused"));
     EXPECT_THAT(column("SELECT name FROM screenshots"), ElementsAre("\"n\""));
 
     ScreenshotsDB closed;
-    EXPECT_FALSE(closed.updateScreenshot(id, "m", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-                                         std::nullopt));
+    EXPECT_FALSE(closed.updateScreenshot(id, {.name = "m"}));
 }
 
 TEST_F(LibraryWritesTest, DeleteFolderRemovesItsLinksButNotItsScreenshots)
@@ -117,6 +122,48 @@ TEST_F(LibraryWritesTest, DeleteScreenshotRemovesItsLinksRowAndIndexEntry)
     EXPECT_THAT(column("SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH 'zebra'"),
                 ElementsAre(std::to_string(kept)));
     EXPECT_NO_THROW(checkIndexIntegrity());
+}
+
+TEST_F(LibraryWritesTest, EachDeleteIsOneTransaction)
+{
+    const qint64 folder = *store->insertFolder("F", false, std::nullopt);
+    const qint64 shot = addScreenshot(*store, "a");
+    store->insertFolderScreenshot(shot, folder);
+    // The second statement of each delete is refused: the first must not stay done.
+    rawConnection()->executeScript(
+        "CREATE TRIGGER keep_screenshots BEFORE DELETE ON screenshots BEGIN SELECT RAISE(ABORT, 'kept'); END;"
+        "CREATE TRIGGER keep_folders BEFORE DELETE ON folders BEGIN SELECT RAISE(ABORT, 'kept'); END;");
+    ::testing::internal::CaptureStdout();
+    store->deleteScreenshot(shot);
+    store->deleteFolder(folder);
+    EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr("kept"));
+    EXPECT_EQ(count("SELECT count(*) FROM folders_screenshots"), 1);
+    EXPECT_EQ(count("SELECT count(*) FROM screenshots"), 1);
+    EXPECT_EQ(count("SELECT count(*) FROM folders"), 1);
+}
+
+TEST(CorruptionErrorTest, IsToldByTheErrorsCodeNotItsText)
+{
+    struct Case {
+        const char* label;
+        std::function<void()> raise;
+        bool corrupt;
+    };
+    const std::vector<Case> cases{
+        {"corrupt", [] { throw sqlite::Result::error("database disk image is malformed", 11); }, true},
+        {"corrupt virtual table", [] { throw sqlite::Result::extendedError("malformed", 11 | (1 << 8)); }, true},
+        {"another code whose text says code: 11",
+         [] { throw sqlite::Result::error("no such column: \"code: 11\"", 1); }, false},
+        {"not an SQLite error", [] { throw std::runtime_error("(code: 11)"); }, false},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.label);
+        try {
+            test.raise();
+        } catch (const std::exception& error) {
+            EXPECT_EQ(isCorruptionError(error), test.corrupt);
+        }
+    }
 }
 
 } // namespace

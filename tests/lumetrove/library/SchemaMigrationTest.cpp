@@ -74,7 +74,9 @@ TEST_F(SchemaMigrationTest, AFreshFileReachesVersionTwoWithEveryColumnInOrder)
                             "\"ai_assistant_results\""));
     EXPECT_THAT(column("SELECT '' || name FROM sqlite_master WHERE type = 'trigger' ORDER BY name"),
                 ElementsAre("\"screenshots_after_insert\"", "\"screenshots_after_update\"",
-                            "\"screenshots_fts_before_delete\"", "\"screenshots_fts_before_update\""));
+                            "\"screenshots_fts_before_delete\"", "\"screenshots_fts_before_update\"",
+                            "\"screenshots_words_after_insert\"", "\"screenshots_words_after_update\"",
+                            "\"screenshots_words_before_delete\"", "\"screenshots_words_before_update\""));
 }
 
 TEST_F(SchemaMigrationTest, TheTriggersKeepTheLibrarysStatementsAndOnlyAddTheRowid)
@@ -85,7 +87,8 @@ TEST_F(SchemaMigrationTest, TheTriggersKeepTheLibrarysStatementsAndOnlyAddTheRow
                              "captured_app_name FROM screenshots WHERE new.id = screenshots.id;";
     const std::string remove = "DELETE FROM screenshots_fts WHERE rowid=old.id;";
     EXPECT_THAT(
-        column("SELECT sql FROM sqlite_master WHERE type = 'trigger' ORDER BY name"),
+        column("SELECT sql FROM sqlite_master WHERE type = 'trigger' AND name NOT LIKE 'screenshots_words%' "
+               "ORDER BY name"),
         ElementsAre(
             "\"CREATE TRIGGER screenshots_after_insert AFTER INSERT ON screenshots BEGIN\n    " + copy + "\nEND\"",
             "\"CREATE TRIGGER screenshots_after_update AFTER UPDATE ON screenshots BEGIN\n    " + copy + "\nEND\"",
@@ -187,9 +190,8 @@ TEST_F(SchemaMigrationTest, NoDataDirectoryLeavesTheStoreClosedAndEveryOperation
 
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(store.insertFolder("A", false, std::nullopt));
-    EXPECT_FALSE(
-        store.insertScreenshot("A", "file:///a.png", "t", std::nullopt, std::nullopt, false, std::nullopt, false));
-    store.updateScreenshot(1, "n", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt);
+    EXPECT_FALSE(store.insertScreenshot({.name = "A", .path = "file:///a.png", .text = "t"}));
+    store.updateScreenshot(1, {.name = "n"});
     store.deleteScreenshot(1);
     store.deleteFolder(1);
     EXPECT_FALSE(store.queryScreenshots(std::nullopt, std::nullopt, std::nullopt));

@@ -32,10 +32,10 @@ protected:
         writeFile(file);
         const QString url = QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded);
         const qint64 id =
-            *store->insertScreenshot(name, url, "text", std::nullopt, std::nullopt, false, std::nullopt, imported);
-        return std::make_shared<Screenshot>(id, name, createdAt, std::nullopt, std::nullopt, std::nullopt, QUrl(url),
-                                            "text", std::nullopt, std::nullopt, std::nullopt, false, std::nullopt,
-                                            std::nullopt, imported, store);
+            *store->insertScreenshot({.name = name, .path = url, .text = "text", .wasImported = imported});
+        return Screenshot::fromRow(
+            {.id = id, .name = name, .createdAt = createdAt, .path = url, .text = "text", .wasImported = imported},
+            store);
     }
 
     static void writeFile(const QString& path)
@@ -122,6 +122,35 @@ TEST_F(ScreenshotTest, NamesFromOutsideNeverLeaveTheScreenshotsDirectory)
         const QString path = it.next();
         EXPECT_TRUE(path.startsWith(directory + "/") || path.endsWith("db.sqlite3") || path.contains("db.sqlite3-"))
             << path.toStdString();
+    }
+}
+
+TEST_F(ScreenshotTest, ALinkAtTheTargetIsNeverFollowedOrReplaced)
+{
+    const QString outside = dataHome() + "/outside.png";
+    for (const bool dangling : {true, false}) {
+        SCOPED_TRACE(dangling ? "dangling link" : "link to a file");
+        QFile::remove(outside);
+        if (!dangling) {
+            writeFile(outside);
+        }
+        const QString link = directory + "/Screenshot - Invoice.png";
+        QFile::remove(link);
+        ASSERT_TRUE(QFile::link(outside, link));
+        const ScreenshotPtr shot = make("x");
+        const QString before = shot->imageUrl()->toLocalFile();
+
+        shot->setName("Invoice");
+        EXPECT_EQ(shot->imageUrl()->toLocalFile(), directory + "/Screenshot - Invoice-1.png");
+        EXPECT_FALSE(QFileInfo::exists(before));
+        EXPECT_EQ(QFileInfo(link).symLinkTarget(), outside); // the link is still a link, to where it was
+        EXPECT_EQ(QFileInfo::exists(outside), !dangling);
+        if (!dangling) {
+            QFile file(outside);
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            EXPECT_EQ(file.readAll(), "image bytes");
+        }
+        QFile::remove(shot->imageUrl()->toLocalFile());
     }
 }
 
@@ -305,8 +334,7 @@ TEST_F(ScreenshotTest, AMissingThumbnailIsAnEmptyImage)
 TEST_F(ScreenshotTest, EqualityLooksAtIdAndFolderOnly)
 {
     auto record = [](qint64 id, std::optional<qint64> folder, QString name) {
-        return Screenshot(id, name, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-                          folder, std::nullopt, std::nullopt, false, std::nullopt, std::nullopt, false);
+        return Screenshot({.id = id, .name = name, .folderId = folder});
     };
     EXPECT_TRUE(record(1, 2, "a") == record(1, 2, "b"));
     EXPECT_FALSE(record(1, 2, "a") == record(1, 3, "a"));
@@ -316,8 +344,8 @@ TEST_F(ScreenshotTest, EqualityLooksAtIdAndFolderOnly)
 
 TEST_F(ScreenshotTest, TransferFormCarriesTheIdentityFields)
 {
-    Screenshot record(7, "name", "2024-01-01 00:00:00", "d", "k", "r", QUrl("file:///tmp/a%20b.png"), "text",
-                      std::nullopt, "App", "org.example.App", true, "t", "a", false);
+    Screenshot record({7, "name", "2024-01-01 00:00:00", "d", "k", "r", "file:///tmp/a%20b.png", "text", std::nullopt,
+                       "App", "org.example.App", true, "t", "a", false});
     const QJsonObject object = record.encode();
     EXPECT_EQ(QJsonDocument(object).toJson(QJsonDocument::Compact),
               R"({"capturedAppBundleId":"org.example.App","capturedAppName":"App","id":7,)"

@@ -1,0 +1,121 @@
+#include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/library/ScreenshotsListManager.h"
+#include "tests/lumetrove/library/LibraryTest.h"
+
+#include <QDirIterator>
+#include <fcntl.h>
+#include <random>
+#include <set>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace lumetrove {
+namespace {
+
+class CrashSafetyTest : public testing::LibraryTest {
+protected:
+    /// What the child runs until it is killed: captures added (and renamed after their default name),
+    /// screenshots renamed and deleted, in a random order. Every image holds a text of its own.
+    [[noreturn]] void runWorkload(unsigned seed, int ready)
+    {
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, STDOUT_FILENO);
+        dup2(devNull, STDERR_FILENO);
+        auto store = std::make_shared<ScreenshotsDB>();
+        store->openDatabase(databasePath());
+        ScreenshotsListManager manager(store);
+        const char opened = 1;
+        (void)!write(ready, &opened, 1);
+        std::mt19937 random(seed);
+        const QString directory = *screenshotsDirectory();
+        for (int step = 0;; ++step) {
+            const int size = static_cast<int>(manager.screenshots().size());
+            const int choice = static_cast<int>(random() % 4);
+            if (size < 3 || choice < 2) {
+                const QString file = QString("%1/New Screenshot %2-%3.png").arg(directory).arg(seed).arg(step);
+                QFile image(file);
+                image.open(QIODevice::WriteOnly);
+                image.write(QString("image %1-%2").arg(seed).arg(step).toUtf8());
+                image.close();
+                manager.addScreenshot(CapturedScreenshotInfo{QFileInfo(file).fileName(),
+                                                             QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded),
+                                                             "some words", std::nullopt, std::nullopt},
+                                      false);
+            } else if (choice == 2) {
+                manager.screenshots()[random() % size]->setName(QString("Name %1").arg(random() % 5));
+            } else {
+                manager.deleteScreenshots({static_cast<qsizetype>(random() % size)});
+            }
+        }
+    }
+
+    /// The texts of the image files under `directory`.
+    static std::set<QByteArray> imagesIn(const QString& directory)
+    {
+        std::set<QByteArray> images;
+        QDirIterator it(directory, QDir::Files);
+        while (it.hasNext()) {
+            QFile file(it.next());
+            if (file.open(QIODevice::ReadOnly)) {
+                images.insert(file.readAll());
+            }
+        }
+        return images;
+    }
+};
+
+TEST_F(CrashSafetyTest, AKillAtAnyMomentLosesNoImageAndLeavesNoRowWithoutOne)
+{
+    openStore();
+    std::mt19937 random(20261209);
+    std::set<QByteArray> everStored; // images that a row held after some reopen
+    int deletedSeen = 0;
+    for (unsigned kill = 0; kill < 30; ++kill) {
+        SCOPED_TRACE(kill);
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            runWorkload(kill, ready[1]);
+        }
+        char opened = 0;
+        (void)!read(ready[0], &opened, 1); // the kill lands in the workload, not in the open
+        close(ready[0]);
+        close(ready[1]);
+        usleep(random() % 150000);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+
+        // The next open finishes what the kill cut short.
+        auto store = openStore();
+        ASSERT_TRUE(store->db());
+        EXPECT_EQ(column("PRAGMA integrity_check"), std::vector<std::string>{"\"ok\""});
+        EXPECT_NO_THROW(checkIndexIntegrity());
+        EXPECT_NO_THROW(rawConnection()->executeScript(
+            "INSERT INTO screenshots_words(screenshots_words, rank) VALUES('integrity-check', 1);"));
+        EXPECT_EQ(count("SELECT count(*) FROM pending_file_changes"), 0);
+
+        for (const std::string& path : column("SELECT path FROM screenshots")) {
+            const QString file = QUrl(QString::fromStdString(path.substr(1, path.size() - 2))).toLocalFile();
+            QFile image(file);
+            EXPECT_TRUE(image.open(QIODevice::ReadOnly)) << "no image at " << path;
+            everStored.insert(image.readAll());
+        }
+        const std::set<QByteArray> library = imagesIn(*screenshotsDirectory());
+        const std::set<QByteArray> trash = imagesIn(dataHome() + "/Trash/files");
+        for (const QByteArray& image : everStored) {
+            EXPECT_TRUE(library.contains(image) || trash.contains(image)) << "lost " << image.toStdString();
+        }
+        deletedSeen = static_cast<int>(trash.size());
+    }
+    // The workload got far enough to add, rename and delete.
+    EXPECT_GT(everStored.size(), 8u);
+    EXPECT_GT(deletedSeen, 2);
+    EXPECT_GT(count("SELECT count(*) FROM screenshots WHERE path LIKE '%Name%'"), 0);
+}
+
+} // namespace
+} // namespace lumetrove
