@@ -17,7 +17,8 @@ class CrashSafetyTest : public testing::LibraryTest {
 protected:
     /// What the child runs until it is killed: captures added (and renamed after their default name),
     /// screenshots renamed and deleted, in a random order. Every image holds a text of its own.
-    [[noreturn]] void runWorkload(unsigned seed, int ready)
+    /// A byte goes to `progress` when the store is open and after each finished step.
+    [[noreturn]] void runWorkload(unsigned seed, int progress)
     {
         const int devNull = open("/dev/null", O_WRONLY);
         dup2(devNull, STDOUT_FILENO);
@@ -25,8 +26,8 @@ protected:
         auto store = std::make_shared<ScreenshotsDB>();
         store->openDatabase(databasePath());
         ScreenshotsListManager manager(store);
-        const char opened = 1;
-        (void)!write(ready, &opened, 1);
+        const char done = 1;
+        (void)!write(progress, &done, 1);
         std::mt19937 random(seed);
         const QString directory = *screenshotsDirectory();
         for (int step = 0;; ++step) {
@@ -47,6 +48,7 @@ protected:
             } else {
                 manager.deleteScreenshots({static_cast<qsizetype>(random() % size)});
             }
+            (void)!write(progress, &done, 1);
         }
     }
 
@@ -71,23 +73,28 @@ TEST_F(CrashSafetyTest, AKillAtAnyMomentLosesNoImageAndLeavesNoRowWithoutOne)
     std::mt19937 random(20261209);
     std::set<QByteArray> everStored; // images that a row held after some reopen
     int deletedSeen = 0;
-    for (unsigned kill = 0; kill < 30; ++kill) {
+    for (unsigned kill = 0; kill < 25; ++kill) {
         SCOPED_TRACE(kill);
-        int ready[2];
-        ASSERT_EQ(pipe(ready), 0);
+        int progress[2];
+        ASSERT_EQ(pipe(progress), 0);
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            runWorkload(kill, ready[1]);
+            close(progress[0]);
+            runWorkload(kill, progress[1]);
         }
-        char opened = 0;
-        (void)!read(ready[0], &opened, 1); // the kill lands in the workload, not in the open
-        close(ready[0]);
-        close(ready[1]);
-        usleep(random() % 150000);
+        close(progress[1]);
+        // Counted in finished steps, so that the workload gets somewhere however slow the machine; then a
+        // random moment, which mostly falls inside the next step.
+        char step = 0;
+        for (unsigned steps = 1 + random() % 4; steps > 0; --steps) {
+            (void)!read(progress[0], &step, 1);
+        }
+        usleep(random() % 20000);
         ::kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);
+        close(progress[0]);
 
         // The next open finishes what the kill cut short.
         auto store = openStore();
