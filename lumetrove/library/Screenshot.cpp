@@ -77,7 +77,7 @@ std::optional<QUrl> parseUrl(const QString& text)
 } // namespace
 
 Screenshot::Screenshot(ScreenshotRow row, std::shared_ptr<ScreenshotsDB> store, QObject* parent)
-    : QObject(parent), id_(row.id), folderId_(row.folderId), imageUrl_(parseUrl(row.path)), storedImageUrl_(imageUrl_),
+    : QObject(parent), id_(row.id), folderId_(row.folderId), path_(std::move(row.path)), detailsRead_(row.detailsRead),
       text_(std::move(row.text)), createdAt_(std::move(row.createdAt)), wasImported_(row.wasImported),
       isAIAssistantTask_(row.isAIAssistantTask), name_(std::move(row.name)), keywords_(std::move(row.keywords)),
       description_(std::move(row.description)), aiResults_(std::move(row.aiResults)),
@@ -96,6 +96,30 @@ std::shared_ptr<Screenshot> Screenshot::fromRow(ScreenshotRow row, std::shared_p
 ScreenshotsDB& Screenshot::store() const
 {
     return store_ ? *store_ : *ScreenshotsDB::shared();
+}
+
+void Screenshot::parseImageUrl() const
+{
+    if (imageUrlParsed_) {
+        return;
+    }
+    imageUrlParsed_ = true;
+    imageUrl_ = parseUrl(path_);
+    storedImageUrl_ = imageUrl_;
+    path_.clear();
+}
+
+void Screenshot::readDetails() const
+{
+    if (detailsRead_) {
+        return;
+    }
+    detailsRead_ = true;
+    if (std::optional<ScreenshotDetails> details = store().screenshotDetails(id_)) {
+        text_ = std::move(details->text);
+        aiResults_ = std::move(details->aiResults);
+        aiAssistantResults_ = std::move(details->aiAssistantResults);
+    }
 }
 
 // Published fields -----------------------------------------------------------------------------------------
@@ -132,6 +156,7 @@ void Screenshot::setDescription(std::optional<QString> value)
 
 void Screenshot::setAiResults(std::optional<QString> value)
 {
+    readDetails(); // a later first read must not replace the value set here
     publish(this, aiResults_, std::move(value), &Screenshot::aiResultsChanged);
 }
 
@@ -142,6 +167,7 @@ void Screenshot::setAiAssistantTask(std::optional<QString> value)
 
 void Screenshot::setAiAssistantResults(std::optional<QString> value)
 {
+    readDetails();
     publish(this, aiAssistantResults_, std::move(value), &Screenshot::aiAssistantResultsChanged);
 }
 
@@ -243,6 +269,7 @@ QString Screenshot::defaultName() const
 
 std::optional<QString> Screenshot::moveImage(const QString& from, const QString& to)
 {
+    parseImageUrl();
     // Recorded first: when the program dies between the move and the save that records the new path, the
     // next open finds the image at one of the two paths and points the row at it.
     if (const std::optional<QString> error =
@@ -262,6 +289,7 @@ void Screenshot::renameScreenshotFile(bool useDefaultName)
     if (!directory) {
         return;
     }
+    parseImageUrl();
     const QString defaultBase = defaultName();
     QString base;
     if (useDefaultName || !name_ || *name_ == defaultBase) {
@@ -303,6 +331,7 @@ void Screenshot::renameScreenshotFile(bool useDefaultName)
 
 void Screenshot::deleteFiles()
 {
+    parseImageUrl();
     if (imageUrl_) {
         QFile image(imageUrl_->toLocalFile());
         if (!image.moveToTrash()) {
@@ -321,6 +350,8 @@ void Screenshot::deleteFiles()
 
 void Screenshot::save()
 {
+    parseImageUrl();
+    readDetails(); // the update writes every editable column
     const bool written = store().updateScreenshot(
         id_, ScreenshotEdits{.name = name_,
                              .description = description_,
@@ -352,8 +383,20 @@ void Screenshot::save()
     imageUrl_ = storedImageUrl_;
 }
 
+bool Screenshot::holds(const ScreenshotRow& row) const
+{
+    if (row.id != id_ || row.folderId != folderId_ || row.name != name_ || row.description != description_ ||
+        row.keywords != keywords_ || row.aiAssistantTask != aiAssistantTask_) {
+        return false;
+    }
+    // Compared as text, without parsing a URL that nothing has asked for yet.
+    return imageUrlParsed_ ? (imageUrl_ ? urlText(*imageUrl_) : QString()) == row.path : path_ == row.path;
+}
+
 QJsonObject Screenshot::encode() const
 {
+    parseImageUrl();
+    readDetails();
     QJsonObject object;
     object.insert(QStringLiteral("id"), id_);
     if (folderId_) {

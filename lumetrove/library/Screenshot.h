@@ -64,8 +64,17 @@ public:
 
     qint64 id() const { return id_; }
     std::optional<qint64> folderId() const { return folderId_; }
-    const std::optional<QUrl>& imageUrl() const { return imageUrl_; }
-    const std::optional<QString>& text() const { return text_; }
+    const std::optional<QUrl>& imageUrl() const
+    {
+        parseImageUrl();
+        return imageUrl_;
+    }
+    /// Read from the database when first asked for a record of a list load.
+    const std::optional<QString>& text() const
+    {
+        readDetails();
+        return text_;
+    }
     bool waitingForAIProcess() const { return waitingForAIProcess_; }
     void setWaitingForAIProcess(bool waiting) { waitingForAIProcess_ = waiting; }
     const std::optional<QString>& createdAt() const { return createdAt_; }
@@ -97,11 +106,21 @@ public:
     void setKeywords(std::optional<QString> value);
     const std::optional<QString>& description() const { return description_; }
     void setDescription(std::optional<QString> value);
-    const std::optional<QString>& aiResults() const { return aiResults_; }
+    /// Read from the database when first asked, as `text`.
+    const std::optional<QString>& aiResults() const
+    {
+        readDetails();
+        return aiResults_;
+    }
     void setAiResults(std::optional<QString> value);
     const std::optional<QString>& aiAssistantTask() const { return aiAssistantTask_; }
     void setAiAssistantTask(std::optional<QString> value);
-    const std::optional<QString>& aiAssistantResults() const { return aiAssistantResults_; }
+    /// Read from the database when first asked, as `text`.
+    const std::optional<QString>& aiAssistantResults() const
+    {
+        readDetails();
+        return aiAssistantResults_;
+    }
     void setAiAssistantResults(std::optional<QString> value);
 
     // Derived values, computed on every read ---------------------------------------------------------------
@@ -135,6 +154,11 @@ public:
     /// A standalone record from the transfer form. Throws `ScreenshotDecodingError`.
     static std::shared_ptr<Screenshot> decode(const QJsonObject& object);
 
+    /// True when this record stands for `row` as loaded now: the same id and folder, and the same values of
+    /// the columns that a save writes and a list shows (name, description, keywords, image path, assistant
+    /// question).
+    bool holds(const ScreenshotRow& row) const;
+
     friend bool operator==(const Screenshot& a, const Screenshot& b)
     {
         return a.id_ == b.id_ && a.folderId_ == b.folderId_;
@@ -162,14 +186,23 @@ private:
     std::optional<QString> moveImage(const QString& from, const QString& to);
     void nameDidChange(const std::optional<QString>& old);
     ScreenshotsDB& store() const;
+    /// A list of 100k records is made quickly: the URL text is parsed, and the recognised text and the AI
+    /// answers are read, only when first used.
+    void parseImageUrl() const;
+    void readDetails() const;
 
     qint64 id_;
     std::optional<qint64> folderId_;
-    std::optional<QUrl> imageUrl_;
+    /// The stored "file://" text, until `imageUrl_` is parsed from it.
+    mutable QString path_;
+    mutable bool imageUrlParsed_ = false;
+    mutable std::optional<QUrl> imageUrl_;
     /// The image URL that the row holds, as far as this record knows: the one it was made with, then the
     /// one of each successful save.
-    std::optional<QUrl> storedImageUrl_;
-    std::optional<QString> text_;
+    mutable std::optional<QUrl> storedImageUrl_;
+    /// False until `text_`, `aiResults_` and `aiAssistantResults_` hold the stored values.
+    mutable bool detailsRead_ = true;
+    mutable std::optional<QString> text_;
     bool waitingForAIProcess_ = false;
     std::optional<QString> createdAt_;
     bool noRename_ = false;
@@ -183,9 +216,9 @@ private:
     std::optional<QString> name_;
     std::optional<QString> keywords_;
     std::optional<QString> description_;
-    std::optional<QString> aiResults_;
+    mutable std::optional<QString> aiResults_;
     std::optional<QString> aiAssistantTask_;
-    std::optional<QString> aiAssistantResults_;
+    mutable std::optional<QString> aiAssistantResults_;
     std::optional<QString> capturedAppName_;
     std::optional<QString> capturedAppBundleId_;
     std::shared_ptr<ScreenshotsDB> store_;

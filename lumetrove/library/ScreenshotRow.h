@@ -26,6 +26,9 @@ struct ScreenshotRow {
     std::optional<QString> aiAssistantTask{};
     std::optional<QString> aiAssistantResults{};
     bool wasImported = false;
+    /// False when a list load left out `text`, `aiResults` and `aiAssistantResults`: the record reads them
+    /// from the database when they are first asked for.
+    bool detailsRead = true;
 
     friend bool operator==(const ScreenshotRow&, const ScreenshotRow&) = default;
 };
@@ -41,6 +44,13 @@ struct NewScreenshot {
     bool isAIAssistantTask = false;
     std::optional<QString> aiAssistantTask{};
     bool wasImported = false;
+};
+
+/// The columns of a screenshot row that a list load leaves for later: long texts that the list does not show.
+struct ScreenshotDetails {
+    std::optional<QString> text{};
+    std::optional<QString> aiResults{};
+    std::optional<QString> aiAssistantResults{};
 };
 
 /// The editable columns of a screenshot row, as a save writes them: an absent text clears its column, an

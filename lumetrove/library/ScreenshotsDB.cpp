@@ -139,6 +139,12 @@ constexpr const char* pendingFileChangesStatement = "CREATE TABLE IF NOT EXISTS 
                                                     "    source TEXT NOT NULL,\n"
                                                     "    target TEXT\n"
                                                     ");";
+// A list load reads these columns of every screenshot; an index that holds them all spares it the table,
+// whose rows are long with recognised text.
+constexpr const char* listIndexStatement =
+    "CREATE INDEX IF NOT EXISTS screenshots_list ON screenshots(id, name, created_at, description, keywords, "
+    "path, captured_app_bundle_id, captured_app_name, is_ai_assistant_task, ai_assistant_task, was_imported);";
+
 constexpr const char* moveChange = "move";
 constexpr const char* deleteChange = "delete";
 
@@ -161,11 +167,8 @@ struct Schema {
     sqlite::Table screenshots{"screenshots"};
     sqlite::Table folders{"folders"};
     sqlite::Table foldersScreenshots{"folders_screenshots"};
-    sqlite::VirtualTable screenshotsFts{"screenshots_fts"};
 
     Column<std::int64_t> id = Column<std::int64_t>::makeIdentifierExpression("id");
-    /// The index's row key, which the triggers keep equal to the screenshot's id.
-    Column<std::int64_t> rowid = Column<std::int64_t>::makeIdentifierExpression("rowid");
     Column<std::string> folderName = Column<std::string>::makeIdentifierExpression("folder_name");
     Column<std::int64_t> sortOrder = Column<std::int64_t>::makeIdentifierExpression("sort_order");
     Column<bool> isSmartFolder = Column<bool>::makeIdentifierExpression("is_smart_folder");
@@ -337,14 +340,11 @@ ScreenshotRowReader::ScreenshotRowReader(const sqlite::ColumnNames& columns)
     createdAt_ = index(s.createdAt);
     description_ = index(s.description);
     keywords_ = index(s.keywords);
-    aiResults_ = index(s.aiResults);
     path_ = index(s.path);
-    text_ = index(s.text);
     capturedAppName_ = index(s.capturedAppName);
     capturedAppBundleId_ = index(s.capturedAppBundleId);
     isAIAssistantTask_ = index(s.isAIAssistantTask);
     aiAssistantTask_ = index(s.aiAssistantTask);
-    aiAssistantResults_ = index(s.aiAssistantResults);
     wasImported_ = index(s.wasImported);
 }
 
@@ -363,13 +363,11 @@ std::optional<ScreenshotRow> ScreenshotRowReader::read(const sqlite::Row& values
     row.createdAt = readText(v, createdAt_);
     row.description = readText(v, description_);
     row.keywords = readText(v, keywords_);
-    row.aiResults = readText(v, aiResults_);
-    row.text = readText(v, text_);
+    row.detailsRead = false;
     row.capturedAppName = readText(v, capturedAppName_);
     row.capturedAppBundleId = readText(v, capturedAppBundleId_);
     row.isAIAssistantTask = readInteger(v, isAIAssistantTask_).value_or(0) != 0;
     row.aiAssistantTask = readText(v, aiAssistantTask_);
-    row.aiAssistantResults = readText(v, aiAssistantResults_);
     row.wasImported = readInteger(v, wasImported_).value_or(0) != 0;
     return row;
 }
@@ -440,6 +438,7 @@ void ScreenshotsDB::completeSchema()
     repairIndexTriggers();
     addWordIndex();
     try {
+        db_->executeScript(listIndexStatement);
         db_->executeScript(pendingFileChangesStatement);
         fileJournal_ = true;
     } catch (const std::exception& error) {
@@ -830,7 +829,12 @@ std::optional<sqlite::RowIterator> ScreenshotsDB::queryScreenshots(const std::op
 {
     const Schema& s = schema();
     const std::optional<QString> pattern = ftsSearchQuery(folder ? folder->keywordsFilter : std::nullopt, searchText);
-    sqlite::Table query = s.screenshots.orderQuery(s.screenshots.qualifiedColumn(s.id).desc());
+    const auto column = [&](const auto& expression) { return s.screenshots.qualifiedColumn(expression); };
+    sqlite::Table query =
+        s.screenshots.orderQuery(column(s.id).desc())
+            .selectColumns(column(s.id), column(s.name), column(s.createdAt), column(s.description), column(s.keywords),
+                           column(s.path), column(s.capturedAppBundleId), column(s.capturedAppName),
+                           column(s.isAIAssistantTask), column(s.aiAssistantTask), column(s.wasImported));
     if (pattern) {
         query = std::move(query).filterQuery(matchCondition(*pattern, wordIndex_));
     }
@@ -860,6 +864,23 @@ std::optional<qint64> ScreenshotsDB::folderIdForScreenshot(qint64 screenshotId)
         return row ? row->getValue(nullable(s.folderId)) : std::nullopt;
     });
     return folderId.value_or(std::nullopt);
+}
+
+std::optional<ScreenshotDetails> ScreenshotsDB::screenshotDetails(qint64 screenshotId)
+{
+    const Schema& s = schema();
+    const sqlite::Table query = s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId)))
+                                    .selectColumns(s.text, s.aiResults, s.aiAssistantResults);
+    return attempt(db_,
+                   [&](sqlite::Connection& db) -> std::optional<ScreenshotDetails> {
+                       const std::optional<sqlite::Row> row = db.pluck(query);
+                       if (!row) {
+                           return std::nullopt;
+                       }
+                       return ScreenshotDetails{fromUtf8(row->getValue(s.text)), fromUtf8(row->getValue(s.aiResults)),
+                                                fromUtf8(row->getValue(s.aiAssistantResults))};
+                   })
+        .value_or(std::nullopt);
 }
 
 QHash<qint64, qint64> ScreenshotsDB::folderIdsOfScreenshots()

@@ -29,8 +29,8 @@ public:
     std::optional<ScreenshotRow> read(const sqlite::Row& row) const;
 
 private:
-    int id_, name_, createdAt_, description_, keywords_, aiResults_, path_, text_, capturedAppName_,
-        capturedAppBundleId_, isAIAssistantTask_, aiAssistantTask_, aiAssistantResults_, wasImported_;
+    int id_, name_, createdAt_, description_, keywords_, path_, capturedAppName_, capturedAppBundleId_,
+        isAIAssistantTask_, aiAssistantTask_, wasImported_;
 };
 
 /// One row read with a reader made for it alone.
@@ -83,11 +83,15 @@ public:
     // Reads ----------------------------------------------------------------------------------------------
 
     /// The screenshots for a search text, a folder (plain: its links; smart: its keywords) and a time
-    /// period, newest first, as rows that `readScreenshotRow` reads. None without a connection. Throws
+    /// period, newest first, as rows that `readScreenshotRow` reads: the columns that a list shows, without
+    /// the long texts of `screenshotDetails`. None without a connection. Throws
     /// `sqlite::Result` when the statement cannot be prepared; stepping it may throw too (a corrupt index).
     std::optional<sqlite::RowIterator> queryScreenshots(const std::optional<QString>& searchText,
                                                         const std::optional<Folder>& folder,
                                                         const std::optional<FolderSection>& period);
+    /// The long texts of one screenshot that a list load leaves out; none without a connection, for a
+    /// screenshot that is gone, or on a failure (printed).
+    std::optional<ScreenshotDetails> screenshotDetails(qint64 screenshotId);
     /// The folder of the first link of the screenshot, or none.
     std::optional<qint64> folderIdForScreenshot(qint64 screenshotId);
     /// Every screenshot's folder (its first link) in one query. Throws `sqlite::Result`.

@@ -103,12 +103,16 @@ std::vector<ScreenshotRow> ScreenshotsListManager::loadScreenshotRows(Screenshot
     return rows;
 }
 
-QList<ScreenshotPtr> ScreenshotsListManager::makeScreenshots(const std::vector<ScreenshotRow>& rows) const
+QList<ScreenshotPtr> ScreenshotsListManager::makeScreenshots(const std::vector<ScreenshotRow>& rows)
 {
     QList<ScreenshotPtr> screenshots;
     screenshots.reserve(static_cast<qsizetype>(rows.size()));
     for (const ScreenshotRow& row : rows) {
-        screenshots.push_back(Screenshot::fromRow(row, store_));
+        ScreenshotPtr& record = records_[row.id];
+        if (!record || !record->holds(row)) {
+            record = Screenshot::fromRow(row, store_);
+        }
+        screenshots.push_back(record);
     }
     return screenshots;
 }
@@ -224,6 +228,7 @@ void ScreenshotsListManager::deleteScreenshots(const std::set<qsizetype>& positi
         }
         screenshot->deleteFiles();
         store().deleteScreenshot(screenshot->id());
+        records_.remove(screenshot->id());
         after.removeOne(screenshot);
         deleted = true;
     }

@@ -5,6 +5,7 @@
 #include "lumetrove/library/FolderSection.h"
 #include "lumetrove/library/Screenshot.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -86,7 +87,8 @@ private:
     struct Filters;
 
     Filters currentFilters() const;
-    QList<ScreenshotPtr> makeScreenshots(const std::vector<ScreenshotRow>& rows) const;
+    /// The records of loaded rows, reusing those of `records_` that still hold their row's values.
+    QList<ScreenshotPtr> makeScreenshots(const std::vector<ScreenshotRow>& rows);
     void startReload(Subject subject);
     void finishReload(quint64 ticket, const std::vector<ScreenshotRow>& rows, Subject subject);
     void publish(QList<ScreenshotPtr> screenshots);
@@ -94,6 +96,10 @@ private:
 
     std::shared_ptr<ScreenshotsDB> store_;
     QList<ScreenshotPtr> screenshots_;
+    /// Every record this manager has made, by id. A load reuses a record whose id, folder and stored values
+    /// are unchanged, so that publishing a list of 100k screenshots makes no new objects on the main thread
+    /// (nor destroys old ones); a row that changed gets a new record, as the row would after any load.
+    QHash<qint64, ScreenshotPtr> records_;
     QString searchFilter_;
     std::optional<Folder> folderFilterSubject_;
     std::optional<Folder> folderFilter_;

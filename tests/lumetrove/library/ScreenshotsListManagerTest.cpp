@@ -54,6 +54,33 @@ TEST_F(ScreenshotsListManagerTest, TheFirstLoadHappensInTheConstructor)
     EXPECT_EQ(manager.totalScreenshotCount(), 2);
 }
 
+TEST_F(ScreenshotsListManagerTest, ListedRecordsReadTheirLongTextsWhenAskedAndSaveThemUnchanged)
+{
+    const qint64 id = addScreenshot(*store, "a", "recognised words");
+    store->updateScreenshot(id, {.name = "a", .aiResults = "raw answer", .aiAssistantResults = "the answer"});
+    ScreenshotsListManager manager(store);
+    const ScreenshotPtr record = manager.screenshots().at(0);
+    record->setName("b"); // saves every editable column, the unread ones included
+    EXPECT_EQ(record->text(), "recognised words");
+    EXPECT_EQ(record->aiResults(), "raw answer");
+    EXPECT_THAT(column("SELECT ai_results || '|' || ai_assistant_results FROM screenshots"),
+                ElementsAre("\"raw answer|the answer\""));
+    EXPECT_EQ(record->encode().value("text").toString(), "recognised words");
+}
+
+TEST_F(ScreenshotsListManagerTest, ALoadKeepsTheRecordsOfUnchangedRowsAndRemakesChangedOnes)
+{
+    const qint64 a = addScreenshot(*store, "a"), b = addScreenshot(*store, "b");
+    ScreenshotsListManager manager(store);
+    const QList<ScreenshotPtr> first = manager.loadScreenshots();
+    store->updateScreenshot(a, {.name = "changed elsewhere"});
+    const QList<ScreenshotPtr> second = manager.loadScreenshots();
+    ASSERT_THAT(ids(second), ElementsAre(b, a));
+    EXPECT_EQ(second[0], first[0]);
+    EXPECT_NE(second[1], first[1]);
+    EXPECT_EQ(second[1]->name(), "changed elsewhere");
+}
+
 TEST_F(ScreenshotsListManagerTest, RowsCarryTheirFolderFromOneLookup)
 {
     const qint64 a = addScreenshot(*store, "a"), b = addScreenshot(*store, "b");
