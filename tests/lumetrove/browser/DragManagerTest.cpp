@@ -12,9 +12,7 @@ using namespace lumetrove;
 
 ScreenshotPtr screenshotWithId(qint64 id)
 {
-    return std::make_shared<Screenshot>(id, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-                                        std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, false,
-                                        std::nullopt, std::nullopt, false);
+    return std::make_shared<Screenshot>(ScreenshotRow{.id = id});
 }
 
 QDragEnterEvent enterEventFor(const QMimeData* data)
