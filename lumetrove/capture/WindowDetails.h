@@ -8,7 +8,8 @@ namespace lumetrove {
 
 /// The application window under a captured area, and the assistant question asked about it.
 struct WindowDetails {
-    /// The window's frame in global screen coordinates, origin at the bottom-left of the first screen, y up.
+    /// The window's frame with its decorations, in Qt's global logical coordinates (origin at the top-left of
+    /// the virtual desktop, y down), the coordinates of the overlay's mouse positions.
     std::optional<QRectF> frame;
     /// The owning application's name as the window list reports it.
     std::optional<QString> applicationName;

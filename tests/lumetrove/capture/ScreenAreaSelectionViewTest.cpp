@@ -1,0 +1,146 @@
+#include "lumetrove/capture/ScreenAreaSelectionView.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace lumetrove {
+namespace {
+
+struct RecordingDelegate : ScreenAreaSelectionViewDelegate {
+    std::vector<QRectF> areas;
+    std::vector<std::optional<WindowDetails>> details;
+    std::vector<CaptureResult> ends;
+    void didSelectArea(ScreenAreaSelectionView&, QRectF area, std::optional<WindowDetails> windowDetails) override
+    {
+        areas.push_back(area);
+        details.push_back(std::move(windowDetails));
+    }
+    void endCapture(CaptureResult result) override { ends.push_back(result); }
+};
+
+class SelectionViewTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        view.resize(1600, 1000);
+        view.delegate = &delegate;
+        view.windowLookup = [this](QPointF) { return under; };
+        view.show();
+    }
+
+    void drag(QPoint from, QPoint to, QPoint release)
+    {
+        QTest::mousePress(&view, Qt::LeftButton, {}, from);
+        QTest::mouseMove(&view, to);
+        QTest::mouseRelease(&view, Qt::LeftButton, {}, release);
+    }
+
+    RecordingDelegate delegate;
+    ScreenAreaSelectionView view;
+    std::optional<WindowDetails> under;
+};
+
+TEST_F(SelectionViewTest, ADragReportsTheAreaToTheReleasePointAndAClickCancels)
+{
+    under = WindowDetails{QRectF(0, 0, 500, 500), QStringLiteral("Editor"), 42, std::nullopt};
+    drag({400, 300}, {350, 250}, {100, 120}); // bottom-right to top-left; the last move was elsewhere
+    ASSERT_EQ(delegate.areas.size(), 1u);
+    EXPECT_EQ(delegate.areas[0], QRectF(100, 120, 300, 180));
+    EXPECT_EQ(delegate.details[0]->applicationName, QStringLiteral("Editor"));
+
+    under.reset(); // over the desktop: details with nothing in them
+    drag({10, 10}, {11, 11}, {11, 11});
+    ASSERT_EQ(delegate.areas.size(), 2u);
+    EXPECT_EQ(delegate.areas[1], QRectF(10, 10, 1, 1));
+    EXPECT_EQ(delegate.details[1], WindowDetails{});
+
+    drag({500, 500}, {500, 500}, {500, 500});
+    EXPECT_EQ(delegate.ends, std::vector<CaptureResult>{CaptureResult::cancelled});
+}
+
+TEST_F(SelectionViewTest, EscapeCancelsAndOtherKeysDoNothing)
+{
+    QTest::keyClick(&view, Qt::Key_A);
+    QTest::keyClick(&view, Qt::Key_Return);
+    EXPECT_TRUE(delegate.ends.empty());
+    QTest::keyClick(&view, Qt::Key_Escape);
+    EXPECT_EQ(delegate.ends, std::vector<CaptureResult>{CaptureResult::cancelled});
+}
+
+TEST_F(SelectionViewTest, TheAssistantPanelStoresTheChosenQuestionAsTheTask)
+{
+    view.isAssistant = true;
+    drag({200, 200}, {600, 500}, {600, 500});
+    ASSERT_TRUE(view.showingAssistant());
+    EXPECT_TRUE(delegate.areas.empty()) << "the selection waits for a question";
+
+    // "Summarize this" only renames the button; "Copy text" finishes at once.
+    QComboBox* list = view.popupButton();
+    list->setCurrentIndex(list->findText(QStringLiteral("Summarize this")));
+    emit list->activated(list->currentIndex());
+    EXPECT_EQ(view.processButton()->text(), QStringLiteral("Process"));
+    EXPECT_TRUE(delegate.areas.empty());
+    list->setCurrentIndex(list->findText(QStringLiteral("Copy text")));
+    emit list->activated(list->currentIndex());
+    EXPECT_EQ(view.processButton()->text(), QStringLiteral("Copy"));
+    ASSERT_EQ(delegate.areas.size(), 1u);
+    EXPECT_EQ(delegate.areas[0], QRectF(200, 200, 400, 300));
+    EXPECT_EQ(delegate.details[0]->aiAssistantTask, QStringLiteral("Copy text"));
+
+    // A typed question wins over the list, which shows "Custom Query" while the field holds text.
+    QTest::keyClicks(view.customPromptTextField(), QStringLiteral("Who wrote this?"));
+    EXPECT_FALSE(list->isEnabled());
+    EXPECT_EQ(list->currentText(), QString());
+    QTest::keyClick(view.customPromptTextField(), Qt::Key_Return);
+    ASSERT_EQ(delegate.areas.size(), 2u);
+    EXPECT_EQ(delegate.details[1]->aiAssistantTask, QStringLiteral("Who wrote this?"));
+
+    view.customPromptTextField()->clear();
+    EXPECT_TRUE(list->isEnabled());
+    EXPECT_EQ(list->currentText(), QStringLiteral("What is this?"));
+    list->setCurrentIndex(list->findText(QStringLiteral("List items")));
+    view.processButton()->click();
+    EXPECT_EQ(delegate.details[2]->aiAssistantTask, QStringLiteral("List the items in this image"));
+
+    QTest::keyClick(view.customPromptTextField(), Qt::Key_Escape);
+    EXPECT_EQ(delegate.ends, std::vector<CaptureResult>{CaptureResult::cancelled});
+}
+
+TEST(AssistantPanelTest, PromptsForTitlesAndPlacementBySelection)
+{
+    EXPECT_EQ(assistantPromptForTitle(QStringLiteral("Translate to English")),
+              QStringLiteral("Translate text in this image to English"));
+    EXPECT_EQ(assistantPromptForTitle(QStringLiteral("Custom Query")), QStringLiteral("Custom Query"));
+    EXPECT_EQ(assistantPromptForTitle(QString()), QString());
+    EXPECT_EQ(assistantPresetTitles().size(), 7);
+
+    const QSizeF screen(1600, 1000);
+    struct Case {
+        const char* name;
+        QRectF selection; // y down
+        AssistantPlacement placement;
+        QPointF origin;
+    };
+    const Case cases[] = {
+        {"whole screen", {0, 0, 1600, 1000}, AssistantPlacement::centered, {650, 460}},
+        {"full width, lower half", {0, 600, 1600, 300}, AssistantPlacement::above, {677, 500}},
+        {"full width, upper half", {0, 50, 1600, 300}, AssistantPlacement::below, {677, 380}},
+        {"full height at the right", {1400, 0, 200, 1000}, AssistantPlacement::left, {1105, 460}},
+        {"top-right corner, nudged down", {1400, 0, 200, 200}, AssistantPlacement::left, {1105, 110}},
+        {"bottom-left corner, nudged up", {0, 800, 200, 200}, AssistantPlacement::right, {225, 810}},
+        {"middle, lower half", {600, 500, 300, 200}, AssistantPlacement::above, {627, 400}},
+        {"middle, upper half", {600, 320, 300, 150}, AssistantPlacement::below, {627, 500}},
+        {"middle, reaching the top", {600, 100, 300, 200}, AssistantPlacement::below, {627, 330}},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        const AssistantPanelPosition position = assistantPanelPosition(testCase.selection, screen);
+        EXPECT_EQ(position.placement, testCase.placement);
+        EXPECT_EQ(position.listOrigin, testCase.origin);
+    }
+}
+
+} // namespace
+} // namespace lumetrove
