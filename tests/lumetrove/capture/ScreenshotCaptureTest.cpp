@@ -50,6 +50,18 @@ protected:
     {
         return testing::processEventsUntil([&] { return completions.size() >= count; });
     }
+    /// Starts a capture whose grab gives `grabbed`, one image after the other, and waits for its one report.
+    void captureImages(const QList<QImage>& grabbed)
+    {
+        capture.startAreaCapture(false, recorder());
+        capture.closeShadeWindows();
+        for (const QImage& image : grabbed) {
+            capture.saveGrabbedImage(image);
+        }
+        ASSERT_TRUE(waitForCompletion());
+        QTest::qWait(50); // time for a second report, which must not come
+        ASSERT_EQ(completions.size(), 1u);
+    }
     QString screenshots() const { return libraryDirectory() + QStringLiteral("/Screenshots"); }
     QImage image(int width, int height, QColor colour = Qt::red)
     {
@@ -65,12 +77,7 @@ protected:
 
 TEST_F(ScreenshotCaptureTest, AGrabIsSavedRecognisedAndReportedOnce)
 {
-    capture.startAreaCapture(false, recorder());
-    capture.closeShadeWindows();
-    capture.saveGrabbedImage(image(300, 200));
-    ASSERT_TRUE(waitForCompletion());
-    QTest::qWait(50);
-    ASSERT_EQ(completions.size(), 1u);
+    captureImages({image(300, 200)});
     ASSERT_EQ(completions[0].result, CaptureResult::success);
     ASSERT_EQ(completions[0].results->size(), 1);
     const CapturedScreenshotInfo& info = completions[0].results->front();
@@ -94,15 +101,8 @@ TEST_F(ScreenshotCaptureTest, AGrabIsSavedRecognisedAndReportedOnce)
 
 TEST_F(ScreenshotCaptureTest, ImagesAreProcessedInCaptureOrderAndAFailedRecognitionKeepsTheImage)
 {
-    capture.startAreaCapture(false, recorder());
-    capture.closeShadeWindows();
     // The first image is still being worked on when the others are queued.
-    capture.saveGrabbedImage(image(101, 50));
-    capture.saveGrabbedImage(image(13, 50));
-    capture.saveGrabbedImage(image(103, 50));
-    ASSERT_TRUE(waitForCompletion());
-    QTest::qWait(50);
-    ASSERT_EQ(completions.size(), 1u);
+    captureImages({image(101, 50), image(13, 50), image(103, 50)});
     const QList<CapturedScreenshotInfo>& results = *completions[0].results;
     ASSERT_EQ(results.size(), 3);
     EXPECT_EQ(results[0].recognizedText, QStringLiteral("width 101\nsecond line"));
@@ -122,12 +122,7 @@ TEST_F(ScreenshotCaptureTest, AnImageThatCannotBeWrittenGivesNoRecordAndTheCaptu
     QWidget mainWindow;
     mainWindow.setWindowTitle(QStringLiteral("Screenshots"));
     mainWindow.show();
-    capture.startAreaCapture(false, recorder());
-    capture.closeShadeWindows();
-    capture.saveGrabbedImage(image(300, 200));
-    ASSERT_TRUE(waitForCompletion());
-    QTest::qWait(50);
-    ASSERT_EQ(completions.size(), 1u);
+    captureImages({image(300, 200)});
     EXPECT_EQ(completions[0].result, CaptureResult::cancelled);
     EXPECT_FALSE(completions[0].results);
     EXPECT_EQ(recognizer->calls.load(), 0);
