@@ -1,0 +1,574 @@
+#include "lumetrove/detail/ScreenshotDetailView.h"
+
+#include "lumetrove/app/ProcessButtonView.h"
+#include "lumetrove/app/SettingsViewModel.h"
+#include "lumetrove/detail/AIAssistantResultsView.h"
+#include "lumetrove/detail/AIResultApplication.h"
+#include "lumetrove/detail/CopyToClipboardButtonView.h"
+#include "lumetrove/detail/DetailHeadingView.h"
+#include "lumetrove/detail/KeywordEditorView.h"
+#include "lumetrove/detail/LiveTextImageView.h"
+#include "lumetrove/detail/ScreenshotNameView.h"
+#include "lumetrove/platform/UserDefaults.h"
+#include "settingsopener/OpenSettingsAction.h"
+
+#include <QEvent>
+#include <QFrame>
+#include <QFutureWatcher>
+#include <QHBoxLayout>
+#include <QImageReader>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QSplitter>
+#include <QThreadPool>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+#include <cmath>
+
+namespace lumetrove {
+
+namespace {
+
+constexpr double kDefaultImageZoom = 0.6;
+constexpr double kMinimumImageZoom = 0.2;
+constexpr double kMaximumImageZoom = 1.0;
+constexpr int kSettingsDelayMilliseconds = 500;
+
+/// The stored zoom, kept within the slider's range; the default when absent or not a number.
+double storedImageZoom()
+{
+    bool ok = false;
+    const double stored = UserDefaults::value(QString::fromLatin1(UserDefaults::imageZoom)).toDouble(&ok);
+    if (!ok || !std::isfinite(stored)) {
+        return kDefaultImageZoom;
+    }
+    return std::clamp(stored, kMinimumImageZoom, kMaximumImageZoom);
+}
+
+QFrame* divider(QWidget* parent)
+{
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+bool isPresentAndNotEmpty(const std::optional<QString>& text)
+{
+    return text && !text->isEmpty();
+}
+
+} // namespace
+
+QImage decodeScreenshotImage(const QString& path)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    QImage image = reader.read();
+    if (image.isNull()) {
+        return image;
+    }
+    // Converted here, off the main thread, so that painting never converts a 4K image.
+    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+/// An analysis of the pane: the screenshot it was asked for and its task handle.
+struct ScreenshotDetailView::Analysis {
+    ScreenshotPtr screenshot;
+    std::shared_ptr<AnalysisTask> task;
+};
+
+ScreenshotDetailView::ScreenshotDetailView(Environment environment, QWidget* parent)
+    : QWidget(parent), environment_(std::move(environment)), model_(new AIVisionViewModel(this)),
+      imageZoom_(storedImageZoom()), imageAreaSize_(0, 0), iconsToShowTick_(new IconsToShowTick(this))
+{
+    buildContent();
+    // The view model publishes an outcome as several assignments in a row (loading, results, answer, error);
+    // the pane looks at them once they are all made, as a change handler would.
+    for (auto signal : {&AIVisionViewModel::hasResultsChanged, &AIVisionViewModel::receivedErrorChanged,
+                        &AIVisionViewModel::isLoadingChanged}) {
+        connect(model_, signal, this, &ScreenshotDetailView::modelPublished, Qt::QueuedConnection);
+    }
+}
+
+ScreenshotDetailView::~ScreenshotDetailView()
+{
+    // An answer that comes after the pane is gone is never applied.
+    if (currentTask_) {
+        currentTask_->cancel();
+    }
+}
+
+void ScreenshotDetailView::buildContent()
+{
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+
+    processButton_ = new ProcessButtonView(
+        *model_, [this] { return currentTask_; }, [this] { startAIProcessing(); }, this);
+    processButton_->setObjectName(QStringLiteral("processButton"));
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->addStretch();
+    buttonRow->addWidget(processButton_);
+    buttonRow->addStretch();
+    auto* buttonArea = new QWidget(this);
+    buttonArea->setFixedHeight(50);
+    buttonArea->setLayout(buttonRow);
+    stack->addWidget(buttonArea);
+    stack->addWidget(divider(this));
+
+    auto* nameRow = new QHBoxLayout;
+    nameRow->setContentsMargins(0, 0, 20, 0);
+    nameView_ = new ScreenshotNameView(this);
+    nameRow->addWidget(nameView_, 1);
+    zoomSlider_ = new QSlider(Qt::Horizontal, this);
+    zoomSlider_->setRange(static_cast<int>(kMinimumImageZoom * 100), static_cast<int>(kMaximumImageZoom * 100));
+    zoomSlider_->setValue(static_cast<int>(std::lround(imageZoom_ * 100)));
+    zoomSlider_->setFixedWidth(100);
+    zoomSlider_->setAttribute(Qt::WA_MacSmallSize);
+    zoomSlider_->setAccessibleName(QStringLiteral("Image Zoom"));
+    connect(zoomSlider_, &QSlider::valueChanged, this, [this](int value) { setImageZoom(value / 100.0); });
+    nameRow->addWidget(zoomSlider_, 0, Qt::AlignVCenter);
+    stack->addLayout(nameRow);
+    stack->addWidget(divider(this));
+
+    split_ = new QSplitter(Qt::Vertical, this);
+    split_->setChildrenCollapsible(false);
+
+    imageArea_ = new QWidget(split_);
+    auto* imageLayout = new QVBoxLayout(imageArea_);
+    imageLayout->setContentsMargins(0, 0, 0, 0);
+    imageView_ = new LiveTextImageView(environment_.textRecognizer, imageArea_);
+    imageLayout->addWidget(imageView_);
+    imageView_->installEventFilter(this);
+    imageArea_->hide();
+
+    assistantResults_ = new AIAssistantResultsView(nullptr, iconsToShowTick_, split_);
+    assistantResults_->hide();
+
+    keywordSection_ = new QWidget(split_);
+    keywordSection_->setBackgroundRole(QPalette::Base);
+    keywordSection_->setAutoFillBackground(true);
+    auto* keywordLayout = new QVBoxLayout(keywordSection_);
+    keywordLayout->setContentsMargins(0, 0, 0, 0);
+    keywordLayout->setSpacing(0);
+    keywordLayout->addWidget(new DetailHeadingView(QStringLiteral("Keywords"), keywordSection_));
+    keywordEditor_ = new KeywordEditorView(QString(), QString(), {}, keywords_, false, keywordSection_);
+    keywordLayout->addWidget(keywordEditor_);
+    keywordLayout->addStretch();
+    connect(keywordEditor_, &KeywordEditorView::keywordsStringChanged, this, &ScreenshotDetailView::setKeywords);
+
+    descriptionView_ = new ScreenshotDescriptionView(nullptr, iconsToShowTick_, split_);
+    descriptionView_->hide();
+
+    split_->addWidget(imageArea_);
+    split_->addWidget(assistantResults_);
+    split_->addWidget(keywordSection_);
+    split_->addWidget(descriptionView_);
+    split_->setStretchFactor(0, 1);
+    stack->addWidget(split_, 1);
+}
+
+// The root view's interface ---------------------------------------------------------------------------------
+
+void ScreenshotDetailView::setScreenshot(ScreenshotPtr screenshot)
+{
+    if (screenshot == screenshot_) {
+        return;
+    }
+    screenshot_ = std::move(screenshot);
+    nameView_->setScreenshot(screenshot_);
+    assistantResults_->setScreenshot(screenshot_);
+    descriptionView_->setScreenshot(screenshot_);
+    disconnect(descriptionConnection_);
+    disconnect(assistantConnection_);
+    if (screenshot_) {
+        descriptionConnection_ =
+            connect(screenshot_.get(), &Screenshot::descriptionChanged, this, &ScreenshotDetailView::refreshSections);
+        assistantConnection_ = connect(screenshot_.get(), &Screenshot::aiAssistantResultsChanged, this,
+                                       &ScreenshotDetailView::refreshSections);
+    }
+    refreshSections();
+
+    loadImage();
+    if (screenshot_ && screenshot_->waitingForAIProcess()) {
+        startAIProcessing();
+    } else {
+        cancelCurrentTask();
+        if (screenshotSelectedWhenAIProcessStarted_) {
+            screenshotSelectedWhenAIProcessStarted_->setCurrentlyAIProcessing(false);
+        }
+    }
+    setKeywords(screenshot_ ? screenshot_->keywords().value_or(QString()) : QString());
+    nameView_->setScreenshotName(screenshot_ ? screenshot_->name().value_or(QString()) : QString());
+}
+
+void ScreenshotDetailView::setFolderSelection(const FolderSection& section)
+{
+    if (folderSelection_ && *folderSelection_ == section) {
+        return;
+    }
+    const bool first = !folderSelection_;
+    folderSelection_ = section;
+    if (first) {
+        return;
+    }
+    cancelCurrentTask();
+    if (screenshot_) {
+        screenshot_->setCurrentlyAIProcessing(false);
+    }
+    nameView_->setScreenshotName(screenshot_ ? screenshot_->name().value_or(QString()) : QString());
+}
+
+void ScreenshotDetailView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (appeared_) {
+        return;
+    }
+    appeared_ = true;
+    if (!screenshot_) {
+        return;
+    }
+    if (!imageCurrent_ && imageTicket_ == 0) {
+        loadImage();
+    }
+    if (screenshot_->waitingForAIProcess()) {
+        // After the current update, as a change of the shown screenshot would.
+        QTimer::singleShot(0, this, [this, shown = screenshot_] {
+            if (screenshot_ == shown && shown->waitingForAIProcess()) {
+                startAIProcessing();
+            }
+        });
+    }
+}
+
+// Image --------------------------------------------------------------------------------------------------
+
+bool ScreenshotDetailView::isImageCurrent() const
+{
+    return imageCurrent_;
+}
+
+void ScreenshotDetailView::loadImage()
+{
+    const quint64 ticket = ++imageTicket_;
+    imageCurrent_ = false;
+    if (!screenshot_ || !screenshot_->imageUrl()) {
+        imageLoaded(ticket, QImage());
+        return;
+    }
+    auto* watcher = new QFutureWatcher<QImage>(this);
+    connect(watcher, &QFutureWatcher<QImage>::finished, this, [this, watcher, ticket] {
+        watcher->deleteLater();
+        imageLoaded(ticket, watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), decodeScreenshotImage,
+                                         screenshot_->imageUrl()->toLocalFile()));
+}
+
+void ScreenshotDetailView::imageLoaded(quint64 ticket, const QImage& image)
+{
+    // A load for a screenshot no longer shown is dropped; a file that does not load clears the image, so
+    // that nothing of the previous screenshot stays on screen or goes into an analysis.
+    if (ticket != imageTicket_) {
+        return;
+    }
+    image_ = image;
+    imageScreenshot_ = screenshot_;
+    imageCurrent_ = true;
+    imageView_->setImage(image_);
+    imageArea_->setVisible(!image_.isNull());
+    updateZoom();
+    emit imageShown();
+    launchAnalysis();
+}
+
+void ScreenshotDetailView::setImageZoom(double imageZoom)
+{
+    imageZoom = std::clamp(imageZoom, kMinimumImageZoom, kMaximumImageZoom);
+    if (imageZoom == imageZoom_) {
+        return;
+    }
+    imageZoom_ = imageZoom;
+    UserDefaults::setValue(QString::fromLatin1(UserDefaults::imageZoom), imageZoom_);
+    const int position = static_cast<int>(std::lround(imageZoom_ * 100));
+    if (zoomSlider_->value() != position) {
+        zoomSlider_->setValue(position);
+    }
+    updateZoom();
+}
+
+double ScreenshotDetailView::effectiveImageZoom() const
+{
+    const bool larger =
+        !image_.isNull() && (image_.width() > imageAreaSize_.width() || image_.height() > imageAreaSize_.height());
+    return larger ? imageZoom_ : 1.0;
+}
+
+void ScreenshotDetailView::updateZoom()
+{
+    const bool larger =
+        !image_.isNull() && (image_.width() > imageAreaSize_.width() || image_.height() > imageAreaSize_.height());
+    zoomSlider_->setEnabled(larger);
+    imageView_->setImageZoom(effectiveImageZoom());
+}
+
+bool ScreenshotDetailView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == imageView_ && event->type() == QEvent::Resize) {
+        imageAreaSize_ = imageView_->size();
+        updateZoom();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// Keywords and sections ------------------------------------------------------------------------------------
+
+void ScreenshotDetailView::setKeywords(const QString& keywords)
+{
+    if (keywords == keywords_) {
+        return;
+    }
+    keywords_ = keywords;
+    keywordEditor_->setKeywordsString(keywords_);
+    keywordWriteBack();
+}
+
+QString ScreenshotDetailView::screenshotName() const
+{
+    return nameView_->screenshotName();
+}
+
+void ScreenshotDetailView::keywordWriteBack()
+{
+    if (isSettingKeywordsViaAIResult_) {
+        isSettingKeywordsViaAIResult_ = false;
+        return;
+    }
+    if (screenshot_) {
+        screenshot_->setKeywords(keywords_);
+    }
+}
+
+void ScreenshotDetailView::refreshSections()
+{
+    assistantResults_->setVisible(screenshot_ && isPresentAndNotEmpty(screenshot_->aiAssistantResults()));
+    descriptionView_->setVisible(screenshot_ && isPresentAndNotEmpty(screenshot_->description()));
+}
+
+// The AI road ---------------------------------------------------------------------------------------------
+
+bool ScreenshotDetailView::hasOpenAIAPIKey()
+{
+    const std::optional<QString> key = UserDefaults::string(QString::fromLatin1(UserDefaults::openAIAPIKey));
+    if (key && !key->isEmpty()) {
+        return true;
+    }
+    showAPIKeyAlert();
+    return false;
+}
+
+void ScreenshotDetailView::startAIProcessing()
+{
+    if (!hasOpenAIAPIKey()) {
+        if (screenshot_) {
+            screenshot_->setWaitingForAIProcess(false);
+        }
+        return;
+    }
+    screenshotSelectedWhenAIProcessStarted_ = screenshot_;
+    // A start not yet sent gives way to this one; a request in flight is cancelled, and its outcome, when it
+    // comes, is dropped, so that it can neither land on another screenshot nor end this one's processing.
+    if (pending_ && pending_->screenshot && pending_->screenshot != screenshot_) {
+        pending_->screenshot->setCurrentlyAIProcessing(false);
+    }
+    pending_.reset();
+    if (running_) {
+        running_->task->cancel();
+        if (running_->screenshot && running_->screenshot != screenshot_) {
+            running_->screenshot->setCurrentlyAIProcessing(false);
+        }
+    }
+    pending_ = std::make_unique<Analysis>(Analysis{screenshot_, std::make_shared<AnalysisTask>()});
+    currentTask_ = pending_->task;
+    processButton_->refresh();
+    if (screenshot_) {
+        screenshot_->setWaitingForAIProcess(false);
+        screenshot_->setCurrentlyAIProcessing(true);
+    }
+    QTimer::singleShot(0, this, &ScreenshotDetailView::launchAnalysis);
+}
+
+void ScreenshotDetailView::launchAnalysis()
+{
+    // One request at a time: the view model publishes every request's outcome through the same properties,
+    // so a new one is sent only after the outcome of the one before has been seen.
+    if (!pending_ || running_) {
+        return;
+    }
+    const ScreenshotPtr asked = pending_->screenshot;
+    if (pending_->task->isCancelled() || !asked || asked != screenshot_) {
+        pending_.reset();
+        return;
+    }
+    // The analysis describes the screenshot's own picture only: it waits for that image being decoded, and a
+    // file that did not load sends nothing.
+    if (!imageCurrent_ || imageScreenshot_ != asked) {
+        return;
+    }
+    if (image_.isNull()) {
+        asked->setCurrentlyAIProcessing(false);
+        pending_.reset();
+        return;
+    }
+    std::shared_ptr<AnalysisTask> task =
+        model_->analyzeScreenshot(asked->aiResults(), asked->capturedAppName(), asked->aiAssistantTask(), image_);
+    // The reset at the start is no outcome.
+    lastHasResults_ = model_->hasResults();
+    lastError_ = model_->receivedError();
+    if (!task || !model_->isLoading()) {
+        // Nothing was sent (the image could not be encoded): no outcome will come.
+        asked->setCurrentlyAIProcessing(false);
+        pending_.reset();
+        return;
+    }
+    running_ = std::move(pending_);
+    running_->task = std::move(task);
+    currentTask_ = running_->task;
+    processButton_->refresh();
+}
+
+void ScreenshotDetailView::cancelCurrentTask()
+{
+    if (currentTask_) {
+        currentTask_->cancel();
+    }
+    pending_.reset();
+}
+
+void ScreenshotDetailView::modelPublished()
+{
+    const bool hasResults = model_->hasResults();
+    const std::optional<AIError> error = model_->receivedError();
+    const bool newResults = hasResults && !lastHasResults_;
+    const bool newError = error && error != lastError_;
+    lastHasResults_ = hasResults;
+    lastError_ = error;
+    if (!running_ || model_->isLoading() || (!newResults && !newError)) {
+        return;
+    }
+    const std::unique_ptr<Analysis> finished = std::move(running_);
+    const ScreenshotPtr asked = finished->screenshot;
+    if (finished->task->isCancelled() || asked != screenshot_) {
+        // Dropped as cancelled. The processing state belongs to the next analysis when it is of the same
+        // screenshot.
+        if (asked && !(pending_ && pending_->screenshot == asked)) {
+            asked->setCurrentlyAIProcessing(false);
+        }
+    } else if (newError) {
+        errorHandler(*error);
+    } else {
+        responseHandler();
+    }
+    launchAnalysis();
+}
+
+void ScreenshotDetailView::responseHandler()
+{
+    applyAIResult(model_->response());
+}
+
+void ScreenshotDetailView::applyAIResult(const std::optional<ScreenshotInfoResult>& result)
+{
+    if (screenshot_ && result) {
+        applyAIResultToScreenshot(*screenshot_, *result);
+        // The view shows the answer too; its keywords are already stored, so the write-back skips this one
+        // change — and only when there is a change, so that the user's next edit is never swallowed.
+        const QString keywords = result->normalizedKeywords();
+        if (keywords != keywords_) {
+            isSettingKeywordsViaAIResult_ = true;
+            setKeywords(keywords);
+        }
+        nameView_->setScreenshotName(cleanedAIName(result->_name));
+    }
+    if (screenshot_) {
+        screenshot_->setCurrentlyAIProcessing(false);
+    }
+}
+
+void ScreenshotDetailView::errorHandler(const AIError& error)
+{
+    if (!error.isCancellation()) {
+        showAIErrorAlert();
+    }
+    if (screenshot_) {
+        screenshot_->setCurrentlyAIProcessing(false);
+    }
+}
+
+// Alerts -------------------------------------------------------------------------------------------------
+
+void ScreenshotDetailView::openAlert(QMessageBox* box)
+{
+    if (alert_) {
+        alert_->close();
+        alert_->deleteLater();
+    }
+    alert_ = box;
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->open();
+}
+
+void ScreenshotDetailView::showAPIKeyAlert()
+{
+    auto* box = new QMessageBox(this);
+    box->setWindowTitle(QStringLiteral("Set OpenAI API Key"));
+    box->setText(QStringLiteral("Set OpenAI API Key"));
+    box->setInformativeText(
+        QStringLiteral("You need to provide an OpenAI API key to use the AI features of Lumetrove."));
+    QPushButton* enter = box->addButton(QStringLiteral("Enter OpenAI API Key"), QMessageBox::AcceptRole);
+    box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    connect(enter, &QPushButton::clicked, this, [this] {
+        QTimer::singleShot(kSettingsDelayMilliseconds, this, [this] {
+            if (environment_.settingsViewModel) {
+                environment_.settingsViewModel->setSelectedTab(Tab::openAIAPI);
+            }
+            try {
+                (environment_.openSettings ? *environment_.openSettings : settingsopener::openSettings(this))
+                    .openSettings();
+            } catch (...) {
+                // Opening Settings is a convenience here; the user can still open it from the menu.
+            }
+        });
+    });
+    openAlert(box);
+}
+
+void ScreenshotDetailView::showAIErrorAlert()
+{
+    const std::optional<AIError> error = model_->receivedError();
+    auto* box = new QMessageBox(this);
+    box->setWindowTitle(QStringLiteral("AI Error"));
+    box->setText(QStringLiteral("AI Error"));
+    if (error && error->isTimedOut()) {
+        box->setInformativeText(
+            QStringLiteral("The request timed out. Often retrying your request can resolve this.\n\nIf the issue "
+                           "persists then try again later."));
+        QPushButton* retry = box->addButton(QStringLiteral("Retry"), QMessageBox::AcceptRole);
+        box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+        connect(retry, &QPushButton::clicked, this, &ScreenshotDetailView::startAIProcessing);
+    } else {
+        box->setInformativeText(QStringLiteral("There was an issue processing your image. This may be a temporary "
+                                               "technical problem or be due to the content of your image.\n\n") +
+                                QStringLiteral("Details: ") + (error ? error->description() : QString()));
+        box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    }
+    openAlert(box);
+}
+
+} // namespace lumetrove

@@ -1,0 +1,403 @@
+#include "lumetrove/detail/ScreenshotDetailView.h"
+
+#include "aiclient/OpenAI.h"
+#include "lumetrove/detail/KeywordEditorView.h"
+#include "lumetrove/detail/LiveTextImageView.h"
+#include "lumetrove/library/ScreenshotsListManager.h"
+#include "lumetrove/platform/UserDefaults.h"
+#include "settingsopener/OpenSettingsAction.h"
+#include "tests/aiclient/LoopbackServer.h"
+#include "tests/lumetrove/library/LibraryTest.h"
+
+#include <QAbstractButton>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+#include <atomic>
+#include <nlohmann/json.hpp>
+
+namespace lumetrove::testing {
+namespace {
+
+/// No words for any image: the pane tests do not need the recogniser.
+class NoText : public TextRecognizer {
+public:
+    RecognizedText recognize(const QImage&) const override { return {}; }
+};
+
+/// The body of a chat completion whose one choice holds `content`.
+std::string chatReply(const nlohmann::json& answer)
+{
+    nlohmann::json reply = {
+        {"id", "chatcmpl-1"},
+        {"object", "chat.completion"},
+        {"created", 1700000000},
+        {"model", "gpt-4o"},
+        {"choices",
+         {{{"index", 0}, {"message", {{"role", "assistant"}, {"content", answer.dump()}}}, {"finish_reason", "stop"}}}},
+    };
+    return reply.dump();
+}
+
+class ScreenshotDetailViewTest : public OpenLibraryTest {
+protected:
+    void SetUp() override
+    {
+        OpenLibraryTest::SetUp();
+        UserDefaults::setValue(UserDefaults::openAIAPIKey, "sk-test");
+        server.onPost("/v1/chat/completions", [this](const httplib::Request&, httplib::Response& response) {
+            ++requests;
+            const int delay = delayMs;
+            if (delay > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+            }
+            std::lock_guard lock(replyMutex);
+            response.status = status;
+            response.set_content(reply, "application/json");
+        });
+        setAnswer({{"name", "sales_report-final"}, {"keywords", "Sales report 2024 q3"}, {"description", "A chart."}});
+    }
+
+    void TearDown() override
+    {
+        pane.reset();
+        UserDefaults::remove(UserDefaults::openAIAPIKey);
+        UserDefaults::remove(UserDefaults::imageZoom);
+        OpenLibraryTest::TearDown();
+    }
+
+    void setAnswer(const nlohmann::json& answer)
+    {
+        std::lock_guard lock(replyMutex);
+        reply = chatReply(answer);
+    }
+
+    /// A stored screenshot whose image file is a real PNG of the given size.
+    ScreenshotPtr screenshot(const QString& name, QSize size = {64, 48}, const QString& text = "some text")
+    {
+        const qint64 id = addScreenshot(*store, name, text);
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        image.save(screenshotsDirectory() + "/" + name + ".png", "PNG");
+        ScreenshotsListManager list(store);
+        for (const ScreenshotPtr& record : list.screenshots()) {
+            if (record->id() == id) {
+                return record;
+            }
+        }
+        ADD_FAILURE() << "screenshot not loaded";
+        return nullptr;
+    }
+
+    ScreenshotDetailView& makePane(SettingsViewModel* settings = nullptr,
+                                   settingsopener::OpenSettingsAction* open = nullptr)
+    {
+        pane = std::make_unique<ScreenshotDetailView>(
+            ScreenshotDetailView::Environment{nullptr, settings, open, std::make_shared<NoText>()});
+        pane->model()->setClientFactory([this](aiclient::Configuration configuration) {
+            return std::make_shared<aiclient::OpenAI>(aiclient::Configuration(
+                configuration.token(), std::nullopt, "127.0.0.1", server.port(), "http", timeoutSeconds));
+        });
+        pane->resize(800, 900);
+        pane->show();
+        return *pane;
+    }
+
+    void select(const ScreenshotPtr& record)
+    {
+        pane->setScreenshot(record);
+        ASSERT_TRUE(processEventsUntil([&] { return pane->isImageCurrent(); }));
+    }
+
+    bool waitUntilProcessed(const ScreenshotPtr& record)
+    {
+        return processEventsUntil([&] { return !record->currentlyAIProcessing() && !pane->model()->isLoading(); });
+    }
+
+    QString screenshotsDirectory() const { return libraryDirectory() + "/Screenshots"; }
+
+    /// Column 0 of each row of `sql`, texts without their quotes.
+    std::vector<std::string> texts(const std::string& sql)
+    {
+        std::vector<std::string> values = column(sql);
+        for (std::string& value : values) {
+            if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+                value = value.substr(1, value.size() - 2);
+            }
+        }
+        return values;
+    }
+
+    QStringList alertButtons() const
+    {
+        QStringList texts;
+        if (pane->alert()) {
+            for (QAbstractButton* button : pane->alert()->buttons()) {
+                texts << button->text();
+            }
+        }
+        return texts;
+    }
+
+    void clickAlertButton(const QString& text)
+    {
+        for (QAbstractButton* button : pane->alert()->buttons()) {
+            if (button->text() == text) {
+                button->click();
+                return;
+            }
+        }
+        ADD_FAILURE() << "no button " << text.toStdString();
+    }
+
+    std::atomic<int> requests{0};
+    std::atomic<int> delayMs{0};
+    std::atomic<int> status{200};
+    double timeoutSeconds = 20;
+    std::mutex replyMutex;
+    std::string reply;
+    std::unique_ptr<ScreenshotDetailView> pane;
+    // Last, so that it stops (and its handlers end) before the members they use go.
+    aiclient::testing::LoopbackServer server;
+};
+
+TEST_F(ScreenshotDetailViewTest, ProcessingAppliesTheAnswerRenamesTheFileAndSavesTheRow)
+{
+    const ScreenshotPtr record = screenshot("shot");
+    makePane();
+    select(record);
+    auto* button = pane->findChild<QAbstractButton*>("processButton");
+    ASSERT_NE(button, nullptr);
+    button->click();
+    EXPECT_TRUE(record->currentlyAIProcessing());
+    ASSERT_TRUE(waitUntilProcessed(record));
+
+    EXPECT_EQ(requests, 1);
+    EXPECT_EQ(record->name(), "sales report final");
+    EXPECT_EQ(pane->screenshotName(), "sales report final");
+    EXPECT_EQ(QFileInfo(record->imageUrl()->toLocalFile()).fileName(), "Screenshot - sales report final.png");
+    EXPECT_TRUE(QFileInfo::exists(record->imageUrl()->toLocalFile()));
+    EXPECT_EQ(texts("SELECT name || '|' || description || '|' || keywords FROM screenshots"),
+              std::vector<std::string>{"sales report final|A chart.|sales report q3"});
+    EXPECT_EQ(pane->keywords(), "sales report q3");
+    EXPECT_TRUE(record->aiResults()->endsWith("\n\n"));
+
+    // The answer's keywords did not swallow the user's next edit.
+    pane->keywordEditor()->setNewKeyword("extra");
+    pane->keywordEditor()->addKeywords();
+    EXPECT_EQ(texts("SELECT keywords FROM screenshots"), std::vector<std::string>{"sales report q3 extra"});
+}
+
+TEST_F(ScreenshotDetailViewTest, KeywordsEqualToTheShownOnesLeaveTheNextEditSaved)
+{
+    const ScreenshotPtr record = screenshot("shot");
+    record->setKeywords(QString("sales report q3"));
+    makePane();
+    select(record);
+    pane->startAIProcessing();
+    ASSERT_TRUE(waitUntilProcessed(record));
+    pane->keywordEditor()->setNewKeyword("later");
+    pane->keywordEditor()->addKeywords();
+    EXPECT_EQ(record->keywords(), "sales report q3 later");
+    EXPECT_EQ(texts("SELECT keywords FROM screenshots"), std::vector<std::string>{"sales report q3 later"});
+}
+
+TEST_F(ScreenshotDetailViewTest, HostileModelNamesKeepTheFileInTheScreenshotsDirectory)
+{
+    const ScreenshotPtr record = screenshot("shot");
+    makePane();
+    select(record);
+    for (const QString& name : {QString("../../x"), QString("a/b"), QString(300, QChar('z'))}) {
+        SCOPED_TRACE(name.left(12).toStdString());
+        setAnswer({{"name", name.toStdString()}, {"keywords", "k"}, {"description", "d"}});
+        pane->startAIProcessing();
+        ASSERT_TRUE(waitUntilProcessed(record));
+        EXPECT_EQ(record->name(), name);
+        const QFileInfo file(record->imageUrl()->toLocalFile());
+        EXPECT_TRUE(file.exists());
+        EXPECT_EQ(file.absolutePath(), QFileInfo(screenshotsDirectory()).absoluteFilePath());
+    }
+    EXPECT_EQ(QDir(screenshotsDirectory()).entryList(QDir::Files).size(), 1);
+}
+
+TEST_F(ScreenshotDetailViewTest, AnAnswerArrivingAfterTheSelectionMovedIsDropped)
+{
+    const ScreenshotPtr first = screenshot("first");
+    const ScreenshotPtr second = screenshot("second");
+    makePane();
+    select(first);
+    delayMs = 400;
+    pane->startAIProcessing();
+    ASSERT_TRUE(processEventsUntil([&] { return requests == 1; }));
+    select(second);
+    EXPECT_FALSE(first->currentlyAIProcessing());
+    ASSERT_TRUE(processEventsUntil([&] { return !pane->model()->isLoading(); }));
+    QTest::qWait(50);
+
+    EXPECT_EQ(first->name(), "first");
+    EXPECT_EQ(second->name(), "second");
+    EXPECT_EQ(QFileInfo(first->imageUrl()->toLocalFile()).fileName(), "first.png");
+    EXPECT_EQ(texts("SELECT name FROM screenshots ORDER BY id"), (std::vector<std::string>{"first", "second"}));
+    EXPECT_EQ(pane->alert(), nullptr);
+}
+
+TEST_F(ScreenshotDetailViewTest, ASecondStartKeepsTheProcessingStateUntilItsAnswer)
+{
+    const ScreenshotPtr record = screenshot("shot");
+    makePane();
+    select(record);
+    delayMs = 600;
+    pane->startAIProcessing();
+    ASSERT_TRUE(processEventsUntil([&] { return requests == 1; }));
+    pane->startAIProcessing();
+    EXPECT_TRUE(record->currentlyAIProcessing());
+    // The second request goes out once the first one's outcome has come and been dropped.
+    ASSERT_TRUE(processEventsUntil([&] { return requests == 2; }));
+    QTest::qWait(50);
+    EXPECT_TRUE(record->currentlyAIProcessing());
+    EXPECT_EQ(record->name(), "shot");
+    ASSERT_TRUE(waitUntilProcessed(record));
+    EXPECT_EQ(record->name(), "sales report final");
+    EXPECT_EQ(record->aiResults()->count("\n\n"), 1);
+}
+
+TEST_F(ScreenshotDetailViewTest, ATimedOutRequestOffersRetry)
+{
+    const ScreenshotPtr record = screenshot("shot");
+    timeoutSeconds = 0.3;
+    makePane();
+    select(record);
+    delayMs = 1500;
+    pane->startAIProcessing();
+    ASSERT_TRUE(processEventsUntil([&] { return pane->alert() != nullptr; }));
+    EXPECT_FALSE(record->currentlyAIProcessing());
+    EXPECT_EQ(pane->alert()->text(), "AI Error");
+    EXPECT_TRUE(pane->alert()->informativeText().startsWith("The request timed out."));
+    EXPECT_EQ(alertButtons(), (QStringList{"Retry", "Cancel"}));
+    EXPECT_EQ(pane->alert()->windowModality(), Qt::WindowModal);
+
+    delayMs = 0;
+    clickAlertButton("Retry");
+    ASSERT_TRUE(waitUntilProcessed(record));
+    EXPECT_EQ(record->name(), "sales report final");
+}
+
+TEST_F(ScreenshotDetailViewTest, OtherFailuresShowTheDetailsWithOneButton)
+{
+    const ScreenshotPtr record = screenshot("shot");
+    makePane();
+    select(record);
+    {
+        std::lock_guard lock(replyMutex);
+        reply = "not json";
+    }
+    pane->startAIProcessing();
+    ASSERT_TRUE(processEventsUntil([&] { return pane->alert() != nullptr; }));
+    EXPECT_TRUE(pane->alert()->informativeText().contains("\n\nDetails: "));
+    EXPECT_EQ(alertButtons(), QStringList{"OK"});
+    EXPECT_FALSE(record->currentlyAIProcessing());
+    EXPECT_EQ(record->name(), "shot");
+}
+
+TEST_F(ScreenshotDetailViewTest, WithoutAKeyTheAlertOpensSettings)
+{
+    UserDefaults::remove(UserDefaults::openAIAPIKey);
+    const ScreenshotPtr record = screenshot("shot");
+    record->setWaitingForAIProcess(true);
+    int opened = 0;
+    settingsopener::OpenSettingsAction open;
+    open.setClosure([&] { ++opened; });
+    makePane(nullptr, &open);
+    select(record);
+    ASSERT_NE(pane->alert(), nullptr);
+    EXPECT_EQ(pane->alert()->text(), "Set OpenAI API Key");
+    EXPECT_EQ(alertButtons(), (QStringList{"Enter OpenAI API Key", "Cancel"}));
+    EXPECT_FALSE(record->waitingForAIProcess());
+    EXPECT_FALSE(record->currentlyAIProcessing());
+
+    clickAlertButton("Enter OpenAI API Key");
+    EXPECT_EQ(opened, 0);
+    EXPECT_TRUE(processEventsUntil([&] { return opened == 1; }, 2000));
+    EXPECT_EQ(requests, 0);
+}
+
+TEST_F(ScreenshotDetailViewTest, AFileThatFailsToLoadClearsThePreviousImageAndSendsNothing)
+{
+    const ScreenshotPtr shown = screenshot("shown");
+    const ScreenshotPtr broken = screenshot("broken");
+    QFile::remove(broken->imageUrl()->toLocalFile());
+    makePane();
+    select(shown);
+    EXPECT_FALSE(pane->image().isNull());
+
+    broken->setWaitingForAIProcess(true);
+    select(broken);
+    EXPECT_TRUE(pane->image().isNull());
+    EXPECT_TRUE(pane->imageView()->image().isNull());
+    QTest::qWait(100);
+    EXPECT_EQ(requests, 0);
+    EXPECT_FALSE(broken->currentlyAIProcessing());
+}
+
+TEST_F(ScreenshotDetailViewTest, ZoomIsStoredKeptInRangeAndOnlyForLargeImages)
+{
+    struct Case {
+        QVariant stored;
+        double zoom;
+    };
+    for (const Case& c : {Case{QVariant(), 0.6}, Case{5.0, 1.0}, Case{0.01, 0.2}, Case{"text", 0.6}, Case{0.4, 0.4}}) {
+        SCOPED_TRACE(c.stored.toString().toStdString());
+        if (c.stored.isValid()) {
+            UserDefaults::setValue(UserDefaults::imageZoom, c.stored);
+        } else {
+            UserDefaults::remove(UserDefaults::imageZoom);
+        }
+        makePane();
+        EXPECT_DOUBLE_EQ(pane->imageZoom(), c.zoom);
+    }
+
+    const ScreenshotPtr small = screenshot("small", {40, 30});
+    const ScreenshotPtr large = screenshot("large", {3000, 2000});
+    UserDefaults::remove(UserDefaults::imageZoom);
+    makePane();
+    QApplication::processEvents();
+    auto* slider = pane->findChild<QSlider*>();
+    select(small);
+    EXPECT_DOUBLE_EQ(pane->effectiveImageZoom(), 1.0);
+    EXPECT_FALSE(slider->isEnabled());
+    select(large);
+    EXPECT_DOUBLE_EQ(pane->effectiveImageZoom(), 0.6);
+    EXPECT_TRUE(slider->isEnabled());
+    slider->setValue(30);
+    EXPECT_DOUBLE_EQ(pane->imageView()->imageZoom(), 0.3);
+    EXPECT_DOUBLE_EQ(UserDefaults::value(UserDefaults::imageZoom).toDouble(), 0.3);
+}
+
+TEST_F(ScreenshotDetailViewTest, SelectingShowsNameAndKeywordsWithoutSavingAndClearedKeywordsAreSaved)
+{
+    const ScreenshotPtr first = screenshot("first");
+    const ScreenshotPtr second = screenshot("second");
+    second->setKeywords(QString("alpha beta"));
+    makePane();
+    select(first);
+    select(second);
+    EXPECT_EQ(pane->screenshotName(), "second");
+    EXPECT_EQ(pane->keywords(), "alpha beta");
+    EXPECT_EQ(pane->keywordEditor()->keywords(), (QStringList{"alpha", "beta"}));
+    EXPECT_EQ(QFileInfo(second->imageUrl()->toLocalFile()).fileName(), "second.png");
+    EXPECT_EQ(texts("SELECT name FROM screenshots ORDER BY id"), (std::vector<std::string>{"first", "second"}));
+    EXPECT_EQ(texts("SELECT ifnull(keywords, 'NULL') FROM screenshots ORDER BY id"),
+              (std::vector<std::string>{"NULL", "alpha beta"}));
+
+    pane->keywordEditor()->removeKeyword("alpha");
+    pane->keywordEditor()->removeKeyword("beta");
+    EXPECT_EQ(texts("SELECT ifnull(keywords, 'NULL') FROM screenshots ORDER BY id"),
+              (std::vector<std::string>{"NULL", ""}));
+}
+
+} // namespace
+} // namespace lumetrove::testing
