@@ -1,0 +1,568 @@
+#include "lumetrove/app/ContentView.h"
+
+#include "lumetrove/app/AppCommands.h"
+#include "lumetrove/app/AppState.h"
+#include "lumetrove/app/AssistantActions.h"
+#include "lumetrove/app/FirstLaunchChecker.h"
+#include "lumetrove/app/SettingsViewModel.h"
+#include "lumetrove/app/URLHandler.h"
+#include "lumetrove/browser/FolderListView.h"
+#include "lumetrove/browser/LibrarySelection.h"
+#include "lumetrove/browser/ScreenshotListView.h"
+#include "lumetrove/browser/ScreenshotPreviewWindow.h"
+#include "lumetrove/capture/ScreenCapturePermissions.h"
+#include "lumetrove/capture/ScreenshotCapture.h"
+#include "lumetrove/detail/ScreenshotDetailView.h"
+#include "lumetrove/library/FoldersListManager.h"
+#include "lumetrove/library/ScreenshotsListManager.h"
+#include "lumetrove/platform/NamedColors.h"
+#include "lumetrove/platform/NotificationCenter.h"
+#include "lumetrove/platform/Symbols.h"
+#include "lumetrove/platform/UserDefaults.h"
+#include "lumetrove/platform/WindowList.h"
+#include "settingsopener/OpenSettingsAction.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace lumetrove {
+
+namespace {
+
+const QString takeScreenshotName = QStringLiteral("takeScreenshot");
+const QString deleteSelectedScreenshotName = QStringLiteral("deleteSelectedScreenshot");
+
+// The arrow points at the toolbar's "AI Assistant" button from the window's trailing top edge.
+constexpr int firstLaunchArrowOffsetX = -650;
+constexpr int firstLaunchArrowOffsetY = 10;
+
+// The shared capture engine and permission controller, as the root view asks for them.
+class SharedCaptureService final : public CaptureService {
+public:
+    bool checkScreenCapturePermission() override
+    {
+        return ScreenCapturePermissions::shared().checkScreenCapturePermission();
+    }
+
+    bool screenRecordingGranted() override
+    {
+        const qint64 own = QCoreApplication::applicationPid();
+        for (const WindowRecord& window : readWindowStack().frontToBack) {
+            if (ScreenCapturePermissions::windowNameIsReadable(window, own)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void startAreaCapture(bool isAssistant, Completion completion) override
+    {
+        ScreenshotCapture::shared().startAreaCapture(
+            isAssistant, [completion = std::move(completion)](const Infos& infos, CaptureResult result) {
+                completion(infos, result);
+            });
+    }
+
+    void performCaptureFromFileURLs(const QList<QUrl>& urls, Completion completion) override
+    {
+        ScreenshotCapture::shared().performCaptureFromFileURLs(
+            urls, [completion = std::move(completion)](const Infos& infos, CaptureResult result) {
+                completion(infos, result);
+            });
+    }
+};
+
+} // namespace
+
+CaptureService& sharedCaptureService()
+{
+    static SharedCaptureService service;
+    return service;
+}
+
+ContentView::ContentView(const ListManagerFactory& makeScreenshotsListManager, FoldersListManager& foldersListManager,
+                         FolderSection folderSelection, bool didTakeOrImportScreenshot, AppState& appState,
+                         int minWindowWidthWithFirstLaunchArrow, int minWindowHeightWithFirstLaunchArrow,
+                         Environment environment, QWidget* parent)
+    : QWidget(parent), screenshotsListManager_(makeScreenshotsListManager()), foldersListManager_(foldersListManager),
+      appState_(appState), environment_(environment), selection_(new LibrarySelection(this)),
+      didTakeOrImportScreenshot_(didTakeOrImportScreenshot),
+      minimumSizeWithArrow_(minWindowWidthWithFirstLaunchArrow, minWindowHeightWithFirstLaunchArrow)
+{
+    screenshotsListManager_->setParent(this);
+    if (environment_.urlHandler == nullptr) {
+        environment_.urlHandler = &URLHandler::shared();
+    }
+    if (environment_.capture == nullptr) {
+        environment_.capture = &sharedCaptureService();
+    }
+    selection_->setSection(std::move(folderSelection));
+    setAcceptDrops(true);
+
+    buildToolbar();
+    buildLayout(foldersListManager);
+
+    auto& center = NotificationCenter::defaultCenter();
+    center.addObserver(takeScreenshotName, this,
+                       [this](const Notification& notification) { handleTakeScreenshotNotification(notification); });
+    center.addObserver(deleteSelectedScreenshotName, this, [this](const Notification&) { deleteSelectedScreenshot(); });
+    connect(&appState_, &AppState::openSettingsSignal, this, &ContentView::openOpenAISettings);
+    connect(screenshotsListManager_, &ScreenshotsListManager::screenshotsChanged, this, [this] {
+        selectFirstScreenshot();
+        updateLayoutForState();
+    });
+    connect(environment_.urlHandler, &URLHandler::urlsChanged, this,
+            [this] { handleOpenedURLs(environment_.urlHandler->urls()); });
+    connect(selection_, &LibrarySelection::sectionChanged, this, [this](const FolderSection& section) {
+        if (detail_ != nullptr) {
+            detail_->setFolderSelection(section);
+        }
+        updateLayoutForState();
+    });
+    // The pane learns of a new selection on the next turn of the event loop, after the operation that made
+    // it has finished: a capture marks its new screenshot for AI processing right after selecting it.
+    connect(
+        selection_, &LibrarySelection::selectedScreenshotChanged, this,
+        [this] {
+            if (detail_ != nullptr) {
+                detail_->setScreenshot(selection_->selectedScreenshot());
+            }
+        },
+        Qt::QueuedConnection);
+
+    selectFirstScreenshot();
+    updateLayoutForState();
+}
+
+ContentView::~ContentView() = default;
+
+ScreenshotPtr ContentView::selectedScreenshot() const
+{
+    return selection_->selectedScreenshot();
+}
+
+int ContentView::screenshotsSelectionIndex() const
+{
+    return selection_->selectionIndex();
+}
+
+FolderSection ContentView::folderSelection() const
+{
+    return selection_->section();
+}
+
+ScreenshotListView* ContentView::listView() const
+{
+    return listStack_->currentWidget() == list_ ? list_ : nullptr;
+}
+
+ScreenshotDetailView* ContentView::detailView() const
+{
+    return detailStack_->currentWidget() == detail_ ? detail_ : nullptr;
+}
+
+void ContentView::buildToolbar()
+{
+    toolbar_ = new QToolBar(QStringLiteral("Toolbar"), this);
+    toolbar_->setMovable(false);
+    toolbar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+
+    auto addButton = [this](const QString& title, const QIcon& icon, auto action, bool withLabelStyle) {
+        QAction* item = toolbar_->addAction(icon, title);
+        item->setToolTip(title);
+        connect(item, &QAction::triggered, this, action);
+        if (auto* button = qobject_cast<QToolButton*>(toolbar_->widgetForAction(item))) {
+            button->setAccessibleName(title);
+            // The two capture buttons keep their label beside the icon, padded like a label of their own.
+            button->setToolButtonStyle(withLabelStyle ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonIconOnly);
+            if (withLabelStyle) {
+                button->setStyleSheet(QStringLiteral("QToolButton { padding: 5px; }"));
+            }
+        }
+        return item;
+    };
+    addButton(
+        QStringLiteral("AI Assistant"), QIcon(QStringLiteral(":/app/AIAssistant.png")),
+        [] { postAIAssistantScreenshot(); }, true);
+    addButton(
+        QStringLiteral("Screenshot"), QIcon(QStringLiteral(":/app/MenuItem.png")), [] { postTakeScreenshot(); }, true);
+    addButton(
+        QStringLiteral("Open Folder"), symbolIcon(QStringLiteral("folder")), [] { openScreenshotsFolder(); }, false);
+    addButton(
+        QStringLiteral("Delete Screenshot"), symbolIcon(QStringLiteral("trash")),
+        [this] { deleteSelectedScreenshot(); }, false);
+}
+
+void ContentView::buildLayout(FoldersListManager& foldersListManager)
+{
+    auto* splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->setChildrenCollapsible(false);
+
+    sidebar_ =
+        new FolderListView(foldersListManager, *screenshotsListManager_, *selection_, environment_.store, splitter);
+    sidebar_->setMinimumWidth(250);
+    sidebar_->setMaximumWidth(360);
+
+    auto* listColumn = new QWidget(splitter);
+    listColumn->setMinimumWidth(500);
+    auto* listLayout = new QVBoxLayout(listColumn);
+    listLayout->setContentsMargins(0, 0, 0, 0);
+    listLayout->setSpacing(0);
+    searchField_ = new QLineEdit(listColumn);
+    searchField_->setClearButtonEnabled(true);
+    searchField_->setAccessibleName(QStringLiteral("Search"));
+    connect(searchField_, &QLineEdit::textChanged, this, &ContentView::setSearchText);
+    listLayout->addWidget(searchField_);
+    listStack_ = new QStackedWidget(listColumn);
+    list_ = new ScreenshotListView(*screenshotsListManager_, *selection_, listStack_);
+    emptyState_ = new QLabel(listStack_);
+    emptyState_->setAlignment(Qt::AlignCenter);
+    QFont emptyFont = emptyState_->font();
+    emptyFont.setPixelSize(18);
+    emptyFont.setWeight(QFont::Light);
+    emptyState_->setFont(emptyFont);
+    emptyState_->setAutoFillBackground(true);
+    listStack_->addWidget(list_);
+    listStack_->addWidget(emptyState_);
+    listLayout->addWidget(listStack_);
+
+    detailStack_ = new QStackedWidget(splitter);
+    detailStack_->setMinimumWidth(500);
+    ScreenshotDetailView::Environment detailEnvironment;
+    detailEnvironment.screenshotsListManager = screenshotsListManager_;
+    detailEnvironment.settingsViewModel = environment_.settingsViewModel;
+    detail_ = new ScreenshotDetailView(detailEnvironment, detailStack_);
+    detailStack_->addWidget(detail_);
+    detailStack_->addWidget(new QWidget(detailStack_));
+
+    splitter->addWidget(sidebar_);
+    splitter->addWidget(listColumn);
+    splitter->addWidget(detailStack_);
+    splitter->setSizes({350, 650, 600});
+    splitter->setStretchFactor(1, 1);
+    splitter->setStretchFactor(2, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(splitter);
+
+    firstLaunchArrow_ = new QLabel(this);
+    firstLaunchArrow_->setPixmap(QPixmap(QStringLiteral(":/app/FirstLaunchArrow.png")));
+    firstLaunchArrow_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    firstLaunchArrow_->adjustSize();
+    firstLaunchArrow_->hide();
+}
+
+void ContentView::setSearchText(const QString& text)
+{
+    if (text == searchText_) {
+        return;
+    }
+    searchText_ = text;
+    if (searchField_->text() != text) {
+        searchField_->setText(text);
+    }
+    applySearchFilter();
+}
+
+void ContentView::setSelection(const ScreenshotPtr& screenshot, int index)
+{
+    selection_->setSelectionIndex(index);
+    selection_->setSelectedScreenshot(screenshot);
+}
+
+void ContentView::handleTakeScreenshotNotification(const Notification& notification)
+{
+    const bool shouldAIProcess = notification.boolValue(QStringLiteral("shouldAIProcess"));
+    const bool aiAssistant = notification.boolValue(QStringLiteral("aiAssistant"));
+    if ((shouldAIProcess || aiAssistant) && !checkOpenAIAPIKey()) {
+        return;
+    }
+    if (!environment_.capture->checkScreenCapturePermission()) {
+        return;
+    }
+    resetFiltersForNewScreenshot();
+    didTakeOrImportScreenshot_ = true;
+    updateLayoutForState();
+    QPointer<ContentView> self(this);
+    environment_.capture->startAreaCapture(aiAssistant,
+                                           [self, shouldAIProcess](CaptureService::Infos infos, CaptureResult result) {
+                                               if (self) {
+                                                   self->handleCaptureResult(infos, result, shouldAIProcess);
+                                               }
+                                           });
+}
+
+bool ContentView::checkOpenAIAPIKey()
+{
+    const auto key = UserDefaults::string(QString::fromLatin1(UserDefaults::openAIAPIKey));
+    if (key && !key->isEmpty()) {
+        return true;
+    }
+    if (alert_ == nullptr) {
+        alert_ = new QMessageBox(QMessageBox::Warning, QStringLiteral("Set OpenAI API Key"),
+                                 QStringLiteral("Set OpenAI API Key"), QMessageBox::NoButton, this);
+        alert_->setInformativeText(
+            QStringLiteral("You need to provide an OpenAI API key to use the AI features of Lumetrove."));
+        QPushButton* enterKey = alert_->addButton(QStringLiteral("Enter OpenAI API Key"), QMessageBox::AcceptRole);
+        alert_->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+        alert_->setWindowModality(Qt::WindowModal);
+        alert_->setAttribute(Qt::WA_DeleteOnClose);
+        connect(enterKey, &QPushButton::clicked, this, &ContentView::openOpenAISettingsAfterDelay);
+        alert_->open();
+    }
+    return false;
+}
+
+void ContentView::resetFiltersForNewScreenshot()
+{
+    setSearchText(QString());
+    const QString sectionId = selection_->section().id();
+    const bool fixedSection = sectionId == QLatin1String("all") || sectionId == QLatin1String("today") ||
+                              sectionId == QLatin1String("yesterday") || sectionId == QLatin1String("lastweek");
+    if (fixedSection) {
+        selection_->setSection(FolderSection::all());
+        screenshotsListManager_->setTimePeriod(std::nullopt);
+    }
+    const FolderSection section = selection_->section();
+    if (section.folder() && section.folder()->isSmartFolder) {
+        selection_->setSection(FolderSection::all());
+        screenshotsListManager_->setFolderFilter(std::nullopt);
+    }
+}
+
+void ContentView::handleCaptureResult(const CaptureService::Infos& infos, CaptureResult result, bool shouldAIProcess)
+{
+    if (result == CaptureResult::cancelled) {
+        return;
+    }
+    const bool added = addCapturedScreenshots(infos, false);
+    if (added && selectedScreenshot() != nullptr) {
+        selectedScreenshot()->setWaitingForAIProcess(shouldAIProcess);
+    }
+}
+
+bool ContentView::addCapturedScreenshots(const CaptureService::Infos& infos, bool wasImported)
+{
+    if (!infos) {
+        return false;
+    }
+    for (const CapturedScreenshotInfo& info : *infos) {
+        if (info.windowDetails && info.windowDetails->aiAssistantTask) {
+            const QString& task = *info.windowDetails->aiAssistantTask;
+            if (task == QLatin1String("Copy text")) {
+                copyRecognizedText(info.recognizedText);
+                return false;
+            }
+            if (task == QLatin1String("Web search")) {
+                searchRecognizedText(info.recognizedText);
+                return false;
+            }
+        }
+        screenshotsListManager_->addScreenshot(info, wasImported);
+    }
+    const auto& screenshots = screenshotsListManager_->screenshots();
+    if (!screenshots.isEmpty()) {
+        setSelection(screenshots.first(), 0);
+    }
+    return true;
+}
+
+void ContentView::handleOpenedURLs(const QList<QUrl>& urls)
+{
+    environment_.urlHandler->clearURLs();
+    startImportTask(urls);
+}
+
+void ContentView::startImportTask(const QList<QUrl>& urls)
+{
+    if (urls.isEmpty()) {
+        return;
+    }
+    QTimer::singleShot(0, this, [this, urls] { importFiles(urls); });
+}
+
+void ContentView::handleAppear()
+{
+    if (environment_.capture->screenRecordingGranted()) {
+        checkOpenAIAPIKey();
+    }
+    const QList<QUrl> urls = environment_.urlHandler->urls();
+    environment_.urlHandler->clearURLs();
+    startImportTask(urls);
+}
+
+void ContentView::importFiles(const QList<QUrl>& urls)
+{
+    didTakeOrImportScreenshot_ = true;
+    updateLayoutForState();
+    QPointer<ContentView> self(this);
+    environment_.capture->performCaptureFromFileURLs(urls, [self](CaptureService::Infos infos, CaptureResult) {
+        if (self) {
+            self->handleImportResult(infos);
+        }
+    });
+}
+
+void ContentView::handleImportResult(const CaptureService::Infos& infos)
+{
+    addCapturedScreenshots(infos, true);
+    resetFiltersForNewScreenshot();
+}
+
+void ContentView::deleteSelectedScreenshot()
+{
+    const auto& screenshots = screenshotsListManager_->screenshots();
+    const ScreenshotPtr selected = selectedScreenshot();
+    if (screenshots.isEmpty() || selected == nullptr) {
+        return;
+    }
+    // Delete the screenshot the user sees selected, found by its id: a stale index never deletes another one.
+    qsizetype position = -1;
+    for (qsizetype i = 0; i < screenshots.size(); ++i) {
+        if (screenshots[i]->id() == selected->id()) {
+            position = i;
+            break;
+        }
+    }
+    if (position < 0) {
+        return;
+    }
+    screenshotsListManager_->deleteScreenshots({position});
+
+    const auto& remaining = screenshotsListManager_->screenshots();
+    const qsizetype previous = position - 1;
+    if (previous < 0 || previous >= remaining.size()) {
+        setSelection(remaining.isEmpty() ? nullptr : remaining.first(), 0);
+    } else {
+        setSelection(remaining[previous], static_cast<int>(previous));
+    }
+    // The list changed, so the first screenshot ends up selected, as after any other change of the list.
+    selectFirstScreenshot();
+}
+
+void ContentView::openOpenAISettings()
+{
+    if (environment_.settingsViewModel != nullptr) {
+        environment_.settingsViewModel->setSelectedTab(Tab::openAIAPI);
+    }
+    try {
+        settingsopener::openSettings(this).openSettings();
+    } catch (...) {
+        // Opening Settings reports nothing to the user when it fails; the window simply does not come up.
+    }
+}
+
+void ContentView::openOpenAISettingsAfterDelay()
+{
+    QTimer::singleShot(500, this, &ContentView::openOpenAISettings);
+}
+
+void ContentView::selectFirstScreenshot()
+{
+    const auto& screenshots = screenshotsListManager_->screenshots();
+    setSelection(screenshots.isEmpty() ? nullptr : screenshots.first(), 0);
+}
+
+void ContentView::applySearchFilter()
+{
+    screenshotsListManager_->setSearchFilter(searchText_);
+}
+
+void ContentView::focusMainViewSoon()
+{
+    QTimer::singleShot(0, this, [this] { sidebar_->setFocus(Qt::OtherFocusReason); });
+}
+
+bool ContentView::shouldShowFirstLaunchArrow() const
+{
+    return !didTakeOrImportScreenshot_ && environment_.firstLaunchChecker != nullptr &&
+           environment_.firstLaunchChecker->isFirstLaunch() && selection_->section().id() == QLatin1String("all") &&
+           screenshotsListManager_->screenshots().isEmpty();
+}
+
+void ContentView::updateLayoutForState()
+{
+    const bool empty = screenshotsListManager_->screenshots().isEmpty();
+    const bool arrow = shouldShowFirstLaunchArrow();
+    listStack_->setCurrentWidget(empty ? static_cast<QWidget*>(emptyState_) : list_);
+    detailStack_->setCurrentIndex(empty ? 1 : 0);
+
+    emptyState_->setText(arrow ? QStringLiteral("Click 'AI Assistant' to get started")
+                               : QStringLiteral("No screenshots"));
+    emptyState_->setContentsMargins(0, 0, 0, arrow ? 20 : 40);
+    emptyState_->setMinimumWidth(arrow ? 600 : 0);
+    QPalette palette = emptyState_->palette();
+    palette.setColor(QPalette::Window, namedColor(QStringLiteral("ListBackgroundColor"), palette));
+    QColor text = palette.color(QPalette::WindowText);
+    text.setAlphaF(0.5f);
+    palette.setColor(QPalette::WindowText, text);
+    emptyState_->setPalette(palette);
+
+    firstLaunchArrow_->setVisible(arrow);
+    if (arrow) {
+        firstLaunchArrow_->move(width() - firstLaunchArrow_->width() + firstLaunchArrowOffsetX,
+                                firstLaunchArrowOffsetY);
+        firstLaunchArrow_->raise();
+    }
+    emit minimumWindowSizeChanged(arrow ? minimumSizeWithArrow_ : QSize());
+}
+
+void ContentView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    handleAppear();
+}
+
+void ContentView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (firstLaunchArrow_->isVisible()) {
+        firstLaunchArrow_->move(width() - firstLaunchArrow_->width() + firstLaunchArrowOffsetX,
+                                firstLaunchArrowOffsetY);
+    }
+}
+
+void ContentView::dragEnterEvent(QDragEnterEvent* event)
+{
+    // Image files from the file manager are imported; screenshots dragged inside the window are not files.
+    if (event->mimeData()->hasUrls()) {
+        for (const QUrl& url : event->mimeData()->urls()) {
+            if (url.isLocalFile()) {
+                event->acceptProposedAction();
+                return;
+            }
+        }
+    }
+}
+
+void ContentView::dropEvent(QDropEvent* event)
+{
+    QList<QUrl> files;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            files << url;
+        }
+    }
+    if (files.isEmpty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    environment_.urlHandler->setUrls(files);
+}
+
+} // namespace lumetrove

@@ -1,0 +1,168 @@
+#pragma once
+
+#include "lumetrove/capture/CaptureResult.h"
+#include "lumetrove/capture/CapturedScreenshotInfo.h"
+#include "lumetrove/library/FolderSection.h"
+#include "lumetrove/library/Screenshot.h"
+
+#include <QList>
+#include <QMessageBox>
+#include <QPointer>
+#include <QUrl>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QLabel;
+class QLineEdit;
+class QStackedWidget;
+class QToolBar;
+
+namespace settingsopener {
+class OpenSettingsAction;
+}
+
+namespace lumetrove {
+
+class AppState;
+class FirstLaunchChecker;
+class FolderListView;
+class FoldersListManager;
+class LibrarySelection;
+class ScreenshotDetailView;
+class ScreenshotListView;
+class ScreenshotsDB;
+class ScreenshotsListManager;
+class SettingsViewModel;
+class URLHandler;
+struct Notification;
+
+/// What the root view asks of the capture engine and of the screen-recording permission. The shell hands it
+/// the shared engine (`sharedCaptureService`); tests hand it a fake.
+class CaptureService {
+public:
+    using Infos = std::optional<QList<CapturedScreenshotInfo>>;
+    using Completion = std::function<void(Infos infos, CaptureResult result)>;
+
+    virtual ~CaptureService() = default;
+    /// The check before every capture; when it answers false it has shown its own permission window.
+    virtual bool checkScreenCapturePermission() = 0;
+    /// The quiet probe: can other applications' windows be read now? Shows nothing.
+    virtual bool screenRecordingGranted() = 0;
+    /// Begins an area capture; `completion` runs once, later, on the main thread.
+    virtual void startAreaCapture(bool isAssistant, Completion completion) = 0;
+    /// Imports PNG and JPEG files; `completion` runs once on the main thread.
+    virtual void performCaptureFromFileURLs(const QList<QUrl>& urls, Completion completion) = 0;
+};
+
+/// The shared capture engine and permission controller behind the `CaptureService` interface.
+CaptureService& sharedCaptureService();
+
+/// The main window's root view: the sidebar, the searchable screenshot list and the detail pane in three
+/// columns, with the window's toolbar, the empty-list message, the first-launch arrow and the API-key alert.
+/// It owns the window's screenshot list and its selection and is the one place where captures, imports,
+/// deletions and the Settings signal end up. Main thread.
+class ContentView : public QWidget {
+    Q_OBJECT
+public:
+    /// What the window gives the view; null members take the process-wide ones.
+    struct Environment {
+        URLHandler* urlHandler = nullptr;
+        FirstLaunchChecker* firstLaunchChecker = nullptr;
+        SettingsViewModel* settingsViewModel = nullptr;
+        CaptureService* capture = nullptr;
+        /// The store behind the window's lists; null means the shared one.
+        std::shared_ptr<ScreenshotsDB> store;
+    };
+    using ListManagerFactory = std::function<ScreenshotsListManager*()>;
+
+    ContentView(const ListManagerFactory& makeScreenshotsListManager, FoldersListManager& foldersListManager,
+                FolderSection folderSelection, bool didTakeOrImportScreenshot, AppState& appState,
+                int minWindowWidthWithFirstLaunchArrow, int minWindowHeightWithFirstLaunchArrow,
+                Environment environment, QWidget* parent = nullptr);
+    ~ContentView() override;
+
+    // State ---------------------------------------------------------------------------------------------
+    ScreenshotsListManager& screenshotsListManager() const { return *screenshotsListManager_; }
+    LibrarySelection& selection() const { return *selection_; }
+    ScreenshotPtr selectedScreenshot() const;
+    int screenshotsSelectionIndex() const;
+    FolderSection folderSelection() const;
+    const QString& searchText() const { return searchText_; }
+    /// Sets the search field's text; every change sets the list's search filter.
+    void setSearchText(const QString& text);
+    bool didTakeOrImportScreenshot() const { return didTakeOrImportScreenshot_; }
+    bool showEnterOpenAIAPIKeyAlert() const { return alert_ != nullptr; }
+
+    // Views, for the window and for tests -----------------------------------------------------------------
+    QToolBar* toolbar() const { return toolbar_; }
+    QLineEdit* searchField() const { return searchField_; }
+    FolderListView* sidebar() const { return sidebar_; }
+    /// The list, or null while the list is empty.
+    ScreenshotListView* listView() const;
+    /// The detail pane, or null while the list is empty.
+    ScreenshotDetailView* detailView() const;
+    QLabel* emptyStateLabel() const { return emptyState_; }
+    QLabel* firstLaunchArrow() const { return firstLaunchArrow_; }
+    /// The API-key alert while it is shown.
+    QMessageBox* alert() const { return alert_; }
+
+    // Operations ----------------------------------------------------------------------------------------
+    void handleTakeScreenshotNotification(const Notification& notification);
+    bool checkOpenAIAPIKey();
+    void resetFiltersForNewScreenshot();
+    void handleCaptureResult(const CaptureService::Infos& infos, CaptureResult result, bool shouldAIProcess);
+    bool addCapturedScreenshots(const CaptureService::Infos& infos, bool wasImported);
+    void handleOpenedURLs(const QList<QUrl>& urls);
+    void handleAppear();
+    void importFiles(const QList<QUrl>& urls);
+    void handleImportResult(const CaptureService::Infos& infos);
+    void deleteSelectedScreenshot();
+    void openOpenAISettings();
+    void openOpenAISettingsAfterDelay();
+    void selectFirstScreenshot();
+    void applySearchFilter();
+    void focusMainViewSoon();
+    bool shouldShowFirstLaunchArrow() const;
+
+signals:
+    /// The first-launch condition changed; the window applies or drops its larger minimum size.
+    void minimumWindowSizeChanged(QSize size);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void buildLayout(FoldersListManager& foldersListManager);
+    void buildToolbar();
+    void startImportTask(const QList<QUrl>& urls);
+    /// Shows the list or the empty state, the detail pane or nothing, and the first-launch hint.
+    void updateLayoutForState();
+    void setSelection(const ScreenshotPtr& screenshot, int index);
+
+    ScreenshotsListManager* screenshotsListManager_;
+    FoldersListManager& foldersListManager_;
+    AppState& appState_;
+    Environment environment_;
+    LibrarySelection* selection_;
+    QString searchText_;
+    bool didTakeOrImportScreenshot_;
+    QSize minimumSizeWithArrow_;
+
+    QToolBar* toolbar_ = nullptr;
+    QLineEdit* searchField_ = nullptr;
+    FolderListView* sidebar_ = nullptr;
+    QStackedWidget* listStack_ = nullptr;
+    QStackedWidget* detailStack_ = nullptr;
+    ScreenshotListView* list_ = nullptr;
+    ScreenshotDetailView* detail_ = nullptr;
+    QLabel* emptyState_ = nullptr;
+    QLabel* firstLaunchArrow_ = nullptr;
+    QPointer<QMessageBox> alert_;
+};
+
+} // namespace lumetrove

@@ -1,0 +1,215 @@
+#include "lumetrove/app/LumetroveApp.h"
+
+#include "lumetrove/app/AppCommands.h"
+#include "lumetrove/app/AppDelegate.h"
+#include "lumetrove/app/AppState.h"
+#include "lumetrove/app/AssistantActions.h"
+#include "lumetrove/app/ContentView.h"
+#include "lumetrove/app/FirstLaunchChecker.h"
+#include "lumetrove/app/SettingsView.h"
+#include "lumetrove/app/SettingsViewModel.h"
+#include "lumetrove/app/URLHandler.h"
+#include "lumetrove/library/FoldersListManager.h"
+#include "lumetrove/library/ScreenshotsListManager.h"
+#include "lumetrove/platform/Log.h"
+#include "lumetrove/platform/SoftwareUpdater.h"
+#include "settingsopener/OpenSettingsAction.h"
+#include "settingsopener/OpenSettingsInjection.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QMainWindow>
+#include <QStandardPaths>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace lumetrove {
+
+namespace {
+
+constexpr int handOverTimeoutMs = 2000;
+
+QByteArray encodeFileList(const QList<QUrl>& files)
+{
+    QJsonArray list;
+    for (const QUrl& url : files) {
+        list.append(url.toString(QUrl::FullyEncoded));
+    }
+    return QJsonDocument(list).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QList<QUrl> decodeFileList(const QByteArray& data)
+{
+    QList<QUrl> files;
+    const QJsonDocument document = QJsonDocument::fromJson(data.trimmed());
+    for (const auto& value : document.array()) {
+        const QUrl url(value.toString(), QUrl::StrictMode);
+        if (url.isValid() && url.isLocalFile()) {
+            files << url;
+        }
+    }
+    return files;
+}
+
+} // namespace
+
+LumetroveApp::LumetroveApp(QStringList arguments, QObject* parent)
+    : QObject(parent), arguments_(std::move(arguments)), updater_(std::make_unique<SoftwareUpdater>())
+{}
+
+LumetroveApp::~LumetroveApp()
+{
+    delete mainWindow_;
+    delete settingsWindow_;
+}
+
+QList<QUrl> LumetroveApp::fileArguments(const QStringList& arguments)
+{
+    QList<QUrl> files;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument.isEmpty() || argument.startsWith(QLatin1Char('-'))) {
+            continue;
+        }
+        const QUrl url = argument.startsWith(QLatin1String("file:"))
+                             ? QUrl(argument)
+                             : QUrl::fromLocalFile(QFileInfo(argument).absoluteFilePath());
+        if (url.isValid() && url.isLocalFile()) {
+            files << url;
+        }
+    }
+    return files;
+}
+
+QString LumetroveApp::instanceSocketPath()
+{
+    QString directory = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (directory.isEmpty()) {
+        directory = QDir::tempPath();
+    }
+    return directory + QStringLiteral("/lumetrove-instance");
+}
+
+bool LumetroveApp::start()
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+    const QList<QUrl> files = fileArguments(arguments_);
+    if (handOverToRunningInstance(files)) {
+        return false;
+    }
+    listenForLaterLaunches();
+
+    firstLaunchChecker_ = new FirstLaunchChecker([] { return sharedCaptureService().screenRecordingGranted(); }, this);
+    settingsViewModel_ = new SettingsViewModel(this);
+    appDelegate_ = new AppDelegate(this);
+    appDelegate_->setPermissionCheck([] { return sharedCaptureService().checkScreenCapturePermission(); });
+    settingsopener::setApplicationDelegate(appDelegate_);
+    settingsopener::registerSettingsScene([this] { showSettingsWindow(); });
+
+    buildSettingsWindow();
+    buildMainWindow();
+    // Files named on the command line wait in the shared handler until the main window has come up.
+    appDelegate_->openURLs(files);
+    mainWindow_->show();
+
+    QTimer::singleShot(0, this, [this] {
+        appDelegate_->applicationDidFinishLaunching(mainWindow_);
+        // Where the desktop has no notification service, the tray shows the assistant's messages.
+        setNotificationFallback([this](const QString& title, const QString& body) {
+            if (QSystemTrayIcon* tray = appDelegate_->statusBarItem(); tray != nullptr && tray->isVisible()) {
+                tray->showMessage(title, body);
+            }
+        });
+    });
+    return true;
+}
+
+bool LumetroveApp::handOverToRunningInstance(const QList<QUrl>& files)
+{
+    QLocalSocket socket;
+    socket.connectToServer(instanceSocketPath());
+    if (!socket.waitForConnected(handOverTimeoutMs)) {
+        return false;
+    }
+    socket.write(encodeFileList(files));
+    socket.waitForBytesWritten(handOverTimeoutMs);
+    socket.disconnectFromServer();
+    if (socket.state() != QLocalSocket::UnconnectedState) {
+        socket.waitForDisconnected(handOverTimeoutMs);
+    }
+    return true;
+}
+
+void LumetroveApp::listenForLaterLaunches()
+{
+    instanceServer_ = new QLocalServer(this);
+    instanceServer_->setSocketOptions(QLocalServer::UserAccessOption);
+    // A socket left behind by a killed instance answers nobody; take its place.
+    QLocalServer::removeServer(instanceSocketPath());
+    if (!instanceServer_->listen(instanceSocketPath())) {
+        systemLog(QStringLiteral("Could not listen for later launches: ") + instanceServer_->errorString());
+        return;
+    }
+    connect(instanceServer_, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = instanceServer_->nextPendingConnection()) {
+            auto buffer = std::make_shared<QByteArray>();
+            connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer] { buffer->append(socket->readAll()); });
+            connect(socket, &QLocalSocket::disconnected, this, [this, socket, buffer] {
+                buffer->append(socket->readAll());
+                socket->deleteLater();
+                appDelegate_->openURLs(decodeFileList(*buffer));
+                appDelegate_->showScreenshotsWindow();
+            });
+        }
+    });
+}
+
+void LumetroveApp::buildMainWindow()
+{
+    foldersListManager_ = new FoldersListManager(nullptr, this);
+    ContentView::Environment environment;
+    environment.urlHandler = &URLHandler::shared();
+    environment.firstLaunchChecker = firstLaunchChecker_;
+    environment.settingsViewModel = settingsViewModel_;
+
+    mainWindow_ = new QMainWindow();
+    mainWindow_->setObjectName(QStringLiteral("main"));
+    mainWindow_->setWindowTitle(QString::fromLatin1(mainWindowTitle));
+    mainWindow_->setWindowIcon(QIcon(QStringLiteral(":/app/MenuItem.png")));
+    contentView_ = new ContentView([] { return new ScreenshotsListManager(); }, *foldersListManager_,
+                                   FolderSection::all(), false, AppState::shared(), 1390, 700, environment);
+    auto* injected = settingsopener::withOpenSettingsInjection(contentView_, mainWindow_);
+    mainWindow_->setCentralWidget(injected);
+    mainWindow_->addToolBar(contentView_->toolbar());
+    installAppCommands(*mainWindow_, *updater_);
+    connect(contentView_, &ContentView::minimumWindowSizeChanged, mainWindow_,
+            [window = mainWindow_](QSize size) { window->setMinimumSize(size.isValid() ? size : QSize(0, 0)); });
+    mainWindow_->resize(1400, 800);
+}
+
+void LumetroveApp::buildSettingsWindow()
+{
+    settingsWindow_ = new SettingsView(*settingsViewModel_);
+    settingsWindow_->setWindowTitle(QStringLiteral("Settings"));
+    settingsWindow_->setWindowFlag(Qt::Window);
+}
+
+void LumetroveApp::showSettingsWindow()
+{
+    if (settingsWindow_ == nullptr) {
+        return;
+    }
+    settingsWindow_->show();
+    settingsWindow_->raise();
+    settingsWindow_->activateWindow();
+}
+
+} // namespace lumetrove

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QUrl>
+#include <memory>
+
+class QLocalServer;
+class QWidget;
+
+namespace lumetrove {
+
+class AppDelegate;
+class ContentView;
+class FirstLaunchChecker;
+class FoldersListManager;
+class SettingsViewModel;
+class SoftwareUpdater;
+
+/// The top of the application: the shared state it owns, the main window ("Screenshots") and the Settings
+/// window, the tray, and the hand-over between a second launch and the running one. Main thread.
+class LumetroveApp : public QObject {
+    Q_OBJECT
+public:
+    /// `arguments` are the program's (the first is the program itself); the others are files to import.
+    explicit LumetroveApp(QStringList arguments, QObject* parent = nullptr);
+    ~LumetroveApp() override;
+
+    /// Either hands the files to an instance that already runs, shows its window and returns false (the
+    /// caller then exits), or becomes the running instance: builds the windows and the tray, and returns true.
+    bool start();
+
+    QMainWindow* mainWindow() const { return mainWindow_; }
+    ContentView* contentView() const { return contentView_; }
+    QWidget* settingsWindow() const { return settingsWindow_; }
+    AppDelegate& appDelegate() const { return *appDelegate_; }
+    SettingsViewModel& settingsViewModel() const { return *settingsViewModel_; }
+
+    /// Shows the Settings window, raised and focused.
+    void showSettingsWindow();
+
+    /// The files named on a command line, as absolute file URLs; arguments that start with "-" are options.
+    static QList<QUrl> fileArguments(const QStringList& arguments);
+    /// Where the running instance listens for later launches: in the user's runtime directory.
+    static QString instanceSocketPath();
+
+private:
+    bool handOverToRunningInstance(const QList<QUrl>& files);
+    void listenForLaterLaunches();
+    void buildMainWindow();
+    void buildSettingsWindow();
+
+    QStringList arguments_;
+    std::unique_ptr<SoftwareUpdater> updater_;
+    FirstLaunchChecker* firstLaunchChecker_ = nullptr;
+    SettingsViewModel* settingsViewModel_ = nullptr;
+    AppDelegate* appDelegate_ = nullptr;
+    QLocalServer* instanceServer_ = nullptr;
+    FoldersListManager* foldersListManager_ = nullptr;
+    QPointer<QMainWindow> mainWindow_;
+    QPointer<ContentView> contentView_;
+    QPointer<QWidget> settingsWindow_;
+};
+
+} // namespace lumetrove
