@@ -52,9 +52,12 @@ Files& files()
 
 lumetrove::ScreenshotPtr screenshotOf(qint64 id, const QString& path)
 {
-    return std::make_shared<lumetrove::Screenshot>(
-        id, QString("shot"), std::nullopt, std::nullopt, std::nullopt, std::nullopt, QUrl::fromLocalFile(path),
-        QString(), std::nullopt, std::nullopt, std::nullopt, false, std::nullopt, std::nullopt, false);
+    lumetrove::ScreenshotRow row;
+    row.id = id;
+    row.name = QString("shot");
+    row.path = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+    row.text = QString();
+    return std::make_shared<lumetrove::Screenshot>(row);
 }
 
 void waitFor(const std::function<bool()>& done)

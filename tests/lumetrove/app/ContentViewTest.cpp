@@ -1,6 +1,7 @@
 #include "lumetrove/app/ContentView.h"
 
 #include "lumetrove/app/AppState.h"
+#include "lumetrove/app/AssistantActions.h"
 #include "lumetrove/app/FirstLaunchChecker.h"
 #include "lumetrove/app/LumetroveApp.h"
 #include "lumetrove/app/SettingsViewModel.h"
@@ -12,6 +13,7 @@
 #include "lumetrove/platform/UserDefaults.h"
 #include "tests/lumetrove/library/LibraryTest.h"
 
+#include <QDBusConnection>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -57,6 +59,8 @@ protected:
     void SetUp() override
     {
         LibraryTest::SetUp();
+        // The copy-text road notifies the user; these tests reach no notification service at all.
+        setNotificationBus(QDBusConnection(QStringLiteral("lumetrove-tests-no-bus")));
         store = openStore();
         folders = std::make_unique<FoldersListManager>(store);
         firstLaunch = std::make_unique<FirstLaunchChecker>([] { return false; });
