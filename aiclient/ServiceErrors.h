@@ -5,6 +5,7 @@
 #include "aiclient/Coding.h"
 
 #include <exception>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -20,12 +21,24 @@ public:
     Kind kind() const noexcept { return kind_; }
     const char* what() const noexcept override;
 
-    friend bool operator==(const OpenAIError&, const OpenAIError&) = default;
+    // Written out: a defaulted comparison would be deleted, since std::exception has none.
+    friend bool operator==(const OpenAIError& a, const OpenAIError& b) noexcept { return a.kind_ == b.kind_; }
 
 private:
     explicit OpenAIError(Kind kind) : kind_(kind) {}
     Kind kind_;
 };
+
+} // namespace aiclient
+
+template <> struct std::hash<aiclient::OpenAIError> {
+    size_t operator()(const aiclient::OpenAIError& error) const noexcept
+    {
+        return std::hash<aiclient::OpenAIError::Kind>()(error.kind());
+    }
+};
+
+namespace aiclient {
 
 /// The service's description of a failure. Its description is its message.
 class APIError : public std::exception {

@@ -32,11 +32,23 @@ public:
                                              : "The stream sent empty content.";
     }
 
-    friend bool operator==(const StreamingError&, const StreamingError&) = default;
+    // Written out: a defaulted comparison would be deleted, since std::exception has none.
+    friend bool operator==(const StreamingError& a, const StreamingError& b) noexcept { return a.kind_ == b.kind_; }
 
 private:
     Kind kind_;
 };
+
+} // namespace aiclient
+
+template <> struct std::hash<aiclient::StreamingError> {
+    size_t operator()(const aiclient::StreamingError& error) const noexcept
+    {
+        return std::hash<aiclient::StreamingError::Kind>()(error.kind());
+    }
+};
+
+namespace aiclient {
 
 /// The part of a streaming session that does not depend on its chunk type, so a client can keep sessions of
 /// several kinds in one list.
