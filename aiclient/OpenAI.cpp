@@ -98,7 +98,7 @@ std::shared_ptr<Session> makeCurlSession()
 OpenAI::OpenAI(std::string token) : OpenAI(Configuration::standard(std::move(token)))
 {}
 
-OpenAI::OpenAI(Configuration configuration) : OpenAI(std::move(configuration), CurlSession::shared())
+OpenAI::OpenAI(Configuration configuration) : OpenAI(std::move(configuration), std::make_shared<CurlSession>())
 {}
 
 OpenAI::OpenAI(Configuration configuration, std::shared_ptr<Session> session, SessionFactory makeStreamingSession)
@@ -106,6 +106,14 @@ OpenAI::OpenAI(Configuration configuration, std::shared_ptr<Session> session, Se
       configuration_(std::move(configuration)),
       makeStreamingSession_(makeStreamingSession ? std::move(makeStreamingSession) : SessionFactory(makeCurlSession))
 {}
+
+OpenAI::~OpenAI()
+{
+    // A snapshot: each cancelled stream removes itself from the list as it completes.
+    for (const std::shared_ptr<AnyStreamingSession>& stream : streamingSessions_->snapshot()) {
+        stream->cancel();
+    }
+}
 
 std::string OpenAI::buildURL(const std::string& path, const std::string& segment) const
 {

@@ -342,17 +342,51 @@ TEST(OpenAIStreamChats, StreamThatEndsAtOnceStillLeavesTheList)
     EXPECT_EQ(record.contents, std::vector<std::string>{"x"});
 }
 
-TEST(OpenAIStreamChats, CompletionStillRunsWhenTheClientIsGone)
+TEST(OpenAIClient, DestroyingTheClientCancelsItsCallsAndWaitsForThem)
 {
     LoopbackServer server;
-    serveStream(server, "data: " + chunk("a") + "\n\ndata: [DONE]\n\n");
-    StreamRecord record;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> arrived = 0;
+    server.onPost("/v1/chat/completions", [&arrived, released](const httplib::Request&, httplib::Response& response) {
+        ++arrived;
+        released.wait_for(std::chrono::seconds(20));
+        response.set_content(chatAnswer, "application/json");
+    });
+    StreamRecord stream;
+    std::promise<std::exception_ptr> oneShot;
     {
         OpenAI client(loopbackConfiguration(server));
-        client.streamChats(query(), record.onResult(), record.onComplete());
+        client.chats(query(), [&oneShot](Result<ChatResult> result) { oneShot.set_value(result.error()); });
+        client.streamChats(query(), stream.onResult(), stream.onComplete());
+        for (int i = 0; i < 2000 && arrived < 2; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_EQ(arrived, 2);
     }
-    auto completed = record.completed.get_future();
-    EXPECT_FALSE(waitFor(completed));
+    // Both callbacks ran before the client was gone, each with the cancellation.
+    auto oneShotDone = oneShot.get_future();
+    auto streamDone = stream.completed.get_future();
+    ASSERT_EQ(oneShotDone.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+    ASSERT_EQ(streamDone.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+    EXPECT_EQ(errorOf<TransportError>(oneShotDone.get()).kind(), TransportError::Kind::cancelled);
+    EXPECT_EQ(errorOf<TransportError>(streamDone.get()).kind(), TransportError::Kind::cancelled);
+    release.set_value();
+}
+
+TEST(OpenAIClient, ClientLetGoByItsOwnCompletionEndsCleanly)
+{
+    LoopbackServer server;
+    server.onPost("/v1/chat/completions", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(chatAnswer, "application/json");
+    });
+    std::promise<bool> answered;
+    auto client = std::make_shared<OpenAI>(loopbackConfiguration(server));
+    // The completion holds the last reference: the client and its session go on the transfer's own thread.
+    client->chats(query(), [client, &answered](Result<ChatResult> result) mutable { answered.set_value(result.ok()); });
+    client.reset();
+    auto future = answered.get_future();
+    EXPECT_TRUE(waitFor(future));
 }
 
 TEST(OpenAIAsync, FirstUnusablePieceEndsTheStreamWithItsError)
