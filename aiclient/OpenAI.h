@@ -219,8 +219,8 @@ public:
     {
         using ResultType = typename std::invoke_result_t<Describe>::ResultType;
         performOneShot(describe, std::move(completion),
-                       [](const std::optional<std::string>& data, const std::optional<HttpResponse>&,
-                          std::exception_ptr error) { return handleResponse<ResultType>(data, error); });
+                       [](const std::optional<std::string>& data, const std::optional<HttpResponse>& response,
+                          std::exception_ptr error) { return handleResponse<ResultType>(data, error, response); });
     }
 
     /// The one-shot flow for answers that are raw bytes (speech): the bytes are delivered undecoded.

@@ -80,6 +80,25 @@ private:
     APIError error_;
 };
 
+/// The service answered with an HTTP error status and a body that is neither the expected result nor its error
+/// object: a gateway's HTML page, a plain-text error, an empty body. Its description names the status.
+class HTTPStatusError : public std::exception {
+public:
+    explicit HTTPStatusError(long statusCode);
+
+    long statusCode() const noexcept { return statusCode_; }
+    const char* what() const noexcept override { return description_.c_str(); }
+
+    friend bool operator==(const HTTPStatusError& a, const HTTPStatusError& b) noexcept
+    {
+        return a.statusCode_ == b.statusCode_;
+    }
+
+private:
+    long statusCode_;
+    std::string description_;
+};
+
 /// Reads "message" (a text, or a list of texts joined by line feeds), "type", and the optional "param" and
 /// "code"; other members are ignored. Throws DecodingError.
 APIError decodeAPIError(const Decoder& decoder);
