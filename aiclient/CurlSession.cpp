@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace aiclient {
 
@@ -14,6 +15,9 @@ namespace {
 
 struct EasyDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct MultiDeleter {
+    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
 };
 struct SlistDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
@@ -34,23 +38,37 @@ std::string trimmed(std::string_view text)
 /// One transfer: the request, what came back so far, and the caller's callbacks.
 class CurlTask final : public DataTask, public std::enable_shared_from_this<CurlTask> {
 public:
-    CurlTask(HttpRequest request, DataTaskHandler handler)
-        : request_(std::move(request)), oneShotHandler_(std::move(handler))
+    CurlTask(std::weak_ptr<CurlSession::Transfers> owner, HttpRequest request, DataTaskHandler handler)
+        : owner_(std::move(owner)), request_(std::move(request)), oneShotHandler_(std::move(handler))
     {}
-    CurlTask(HttpRequest request, DataReceivedHandler onData, TaskCompletedHandler onComplete)
-        : request_(std::move(request)), onData_(std::move(onData)), onComplete_(std::move(onComplete))
+    CurlTask(std::weak_ptr<CurlSession::Transfers> owner, HttpRequest request, DataReceivedHandler onData,
+             TaskCompletedHandler onComplete)
+        : owner_(std::move(owner)), request_(std::move(request)), onData_(std::move(onData)),
+          onComplete_(std::move(onComplete))
     {}
 
-    void resume() override
+    void resume() override;
+
+    void cancel() override
     {
-        if (started_.exchange(true)) {
-            return;
+        std::lock_guard lock(multiMutex_);
+        cancelled_ = true;
+        if (multi_ != nullptr) {
+            curl_multi_wakeup(multi_);
         }
-        // The thread keeps the task alive until the transfer and its callbacks are done.
-        std::thread([self = shared_from_this()] { self->run(); }).detach();
     }
 
-    void cancel() override { cancelled_ = true; }
+    /// The transfer and its callbacks are done; only the end of the thread's function remains.
+    bool finished() const { return finished_; }
+
+    /// Runs the transfer and reports its end; the body of the task's worker thread.
+    void run();
+
+    /// Reports a task that can no longer start: its session is gone.
+    void reportNotStarted()
+    {
+        finish(std::make_exception_ptr(TransportError(TransportError::Kind::cancelled, "The request was cancelled.")));
+    }
 
 private:
     static size_t onBytes(char* data, size_t size, size_t count, void* context)
@@ -197,7 +215,7 @@ private:
         curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
         curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
 
-        const CURLcode code = curl_easy_perform(handle);
+        const CURLcode code = transfer(handle);
         long status = 0;
         curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
         response_.statusCode = status;
@@ -232,14 +250,49 @@ private:
         }
     }
 
-    void run()
+    /// Runs the easy handle inside a multi handle of its own, so that `cancel` can wake the wait for bytes at
+    /// once instead of at libcurl's next progress call. Answers the transfer's result.
+    CURLcode transfer(CURL* handle)
     {
-        std::exception_ptr error;
-        try {
-            error = perform();
-        } catch (...) {
-            error = std::current_exception();
+        std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+        if (!multi || curl_multi_add_handle(multi.get(), handle) != CURLM_OK) {
+            return CURLE_OUT_OF_MEMORY;
         }
+        {
+            std::lock_guard lock(multiMutex_);
+            multi_ = multi.get();
+        }
+        CURLcode result = CURLE_OK;
+        for (int running = 1; running > 0;) {
+            if (cancelled_) {
+                result = CURLE_ABORTED_BY_CALLBACK;
+                break;
+            }
+            if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+                result = CURLE_FAILED_INIT;
+                break;
+            }
+            int queued = 0;
+            while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+                if (message->msg == CURLMSG_DONE) {
+                    result = message->data.result;
+                }
+            }
+            if (running > 0 && curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr) != CURLM_OK) {
+                result = CURLE_FAILED_INIT;
+                break;
+            }
+        }
+        {
+            std::lock_guard lock(multiMutex_);
+            multi_ = nullptr;
+        }
+        curl_multi_remove_handle(multi.get(), handle);
+        return result;
+    }
+
+    void finish(std::exception_ptr error)
+    {
         // A throwing callback has nobody left to tell on this thread; it must not end the process.
         try {
             if (oneShotHandler_) {
@@ -258,17 +311,23 @@ private:
         } catch (...) {
         }
         // Drop the callbacks here, on the worker thread, so whatever they hold is released as soon as we end.
+        // That may be the last reference to the session itself, which then lets this thread finish alone.
         oneShotHandler_ = nullptr;
         onData_ = nullptr;
         onComplete_ = nullptr;
+        finished_ = true;
     }
 
+    std::weak_ptr<CurlSession::Transfers> owner_;
     HttpRequest request_;
     DataTaskHandler oneShotHandler_;
     DataReceivedHandler onData_;
     TaskCompletedHandler onComplete_;
     std::atomic<bool> started_{false};
     std::atomic<bool> cancelled_{false};
+    std::atomic<bool> finished_{false};
+    std::mutex multiMutex_;
+    CURLM* multi_ = nullptr; // while the transfer runs, for `cancel` to wake
     std::string body_;
     bool receivedBytes_ = false;
     HttpResponse response_;
@@ -280,24 +339,102 @@ private:
 
 } // namespace
 
-CurlSession::CurlSession() = default;
+/// The worker threads of a session's transfers. Threads of finished transfers are joined when the next one
+/// starts; the session's destructor cancels and joins the rest.
+class CurlSession::Transfers {
+public:
+    /// Starts `task` on a thread of its own; false when the session is gone.
+    bool start(const std::shared_ptr<CurlTask>& task)
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_) {
+            return false;
+        }
+        std::erase_if(running_, [](Running& transfer) {
+            if (!transfer.task->finished()) {
+                return false;
+            }
+            transfer.thread.join(); // only the end of its function is left
+            return true;
+        });
+        // The thread keeps the task alive until the transfer and its callbacks are done.
+        running_.push_back(Running{task, std::thread([task] { task->run(); })});
+        return true;
+    }
 
-std::shared_ptr<CurlSession> CurlSession::shared()
+    void cancelAndJoin()
+    {
+        std::vector<Running> running;
+        {
+            std::lock_guard lock(mutex_);
+            closed_ = true;
+            running.swap(running_);
+        }
+        for (Running& transfer : running) {
+            transfer.task->cancel();
+        }
+        for (Running& transfer : running) {
+            if (transfer.thread.get_id() == std::this_thread::get_id()) {
+                transfer.thread.detach(); // a callback of this transfer let the session go
+            } else {
+                transfer.thread.join();
+            }
+        }
+    }
+
+private:
+    struct Running {
+        std::shared_ptr<CurlTask> task;
+        std::thread thread;
+    };
+    std::mutex mutex_;
+    bool closed_ = false;
+    std::vector<Running> running_;
+};
+
+namespace {
+
+void CurlTask::resume()
 {
-    // Deliberately never destroyed: tasks still running at exit may hold it.
-    static auto* session = new std::shared_ptr<CurlSession>(std::make_shared<CurlSession>());
-    return *session;
+    if (started_.exchange(true)) {
+        return;
+    }
+    const std::shared_ptr<CurlSession::Transfers> owner = owner_.lock();
+    if (!owner || !owner->start(shared_from_this())) {
+        reportNotStarted();
+    }
+}
+
+void CurlTask::run()
+{
+    std::exception_ptr error;
+    try {
+        error = perform();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    finish(error);
+}
+
+} // namespace
+
+CurlSession::CurlSession() : transfers_(std::make_shared<Transfers>())
+{}
+
+CurlSession::~CurlSession()
+{
+    transfers_->cancelAndJoin();
 }
 
 std::shared_ptr<DataTask> CurlSession::dataTask(HttpRequest request, DataTaskHandler handler)
 {
-    return std::make_shared<CurlTask>(std::move(request), std::move(handler));
+    return std::make_shared<CurlTask>(transfers_, std::move(request), std::move(handler));
 }
 
 std::shared_ptr<DataTask> CurlSession::streamTask(HttpRequest request, DataReceivedHandler onData,
                                                   TaskCompletedHandler onComplete)
 {
-    return std::make_shared<CurlTask>(std::move(request), std::move(onData), std::move(onComplete));
+    return std::make_shared<CurlTask>(transfers_, std::move(request), std::move(onData), std::move(onComplete));
 }
 
 } // namespace aiclient

@@ -9,19 +9,30 @@ namespace aiclient {
 /// The libcurl transport. Every task runs on its own worker thread with its own easy handle, so the callbacks
 /// of one task never overlap and a slow callback delays only its own transfer.
 ///
+/// The session owns its transfers: destroying it cancels every transfer still running and waits for each to
+/// end, so no callback runs after the destructor returns (except on the thread that destroys it, when a
+/// callback of its own transfer lets the session go: that transfer just finishes). A task resumed after its
+/// session is gone completes at once with a `cancelled` error.
+///
 /// The request's time-out is an idle time-out: it bounds the wait for the connection and, through libcurl's
 /// low-speed limit, every stretch without bytes; a transfer may take longer as long as bytes keep coming.
 /// Expiry is reported as a `TransportError` of kind `timedOut`.
 class CurlSession final : public Session {
 public:
     CurlSession();
-
-    /// The process-wide session used by clients that are given none. Never destroyed.
-    static std::shared_ptr<CurlSession> shared();
+    ~CurlSession() override;
+    CurlSession(const CurlSession&) = delete;
+    CurlSession& operator=(const CurlSession&) = delete;
 
     std::shared_ptr<DataTask> dataTask(HttpRequest request, DataTaskHandler handler) override;
     std::shared_ptr<DataTask> streamTask(HttpRequest request, DataReceivedHandler onData,
                                          TaskCompletedHandler onComplete) override;
+
+    /// The running transfers, shared with the tasks so that a task outliving its session learns it is gone.
+    class Transfers;
+
+private:
+    std::shared_ptr<Transfers> transfers_;
 };
 
 } // namespace aiclient

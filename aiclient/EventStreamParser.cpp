@@ -140,7 +140,10 @@ EventStreamParser::FeedOutcome EventStreamParser::feed(std::string_view bytes, c
         return outcome;
     }
     joined.resize(valid);
-    process(keptText_ + joined, handler, false);
+    const std::string text = withoutComments(joined);
+    if (!text.empty()) {
+        process(keptText_ + text, handler, false);
+    }
     return outcome;
 }
 
@@ -153,7 +156,29 @@ EventStreamParser::FeedOutcome EventStreamParser::finish(const PieceHandler& han
     }
     const bool unfinishedCharacter = !keptBytes_.empty();
     keptBytes_.clear();
+    atLineStart_ = true;
+    insideComment_ = false;
     return unfinishedCharacter ? FeedOutcome::invalidText : FeedOutcome::processed;
+}
+
+std::string EventStreamParser::withoutComments(std::string_view text)
+{
+    std::string kept;
+    kept.reserve(text.size());
+    for (char c : text) {
+        const bool lineBreak = c == '\n' || c == '\r';
+        if (insideComment_) {
+            insideComment_ = !lineBreak;
+        } else if (atLineStart_ && c == ':') {
+            insideComment_ = true;
+            continue;
+        }
+        if (!insideComment_) {
+            kept += c;
+        }
+        atLineStart_ = lineBreak;
+    }
+    return kept;
 }
 
 void EventStreamParser::process(const std::string& text, const PieceHandler& handler, bool streamEnded)

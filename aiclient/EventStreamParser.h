@@ -10,8 +10,9 @@ namespace aiclient {
 /// deliveries: a line, the word "data:" or a UTF-8 character may be split anywhere between two of them.
 /// Pure: no I/O, no threads; the caller decides what a piece means.
 ///
-/// Each delivery is checked as UTF-8 (an unfinished character at its end waits for the next delivery), put
-/// behind the text kept from the previous one and cut at every "data:" that starts a line. Each piece is
+/// Each delivery is checked as UTF-8 (an unfinished character at its end waits for the next delivery), cleared of
+/// comment lines (a line beginning with ":", such as the ": keep-alive" that proxies send between events, carries
+/// no data), put behind the text kept from the previous one and cut at every "data:" that starts a line. Each piece is
 /// trimmed; empty pieces are dropped. When the first piece is the completion marker the delivery is dropped.
 /// The last piece of a delivery that the handler cannot use yet is kept, unchanged, for the next delivery.
 class EventStreamParser {
@@ -48,10 +49,14 @@ public:
 
 private:
     void process(const std::string& text, const PieceHandler& handler, bool streamEnded);
+    /// `text` without its comment lines; a comment line may begin or end in another delivery.
+    std::string withoutComments(std::string_view text);
 
     std::string completionMarker_;
     std::string keptText_;
     std::string keptBytes_;
+    bool atLineStart_ = true;
+    bool insideComment_ = false;
 };
 
 } // namespace aiclient

@@ -98,7 +98,7 @@ std::shared_ptr<Session> makeCurlSession()
 OpenAI::OpenAI(std::string token) : OpenAI(Configuration::standard(std::move(token)))
 {}
 
-OpenAI::OpenAI(Configuration configuration) : OpenAI(std::move(configuration), CurlSession::shared())
+OpenAI::OpenAI(Configuration configuration) : OpenAI(std::move(configuration), std::make_shared<CurlSession>())
 {}
 
 OpenAI::OpenAI(Configuration configuration, std::shared_ptr<Session> session, SessionFactory makeStreamingSession)
@@ -106,6 +106,14 @@ OpenAI::OpenAI(Configuration configuration, std::shared_ptr<Session> session, Se
       configuration_(std::move(configuration)),
       makeStreamingSession_(makeStreamingSession ? std::move(makeStreamingSession) : SessionFactory(makeCurlSession))
 {}
+
+OpenAI::~OpenAI()
+{
+    // A snapshot: each cancelled stream removes itself from the list as it completes.
+    for (const std::shared_ptr<AnyStreamingSession>& stream : streamingSessions_->snapshot()) {
+        stream->cancel();
+    }
+}
 
 std::string OpenAI::buildURL(const std::string& path, const std::string& segment) const
 {
@@ -131,29 +139,13 @@ std::string OpenAI::buildURL(const std::string& path) const
 
 namespace {
 
-bool isErrorStatus(const std::optional<HttpResponse>& response)
-{
-    return response && (response->statusCode < 200 || response->statusCode >= 300);
-}
-
-/// The error an answer with an error status stands for: the service's error object when the body holds one,
-/// else why the body is not one.
-std::exception_ptr serviceError(const std::string& body)
-{
-    try {
-        return std::make_exception_ptr(decodeAPIErrorResponse(body));
-    } catch (...) {
-        return std::current_exception();
-    }
-}
-
 /// Speech answers are audio bytes, but not when the status says the request failed.
 Outcome<AudioSpeechResult> handleSpeechResponse(const std::optional<std::string>& data,
                                                 const std::optional<HttpResponse>& response,
                                                 std::exception_ptr transportError)
 {
-    if (!transportError && data && isErrorStatus(response)) {
-        return Outcome<AudioSpeechResult>::failure(serviceError(*data));
+    if (!transportError && data && hasErrorStatus(response)) {
+        return Outcome<AudioSpeechResult>::failure(errorForStatus(*data, response->statusCode));
     }
     Outcome<std::string> raw = handleRawResponse(data, std::move(transportError));
     if (!raw.ok()) {
@@ -176,8 +168,8 @@ Outcome<Result> handleTextResponse(const std::optional<std::string>& data, const
     } catch (...) {
         // Not an error object: a transcript, unless the status says otherwise.
     }
-    if (isErrorStatus(response)) {
-        return Outcome<Result>::failure(serviceError(*data));
+    if (hasErrorStatus(response)) {
+        return Outcome<Result>::failure(errorForStatus(*data, response->statusCode));
     }
     return Outcome<Result>::success(Result{*data});
 }

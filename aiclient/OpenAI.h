@@ -147,13 +147,19 @@ public:
     /// Makes the session of each streamed call.
     using SessionFactory = std::function<std::shared_ptr<Session>()>;
 
-    /// A client with the standard configuration for `token` and the shared libcurl session.
+    /// A client with the standard configuration for `token` and a libcurl session of its own.
     explicit OpenAI(std::string token);
-    /// A client with `configuration` and the shared libcurl session.
+    /// A client with `configuration` and a libcurl session of its own.
     explicit OpenAI(Configuration configuration);
     /// A client whose one-shot calls go through `session`. Each streamed call gets a session of its own, from
     /// `makeStreamingSession` (by default a new libcurl session).
     OpenAI(Configuration configuration, std::shared_ptr<Session> session, SessionFactory makeStreamingSession = {});
+    /// Cancels the streams still running and waits for them to end; one-shot calls still running on a libcurl
+    /// session of the client's own are cancelled and waited for as that session goes. Their callbacks run with
+    /// a `cancelled` transport error before the destructor returns.
+    ~OpenAI() override;
+    OpenAI(const OpenAI&) = delete;
+    OpenAI& operator=(const OpenAI&) = delete;
 
     const Configuration& configuration() const { return configuration_; }
     const std::shared_ptr<Session>& session() const { return session_; }
@@ -213,8 +219,8 @@ public:
     {
         using ResultType = typename std::invoke_result_t<Describe>::ResultType;
         performOneShot(describe, std::move(completion),
-                       [](const std::optional<std::string>& data, const std::optional<HttpResponse>&,
-                          std::exception_ptr error) { return handleResponse<ResultType>(data, error); });
+                       [](const std::optional<std::string>& data, const std::optional<HttpResponse>& response,
+                          std::exception_ptr error) { return handleResponse<ResultType>(data, error, response); });
     }
 
     /// The one-shot flow for answers that are raw bytes (speech): the bytes are delivered undecoded.

@@ -2,7 +2,17 @@
 
 namespace aiclient {
 
-Outcome<std::string> handleRawResponse(const std::optional<std::string>& data, std::exception_ptr transportError)
+std::exception_ptr errorForStatus(const std::string& body, long statusCode)
+{
+    try {
+        return std::make_exception_ptr(decodeAPIErrorResponse(body));
+    } catch (...) {
+        return std::make_exception_ptr(HTTPStatusError(statusCode));
+    }
+}
+
+Outcome<std::string> handleRawResponse(const std::optional<std::string>& data, std::exception_ptr transportError,
+                                       const std::optional<HttpResponse>&)
 {
     if (transportError) {
         return Outcome<std::string>::failure(transportError);

@@ -7,6 +7,11 @@ const char* OpenAIError::what() const noexcept
     return "The operation couldn't be completed: the AI service sent no data.";
 }
 
+HTTPStatusError::HTTPStatusError(long statusCode)
+    : statusCode_(statusCode), description_("The AI service answered with HTTP status " + std::to_string(statusCode) +
+                                            " and no error description it could read.")
+{}
+
 APIError::APIError(std::string message, std::string type, std::optional<std::string> param,
                    std::optional<std::string> code)
     : message_(std::move(message)), type_(std::move(type)), param_(std::move(param)), code_(std::move(code))

@@ -5,6 +5,7 @@
 #include "aiclient/Coding.h"
 
 #include <exception>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -20,12 +21,24 @@ public:
     Kind kind() const noexcept { return kind_; }
     const char* what() const noexcept override;
 
-    friend bool operator==(const OpenAIError&, const OpenAIError&) = default;
+    // Written out: a defaulted comparison would be deleted, since std::exception has none.
+    friend bool operator==(const OpenAIError& a, const OpenAIError& b) noexcept { return a.kind_ == b.kind_; }
 
 private:
     explicit OpenAIError(Kind kind) : kind_(kind) {}
     Kind kind_;
 };
+
+} // namespace aiclient
+
+template <> struct std::hash<aiclient::OpenAIError> {
+    size_t operator()(const aiclient::OpenAIError& error) const noexcept
+    {
+        return std::hash<aiclient::OpenAIError::Kind>()(error.kind());
+    }
+};
+
+namespace aiclient {
 
 /// The service's description of a failure. Its description is its message.
 class APIError : public std::exception {
@@ -65,6 +78,25 @@ public:
 
 private:
     APIError error_;
+};
+
+/// The service answered with an HTTP error status and a body that is neither the expected result nor its error
+/// object: a gateway's HTML page, a plain-text error, an empty body. Its description names the status.
+class HTTPStatusError : public std::exception {
+public:
+    explicit HTTPStatusError(long statusCode);
+
+    long statusCode() const noexcept { return statusCode_; }
+    const char* what() const noexcept override { return description_.c_str(); }
+
+    friend bool operator==(const HTTPStatusError& a, const HTTPStatusError& b) noexcept
+    {
+        return a.statusCode_ == b.statusCode_;
+    }
+
+private:
+    long statusCode_;
+    std::string description_;
 };
 
 /// Reads "message" (a text, or a list of texts joined by line feeds), "type", and the optional "param" and

@@ -11,6 +11,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -32,17 +33,32 @@ public:
                                              : "The stream sent empty content.";
     }
 
-    friend bool operator==(const StreamingError&, const StreamingError&) = default;
+    // Written out: a defaulted comparison would be deleted, since std::exception has none.
+    friend bool operator==(const StreamingError& a, const StreamingError& b) noexcept { return a.kind_ == b.kind_; }
 
 private:
     Kind kind_;
 };
+
+} // namespace aiclient
+
+template <> struct std::hash<aiclient::StreamingError> {
+    size_t operator()(const aiclient::StreamingError& error) const noexcept
+    {
+        return std::hash<aiclient::StreamingError::Kind>()(error.kind());
+    }
+};
+
+namespace aiclient {
 
 /// The part of a streaming session that does not depend on its chunk type, so a client can keep sessions of
 /// several kinds in one list.
 class AnyStreamingSession {
 public:
     virtual ~AnyStreamingSession() = default;
+    /// Stops the transfer and lets go of its transport; a transport of the session's own waits there for the
+    /// transfer to end, after `onComplete` has run with a `cancelled` error.
+    virtual void cancel() = 0;
 };
 
 template <class ResultType>
@@ -73,15 +89,38 @@ public:
     /// Starts the transfer. Deliveries and the completion then arrive on the transfer's worker thread.
     void start()
     {
-        if (!urlSession_) {
-            urlSession_ = makeSession_();
+        std::shared_ptr<Session> transport;
+        {
+            std::lock_guard lock(transferMutex_);
+            if (!urlSession_) {
+                urlSession_ = makeSession_();
+            }
+            transport = urlSession_;
         }
         auto self = this->shared_from_this();
-        urlSession_
-            ->streamTask(
-                urlRequest_, [self](std::string_view bytes) { self->didReceiveData(bytes); },
-                [self](std::exception_ptr error) { self->didComplete(error); })
-            ->resume();
+        std::shared_ptr<DataTask> task = transport->streamTask(
+            urlRequest_, [self](std::string_view bytes) { self->didReceiveData(bytes); },
+            [self](std::exception_ptr error) { self->didComplete(error); });
+        {
+            std::lock_guard lock(transferMutex_);
+            task_ = task;
+        }
+        task->resume();
+    }
+
+    void cancel() override
+    {
+        std::shared_ptr<DataTask> task;
+        std::shared_ptr<Session> transport;
+        {
+            std::lock_guard lock(transferMutex_);
+            task = std::move(task_);
+            transport = std::move(urlSession_);
+        }
+        if (task) {
+            task->cancel();
+        }
+        // `transport` goes here: when it was this session's own, its destructor waits for the transfer.
     }
 
     /// One delivery of bytes (called by the transfer; public so a test can feed a session directly).
@@ -98,6 +137,11 @@ public:
     {
         if (parser_.finish(pieceHandler()) == EventStreamParser::FeedOutcome::invalidText) {
             reportError(std::make_exception_ptr(StreamingError(StreamingError::Kind::unknownContent)));
+        }
+        {
+            // The ended task holds this session through its callbacks; holding it back would keep both alive.
+            std::lock_guard lock(transferMutex_);
+            task_.reset();
         }
         if (onComplete) {
             onComplete(*this, error);
@@ -152,7 +196,9 @@ private:
 
     HttpRequest urlRequest_;
     SessionFactory makeSession_;
+    std::mutex transferMutex_; // guards the transfer and its transport, which `cancel` takes from any thread
     std::shared_ptr<Session> urlSession_;
+    std::shared_ptr<DataTask> task_;
     std::string marker_ = "[DONE]";
     EventStreamParser parser_{marker_};
 };

@@ -2,6 +2,7 @@
 #include "sqlite/Errors.h"
 #include "sqlite/Fatal.h"
 #include "sqlite/FunctionValues.h"
+#include "sqlite/StoredValue.h"
 
 #include <climits>
 #include <new>
@@ -58,34 +59,7 @@ Bindings functionArguments(int count, sqlite3_value** values)
     Bindings arguments;
     arguments.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
-        sqlite3_value* value = values[i];
-        const int type = sqlite3_value_type(value);
-        switch (type) {
-        case SQLITE_INTEGER:
-            arguments.emplace_back(Binding(static_cast<std::int64_t>(sqlite3_value_int64(value))));
-            break;
-        case SQLITE_FLOAT:
-            arguments.emplace_back(Binding(sqlite3_value_double(value)));
-            break;
-        case SQLITE_TEXT: {
-            // The pointer first, then the length in bytes: a text with a NUL inside arrives whole.
-            const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-            const auto length = static_cast<std::size_t>(sqlite3_value_bytes(value));
-            arguments.emplace_back(Binding(text != nullptr ? std::string(text, length) : std::string()));
-            break;
-        }
-        case SQLITE_BLOB: {
-            const void* bytes = sqlite3_value_blob(value);
-            const auto length = static_cast<std::size_t>(sqlite3_value_bytes(value));
-            arguments.emplace_back(Binding(bytes != nullptr ? Blob(bytes, length) : Blob()));
-            break;
-        }
-        case SQLITE_NULL:
-            arguments.emplace_back(std::nullopt);
-            break;
-        default:
-            SQLITE_FATAL(unit, "unsupported value type: " + std::to_string(type));
-        }
+        arguments.push_back(readStoredValue(values[i]));
     }
     return arguments;
 }

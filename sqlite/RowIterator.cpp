@@ -1,7 +1,7 @@
 #include "sqlite/RowIterator.h"
 
 #include "sqlite/Connection.h"
-#include "sqlite/Fatal.h"
+#include "sqlite/StoredValue.h"
 
 #include <atomic>
 #include <sqlite3.h>
@@ -11,47 +11,12 @@ namespace sqlite {
 namespace {
 
 /// Reads the current row into `values`, keeping the storage of slots that already hold the same kind.
-/// Texts are read with their full byte length, as `Cursor` reads them.
 void readRow(sqlite3_stmt* statement, Bindings& values)
 {
     const int count = sqlite3_column_count(statement);
     values.resize(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
-        std::optional<Binding>& slot = values[static_cast<std::size_t>(i)];
-        sqlite3_value* value = sqlite3_column_value(statement, i);
-        switch (const int type = sqlite3_value_type(value)) {
-        case SQLITE_INTEGER:
-            slot.emplace(static_cast<std::int64_t>(sqlite3_value_int64(value)));
-            break;
-        case SQLITE_FLOAT:
-            slot.emplace(sqlite3_value_double(value));
-            break;
-        case SQLITE_TEXT: {
-            const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-            const auto length = static_cast<std::size_t>(sqlite3_value_bytes(value));
-            if (std::string* kept = slot ? std::get_if<std::string>(&*slot) : nullptr) {
-                kept->assign(text == nullptr ? "" : text, length);
-            } else {
-                slot.emplace(std::string(text == nullptr ? "" : text, length));
-            }
-            break;
-        }
-        case SQLITE_BLOB: {
-            const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_value_blob(value));
-            const auto length = static_cast<std::size_t>(sqlite3_value_bytes(value));
-            if (Blob* kept = slot ? std::get_if<Blob>(&*slot) : nullptr) {
-                kept->bytes.assign(bytes, bytes == nullptr ? bytes : bytes + length);
-            } else {
-                slot.emplace(Blob(bytes, bytes == nullptr ? 0 : length));
-            }
-            break;
-        }
-        case SQLITE_NULL:
-            slot.reset();
-            break;
-        default:
-            SQLITE_FATAL("SQLite/Statement", "unsupported column type: " + std::to_string(type));
-        }
+        detail::readStoredValue(sqlite3_column_value(statement, i), values[static_cast<std::size_t>(i)]);
     }
 }
 

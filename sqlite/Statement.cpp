@@ -3,6 +3,7 @@
 #include "sqlite/Connection.h"
 #include "sqlite/Fatal.h"
 #include "sqlite/Helpers.h"
+#include "sqlite/StoredValue.h"
 
 #include <sqlite3.h>
 
@@ -75,30 +76,7 @@ Cursor::Cursor(sqlite3_stmt* handle, int columnCount)
 
 std::optional<Binding> Cursor::readValue(int index) const
 {
-    sqlite3_value* value = sqlite3_column_value(handle_, index);
-    const int type = sqlite3_value_type(value);
-    switch (type) {
-    case SQLITE_INTEGER:
-        return Binding(sqlite3_value_int64(value));
-    case SQLITE_FLOAT:
-        return Binding(sqlite3_value_double(value));
-    case SQLITE_TEXT: {
-        // The text pointer first, then its length: asking for the length first could convert twice.
-        const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-        if (text == nullptr) {
-            throw std::bad_alloc();
-        }
-        return Binding(std::string(text, static_cast<std::size_t>(sqlite3_value_bytes(value))));
-    }
-    case SQLITE_BLOB: {
-        const void* bytes = sqlite3_value_blob(value);
-        return Binding(bytes != nullptr ? Blob(bytes, static_cast<std::size_t>(sqlite3_value_bytes(value))) : Blob());
-    }
-    case SQLITE_NULL:
-        return std::nullopt;
-    default:
-        SQLITE_FATAL(unit, "unsupported column type: " + std::to_string(type));
-    }
+    return detail::readStoredValue(sqlite3_column_value(handle_, index));
 }
 
 std::optional<Binding> Cursor::valueAt(int index) const

@@ -211,6 +211,8 @@ private:
     // Resets and checks that `count` values match the statement's parameters (fatal otherwise).
     void prepareToBind(std::size_t count);
 
+    // Binds from the caller's value itself: texts and blobs are handed to SQLite where they are, never copied
+    // into a `Binding` first. Only a `Value` stored as another type (a date, a UUID) is converted.
     template <class T> void bindArgument(int index, const T& value)
     {
         if constexpr (std::same_as<T, std::nullopt_t>) {
@@ -224,8 +226,16 @@ private:
             bindInt64(index, static_cast<std::int64_t>(value));
         } else if constexpr (std::same_as<T, Blob>) {
             bindBlob(index, value);
+        } else if constexpr (std::same_as<T, Binding>) {
+            std::visit([&](const auto& stored) { bindArgument(index, stored); }, value);
+        } else if constexpr (std::same_as<T, std::optional<Binding>> || detail::IsOptionalValue<T>::value) {
+            if (value) {
+                bindArgument(index, *value);
+            } else {
+                bindNull(index);
+            }
         } else {
-            bindValue(asBinding(value), index);
+            bindArgument(index, ValueTraits<T>::datatypeValue(value));
         }
     }
 

@@ -119,3 +119,43 @@ TEST(CurlSession, UnboundedTimeOutWaitsForASlowAnswer)
         EXPECT_EQ(answer.data, "late");
     }
 }
+
+TEST(CurlSession, DestroyingTheSessionCancelsItsTransfersAndWaitsForThem)
+{
+    LoopbackServer server;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::promise<void> arrivedPromise;
+    auto arrived = arrivedPromise.get_future();
+    server.onGet("/slow", [&arrivedPromise, released](const httplib::Request&, httplib::Response& response) {
+        arrivedPromise.set_value();
+        released.wait_for(std::chrono::seconds(20));
+        response.set_content("late", "text/plain");
+    });
+    HttpRequest request;
+    request.url = urlFor(server, "/slow");
+    std::promise<OneShot> promise;
+    auto session = std::make_shared<CurlSession>();
+    auto task = session->dataTask(request, [&promise](std::optional<std::string> data,
+                                                      std::optional<HttpResponse> response, std::exception_ptr error) {
+        promise.set_value({data, response, error});
+    });
+    task->resume();
+    ASSERT_EQ(arrived.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    session.reset();
+
+    auto answer = promise.get_future();
+    ASSERT_EQ(answer.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+    EXPECT_EQ(errorOf<TransportError>(answer.get().error).kind(), TransportError::Kind::cancelled);
+    release.set_value();
+
+    // A task of a session that is gone can no longer start: it completes at once, cancelled.
+    std::promise<OneShot> late;
+    auto orphan =
+        CurlSession().dataTask(request, [&late](std::optional<std::string> data, std::optional<HttpResponse> response,
+                                                std::exception_ptr error) {
+            late.set_value({data, response, error});
+        });
+    orphan->resume();
+    EXPECT_EQ(errorOf<TransportError>(late.get_future().get().error).kind(), TransportError::Kind::cancelled);
+}

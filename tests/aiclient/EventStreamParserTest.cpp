@@ -198,3 +198,25 @@ TEST(EventStreamParser, RandomSplitsGiveTheSameChunksAsOneDelivery)
         ASSERT_TRUE(failures.empty()) << "round " << round;
     }
 }
+
+TEST(EventStreamParser, CommentLinesCarryNoDataWhereverTheDeliveriesAreCut)
+{
+    const std::string a = nlohmann::json::parse(eventA).dump();
+    const std::string b = nlohmann::json::parse(eventB).dump();
+    const std::vector<std::string> streams = {
+        "data: " + eventA + "\n\n: keep-alive\n\ndata: " + eventB + "\n\n",
+        ": hello\n\ndata: " + eventA + "\r\n\r\n:\r\n\r\ndata: " + eventB + "\n\n: bye\n",
+        "data: " + eventA + "\n: keep-alive\ndata: " + eventB + "\n\n:data: " + eventA + "\n\n",
+    };
+    for (const std::string& stream : streams) {
+        SCOPED_TRACE(stream);
+        EXPECT_EQ(feedAll({stream}), (std::vector<std::string>{a, b}));
+        // Every cut into two deliveries, including inside the comment and right after its colon.
+        for (size_t cut = 1; cut < stream.size(); ++cut) {
+            std::vector<std::string> failures;
+            ASSERT_EQ(feedAll({stream.substr(0, cut), stream.substr(cut)}, &failures), (std::vector<std::string>{a, b}))
+                << "cut at " << cut;
+            ASSERT_TRUE(failures.empty()) << "cut at " << cut;
+        }
+    }
+}

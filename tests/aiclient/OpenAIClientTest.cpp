@@ -197,9 +197,25 @@ TEST(OpenAIChats, ServiceAnswersBecomeResultsOrErrorsByTheirShape)
         EXPECT_EQ(response.error().code(), "insufficient_quota");
         EXPECT_STREQ(response.what(), "You exceeded your current quota.");
     }
-    EXPECT_THROW(ask(502, "<html><body>Bad Gateway</body></html>").get(), DecodingError);
-    EXPECT_THROW(ask(500, R"({"error":{"message":"m","type":"server_error","code":500}})").get(), DecodingError);
-    // The status is never read: an answer that decodes is a result.
+    // An error status whose body is neither a result nor a readable error object is reported by its status.
+    const std::vector<std::pair<int, std::string>> unreadable = {
+        {502, "<html><body>Bad Gateway</body></html>"},
+        {503, ""},
+        {500, R"({"error":{"message":"m","type":"server_error","code":500}})"},
+    };
+    for (const auto& [errorStatus, errorBody] : unreadable) {
+        SCOPED_TRACE(errorStatus);
+        try {
+            ask(errorStatus, errorBody).get();
+            ADD_FAILURE() << "error page accepted";
+        } catch (const HTTPStatusError& error) {
+            EXPECT_EQ(error.statusCode(), errorStatus);
+            EXPECT_NE(std::string(error.what()).find(std::to_string(errorStatus)), std::string::npos) << error.what();
+        }
+    }
+    // A successful status with a body that is not JSON stays the decoding error it is.
+    EXPECT_THROW(ask(200, "<html><body>Welcome</body></html>").get(), DecodingError);
+    // An answer that decodes is a result whatever the status.
     EXPECT_TRUE(ask(500, R"({"id":"c","object":"chat.completion","created":1,"model":"gpt-4o","choices":[]})")
                     .get()
                     .choices.empty());
@@ -342,17 +358,52 @@ TEST(OpenAIStreamChats, StreamThatEndsAtOnceStillLeavesTheList)
     EXPECT_EQ(record.contents, std::vector<std::string>{"x"});
 }
 
-TEST(OpenAIStreamChats, CompletionStillRunsWhenTheClientIsGone)
+TEST(OpenAIClient, DestroyingTheClientCancelsItsCallsAndWaitsForThem)
 {
     LoopbackServer server;
-    serveStream(server, "data: " + chunk("a") + "\n\ndata: [DONE]\n\n");
-    StreamRecord record;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> arrived = 0;
+    server.onPost("/v1/chat/completions", [&arrived, released](const httplib::Request&, httplib::Response& response) {
+        ++arrived;
+        released.wait_for(std::chrono::seconds(20));
+        response.set_content(chatAnswer, "application/json");
+    });
+    StreamRecord stream;
+    std::promise<std::exception_ptr> oneShot;
     {
         OpenAI client(loopbackConfiguration(server));
-        client.streamChats(query(), record.onResult(), record.onComplete());
+        client.chats(query(), [&oneShot](Outcome<ChatResult> result) { oneShot.set_value(result.error()); });
+        client.streamChats(query(), stream.onResult(), stream.onComplete());
+        for (int i = 0; i < 2000 && arrived < 2; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_EQ(arrived, 2);
     }
-    auto completed = record.completed.get_future();
-    EXPECT_FALSE(waitFor(completed));
+    // Both callbacks ran before the client was gone, each with the cancellation.
+    auto oneShotDone = oneShot.get_future();
+    auto streamDone = stream.completed.get_future();
+    ASSERT_EQ(oneShotDone.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+    ASSERT_EQ(streamDone.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+    EXPECT_EQ(errorOf<TransportError>(oneShotDone.get()).kind(), TransportError::Kind::cancelled);
+    EXPECT_EQ(errorOf<TransportError>(streamDone.get()).kind(), TransportError::Kind::cancelled);
+    release.set_value();
+}
+
+TEST(OpenAIClient, ClientLetGoByItsOwnCompletionEndsCleanly)
+{
+    LoopbackServer server;
+    server.onPost("/v1/chat/completions", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(chatAnswer, "application/json");
+    });
+    std::promise<bool> answered;
+    auto client = std::make_shared<OpenAI>(loopbackConfiguration(server));
+    // The completion holds the last reference: the client and its session go on the transfer's own thread.
+    client->chats(query(),
+                  [client, &answered](Outcome<ChatResult> result) mutable { answered.set_value(result.ok()); });
+    client.reset();
+    auto future = answered.get_future();
+    EXPECT_TRUE(waitFor(future));
 }
 
 TEST(OpenAIAsync, FirstUnusablePieceEndsTheStreamWithItsError)

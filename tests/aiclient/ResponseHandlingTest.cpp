@@ -1,9 +1,11 @@
 #include "aiclient/ResponseHandling.h"
 
 #include "TestSupport.h"
+#include "aiclient/StreamingSession.h"
 
 #include <gtest/gtest.h>
 #include <stdexcept>
+#include <unordered_set>
 
 using namespace aiclient;
 using aiclient::testing::errorOf;
@@ -89,6 +91,20 @@ TEST(ServiceErrors, EmptyMessageListGivesEmptyMessageAndEqualityComparesAllField
     // Texts compare as the same characters, whatever their composition: precomposed "é" and "e" + U+0301.
     EXPECT_EQ(APIError("caf\u00e9", "t", std::string("\u00e9"), std::string("c")),
               APIError("cafe\u0301", "t", std::string("e\u0301"), std::string("c")));
+}
+
+TEST(ServiceErrors, ErrorKindsCompareAndHashByKind)
+{
+    using Kind = StreamingError::Kind;
+    const std::unordered_set<StreamingError> seen = {
+        StreamingError(Kind::unknownContent), StreamingError(Kind::unknownContent), StreamingError(Kind::emptyContent)};
+    EXPECT_EQ(seen.size(), 2u);
+    EXPECT_TRUE(seen.contains(StreamingError(Kind::emptyContent)));
+    EXPECT_NE(StreamingError(Kind::unknownContent), StreamingError(Kind::emptyContent));
+
+    EXPECT_EQ(errorOf<OpenAIError>(handleResponse<TestResult>(std::nullopt, nullptr).error()),
+              OpenAIError::emptyData());
+    EXPECT_EQ(std::unordered_set<OpenAIError>({OpenAIError::emptyData(), OpenAIError::emptyData()}).size(), 1u);
 }
 
 TEST(ResponseHandling, RawAnswerIsDeliveredUnexamined)

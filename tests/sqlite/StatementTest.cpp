@@ -65,9 +65,15 @@ TEST_F(StatementTest, VariadicFormsAcceptPlainValues)
 {
     db->runStatement("INSERT INTO t VALUES (?, ?, ?)", 7, "seven", std::nullopt);
     db->runStatement("INSERT INTO t VALUES (?, ?, ?)", true, 2.5, std::optional<std::string>());
+    db->runStatement("INSERT INTO t VALUES (?, ?, ?)", std::optional<std::string>(std::string("a\0b", 3)),
+                     std::optional<Binding>(Blob({1, 2})), text("x"));
+    db->runStatement("INSERT INTO t VALUES (?, ?, ?)", std::optional<Blob>(Blob()), std::optional<Binding>(),
+                     std::optional<bool>(false));
     auto rows = db->prepare("SELECT a, b, c FROM t ORDER BY rowid")->fetchAllRows();
     EXPECT_EQ(rows[0], (Bindings{integer(7), text("seven"), none}));
     EXPECT_EQ(rows[1], (Bindings{integer(1), Binding(2.5), none}));
+    EXPECT_EQ(rows[2], (Bindings{text(std::string("a\0b", 3)), Binding(Blob({1, 2})), text("x")}));
+    EXPECT_EQ(rows[3], (Bindings{Binding(Blob()), none, integer(0)}));
 }
 
 TEST_F(StatementTest, EmptyBlobIsStoredAsZeroLengthBlobNotNull)
