@@ -126,9 +126,9 @@ public:
     /// Column definitions and table constraints in the order added.
     std::vector<Expressible> definitions;
 
-    template <ValueTag T> TableBuilder& column(const ColumnSpec<T>& spec)
+    template <ValueTag T> TableBuilder& column(const ColumnSpec<T>& shape)
     {
-        definitions.emplace_back(spec.expression());
+        definitions.emplace_back(shape.expression());
         return *this;
     }
     /// A column with nothing but its type (and NOT NULL unless its value type is optional).

@@ -10,7 +10,7 @@ namespace {
 
 struct SymbolEntry {
     const char* symbolName;
-    /// Freedesktop icon naming specification; the first that the current theme has wins.
+    /// Names from the freedesktop icon-naming list; the first that the current theme has wins.
     std::array<const char*, 2> themeNames;
 };
 

@@ -43,7 +43,7 @@ void check(const std::vector<Golden>& cases)
 
 TEST(TableBuilderTest, ColumnShapes)
 {
-    auto one = [](auto spec) { return createTable(Table("t"), [&](TableBuilder& t) { t.column(spec); }); };
+    auto one = [](auto shape) { return createTable(Table("t"), [&](TableBuilder& t) { t.column(shape); }); };
     check({
         {"plain and optional columns",
          createTable(
