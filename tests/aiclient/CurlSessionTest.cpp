@@ -2,10 +2,14 @@
 
 #include "TestSupport.h"
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <limits>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace aiclient;
 using aiclient::testing::errorOf;
@@ -78,14 +82,21 @@ TEST(CurlSession, EmptyAnswerIsPresentButEmpty)
 
 TEST(CurlSession, RefusedConnectionIsCannotConnect)
 {
-    int port = 0;
-    {
-        LoopbackServer closed;
-        port = closed.port();
-    }
+    // A socket bound but never listening refuses every connection, and holding it keeps a test running beside
+    // this one from taking the port the way a freed server port could be taken.
+    int bound = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(bound, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(bound, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::getsockname(bound, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    int port = ntohs(address.sin_port);
     HttpRequest request;
     request.url = "http://127.0.0.1:" + std::to_string(port) + "/";
     OneShot answer = send(request);
+    ::close(bound);
     ASSERT_TRUE(answer.error);
     EXPECT_EQ(errorOf<TransportError>(answer.error).kind(), TransportError::Kind::cannotConnect);
 }
