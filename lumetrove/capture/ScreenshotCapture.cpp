@@ -340,7 +340,13 @@ void ScreenshotCapture::captureAndSaveArea(QRectF area)
 {
     const QImage image = grabScreenArea(area);
     if (image.isNull()) {
-        printLine(QStringLiteral("Could not grab the selected area of the screen"));
+        // An empty selection, or one that lies on no screen: nothing is saved, and the capture ends.
+        systemLog(QStringLiteral("Could not grab the selected area of the screen (%1, %2, %3 x %4): it is empty "
+                                 "or lies on no screen")
+                      .arg(area.x())
+                      .arg(area.y())
+                      .arg(area.width())
+                      .arg(area.height()));
         endCapture(CaptureResult::cancelled);
         return;
     }

@@ -129,6 +129,33 @@ TEST_F(ScreenshotCaptureTest, AnImageThatCannotBeWrittenGivesNoRecordAndTheCaptu
     EXPECT_EQ(mainWindow.windowOpacity(), 1.0);
 }
 
+TEST_F(ScreenshotCaptureTest, AGrabThatYieldsNothingEndsTheCaptureCancelledLeavingNoFile)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    for (const QRectF area : {QRectF(screen.center(), QSizeF(0, 0)), QRectF(screen.center(), QSizeF(40, 0)),
+                              QRectF(screen.right() + 500, screen.bottom() + 500, 40, 40)}) {
+        SCOPED_TRACE(QDebug::toString(area).toStdString());
+        completions.clear();
+        QWidget mainWindow;
+        mainWindow.setWindowTitle(QStringLiteral("Screenshots"));
+        mainWindow.show();
+        capture.startAreaCapture(false, recorder());
+        capture.closeShadeWindows();
+        ::testing::internal::CaptureStderr();
+        capture.captureAndSaveArea(area);
+        QTest::qWait(50); // time for a second report, which must not come
+        const std::string logged = ::testing::internal::GetCapturedStderr();
+
+        ASSERT_EQ(completions.size(), 1u);
+        EXPECT_EQ(completions[0].result, CaptureResult::cancelled);
+        EXPECT_FALSE(completions[0].results);
+        EXPECT_NE(logged.find("Could not grab the selected area of the screen"), std::string::npos) << logged;
+        EXPECT_EQ(mainWindow.windowOpacity(), 1.0);
+        EXPECT_EQ(recognizer->calls.load(), 0);
+        EXPECT_TRUE(QDir(screenshots()).isEmpty(QDir::Files | QDir::Hidden));
+    }
+}
+
 TEST_F(ScreenshotCaptureTest, EscapeEndsTheCaptureClosesEveryOverlayAndRestoresTheMainWindow)
 {
     QWidget mainWindow;

@@ -37,8 +37,13 @@ protected:
     void SetUp() override
     {
         if (QGuiApplication::platformName() != QLatin1String("xcb")) {
-            GTEST_SKIP() << "no X display: the desktop tests run under scripts/test, which starts one";
+            GTEST_SKIP() << "no X display: the desktop tests start one with Xvfb";
         }
+        // The desktop is two screens side by side, each 800 wide.
+        const QList<QScreen*> screens = QGuiApplication::screens();
+        ASSERT_EQ(screens.size(), 2);
+        ASSERT_EQ(screens[0]->geometry(), QRect(0, 0, 800, 1000));
+        ASSERT_EQ(screens[1]->geometry(), QRect(800, 0, 800, 1000));
     }
 
     void TearDown() override
@@ -64,62 +69,84 @@ protected:
         })) << "the window manager did not list the text window";
     }
 
+    /// Captures a drag from `from` to `to` (global coordinates) into `library`, checking on the way that
+    /// an overlay covers every screen; the capture's outcome.
+    CaptureResult captureDrag(ScreenshotsListManager& library, QPoint from, QPoint to)
+    {
+        bool finished = false;
+        CaptureResult outcome = CaptureResult::cancelled;
+        ScreenshotCapture& capture = ScreenshotCapture::shared();
+        capture.startAreaCapture(
+            false, [&](const std::optional<QList<CapturedScreenshotInfo>>& results, CaptureResult result) {
+                outcome = result;
+                for (const CapturedScreenshotInfo& info : results.value_or(QList<CapturedScreenshotInfo>{})) {
+                    library.addScreenshot(info, false);
+                }
+                finished = true;
+            });
+        const auto overlaysShown = [&] {
+            return capture.shadeWindows().size() == QGuiApplication::screens().size() &&
+                   std::all_of(capture.shadeWindows().begin(), capture.shadeWindows().end(),
+                               [](const QPointer<QWidget>& overlay) { return overlay && overlay->isVisible(); });
+        };
+        EXPECT_TRUE(processEventsUntil(overlaysShown)) << "the overlays did not open";
+        for (QScreen* screen : QGuiApplication::screens()) {
+            EXPECT_TRUE(std::any_of(
+                capture.shadeWindows().begin(), capture.shadeWindows().end(),
+                [&](const QPointer<QWidget>& overlay) { return overlay && overlay->geometry() == screen->geometry(); }))
+                << "no overlay covers " << screen->name().toStdString();
+        }
+        processEventsUntil([] { return false; }, 300);
+        const QPoint middle = (from + to) / 2;
+        EXPECT_TRUE(xdotool({QStringLiteral("mousemove"), QString::number(from.x()), QString::number(from.y()),
+                             QStringLiteral("mousedown"), QStringLiteral("1"), QStringLiteral("mousemove"),
+                             QString::number(middle.x()), QString::number(middle.y()), QStringLiteral("mousemove"),
+                             QString::number(to.x()), QString::number(to.y()), QStringLiteral("mouseup"),
+                             QStringLiteral("1")}));
+        EXPECT_TRUE(processEventsUntil([&] { return finished; })) << "the capture never finished";
+        return outcome;
+    }
+
+    /// The newest row holds the text window's words, its application and a PNG of `size` in Screenshots/.
+    static void expectTextWindowCaptured(const ScreenshotsListManager& library, QSize size)
+    {
+        ASSERT_FALSE(library.screenshots().isEmpty());
+        const ScreenshotPtr screenshot = library.screenshots().front();
+        ASSERT_TRUE(screenshot->text());
+        EXPECT_TRUE(screenshot->text()->contains(QStringLiteral("Quarterly budget review")))
+            << screenshot->text()->toStdString();
+        EXPECT_TRUE(screenshot->text()->contains(QStringLiteral("invoice archive")))
+            << screenshot->text()->toStdString();
+        EXPECT_EQ(screenshot->capturedAppName(), QStringLiteral("Ledger"));
+        ASSERT_TRUE(screenshot->imageUrl());
+        const QString path = screenshot->imageUrl()->toLocalFile();
+        EXPECT_EQ(QFileInfo(path).absolutePath(), *screenshotsDirectory());
+        EXPECT_EQ(QImage(path).size(), size);
+    }
+
     QProcess window_;
 };
 
-TEST_F(CaptureOnDesktopTest, ADragOverAnotherApplicationsWindowLandsInTheLibrary)
+TEST_F(CaptureOnDesktopTest, ADragOnTheSecondScreenOverAnotherApplicationsWindowLandsInTheLibrary)
 {
     ScreenshotsListManager library;
     const qsizetype before = library.screenshots().size();
-    // The window lies on the right half of the display.
     openTextWindow(900, 200);
-
-    bool finished = false;
-    CaptureResult outcome = CaptureResult::cancelled;
-    ScreenshotCapture& capture = ScreenshotCapture::shared();
-    capture.startAreaCapture(
-        false, [&](const std::optional<QList<CapturedScreenshotInfo>>& results, CaptureResult result) {
-            outcome = result;
-            for (const CapturedScreenshotInfo& info : results.value_or(QList<CapturedScreenshotInfo>{})) {
-                library.addScreenshot(info, false);
-            }
-            finished = true;
-        });
-    ASSERT_TRUE(processEventsUntil([&] {
-        return !capture.shadeWindows().isEmpty() &&
-               capture.shadeWindows().size() == QGuiApplication::screens().size() &&
-               std::all_of(capture.shadeWindows().begin(), capture.shadeWindows().end(),
-                           [](const QPointer<QWidget>& overlay) { return overlay && overlay->isVisible(); });
-    }));
-    // Every screen is covered by its own overlay.
-    for (QScreen* screen : QGuiApplication::screens()) {
-        EXPECT_TRUE(
-            std::any_of(capture.shadeWindows().begin(), capture.shadeWindows().end(),
-                        [&](const QPointer<QWidget>& overlay) { return overlay->geometry() == screen->geometry(); }))
-            << screen->name().toStdString();
-    }
-    processEventsUntil([] { return false; }, 300);
-
-    // Drag over the window's text: from inside its frame, so the window under the mouse is the text window.
-    ASSERT_TRUE(
-        xdotool({QStringLiteral("mousemove"), QStringLiteral("910"), QStringLiteral("215"), QStringLiteral("mousedown"),
-                 QStringLiteral("1"), QStringLiteral("mousemove"), QStringLiteral("1100"), QStringLiteral("260"),
-                 QStringLiteral("mousemove"), QStringLiteral("1345"), QStringLiteral("360"), QStringLiteral("mouseup"),
-                 QStringLiteral("1")}));
-    ASSERT_TRUE(processEventsUntil([&] { return finished; })) << "the capture never finished";
-    ASSERT_EQ(outcome, CaptureResult::success);
-
+    // From inside the window's frame, so the window under the mouse is the text window.
+    ASSERT_EQ(captureDrag(library, QPoint(910, 215), QPoint(1345, 360)), CaptureResult::success);
     ASSERT_EQ(library.screenshots().size(), before + 1);
-    const ScreenshotPtr screenshot = library.screenshots().front();
-    ASSERT_TRUE(screenshot->text());
-    EXPECT_TRUE(screenshot->text()->contains(QStringLiteral("Quarterly budget review")))
-        << screenshot->text()->toStdString();
-    EXPECT_TRUE(screenshot->text()->contains(QStringLiteral("invoice archive")));
-    EXPECT_EQ(screenshot->capturedAppName(), QStringLiteral("Ledger"));
-    ASSERT_TRUE(screenshot->imageUrl());
-    const QString path = screenshot->imageUrl()->toLocalFile();
-    EXPECT_EQ(QFileInfo(path).absolutePath(), *screenshotsDirectory());
-    EXPECT_EQ(QImage(path).size(), QSize(435, 145));
+    expectTextWindowCaptured(library, QSize(435, 145));
+}
+
+TEST_F(CaptureOnDesktopTest, ADragAcrossBothScreensGrabsEachScreensPart)
+{
+    ScreenshotsListManager library;
+    const qsizetype before = library.screenshots().size();
+    // The window straddles the edge between the screens; its first line runs across it.
+    openTextWindow(660, 200);
+    ASSERT_EQ(captureDrag(library, QPoint(670, 215), QPoint(1105, 360)), CaptureResult::success);
+    ASSERT_EQ(library.screenshots().size(), before + 1);
+    expectTextWindowCaptured(library, QSize(435, 145));
 }
 
 } // namespace

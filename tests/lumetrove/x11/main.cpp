@@ -1,45 +1,174 @@
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <memory>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 #include <xcb/xcb.h>
 
-// The desktop tests run on a real X server (the Xvfb display that scripts/test starts, with openbox). The
-// display is split into two monitors side by side for the run, so that captures cover two screens. Without a
-// display the tests skip, saying so.
+// The desktop tests run on an X server of their own: an Xvfb display with openbox, split into two monitors
+// side by side so that a capture covers two screens. Splitting a display changes it for every client, so
+// the tests never do it to a display that other tests share. Without Xvfb the tests skip, saying so.
 namespace {
 
-bool displayReachable()
+/// A program started for the desktop, ended (by its id) when this process ends, or killed with it.
+class Child {
+public:
+    Child() = default;
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() { stop(); }
+
+    /// Starts `arguments` with standard output sent to `stdoutFd` (-1 leaves it alone, -2 discards it).
+    bool start(const std::vector<std::string>& arguments, int stdoutFd = -2)
+    {
+        pid_ = fork();
+        if (pid_ < 0) {
+            return false;
+        }
+        if (pid_ == 0) {
+            // A test process that crashes takes its desktop with it.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            const int devNull = open("/dev/null", O_WRONLY);
+            dup2(devNull, STDERR_FILENO);
+            if (stdoutFd != -1) {
+                dup2(stdoutFd == -2 ? devNull : stdoutFd, STDOUT_FILENO);
+            }
+            std::vector<char*> argv;
+            for (const std::string& argument : arguments) {
+                argv.push_back(const_cast<char*>(argument.c_str()));
+            }
+            argv.push_back(nullptr);
+            execvp(argv[0], argv.data());
+            _exit(127);
+        }
+        return true;
+    }
+
+    bool running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+    void stop()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+struct XcbDisconnect {
+    void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
+};
+using XcbConnection = std::unique_ptr<xcb_connection_t, XcbDisconnect>;
+
+bool runQuietly(const std::vector<std::string>& arguments)
 {
-    if (!qEnvironmentVariableIsSet("DISPLAY")) {
+    Child child;
+    if (!child.start(arguments)) {
         return false;
     }
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    const bool reachable = connection && xcb_connection_has_error(connection) == 0;
-    xcb_disconnect(connection);
-    return reachable;
+    QDeadlineTimer deadline(10000);
+    while (child.running() && !deadline.hasExpired()) {
+        QThread::msleep(10);
+    }
+    return !child.running();
 }
 
-void xrandr(const QStringList& arguments)
+bool windowManagerRunning(xcb_connection_t* connection)
 {
-    QProcess::execute(QStringLiteral("xrandr"), arguments);
+    const char name[] = "WM_S0";
+    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&free)> atom(
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr), &free);
+    if (!atom) {
+        return false;
+    }
+    std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&free)> owner(
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr), &free);
+    return owner && owner->owner != XCB_NONE;
 }
+
+/// The private desktop: Xvfb, openbox and the two monitors. `DISPLAY` names it once it is up.
+class Desktop {
+public:
+    /// Empty when the desktop is up; otherwise why not.
+    std::string start()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()) {
+            return "Xvfb is not installed";
+        }
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0) {
+            return "no pipe for the display number";
+        }
+        // Xvfb picks a free display itself and writes its number once it accepts clients.
+        const bool started =
+            server_.start({"Xvfb", "-displayfd", "1", "-screen", "0", "1600x1000x24", "-nolisten", "tcp"}, pipeFds[1]);
+        close(pipeFds[1]);
+        std::string number;
+        char c = 0;
+        while (started && read(pipeFds[0], &c, 1) == 1 && c != '\n') {
+            number += c;
+        }
+        close(pipeFds[0]);
+        if (number.empty()) {
+            return "Xvfb did not come up";
+        }
+        qputenv("DISPLAY", QByteArray(":") + number.c_str());
+        // This connection stays open for the whole run: a server whose last client leaves resets, and would
+        // forget the monitors.
+        connection_.reset(xcb_connect(nullptr, nullptr));
+        if (!connection_ || xcb_connection_has_error(connection_.get())) {
+            return "cannot connect to the private display";
+        }
+        if (!windowManager_.start({"openbox"})) {
+            return "cannot start openbox";
+        }
+        QDeadlineTimer deadline(20000);
+        while (!windowManagerRunning(connection_.get()) && !deadline.hasExpired()) {
+            QThread::msleep(20);
+        }
+        if (!windowManagerRunning(connection_.get())) {
+            return "openbox did not take the display";
+        }
+        // The display's one output goes to the left monitor, so Qt sees exactly two screens.
+        if (!runQuietly({"xrandr", "--setmonitor", "lumetrove-left", "800/211x1000/264+0+0", "screen"}) ||
+            !runQuietly({"xrandr", "--setmonitor", "lumetrove-right", "800/211x1000/264+800+0", "none"})) {
+            return "xrandr could not split the display";
+        }
+        return {};
+    }
+
+    void stop()
+    {
+        windowManager_.stop();
+        connection_.reset();
+        server_.stop();
+    }
+
+private:
+    Child server_;
+    XcbConnection connection_;
+    Child windowManager_;
+};
 
 } // namespace
 
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    const bool listing = ::testing::GTEST_FLAG(list_tests);
-    const bool desktop = !listing && displayReachable();
-    qputenv("QT_QPA_PLATFORM", desktop ? "xcb" : "offscreen");
-    if (desktop) {
-        xrandr({QStringLiteral("--setmonitor"), QStringLiteral("lumetrove-left"),
-                QStringLiteral("800/211x1000/264+0+0"), QStringLiteral("none")});
-        xrandr({QStringLiteral("--setmonitor"), QStringLiteral("lumetrove-right"),
-                QStringLiteral("800/211x1000/264+800+0"), QStringLiteral("none")});
-    }
     QTemporaryDir home;
     if (!home.isValid()) {
         return 2;
@@ -51,14 +180,22 @@ int main(int argc, char** argv)
     qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
 
+    Desktop desktop;
+    bool onDesktop = false;
+    if (!::testing::GTEST_FLAG(list_tests)) {
+        const std::string failure = desktop.start();
+        onDesktop = failure.empty();
+        if (!onDesktop) {
+            std::fprintf(stderr, "No desktop for the X11 tests: %s.\n", failure.c_str());
+        }
+    }
+    qputenv("QT_QPA_PLATFORM", onDesktop ? "xcb" : "offscreen");
+
     int status = 0;
     {
         QApplication application(argc, argv);
         status = RUN_ALL_TESTS();
     }
-    if (desktop) {
-        xrandr({QStringLiteral("--delmonitor"), QStringLiteral("lumetrove-left")});
-        xrandr({QStringLiteral("--delmonitor"), QStringLiteral("lumetrove-right")});
-    }
+    desktop.stop();
     return status;
 }
