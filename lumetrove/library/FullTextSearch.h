@@ -18,7 +18,11 @@ namespace lumetrove {
 /// clause per space-separated word, joined by " OR "; a filter of spaces alone gives the empty text. With
 /// both a filter and a search text, the result is the screenshots of the smart folder that match the
 /// search: "(" keyword clauses ") AND (" search clause ")".
+///
+/// With `prefixes` false the pieces have no asterisk: each matches whole words, which is what the porter
+/// index is asked (it holds stems, so a whole word finds the forms that share its stem, while prefixes are
+/// matched in the word index, which holds the words as they are).
 std::optional<QString> ftsSearchQuery(const std::optional<QString>& keywordsFilter,
-                                      const std::optional<QString>& searchText);
+                                      const std::optional<QString>& searchText, bool prefixes = true);
 
 } // namespace lumetrove

@@ -273,18 +273,25 @@ auto attempt(const std::shared_ptr<sqlite::Connection>& db, Work&& work, Argumen
 
 // Queries ---------------------------------------------------------------------------------------------------
 
-/// The condition that a screenshot matches `pattern` in the porter index or, when there is one, in the word
-/// index. Both are keyed by the screenshot's id, so the matching ids come from the indexes alone.
-Column<bool> matchCondition(const QString& pattern, bool wordIndex)
+/// The condition that a screenshot matches a keywords filter and a search text (`ftsSearchQuery`); none when
+/// they restrict nothing. With the word index, whole words are matched in the porter index (so that they find
+/// the forms sharing their stem) and prefixes in the word index (so that a prefix typed past the stem finds
+/// its word); without it, the porter index answers the prefix pattern alone. Both indexes are keyed by the
+/// screenshot's id, so the matching ids come from the indexes alone.
+std::optional<Column<bool>> matchCondition(const std::optional<QString>& keywordsFilter,
+                                           const std::optional<QString>& searchText, bool wordIndex)
 {
+    const std::optional<QString> prefixes = ftsSearchQuery(keywordsFilter, searchText);
+    if (!prefixes) {
+        return std::nullopt;
+    }
     std::string sql =
         "\"screenshots\".\"id\" IN (SELECT rowid FROM \"screenshots_fts\" WHERE \"screenshots_fts\" MATCH ?";
-    sqlite::Bindings values{utf8(pattern)};
-    if (wordIndex) {
-        sql += " UNION SELECT rowid FROM \"screenshots_words\" WHERE \"screenshots_words\" MATCH ?";
-        values.emplace_back(utf8(pattern));
+    if (!wordIndex) {
+        return Column<bool>(sql + ")", {utf8(*prefixes)});
     }
-    return Column<bool>(sql + ")", std::move(values));
+    sql += " UNION SELECT rowid FROM \"screenshots_words\" WHERE \"screenshots_words\" MATCH ?)";
+    return Column<bool>(sql, {utf8(*ftsSearchQuery(keywordsFilter, searchText, false)), utf8(*prefixes)});
 }
 
 /// The condition of a time period on `created_at`, both bounds included; none without a period.
@@ -828,15 +835,16 @@ std::optional<sqlite::RowIterator> ScreenshotsDB::queryScreenshots(const std::op
                                                                    const std::optional<FolderSection>& period)
 {
     const Schema& s = schema();
-    const std::optional<QString> pattern = ftsSearchQuery(folder ? folder->keywordsFilter : std::nullopt, searchText);
+    const std::optional<Column<bool>> match =
+        matchCondition(folder ? folder->keywordsFilter : std::nullopt, searchText, wordIndex_);
     const auto column = [&](const auto& expression) { return s.screenshots.qualifiedColumn(expression); };
     sqlite::Table query =
         s.screenshots.orderQuery(column(s.id).desc())
             .selectColumns(column(s.id), column(s.name), column(s.createdAt), column(s.description), column(s.keywords),
                            column(s.path), column(s.capturedAppBundleId), column(s.capturedAppName),
                            column(s.isAIAssistantTask), column(s.aiAssistantTask), column(s.wasImported));
-    if (pattern) {
-        query = std::move(query).filterQuery(matchCondition(*pattern, wordIndex_));
+    if (match) {
+        query = std::move(query).filterQuery(*match);
     }
     if (const auto condition = periodCondition(period)) {
         query = std::move(query).filterQuery(*condition);
@@ -915,7 +923,7 @@ std::optional<qint64> ScreenshotsDB::countScreenshotsInFolder(const std::optiona
         if (!pattern || pattern->isEmpty()) {
             return std::nullopt;
         }
-        count = s.screenshots.filterQuery(matchCondition(*pattern, wordIndex_)).count();
+        count = s.screenshots.filterQuery(*matchCondition(folder->keywordsFilter, std::nullopt, wordIndex_)).count();
     }
     std::optional<qint64> result;
     loadRebuildingIndexOnce(*this, [&] { result = db_->queryScalar(*count); });

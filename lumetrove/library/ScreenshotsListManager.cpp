@@ -130,8 +130,12 @@ void ScreenshotsListManager::startReload(Subject subject)
     // The watcher belongs to the manager: once the manager is gone, no result is delivered.
     auto* watcher = new QFutureWatcher<std::vector<ScreenshotRow>>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, subject] {
-        finishReload(ticket, watcher->result(), subject);
+        std::vector<ScreenshotRow> rows = watcher->future().takeResult();
         watcher->deleteLater();
+        finishReload(ticket, rows, subject);
+        // 100k rows of texts take a while to free: the pool frees them, not the window's thread.
+        QThreadPool::globalInstance()->start(
+            [rows = std::make_shared<std::vector<ScreenshotRow>>(std::move(rows))]() mutable { rows.reset(); });
     });
     watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [store = store_, filters = currentFilters()] {
         return loadScreenshotRows(*store, filters.searchText, filters.folder, filters.period);

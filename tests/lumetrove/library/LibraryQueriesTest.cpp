@@ -46,6 +46,10 @@ TEST(FullTextSearchTest, Patterns)
         SCOPED_TRACE(test.label);
         EXPECT_EQ(ftsSearchQuery(test.keywords, test.search), test.expected);
     }
+    // Whole words, for the porter index: the same pieces without the asterisk.
+    EXPECT_EQ(ftsSearchQuery(QString("cat"), "hi", false),
+              "(text:\"cat\" OR\nname:\"cat\" OR\nkeywords:\"cat\" OR\ndescription:\"cat\") AND (text:\"hi\" OR\n"
+              "name:\"hi\" OR\nkeywords:\"hi\" OR\ndescription:\"hi\")");
 }
 
 // Time periods ------------------------------------------------------------------------------------------

@@ -161,7 +161,8 @@ TEST_F(SchemaMigrationTest, OldTriggersAreReplacedAndTheIndexRebuiltOnce)
         INSERT INTO screenshots (name, path, text) VALUES ('second', 'file:///2.png', 'banana');
         INSERT INTO screenshots (name, path, text) VALUES ('third', 'file:///3.png', 'cherry');
         UPDATE screenshots SET name = 'renamed' WHERE id = 1;
-        INSERT INTO screenshots (name, path, text) VALUES ('fourth', 'file:///4.png', 'damson');)");
+        INSERT INTO screenshots (name, path, text) VALUES ('fourth', 'file:///4.png', 'damson');
+        INSERT INTO screenshots (name, path, text) VALUES ('fifth', 'file:///5.png', 'settings');)");
 
     ::testing::internal::CaptureStderr();
     auto store = openStore();
@@ -171,6 +172,8 @@ TEST_F(SchemaMigrationTest, OldTriggersAreReplacedAndTheIndexRebuiltOnce)
     EXPECT_THAT(searchIds(*store, "damson"), ElementsAre(4));
     EXPECT_THAT(searchIds(*store, "apple"), ElementsAre(1));
     EXPECT_THAT(searchIds(*store, "renamed"), ElementsAre(1));
+    // The word index was built from the rows that were there: a prefix past the stem finds its word.
+    EXPECT_THAT(searchIds(*store, "settin"), ElementsAre(5));
     EXPECT_THAT(column("SELECT sql FROM sqlite_master WHERE type = 'trigger'"),
                 ::testing::Each(Not(HasSubstr("WHERE id=old.id"))));
 
