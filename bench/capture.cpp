@@ -1,6 +1,7 @@
 // Capture latency on an X display (its own Xvfb when none is set): trigger -> every overlay shown, beside
-// showing one plain full-screen window per screen; mouse release -> the row in the library list (saving,
-// recognising and the insert included), beside grabbing, encoding and writing the same area on the spot.
+// showing one plain full-screen window per screen; mouse release -> the row in the library list (the pause
+// for the overlays to go, saving, the thumbnail and the insert; the text follows while the row is listed),
+// beside grabbing, encoding and writing the same area on the spot.
 
 #include "lumetrove/capture/ImageUtilities.h"
 #include "lumetrove/capture/ScreenshotCapture.h"
@@ -117,6 +118,7 @@ void ReleaseToRow_capture(benchmark::State& state)
     processEventsUntil([&] { return window->windowHandle()->isExposed(); });
     lumetrove::ScreenshotsListManager library;
     lumetrove::ScreenshotCapture& capture = lumetrove::ScreenshotCapture::shared();
+    int listedBeforeText = 0;
     for (auto _ : state) {
         const qsizetype before = library.screenshots().size();
         capture.startAreaCapture(false, [&](const auto& results, lumetrove::CaptureResult) {
@@ -140,7 +142,15 @@ void ReleaseToRow_capture(benchmark::State& state)
         QCoreApplication::sendEvent(view, &release);
         processEventsUntil([&] { return library.screenshots().size() > before; });
         state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+        if (library.screenshots().front()->text().value_or(QString()).isEmpty()) {
+            ++listedBeforeText;
+        }
     }
+    // How many rows were listed while their text was still being recognised, and whether the text came.
+    state.counters["listed_before_text"] = listedBeforeText;
+    const lumetrove::ScreenshotPtr last = library.screenshots().front();
+    processEventsUntil([&] { return !last->text().value_or(QString()).isEmpty(); });
+    state.counters["text_arrived"] = last->text().value_or(QString()).contains(QStringLiteral("quarterly")) ? 1 : 0;
 }
 
 } // namespace

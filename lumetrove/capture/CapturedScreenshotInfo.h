@@ -3,6 +3,7 @@
 #include "lumetrove/capture/WindowDetails.h"
 
 #include <QByteArray>
+#include <QFuture>
 #include <QString>
 #include <optional>
 
@@ -20,8 +21,19 @@ struct CapturedScreenshotInfo {
     std::optional<QByteArray> thumbnail;
     /// The capture's window details at the time the record was built.
     std::optional<WindowDetails> windowDetails;
+    /// The text while it is still being recognised: the record is handed on as soon as its image is saved,
+    /// with `recognizedText` empty, and this gives the text when recognition is done (empty when it failed).
+    /// None when `recognizedText` is already the whole text.
+    std::optional<QFuture<QString>> pendingRecognizedText{};
 
-    friend bool operator==(const CapturedScreenshotInfo&, const CapturedScreenshotInfo&) = default;
+    /// Equal records hold the same values; a pending text counts only by whether there is one.
+    friend bool operator==(const CapturedScreenshotInfo& a, const CapturedScreenshotInfo& b)
+    {
+        return a.screenshotFilename == b.screenshotFilename && a.screenshotPath == b.screenshotPath &&
+               a.recognizedText == b.recognizedText && a.thumbnail == b.thumbnail &&
+               a.windowDetails == b.windowDetails &&
+               a.pendingRecognizedText.has_value() == b.pendingRecognizedText.has_value();
+    }
 };
 
 } // namespace lumetrove

@@ -36,7 +36,6 @@ struct ScreenshotCapture::Outcome {
     QUrl screenshotPath;
     QString filename;
     bool saved = false;
-    QString recognizedText;
     std::optional<QByteArray> thumbnail;
 };
 
@@ -179,14 +178,16 @@ bool ImageConversion::convertJPGtoPNG(const QUrl& url)
 ScreenshotCapture::ScreenshotCapture(std::shared_ptr<TextRecognizer> recognizer, QObject* parent)
     : QObject(parent), recognizer_(recognizer ? std::move(recognizer) : sharedTextRecognizer())
 {
-    // One image at a time keeps the capture order; the thread is kept so its recogniser engines are too.
+    // One image at a time keeps the capture order; the recognition thread is kept so its engine is too.
     worker_.setMaxThreadCount(1);
-    worker_.setExpiryTimeout(-1);
+    recognition_.setMaxThreadCount(1);
+    recognition_.setExpiryTimeout(-1);
 }
 
 ScreenshotCapture::~ScreenshotCapture()
 {
     worker_.waitForDone();
+    recognition_.waitForDone();
 }
 
 ScreenshotCapture& ScreenshotCapture::shared()
@@ -381,13 +382,13 @@ void ScreenshotCapture::processNextPendingImage()
     processing_ = true;
     const quint64 generation = generation_;
     auto* watcher = new QFutureWatcher<Outcome>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, next] {
         watcher->deleteLater();
-        handleOutcome(watcher->result());
+        handleOutcome(watcher->result(), next->pending.image);
     });
-    watcher->setFuture(QtConcurrent::run(&worker_, [next, generation, recognizer = recognizer_] {
+    watcher->setFuture(QtConcurrent::run(&worker_, [next, generation] {
         const PendingRecognizeTextImage& pending = next->pending;
-        Outcome outcome{generation, pending.screenshotPath, pending.filename, false, {}, std::nullopt};
+        Outcome outcome{generation, pending.screenshotPath, pending.filename, false, std::nullopt};
         if (next->needsWriting) {
             if (const std::optional<QString> error = writePng(pending.image, pending.screenshotPath.toLocalFile())) {
                 printLine(QStringLiteral("Could not save screenshot: ") + *error);
@@ -396,31 +397,70 @@ void ScreenshotCapture::processNextPendingImage()
             printLine(QStringLiteral("Screenshot saved at ") + pending.screenshotPath.toString());
         }
         outcome.saved = true;
-        try {
-            outcome.recognizedText = recognizer->recognize(pending.image).joinedLines();
-            printLine(QStringLiteral("Finished recognizing text"));
-        } catch (const std::exception& error) {
-            // The image is kept, with no text.
-            printLine(QStringLiteral("Error recognizing text: ") + QString::fromUtf8(error.what()));
+        // Drawn from the image in memory: once its row exists the file is the library's, which may rename it.
+        const QByteArray thumbnail =
+            pngData(renderThumbnail(pending.image, 200, QSizeF(200, 140), next->thumbnailPixelRatio));
+        if (!thumbnail.isEmpty()) {
+            outcome.thumbnail = thumbnail;
         }
-        outcome.thumbnail = makeThumbnail(pending.screenshotPath, next->thumbnailPixelRatio);
         return outcome;
     }));
 }
 
-void ScreenshotCapture::handleOutcome(const Outcome& outcome)
+QFuture<QString> ScreenshotCapture::recognizeText(const QImage& image)
+{
+    return QtConcurrent::run(&recognition_, [image, recognizer = recognizer_] {
+        try {
+            QString text = recognizer->recognize(image).joinedLines();
+            printLine(QStringLiteral("Finished recognizing text"));
+            return text;
+        } catch (const std::exception& error) {
+            // The image is kept, with no text.
+            printLine(QStringLiteral("Error recognizing text: ") + QString::fromUtf8(error.what()));
+            return QString();
+        }
+    });
+}
+
+void ScreenshotCapture::handleOutcome(const Outcome& outcome, const QImage& image)
 {
     if (outcome.generation != generation_) {
         return;
     }
-    processing_ = false;
     // An image whose file could not be written gives no record: nothing would point at a file.
-    if (outcome.saved) {
-        captureInfo_.append(CapturedScreenshotInfo{outcome.filename,
-                                                   outcome.screenshotPath.toString(QUrl::FullyEncoded),
-                                                   outcome.recognizedText, outcome.thumbnail, windowDetails_});
+    if (!outcome.saved) {
+        processing_ = false;
+        processNextPendingImage();
+        return;
     }
-    processNextPendingImage();
+    CapturedScreenshotInfo info{outcome.filename, outcome.screenshotPath.toString(QUrl::FullyEncoded), QString(),
+                                outcome.thumbnail, windowDetails_};
+    // Recognition runs on its own thread, one image after the other in the order they were saved. Its text
+    // is handed on with the record, which goes on at once, so that the row is in the list while the text is
+    // still being read; once a record is handed on, its recognition runs to the end, whatever capture follows.
+    const QFuture<QString> text = recognizeText(image);
+    const bool taskNeedsText = windowDetails_ && windowDetails_->aiAssistantTask;
+    if (!taskNeedsText) {
+        info.pendingRecognizedText = text;
+        processing_ = false;
+        captureInfo_.append(std::move(info));
+        processNextPendingImage();
+        return;
+    }
+    // An assistant task acts on the text at once (copies it, searches for it, asks about it): its record waits.
+    auto* watcher = new QFutureWatcher<QString>(this);
+    const quint64 generation = generation_;
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation, info]() mutable {
+        watcher->deleteLater();
+        if (generation != generation_) {
+            return;
+        }
+        info.recognizedText = watcher->result();
+        processing_ = false;
+        captureInfo_.append(std::move(info));
+        processNextPendingImage();
+    });
+    watcher->setFuture(text);
 }
 
 void ScreenshotCapture::finishWithResults()

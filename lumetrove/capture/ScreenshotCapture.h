@@ -45,11 +45,15 @@ public:
 /// The one object that runs captures and imports. An area capture hides the main window (the window titled
 /// "Screenshots"), covers every screen with a selection overlay, grabs the selected area 0.1 s after the
 /// overlays close and saves it as a PNG file in the screenshots directory; an import copies PNG and JPEG
-/// files there. Every image is then recognised and given a thumbnail, one after the other in capture order,
-/// on a worker thread, so the main thread never waits. When the last image is done the completion handler
-/// is called, once, on the main thread, and the main window comes back.
+/// files there. Every image is then saved and given a thumbnail, one after the other in capture order, on a
+/// worker thread, so the main thread never waits. When the last image is saved the completion handler is
+/// called, once, on the main thread, and the main window comes back; the records' text is still being
+/// recognised then, on a thread of its own in the same order, and each record carries it as a future
+/// (`CapturedScreenshotInfo::pendingRecognizedText`). Only a capture with an assistant task, which acts on
+/// the text at once, waits for its text before it reports.
 ///
-/// Starting a capture or an import drops whatever the previous one still had to do.
+/// Starting a capture or an import drops whatever the previous one still had to save; text recognition
+/// that was handed on with a record always runs to its end.
 class ScreenshotCapture : public QObject, public ScreenAreaSelectionViewDelegate {
     Q_OBJECT
 
@@ -104,7 +108,9 @@ private:
     void reset(CaptureCompletionHandler completionHandler, CaptureSource source);
     void enqueue(PendingRecognizeTextImage pending, bool needsWriting);
     void finishWithResults();
-    void handleOutcome(const Outcome& outcome);
+    void handleOutcome(const Outcome& outcome, const QImage& image);
+    /// The text of `image`, recognised on the recognition thread after the images handed to it before.
+    QFuture<QString> recognizeText(const QImage& image);
 
     std::shared_ptr<TextRecognizer> recognizer_;
     CaptureCompletionHandler completionHandler_;
@@ -118,8 +124,10 @@ private:
     /// Each capture or import takes the next number; work of an earlier one is dropped when it comes back.
     quint64 generation_ = 0;
     bool processing_ = false;
-    /// Saving, recognising and thumbnails run here, one image at a time, in capture order.
+    /// Saving and thumbnails run here, one image at a time, in capture order.
     QThreadPool worker_;
+    /// Text recognition runs here, one image at a time, in the order the images were saved.
+    QThreadPool recognition_;
 };
 
 } // namespace lumetrove

@@ -160,6 +160,13 @@ void Screenshot::setAiResults(std::optional<QString> value)
     publish(this, aiResults_, std::move(value), &Screenshot::aiResultsChanged);
 }
 
+void Screenshot::takeRecognizedText(QString text)
+{
+    readDetails(); // a later first read must not replace the value set here
+    text_ = std::move(text);
+    emit changed();
+}
+
 void Screenshot::setAiAssistantTask(std::optional<QString> value)
 {
     publish(this, aiAssistantTask_, std::move(value), &Screenshot::aiAssistantTaskChanged);

@@ -143,6 +143,8 @@ public:
     void renameScreenshotFile(bool useDefaultName);
     /// Moves the image file to the Trash and removes the thumbnail file; the database row stays.
     void deleteFiles();
+    /// Takes the text recognised after the row was made, which the list manager has stored; sends `changed`.
+    void takeRecognizedText(QString text);
     /// Writes the editable fields to the database. When the write fails after the image file was moved,
     /// the file goes back to the path the row still holds (never over another file), so that the row and
     /// the file stay together; every other field keeps its in-memory value.

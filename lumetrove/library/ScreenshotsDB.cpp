@@ -807,6 +807,15 @@ bool ScreenshotsDB::updateScreenshot(qint64 screenshotId, const ScreenshotEdits&
         .has_value();
 }
 
+bool ScreenshotsDB::updateScreenshotText(qint64 screenshotId, const QString& text)
+{
+    const Schema& s = schema();
+    const sqlite::Update update =
+        s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId)))
+            .compileUpdate({sqlite::assignOptionalValue(s.text, utf8(std::optional<QString>(text)))});
+    return attempt(db_, &sqlite::Connection::runUpdate, update).has_value();
+}
+
 void ScreenshotsDB::deleteScreenshot(qint64 screenshotId)
 {
     const Schema& s = schema();

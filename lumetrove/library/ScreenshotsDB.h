@@ -77,6 +77,9 @@ public:
     /// Writes the editable columns; an absent text clears its column, an absent path keeps the stored one.
     /// True when the statement ran; false without a connection or when it failed (the failure is printed).
     bool updateScreenshot(qint64 screenshotId, const ScreenshotEdits& edits);
+    /// Writes the text recognised after the row was inserted (the triggers index it). False without a
+    /// connection or when it failed (the failure is printed).
+    bool updateScreenshotText(qint64 screenshotId, const QString& text);
     /// Removes the screenshot's links, then its row (and, through the triggers, its index entry).
     void deleteScreenshot(qint64 screenshotId);
 

@@ -202,6 +202,14 @@ void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, b
             }
         }
     }
+    if (id && info.pendingRecognizedText) {
+        auto* watcher = new QFutureWatcher<QString>(this);
+        connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, id = *id] {
+            watcher->deleteLater();
+            setRecognizedText(id, watcher->result());
+        });
+        watcher->setFuture(*info.pendingRecognizedText);
+    }
     setScreenshots(loadScreenshots());
     if (!wasImported && id) {
         for (const ScreenshotPtr& screenshot : screenshots_) {
@@ -211,6 +219,19 @@ void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, b
                 break;
             }
         }
+    }
+}
+
+void ScreenshotsListManager::setRecognizedText(qint64 screenshotId, const QString& text)
+{
+    if (text.isEmpty() || !store().updateScreenshotText(screenshotId, text)) {
+        return; // the row keeps its empty text
+    }
+    if (const ScreenshotPtr record = records_.value(screenshotId)) {
+        record->takeRecognizedText(text);
+    }
+    if (!searchFilter_.isEmpty()) {
+        startReload(Subject::none);
     }
 }
 

@@ -63,8 +63,13 @@ public:
                                                          const std::optional<FolderSection>& period);
 
     /// Adds a captured or imported image: inserts its row, links it to the selected plain folder, writes
-    /// its thumbnail, reloads the list and, for a capture, renames the file after the default name.
+    /// its thumbnail, reloads the list and, for a capture, renames the file after the default name. A text
+    /// still being recognised is stored by `setRecognizedText` when it comes.
     void addScreenshot(const CapturedScreenshotInfo& info, bool wasImported);
+
+    /// Stores the text recognised after the screenshot's row was added: in its row (and so the search
+    /// index) and in its record; a search under way is run again, so that the row can match it.
+    void setRecognizedText(qint64 screenshotId, const QString& text);
 
     /// Deletes the records at these positions of the list as it stood when the call began: files to the
     /// Trash, rows and links from the database, records from the list. Positions outside the list are ignored.

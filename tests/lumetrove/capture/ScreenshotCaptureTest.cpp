@@ -63,6 +63,16 @@ protected:
         ASSERT_EQ(completions.size(), 1u);
     }
     QString screenshots() const { return libraryDirectory() + QStringLiteral("/Screenshots"); }
+    /// The record's whole text, waited for while it is still being recognised.
+    static QString wholeText(const CapturedScreenshotInfo& info)
+    {
+        if (!info.pendingRecognizedText) {
+            return info.recognizedText;
+        }
+        const QFuture<QString> text = *info.pendingRecognizedText;
+        EXPECT_TRUE(testing::processEventsUntil([&] { return text.isFinished(); }));
+        return text.isFinished() ? text.result() : QStringLiteral("(still being recognised)");
+    }
     QImage image(int width, int height, QColor colour = Qt::red)
     {
         QImage made(width, height, QImage::Format_RGB32);
@@ -93,7 +103,9 @@ TEST_F(ScreenshotCaptureTest, AGrabIsSavedRecognisedAndReportedOnce)
     EXPECT_EQ(QFileInfo(path).absolutePath(), screenshots());
     EXPECT_EQ(QImageReader(path).format(), "png");
     EXPECT_EQ(QImage(path).size(), QSize(300, 200));
-    EXPECT_EQ(info.recognizedText, QStringLiteral("width 300\nsecond line"));
+    // The record is handed on with its text to come.
+    EXPECT_EQ(info.recognizedText, QString());
+    EXPECT_EQ(wholeText(info), QStringLiteral("width 300\nsecond line"));
     ASSERT_TRUE(info.thumbnail);
     EXPECT_EQ(QImage::fromData(*info.thumbnail).size(), QSize(200, 140));
     EXPECT_EQ(info.windowDetails, std::nullopt);
@@ -105,11 +117,29 @@ TEST_F(ScreenshotCaptureTest, ImagesAreProcessedInCaptureOrderAndAFailedRecognit
     captureImages({image(101, 50), image(13, 50), image(103, 50)});
     const QList<CapturedScreenshotInfo>& results = *completions[0].results;
     ASSERT_EQ(results.size(), 3);
-    EXPECT_EQ(results[0].recognizedText, QStringLiteral("width 101\nsecond line"));
-    EXPECT_EQ(results[1].recognizedText, QString()) << "stored with empty text";
+    EXPECT_EQ(wholeText(results[0]), QStringLiteral("width 101\nsecond line"));
+    EXPECT_EQ(wholeText(results[1]), QString()) << "stored with empty text";
     EXPECT_TRUE(QFileInfo::exists(QUrl(results[1].screenshotPath).toLocalFile()));
-    EXPECT_EQ(results[2].recognizedText, QStringLiteral("width 103\nsecond line"));
+    EXPECT_EQ(wholeText(results[2]), QStringLiteral("width 103\nsecond line"));
     EXPECT_NE(results[0].screenshotFilename, results[2].screenshotFilename);
+}
+
+TEST_F(ScreenshotCaptureTest, ARecordWithAnAssistantTaskIsReportedWithItsWholeText)
+{
+    // Copying or searching the text happens as soon as the record is reported: it cannot wait for a future.
+    capture.startAreaCapture(true, recorder());
+    ASSERT_FALSE(capture.shadeWindows().isEmpty());
+    auto* view = capture.shadeWindows().front()->findChild<ScreenAreaSelectionView*>();
+    ASSERT_TRUE(view);
+    capture.didSelectArea(
+        *view, QRectF(10, 10, 60, 30),
+        WindowDetails{std::nullopt, QStringLiteral("Editor"), std::nullopt, QStringLiteral("Copy text")});
+    ASSERT_TRUE(waitForCompletion());
+    ASSERT_EQ(completions[0].result, CaptureResult::success);
+    ASSERT_EQ(completions[0].results->size(), 1);
+    const CapturedScreenshotInfo& info = completions[0].results->front();
+    EXPECT_FALSE(info.pendingRecognizedText);
+    EXPECT_EQ(info.recognizedText, QStringLiteral("width 60\nsecond line"));
 }
 
 TEST_F(ScreenshotCaptureTest, AnImageThatCannotBeWrittenGivesNoRecordAndTheCaptureEndsCancelled)
@@ -226,7 +256,7 @@ TEST_F(ScreenshotCaptureTest, ImportCopiesPngAndJpegFilesUnderFreeNamesAndSkipsT
                                       QStringLiteral("Shot")}));
     // The photo is stored upright by its orientation tag, and recognised upright; its source is untouched.
     EXPECT_EQ(QImage(screenshots() + QStringLiteral("/Photo.png")).size(), QSize(20, 40));
-    EXPECT_EQ(results[2].recognizedText, QStringLiteral("width 20\nsecond line"));
+    EXPECT_EQ(wholeText(results[2]), QStringLiteral("width 20\nsecond line"));
     QFile photo(sources.filePath(QStringLiteral("Photo.JPG")));
     ASSERT_TRUE(photo.open(QIODevice::ReadOnly));
     EXPECT_EQ(photo.readAll(), photoBytes);

@@ -107,12 +107,14 @@ protected:
         return outcome;
     }
 
-    /// The newest row holds the text window's words, its application and a PNG of `size` in Screenshots/.
+    /// The newest row holds the text window's words (once they are recognised), its application and a PNG
+    /// of `size` in Screenshots/.
     static void expectTextWindowCaptured(const ScreenshotsListManager& library, QSize size)
     {
         ASSERT_FALSE(library.screenshots().isEmpty());
         const ScreenshotPtr screenshot = library.screenshots().front();
-        ASSERT_TRUE(screenshot->text());
+        ASSERT_TRUE(processEventsUntil([&] { return !screenshot->text().value_or(QString()).isEmpty(); }))
+            << "the recognised text never reached the row";
         EXPECT_TRUE(screenshot->text()->contains(QStringLiteral("Quarterly budget review")))
             << screenshot->text()->toStdString();
         EXPECT_TRUE(screenshot->text()->contains(QStringLiteral("invoice archive")))

@@ -1,0 +1,145 @@
+#include "lumetrove/capture/ScreenshotCapture.h"
+#include "lumetrove/library/ScreenshotsDB.h"
+#include "lumetrove/library/ScreenshotsListManager.h"
+#include "lumetrove/platform/TextRecognizer.h"
+#include "tests/lumetrove/library/LibraryTest.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <condition_variable>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <mutex>
+
+namespace lumetrove {
+namespace {
+
+/// Reads "invoice <width>" from an image, but only once it is let go, so that a test sees what happens
+/// while recognition runs.
+class HeldRecognizer : public TextRecognizer {
+public:
+    RecognizedText recognize(const QImage& image) const override
+    {
+        std::unique_lock lock(mutex_);
+        letGo_.wait(lock, [&] { return open_; });
+        RecognizedText text;
+        text.lines.push_back(RecognizedLine{QStringLiteral("invoice %1").arg(image.width()), {}, {}});
+        return text;
+    }
+    void letGo()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            open_ = true;
+        }
+        letGo_.notify_all();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable letGo_;
+    bool open_ = false;
+};
+
+class CaptureIntoLibraryTest : public testing::LibraryTest {
+protected:
+    void TearDown() override
+    {
+        recognizer->letGo(); // the capture waits for its recognition thread when it goes
+        LibraryTest::TearDown();
+    }
+
+    /// Captures an image `width` wide as the main window does: every record reported goes into `library`.
+    /// The records reported.
+    QList<CapturedScreenshotInfo> captureInto(ScreenshotsListManager& library, int width)
+    {
+        std::optional<QList<CapturedScreenshotInfo>> reported;
+        capture.startAreaCapture(false,
+                                 [&](const std::optional<QList<CapturedScreenshotInfo>>& results, CaptureResult) {
+                                     reported = results.value_or(QList<CapturedScreenshotInfo>{});
+                                     for (const CapturedScreenshotInfo& info : *reported) {
+                                         library.addScreenshot(info, false);
+                                     }
+                                 });
+        capture.closeShadeWindows();
+        QImage image(width, 40, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        capture.saveGrabbedImage(image);
+        EXPECT_TRUE(testing::processEventsUntil([&] { return reported.has_value(); }));
+        return reported.value_or(QList<CapturedScreenshotInfo>{});
+    }
+
+    /// The stored texts, oldest row first, each as SQL shows it (in double quotes).
+    std::vector<std::string> storedTexts() { return column("SELECT text FROM screenshots ORDER BY id"); }
+
+    std::shared_ptr<HeldRecognizer> recognizer = std::make_shared<HeldRecognizer>();
+    ScreenshotCapture capture{recognizer};
+};
+
+TEST_F(CaptureIntoLibraryTest, TheRowIsListedWhileItsTextIsRecognisedAndTheTextThenReachesTheListAndTheIndex)
+{
+    const auto store = openStore();
+    ScreenshotsListManager library(store);
+    const QList<CapturedScreenshotInfo> reported = captureInto(library, 120);
+
+    ASSERT_EQ(reported.size(), 1);
+    ASSERT_TRUE(reported[0].pendingRecognizedText);
+    EXPECT_FALSE(reported[0].pendingRecognizedText->isFinished());
+    ASSERT_EQ(library.screenshots().size(), 1);
+    const ScreenshotPtr row = library.screenshots().front();
+    EXPECT_EQ(row->text().value_or(QString()), QString());
+    EXPECT_TRUE(row->thumbnailImage()) << "the thumbnail is there with the row";
+    // A search typed meanwhile does not find it yet.
+    library.setSearchFilter(QStringLiteral("invoice"));
+    ASSERT_TRUE(testing::processEventsUntil([&] { return library.screenshots().isEmpty(); }));
+
+    QSignalSpy changed(row.get(), &Screenshot::changed);
+    recognizer->letGo();
+    ASSERT_TRUE(testing::processEventsUntil([&] { return row->text() == QStringLiteral("invoice 120"); }));
+    EXPECT_GE(changed.count(), 1);
+    ASSERT_TRUE(testing::processEventsUntil([&] { return library.screenshots().size() == 1; }))
+        << "the search under way is run again";
+    EXPECT_EQ(library.screenshots().front()->id(), row->id());
+    EXPECT_EQ(storedTexts(), std::vector<std::string>{"\"invoice 120\""});
+    EXPECT_EQ(count("SELECT count(*) FROM screenshots_fts WHERE screenshots_fts MATCH 'invoice'"), 1);
+}
+
+TEST_F(CaptureIntoLibraryTest, ALaterCaptureNeverDropsTheTextOfAnEarlierOneAndEachTextFindsItsOwnRow)
+{
+    const auto store = openStore();
+    ScreenshotsListManager library(store);
+    // The second capture starts while the first one's text is still being recognised.
+    captureInto(library, 101);
+    captureInto(library, 202);
+    ASSERT_EQ(library.screenshots().size(), 2);
+    EXPECT_EQ(storedTexts(), (std::vector<std::string>{"\"\"", "\"\""}));
+
+    recognizer->letGo();
+    ASSERT_TRUE(testing::processEventsUntil([&] {
+        return storedTexts() == std::vector<std::string>{"\"invoice 101\"", "\"invoice 202\""};
+    })) << ::testing::PrintToString(storedTexts());
+    // Newest first: each record holds the text of its own image.
+    EXPECT_EQ(library.screenshots()[0]->text(), QStringLiteral("invoice 202"));
+    EXPECT_EQ(library.screenshots()[1]->text(), QStringLiteral("invoice 101"));
+}
+
+TEST_F(CaptureIntoLibraryTest, ARowDeletedBeforeItsTextArrivesStaysDeleted)
+{
+    const auto store = openStore();
+    ScreenshotsListManager library(store);
+    const QList<CapturedScreenshotInfo> reported = captureInto(library, 150);
+    ASSERT_EQ(library.screenshots().size(), 1);
+    library.deleteScreenshots({0});
+    ASSERT_TRUE(library.screenshots().isEmpty());
+
+    recognizer->letGo();
+    ASSERT_TRUE(reported[0].pendingRecognizedText);
+    const QFuture<QString> text = *reported[0].pendingRecognizedText;
+    ASSERT_TRUE(testing::processEventsUntil([&] { return text.isFinished(); }));
+    QTest::qWait(50); // the text reaches the list manager through the event loop
+    EXPECT_TRUE(storedTexts().empty());
+    EXPECT_TRUE(library.screenshots().isEmpty());
+}
+
+} // namespace
+} // namespace lumetrove
