@@ -9,7 +9,9 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QStringList>
+#include <QUrl>
 
 namespace lumetrove {
 namespace {
@@ -131,6 +133,18 @@ AIVisionViewModel::AIVisionViewModel(QObject* parent)
 
 aiclient::Configuration AIVisionViewModel::configuration(const std::string& apiKey)
 {
+    // For local testing: LUMETROVE_AI_SERVICE_URL (e.g. "http://127.0.0.1:8080") sends the requests to a stand-in
+    // service on this machine. Only a loopback address is taken, so the key never goes to a host the user did not
+    // choose; anything else is ignored.
+    const QUrl local(qEnvironmentVariable("LUMETROVE_AI_SERVICE_URL"), QUrl::StrictMode);
+    const QString host = local.host();
+    const bool loopback = host == QLatin1String("localhost") ||
+                          QRegularExpression(QStringLiteral("^127(\\.\\d{1,3}){3}$")).match(host).hasMatch();
+    if (loopback && (local.scheme() == QLatin1String("http") || local.scheme() == QLatin1String("https")) &&
+        local.port() > 0) {
+        return aiclient::Configuration(apiKey, std::nullopt, local.host().toStdString(), local.port(),
+                                       local.scheme().toStdString(), 20.0);
+    }
     return aiclient::Configuration(apiKey, std::nullopt, aiclient::Configuration::defaultHost, 443, "https", 20.0);
 }
 

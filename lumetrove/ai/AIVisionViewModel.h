@@ -52,7 +52,8 @@ public:
     /// Replaces how each request's client is made (by default an `aiclient::OpenAI` for the configuration).
     void setClientFactory(ClientFactory factory) { clientFactory_ = std::move(factory); }
 
-    /// The service settings of a request with `apiKey`: the service's host, port 443, "https", 20 s.
+    /// The service settings of a request with `apiKey`: the service's host, port 443, "https", 20 s; or, for
+    /// local testing, the loopback address in LUMETROVE_AI_SERVICE_URL.
     static aiclient::Configuration configuration(const std::string& apiKey);
 
 signals:

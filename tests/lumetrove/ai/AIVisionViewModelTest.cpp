@@ -383,5 +383,33 @@ TEST_F(AIVisionViewModelTest, AnAnswerForAViewModelThatIsGoneIsDropped)
     testing::processEventsUntil([] { return false; }, 300);
 }
 
+TEST(AIServiceAddressTest, OnlyALoopbackServiceReplacesTheServiceHost)
+{
+    const struct {
+        const char* value;
+        std::string host;
+        std::int64_t port;
+        std::string scheme;
+    } cases[] = {
+        {"http://127.0.0.1:8123", "127.0.0.1", 8123, "http"},
+        {"http://localhost:9000/", "localhost", 9000, "http"},
+        {"https://127.1.2.3:443", "127.1.2.3", 443, "https"},
+        {"http://example.com:8080", aiclient::Configuration::defaultHost, 443, "https"},
+        {"http://127.0.0.1.example.com:80", aiclient::Configuration::defaultHost, 443, "https"},
+        {"http://127.0.0.1", aiclient::Configuration::defaultHost, 443, "https"},
+        {"ftp://127.0.0.1:21", aiclient::Configuration::defaultHost, 443, "https"},
+        {"not a url", aiclient::Configuration::defaultHost, 443, "https"},
+    };
+    for (const auto& c : cases) {
+        qputenv("LUMETROVE_AI_SERVICE_URL", c.value);
+        const aiclient::Configuration configuration = AIVisionViewModel::configuration("sk-key");
+        EXPECT_EQ(configuration.host(), c.host) << c.value;
+        EXPECT_EQ(configuration.port(), c.port) << c.value;
+        EXPECT_EQ(configuration.scheme(), c.scheme) << c.value;
+        EXPECT_EQ(configuration.token(), "sk-key");
+    }
+    qunsetenv("LUMETROVE_AI_SERVICE_URL");
+}
+
 } // namespace
 } // namespace lumetrove
