@@ -99,14 +99,25 @@ void AppDelegate::applicationDidFinishLaunching(QWidget* firstWindow)
 
 void AppDelegate::setupStatusBarMenu(QWidget* firstWindow)
 {
-    if (statusBarItem_ != nullptr) {
+    showStatusItem();
+    if (launched_) {
         return;
     }
+    launched_ = true;
     guardedWindow_ = firstWindow;
     if (firstWindow != nullptr) {
         firstWindow->installEventFilter(this);
     }
+    if (!permissionCheck_() && firstWindow != nullptr) {
+        firstWindow->close();
+    }
+}
 
+void AppDelegate::showStatusItem()
+{
+    if (statusBarItem_ != nullptr) {
+        return;
+    }
     statusBarItem_ = new QSystemTrayIcon(this);
     const QIcon icon(QStringLiteral(":/app/MenuItem.png"));
     if (!icon.isNull()) {
@@ -137,10 +148,6 @@ void AppDelegate::setupStatusBarMenu(QWidget* firstWindow)
         }
     });
     statusBarItem_->show();
-
-    if (!permissionCheck_() && firstWindow != nullptr) {
-        firstWindow->close();
-    }
 }
 
 bool AppDelegate::windowShouldClose(QWidget* window)

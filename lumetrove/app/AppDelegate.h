@@ -46,8 +46,13 @@ public:
     /// Asks the permission check and closes `firstWindow` when it reports false.
     void applicationDidFinishLaunching(QWidget* firstWindow);
 
-    /// Builds the tray icon and its menu once; see `applicationDidFinishLaunching`.
+    /// Shows the tray item; the first time also becomes the close guard of `firstWindow` and asks the
+    /// permission check.
     void setupStatusBarMenu(QWidget* firstWindow);
+
+    /// Builds and shows the tray icon and its menu, once. The application shows it before it builds its main
+    /// window, so that the icon is there while the library loads.
+    void showStatusItem();
 
     /// False for a window titled exactly "Screenshots", after hiding it (the application stays reachable from
     /// the tray); true for any other window.
@@ -85,6 +90,7 @@ protected:
 
 private:
     QPointer<QWidget> guardedWindow_;
+    bool launched_ = false;
     QSystemTrayIcon* statusBarItem_ = nullptr;
     QMenu* menu_ = nullptr;
     std::function<bool()> permissionCheck_ = [] { return true; };

@@ -113,6 +113,9 @@ bool LumetroveApp::start()
     appDelegate_->setPermissionCheck([] { return sharedCaptureService().checkScreenCapturePermission(); });
     settingsopener::setApplicationDelegate(appDelegate_);
     settingsopener::registerSettingsScene([this] { showSettingsWindow(); });
+    // The tray icon first, sent to the desktop at once: it is there while the main window and its list load.
+    appDelegate_->showStatusItem();
+    QGuiApplication::sync();
 
     buildSettingsWindow();
     buildMainWindow();

@@ -15,7 +15,7 @@
 #include <vector>
 #include <xcb/xcb.h>
 
-// The desktop tests run on an X server of their own: an Xvfb display with openbox, split into two monitors
+// The desktop tests run on an X server of their own: an Xvfb display with openbox and trayer, split into two monitors
 // side by side so that a capture covers two screens. Splitting a display changes it for every client, so
 // the tests never do it to a display that other tests share. Without Xvfb the tests skip, saying so.
 namespace {
@@ -87,11 +87,12 @@ bool runQuietly(const std::vector<std::string>& arguments)
     return !child.running();
 }
 
-bool windowManagerRunning(xcb_connection_t* connection)
+/// Whether the selection `name` of screen 0 has an owner: the window manager holds "WM_S0", a system tray
+/// "_NET_SYSTEM_TRAY_S0".
+bool selectionOwned(xcb_connection_t* connection, const std::string& name)
 {
-    const char name[] = "WM_S0";
     std::unique_ptr<xcb_intern_atom_reply_t, decltype(&free)> atom(
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr), &free);
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, name.size(), name.c_str()), nullptr), &free);
     if (!atom) {
         return false;
     }
@@ -137,11 +138,21 @@ public:
             return "cannot start openbox";
         }
         QDeadlineTimer deadline(20000);
-        while (!windowManagerRunning(connection_.get()) && !deadline.hasExpired()) {
+        while (!selectionOwned(connection_.get(), "WM_S0") && !deadline.hasExpired()) {
             QThread::msleep(20);
         }
-        if (!windowManagerRunning(connection_.get())) {
+        if (!selectionOwned(connection_.get(), "WM_S0")) {
             return "openbox did not take the display";
+        }
+        // A system tray, so that the program's tray icon is real.
+        if (!tray_.start({"trayer"})) {
+            return "cannot start trayer";
+        }
+        while (!selectionOwned(connection_.get(), "_NET_SYSTEM_TRAY_S0") && !deadline.hasExpired()) {
+            QThread::msleep(20);
+        }
+        if (!selectionOwned(connection_.get(), "_NET_SYSTEM_TRAY_S0")) {
+            return "trayer did not take the system tray";
         }
         // The display's one output goes to the left monitor, so Qt sees exactly two screens.
         if (!runQuietly({"xrandr", "--setmonitor", "lumetrove-left", "800/211x1000/264+0+0", "screen"}) ||
@@ -153,6 +164,7 @@ public:
 
     void stop()
     {
+        tray_.stop();
         windowManager_.stop();
         connection_.reset();
         server_.stop();
@@ -162,6 +174,7 @@ private:
     Child server_;
     XcbConnection connection_;
     Child windowManager_;
+    Child tray_;
 };
 
 } // namespace

@@ -1,0 +1,539 @@
+// Cold start of the program, each run a fresh process on a private desktop (Xvfb, openbox and trayer, a system
+// tray): from the process start to its tray icon embedded in the tray, and to its main window painted with a
+// library of 10k screenshots; and its resident memory once idle in the tray with the window closed. Beside
+// each, the same of a trivial Qt program: a tray icon and a window with a list of 10k rows.
+//
+// The runs are this program started again with "--child=program" (the application's own start-up, as
+// lumetrove/main.cpp does it) or "--child=trivial"; a child prints the monotonic clock when its list has first
+// been painted with rows. The tray icon is watched from outside, on the X server.
+
+#include "lumetrove/app/ContentView.h"
+#include "lumetrove/app/LumetroveApp.h"
+#include "lumetrove/browser/ScreenshotListView.h"
+#include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/library/ScreenshotsDB.h"
+#include "sqlite/Connection.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QListView>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QProcess>
+#include <QSettings>
+#include <QStringListModel>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <memory>
+#include <optional>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+namespace {
+
+constexpr int libraryRows = 10'000;
+constexpr int timeoutMs = 30'000;
+
+qint64 monotonicNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// ---- The children -------------------------------------------------------------------------------------------
+
+/// Prints "painted <ns>" once `view` has painted rows and the window has been flushed to the screen; then, with
+/// `closeAfter`, closes the window as a user would and stays in the tray.
+class PaintReporter : public QObject {
+public:
+    PaintReporter(QAbstractItemView* view, QWidget* window, bool closeAfter)
+        : QObject(view), view_(view), window_(window), closeAfter_(closeAfter)
+    {
+        view->viewport()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && !reported_ && view_->model() != nullptr &&
+            view_->model()->rowCount() > 0) {
+            reported_ = true;
+            // Queued: the paint and the flush of the window's backing store finish first.
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    std::printf("painted %lld\n", static_cast<long long>(monotonicNs()));
+                    std::fflush(stdout);
+                    if (closeAfter_) {
+                        window_->close();
+                    }
+                },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    QAbstractItemView* view_;
+    QWidget* window_;
+    bool closeAfter_;
+    bool reported_ = false;
+};
+
+int runProgram(int argc, char** argv, bool closeAfter)
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Lumetrove"));
+    QApplication::setOrganizationName(QStringLiteral("Lumetrove"));
+    QApplication::setDesktopFileName(QStringLiteral("lumetrove"));
+    lumetrove::LumetroveApp program(QStringList{QApplication::arguments().constFirst()});
+    if (!program.start()) {
+        return 1;
+    }
+    auto* list = program.mainWindow()->findChild<lumetrove::ScreenshotListView*>();
+    if (list == nullptr) {
+        return 1;
+    }
+    new PaintReporter(list, program.mainWindow(), closeAfter);
+    return QApplication::exec();
+}
+
+int runTrivial(int argc, char** argv, bool closeAfter)
+{
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QPixmap icon(22, 22);
+    icon.fill(Qt::darkBlue);
+    QSystemTrayIcon tray{QIcon(icon)};
+    tray.show();
+    QMainWindow window;
+    window.setWindowTitle(QStringLiteral("Trivial"));
+    QStringList rows;
+    rows.reserve(libraryRows);
+    for (int row = 0; row < libraryRows; ++row) {
+        rows << QStringLiteral("Screen Shot %1").arg(row);
+    }
+    QStringListModel model(rows);
+    auto* list = new QListView(&window);
+    // Rows of one height, as the program's are: the view need not measure every row before painting.
+    list->setUniformItemSizes(true);
+    list->setModel(&model);
+    window.setCentralWidget(list);
+    new PaintReporter(list, &window, closeAfter);
+    window.resize(1400, 800);
+    window.show();
+    return QApplication::exec();
+}
+
+// ---- The desktop and the library ----------------------------------------------------------------------------
+
+/// A private X server with a window manager and a system tray, for the whole run; ended with the run.
+class PrivateDesktop {
+public:
+    bool start()
+    {
+        int descriptors[2];
+        if (pipe(descriptors) != 0) {
+            return false;
+        }
+        server_ = fork();
+        if (server_ == 0) {
+            close(descriptors[0]);
+            dup2(open("/dev/null", O_WRONLY), STDERR_FILENO);
+            const std::string fd = std::to_string(descriptors[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp",
+                   nullptr);
+            _exit(127);
+        }
+        close(descriptors[1]);
+        std::string number;
+        char c = 0;
+        while (read(descriptors[0], &c, 1) == 1 && c != '\n') {
+            number += c;
+        }
+        close(descriptors[0]);
+        if (number.empty()) {
+            return false;
+        }
+        qputenv("DISPLAY", QByteArray(":") + QByteArray::fromStdString(number));
+        for (const char* program : {"openbox", "trayer"}) {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                const int quiet = open("/dev/null", O_WRONLY);
+                dup2(quiet, STDOUT_FILENO);
+                dup2(quiet, STDERR_FILENO);
+                execlp(program, program, nullptr);
+                _exit(127);
+            }
+            helpers_.push_back(pid);
+        }
+        return true;
+    }
+
+    ~PrivateDesktop()
+    {
+        for (pid_t pid : helpers_) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+        if (server_ > 0) {
+            kill(server_, SIGTERM);
+            waitpid(server_, nullptr, 0);
+        }
+    }
+
+private:
+    pid_t server_ = 0;
+    std::vector<pid_t> helpers_;
+};
+
+/// The X server as the runs watch it: the system tray's window and what is embedded in it.
+class TrayWatcher {
+public:
+    TrayWatcher() : connection_(xcb_connect(nullptr, nullptr), xcb_disconnect)
+    {
+        if (xcb_connection_has_error(connection_.get()) == 0) {
+            root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_.get())).data->root;
+        }
+    }
+
+    /// Finds the tray's window (WM_CLASS class "trayer"); false when there is none yet.
+    bool findTray()
+    {
+        tray_ = findClass(root_, "trayer");
+        return tray_ != 0;
+    }
+
+    /// True when a window of process `pid` is embedded and shown in the tray.
+    bool embedded(qint64 pid) const { return tray_ != 0 && embeddedBelow(tray_, pid); }
+
+private:
+    template <class T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+    std::vector<xcb_window_t> children(xcb_window_t parent) const
+    {
+        Reply<xcb_query_tree_reply_t> tree(
+            xcb_query_tree_reply(connection_.get(), xcb_query_tree(connection_.get(), parent), nullptr), &std::free);
+        if (!tree) {
+            return {};
+        }
+        const xcb_window_t* list = xcb_query_tree_children(tree.get());
+        return std::vector<xcb_window_t>(list, list + xcb_query_tree_children_length(tree.get()));
+    }
+
+    std::string wmClass(xcb_window_t window) const
+    {
+        Reply<xcb_get_property_reply_t> reply(
+            xcb_get_property_reply(
+                connection_.get(),
+                xcb_get_property(connection_.get(), 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64), nullptr),
+            &std::free);
+        if (!reply) {
+            return {};
+        }
+        const std::string value(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                                xcb_get_property_value_length(reply.get()));
+        const std::size_t split = value.find('\0');
+        return split == std::string::npos ? std::string() : std::string(value.c_str() + split + 1);
+    }
+
+    xcb_window_t findClass(xcb_window_t parent, const std::string& name) const
+    {
+        for (xcb_window_t child : children(parent)) {
+            if (wmClass(child) == name) {
+                return child;
+            }
+            if (const xcb_window_t found = findClass(child, name)) {
+                return found;
+            }
+        }
+        return 0;
+    }
+
+    bool embeddedBelow(xcb_window_t parent, qint64 pid) const
+    {
+        xcb_connection_t* c = connection_.get();
+        for (xcb_window_t child : children(parent)) {
+            Reply<xcb_get_window_attributes_reply_t> attributes(
+                xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, child), nullptr), &std::free);
+            Reply<xcb_get_property_reply_t> owner(
+                xcb_get_property_reply(c, xcb_get_property(c, 0, child, pidAtom(), XCB_ATOM_CARDINAL, 0, 1), nullptr),
+                &std::free);
+            if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE && owner &&
+                xcb_get_property_value_length(owner.get()) == 4 &&
+                *static_cast<const quint32*>(xcb_get_property_value(owner.get())) == pid) {
+                return true;
+            }
+            if (embeddedBelow(child, pid)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    xcb_atom_t pidAtom() const
+    {
+        if (pidAtom_ == XCB_ATOM_NONE) {
+            const char* name = "_NET_WM_PID";
+            Reply<xcb_intern_atom_reply_t> reply(
+                xcb_intern_atom_reply(connection_.get(), xcb_intern_atom(connection_.get(), 0, std::strlen(name), name),
+                                      nullptr),
+                &std::free);
+            pidAtom_ = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        }
+        return pidAtom_;
+    }
+
+    std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> connection_;
+    xcb_window_t root_ = 0;
+    xcb_window_t tray_ = 0;
+    mutable xcb_atom_t pidAtom_ = XCB_ATOM_NONE;
+};
+
+/// The sandbox the children run in: home, data, settings and runtime directories of their own, no session bus,
+/// a library of 10k screenshots and a key in the settings, so that nothing asks for one.
+struct Sandbox {
+    QTemporaryDir root;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+
+    bool prepare()
+    {
+        for (const char* name : {"home", "data", "config/Lumetrove", "cache", "runtime"}) {
+            if (!QDir().mkpath(root.filePath(QString::fromLatin1(name)))) {
+                return false;
+            }
+        }
+        QFile::setPermissions(root.filePath(QStringLiteral("runtime")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QStringList names = {QStringLiteral("HOME"), QStringLiteral("XDG_DATA_HOME"),
+                                   QStringLiteral("XDG_CONFIG_HOME"), QStringLiteral("XDG_CACHE_HOME"),
+                                   QStringLiteral("XDG_RUNTIME_DIR")};
+        const QStringList folders = {QStringLiteral("home"), QStringLiteral("data"), QStringLiteral("config"),
+                                     QStringLiteral("cache"), QStringLiteral("runtime")};
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            environment.insert(names[i], root.filePath(folders[i]));
+            // This process seeds the library in the same place.
+            qputenv(names[i].toUtf8(), root.filePath(folders[i]).toUtf8());
+        }
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                           QStringLiteral("unix:path=") + root.filePath(QStringLiteral("no-bus")));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        QSettings settings(root.filePath(QStringLiteral("config/Lumetrove/Lumetrove.conf")), QSettings::IniFormat);
+        settings.setValue(QStringLiteral("OpenAIAPIKey"), QStringLiteral("sk-benchmark"));
+        settings.setValue(QStringLiteral("hasLaunchedBefore"), true);
+        settings.sync();
+        return seedLibrary();
+    }
+
+    bool seedLibrary()
+    {
+        const std::optional<QString> path = lumetrove::databaseFilePath();
+        if (!path) {
+            return false;
+        }
+        auto store = std::make_shared<lumetrove::ScreenshotsDB>();
+        store->openDatabase(*path);
+        const auto db = store->db();
+        db->transaction([&] {
+            const auto insert = db->prepare("INSERT INTO screenshots (name, path, text, captured_app_name, "
+                                            "was_imported, created_at) VALUES (?, ?, ?, ?, 0, ?)");
+            const QDateTime now = QDateTime::currentDateTimeUtc();
+            for (int index = 0; index < libraryRows; ++index) {
+                const std::string name = "Screen Shot " + std::to_string(index);
+                const std::string created = now.addSecs(-60LL * (libraryRows - index))
+                                                .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                                .toStdString();
+                insert->runToEnd(name, "file:///nowhere/" + name + ".png",
+                                 "Quarterly budget review\nDownload the invoice archive " + std::to_string(index),
+                                 std::string("Ledger"), created);
+            }
+        });
+        return true;
+    }
+};
+
+Sandbox* sandbox = nullptr;
+TrayWatcher* watcher = nullptr;
+
+/// One child run: started, watched until its tray icon is shown and its list painted, and ended. The times are
+/// from the start, in seconds; `rssMiB` is read after `idleMs` of idling once both are done.
+struct Run {
+    double trayShown = 0;
+    double painted = 0;
+    double rssMiB = 0;
+    bool ok = false;
+};
+
+Run runChild(const char* mode, int idleMs = 0)
+{
+    Run run;
+    QProcess child;
+    child.setProcessEnvironment(sandbox->environment);
+    child.setProcessChannelMode(QProcess::SeparateChannels);
+    child.setStandardErrorFile(QProcess::nullDevice());
+    QStringList arguments{QString::fromLatin1(mode)};
+    if (idleMs > 0) {
+        arguments << QStringLiteral("--close-window");
+    }
+    const qint64 start = monotonicNs();
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+    if (!child.waitForStarted()) {
+        return run;
+    }
+    std::optional<qint64> trayAt;
+    std::optional<qint64> paintedAt;
+    const qint64 deadline = start + qint64(timeoutMs) * 1'000'000;
+    while ((!trayAt || !paintedAt) && monotonicNs() < deadline && child.state() == QProcess::Running) {
+        if (!trayAt && watcher->embedded(child.processId())) {
+            trayAt = monotonicNs();
+        }
+        if (!paintedAt && (child.canReadLine() || child.waitForReadyRead(1))) {
+            const QByteArray line = child.readLine().trimmed();
+            if (line.startsWith("painted ")) {
+                paintedAt = line.mid(8).toLongLong();
+            }
+        }
+    }
+    if (trayAt && paintedAt) {
+        run.trayShown = double(*trayAt - start) / 1e9;
+        run.painted = double(*paintedAt - start) / 1e9;
+        run.ok = true;
+        if (idleMs > 0) {
+            QThread::msleep(idleMs);
+            QFile status(QStringLiteral("/proc/%1/status").arg(child.processId()));
+            if (status.open(QIODevice::ReadOnly)) {
+                for (const QByteArray& line : status.readAll().split('\n')) {
+                    if (line.startsWith("VmRSS:")) {
+                        run.rssMiB = line.mid(6).trimmed().split(' ').constFirst().toDouble() / 1024.0;
+                    }
+                }
+            }
+        }
+    }
+    child.kill();
+    child.waitForFinished();
+    return run;
+}
+
+void startToTray(benchmark::State& state, const char* mode)
+{
+    for (auto _ : state) {
+        const Run run = runChild(mode);
+        if (!run.ok) {
+            state.SkipWithError("the child showed no tray icon or painted no list");
+            return;
+        }
+        state.SetIterationTime(run.trayShown);
+    }
+}
+
+void startToPaintedWindow(benchmark::State& state, const char* mode)
+{
+    for (auto _ : state) {
+        const Run run = runChild(mode);
+        if (!run.ok) {
+            state.SkipWithError("the child showed no tray icon or painted no list");
+            return;
+        }
+        state.SetIterationTime(run.painted);
+    }
+}
+
+/// Resident memory after two seconds idle in the tray with the window closed; the time is the start to the
+/// painted window of that run, the memory is the counter.
+void idleInTray(benchmark::State& state, const char* mode)
+{
+    double rss = 0;
+    for (auto _ : state) {
+        const Run run = runChild(mode, 2000);
+        if (!run.ok || run.rssMiB <= 0) {
+            state.SkipWithError("the child's resident memory could not be read");
+            return;
+        }
+        state.SetIterationTime(run.painted);
+        rss = std::max(rss, run.rssMiB);
+    }
+    state.counters["rss_MiB"] = rss;
+}
+
+BENCHMARK_CAPTURE(startToTray, baseline, "--child=trivial")
+    ->Name("start_to_tray_icon/baseline")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+BENCHMARK_CAPTURE(startToTray, lumetrove, "--child=program")
+    ->Name("start_to_tray_icon/lumetrove")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+BENCHMARK_CAPTURE(startToPaintedWindow, baseline, "--child=trivial")
+    ->Name("start_to_window_painted_10k/baseline")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+BENCHMARK_CAPTURE(startToPaintedWindow, lumetrove, "--child=program")
+    ->Name("start_to_window_painted_10k/lumetrove")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+BENCHMARK_CAPTURE(idleInTray, baseline, "--child=trivial")
+    ->Name("idle_in_tray_memory/baseline")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
+BENCHMARK_CAPTURE(idleInTray, lumetrove, "--child=program")
+    ->Name("idle_in_tray_memory/lumetrove")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1 && std::strncmp(argv[1], "--child=", 8) == 0) {
+        const bool closeAfter = argc > 2 && std::strcmp(argv[2], "--close-window") == 0;
+        return std::strcmp(argv[1], "--child=program") == 0 ? runProgram(argc, argv, closeAfter)
+                                                            : runTrivial(argc, argv, closeAfter);
+    }
+    PrivateDesktop desktop;
+    if (!desktop.start()) {
+        std::fprintf(stderr, "bench_startup: could not start Xvfb for a private desktop\n");
+        return 1;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QCoreApplication application(argc, argv);
+    Sandbox box;
+    if (!box.root.isValid() || !box.prepare()) {
+        std::fprintf(stderr, "bench_startup: could not prepare the sandboxed library\n");
+        return 1;
+    }
+    TrayWatcher tray;
+    for (int i = 0; i < 200 && !tray.findTray(); ++i) {
+        QThread::msleep(25);
+    }
+    if (!tray.findTray()) {
+        std::fprintf(stderr, "bench_startup: the system tray did not come up\n");
+        return 1;
+    }
+    sandbox = &box;
+    watcher = &tray;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
