@@ -3,6 +3,7 @@
 // The AI service's client: its configuration, the transport of its one-shot calls, the streaming sessions it
 // keeps running, and the service operations.
 
+#include "aiclient/ArrayWithThreadSafety.h"
 #include "aiclient/AudioSpeech.h"
 #include "aiclient/AudioTranscription.h"
 #include "aiclient/ChatQuery.h"
@@ -21,7 +22,6 @@
 #include "aiclient/RequestBuilding.h"
 #include "aiclient/ResponseHandling.h"
 #include "aiclient/StreamingSession.h"
-#include "aiclient/ThreadSafeArray.h"
 
 #include <concepts>
 #include <exception>

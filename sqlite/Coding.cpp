@@ -1,8 +1,8 @@
 #include "sqlite/Coding.h"
 
 #include "sqlite/Fatal.h"
-#include "sqlite/Helpers.h"
 #include "sqlite/Query.h"
+#include "sqlite/QuoteSQL.h"
 
 #include <algorithm>
 #include <cmath>

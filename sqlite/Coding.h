@@ -12,7 +12,7 @@
 #include "sqlite/Encodable.h"
 #include "sqlite/Errors.h"
 #include "sqlite/Expression.h"
-#include "sqlite/Helpers.h"
+#include "sqlite/QuoteSQL.h"
 #include "sqlite/Row.h"
 #include "sqlite/Setter.h"
 #include "sqlite/Value.h"

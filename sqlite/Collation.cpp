@@ -1,6 +1,6 @@
 #include "sqlite/Collation.h"
 
-#include "sqlite/Helpers.h"
+#include "sqlite/QuoteSQL.h"
 
 namespace sqlite {
 

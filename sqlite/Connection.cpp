@@ -1,7 +1,7 @@
 #include "sqlite/Connection.h"
 
 #include "sqlite/Fatal.h"
-#include "sqlite/Helpers.h"
+#include "sqlite/QuoteSQL.h"
 
 #include <cmath>
 #include <sqlite3.h>

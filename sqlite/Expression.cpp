@@ -1,6 +1,6 @@
 #include "sqlite/Expression.h"
 
-#include "sqlite/Helpers.h"
+#include "sqlite/QuoteSQL.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "sqlite/FTSConfig.h"
 
-#include "sqlite/Helpers.h"
+#include "sqlite/QuoteSQL.h"
 
 #include <algorithm>
 

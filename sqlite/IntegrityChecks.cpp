@@ -4,7 +4,7 @@
 
 #include "sqlite/Connection.h"
 #include "sqlite/Fatal.h"
-#include "sqlite/Helpers.h"
+#include "sqlite/QuoteSQL.h"
 #include "sqlite/SQLTokens.h"
 #include "sqlite/SchemaDefinitions.h"
 

@@ -1,6 +1,6 @@
 #include "sqlite/Module.h"
 
-#include "sqlite/Helpers.h"
+#include "sqlite/QuoteSQL.h"
 
 namespace sqlite {
 

@@ -1,8 +1,8 @@
 #include "sqlite/Query.h"
 
 #include "sqlite/Fatal.h"
-#include "sqlite/Helpers.h"
 #include "sqlite/Operators.h"
+#include "sqlite/QuoteSQL.h"
 
 #include <array>
 

@@ -1,6 +1,6 @@
 #include "sqlite/QueryRunning.h"
 
-#include "sqlite/Helpers.h"
+#include "sqlite/QuoteSQL.h"
 
 #include <sqlite3.h>
 #include <string_view>

@@ -1,7 +1,7 @@
 #include "sqlite/SchemaDefinitions.h"
 
 #include "sqlite/Fatal.h"
-#include "sqlite/Helpers.h"
+#include "sqlite/QuoteSQL.h"
 #include "sqlite/SQLTokens.h"
 
 #include <algorithm>

@@ -1,9 +1,9 @@
 #include "sqlite/SchemaReader.h"
 
 #include "sqlite/Fatal.h"
-#include "sqlite/Helpers.h"
 #include "sqlite/Operators.h"
 #include "sqlite/QueryRunning.h"
+#include "sqlite/QuoteSQL.h"
 
 #include <utility>
 

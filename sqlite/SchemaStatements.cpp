@@ -1,6 +1,6 @@
 #include "sqlite/SchemaStatements.h"
 
-#include "sqlite/Helpers.h"
+#include "sqlite/QuoteSQL.h"
 
 #include <optional>
 

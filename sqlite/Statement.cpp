@@ -2,7 +2,7 @@
 
 #include "sqlite/Connection.h"
 #include "sqlite/Fatal.h"
-#include "sqlite/Helpers.h"
+#include "sqlite/QuoteSQL.h"
 #include "sqlite/StoredValue.h"
 
 #include <sqlite3.h>

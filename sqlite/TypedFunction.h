@@ -5,7 +5,7 @@
 
 #include "sqlite/Connection.h"
 #include "sqlite/Expression.h"
-#include "sqlite/Helpers.h"
+#include "sqlite/QuoteSQL.h"
 
 #include <cstddef>
 #include <functional>

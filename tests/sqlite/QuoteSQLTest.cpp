@@ -1,4 +1,4 @@
-#include "sqlite/Helpers.h"
+#include "sqlite/QuoteSQL.h"
 
 #include <gtest/gtest.h>
 
