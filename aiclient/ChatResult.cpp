@@ -1,5 +1,7 @@
 #include "aiclient/ChatResult.h"
 
+#include "aiclient/ResultCoding.h"
+
 namespace aiclient {
 
 using Choice = ChatResult::Choice;
@@ -37,12 +39,7 @@ void to_json(OrderedJson& json, const CompletionUsage& value)
 
 void to_json(OrderedJson& json, const ChatResult& value)
 {
-    json = OrderedJson::object();
-    json["id"] = value.id;
-    json["object"] = value.object;
-    json["created"] = encodeFloat(value.created, "created");
-    json["model"] = value.model;
-    json["choices"] = value.choices;
+    encodeResultHead(json, value);
     encodeIfPresent(json, "usage", value.usage);
     encodeIfPresent(json, "system_fingerprint", value.systemFingerprint);
 }
@@ -67,11 +64,7 @@ void decodeValue(const Decoder& decoder, CompletionUsage& value)
 void decodeValue(const Decoder& decoder, ChatResult& value)
 {
     const KeyedContainer c = decoder.container("ChatResult");
-    value.id = c.decode<std::string>("id");
-    value.object = c.decode<std::string>("object");
-    value.created = c.decode<double>("created");
-    value.model = c.decode<std::string>("model");
-    value.choices = c.decode<std::vector<Choice>>("choices");
+    decodeResultHead(c, value);
     value.usage = c.decodeIfPresent<CompletionUsage>("usage");
     value.systemFingerprint = c.decodeIfPresent<std::string>("system_fingerprint");
 }

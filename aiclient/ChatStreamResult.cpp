@@ -1,5 +1,7 @@
 #include "aiclient/ChatStreamResult.h"
 
+#include "aiclient/ResultCoding.h"
+
 namespace aiclient {
 
 using Choice = ChatStreamResult::Choice;
@@ -70,12 +72,7 @@ void to_json(OrderedJson& json, const Choice& value)
 
 void to_json(OrderedJson& json, const ChatStreamResult& value)
 {
-    json = OrderedJson::object();
-    json["id"] = value.id;
-    json["object"] = value.object;
-    json["created"] = encodeFloat(value.created, "created");
-    json["model"] = value.model;
-    json["choices"] = value.choices;
+    encodeResultHead(json, value);
     encodeIfPresent(json, "system_fingerprint", value.systemFingerprint);
 }
 
@@ -115,11 +112,7 @@ void decodeValue(const Decoder& decoder, Choice& value)
 void decodeValue(const Decoder& decoder, ChatStreamResult& value)
 {
     const KeyedContainer c = decoder.container("ChatStreamResult");
-    value.id = c.decode<std::string>("id");
-    value.object = c.decode<std::string>("object");
-    value.created = c.decode<double>("created");
-    value.model = c.decode<std::string>("model");
-    value.choices = c.decode<std::vector<Choice>>("choices");
+    decodeResultHead(c, value);
     value.systemFingerprint = c.decodeIfPresent<std::string>("system_fingerprint");
 }
 

@@ -1,5 +1,7 @@
 #include "aiclient/Completions.h"
 
+#include "aiclient/ResultCoding.h"
+
 namespace aiclient {
 
 void to_json(OrderedJson& json, const CompletionsQuery& value)
@@ -50,12 +52,7 @@ void to_json(OrderedJson& json, const CompletionsResult::Usage& value)
 
 void to_json(OrderedJson& json, const CompletionsResult& value)
 {
-    json = OrderedJson::object();
-    json["id"] = value.id;
-    json["object"] = value.object;
-    json["created"] = encodeFloat(value.created, "created");
-    json["model"] = value.model;
-    json["choices"] = value.choices;
+    encodeResultHead(json, value);
     encodeIfPresent(json, "usage", value.usage);
 }
 
@@ -78,11 +75,7 @@ void decodeValue(const Decoder& decoder, CompletionsResult::Usage& value)
 void decodeValue(const Decoder& decoder, CompletionsResult& value)
 {
     const KeyedContainer c = decoder.container("CompletionsResult");
-    value.id = c.decode<std::string>("id");
-    value.object = c.decode<std::string>("object");
-    value.created = c.decode<double>("created");
-    value.model = c.decode<std::string>("model");
-    value.choices = c.decode<std::vector<CompletionsResult::Choice>>("choices");
+    decodeResultHead(c, value);
     value.usage = c.decodeIfPresent<CompletionsResult::Usage>("usage");
 }
 
