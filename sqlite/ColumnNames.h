@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -33,34 +32,28 @@ public:
     /// Position of the column whose template is `name`: the exact key, else the one key that ends with
     /// "." followed by `name`. Throws `QueryError` noSuchColumn (all keys, sorted) or ambiguousColumn
     /// (the matching keys, sorted).
-    int indexOf(std::string_view name) const;
+    int indexOf(const std::string& name) const
+    {
+        const auto found = lookup_.find(name);
+        if (found == lookup_.end() || found->second < 0) {
+            failLookup(name);
+        }
+        return found->second;
+    }
 
     /// All keys sorted ascending, as error texts list them.
     std::vector<std::string> sortedKeys() const;
 
 private:
-    // Every text a lookup can succeed or fail on in a known way: each exact key (its position) and each text
-    // that follows a "." at the end of some key and is not itself a key (the position when exactly one key
-    // ends that way, else -1 with the matching keys, sorted, for the ambiguity error). Kept in an
-    // open-addressing table with a power-of-two size, so a lookup is one hash and usually one comparison.
-    struct Entry {
-        std::string text;
-        int index = -1;
-        std::vector<std::string> candidates;
-    };
-    struct Slot {
-        std::uint64_t hash = 0;
-        std::uint32_t entry = 0; // 1-based; 0 is an empty slot
-    };
-
-    static std::uint64_t hashText(std::string_view text);
-    const Entry* find(std::string_view text) const;
-    void insert(Entry entry);
+    [[noreturn]] void failLookup(const std::string& name) const;
 
     Map map_;
-    std::vector<Entry> entries_;
-    std::vector<Slot> slots_;
-    std::uint64_t mask_ = 0;
+    // Every text a lookup can succeed on or fail on in a known way: each exact key (its position) and each text
+    // that follows a "." at the end of some key and is not itself a key (the position when exactly one key ends
+    // that way, else -1, with the matching keys, sorted, in `ambiguous_` for the error).
+    // The standard hash, so that the library's table compares the few keys of a small map instead of hashing.
+    std::unordered_map<std::string, int> lookup_;
+    std::unordered_map<std::string, std::vector<std::string>> ambiguous_;
 };
 
 } // namespace sqlite
