@@ -114,8 +114,8 @@ void fillRaw(sqlite3* db)
     state.SetItemsProcessed(state.iterations() * rowCount);
 }
 
-// Binds each value straight from its variable.
-[[gnu::noinline]] void insertStatement(benchmark::State& state, bool inFile)
+// Inserts the rows in one transaction through this layer, `insertRow(statement, i)` inserting row i.
+template <class InsertRow> void insertThrough(benchmark::State& state, bool inFile, InsertRow insertRow)
 {
     TemporaryFile file;
     auto db = Connection::openPath(fileNameFor(inFile, file));
@@ -124,7 +124,7 @@ void fillRaw(sqlite3* db)
     for (auto _ : state) {
         db->transaction([&] {
             for (int i = 0; i < rowCount; ++i) {
-                insert->runToEnd(std::int64_t{i}, names()[i % names().size()], i * 0.5);
+                insertRow(*insert, i);
             }
         });
         state.PauseTiming();
@@ -132,69 +132,43 @@ void fillRaw(sqlite3* db)
         state.ResumeTiming();
     }
     state.SetItemsProcessed(state.iterations() * rowCount);
+}
+
+// Binds each value straight from its variable.
+[[gnu::noinline]] void insertStatement(benchmark::State& state, bool inFile)
+{
+    insertThrough(state, inFile, [](Statement& insert, int i) {
+        insert.runToEnd(std::int64_t{i}, names()[i % names().size()], i * 0.5);
+    });
 }
 
 // Binds through the variadic bind, then steps: the form for callers that step the statement themselves.
 [[gnu::noinline]] void insertBind(benchmark::State& state)
 {
-    auto db = Connection::openPath(":memory:");
-    db->executeScript(schema);
-    auto insert = db->prepare(insertSql);
-    for (auto _ : state) {
-        db->transaction([&] {
-            for (int i = 0; i < rowCount; ++i) {
-                insert->bind(std::int64_t{i}, names()[i % names().size()], i * 0.5).step();
-            }
-        });
-        state.PauseTiming();
-        db->executeScript("DELETE FROM t");
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(state.iterations() * rowCount);
+    insertThrough(state, false, [](Statement& insert, int i) {
+        insert.bind(std::int64_t{i}, names()[i % names().size()], i * 0.5).step();
+    });
 }
 
 // The variadic form with optionals and a stored value, as callers of nullable columns pass them.
 [[gnu::noinline]] void insertOptionals(benchmark::State& state)
 {
-    auto db = Connection::openPath(":memory:");
-    db->executeScript(schema);
-    auto insert = db->prepare(insertSql);
-    std::vector<std::optional<std::string>> optionalNames(names().begin(), names().end());
-    for (auto _ : state) {
-        db->transaction([&] {
-            for (int i = 0; i < rowCount; ++i) {
-                insert->runToEnd(std::optional<std::int64_t>(i), optionalNames[i % optionalNames.size()],
-                                 Binding(i * 0.5));
-            }
-        });
-        state.PauseTiming();
-        db->executeScript("DELETE FROM t");
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(state.iterations() * rowCount);
+    const std::vector<std::optional<std::string>> optionalNames(names().begin(), names().end());
+    insertThrough(state, false, [&](Statement& insert, int i) {
+        insert.runToEnd(std::optional<std::int64_t>(i), optionalNames[i % optionalNames.size()], Binding(i * 0.5));
+    });
 }
 
 // Builds a list of values for each row first, as callers holding generic values do.
 [[gnu::noinline]] void insertBindings(benchmark::State& state)
 {
-    auto db = Connection::openPath(":memory:");
-    db->executeScript(schema);
-    auto insert = db->prepare(insertSql);
-    for (auto _ : state) {
-        db->transaction([&] {
-            Bindings row(3);
-            for (int i = 0; i < rowCount; ++i) {
-                row[0] = std::int64_t{i};
-                row[1] = names()[i % names().size()];
-                row[2] = i * 0.5;
-                insert->runToEnd(row);
-            }
-        });
-        state.PauseTiming();
-        db->executeScript("DELETE FROM t");
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(state.iterations() * rowCount);
+    Bindings row(3);
+    insertThrough(state, false, [&](Statement& insert, int i) {
+        row[0] = std::int64_t{i};
+        row[1] = names()[i % names().size()];
+        row[2] = i * 0.5;
+        insert.runToEnd(row);
+    });
 }
 
 // Selects -------------------------------------------------------------------------------------------------
