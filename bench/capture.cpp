@@ -20,6 +20,7 @@
 #include <QWindow>
 #include <benchmark/benchmark.h>
 #include <csignal>
+#include <cstdio>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -181,17 +182,31 @@ int main(int argc, char** argv)
     // Without a display of its own the benchmark runs on a private Xvfb, ended when it is done.
     pid_t server = 0;
     if (!qEnvironmentVariableIsSet("DISPLAY")) {
-        const QByteArray display = ":" + QByteArray::number(200 + getpid() % 50);
+        // Xvfb picks a free display itself and writes its number once it accepts clients.
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0) {
+            return 1;
+        }
         server = fork();
         if (server == 0) {
-            execlp("Xvfb", "Xvfb", display.constData(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp", nullptr);
+            close(pipeFds[0]);
+            const QByteArray fd = QByteArray::number(pipeFds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.constData(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp",
+                   nullptr);
             _exit(127);
         }
-        qputenv("DISPLAY", display);
-        const QString socket = QStringLiteral("/tmp/.X11-unix/X") + QString::fromLatin1(display.mid(1));
-        for (int i = 0; i < 50 && !QFile::exists(socket); ++i) {
-            usleep(100000);
+        close(pipeFds[1]);
+        QByteArray number;
+        char c = 0;
+        while (read(pipeFds[0], &c, 1) == 1 && c != '\n') {
+            number += c;
         }
+        close(pipeFds[0]);
+        if (number.isEmpty()) {
+            std::fputs("bench_capture: Xvfb did not come up\n", stderr);
+            return 1;
+        }
+        qputenv("DISPLAY", ":" + number);
     }
     QTemporaryDir data;
     qputenv("XDG_DATA_HOME", data.path().toUtf8());

@@ -123,23 +123,5 @@ TEST_F(CaptureIntoLibraryTest, ALaterCaptureNeverDropsTheTextOfAnEarlierOneAndEa
     EXPECT_EQ(library.screenshots()[1]->text(), QStringLiteral("invoice 101"));
 }
 
-TEST_F(CaptureIntoLibraryTest, ARowDeletedBeforeItsTextArrivesStaysDeleted)
-{
-    const auto store = openStore();
-    ScreenshotsListManager library(store);
-    const QList<CapturedScreenshotInfo> reported = captureInto(library, 150);
-    ASSERT_EQ(library.screenshots().size(), 1);
-    library.deleteScreenshots({0});
-    ASSERT_TRUE(library.screenshots().isEmpty());
-
-    recognizer->letGo();
-    ASSERT_TRUE(reported[0].pendingRecognizedText);
-    const QFuture<QString> text = *reported[0].pendingRecognizedText;
-    ASSERT_TRUE(testing::processEventsUntil([&] { return text.isFinished(); }));
-    QTest::qWait(50); // the text reaches the list manager through the event loop
-    EXPECT_TRUE(storedTexts().empty());
-    EXPECT_TRUE(library.screenshots().isEmpty());
-}
-
 } // namespace
 } // namespace lumetrove
