@@ -15,8 +15,10 @@
 
 #include <QFile>
 #include <QUrl>
+#include <algorithm>
 #include <array>
 #include <functional>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -139,6 +141,9 @@ constexpr const char* pendingFileChangesStatement = "CREATE TABLE IF NOT EXISTS 
                                                     "    source TEXT NOT NULL,\n"
                                                     "    target TEXT\n"
                                                     ");";
+// The sidebar counts the screenshots of each period, and a list of a period finds its screenshots, by time.
+constexpr const char* createdAtIndexStatement =
+    "CREATE INDEX IF NOT EXISTS screenshots_created_at ON screenshots(created_at);";
 // A list load reads these columns of every screenshot; an index that holds them all spares it the table,
 // whose rows are long with recognised text.
 constexpr const char* listIndexStatement =
@@ -446,6 +451,7 @@ void ScreenshotsDB::completeSchema()
     addWordIndex();
     try {
         db_->executeScript(listIndexStatement);
+        db_->executeScript(createdAtIndexStatement);
         db_->executeScript(pendingFileChangesStatement);
         fileJournal_ = true;
     } catch (const std::exception& error) {
@@ -870,6 +876,81 @@ std::optional<sqlite::RowIterator> ScreenshotsDB::queryScreenshots(const std::op
     return db_->prepareRowIterator(query);
 }
 
+namespace {
+
+/// The first column of every row, as a set: ascending, each once.
+std::vector<qint64> readIds(sqlite::Connection& db, const std::string& sql, const sqlite::Bindings& values)
+{
+    const std::shared_ptr<sqlite::Statement> statement = db.prepare(sql, values);
+    std::vector<qint64> ids;
+    while (statement->step()) {
+        ids.push_back(statement->row().int64At(0));
+    }
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    return ids;
+}
+
+} // namespace
+
+std::optional<std::vector<qint64>> ScreenshotsDB::filteredScreenshotIds(const std::optional<QString>& searchText,
+                                                                        const std::optional<Folder>& folder,
+                                                                        const std::optional<FolderSection>& period)
+{
+    if (!db_) {
+        return std::nullopt;
+    }
+    std::optional<std::vector<qint64>> ids;
+    const auto restrict = [&](std::vector<qint64> next) {
+        if (ids) {
+            std::vector<qint64> both;
+            std::set_intersection(ids->begin(), ids->end(), next.begin(), next.end(), std::back_inserter(both));
+            next = std::move(both);
+        }
+        ids = std::move(next);
+    };
+    const std::optional<QString> keywords = folder ? folder->keywordsFilter : std::nullopt;
+    // Each index is asked on its own and the answers merged here: the matches come out of FTS5 in id order,
+    // which spares SQLite a temporary table of them and a look-up of every matching row.
+    if (const std::optional<QString> prefixes = ftsSearchQuery(keywords, searchText)) {
+        if (!wordIndex_) {
+            restrict(
+                readIds(*db_, "SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ?", {utf8(*prefixes)}));
+        } else {
+            const std::vector<qint64> words =
+                readIds(*db_, "SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ?",
+                        {utf8(*ftsSearchQuery(keywords, searchText, false))});
+            const std::vector<qint64> starts =
+                readIds(*db_, "SELECT rowid FROM screenshots_words WHERE screenshots_words MATCH ?", {utf8(*prefixes)});
+            std::vector<qint64> either;
+            either.reserve(words.size() + starts.size());
+            std::set_union(words.begin(), words.end(), starts.begin(), starts.end(), std::back_inserter(either));
+            restrict(std::move(either));
+        }
+    }
+    if (const std::optional<DateRange> range = dateRangeFilter(period)) {
+        restrict(readIds(*db_, "SELECT id FROM screenshots WHERE created_at >= ? AND created_at <= ?",
+                         {utf8(range->lower), utf8(range->upper)}));
+    }
+    if (folder && !folder->isSmartFolder) {
+        restrict(readIds(*db_, "SELECT screenshot_id FROM folders_screenshots WHERE folder_id = ?",
+                         {std::int64_t(folder->id)}));
+    }
+    if (ids) {
+        std::reverse(ids->begin(), ids->end());
+    }
+    return ids;
+}
+
+std::optional<std::pair<qint64, qint64>> ScreenshotsDB::changeStamp()
+{
+    return attempt(db_, [](sqlite::Connection& db) {
+        const std::optional<sqlite::Binding> version = db.scalar("PRAGMA data_version");
+        return std::pair<qint64, qint64>(db.totalChanges(),
+                                         version ? std::get<std::int64_t>(*version) : std::int64_t(0));
+    });
+}
+
 std::optional<qint64> ScreenshotsDB::folderIdForScreenshot(qint64 screenshotId)
 {
     const Schema& s = schema();
@@ -932,7 +1013,13 @@ std::optional<qint64> ScreenshotsDB::countScreenshotsInFolder(const std::optiona
         if (!pattern || pattern->isEmpty()) {
             return std::nullopt;
         }
-        count = s.screenshots.filterQuery(*matchCondition(folder->keywordsFilter, std::nullopt, wordIndex_)).count();
+        // Counted from the indexes' answers alone, without a look-up of each matching row.
+        std::optional<qint64> result;
+        loadRebuildingIndexOnce(*this, [&] {
+            const std::optional<std::vector<qint64>> ids = filteredScreenshotIds(std::nullopt, folder, std::nullopt);
+            result = ids ? std::optional<qint64>(static_cast<qint64>(ids->size())) : std::nullopt;
+        });
+        return result;
     }
     std::optional<qint64> result;
     loadRebuildingIndexOnce(*this, [&] { result = db_->queryScalar(*count); });

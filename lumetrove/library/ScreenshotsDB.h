@@ -92,6 +92,16 @@ public:
     std::optional<sqlite::RowIterator> queryScreenshots(const std::optional<QString>& searchText,
                                                         const std::optional<Folder>& folder,
                                                         const std::optional<FolderSection>& period);
+    /// The ids of the screenshots that `queryScreenshots` gives for these filters, newest first, read from the
+    /// indexes alone (the full-text indexes, the folder links, the creation times); none when no filter
+    /// restricts the list or without a connection. Throws as `queryScreenshots`.
+    std::optional<std::vector<qint64>> filteredScreenshotIds(const std::optional<QString>& searchText,
+                                                             const std::optional<Folder>& folder,
+                                                             const std::optional<FolderSection>& period);
+    /// A value that differs whenever the library's rows or links may have changed since it was last read:
+    /// by any statement of this store's connection or by a commit of another connection. None without a
+    /// connection or on a failure (printed).
+    std::optional<std::pair<qint64, qint64>> changeStamp();
     /// The long texts of one screenshot that a list load leaves out; none without a connection, for a
     /// screenshot that is gone, or on a failure (printed).
     std::optional<ScreenshotDetails> screenshotDetails(qint64 screenshotId);

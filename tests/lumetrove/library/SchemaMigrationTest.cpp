@@ -177,6 +177,12 @@ TEST_F(SchemaMigrationTest, OldTriggersAreReplacedAndTheIndexRebuiltOnce)
     EXPECT_THAT(column("SELECT sql FROM sqlite_master WHERE type = 'trigger'"),
                 ::testing::Each(Not(HasSubstr("WHERE id=old.id"))));
 
+    // The sidebar's period counts find their screenshots by time, not by reading every row.
+    const auto plan = rawConnection()->prepare("EXPLAIN QUERY PLAN SELECT count(*) FROM screenshots WHERE "
+                                               "created_at >= '2000' AND created_at <= '2001'");
+    ASSERT_TRUE(plan->step());
+    EXPECT_THAT(plan->row().stringAt(3), HasSubstr("USING COVERING INDEX screenshots_created_at"));
+
     // Repaired once: the next launch finds the new triggers and rebuilds nothing.
     ::testing::internal::CaptureStderr();
     openStore();
