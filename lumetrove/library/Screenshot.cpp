@@ -6,11 +6,13 @@
 #include "lumetrove/platform/DesktopApplications.h"
 #include "lumetrove/platform/Log.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonValue>
 #include <QLocale>
+#include <QThread>
 #include <QTimeZone>
 
 namespace lumetrove {
@@ -27,13 +29,6 @@ QString pathIn(const QString& directory, const QString& fileName)
 QString urlText(const QUrl& url)
 {
     return url.toString(QUrl::FullyEncoded);
-}
-
-template <typename T, typename Signal> void publish(Screenshot* self, T& field, T value, Signal signal)
-{
-    field = std::move(value);
-    emit(self->*signal)(field);
-    emit self->changed();
 }
 
 } // namespace
@@ -88,9 +83,31 @@ Screenshot::Screenshot(ScreenshotRow row, std::shared_ptr<ScreenshotsDB> store, 
 
 Screenshot::~Screenshot() = default;
 
+template <typename T, typename Signal> void Screenshot::publish(T& field, T value, Signal signal)
+{
+    field = std::move(value);
+    countChange();
+    emit(this->*signal)(field);
+    emit changed();
+}
+
 std::shared_ptr<Screenshot> Screenshot::fromRow(ScreenshotRow row, std::shared_ptr<ScreenshotsDB> store)
 {
-    return std::make_shared<Screenshot>(std::move(row), std::move(store));
+    // List loads make records on the thread pool and hand them to the window's thread, and a list may be
+    // let go of on the pool: whichever thread drops the last reference, a record is deleted on its own.
+    return std::shared_ptr<Screenshot>(new Screenshot(std::move(row), std::move(store)), [](Screenshot* record) {
+        QCoreApplication* application = QCoreApplication::instance();
+        if (record->thread() == QThread::currentThread() || application == nullptr) {
+            delete record;
+        } else if (record->thread() == application->thread()) {
+            // An event that owns the record: delivered, or dropped when the application ends first, it is
+            // destroyed on the application's thread and the record with it (a pending deleteLater would leak).
+            QMetaObject::invokeMethod(
+                application, [owned = std::shared_ptr<Screenshot>(record)] {}, Qt::QueuedConnection);
+        } else {
+            record->deleteLater();
+        }
+    });
 }
 
 ScreenshotsDB& Screenshot::store() const
@@ -126,38 +143,38 @@ void Screenshot::readDetails() const
 
 void Screenshot::setUnconfirmedAIName(std::optional<QString> value)
 {
-    publish(this, unconfirmedAIName_, std::move(value), &Screenshot::unconfirmedAINameChanged);
+    publish(unconfirmedAIName_, std::move(value), &Screenshot::unconfirmedAINameChanged);
 }
 
 void Screenshot::setUnconfirmedAIDescription(std::optional<QString> value)
 {
-    publish(this, unconfirmedAIDescription_, std::move(value), &Screenshot::unconfirmedAIDescriptionChanged);
+    publish(unconfirmedAIDescription_, std::move(value), &Screenshot::unconfirmedAIDescriptionChanged);
 }
 
 void Screenshot::setUnconfirmedAIKeywords(std::optional<QString> value)
 {
-    publish(this, unconfirmedAIKeywords_, std::move(value), &Screenshot::unconfirmedAIKeywordsChanged);
+    publish(unconfirmedAIKeywords_, std::move(value), &Screenshot::unconfirmedAIKeywordsChanged);
 }
 
 void Screenshot::setUnconfirmedAIRawResult(std::optional<QString> value)
 {
-    publish(this, unconfirmedAIRawResult_, std::move(value), &Screenshot::unconfirmedAIRawResultChanged);
+    publish(unconfirmedAIRawResult_, std::move(value), &Screenshot::unconfirmedAIRawResultChanged);
 }
 
 void Screenshot::setCurrentlyAIProcessing(bool value)
 {
-    publish(this, currentlyAIProcessing_, value, &Screenshot::currentlyAIProcessingChanged);
+    publish(currentlyAIProcessing_, value, &Screenshot::currentlyAIProcessingChanged);
 }
 
 void Screenshot::setDescription(std::optional<QString> value)
 {
-    publish(this, description_, std::move(value), &Screenshot::descriptionChanged);
+    publish(description_, std::move(value), &Screenshot::descriptionChanged);
 }
 
 void Screenshot::setAiResults(std::optional<QString> value)
 {
     readDetails(); // a later first read must not replace the value set here
-    publish(this, aiResults_, std::move(value), &Screenshot::aiResultsChanged);
+    publish(aiResults_, std::move(value), &Screenshot::aiResultsChanged);
 }
 
 void Screenshot::takeRecognizedText(QString text)
@@ -169,19 +186,19 @@ void Screenshot::takeRecognizedText(QString text)
 
 void Screenshot::setAiAssistantTask(std::optional<QString> value)
 {
-    publish(this, aiAssistantTask_, std::move(value), &Screenshot::aiAssistantTaskChanged);
+    publish(aiAssistantTask_, std::move(value), &Screenshot::aiAssistantTaskChanged);
 }
 
 void Screenshot::setAiAssistantResults(std::optional<QString> value)
 {
     readDetails();
-    publish(this, aiAssistantResults_, std::move(value), &Screenshot::aiAssistantResultsChanged);
+    publish(aiAssistantResults_, std::move(value), &Screenshot::aiAssistantResultsChanged);
 }
 
 void Screenshot::setKeywords(std::optional<QString> value)
 {
     const std::optional<QString> old = keywords_;
-    publish(this, keywords_, std::move(value), &Screenshot::keywordsChanged);
+    publish(keywords_, std::move(value), &Screenshot::keywordsChanged);
     if (keywords_ != old) {
         save();
     }
@@ -196,7 +213,7 @@ void Screenshot::setName(std::optional<QString> value)
 
 void Screenshot::storeName(std::optional<QString> value)
 {
-    publish(this, name_, std::move(value), &Screenshot::nameChanged);
+    publish(name_, std::move(value), &Screenshot::nameChanged);
 }
 
 void Screenshot::nameDidChange(const std::optional<QString>& old)
@@ -287,6 +304,7 @@ std::optional<QString> Screenshot::moveImage(const QString& from, const QString&
         return error;
     }
     imageUrl_ = QUrl::fromLocalFile(to);
+    countChange();
     return std::nullopt;
 }
 
@@ -388,6 +406,7 @@ void Screenshot::save()
         return;
     }
     imageUrl_ = storedImageUrl_;
+    countChange();
 }
 
 bool Screenshot::holds(const ScreenshotRow& row) const

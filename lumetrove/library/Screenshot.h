@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 #include <QUrl>
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -161,6 +162,11 @@ public:
     /// question).
     bool holds(const ScreenshotRow& row) const;
 
+    /// Counts the assignments of this record's published fields and image URL. A list load on another thread
+    /// reuses the record without reading its fields while the count is the one it saw when it last checked
+    /// them. May be read on any thread.
+    quint64 revision() const { return revision_.load(std::memory_order_acquire); }
+
     friend bool operator==(const Screenshot& a, const Screenshot& b)
     {
         return a.id_ == b.id_ && a.folderId_ == b.folderId_;
@@ -182,6 +188,8 @@ signals:
     void aiAssistantResultsChanged(const std::optional<QString>& value);
 
 private:
+    template <typename T, typename Signal> void publish(T& field, T value, Signal signal);
+    void countChange() { revision_.fetch_add(1, std::memory_order_acq_rel); }
     void storeName(std::optional<QString> value);
     /// Moves the image file to `to` (recorded in the library first) and points `imageUrl` at it; the error's
     /// description on failure.
@@ -224,6 +232,7 @@ private:
     std::optional<QString> capturedAppName_;
     std::optional<QString> capturedAppBundleId_;
     std::shared_ptr<ScreenshotsDB> store_;
+    std::atomic<quint64> revision_{0};
 };
 
 using ScreenshotPtr = std::shared_ptr<Screenshot>;

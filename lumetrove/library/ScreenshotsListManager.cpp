@@ -8,8 +8,11 @@
 #include <QFile>
 #include <QFuture>
 #include <QFutureWatcher>
+#include <QMutex>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
+#include <unordered_map>
+#include <utility>
 
 namespace lumetrove {
 
@@ -20,7 +23,8 @@ struct ScreenshotsListManager::Filters {
 };
 
 ScreenshotsListManager::ScreenshotsListManager(std::shared_ptr<ScreenshotsDB> store, QObject* parent)
-    : QObject(parent), store_(store ? std::move(store) : ScreenshotsDB::shared())
+    : QObject(parent), store_(store ? std::move(store) : ScreenshotsDB::shared()),
+      cache_(std::make_shared<RecordCache>())
 {
     publishedTicket_ = ++lastTicket_;
     screenshots_ = loadScreenshots();
@@ -103,24 +107,208 @@ std::vector<ScreenshotRow> ScreenshotsListManager::loadScreenshotRows(Screenshot
     return rows;
 }
 
-QList<ScreenshotPtr> ScreenshotsListManager::makeScreenshots(const std::vector<ScreenshotRow>& rows)
-{
+/// What a load hands to the manager's thread.
+struct ScreenshotsListManager::Loaded {
     QList<ScreenshotPtr> screenshots;
-    screenshots.reserve(static_cast<qsizetype>(rows.size()));
-    for (const ScreenshotRow& row : rows) {
-        ScreenshotPtr& record = records_[row.id];
-        if (!record || !record->holds(row)) {
-            record = Screenshot::fromRow(row, store_);
+    /// Positions of `screenshots` whose record was assigned to since the cache compared it with its row, with
+    /// that row: whether the record still stands for it is asked on the record's own thread.
+    std::vector<std::pair<qsizetype, ScreenshotRow>> unsettled;
+    /// Records that left the cache, let go of on the manager's thread.
+    std::vector<ScreenshotPtr> retired;
+};
+
+class ScreenshotsListManager::RecordCache {
+public:
+    struct Entry {
+        ScreenshotPtr record;
+        /// The record's revision when it was last found to stand for `row`.
+        quint64 revision = 0;
+        /// The list columns as last read.
+        ScreenshotRow row;
+        quint64 generation = 0;
+    };
+    /// A decision of the manager's thread about an unsettled record: `record` (none: forget the screenshot)
+    /// stands for `row` at `revision`, in place of `previous`.
+    struct Settlement {
+        qint64 id = 0;
+        ScreenshotPtr previous;
+        ScreenshotPtr record;
+        quint64 revision = 0;
+        std::optional<ScreenshotRow> row;
+    };
+
+    /// Held by a load for as long as it reads and changes the entries.
+    QMutex mutex;
+    std::unordered_map<qint64, Entry> entries;
+    /// Every id, newest first.
+    std::vector<qint64> order;
+    /// The store's change stamp when the entries were read; none before the first read.
+    std::optional<std::pair<qint64, qint64>> stamp;
+    quint64 generation = 0;
+
+    /// Kept apart from `mutex`, so that the manager's thread never waits for a load.
+    void settle(std::vector<Settlement> settlements)
+    {
+        const QMutexLocker lock(&settlementsMutex_);
+        for (Settlement& settlement : settlements) {
+            settlements_.push_back(std::move(settlement));
         }
-        screenshots.push_back(record);
     }
-    return screenshots;
+
+    /// Applies the settlements made since the last load; called with `mutex` held.
+    void applySettlements(std::vector<ScreenshotPtr>& retired)
+    {
+        std::vector<Settlement> settlements;
+        {
+            const QMutexLocker lock(&settlementsMutex_);
+            settlements.swap(settlements_);
+        }
+        for (Settlement& settlement : settlements) {
+            const auto found = entries.find(settlement.id);
+            if (found == entries.end() || found->second.record != settlement.previous) {
+                continue; // decided about a record that a later read replaced already
+            }
+            Entry& entry = found->second;
+            if (!settlement.record) {
+                retired.push_back(std::move(entry.record));
+                entries.erase(found); // the order still lists the id, which a load then passes over
+            } else if (settlement.row == entry.row) {
+                if (settlement.record != entry.record) {
+                    retired.push_back(std::exchange(entry.record, std::move(settlement.record)));
+                }
+                entry.revision = settlement.revision;
+            }
+        }
+    }
+
+    /// Reads every screenshot's list columns and folder, keeping the record of each unchanged row.
+    void refresh(ScreenshotsDB& store, const std::shared_ptr<ScreenshotsDB>& shared, QThread* home,
+                 std::vector<ScreenshotPtr>& retired)
+    {
+        const quint64 current = ++generation;
+        std::vector<qint64> ids;
+        ids.reserve(order.size());
+        const QHash<qint64, qint64> folders = store.folderIdsOfScreenshots();
+        if (std::optional<sqlite::RowIterator> query =
+                store.queryScreenshots(std::nullopt, std::nullopt, std::nullopt)) {
+            const ScreenshotRowReader reader(*query->sharedColumnNames());
+            while (const std::optional<sqlite::Row> values = query->failableNext()) {
+                if (std::optional<ScreenshotRow> row = reader.read(*values)) {
+                    const auto found = folders.constFind(row->id);
+                    row->folderId = found == folders.constEnd() ? std::nullopt : std::optional(*found);
+                    ids.push_back(row->id);
+                    keep(std::move(*row), current, shared, home, retired);
+                }
+            }
+        }
+        for (auto entry = entries.begin(); entry != entries.end();) {
+            if (entry->second.generation != current) {
+                retired.push_back(std::move(entry->second.record));
+                entry = entries.erase(entry);
+            } else {
+                ++entry;
+            }
+        }
+        order = std::move(ids);
+    }
+
+private:
+    /// Stores a row in its entry: an unchanged row keeps its record; a changed one gets a new record unless
+    /// its record was assigned to since, which its own thread then compares with the row.
+    void keep(ScreenshotRow row, quint64 current, const std::shared_ptr<ScreenshotsDB>& store, QThread* home,
+              std::vector<ScreenshotPtr>& retired)
+    {
+        const auto [found, added] = entries.try_emplace(row.id);
+        Entry& entry = found->second;
+        entry.generation = current;
+        if (!added && entry.row == row) {
+            return;
+        }
+        if (added || entry.record->revision() == entry.revision) {
+            if (entry.record) {
+                retired.push_back(std::move(entry.record));
+            }
+            entry.record = Screenshot::fromRow(row, store);
+            if (home != nullptr && entry.record->thread() != home) {
+                entry.record->moveToThread(home);
+            }
+            entry.revision = entry.record->revision();
+        }
+        entry.row = std::move(row);
+    }
+
+    QMutex settlementsMutex_;
+    std::vector<Settlement> settlements_;
+};
+
+ScreenshotsListManager::Loaded ScreenshotsListManager::load(RecordCache& cache,
+                                                            const std::shared_ptr<ScreenshotsDB>& store,
+                                                            const Filters& filters, QThread* home)
+{
+    Loaded loaded;
+    if (!store->db()) {
+        return loaded;
+    }
+    const bool succeeded = loadRebuildingIndexOnce(*store, [&] {
+        loaded.screenshots.clear();
+        loaded.unsettled.clear();
+        const QMutexLocker lock(&cache.mutex);
+        cache.applySettlements(loaded.retired);
+        std::optional<std::vector<qint64>> filtered;
+        // A write between reading the records and reading the filter's ids is read again, a few times at most.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const std::optional<std::pair<qint64, qint64>> stamp = store->changeStamp();
+            if (!stamp || !cache.stamp || *stamp != *cache.stamp) {
+                cache.stamp.reset(); // until the read below is complete
+                cache.refresh(*store, store, home, loaded.retired);
+                cache.stamp = stamp;
+            }
+            filtered = store->filteredScreenshotIds(filters.searchText, filters.folder, filters.period);
+            if (cache.stamp && store->changeStamp() == cache.stamp) {
+                break;
+            }
+        }
+        const std::vector<qint64>& ids = filtered ? *filtered : cache.order;
+        loaded.screenshots.reserve(static_cast<qsizetype>(ids.size()));
+        for (const qint64 id : ids) {
+            const auto found = cache.entries.find(id);
+            if (found == cache.entries.end()) {
+                continue; // written after the records were read; the next load has it
+            }
+            const RecordCache::Entry& entry = found->second;
+            if (entry.record->revision() != entry.revision) {
+                loaded.unsettled.emplace_back(loaded.screenshots.size(), entry.row);
+            }
+            loaded.screenshots.push_back(entry.record);
+        }
+    });
+    if (!succeeded) {
+        loaded.screenshots.clear();
+        loaded.unsettled.clear();
+    }
+    return loaded;
+}
+
+QList<ScreenshotPtr> ScreenshotsListManager::settle(Loaded& loaded)
+{
+    std::vector<RecordCache::Settlement> settlements;
+    for (auto& [position, row] : loaded.unsettled) {
+        ScreenshotPtr& record = loaded.screenshots[position];
+        ScreenshotPtr chosen = record->holds(row) ? record : Screenshot::fromRow(row, store_);
+        settlements.push_back({row.id, record, chosen, chosen->revision(), std::move(row)});
+        record = std::move(chosen);
+    }
+    loaded.unsettled.clear();
+    if (!settlements.empty()) {
+        cache_->settle(std::move(settlements));
+    }
+    return std::move(loaded.screenshots);
 }
 
 QList<ScreenshotPtr> ScreenshotsListManager::loadScreenshots()
 {
-    const Filters filters = currentFilters();
-    return makeScreenshots(loadScreenshotRows(store(), filters.searchText, filters.folder, filters.period));
+    Loaded loaded = load(*cache_, store_, currentFilters(), thread());
+    return settle(loaded);
 }
 
 void ScreenshotsListManager::startReload(Subject subject)
@@ -128,32 +316,34 @@ void ScreenshotsListManager::startReload(Subject subject)
     const quint64 ticket = ++lastTicket_;
     ++reloadsInFlight_;
     // The watcher belongs to the manager: once the manager is gone, no result is delivered.
-    auto* watcher = new QFutureWatcher<std::vector<ScreenshotRow>>(this);
+    auto* watcher = new QFutureWatcher<Loaded>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, subject] {
-        std::vector<ScreenshotRow> rows = watcher->future().takeResult();
+        Loaded loaded = watcher->future().takeResult();
         watcher->deleteLater();
-        finishReload(ticket, rows, subject);
-        // 100k rows of texts take a while to free: the pool frees them, not the window's thread.
-        QThreadPool::globalInstance()->start(
-            [rows = std::make_shared<std::vector<ScreenshotRow>>(std::move(rows))]() mutable { rows.reset(); });
+        finishReload(ticket, loaded, subject);
     });
-    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [store = store_, filters = currentFilters()] {
-        return loadScreenshotRows(*store, filters.searchText, filters.folder, filters.period);
-    }));
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
+                                         [cache = cache_, store = store_, filters = currentFilters(), home = thread()] {
+                                             return load(*cache, store, filters, home);
+                                         }));
 }
 
-void ScreenshotsListManager::finishReload(quint64 ticket, const std::vector<ScreenshotRow>& rows, Subject subject)
+void ScreenshotsListManager::finishReload(quint64 ticket, Loaded& loaded, Subject subject)
 {
     --reloadsInFlight_;
     if (ticket > publishedTicket_) {
         publishedTicket_ = ticket;
-        bool same = static_cast<qsizetype>(rows.size()) == screenshots_.size();
-        for (qsizetype index = 0; same && index < screenshots_.size(); ++index) {
-            const ScreenshotRow& row = rows[static_cast<std::size_t>(index)];
-            same = row.id == screenshots_[index]->id() && row.folderId == screenshots_[index]->folderId();
+        const QList<ScreenshotPtr>& list = loaded.screenshots;
+        // The same records mostly; where not, the same ids and folders count as the same list.
+        bool same = list.size() == screenshots_.size();
+        for (qsizetype index = 0; same && index < list.size(); ++index) {
+            const Screenshot* loadedRecord = list[index].get();
+            const Screenshot* shown = screenshots_[index].get();
+            same = loadedRecord == shown ||
+                   (loadedRecord->id() == shown->id() && loadedRecord->folderId() == shown->folderId());
         }
         if (!same) {
-            publish(makeScreenshots(rows));
+            publish(settle(loaded));
         }
     }
     switch (subject) {
@@ -253,7 +443,7 @@ void ScreenshotsListManager::deleteScreenshots(const std::set<qsizetype>& positi
         }
         screenshot->deleteFiles();
         store().deleteScreenshot(screenshot->id());
-        records_.remove(screenshot->id());
+        cache_->settle({{screenshot->id(), screenshot, nullptr, 0, std::nullopt}});
         after.removeOne(screenshot);
         deleted = true;
     }

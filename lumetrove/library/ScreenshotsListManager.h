@@ -9,6 +9,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QThread>
 #include <memory>
 #include <optional>
 #include <set>
@@ -22,8 +23,11 @@ class ScreenshotsDB;
 /// text, folder filter and time period. Lives on the main thread.
 ///
 /// Setting a filter (even to the value it holds) starts a reload: the filters are read on the main thread
-/// when it starts, the rows are loaded on the thread pool, and the `Screenshot` records are made on the
-/// main thread when the result is published. A reload started later always wins: an older result that
+/// when it starts, and the list is made on the thread pool from the records of the rows read before (a write
+/// to the library has the rows read again; records of new or changed rows are made there and handed to the
+/// manager's thread), so that publishing it costs the main thread next to nothing. A record assigned to since
+/// it was compared with its row is checked against the row on the main thread, and replaced by a new record
+/// when it no longer stands for it. A reload started later always wins: an older result that
 /// arrives afterwards is dropped. A result with the same ids and folder ids as the list keeps the list's
 /// records and publishes nothing. After a folder or period reload the matching subject is sent, whether or
 /// not the list changed.
@@ -90,21 +94,29 @@ signals:
 private:
     enum class Subject { none, folder, timePeriod };
     struct Filters;
+    struct Loaded;
+    class RecordCache;
 
     Filters currentFilters() const;
-    /// The records of loaded rows, reusing those of `records_` that still hold their row's values.
-    QList<ScreenshotPtr> makeScreenshots(const std::vector<ScreenshotRow>& rows);
+    /// The list for `filters`, from the records of `cache`, on the calling thread. Records made for new or
+    /// changed rows are handed to `home`. Never throws, as `loadScreenshots`.
+    static Loaded load(RecordCache& cache, const std::shared_ptr<ScreenshotsDB>& store, const Filters& filters,
+                       QThread* home);
+    /// The list of a load, once the records changed on this thread since the cache last compared them have
+    /// been checked against their rows (and replaced where they no longer stand for them).
+    QList<ScreenshotPtr> settle(Loaded& loaded);
     void startReload(Subject subject);
-    void finishReload(quint64 ticket, const std::vector<ScreenshotRow>& rows, Subject subject);
+    void finishReload(quint64 ticket, Loaded& loaded, Subject subject);
     void publish(QList<ScreenshotPtr> screenshots);
     ScreenshotsDB& store() const;
 
     std::shared_ptr<ScreenshotsDB> store_;
     QList<ScreenshotPtr> screenshots_;
-    /// Every record this manager has made, by id. A load reuses a record whose id, folder and stored values
-    /// are unchanged, so that publishing a list of 100k screenshots makes no new objects on the main thread
-    /// (nor destroys old ones); a row that changed gets a new record, as the row would after any load.
-    QHash<qint64, ScreenshotPtr> records_;
+    /// Every screenshot's record with the row it was compared with, shared with the loads on the thread pool.
+    /// A load reuses a record whose row is unchanged, so that publishing a list of 100k screenshots makes no
+    /// new objects (nor destroys old ones); a row that changed gets a new record, as the row would after any
+    /// load.
+    std::shared_ptr<RecordCache> cache_;
     QString searchFilter_;
     std::optional<Folder> folderFilterSubject_;
     std::optional<Folder> folderFilter_;

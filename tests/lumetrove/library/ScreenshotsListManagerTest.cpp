@@ -81,6 +81,65 @@ TEST_F(ScreenshotsListManagerTest, ALoadKeepsTheRecordsOfUnchangedRowsAndRemakes
     EXPECT_EQ(second[1]->name(), "changed elsewhere");
 }
 
+TEST_F(ScreenshotsListManagerTest, ABackgroundLoadHandsItsNewRecordsToTheManagersThread)
+{
+    const qint64 a = addScreenshot(*store, "a");
+    ScreenshotsListManager manager(store);
+    const ScreenshotPtr first = manager.screenshots().at(0);
+    const qint64 b = addScreenshot(*store, "b");
+    QSignalSpy published(&manager, &ScreenshotsListManager::screenshotsChanged);
+    manager.setSearchFilter("");
+    ASSERT_TRUE(testing::processEventsUntil([&] { return published.count() == 1; }));
+    ASSERT_THAT(ids(manager.screenshots()), ElementsAre(b, a));
+    EXPECT_EQ(manager.screenshots()[0]->thread(), manager.thread()); // made on the pool
+    EXPECT_EQ(manager.screenshots()[1], first);
+}
+
+TEST_F(ScreenshotsListManagerTest, ARecordAssignedToSinceItsLoadIsKeptOnlyWhileItHoldsItsRow)
+{
+    const qint64 a = addScreenshot(*store, "a"), b = addScreenshot(*store, "b");
+    ScreenshotsListManager manager(store);
+    const ScreenshotPtr unsaved = manager.screenshots().at(1);
+    const ScreenshotPtr saved = manager.screenshots().at(0);
+    unsaved->setDescription("not saved");
+    saved->setDescription("saved");
+    saved->save();
+    for (int load = 0; load < 2; ++load) { // the second load finds the first one's decisions in place
+        SCOPED_TRACE(load);
+        const QList<ScreenshotPtr> list = manager.loadScreenshots();
+        ASSERT_THAT(ids(list), ElementsAre(b, a));
+        EXPECT_EQ(list[0], saved);
+        EXPECT_EQ(list[0]->description(), "saved");
+        EXPECT_NE(list[1], unsaved);
+        EXPECT_EQ(list[1]->description(), std::nullopt);
+    }
+    EXPECT_EQ(manager.loadScreenshots()[1], manager.loadScreenshots()[1]);
+}
+
+TEST_F(ScreenshotsListManagerTest, RowsChangedThroughAnotherConnectionAreReadAgain)
+{
+    const qint64 a = addScreenshot(*store, "a");
+    ScreenshotsListManager manager(store);
+    rawConnection()->runStatement("UPDATE screenshots SET name = 'elsewhere' WHERE id = ?", std::int64_t(a));
+    EXPECT_EQ(manager.loadScreenshots().at(0)->name(), "elsewhere");
+    rawConnection()->runStatement("DELETE FROM screenshots WHERE id = ?", std::int64_t(a));
+    EXPECT_THAT(manager.loadScreenshots(), IsEmpty());
+}
+
+TEST_F(ScreenshotsListManagerTest, ADeletedScreenshotsRecordIsNeverReusedForItsId)
+{
+    addScreenshot(*store, "a");
+    const qint64 b = addScreenshot(*store, "b");
+    ScreenshotsListManager manager(store);
+    const ScreenshotPtr deleted = manager.screenshots().at(0);
+    manager.deleteScreenshots({0});
+    // SQLite gives the next row the id of the deleted one, which was the largest; its name and path may match.
+    addScreenshot(*store, "b");
+    const QList<ScreenshotPtr> list = manager.loadScreenshots();
+    ASSERT_EQ(list.at(0)->id(), b);
+    EXPECT_NE(list.at(0), deleted);
+}
+
 TEST_F(ScreenshotsListManagerTest, RowsCarryTheirFolderFromOneLookup)
 {
     const qint64 a = addScreenshot(*store, "a"), b = addScreenshot(*store, "b");
