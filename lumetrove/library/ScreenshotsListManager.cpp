@@ -115,6 +115,8 @@ struct ScreenshotsListManager::Loaded {
     std::vector<std::pair<qsizetype, ScreenshotRow>> unsettled;
     /// Records that left the cache, let go of on the manager's thread.
     std::vector<ScreenshotPtr> retired;
+    /// Records that the cache took in, by this load or a settlement.
+    std::vector<ScreenshotPtr> made;
 };
 
 class ScreenshotsListManager::RecordCache {
@@ -156,7 +158,7 @@ public:
     }
 
     /// Applies the settlements made since the last load; called with `mutex` held.
-    void applySettlements(std::vector<ScreenshotPtr>& retired)
+    void applySettlements(Loaded& loaded)
     {
         std::vector<Settlement> settlements;
         {
@@ -170,11 +172,12 @@ public:
             }
             Entry& entry = found->second;
             if (!settlement.record) {
-                retired.push_back(std::move(entry.record));
+                loaded.retired.push_back(std::move(entry.record));
                 entries.erase(found); // the order still lists the id, which a load then passes over
             } else if (settlement.row == entry.row) {
                 if (settlement.record != entry.record) {
-                    retired.push_back(std::exchange(entry.record, std::move(settlement.record)));
+                    loaded.retired.push_back(std::exchange(entry.record, settlement.record));
+                    loaded.made.push_back(std::move(settlement.record));
                 }
                 entry.revision = settlement.revision;
             }
@@ -182,8 +185,7 @@ public:
     }
 
     /// Reads every screenshot's list columns and folder, keeping the record of each unchanged row.
-    void refresh(ScreenshotsDB& store, const std::shared_ptr<ScreenshotsDB>& shared, QThread* home,
-                 std::vector<ScreenshotPtr>& retired)
+    void refresh(ScreenshotsDB& store, const std::shared_ptr<ScreenshotsDB>& shared, QThread* home, Loaded& loaded)
     {
         const quint64 current = ++generation;
         std::vector<qint64> ids;
@@ -197,13 +199,13 @@ public:
                     const auto found = folders.constFind(row->id);
                     row->folderId = found == folders.constEnd() ? std::nullopt : std::optional(*found);
                     ids.push_back(row->id);
-                    keep(std::move(*row), current, shared, home, retired);
+                    keep(std::move(*row), current, shared, home, loaded);
                 }
             }
         }
         for (auto entry = entries.begin(); entry != entries.end();) {
             if (entry->second.generation != current) {
-                retired.push_back(std::move(entry->second.record));
+                loaded.retired.push_back(std::move(entry->second.record));
                 entry = entries.erase(entry);
             } else {
                 ++entry;
@@ -216,7 +218,7 @@ private:
     /// Stores a row in its entry: an unchanged row keeps its record; a changed one gets a new record unless
     /// its record was assigned to since, which its own thread then compares with the row.
     void keep(ScreenshotRow row, quint64 current, const std::shared_ptr<ScreenshotsDB>& store, QThread* home,
-              std::vector<ScreenshotPtr>& retired)
+              Loaded& loaded)
     {
         const auto [found, added] = entries.try_emplace(row.id);
         Entry& entry = found->second;
@@ -226,9 +228,10 @@ private:
         }
         if (added || entry.record->revision() == entry.revision) {
             if (entry.record) {
-                retired.push_back(std::move(entry.record));
+                loaded.retired.push_back(std::move(entry.record));
             }
             entry.record = Screenshot::fromRow(row, store);
+            loaded.made.push_back(entry.record);
             if (home != nullptr && entry.record->thread() != home) {
                 entry.record->moveToThread(home);
             }
@@ -253,14 +256,14 @@ ScreenshotsListManager::Loaded ScreenshotsListManager::load(RecordCache& cache,
         loaded.screenshots.clear();
         loaded.unsettled.clear();
         const QMutexLocker lock(&cache.mutex);
-        cache.applySettlements(loaded.retired);
+        cache.applySettlements(loaded);
         std::optional<std::vector<qint64>> filtered;
         // A write between reading the records and reading the filter's ids is read again, a few times at most.
         for (int attempt = 0; attempt < 3; ++attempt) {
             const std::optional<std::pair<qint64, qint64>> stamp = store->changeStamp();
             if (!stamp || !cache.stamp || *stamp != *cache.stamp) {
                 cache.stamp.reset(); // until the read below is complete
-                cache.refresh(*store, store, home, loaded.retired);
+                cache.refresh(*store, store, home, loaded);
                 cache.stamp = stamp;
             }
             filtered = store->filteredScreenshotIds(filters.searchText, filters.folder, filters.period);
@@ -295,6 +298,9 @@ QList<ScreenshotPtr> ScreenshotsListManager::settle(Loaded& loaded)
     for (auto& [position, row] : loaded.unsettled) {
         ScreenshotPtr& record = loaded.screenshots[position];
         ScreenshotPtr chosen = record->holds(row) ? record : Screenshot::fromRow(row, store_);
+        if (chosen != record) {
+            records_.insert(row.id, chosen);
+        }
         settlements.push_back({row.id, record, chosen, chosen->revision(), std::move(row)});
         record = std::move(chosen);
     }
@@ -305,9 +311,23 @@ QList<ScreenshotPtr> ScreenshotsListManager::settle(Loaded& loaded)
     return std::move(loaded.screenshots);
 }
 
+void ScreenshotsListManager::remember(const Loaded& loaded)
+{
+    for (const ScreenshotPtr& record : loaded.made) {
+        records_.insert(record->id(), record);
+    }
+    for (const ScreenshotPtr& record : loaded.retired) {
+        if (const auto known = records_.constFind(record->id());
+            known != records_.constEnd() && known->lock() == record) {
+            records_.erase(known);
+        }
+    }
+}
+
 QList<ScreenshotPtr> ScreenshotsListManager::loadScreenshots()
 {
     Loaded loaded = load(*cache_, store_, currentFilters(), thread());
+    remember(loaded);
     return settle(loaded);
 }
 
@@ -320,6 +340,7 @@ void ScreenshotsListManager::startReload(Subject subject)
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, subject] {
         Loaded loaded = watcher->future().takeResult();
         watcher->deleteLater();
+        remember(loaded);
         finishReload(ticket, loaded, subject);
     });
     watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
@@ -417,7 +438,7 @@ void ScreenshotsListManager::setRecognizedText(qint64 screenshotId, const QStrin
     if (text.isEmpty() || !store().updateScreenshotText(screenshotId, text)) {
         return; // the row keeps its empty text
     }
-    if (const ScreenshotPtr record = records_.value(screenshotId)) {
+    if (const ScreenshotPtr record = records_.value(screenshotId).lock()) {
         record->takeRecognizedText(text);
     }
     if (!searchFilter_.isEmpty()) {
@@ -444,6 +465,7 @@ void ScreenshotsListManager::deleteScreenshots(const std::set<qsizetype>& positi
         screenshot->deleteFiles();
         store().deleteScreenshot(screenshot->id());
         cache_->settle({{screenshot->id(), screenshot, nullptr, 0, std::nullopt}});
+        records_.remove(screenshot->id());
         after.removeOne(screenshot);
         deleted = true;
     }

@@ -105,6 +105,8 @@ private:
     /// The list of a load, once the records changed on this thread since the cache last compared them have
     /// been checked against their rows (and replaced where they no longer stand for them).
     QList<ScreenshotPtr> settle(Loaded& loaded);
+    /// Notes the records that a load's cache took in and let go of.
+    void remember(const Loaded& loaded);
     void startReload(Subject subject);
     void finishReload(quint64 ticket, Loaded& loaded, Subject subject);
     void publish(QList<ScreenshotPtr> screenshots);
@@ -117,6 +119,8 @@ private:
     /// new objects (nor destroys old ones); a row that changed gets a new record, as the row would after any
     /// load.
     std::shared_ptr<RecordCache> cache_;
+    /// The cache's record of each screenshot as this thread knows it, for handing a record its recognised text.
+    QHash<qint64, std::weak_ptr<Screenshot>> records_;
     QString searchFilter_;
     std::optional<Folder> folderFilterSubject_;
     std::optional<Folder> folderFilter_;
