@@ -250,6 +250,40 @@ TEST_F(LibraryQueriesTest, ASmartFolderMatchesItsKeywords)
     EXPECT_EQ(store->countScreenshotsInFolder(std::nullopt), std::nullopt);
 }
 
+TEST_F(LibraryQueriesTest, FiltersTogetherKeepOnlyWhatEachOneKeeps)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const qint64 linkedCat = addScreenshot(*store, "one", "cat invoice");
+    const qint64 cat = addScreenshot(*store, "two", "cat receipt");
+    const qint64 oldLinkedCat = addScreenshot(*store, "three", "cat invoice");
+    const qint64 linkedDog = addScreenshot(*store, "four", "dog invoice");
+    setCreatedAt(oldLinkedCat, now.addDays(-40));
+    const qint64 folder = *store->insertFolder("F", false, std::nullopt);
+    for (const qint64 id : {linkedCat, oldLinkedCat, linkedDog}) {
+        store->insertFolderScreenshot(id, folder);
+    }
+    const Folder plain{folder, 0, "F", false, std::nullopt};
+    const Folder cats{folder + 1, 0, "Cats", true, "cat"};
+    const struct {
+        std::optional<QString> search;
+        std::optional<Folder> folder;
+        std::optional<FolderSection> period;
+        std::vector<qint64> expected;
+    } cases[] = {
+        {"invo", plain, std::nullopt, {linkedDog, oldLinkedCat, linkedCat}},
+        {"invo", plain, FolderSection::today(), {linkedDog, linkedCat}},
+        {"cat", std::nullopt, FolderSection::today(), {cat, linkedCat}},
+        {"invoice", cats, std::nullopt, {oldLinkedCat, linkedCat}},
+        {"invoice", cats, FolderSection::today(), {linkedCat}},
+        {std::nullopt, plain, FolderSection::today(), {linkedDog, linkedCat}},
+        {"zebra", plain, FolderSection::today(), {}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.search.value_or("(no search)").toStdString());
+        EXPECT_EQ(ids(test.search, test.folder, test.period), test.expected); // ids() also asks the indexes alone
+    }
+}
+
 TEST_F(LibraryQueriesTest, PeriodsIncludeBothBounds)
 {
     const QDateTime now = QDateTime::currentDateTime();

@@ -116,6 +116,23 @@ TEST_F(ScreenshotsListManagerTest, ARecordAssignedToSinceItsLoadIsKeptOnlyWhileI
     EXPECT_EQ(manager.loadScreenshots()[1], manager.loadScreenshots()[1]);
 }
 
+TEST_F(ScreenshotsListManagerTest, ABackgroundReloadReplacesARecordThatNoLongerHoldsItsRow)
+{
+    const qint64 a = addScreenshot(*store, "a");
+    ScreenshotsListManager manager(store);
+    const ScreenshotPtr edited = manager.screenshots().at(0);
+    edited->setKeywords("saved"); // a real change saves
+    edited->setDescription("never saved");
+    const qint64 b = addScreenshot(*store, "b");
+    QSignalSpy published(&manager, &ScreenshotsListManager::screenshotsChanged);
+    manager.setSearchFilter("");
+    ASSERT_TRUE(testing::processEventsUntil([&] { return published.count() == 1; }));
+    ASSERT_THAT(ids(manager.screenshots()), ElementsAre(b, a));
+    EXPECT_NE(manager.screenshots()[1], edited);
+    EXPECT_EQ(manager.screenshots()[1]->keywords(), "saved");
+    EXPECT_EQ(manager.screenshots()[1]->description(), std::nullopt);
+}
+
 TEST_F(ScreenshotsListManagerTest, RowsChangedThroughAnotherConnectionAreReadAgain)
 {
     const qint64 a = addScreenshot(*store, "a");
