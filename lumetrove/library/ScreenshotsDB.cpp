@@ -26,6 +26,9 @@
 namespace lumetrove {
 namespace {
 
+/// How long a write waits for another connection's lock on the library file before it fails.
+constexpr double kBusyTimeoutSeconds = 5.0;
+
 // The schema ----------------------------------------------------------------------------------------------
 
 constexpr const char* tablesScript = R"(CREATE TABLE screenshots (
@@ -417,6 +420,9 @@ void ScreenshotsDB::openDatabase(const std::optional<QString>& path)
     }
     try {
         db_ = sqlite::Connection::openPath(path->toStdString(), false);
+        // Another reader of the file (a backup, a sqlite3 shell) holds its lock only briefly; waiting for it
+        // keeps a capture's row from failing with "database is locked" and being lost.
+        db_->setBusyTimeout(kBusyTimeoutSeconds);
     } catch (const std::exception& error) {
         printError(error);
         return;

@@ -1,8 +1,10 @@
 #include "sqlite/Errors.h"
 #include "tests/lumetrove/library/LibraryTest.h"
 
+#include <chrono>
 #include <functional>
 #include <stdexcept>
+#include <thread>
 
 namespace lumetrove {
 namespace {
@@ -164,6 +166,20 @@ TEST(CorruptionErrorTest, IsToldByTheErrorsCodeNotItsText)
             EXPECT_EQ(isCorruptionError(error), test.corrupt);
         }
     }
+}
+
+TEST_F(LibraryWritesTest, AWriteWaitsForAnotherConnectionsLockInsteadOfLosingTheRow)
+{
+    const auto other = rawConnection();
+    other->executeScript("BEGIN IMMEDIATE; CREATE TABLE held (x);");
+    std::thread release([other] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        other->executeScript("COMMIT;");
+    });
+    const std::optional<qint64> id = store->insertScreenshot({.name = "a", .path = "file:///a.png", .text = "t"});
+    release.join();
+    EXPECT_TRUE(id);
+    EXPECT_EQ(count("SELECT count(*) FROM screenshots"), 1);
 }
 
 } // namespace
