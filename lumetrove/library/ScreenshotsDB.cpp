@@ -851,6 +851,21 @@ void ScreenshotsDB::deleteScreenshot(qint64 screenshotId)
 
 // Reads -----------------------------------------------------------------------------------------------------
 
+namespace {
+
+/// Every screenshot's list columns, newest first: what `ScreenshotRowReader` reads.
+sqlite::Table listColumnsQuery()
+{
+    const Schema& s = schema();
+    const auto column = [&](const auto& expression) { return s.screenshots.qualifiedColumn(expression); };
+    return s.screenshots.orderQuery(column(s.id).desc())
+        .selectColumns(column(s.id), column(s.name), column(s.createdAt), column(s.description), column(s.keywords),
+                       column(s.path), column(s.capturedAppBundleId), column(s.capturedAppName),
+                       column(s.isAIAssistantTask), column(s.aiAssistantTask), column(s.wasImported));
+}
+
+} // namespace
+
 std::optional<sqlite::RowIterator> ScreenshotsDB::queryScreenshots(const std::optional<QString>& searchText,
                                                                    const std::optional<Folder>& folder,
                                                                    const std::optional<FolderSection>& period)
@@ -858,12 +873,7 @@ std::optional<sqlite::RowIterator> ScreenshotsDB::queryScreenshots(const std::op
     const Schema& s = schema();
     const std::optional<Column<bool>> match =
         matchCondition(folder ? folder->keywordsFilter : std::nullopt, searchText, wordIndex_);
-    const auto column = [&](const auto& expression) { return s.screenshots.qualifiedColumn(expression); };
-    sqlite::Table query =
-        s.screenshots.orderQuery(column(s.id).desc())
-            .selectColumns(column(s.id), column(s.name), column(s.createdAt), column(s.description), column(s.keywords),
-                           column(s.path), column(s.capturedAppBundleId), column(s.capturedAppName),
-                           column(s.isAIAssistantTask), column(s.aiAssistantTask), column(s.wasImported));
+    sqlite::Table query = listColumnsQuery();
     if (match) {
         query = std::move(query).filterQuery(*match);
     }
@@ -968,6 +978,21 @@ std::optional<qint64> ScreenshotsDB::folderIdForScreenshot(qint64 screenshotId)
         return row ? row->getValue(nullable(s.folderId)) : std::nullopt;
     });
     return folderId.value_or(std::nullopt);
+}
+
+std::optional<ScreenshotRow> ScreenshotsDB::screenshotRow(qint64 screenshotId)
+{
+    const Schema& s = schema();
+    const sqlite::Table query = listColumnsQuery().filterQuery(
+        sqlite::equalsValue(s.screenshots.qualifiedColumn(s.id), std::int64_t(screenshotId)));
+    std::optional<ScreenshotRow> row = attempt(db_, [&](sqlite::Connection& db) -> std::optional<ScreenshotRow> {
+                                           const std::optional<sqlite::Row> values = db.pluck(query);
+                                           return values ? readScreenshotRow(*values) : std::nullopt;
+                                       }).value_or(std::nullopt);
+    if (row) {
+        row->folderId = folderIdForScreenshot(screenshotId);
+    }
+    return row;
 }
 
 std::optional<ScreenshotDetails> ScreenshotsDB::screenshotDetails(qint64 screenshotId)

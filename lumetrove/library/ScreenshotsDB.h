@@ -102,6 +102,9 @@ public:
     /// by any statement of this store's connection or by a commit of another connection. None without a
     /// connection or on a failure (printed).
     std::optional<std::pair<qint64, qint64>> changeStamp();
+    /// One screenshot's row as `queryScreenshots` reads it, with its folder; none without a connection, for a
+    /// screenshot that is gone, or on a failure (printed).
+    std::optional<ScreenshotRow> screenshotRow(qint64 screenshotId);
     /// The long texts of one screenshot that a list load leaves out; none without a connection, for a
     /// screenshot that is gone, or on a failure (printed).
     std::optional<ScreenshotDetails> screenshotDetails(qint64 screenshotId);

@@ -107,6 +107,63 @@ std::vector<ScreenshotRow> ScreenshotsListManager::loadScreenshotRows(Screenshot
     return rows;
 }
 
+namespace {
+
+/// A 64-bit digest of every value of a row, kept in place of the row to tell whether a later read of it
+/// differs: a cached entry then costs a few bytes instead of a row's dozen strings. Each text goes through
+/// Qt's seeded string hash; the field digests are chained with a multiply-xorshift step, so that their order
+/// and an absent value (unlike an empty one) count.
+class RowFingerprint {
+public:
+    explicit RowFingerprint(const ScreenshotRow& row)
+    {
+        add(row.id);
+        add(row.name);
+        add(row.createdAt);
+        add(row.description);
+        add(row.keywords);
+        add(row.aiResults);
+        add(row.path);
+        add(row.text);
+        add(row.folderId ? quint64(*row.folderId) : absent);
+        add(row.folderId.has_value());
+        add(row.capturedAppName);
+        add(row.capturedAppBundleId);
+        add(row.isAIAssistantTask);
+        add(row.aiAssistantTask);
+        add(row.aiAssistantResults);
+        add(row.wasImported);
+        add(row.detailsRead);
+    }
+
+    quint64 value() const { return value_; }
+
+private:
+    static constexpr quint64 absent = 0x6a09e667f3bcc908ULL;
+
+    void add(quint64 field)
+    {
+        value_ = (value_ ^ field) * 0xbf58476d1ce4e5b9ULL;
+        value_ ^= value_ >> 31;
+        value_ *= 0x94d049bb133111ebULL;
+        value_ ^= value_ >> 29;
+    }
+    void add(qint64 field) { add(quint64(field)); }
+    void add(bool field) { add(quint64(field ? 1 : 2)); }
+    void add(const QString& field) { add(quint64(qHash(field, seed)) ^ quint64(field.size())); }
+    void add(const std::optional<QString>& field) { field ? add(*field) : add(absent); }
+
+    static constexpr size_t seed = 0x243f6a8885a308d3ULL;
+    quint64 value_ = 0x9e3779b97f4a7c15ULL;
+};
+
+quint64 fingerprint(const ScreenshotRow& row)
+{
+    return RowFingerprint(row).value();
+}
+
+} // namespace
+
 /// What a load hands to the manager's thread.
 struct ScreenshotsListManager::Loaded {
     QList<ScreenshotPtr> screenshots;
@@ -123,21 +180,24 @@ class ScreenshotsListManager::RecordCache {
 public:
     struct Entry {
         ScreenshotPtr record;
-        /// The record's revision when it was last found to stand for `row`.
+        /// The record's revision when it was last found to stand for the row.
         quint64 revision = 0;
-        /// The list columns as last read.
-        ScreenshotRow row;
+        /// The fingerprint of the row as last read.
+        quint64 row = 0;
         quint64 generation = 0;
     };
     /// A decision of the manager's thread about an unsettled record: `record` (none: forget the screenshot)
-    /// stands for `row` at `revision`, in place of `previous`.
+    /// stands for the row of fingerprint `row` at `revision`, in place of `previous`.
     struct Settlement {
         qint64 id = 0;
         ScreenshotPtr previous;
         ScreenshotPtr record;
         quint64 revision = 0;
-        std::optional<ScreenshotRow> row;
+        quint64 row = 0;
     };
+    /// Rows of this refresh whose records were assigned to since they were compared, by id: the list of the
+    /// load hands them to the manager's thread to compare.
+    using UnsettledRows = std::unordered_map<qint64, ScreenshotRow>;
 
     /// Held by a load for as long as it reads and changes the entries.
     QMutex mutex;
@@ -185,7 +245,8 @@ public:
     }
 
     /// Reads every screenshot's list columns and folder, keeping the record of each unchanged row.
-    void refresh(ScreenshotsDB& store, const std::shared_ptr<ScreenshotsDB>& shared, QThread* home, Loaded& loaded)
+    void refresh(ScreenshotsDB& store, const std::shared_ptr<ScreenshotsDB>& shared, QThread* home, Loaded& loaded,
+                 UnsettledRows& unsettled)
     {
         const quint64 current = ++generation;
         std::vector<qint64> ids;
@@ -199,7 +260,7 @@ public:
                     const auto found = folders.constFind(row->id);
                     row->folderId = found == folders.constEnd() ? std::nullopt : std::optional(*found);
                     ids.push_back(row->id);
-                    keep(std::move(*row), current, shared, home, loaded);
+                    keep(std::move(*row), current, shared, home, loaded, unsettled);
                 }
             }
         }
@@ -218,15 +279,13 @@ private:
     /// Stores a row in its entry: an unchanged row keeps its record; a changed one gets a new record unless
     /// its record was assigned to since, which its own thread then compares with the row.
     void keep(ScreenshotRow row, quint64 current, const std::shared_ptr<ScreenshotsDB>& store, QThread* home,
-              Loaded& loaded)
+              Loaded& loaded, UnsettledRows& unsettled)
     {
         const auto [found, added] = entries.try_emplace(row.id);
         Entry& entry = found->second;
         entry.generation = current;
-        if (!added && entry.row == row) {
-            return;
-        }
-        if (added || entry.record->revision() == entry.revision) {
+        const quint64 print = fingerprint(row);
+        if (added || (entry.row != print && entry.record->revision() == entry.revision)) {
             if (entry.record) {
                 loaded.retired.push_back(std::move(entry.record));
             }
@@ -236,8 +295,10 @@ private:
                 entry.record->moveToThread(home);
             }
             entry.revision = entry.record->revision();
+        } else if (entry.record->revision() != entry.revision) {
+            unsettled.insert_or_assign(row.id, std::move(row));
         }
-        entry.row = std::move(row);
+        entry.row = print;
     }
 
     QMutex settlementsMutex_;
@@ -257,13 +318,14 @@ ScreenshotsListManager::Loaded ScreenshotsListManager::load(RecordCache& cache,
         loaded.unsettled.clear();
         const QMutexLocker lock(&cache.mutex);
         cache.applySettlements(loaded);
+        RecordCache::UnsettledRows unsettledRows;
         std::optional<std::vector<qint64>> filtered;
         // A write between reading the records and reading the filter's ids is read again, a few times at most.
         for (int attempt = 0; attempt < 3; ++attempt) {
             const std::optional<std::pair<qint64, qint64>> stamp = store->changeStamp();
             if (!stamp || !cache.stamp || *stamp != *cache.stamp) {
                 cache.stamp.reset(); // until the read below is complete
-                cache.refresh(*store, store, home, loaded);
+                cache.refresh(*store, store, home, loaded, unsettledRows);
                 cache.stamp = stamp;
             }
             filtered = store->filteredScreenshotIds(filters.searchText, filters.folder, filters.period);
@@ -280,7 +342,18 @@ ScreenshotsListManager::Loaded ScreenshotsListManager::load(RecordCache& cache,
             }
             const RecordCache::Entry& entry = found->second;
             if (entry.record->revision() != entry.revision) {
-                loaded.unsettled.emplace_back(loaded.screenshots.size(), entry.row);
+                // Assigned to since the refresh, or before a load that read nothing: its row read once more.
+                std::optional<ScreenshotRow> row;
+                if (const auto read = unsettledRows.find(id); read != unsettledRows.end()) {
+                    row = std::move(read->second);
+                    unsettledRows.erase(read);
+                } else {
+                    row = store->screenshotRow(id);
+                }
+                if (!row) {
+                    continue; // deleted since the records were read; the next load drops it
+                }
+                loaded.unsettled.emplace_back(loaded.screenshots.size(), std::move(*row));
             }
             loaded.screenshots.push_back(entry.record);
         }
@@ -301,7 +374,7 @@ QList<ScreenshotPtr> ScreenshotsListManager::settle(Loaded& loaded)
         if (chosen != record) {
             records_.insert(row.id, chosen);
         }
-        settlements.push_back({row.id, record, chosen, chosen->revision(), std::move(row)});
+        settlements.push_back({row.id, record, chosen, chosen->revision(), fingerprint(row)});
         record = std::move(chosen);
     }
     loaded.unsettled.clear();
@@ -464,7 +537,7 @@ void ScreenshotsListManager::deleteScreenshots(const std::set<qsizetype>& positi
         }
         screenshot->deleteFiles();
         store().deleteScreenshot(screenshot->id());
-        cache_->settle({{screenshot->id(), screenshot, nullptr, 0, std::nullopt}});
+        cache_->settle({{screenshot->id(), screenshot, nullptr, 0, 0}});
         records_.remove(screenshot->id());
         after.removeOne(screenshot);
         deleted = true;

@@ -114,7 +114,8 @@ private:
 
     std::shared_ptr<ScreenshotsDB> store_;
     QList<ScreenshotPtr> screenshots_;
-    /// Every screenshot's record with the row it was compared with, shared with the loads on the thread pool.
+    /// Every screenshot's record with a fingerprint of the row it was compared with, shared with the loads on
+    /// the thread pool.
     /// A load reuses a record whose row is unchanged, so that publishing a list of 100k screenshots makes no
     /// new objects (nor destroys old ones); a row that changed gets a new record, as the row would after any
     /// load.

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QSignalSpy>
+#include <functional>
 
 namespace lumetrove {
 namespace {
@@ -141,6 +142,58 @@ TEST_F(ScreenshotsListManagerTest, RowsChangedThroughAnotherConnectionAreReadAga
     EXPECT_EQ(manager.loadScreenshots().at(0)->name(), "elsewhere");
     rawConnection()->runStatement("DELETE FROM screenshots WHERE id = ?", std::int64_t(a));
     EXPECT_THAT(manager.loadScreenshots(), IsEmpty());
+}
+
+TEST_F(ScreenshotsListManagerTest, AChangeToAnyListedValueGetsANewRecord)
+{
+    const qint64 a = addScreenshot(*store, "a");
+    const qint64 folder = *store->insertFolder("F", false, std::nullopt);
+    const std::string link = "INSERT INTO folders_screenshots (folder_id, screenshot_id) VALUES (" +
+                             std::to_string(folder) + ", " + std::to_string(a) + ")";
+    const struct {
+        std::string change;
+        std::function<bool(const Screenshot&)> shows;
+    } cases[] = {
+        {"UPDATE screenshots SET name = 'b'", [](const Screenshot& s) { return s.name() == "b"; }},
+        {"UPDATE screenshots SET description = ''", [](const Screenshot& s) { return s.description() == ""; }},
+        {"UPDATE screenshots SET keywords = 'k'", [](const Screenshot& s) { return s.keywords() == "k"; }},
+        {"UPDATE screenshots SET path = 'file:///elsewhere.png'",
+         [](const Screenshot& s) { return s.imageUrl() == QUrl("file:///elsewhere.png"); }},
+        {"UPDATE screenshots SET created_at = '2020-01-02 03:04:05'",
+         [](const Screenshot& s) { return s.createdAt() == "2020-01-02 03:04:05"; }},
+        {"UPDATE screenshots SET captured_app_name = 'Editor'",
+         [](const Screenshot& s) { return s.capturedAppName() == "Editor"; }},
+        {"UPDATE screenshots SET captured_app_bundle_id = 'editor'",
+         [](const Screenshot& s) { return s.capturedAppBundleId() == "editor"; }},
+        {"UPDATE screenshots SET ai_assistant_task = 'why?'",
+         [](const Screenshot& s) { return s.aiAssistantTask() == "why?"; }},
+        {"UPDATE screenshots SET is_ai_assistant_task = 1", [](const Screenshot& s) { return s.isAIAssistantTask(); }},
+        {"UPDATE screenshots SET was_imported = 1", [](const Screenshot& s) { return s.wasImported(); }},
+        {link, [folder](const Screenshot& s) { return s.folderId() == folder; }},
+    };
+    ScreenshotsListManager manager(store);
+    for (const auto& [change, shows] : cases) {
+        SCOPED_TRACE(change);
+        const ScreenshotPtr before = manager.loadScreenshots().at(0);
+        rawConnection()->runStatement(change);
+        const ScreenshotPtr after = manager.loadScreenshots().at(0);
+        EXPECT_NE(after, before);
+        EXPECT_TRUE(shows(*after));
+    }
+}
+
+TEST_F(ScreenshotsListManagerTest, AnAssignmentWithoutAWriteIsComparedWithTheStoredRow)
+{
+    addScreenshot(*store, "a");
+    ScreenshotsListManager manager(store);
+    const ScreenshotPtr record = manager.loadScreenshots().at(0);
+    record->setCurrentlyAIProcessing(true); // no stored value
+    EXPECT_EQ(manager.loadScreenshots().at(0), record);
+    record->setDescription("not saved");
+    const ScreenshotPtr replaced = manager.loadScreenshots().at(0);
+    EXPECT_NE(replaced, record);
+    EXPECT_EQ(replaced->description(), std::nullopt);
+    EXPECT_EQ(manager.loadScreenshots().at(0), replaced);
 }
 
 TEST_F(ScreenshotsListManagerTest, ADeletedScreenshotsRecordIsNeverReusedForItsId)
