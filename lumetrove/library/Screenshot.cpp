@@ -72,16 +72,45 @@ std::optional<QUrl> parseUrl(const QString& text)
 } // namespace
 
 Screenshot::Screenshot(ScreenshotRow row, std::shared_ptr<ScreenshotsDB> store, QObject* parent)
-    : QObject(parent), id_(row.id), folderId_(row.folderId), path_(std::move(row.path)), detailsRead_(row.detailsRead),
-      text_(std::move(row.text)), createdAt_(std::move(row.createdAt)), wasImported_(row.wasImported),
-      isAIAssistantTask_(row.isAIAssistantTask), name_(std::move(row.name)), keywords_(std::move(row.keywords)),
-      description_(std::move(row.description)), aiResults_(std::move(row.aiResults)),
-      aiAssistantTask_(std::move(row.aiAssistantTask)), aiAssistantResults_(std::move(row.aiAssistantResults)),
-      capturedAppName_(std::move(row.capturedAppName)), capturedAppBundleId_(std::move(row.capturedAppBundleId)),
-      store_(std::move(store))
-{}
+    : QObject(parent), id_(row.id), folderId_(row.folderId), path_(std::move(row.path)),
+      createdAt_(std::move(row.createdAt)), name_(std::move(row.name)), keywords_(std::move(row.keywords)),
+      description_(std::move(row.description)), capturedAppName_(std::move(row.capturedAppName)),
+      capturedAppBundleId_(std::move(row.capturedAppBundleId)), store_(std::move(store)), detailsRead_(row.detailsRead),
+      wasImported_(row.wasImported), isAIAssistantTask_(row.isAIAssistantTask)
+{
+    storeRare(&Rare::text, std::move(row.text));
+    storeRare(&Rare::aiResults, std::move(row.aiResults));
+    storeRare(&Rare::aiAssistantTask, std::move(row.aiAssistantTask));
+    storeRare(&Rare::aiAssistantResults, std::move(row.aiAssistantResults));
+}
 
 Screenshot::~Screenshot() = default;
+
+const std::optional<QString> Screenshot::noText_;
+const std::optional<QUrl> Screenshot::noUrl_;
+
+Screenshot::Rare& Screenshot::rare() const
+{
+    if (!rare_) {
+        rare_ = std::make_unique<Rare>();
+    }
+    return *rare_;
+}
+
+void Screenshot::storeRare(RareText field, std::optional<QString> value) const
+{
+    if (value || rare_) {
+        rare().*field = std::move(value);
+    }
+}
+
+template <typename Signal> void Screenshot::publishRare(RareText field, std::optional<QString> value, Signal signal)
+{
+    storeRare(field, std::move(value));
+    countChange();
+    emit(this->*signal)(rareText(field));
+    emit changed();
+}
 
 template <typename T, typename Signal> void Screenshot::publish(T& field, T value, Signal signal)
 {
@@ -121,9 +150,11 @@ void Screenshot::parseImageUrl() const
         return;
     }
     imageUrlParsed_ = true;
-    imageUrl_ = parseUrl(path_);
-    storedImageUrl_ = imageUrl_;
-    path_.clear();
+    if (std::optional<QUrl> url = parseUrl(path_)) {
+        rare().storedImageUrl = url;
+        rare_->imageUrl = std::move(url);
+    }
+    path_ = QString(); // frees the text
 }
 
 void Screenshot::readDetails() const
@@ -133,9 +164,9 @@ void Screenshot::readDetails() const
     }
     detailsRead_ = true;
     if (std::optional<ScreenshotDetails> details = store().screenshotDetails(id_)) {
-        text_ = std::move(details->text);
-        aiResults_ = std::move(details->aiResults);
-        aiAssistantResults_ = std::move(details->aiAssistantResults);
+        storeRare(&Rare::text, std::move(details->text));
+        storeRare(&Rare::aiResults, std::move(details->aiResults));
+        storeRare(&Rare::aiAssistantResults, std::move(details->aiAssistantResults));
     }
 }
 
@@ -143,22 +174,22 @@ void Screenshot::readDetails() const
 
 void Screenshot::setUnconfirmedAIName(std::optional<QString> value)
 {
-    publish(unconfirmedAIName_, std::move(value), &Screenshot::unconfirmedAINameChanged);
+    publishRare(&Rare::unconfirmedAIName, std::move(value), &Screenshot::unconfirmedAINameChanged);
 }
 
 void Screenshot::setUnconfirmedAIDescription(std::optional<QString> value)
 {
-    publish(unconfirmedAIDescription_, std::move(value), &Screenshot::unconfirmedAIDescriptionChanged);
+    publishRare(&Rare::unconfirmedAIDescription, std::move(value), &Screenshot::unconfirmedAIDescriptionChanged);
 }
 
 void Screenshot::setUnconfirmedAIKeywords(std::optional<QString> value)
 {
-    publish(unconfirmedAIKeywords_, std::move(value), &Screenshot::unconfirmedAIKeywordsChanged);
+    publishRare(&Rare::unconfirmedAIKeywords, std::move(value), &Screenshot::unconfirmedAIKeywordsChanged);
 }
 
 void Screenshot::setUnconfirmedAIRawResult(std::optional<QString> value)
 {
-    publish(unconfirmedAIRawResult_, std::move(value), &Screenshot::unconfirmedAIRawResultChanged);
+    publishRare(&Rare::unconfirmedAIRawResult, std::move(value), &Screenshot::unconfirmedAIRawResultChanged);
 }
 
 void Screenshot::setCurrentlyAIProcessing(bool value)
@@ -174,25 +205,25 @@ void Screenshot::setDescription(std::optional<QString> value)
 void Screenshot::setAiResults(std::optional<QString> value)
 {
     readDetails(); // a later first read must not replace the value set here
-    publish(aiResults_, std::move(value), &Screenshot::aiResultsChanged);
+    publishRare(&Rare::aiResults, std::move(value), &Screenshot::aiResultsChanged);
 }
 
 void Screenshot::takeRecognizedText(QString text)
 {
     readDetails(); // a later first read must not replace the value set here
-    text_ = std::move(text);
+    rare().text = std::move(text);
     emit changed();
 }
 
 void Screenshot::setAiAssistantTask(std::optional<QString> value)
 {
-    publish(aiAssistantTask_, std::move(value), &Screenshot::aiAssistantTaskChanged);
+    publishRare(&Rare::aiAssistantTask, std::move(value), &Screenshot::aiAssistantTaskChanged);
 }
 
 void Screenshot::setAiAssistantResults(std::optional<QString> value)
 {
     readDetails();
-    publish(aiAssistantResults_, std::move(value), &Screenshot::aiAssistantResultsChanged);
+    publishRare(&Rare::aiAssistantResults, std::move(value), &Screenshot::aiAssistantResultsChanged);
 }
 
 void Screenshot::setKeywords(std::optional<QString> value)
@@ -293,17 +324,16 @@ QString Screenshot::defaultName() const
 
 std::optional<QString> Screenshot::moveImage(const QString& from, const QString& to)
 {
-    parseImageUrl();
     // Recorded first: when the program dies between the move and the save that records the new path, the
     // next open finds the image at one of the two paths and points the row at it.
     if (const std::optional<QString> error =
-            store().recordFileMove(id_, urlText(*imageUrl_), urlText(QUrl::fromLocalFile(to)))) {
+            store().recordFileMove(id_, urlText(*imageUrl()), urlText(QUrl::fromLocalFile(to)))) {
         return *error;
     }
     if (const std::optional<QString> error = moveWithoutReplacing(from, to)) {
         return error;
     }
-    imageUrl_ = QUrl::fromLocalFile(to);
+    rare().imageUrl = QUrl::fromLocalFile(to);
     countChange();
     return std::nullopt;
 }
@@ -314,7 +344,6 @@ void Screenshot::renameScreenshotFile(bool useDefaultName)
     if (!directory) {
         return;
     }
-    parseImageUrl();
     const QString defaultBase = defaultName();
     QString base;
     if (useDefaultName || !name_ || *name_ == defaultBase) {
@@ -326,8 +355,8 @@ void Screenshot::renameScreenshotFile(bool useDefaultName)
     }
     base = screenshotFileBaseName(base);
 
-    if (imageUrl_) {
-        const QString current = QDir::cleanPath(imageUrl_->toLocalFile());
+    if (const std::optional<QUrl>& url = imageUrl()) {
+        const QString current = QDir::cleanPath(url->toLocalFile());
         QString target = pathIn(*directory, base + QLatin1String(".png"));
         if (QDir::cleanPath(target) != current) {
             for (int number = 1; entryExists(target); ++number) {
@@ -356,9 +385,8 @@ void Screenshot::renameScreenshotFile(bool useDefaultName)
 
 void Screenshot::deleteFiles()
 {
-    parseImageUrl();
-    if (imageUrl_) {
-        QFile image(imageUrl_->toLocalFile());
+    if (const std::optional<QUrl>& url = imageUrl()) {
+        QFile image(url->toLocalFile());
         if (!image.moveToTrash()) {
             systemLog(QStringLiteral("Failed to move screenshot to trash: ") + image.errorString());
         }
@@ -375,29 +403,29 @@ void Screenshot::deleteFiles()
 
 void Screenshot::save()
 {
-    parseImageUrl();
+    const std::optional<QUrl>& url = imageUrl();
     readDetails(); // the update writes every editable column
     const bool written = store().updateScreenshot(
         id_, ScreenshotEdits{.name = name_,
                              .description = description_,
                              .keywords = keywords_,
-                             .path = imageUrl_ ? std::optional<QString>(urlText(*imageUrl_)) : std::nullopt,
-                             .aiResults = aiResults_,
-                             .aiAssistantTask = aiAssistantTask_,
-                             .aiAssistantResults = aiAssistantResults_});
+                             .path = url ? std::optional<QString>(urlText(*url)) : std::nullopt,
+                             .aiResults = aiResults(),
+                             .aiAssistantTask = aiAssistantTask(),
+                             .aiAssistantResults = aiAssistantResults()});
     if (written) {
-        if (imageUrl_) { // an absent URL leaves the stored path as it was
-            storedImageUrl_ = imageUrl_;
+        if (url) { // an absent URL leaves the stored path as it was
+            rare_->storedImageUrl = url;
         }
         return;
     }
     // The row still names the old file: a rename that it did not record is undone, or the next load would
     // point at a missing file and the image would lie in the directory without a row.
-    if (!imageUrl_ || !storedImageUrl_ || !storedImageUrl_->isLocalFile()) {
+    if (!url || !rare_->storedImageUrl || !rare_->storedImageUrl->isLocalFile()) {
         return;
     }
-    const QString current = QDir::cleanPath(imageUrl_->toLocalFile());
-    const QString stored = QDir::cleanPath(storedImageUrl_->toLocalFile());
+    const QString current = QDir::cleanPath(url->toLocalFile());
+    const QString stored = QDir::cleanPath(rare_->storedImageUrl->toLocalFile());
     if (current == stored) {
         return;
     }
@@ -405,34 +433,36 @@ void Screenshot::save()
         systemLog(QStringLiteral("Could not move the screenshot back after a failed save: ") + *error);
         return;
     }
-    imageUrl_ = storedImageUrl_;
+    rare_->imageUrl = rare_->storedImageUrl;
     countChange();
 }
 
 bool Screenshot::holds(const ScreenshotRow& row) const
 {
     if (row.id != id_ || row.folderId != folderId_ || row.name != name_ || row.description != description_ ||
-        row.keywords != keywords_ || row.aiAssistantTask != aiAssistantTask_) {
+        row.keywords != keywords_ || row.aiAssistantTask != aiAssistantTask()) {
         return false;
     }
     // Compared as text, without parsing a URL that nothing has asked for yet.
-    return imageUrlParsed_ ? (imageUrl_ ? urlText(*imageUrl_) : QString()) == row.path : path_ == row.path;
+    if (!imageUrlParsed_) {
+        return path_ == row.path;
+    }
+    const std::optional<QUrl>& url = rare_ ? rare_->imageUrl : noUrl_;
+    return (url ? urlText(*url) : QString()) == row.path;
 }
 
 QJsonObject Screenshot::encode() const
 {
-    parseImageUrl();
-    readDetails();
     QJsonObject object;
     object.insert(QStringLiteral("id"), id_);
     if (folderId_) {
         object.insert(QStringLiteral("folderId"), *folderId_);
     }
-    if (imageUrl_) {
-        object.insert(QStringLiteral("imageUrl"), urlText(*imageUrl_));
+    if (const std::optional<QUrl>& url = imageUrl()) {
+        object.insert(QStringLiteral("imageUrl"), urlText(*url));
     }
-    if (text_) {
-        object.insert(QStringLiteral("text"), *text_);
+    if (const std::optional<QString>& recognized = text()) {
+        object.insert(QStringLiteral("text"), *recognized);
     }
     if (capturedAppName_) {
         object.insert(QStringLiteral("capturedAppName"), *capturedAppName_);

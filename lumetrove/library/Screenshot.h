@@ -68,13 +68,13 @@ public:
     const std::optional<QUrl>& imageUrl() const
     {
         parseImageUrl();
-        return imageUrl_;
+        return rare_ ? rare_->imageUrl : noUrl_;
     }
     /// Read from the database when first asked for a record of a list load.
     const std::optional<QString>& text() const
     {
         readDetails();
-        return text_;
+        return rareText(&Rare::text);
     }
     bool waitingForAIProcess() const { return waitingForAIProcess_; }
     void setWaitingForAIProcess(bool waiting) { waitingForAIProcess_ = waiting; }
@@ -89,13 +89,13 @@ public:
 
     // Published fields -------------------------------------------------------------------------------------
 
-    const std::optional<QString>& unconfirmedAIName() const { return unconfirmedAIName_; }
+    const std::optional<QString>& unconfirmedAIName() const { return rareText(&Rare::unconfirmedAIName); }
     void setUnconfirmedAIName(std::optional<QString> value);
-    const std::optional<QString>& unconfirmedAIDescription() const { return unconfirmedAIDescription_; }
+    const std::optional<QString>& unconfirmedAIDescription() const { return rareText(&Rare::unconfirmedAIDescription); }
     void setUnconfirmedAIDescription(std::optional<QString> value);
-    const std::optional<QString>& unconfirmedAIKeywords() const { return unconfirmedAIKeywords_; }
+    const std::optional<QString>& unconfirmedAIKeywords() const { return rareText(&Rare::unconfirmedAIKeywords); }
     void setUnconfirmedAIKeywords(std::optional<QString> value);
-    const std::optional<QString>& unconfirmedAIRawResult() const { return unconfirmedAIRawResult_; }
+    const std::optional<QString>& unconfirmedAIRawResult() const { return rareText(&Rare::unconfirmedAIRawResult); }
     void setUnconfirmedAIRawResult(std::optional<QString> value);
     bool currentlyAIProcessing() const { return currentlyAIProcessing_; }
     void setCurrentlyAIProcessing(bool value);
@@ -111,16 +111,16 @@ public:
     const std::optional<QString>& aiResults() const
     {
         readDetails();
-        return aiResults_;
+        return rareText(&Rare::aiResults);
     }
     void setAiResults(std::optional<QString> value);
-    const std::optional<QString>& aiAssistantTask() const { return aiAssistantTask_; }
+    const std::optional<QString>& aiAssistantTask() const { return rareText(&Rare::aiAssistantTask); }
     void setAiAssistantTask(std::optional<QString> value);
     /// Read from the database when first asked, as `text`.
     const std::optional<QString>& aiAssistantResults() const
     {
         readDetails();
-        return aiAssistantResults_;
+        return rareText(&Rare::aiAssistantResults);
     }
     void setAiAssistantResults(std::optional<QString> value);
 
@@ -188,6 +188,34 @@ signals:
     void aiAssistantResultsChanged(const std::optional<QString>& value);
 
 private:
+    /// The values that few listed records hold, kept apart so that a list of 100k records pays for them only
+    /// where they are set: the AI's unconfirmed answers, the long texts once read, the assistant question, and
+    /// the image URLs once parsed.
+    struct Rare {
+        std::optional<QUrl> imageUrl;
+        /// The image URL that the row holds, as far as this record knows: the one it was made with, then the
+        /// one of each successful save.
+        std::optional<QUrl> storedImageUrl;
+        std::optional<QString> text;
+        std::optional<QString> aiResults;
+        std::optional<QString> aiAssistantTask;
+        std::optional<QString> aiAssistantResults;
+        std::optional<QString> unconfirmedAIName;
+        std::optional<QString> unconfirmedAIDescription;
+        std::optional<QString> unconfirmedAIKeywords;
+        std::optional<QString> unconfirmedAIRawResult;
+    };
+    using RareText = std::optional<QString> Rare::*;
+
+    static const std::optional<QString> noText_;
+    static const std::optional<QUrl> noUrl_;
+
+    const std::optional<QString>& rareText(RareText field) const { return rare_ ? (*rare_).*field : noText_; }
+    /// The rare values, made when the first of them is set.
+    Rare& rare() const;
+    /// Sets a rare value; an absent one is not worth making the rare values for.
+    void storeRare(RareText field, std::optional<QString> value) const;
+    template <typename Signal> void publishRare(RareText field, std::optional<QString> value, Signal signal);
     template <typename T, typename Signal> void publish(T& field, T value, Signal signal);
     void countChange() { revision_.fetch_add(1, std::memory_order_acq_rel); }
     void storeName(std::optional<QString> value);
@@ -203,36 +231,25 @@ private:
 
     qint64 id_;
     std::optional<qint64> folderId_;
-    /// The stored "file://" text, until `imageUrl_` is parsed from it.
+    /// The stored "file://" text, until the image URL is parsed from it.
     mutable QString path_;
-    mutable bool imageUrlParsed_ = false;
-    mutable std::optional<QUrl> imageUrl_;
-    /// The image URL that the row holds, as far as this record knows: the one it was made with, then the
-    /// one of each successful save.
-    mutable std::optional<QUrl> storedImageUrl_;
-    /// False until `text_`, `aiResults_` and `aiAssistantResults_` hold the stored values.
-    mutable bool detailsRead_ = true;
-    mutable std::optional<QString> text_;
-    bool waitingForAIProcess_ = false;
     std::optional<QString> createdAt_;
-    bool noRename_ = false;
-    bool wasImported_;
-    bool isAIAssistantTask_;
-    std::optional<QString> unconfirmedAIName_;
-    std::optional<QString> unconfirmedAIDescription_;
-    std::optional<QString> unconfirmedAIKeywords_;
-    std::optional<QString> unconfirmedAIRawResult_;
-    bool currentlyAIProcessing_ = false;
     std::optional<QString> name_;
     std::optional<QString> keywords_;
     std::optional<QString> description_;
-    mutable std::optional<QString> aiResults_;
-    std::optional<QString> aiAssistantTask_;
-    mutable std::optional<QString> aiAssistantResults_;
     std::optional<QString> capturedAppName_;
     std::optional<QString> capturedAppBundleId_;
     std::shared_ptr<ScreenshotsDB> store_;
+    mutable std::unique_ptr<Rare> rare_;
     std::atomic<quint64> revision_{0};
+    mutable bool imageUrlParsed_ = false;
+    /// False until the text and the AI answers hold the stored values.
+    mutable bool detailsRead_ = true;
+    bool waitingForAIProcess_ = false;
+    bool noRename_ = false;
+    bool wasImported_;
+    bool isAIAssistantTask_;
+    bool currentlyAIProcessing_ = false;
 };
 
 using ScreenshotPtr = std::shared_ptr<Screenshot>;

@@ -331,6 +331,45 @@ TEST_F(ScreenshotTest, AMissingThumbnailIsAnEmptyImage)
     EXPECT_TRUE(image->isNull());
 }
 
+TEST_F(ScreenshotTest, EachTextPropertyHoldsWhatItWasLastAssignedAndNoOtherDoes)
+{
+    using Getter = const std::optional<QString>& (Screenshot::*)() const;
+    using Setter = void (Screenshot::*)(std::optional<QString>);
+    const struct {
+        const char* name;
+        Getter get;
+        Setter set;
+    } properties[] = {
+        {"unconfirmedAIName", &Screenshot::unconfirmedAIName, &Screenshot::setUnconfirmedAIName},
+        {"unconfirmedAIDescription", &Screenshot::unconfirmedAIDescription, &Screenshot::setUnconfirmedAIDescription},
+        {"unconfirmedAIKeywords", &Screenshot::unconfirmedAIKeywords, &Screenshot::setUnconfirmedAIKeywords},
+        {"unconfirmedAIRawResult", &Screenshot::unconfirmedAIRawResult, &Screenshot::setUnconfirmedAIRawResult},
+        {"description", &Screenshot::description, &Screenshot::setDescription},
+        {"aiResults", &Screenshot::aiResults, &Screenshot::setAiResults},
+        {"aiAssistantTask", &Screenshot::aiAssistantTask, &Screenshot::setAiAssistantTask},
+        {"aiAssistantResults", &Screenshot::aiAssistantResults, &Screenshot::setAiAssistantResults},
+    };
+    for (const auto& property : properties) {
+        SCOPED_TRACE(property.name);
+        const ScreenshotPtr record = Screenshot::fromRow({.id = 1, .path = "file:///a.png"}, store);
+        QSignalSpy changed(record.get(), &Screenshot::changed);
+        for (const std::optional<QString>& value : {std::optional<QString>("value"), std::optional<QString>(),
+                                                    std::optional<QString>(""), std::optional<QString>()}) {
+            ((*record).*property.set)(value);
+            EXPECT_EQ(((*record).*property.get)(), value);
+        }
+        ((*record).*property.set)("last");
+        EXPECT_EQ(changed.count(), 5);
+        for (const auto& other : properties) {
+            if (other.get != property.get) {
+                EXPECT_EQ(((*record).*other.get)(), std::nullopt) << other.name;
+            }
+        }
+        EXPECT_EQ(record->imageUrl(), QUrl("file:///a.png"));
+        EXPECT_EQ(record->text(), std::nullopt);
+    }
+}
+
 TEST_F(ScreenshotTest, EqualityLooksAtIdAndFolderOnly)
 {
     auto record = [](qint64 id, std::optional<qint64> folder, QString name) {
