@@ -1,7 +1,7 @@
 // Cold start of the program, each run a fresh process on a private desktop (Xvfb, openbox and trayer, a system
 // tray): from the process start to its tray icon embedded in the tray, and to its main window painted with a
 // library of 10k screenshots (the newest, selected at start, with a full-HD image); and its resident memory once
-// idle in the tray with the window closed. Beside
+// idle in the tray with the window closed after it showed that image and its recognised text. Beside
 // each, the same of a trivial Qt program: a tray icon and a window with a list of 10k rows.
 //
 // The runs are this program started again with "--child=program" (the application's own start-up, as
@@ -11,6 +11,7 @@
 #include "lumetrove/app/ContentView.h"
 #include "lumetrove/app/LumetroveApp.h"
 #include "lumetrove/browser/ScreenshotListView.h"
+#include "lumetrove/detail/LiveTextImageView.h"
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "sqlite/Connection.h"
@@ -64,11 +65,13 @@ qint64 monotonicNs()
 // ---- The children -------------------------------------------------------------------------------------------
 
 /// Prints "painted <ns>" once `view` has painted rows and the window has been flushed to the screen; then, with
-/// `closeAfter`, closes the window as a user would and stays in the tray.
+/// `closeAfter`, closes the window as a user would (once `liveText`, when given, shows the words of its image:
+/// the window has then done all it does for the screenshot shown) and stays in the tray.
 class PaintReporter : public QObject {
 public:
-    PaintReporter(QAbstractItemView* view, QWidget* window, bool closeAfter)
-        : QObject(view), view_(view), window_(window), closeAfter_(closeAfter)
+    PaintReporter(QAbstractItemView* view, QWidget* window, bool closeAfter,
+                  lumetrove::LiveTextImageView* liveText = nullptr)
+        : QObject(view), view_(view), window_(window), liveText_(liveText), closeAfter_(closeAfter)
     {
         view->viewport()->installEventFilter(this);
     }
@@ -85,8 +88,14 @@ protected:
                 [this] {
                     std::printf("painted %lld\n", static_cast<long long>(monotonicNs()));
                     std::fflush(stdout);
-                    if (closeAfter_) {
-                        window_->close();
+                    if (!closeAfter_) {
+                        return;
+                    }
+                    if (liveText_ == nullptr || liveText_->hasLiveText()) {
+                        closeWindow();
+                    } else {
+                        connect(liveText_, &lumetrove::LiveTextImageView::liveTextChanged, this,
+                                &PaintReporter::closeWindow);
                     }
                 },
                 Qt::QueuedConnection);
@@ -95,8 +104,16 @@ protected:
     }
 
 private:
+    void closeWindow()
+    {
+        window_->close();
+        std::printf("closed\n");
+        std::fflush(stdout);
+    }
+
     QAbstractItemView* view_;
     QWidget* window_;
+    lumetrove::LiveTextImageView* liveText_;
     bool closeAfter_;
     bool reported_ = false;
 };
@@ -115,7 +132,8 @@ int runProgram(int argc, char** argv, bool closeAfter)
     if (list == nullptr) {
         return 1;
     }
-    new PaintReporter(list, program.mainWindow(), closeAfter);
+    new PaintReporter(list, program.mainWindow(), closeAfter,
+                      program.mainWindow()->findChild<lumetrove::LiveTextImageView*>());
     return QApplication::exec();
 }
 
@@ -443,6 +461,15 @@ Run runChild(const char* mode, int idleMs = 0)
         run.painted = double(*paintedAt - start) / 1e9;
         run.ok = true;
         if (idleMs > 0) {
+            bool closed = false;
+            while (!closed && monotonicNs() < deadline && child.state() == QProcess::Running) {
+                if (child.canReadLine() || child.waitForReadyRead(10)) {
+                    closed = child.readLine().trimmed() == "closed";
+                }
+            }
+            if (!closed) {
+                run.ok = false;
+            }
             QThread::msleep(idleMs);
             QFile status(QStringLiteral("/proc/%1/status").arg(child.processId()));
             if (status.open(QIODevice::ReadOnly)) {

@@ -3,10 +3,13 @@
 #include "lumetrove/app/AppCommands.h"
 #include "lumetrove/app/AppState.h"
 #include "lumetrove/app/URLHandler.h"
+#include "lumetrove/platform/Memory.h"
 #include "lumetrove/platform/NotificationCenter.h"
+#include "lumetrove/platform/TextRecognizer.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QBackingStore>
 #include <QCloseEvent>
 #include <QFont>
 #include <QFontMetricsF>
@@ -16,6 +19,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QWidget>
 #include <cmath>
 
@@ -224,7 +228,17 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
                 return true;
             }
         } else if (event->type() == QEvent::Show && !event->spontaneous()) {
+            setTextRecognitionEnginesKept(true);
             applicationDidUnhide();
+        } else if (event->type() == QEvent::Hide && !event->spontaneous()) {
+            // Closed to the tray: recognition engines, the images the window showed (let go of by their views
+            // as they were hidden) and the window's pixel buffer, which the next paint sizes again, go back to
+            // the system, so that the idle program stays small.
+            setTextRecognitionEnginesKept(false);
+            if (QBackingStore* store = guardedWindow_->backingStore()) {
+                store->resize(QSize(1, 1));
+            }
+            QTimer::singleShot(0, this, &returnFreedMemoryToSystem);
         }
     }
     return QObject::eventFilter(watched, event);

@@ -213,6 +213,26 @@ void LiveTextImageView::setImage(const QImage& image)
     startLiveText();
 }
 
+void LiveTextImageView::releaseImage()
+{
+    if (!liveTextReady_) {
+        ++*generation_;
+    }
+    image_ = QImage();
+    imageKey_ = 0;
+}
+
+void LiveTextImageView::restoreImage(const QImage& image)
+{
+    image_ = image;
+    imageKey_ = image.isNull() ? 0 : image.cacheKey();
+    // The same picture: the canvas keeps its size, and so the scroll position stays.
+    resizeCanvas();
+    if (!liveTextReady_) {
+        startLiveText();
+    }
+}
+
 void LiveTextImageView::resizeCanvas()
 {
     if (image_.isNull()) {

@@ -55,6 +55,12 @@ public:
     /// Shows `image`; the same image again changes nothing. A null image shows nothing.
     void setImage(const QImage& image);
     const QImage& image() const { return image_; }
+    /// Lets go of the image while the view is out of sight, keeping its words, the selection and the scroll
+    /// position; a recognition under way is dropped.
+    void releaseImage();
+    /// The released image again (read anew from its file): the words kept are shown over it, or, when its
+    /// recognition had not finished, it is recognised again.
+    void restoreImage(const QImage& image);
 
     /// The words of the shown image; empty until its recognition finished.
     const std::vector<LiveTextWord>& words() const { return words_; }

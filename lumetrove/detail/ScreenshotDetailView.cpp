@@ -26,6 +26,7 @@
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 #include <cmath>
+#include <utility>
 
 namespace lumetrove {
 
@@ -227,6 +228,9 @@ void ScreenshotDetailView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     if (appeared_) {
+        if (imageReleased_) {
+            loadImage();
+        }
         return;
     }
     appeared_ = true;
@@ -246,6 +250,19 @@ void ScreenshotDetailView::showEvent(QShowEvent* event)
     }
 }
 
+void ScreenshotDetailView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    // An analysis waiting for the image keeps it; a full-screen image is tens of megabytes.
+    if (!imageCurrent_ || image_.isNull() || pending_) {
+        return;
+    }
+    image_ = QImage();
+    imageCurrent_ = false;
+    imageReleased_ = true;
+    imageView_->releaseImage();
+}
+
 // Image --------------------------------------------------------------------------------------------------
 
 bool ScreenshotDetailView::isImageCurrent() const
@@ -257,30 +274,54 @@ void ScreenshotDetailView::loadImage()
 {
     const quint64 ticket = ++imageTicket_;
     imageCurrent_ = false;
+    if (appeared_ && !isVisible() && !pending_ && screenshot_ && screenshot_->imageUrl()) {
+        // Out of sight, and no analysis waits for it: read when the pane is shown.
+        if (imageScreenshot_ != screenshot_) {
+            image_ = QImage();
+            imageView_->setImage(image_);
+        }
+        imageReleased_ = true;
+        return;
+    }
+    const bool restoring = std::exchange(imageReleased_, false) && imageScreenshot_ == screenshot_;
     if (!screenshot_ || !screenshot_->imageUrl()) {
-        imageLoaded(ticket, QImage());
+        imageLoaded(ticket, QImage(), false);
         return;
     }
     auto* watcher = new QFutureWatcher<QImage>(this);
-    connect(watcher, &QFutureWatcher<QImage>::finished, this, [this, watcher, ticket] {
+    connect(watcher, &QFutureWatcher<QImage>::finished, this, [this, watcher, ticket, restoring] {
         watcher->deleteLater();
-        imageLoaded(ticket, watcher->result());
+        imageLoaded(ticket, watcher->result(), restoring);
     });
     watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), decodeScreenshotImage,
                                          screenshot_->imageUrl()->toLocalFile()));
 }
 
-void ScreenshotDetailView::imageLoaded(quint64 ticket, const QImage& image)
+void ScreenshotDetailView::imageLoaded(quint64 ticket, const QImage& image, bool restoring)
 {
     // A load for a screenshot no longer shown is dropped; a file that does not load clears the image, so
     // that nothing of the previous screenshot stays on screen or goes into an analysis.
     if (ticket != imageTicket_) {
         return;
     }
+    if (appeared_ && !isVisible() && !pending_ && !image.isNull()) {
+        // Hidden while it was read: read again when shown.
+        if (!restoring) {
+            imageView_->setImage(QImage());
+        }
+        imageScreenshot_ = screenshot_;
+        image_ = QImage();
+        imageReleased_ = true;
+        return;
+    }
     image_ = image;
     imageScreenshot_ = screenshot_;
     imageCurrent_ = true;
-    imageView_->setImage(image_);
+    if (restoring && !image_.isNull()) {
+        imageView_->restoreImage(image_);
+    } else {
+        imageView_->setImage(image_);
+    }
     imageArea_->setVisible(!image_.isNull());
     updateZoom();
     emit imageShown();
@@ -418,6 +459,9 @@ void ScreenshotDetailView::launchAnalysis()
     // The analysis describes the screenshot's own picture only: it waits for that image being decoded, and a
     // file that did not load sends nothing.
     if (!imageCurrent_ || imageScreenshot_ != asked) {
+        if (imageReleased_) {
+            loadImage(); // let go of while hidden; the analysis goes on when it is read again
+        }
         return;
     }
     if (image_.isNull()) {

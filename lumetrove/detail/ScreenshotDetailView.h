@@ -106,6 +106,9 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    /// Out of sight (the window closed to the tray or minimised), the pane lets go of the decoded image and
+    /// reads it again when it is shown.
+    void hideEvent(QHideEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -113,7 +116,7 @@ private:
 
     void buildContent();
     void loadImage();
-    void imageLoaded(quint64 ticket, const QImage& image);
+    void imageLoaded(quint64 ticket, const QImage& image, bool restoring);
     void launchAnalysis();
     void cancelCurrentTask();
     void modelPublished();
@@ -136,6 +139,8 @@ private:
     ScreenshotPtr imageScreenshot_;
     quint64 imageTicket_ = 0;
     bool imageCurrent_ = false;
+    /// The image of `imageScreenshot_` was let go of while the pane was hidden.
+    bool imageReleased_ = false;
     QSize imageAreaSize_;
     QString keywords_;
     bool isSettingKeywordsViaAIResult_ = false;

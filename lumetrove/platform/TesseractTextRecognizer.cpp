@@ -1,3 +1,4 @@
+#include "lumetrove/platform/Memory.h"
 #include "lumetrove/platform/TextRecognizer.h"
 
 #include <QFuture>
@@ -13,6 +14,7 @@
 #include <omp.h>
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
+#include <vector>
 
 namespace lumetrove {
 
@@ -276,26 +278,126 @@ struct EngineDeleter {
 };
 using Engine = std::unique_ptr<tesseract::TessBaseAPI, EngineDeleter>;
 
-/// This thread's engine, made on its first use and kept for the thread's life.
-tesseract::TessBaseAPI& threadEngine()
+Engine makeEngine()
 {
-    thread_local Engine engine;
-    if (!engine) {
-        // Tesseract parallelises tiny steps with OpenMP, whose spinning threads only slow it down beside the
-        // blocks read in parallel here (its documentation says to limit it to one thread). The limit has to be
-        // set in each thread: OMP_THREAD_LIMIT is read only when the process starts.
+    // Tesseract parallelises tiny steps with OpenMP, whose spinning threads only slow it down beside the
+    // blocks read in parallel here (its documentation says to limit it to one thread). The limit has to be
+    // set in each thread: OMP_THREAD_LIMIT is read only when the process starts.
+    thread_local const bool limited = [] {
         omp_set_max_active_levels(0);
-        Engine made(new tesseract::TessBaseAPI);
-        if (made->Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) != 0) {
-            throw TextRecognitionError("Tesseract could not load its English language data");
-        }
-        // Interface text comes in short lines and single words; the block is read as one column of lines.
-        made->SetPageSegMode(tesseract::PSM_SINGLE_BLOCK);
-        made->SetVariable("debug_file", "/dev/null");
-        engine = std::move(made);
+        return true;
+    }();
+    (void)limited;
+    Engine made(new tesseract::TessBaseAPI);
+    if (made->Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) != 0) {
+        throw TextRecognitionError("Tesseract could not load its English language data");
     }
-    return *engine;
+    // Interface text comes in short lines and single words; the block is read as one column of lines.
+    made->SetPageSegMode(tesseract::PSM_SINGLE_BLOCK);
+    made->SetVariable("debug_file", "/dev/null");
+    return made;
 }
+
+/// Engines between recognitions. Loading the model costs a tenth of a second, so engines are kept for the
+/// next read while they are wanted kept; each holds tens of megabytes, which a program idle in the tray
+/// gives back.
+class EnginePool {
+public:
+    static EnginePool& shared()
+    {
+        static EnginePool* pool = new EnginePool;
+        return *pool;
+    }
+
+    Engine take()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            if (!idle_.empty()) {
+                Engine engine = std::move(idle_.back());
+                idle_.pop_back();
+                return engine;
+            }
+            ++engines_; // before it is made: the shared dictionaries are not cleared under it
+        }
+        try {
+            return makeEngine();
+        } catch (...) {
+            const std::lock_guard lock(mutex_);
+            --engines_;
+            throw;
+        }
+    }
+
+    void giveBack(Engine engine)
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            if (kept_) {
+                idle_.push_back(std::move(engine));
+                return;
+            }
+        }
+        end({}, std::move(engine));
+    }
+
+    void setKept(bool kept)
+    {
+        std::vector<Engine> idle;
+        {
+            const std::lock_guard lock(mutex_);
+            kept_ = kept;
+            if (kept) {
+                return;
+            }
+            idle.swap(idle_);
+        }
+        if (!idle.empty()) {
+            end(std::move(idle), nullptr);
+        }
+    }
+
+private:
+    /// Ends engines; once none is left, the dictionaries that Tesseract keeps for the process across
+    /// engines go too, and the memory goes back to the system.
+    void end(std::vector<Engine> engines, Engine engine)
+    {
+        const qsizetype count = static_cast<qsizetype>(engines.size()) + (engine ? 1 : 0);
+        engines.clear();
+        engine.reset();
+        {
+            const std::lock_guard lock(mutex_);
+            engines_ -= count;
+            if (engines_ == 0) {
+                tesseract::TessBaseAPI::ClearPersistentCache();
+            }
+        }
+        returnFreedMemoryToSystem();
+    }
+
+    std::mutex mutex_;
+    std::vector<Engine> idle_;
+    /// Engines in being: idle, reading or being made.
+    qsizetype engines_ = 0;
+    bool kept_ = true;
+};
+
+/// An engine of the pool for one read, given back when the read ends.
+class BorrowedEngine {
+public:
+    BorrowedEngine() : engine_(EnginePool::shared().take()) {}
+    ~BorrowedEngine()
+    {
+        engine_->Clear();
+        EnginePool::shared().giveBack(std::move(engine_));
+    }
+    BorrowedEngine(const BorrowedEngine&) = delete;
+    BorrowedEngine& operator=(const BorrowedEngine&) = delete;
+    tesseract::TessBaseAPI* operator->() const { return engine_.get(); }
+
+private:
+    Engine engine_;
+};
 
 QString takeText(char* text)
 {
@@ -312,20 +414,20 @@ QRectF boxOf(const tesseract::ResultIterator& iterator, tesseract::PageIteratorL
     return QRectF(QPointF(left, top) / block.scale + block.origin, QPointF(right, bottom) / block.scale + block.origin);
 }
 
-/// Reads `blocks` of the grey image with this thread's engine; the lines of each block in reading order.
+/// Reads `blocks` of the grey image with an engine of the pool; the lines of each block in reading order.
 std::vector<RecognizedLine> readBlocks(const QImage& gray, const std::vector<TextBlock>& blocks, qreal pixelRatio)
 {
-    tesseract::TessBaseAPI& engine = threadEngine();
+    const BorrowedEngine engine;
     std::vector<RecognizedLine> lines;
     for (const TextBlock& area : blocks) {
         const BlockImage block = prepareBlock(gray, area);
-        engine.SetImage(block.gray.constBits(), block.gray.width(), block.gray.height(), 1,
-                        static_cast<int>(block.gray.bytesPerLine()));
-        engine.SetSourceResolution(qRound(96 * pixelRatio * block.scale));
-        if (engine.Recognize(nullptr) != 0) {
+        engine->SetImage(block.gray.constBits(), block.gray.width(), block.gray.height(), 1,
+                         static_cast<int>(block.gray.bytesPerLine()));
+        engine->SetSourceResolution(qRound(96 * pixelRatio * block.scale));
+        if (engine->Recognize(nullptr) != 0) {
             continue;
         }
-        const std::unique_ptr<tesseract::ResultIterator> iterator(engine.GetIterator());
+        const std::unique_ptr<tesseract::ResultIterator> iterator(engine->GetIterator());
         if (!iterator) {
             continue;
         }
@@ -348,17 +450,14 @@ std::vector<RecognizedLine> readBlocks(const QImage& gray, const std::vector<Tex
             line.text += line.text.isEmpty() ? word : QLatin1Char(' ') + word;
         } while (iterator->Next(tesseract::RIL_WORD));
     }
-    engine.Clear();
     return lines;
 }
 
 QThreadPool& readingPool()
 {
-    // Threads are kept, so each keeps its engine: loading the model costs more than reading a screen.
     static QThreadPool* pool = [] {
         auto* made = new QThreadPool;
         made->setMaxThreadCount(std::clamp(QThread::idealThreadCount(), 1, maximumParallelReads));
-        made->setExpiryTimeout(-1);
         return made;
     }();
     return *pool;
@@ -421,6 +520,11 @@ public:
 std::shared_ptr<TextRecognizer> makeTesseractTextRecognizer()
 {
     return std::make_shared<TesseractTextRecognizer>();
+}
+
+void setTextRecognitionEnginesKept(bool kept)
+{
+    EnginePool::shared().setKept(kept);
 }
 
 std::shared_ptr<TextRecognizer> sharedTextRecognizer()

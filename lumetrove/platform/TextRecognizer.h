@@ -48,9 +48,14 @@ public:
     virtual RecognizedText recognize(const QImage& image) const = 0;
 };
 
-/// Tesseract with its English model. Each thread that recognises makes its own engines once and keeps them;
+/// Tesseract with its English model. Its engines are shared by every Tesseract recogniser of the process;
 /// screen images are prepared first so that dark themes and small interface fonts are read.
 std::shared_ptr<TextRecognizer> makeTesseractTextRecognizer();
+
+/// Whether the Tesseract engines are kept between recognitions (the default). Each holds its model, tens of
+/// megabytes; a program idle in the tray turns keeping off, which ends the idle engines at once and each
+/// later one as soon as its recognition is done, and hands the freed memory back to the system.
+void setTextRecognitionEnginesKept(bool kept);
 
 /// The process-wide recogniser (Tesseract), made on first use. Any thread.
 std::shared_ptr<TextRecognizer> sharedTextRecognizer();

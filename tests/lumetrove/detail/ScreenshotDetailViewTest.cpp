@@ -29,6 +29,17 @@ public:
     RecognizedText recognize(const QImage&) const override { return {}; }
 };
 
+/// One word for every image, counting the images it was asked to read.
+class CountingText : public TextRecognizer {
+public:
+    RecognizedText recognize(const QImage&) const override
+    {
+        ++calls;
+        return {{{"word", QRectF(1, 1, 20, 8), {{"word", QRectF(1, 1, 20, 8), 90}}}}};
+    }
+    mutable std::atomic<int> calls{0};
+};
+
 /// The body of a chat completion whose one choice holds `content`.
 std::string chatReply(const nlohmann::json& answer)
 {
@@ -97,7 +108,7 @@ protected:
                                    settingsopener::OpenSettingsAction* open = nullptr)
     {
         pane = std::make_unique<ScreenshotDetailView>(
-            ScreenshotDetailView::Environment{nullptr, settings, open, std::make_shared<NoText>()});
+            ScreenshotDetailView::Environment{nullptr, settings, open, recognizer});
         pane->model()->setClientFactory([this](aiclient::Configuration configuration) {
             return std::make_shared<aiclient::OpenAI>(aiclient::Configuration(
                 configuration.token(), std::nullopt, "127.0.0.1", server.port(), "http", timeoutSeconds));
@@ -160,6 +171,7 @@ protected:
     double timeoutSeconds = 20;
     std::mutex replyMutex;
     std::string reply;
+    std::shared_ptr<TextRecognizer> recognizer = std::make_shared<NoText>();
     std::unique_ptr<ScreenshotDetailView> pane;
     // Last, so that it stops (and its handlers end) before the members they use go.
     aiclient::testing::LoopbackServer server;
@@ -341,6 +353,33 @@ TEST_F(ScreenshotDetailViewTest, AFileThatFailsToLoadClearsThePreviousImageAndSe
     QTest::qWait(100);
     EXPECT_EQ(requests, 0);
     EXPECT_FALSE(broken->currentlyAIProcessing());
+}
+
+TEST_F(ScreenshotDetailViewTest, AHiddenPaneLetsGoOfItsImageAndShowsItAgainWithTheWordsItRead)
+{
+    const auto counting = std::make_shared<CountingText>();
+    recognizer = counting;
+    const ScreenshotPtr shown = screenshot("shown");
+    const ScreenshotPtr other = screenshot("other");
+    makePane();
+    select(shown);
+    ASSERT_TRUE(processEventsUntil([&] { return pane->imageView()->hasLiveText(); }));
+
+    pane->hide();
+    EXPECT_TRUE(pane->image().isNull());
+    EXPECT_TRUE(pane->imageView()->image().isNull());
+    pane->show();
+    ASSERT_TRUE(processEventsUntil([&] { return pane->isImageCurrent(); }));
+    EXPECT_FALSE(pane->imageView()->image().isNull());
+    EXPECT_EQ(pane->imageView()->words().size(), 1u);
+    EXPECT_EQ(counting->calls, 1);
+
+    // Selected while hidden: an analysis asked for reads the image at once and is sent.
+    pane->hide();
+    other->setWaitingForAIProcess(true);
+    pane->setScreenshot(other);
+    ASSERT_TRUE(processEventsUntil([&] { return requests == 1; }));
+    EXPECT_TRUE(waitUntilProcessed(other));
 }
 
 TEST_F(ScreenshotDetailViewTest, ZoomIsStoredKeptInRangeAndOnlyForLargeImages)

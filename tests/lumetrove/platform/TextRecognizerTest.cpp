@@ -2,7 +2,10 @@
 
 #include <QFont>
 #include <QPainter>
+#include <atomic>
 #include <gtest/gtest.h>
+#include <thread>
+#include <vector>
 
 namespace lumetrove {
 namespace {
@@ -59,6 +62,31 @@ TEST(TextRecognizerTest, AnImageWithoutTextGivesNoLinesAndANullImageIsAnError)
     EXPECT_TRUE(sharedTextRecognizer()->recognize(blank).lines.empty());
     EXPECT_EQ(sharedTextRecognizer()->recognize(blank).joinedLines(), QString());
     EXPECT_THROW(sharedTextRecognizer()->recognize(QImage()), TextRecognitionError);
+}
+
+TEST(TextRecognizerTest, ReadsWhileEnginesAreLetGoOfAndTakenBackFromSeveralThreads)
+{
+    // Engines not kept end after every read, and the last one takes the shared dictionaries with it; reads
+    // on other threads meanwhile make new ones.
+    const QStringList lines{QStringLiteral("Quarterly budget review")};
+    const QImage image = textImage(lines, Qt::black, Qt::white);
+    std::vector<std::thread> readers;
+    std::atomic<int> misread{0};
+    for (int reader = 0; reader < 3; ++reader) {
+        readers.emplace_back([&, reader] {
+            for (int read = 0; read < 3; ++read) {
+                setTextRecognitionEnginesKept((reader + read) % 2 == 0);
+                if (sharedTextRecognizer()->recognize(image).joinedLines() != lines.constFirst()) {
+                    ++misread;
+                }
+            }
+        });
+    }
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    setTextRecognitionEnginesKept(true);
+    EXPECT_EQ(misread, 0);
 }
 
 } // namespace
