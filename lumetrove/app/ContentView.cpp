@@ -17,9 +17,9 @@
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/NamedColors.h"
 #include "lumetrove/platform/NotificationCenter.h"
+#include "lumetrove/platform/ScreenRecordingPermission.h"
 #include "lumetrove/platform/Symbols.h"
 #include "lumetrove/platform/UserDefaults.h"
-#include "lumetrove/platform/WindowList.h"
 #include "settingsopener/OpenSettingsAction.h"
 
 #include <QAction>
@@ -58,16 +58,9 @@ public:
         return ScreenCapturePermissions::shared().checkScreenCapturePermission();
     }
 
-    bool screenRecordingGranted() override
-    {
-        const qint64 own = QCoreApplication::applicationPid();
-        for (const WindowRecord& window : readWindowStack().frontToBack) {
-            if (ScreenCapturePermissions::windowNameIsReadable(window, own)) {
-                return true;
-            }
-        }
-        return false;
-    }
+    /// Asked of the session, not told by whether another program's window title can be read: an X11
+    /// session lets every client read the screen even on a desktop where no other window is open yet.
+    bool screenRecordingGranted() override { return screenCaptureAccessGranted(); }
 
     void startAreaCapture(bool isAssistant, Completion completion) override
     {
