@@ -83,6 +83,9 @@ struct BrowserLibrary {
             }
         }
         screenshots = std::make_unique<ScreenshotsListManager>(store);
+        while (!screenshots->listLoaded()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
         all = screenshots->screenshots();
         searched = screenshots->loadScreenshots();
         QImage thumbnail(200, 140, QImage::Format_RGB32);

@@ -118,6 +118,7 @@ void ReleaseToRow_capture(benchmark::State& state)
     const std::unique_ptr<QLabel> window(textWindow());
     processEventsUntil([&] { return window->windowHandle()->isExposed(); });
     lumetrove::ScreenshotsListManager library;
+    processEventsUntil([&] { return library.listLoaded(); });
     lumetrove::ScreenshotCapture& capture = lumetrove::ScreenshotCapture::shared();
     int listedBeforeText = 0;
     for (auto _ : state) {

@@ -382,6 +382,9 @@ void listReady(benchmark::State& state, const QString& from, const QString& sear
 {
     const auto store = openLibrary();
     ScreenshotsListManager manager(store);
+    while (!manager.listLoaded()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
     double mainSeconds = 0;
     double ignored = 0;
     qint64 id = 0;

@@ -485,12 +485,13 @@ bool ContentView::shouldShowFirstLaunchArrow() const
 {
     return !didTakeOrImportScreenshot_ && environment_.firstLaunchChecker != nullptr &&
            environment_.firstLaunchChecker->isFirstLaunch() && selection_->section().id() == QLatin1String("all") &&
-           screenshotsListManager_->screenshots().isEmpty();
+           screenshotsListManager_->listLoaded() && screenshotsListManager_->screenshots().isEmpty();
 }
 
 void ContentView::updateLayoutForState()
 {
-    const bool empty = screenshotsListManager_->screenshots().isEmpty();
+    // Until the first list arrives the list stays in place, rather than a "No screenshots" that may be untrue.
+    const bool empty = screenshotsListManager_->listLoaded() && screenshotsListManager_->screenshots().isEmpty();
     const bool arrow = shouldShowFirstLaunchArrow();
     listStack_->setCurrentWidget(empty ? static_cast<QWidget*>(emptyState_) : list_);
     detailStack_->setCurrentIndex(empty ? 1 : 0);

@@ -26,8 +26,7 @@ ScreenshotsListManager::ScreenshotsListManager(std::shared_ptr<ScreenshotsDB> st
     : QObject(parent), store_(store ? std::move(store) : ScreenshotsDB::shared()),
       cache_(std::make_shared<RecordCache>())
 {
-    publishedTicket_ = ++lastTicket_;
-    screenshots_ = loadScreenshots();
+    startReload(Subject::none);
 }
 
 ScreenshotsListManager::~ScreenshotsListManager() = default;
@@ -45,6 +44,7 @@ void ScreenshotsListManager::setScreenshots(QList<ScreenshotPtr> screenshots)
 
 void ScreenshotsListManager::publish(QList<ScreenshotPtr> screenshots)
 {
+    listLoaded_ = true;
     screenshots_ = std::move(screenshots);
     emit screenshotsChanged(screenshots_);
 }
@@ -436,7 +436,7 @@ void ScreenshotsListManager::finishReload(quint64 ticket, Loaded& loaded, Subjec
             same = loadedRecord == shown ||
                    (loadedRecord->id() == shown->id() && loadedRecord->folderId() == shown->folderId());
         }
-        if (!same) {
+        if (!same || !listLoaded_) { // the first list is published even when empty: it is news to the window
             publish(settle(loaded));
         }
     }

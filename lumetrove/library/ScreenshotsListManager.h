@@ -35,11 +35,14 @@ class ScreenshotsListManager : public QObject {
     Q_OBJECT
 
 public:
-    /// Loads the list at once, on the calling thread. `store` null means `ScreenshotsDB::shared()`.
+    /// Starts the first load on the thread pool, as a reload: the list is empty until `screenshotsChanged`
+    /// publishes it (even when it is empty). `store` null means `ScreenshotsDB::shared()`.
     explicit ScreenshotsListManager(std::shared_ptr<ScreenshotsDB> store = nullptr, QObject* parent = nullptr);
     ~ScreenshotsListManager() override;
 
     const QList<ScreenshotPtr>& screenshots() const { return screenshots_; }
+    /// False until a list has been published: an empty list before then says nothing about the library.
+    bool listLoaded() const { return listLoaded_; }
     /// Replaces the list (the sidebar does so after a drop); results of reloads started earlier are dropped.
     void setScreenshots(QList<ScreenshotPtr> screenshots);
 
@@ -132,6 +135,7 @@ private:
     quint64 lastTicket_ = 0;
     quint64 publishedTicket_ = 0;
     int reloadsInFlight_ = 0;
+    bool listLoaded_ = false;
 };
 
 } // namespace lumetrove

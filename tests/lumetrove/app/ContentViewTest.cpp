@@ -74,8 +74,13 @@ protected:
         environment.settingsViewModel = &settings;
         environment.capture = &capture;
         environment.store = store;
-        view = std::make_unique<ContentView>([this] { return new ScreenshotsListManager(store); }, *folders,
-                                             FolderSection::all(), false, AppState::shared(), 1390, 700, environment);
+        ScreenshotsListManager* list = nullptr;
+        view = std::make_unique<ContentView>(
+            [&] {
+                list = new ScreenshotsListManager(store);
+                return list;
+            },
+            *folders, FolderSection::all(), false, AppState::shared(), 1390, 700, environment);
         view->resize(1400, 800);
         view->show();
         // Appearing with no key stored raises the API-key alert; the tests start without it.
@@ -84,6 +89,7 @@ protected:
             view->alert()->close();
         }
         processEventsUntil([this] { return view->alert() == nullptr; }, 1000);
+        testing::waitForList(*list);
     }
 
     /// A record as a capture hands it back, its PNG written to the screenshots directory.

@@ -39,6 +39,7 @@ protected:
             ids.prepend(id);
         }
         screenshots = std::make_unique<ScreenshotsListManager>(store);
+        waitForList(*screenshots);
         folders = std::make_unique<FoldersListManager>(store);
     }
 

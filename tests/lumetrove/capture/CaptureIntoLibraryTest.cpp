@@ -80,6 +80,7 @@ TEST_F(CaptureIntoLibraryTest, TheRowIsListedWhileItsTextIsRecognisedAndTheTextT
 {
     const auto store = openStore();
     ScreenshotsListManager library(store);
+    testing::waitForList(library);
     const QList<CapturedScreenshotInfo> reported = captureInto(library, 120);
 
     ASSERT_EQ(reported.size(), 1);
@@ -108,6 +109,7 @@ TEST_F(CaptureIntoLibraryTest, ALaterCaptureNeverDropsTheTextOfAnEarlierOneAndEa
 {
     const auto store = openStore();
     ScreenshotsListManager library(store);
+    testing::waitForList(library);
     // The second capture starts while the first one's text is still being recognised.
     captureInto(library, 101);
     captureInto(library, 202);

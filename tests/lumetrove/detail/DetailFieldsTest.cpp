@@ -46,6 +46,7 @@ protected:
     {
         addScreenshot(*store, name);
         ScreenshotsListManager list(store);
+        waitForList(list);
         EXPECT_EQ(list.screenshots().size(), 1);
         return list.screenshots().value(0);
     }

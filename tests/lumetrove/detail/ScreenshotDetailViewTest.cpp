@@ -95,6 +95,7 @@ protected:
         image.fill(Qt::darkCyan);
         image.save(screenshotsDirectory() + "/" + name + ".png", "PNG");
         ScreenshotsListManager list(store);
+        waitForList(list);
         for (const ScreenshotPtr& record : list.screenshots()) {
             if (record->id() == id) {
                 return record;

@@ -26,6 +26,7 @@ protected:
         auto store = std::make_shared<ScreenshotsDB>();
         store->openDatabase(databasePath());
         ScreenshotsListManager manager(store);
+        manager.setScreenshots(manager.loadScreenshots()); // this child runs no event loop
         const char done = 1;
         (void)!write(progress, &done, 1);
         std::mt19937 random(seed);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lumetrove/library/ScreenshotsDB.h"
+#include "lumetrove/library/ScreenshotsListManager.h"
 #include "sqlite/Connection.h"
 #include "sqlite/Statement.h"
 #include "tests/lumetrove/Sandbox.h"
@@ -84,6 +85,12 @@ protected:
 
     std::string openOutput;
 };
+
+/// Runs the event loop until the manager's first list is in place (its constructor loads on the thread pool).
+inline void waitForList(const ScreenshotsListManager& manager)
+{
+    ASSERT_TRUE(processEventsUntil([&] { return manager.listLoaded(); }));
+}
 
 /// A library test whose store is open on a fresh library.
 class OpenLibraryTest : public LibraryTest {

@@ -47,12 +47,26 @@ protected:
     int captures = 0;
 };
 
-TEST_F(ScreenshotsListManagerTest, TheFirstLoadHappensInTheConstructor)
+TEST_F(ScreenshotsListManagerTest, TheFirstListIsLoadedOnThePoolAndPublished)
 {
     const qint64 a = addScreenshot(*store, "a"), b = addScreenshot(*store, "b");
     ScreenshotsListManager manager(store);
+    EXPECT_FALSE(manager.listLoaded()); // nothing is published before the event loop runs
+    EXPECT_THAT(manager.screenshots(), IsEmpty());
+    QSignalSpy published(&manager, &ScreenshotsListManager::screenshotsChanged);
+    ASSERT_TRUE(testing::processEventsUntil([&] { return published.count() == 1; }));
     EXPECT_THAT(ids(manager.screenshots()), ElementsAre(b, a));
+    EXPECT_EQ(manager.screenshots()[0]->thread(), manager.thread());
     EXPECT_EQ(manager.totalScreenshotCount(), 2);
+}
+
+TEST_F(ScreenshotsListManagerTest, AnEmptyLibrarysFirstListIsPublishedToo)
+{
+    ScreenshotsListManager manager(store);
+    QSignalSpy published(&manager, &ScreenshotsListManager::screenshotsChanged);
+    ASSERT_TRUE(testing::processEventsUntil([&] { return published.count() == 1; }));
+    EXPECT_TRUE(manager.listLoaded());
+    EXPECT_THAT(manager.screenshots(), IsEmpty());
 }
 
 TEST_F(ScreenshotsListManagerTest, ListedRecordsReadTheirLongTextsWhenAskedAndSaveThemUnchanged)
@@ -60,6 +74,7 @@ TEST_F(ScreenshotsListManagerTest, ListedRecordsReadTheirLongTextsWhenAskedAndSa
     const qint64 id = addScreenshot(*store, "a", "recognised words");
     store->updateScreenshot(id, {.name = "a", .aiResults = "raw answer", .aiAssistantResults = "the answer"});
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     const ScreenshotPtr record = manager.screenshots().at(0);
     record->setName("b"); // saves every editable column, the unread ones included
     EXPECT_EQ(record->text(), "recognised words");
@@ -73,6 +88,7 @@ TEST_F(ScreenshotsListManagerTest, ALoadKeepsTheRecordsOfUnchangedRowsAndRemakes
 {
     const qint64 a = addScreenshot(*store, "a"), b = addScreenshot(*store, "b");
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     const QList<ScreenshotPtr> first = manager.loadScreenshots();
     store->updateScreenshot(a, {.name = "changed elsewhere"});
     const QList<ScreenshotPtr> second = manager.loadScreenshots();
@@ -86,6 +102,7 @@ TEST_F(ScreenshotsListManagerTest, ABackgroundLoadHandsItsNewRecordsToTheManager
 {
     const qint64 a = addScreenshot(*store, "a");
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     const ScreenshotPtr first = manager.screenshots().at(0);
     const qint64 b = addScreenshot(*store, "b");
     QSignalSpy published(&manager, &ScreenshotsListManager::screenshotsChanged);
@@ -100,6 +117,7 @@ TEST_F(ScreenshotsListManagerTest, ARecordAssignedToSinceItsLoadIsKeptOnlyWhileI
 {
     const qint64 a = addScreenshot(*store, "a"), b = addScreenshot(*store, "b");
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     const ScreenshotPtr unsaved = manager.screenshots().at(1);
     const ScreenshotPtr saved = manager.screenshots().at(0);
     unsaved->setDescription("not saved");
@@ -121,6 +139,7 @@ TEST_F(ScreenshotsListManagerTest, ABackgroundReloadReplacesARecordThatNoLongerH
 {
     const qint64 a = addScreenshot(*store, "a");
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     const ScreenshotPtr edited = manager.screenshots().at(0);
     edited->setKeywords("saved"); // a real change saves
     edited->setDescription("never saved");
@@ -138,6 +157,7 @@ TEST_F(ScreenshotsListManagerTest, RowsChangedThroughAnotherConnectionAreReadAga
 {
     const qint64 a = addScreenshot(*store, "a");
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     rawConnection()->runStatement("UPDATE screenshots SET name = 'elsewhere' WHERE id = ?", std::int64_t(a));
     EXPECT_EQ(manager.loadScreenshots().at(0)->name(), "elsewhere");
     rawConnection()->runStatement("DELETE FROM screenshots WHERE id = ?", std::int64_t(a));
@@ -172,6 +192,7 @@ TEST_F(ScreenshotsListManagerTest, AChangeToAnyListedValueGetsANewRecord)
         {link, [folder](const Screenshot& s) { return s.folderId() == folder; }},
     };
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     for (const auto& [change, shows] : cases) {
         SCOPED_TRACE(change);
         const ScreenshotPtr before = manager.loadScreenshots().at(0);
@@ -186,6 +207,7 @@ TEST_F(ScreenshotsListManagerTest, AnAssignmentWithoutAWriteIsComparedWithTheSto
 {
     addScreenshot(*store, "a");
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     const ScreenshotPtr record = manager.loadScreenshots().at(0);
     record->setCurrentlyAIProcessing(true); // no stored value
     EXPECT_EQ(manager.loadScreenshots().at(0), record);
@@ -201,6 +223,7 @@ TEST_F(ScreenshotsListManagerTest, ADeletedScreenshotsRecordIsNeverReusedForItsI
     addScreenshot(*store, "a");
     const qint64 b = addScreenshot(*store, "b");
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     const ScreenshotPtr deleted = manager.screenshots().at(0);
     manager.deleteScreenshots({0});
     // SQLite gives the next row the id of the deleted one, which was the largest; its name and path may match.
@@ -216,6 +239,7 @@ TEST_F(ScreenshotsListManagerTest, RowsCarryTheirFolderFromOneLookup)
     const qint64 folder = *store->insertFolder("F", false, std::nullopt);
     store->insertFolderScreenshot(a, folder);
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     ASSERT_EQ(manager.screenshots().size(), 2);
     EXPECT_EQ(manager.screenshots()[0]->id(), b);
     EXPECT_EQ(manager.screenshots()[0]->folderId(), std::nullopt);
@@ -243,6 +267,7 @@ TEST_F(ScreenshotsListManagerTest, AFilterChangeReloadsInTheBackgroundAndPublish
     const qint64 invoice = addScreenshot(*store, "Invoice", "amount due");
     addScreenshot(*store, "Beach", "sunshine");
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     QSignalSpy published(&manager, &ScreenshotsListManager::screenshotsChanged);
     manager.setSearchFilter("amou");
     EXPECT_EQ(published.count(), 0); // nothing is published before the event loop runs
@@ -259,6 +284,7 @@ TEST_F(ScreenshotsListManagerTest, TheSameFolderAgainStillReloadsAndSendsTheSubj
     addScreenshot(*store, "a");
     const Folder smart{1, 0, "All", true, std::nullopt};
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     const QList<ScreenshotPtr> before = manager.screenshots();
     QSignalSpy published(&manager, &ScreenshotsListManager::screenshotsChanged);
     QSignalSpy subject(&manager, &ScreenshotsListManager::folderFilterSubjectChanged);
@@ -275,6 +301,7 @@ TEST_F(ScreenshotsListManagerTest, TheTimePeriodSubjectFollowsItsReload)
 {
     addScreenshot(*store, "a");
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     QSignalSpy subject(&manager, &ScreenshotsListManager::timePeriodSubjectChanged);
     manager.setTimePeriod(FolderSection::yesterday());
     waitForSubject(subject, 1);
@@ -290,6 +317,7 @@ TEST_F(ScreenshotsListManagerTest, AReloadStartedEarlierNeverReplacesALaterList)
     const qint64 a = addScreenshot(*store, "a", "apple");
     addScreenshot(*store, "b", "banana");
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     QSignalSpy subject(&manager, &ScreenshotsListManager::folderFilterSubjectChanged);
 
     // The reload starts, then a later list is set before its result can be published.
@@ -312,6 +340,7 @@ TEST_F(ScreenshotsListManagerTest, AddingACaptureLinksItToAPlainFolderAndRenames
 {
     const qint64 folder = *store->insertFolder("F", false, std::nullopt);
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     manager.setFolderFilter(Folder{folder, 0, "F", false, std::nullopt});
     QSignalSpy subject(&manager, &ScreenshotsListManager::folderFilterSubjectChanged);
     waitForSubject(subject, 1);
@@ -335,6 +364,7 @@ TEST_F(ScreenshotsListManagerTest, AddingACaptureLinksItToAPlainFolderAndRenames
 TEST_F(ScreenshotsListManagerTest, AddingWithASmartFolderMakesNoLinkAndAnImportKeepsItsName)
 {
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     manager.setFolderFilter(Folder{7, 0, "Smart", true, "hello"});
     QSignalSpy subject(&manager, &ScreenshotsListManager::folderFilterSubjectChanged);
     waitForSubject(subject, 1);
@@ -355,6 +385,7 @@ TEST_F(ScreenshotsListManagerTest, TheBundleIdentifierComesFromTheCapturedProces
     entry.write("[Desktop Entry]\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + "\n");
     entry.close();
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     manager.addScreenshot(
         capture("x", WindowDetails{std::nullopt, "Me", static_cast<qint32>(QCoreApplication::applicationPid()),
                                    std::nullopt}),
@@ -372,6 +403,7 @@ TEST_F(ScreenshotsListManagerTest, DeletingPositionsDeletesThoseRecordsAndIgnore
         added.push_back(addScreenshot(*store, QString("s%1").arg(index)));
     }
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     const QList<ScreenshotPtr> before = manager.screenshots();
     manager.deleteScreenshots({2, 5, 7, -1});
     std::vector<qint64> expected;
@@ -393,6 +425,7 @@ TEST_F(ScreenshotsListManagerTest, ACorruptIndexIsRebuiltAndTheLoadTriedAgain)
         "UPDATE screenshots_fts_data SET block = x'0000ffffffffffffffffffffffffffffff' WHERE id > 10;");
     store = openStore();
     ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
     QSignalSpy subject(&manager, &ScreenshotsListManager::folderFilterSubjectChanged);
     ::testing::internal::CaptureStderr();
     manager.setFolderFilter(Folder{1, 0, "Cats", true, "cat"});

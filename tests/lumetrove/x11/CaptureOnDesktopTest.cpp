@@ -132,6 +132,7 @@ protected:
 TEST_F(CaptureOnDesktopTest, ADragOnTheSecondScreenOverAnotherApplicationsWindowLandsInTheLibrary)
 {
     ScreenshotsListManager library;
+    ASSERT_TRUE(processEventsUntil([&] { return library.listLoaded(); }));
     const qsizetype before = library.screenshots().size();
     openTextWindow(900, 200);
     // From inside the window's frame, so the window under the mouse is the text window.
@@ -143,6 +144,7 @@ TEST_F(CaptureOnDesktopTest, ADragOnTheSecondScreenOverAnotherApplicationsWindow
 TEST_F(CaptureOnDesktopTest, ADragAcrossBothScreensGrabsEachScreensPart)
 {
     ScreenshotsListManager library;
+    ASSERT_TRUE(processEventsUntil([&] { return library.listLoaded(); }));
     const qsizetype before = library.screenshots().size();
     // The window straddles the edge between the screens; its first line runs across it.
     openTextWindow(660, 200);
