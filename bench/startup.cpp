@@ -14,6 +14,7 @@
 #include "lumetrove/detail/LiveTextImageView.h"
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/ScreenshotsDB.h"
+#include "lumetrove/platform/TextRecognizer.h"
 #include "sqlite/Connection.h"
 
 #include <QAbstractItemModel>
@@ -562,6 +563,9 @@ BENCHMARK_CAPTURE(idleInTray, lumetrove, "--child=program")
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], lumetrove::textRecognitionHelperArgument) == 0) {
+        return lumetrove::runTextRecognitionHelper();
+    }
     if (argc > 1 && std::strncmp(argv[1], "--child=", 8) == 0) {
         const bool closeAfter = argc > 2 && std::strcmp(argv[2], "--close-window") == 0;
         return std::strcmp(argv[1], "--child=program") == 0 ? runProgram(argc, argv, closeAfter)

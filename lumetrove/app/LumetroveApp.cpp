@@ -13,6 +13,7 @@
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/Log.h"
 #include "lumetrove/platform/SoftwareUpdater.h"
+#include "lumetrove/platform/TextRecognizer.h"
 #include "settingsopener/OpenSettingsAction.h"
 #include "settingsopener/OpenSettingsInjection.h"
 
@@ -106,6 +107,9 @@ bool LumetroveApp::start()
         return false;
     }
     listenForLaterLaunches();
+    // Text is recognised by this program started again as a helper: the engines, their models and the
+    // recognition libraries never enter the process that idles in the tray.
+    setSharedTextRecognizer(makeHelperProcessTextRecognizer(QCoreApplication::applicationFilePath()));
 
     firstLaunchChecker_ = new FirstLaunchChecker([] { return sharedCaptureService().screenRecordingGranted(); }, this);
     settingsViewModel_ = new SettingsViewModel(this);

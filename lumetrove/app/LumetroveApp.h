@@ -30,6 +30,8 @@ public:
 
     /// Either hands the files to an instance that already runs, shows its window and returns false (the
     /// caller then exits), or becomes the running instance: builds the windows and the tray, and returns true.
+    /// The program recognises text in helper processes started from its own executable, which must hand
+    /// a command line with `textRecognitionHelperArgument` to `runTextRecognitionHelper` before anything else.
     bool start();
 
     QMainWindow* mainWindow() const { return mainWindow_; }

@@ -18,16 +18,6 @@
 
 namespace lumetrove {
 
-QString RecognizedText::joinedLines() const
-{
-    QStringList texts;
-    texts.reserve(static_cast<qsizetype>(lines.size()));
-    for (const RecognizedLine& line : lines) {
-        texts.append(line.text);
-    }
-    return texts.join(QLatin1Char('\n'));
-}
-
 namespace {
 
 // Screen text is small, often light on dark, and lies in columns (a document beside an editor beside a
@@ -305,7 +295,12 @@ class EnginePool {
 public:
     static EnginePool& shared()
     {
-        static EnginePool* pool = new EnginePool;
+        static EnginePool* pool = [] {
+            auto* made = new EnginePool;
+            made->kept_ = textRecognitionEnginesKept();
+            onTextRecognitionKeepingChanged([made](bool kept) { made->setKept(kept); });
+            return made;
+        }();
         return *pool;
     }
 
@@ -520,17 +515,6 @@ public:
 std::shared_ptr<TextRecognizer> makeTesseractTextRecognizer()
 {
     return std::make_shared<TesseractTextRecognizer>();
-}
-
-void setTextRecognitionEnginesKept(bool kept)
-{
-    EnginePool::shared().setKept(kept);
-}
-
-std::shared_ptr<TextRecognizer> sharedTextRecognizer()
-{
-    static const std::shared_ptr<TextRecognizer> recognizer = makeTesseractTextRecognizer();
-    return recognizer;
 }
 
 } // namespace lumetrove

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QRectF>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -48,16 +49,35 @@ public:
     virtual RecognizedText recognize(const QImage& image) const = 0;
 };
 
-/// Tesseract with its English model. Its engines are shared by every Tesseract recogniser of the process;
-/// screen images are prepared first so that dark themes and small interface fonts are read.
+/// Tesseract with its English model, in this process. Its engines are shared by every Tesseract recogniser
+/// of the process; screen images are prepared first so that dark themes and small interface fonts are read.
 std::shared_ptr<TextRecognizer> makeTesseractTextRecognizer();
 
-/// Whether the Tesseract engines are kept between recognitions (the default). Each holds its model, tens of
-/// megabytes; a program idle in the tray turns keeping off, which ends the idle engines at once and each
-/// later one as soon as its recognition is done, and hands the freed memory back to the system.
-void setTextRecognitionEnginesKept(bool kept);
+/// The argument that starts the program as its own text-recognition helper (`runTextRecognitionHelper`).
+inline constexpr char textRecognitionHelperArgument[] = "--recognize-text";
 
-/// The process-wide recogniser (Tesseract), made on first use. Any thread.
+/// Tesseract in helper processes: `executable` started with `textRecognitionHelperArgument`, which calls
+/// `runTextRecognitionHelper`. The engines, their models (tens of megabytes) and the recognition libraries
+/// then stay out of this process, and a recognition that crashes ends only its helper (the call throws
+/// `TextRecognitionError`). Each recognition takes an idle helper or starts one (a tenth of a second);
+/// helpers wait for the next while engines are kept (`setTextRecognitionEnginesKept`), else end at once.
+std::shared_ptr<TextRecognizer> makeHelperProcessTextRecognizer(const QString& executable);
+
+/// The helper's side: answers the recognitions asked on standard input, with this process's Tesseract
+/// recogniser, until the input ends. Returns the exit status.
+int runTextRecognitionHelper();
+
+/// Whether recognisers keep their engines between recognitions (the default). Each engine holds its model,
+/// tens of megabytes; a program idle in the tray turns keeping off, which ends the idle engines at once and
+/// each later one as soon as its recognition is done, and hands the freed memory back to the system.
+void setTextRecognitionEnginesKept(bool kept);
+bool textRecognitionEnginesKept();
+/// Calls `listener` with every change of the keeping, on the thread that changes it. For recognisers.
+void onTextRecognitionKeepingChanged(std::function<void(bool)> listener);
+
+/// The process-wide recogniser: Tesseract in this process unless another was set. Any thread.
 std::shared_ptr<TextRecognizer> sharedTextRecognizer();
+/// Replaces the process-wide recogniser (the program sets one of helper processes at start). Any thread.
+void setSharedTextRecognizer(std::shared_ptr<TextRecognizer> recognizer);
 
 } // namespace lumetrove

@@ -1,5 +1,6 @@
 #include "lumetrove/platform/TextRecognizer.h"
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QPainter>
 #include <atomic>
@@ -87,6 +88,30 @@ TEST(TextRecognizerTest, ReadsWhileEnginesAreLetGoOfAndTakenBackFromSeveralThrea
     }
     setTextRecognitionEnginesKept(true);
     EXPECT_EQ(misread, 0);
+}
+
+TEST(TextRecognizerTest, AHelperProcessReadsWhatThisProcessReadsAndOneThatEndsIsAnError)
+{
+    // Translucent pixels at twice the density: the format, line length and pixel ratio cross over as they are.
+    QImage image(textImage({QStringLiteral("Quarterly budget review"), QStringLiteral("Download the invoice")},
+                           Qt::black, Qt::white)
+                     .convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    image.setDevicePixelRatio(2);
+    const RecognizedText here = makeTesseractTextRecognizer()->recognize(image);
+    const RecognizedText there =
+        makeHelperProcessTextRecognizer(QCoreApplication::applicationFilePath())->recognize(image);
+    EXPECT_EQ(there.joinedLines(), here.joinedLines());
+    ASSERT_EQ(there.lines.size(), 2u);
+    ASSERT_EQ(there.lines[1].words.size(), here.lines[1].words.size());
+    EXPECT_EQ(there.lines[1].boundingBox, here.lines[1].boundingBox);
+    EXPECT_EQ(there.lines[1].words[2].boundingBox, here.lines[1].words[2].boundingBox);
+    EXPECT_EQ(there.lines[1].words[2].confidence, here.lines[1].words[2].confidence);
+
+    for (const char* notAHelper : {"/bin/true", "/nonexistent/lumetrove"}) {
+        SCOPED_TRACE(notAHelper);
+        EXPECT_THROW(makeHelperProcessTextRecognizer(QString::fromLatin1(notAHelper))->recognize(image),
+                     TextRecognitionError);
+    }
 }
 
 } // namespace

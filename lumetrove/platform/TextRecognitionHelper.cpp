@@ -1,0 +1,324 @@
+#include "lumetrove/platform/TextRecognizer.h"
+
+#include <QByteArray>
+#include <QDataStream>
+#include <QFile>
+#include <cerrno>
+#include <mutex>
+#include <optional>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace lumetrove {
+
+// A recognition is one message each way over a local stream socket: a 32-bit length, then a QDataStream
+// record. The question carries the image's raw pixels (a full-HD screen is 8 MB, copied in milliseconds);
+// the answer carries the lines, or the error's message.
+
+namespace {
+
+constexpr quint32 largestMessage = 1u << 30;
+
+bool writeAll(int socket, const char* data, size_t size)
+{
+    while (size > 0) {
+        // A helper that ended gives an error here, not a SIGPIPE that would end this process.
+        const ssize_t written = send(socket, data, size, MSG_NOSIGNAL);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+bool readAll(int socket, char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t got = read(socket, data, size);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        data += got;
+        size -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool sendMessage(int socket, const QByteArray& message)
+{
+    const quint32 size = static_cast<quint32>(message.size());
+    return writeAll(socket, reinterpret_cast<const char*>(&size), sizeof size) &&
+           writeAll(socket, message.constData(), static_cast<size_t>(message.size()));
+}
+
+std::optional<QByteArray> receiveMessage(int socket)
+{
+    quint32 size = 0;
+    if (!readAll(socket, reinterpret_cast<char*>(&size), sizeof size) || size > largestMessage) {
+        return std::nullopt;
+    }
+    QByteArray message(static_cast<qsizetype>(size), Qt::Uninitialized);
+    if (!readAll(socket, message.data(), size)) {
+        return std::nullopt;
+    }
+    return message;
+}
+
+QByteArray encodeImage(const QImage& image)
+{
+    QByteArray message;
+    QDataStream out(&message, QIODevice::WriteOnly);
+    out << qint32(image.width()) << qint32(image.height()) << qint32(image.format()) << qint64(image.bytesPerLine())
+        << image.devicePixelRatio()
+        << QByteArray::fromRawData(reinterpret_cast<const char*>(image.constBits()),
+                                   static_cast<qsizetype>(image.sizeInBytes()));
+    return message;
+}
+
+/// The image of a question; a null image when the message is not one.
+QImage decodeImage(const QByteArray& message)
+{
+    QDataStream in(message);
+    qint32 width = 0, height = 0, format = 0;
+    qint64 bytesPerLine = 0;
+    double pixelRatio = 1;
+    QByteArray bits;
+    in >> width >> height >> format >> bytesPerLine >> pixelRatio >> bits;
+    if (in.status() != QDataStream::Ok || width <= 0 || height <= 0 || format <= QImage::Format_Invalid ||
+        format >= QImage::NImageFormats || bytesPerLine <= 0 || bits.size() != bytesPerLine * height) {
+        return {};
+    }
+    const QImage view(reinterpret_cast<const uchar*>(bits.constData()), width, height, bytesPerLine,
+                      static_cast<QImage::Format>(format));
+    if (view.isNull() || view.sizeInBytes() != bits.size()) {
+        return {};
+    }
+    QImage image = view.copy();
+    image.setDevicePixelRatio(pixelRatio);
+    return image;
+}
+
+QByteArray encodeAnswer(const RecognizedText& text)
+{
+    QByteArray message;
+    QDataStream out(&message, QIODevice::WriteOnly);
+    out << true << quint32(text.lines.size());
+    for (const RecognizedLine& line : text.lines) {
+        out << line.text << line.boundingBox << quint32(line.words.size());
+        for (const RecognizedWord& word : line.words) {
+            out << word.text << word.boundingBox << word.confidence;
+        }
+    }
+    return message;
+}
+
+QByteArray encodeFailure(const QString& reason)
+{
+    QByteArray message;
+    QDataStream out(&message, QIODevice::WriteOnly);
+    out << false << reason;
+    return message;
+}
+
+/// The text of an answer. Throws `TextRecognitionError` for a failure or a message that is not an answer.
+RecognizedText decodeAnswer(const QByteArray& message)
+{
+    QDataStream in(message);
+    bool succeeded = false;
+    in >> succeeded;
+    if (!succeeded) {
+        QString reason;
+        in >> reason;
+        throw TextRecognitionError(in.status() == QDataStream::Ok
+                                       ? reason.toStdString()
+                                       : "The text recognition helper's answer is unreadable");
+    }
+    RecognizedText text;
+    quint32 lineCount = 0;
+    in >> lineCount;
+    for (quint32 lineIndex = 0; lineIndex < lineCount && in.status() == QDataStream::Ok; ++lineIndex) {
+        RecognizedLine& line = text.lines.emplace_back();
+        quint32 wordCount = 0;
+        in >> line.text >> line.boundingBox >> wordCount;
+        for (quint32 wordIndex = 0; wordIndex < wordCount && in.status() == QDataStream::Ok; ++wordIndex) {
+            RecognizedWord& word = line.words.emplace_back();
+            in >> word.text >> word.boundingBox >> word.confidence;
+        }
+    }
+    if (in.status() != QDataStream::Ok) {
+        throw TextRecognitionError("The text recognition helper's answer is unreadable");
+    }
+    return text;
+}
+
+/// One helper process and this end of its socket.
+struct Helper {
+    pid_t pid = -1;
+    int socket = -1;
+};
+
+/// Closes the socket, which ends the helper, and waits for it on a thread of its own: the caller may be
+/// the main thread, which never waits on a process.
+void endHelper(Helper helper)
+{
+    close(helper.socket);
+    std::thread([pid = helper.pid] {
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
+class HelperProcessTextRecognizer final : public TextRecognizer {
+public:
+    explicit HelperProcessTextRecognizer(const QString& executable)
+        : state_(std::make_shared<State>(QFile::encodeName(executable)))
+    {
+        onTextRecognitionKeepingChanged([weak = std::weak_ptr<State>(state_)](bool kept) {
+            if (const std::shared_ptr<State> state = weak.lock(); state && !kept) {
+                state->endIdle();
+            }
+        });
+    }
+
+    ~HelperProcessTextRecognizer() override { state_->endIdle(); }
+
+    RecognizedText recognize(const QImage& image) const override
+    {
+        if (image.isNull()) {
+            throw TextRecognitionError("The image to recognise is empty");
+        }
+        const Helper helper = state_->take();
+        std::optional<QByteArray> answer;
+        if (sendMessage(helper.socket, encodeImage(image))) {
+            answer = receiveMessage(helper.socket);
+        }
+        if (!answer) {
+            endHelper(helper);
+            throw TextRecognitionError("The text recognition helper ended before it answered");
+        }
+        state_->giveBack(helper);
+        return decodeAnswer(*answer);
+    }
+
+private:
+    struct State {
+        explicit State(QByteArray program) : executable(std::move(program)) {}
+
+        Helper take()
+        {
+            {
+                const std::lock_guard lock(mutex);
+                if (!idle.empty()) {
+                    const Helper helper = idle.back();
+                    idle.pop_back();
+                    return helper;
+                }
+            }
+            return start();
+        }
+
+        void giveBack(Helper helper)
+        {
+            if (textRecognitionEnginesKept()) {
+                const std::lock_guard lock(mutex);
+                idle.push_back(helper);
+                return;
+            }
+            endHelper(helper);
+        }
+
+        void endIdle()
+        {
+            std::vector<Helper> ended;
+            {
+                const std::lock_guard lock(mutex);
+                ended.swap(idle);
+            }
+            for (const Helper& helper : ended) {
+                endHelper(helper);
+            }
+        }
+
+        Helper start() const
+        {
+            int sockets[2];
+            if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) {
+                throw TextRecognitionError("No socket for the text recognition helper");
+            }
+            posix_spawn_file_actions_t actions;
+            posix_spawn_file_actions_init(&actions);
+            // The helper's standard input and output are its end of the socket (dup2 clears close-on-exec).
+            posix_spawn_file_actions_adddup2(&actions, sockets[1], STDIN_FILENO);
+            posix_spawn_file_actions_adddup2(&actions, sockets[1], STDOUT_FILENO);
+            QByteArray program = executable;
+            QByteArray argument(textRecognitionHelperArgument);
+            char* arguments[] = {program.data(), argument.data(), nullptr};
+            pid_t pid = -1;
+            const int failed = posix_spawn(&pid, program.constData(), &actions, nullptr, arguments, environ);
+            posix_spawn_file_actions_destroy(&actions);
+            close(sockets[1]);
+            if (failed != 0) {
+                close(sockets[0]);
+                throw TextRecognitionError("The text recognition helper could not be started");
+            }
+            return Helper{pid, sockets[0]};
+        }
+
+        const QByteArray executable;
+        std::mutex mutex;
+        std::vector<Helper> idle;
+    };
+
+    std::shared_ptr<State> state_;
+};
+
+} // namespace
+
+std::shared_ptr<TextRecognizer> makeHelperProcessTextRecognizer(const QString& executable)
+{
+    return std::make_shared<HelperProcessTextRecognizer>(executable);
+}
+
+int runTextRecognitionHelper()
+{
+    // The socket moves off standard output, which then goes where errors go: whatever a library prints
+    // cannot mix into an answer.
+    const int socket = dup(STDOUT_FILENO);
+    if (socket < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        return 1;
+    }
+    const std::shared_ptr<TextRecognizer> recognizer = makeTesseractTextRecognizer();
+    while (const std::optional<QByteArray> question = receiveMessage(socket)) {
+        QByteArray answer;
+        const QImage image = decodeImage(*question);
+        if (image.isNull()) {
+            answer = encodeFailure(QStringLiteral("The image to recognise could not be read"));
+        } else {
+            try {
+                answer = encodeAnswer(recognizer->recognize(image));
+            } catch (const std::exception& error) {
+                answer = encodeFailure(QString::fromUtf8(error.what()));
+            }
+        }
+        if (!sendMessage(socket, answer)) {
+            break;
+        }
+    }
+    return 0;
+}
+
+} // namespace lumetrove
