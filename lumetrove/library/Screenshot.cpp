@@ -63,6 +63,14 @@ QString screenshotFileBaseName(const QString& name)
 
 namespace {
 
+/// The text in UTF-8 in a block of its own size (a conversion reserves room for the worst case).
+QByteArray compactUtf8(const QString& text)
+{
+    QByteArray utf8 = text.toUtf8();
+    utf8.squeeze();
+    return utf8;
+}
+
 std::optional<QUrl> parseUrl(const QString& text)
 {
     QUrl url(text, QUrl::StrictMode);
@@ -72,7 +80,7 @@ std::optional<QUrl> parseUrl(const QString& text)
 } // namespace
 
 Screenshot::Screenshot(ScreenshotRow row, std::shared_ptr<ScreenshotsDB> store, QObject* parent)
-    : QObject(parent), id_(row.id), folderId_(row.folderId), path_(std::move(row.path)),
+    : QObject(parent), id_(row.id), folderId_(row.folderId), path_(compactUtf8(row.path)),
       createdAt_(std::move(row.createdAt)), name_(std::move(row.name)), keywords_(std::move(row.keywords)),
       description_(std::move(row.description)), capturedAppName_(std::move(row.capturedAppName)),
       capturedAppBundleId_(std::move(row.capturedAppBundleId)), store_(std::move(store)), detailsRead_(row.detailsRead),
@@ -150,11 +158,11 @@ void Screenshot::parseImageUrl() const
         return;
     }
     imageUrlParsed_ = true;
-    if (std::optional<QUrl> url = parseUrl(path_)) {
+    if (std::optional<QUrl> url = parseUrl(QString::fromUtf8(path_))) {
         rare().storedImageUrl = url;
         rare_->imageUrl = std::move(url);
     }
-    path_ = QString(); // frees the text
+    path_ = QByteArray(); // frees the text
 }
 
 void Screenshot::readDetails() const
@@ -445,7 +453,7 @@ bool Screenshot::holds(const ScreenshotRow& row) const
     }
     // Compared as text, without parsing a URL that nothing has asked for yet.
     if (!imageUrlParsed_) {
-        return path_ == row.path;
+        return QString::fromUtf8(path_) == row.path;
     }
     const std::optional<QUrl>& url = rare_ ? rare_->imageUrl : noUrl_;
     return (url ? urlText(*url) : QString()) == row.path;

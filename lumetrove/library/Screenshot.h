@@ -2,6 +2,7 @@
 
 #include "lumetrove/library/ScreenshotRow.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QIcon>
 #include <QImage>
@@ -231,8 +232,9 @@ private:
 
     qint64 id_;
     std::optional<qint64> folderId_;
-    /// The stored "file://" text, until the image URL is parsed from it.
-    mutable QString path_;
+    /// The stored "file://" text, until the image URL is parsed from it; in UTF-8, half the size of UTF-16
+    /// for the ASCII that paths mostly are.
+    mutable QByteArray path_;
     std::optional<QString> createdAt_;
     std::optional<QString> name_;
     std::optional<QString> keywords_;

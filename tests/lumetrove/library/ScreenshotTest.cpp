@@ -370,6 +370,16 @@ TEST_F(ScreenshotTest, EachTextPropertyHoldsWhatItWasLastAssignedAndNoOtherDoes)
     }
 }
 
+TEST_F(ScreenshotTest, AStoredPathOutsideAsciiIsHeldAndParsedUnchanged)
+{
+    const ScreenshotRow row{.id = 1, .path = "file:///tmp/Bildä😀.png"};
+    const ScreenshotPtr record = Screenshot::fromRow(row, store);
+    EXPECT_TRUE(record->holds(row));
+    EXPECT_FALSE(record->holds(ScreenshotRow{.id = 1, .path = "file:///tmp/Bilda.png"}));
+    ASSERT_TRUE(record->imageUrl());
+    EXPECT_EQ(record->imageUrl()->toLocalFile(), "/tmp/Bildä😀.png");
+}
+
 TEST_F(ScreenshotTest, EqualityLooksAtIdAndFolderOnly)
 {
     auto record = [](qint64 id, std::optional<qint64> folder, QString name) {
