@@ -111,8 +111,9 @@ namespace {
 
 /// A 64-bit digest of every value of a row, kept in place of the row to tell whether a later read of it
 /// differs: a cached entry then costs a few bytes instead of a row's dozen strings. Each text goes through
-/// Qt's seeded string hash; the field digests are chained with a multiply-xorshift step, so that their order
-/// and an absent value (unlike an empty one) count.
+/// the standard library's string hash (several times faster than Qt's on a refresh of 100k rows); the field
+/// digests are chained with a multiply-xorshift step, so that their order and an absent value (unlike an
+/// empty one) count.
 class RowFingerprint {
 public:
     explicit RowFingerprint(const ScreenshotRow& row)
@@ -150,10 +151,13 @@ private:
     }
     void add(qint64 field) { add(quint64(field)); }
     void add(bool field) { add(quint64(field ? 1 : 2)); }
-    void add(const QString& field) { add(quint64(qHash(field, seed)) ^ quint64(field.size())); }
+    void add(const QString& field)
+    {
+        const std::u16string_view units(reinterpret_cast<const char16_t*>(field.utf16()), size_t(field.size()));
+        add(quint64(std::hash<std::u16string_view>{}(units)) ^ quint64(field.size()));
+    }
     void add(const std::optional<QString>& field) { field ? add(*field) : add(absent); }
 
-    static constexpr size_t seed = 0x243f6a8885a308d3ULL;
     quint64 value_ = 0x9e3779b97f4a7c15ULL;
 };
 
