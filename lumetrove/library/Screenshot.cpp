@@ -71,6 +71,48 @@ QByteArray compactUtf8(const QString& text)
     return utf8;
 }
 
+/// Days from the start of the Julian period to 1970-01-01.
+constexpr qint64 julianDayOfEpoch = 2440588;
+
+/// The seconds since 1970 (UTC) of a creation time of the form "yyyy-MM-dd HH:mm:ss", which SQLite writes;
+/// none for any other text, valid or not, which the record keeps as it is.
+std::optional<qint64> secondsOfCreationText(const QString& text)
+{
+    if (text.size() != 19) {
+        return std::nullopt;
+    }
+    static constexpr char pattern[] = "dddd-dd-dd dd:dd:dd";
+    for (qsizetype index = 0; index < 19; ++index) {
+        const char16_t unit = text.at(index).unicode();
+        if (pattern[index] == 'd' ? unit < u'0' || unit > u'9' : unit != char16_t(pattern[index])) {
+            return std::nullopt;
+        }
+    }
+    const auto number = [&](qsizetype from, qsizetype length) {
+        int value = 0;
+        for (qsizetype index = from; index < from + length; ++index) {
+            value = value * 10 + (text.at(index).unicode() - u'0');
+        }
+        return value;
+    };
+    const QDate date(number(0, 4), number(5, 2), number(8, 2));
+    const QTime time(number(11, 2), number(14, 2), number(17, 2));
+    if (!date.isValid() || !time.isValid()) {
+        return std::nullopt;
+    }
+    return (date.toJulianDay() - julianDayOfEpoch) * 86400 + time.msecsSinceStartOfDay() / 1000;
+}
+
+/// The text of a creation time, as `secondsOfCreationText` reads it.
+QString creationText(qint64 seconds)
+{
+    const qint64 days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+    const qint64 rest = seconds - days * 86400;
+    const QDate date = QDate::fromJulianDay(days + julianDayOfEpoch);
+    return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", date.year(), date.month(), date.day(), int(rest / 3600),
+                             int(rest / 60 % 60), int(rest % 60));
+}
+
 std::optional<QUrl> parseUrl(const QString& text)
 {
     QUrl url(text, QUrl::StrictMode);
@@ -81,11 +123,15 @@ std::optional<QUrl> parseUrl(const QString& text)
 
 Screenshot::Screenshot(ScreenshotRow row, std::shared_ptr<ScreenshotsDB> store, QObject* parent)
     : QObject(parent), id_(row.id), folderId_(row.folderId), path_(compactUtf8(row.path)),
-      createdAt_(std::move(row.createdAt)), name_(std::move(row.name)), keywords_(std::move(row.keywords)),
-      description_(std::move(row.description)), capturedAppName_(std::move(row.capturedAppName)),
-      capturedAppBundleId_(std::move(row.capturedAppBundleId)), store_(std::move(store)), detailsRead_(row.detailsRead),
-      wasImported_(row.wasImported), isAIAssistantTask_(row.isAIAssistantTask)
+      createdSeconds_(row.createdAt ? secondsOfCreationText(*row.createdAt) : std::nullopt), name_(std::move(row.name)),
+      keywords_(std::move(row.keywords)), description_(std::move(row.description)),
+      capturedAppName_(std::move(row.capturedAppName)), capturedAppBundleId_(std::move(row.capturedAppBundleId)),
+      store_(std::move(store)), detailsRead_(row.detailsRead), wasImported_(row.wasImported),
+      isAIAssistantTask_(row.isAIAssistantTask)
 {
+    if (!createdSeconds_) {
+        storeRare(&Rare::createdAt, std::move(row.createdAt));
+    }
     storeRare(&Rare::text, std::move(row.text));
     storeRare(&Rare::aiResults, std::move(row.aiResults));
     storeRare(&Rare::aiAssistantTask, std::move(row.aiAssistantTask));
@@ -96,6 +142,14 @@ Screenshot::~Screenshot() = default;
 
 const std::optional<QString> Screenshot::noText_;
 const std::optional<QUrl> Screenshot::noUrl_;
+
+const std::optional<QString>& Screenshot::createdAt() const
+{
+    if (createdSeconds_ && !(rare_ && rare_->createdAt)) {
+        rare().createdAt = creationText(*createdSeconds_);
+    }
+    return rareText(&Rare::createdAt);
+}
 
 Screenshot::Rare& Screenshot::rare() const
 {
@@ -285,11 +339,15 @@ std::optional<QImage> Screenshot::thumbnailImage() const
 
 std::optional<QDateTime> Screenshot::createdDate() const
 {
-    if (!createdAt_ || createdAt_->size() != 19 || createdAt_->at(10) != QLatin1Char(' ')) {
+    if (createdSeconds_) {
+        return QDateTime::fromSecsSinceEpoch(*createdSeconds_, QTimeZone::utc());
+    }
+    const std::optional<QString>& stored = rareText(&Rare::createdAt);
+    if (!stored || stored->size() != 19 || stored->at(10) != QLatin1Char(' ')) {
         return std::nullopt;
     }
-    const QDate date = QDate::fromString(createdAt_->left(10), QStringLiteral("yyyy-MM-dd"));
-    const QTime time = QTime::fromString(createdAt_->mid(11), QStringLiteral("HH:mm:ss"));
+    const QDate date = QDate::fromString(stored->left(10), QStringLiteral("yyyy-MM-dd"));
+    const QTime time = QTime::fromString(stored->mid(11), QStringLiteral("HH:mm:ss"));
     if (!date.isValid() || !time.isValid()) {
         return std::nullopt;
     }

@@ -79,7 +79,7 @@ public:
     }
     bool waitingForAIProcess() const { return waitingForAIProcess_; }
     void setWaitingForAIProcess(bool waiting) { waitingForAIProcess_ = waiting; }
-    const std::optional<QString>& createdAt() const { return createdAt_; }
+    const std::optional<QString>& createdAt() const;
     /// One-shot: the next change of `name` does not rename the file.
     bool noRename() const { return noRename_; }
     void setNoRename(bool noRename) { noRename_ = noRename; }
@@ -205,6 +205,8 @@ private:
         std::optional<QString> unconfirmedAIDescription;
         std::optional<QString> unconfirmedAIKeywords;
         std::optional<QString> unconfirmedAIRawResult;
+        /// The creation time's text: the stored one when it is not of the usual form, else made when asked for.
+        std::optional<QString> createdAt;
     };
     using RareText = std::optional<QString> Rare::*;
 
@@ -235,7 +237,9 @@ private:
     /// The stored "file://" text, until the image URL is parsed from it; in UTF-8, half the size of UTF-16
     /// for the ASCII that paths mostly are.
     mutable QByteArray path_;
-    std::optional<QString> createdAt_;
+    /// The creation time in seconds since 1970 (UTC), when its stored text has the usual form
+    /// "yyyy-MM-dd HH:mm:ss": eight bytes rather than a string for every listed record.
+    std::optional<qint64> createdSeconds_;
     std::optional<QString> name_;
     std::optional<QString> keywords_;
     std::optional<QString> description_;

@@ -288,6 +288,35 @@ TEST_F(ScreenshotTest, DatesAndTheDefaultName)
     }
 }
 
+TEST_F(ScreenshotTest, ACreationTimeReadsBackAsStoredAndAsTheTimeItNames)
+{
+    const auto utc = [](int y, int mo, int d, int h, int mi, int s) {
+        return std::optional<QDateTime>(QDateTime(QDate(y, mo, d), QTime(h, mi, s), QTimeZone::utc()));
+    };
+    const struct {
+        std::optional<QString> stored;
+        std::optional<QDateTime> date;
+    } cases[] = {
+        {"2024-03-05 14:07:09", utc(2024, 3, 5, 14, 7, 9)},
+        {"2024-02-29 23:59:59", utc(2024, 2, 29, 23, 59, 59)},
+        {"1969-12-31 23:59:59", utc(1969, 12, 31, 23, 59, 59)},
+        {"0999-01-01 00:00:00", utc(999, 1, 1, 0, 0, 0)},
+        {"2023-02-29 10:00:00", std::nullopt},
+        {"2024-03-05 24:00:00", std::nullopt},
+        {"2024-03-05T14:07:09", std::nullopt},
+        {"2024-3-5 14:07:09", std::nullopt},
+        {"", std::nullopt},
+        {std::nullopt, std::nullopt},
+    };
+    for (const auto& [stored, date] : cases) {
+        SCOPED_TRACE(stored.value_or("(none)").toStdString());
+        const ScreenshotPtr record =
+            Screenshot::fromRow({.id = 1, .createdAt = stored, .path = "file:///a.png"}, store);
+        EXPECT_EQ(record->createdDate(), date);
+        EXPECT_EQ(record->createdAt(), stored);
+    }
+}
+
 TEST_F(ScreenshotTest, DefaultNameUsesTheTwelveHourClock)
 {
     const QByteArray saved = qgetenv("TZ");
