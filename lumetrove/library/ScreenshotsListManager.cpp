@@ -11,6 +11,7 @@
 #include <QMutex>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
 #include <unordered_map>
 #include <utility>
 
@@ -375,7 +376,7 @@ QList<ScreenshotPtr> ScreenshotsListManager::settle(Loaded& loaded)
     for (auto& [position, row] : loaded.unsettled) {
         ScreenshotPtr& record = loaded.screenshots[position];
         ScreenshotPtr chosen = record->holds(row) ? record : Screenshot::fromRow(row, store_);
-        if (chosen != record) {
+        if (chosen != record && awaitingText_.contains(row.id)) {
             records_.insert(row.id, chosen);
         }
         settlements.push_back({row.id, record, chosen, chosen->revision(), fingerprint(row)});
@@ -391,7 +392,9 @@ QList<ScreenshotPtr> ScreenshotsListManager::settle(Loaded& loaded)
 void ScreenshotsListManager::remember(const Loaded& loaded)
 {
     for (const ScreenshotPtr& record : loaded.made) {
-        records_.insert(record->id(), record);
+        if (awaitingText_.contains(record->id())) {
+            records_.insert(record->id(), record);
+        }
     }
     for (const ScreenshotPtr& record : loaded.retired) {
         if (const auto known = records_.constFind(record->id());
@@ -491,10 +494,13 @@ void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, b
         }
     }
     if (id && info.pendingRecognizedText) {
+        awaitingText_.insert(*id); // before the load below makes its record
         auto* watcher = new QFutureWatcher<QString>(this);
         connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, id = *id] {
             watcher->deleteLater();
             setRecognizedText(id, watcher->result());
+            awaitingText_.remove(id);
+            records_.remove(id);
         });
         watcher->setFuture(*info.pendingRecognizedText);
     }
@@ -515,7 +521,13 @@ void ScreenshotsListManager::setRecognizedText(qint64 screenshotId, const QStrin
     if (text.isEmpty() || !store().updateScreenshotText(screenshotId, text)) {
         return; // the row keeps its empty text
     }
-    if (const ScreenshotPtr record = records_.value(screenshotId).lock()) {
+    ScreenshotPtr record = records_.value(screenshotId).lock();
+    if (!record) { // a screenshot whose text nothing awaited: its record in the list, if any
+        const auto listed = std::find_if(screenshots_.cbegin(), screenshots_.cend(),
+                                         [&](const ScreenshotPtr& shown) { return shown->id() == screenshotId; });
+        record = listed == screenshots_.cend() ? nullptr : *listed;
+    }
+    if (record) {
         record->takeRecognizedText(text);
     }
     if (!searchFilter_.isEmpty()) {

@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QThread>
 #include <memory>
@@ -123,7 +124,10 @@ private:
     /// new objects (nor destroys old ones); a row that changed gets a new record, as the row would after any
     /// load.
     std::shared_ptr<RecordCache> cache_;
-    /// The cache's record of each screenshot as this thread knows it, for handing a record its recognised text.
+    /// The screenshots whose recognised text is still to come, and the cache's record of each as this thread
+    /// knows it, for handing the record its text, shown or not. Only these: a map of every record would cost
+    /// a list of 100k screenshots megabytes.
+    QSet<qint64> awaitingText_;
     QHash<qint64, std::weak_ptr<Screenshot>> records_;
     QString searchFilter_;
     std::optional<Folder> folderFilterSubject_;
