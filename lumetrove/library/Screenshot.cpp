@@ -122,14 +122,20 @@ std::optional<QUrl> parseUrl(const QString& text)
 } // namespace
 
 Screenshot::Screenshot(ScreenshotRow row, std::shared_ptr<ScreenshotsDB> store, QObject* parent)
-    : QObject(parent), id_(row.id), folderId_(row.folderId), path_(compactUtf8(row.path)),
-      createdSeconds_(row.createdAt ? secondsOfCreationText(*row.createdAt) : std::nullopt), name_(std::move(row.name)),
+    : QObject(parent), id_(row.id), path_(compactUtf8(row.path)), name_(std::move(row.name)),
       keywords_(std::move(row.keywords)), description_(std::move(row.description)),
       capturedAppName_(std::move(row.capturedAppName)), capturedAppBundleId_(std::move(row.capturedAppBundleId)),
       store_(std::move(store)), detailsRead_(row.detailsRead), wasImported_(row.wasImported),
       isAIAssistantTask_(row.isAIAssistantTask)
 {
-    if (!createdSeconds_) {
+    if (row.folderId) {
+        folderId_ = *row.folderId;
+        hasFolderId_ = true;
+    }
+    if (const std::optional<qint64> seconds = row.createdAt ? secondsOfCreationText(*row.createdAt) : std::nullopt) {
+        createdSeconds_ = *seconds;
+        hasCreatedSeconds_ = true;
+    } else {
         storeRare(&Rare::createdAt, std::move(row.createdAt));
     }
     storeRare(&Rare::text, std::move(row.text));
@@ -145,8 +151,8 @@ const std::optional<QUrl> Screenshot::noUrl_;
 
 const std::optional<QString>& Screenshot::createdAt() const
 {
-    if (createdSeconds_ && !(rare_ && rare_->createdAt)) {
-        rare().createdAt = creationText(*createdSeconds_);
+    if (hasCreatedSeconds_ && !(rare_ && rare_->createdAt)) {
+        rare().createdAt = creationText(createdSeconds_);
     }
     return rareText(&Rare::createdAt);
 }
@@ -339,8 +345,8 @@ std::optional<QImage> Screenshot::thumbnailImage() const
 
 std::optional<QDateTime> Screenshot::createdDate() const
 {
-    if (createdSeconds_) {
-        return QDateTime::fromSecsSinceEpoch(*createdSeconds_, QTimeZone::utc());
+    if (hasCreatedSeconds_) {
+        return QDateTime::fromSecsSinceEpoch(createdSeconds_, QTimeZone::utc());
     }
     const std::optional<QString>& stored = rareText(&Rare::createdAt);
     if (!stored || stored->size() != 19 || stored->at(10) != QLatin1Char(' ')) {
@@ -505,7 +511,7 @@ void Screenshot::save()
 
 bool Screenshot::holds(const ScreenshotRow& row) const
 {
-    if (row.id != id_ || row.folderId != folderId_ || row.name != name_ || row.description != description_ ||
+    if (row.id != id_ || row.folderId != folderId() || row.name != name_ || row.description != description_ ||
         row.keywords != keywords_ || row.aiAssistantTask != aiAssistantTask()) {
         return false;
     }
@@ -521,8 +527,8 @@ QJsonObject Screenshot::encode() const
 {
     QJsonObject object;
     object.insert(QStringLiteral("id"), id_);
-    if (folderId_) {
-        object.insert(QStringLiteral("folderId"), *folderId_);
+    if (hasFolderId_) {
+        object.insert(QStringLiteral("folderId"), folderId_);
     }
     if (const std::optional<QUrl>& url = imageUrl()) {
         object.insert(QStringLiteral("imageUrl"), urlText(*url));

@@ -65,7 +65,7 @@ public:
     // Constant and plain fields ----------------------------------------------------------------------------
 
     qint64 id() const { return id_; }
-    std::optional<qint64> folderId() const { return folderId_; }
+    std::optional<qint64> folderId() const { return hasFolderId_ ? std::optional<qint64>(folderId_) : std::nullopt; }
     const std::optional<QUrl>& imageUrl() const
     {
         parseImageUrl();
@@ -170,7 +170,7 @@ public:
 
     friend bool operator==(const Screenshot& a, const Screenshot& b)
     {
-        return a.id_ == b.id_ && a.folderId_ == b.folderId_;
+        return a.id_ == b.id_ && a.folderId() == b.folderId();
     }
 
 signals:
@@ -233,13 +233,13 @@ private:
     void readDetails() const;
 
     qint64 id_;
-    std::optional<qint64> folderId_;
+    qint64 folderId_ = 0; // with `hasFolderId_`
     /// The stored "file://" text, until the image URL is parsed from it; in UTF-8, half the size of UTF-16
     /// for the ASCII that paths mostly are.
     mutable QByteArray path_;
     /// The creation time in seconds since 1970 (UTC), when its stored text has the usual form
     /// "yyyy-MM-dd HH:mm:ss": eight bytes rather than a string for every listed record.
-    std::optional<qint64> createdSeconds_;
+    qint64 createdSeconds_ = 0; // with `hasCreatedSeconds_`
     std::optional<QString> name_;
     std::optional<QString> keywords_;
     std::optional<QString> description_;
@@ -248,13 +248,17 @@ private:
     std::shared_ptr<ScreenshotsDB> store_;
     mutable std::unique_ptr<Rare> rare_;
     std::atomic<quint64> revision_{0};
-    mutable bool imageUrlParsed_ = false;
+    // Flags in bits, next to the one that a published property needs whole: a listed record stays within
+    // the next smaller block of the allocator.
+    mutable bool imageUrlParsed_ : 1 = false;
     /// False until the text and the AI answers hold the stored values.
-    mutable bool detailsRead_ = true;
-    bool waitingForAIProcess_ = false;
-    bool noRename_ = false;
-    bool wasImported_;
-    bool isAIAssistantTask_;
+    mutable bool detailsRead_ : 1 = true;
+    bool waitingForAIProcess_ : 1 = false;
+    bool noRename_ : 1 = false;
+    bool wasImported_ : 1 = false;
+    bool isAIAssistantTask_ : 1 = false;
+    bool hasFolderId_ : 1 = false;
+    bool hasCreatedSeconds_ : 1 = false;
     bool currentlyAIProcessing_ = false;
 };
 
