@@ -66,7 +66,8 @@ protected:
         firstLaunch = std::make_unique<FirstLaunchChecker>([] { return false; });
     }
 
-    void makeView()
+    /// The view, made without running the event loop: its first list is still on its way.
+    void constructView()
     {
         ContentView::Environment environment;
         environment.urlHandler = &URLHandler::shared();
@@ -74,13 +75,13 @@ protected:
         environment.settingsViewModel = &settings;
         environment.capture = &capture;
         environment.store = store;
-        ScreenshotsListManager* list = nullptr;
-        view = std::make_unique<ContentView>(
-            [&] {
-                list = new ScreenshotsListManager(store);
-                return list;
-            },
-            *folders, FolderSection::all(), false, AppState::shared(), 1390, 700, environment);
+        view = std::make_unique<ContentView>([this] { return new ScreenshotsListManager(store); }, *folders,
+                                             FolderSection::all(), false, AppState::shared(), 1390, 700, environment);
+    }
+
+    void makeView()
+    {
+        constructView();
         view->resize(1400, 800);
         view->show();
         // Appearing with no key stored raises the API-key alert; the tests start without it.
@@ -89,7 +90,7 @@ protected:
             view->alert()->close();
         }
         processEventsUntil([this] { return view->alert() == nullptr; }, 1000);
-        testing::waitForList(*list);
+        testing::waitForList(view->screenshotsListManager());
     }
 
     /// A record as a capture hands it back, its PNG written to the screenshots directory.
@@ -219,6 +220,15 @@ TEST_F(ContentViewTest, FilesHandedOverBeforeAndAfterTheWindowAppearsAreImported
     ASSERT_TRUE(processEventsUntil([&] { return capture.imports.size() == 2; }));
     EXPECT_EQ(capture.imports[1], late);
     EXPECT_TRUE(processEventsUntil([] { return URLHandler::shared().urls().isEmpty(); }));
+}
+
+TEST_F(ContentViewTest, TheEmptyStateIsShownOnlyOnceTheFirstListIsEmpty)
+{
+    constructView();
+    ASSERT_FALSE(view->screenshotsListManager().listLoaded());
+    EXPECT_NE(view->listView(), nullptr);
+    testing::waitForList(view->screenshotsListManager());
+    EXPECT_EQ(view->listView(), nullptr); // the empty state
 }
 
 TEST_F(ContentViewTest, FirstLaunchHintShowsOnlyBeforeTheFirstCaptureOfAnEmptyLibrary)
