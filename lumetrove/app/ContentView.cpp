@@ -343,13 +343,10 @@ void ContentView::handleCaptureResult(const CaptureService::Infos& infos, Captur
     if (result == CaptureResult::cancelled) {
         return;
     }
-    const bool added = addCapturedScreenshots(infos, false);
-    if (added && selectedScreenshot() != nullptr) {
-        selectedScreenshot()->setWaitingForAIProcess(shouldAIProcess);
-    }
+    addCapturedScreenshots(infos, false, shouldAIProcess);
 }
 
-bool ContentView::addCapturedScreenshots(const CaptureService::Infos& infos, bool wasImported)
+bool ContentView::addCapturedScreenshots(const CaptureService::Infos& infos, bool wasImported, bool shouldAIProcess)
 {
     if (!infos) {
         return false;
@@ -368,10 +365,19 @@ bool ContentView::addCapturedScreenshots(const CaptureService::Infos& infos, boo
         }
         screenshotsListManager_->addScreenshot(info, wasImported);
     }
-    const auto& screenshots = screenshotsListManager_->screenshots();
-    if (!screenshots.isEmpty()) {
-        setSelection(screenshots.first(), 0);
-    }
+    // The list is made on the thread pool: the newest screenshot is selected once it is there.
+    screenshotsListManager_->whenListed([self = QPointer<ContentView>(this), wasImported, shouldAIProcess] {
+        if (!self) {
+            return;
+        }
+        const auto& screenshots = self->screenshotsListManager_->screenshots();
+        if (!screenshots.isEmpty()) {
+            self->setSelection(screenshots.first(), 0);
+            if (!wasImported) {
+                self->selectedScreenshot()->setWaitingForAIProcess(shouldAIProcess);
+            }
+        }
+    });
     return true;
 }
 

@@ -113,7 +113,7 @@ public:
     bool checkOpenAIAPIKey();
     void resetFiltersForNewScreenshot();
     void handleCaptureResult(const CaptureService::Infos& infos, CaptureResult result, bool shouldAIProcess);
-    bool addCapturedScreenshots(const CaptureService::Infos& infos, bool wasImported);
+    bool addCapturedScreenshots(const CaptureService::Infos& infos, bool wasImported, bool shouldAIProcess = false);
     void handleOpenedURLs(const QList<QUrl>& urls);
     void handleAppear();
     void importFiles(const QList<QUrl>& urls);

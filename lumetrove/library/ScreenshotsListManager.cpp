@@ -459,6 +459,27 @@ void ScreenshotsListManager::finishReload(quint64 ticket, Loaded& loaded, Subjec
         emit timePeriodSubjectChanged(timePeriodSubject_);
         break;
     }
+    std::vector<std::function<void()>> ready;
+    for (auto waiting = waitingForList_.begin(); waiting != waitingForList_.end();) {
+        if (waiting->first <= publishedTicket_) {
+            ready.push_back(std::move(waiting->second));
+            waiting = waitingForList_.erase(waiting);
+        } else {
+            ++waiting;
+        }
+    }
+    for (const std::function<void()>& done : ready) {
+        done();
+    }
+}
+
+void ScreenshotsListManager::whenListed(std::function<void()> done)
+{
+    if (lastTicket_ <= publishedTicket_) {
+        done();
+        return;
+    }
+    waitingForList_.emplace_back(lastTicket_, std::move(done));
 }
 
 void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, bool wasImported)
@@ -504,16 +525,16 @@ void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, b
         });
         watcher->setFuture(*info.pendingRecognizedText);
     }
-    setScreenshots(loadScreenshots());
     if (!wasImported && id) {
-        for (const ScreenshotPtr& screenshot : screenshots_) {
-            if (screenshot->id() == *id) {
-                screenshot->renameScreenshotFile(true);
-                screenshot->save();
-                break;
-            }
+        // Renamed through a record of its own, before any list holds one: the list made next reads the row
+        // as it is after the rename, and the main thread reads this one row, never the whole list.
+        if (std::optional<ScreenshotRow> row = store().screenshotRow(*id)) {
+            const ScreenshotPtr record = Screenshot::fromRow(std::move(*row), store_);
+            record->renameScreenshotFile(true);
+            record->save();
         }
     }
+    startReload(Subject::none);
 }
 
 void ScreenshotsListManager::setRecognizedText(qint64 screenshotId, const QString& text)

@@ -11,6 +11,7 @@
 #include <QSet>
 #include <QString>
 #include <QThread>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -71,9 +72,14 @@ public:
                                                          const std::optional<FolderSection>& period);
 
     /// Adds a captured or imported image: inserts its row, links it to the selected plain folder, writes
-    /// its thumbnail, reloads the list and, for a capture, renames the file after the default name. A text
-    /// still being recognised is stored by `setRecognizedText` when it comes.
+    /// its thumbnail, for a capture renames the file after the default name, and reloads the list on the
+    /// thread pool (`whenListed` tells when the list holds it). A text still being recognised is stored by
+    /// `setRecognizedText` when it comes.
     void addScreenshot(const CapturedScreenshotInfo& info, bool wasImported);
+
+    /// Calls `done` on this thread once the list is as new as every reload started so far: its result, or
+    /// a later one's, has been published (or found to be the list already shown).
+    void whenListed(std::function<void()> done);
 
     /// Stores the text recognised after the screenshot's row was added: in its row (and so the search
     /// index) and in its record; a search under way is run again, so that the row can match it.
@@ -139,6 +145,8 @@ private:
     quint64 lastTicket_ = 0;
     quint64 publishedTicket_ = 0;
     int reloadsInFlight_ = 0;
+    /// The calls waiting for a list at least as new as the reload whose ticket they hold.
+    std::vector<std::pair<quint64, std::function<void()>>> waitingForList_;
     bool listLoaded_ = false;
 };
 

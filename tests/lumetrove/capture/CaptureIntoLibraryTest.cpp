@@ -66,6 +66,7 @@ protected:
         image.fill(Qt::white);
         capture.saveGrabbedImage(image);
         EXPECT_TRUE(testing::processEventsUntil([&] { return reported.has_value(); }));
+        testing::waitForList(library);
         return reported.value_or(QList<CapturedScreenshotInfo>{});
     }
 

@@ -44,6 +44,7 @@ protected:
                                                              QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded),
                                                              "some words", std::nullopt, std::nullopt},
                                       false);
+                manager.setScreenshots(manager.loadScreenshots());
             } else if (choice == 2) {
                 manager.screenshots()[random() % size]->setName(QString("Name %1").arg(random() % 5));
             } else {

@@ -86,10 +86,13 @@ protected:
     std::string openOutput;
 };
 
-/// Runs the event loop until the manager's first list is in place (its constructor loads on the thread pool).
-inline void waitForList(const ScreenshotsListManager& manager)
+/// Runs the event loop until the manager's list is as new as every reload started so far (its constructor and
+/// every added screenshot load on the thread pool).
+inline void waitForList(ScreenshotsListManager& manager)
 {
-    ASSERT_TRUE(processEventsUntil([&] { return manager.listLoaded(); }));
+    const auto listed = std::make_shared<bool>(false);
+    manager.whenListed([listed] { *listed = true; });
+    ASSERT_TRUE(processEventsUntil([&] { return *listed && manager.listLoaded(); }));
 }
 
 /// A library test whose store is open on a fresh library.

@@ -347,6 +347,7 @@ TEST_F(ScreenshotsListManagerTest, AddingACaptureLinksItToAPlainFolderAndRenames
 
     manager.addScreenshot(capture("hello", WindowDetails{std::nullopt, "Editor", std::nullopt, "What is this?"}),
                           false);
+    testing::waitForList(manager);
     ASSERT_EQ(manager.screenshots().size(), 1);
     const ScreenshotPtr added = manager.screenshots()[0];
     EXPECT_EQ(added->folderId(), folder);
@@ -361,6 +362,25 @@ TEST_F(ScreenshotsListManagerTest, AddingACaptureLinksItToAPlainFolderAndRenames
     EXPECT_EQ(thumbnail.readAll(), "thumbnail");
 }
 
+TEST_F(ScreenshotsListManagerTest, AnAddedScreenshotIsListedFromThePoolAndWhenListedWaitsForTheNewestList)
+{
+    ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
+    manager.addScreenshot(capture("invoice"), false);
+    EXPECT_THAT(manager.screenshots(), IsEmpty()) << "the list is not made on the calling thread";
+
+    // A search started after the add: the list waited for is the search's, which leaves the new row out.
+    manager.setSearchFilter("nothing");
+    const auto listed = std::make_shared<std::optional<qsizetype>>();
+    manager.whenListed([&manager, listed] { *listed = manager.screenshots().size(); });
+    ASSERT_TRUE(testing::processEventsUntil([&] { return listed->has_value(); }));
+    EXPECT_EQ(**listed, 0);
+    manager.setSearchFilter("invoice");
+    testing::waitForList(manager);
+    ASSERT_EQ(manager.screenshots().size(), 1);
+    EXPECT_EQ(manager.screenshots()[0]->name(), manager.screenshots()[0]->defaultName());
+}
+
 TEST_F(ScreenshotsListManagerTest, AddingWithASmartFolderMakesNoLinkAndAnImportKeepsItsName)
 {
     ScreenshotsListManager manager(store);
@@ -371,6 +391,7 @@ TEST_F(ScreenshotsListManagerTest, AddingWithASmartFolderMakesNoLinkAndAnImportK
     CapturedScreenshotInfo info = capture("hello");
     info.screenshotFilename = "holiday photo";
     manager.addScreenshot(info, true);
+    testing::waitForList(manager);
     EXPECT_EQ(count("SELECT count(*) FROM folders_screenshots"), 0);
     ASSERT_EQ(manager.screenshots().size(), 1);
     EXPECT_EQ(manager.screenshots()[0]->name(), "holiday photo");
@@ -391,6 +412,7 @@ TEST_F(ScreenshotsListManagerTest, TheBundleIdentifierComesFromTheCapturedProces
                                    std::nullopt}),
         true);
     manager.addScreenshot(capture("y", WindowDetails{std::nullopt, "Gone", 999999999, std::nullopt}), true);
+    testing::waitForList(manager);
     ASSERT_EQ(manager.screenshots().size(), 2);
     EXPECT_EQ(manager.screenshots()[0]->capturedAppBundleId(), std::nullopt);
     EXPECT_EQ(manager.screenshots()[1]->capturedAppBundleId(), "org.example.Tests");
@@ -442,6 +464,7 @@ TEST_F(ScreenshotsListManagerTest, WithoutADatabaseEverythingIsEmpty)
     EXPECT_THAT(manager.screenshots(), IsEmpty());
     EXPECT_EQ(manager.totalScreenshotCount(), std::nullopt);
     manager.addScreenshot(capture("x"), false);
+    testing::waitForList(manager);
     EXPECT_THAT(manager.screenshots(), IsEmpty());
 }
 

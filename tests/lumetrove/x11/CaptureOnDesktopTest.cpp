@@ -82,7 +82,7 @@ protected:
                 for (const CapturedScreenshotInfo& info : results.value_or(QList<CapturedScreenshotInfo>{})) {
                     library.addScreenshot(info, false);
                 }
-                finished = true;
+                library.whenListed([&] { finished = true; }); // the list is made on the thread pool
             });
         const auto overlaysShown = [&] {
             return capture.shadeWindows().size() == QGuiApplication::screens().size() &&
