@@ -557,7 +557,7 @@ bool FolderListView::fileDraggedScreenshot(const std::optional<Folder>& folder)
     if (folder) {
         store_->insertFolderScreenshot(screenshot->id(), folder->id);
     }
-    screenshots_.setScreenshots(screenshots_.loadScreenshots());
+    screenshots_.reload();
     model_->refreshCounts();
     return true;
 }

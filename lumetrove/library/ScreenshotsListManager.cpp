@@ -473,6 +473,11 @@ void ScreenshotsListManager::finishReload(quint64 ticket, Loaded& loaded, Subjec
     }
 }
 
+void ScreenshotsListManager::reload()
+{
+    startReload(Subject::none);
+}
+
 void ScreenshotsListManager::whenListed(std::function<void()> done)
 {
     if (lastTicket_ <= publishedTicket_) {

@@ -77,6 +77,10 @@ public:
     /// `setRecognizedText` when it comes.
     void addScreenshot(const CapturedScreenshotInfo& info, bool wasImported);
 
+    /// Loads the list again for the current filters, on the thread pool: for a write the manager did not
+    /// make itself (a screenshot dropped on a folder).
+    void reload();
+
     /// Calls `done` on this thread once the list is as new as every reload started so far: its result, or
     /// a later one's, has been published (or found to be the list already shown).
     void whenListed(std::function<void()> done);

@@ -236,8 +236,12 @@ TEST_F(FolderListViewTest, DroppingAScreenshotFilesItInOneFolderOrNone)
     EXPECT_FALSE(dropScreenshot(screenshot, centreOf(FolderSection::list(smart))));
     EXPECT_THAT(linksOf(screenshot->id()), ::testing::ElementsAre(std::to_string(b.id)));
 
+    // The list shown is loaded again: filed out of the folder it shows, the screenshot leaves it.
+    screenshots->setFolderFilter(b);
+    ASSERT_TRUE(testing::processEventsUntil([&] { return screenshots->screenshots().size() == 1; }));
     EXPECT_TRUE(dropScreenshot(screenshot, centreOf(FolderSection::all())));
     EXPECT_THAT(linksOf(screenshot->id()), ::testing::IsEmpty());
+    EXPECT_TRUE(testing::processEventsUntil([&] { return screenshots->screenshots().isEmpty(); }));
 }
 
 TEST_F(FolderListViewTest, ForeignDragsAndDropsAfterTheDragEndedAreRefused)
