@@ -274,7 +274,7 @@ void ScreenshotDetailView::loadImage()
 {
     const quint64 ticket = ++imageTicket_;
     imageCurrent_ = false;
-    if (appeared_ && !isVisible() && !pending_ && screenshot_ && screenshot_->imageUrl()) {
+    if (imageNotWanted() && screenshot_ && screenshot_->imageUrl()) {
         // Out of sight, and no analysis waits for it: read when the pane is shown.
         if (imageScreenshot_ != screenshot_) {
             image_ = QImage();
@@ -304,7 +304,7 @@ void ScreenshotDetailView::imageLoaded(quint64 ticket, const QImage& image, bool
     if (ticket != imageTicket_) {
         return;
     }
-    if (appeared_ && !isVisible() && !pending_ && !image.isNull()) {
+    if (imageNotWanted() && !image.isNull()) {
         // Hidden while it was read: read again when shown.
         if (!restoring) {
             imageView_->setImage(QImage());

@@ -115,6 +115,8 @@ private:
     struct Analysis;
 
     void buildContent();
+    /// Out of sight after having been shown, with no analysis waiting for the image: it is read when shown.
+    bool imageNotWanted() const { return appeared_ && !isVisible() && !pending_; }
     void loadImage();
     void imageLoaded(quint64 ticket, const QImage& image, bool restoring);
     void launchAnalysis();

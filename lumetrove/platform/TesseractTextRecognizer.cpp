@@ -297,8 +297,11 @@ public:
     {
         static EnginePool* pool = [] {
             auto* made = new EnginePool;
-            made->kept_ = textRecognitionEnginesKept();
-            onTextRecognitionKeepingChanged([made](bool kept) { made->setKept(kept); });
+            onTextRecognitionKeepingChanged([made](bool kept) {
+                if (!kept) {
+                    made->endIdle();
+                }
+            });
             return made;
         }();
         return *pool;
@@ -324,42 +327,33 @@ public:
         }
     }
 
+    /// Idle from now on; ended at once when engines are not kept. Asked after the engine is idle, so that a
+    /// change of the keeping meanwhile, which ends the idle ones, cannot miss it.
     void giveBack(Engine engine)
     {
         {
             const std::lock_guard lock(mutex_);
-            if (kept_) {
-                idle_.push_back(std::move(engine));
-                return;
-            }
+            idle_.push_back(std::move(engine));
         }
-        end({}, std::move(engine));
+        if (!textRecognitionEnginesKept()) {
+            endIdle();
+        }
     }
 
-    void setKept(bool kept)
+    /// Ends the idle engines; once none is left, the dictionaries that Tesseract keeps for the process
+    /// across engines go too, and the memory goes back to the system.
+    void endIdle()
     {
-        std::vector<Engine> idle;
+        std::vector<Engine> ended;
         {
             const std::lock_guard lock(mutex_);
-            kept_ = kept;
-            if (kept) {
-                return;
-            }
-            idle.swap(idle_);
+            ended.swap(idle_);
         }
-        if (!idle.empty()) {
-            end(std::move(idle), nullptr);
+        if (ended.empty()) {
+            return;
         }
-    }
-
-private:
-    /// Ends engines; once none is left, the dictionaries that Tesseract keeps for the process across
-    /// engines go too, and the memory goes back to the system.
-    void end(std::vector<Engine> engines, Engine engine)
-    {
-        const qsizetype count = static_cast<qsizetype>(engines.size()) + (engine ? 1 : 0);
-        engines.clear();
-        engine.reset();
+        const auto count = static_cast<qsizetype>(ended.size());
+        ended.clear();
         {
             const std::lock_guard lock(mutex_);
             engines_ -= count;
@@ -370,11 +364,11 @@ private:
         returnFreedMemoryToSystem();
     }
 
+private:
     std::mutex mutex_;
     std::vector<Engine> idle_;
     /// Engines in being: idle, reading or being made.
     qsizetype engines_ = 0;
-    bool kept_ = true;
 };
 
 /// An engine of the pool for one read, given back when the read ends.

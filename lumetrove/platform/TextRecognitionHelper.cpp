@@ -231,14 +231,16 @@ private:
             return start();
         }
 
+        /// Idle from now on; ended at once when engines are not kept (asked after it is idle, as engines are).
         void giveBack(Helper helper)
         {
-            if (textRecognitionEnginesKept()) {
+            {
                 const std::lock_guard lock(mutex);
                 idle.push_back(helper);
-                return;
             }
-            endHelper(helper);
+            if (!textRecognitionEnginesKept()) {
+                endIdle();
+            }
         }
 
         void endIdle()
