@@ -353,6 +353,21 @@ void renameLibrary(benchmark::State& state)
 
 const QString commonWord = QString::fromStdString(word(20)); // in about 60% of the screenshots
 const QString shortPrefix = QStringLiteral("aaa");           // begins every word: every screenshot
+// Two words that share a few hundred screenshots, typed in either order, the second one half typed.
+const QString twoWords = QString::fromStdString(word(40) + " " + word(300).substr(0, 4));
+
+/// A page of text pasted into the search field: 100k characters of the library's own words, the most common
+/// first (so that every word asked for matches many screenshots).
+QString pastedPage()
+{
+    QString page;
+    for (int rank = 0; page.size() < 100'000; rank = (rank + 1) % vocabularySize) {
+        page += QString::fromStdString(word(rank)) + QLatin1Char(' ');
+    }
+    return page;
+}
+const QString pastedWords = pastedPage();
+const QString pastedUnbroken(100'000, QChar('a')); // one "word" of 100k letters
 
 double mainThreadSeconds()
 {
@@ -437,6 +452,24 @@ BENCHMARK_CAPTURE(listRawQuery, shortPrefix, rawSearch, shortPrefix)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(listReady, shortPrefix, midFrequencyWord, shortPrefix)
     ->Name("listShortPrefix/library")
+    ->UseRealTime()
+    ->Iterations(4)
+    ->Unit(benchmark::kMillisecond);
+
+// Several words and pasted pages: the list for the first words of any text a user can paste is ready as soon
+// as that of a search of one common word.
+BENCHMARK_CAPTURE(listReady, twoWords, midFrequencyWord, twoWords)
+    ->Name("listCommonWord/library:twoWords")
+    ->UseRealTime()
+    ->Iterations(4)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(listReady, pastedWords, midFrequencyWord, pastedWords)
+    ->Name("listCommonWord/library:pasted100kWords")
+    ->UseRealTime()
+    ->Iterations(4)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(listReady, pastedUnbroken, midFrequencyWord, pastedUnbroken)
+    ->Name("listCommonWord/library:pasted100kUnbroken")
     ->UseRealTime()
     ->Iterations(4)
     ->Unit(benchmark::kMillisecond);

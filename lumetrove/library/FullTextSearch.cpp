@@ -1,15 +1,33 @@
 #include "lumetrove/library/FullTextSearch.h"
 
-#include <QStringList>
+#include <algorithm>
 
 namespace lumetrove {
 namespace {
 
+/// FTS5 reads a pattern as a C string, so a NUL would cut it inside a quoted phrase ("unterminated string").
+/// Control characters are dropped and the rest of the text is searched.
+QString withoutControlCharacters(QString text)
+{
+    text.removeIf([](QChar character) { return character.unicode() < 0x20 || character.unicode() == 0x7f; });
+    return text;
+}
+
+/// The first `length` characters of `text`, one fewer where the cut would split a surrogate pair.
+QString leftCharacters(const QString& text, qsizetype length)
+{
+    if (text.size() <= length) {
+        return text;
+    }
+    if (text.at(length - 1).isHighSurrogate()) {
+        --length;
+    }
+    return text.left(length);
+}
+
 QString columnClause(QString text, bool prefix)
 {
-    // FTS5 reads a pattern as a C string, so a NUL would cut it inside a quoted phrase ("unterminated
-    // string"). Control characters are dropped and the rest of the text is searched.
-    text.removeIf([](QChar character) { return character.unicode() < 0x20 || character.unicode() == 0x7f; });
+    text = withoutControlCharacters(std::move(text));
     text.replace(QLatin1Char('"'), QLatin1String("\"\""));
     QStringList pieces;
     for (const char* column : {"text", "name", "keywords", "description"}) {
@@ -28,7 +46,73 @@ QString keywordClauses(const QString& keywordsFilter, bool prefix)
     return clauses.join(QLatin1String(" OR "));
 }
 
+QString parenthesised(const QString& clause)
+{
+    return QLatin1Char('(') + clause + QLatin1Char(')');
+}
+
+/// The clauses of the words, each in parentheses, joined by " AND "; only the last word may be a prefix.
+QString allWordsClause(const QStringList& words, bool lastIsPrefix)
+{
+    QStringList clauses;
+    for (qsizetype index = 0; index < words.size(); ++index) {
+        clauses << parenthesised(columnClause(words[index], lastIsPrefix && index + 1 == words.size()));
+    }
+    return clauses.join(QLatin1String(" AND "));
+}
+
+/// The search text's clause when it has at most one word: the text as it is while it is short (so that
+/// blanks are searched as blanks), else its one word.
+QString singleClause(const QString& searchText, const QStringList& words, bool prefix)
+{
+    if (searchText.size() <= maximumSearchWordLength || words.isEmpty()) {
+        return columnClause(leftCharacters(searchText, maximumSearchWordLength), prefix);
+    }
+    return columnClause(words.front(), prefix);
+}
+
+QString searchClause(const QString& searchText, bool prefix)
+{
+    const QStringList words = searchWords(searchText);
+    if (words.size() <= 1) {
+        return singleClause(searchText, words, prefix);
+    }
+    return allWordsClause(words, prefix);
+}
+
 } // namespace
+
+QStringList searchWords(const QString& searchText)
+{
+    QStringList words;
+    qsizetype start = -1;
+    const auto take = [&](qsizetype end) {
+        if (start < 0) {
+            return;
+        }
+        const QString word = withoutControlCharacters(searchText.mid(start, end - start));
+        start = -1;
+        const bool indexed = std::any_of(word.cbegin(), word.cend(), [](QChar c) { return c.isLetterOrNumber(); });
+        const QString cut = leftCharacters(word, maximumSearchWordLength);
+        if (indexed && !words.contains(cut)) {
+            words << cut;
+        }
+    };
+    // One pass that stops at the last word it needs: a pasted text is never split whole.
+    for (qsizetype index = 0; index < searchText.size() && words.size() < maximumSearchWords; ++index) {
+        const QChar character = searchText.at(index);
+        const bool control = character.unicode() < 0x20 || character.unicode() == 0x7f;
+        if (character.isSpace() && !control) {
+            take(index);
+        } else if (start < 0) {
+            start = index;
+        }
+    }
+    if (words.size() < maximumSearchWords) {
+        take(searchText.size());
+    }
+    return words;
+}
 
 std::optional<QString> ftsSearchQuery(const std::optional<QString>& keywordsFilter,
                                       const std::optional<QString>& searchText, bool prefixes)
@@ -38,17 +122,43 @@ std::optional<QString> ftsSearchQuery(const std::optional<QString>& keywordsFilt
         if (!searchText) {
             return std::nullopt;
         }
-        return columnClause(*searchText, prefixes);
+        return searchClause(*searchText, prefixes);
     }
     const QString keywords = keywordClauses(*keywordsFilter, prefixes);
     if (!searchText) {
         return keywords;
     }
     if (keywords.isEmpty()) {
-        return columnClause(*searchText, prefixes);
+        return searchClause(*searchText, prefixes);
     }
-    return QLatin1Char('(') + keywords + QLatin1String(") AND (") + columnClause(*searchText, prefixes) +
-           QLatin1Char(')');
+    return parenthesised(keywords) + QLatin1String(" AND ") + parenthesised(searchClause(*searchText, prefixes));
+}
+
+std::vector<MatchPatterns> ftsSearchConditions(const std::optional<QString>& keywordsFilter,
+                                               const std::optional<QString>& searchText)
+{
+    std::vector<MatchPatterns> conditions;
+    if (keywordsFilter && !keywordsFilter->isEmpty()) {
+        const QString whole = keywordClauses(*keywordsFilter, false);
+        // A filter of blanks restricts nothing beside a search; alone, it is the empty pattern, as the query.
+        if (!whole.isEmpty() || !searchText) {
+            conditions.push_back({whole, keywordClauses(*keywordsFilter, true)});
+        }
+    }
+    if (!searchText) {
+        return conditions;
+    }
+    QStringList words = searchWords(*searchText);
+    if (words.size() <= 1) {
+        conditions.push_back({singleClause(*searchText, words, false), singleClause(*searchText, words, true)});
+        return conditions;
+    }
+    // The words before the last are whole words: the porter index answers them, stems and all, at once. The
+    // last one, perhaps still being typed, is matched as a word and as a prefix.
+    const QString last = words.takeLast();
+    conditions.push_back({allWordsClause(words, false), std::nullopt});
+    conditions.push_back({columnClause(last, false), columnClause(last, true)});
+    return conditions;
 }
 
 } // namespace lumetrove

@@ -289,17 +289,29 @@ auto attempt(const std::shared_ptr<sqlite::Connection>& db, Work&& work, Argumen
 std::optional<Column<bool>> matchCondition(const std::optional<QString>& keywordsFilter,
                                            const std::optional<QString>& searchText, bool wordIndex)
 {
-    const std::optional<QString> prefixes = ftsSearchQuery(keywordsFilter, searchText);
-    if (!prefixes) {
+    const std::vector<MatchPatterns> conditions = ftsSearchConditions(keywordsFilter, searchText);
+    if (conditions.empty()) {
         return std::nullopt;
     }
-    std::string sql =
-        "\"screenshots\".\"id\" IN (SELECT rowid FROM \"screenshots_fts\" WHERE \"screenshots_fts\" MATCH ?";
-    if (!wordIndex) {
-        return Column<bool>(sql + ")", {utf8(*prefixes)});
+    std::string sql;
+    sqlite::Bindings values;
+    for (const MatchPatterns& condition : conditions) {
+        if (!sql.empty()) {
+            sql += " AND ";
+        }
+        sql += "\"screenshots\".\"id\" IN (SELECT rowid FROM \"screenshots_fts\" WHERE \"screenshots_fts\" MATCH ?";
+        if (!wordIndex) {
+            values.emplace_back(utf8(condition.prefixes.value_or(condition.whole)));
+        } else {
+            values.emplace_back(utf8(condition.whole));
+            if (condition.prefixes) {
+                sql += " UNION SELECT rowid FROM \"screenshots_words\" WHERE \"screenshots_words\" MATCH ?";
+                values.emplace_back(utf8(*condition.prefixes));
+            }
+        }
+        sql += ")";
     }
-    sql += " UNION SELECT rowid FROM \"screenshots_words\" WHERE \"screenshots_words\" MATCH ?)";
-    return Column<bool>(sql, {utf8(*ftsSearchQuery(keywordsFilter, searchText, false)), utf8(*prefixes)});
+    return Column<bool>(sql, std::move(values));
 }
 
 /// The condition of a time period on `created_at`, both bounds included; none without a period.
@@ -928,21 +940,23 @@ std::optional<std::vector<qint64>> ScreenshotsDB::filteredScreenshotIds(const st
     const std::optional<QString> keywords = folder ? folder->keywordsFilter : std::nullopt;
     // Each index is asked on its own and the answers merged here: the matches come out of FTS5 in id order,
     // which spares SQLite a temporary table of them and a look-up of every matching row.
-    if (const std::optional<QString> prefixes = ftsSearchQuery(keywords, searchText)) {
+    constexpr const char* porter = "SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ?";
+    for (const MatchPatterns& condition : ftsSearchConditions(keywords, searchText)) {
         if (!wordIndex_) {
-            restrict(
-                readIds(*db_, "SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ?", {utf8(*prefixes)}));
-        } else {
-            const std::vector<qint64> words =
-                readIds(*db_, "SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ?",
-                        {utf8(*ftsSearchQuery(keywords, searchText, false))});
-            const std::vector<qint64> starts =
-                readIds(*db_, "SELECT rowid FROM screenshots_words WHERE screenshots_words MATCH ?", {utf8(*prefixes)});
-            std::vector<qint64> either;
-            either.reserve(words.size() + starts.size());
-            std::set_union(words.begin(), words.end(), starts.begin(), starts.end(), std::back_inserter(either));
-            restrict(std::move(either));
+            restrict(readIds(*db_, porter, {utf8(condition.prefixes.value_or(condition.whole))}));
+            continue;
         }
+        std::vector<qint64> matching = readIds(*db_, porter, {utf8(condition.whole)});
+        if (condition.prefixes) {
+            const std::vector<qint64> starts =
+                readIds(*db_, "SELECT rowid FROM screenshots_words WHERE screenshots_words MATCH ?",
+                        {utf8(*condition.prefixes)});
+            std::vector<qint64> either;
+            either.reserve(matching.size() + starts.size());
+            std::set_union(matching.begin(), matching.end(), starts.begin(), starts.end(), std::back_inserter(either));
+            matching = std::move(either);
+        }
+        restrict(std::move(matching));
     }
     if (const std::optional<DateRange> range = dateRangeFilter(period)) {
         restrict(readIds(*db_, "SELECT id FROM screenshots WHERE created_at >= ? AND created_at <= ?",

@@ -179,6 +179,8 @@ struct ScreenshotsListManager::Loaded {
     std::vector<ScreenshotPtr> retired;
     /// Records that the cache took in, by this load or a settlement.
     std::vector<ScreenshotPtr> made;
+    /// A later reload had started before this one's turn came: it read nothing, and its result is no list.
+    bool superseded = false;
 };
 
 class ScreenshotsListManager::RecordCache {
@@ -423,15 +425,33 @@ void ScreenshotsListManager::startReload(Subject subject)
         remember(loaded);
         finishReload(ticket, loaded, subject);
     });
-    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
-                                         [cache = cache_, store = store_, filters = currentFilters(), home = thread()] {
-                                             return load(*cache, store, filters, home);
-                                         }));
+    latestTicket_->store(ticket, std::memory_order_release);
+    watcher->setFuture(
+        QtConcurrent::run(QThreadPool::globalInstance(), [cache = cache_, store = store_, filters = currentFilters(),
+                                                          home = thread(), latest = latestTicket_, ticket] {
+            // Keystrokes start reloads faster than a large library answers them: one whose turn comes after a later
+            // one started would only hold the connection while the list the user wants waits behind it.
+            if (latest->load(std::memory_order_acquire) != ticket) {
+                Loaded skipped;
+                skipped.superseded = true;
+                return skipped;
+            }
+            return load(*cache, store, filters, home);
+        }));
 }
 
 void ScreenshotsListManager::finishReload(quint64 ticket, Loaded& loaded, Subject subject)
 {
     --reloadsInFlight_;
+    if (loaded.superseded) {
+        // The list of a later reload stands for this one: its subject is sent once that list is in place.
+        if (lastTicket_ <= publishedTicket_) {
+            sendSubject(subject);
+        } else if (subject != Subject::none) {
+            waitingForList_.emplace_back(lastTicket_, [this, subject] { sendSubject(subject); });
+        }
+        return;
+    }
     if (ticket > publishedTicket_) {
         publishedTicket_ = ticket;
         const QList<ScreenshotPtr>& list = loaded.screenshots;
@@ -447,18 +467,7 @@ void ScreenshotsListManager::finishReload(quint64 ticket, Loaded& loaded, Subjec
             publish(settle(loaded));
         }
     }
-    switch (subject) {
-    case Subject::none:
-        break;
-    case Subject::folder:
-        folderFilterSubject_ = folderFilter_;
-        emit folderFilterSubjectChanged(folderFilterSubject_);
-        break;
-    case Subject::timePeriod:
-        timePeriodSubject_ = timePeriod_;
-        emit timePeriodSubjectChanged(timePeriodSubject_);
-        break;
-    }
+    sendSubject(subject);
     std::vector<std::function<void()>> ready;
     for (auto waiting = waitingForList_.begin(); waiting != waitingForList_.end();) {
         if (waiting->first <= publishedTicket_) {
@@ -470,6 +479,22 @@ void ScreenshotsListManager::finishReload(quint64 ticket, Loaded& loaded, Subjec
     }
     for (const std::function<void()>& done : ready) {
         done();
+    }
+}
+
+void ScreenshotsListManager::sendSubject(Subject subject)
+{
+    switch (subject) {
+    case Subject::none:
+        break;
+    case Subject::folder:
+        folderFilterSubject_ = folderFilter_;
+        emit folderFilterSubjectChanged(folderFilterSubject_);
+        break;
+    case Subject::timePeriod:
+        timePeriodSubject_ = timePeriod_;
+        emit timePeriodSubjectChanged(timePeriodSubject_);
+        break;
     }
 }
 

@@ -11,6 +11,7 @@
 #include <QSet>
 #include <QString>
 #include <QThread>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -123,6 +124,7 @@ private:
     void remember(const Loaded& loaded);
     void startReload(Subject subject);
     void finishReload(quint64 ticket, Loaded& loaded, Subject subject);
+    void sendSubject(Subject subject);
     void publish(QList<ScreenshotPtr> screenshots);
     ScreenshotsDB& store() const;
 
@@ -147,6 +149,9 @@ private:
     /// Every load takes the next ticket when it starts; a result is published only when its ticket is newer
     /// than the list's.
     quint64 lastTicket_ = 0;
+    /// `lastTicket_` for the loads on the thread pool: a load whose ticket is no longer the latest when its
+    /// turn comes skips its work.
+    std::shared_ptr<std::atomic<quint64>> latestTicket_ = std::make_shared<std::atomic<quint64>>(0);
     quint64 publishedTicket_ = 0;
     int reloadsInFlight_ = 0;
     /// The calls waiting for a list at least as new as the reload whose ticket they hold.

@@ -52,6 +52,45 @@ TEST(FullTextSearchTest, Patterns)
               "name:\"hi\" OR\nkeywords:\"hi\" OR\ndescription:\"hi\")");
 }
 
+TEST(FullTextSearchTest, SeveralWordsMustAllMatchAndOnlyTheLastIsAPrefix)
+{
+    const QString invoice =
+        "text:\"invoice\" OR\nname:\"invoice\" OR\nkeywords:\"invoice\" OR\ndescription:\"invoice\"";
+    const QString saff = "text:\"saff\" OR\nname:\"saff\" OR\nkeywords:\"saff\" OR\ndescription:\"saff\"";
+    const QString saffPrefix = "text:\"saff\"* OR\nname:\"saff\"* OR\nkeywords:\"saff\"* OR\ndescription:\"saff\"*";
+    EXPECT_EQ(ftsSearchQuery(std::nullopt, " invoice \t saff "), "(" + invoice + ") AND (" + saffPrefix + ")");
+    EXPECT_EQ(ftsSearchQuery(std::nullopt, "invoice saff", false), "(" + invoice + ") AND (" + saff + ")");
+    EXPECT_EQ(ftsSearchQuery(QString("cat"), "invoice saff", false),
+              "(text:\"cat\" OR\nname:\"cat\" OR\nkeywords:\"cat\" OR\ndescription:\"cat\") AND ((" + invoice +
+                  ") AND (" + saff + "))");
+    // Each index is asked for each condition: the words before the last as whole words, the last one both ways.
+    EXPECT_EQ(ftsSearchConditions(std::nullopt, "invoice saff"),
+              (std::vector<MatchPatterns>{{"(" + invoice + ")", std::nullopt}, {saff, saffPrefix}}));
+    EXPECT_EQ(ftsSearchConditions(std::nullopt, "saff"), (std::vector<MatchPatterns>{{saff, saffPrefix}}));
+    // Pieces that hold no letter or digit, and repeated words, are no conditions.
+    EXPECT_EQ(searchWords(" -- invoice & invoice saff! "), (QStringList{"invoice", "saff!"}));
+}
+
+TEST(FullTextSearchTest, AVeryLongSearchTextIsSearchedByItsFirstWords)
+{
+    QString pasted;
+    for (int index = 0; pasted.size() < 100'000; ++index) {
+        pasted += QString("word%1 ").arg(index);
+    }
+    const QStringList words = searchWords(pasted);
+    ASSERT_EQ(words.size(), maximumSearchWords);
+    EXPECT_EQ(words.front(), "word0");
+    EXPECT_EQ(words.back(), QString("word%1").arg(maximumSearchWords - 1));
+    // The patterns grow with the words kept, not with the text.
+    EXPECT_LT(ftsSearchQuery(std::nullopt, pasted)->size(), 2000);
+    EXPECT_LT(ftsSearchQuery(QString("cat"), pasted, false)->size(), 2000);
+
+    const QString unbroken(100'000, QChar('x'));
+    EXPECT_EQ(searchWords(unbroken), QStringList{QString(maximumSearchWordLength, QChar('x'))});
+    EXPECT_LT(ftsSearchQuery(std::nullopt, unbroken)->size(), 1000);
+    EXPECT_LT(ftsSearchQuery(std::nullopt, QString(100'000, QChar(' ')))->size(), 1000);
+}
+
 // Time periods ------------------------------------------------------------------------------------------
 
 class TimeZoneScope {
@@ -183,6 +222,46 @@ TEST_F(LibraryQueriesTest, AWholeWordStillFindsTheFormsTheStemmerJoins)
     EXPECT_THAT(ids("run"), ElementsAre(runs, running));
     EXPECT_THAT(ids("running"), ElementsAre(runs, running));
     EXPECT_THAT(ids("happiness"), ElementsAre(happy));
+}
+
+TEST_F(LibraryQueriesTest, SeveralWordsFindTheScreenshotsHoldingEachInAnyOrderAndColumn)
+{
+    const qint64 both = addScreenshot(*store, "Invoice March", "saffron and marzipan, one ticket");
+    const qint64 spread = addScreenshot(*store, "plain", "nothing here");
+    store->updateScreenshot(spread, {.name = "plain", .description = "a ticket", .keywords = "marzipan"});
+    const qint64 invoiceOnly = addScreenshot(*store, "invoice", "no spice");
+    const struct {
+        const char* search;
+        std::vector<qint64> expected;
+    } cases[] = {
+        {"invoice saffron", {both}},
+        {"saffron invoice", {both}},
+        {"marzipan ticket", {spread, both}},
+        {"ticket marzipan", {spread, both}},
+        {"TICKET   Marzipan", {spread, both}},
+        {"invoices saffr", {both}}, // a stem before, a prefix last
+        {"invoice", {invoiceOnly, both}},
+        {"invoice nutmeg", {}},
+        {"saffr invoice", {}}, // only the last word is a prefix
+        {"marzipan ticket invoice march saffron", {both}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.search);
+        EXPECT_EQ(ids(test.search), test.expected); // ids() also asks the indexes alone
+    }
+    const Folder sweets{1, 0, "Sweets", true, "marzipan"};
+    EXPECT_EQ(ids("ticket saff", sweets), std::vector<qint64>{both});
+}
+
+TEST_F(LibraryQueriesTest, APastedPageFindsTheScreenshotsHoldingItsFirstWords)
+{
+    const qint64 page = addScreenshot(*store, "page", "alpha bravo charlie delta echo foxtrot golf hotel");
+    addScreenshot(*store, "other", "alpha bravo");
+    QString pasted = "alpha bravo charlie delta echo foxtrot golf hotel";
+    while (pasted.size() < 100'000) {
+        pasted += " india juliett kilo";
+    }
+    EXPECT_EQ(ids(pasted), std::vector<qint64>{page});
 }
 
 TEST_F(LibraryQueriesTest, ControlCharactersInTheSearchTextAreNoSqlError)

@@ -4,7 +4,10 @@
 #include "tests/lumetrove/library/LibraryTest.h"
 
 #include <QCoreApplication>
+#include <QSemaphore>
 #include <QSignalSpy>
+#include <QThreadPool>
+#include <atomic>
 #include <functional>
 
 namespace lumetrove {
@@ -334,6 +337,47 @@ TEST_F(ScreenshotsListManagerTest, AReloadStartedEarlierNeverReplacesALaterList)
     EXPECT_THAT(ids(manager.screenshots()), ElementsAre(a));
     ASSERT_GE(published.count(), 1);
     EXPECT_THAT(ids(published.last().at(0).value<QList<ScreenshotPtr>>()), ElementsAre(a));
+}
+
+TEST_F(ScreenshotsListManagerTest, ReloadsOvertakenWhileQueuedReadNothingAndTheLatestIsShown)
+{
+    const qint64 apple = addScreenshot(*store, "a", "apple");
+    addScreenshot(*store, "b", "banana");
+    ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
+    QSignalSpy subject(&manager, &ScreenshotsListManager::folderFilterSubjectChanged);
+    std::atomic<int> searches{0};
+    store->db()->setTrace([&](const std::string& sql) {
+        if (sql.find("MATCH") != std::string::npos) {
+            ++searches;
+        }
+    });
+
+    // Every thread of the pool is busy while a user types: the reloads queue up behind them.
+    QThreadPool& pool = *QThreadPool::globalInstance();
+    QSemaphore release;
+    std::atomic<int> busy{0};
+    for (int index = 0; index < pool.maxThreadCount(); ++index) {
+        pool.start([&] {
+            ++busy;
+            release.acquire();
+        });
+    }
+    ASSERT_TRUE(testing::processEventsUntil([&] { return busy == pool.maxThreadCount(); }));
+    const QString typed = "banana apple";
+    for (qsizetype length = 1; length <= typed.size(); ++length) {
+        manager.setSearchFilter(typed.left(length));
+    }
+    manager.setFolderFilter(Folder{1, 0, "Fruit", true, "fruit apple"});
+    manager.setSearchFilter("appl");
+    release.release(pool.maxThreadCount());
+
+    testing::waitForList(manager);
+    waitForSubject(subject, 1);
+    store->db()->setTrace(nullptr);
+    EXPECT_THAT(ids(manager.screenshots()), ElementsAre(apple));
+    // One load asked the indexes: the keywords and the search, each of both indexes.
+    EXPECT_EQ(searches, 4);
 }
 
 TEST_F(ScreenshotsListManagerTest, AddingACaptureLinksItToAPlainFolderAndRenamesItsFile)
