@@ -80,7 +80,10 @@ void FlowStack::addNewLine()
 
 void FlowStack::clearItems()
 {
-    while (QLayoutItem* item = takeAt(0)) {
+    std::vector<QLayoutItem*> items;
+    items.swap(items_);
+    invalidate();
+    for (QLayoutItem* item : items) {
         if (QWidget* widget = item->widget()) {
             widget->hide();
             widget->deleteLater();

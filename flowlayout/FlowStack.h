@@ -70,15 +70,23 @@ public:
     /// Appends a line-break marker.
     void addNewLine();
     /// Replaces every item by one widget per element of `data`, made by `content` in order; the old widgets
-    /// are deleted. Duplicate elements give separate items.
+    /// are deleted. Duplicate elements give separate items. The items are laid out once, after the last one
+    /// is added, however many there are and whether or not `content` shows each widget it makes.
     template <typename Range, typename Content> void setContent(const Range& data, Content content)
     {
+        // Showing a child of a shown widget lays out the widget's layout at once: enabled, this one would lay
+        // out every item so far for each new one.
+        const bool enabled = isEnabled();
+        setEnabled(false);
         clearItems();
         for (const auto& element : data) {
             addWidget(content(element));
         }
+        setEnabled(enabled);
+        invalidate();
     }
-    /// Removes every item and deletes the widgets among them.
+    /// Removes every item and deletes the widgets among them (later: one may be sending the signal that led
+    /// here).
     void clearItems();
 
     /// The index of the first item of each line for the given width, as the last layout pass would find it.

@@ -1,5 +1,6 @@
 #include "flowlayout/FlowStack.h"
 
+#include <QCoreApplication>
 #include <QWidget>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -161,6 +162,45 @@ TEST(FlowStackGeometry, EmptyLayoutHasNoHeightAndWidthsFollowSizeHintChanges)
     host.flow->setContent(std::vector<int>{60, 60}, [&](int width) { return new Chip(width, 20, &host.widget); });
     EXPECT_EQ(host.flow->count(), 2);
     EXPECT_EQ(host.flow->lineStarts(100), (std::vector<int>{0, 1}));
+}
+
+/// Counts its layout passes.
+class CountingFlow : public FlowStack {
+public:
+    using FlowStack::FlowStack;
+    void setGeometry(const QRect& rect) override
+    {
+        ++passes;
+        FlowStack::setGeometry(rect);
+    }
+    int passes = 0;
+};
+
+TEST(FlowStackGeometry, NewContentOfAShownWidgetIsLaidOutOnceWhateverItsSize)
+{
+    QWidget widget;
+    auto* flow = new CountingFlow(&widget, Qt::AlignLeading, Spacing::constant(8), 10);
+    widget.resize(300, 200);
+    widget.show();
+    const auto chip = [&](int width) {
+        auto* made = new Chip(width, 20, &widget);
+        made->show(); // as the keyword editor does: each chip shown as it is made
+        return made;
+    };
+    std::vector<int> widths(3000, 40);
+    for (int round = 0; round < 2; ++round) { // a first filling, then a replacement of every item
+        SCOPED_TRACE(round);
+        flow->passes = 0;
+        flow->setContent(widths, chip);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(flow->count(), 3000);
+        EXPECT_LE(flow->passes, 2);
+        EXPECT_EQ(flow->lineStarts(300).size(), 3000u / 6);
+    }
+    flow->passes = 0;
+    flow->addWidget(chip(40));
+    QCoreApplication::processEvents();
+    EXPECT_GE(flow->passes, 1); // enabled again: an added item is laid out as before
 }
 
 } // namespace
