@@ -4,6 +4,7 @@
 #include "lumetrove/app/AppState.h"
 #include "lumetrove/app/AssistantActions.h"
 #include "lumetrove/app/FirstLaunchChecker.h"
+#include "lumetrove/app/ProblemBar.h"
 #include "lumetrove/app/SettingsViewModel.h"
 #include "lumetrove/app/URLHandler.h"
 #include "lumetrove/browser/FolderListView.h"
@@ -14,6 +15,7 @@
 #include "lumetrove/capture/ScreenshotCapture.h"
 #include "lumetrove/detail/ScreenshotDetailView.h"
 #include "lumetrove/library/FoldersListManager.h"
+#include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/NamedColors.h"
 #include "lumetrove/platform/NotificationCenter.h"
@@ -113,6 +115,9 @@ ContentView::ContentView(const ListManagerFactory& makeScreenshotsListManager, F
     center.addObserver(takeScreenshotName, this,
                        [this](const Notification& notification) { handleTakeScreenshotNotification(notification); });
     center.addObserver(deleteSelectedScreenshotName, this, [this](const Notification&) { deleteSelectedScreenshot(); });
+    center.addObserver(libraryProblemNotification, this, [this](const Notification& notification) {
+        problemBar_->addMessage(notification.userInfo.value(libraryProblemMessageKey).toString());
+    });
     connect(&appState_, &AppState::openSettingsSignal, this, &ContentView::openOpenAISettings);
     connect(screenshotsListManager_, &ScreenshotsListManager::screenshotsChanged, this, [this] {
         selectFirstScreenshot();
@@ -251,6 +256,9 @@ void ContentView::buildLayout(FoldersListManager& foldersListManager)
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    problemBar_ = new ProblemBar(this);
+    layout->addWidget(problemBar_);
     layout->addWidget(splitter);
 
     firstLaunchArrow_ = new QLabel(this);

@@ -30,6 +30,7 @@ class FirstLaunchChecker;
 class FolderListView;
 class FoldersListManager;
 class LibrarySelection;
+class ProblemBar;
 class ScreenshotDetailView;
 class ScreenshotListView;
 class ScreenshotsDB;
@@ -107,6 +108,8 @@ public:
     QLabel* firstLaunchArrow() const { return firstLaunchArrow_; }
     /// The API-key alert while it is shown.
     QMessageBox* alert() const { return alert_; }
+    /// The line that tells of changes the library could not keep.
+    ProblemBar* problemBar() const { return problemBar_; }
 
     // Operations ----------------------------------------------------------------------------------------
     void handleTakeScreenshotNotification(const Notification& notification);
@@ -163,6 +166,7 @@ private:
     QLabel* emptyState_ = nullptr;
     QLabel* firstLaunchArrow_ = nullptr;
     QPointer<QMessageBox> alert_;
+    ProblemBar* problemBar_ = nullptr;
 };
 
 } // namespace lumetrove

@@ -3,6 +3,7 @@
 #include "lumetrove/library/Screenshot.h"
 
 #include <QRegularExpression>
+#include <QStringList>
 
 namespace lumetrove {
 
@@ -31,11 +32,81 @@ QString cleanedAIName(const QString& name)
     return cleaned;
 }
 
-void applyAIResultToScreenshot(Screenshot& screenshot, const ScreenshotInfoResult& result)
+namespace {
+
+bool isBidirectionalFormatting(char16_t unit)
 {
-    screenshot.setName(cleanedAIName(result._name));
+    return unit == 0x061c                         // arabic letter mark
+           || unit == 0x200e || unit == 0x200f    // left-to-right and right-to-left marks
+           || (unit >= 0x202a && unit <= 0x202e)  // embeddings, pop and overrides
+           || (unit >= 0x2066 && unit <= 0x2069); // isolates
+}
+
+/// The first `length` characters of `text`, one fewer where the cut would split a surrogate pair.
+QString leftCharacters(const QString& text, qsizetype length)
+{
+    if (text.size() <= length) {
+        return text;
+    }
+    if (length > 0 && text.at(length - 1).isHighSurrogate()) {
+        --length;
+    }
+    return text.left(length);
+}
+
+} // namespace
+
+QString withoutControlCharacters(const QString& text)
+{
+    QString kept;
+    kept.reserve(text.size());
+    for (const QChar character : text) {
+        const char16_t unit = character.unicode();
+        const QChar::Category category = character.category();
+        if (category == QChar::Separator_Line || category == QChar::Separator_Paragraph ||
+            (category == QChar::Other_Control && character.isSpace())) {
+            kept += QLatin1Char(' ');
+        } else if (category != QChar::Other_Control && !isBidirectionalFormatting(unit)) {
+            kept += character;
+        }
+    }
+    return kept;
+}
+
+QString appliedAIName(const ScreenshotInfoResult& result)
+{
+    // Cut before the expression runs: a name of megabytes costs no more than one of the longest kept.
+    QString name = withoutControlCharacters(leftCharacters(result._name, maximumAINameLength * 2));
+    return cleanedAIName(leftCharacters(name, maximumAINameLength));
+}
+
+QString appliedAIKeywords(const ScreenshotInfoResult& result)
+{
+    // More than the kept keywords could fill is never read: an answer of megabytes is cut at a blank first.
+    constexpr qsizetype readLength = maximumAIKeywordCount * (maximumAIKeywordLength + 1) * 4;
+    const QString& raw = result._keywords;
+    qsizetype end = raw.size();
+    if (end > readLength) {
+        const qsizetype blank = raw.lastIndexOf(QLatin1Char(' '), readLength);
+        end = blank > 0 ? blank : readLength;
+    }
+    ScreenshotInfoResult cleaned;
+    cleaned._keywords = withoutControlCharacters(leftCharacters(raw, end));
+    QStringList kept;
+    for (const QString& word : cleaned.normalizedKeywords().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (kept.size() == maximumAIKeywordCount) {
+            break;
+        }
+        kept << leftCharacters(word, maximumAIKeywordLength);
+    }
+    return kept.join(QLatin1Char(' '));
+}
+
+bool applyAIResultToScreenshot(Screenshot& screenshot, const ScreenshotInfoResult& result)
+{
+    screenshot.setName(appliedAIName(result));
     screenshot.setDescription(result.description);
-    screenshot.setKeywords(result.normalizedKeywords());
+    screenshot.setKeywords(appliedAIKeywords(result));
     screenshot.setAiResults(screenshot.aiResults().value_or(QString()) + result.aiRawResult + QStringLiteral("\n\n"));
 
     bool noTextFound = false;
@@ -57,7 +128,7 @@ void applyAIResultToScreenshot(Screenshot& screenshot, const ScreenshotInfoResul
             screenshot.setAiAssistantTask(result.aiAssistantTask);
         }
     }
-    screenshot.save();
+    return screenshot.save();
 }
 
 } // namespace lumetrove

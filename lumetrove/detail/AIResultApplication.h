@@ -18,9 +18,29 @@ const QString& unableToProcessText();
 /// two word characters.
 QString cleanedAIName(const QString& name);
 
-/// Writes an answer into the record: the cleaned name (which renames the file and saves when it changed),
-/// the summary, the normalised keywords (saved when they changed), the raw reply appended to the earlier
-/// ones, and the assistant's answer and task where the record has none yet; then saves the row.
-void applyAIResultToScreenshot(Screenshot& screenshot, const ScreenshotInfoResult& result);
+/// The most characters an answer's name keeps; a longer one is cut (never inside a surrogate pair).
+constexpr qsizetype maximumAINameLength = 200;
+/// The most keywords an answer gives a screenshot, and the most characters each keeps.
+constexpr qsizetype maximumAIKeywordCount = 50;
+constexpr qsizetype maximumAIKeywordLength = 50;
+
+/// `text` without the characters that have no place in a one-line name or keyword: line breaks, tabs and the
+/// other white-space controls become a blank; every other control character (NUL included) and the
+/// bidirectional formatting characters, which can make a name read backwards, are dropped.
+QString withoutControlCharacters(const QString& text);
+
+/// The name an answer gives a screenshot: at most `maximumAINameLength` characters of the model's name,
+/// without control and bidirectional formatting characters, made readable by `cleanedAIName`.
+QString appliedAIName(const ScreenshotInfoResult& result);
+/// The keywords an answer gives a screenshot: the normalised keywords, cleaned as a name is (a keyword that a
+/// line break held together becomes two), the first `maximumAIKeywordCount` of them, each cut to
+/// `maximumAIKeywordLength` characters, joined by single blanks.
+QString appliedAIKeywords(const ScreenshotInfoResult& result);
+
+/// Writes an answer into the record: the applied name (which renames the file and saves when it changed),
+/// the summary, the applied keywords (saved when they changed), the raw reply appended to the earlier
+/// ones, and the assistant's answer and task where the record has none yet; then saves the row. False when
+/// the last save failed: the record then holds what the library holds, not the answer.
+bool applyAIResultToScreenshot(Screenshot& screenshot, const ScreenshotInfoResult& result);
 
 } // namespace lumetrove

@@ -186,7 +186,10 @@ void ScreenshotDetailView::setScreenshot(ScreenshotPtr screenshot)
     descriptionView_->setScreenshot(screenshot_);
     disconnect(descriptionConnection_);
     disconnect(assistantConnection_);
+    disconnect(saveFailedConnection_);
     if (screenshot_) {
+        saveFailedConnection_ =
+            connect(screenshot_.get(), &Screenshot::saveFailed, this, &ScreenshotDetailView::showStoredValues);
         descriptionConnection_ =
             connect(screenshot_.get(), &Screenshot::descriptionChanged, this, &ScreenshotDetailView::refreshSections);
         assistantConnection_ = connect(screenshot_.get(), &Screenshot::aiAssistantResultsChanged, this,
@@ -379,6 +382,16 @@ void ScreenshotDetailView::setKeywords(const QString& keywords)
     keywordWriteBack();
 }
 
+void ScreenshotDetailView::showStoredValues()
+{
+    if (!screenshot_) {
+        return;
+    }
+    // Both are the record's values already: the write-backs find nothing to save.
+    setKeywords(screenshot_->keywords().value_or(QString()));
+    nameView_->setScreenshotName(screenshot_->name().value_or(QString()));
+}
+
 QString ScreenshotDetailView::screenshotName() const
 {
     return nameView_->screenshotName();
@@ -529,15 +542,18 @@ void ScreenshotDetailView::responseHandler()
 void ScreenshotDetailView::applyAIResult(const std::optional<ScreenshotInfoResult>& result)
 {
     if (screenshot_ && result) {
-        applyAIResultToScreenshot(*screenshot_, *result);
-        // The view shows the answer too; its keywords are already stored, so the write-back skips this one
-        // change — and only when there is a change, so that the user's next edit is never swallowed.
-        const QString keywords = result->normalizedKeywords();
-        if (keywords != keywords_) {
-            isSettingKeywordsViaAIResult_ = true;
-            setKeywords(keywords);
+        if (applyAIResultToScreenshot(*screenshot_, *result)) {
+            // The view shows the answer too; its keywords are already stored, so the write-back skips this one
+            // change — and only when there is a change, so that the user's next edit is never swallowed.
+            const QString keywords = appliedAIKeywords(*result);
+            if (keywords != keywords_) {
+                isSettingKeywordsViaAIResult_ = true;
+                setKeywords(keywords);
+            }
+            nameView_->setScreenshotName(appliedAIName(*result));
+        } else {
+            showStoredValues(); // an answer the library did not keep is not shown as if it were
         }
-        nameView_->setScreenshotName(cleanedAIName(result->_name));
     }
     if (screenshot_) {
         screenshot_->setCurrentlyAIProcessing(false);

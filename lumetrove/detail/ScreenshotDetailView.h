@@ -125,6 +125,9 @@ private:
     void responseHandler();
     void errorHandler(const AIError& error);
     void keywordWriteBack();
+    /// A save of the shown record failed: the name field and the keywords show what the record (and the
+    /// library) holds again.
+    void showStoredValues();
     void refreshSections();
     void updateZoom();
     void showAPIKeyAlert();
@@ -168,7 +171,7 @@ private:
     QWidget* keywordSection_;
     KeywordEditorView* keywordEditor_;
     ScreenshotDescriptionView* descriptionView_;
-    QMetaObject::Connection descriptionConnection_, assistantConnection_;
+    QMetaObject::Connection descriptionConnection_, assistantConnection_, saveFailedConnection_;
 };
 
 /// Decodes a screenshot's image file ready for painting; a null image when it does not load. Any thread.

@@ -2,6 +2,7 @@
 
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/FileOperations.h"
+#include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/platform/DesktopApplications.h"
 #include "lumetrove/platform/Log.h"
@@ -29,6 +30,12 @@ QString pathIn(const QString& directory, const QString& fileName)
 QString urlText(const QUrl& url)
 {
     return url.toString(QUrl::FullyEncoded);
+}
+
+void reportFileNotRenamed(const std::optional<QString>& name, const QString& failure)
+{
+    reportLibraryProblem(QStringLiteral("The file of “%1” could not be renamed: %2")
+                             .arg(name.value_or(QStringLiteral("a screenshot")), failure));
 }
 
 } // namespace
@@ -325,11 +332,15 @@ void Screenshot::nameDidChange(const std::optional<QString>& old)
     if (name_ == old) {
         return;
     }
+    std::optional<QString> renameFailure;
     if (!noRename_) {
-        renameScreenshotFile(false);
+        renameFailure = renameFile(false);
     }
     noRename_ = false;
-    save();
+    // A failed save tells the user itself, and puts the file back where the row says anyway.
+    if (save() && renameFailure) {
+        reportFileNotRenamed(name_, *renameFailure);
+    }
 }
 
 // Derived values -------------------------------------------------------------------------------------------
@@ -412,9 +423,16 @@ std::optional<QString> Screenshot::moveImage(const QString& from, const QString&
 
 void Screenshot::renameScreenshotFile(bool useDefaultName)
 {
+    if (const std::optional<QString> failure = renameFile(useDefaultName)) {
+        reportFileNotRenamed(name_, *failure);
+    }
+}
+
+std::optional<QString> Screenshot::renameFile(bool useDefaultName)
+{
     const std::optional<QString> directory = screenshotsDirectory();
     if (!directory) {
-        return;
+        return std::nullopt;
     }
     const QString defaultBase = defaultName();
     QString base;
@@ -441,8 +459,9 @@ void Screenshot::renameScreenshotFile(bool useDefaultName)
                 if (const std::optional<QString> fallbackError = moveImage(current, fallback)) {
                     systemLog(QStringLiteral("Last ditch effort to rename file failed in renameScreenshotFile : ") +
                               *fallbackError);
+                    return fallbackError;
                 }
-                return;
+                return std::nullopt;
             }
         }
     }
@@ -453,6 +472,7 @@ void Screenshot::renameScreenshotFile(bool useDefaultName)
         storeName(defaultBase);
         nameDidChange(previous);
     }
+    return std::nullopt;
 }
 
 void Screenshot::deleteFiles()
@@ -461,6 +481,8 @@ void Screenshot::deleteFiles()
         QFile image(url->toLocalFile());
         if (!image.moveToTrash()) {
             systemLog(QStringLiteral("Failed to move screenshot to trash: ") + image.errorString());
+            reportLibraryProblem(QStringLiteral("“%1” could not be moved to the Trash: %2")
+                                     .arg(name_.value_or(defaultName()), image.errorString()));
         }
     }
     const std::optional<QString> path = thumbnailFilePath(id_);
@@ -473,7 +495,7 @@ void Screenshot::deleteFiles()
     }
 }
 
-void Screenshot::save()
+bool Screenshot::save()
 {
     const std::optional<QUrl>& url = imageUrl();
     readDetails(); // the update writes every editable column
@@ -489,24 +511,53 @@ void Screenshot::save()
         if (url) { // an absent URL leaves the stored path as it was
             rare_->storedImageUrl = url;
         }
-        return;
+        return true;
     }
+    revertToStored();
+    return false;
+}
+
+void Screenshot::revertToStored()
+{
     // The row still names the old file: a rename that it did not record is undone, or the next load would
     // point at a missing file and the image would lie in the directory without a row.
-    if (!url || !rare_->storedImageUrl || !rare_->storedImageUrl->isLocalFile()) {
-        return;
+    const std::optional<QUrl>& url = imageUrl();
+    if (url && rare_->storedImageUrl && rare_->storedImageUrl->isLocalFile()) {
+        const QString current = QDir::cleanPath(url->toLocalFile());
+        const QString stored = QDir::cleanPath(rare_->storedImageUrl->toLocalFile());
+        if (current != stored) {
+            if (const std::optional<QString> error = moveWithoutReplacing(current, stored)) {
+                systemLog(QStringLiteral("Could not move the screenshot back after a failed save: ") + *error);
+            } else {
+                rare_->imageUrl = rare_->storedImageUrl;
+                countChange();
+            }
+        }
     }
-    const QString current = QDir::cleanPath(url->toLocalFile());
-    const QString stored = QDir::cleanPath(rare_->storedImageUrl->toLocalFile());
-    if (current == stored) {
-        return;
+    // A library that refuses writes still answers reads; one that answers neither leaves the record as it is.
+    if (const std::optional<ScreenshotRow> row = store().screenshotRow(id_)) {
+        if (name_ != row->name) {
+            storeName(row->name);
+        }
+        if (description_ != row->description) {
+            publish(description_, row->description, &Screenshot::descriptionChanged);
+        }
+        if (keywords_ != row->keywords) {
+            publish(keywords_, row->keywords, &Screenshot::keywordsChanged);
+        }
+        if (aiAssistantTask() != row->aiAssistantTask) {
+            publishRare(&Rare::aiAssistantTask, row->aiAssistantTask, &Screenshot::aiAssistantTaskChanged);
+        }
     }
-    if (const std::optional<QString> error = moveWithoutReplacing(current, stored)) {
-        systemLog(QStringLiteral("Could not move the screenshot back after a failed save: ") + *error);
-        return;
+    if (const std::optional<ScreenshotDetails> details = store().screenshotDetails(id_)) {
+        if (aiResults() != details->aiResults) {
+            publishRare(&Rare::aiResults, details->aiResults, &Screenshot::aiResultsChanged);
+        }
+        if (aiAssistantResults() != details->aiAssistantResults) {
+            publishRare(&Rare::aiAssistantResults, details->aiAssistantResults, &Screenshot::aiAssistantResultsChanged);
+        }
     }
-    rare_->imageUrl = rare_->storedImageUrl;
-    countChange();
+    emit saveFailed();
 }
 
 bool Screenshot::holds(const ScreenshotRow& row) const

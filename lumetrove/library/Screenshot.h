@@ -141,16 +141,20 @@ public:
     // Operations -------------------------------------------------------------------------------------------
 
     /// Moves the image file to a name made from the current name (or the default name), inside the
-    /// screenshots directory, never over an existing file.
+    /// screenshots directory, never over an existing file. A file that cannot be moved is told to the user
+    /// (`reportLibraryProblem`).
     void renameScreenshotFile(bool useDefaultName);
-    /// Moves the image file to the Trash and removes the thumbnail file; the database row stays.
+    /// Moves the image file to the Trash and removes the thumbnail file; the database row stays. An image that
+    /// cannot be moved to the Trash is told to the user.
     void deleteFiles();
     /// Takes the text recognised after the row was made, which the list manager has stored; sends `changed`.
     void takeRecognizedText(QString text);
-    /// Writes the editable fields to the database. When the write fails after the image file was moved,
-    /// the file goes back to the path the row still holds (never over another file), so that the row and
-    /// the file stay together; every other field keeps its in-memory value.
-    void save();
+    /// Writes the editable fields to the database; true when the row holds them. When the write fails (a full
+    /// disk, a read-only library: the store tells the user), the record goes back to what the row holds, so
+    /// that nothing shows a change the library did not keep: an image file moved since the last save goes
+    /// back to the path the row still holds (never over another file), and the editable fields take the
+    /// stored values again (each publishing its signal), after which `saveFailed` is sent.
+    bool save();
 
     /// The transfer form: "id" and, when present, "folderId", "imageUrl", "text", "capturedAppName",
     /// "capturedAppBundleId".
@@ -176,6 +180,9 @@ public:
 signals:
     /// Any published field was assigned.
     void changed();
+    /// A save failed and the record holds the stored values again: views that keep a copy of a field (an
+    /// editor's text) show the record's.
+    void saveFailed();
     void unconfirmedAINameChanged(const std::optional<QString>& value);
     void unconfirmedAIDescriptionChanged(const std::optional<QString>& value);
     void unconfirmedAIKeywordsChanged(const std::optional<QString>& value);
@@ -225,7 +232,12 @@ private:
     /// Moves the image file to `to` (recorded in the library first) and points `imageUrl` at it; the error's
     /// description on failure.
     std::optional<QString> moveImage(const QString& from, const QString& to);
+    /// `renameScreenshotFile` without telling the user: the description of the failure, if the file could
+    /// not be moved.
+    std::optional<QString> renameFile(bool useDefaultName);
     void nameDidChange(const std::optional<QString>& old);
+    /// After a failed save: the image back where the row says, the editable fields as the row holds them.
+    void revertToStored();
     ScreenshotsDB& store() const;
     /// A list of 100k records is made quickly: the URL text is parsed, and the recognised text and the AI
     /// answers are read, only when first used.

@@ -4,6 +4,7 @@
 #include "lumetrove/library/DateRange.h"
 #include "lumetrove/library/FileOperations.h"
 #include "lumetrove/library/FullTextSearch.h"
+#include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/platform/Log.h"
 #include "sqlite/Connection.h"
 #include "sqlite/Errors.h"
@@ -263,9 +264,12 @@ void printError(const std::exception& error)
 }
 
 /// Runs `work` (a member of `Connection` or a callable) on the open connection and gives its result; none
-/// without a connection, silently, or when it throws, after printing the error's description.
+/// without a connection, silently, or when it throws, after printing the error's description. For a write
+/// that the user expects kept, `what` (a sentence ending in ": ") says what was not kept, and the failure is
+/// told to the user too, with the error's description why.
 template <class Work, class... Arguments>
-auto attempt(const std::shared_ptr<sqlite::Connection>& db, Work&& work, Arguments&&... arguments)
+auto attemptWrite(const char* what, const std::shared_ptr<sqlite::Connection>& db, Work&& work,
+                  Arguments&&... arguments)
     -> std::optional<std::invoke_result_t<Work, sqlite::Connection&, Arguments...>>
 {
     if (!db) {
@@ -275,17 +279,27 @@ auto attempt(const std::shared_ptr<sqlite::Connection>& db, Work&& work, Argumen
         return std::invoke(std::forward<Work>(work), *db, std::forward<Arguments>(arguments)...);
     } catch (const std::exception& error) {
         printError(error);
+        if (what != nullptr) {
+            reportLibraryProblem(QString::fromUtf8(what) + QString::fromUtf8(error.what()));
+        }
         return std::nullopt;
     }
 }
 
+/// `attemptWrite` of a read, or of a write whose caller tells of its failure.
+template <class Work, class... Arguments>
+auto attempt(const std::shared_ptr<sqlite::Connection>& db, Work&& work, Arguments&&... arguments)
+{
+    return attemptWrite(nullptr, db, std::forward<Work>(work), std::forward<Arguments>(arguments)...);
+}
+
 // Queries ---------------------------------------------------------------------------------------------------
 
-/// The condition that a screenshot matches a keywords filter and a search text (`ftsSearchQuery`); none when
-/// they restrict nothing. With the word index, whole words are matched in the porter index (so that they find
-/// the forms sharing their stem) and prefixes in the word index (so that a prefix typed past the stem finds
-/// its word); without it, the porter index answers the prefix pattern alone. Both indexes are keyed by the
-/// screenshot's id, so the matching ids come from the indexes alone.
+/// The condition that a screenshot matches a keywords filter and a search text (`ftsSearchConditions`); none
+/// when they restrict nothing. With the word index, whole words are matched in the porter index (so that they
+/// find the forms sharing their stem) and prefixes in the word index (so that a prefix typed past the stem
+/// finds its word); without it, the porter index answers the prefix patterns alone. Both indexes are keyed by
+/// the screenshot's id, so the matching ids come from the indexes alone.
 std::optional<Column<bool>> matchCondition(const std::optional<QString>& keywordsFilter,
                                            const std::optional<QString>& searchText, bool wordIndex)
 {
@@ -737,7 +751,7 @@ std::optional<qint64> ScreenshotsDB::insertFolder(const QString& name, bool isSm
         sqlite::assignValue(s.folderName, utf8(name)), sqlite::assignValue(s.sortOrder, std::int64_t(0)),
         sqlite::assignValue(s.isSmartFolder, isSmartFolder),
         sqlite::assignOptionalValue(s.keywordsFilter, utf8(keywordsFilter)));
-    return attempt(db_, &sqlite::Connection::runInsert, insert);
+    return attemptWrite("The new folder could not be saved: ", db_, &sqlite::Connection::runInsert, insert);
 }
 
 void ScreenshotsDB::updateFolder(const Folder& folder)
@@ -749,7 +763,7 @@ void ScreenshotsDB::updateFolder(const Folder& folder)
                             sqlite::assignValue(s.sortOrder, std::int64_t(folder.sort_order)),
                             sqlite::assignValue(s.isSmartFolder, folder.isSmartFolder),
                             sqlite::assignOptionalValue(s.keywordsFilter, utf8(folder.keywordsFilter))});
-    attempt(db_, &sqlite::Connection::runUpdate, update);
+    attemptWrite("A change to a folder could not be saved: ", db_, &sqlite::Connection::runUpdate, update);
 }
 
 void ScreenshotsDB::deleteFolder(qint64 folderId)
@@ -760,7 +774,7 @@ void ScreenshotsDB::deleteFolder(qint64 folderId)
     const sqlite::Delete folder =
         s.folders.filterQuery(sqlite::equalsValue(s.id, std::int64_t(folderId))).compileDelete();
     // One transaction: a failure of either delete leaves the folder and all its links in place.
-    attempt(db_, [&](sqlite::Connection& db) {
+    attemptWrite("The folder could not be deleted: ", db_, [&](sqlite::Connection& db) {
         db.transaction([&] {
             db.runDelete(links);
             db.runDelete(folder);
@@ -775,7 +789,7 @@ void ScreenshotsDB::insertFolderScreenshot(qint64 screenshotId, qint64 folderId)
     const sqlite::Insert insert =
         s.foldersScreenshots.insertValues(sqlite::assignValue(s.folderId, std::int64_t(folderId)),
                                           sqlite::assignValue(s.screenshotId, std::int64_t(screenshotId)));
-    attempt(db_, &sqlite::Connection::runInsert, insert);
+    attemptWrite("The screenshot could not be put in the folder: ", db_, &sqlite::Connection::runInsert, insert);
 }
 
 void ScreenshotsDB::removeScreenshotFromFolders(qint64 screenshotId)
@@ -784,7 +798,7 @@ void ScreenshotsDB::removeScreenshotFromFolders(qint64 screenshotId)
     const sqlite::Delete links =
         s.foldersScreenshots.filterQuery(sqlite::equalsValue(s.screenshotId, std::int64_t(screenshotId)))
             .compileDelete();
-    attempt(db_, &sqlite::Connection::runDelete, links);
+    attemptWrite("The screenshot could not be taken out of its folder: ", db_, &sqlite::Connection::runDelete, links);
 }
 
 std::optional<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& screenshot)
@@ -798,11 +812,14 @@ std::optional<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& scree
         sqlite::assignValue(s.isAIAssistantTask, screenshot.isAIAssistantTask),
         sqlite::assignOptionalValue(s.aiAssistantTask, utf8(screenshot.aiAssistantTask)),
         sqlite::assignValue(s.wasImported, screenshot.wasImported));
-    return attempt(db_, &sqlite::Connection::runInsert, insert);
+    return attemptWrite("The screenshot could not be added to the library: ", db_, &sqlite::Connection::runInsert,
+                        insert);
 }
 
 bool ScreenshotsDB::updateScreenshot(qint64 screenshotId, const ScreenshotEdits& edits)
 {
+    constexpr const char* screenshotNotSaved =
+        "A change to a screenshot could not be saved, so it shows what the library holds: ";
     const Schema& s = schema();
     std::vector<sqlite::Setter> setters{sqlite::assignOptionalValue(s.name, utf8(edits.name)),
                                         sqlite::assignOptionalValue(s.description, utf8(edits.description)),
@@ -816,18 +833,19 @@ bool ScreenshotsDB::updateScreenshot(qint64 screenshotId, const ScreenshotEdits&
     const sqlite::Update update =
         s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId))).compileUpdate(setters);
     if (!edits.path || !fileJournal_) {
-        return attempt(db_, &sqlite::Connection::runUpdate, update).has_value();
+        return attemptWrite(screenshotNotSaved, db_, &sqlite::Connection::runUpdate, update).has_value();
     }
     // The row now names where its image is: a move recorded before is done.
-    return attempt(db_,
-                   [&](sqlite::Connection& db) {
-                       db.transaction([&] {
-                           db.runUpdate(update);
-                           db.runStatement("DELETE FROM pending_file_changes WHERE screenshot_id = ? AND change = ?",
-                                           std::int64_t(screenshotId), std::string(moveChange));
-                       });
-                       return true;
-                   })
+    return attemptWrite(screenshotNotSaved, db_,
+                        [&](sqlite::Connection& db) {
+                            db.transaction([&] {
+                                db.runUpdate(update);
+                                db.runStatement(
+                                    "DELETE FROM pending_file_changes WHERE screenshot_id = ? AND change = ?",
+                                    std::int64_t(screenshotId), std::string(moveChange));
+                            });
+                            return true;
+                        })
         .has_value();
 }
 
@@ -837,7 +855,9 @@ bool ScreenshotsDB::updateScreenshotText(qint64 screenshotId, const QString& tex
     const sqlite::Update update =
         s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId)))
             .compileUpdate({sqlite::assignOptionalValue(s.text, utf8(std::optional<QString>(text)))});
-    return attempt(db_, &sqlite::Connection::runUpdate, update).has_value();
+    return attemptWrite("The text recognised in a screenshot could not be saved, so a search does not find it: ", db_,
+                        &sqlite::Connection::runUpdate, update)
+        .has_value();
 }
 
 void ScreenshotsDB::deleteScreenshot(qint64 screenshotId)
@@ -849,7 +869,7 @@ void ScreenshotsDB::deleteScreenshot(qint64 screenshotId)
     const sqlite::Delete screenshot =
         s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId))).compileDelete();
     // One transaction: the row goes with all its links and the record of its delete, or nothing goes.
-    attempt(db_, [&](sqlite::Connection& db) {
+    attemptWrite("The screenshot could not be deleted: ", db_, [&](sqlite::Connection& db) {
         db.transaction([&] {
             db.runDelete(links);
             db.runDelete(screenshot);

@@ -41,7 +41,9 @@ std::optional<ScreenshotRow> readScreenshotRow(const sqlite::Row& row);
 /// application's SQL. Operations may be called from any thread; the connection serialises statements.
 ///
 /// The store reports its own failures: a failed statement prints the error's description on standard
-/// output and the operation gives none (or nothing). Only `queryScreenshots`, `folderIdsOfScreenshots`,
+/// output and the operation gives none (or nothing); a failed write (not the record of a file change, whose
+/// caller decides) is also told to the user through `reportLibraryProblem`, with what was not kept.
+/// Only `queryScreenshots`, `folderIdsOfScreenshots`,
 /// `queryFolders` and the two row readers throw, so that their callers can retry after an index rebuild or
 /// log their own line. Without an open connection every operation is a silent no-op.
 class ScreenshotsDB {

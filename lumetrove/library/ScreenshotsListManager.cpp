@@ -1,6 +1,8 @@
 #include "lumetrove/library/ScreenshotsListManager.h"
 
 #include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/library/FileOperations.h"
+#include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/platform/DesktopApplications.h"
 #include "lumetrove/platform/Log.h"
@@ -600,6 +602,8 @@ void ScreenshotsListManager::deleteScreenshots(const std::set<qsizetype>& positi
         const QString path = screenshot->imageUrl() ? screenshot->imageUrl()->toString(QUrl::FullyEncoded) : QString();
         if (const std::optional<QString> error = store().recordDelete(screenshot->id(), path)) {
             systemLog(QStringLiteral("Failed to move screenshot to trash: ") + *error);
+            reportLibraryProblem(QStringLiteral("“%1” could not be deleted: %2")
+                                     .arg(screenshot->name().value_or(screenshot->defaultName()), *error));
             continue;
         }
         screenshot->deleteFiles();

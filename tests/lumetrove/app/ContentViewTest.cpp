@@ -4,10 +4,12 @@
 #include "lumetrove/app/AssistantActions.h"
 #include "lumetrove/app/FirstLaunchChecker.h"
 #include "lumetrove/app/LumetroveApp.h"
+#include "lumetrove/app/ProblemBar.h"
 #include "lumetrove/app/SettingsViewModel.h"
 #include "lumetrove/app/URLHandler.h"
 #include "lumetrove/browser/LibrarySelection.h"
 #include "lumetrove/library/FoldersListManager.h"
+#include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/NotificationCenter.h"
 #include "lumetrove/platform/UserDefaults.h"
@@ -18,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 namespace lumetrove {
@@ -177,6 +180,36 @@ TEST_F(ContentViewTest, CopyTextAndWebSearchCapturesStoreNothing)
     EXPECT_TRUE(view->screenshotsListManager().screenshots().isEmpty());
     EXPECT_EQ(view->listView(), nullptr);
     EXPECT_EQ(view->detailView(), nullptr);
+}
+
+TEST_F(ContentViewTest, ACaptureTheLibraryRefusesIsToldInALineTheUserDismisses)
+{
+    makeView();
+    ProblemBar* bar = view->problemBar();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_FALSE(bar->isVisible());
+
+    store->db()->executeScript("PRAGMA query_only = 1;");
+    ::testing::internal::CaptureStdout();
+    view->handleCaptureResult(QList<CapturedScreenshotInfo>{capturedImage("first"), capturedImage("second")},
+                              CaptureResult::success, false);
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(processEventsUntil([&] { return bar->isVisible(); }));
+    // Two captures refused for one reason: one line.
+    ASSERT_EQ(bar->messages().size(), 1);
+    EXPECT_TRUE(bar->messages().front().startsWith("The screenshot could not be added to the library: "));
+    EXPECT_TRUE(bar->messages().front().contains("readonly database"));
+    EXPECT_TRUE(view->screenshotsListManager().screenshots().isEmpty());
+
+    for (int index = 0; index < 5; ++index) {
+        reportLibraryProblem(QString("problem %1").arg(index));
+    }
+    processEventsUntil([&] { return bar->messages().contains("problem 4"); });
+    EXPECT_EQ(bar->messages(), (QStringList{"problem 2", "problem 3", "problem 4"})); // the newest few
+    bar->dismissButton()->click();
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_TRUE(bar->messages().isEmpty());
+    store->db()->executeScript("PRAGMA query_only = 0;");
 }
 
 TEST_F(ContentViewTest, DeleteRemovesTheSelectedScreenshotFoundByIdAndNothingWhenItIsGone)

@@ -1,9 +1,12 @@
 #include "lumetrove/detail/ScreenshotDetailView.h"
 
 #include "aiclient/OpenAI.h"
+#include "lumetrove/detail/AIResultApplication.h"
 #include "lumetrove/detail/KeywordEditorView.h"
 #include "lumetrove/detail/LiveTextImageView.h"
+#include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
+#include "lumetrove/platform/NotificationCenter.h"
 #include "lumetrove/platform/UserDefaults.h"
 #include "settingsopener/OpenSettingsAction.h"
 #include "tests/aiclient/LoopbackServer.h"
@@ -229,12 +232,105 @@ TEST_F(ScreenshotDetailViewTest, HostileModelNamesKeepTheFileInTheScreenshotsDir
         setAnswer({{"name", name.toStdString()}, {"keywords", "k"}, {"description", "d"}});
         pane->startAIProcessing();
         ASSERT_TRUE(waitUntilProcessed(record));
-        EXPECT_EQ(record->name(), name);
+        EXPECT_EQ(record->name(), name.left(maximumAINameLength));
         const QFileInfo file(record->imageUrl()->toLocalFile());
         EXPECT_TRUE(file.exists());
         EXPECT_EQ(file.absolutePath(), QFileInfo(screenshotsDirectory()).absoluteFilePath());
     }
     EXPECT_EQ(QDir(screenshotsDirectory()).entryList(QDir::Files).size(), 1);
+}
+
+TEST_F(ScreenshotDetailViewTest, AnAnswersNameAndKeywordsAreBoundedAndLoseControlAndDirectionCharacters)
+{
+    const ScreenshotPtr record = screenshot("shot");
+    makePane();
+    select(record);
+    // A name that would read backwards, with a NUL and a line break, far longer than any name.
+    const std::string rightToLeft = "\u202e", isolate = "\u2066", nul(1, '\0');
+    std::string keywords = "Alpha\u202dbeta gam" + nul + "ma line\nbreak 12345 ";
+    for (int index = 0; index < 20'000; ++index) {
+        keywords += "word" + std::to_string(index) + " ";
+    }
+    keywords += std::string(100'000, 'k');
+    setAnswer({{"name", rightToLeft + "evil" + nul + "\nname" + isolate + std::string(1'000'000, 'x')},
+               {"keywords", keywords},
+               {"description", "d"}});
+    pane->startAIProcessing();
+    ASSERT_TRUE(waitUntilProcessed(record));
+
+    const QString expectedName = "evil name" + QString(maximumAINameLength - 9, QChar('x'));
+    EXPECT_EQ(record->name(), expectedName);
+    EXPECT_EQ(pane->screenshotName(), expectedName);
+    const QStringList stored = record->keywords()->split(' ');
+    ASSERT_EQ(stored.size(), maximumAIKeywordCount);
+    EXPECT_EQ(stored.mid(0, 5), (QStringList{"alphabeta", "gamma", "line", "break", "word0"}));
+    EXPECT_EQ(stored.last(), QString("word%1").arg(maximumAIKeywordCount - 4 - 1));
+    EXPECT_EQ(pane->keywords(), *record->keywords());
+    EXPECT_EQ(pane->keywordEditor()->keywords().size(), maximumAIKeywordCount);
+    EXPECT_EQ(texts("SELECT name || '|' || keywords FROM screenshots"),
+              std::vector<std::string>{(expectedName + "|" + *record->keywords()).toStdString()});
+    EXPECT_EQ(QFileInfo(record->imageUrl()->toLocalFile()).fileName(),
+              screenshotFileBaseName("Screenshot - " + expectedName) + ".png");
+
+    // Each keyword keeps at most its share of characters.
+    setAnswer({{"name", "n"}, {"keywords", std::string(500, 'q') + " short"}, {"description", "d"}});
+    pane->startAIProcessing();
+    ASSERT_TRUE(waitUntilProcessed(record));
+    EXPECT_EQ(record->keywords(), QString(maximumAIKeywordLength, QChar('q')) + " short");
+}
+
+TEST_F(ScreenshotDetailViewTest, AnAnswerTheLibraryCannotKeepIsNotShownAndIsTold)
+{
+    QObject observer;
+    QStringList problems;
+    NotificationCenter::defaultCenter().addObserver(
+        libraryProblemNotification, &observer,
+        [&](const Notification& notification) { problems << notification.userInfo.value("message").toString(); });
+    struct Case {
+        const char* what;
+        std::string refusal;
+        std::string reason;
+    };
+    const std::vector<Case> cases{
+        {"read-only", "PRAGMA query_only = 1;", "readonly database"},
+        // A full disk: the name may still fit where the row is, the long summary does not.
+        {"full disk", "PRAGMA max_page_count = ", "database or disk is full"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        const ScreenshotPtr record = screenshot(QString("shot %1").arg(test.what));
+        record->setKeywords(QString("old"));
+        makePane();
+        select(record);
+        problems.clear();
+        const auto pages = std::get<std::int64_t>(*store->db()->scalar("PRAGMA page_count"));
+        store->db()->executeScript(test.refusal.back() == ';' ? test.refusal
+                                                              : test.refusal + std::to_string(pages) + ";");
+        setAnswer({{"name", "new name"}, {"keywords", "fresh words"}, {"description", std::string(20'000, 'd')}});
+        ::testing::internal::CaptureStdout();
+        pane->startAIProcessing();
+        ASSERT_TRUE(waitUntilProcessed(record));
+        ::testing::internal::GetCapturedStdout();
+
+        // What the window shows is what the row holds.
+        const std::vector<std::string> row = texts("SELECT ifnull(name, '') || '|' || ifnull(keywords, '') || '|' || "
+                                                   "ifnull(description, '') FROM screenshots WHERE id = " +
+                                                   std::to_string(record->id()));
+        ASSERT_EQ(row.size(), 1u);
+        const QString shown = record->name().value_or("") + "|" + record->keywords().value_or("") + "|" +
+                              record->description().value_or("");
+        EXPECT_EQ(shown.toStdString(), row.front());
+        EXPECT_EQ(record->description(), std::nullopt);
+        EXPECT_EQ(pane->screenshotName(), record->name());
+        EXPECT_EQ(pane->keywords(), record->keywords().value_or(""));
+        EXPECT_EQ(QUrl::fromLocalFile(record->imageUrl()->toLocalFile()).toString(QUrl::FullyEncoded).toStdString(),
+                  texts("SELECT path FROM screenshots WHERE id = " + std::to_string(record->id())).front());
+        EXPECT_TRUE(QFileInfo::exists(record->imageUrl()->toLocalFile()));
+        ASSERT_FALSE(problems.isEmpty());
+        EXPECT_THAT(problems.last().toStdString(), ::testing::HasSubstr(test.reason));
+
+        store->db()->executeScript("PRAGMA query_only = 0; PRAGMA max_page_count = 1000000;");
+    }
 }
 
 TEST_F(ScreenshotDetailViewTest, AnAnswerArrivingAfterTheSelectionMovedIsDropped)

@@ -232,7 +232,7 @@ TEST_F(ScreenshotTest, AFailedSaveMovesTheRenamedFileBackToThePathTheRowHolds)
         EXPECT_TRUE(QFileInfo::exists(before.toLocalFile()));
         EXPECT_EQ(filesInScreenshots(), filesBefore);
         EXPECT_EQ(storedPath(shot->id()), beforeRow);
-        EXPECT_NE(shot->name(), "New Screenshot.png"); // the new name stays in memory
+        EXPECT_EQ(shot->name(), "New Screenshot.png"); // the record shows what the row holds
 
         rawConnection()->executeScript("DROP TRIGGER refuse;");
         shot->setName("Receipt");

@@ -1,0 +1,15 @@
+#include "lumetrove/library/LibraryProblems.h"
+
+#include "lumetrove/platform/NotificationCenter.h"
+
+namespace lumetrove {
+
+const QString libraryProblemNotification = QStringLiteral("libraryProblem");
+const QString libraryProblemMessageKey = QStringLiteral("message");
+
+void reportLibraryProblem(const QString& message)
+{
+    NotificationCenter::defaultCenter().post(libraryProblemNotification, {{libraryProblemMessageKey, message}});
+}
+
+} // namespace lumetrove
