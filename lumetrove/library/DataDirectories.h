@@ -10,8 +10,14 @@ namespace lumetrove {
 // looks again and creates a missing directory, so a directory deleted while the program runs comes back.
 // Failures print one line on standard output and give none. Any thread.
 
-/// Absolute path of the application data directory, created when missing.
+/// Absolute path of the application data directory, created when missing. The directories made here (the
+/// data directory, "Screenshots", "Thumbnails") are readable by their owner only (0700), and so is every file
+/// the library writes (0600): screenshots and recognised text are nobody else's business.
 std::optional<QString> appDataDirectory();
+
+/// A data directory that others may enter (made by an earlier version) has every entry in it restricted to
+/// its owner, once: directories 0700, files 0600, links left alone. Nothing happens when it is 0700 already.
+void restrictDataDirectoryToOwner();
 
 /// Absolute path of the database file; the file itself is neither created nor tested.
 std::optional<QString> databaseFilePath();

@@ -32,7 +32,7 @@ std::optional<QString> copyThenRemove(const QString& from, const QString& to)
         return input.errorString();
     }
     QFile output(to);
-    if (!output.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+    if (!output.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFile::ReadOwner | QFile::WriteOwner)) {
         return output.errorString();
     }
     const QByteArray bytes = input.readAll();
@@ -52,6 +52,23 @@ std::optional<QString> copyThenRemove(const QString& from, const QString& to)
 }
 
 } // namespace
+
+std::optional<QString> restrictFileToOwner(const QString& path)
+{
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        return errorText(errno);
+    }
+    struct stat status {};
+    std::optional<QString> error;
+    if (::fstat(descriptor, &status) != 0) {
+        error = errorText(errno);
+    } else if (S_ISREG(status.st_mode) && ::fchmod(descriptor, S_IRUSR | S_IWUSR) != 0) {
+        error = errorText(errno);
+    }
+    ::close(descriptor);
+    return error;
+}
 
 bool entryExists(const QString& path)
 {

@@ -17,4 +17,8 @@ bool entryExists(const QString& path);
 /// is removed. The error's description on failure, none on success.
 std::optional<QString> moveWithoutReplacing(const QString& from, const QString& to);
 
+/// Makes the regular file at `path` readable and writable by its owner only (0600). A link, or anything but a
+/// regular file, is left alone; opening never blocks (a FIFO). The error's description on failure.
+std::optional<QString> restrictFileToOwner(const QString& path);
+
 } // namespace lumetrove

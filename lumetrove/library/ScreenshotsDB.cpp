@@ -18,10 +18,13 @@
 #include <QUrl>
 #include <algorithm>
 #include <array>
+#include <fcntl.h>
 #include <functional>
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 
 namespace lumetrove {
@@ -435,6 +438,7 @@ const std::shared_ptr<ScreenshotsDB>& ScreenshotsDB::shared()
 
 void ScreenshotsDB::openDatabase()
 {
+    restrictDataDirectoryToOwner();
     openDatabase(databaseFilePath());
 }
 
@@ -443,6 +447,12 @@ void ScreenshotsDB::openDatabase(const std::optional<QString>& path)
     if (!path) {
         systemLog(QStringLiteral("Failed to get DB path"));
         return;
+    }
+    // Made readable by its owner only before SQLite makes it as anyone's: its journal files take its mode.
+    const int created = ::open(QFile::encodeName(*path).constData(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (created >= 0) {
+        ::close(created);
     }
     try {
         db_ = sqlite::Connection::openPath(path->toStdString(), false);

@@ -536,12 +536,17 @@ void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, b
                                                .aiAssistantTask = assistantTask,
                                                .wasImported = wasImported});
     if (id) {
+        // However the capture or the import wrote it, the image is its owner's alone.
+        const QUrl image(info.screenshotPath);
+        if (image.isLocalFile()) {
+            restrictFileToOwner(image.toLocalFile());
+        }
         if (folderFilter_ && !folderFilter_->isSmartFolder) {
             store().insertFolderScreenshot(*id, folderFilter_->id);
         }
         if (const std::optional<QString> path = info.thumbnail ? thumbnailFilePath(*id) : std::nullopt) {
             QFile thumbnail(*path);
-            if (thumbnail.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            if (thumbnail.open(QIODevice::WriteOnly | QIODevice::Truncate, QFile::ReadOwner | QFile::WriteOwner)) {
                 thumbnail.write(*info.thumbnail); // a thumbnail that cannot be written is simply missing
             }
         }
