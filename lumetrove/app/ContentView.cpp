@@ -259,7 +259,7 @@ void ContentView::buildLayout(FoldersListManager& foldersListManager)
     layout->setSpacing(0);
     problemBar_ = new ProblemBar(this);
     layout->addWidget(problemBar_);
-    layout->addWidget(splitter);
+    layout->addWidget(splitter, 1);
 
     firstLaunchArrow_ = new QLabel(this);
     firstLaunchArrow_->setPixmap(QPixmap(QStringLiteral(":/app/FirstLaunchArrow.png")));

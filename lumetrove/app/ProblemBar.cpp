@@ -10,6 +10,8 @@ namespace lumetrove {
 ProblemBar::ProblemBar(QWidget* parent) : QFrame(parent)
 {
     setFrameShape(QFrame::StyledPanel);
+    // As high as its lines, never more: the window's columns take the rest.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::ToolTipBase);
     setForegroundRole(QPalette::ToolTipText);
@@ -25,7 +27,7 @@ ProblemBar::ProblemBar(QWidget* parent) : QFrame(parent)
     text_->setTextFormat(Qt::PlainText);
     text_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     text_->setForegroundRole(QPalette::ToolTipText);
-    layout->addWidget(text_, 1);
+    layout->addWidget(text_, 1, Qt::AlignVCenter);
     dismiss_ = new QToolButton(this);
     dismiss_->setText(QStringLiteral("Dismiss"));
     dismiss_->setAccessibleName(QStringLiteral("Dismiss"));

@@ -142,12 +142,12 @@ TEST_P(WriteFailureTest, ACaptureThatIsNotAddedIsTold)
 {
     ScreenshotsListManager manager(store);
     testing::waitForList(manager);
-    ASSERT_NO_FATAL_FAILURE(refuseWrites());
     const QString file = *screenshotsDirectory() + "/New Screenshot.png";
     QFile image(file);
     ASSERT_TRUE(image.open(QIODevice::WriteOnly));
     image.write("png");
     image.close();
+    ASSERT_NO_FATAL_FAILURE(refuseWrites());
 
     ::testing::internal::CaptureStdout();
     manager.addScreenshot({"New Screenshot.png", QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded),
