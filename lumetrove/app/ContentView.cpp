@@ -398,6 +398,7 @@ void ContentView::handleOpenedURLs(const QList<QUrl>& urls)
     if (urls.isEmpty()) {
         return;
     }
+    takenUrls_ = urls;
     environment_.urlHandler->clearURLs();
     startImportTask(urls);
 }
@@ -416,6 +417,12 @@ void ContentView::handleAppear()
         checkOpenAIAPIKey();
     }
     const QList<QUrl> urls = environment_.urlHandler->urls();
+    // Files handed over just before the window came up were taken already by the change handler; their list
+    // is only waiting to be cleared, and is not imported twice.
+    if (!urls.isEmpty() && urls == takenUrls_) {
+        return;
+    }
+    takenUrls_ = urls;
     environment_.urlHandler->clearURLs();
     startImportTask(urls);
 }
@@ -623,7 +630,7 @@ bool ContentView::eventFilter(QObject* watched, QEvent* event)
         if (firstLaunchArrow_->isVisible()) {
             placeFirstLaunchArrow();
         }
-    } else if (alert_ != nullptr &&
+    } else if (!alert_.isNull() && // no cast: the alert may be in the middle of its destruction
                ((watched == watchedHandle_ && type == QEvent::Expose) ||
                 (watched == watchedWindow_ && (type == QEvent::Show || type == QEvent::WindowActivate)))) {
         // After the window's own show or activation has been handled.

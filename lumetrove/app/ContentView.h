@@ -172,6 +172,8 @@ private:
     QLabel* firstLaunchArrow_ = nullptr;
     QPointer<QWidget> aiAssistantButton_;
     QPointer<QMessageBox> alert_;
+    /// The list of files last taken from the URL handler.
+    QList<QUrl> takenUrls_;
     /// The files of the import under way, and those waiting for it to end.
     std::optional<QList<QUrl>> importInFlight_;
     QList<QUrl> waitingImports_;

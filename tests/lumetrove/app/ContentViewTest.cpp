@@ -89,6 +89,8 @@ protected:
         // Appearing with no key stored raises the API-key alert; the tests start without it.
         EXPECT_EQ(view->alert() != nullptr, capture.permission && !UserDefaults::contains(UserDefaults::openAIAPIKey));
         if (view->alert() != nullptr) {
+            // It opens once the window is on screen; a message box closes only once it has been shown.
+            EXPECT_TRUE(processEventsUntil([this] { return view->alert()->isVisible(); }));
             view->alert()->close();
         }
         processEventsUntil([this] { return view->alert() == nullptr; }, 1000);
@@ -243,6 +245,21 @@ TEST_F(ContentViewTest, FilesHandedOverBeforeAndAfterTheWindowAppearsAreImported
     ASSERT_TRUE(processEventsUntil([&] { return capture.imports.size() == 2; }));
     EXPECT_EQ(capture.imports[1], late);
     EXPECT_TRUE(processEventsUntil([] { return URLHandler::shared().urls().isEmpty(); }));
+}
+
+TEST_F(ContentViewTest, FilesHandedOverAsTheWindowComesUpAreImportedOnce)
+{
+    // The shell builds the window, hands over the command line's files and then shows the window.
+    UserDefaults::setValue(UserDefaults::openAIAPIKey, QStringLiteral("sk-test"));
+    constructView();
+    const QList<QUrl> files{QUrl::fromLocalFile("/tmp/once.png")};
+    URLHandler::shared().setUrls(files);
+    view->show();
+    ASSERT_TRUE(processEventsUntil([&] { return capture.imports.size() == 1; }));
+    capture.complete(QList<CapturedScreenshotInfo>{capturedImage("once")});
+    processEventsUntil([] { return false; }, 200);
+    EXPECT_EQ(capture.imports.size(), 1) << "the files were imported twice";
+    UserDefaults::remove(UserDefaults::openAIAPIKey);
 }
 
 TEST_F(ContentViewTest, FilesHandedOverDuringAnImportOrDroppedByACaptureAreImportedAfterIt)
