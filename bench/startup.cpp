@@ -1,7 +1,8 @@
 // Cold start of the program, each run a fresh process on a private desktop (Xvfb, openbox and trayer, a system
 // tray): from the process start to its tray icon embedded in the tray, and to its main window painted with a
 // library of 10k screenshots (the newest, selected at start, with a full-HD image); and its resident memory once
-// idle in the tray with the window closed after it showed that image and its recognised text. Beside
+// idle in the tray with the window closed after it showed that image and its recognised text; and the CPU time it
+// uses over ten seconds at rest, in the tray and with the window shown (goal: under 1 % of one core). Beside
 // each, the same of a trivial Qt program: a tray icon and a window with a list of 10k rows.
 //
 // The runs are this program started again with "--child=program" (the application's own start-up, as
@@ -65,14 +66,23 @@ qint64 monotonicNs()
 
 // ---- The children -------------------------------------------------------------------------------------------
 
-/// Prints "painted <ns>" once `view` has painted rows and the window has been flushed to the screen; then, with
-/// `closeAfter`, closes the window as a user would (once `liveText`, when given, shows the words of its image:
-/// the window has then done all it does for the screenshot shown) and stays in the tray.
+/// What a child does once its list is painted.
+enum class AfterPaint {
+    nothing,
+    /// Prints "settled" once the window has done all it does for the screenshot shown, and stays as it is.
+    settle,
+    /// Then closes the window as a user would, prints "closed" and stays in the tray.
+    close,
+};
+
+/// Prints "painted <ns>" once `view` has painted rows and the window has been flushed to the screen; then does
+/// what `after` says. The window has done all it does for the screenshot shown once `liveText`, when given, shows
+/// the words of its image.
 class PaintReporter : public QObject {
 public:
-    PaintReporter(QAbstractItemView* view, QWidget* window, bool closeAfter,
+    PaintReporter(QAbstractItemView* view, QWidget* window, AfterPaint after,
                   lumetrove::LiveTextImageView* liveText = nullptr)
-        : QObject(view), view_(view), window_(window), liveText_(liveText), closeAfter_(closeAfter)
+        : QObject(view), view_(view), window_(window), liveText_(liveText), after_(after)
     {
         view->viewport()->installEventFilter(this);
     }
@@ -89,14 +99,14 @@ protected:
                 [this] {
                     std::printf("painted %lld\n", static_cast<long long>(monotonicNs()));
                     std::fflush(stdout);
-                    if (!closeAfter_) {
+                    if (after_ == AfterPaint::nothing) {
                         return;
                     }
                     if (liveText_ == nullptr || liveText_->hasLiveText()) {
-                        closeWindow();
+                        settled();
                     } else {
                         connect(liveText_, &lumetrove::LiveTextImageView::liveTextChanged, this,
-                                &PaintReporter::closeWindow);
+                                &PaintReporter::settled, Qt::SingleShotConnection);
                     }
                 },
                 Qt::QueuedConnection);
@@ -105,21 +115,23 @@ protected:
     }
 
 private:
-    void closeWindow()
+    void settled()
     {
-        window_->close();
-        std::printf("closed\n");
+        if (after_ == AfterPaint::close) {
+            window_->close();
+        }
+        std::printf(after_ == AfterPaint::close ? "closed\n" : "settled\n");
         std::fflush(stdout);
     }
 
     QAbstractItemView* view_;
     QWidget* window_;
     lumetrove::LiveTextImageView* liveText_;
-    bool closeAfter_;
+    AfterPaint after_;
     bool reported_ = false;
 };
 
-int runProgram(int argc, char** argv, bool closeAfter)
+int runProgram(int argc, char** argv, AfterPaint after)
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumetrove"));
@@ -133,12 +145,12 @@ int runProgram(int argc, char** argv, bool closeAfter)
     if (list == nullptr) {
         return 1;
     }
-    new PaintReporter(list, program.mainWindow(), closeAfter,
+    new PaintReporter(list, program.mainWindow(), after,
                       program.mainWindow()->findChild<lumetrove::LiveTextImageView*>());
     return QApplication::exec();
 }
 
-int runTrivial(int argc, char** argv, bool closeAfter)
+int runTrivial(int argc, char** argv, AfterPaint after)
 {
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
@@ -159,7 +171,7 @@ int runTrivial(int argc, char** argv, bool closeAfter)
     list->setUniformItemSizes(true);
     list->setModel(&model);
     window.setCentralWidget(list);
-    new PaintReporter(list, &window, closeAfter);
+    new PaintReporter(list, &window, after);
     window.resize(1400, 800);
     window.show();
     return QApplication::exec();
@@ -419,15 +431,38 @@ Sandbox* sandbox = nullptr;
 TrayWatcher* watcher = nullptr;
 
 /// One child run: started, watched until its tray icon is shown and its list painted, and ended. The times are
-/// from the start, in seconds; `rssMiB` is read after `idleMs` of idling once both are done.
+/// from the start, in seconds. With a rest asked for, the child then closes its window or keeps it shown (once it
+/// has done all it does for the screenshot shown) and rests: `rssMiB` is read after `restMs`, and `cpuSeconds`
+/// is the CPU time it used over the `restMs` that follow a second of settling.
 struct Run {
     double trayShown = 0;
     double painted = 0;
     double rssMiB = 0;
+    double cpuSeconds = 0;
     bool ok = false;
 };
 
-Run runChild(const char* mode, int idleMs = 0)
+enum class Rest { none, memoryInTray, cpuInTray, cpuWindowShown };
+
+/// User plus system CPU time of process `pid` so far, in seconds; negative when it cannot be read.
+double cpuSecondsOf(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    // The command name in parentheses may hold spaces: the fields are counted after its closing one.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13) {
+        return -1;
+    }
+    // utime and stime, the 14th and 15th fields of the line, in clock ticks.
+    const double ticks = fields[11].toDouble() + fields[12].toDouble();
+    return ticks / double(sysconf(_SC_CLK_TCK));
+}
+
+Run runChild(const char* mode, Rest rest = Rest::none, int restMs = 0)
 {
     Run run;
     QProcess child;
@@ -435,8 +470,10 @@ Run runChild(const char* mode, int idleMs = 0)
     child.setProcessChannelMode(QProcess::SeparateChannels);
     child.setStandardErrorFile(QProcess::nullDevice());
     QStringList arguments{QString::fromLatin1(mode)};
-    if (idleMs > 0) {
+    if (rest == Rest::memoryInTray || rest == Rest::cpuInTray) {
         arguments << QStringLiteral("--close-window");
+    } else if (rest == Rest::cpuWindowShown) {
+        arguments << QStringLiteral("--settle");
     }
     const qint64 start = monotonicNs();
     child.start(QCoreApplication::applicationFilePath(), arguments);
@@ -461,24 +498,34 @@ Run runChild(const char* mode, int idleMs = 0)
         run.trayShown = double(*trayAt - start) / 1e9;
         run.painted = double(*paintedAt - start) / 1e9;
         run.ok = true;
-        if (idleMs > 0) {
-            bool closed = false;
-            while (!closed && monotonicNs() < deadline && child.state() == QProcess::Running) {
+        if (rest != Rest::none) {
+            const QByteArray awaited = rest == Rest::cpuWindowShown ? "settled" : "closed";
+            bool restsNow = false;
+            while (!restsNow && monotonicNs() < deadline && child.state() == QProcess::Running) {
                 if (child.canReadLine() || child.waitForReadyRead(10)) {
-                    closed = child.readLine().trimmed() == "closed";
+                    restsNow = child.readLine().trimmed() == awaited;
                 }
             }
-            if (!closed) {
+            if (!restsNow) {
                 run.ok = false;
-            }
-            QThread::msleep(idleMs);
-            QFile status(QStringLiteral("/proc/%1/status").arg(child.processId()));
-            if (status.open(QIODevice::ReadOnly)) {
-                for (const QByteArray& line : status.readAll().split('\n')) {
-                    if (line.startsWith("VmRSS:")) {
-                        run.rssMiB = line.mid(6).trimmed().split(' ').constFirst().toDouble() / 1024.0;
+            } else if (rest == Rest::memoryInTray) {
+                QThread::msleep(restMs);
+                QFile status(QStringLiteral("/proc/%1/status").arg(child.processId()));
+                if (status.open(QIODevice::ReadOnly)) {
+                    for (const QByteArray& line : status.readAll().split('\n')) {
+                        if (line.startsWith("VmRSS:")) {
+                            run.rssMiB = line.mid(6).trimmed().split(' ').constFirst().toDouble() / 1024.0;
+                        }
                     }
                 }
+            } else {
+                // What closing or showing left queued (freeing memory, a last paint) runs first.
+                QThread::msleep(1000);
+                const double before = cpuSecondsOf(child.processId());
+                QThread::msleep(restMs);
+                const double after = cpuSecondsOf(child.processId());
+                run.cpuSeconds = after - before;
+                run.ok = before >= 0 && after >= 0 && child.state() == QProcess::Running;
             }
         }
     }
@@ -517,7 +564,7 @@ void idleInTray(benchmark::State& state, const char* mode)
 {
     double rss = 0;
     for (auto _ : state) {
-        const Run run = runChild(mode, 2000);
+        const Run run = runChild(mode, Rest::memoryInTray, 2000);
         if (!run.ok || run.rssMiB <= 0) {
             state.SkipWithError("the child's resident memory could not be read");
             return;
@@ -526,6 +573,25 @@ void idleInTray(benchmark::State& state, const char* mode)
         rss = std::max(rss, run.rssMiB);
     }
     state.counters["rss_MiB"] = rss;
+}
+
+/// CPU time used over ten seconds at rest, in the tray with the window closed or with it shown; the time is that
+/// CPU time, and the counter the share of one core it is.
+void idleCpu(benchmark::State& state, const char* mode, Rest rest)
+{
+    constexpr int restMs = 10'000;
+    double share = 0;
+    for (auto _ : state) {
+        const Run run = runChild(mode, rest, restMs);
+        if (!run.ok) {
+            state.SkipWithError("the child's CPU time could not be read, or it did not come to rest");
+            return;
+        }
+        // A run that used no measurable time counts as a microsecond, so that a ratio can be printed.
+        state.SetIterationTime(std::max(run.cpuSeconds, 1e-6));
+        share = std::max(share, 100.0 * run.cpuSeconds / (restMs / 1000.0));
+    }
+    state.counters["cpu_percent_of_core"] = share;
 }
 
 BENCHMARK_CAPTURE(startToTray, baseline, "--child=trivial")
@@ -558,6 +624,26 @@ BENCHMARK_CAPTURE(idleInTray, lumetrove, "--child=program")
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2);
+BENCHMARK_CAPTURE(idleCpu, baseline, "--child=trivial", Rest::cpuInTray)
+    ->Name("idle_cpu_10s_in_tray/baseline")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(idleCpu, lumetrove, "--child=program", Rest::cpuInTray)
+    ->Name("idle_cpu_10s_in_tray/lumetrove")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(idleCpu, baseline, "--child=trivial", Rest::cpuWindowShown)
+    ->Name("idle_cpu_10s_window_shown/baseline")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(idleCpu, lumetrove, "--child=program", Rest::cpuWindowShown)
+    ->Name("idle_cpu_10s_window_shown/lumetrove")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 } // namespace
 
@@ -567,9 +653,14 @@ int main(int argc, char** argv)
         return lumetrove::runTextRecognitionHelper();
     }
     if (argc > 1 && std::strncmp(argv[1], "--child=", 8) == 0) {
-        const bool closeAfter = argc > 2 && std::strcmp(argv[2], "--close-window") == 0;
-        return std::strcmp(argv[1], "--child=program") == 0 ? runProgram(argc, argv, closeAfter)
-                                                            : runTrivial(argc, argv, closeAfter);
+        AfterPaint after = AfterPaint::nothing;
+        if (argc > 2 && std::strcmp(argv[2], "--close-window") == 0) {
+            after = AfterPaint::close;
+        } else if (argc > 2 && std::strcmp(argv[2], "--settle") == 0) {
+            after = AfterPaint::settle;
+        }
+        return std::strcmp(argv[1], "--child=program") == 0 ? runProgram(argc, argv, after)
+                                                            : runTrivial(argc, argv, after);
     }
     PrivateDesktop desktop;
     if (!desktop.start()) {

@@ -40,6 +40,8 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
+#include <algorithm>
 
 namespace lumetrove {
 
@@ -48,8 +50,7 @@ namespace {
 const QString takeScreenshotName = QStringLiteral("takeScreenshot");
 const QString deleteSelectedScreenshotName = QStringLiteral("deleteSelectedScreenshot");
 
-// The arrow points at the toolbar's "AI Assistant" button from the window's trailing top edge.
-constexpr int firstLaunchArrowOffsetX = -650;
+// The arrow stands this far below the top edge of the view, its tip under the toolbar's "AI Assistant" button.
 constexpr int firstLaunchArrowOffsetY = 10;
 
 // The shared capture engine and permission controller, as the root view asks for them.
@@ -193,9 +194,13 @@ void ContentView::buildToolbar()
         }
         return item;
     };
-    addButton(
+    QAction* assistant = addButton(
         QStringLiteral("AI Assistant"), QIcon(QStringLiteral(":/app/AIAssistant.png")),
         [] { postAIAssistantScreenshot(); }, true);
+    aiAssistantButton_ = toolbar_->widgetForAction(assistant);
+    if (aiAssistantButton_ != nullptr) {
+        aiAssistantButton_->installEventFilter(this);
+    }
     addButton(
         QStringLiteral("Screenshot"), QIcon(QStringLiteral(":/app/MenuItem.png")), [] { postTakeScreenshot(); }, true);
     addButton(
@@ -299,6 +304,10 @@ void ContentView::handleTakeScreenshotNotification(const Notification& notificat
     resetFiltersForNewScreenshot();
     didTakeOrImportScreenshot_ = true;
     updateLayoutForState();
+    // Starting a capture drops an import under way: its files are imported again once the capture is over.
+    if (importInFlight_) {
+        waitingImports_ = *std::exchange(importInFlight_, std::nullopt) + waitingImports_;
+    }
     QPointer<ContentView> self(this);
     environment_.capture->startAreaCapture(aiAssistant,
                                            [self, shouldAIProcess](CaptureService::Infos infos, CaptureResult result) {
@@ -324,7 +333,7 @@ bool ContentView::checkOpenAIAPIKey()
         alert_->setWindowModality(Qt::WindowModal);
         alert_->setAttribute(Qt::WA_DeleteOnClose);
         connect(enterKey, &QPushButton::clicked, this, &ContentView::openOpenAISettingsAfterDelay);
-        alert_->open();
+        presentAlert();
     }
     return false;
 }
@@ -348,10 +357,12 @@ void ContentView::resetFiltersForNewScreenshot()
 
 void ContentView::handleCaptureResult(const CaptureService::Infos& infos, CaptureResult result, bool shouldAIProcess)
 {
-    if (result == CaptureResult::cancelled) {
-        return;
+    if (result != CaptureResult::cancelled) {
+        addCapturedScreenshots(infos, false, shouldAIProcess);
     }
-    addCapturedScreenshots(infos, false, shouldAIProcess);
+    if (!importInFlight_ && !waitingImports_.isEmpty()) {
+        importFiles(std::exchange(waitingImports_, {}));
+    }
 }
 
 bool ContentView::addCapturedScreenshots(const CaptureService::Infos& infos, bool wasImported, bool shouldAIProcess)
@@ -391,6 +402,11 @@ bool ContentView::addCapturedScreenshots(const CaptureService::Infos& infos, boo
 
 void ContentView::handleOpenedURLs(const QList<QUrl>& urls)
 {
+    // The clearing itself changes the list to empty: that change has nothing to import and nothing to clear.
+    if (urls.isEmpty()) {
+        return;
+    }
+    takenUrls_ = urls;
     environment_.urlHandler->clearURLs();
     startImportTask(urls);
 }
@@ -409,6 +425,12 @@ void ContentView::handleAppear()
         checkOpenAIAPIKey();
     }
     const QList<QUrl> urls = environment_.urlHandler->urls();
+    // Files handed over just before the window came up were taken already by the change handler; their list
+    // is only waiting to be cleared, and is not imported twice.
+    if (!urls.isEmpty() && urls == takenUrls_) {
+        return;
+    }
+    takenUrls_ = urls;
     environment_.urlHandler->clearURLs();
     startImportTask(urls);
 }
@@ -417,10 +439,21 @@ void ContentView::importFiles(const QList<QUrl>& urls)
 {
     didTakeOrImportScreenshot_ = true;
     updateLayoutForState();
+    // The engine runs one import at a time and drops an unfinished one when the next starts: files handed
+    // over meanwhile (several launches at once) wait for the import under way.
+    if (importInFlight_) {
+        waitingImports_ += urls;
+        return;
+    }
+    importInFlight_ = urls;
     QPointer<ContentView> self(this);
     environment_.capture->performCaptureFromFileURLs(urls, [self](CaptureService::Infos infos, CaptureResult) {
         if (self) {
+            self->importInFlight_.reset();
             self->handleImportResult(infos);
+            if (!self->waitingImports_.isEmpty()) {
+                self->importFiles(std::exchange(self->waitingImports_, {}));
+            }
         }
     });
 }
@@ -523,26 +556,95 @@ void ContentView::updateLayoutForState()
 
     firstLaunchArrow_->setVisible(arrow);
     if (arrow) {
-        firstLaunchArrow_->move(width() - firstLaunchArrow_->width() + firstLaunchArrowOffsetX,
-                                firstLaunchArrowOffsetY);
+        placeFirstLaunchArrow();
         firstLaunchArrow_->raise();
     }
     emit minimumWindowSizeChanged(arrow ? minimumSizeWithArrow_ : QSize());
 }
 
+void ContentView::placeFirstLaunchArrow()
+{
+    int centre = width() / 2;
+    if (aiAssistantButton_ != nullptr) {
+        const QPoint buttonCentre = aiAssistantButton_->mapToGlobal(aiAssistantButton_->rect().center());
+        centre = mapFromGlobal(buttonCentre).x();
+    }
+    const int x =
+        std::clamp(centre - firstLaunchArrow_->width() / 2, 0, std::max(0, width() - firstLaunchArrow_->width()));
+    firstLaunchArrow_->move(x, firstLaunchArrowOffsetY);
+}
+
+void ContentView::presentAlert()
+{
+    if (alert_ == nullptr) {
+        return;
+    }
+    // An alert mapped before the window it blocks may be stacked below that window once it maps: it opens
+    // only when its window is on screen, and rises again whenever that window comes back or to the front.
+    QWidget* host = window();
+    if (host != watchedWindow_) {
+        if (watchedWindow_ != nullptr) {
+            watchedWindow_->removeEventFilter(this);
+        }
+        watchedWindow_ = host;
+        host->installEventFilter(this);
+    }
+    // Exposure, the moment the window is really on screen, is told to its platform window only.
+    if (host->windowHandle() != watchedHandle_) {
+        if (watchedHandle_ != nullptr) {
+            watchedHandle_->removeEventFilter(this);
+        }
+        watchedHandle_ = host->windowHandle();
+        if (watchedHandle_ != nullptr) {
+            watchedHandle_->installEventFilter(this);
+        }
+    }
+    if (!host->isVisible() || host->windowHandle() == nullptr || !host->windowHandle()->isExposed()) {
+        return;
+    }
+    if (!alert_->isVisible()) {
+        alert_->open();
+    }
+    if (QWindow* handle = alert_->windowHandle()) {
+        handle->setTransientParent(host->windowHandle());
+    }
+    alert_->raise();
+    alert_->activateWindow();
+}
+
 void ContentView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    handleAppear();
+    // The key check belongs to the window's first appearance in a launch: a capture hides and shows the window
+    // again, and so does "View Screenshots". Files handed over later arrive through the handler's change.
+    if (!appeared_) {
+        appeared_ = true;
+        handleAppear();
+    }
 }
 
 void ContentView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     if (firstLaunchArrow_->isVisible()) {
-        firstLaunchArrow_->move(width() - firstLaunchArrow_->width() + firstLaunchArrowOffsetX,
-                                firstLaunchArrowOffsetY);
+        placeFirstLaunchArrow();
     }
+}
+
+bool ContentView::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (watched == aiAssistantButton_ && (type == QEvent::Move || type == QEvent::Resize || type == QEvent::Show)) {
+        if (firstLaunchArrow_->isVisible()) {
+            placeFirstLaunchArrow();
+        }
+    } else if (!alert_.isNull() && // no cast: the alert may be in the middle of its destruction
+               ((watched == watchedHandle_ && type == QEvent::Expose) ||
+                (watched == watchedWindow_ && (type == QEvent::Show || type == QEvent::WindowActivate)))) {
+        // After the window's own show or activation has been handled.
+        QTimer::singleShot(0, this, &ContentView::presentAlert);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ContentView::dragEnterEvent(QDragEnterEvent* event)

@@ -18,6 +18,7 @@ class QLabel;
 class QLineEdit;
 class QStackedWidget;
 class QToolBar;
+class QWindow;
 
 namespace settingsopener {
 class OpenSettingsAction;
@@ -106,6 +107,8 @@ public:
     ScreenshotDetailView* detailView() const;
     QLabel* emptyStateLabel() const { return emptyState_; }
     QLabel* firstLaunchArrow() const { return firstLaunchArrow_; }
+    /// The toolbar's "AI Assistant" button, at which the first-launch arrow points.
+    QWidget* aiAssistantButton() const { return aiAssistantButton_; }
     /// The API-key alert while it is shown.
     QMessageBox* alert() const { return alert_; }
     /// The line that tells of changes the library could not keep.
@@ -138,6 +141,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildLayout(FoldersListManager& foldersListManager);
@@ -146,6 +150,10 @@ private:
     /// Shows the list or the empty state, the detail pane or nothing, and the first-launch hint.
     void updateLayoutForState();
     void setSelection(const ScreenshotPtr& screenshot, int index);
+    /// Puts the first-launch arrow under the "AI Assistant" button, wherever the toolbar has put it.
+    void placeFirstLaunchArrow();
+    /// Shows the API-key alert above its window, once that window is on screen.
+    void presentAlert();
 
     ScreenshotsListManager* screenshotsListManager_;
     FoldersListManager& foldersListManager_;
@@ -165,8 +173,19 @@ private:
     ScreenshotDetailView* detail_ = nullptr;
     QLabel* emptyState_ = nullptr;
     QLabel* firstLaunchArrow_ = nullptr;
+    QPointer<QWidget> aiAssistantButton_;
     QPointer<QMessageBox> alert_;
     ProblemBar* problemBar_ = nullptr;
+    /// The list of files last taken from the URL handler.
+    QList<QUrl> takenUrls_;
+    /// The files of the import under way, and those waiting for it to end.
+    std::optional<QList<QUrl>> importInFlight_;
+    QList<QUrl> waitingImports_;
+    /// Whether the view has come on screen in this launch: the key check runs on the first appearance only.
+    bool appeared_ = false;
+    /// The window whose appearance and activation the view follows, to keep an open alert above it.
+    QPointer<QWidget> watchedWindow_;
+    QPointer<QWindow> watchedHandle_;
 };
 
 } // namespace lumetrove

@@ -12,12 +12,14 @@
 #include "lumetrove/library/FoldersListManager.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/Log.h"
+#include "lumetrove/platform/SingleInstance.h"
 #include "lumetrove/platform/SoftwareUpdater.h"
 #include "lumetrove/platform/TextRecognizer.h"
 #include "settingsopener/OpenSettingsAction.h"
 #include "settingsopener/OpenSettingsInjection.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
@@ -28,15 +30,21 @@
 #include <QMainWindow>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <unistd.h>
 
 namespace lumetrove {
 
 namespace {
 
 constexpr int handOverTimeoutMs = 2000;
+// The instance that holds the lock may not listen yet: it took the lock a moment ago.
+constexpr int listenerWaitMs = 10000;
+// A relaunch waits this long for the instance that started it to quit.
+constexpr int relaunchWaitMs = 15000;
 
 QByteArray encodeFileList(const QList<QUrl>& files)
 {
@@ -92,21 +100,23 @@ QList<QUrl> LumetroveApp::fileArguments(const QStringList& arguments)
 
 QString LumetroveApp::instanceSocketPath()
 {
-    QString directory = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (directory.isEmpty()) {
-        directory = QDir::tempPath();
-    }
-    return directory + QStringLiteral("/lumetrove-instance");
+    const std::optional<QString> directory = privateRuntimeDirectory();
+    return directory ? *directory + QStringLiteral("/lumetrove-instance") : QString();
+}
+
+QString LumetroveApp::instanceLockPath()
+{
+    const std::optional<QString> directory = privateRuntimeDirectory();
+    return directory ? *directory + QStringLiteral("/lumetrove-instance.lock") : QString();
 }
 
 bool LumetroveApp::start()
 {
     QApplication::setQuitOnLastWindowClosed(false);
-    const QList<QUrl> files = fileArguments(arguments_);
-    if (handOverToRunningInstance(files)) {
+    if (!becomeTheRunningInstance()) {
         return false;
     }
-    listenForLaterLaunches();
+    const QList<QUrl> files = fileArguments(arguments_);
     // Text is recognised by this program started again as a helper: the engines, their models and the
     // recognition libraries never enter the process that idles in the tray.
     setSharedTextRecognizer(makeHelperProcessTextRecognizer(QCoreApplication::applicationFilePath()));
@@ -139,11 +149,45 @@ bool LumetroveApp::start()
     return true;
 }
 
+bool LumetroveApp::becomeTheRunningInstance()
+{
+    const QString lockPath = instanceLockPath();
+    if (lockPath.isEmpty()) {
+        // Nowhere to meet other launches safely: this one runs on its own, and neither sends its files to a
+        // listener nor listens, so that no other user can take part.
+        systemLog(QStringLiteral("No private runtime directory: this launch runs without looking for another one"));
+        return true;
+    }
+    const bool relaunched = arguments_.contains(QString::fromLatin1(relaunchArgument));
+    instanceLock_ = InstanceLock::acquire(lockPath, relaunched ? relaunchWaitMs : 0);
+    if (instanceLock_ == nullptr) {
+        if (!handOverToRunningInstance(fileArguments(arguments_))) {
+            systemLog(QStringLiteral("Lumetrove already runs, but could not be handed this launch's files"));
+        }
+        return false;
+    }
+    listenForLaterLaunches();
+    return true;
+}
+
 bool LumetroveApp::handOverToRunningInstance(const QList<QUrl>& files)
 {
     QLocalSocket socket;
-    socket.connectToServer(instanceSocketPath());
-    if (!socket.waitForConnected(handOverTimeoutMs)) {
+    QDeadlineTimer deadline(listenerWaitMs);
+    for (;;) {
+        socket.connectToServer(instanceSocketPath());
+        if (socket.waitForConnected(handOverTimeoutMs)) {
+            break;
+        }
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QThread::msleep(50);
+    }
+    // The listener must be this user's own instance: the file list goes to nobody else.
+    if (peerUserId(socket.socketDescriptor()) != ::geteuid()) {
+        systemLog(QStringLiteral("The instance socket belongs to another user: no files handed over"));
+        socket.abort();
         return false;
     }
     socket.write(encodeFileList(files));
@@ -159,14 +203,22 @@ void LumetroveApp::listenForLaterLaunches()
 {
     instanceServer_ = new QLocalServer(this);
     instanceServer_->setSocketOptions(QLocalServer::UserAccessOption);
-    // A socket left behind by a killed instance answers nobody; take its place.
+    // This instance holds the lock, so a socket found there was left behind by one that was killed.
     QLocalServer::removeServer(instanceSocketPath());
     if (!instanceServer_->listen(instanceSocketPath())) {
         systemLog(QStringLiteral("Could not listen for later launches: ") + instanceServer_->errorString());
         return;
     }
+    // A quitting instance takes no more files: they would be lost with it.
+    connect(qApp, &QCoreApplication::aboutToQuit, instanceServer_, &QLocalServer::close);
     connect(instanceServer_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = instanceServer_->nextPendingConnection()) {
+            if (peerUserId(socket->socketDescriptor()) != ::geteuid()) {
+                systemLog(QStringLiteral("Refused a launch of another user"));
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
             auto buffer = std::make_shared<QByteArray>();
             connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer] { buffer->append(socket->readAll()); });
             connect(socket, &QLocalSocket::disconnected, this, [this, socket, buffer] {

@@ -16,6 +16,7 @@ class AppDelegate;
 class ContentView;
 class FirstLaunchChecker;
 class FoldersListManager;
+class InstanceLock;
 class SettingsViewModel;
 class SoftwareUpdater;
 
@@ -28,8 +29,10 @@ public:
     explicit LumetroveApp(QStringList arguments, QObject* parent = nullptr);
     ~LumetroveApp() override;
 
-    /// Either hands the files to an instance that already runs, shows its window and returns false (the
+    /// Either hands the files to the instance that already runs (it shows its window) and returns false (the
     /// caller then exits), or becomes the running instance: builds the windows and the tray, and returns true.
+    /// Of copies started at once exactly one runs: the one that takes the lock in the private runtime
+    /// directory. A launch with `relaunchArgument` waits for the instance before it to let go of the lock.
     /// The program recognises text in helper processes started from its own executable, which must hand
     /// a command line with `textRecognitionHelperArgument` to `runTextRecognitionHelper` before anything else.
     bool start();
@@ -45,11 +48,15 @@ public:
 
     /// The files named on a command line, as absolute file URLs; arguments that start with "-" are options.
     static QList<QUrl> fileArguments(const QStringList& arguments);
-    /// Where the running instance listens for later launches: in the user's runtime directory.
+    /// Where the running instance listens for later launches: in the user's private runtime directory
+    /// (`privateRuntimeDirectory`); empty when there is none.
     static QString instanceSocketPath();
+    /// Where the running instance holds its lock; empty when there is no private runtime directory.
+    static QString instanceLockPath();
 
 private:
     bool handOverToRunningInstance(const QList<QUrl>& files);
+    bool becomeTheRunningInstance();
     void listenForLaterLaunches();
     void buildMainWindow();
     void buildSettingsWindow();
@@ -59,6 +66,7 @@ private:
     FirstLaunchChecker* firstLaunchChecker_ = nullptr;
     SettingsViewModel* settingsViewModel_ = nullptr;
     AppDelegate* appDelegate_ = nullptr;
+    std::unique_ptr<InstanceLock> instanceLock_;
     QLocalServer* instanceServer_ = nullptr;
     FoldersListManager* foldersListManager_ = nullptr;
     QPointer<QMainWindow> mainWindow_;

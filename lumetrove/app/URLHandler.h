@@ -17,11 +17,12 @@ public:
     static URLHandler& shared();
 
     const QList<QUrl>& urls() const { return urls_; }
-    /// Replaces the list; every assignment is published, also an equal one.
+    /// Replaces the list; `urlsChanged` is emitted only when the list differs from the one held.
     void setUrls(QList<QUrl> urls);
 
     /// Empties the list on a later turn of the event loop: until the current work has finished, `urls` still
-    /// holds the old list, so a caller takes its copy first and then clears.
+    /// holds the old list, so a caller takes its copy first and then clears. Does nothing to an empty list, and
+    /// leaves alone a different list handed over before the clearing runs.
     void clearURLs();
 
 signals:

@@ -3,6 +3,7 @@
 #include "lumetrove/capture/ScreenshotCapture.h"
 #include "lumetrove/platform/Log.h"
 #include "lumetrove/platform/ScreenRecordingPermission.h"
+#include "lumetrove/platform/SingleInstance.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -134,7 +135,9 @@ void ScreenCapturePermissions::showGetScreenRecordingPermissionsWindow()
 void ScreenCapturePermissions::relaunchApp()
 {
     const QString program = QCoreApplication::applicationFilePath();
-    if (!startDetachedProgram(program, QCoreApplication::arguments().mid(1))) {
+    // The new instance waits until this one has let go of its lock, and gets none of the files this launch
+    // was given: they were handed to this instance already.
+    if (!startDetachedProgram(program, relaunchArguments(QCoreApplication::arguments()))) {
         systemLog(QStringLiteral("Could not relaunch ") + program);
         return;
     }

@@ -214,7 +214,11 @@ void ScreenshotCapture::startAreaCapture(bool isAssistant, CaptureCompletionHand
     closeShadeWindows();
 
     bool waitForUnmap = false;
-    if (QWidget* window = findMainWindow()) {
+    QWidget* mainWindow = findMainWindow();
+    // A window still unmapped for the previous capture counts as shown: that capture never gave it back.
+    mainWindowWasVisible_ = mainWindow != nullptr &&
+                            ((mainWindow->isVisible() && !mainWindow->isMinimized()) || mainWindowUnmappedForCapture);
+    if (QWidget* window = mainWindow) {
         if (window->isFullScreen()) {
             window->showNormal();
             QTimer::singleShot(0, this, [] {
@@ -318,13 +322,26 @@ void ScreenshotCapture::endCapture(CaptureResult result)
     ++generation_; // whatever is still being worked on belongs to a capture that is over
     processing_ = false;
     pendingRecognizeTextImages_.clear();
-    if (currentCaptureSource_ != CaptureSource::file && !wasAppActiveWhenStartedCapture_) {
-        orderMainWindowOut();
-    }
     closeShadeWindows();
-    makeMainWindowVisibleAgain();
+    giveMainWindowBack();
     const CaptureCompletionHandler handler = std::exchange(completionHandler_, nullptr);
     handler(std::nullopt, result);
+}
+
+void ScreenshotCapture::giveMainWindowBack()
+{
+    // A window that was hidden in the tray stays there; one that was shown comes back, in front when the
+    // capture was started from it. An import leaves the window alone.
+    if (currentCaptureSource_ == CaptureSource::screen && !mainWindowWasVisible_) {
+        orderMainWindowOut();
+    }
+    makeMainWindowVisibleAgain();
+    if (currentCaptureSource_ == CaptureSource::screen && mainWindowWasVisible_ && wasAppActiveWhenStartedCapture_) {
+        if (QWidget* window = findMainWindow()) {
+            window->raise();
+            window->activateWindow();
+        }
+    }
 }
 
 void ScreenshotCapture::closeShadeWindows()
@@ -476,15 +493,21 @@ void ScreenshotCapture::finishWithResults()
     const QList<CapturedScreenshotInfo> results = captureInfo_;
     const CaptureCompletionHandler handler = std::exchange(completionHandler_, nullptr);
     handler(results, CaptureResult::success);
+    const std::optional<QString> task = results.isEmpty() || !results.front().windowDetails
+                                            ? std::nullopt
+                                            : results.front().windowDetails->aiAssistantTask;
+    if (currentCaptureSource_ == CaptureSource::screen &&
+        (task == QLatin1String("Copy text") || task == QLatin1String("Web search"))) {
+        // Nothing was stored: the user goes back to where they were, the main window shown only if it was.
+        giveMainWindowBack();
+        return;
+    }
     makeMainWindowVisibleAgain();
     if (results.isEmpty() || !results.front().windowDetails) {
         return;
     }
-    const std::optional<QString>& task = results.front().windowDetails->aiAssistantTask;
-    if (task == QLatin1String("Copy text") || task == QLatin1String("Web search")) {
-        // The user goes back to the application that was in front.
-        orderMainWindowOut();
-    } else if (QWidget* window = findMainWindow()) {
+    // A stored screenshot is shown: the main window comes forward.
+    if (QWidget* window = findMainWindow()) {
         window->show();
         window->raise();
         window->activateWindow();

@@ -108,6 +108,9 @@ private:
     void reset(CaptureCompletionHandler completionHandler, CaptureSource source);
     void enqueue(PendingRecognizeTextImage pending, bool needsWriting);
     void finishWithResults();
+    /// Ends the main window's part in a capture that stored nothing: shown again when it was shown at the
+    /// start, otherwise left hidden.
+    void giveMainWindowBack();
     void handleOutcome(const Outcome& outcome, const QImage& image);
     /// The text of `image`, recognised on the recognition thread after the images handed to it before.
     QFuture<QString> recognizeText(const QImage& image);
@@ -121,6 +124,9 @@ private:
     struct QueuedImage;
     QList<std::shared_ptr<QueuedImage>> pendingRecognizeTextImages_;
     bool wasAppActiveWhenStartedCapture_ = false;
+    /// Whether the main window was on screen when the area capture started: a capture that stores nothing
+    /// gives it back as it was, shown or not.
+    bool mainWindowWasVisible_ = false;
     /// Each capture or import takes the next number; work of an earlier one is dropped when it comes back.
     quint64 generation_ = 0;
     bool processing_ = false;

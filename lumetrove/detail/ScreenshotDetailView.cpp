@@ -208,6 +208,7 @@ void ScreenshotDetailView::setScreenshot(ScreenshotPtr screenshot)
     }
     setKeywords(screenshot_ ? screenshot_->keywords().value_or(QString()) : QString());
     nameView_->setScreenshotName(screenshot_ ? screenshot_->name().value_or(QString()) : QString());
+    processButton_->refresh();
 }
 
 void ScreenshotDetailView::setFolderSelection(const FolderSection& section)
@@ -505,6 +506,9 @@ void ScreenshotDetailView::cancelCurrentTask()
         currentTask_->cancel();
     }
     pending_.reset();
+    // A cancelled task no longer makes the button busy: its face is chosen again at once, not when the
+    // cancelled request's answer comes.
+    processButton_->refresh();
 }
 
 void ScreenshotDetailView::modelPublished()

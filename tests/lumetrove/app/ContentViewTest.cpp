@@ -19,8 +19,10 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QToolButton>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 namespace lumetrove {
@@ -90,10 +92,32 @@ protected:
         // Appearing with no key stored raises the API-key alert; the tests start without it.
         EXPECT_EQ(view->alert() != nullptr, capture.permission && !UserDefaults::contains(UserDefaults::openAIAPIKey));
         if (view->alert() != nullptr) {
+            // It opens once the window is on screen; a message box closes only once it has been shown.
+            EXPECT_TRUE(processEventsUntil([this] { return view->alert()->isVisible(); }));
             view->alert()->close();
         }
         processEventsUntil([this] { return view->alert() == nullptr; }, 1000);
         testing::waitForList(view->screenshotsListManager());
+    }
+
+    /// Puts the view into a shown main window with its toolbar, as the application does.
+    QMainWindow& putInMainWindow()
+    {
+        window = std::make_unique<QMainWindow>();
+        window->setCentralWidget(view.get());
+        window->addToolBar(view->toolbar());
+        window->resize(1400, 800);
+        window->show();
+        return *window;
+    }
+
+    void TearDown() override
+    {
+        if (window != nullptr) {
+            view->setParent(nullptr); // the view is the fixture's, not the window's
+            window.reset();
+        }
+        LibraryTest::TearDown();
     }
 
     /// A record as a capture hands it back, its PNG written to the screenshots directory.
@@ -126,6 +150,7 @@ protected:
     SettingsViewModel settings;
     FakeCapture capture;
     std::unique_ptr<ContentView> view;
+    std::unique_ptr<QMainWindow> window;
 };
 
 TEST_F(ContentViewTest, TakeScreenshotChecksTheKeyOnlyForAIAndCountsOnlyBooleans)
@@ -255,6 +280,75 @@ TEST_F(ContentViewTest, FilesHandedOverBeforeAndAfterTheWindowAppearsAreImported
     EXPECT_TRUE(processEventsUntil([] { return URLHandler::shared().urls().isEmpty(); }));
 }
 
+TEST_F(ContentViewTest, FilesHandedOverAsTheWindowComesUpAreImportedOnce)
+{
+    // The shell builds the window, hands over the command line's files and then shows the window.
+    UserDefaults::setValue(UserDefaults::openAIAPIKey, QStringLiteral("sk-test"));
+    constructView();
+    const QList<QUrl> files{QUrl::fromLocalFile("/tmp/once.png")};
+    URLHandler::shared().setUrls(files);
+    view->show();
+    ASSERT_TRUE(processEventsUntil([&] { return capture.imports.size() == 1; }));
+    capture.complete(QList<CapturedScreenshotInfo>{capturedImage("once")});
+    processEventsUntil([] { return false; }, 200);
+    EXPECT_EQ(capture.imports.size(), 1) << "the files were imported twice";
+    UserDefaults::remove(UserDefaults::openAIAPIKey);
+}
+
+TEST_F(ContentViewTest, FilesHandedOverDuringAnImportOrDroppedByACaptureAreImportedAfterIt)
+{
+    // The engine drops an unfinished import when another starts: the view hands it one at a time.
+    makeView();
+    const QList<QUrl> first{QUrl::fromLocalFile("/tmp/first.png")};
+    const QList<QUrl> second{QUrl::fromLocalFile("/tmp/second.png")};
+    const QList<QUrl> third{QUrl::fromLocalFile("/tmp/third.png")};
+    URLHandler::shared().setUrls(first);
+    ASSERT_TRUE(processEventsUntil([&] { return capture.imports.size() == 1; }));
+    URLHandler::shared().setUrls(second);
+    URLHandler::shared().setUrls(third);
+    processEventsUntil([] { return false; }, 100);
+    ASSERT_EQ(capture.imports.size(), 1) << "a second import started while the first ran";
+    capture.complete(QList<CapturedScreenshotInfo>{capturedImage("first")});
+    ASSERT_EQ(capture.imports.size(), 2);
+    EXPECT_EQ(capture.imports[1], second + third);
+
+    // A capture started meanwhile drops that import in the engine: it is asked for again after the capture.
+    NotificationCenter::defaultCenter().post("takeScreenshot");
+    ASSERT_EQ(capture.captures, 1);
+    capture.complete(std::nullopt, CaptureResult::cancelled);
+    ASSERT_EQ(capture.imports.size(), 3);
+    EXPECT_EQ(capture.imports[2], second + third);
+}
+
+TEST_F(ContentViewTest, AnIdleWindowReceivesNoMoreThanAHandfulOfEventsASecond)
+{
+    // Counts every event the application delivers, to the root view and to the shared objects it answers to.
+    class Counter : public QObject {
+    public:
+        int events = 0;
+        bool eventFilter(QObject*, QEvent*) override
+        {
+            ++events;
+            return false;
+        }
+    };
+    const QList<QUrl> early{QUrl::fromLocalFile("/tmp/idle-early.png")};
+    URLHandler::shared().setUrls(early);
+    makeView();
+    ASSERT_TRUE(processEventsUntil([&] { return capture.imports.size() == 1; }));
+    capture.complete(QList<CapturedScreenshotInfo>{capturedImage("idle")});
+    ASSERT_TRUE(listSettled(1));
+    // What the start-up and the import left queued runs first.
+    processEventsUntil([] { return false; }, 500);
+
+    Counter counter;
+    qApp->installEventFilter(&counter);
+    processEventsUntil([] { return false; }, 1000);
+    qApp->removeEventFilter(&counter);
+    EXPECT_LE(counter.events, 10) << "an idle second delivered " << counter.events << " events";
+    EXPECT_EQ(capture.imports.size(), 1) << "the handed-over files were imported more than once";
+}
+
 TEST_F(ContentViewTest, TheEmptyStateIsShownOnlyOnceTheFirstListIsEmpty)
 {
     constructView();
@@ -277,6 +371,74 @@ TEST_F(ContentViewTest, FirstLaunchHintShowsOnlyBeforeTheFirstCaptureOfAnEmptyLi
     EXPECT_FALSE(view->shouldShowFirstLaunchArrow());
     EXPECT_EQ(view->emptyStateLabel()->text(), "No screenshots");
     EXPECT_FALSE(view->firstLaunchArrow()->isVisible());
+}
+
+TEST_F(ContentViewTest, TheKeyAlertComesOnceALaunchAboveTheWindowItBlocks)
+{
+    constructView();
+    QMainWindow& window = putInMainWindow();
+    ASSERT_TRUE(processEventsUntil([&] { return view->alert() != nullptr && view->alert()->isVisible(); }))
+        << "no key stored: the window's first appearance raises the alert";
+    QMessageBox* alert = view->alert();
+    EXPECT_EQ(alert->windowModality(), Qt::WindowModal);
+    ASSERT_NE(alert->windowHandle(), nullptr);
+    EXPECT_EQ(alert->windowHandle()->transientParent(), window.windowHandle());
+
+    // The window goes away and comes back with the alert still open, as around a capture: the alert is
+    // shown again with it.
+    window.hide();
+    window.show();
+    EXPECT_TRUE(processEventsUntil([&] { return alert->isVisible(); })) << "the window came back without its alert";
+    EXPECT_EQ(view->alert(), alert) << "a second alert was opened";
+    alert->close();
+    ASSERT_TRUE(processEventsUntil([&] { return view->alert() == nullptr; }));
+
+    // Every later show, after a capture or "View Screenshots", leaves the user's answer standing.
+    NotificationCenter::defaultCenter().post("takeScreenshot");
+    ASSERT_EQ(capture.captures, 1);
+    window.hide();
+    window.show();
+    capture.complete(QList<CapturedScreenshotInfo>{capturedImage("after-cancel")});
+    ASSERT_TRUE(listSettled(1));
+    window.hide();
+    window.show();
+    processEventsUntil([] { return false; }, 200);
+    EXPECT_EQ(view->alert(), nullptr) << "the key alert opened again after the first appearance";
+}
+
+TEST_F(ContentViewTest, TheFirstLaunchArrowPointsAtTheAIAssistantButtonWhereverTheToolbarPutsIt)
+{
+    firstLaunch.reset();
+    UserDefaults::remove(UserDefaults::hasLaunchedBefore);
+    firstLaunch = std::make_unique<FirstLaunchChecker>([] { return true; });
+    UserDefaults::setValue(UserDefaults::openAIAPIKey, QStringLiteral("sk-test"));
+    constructView();
+    QMainWindow& window = putInMainWindow();
+    testing::waitForList(view->screenshotsListManager());
+    ASSERT_TRUE(view->shouldShowFirstLaunchArrow());
+    QWidget* button = view->aiAssistantButton();
+    ASSERT_NE(button, nullptr);
+
+    for (const Qt::LayoutDirection direction : {Qt::LeftToRight, Qt::RightToLeft}) {
+        SCOPED_TRACE(direction == Qt::LeftToRight ? "left to right" : "right to left");
+        window.setLayoutDirection(direction);
+        QLabel* arrow = view->firstLaunchArrow();
+        ASSERT_TRUE(processEventsUntil([&] {
+            const QRect target(button->mapToGlobal(QPoint(0, 0)), button->size());
+            const QRect tip(arrow->mapToGlobal(QPoint(0, 0)), arrow->size());
+            return arrow->isVisible() && std::abs(tip.center().x() - target.center().x()) <= 1;
+        })) << "the arrow stands at x "
+            << arrow->mapToGlobal(QPoint(0, 0)).x() << ", the button at x " << button->mapToGlobal(QPoint(0, 0)).x();
+        EXPECT_GT(arrow->mapToGlobal(QPoint(0, 0)).y(), button->mapToGlobal(QPoint(0, button->height())).y())
+            << "the arrow stands below the toolbar";
+    }
+    // On a narrower window the button keeps its place and so does the arrow.
+    window.resize(1000, 800);
+    EXPECT_TRUE(processEventsUntil([&] {
+        return std::abs(view->firstLaunchArrow()->mapToGlobal(view->firstLaunchArrow()->rect().center()).x() -
+                        button->mapToGlobal(button->rect().center()).x()) <= 1;
+    }));
+    UserDefaults::remove(UserDefaults::openAIAPIKey);
 }
 
 TEST(LumetroveAppTest, ScreenRecordingIsGrantedByTheSessionEvenWithNoOtherWindowOpen)

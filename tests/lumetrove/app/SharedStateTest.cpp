@@ -18,7 +18,7 @@ TEST(AppStateTest, TheSharedSignalReachesEveryReceiver)
     EXPECT_EQ(spy.count(), 1);
 }
 
-TEST(URLHandlerTest, ClearingWaitsForTheCurrentWorkToFinish)
+TEST(URLHandlerTest, OnlyChangesArePublishedAndClearingWaitsForTheCurrentWork)
 {
     URLHandler& handler = URLHandler::shared();
     EXPECT_EQ(&handler, &URLHandler::shared());
@@ -27,13 +27,34 @@ TEST(URLHandlerTest, ClearingWaitsForTheCurrentWorkToFinish)
 
     handler.setUrls(files);
     handler.setUrls(files);
-    EXPECT_EQ(changes.count(), 2) << "every assignment is published";
+    EXPECT_EQ(changes.count(), 1) << "an equal list is no change";
 
     handler.clearURLs();
     EXPECT_EQ(handler.urls(), files);
     QCoreApplication::processEvents();
     EXPECT_TRUE(handler.urls().isEmpty());
-    EXPECT_EQ(changes.count(), 3);
+    EXPECT_EQ(changes.count(), 2);
+
+    // Draining an empty list queues nothing and publishes nothing.
+    handler.clearURLs();
+    handler.setUrls({});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(changes.count(), 2);
+}
+
+TEST(URLHandlerTest, ClearingLeavesAListHandedOverInTheMeantime)
+{
+    URLHandler& handler = URLHandler::shared();
+    const QList<QUrl> first{QUrl::fromLocalFile("/tmp/first.png")};
+    const QList<QUrl> second{QUrl::fromLocalFile("/tmp/second.png")};
+    handler.setUrls(first);
+    handler.clearURLs();
+    handler.setUrls(second);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(handler.urls(), second) << "the clearing of the first list dropped the second";
+    handler.clearURLs();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(handler.urls().isEmpty());
 }
 
 class FirstLaunchCheckerTest : public ::testing::Test {

@@ -213,6 +213,50 @@ TEST_F(ScreenshotCaptureTest, EscapeEndsTheCaptureClosesEveryOverlayAndRestoresT
     EXPECT_EQ(completions.size(), 1u) << "the handler is called once";
 }
 
+TEST_F(ScreenshotCaptureTest, ACaptureThatStoresNothingGivesTheMainWindowBackAsItWas)
+{
+    // "Copy text" and "Web search" store nothing, and neither does Escape: the window is where it was, shown
+    // or in the tray, and fully opaque.
+    for (const bool shown : {true, false}) {
+        for (const QString& task : {QStringLiteral("Copy text"), QStringLiteral("Web search"), QString()}) {
+            SCOPED_TRACE((shown ? "shown, " : "in the tray, ") + (task.isEmpty() ? "Escape" : task.toStdString()));
+            completions.clear();
+            QWidget mainWindow;
+            mainWindow.setWindowTitle(QStringLiteral("Screenshots"));
+            if (shown) {
+                mainWindow.show();
+            }
+            capture.startAreaCapture(!task.isEmpty(), recorder());
+            ASSERT_FALSE(capture.shadeWindows().isEmpty());
+            auto* view = capture.shadeWindows().front()->findChild<ScreenAreaSelectionView*>();
+            ASSERT_TRUE(view);
+            if (task.isEmpty()) {
+                QTest::keyClick(view, Qt::Key_Escape);
+            } else {
+                capture.didSelectArea(*view, QRectF(10, 10, 60, 30),
+                                      WindowDetails{std::nullopt, QStringLiteral("Editor"), std::nullopt, task});
+            }
+            ASSERT_TRUE(waitForCompletion());
+            EXPECT_EQ(mainWindow.isVisible(), shown);
+            EXPECT_EQ(mainWindow.windowOpacity(), 1.0);
+        }
+    }
+}
+
+TEST_F(ScreenshotCaptureTest, AStoredCaptureBringsTheMainWindowForward)
+{
+    QWidget mainWindow;
+    mainWindow.setWindowTitle(QStringLiteral("Screenshots"));
+    capture.startAreaCapture(false, recorder());
+    auto* view = capture.shadeWindows().front()->findChild<ScreenAreaSelectionView*>();
+    ASSERT_TRUE(view);
+    capture.didSelectArea(*view, QRectF(10, 10, 60, 30),
+                          WindowDetails{std::nullopt, QStringLiteral("Editor"), std::nullopt, std::nullopt});
+    ASSERT_TRUE(waitForCompletion());
+    EXPECT_TRUE(mainWindow.isVisible());
+    EXPECT_EQ(mainWindow.windowOpacity(), 1.0);
+}
+
 TEST_F(ScreenshotCaptureTest, ImportCopiesPngAndJpegFilesUnderFreeNamesAndSkipsTheRest)
 {
     QTemporaryDir sources;

@@ -2,6 +2,8 @@
 
 #include "aiclient/OpenAI.h"
 #include "lumetrove/detail/AIResultApplication.h"
+#include "lumetrove/app/AILoadingIconView.h"
+#include "lumetrove/app/ProcessButtonView.h"
 #include "lumetrove/detail/KeywordEditorView.h"
 #include "lumetrove/detail/LiveTextImageView.h"
 #include "lumetrove/library/LibraryProblems.h"
@@ -339,11 +341,17 @@ TEST_F(ScreenshotDetailViewTest, AnAnswerArrivingAfterTheSelectionMovedIsDropped
     const ScreenshotPtr second = screenshot("second");
     makePane();
     select(first);
-    delayMs = 400;
+    delayMs = 1500;
     pane->startAIProcessing();
     ASSERT_TRUE(processEventsUntil([&] { return requests == 1; }));
+    const auto* busyFace = pane->findChild<ProcessButtonView*>("processButton")->findChild<AILoadingIconView*>();
+    ASSERT_NE(busyFace, nullptr);
+    EXPECT_TRUE(busyFace->isVisible());
     select(second);
     EXPECT_FALSE(first->currentlyAIProcessing());
+    ASSERT_TRUE(pane->model()->isLoading())
+        << "the answer came before the selection moved; the check below needs it late";
+    EXPECT_FALSE(busyFace->isVisible()) << "the busy face stayed after the selection moved";
     ASSERT_TRUE(processEventsUntil([&] { return !pane->model()->isLoading(); }));
     QTest::qWait(50);
 

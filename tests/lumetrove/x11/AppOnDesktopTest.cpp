@@ -19,12 +19,14 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 namespace lumetrove {
@@ -324,9 +326,9 @@ protected:
         }
     }
 
-    /// Starts the program with its own home, data, settings and runtime directories and no session bus, and the
-    /// AI service on `aiPort` of the loopback interface.
-    void startProgram(int aiPort)
+    /// The environment of the program: its own home, data, settings and runtime directories and no session bus,
+    /// and the AI service on `aiPort` of the loopback interface.
+    QProcessEnvironment programEnvironment(int aiPort) const
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), sandbox_.filePath(QStringLiteral("home")));
@@ -339,6 +341,16 @@ protected:
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         environment.insert(QStringLiteral("LUMETROVE_AI_SERVICE_URL"),
                            QStringLiteral("http://127.0.0.1:%1").arg(aiPort));
+        return environment;
+    }
+
+    /// Starts the program in `programEnvironment`, with `extra` variables added to it.
+    void startProgram(int aiPort, const QProcessEnvironment& extra = {})
+    {
+        QProcessEnvironment environment = programEnvironment(aiPort);
+        for (const QString& name : extra.keys()) {
+            environment.insert(name, extra.value(name));
+        }
         program_.setProcessEnvironment(environment);
         program_.setProcessChannelMode(QProcess::ForwardedChannels);
         program_.start(QStringLiteral(LUMETROVE_PROGRAM), {});
@@ -383,6 +395,23 @@ protected:
         }
     }
 
+    /// How many screenshots the program's library holds; none while it cannot be read.
+    std::optional<qint64> rowCount() const
+    {
+        const QString copy = sandbox_.filePath(QStringLiteral("count-copy.sqlite3"));
+        QFile::remove(copy);
+        if (!QFile::copy(sandbox_.filePath(QStringLiteral("data/Lumetrove/db.sqlite3")), copy)) {
+            return std::nullopt;
+        }
+        try {
+            const auto value =
+                sqlite::Connection::openPath(copy.toStdString(), true)->scalar("SELECT count(*) FROM screenshots");
+            return value ? std::optional<qint64>(std::get<std::int64_t>(*value)) : std::nullopt;
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }
+
     /// The program's main window on the screen: its only large window there.
     std::optional<XWindow> mainWindow() const
     {
@@ -422,6 +451,59 @@ protected:
         return at ? std::optional<QRect>(QRect(frame->topLeft() + *at, thumbnail.size())) : std::nullopt;
     }
 
+    /// Opens the tray icon's menu with a click and chooses `title` in it.
+    void chooseInTrayMenu(const QString& title)
+    {
+        const qint64 pid = program_.processId();
+        ASSERT_TRUE(
+            processEventsUntil([&] { return !x_.embeddedIn(QStringLiteral("trayer"), pid).empty(); }, stepTimeoutMs))
+            << "no tray icon of the program was embedded in the system tray";
+        const QRect icon = x_.embeddedIn(QStringLiteral("trayer"), pid).front().geometry;
+        ASSERT_TRUE(clickAt(icon.center()));
+        std::optional<QRect> menu;
+        ASSERT_TRUE(processEventsUntil(
+            [&] {
+                // The menu, not the icon's tool tip, which may show first.
+                for (const XWindow& window : x_.unmanagedWindows(pid)) {
+                    if (window.geometry.width() >= 100 && window.geometry.height() >= 60 &&
+                        !window.geometry.contains(QGuiApplication::primaryScreen()->geometry())) {
+                        menu = window.geometry;
+                    }
+                }
+                return menu.has_value();
+            },
+            stepTimeoutMs))
+            << "the tray icon opened no menu";
+        std::optional<QRect> item;
+        ASSERT_TRUE(
+            processEventsUntil([&] { return (item = findText(x_.grab(*menu), title)).has_value(); }, stepTimeoutMs))
+            << "the tray menu shows no \"" << title.toStdString() << "\"";
+        ASSERT_TRUE(clickAt(menu->topLeft() + item->center()));
+    }
+
+    /// Waits for the capture overlays to cover the screens and drags from `from` to `to` on them.
+    void dragOnOverlay(QPoint from, QPoint to)
+    {
+        const qint64 pid = program_.processId();
+        ASSERT_TRUE(processEventsUntil(
+            [&] {
+                QRegion covered;
+                for (const XWindow& window : x_.unmanagedWindows(pid)) {
+                    covered += window.geometry;
+                }
+                return covered.contains(from) && covered.contains(to) &&
+                       covered.boundingRect().contains(QGuiApplication::primaryScreen()->geometry());
+            },
+            stepTimeoutMs))
+            << "no capture started";
+        const QPoint middle = (from + to) / 2;
+        ASSERT_TRUE(xdotool({QStringLiteral("mousemove"), QString::number(from.x()), QString::number(from.y()),
+                             QStringLiteral("mousedown"), QStringLiteral("1"), QStringLiteral("mousemove"),
+                             QString::number(middle.x()), QString::number(middle.y()), QStringLiteral("mousemove"),
+                             QString::number(to.x()), QString::number(to.y()), QStringLiteral("mouseup"),
+                             QStringLiteral("1")}));
+    }
+
     QTemporaryDir sandbox_;
     QProcess program_;
     QProcess textWindow_;
@@ -450,60 +532,16 @@ TEST_F(AppOnDesktopTest, ATrayCaptureIsListedFoundBySearchAndRenamedByTheAIServi
     });
 
     startProgram(service.port());
-    const qint64 pid = program_.processId();
 
-    // The tray icon appears: the system tray embeds a window of the program.
-    ASSERT_TRUE(
-        processEventsUntil([&] { return !x_.embeddedIn(QStringLiteral("trayer"), pid).empty(); }, stepTimeoutMs))
-        << "no tray icon of the program was embedded in the system tray";
-    const QRect icon = x_.embeddedIn(QStringLiteral("trayer"), pid).front().geometry;
     ASSERT_TRUE(processEventsUntil([&] { return mainWindowFrame().has_value(); }, stepTimeoutMs));
 
     // The text to capture, in another application's window below the main window's list.
     openTextWindow(1100, 820);
 
-    // Its menu opens on a click, and "Take Screenshot" is chosen in it.
-    ASSERT_TRUE(clickAt(icon.center()));
-    std::optional<QRect> menu;
-    ASSERT_TRUE(processEventsUntil(
-        [&] {
-            // The menu, not the icon's tool tip, which may show first.
-            for (const XWindow& window : x_.unmanagedWindows(pid)) {
-                if (window.geometry.width() >= 100 && window.geometry.height() >= 60 &&
-                    !window.geometry.contains(QGuiApplication::primaryScreen()->geometry())) {
-                    menu = window.geometry;
-                }
-            }
-            return menu.has_value();
-        },
-        stepTimeoutMs))
-        << "the tray icon opened no menu";
-    std::optional<QRect> item;
-    ASSERT_TRUE(processEventsUntil(
-        [&] { return (item = findText(x_.grab(*menu), QStringLiteral("Take Screenshot"))).has_value(); },
-        stepTimeoutMs))
-        << "the tray menu shows no \"Take Screenshot\"";
-    ASSERT_TRUE(clickAt(menu->topLeft() + item->center()));
-
-    // The capture covers the screens; a drag over the text window's lines takes them.
-    const QPoint dragStart(1110, 835);
-    const QPoint dragEnd(1545, 965);
-    ASSERT_TRUE(processEventsUntil(
-        [&] {
-            QRegion covered;
-            for (const XWindow& window : x_.unmanagedWindows(pid)) {
-                covered += window.geometry;
-            }
-            return covered.contains(dragStart) && covered.contains(dragEnd) &&
-                   covered.boundingRect().contains(QGuiApplication::primaryScreen()->geometry());
-        },
-        stepTimeoutMs))
-        << "choosing \"Take Screenshot\" started no capture";
-    ASSERT_TRUE(
-        xdotool({QStringLiteral("mousemove"), QString::number(dragStart.x()), QString::number(dragStart.y()),
-                 QStringLiteral("mousedown"), QStringLiteral("1"), QStringLiteral("mousemove"), QStringLiteral("1300"),
-                 QStringLiteral("900"), QStringLiteral("mousemove"), QString::number(dragEnd.x()),
-                 QString::number(dragEnd.y()), QStringLiteral("mouseup"), QStringLiteral("1")}));
+    // The tray icon's menu opens on a click, and "Take Screenshot" is chosen in it; the capture covers the
+    // screens, and a drag over the text window's lines takes them.
+    ASSERT_NO_FATAL_FAILURE(chooseInTrayMenu(QStringLiteral("Take Screenshot")));
+    ASSERT_NO_FATAL_FAILURE(dragOnOverlay(QPoint(1110, 835), QPoint(1545, 965)));
 
     // A row with the recognised text lands in the library.
     std::optional<LibraryRow> row;
@@ -572,6 +610,203 @@ TEST_F(AppOnDesktopTest, ATrayCaptureIsListedFoundBySearchAndRenamedByTheAIServi
     EXPECT_EQ(QFileInfo(renamedPath).absolutePath(), QFileInfo(capturedPath).absolutePath());
     EXPECT_TRUE(QFile::exists(renamedPath));
     EXPECT_FALSE(QFile::exists(capturedPath));
+}
+
+/// One run of the program as a new user: its name and the variables added to the program's environment (a
+/// scale factor, a smaller desktop's settings, …).
+struct NewUserRun {
+    std::string name;
+    QProcessEnvironment extra;
+};
+
+class NewUserOnDesktopTest : public AppOnDesktopTest, public ::testing::WithParamInterface<NewUserRun> {
+protected:
+    void SetUp() override
+    {
+        AppOnDesktopTest::SetUp();
+        if (IsSkipped()) {
+            return;
+        }
+        // A user who has not entered a key yet.
+        QSettings settings(sandbox_.filePath(QStringLiteral("config/Lumetrove/Lumetrove.conf")), QSettings::IniFormat);
+        settings.remove(QStringLiteral("OpenAIAPIKey"));
+        settings.sync();
+        ASSERT_EQ(settings.status(), QSettings::NoError);
+    }
+
+    /// The program's windows that the window manager shows besides the main window: alerts and dialogs.
+    std::vector<XWindow> dialogs() const
+    {
+        std::vector<XWindow> found;
+        const std::optional<XWindow> main = mainWindow();
+        for (const XWindow& window : x_.windows()) {
+            if (window.pid == program_.processId() && window.viewable && !window.overrideRedirect &&
+                (!main || window.id != main->id) && window.geometry.width() >= 100 && window.geometry.height() >= 60) {
+                found.push_back(window);
+            }
+        }
+        return found;
+    }
+
+    /// Captures with a drag on the overlay and waits for the library to hold `rows` screenshots and the main
+    /// window to be back on the desktop.
+    void finishCapture(qint64 rows, QPoint from, QPoint to)
+    {
+        ASSERT_NO_FATAL_FAILURE(dragOnOverlay(from, to));
+        ASSERT_TRUE(processEventsUntil([&] { return rowCount() == rows; }, stepTimeoutMs))
+            << "the library holds " << rowCount().value_or(-1) << " screenshots, not " << rows;
+        ASSERT_TRUE(processEventsUntil([&] { return mainWindowFrame().has_value(); }, stepTimeoutMs))
+            << "the main window did not come back after the capture";
+    }
+};
+
+TEST_P(NewUserOnDesktopTest, WithNoKeyTheAlertIsAnsweredAndCapturesFromEveryPlaceLeaveTheWindowUsable)
+{
+    startProgram(0, GetParam().extra);
+    ASSERT_TRUE(processEventsUntil([&] { return mainWindowFrame().has_value(); }, stepTimeoutMs));
+
+    // The key alert comes up on the window's first appearance, on screen, and "Cancel" answers it.
+    std::optional<QRect> alert;
+    std::optional<QRect> cancel;
+    ASSERT_TRUE(processEventsUntil(
+        [&] {
+            for (const XWindow& window : dialogs()) {
+                if ((cancel = findText(x_.grab(window.geometry), QStringLiteral("Cancel")))) {
+                    alert = window.geometry;
+                    return true;
+                }
+            }
+            return false;
+        },
+        stepTimeoutMs))
+        << "no key alert with \"Cancel\" is to be seen";
+    ASSERT_TRUE(clickAt(alert->topLeft() + cancel->center()));
+    ASSERT_TRUE(processEventsUntil([&] { return dialogs().empty(); }, stepTimeoutMs)) << "the alert stayed";
+
+    // A capture from the toolbar's "Screenshot" button.
+    std::optional<QRect> frame = mainWindowFrame();
+    ASSERT_TRUE(frame);
+    std::optional<QRect> button;
+    const QRect toolbar(frame->topLeft(), QSize(frame->width(), std::min(frame->height(), 120)));
+    ASSERT_TRUE(processEventsUntil(
+        [&] { return (button = findText(x_.grab(toolbar), QStringLiteral("Screenshot"))).has_value(); }, stepTimeoutMs))
+        << "the toolbar shows no \"Screenshot\"";
+    ASSERT_TRUE(clickAt(toolbar.topLeft() + button->center()));
+    ASSERT_NO_FATAL_FAILURE(finishCapture(1, QPoint(300, 300), QPoint(600, 500)));
+
+    // One from the tray icon's menu.
+    ASSERT_NO_FATAL_FAILURE(chooseInTrayMenu(QStringLiteral("Take Screenshot")));
+    ASSERT_NO_FATAL_FAILURE(finishCapture(2, QPoint(320, 320), QPoint(700, 520)));
+
+    // One with Ctrl+N in the main window, which the stored capture brought to the front: a modal alert left
+    // over it, seen or not, would take the key.
+    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+n")}));
+    ASSERT_NO_FATAL_FAILURE(finishCapture(3, QPoint(340, 340), QPoint(800, 540)));
+    EXPECT_TRUE(dialogs().empty()) << "an alert came back after the captures";
+
+    // A search in the window's search field hides the newest screenshot's row, and clearing it shows it again.
+    const std::optional<LibraryRow> row = newestRow();
+    ASSERT_TRUE(row);
+    const QString thumbnailPath =
+        sandbox_.filePath(QStringLiteral("data/Lumetrove/Thumbnails/thumbnail-%1.png").arg(row->id));
+    ASSERT_TRUE(processEventsUntil([&] { return !QImage(thumbnailPath).isNull(); }, stepTimeoutMs));
+    QImage thumbnail(thumbnailPath);
+    if (thumbnail.width() > rowThumbnailFrame.width() || thumbnail.height() > rowThumbnailFrame.height()) {
+        thumbnail = renderThumbnail(thumbnail, rowThumbnailFrame.width(), QSizeF(rowThumbnailFrame));
+    }
+    std::optional<QRect> shown;
+    ASSERT_TRUE(processEventsUntil([&] { return (shown = thumbnailOnScreen(thumbnail)).has_value(); }, stepTimeoutMs))
+        << "the list does not show the newest screenshot";
+    ASSERT_TRUE(clickAt(shown->center()));
+    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("shift+Tab")}));
+    ASSERT_TRUE(xdotool({QStringLiteral("type"), QStringLiteral("zqxjv")}));
+    EXPECT_TRUE(processEventsUntil([&] { return !thumbnailOnScreen(thumbnail).has_value(); }, stepTimeoutMs))
+        << "the search field took no input";
+    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")}));
+    EXPECT_TRUE(processEventsUntil([&] { return thumbnailOnScreen(thumbnail).has_value(); }, stepTimeoutMs))
+        << "clearing the search did not list the screenshot again";
+
+    // "Quit" in the tray menu ends the program.
+    ASSERT_NO_FATAL_FAILURE(chooseInTrayMenu(QStringLiteral("Quit")));
+    ASSERT_TRUE(processEventsUntil([&] { return program_.state() == QProcess::NotRunning; }, stepTimeoutMs))
+        << "the program did not quit";
+    EXPECT_EQ(program_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program_.exitCode(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktop, NewUserOnDesktopTest, ::testing::Values(NewUserRun{"plain", {}}),
+                         [](const ::testing::TestParamInfo<NewUserRun>& info) { return info.param.name; });
+
+TEST_F(AppOnDesktopTest, OfCopiesStartedAtOnceExactlyOneRunsAndGetsTheOthersFiles)
+{
+    // No runtime directory in the session: the copies meet in a private one they make in the temporary directory.
+    const QString temporary = sandbox_.filePath(QStringLiteral("tmp"));
+    ASSERT_TRUE(QDir().mkpath(temporary));
+    QProcessEnvironment environment = programEnvironment(0);
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    environment.insert(QStringLiteral("TMPDIR"), temporary);
+
+    constexpr int copies = 5;
+    std::vector<std::unique_ptr<QProcess>> launches;
+    for (int i = 0; i < copies; ++i) {
+        QImage image(40 + i, 30, QImage::Format_RGB32);
+        image.fill(Qt::darkGreen);
+        const QString file = sandbox_.filePath(QStringLiteral("handed-%1.png").arg(i));
+        ASSERT_TRUE(image.save(file));
+        launches.push_back(std::make_unique<QProcess>());
+        launches.back()->setProcessEnvironment(environment);
+        launches.back()->setProcessChannelMode(QProcess::ForwardedChannels);
+    }
+    for (int i = 0; i < copies; ++i) {
+        launches[i]->start(QStringLiteral(LUMETROVE_PROGRAM),
+                           {sandbox_.filePath(QStringLiteral("handed-%1.png").arg(i))});
+    }
+    auto running = [&] {
+        return std::count_if(launches.begin(), launches.end(),
+                             [](const auto& launch) { return launch->state() != QProcess::NotRunning; });
+    };
+    ASSERT_TRUE(processEventsUntil([&] { return running() <= 1; }, stepTimeoutMs)) << running() << " copies still run";
+    // The one that runs imports every copy's file; then no other has come up meanwhile.
+    ASSERT_TRUE(processEventsUntil([&] { return rowCount() == copies; }, stepTimeoutMs))
+        << "the library holds " << rowCount().value_or(-1) << " of the " << copies << " files";
+    EXPECT_EQ(running(), 1);
+    QProcess* first = nullptr;
+    for (const auto& launch : launches) {
+        if (launch->state() == QProcess::NotRunning) {
+            EXPECT_EQ(launch->exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(launch->exitCode(), 0);
+        } else {
+            first = launch.get();
+        }
+    }
+    ASSERT_NE(first, nullptr);
+
+    // A relaunch, as the permission window starts one before its instance quits, waits for that instance to
+    // let go and then runs in its place: a later launch hands its file to it.
+    QProcess relaunched;
+    relaunched.setProcessEnvironment(environment);
+    relaunched.setProcessChannelMode(QProcess::ForwardedChannels);
+    relaunched.start(QStringLiteral(LUMETROVE_PROGRAM), {QStringLiteral("--relaunched")});
+    ASSERT_TRUE(relaunched.waitForStarted());
+    processEventsUntil([] { return false; }, 1000);
+    EXPECT_EQ(relaunched.state(), QProcess::Running) << "the relaunch gave up while the instance before it ran";
+    first->terminate();
+    ASSERT_TRUE(processEventsUntil([&] { return first->state() == QProcess::NotRunning; }, stepTimeoutMs));
+    QProcess later;
+    later.setProcessEnvironment(environment);
+    later.setProcessChannelMode(QProcess::ForwardedChannels);
+    later.start(QStringLiteral(LUMETROVE_PROGRAM), {sandbox_.filePath(QStringLiteral("handed-0.png"))});
+    EXPECT_TRUE(processEventsUntil([&] { return later.state() == QProcess::NotRunning; }, stepTimeoutMs))
+        << "a launch after the relaunch runs on its own";
+    EXPECT_TRUE(processEventsUntil([&] { return rowCount() == copies + 1; }, stepTimeoutMs))
+        << "the relaunched instance did not import the later launch's file";
+    EXPECT_EQ(relaunched.state(), QProcess::Running);
+    relaunched.kill();
+    relaunched.waitForFinished();
+    const QString runtime = temporary + QStringLiteral("/lumetrove-%1").arg(::geteuid());
+    EXPECT_EQ(QFileInfo(runtime).permissions() &
+                  (QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther),
+              0);
 }
 
 } // namespace
