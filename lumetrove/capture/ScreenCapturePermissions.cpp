@@ -1,6 +1,7 @@
 #include "lumetrove/capture/ScreenCapturePermissions.h"
 
 #include "lumetrove/capture/ScreenshotCapture.h"
+#include "lumetrove/platform/DesktopSession.h"
 #include "lumetrove/platform/Log.h"
 #include "lumetrove/platform/ScreenRecordingPermission.h"
 #include "lumetrove/platform/SingleInstance.h"
@@ -96,12 +97,16 @@ void ScreenCapturePermissions::showGetScreenRecordingPermissionsWindow()
     title->setFont(titleFont);
     title->setAlignment(Qt::AlignCenter);
 
-    // Other sessions than X11 (Wayland) let no program read other programs' windows: say so plainly.
-    auto* text = new QLabel(QStringLiteral("Lumetrove captures the screen through X11, and this desktop session is "
-                                           "not an X11 session, so it cannot read the screen. Log in to an X11 "
-                                           "session (on the login screen, choose a session \"on Xorg\"), then "
-                                           "relaunch Lumetrove."),
+    // A Wayland session reads the screen through the desktop portal: there it is the portal that is missing,
+    // and starting the program again changes nothing. Any other session that is not X11 cannot be read at all.
+    const bool portal = capturesThroughPortal();
+    auto* text = new QLabel(portal ? QString::fromLatin1(missingPortalText)
+                                   : QStringLiteral("Lumetrove captures the screen through X11, and this desktop "
+                                                    "session is not an X11 session, so it cannot read the screen. "
+                                                    "Log in to an X11 session (on the login screen, choose a "
+                                                    "session \"on Xorg\"), then relaunch Lumetrove."),
                             window);
+    text->setObjectName(QStringLiteral("permissionText"));
     QFont textFont = text->font();
     textFont.setPixelSize(15);
     text->setFont(textFont);
@@ -109,21 +114,22 @@ void ScreenCapturePermissions::showGetScreenRecordingPermissionsWindow()
     text->setAlignment(Qt::AlignCenter);
     text->setWordWrap(true);
 
-    auto* relaunch = new QPushButton(QStringLiteral("Finished - Relaunch"), window);
-    relaunch->setFixedSize(253, 34);
-    relaunch->setStyleSheet(QStringLiteral("QPushButton { color: white; border-radius: 4px; font-size: 14px;"
-                                           " background: qlineargradient(x1:0, y1:0, x2:0, y2:1,"
-                                           " stop:0 rgba(52, 199, 89, 178), stop:1 rgb(52, 199, 89)); }"
-                                           " QPushButton:pressed { background: rgba(52, 199, 89, 230); }"));
-    QObject::connect(relaunch, &QPushButton::clicked, window, [] { relaunchApp(); });
-
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(40, 55, 40, 40);
     layout->setSpacing(23);
     layout->addWidget(title);
     layout->addWidget(text);
     layout->addStretch();
-    layout->addWidget(relaunch, 0, Qt::AlignHCenter);
+    if (!portal) {
+        auto* relaunch = new QPushButton(QStringLiteral("Finished - Relaunch"), window);
+        relaunch->setFixedSize(253, 34);
+        relaunch->setStyleSheet(QStringLiteral("QPushButton { color: white; border-radius: 4px; font-size: 14px;"
+                                               " background: qlineargradient(x1:0, y1:0, x2:0, y2:1,"
+                                               " stop:0 rgba(52, 199, 89, 178), stop:1 rgb(52, 199, 89)); }"
+                                               " QPushButton:pressed { background: rgba(52, 199, 89, 230); }"));
+        QObject::connect(relaunch, &QPushButton::clicked, window, [] { relaunchApp(); });
+        layout->addWidget(relaunch, 0, Qt::AlignHCenter);
+    }
 
     window_ = window;
     window->show();

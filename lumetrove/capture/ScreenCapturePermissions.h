@@ -8,11 +8,18 @@
 namespace lumetrove {
 
 /// Decides whether the screen may be captured and, when it may not, shows a window that explains why and
-/// offers to start the program again. One process-wide instance. Main thread.
+/// offers to start the program again (on X11; in a Wayland session it says that a desktop portal with
+/// screenshot support is missing, which no restart mends). One process-wide instance. Main thread.
 class ScreenCapturePermissions {
 public:
     static constexpr int windowWidth = 560;
     static constexpr int windowHeight = 720;
+    /// What the window says in a Wayland session where the desktop portal takes no screenshot.
+    static constexpr const char* missingPortalText =
+        "Lumetrove takes screenshots on Wayland through the desktop portal, and this desktop has no desktop portal "
+        "with screenshot support that lets it take one. Install xdg-desktop-portal with a backend for your desktop "
+        "that supports screenshots (such as xdg-desktop-portal-gnome, xdg-desktop-portal-kde or "
+        "xdg-desktop-portal-wlr), and allow Lumetrove to take screenshots, then take the screenshot again.";
 
     static ScreenCapturePermissions& shared();
 

@@ -1,9 +1,12 @@
 #include "lumetrove/capture/ScreenshotCapture.h"
 
 #include "lumetrove/capture/ImageUtilities.h"
+#include "lumetrove/capture/ScreenCapturePermissions.h"
 #include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/platform/DesktopSession.h"
 #include "lumetrove/platform/Log.h"
 #include "lumetrove/platform/OverlayWindow.h"
+#include "lumetrove/platform/PortalScreenshot.h"
 #include "lumetrove/platform/ScreenGrab.h"
 #include "lumetrove/platform/TextRecognizer.h"
 #include "lumetrove/platform/WindowList.h"
@@ -58,7 +61,14 @@ bool mainWindowUnmappedForCapture = false;
 
 void makeMainWindowInvisible(QWidget& window)
 {
-    if (compositingManagerRunning() || QGuiApplication::platformName() != QLatin1String("xcb")) {
+    // The portal's screenshot shows what is mapped, whatever its opacity; Wayland lets no program make its
+    // window transparent anyway: there the window is unmapped.
+    if (capturesThroughPortal()) {
+        if (window.isVisible()) {
+            window.hide();
+            mainWindowUnmappedForCapture = true;
+        }
+    } else if (compositingManagerRunning() || QGuiApplication::platformName() != QLatin1String("xcb")) {
         window.setWindowOpacity(0);
     } else if (window.isVisible()) {
         window.hide();
@@ -152,6 +162,16 @@ QList<PendingRecognizeTextImage> copyImports(const QList<QUrl>& urls, const QStr
     return imported;
 }
 
+void logGrabFailure(const QRectF& area)
+{
+    systemLog(QStringLiteral("Could not grab the selected area of the screen (%1, %2, %3 x %4): it is empty "
+                             "or lies on no screen")
+                  .arg(area.x())
+                  .arg(area.y())
+                  .arg(area.width())
+                  .arg(area.height()));
+}
+
 qreal primaryPixelRatio()
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -204,6 +224,7 @@ void ScreenshotCapture::reset(CaptureCompletionHandler completionHandler, Captur
     captureInfo_.clear();
     completionHandler_ = std::move(completionHandler);
     windowDetails_.reset();
+    frozenDesktop_.reset();
     currentCaptureSource_ = source;
 }
 
@@ -233,40 +254,95 @@ void ScreenshotCapture::startAreaCapture(bool isAssistant, CaptureCompletionHand
     }
 
     const quint64 generation = generation_;
-    const auto openOverlays = [this, isAssistant, generation] {
-        if (generation != generation_) {
-            return;
-        }
-        // Without a compositor a translucent window shows black: each overlay shows its screen as it was.
-        const bool frozen = QGuiApplication::platformName() == QLatin1String("xcb") && !compositingManagerRunning();
-        std::vector<std::pair<QScreen*, QImage>> screens;
-        for (QScreen* screen : QGuiApplication::screens()) {
-            screens.emplace_back(screen, frozen ? grabWholeScreen(*screen) : QImage());
-        }
-        OverlayWindow* underMouse = nullptr;
-        for (auto& [screen, still] : screens) {
-            auto* view = new ScreenAreaSelectionView;
-            view->isAssistant = isAssistant;
-            view->delegate = this;
-            auto* overlay = new OverlayWindow(*screen, screenshotWindowOverlayWindowLevel, view, std::move(still));
-            shadeWindows_.append(overlay);
-            overlay->showOverScreen();
-            if (screen->geometry().contains(QCursor::pos())) {
-                underMouse = overlay;
+    if (capturesThroughPortal()) {
+        // The portal pictures the desktop as it is at that moment: the main window has gone first.
+        const auto takeScreenshot = [this, isAssistant, generation] {
+            if (generation != generation_) {
+                return;
             }
+            PortalScreenshotRequest::take(portalBus_.value_or(QDBusConnection::sessionBus()), this,
+                                          [this, isAssistant, generation](const PortalScreenshotOutcome& outcome) {
+                                              if (generation == generation_) {
+                                                  portalAnswered(isAssistant, outcome);
+                                              }
+                                          });
+        };
+        if (waitForUnmap) {
+            QTimer::singleShot(100, this, takeScreenshot);
+        } else {
+            takeScreenshot();
         }
-        // The keyboard goes to the screen the user is looking at.
-        if (underMouse) {
-            underMouse->activateWindow();
+        return;
+    }
+    const auto open = [this, isAssistant, generation] {
+        if (generation == generation_) {
+            openOverlays(isAssistant);
         }
-        emit overlaysShown();
     };
     // An unmapped main window takes the X server a moment to uncover what lay below it.
     if (waitForUnmap) {
-        QTimer::singleShot(100, this, openOverlays);
+        QTimer::singleShot(100, this, open);
     } else {
-        openOverlays();
+        open();
     }
+}
+
+void ScreenshotCapture::portalAnswered(bool isAssistant, const PortalScreenshotOutcome& outcome)
+{
+    switch (outcome.status) {
+    case PortalScreenshotOutcome::Status::taken: {
+        std::vector<ScreenLayout> screens;
+        for (const QScreen* screen : QGuiApplication::screens()) {
+            screens.push_back(ScreenLayout{screen->geometry(), screen->devicePixelRatio()});
+        }
+        frozenDesktop_.emplace(outcome.image, std::move(screens));
+        openOverlays(isAssistant);
+        return;
+    }
+    case PortalScreenshotOutcome::Status::refused:
+        printLine(QStringLiteral("The desktop portal refused the screenshot"));
+        endCapture(CaptureResult::cancelled);
+        return;
+    case PortalScreenshotOutcome::Status::unavailable:
+        systemLog(QStringLiteral("No screenshot from the desktop portal: ") + outcome.detail);
+        endCapture(CaptureResult::cancelled);
+        ScreenCapturePermissions::shared().showGetScreenRecordingPermissionsWindow();
+        return;
+    }
+}
+
+void ScreenshotCapture::openOverlays(bool isAssistant)
+{
+    // Without a compositor a translucent window shows black: each overlay shows its screen as it was. The
+    // portal's still image is what every overlay shows in a Wayland session.
+    const bool frozen = QGuiApplication::platformName() == QLatin1String("xcb") && !compositingManagerRunning();
+    std::vector<std::pair<QScreen*, QImage>> screens;
+    for (QScreen* screen : QGuiApplication::screens()) {
+        screens.emplace_back(screen, frozenDesktop_ ? frozenDesktop_->part(screen->geometry())
+                                     : frozen       ? grabWholeScreen(*screen)
+                                                    : QImage());
+    }
+    OverlayWindow* underMouse = nullptr;
+    for (auto& [screen, still] : screens) {
+        auto* view = new ScreenAreaSelectionView;
+        view->isAssistant = isAssistant;
+        view->delegate = this;
+        if (frozenDesktop_) {
+            // Wayland names no other program's window: the details stay empty.
+            view->windowLookup = [](QPointF) { return std::optional<WindowDetails>(); };
+        }
+        auto* overlay = new OverlayWindow(*screen, screenshotWindowOverlayWindowLevel, view, std::move(still));
+        shadeWindows_.append(overlay);
+        overlay->showOverScreen();
+        if (screen->geometry().contains(QCursor::pos())) {
+            underMouse = overlay;
+        }
+    }
+    // The keyboard goes to the screen the user is looking at.
+    if (underMouse) {
+        underMouse->activateWindow();
+    }
+    emit overlaysShown();
 }
 
 void ScreenshotCapture::performCaptureFromFileURLs(const QList<QUrl>& urls, CaptureCompletionHandler completionHandler)
@@ -298,6 +374,25 @@ void ScreenshotCapture::performCaptureFromFileURLs(const QList<QUrl>& urls, Capt
 
 void ScreenshotCapture::didSelectArea(ScreenAreaSelectionView& view, QRectF area, std::optional<WindowDetails> details)
 {
+    if (frozenDesktop_) {
+        // Each overlay covers its screen exactly, and Wayland tells no program where its windows are: the
+        // screen's place is the overlay's.
+        const QWidget* overlay = view.window();
+        const QPoint origin = overlay->screen()->geometry().topLeft() + view.mapTo(overlay, QPoint(0, 0));
+        const QRectF global = area.translated(origin);
+        windowDetails_ = std::move(details);
+        const QImage image = frozenDesktop_->grab(global);
+        frozenDesktop_.reset();
+        closeShadeWindows();
+        if (image.isNull()) {
+            logGrabFailure(global);
+            endCapture(CaptureResult::cancelled);
+            return;
+        }
+        // No pause: the still image holds no overlay.
+        saveGrabbedImage(image);
+        return;
+    }
     const QRectF global = area.translated(view.mapToGlobal(QPointF(0, 0)));
     windowDetails_ = std::move(details);
     closeShadeWindows();
@@ -321,6 +416,7 @@ void ScreenshotCapture::endCapture(CaptureResult result)
     }
     ++generation_; // whatever is still being worked on belongs to a capture that is over
     processing_ = false;
+    frozenDesktop_.reset();
     pendingRecognizeTextImages_.clear();
     closeShadeWindows();
     giveMainWindowBack();
@@ -359,12 +455,7 @@ void ScreenshotCapture::captureAndSaveArea(QRectF area)
     const QImage image = grabScreenArea(area);
     if (image.isNull()) {
         // An empty selection, or one that lies on no screen: nothing is saved, and the capture ends.
-        systemLog(QStringLiteral("Could not grab the selected area of the screen (%1, %2, %3 x %4): it is empty "
-                                 "or lies on no screen")
-                      .arg(area.x())
-                      .arg(area.y())
-                      .arg(area.width())
-                      .arg(area.height()));
+        logGrabFailure(area);
         endCapture(CaptureResult::cancelled);
         return;
     }

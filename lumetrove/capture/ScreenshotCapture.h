@@ -4,7 +4,9 @@
 #include "lumetrove/capture/CapturedScreenshotInfo.h"
 #include "lumetrove/capture/ScreenAreaSelectionView.h"
 #include "lumetrove/capture/WindowDetails.h"
+#include "lumetrove/platform/DesktopImage.h"
 
+#include <QDBusConnection>
 #include <QImage>
 #include <QList>
 #include <QObject>
@@ -20,6 +22,7 @@ class QWidget;
 namespace lumetrove {
 
 class TextRecognizer;
+struct PortalScreenshotOutcome;
 
 /// Called once per capture on the main thread: the records with `success`, or no list with `cancelled`.
 using CaptureCompletionHandler =
@@ -44,7 +47,10 @@ public:
 
 /// The one object that runs captures and imports. An area capture hides the main window (the window titled
 /// "Screenshots"), covers every screen with a selection overlay, grabs the selected area 0.1 s after the
-/// overlays close and saves it as a PNG file in the screenshots directory; an import copies PNG and JPEG
+/// overlays close and saves it as a PNG file in the screenshots directory. In a Wayland session the desktop
+/// portal first takes one screenshot of the whole desktop, the overlays show that still image, one full-screen
+/// window per screen, and the selection is cut from it: a refusal ends the capture as cancelled, and where
+/// there is no portal with screenshot support the permission window says so; an import copies PNG and JPEG
 /// files there. Every image is then saved and given a thumbnail, one after the other in capture order, on a
 /// worker thread, so the main thread never waits. When the last image is saved the completion handler is
 /// called, once, on the main thread, and the main window comes back; the records' text is still being
@@ -95,6 +101,9 @@ public:
     /// file cannot be read. Any thread.
     static std::optional<QByteArray> makeThumbnail(const QUrl& url, qreal devicePixelRatio = 1.0);
 
+    /// The bus on which the desktop portal is asked for screenshots (the session bus unless set).
+    void setPortalBus(const QDBusConnection& bus) { portalBus_ = bus; }
+
     /// The overlay windows of the capture under way.
     const QList<QPointer<QWidget>>& shadeWindows() const { return shadeWindows_; }
     CaptureSource currentCaptureSource() const { return currentCaptureSource_; }
@@ -106,7 +115,8 @@ signals:
 private:
     struct Outcome;
     void reset(CaptureCompletionHandler completionHandler, CaptureSource source);
-    void enqueue(PendingRecognizeTextImage pending, bool needsWriting);
+    void openOverlays(bool isAssistant);
+    void portalAnswered(bool isAssistant, const PortalScreenshotOutcome& outcome);
     void finishWithResults();
     /// Ends the main window's part in a capture that stored nothing: shown again when it was shown at the
     /// start, otherwise left hidden.
@@ -127,6 +137,9 @@ private:
     /// Whether the main window was on screen when the area capture started: a capture that stores nothing
     /// gives it back as it was, shown or not.
     bool mainWindowWasVisible_ = false;
+    /// The whole desktop as the portal showed it when the capture began; the selection is cut from it.
+    std::optional<DesktopImage> frozenDesktop_;
+    std::optional<QDBusConnection> portalBus_;
     /// Each capture or import takes the next number; work of an earlier one is dropped when it comes back.
     quint64 generation_ = 0;
     bool processing_ = false;

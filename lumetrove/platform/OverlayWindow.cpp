@@ -1,16 +1,32 @@
 #include "lumetrove/platform/OverlayWindow.h"
 
+#include <QGuiApplication>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QVBoxLayout>
 
 namespace lumetrove {
+namespace {
+
+// Wayland lets no program place its windows: a full-screen window on a chosen screen is the one way to cover it.
+bool placedByFullScreen()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+Qt::WindowFlags overlayFlags()
+{
+    if (placedByFullScreen()) {
+        return Qt::Window | Qt::FramelessWindowHint;
+    }
+    return Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint;
+}
+
+} // namespace
 
 OverlayWindow::OverlayWindow(QScreen& screen, int level, QWidget* content, QImage frozenScreen)
-    : QWidget(nullptr,
-              Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint),
-      screen_(&screen), frozenScreen_(std::move(frozenScreen))
+    : QWidget(nullptr, overlayFlags()), screen_(&screen), frozenScreen_(std::move(frozenScreen))
 {
     setProperty(levelProperty, level);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -28,6 +44,11 @@ OverlayWindow::OverlayWindow(QScreen& screen, int level, QWidget* content, QImag
 
 void OverlayWindow::showOverScreen()
 {
+    if (placedByFullScreen()) {
+        setScreen(screen_);
+        showFullScreen();
+        return;
+    }
     setGeometry(screen_->geometry());
     show();
     raise();

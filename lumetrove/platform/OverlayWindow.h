@@ -11,6 +11,7 @@ namespace lumetrove {
 /// unmanaged top-level widget that covers one screen exactly and takes the keyboard and the mouse, holding
 /// one content widget. Where no compositing manager runs, a translucent window would show black, so the
 /// overlay is given a still image of its screen, taken before it appeared, and paints that under its content.
+/// On Wayland, where no program places its windows, the overlay is a full-screen window on its screen.
 ///
 /// Overlays carry their level in the dynamic property `levelProperty`, which is how every overlay of the
 /// application is found again, whoever made it.

@@ -1,5 +1,7 @@
 #include "lumetrove/platform/ScreenRecordingPermission.h"
 
+#include "lumetrove/platform/DesktopSession.h"
+
 #include <QGuiApplication>
 #include <QProcess>
 
@@ -7,6 +9,9 @@ namespace lumetrove {
 
 bool screenCaptureAccessGranted()
 {
+    if (capturesThroughPortal()) {
+        return true;
+    }
     const QString platform = QGuiApplication::platformName();
     return platform == QLatin1String("xcb") || platform == QLatin1String("offscreen");
 }

@@ -6,10 +6,11 @@
 namespace lumetrove {
 
 // Linux stand-in for the screen-recording permission. An X11 session lets every client read the screen:
-// the permission is granted. Any other session (Wayland) gives an X11 program no way to read other
-// programs' pixels, so it is not granted.
+// the permission is granted. In a Wayland session the desktop portal answers for each screenshot, which is
+// the permission there: the session itself grants it. Any other platform has no way to read the screen.
 
-/// True when this session lets the program read the screen (X11, or the off-screen platform of tests).
+/// True when this session lets the program read the screen (X11, Wayland through the desktop portal, or the
+/// off-screen platform of tests).
 bool screenCaptureAccessGranted();
 
 /// Starts `program` with `arguments` as a new detached process, without a shell: no character of the path

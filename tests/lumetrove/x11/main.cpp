@@ -203,6 +203,9 @@ int main(int argc, char** argv)
         }
     }
     qputenv("QT_QPA_PLATFORM", onDesktop ? "xcb" : "offscreen");
+    // These tests are about the X11 road, even when they are started from a Wayland desktop.
+    qunsetenv("WAYLAND_DISPLAY");
+    qunsetenv("XDG_SESSION_TYPE");
 
     int status = 0;
     {

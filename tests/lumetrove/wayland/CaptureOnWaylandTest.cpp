@@ -1,0 +1,247 @@
+#include "lumetrove/capture/ScreenCapturePermissions.h"
+#include "lumetrove/capture/ScreenshotCapture.h"
+#include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/library/ScreenshotsListManager.h"
+#include "lumetrove/platform/PortalScreenshot.h"
+#include "tests/lumetrove/FakePortal.h"
+#include "tests/lumetrove/wayland/WaylandDesktop.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QWindow>
+#include <gtest/gtest.h>
+
+namespace lumetrove {
+namespace {
+
+using namespace lumetrove::testing;
+
+const QString wideOutput = QStringLiteral("HEADLESS-1");
+const QString sharpOutput = QStringLiteral("HEADLESS-2");
+
+/// The files in the screenshots directory.
+QStringList screenshotFiles()
+{
+    return QDir(*screenshotsDirectory()).entryList(QDir::Files);
+}
+
+class CaptureOnWaylandTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
+        // The desktop: a 1920 x 1080 output at scale 1, and beside it a 1280 x 800 one at scale 2.
+        const QList<QScreen*> screens = QGuiApplication::screens();
+        ASSERT_EQ(screens.size(), 2);
+        const auto sorted =
+            screens[0]->geometry().x() < screens[1]->geometry().x() ? screens : QList{screens[1], screens[0]};
+        ASSERT_EQ(sorted[0]->geometry(), QRect(0, 0, 1920, 1080));
+        ASSERT_EQ(sorted[1]->geometry(), QRect(1920, 0, 640, 400));
+        ASSERT_EQ(sorted[1]->devicePixelRatio(), 2.0);
+    }
+
+    /// Captures a drag from `from` to `to` (layout coordinates) into `library`, checking on the way that a
+    /// full-screen overlay covers every output; the capture's outcome.
+    CaptureResult captureDrag(ScreenshotsListManager& library, QPoint from, QPoint to)
+    {
+        bool finished = false;
+        CaptureResult outcome = CaptureResult::cancelled;
+        ScreenshotCapture& capture = ScreenshotCapture::shared();
+        capture.startAreaCapture(
+            false, [&](const std::optional<QList<CapturedScreenshotInfo>>& results, CaptureResult result) {
+                outcome = result;
+                for (const CapturedScreenshotInfo& info : results.value_or(QList<CapturedScreenshotInfo>{})) {
+                    EXPECT_TRUE(info.windowDetails);
+                    if (info.windowDetails) {
+                        // Wayland names no other program's window.
+                        EXPECT_FALSE(info.windowDetails->applicationName);
+                        EXPECT_FALSE(info.windowDetails->applicationOwnerPID);
+                    }
+                    library.addScreenshot(info, false);
+                }
+                library.whenListed([&] { finished = true; });
+            });
+        const auto overlaysShown = [&] {
+            return capture.shadeWindows().size() == QGuiApplication::screens().size() &&
+                   std::all_of(capture.shadeWindows().begin(), capture.shadeWindows().end(),
+                               [](const QPointer<QWidget>& overlay) {
+                                   return overlay && overlay->windowHandle() && overlay->windowHandle()->isExposed();
+                               });
+        };
+        EXPECT_TRUE(processEventsUntil(overlaysShown, waylandStepTimeoutMs)) << "the overlays did not open";
+        // sway shows one full-screen overlay on each output.
+        std::vector<SwayView> overlays;
+        processEventsUntil(
+            [&] {
+                overlays = swayViewsOf(QCoreApplication::applicationPid());
+                return overlays.size() == 2 && std::all_of(overlays.begin(), overlays.end(),
+                                                           [](const SwayView& view) { return view.fullScreen; });
+            },
+            waylandStepTimeoutMs);
+        EXPECT_EQ(overlays.size(), 2u);
+        QStringList outputs;
+        for (const SwayView& view : overlays) {
+            EXPECT_TRUE(view.fullScreen) << view.output.toStdString();
+            outputs << view.output;
+        }
+        outputs.sort();
+        EXPECT_EQ(outputs, QStringList({wideOutput, sharpOutput}));
+        processEventsUntil([] { return false; }, 300);
+        EXPECT_TRUE(drag(from, to)) << "the test pointer failed";
+        EXPECT_TRUE(processEventsUntil([&] { return finished; }, waylandStepTimeoutMs)) << "the capture never finished";
+        return outcome;
+    }
+
+    /// The whole desktop as the portal shows it now.
+    static QImage portalImage()
+    {
+        std::optional<PortalScreenshotOutcome> outcome;
+        QObject context;
+        PortalScreenshotRequest::take(QDBusConnection::sessionBus(), &context,
+                                      [&](const PortalScreenshotOutcome& answer) { outcome = answer; });
+        processEventsUntil([&] { return outcome.has_value(); }, waylandStepTimeoutMs);
+        return outcome && outcome->status == PortalScreenshotOutcome::Status::taken
+                   ? outcome->image.convertToFormat(QImage::Format_RGB32)
+                   : QImage();
+    }
+};
+
+TEST_F(CaptureOnWaylandTest, ACaptureOverAWindowOnTheScaleTwoOutputLandsInTheLibraryWithItsText)
+{
+    ScreenshotsListManager library;
+    ASSERT_TRUE(processEventsUntil([&] { return library.listLoaded(); }));
+    TextWindow window;
+    const std::optional<QRect> rect = window.openOn(sharpOutput);
+    ASSERT_TRUE(rect) << "the text window did not come up";
+    ASSERT_EQ(rect->topLeft(), QPoint(1920, 0));
+    const qsizetype before = library.screenshots().size();
+
+    ASSERT_EQ(captureDrag(library, rect->topLeft() + QPoint(10, 20), rect->topLeft() + QPoint(370, 130)),
+              CaptureResult::success);
+    ASSERT_EQ(library.screenshots().size(), before + 1);
+    const ScreenshotPtr screenshot = library.screenshots().front();
+    ASSERT_TRUE(
+        processEventsUntil([&] { return !screenshot->text().value_or(QString()).isEmpty(); }, waylandStepTimeoutMs))
+        << "the recognised text never reached the row";
+    EXPECT_TRUE(screenshot->text()->contains(QStringLiteral("Quarterly budget review")))
+        << screenshot->text()->toStdString();
+    EXPECT_TRUE(screenshot->text()->contains(QStringLiteral("invoice archive"))) << screenshot->text()->toStdString();
+    EXPECT_TRUE(screenshot->capturedAppName().value_or(QString()).isEmpty());
+    ASSERT_TRUE(screenshot->imageUrl());
+    // The output's own pixels: two per logical unit.
+    EXPECT_EQ(QImage(screenshot->imageUrl()->toLocalFile()).size(), QSize(720, 220));
+}
+
+TEST_F(CaptureOnWaylandTest, ADragAcrossBothOutputsGrabsEachOutputsPartAtItsOwnScale)
+{
+    ScreenshotsListManager library;
+    ASSERT_TRUE(processEventsUntil([&] { return library.listLoaded(); }));
+    TextWindow left;
+    TextWindow right;
+    ASSERT_TRUE(left.openOn(wideOutput));
+    ASSERT_TRUE(right.openOn(sharpOutput));
+    const qsizetype before = library.screenshots().size();
+
+    // From the left output's text across the edge into the right one's.
+    const QRect selection(QPoint(20, 40), QPoint(2099, 149));
+    ASSERT_EQ(captureDrag(library, selection.topLeft(), selection.bottomRight() + QPoint(1, 1)),
+              CaptureResult::success);
+    ASSERT_EQ(library.screenshots().size(), before + 1);
+    ASSERT_TRUE(library.screenshots().front()->imageUrl());
+    const QImage captured =
+        QImage(library.screenshots().front()->imageUrl()->toLocalFile()).convertToFormat(QImage::Format_RGB32);
+
+    // The desktop has not changed since: the portal shows it again, at scale 2 everywhere.
+    const QImage desktop = portalImage();
+    ASSERT_EQ(desktop.size(), QSize(5120, 2160));
+    const QImage expected = desktop.copy(QRect(selection.topLeft() * 2, selection.size() * 2));
+    ASSERT_EQ(captured.size(), expected.size());
+    // Each output's part, pixel for pixel: the scale-2 output's own pixels, the scale-1 output's enlarged. The
+    // portal enlarges the scale-1 output with a filter whose outermost column blends in whatever lies beyond
+    // the output, which differs from one screenshot to the next: that one column is left out.
+    for (const QRect& part : {QRect(0, 0, (1920 - 20) * 2 - 1, expected.height()),
+                              QRect((1920 - 20) * 2, 0, expected.width() - (1920 - 20) * 2, expected.height())}) {
+        SCOPED_TRACE(part.x());
+        qsizetype different = 0;
+        QPoint first(-1, -1);
+        for (int y = part.top(); y <= part.bottom(); ++y) {
+            for (int x = part.left(); x <= part.right(); ++x) {
+                if (captured.pixel(x, y) != expected.pixel(x, y)) {
+                    first = different++ == 0 ? QPoint(x, y) : first;
+                }
+            }
+        }
+        EXPECT_EQ(different, 0) << "first at " << first.x() << ", " << first.y() << ": " << std::hex
+                                << (first.x() < 0 ? 0 : captured.pixel(first)) << " instead of "
+                                << (first.x() < 0 ? 0 : expected.pixel(first)) << " beside "
+                                << (first.x() < 1 ? 0 : expected.pixel(first - QPoint(1, 0))) << " and "
+                                << (first.x() < 0 ? 0 : expected.pixel(first + QPoint(1, 0)));
+    }
+    // Both outputs' text windows are in it, white in their margins, on either side of the edge.
+    EXPECT_EQ(captured.pixel(10, 2), qRgb(255, 255, 255));
+    EXPECT_EQ(captured.pixel((1920 - 20) * 2 + 4, 2), qRgb(255, 255, 255));
+}
+
+TEST(PortalAnswersOnWaylandTest, ARefusalEndsTheCaptureCancelledAndAMissingPortalShowsWhatIsMissing)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
+    struct Case {
+        const char* what;
+        std::optional<uint> response; ///< none: no portal at all
+        bool permissionWindow;
+    };
+    const std::vector<Case> cases{
+        {"refused", 1u, false},
+        {"no portal", std::nullopt, true},
+        {"the portal cannot take it", 2u, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PrivateBus bus;
+        ASSERT_FALSE(bus.address().isEmpty());
+        std::unique_ptr<FakeScreenshotPortal> portal;
+        if (c.response) {
+            portal = std::make_unique<FakeScreenshotPortal>(bus.connect(QStringLiteral("portal")), *c.response);
+            ASSERT_TRUE(portal->serve());
+        }
+        if (QWidget* window = ScreenCapturePermissions::shared().window()) {
+            window->close();
+            processEventsUntil([&] { return ScreenCapturePermissions::shared().window() == nullptr; });
+        }
+        const QStringList filesBefore = screenshotFiles();
+
+        ScreenshotCapture capture;
+        capture.setPortalBus(bus.connect(QStringLiteral("capture")));
+        std::optional<CaptureResult> outcome;
+        bool gotResults = false;
+        capture.startAreaCapture(
+            false, [&](const std::optional<QList<CapturedScreenshotInfo>>& results, CaptureResult result) {
+                outcome = result;
+                gotResults = results.has_value();
+            });
+        ASSERT_TRUE(processEventsUntil([&] { return outcome.has_value(); }, waylandStepTimeoutMs));
+        EXPECT_EQ(*outcome, CaptureResult::cancelled);
+        EXPECT_FALSE(gotResults);
+        EXPECT_TRUE(capture.shadeWindows().isEmpty()) << "overlays opened without a screenshot";
+        EXPECT_EQ(screenshotFiles(), filesBefore);
+
+        QWidget* window = ScreenCapturePermissions::shared().window();
+        if (!c.permissionWindow) {
+            EXPECT_FALSE(window && window->isVisible());
+            continue;
+        }
+        ASSERT_TRUE(window && window->isVisible()) << "no permission window";
+        const auto* text = window->findChild<QLabel*>(QStringLiteral("permissionText"));
+        ASSERT_TRUE(text);
+        EXPECT_EQ(text->text(), QString::fromLatin1(ScreenCapturePermissions::missingPortalText));
+        EXPECT_TRUE(text->text().contains(QStringLiteral("desktop portal with screenshot support")));
+        // Starting the program again would not bring a portal.
+        for (const QPushButton* button : window->findChildren<QPushButton*>()) {
+            EXPECT_FALSE(button->text().contains(QStringLiteral("Relaunch")));
+        }
+    }
+}
+
+} // namespace
+} // namespace lumetrove

@@ -1,0 +1,147 @@
+#pragma once
+
+#include "tests/lumetrove/Sandbox.h"
+
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRect>
+#include <QScreen>
+#include <functional>
+#include <optional>
+
+// What the Wayland desktop tests share: sway's view of the desktop, the test pointer and a window of another
+// application with known text.
+namespace lumetrove::testing {
+
+/// Every step waits generously: the tests run under the sanitizers, beside others.
+constexpr int waylandStepTimeoutMs = 60000;
+
+/// Runs `program` while the event loop goes on; its standard output when it ended with status 0.
+inline std::optional<QByteArray> runProgram(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!processEventsUntil([&] { return process.state() == QProcess::NotRunning; }, waylandStepTimeoutMs) ||
+        process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        process.kill();
+        process.waitForFinished();
+        return std::nullopt;
+    }
+    return process.readAllStandardOutput();
+}
+
+/// A window as sway lays it out.
+struct SwayView {
+    qint64 pid = 0;
+    QString output;
+    QRect rect;
+    bool fullScreen = false;
+};
+
+/// Every window on the desktop, with the output it is on.
+inline std::vector<SwayView> swayViews()
+{
+    std::vector<SwayView> views;
+    const std::optional<QByteArray> tree =
+        runProgram(QStringLiteral("swaymsg"), {QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_tree")});
+    if (!tree) {
+        return views;
+    }
+    std::function<void(const QJsonObject&, const QString&)> walk = [&](const QJsonObject& node, const QString& output) {
+        const QString here = node.value(QStringLiteral("type")).toString() == QLatin1String("output")
+                                 ? node.value(QStringLiteral("name")).toString()
+                                 : output;
+        if (node.contains(QStringLiteral("pid"))) {
+            const QJsonObject rect = node.value(QStringLiteral("rect")).toObject();
+            views.push_back(SwayView{
+                node.value(QStringLiteral("pid")).toInteger(), here,
+                QRect(rect.value(QStringLiteral("x")).toInt(), rect.value(QStringLiteral("y")).toInt(),
+                      rect.value(QStringLiteral("width")).toInt(), rect.value(QStringLiteral("height")).toInt()),
+                node.value(QStringLiteral("fullscreen_mode")).toInt() == 1});
+        }
+        for (const char* children : {"nodes", "floating_nodes"}) {
+            for (const QJsonValue& child : node.value(QLatin1String(children)).toArray()) {
+                walk(child.toObject(), here);
+            }
+        }
+    };
+    walk(QJsonDocument::fromJson(*tree).object(), QString());
+    return views;
+}
+
+inline std::vector<SwayView> swayViewsOf(qint64 pid)
+{
+    std::vector<SwayView> mine;
+    for (const SwayView& view : swayViews()) {
+        if (view.pid == pid) {
+            mine.push_back(view);
+        }
+    }
+    return mine;
+}
+
+/// The logical size of the whole layout.
+inline QSize layoutSize()
+{
+    QRect layout;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        layout = layout.united(screen->geometry());
+    }
+    return layout.size();
+}
+
+/// Drags the left button from `from` to `to` (layout coordinates) with the test pointer.
+inline bool drag(QPoint from, QPoint to)
+{
+    const QSize layout = layoutSize();
+    return runProgram(QStringLiteral(LUMETROVE_TEST_POINTER_PROGRAM),
+                      {QString::number(layout.width()), QString::number(layout.height()), QStringLiteral("drag"),
+                       QString::number(from.x()), QString::number(from.y()), QString::number(to.x()),
+                       QString::number(to.y()), QStringLiteral("12")})
+        .has_value();
+}
+
+/// The text window of another application ("Ledger": "Quarterly budget review", "Download the invoice
+/// archive" in dark grey on white, from its top-left corner), which sway tiles over the output it opens on.
+class TextWindow {
+public:
+    ~TextWindow()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished();
+        }
+    }
+
+    /// Opens the window on `output`; its place in the layout, none when it did not come up.
+    std::optional<QRect> openOn(const QString& output)
+    {
+        if (!runProgram(QStringLiteral("swaymsg"), {QStringLiteral("focus"), QStringLiteral("output"), output})) {
+            return std::nullopt;
+        }
+        process_.start(QStringLiteral(LUMETROVE_TEST_WINDOW_PROGRAM), {});
+        if (!processEventsUntil([&] { return process_.canReadLine(); }, waylandStepTimeoutMs)) {
+            return std::nullopt;
+        }
+        std::optional<QRect> rect;
+        processEventsUntil(
+            [&] {
+                for (const SwayView& view : swayViewsOf(process_.processId())) {
+                    if (view.output == output) {
+                        rect = view.rect;
+                    }
+                }
+                return rect.has_value();
+            },
+            waylandStepTimeoutMs);
+        return rect;
+    }
+
+private:
+    QProcess process_;
+};
+
+} // namespace lumetrove::testing

@@ -1,0 +1,58 @@
+#include <QApplication>
+#include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+// The Wayland desktop tests run inside a private headless Wayland desktop of their own (sway with two outputs
+// of different scales, the desktop portal, a tray), started by scripts/wayland-desktop: this program starts
+// itself again inside one, so each run of it, and so each test that ctest runs, has a fresh desktop.
+int main(int argc, char** argv)
+{
+    bool listing = false;
+    for (int i = 1; i < argc; ++i) {
+        listing = listing || std::strncmp(argv[i], "--gtest_list_tests", 18) == 0;
+    }
+    if (!listing && qEnvironmentVariableIsEmpty("LUMETROVE_WAYLAND_DIR")) {
+        std::vector<std::string> arguments{"/bin/bash", LUMETROVE_WAYLAND_DESKTOP, "--", "/proc/self/exe"};
+        char self[4096];
+        const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+        if (length > 0) {
+            arguments[3].assign(self, static_cast<std::size_t>(length));
+        }
+        for (int i = 1; i < argc; ++i) {
+            arguments.emplace_back(argv[i]);
+        }
+        std::vector<char*> pointers;
+        for (std::string& argument : arguments) {
+            pointers.push_back(argument.data());
+        }
+        pointers.push_back(nullptr);
+        execv(pointers[0], pointers.data());
+        std::perror("cannot start the Wayland desktop");
+        return 125;
+    }
+
+    ::testing::InitGoogleTest(&argc, argv);
+    QTemporaryDir home;
+    if (!home.isValid()) {
+        return 2;
+    }
+    for (const char* name : {"home", "data", "config"}) {
+        QDir().mkpath(home.filePath(QString::fromLatin1(name)));
+    }
+    qputenv("HOME", home.filePath(QStringLiteral("home")).toUtf8());
+    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    if (listing) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication application(argc, argv);
+    return RUN_ALL_TESTS();
+}
