@@ -1,4 +1,3 @@
-#include "lumetrove/app/AppState.h"
 #include "lumetrove/app/FirstLaunchChecker.h"
 #include "lumetrove/app/URLHandler.h"
 #include "lumetrove/platform/UserDefaults.h"
@@ -9,14 +8,6 @@
 
 namespace lumetrove {
 namespace {
-
-TEST(AppStateTest, TheSharedSignalReachesEveryReceiver)
-{
-    EXPECT_EQ(&AppState::shared(), &AppState::shared());
-    QSignalSpy spy(&AppState::shared(), &AppState::openSettingsSignal);
-    AppState::shared().sendOpenSettings();
-    EXPECT_EQ(spy.count(), 1);
-}
 
 TEST(URLHandlerTest, OnlyChangesArePublishedAndClearingWaitsForTheCurrentWork)
 {
