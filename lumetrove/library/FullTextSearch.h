@@ -29,8 +29,8 @@ QStringList searchWords(const QString& searchText);
 ///     description:"S"*
 /// with every double quote of S doubled. The asterisk stands after the closing quote, where FTS5 reads it
 /// as a prefix query, so a search finds words as they are being typed. A text of several words finds the
-/// screenshots that hold every one of them, each in any of the four columns, the last one as a prefix:
-/// "(" clause of the first word without asterisk ") AND (" … ") AND (" clause of the last word ")".
+/// screenshots that hold every one of them, each in any of the four columns, the last one as a prefix, with
+/// one column filter: {text name keywords description} : ("W1" AND "W2" AND "W3"*).
 ///
 /// A keywords filter gives one clause per space-separated word, joined by " OR "; a filter of spaces alone
 /// gives the empty text. With both a filter and a search text, the result is the screenshots of the smart

@@ -54,18 +54,20 @@ TEST(FullTextSearchTest, Patterns)
 
 TEST(FullTextSearchTest, SeveralWordsMustAllMatchAndOnlyTheLastIsAPrefix)
 {
-    const QString invoice =
-        "text:\"invoice\" OR\nname:\"invoice\" OR\nkeywords:\"invoice\" OR\ndescription:\"invoice\"";
-    const QString saff = "text:\"saff\" OR\nname:\"saff\" OR\nkeywords:\"saff\" OR\ndescription:\"saff\"";
-    const QString saffPrefix = "text:\"saff\"* OR\nname:\"saff\"* OR\nkeywords:\"saff\"* OR\ndescription:\"saff\"*";
-    EXPECT_EQ(ftsSearchQuery(std::nullopt, " invoice \t saff "), "(" + invoice + ") AND (" + saffPrefix + ")");
-    EXPECT_EQ(ftsSearchQuery(std::nullopt, "invoice saff", false), "(" + invoice + ") AND (" + saff + ")");
+    // One column filter for all the words: each word may stand in any of the four columns.
+    const QString columns = "{text name keywords description} : ";
+    EXPECT_EQ(ftsSearchQuery(std::nullopt, " invoice \t a\"b saff "),
+              columns + "(\"invoice\" AND \"a\"\"b\" AND \"saff\"*)");
+    EXPECT_EQ(ftsSearchQuery(std::nullopt, "invoice saff", false), columns + "(\"invoice\" AND \"saff\")");
     EXPECT_EQ(ftsSearchQuery(QString("cat"), "invoice saff", false),
-              "(text:\"cat\" OR\nname:\"cat\" OR\nkeywords:\"cat\" OR\ndescription:\"cat\") AND ((" + invoice +
-                  ") AND (" + saff + "))");
+              "(text:\"cat\" OR\nname:\"cat\" OR\nkeywords:\"cat\" OR\ndescription:\"cat\") AND (" + columns +
+                  "(\"invoice\" AND \"saff\"))");
     // Each index is asked for each condition: the words before the last as whole words, the last one both ways.
     EXPECT_EQ(ftsSearchConditions(std::nullopt, "invoice saff"),
-              (std::vector<MatchPatterns>{{"(" + invoice + ")", std::nullopt}, {saff, saffPrefix}}));
+              (std::vector<MatchPatterns>{{columns + "(\"invoice\")", std::nullopt},
+                                          {columns + "(\"saff\")", columns + "(\"saff\"*)"}}));
+    const QString saff = "text:\"saff\" OR\nname:\"saff\" OR\nkeywords:\"saff\" OR\ndescription:\"saff\"";
+    const QString saffPrefix = "text:\"saff\"* OR\nname:\"saff\"* OR\nkeywords:\"saff\"* OR\ndescription:\"saff\"*";
     EXPECT_EQ(ftsSearchConditions(std::nullopt, "saff"), (std::vector<MatchPatterns>{{saff, saffPrefix}}));
     // Pieces that hold no letter or digit, and repeated words, are no conditions.
     EXPECT_EQ(searchWords(" -- invoice & invoice saff! "), (QStringList{"invoice", "saff!"}));
