@@ -240,7 +240,18 @@ int FlowStack::doLayout(const QRect& rect, bool apply) const
 void FlowStack::setGeometry(const QRect& rect)
 {
     QLayout::setGeometry(rect);
-    doLayout(rect, true);
+    const int height = doLayout(rect, true);
+    // The hints report the lines' height at the width laid out last: when a new width needs another height,
+    // the parents are asked to lay out again, also those that never ask for a height for a width.
+    if (rect.width() != laidOutWidth_) {
+        const int before = laidOutWidth_ > 0 ? heightForWidth(laidOutWidth_) : -1;
+        laidOutWidth_ = rect.width();
+        if (height != before) {
+            if (QWidget* widget = parentWidget()) {
+                widget->updateGeometry();
+            }
+        }
+    }
 }
 
 bool FlowStack::hasHeightForWidth() const
@@ -263,8 +274,10 @@ Qt::Orientations FlowStack::expandingDirections() const
     return Qt::Horizontal;
 }
 
-// Neither size counts the wrapped height: that follows the width through heightForWidth, and a minimum of
-// one item per line would make the widget as tall as all its items stacked.
+// Both sizes are as high as the lines at the width laid out last (one item high before the first layout),
+// not at the narrowest width: a minimum of one item per line would make the widget as tall as all its items
+// stacked. A parent that asks for a height for a width gets it; one that lays out by these sizes alone (a
+// splitter, a scroll area) still gives the wrapped lines their room.
 QSize FlowStack::minimumSize() const
 {
     QSize size(0, 0);
@@ -274,7 +287,11 @@ QSize FlowStack::minimumSize() const
         }
     }
     const QMargins margins = contentsMargins();
-    return size.grownBy(margins);
+    size = size.grownBy(margins);
+    if (laidOutWidth_ > 0) {
+        size.setHeight(std::max(size.height(), heightForWidth(laidOutWidth_)));
+    }
+    return size;
 }
 
 QSize FlowStack::sizeHint() const
@@ -286,7 +303,11 @@ QSize FlowStack::sizeHint() const
         }
     }
     const QMargins margins = contentsMargins();
-    return size.grownBy(margins);
+    size = size.grownBy(margins);
+    if (laidOutWidth_ > 0) {
+        size.setHeight(std::max(size.height(), heightForWidth(laidOutWidth_)));
+    }
+    return size;
 }
 
 } // namespace flowlayout

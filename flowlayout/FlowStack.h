@@ -118,6 +118,8 @@ private:
     mutable bool widthsValid_ = false;
     mutable int cachedWidth_ = -1;
     mutable int cachedHeight_ = 0;
+    /// The width of the last layout pass; 0 before the first.
+    int laidOutWidth_ = 0;
 };
 
 } // namespace flowlayout

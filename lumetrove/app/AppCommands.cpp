@@ -110,7 +110,8 @@ void installAppCommands(QMainWindow& window, SoftwareUpdater& updater)
 
     QMenu* editMenu = bar->addMenu(QStringLiteral("Edit"));
     QAction* deleteAction = editMenu->addAction(QStringLiteral("Delete"));
-    deleteAction->setShortcuts({QKeySequence(Qt::Key_Delete), QKeySequence(Qt::Key_Backspace)});
+    // Delete, as in the desktop's file managers: Backspace alone never sends a screenshot to the Trash.
+    deleteAction->setShortcut(QKeySequence(Qt::Key_Delete));
     QObject::connect(deleteAction, &QAction::triggered, [] {
         // A text field keeps its own Delete and Backspace: editing a name never moves a screenshot to the Trash.
         if (!editsText(QApplication::focusWidget())) {

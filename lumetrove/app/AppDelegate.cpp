@@ -15,6 +15,7 @@
 #include <QFontMetricsF>
 #include <QIcon>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
@@ -26,6 +27,33 @@
 namespace lumetrove {
 
 namespace {
+
+/// Runs the items of an open menu that belongs to no window (the tray's) by the shortcuts they show: the
+/// window shortcuts of such a menu reach no window, so without this a shown shortcut would do nothing.
+class OpenMenuShortcuts : public QObject {
+public:
+    explicit OpenMenuShortcuts(QMenu* menu) : QObject(menu), menu_(menu) { menu->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched != menu_ || event->type() != QEvent::KeyPress) {
+            return false;
+        }
+        const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+        for (QAction* action : menu_->actions()) {
+            if (!action->shortcut().isEmpty() && action->shortcut() == pressed && action->isEnabled()) {
+                menu_->close();
+                action->trigger();
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    QMenu* menu_;
+};
 
 // Rounds halves away from zero, as the badge's measurements are rounded.
 int roundAway(qreal x)
@@ -144,6 +172,7 @@ void AppDelegate::showStatusItem()
     settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
     menu_->addSeparator();
     menu_->addAction(QStringLiteral("Quit"), qApp, &QCoreApplication::quit);
+    new OpenMenuShortcuts(menu_);
     statusBarItem_->setContextMenu(menu_);
     // A left click opens the same menu where the tray sends it as an activation rather than a context click.
     connect(statusBarItem_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {

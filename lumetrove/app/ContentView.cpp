@@ -7,6 +7,7 @@
 #include "lumetrove/app/ProblemBar.h"
 #include "lumetrove/app/SettingsViewModel.h"
 #include "lumetrove/app/URLHandler.h"
+#include "lumetrove/app/WindowFit.h"
 #include "lumetrove/browser/FolderListView.h"
 #include "lumetrove/browser/LibrarySelection.h"
 #include "lumetrove/browser/ScreenshotListView.h"
@@ -42,6 +43,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 #include <algorithm>
+#include <limits>
 
 namespace lumetrove {
 
@@ -52,6 +54,14 @@ const QString deleteSelectedScreenshotName = QStringLiteral("deleteSelectedScree
 
 // The arrow stands this far below the top edge of the view, its tip under the toolbar's "AI Assistant" button.
 constexpr int firstLaunchArrowOffsetY = 10;
+
+// The columns' widths where the screen has room for them; the list column is wider while the first-launch
+// hint is shown. Where the screen is narrower, the list and detail columns give way down to the floor.
+constexpr ColumnWidths columnMinimums{250, 500, 500};
+constexpr ColumnWidths columnIdeals{350, 650, 600};
+constexpr int sidebarMaximumWidth = 360;
+constexpr int firstLaunchListMinimumWidth = 600;
+constexpr int narrowColumnFloor = 200;
 
 // The shared capture engine and permission controller, as the root view asks for them.
 class SharedCaptureService final : public CaptureService {
@@ -212,22 +222,24 @@ void ContentView::buildToolbar()
 
 void ContentView::buildLayout(FoldersListManager& foldersListManager)
 {
-    auto* splitter = new QSplitter(Qt::Horizontal, this);
+    splitter_ = new QSplitter(Qt::Horizontal, this);
+    auto* splitter = splitter_;
     splitter->setChildrenCollapsible(false);
 
     sidebar_ =
         new FolderListView(foldersListManager, *screenshotsListManager_, *selection_, environment_.store, splitter);
-    sidebar_->setMinimumWidth(250);
-    sidebar_->setMaximumWidth(360);
+    sidebar_->setMaximumWidth(sidebarMaximumWidth);
 
-    auto* listColumn = new QWidget(splitter);
-    listColumn->setMinimumWidth(500);
+    listColumn_ = new QWidget(splitter);
+    auto* listColumn = listColumn_;
     auto* listLayout = new QVBoxLayout(listColumn);
     listLayout->setContentsMargins(0, 0, 0, 0);
     listLayout->setSpacing(0);
     searchField_ = new QLineEdit(listColumn);
     searchField_->setClearButtonEnabled(true);
     searchField_->setAccessibleName(QStringLiteral("Search"));
+    // The prompt a search field shows when it is given none of its own.
+    searchField_->setPlaceholderText(QStringLiteral("Search"));
     connect(searchField_, &QLineEdit::textChanged, this, &ContentView::setSearchText);
     listLayout->addWidget(searchField_);
     listStack_ = new QStackedWidget(listColumn);
@@ -244,7 +256,6 @@ void ContentView::buildLayout(FoldersListManager& foldersListManager)
     listLayout->addWidget(listStack_);
 
     detailStack_ = new QStackedWidget(splitter);
-    detailStack_->setMinimumWidth(500);
     ScreenshotDetailView::Environment detailEnvironment;
     detailEnvironment.screenshotsListManager = screenshotsListManager_;
     detailEnvironment.settingsViewModel = environment_.settingsViewModel;
@@ -255,7 +266,7 @@ void ContentView::buildLayout(FoldersListManager& foldersListManager)
     splitter->addWidget(sidebar_);
     splitter->addWidget(listColumn);
     splitter->addWidget(detailStack_);
-    splitter->setSizes({350, 650, 600});
+    splitter->setSizes({columnIdeals.sidebar, columnIdeals.list, columnIdeals.detail});
     splitter->setStretchFactor(1, 1);
     splitter->setStretchFactor(2, 1);
 
@@ -546,7 +557,7 @@ void ContentView::updateLayoutForState()
     emptyState_->setText(arrow ? QStringLiteral("Click 'AI Assistant' to get started")
                                : QStringLiteral("No screenshots"));
     emptyState_->setContentsMargins(0, 0, 0, arrow ? 20 : 40);
-    emptyState_->setMinimumWidth(arrow ? 600 : 0);
+    applyColumnMinimums();
     QPalette palette = emptyState_->palette();
     palette.setColor(QPalette::Window, namedColor(QStringLiteral("ListBackgroundColor"), palette));
     QColor text = palette.color(QPalette::WindowText);
@@ -559,7 +570,47 @@ void ContentView::updateLayoutForState()
         placeFirstLaunchArrow();
         firstLaunchArrow_->raise();
     }
-    emit minimumWindowSizeChanged(arrow ? minimumSizeWithArrow_ : QSize());
+    emit minimumWindowSizeChanged(minimumWindowSize());
+}
+
+QSize ContentView::minimumWindowSize() const
+{
+    return shouldShowFirstLaunchArrow() ? minimumSizeWithArrow_ : QSize();
+}
+
+void ContentView::setAvailableWidth(int width)
+{
+    availableWidth_ = width;
+    applyColumnMinimums();
+}
+
+void ContentView::divideColumns(int width)
+{
+    const ColumnWidths minimums = fittedColumnMinimums();
+    const ColumnWidths widths =
+        lumetrove::divideColumns(minimums, columnIdeals, sidebarMaximumWidth, width - 2 * splitter_->handleWidth());
+    splitter_->setSizes({widths.sidebar, widths.list, widths.detail});
+}
+
+ColumnWidths ContentView::fittedColumnMinimums() const
+{
+    ColumnWidths wanted = columnMinimums;
+    if (shouldShowFirstLaunchArrow()) {
+        wanted.list = firstLaunchListMinimumWidth;
+    }
+    if (availableWidth_ == std::numeric_limits<int>::max()) {
+        return wanted;
+    }
+    return fitColumnMinimums(wanted, availableWidth_ - 2 * splitter_->handleWidth(), narrowColumnFloor);
+}
+
+void ContentView::applyColumnMinimums()
+{
+    const ColumnWidths minimums = fittedColumnMinimums();
+    sidebar_->setMinimumWidth(minimums.sidebar);
+    listColumn_->setMinimumWidth(minimums.list);
+    emptyState_->setMinimumWidth(shouldShowFirstLaunchArrow() ? minimums.list : 0);
+    detailStack_->setMinimumWidth(minimums.detail);
 }
 
 void ContentView::placeFirstLaunchArrow()

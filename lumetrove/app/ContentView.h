@@ -11,11 +11,13 @@
 #include <QUrl>
 #include <QWidget>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 
 class QLabel;
 class QLineEdit;
+class QSplitter;
 class QStackedWidget;
 class QToolBar;
 class QWindow;
@@ -38,6 +40,7 @@ class ScreenshotsDB;
 class ScreenshotsListManager;
 class SettingsViewModel;
 class URLHandler;
+struct ColumnWidths;
 struct Notification;
 
 /// What the root view asks of the capture engine and of the screen-recording permission. The shell hands it
@@ -132,6 +135,16 @@ public:
     void focusMainViewSoon();
     bool shouldShowFirstLaunchArrow() const;
 
+    // Fitting the window to its screen ---------------------------------------------------------------------
+    /// The window's minimum size while the first-launch hint is shown; invalid (none) otherwise.
+    QSize minimumWindowSize() const;
+    /// The widest the view can be on its screen: where the columns' minimums do not fit, the list and detail
+    /// columns give way (the sidebar keeps its own, which shows its counts). Unlimited until set.
+    void setAvailableWidth(int width);
+    /// Shares `width` among the columns: each its minimum, then the sidebar, list and detail towards their
+    /// ideal widths. For the first layout of a window of that width.
+    void divideColumns(int width);
+
 signals:
     /// The first-launch condition changed; the window applies or drops its larger minimum size.
     void minimumWindowSizeChanged(QSize size);
@@ -154,6 +167,8 @@ private:
     void placeFirstLaunchArrow();
     /// Shows the API-key alert above its window, once that window is on screen.
     void presentAlert();
+    ColumnWidths fittedColumnMinimums() const;
+    void applyColumnMinimums();
 
     ScreenshotsListManager* screenshotsListManager_;
     FoldersListManager& foldersListManager_;
@@ -163,10 +178,13 @@ private:
     QString searchText_;
     bool didTakeOrImportScreenshot_;
     QSize minimumSizeWithArrow_;
+    int availableWidth_ = std::numeric_limits<int>::max();
 
     QToolBar* toolbar_ = nullptr;
     QLineEdit* searchField_ = nullptr;
+    QSplitter* splitter_ = nullptr;
     FolderListView* sidebar_ = nullptr;
+    QWidget* listColumn_ = nullptr;
     QStackedWidget* listStack_ = nullptr;
     QStackedWidget* detailStack_ = nullptr;
     ScreenshotListView* list_ = nullptr;

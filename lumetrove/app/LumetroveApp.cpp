@@ -9,6 +9,7 @@
 #include "lumetrove/app/SettingsView.h"
 #include "lumetrove/app/SettingsViewModel.h"
 #include "lumetrove/app/URLHandler.h"
+#include "lumetrove/app/WindowFit.h"
 #include "lumetrove/library/FoldersListManager.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/Log.h"
@@ -249,9 +250,10 @@ void LumetroveApp::buildMainWindow()
     mainWindow_->setCentralWidget(injected);
     mainWindow_->addToolBar(contentView_->toolbar());
     installAppCommands(*mainWindow_, *updater_);
-    connect(contentView_, &ContentView::minimumWindowSizeChanged, mainWindow_,
-            [window = mainWindow_](QSize size) { window->setMinimumSize(size.isValid() ? size : QSize(0, 0)); });
-    mainWindow_->resize(1400, 800);
+    // The default size and the minimums are kept where the screen has room for them.
+    auto* fit = new MainWindowFit(*mainWindow_, *contentView_, QSize(1400, 800));
+    connect(contentView_, &ContentView::minimumWindowSizeChanged, fit, &MainWindowFit::setWantedMinimumSize);
+    fit->setWantedMinimumSize(contentView_->minimumWindowSize());
 }
 
 void LumetroveApp::buildSettingsWindow()

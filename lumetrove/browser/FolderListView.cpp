@@ -35,6 +35,7 @@ const QString folderMoveType = QStringLiteral("application/x-lumetrove-folder-po
 constexpr int rowHeight = 28;
 constexpr int iconSize = 16;
 constexpr int countMinimumWidth = 50;
+constexpr int rowMinimumWidth = 18 + iconSize + 8 + 40 + 4 + countMinimumWidth + 5 + 10;
 
 /// The section of a sidebar row; none for a header.
 std::optional<FolderSection> sectionOf(const QModelIndex& index)
@@ -63,9 +64,11 @@ class FolderListView::RowDelegate : public QStyledItemDelegate {
 public:
     explicit RowDelegate(FolderListView& owner) : QStyledItemDelegate(&owner), owner_(owner) {}
 
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override
+    // Rows take the list's width, whatever it is: a row no wider than its symbol, a short name and its count
+    // never makes the list scroll sideways, which would hide the counts at the trailing edge.
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override
     {
-        return QSize(option.rect.width(), rowHeight);
+        return QSize(rowMinimumWidth, rowHeight);
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
@@ -101,9 +104,6 @@ public:
             painter->fillPath(path, palette.color(QPalette::Highlight));
             textColor = palette.color(QPalette::HighlightedText);
         }
-        if (!(option.state & QStyle::State_Active) && !highlighted && !selected) {
-            textColor = palette.color(QPalette::Disabled, QPalette::Text);
-        }
 
         const QRect iconRect(rect.left() + 18, rect.center().y() - iconSize / 2 + 1, iconSize, iconSize);
         index.data(Qt::DecorationRole).value<QIcon>().paint(painter, iconRect);
@@ -120,6 +120,12 @@ public:
         QString label = index.data().toString();
         painter->setFont(option.font);
         if (isFolder) {
+            // Folder names go grey while the window is inactive. The view's own "active" state follows its
+            // keyboard focus, which would make every row look disabled whenever the sidebar lacks it.
+            const bool windowActive = option.widget == nullptr || option.widget->isActiveWindow();
+            if (!windowActive && !highlighted && !selected) {
+                textColor = palette.color(QPalette::Disabled, QPalette::Text);
+            }
             // Folder names are a little faded unless some folder's name is being edited.
             painter->setOpacity(owner_.isEditingFolderName() ? 1.0 : 0.85);
             if (label.isEmpty()) {
@@ -175,6 +181,7 @@ public:
         viewport()->setAcceptDrops(true);
         setDropIndicatorShown(true);
         setFrameShape(QFrame::NoFrame);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     }
 
     /// The folder row under `point` and where a folder dropped there goes (a position in the folder list).

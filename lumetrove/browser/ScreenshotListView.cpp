@@ -16,7 +16,9 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QShortcut>
+#include <QTextEdit>
 
 namespace lumetrove {
 
@@ -34,6 +36,20 @@ double loadingBarsOpacityAt(qint64 elapsedMs)
     const double fraction = phase < pulseHalfPeriodMs ? double(phase) / pulseHalfPeriodMs
                                                       : double(2 * pulseHalfPeriodMs - phase) / pulseHalfPeriodMs;
     return maxLoadingBarsOpacity - (maxLoadingBarsOpacity - minLoadingBarsOpacity) * fraction;
+}
+
+/// Whether Up and Down move a text cursor from line to line in `widget`: a multi-line text field that takes
+/// typing or keyboard selection. Single-line fields have no lines to move through and leave them to the list.
+bool movesThroughLines(const QWidget* widget)
+{
+    constexpr Qt::TextInteractionFlags keyboard = Qt::TextEditable | Qt::TextSelectableByKeyboard;
+    if (const auto* edit = qobject_cast<const QTextEdit*>(widget)) {
+        return (edit->textInteractionFlags() & keyboard) != 0;
+    }
+    if (const auto* edit = qobject_cast<const QPlainTextEdit*>(widget)) {
+        return (edit->textInteractionFlags() & keyboard) != 0;
+    }
+    return false;
 }
 
 } // namespace
@@ -54,7 +70,8 @@ ScreenshotListView::ScreenshotListView(ScreenshotsListManager& manager, LibraryS
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setMouseTracking(false);
     setFrameShape(QFrame::NoFrame);
-    setFocusPolicy(Qt::ClickFocus);
+    // Reached by Tab as well as by a click, as every list of the desktop is.
+    setFocusPolicy(Qt::StrongFocus);
     setViewportMargins(0, 15, 0, 15);
 
     connect(thumbnails_, &ThumbnailCache::thumbnailLoaded, viewport(), qOverload<>(&QWidget::update));
@@ -132,7 +149,9 @@ bool ScreenshotListView::eventFilter(QObject* watched, QEvent* event)
     // The first delivery of a key press (to its window, or straight to a widget) is the one consumed, so a
     // press moves the selection once, whichever control has the focus.
     // An open menu keeps its own arrow keys.
-    if (event->type() == QEvent::KeyPress && QApplication::activePopupWidget() == nullptr) {
+    // A multi-line text field keeps its own Up and Down, which move its cursor from line to line.
+    if (event->type() == QEvent::KeyPress && QApplication::activePopupWidget() == nullptr &&
+        !movesThroughLines(watched->isWidgetType() ? static_cast<QWidget*>(watched) : QApplication::focusWidget())) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if ((key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) && handleKeyDown(key->key())) {
             return true;

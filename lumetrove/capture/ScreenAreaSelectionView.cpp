@@ -1,13 +1,16 @@
 #include "lumetrove/capture/ScreenAreaSelectionView.h"
 
 #include "lumetrove/capture/ScreenshotWindowDetails.h"
+#include "lumetrove/platform/Symbols.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStyle>
 
 namespace lumetrove {
 namespace {
@@ -234,13 +237,15 @@ void ScreenAreaSelectionView::showAssistantPanel()
 
     processButton_ = new QPushButton(QStringLiteral("Process"), this);
     processButton_->setFont(font);
-    processButton_->setIcon(QIcon::fromTheme(QStringLiteral("system-search")));
+    processButton_->setIcon(symbolIcon(QStringLiteral("AIScan")));
     connect(processButton_, &QPushButton::clicked, this, [this] { processAssistantSelection(); });
 
     customPromptTextField_ = new EscHandlingTextField(this);
     customPromptTextField_->customDelegate = delegate;
+    // The question is typed a little larger than the panel's controls, as 20 points stand to the desktop's
+    // usual 13, not at a size of its own: a fixed 20 points dwarfs the panel on a desktop with smaller fonts.
     QFont fieldFont = this->font();
-    fieldFont.setPointSizeF(20.0);
+    fieldFont.setPointSizeF(this->font().pointSizeF() * 20.0 / 13.0);
     customPromptTextField_->setFont(fieldFont);
     customPromptTextField_->setPlaceholderText(QStringLiteral("Or enter your custom query here"));
     connect(customPromptTextField_, &QLineEdit::textChanged, this,
@@ -256,7 +261,12 @@ void ScreenAreaSelectionView::showAssistantPanel()
     // The list's corner is placed; the button sits 10 after it and the field 20 below, as wide as both.
     const AssistantPanelPosition position = assistantPanelPosition(selectionRect_, QSizeF(size()));
     popupButton_->adjustSize();
-    const QSize listSize = popupButton_->size();
+    QSize listSize = popupButton_->size();
+    // The field spans the list and the button; where its placeholder needs more, the list grows to give it.
+    const int fieldChrome = 2 * customPromptTextField_->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 12;
+    const int placeholderWidth =
+        QFontMetrics(fieldFont).horizontalAdvance(customPromptTextField_->placeholderText()) + fieldChrome;
+    listSize.setWidth(std::max(listSize.width(), placeholderWidth - 10 - 100));
     const QPoint origin = position.listOrigin.toPoint();
     popupButton_->setGeometry(QRect(origin, listSize));
     processButton_->setGeometry(QRect(origin.x() + listSize.width() + 10, origin.y(), 100, listSize.height()));

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace lumetrove {
 
@@ -14,6 +15,10 @@ namespace {
 constexpr int kFlowMinimumWidth = 250;
 constexpr int kChipSpacing = 8;
 constexpr int kChipLineSpacing = 10;
+constexpr int kFieldWidth = 150;
+// Border and padding (1 + 4 on each side), the text margins (3 each) and the line edit's own 2 on each side,
+// with room for the cursor.
+constexpr int kFieldChrome = 2 * (1 + 4) + 2 * 3 + 2 * 2 + 4;
 
 /// Trims white space and line breaks of every kind, as the keyword rules ask (QString::trimmed also takes
 /// tabs, no-break spaces and the other Unicode spaces).
@@ -44,11 +49,13 @@ KeywordEditorView::KeywordEditorView(QString keywordText, QString newKeyword, QS
     field_->setAccessibleName(QStringLiteral("Keywords"));
     field_->setText(newKeyword);
     if (!isForSheet_) {
-        field_->setFixedWidth(150);
         field_->setFrame(false);
         field_->setTextMargins(3, 0, 3, 0);
         field_->setStyleSheet(QStringLiteral(
             "QLineEdit { padding: 4px; border: 1px solid rgba(128, 128, 128, 40%); border-radius: 4px; }"));
+        // 150 wide, or as wide as the whole placeholder needs where the desktop's font is larger.
+        const int placeholder = field_->fontMetrics().horizontalAdvance(field_->placeholderText());
+        field_->setFixedWidth(std::max(kFieldWidth, placeholder + kFieldChrome));
     }
     addButton_ = new QPushButton(QStringLiteral("Add"), this);
     fieldRow_->addWidget(field_);

@@ -43,6 +43,8 @@ void ScreenshotNameView::setScreenshotName(const QString& name)
     screenshotName_ = name;
     if (field_->text() != name) {
         field_->setText(name);
+        // A name longer than the field shows from its first letter, not scrolled to the cursor at its end.
+        field_->home(false);
     }
     nameDidChange();
 }

@@ -25,6 +25,8 @@ constexpr std::array symbolTable{
     SymbolEntry{"brain.head.profile", {nullptr, nullptr}},
     SymbolEntry{"checkmark", {"object-select", "emblem-ok"}},
     SymbolEntry{"doc.on.clipboard", {"edit-copy", nullptr}},
+    // The assistant panel's "Process" button: a search of the selected area.
+    SymbolEntry{"AIScan", {"system-search", "edit-find"}},
 };
 
 const SymbolEntry* findSymbol(const QString& symbolName)

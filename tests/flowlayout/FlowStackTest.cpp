@@ -1,6 +1,10 @@
 #include "flowlayout/FlowStack.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QLineEdit>
+#include <QSplitter>
+#include <QVBoxLayout>
 #include <QWidget>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -201,6 +205,53 @@ TEST(FlowStackGeometry, NewContentOfAShownWidgetIsLaidOutOnceWhateverItsSize)
     flow->addWidget(chip(40));
     QCoreApplication::processEvents();
     EXPECT_GE(flow->passes, 1); // enabled again: an added item is laid out as before
+}
+
+TEST(FlowStackGeometry, WrappedLinesGetTheirRoomInParentsThatLayOutBySizeHints)
+{
+    // A splitter, like the detail pane's, asks its panes for their size hints, never for a height for a
+    // width: the lines that wrap must still be inside the pane, and follow the width when it changes.
+    QSplitter splitter(Qt::Vertical);
+    auto* top = new QWidget(&splitter);
+    top->setMinimumHeight(100);
+    auto* pane = new QWidget(&splitter);
+    auto* column = new QVBoxLayout(pane);
+    auto* chipArea = new QWidget(pane);
+    auto* flow = new FlowStack(chipArea, Qt::AlignLeading, Spacing::constant(8), 10);
+    std::vector<Chip*> chips;
+    for (int i = 0; i < 12; ++i) {
+        chips.push_back(new Chip(70, 20, chipArea));
+        flow->addWidget(chips.back());
+    }
+    column->addWidget(chipArea);
+    column->addWidget(new QLineEdit(pane));
+    splitter.setStretchFactor(0, 1);
+    splitter.resize(1100, 600);
+    splitter.show();
+    QApplication::processEvents();
+
+    const auto allChipsShown = [&] {
+        for (const Chip* chip : chips) {
+            const QRect inPane(chip->mapTo(pane, QPoint(0, 0)), chip->size());
+            if (!chipArea->rect().contains(chip->geometry()) || !pane->rect().contains(inPane)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    EXPECT_EQ(flow->lineStarts(chipArea->width()).size(), 1u);
+    EXPECT_TRUE(allChipsShown());
+
+    for (int width : {300, 160, 500, 900}) {
+        SCOPED_TRACE(width);
+        splitter.resize(width, 600);
+        for (int i = 0; i < 5; ++i) {
+            QApplication::processEvents();
+        }
+        EXPECT_GE(flow->lineStarts(chipArea->width()).size(), 2u);
+        EXPECT_TRUE(allChipsShown());
+        EXPECT_GE(chipArea->height(), flow->heightForWidth(chipArea->width()));
+    }
 }
 
 } // namespace

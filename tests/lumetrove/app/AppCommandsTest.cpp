@@ -1,6 +1,7 @@
 #include "lumetrove/app/AppCommands.h"
 
 #include "lumetrove/app/AppDelegate.h"
+#include "lumetrove/app/AppState.h"
 #include "lumetrove/app/URLHandler.h"
 #include "lumetrove/platform/NotificationCenter.h"
 #include "lumetrove/platform/SoftwareUpdater.h"
@@ -12,6 +13,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -93,7 +95,7 @@ TEST_F(AppCommandsTest, NewScreenshotAndAIAssistantPostTakeScreenshotWithTheirKe
     EXPECT_TRUE(spy.posted[1].boolValue("aiAssistant"));
 }
 
-TEST_F(AppCommandsTest, DeleteAndBackspaceDeleteOnlyWhenNoTextFieldHasTheFocus)
+TEST_F(AppCommandsTest, DeleteDeletesOnlyWhenNoTextFieldHasTheFocusAndBackspaceNever)
 {
     PostedNotifications spy;
     field->setFocus();
@@ -106,8 +108,9 @@ TEST_F(AppCommandsTest, DeleteAndBackspaceDeleteOnlyWhenNoTextFieldHasTheFocus)
 
     list->setFocus();
     QTest::keyClick(list, Qt::Key_Backspace);
+    EXPECT_TRUE(spy.posted.isEmpty());
     QTest::keyClick(list, Qt::Key_Delete);
-    ASSERT_EQ(spy.posted.size(), 2);
+    ASSERT_EQ(spy.posted.size(), 1);
     EXPECT_EQ(spy.posted[0].name, "deleteSelectedScreenshot");
 }
 
@@ -142,6 +145,35 @@ TEST(AppDelegateTest, OnlyTheWindowTitledExactlyScreenshotsIsHiddenInsteadOfClos
     EXPECT_FALSE(delegate.windowShouldClose(&main));
     EXPECT_TRUE(delegate.windowShouldClose(&other));
     EXPECT_TRUE(delegate.windowShouldClose(&almost));
+}
+
+TEST(AppDelegateTest, TheTrayMenusSettingsShortcutOpensSettingsWhileTheMenuIsOpen)
+{
+    AppDelegate delegate;
+    delegate.showStatusItem();
+    QMenu* menu = delegate.menu();
+    ASSERT_NE(menu, nullptr);
+    QAction* settings = nullptr;
+    for (QAction* action : menu->actions()) {
+        if (action->text() == "Settings...") {
+            settings = action;
+        }
+    }
+    ASSERT_NE(settings, nullptr);
+    ASSERT_EQ(settings->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+
+    QSignalSpy opened(&AppState::shared(), &AppState::openSettingsSignal);
+    menu->popup(QPoint(10, 10));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+    QTest::keyClick(menu, Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_EQ(opened.size(), 1);
+    EXPECT_TRUE(testing::processEventsUntil([&] { return !menu->isVisible(); }));
+    // Other keys keep their menu meaning.
+    menu->popup(QPoint(10, 10));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+    QTest::keyClick(menu, Qt::Key_Comma);
+    EXPECT_EQ(opened.size(), 1);
+    menu->close();
 }
 
 TEST(AppDelegateTest, OpenedFilesReplaceTheHandlersListAndAnEmptyRequestIsIgnored)

@@ -11,6 +11,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
 
@@ -105,6 +106,63 @@ TEST_F(FolderListViewTest, ShowsFavouritesAndFoldersOnlyWhenThereAreFolders)
     ASSERT_EQ(model.rowCount(), 7);
     EXPECT_EQ(model.index(5).data().toString(), "Folders");
     EXPECT_EQ(model.index(6).data().toString(), "New Folder");
+}
+
+TEST_F(FolderListViewTest, NarrowedToItsMinimumEveryRowKeepsItsCountInSight)
+{
+    makeSidebar(3);
+    folders->addFolder("A folder with a name far too long for the sidebar to show", false, QString());
+    QListView& list = sidebar->list();
+    // Wide first, as a user may leave it, then narrowed: no row runs past the edge, nothing scrolls sideways.
+    sidebar->resize(360, 600);
+    QApplication::processEvents();
+    sidebar->resize(250, 600);
+    QApplication::processEvents();
+    EXPECT_EQ(list.horizontalScrollBar()->maximum(), 0);
+    EXPECT_FALSE(list.horizontalScrollBar()->isVisible());
+    for (int row = 0; row < list.model()->rowCount(); ++row) {
+        const QRect rect = list.visualRect(list.model()->index(row, 0));
+        EXPECT_GE(rect.left(), 0) << row;
+        EXPECT_LE(rect.right(), list.viewport()->width() - 1) << row;
+    }
+}
+
+/// The darkest text drawn in the label area of `section`'s row, as its lightness (0 black, 255 white).
+int labelLightness(FolderListView& sidebar, const FolderSection& section)
+{
+    FolderSidebarModel& model = sidebar.sidebarModel();
+    const QRect row = sidebar.list().visualRect(model.index(model.rowOf(section)));
+    const QImage image = sidebar.list().viewport()->grab().toImage();
+    int darkest = 255;
+    for (int y = row.top() + 4; y < row.bottom() - 4; ++y) {
+        for (int x = row.left() + 42; x < row.left() + 100; ++x) {
+            darkest = std::min(darkest, QColor(image.pixel(x, y)).lightness());
+        }
+    }
+    return darkest;
+}
+
+TEST_F(FolderListViewTest, RowsLookEnabledWithoutTheFocusAndFolderNamesGreyOnlyInAnInactiveWindow)
+{
+    makeSidebar(1);
+    const Folder folder = *folders->addFolder(QStringLiteral("Plans"), false, QString());
+    sidebar->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sidebar.get()));
+    sidebar->newFolderButton().setFocus();
+    ASSERT_FALSE(sidebar->list().hasFocus());
+    const QPalette& palette = sidebar->list().palette();
+    // Halfway between the text colour and the disabled text colour.
+    const int between =
+        (palette.color(QPalette::Text).lightness() + palette.color(QPalette::Disabled, QPalette::Text).lightness()) / 2;
+    EXPECT_LT(labelLightness(*sidebar, FolderSection::today()), between);
+    EXPECT_LT(labelLightness(*sidebar, FolderSection::list(folder)), between);
+
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    EXPECT_LT(labelLightness(*sidebar, FolderSection::today()), between);
+    EXPECT_GE(labelLightness(*sidebar, FolderSection::list(folder)), between);
 }
 
 TEST_F(FolderListViewTest, SelectingASectionSetsTheListFilters)

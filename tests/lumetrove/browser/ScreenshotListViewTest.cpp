@@ -12,9 +12,12 @@
 #include <QDesktopServices>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextEdit>
 
 namespace lumetrove {
 namespace {
@@ -103,6 +106,50 @@ TEST_F(ScreenshotListViewTest, ArrowKeysMoveTheSelectionFromAnyControlAndStopAtT
     // Every other key reaches the focused control.
     QTest::keyClick(&searchField, Qt::Key_X);
     EXPECT_EQ(searchField.text(), "axbc");
+}
+
+TEST_F(ScreenshotListViewTest, MultiLineTextFieldsKeepTheirUpAndDownAndTabReachesTheList)
+{
+    makeView(10);
+    selection.setSelectionIndex(3);
+    QPlainTextEdit editor;
+    editor.setPlainText(QStringLiteral("first line\nsecond line\nthird line"));
+    editor.show();
+    QTextCursor cursor = editor.textCursor();
+    cursor.movePosition(QTextCursor::Start);
+    editor.setTextCursor(cursor);
+    QTest::keyClick(&editor, Qt::Key_Down);
+    QTest::keyClick(&editor, Qt::Key_Down);
+    EXPECT_EQ(editor.textCursor().blockNumber(), 2);
+    QTest::keyClick(&editor, Qt::Key_Up);
+    EXPECT_EQ(editor.textCursor().blockNumber(), 1);
+    EXPECT_EQ(selection.selectionIndex(), 3);
+
+    // A read-only text the keyboard can select in (the summary) keeps them too; one it cannot does not.
+    QTextEdit summary;
+    summary.setPlainText(QStringLiteral("one\ntwo"));
+    summary.setReadOnly(true);
+    summary.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    summary.show();
+    QTest::keyClick(&summary, Qt::Key_Down);
+    EXPECT_EQ(selection.selectionIndex(), 3);
+    summary.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QTest::keyClick(&summary, Qt::Key_Down);
+    EXPECT_EQ(selection.selectionIndex(), 4);
+
+    // Tab moves on from a field beside the list to the list, as through any window's controls.
+    QWidget window;
+    auto* field = new QLineEdit(&window);
+    view->setParent(&window);
+    const auto giveBack = qScopeGuard([&] { view->setParent(nullptr); });
+    view->move(0, 40);
+    window.resize(700, 540);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Tab);
+    EXPECT_TRUE(view->hasFocus());
 }
 
 TEST_F(ScreenshotListViewTest, ThreeDownsSelectTheFourthRowAndCentreIt)

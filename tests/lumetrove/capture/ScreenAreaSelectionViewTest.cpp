@@ -1,6 +1,8 @@
 #include "lumetrove/capture/ScreenAreaSelectionView.h"
 
 #include <QComboBox>
+#include <QIcon>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -106,6 +108,28 @@ TEST_F(SelectionViewTest, TheAssistantPanelStoresTheChosenQuestionAsTheTask)
 
     QTest::keyClick(view.customPromptTextField(), Qt::Key_Escape);
     EXPECT_EQ(delegate.ends, std::vector<CaptureResult>{CaptureResult::cancelled});
+}
+
+TEST_F(SelectionViewTest, TheAssistantPanelMatchesItsControlsAndShowsWholePlaceholderAndIcon)
+{
+    // No icon theme at all: the button's symbol comes from the program's own images.
+    const QString theme = QIcon::themeName();
+    QIcon::setThemeName(QStringLiteral("lumetrove-no-such-theme"));
+    view.isAssistant = true;
+    drag({200, 200}, {600, 500}, {600, 500});
+    QIcon::setThemeName(theme);
+    ASSERT_TRUE(view.showingAssistant());
+
+    EXPECT_FALSE(view.processButton()->icon().pixmap(QSize(16, 16)).isNull());
+    const QLineEdit* field = view.customPromptTextField();
+    const double panelSize = view.popupButton()->font().pointSizeF();
+    EXPECT_GE(field->font().pointSizeF(), panelSize);
+    EXPECT_LE(field->font().pointSizeF(), panelSize * 1.35);
+    // The whole placeholder fits in the field, which still ends where the button does.
+    const QRect content = field->rect().marginsRemoved(field->textMargins());
+    EXPECT_LT(field->fontMetrics().horizontalAdvance(field->placeholderText()), content.width() - 8);
+    EXPECT_EQ(field->geometry().right(), view.processButton()->geometry().right());
+    EXPECT_EQ(field->geometry().left(), view.popupButton()->geometry().left());
 }
 
 TEST(AssistantPanelTest, PromptsForTitlesAndPlacementBySelection)

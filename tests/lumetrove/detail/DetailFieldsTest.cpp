@@ -80,6 +80,23 @@ TEST_F(DetailFieldsTest, TypingANameRenamesTheFileAndSavesOnlyRealChanges)
     EXPECT_EQ(screenshot->name(), screenshot->defaultName());
 }
 
+TEST(ScreenshotNameView, ALongNameShowsFromItsFirstLetter)
+{
+    ScreenshotNameView view;
+    view.resize(260, 60);
+    view.show();
+    QLineEdit* field = view.field();
+    const QString name = QStringLiteral("Screen Shot 2026-12-09 at 06.48.30 PM");
+    ASSERT_GT(field->fontMetrics().horizontalAdvance(name), field->width());
+    for (int i = 0; i < 2; ++i) { // a first name, and another one replacing it
+        view.setScreenshotName(i == 0 ? name : name + QStringLiteral(" (2)"));
+        QApplication::processEvents();
+        // The letter at the field's leading edge is the name's first.
+        const QRect content = field->rect().marginsRemoved(field->textMargins());
+        EXPECT_EQ(field->cursorPositionAt(QPoint(content.left() + 3, content.center().y())), 0);
+    }
+}
+
 TEST_F(DetailFieldsTest, HostileNamesKeepTheFileInTheScreenshotsDirectory)
 {
     const ScreenshotPtr screenshot = loadOne("start");

@@ -1,10 +1,13 @@
 #include "lumetrove/detail/KeywordEditorView.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -110,6 +113,33 @@ TEST(KeywordEditorView, OwnerChangesReloadTheChipsAndKeepTypedText)
     EXPECT_EQ(editor.newKeyword(), "half typed");
     editor.setKeywordsString("");
     EXPECT_TRUE(chipTexts(editor).isEmpty());
+}
+
+TEST(KeywordEditorView, TheFieldShowsItsWholePlaceholderAlsoWithALargerFont)
+{
+    const QFont original = QApplication::font();
+    for (const double scale : {1.0, 1.6, 2.2}) {
+        SCOPED_TRACE(scale);
+        QFont font = original;
+        font.setPointSizeF(original.pointSizeF() * scale);
+        QApplication::setFont(font);
+        KeywordEditorView editor("", "", {}, "", false);
+        editor.show();
+        QLineEdit* line = field(editor);
+        // Where the line edit draws its text: inside its border and padding, text margins and own margin.
+        QStyleOptionFrame option;
+        option.initFrom(line);
+        option.rect = line->rect();
+        const QRect contents = line->style()
+                                   ->subElementRect(QStyle::SE_LineEditContents, &option, line)
+                                   .marginsRemoved(line->textMargins())
+                                   .adjusted(2, 0, -2, 0);
+        EXPECT_LE(line->fontMetrics().horizontalAdvance(line->placeholderText()), contents.width());
+        if (scale == 1.0) {
+            EXPECT_EQ(line->width(), 150);
+        }
+    }
+    QApplication::setFont(original);
 }
 
 TEST(KeywordEditorView, PaddingGrowsWithTheFirstKeyword)

@@ -543,5 +543,40 @@ TEST_F(ScreenshotDetailViewTest, SelectingShowsNameAndKeywordsWithoutSavingAndCl
               (std::vector<std::string>{"NULL", ""}));
 }
 
+TEST_F(ScreenshotDetailViewTest, KeywordChipsThatWrapAreShownWithoutMovingTheSplitter)
+{
+    const ScreenshotPtr first = screenshot("first");
+    makePane();
+    select(first);
+    QStringList words;
+    for (int i = 0; i < 14; ++i) {
+        words << QStringLiteral("keyword%1").arg(i);
+    }
+    // The AI's keywords arrive while the pane is shown; later the pane is narrowed.
+    first->setKeywords(words.join(QLatin1Char(' ')));
+    pane->setKeywords(words.join(QLatin1Char(' ')));
+    for (const int width : {800, 520}) {
+        SCOPED_TRACE(width);
+        pane->resize(width, 900);
+        for (int i = 0; i < 5; ++i) {
+            QApplication::processEvents();
+        }
+        KeywordEditorView* editor = pane->keywordEditor();
+        const QList<QPushButton*> chips = editor->findChildren<QPushButton*>();
+        ASSERT_EQ(std::count_if(chips.begin(), chips.end(), [](QPushButton* b) { return b->text() != "Add"; }),
+                  words.size());
+        const QRect shown = editor->visibleRegion().boundingRect();
+        const QWidget* field = editor->findChild<QLineEdit*>();
+        for (const QPushButton* chip : chips) {
+            const QRect at(chip->mapTo(editor, QPoint(0, 0)), chip->size());
+            EXPECT_TRUE(shown.contains(at)) << chip->text().toStdString();
+            if (chip->text() != "Add") {
+                EXPECT_FALSE(at.intersects(QRect(field->mapTo(editor, QPoint(0, 0)), field->size())))
+                    << chip->text().toStdString();
+            }
+        }
+    }
+}
+
 } // namespace
 } // namespace lumetrove::testing

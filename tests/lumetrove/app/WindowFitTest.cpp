@@ -1,0 +1,159 @@
+#include "lumetrove/app/WindowFit.h"
+
+#include "lumetrove/app/AppState.h"
+#include "lumetrove/app/ContentView.h"
+#include "lumetrove/app/FirstLaunchChecker.h"
+#include "lumetrove/app/SettingsViewModel.h"
+#include "lumetrove/app/URLHandler.h"
+#include "lumetrove/browser/FolderListView.h"
+#include "lumetrove/library/FoldersListManager.h"
+#include "lumetrove/library/ScreenshotsListManager.h"
+#include "lumetrove/platform/UserDefaults.h"
+#include "tests/lumetrove/library/LibraryTest.h"
+
+#include <QMainWindow>
+#include <gtest/gtest.h>
+
+namespace lumetrove {
+namespace {
+
+constexpr ColumnWidths minimums{250, 500, 500};
+constexpr ColumnWidths ideals{350, 650, 600};
+
+TEST(WindowFitTest, ColumnMinimumsGiveWayOnlyWhereTheyDoNotFitAndTheSidebarKeepsItsOwn)
+{
+    EXPECT_EQ(fitColumnMinimums(minimums, 1250, 200), minimums);
+    EXPECT_EQ(fitColumnMinimums(minimums, 3000, 200), minimums);
+    EXPECT_EQ(fitColumnMinimums(minimums, 1000, 200), (ColumnWidths{250, 375, 375}));
+    // The first-launch list wants more than the detail column: the detail column gives way no further
+    // than the list does, and the list takes what the detail column leaves.
+    EXPECT_EQ(fitColumnMinimums({250, 600, 500}, 1300, 200), (ColumnWidths{250, 550, 500}));
+    EXPECT_EQ(fitColumnMinimums({250, 600, 500}, 1000, 200), (ColumnWidths{250, 375, 375}));
+    // Narrower than the floors allow: the floors hold.
+    EXPECT_EQ(fitColumnMinimums(minimums, 500, 200), (ColumnWidths{250, 200, 200}));
+
+    for (int width = 600; width <= 1600; width += 7) {
+        SCOPED_TRACE(width);
+        const ColumnWidths fitted = fitColumnMinimums({250, 600, 500}, width, 200);
+        EXPECT_EQ(fitted.sidebar, 250);
+        EXPECT_LE(fitted.sum(), std::max(width, 250 + 2 * 200));
+        EXPECT_LE(fitted.list, 600);
+        EXPECT_LE(fitted.detail, 500);
+        EXPECT_GE(std::min(fitted.list, fitted.detail), 200);
+        if (width >= 1350) {
+            EXPECT_EQ(fitted, (ColumnWidths{250, 600, 500}));
+        }
+    }
+}
+
+TEST(WindowFitTest, TheStartingWidthGoesToTheSidebarThenTowardsTheIdealsThenToListAndDetail)
+{
+    EXPECT_EQ(divideColumns(minimums, ideals, 360, 1250), minimums);
+    EXPECT_EQ(divideColumns(minimums, ideals, 360, 900), minimums);
+    EXPECT_EQ(divideColumns(minimums, ideals, 360, 1300), (ColumnWidths{300, 500, 500}));
+    // 1400: the sidebar at its ideal, 50 left for list and detail in proportion to 150 and 100 missing.
+    EXPECT_EQ(divideColumns(minimums, ideals, 360, 1400), (ColumnWidths{350, 530, 520}));
+    EXPECT_EQ(divideColumns(minimums, ideals, 360, 1600), ideals);
+    EXPECT_EQ(divideColumns(minimums, ideals, 360, 1900), (ColumnWidths{350, 800, 750}));
+    EXPECT_EQ(divideColumns(minimums, {500, 650, 600}, 360, 1600), (ColumnWidths{360, 644, 596}));
+    for (int width = 1250; width <= 2000; width += 11) {
+        EXPECT_EQ(divideColumns(minimums, ideals, 360, width).sum(), width) << width;
+    }
+}
+
+TEST(WindowFitTest, AFrameIsMovedTheLeastWayIntoTheAvailableArea)
+{
+    const QRect available(0, 30, 1280, 740);
+    EXPECT_EQ(placeInside(QRect(100, 100, 800, 600), available), QPoint(100, 100));
+    EXPECT_EQ(placeInside(QRect(600, 300, 800, 600), available), QPoint(480, 170));
+    EXPECT_EQ(placeInside(QRect(-50, 0, 800, 600), available), QPoint(0, 30));
+    // Larger than the area: its top left corner stays in it, so the title bar can be reached.
+    EXPECT_EQ(placeInside(QRect(200, 200, 1400, 800), available), QPoint(0, 30));
+    EXPECT_EQ(placeInside(QRect(1500, 10, 400, 300), QRect(1280, 0, 1280, 800)), QPoint(1500, 10));
+}
+
+class MainWindowFitTest : public testing::LibraryTest {
+protected:
+    void SetUp() override
+    {
+        LibraryTest::SetUp();
+        store = openStore();
+        folders = std::make_unique<FoldersListManager>(store);
+    }
+
+    /// The main window as the program builds it, laid out but not shown.
+    void makeWindow(bool firstLaunch)
+    {
+        // Every launch is a first one until one finds screen recording granted (never, here).
+        UserDefaults::remove(UserDefaults::hasLaunchedBefore);
+        if (!firstLaunch) {
+            UserDefaults::setValue(UserDefaults::hasLaunchedBefore, true);
+        }
+        firstLaunchChecker = std::make_unique<FirstLaunchChecker>([] { return false; });
+        ContentView::Environment environment;
+        environment.urlHandler = &URLHandler::shared();
+        environment.firstLaunchChecker = firstLaunchChecker.get();
+        environment.settingsViewModel = &settings;
+        environment.store = store;
+        window = std::make_unique<QMainWindow>();
+        content = new ContentView([this] { return new ScreenshotsListManager(store); }, *folders, FolderSection::all(),
+                                  false, AppState::shared(), 1390, 700, environment);
+        window->setCentralWidget(content);
+        window->addToolBar(content->toolbar());
+        fit = new MainWindowFit(*window, *content, QSize(1400, 800));
+        QObject::connect(content, &ContentView::minimumWindowSizeChanged, fit, &MainWindowFit::setWantedMinimumSize);
+        testing::waitForList(content->screenshotsListManager());
+        fit->setWantedMinimumSize(content->minimumWindowSize());
+    }
+
+    /// The smallest the window can be made: its own minimum and its layout's.
+    QSize smallestWindow() const { return window->minimumSize().expandedTo(window->minimumSizeHint()); }
+
+    std::shared_ptr<ScreenshotsDB> store;
+    std::unique_ptr<FoldersListManager> folders;
+    std::unique_ptr<FirstLaunchChecker> firstLaunchChecker;
+    SettingsViewModel settings;
+    std::unique_ptr<QMainWindow> window;
+    ContentView* content = nullptr;
+    MainWindowFit* fit = nullptr;
+};
+
+TEST_F(MainWindowFitTest, TheWindowKeepsItsSizesWhereTheScreenHasRoomAndFitsOrdinaryScreens)
+{
+    struct Case {
+        QRect available;
+        bool firstLaunch;
+    };
+    for (const Case& c :
+         {Case{QRect(0, 0, 2560, 1410), false}, Case{QRect(0, 0, 2560, 1410), true},
+          Case{QRect(0, 0, 1280, 770), false}, Case{QRect(0, 0, 1280, 770), true}, Case{QRect(0, 0, 1280, 700), true},
+          Case{QRect(1280, 0, 1024, 740), true}, Case{QRect(0, 0, 1024, 600), false}}) {
+        SCOPED_TRACE(QStringLiteral("%1x%2 first launch %3")
+                         .arg(c.available.width())
+                         .arg(c.available.height())
+                         .arg(c.firstLaunch)
+                         .toStdString());
+        makeWindow(c.firstLaunch);
+        ASSERT_EQ(content->shouldShowFirstLaunchArrow(), c.firstLaunch);
+        fit->fitTo(c.available);
+        const QSize room = fit->roomIn(c.available);
+        EXPECT_LE(room.width(), c.available.width());
+        EXPECT_LT(room.height(), c.available.height()); // a title bar is allowed for
+
+        EXPECT_EQ(window->size(), QSize(1400, 800).boundedTo(room));
+        EXPECT_LE(smallestWindow().width(), room.width());
+        EXPECT_LE(smallestWindow().height(), room.height());
+        if (room.width() >= 1390 && room.height() >= 700) {
+            EXPECT_EQ(smallestWindow(), c.firstLaunch ? QSize(1390, 700) : window->minimumSizeHint());
+        }
+        // The columns keep their minimums where they fit; the sidebar keeps its own always.
+        EXPECT_EQ(content->sidebar()->minimumWidth(), 250);
+        if (room.width() >= 1270 && !c.firstLaunch) {
+            EXPECT_GE(window->minimumSizeHint().width(), 1250);
+        }
+        window.reset();
+    }
+}
+
+} // namespace
+} // namespace lumetrove
