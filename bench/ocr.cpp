@@ -1,68 +1,254 @@
-// Text recognition of a full-HD screen (light window, dark editor, small status text): the recogniser beside
-// the tesseract command line in its default settings on the same image. Both report their word recall.
+// Text recognition of everyday full-HD screens (bench/ScreenCorpus.h) at device pixel ratio 1 and 2: the
+// recogniser beside the tesseract command line in its default settings on the same images, in the same run.
+//
+// Rows:
+//   ocr_corpus_r<ratio>/<variant>   time = mean wall time per image; recall_mean, recall_min over every image
+//   ocr_<kind>_r<ratio>/<variant>   the same over the screens of one kind (buttons, terminals, tables, …)
+//   ocr_loaded_r1/<variant>         a few screens read while every core is kept busy by other processes;
+//                                   cpu_s is this program's (or the command line's) CPU time per image
+// LUMETROVE_OCR_EACH_IMAGE=1 adds a row per image (ocr_<screen>_r<ratio>/<variant>); LUMETROVE_OCR_SAVE=DIR
+// writes the screens there as PNG files, to look at.
 
-#include "bench/ScreenText.h"
+#include "bench/ScreenCorpus.h"
 #include "lumetrove/platform/TextRecognizer.h"
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <map>
+#include <sys/resource.h>
+#include <thread>
 
 namespace {
 
-const lumetrove::bench::ScreenText& screen()
+using lumetrove::bench::CorpusScreen;
+
+struct Reading {
+    double recall = 0;
+    double seconds = 0;
+    double cpuSeconds = 0;
+};
+
+enum class Variant { baseline, recognizer };
+
+const std::vector<CorpusScreen>& corpus(int ratio)
 {
-    static const lumetrove::bench::ScreenText rendered = lumetrove::bench::renderMixedScreen();
-    return rendered;
+    static std::map<int, std::vector<CorpusScreen>> rendered;
+    auto found = rendered.find(ratio);
+    if (found == rendered.end()) {
+        found = rendered.emplace(ratio, lumetrove::bench::renderCorpus(ratio)).first;
+        if (const QString directory = qEnvironmentVariable("LUMETROVE_OCR_SAVE"); !directory.isEmpty()) {
+            for (const CorpusScreen& screen : found->second) {
+                screen.image.save(QStringLiteral("%1/%2@%3x.png").arg(directory, screen.name).arg(ratio));
+            }
+        }
+    }
+    return found->second;
 }
 
-void OcrFullHd_baseline(benchmark::State& state)
+double cpuSeconds(int who)
 {
-    QTemporaryDir directory;
-    const QString path = directory.filePath(QStringLiteral("screen.png"));
-    screen().image.save(path);
+    rusage usage{};
+    getrusage(who, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+/// Reads one screen; nullopt when the command line failed.
+std::optional<Reading> read(const CorpusScreen& screen, Variant variant)
+{
+    QElapsedTimer timer;
+    Reading reading;
     QString text;
-    for (auto _ : state) {
+    if (variant == Variant::baseline) {
+        // The command line gets the file a user would hand it: the PNG as stored, pixels only.
+        static QTemporaryDir directory;
+        const QString path = directory.filePath(QStringLiteral("screen.png"));
+        screen.image.save(path);
+        const double cpuBefore = cpuSeconds(RUSAGE_CHILDREN);
+        timer.start();
         QProcess tesseract;
-        tesseract.start(QStringLiteral("tesseract"),
-                        {path, QStringLiteral("stdout"), QStringLiteral("-l"), QStringLiteral("eng")});
-        if (!tesseract.waitForFinished(120000) || tesseract.exitCode() != 0) {
+        tesseract.start(QStringLiteral("tesseract"), {path, QStringLiteral("stdout")});
+        if (!tesseract.waitForFinished(600000) || tesseract.exitCode() != 0) {
+            return std::nullopt;
+        }
+        reading.seconds = double(timer.nsecsElapsed()) / 1e9;
+        reading.cpuSeconds = cpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
+        text = QString::fromUtf8(tesseract.readAllStandardOutput());
+    } else {
+        static const auto recognizer = [] {
+            auto made = lumetrove::sharedTextRecognizer();
+            made->recognize(corpus(1).front().image); // every reading thread makes its engine once, not per screen
+            return made;
+        }();
+        const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+        timer.start();
+        text = recognizer->recognize(screen.image).joinedLines();
+        reading.seconds = double(timer.nsecsElapsed()) / 1e9;
+        reading.cpuSeconds = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+    }
+    reading.recall = lumetrove::bench::wordRecall(screen.words, text);
+    return reading;
+}
+
+/// Each image is read once per variant and ratio; the rows share the readings.
+std::optional<Reading> cachedRead(const CorpusScreen& screen, int ratio, Variant variant)
+{
+    static std::map<std::tuple<QString, int, Variant>, std::optional<Reading>> readings;
+    const auto key = std::tuple{screen.name, ratio, variant};
+    auto found = readings.find(key);
+    if (found == readings.end()) {
+        found = readings.emplace(key, read(screen, variant)).first;
+    }
+    return found->second;
+}
+
+/// A row over the screens of `ratio` that `selected` picks: mean time per image as the row's time.
+void readScreens(benchmark::State& state, int ratio, Variant variant,
+                 const std::function<bool(const CorpusScreen&)>& selected)
+{
+    double recallSum = 0, recallMin = 1, seconds = 0, cpu = 0;
+    int images = 0, words = 0;
+    for (const CorpusScreen& screen : corpus(ratio)) {
+        if (!selected(screen)) {
+            continue;
+        }
+        const std::optional<Reading> reading = cachedRead(screen, ratio, variant);
+        if (!reading) {
             state.SkipWithError("the tesseract command line failed");
             return;
         }
-        text = QString::fromUtf8(tesseract.readAllStandardOutput());
+        recallSum += reading->recall;
+        recallMin = std::min(recallMin, reading->recall);
+        seconds += reading->seconds;
+        cpu += reading->cpuSeconds;
+        words += static_cast<int>(screen.words.size());
+        ++images;
     }
-    state.counters["recall"] = lumetrove::bench::wordRecall(screen().words, text);
-    state.counters["words"] = static_cast<double>(screen().words.size());
+    for (auto _ : state) {
+        state.SetIterationTime(images > 0 ? seconds / images : 0);
+    }
+    state.counters["recall_mean"] = images > 0 ? recallSum / images : 0;
+    state.counters["recall_min"] = recallMin;
+    state.counters["cpu_s"] = images > 0 ? cpu / images : 0;
+    state.counters["images"] = images;
+    state.counters["words"] = words;
 }
 
-void OcrFullHd_recognizer(benchmark::State& state)
+/// Screens read while other processes keep every core busy: a reading thread whose OpenMP workers spin
+/// for a core shows here as time and CPU far above the unloaded row.
+void readUnderLoad(benchmark::State& state, Variant variant)
 {
-    const auto recognizer = lumetrove::sharedTextRecognizer();
-    recognizer->recognize(screen().image); // every reading thread makes its engine once, not per screen
-    QString text;
-    for (auto _ : state) {
-        text = recognizer->recognize(screen().image).joinedLines();
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::unique_ptr<QProcess>> load;
+    for (unsigned i = 0; i < cores; ++i) {
+        auto& busy = load.emplace_back(std::make_unique<QProcess>());
+        busy->start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
+        busy->waitForStarted();
     }
-    state.counters["recall"] = lumetrove::bench::wordRecall(screen().words, text);
-    state.counters["words"] = static_cast<double>(screen().words.size());
+    double recallSum = 0, seconds = 0, cpu = 0;
+    int images = 0;
+    for (auto _ : state) {
+        double iterationSeconds = 0;
+        for (const char* name : {"document-light", "buttons-colours", "terminal-dark", "table-light"}) {
+            for (const CorpusScreen& screen : corpus(1)) {
+                if (screen.name != QLatin1String(name)) {
+                    continue;
+                }
+                const std::optional<Reading> reading = read(screen, variant);
+                if (!reading) {
+                    state.SkipWithError("the tesseract command line failed");
+                    break;
+                }
+                recallSum += reading->recall;
+                seconds += reading->seconds;
+                iterationSeconds += reading->seconds;
+                cpu += reading->cpuSeconds;
+                ++images;
+            }
+        }
+        state.SetIterationTime(iterationSeconds / 4);
+    }
+    for (auto& busy : load) {
+        busy->kill();
+        busy->waitForFinished();
+    }
+    state.counters["recall_mean"] = images > 0 ? recallSum / images : 0;
+    state.counters["cpu_s"] = images > 0 ? cpu / images : 0;
+    state.counters["images"] = images;
+}
+
+void registerRows(bool eachImage)
+{
+    const std::pair<Variant, const char*> variants[] = {{Variant::baseline, "baseline"},
+                                                        {Variant::recognizer, "recognizer"}};
+    for (const int ratio : {1, 2}) {
+        const std::string suffix = "_r" + std::to_string(ratio);
+        for (const auto& [variant, variantName] : variants) {
+            benchmark::RegisterBenchmark(("ocr_corpus" + suffix + "/" + variantName).c_str(),
+                                         [ratio, variant](benchmark::State& state) {
+                                             readScreens(state, ratio, variant,
+                                                         [](const CorpusScreen&) { return true; });
+                                         })
+                ->Iterations(1)
+                ->UseManualTime()
+                ->Unit(benchmark::kMillisecond);
+        }
+        QStringList kinds;
+        for (const CorpusScreen& screen : corpus(1)) {
+            if (!kinds.contains(screen.kind)) {
+                kinds.append(screen.kind);
+            }
+        }
+        for (const QString& kind : kinds) {
+            for (const auto& [variant, variantName] : variants) {
+                benchmark::RegisterBenchmark(
+                    ("ocr_" + kind.toStdString() + suffix + "/" + variantName).c_str(),
+                    [ratio, variant, kind](benchmark::State& state) {
+                        readScreens(state, ratio, variant,
+                                    [&kind](const CorpusScreen& screen) { return screen.kind == kind; });
+                    })
+                    ->Iterations(1)
+                    ->UseManualTime()
+                    ->Unit(benchmark::kMillisecond);
+            }
+        }
+        if (!eachImage) {
+            continue;
+        }
+        for (const CorpusScreen& screen : corpus(1)) {
+            for (const auto& [variant, variantName] : variants) {
+                benchmark::RegisterBenchmark(
+                    ("ocr_" + screen.name.toStdString() + suffix + "/" + variantName).c_str(),
+                    [ratio, variant, name = screen.name](benchmark::State& state) {
+                        readScreens(state, ratio, variant,
+                                    [&name](const CorpusScreen& screen) { return screen.name == name; });
+                    })
+                    ->Iterations(1)
+                    ->UseManualTime()
+                    ->Unit(benchmark::kMillisecond);
+            }
+        }
+    }
+    for (const auto& [variant, variantName] : variants) {
+        benchmark::RegisterBenchmark((std::string("ocr_loaded_r1/") + variantName).c_str(),
+                                     [variant](benchmark::State& state) { readUnderLoad(state, variant); })
+            ->Iterations(1)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+    }
 }
 
 } // namespace
 
-BENCHMARK(OcrFullHd_baseline)->Name("ocr_fullhd/baseline")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(OcrFullHd_recognizer)
-    ->Name("ocr_fullhd/recognizer")
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(3);
-
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication application(argc, argv);
+    QApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
+    registerRows(qEnvironmentVariableIntValue("LUMETROVE_OCR_EACH_IMAGE") != 0);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

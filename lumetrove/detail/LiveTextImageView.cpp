@@ -6,6 +6,7 @@
 #include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -103,6 +104,12 @@ protected:
     void mousePressEvent(QMouseEvent* event) override
     {
         const int word = wordAt(event->position());
+        if (event->button() == Qt::RightButton) {
+            // The context menu acts on the selection: a right click keeps it.
+            view_->setFocus(Qt::MouseFocusReason);
+            event->ignore();
+            return;
+        }
         if (event->button() != Qt::LeftButton || word < 0) {
             view_->setSelection(-1, -1);
             event->ignore();
@@ -348,6 +355,35 @@ void LiveTextImageView::mouseReleaseEvent(QMouseEvent* event)
     initialContentOffset_.reset();
     viewport()->unsetCursor();
     QScrollArea::mouseReleaseEvent(event);
+}
+
+bool LiveTextImageView::event(QEvent* event)
+{
+    // The window's Edit menu holds Ctrl+C and Ctrl+A as shortcuts; while this view has focus its own copy and
+    // select-all take the keys, as a text field's do.
+    if (event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->matches(QKeySequence::Copy) || key->matches(QKeySequence::SelectAll)) {
+            event->accept();
+            return true;
+        }
+    }
+    return QScrollArea::event(event);
+}
+
+void LiveTextImageView::contextMenuEvent(QContextMenuEvent* event)
+{
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction* copyAction = menu->addAction(QStringLiteral("Copy"), this, &LiveTextImageView::copy);
+    copyAction->setShortcut(QKeySequence::Copy);
+    copyAction->setEnabled(!selectedText().isEmpty());
+    QAction* selectAllAction = menu->addAction(QStringLiteral("Select All"), this, &LiveTextImageView::selectAll);
+    selectAllAction->setShortcut(QKeySequence::SelectAll);
+    selectAllAction->setEnabled(!words_.empty());
+    // popup(), not exec(): no nested event loop while a recognition or a reload arrives.
+    menu->popup(event->globalPos());
+    event->accept();
 }
 
 void LiveTextImageView::keyPressEvent(QKeyEvent* event)

@@ -39,7 +39,9 @@ class LiveTextCanvas;
 /// The zoomable, pannable image of the detail pane with its live-text layer. An image smaller than the
 /// visible area is centred. A new image (another QImage, by cache key) scrolls to the top-left, drops the
 /// old words and selection, and starts its own recognition off the main thread; the result of an earlier
-/// image is dropped when it comes in. Ctrl+C copies the selected text.
+/// image is dropped when it comes in. The selected words are copied with Ctrl+C, the window's Edit › Copy (the
+/// `copy` slot, found by name on the focused widget) or the context menu's "Copy"; Ctrl+A, Edit › Select All
+/// and "Select All" select every word. The view's own keys win over the window's shortcuts while it has focus.
 class LiveTextImageView : public QScrollArea {
     Q_OBJECT
 
@@ -65,13 +67,18 @@ public:
     /// The words of the shown image; empty until its recognition finished.
     const std::vector<LiveTextWord>& words() const { return words_; }
     bool hasLiveText() const { return liveTextReady_; }
+    /// The selected words in reading order: blanks within a line, line feeds between lines.
     QString selectedText() const;
-    void selectAll();
     void copySelection() const;
     /// The canvas that paints the image and receives the pointer.
     QWidget* canvas() const;
     /// The scroll origin in image points.
     QPointF origin() const;
+
+public slots:
+    /// Copies the selected words to the clipboard as plain text; without a selection the clipboard is kept.
+    void copy() { copySelection(); }
+    void selectAll();
 
 signals:
     /// The shown image's words arrived (possibly none).
@@ -79,6 +86,8 @@ signals:
     void selectionChanged();
 
 protected:
+    bool event(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;

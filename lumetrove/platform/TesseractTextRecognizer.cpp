@@ -2,16 +2,17 @@
 #include "lumetrove/platform/TextRecognizer.h"
 
 #include <QFuture>
-#include <QPainter>
 #include <QThreadPool>
 #include <QUnhandledException>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <omp.h>
+#include <optional>
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 #include <vector>
@@ -34,19 +35,51 @@ constexpr int contrastStep = 40;   // grey-level difference between neighbours t
 constexpr int structuralRun = 64;  // a straight run of transitions at least this long (1x pixels) is an edge
 constexpr int columnGapWidth = 12; // blank columns (1x pixels) that separate blocks: wider than a word space
 constexpr int blockPadding = 10;   // white margin around a block handed to the engine, scaled pixels
-constexpr int maximumParallelReads = 4;
+constexpr int maximumParallelReads = 6;
+constexpr int smallestTextHeight = 6; // rows (1x pixels): lower blocks are rules, corners and dots
+// Single lines of separate blocks this many line heights apart or closer, on one row, are one line: a label
+// and its field, the cells of a row. Columns of text stand further apart, or hold paragraphs.
+constexpr double rowJoiningGap = 8;
 
-QImage flattenedGray(const QImage& image)
+/// Sum of the grey-level steps between horizontal neighbours over every other row: how much contrast an
+/// image shows.
+qint64 contrastEnergy(const QImage& gray)
+{
+    qint64 energy = 0;
+    for (int y = 0; y < gray.height(); y += 2) {
+        const uchar* row = gray.constScanLine(y);
+        for (int x = 1; x < gray.width(); ++x) {
+            energy += std::abs(row[x] - row[x - 1]);
+        }
+    }
+    return energy;
+}
+
+/// The image as opaque grey levels, in its own pixels whatever its device pixel ratio. Translucent pixels
+/// are laid over white or black, whichever shows more contrast: light text on a transparent ground vanishes
+/// over white, dark text over black, and a half-transparent dark panel with white labels reads best over black.
+QImage opaqueGray(const QImage& image)
 {
     if (!image.hasAlphaChannel()) {
-        return image.convertToFormat(QImage::Format_Grayscale8);
+        QImage gray = image.convertToFormat(QImage::Format_Grayscale8);
+        gray.setDevicePixelRatio(1);
+        return gray;
     }
-    QImage opaque(image.size(), QImage::Format_RGB32);
-    opaque.fill(Qt::white);
-    QPainter painter(&opaque);
-    painter.drawImage(0, 0, image);
-    painter.end();
-    return opaque.convertToFormat(QImage::Format_Grayscale8);
+    const QImage premultiplied = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage overWhite(premultiplied.size(), QImage::Format_Grayscale8);
+    QImage overBlack(premultiplied.size(), QImage::Format_Grayscale8);
+    for (int y = 0; y < premultiplied.height(); ++y) {
+        const auto* pixels = reinterpret_cast<const QRgb*>(premultiplied.constScanLine(y));
+        uchar* white = overWhite.scanLine(y);
+        uchar* black = overBlack.scanLine(y);
+        for (int x = 0; x < premultiplied.width(); ++x) {
+            // Premultiplied colour is the pixel over black; over white the ground adds what alpha leaves.
+            const int gray = qGray(pixels[x]);
+            black[x] = static_cast<uchar>(gray);
+            white[x] = static_cast<uchar>(std::min(255, gray + 255 - qAlpha(pixels[x])));
+        }
+    }
+    return contrastEnergy(overBlack) > contrastEnergy(overWhite) ? overBlack : overWhite;
 }
 
 /// Transition maps of a grey image: `across` marks a contrast step from the left neighbour (text and
@@ -220,25 +253,129 @@ struct BlockImage {
     double scale = 1;
 };
 
-BlockImage prepareBlock(const QImage& gray, const TextBlock& block)
+/// Levels a block's text stands out from its ground by.
+constexpr int inkContrast = 24;
+
+/// How a block's grey levels become dark text on white: its ground, whether its text is lighter than the
+/// ground, and how dark its text is.
+struct BlockTone {
+    int ground = 255;
+    bool lightText = false;
+    int ink = 0;
+};
+
+/// The tone of `area`: its ground is its most common level; its text is whatever differs from the ground,
+/// and lies on the side of the ground where most of those pixels are. A white label on a blue, grey or
+/// green button is light text on a ground of middle lightness, which the ground's lightness alone cannot tell.
+BlockTone blockTone(const QImage& gray, const QRect& area)
 {
+    std::array<int, 256> histogram{};
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const uchar* row = gray.constScanLine(y);
+        for (int x = area.left(); x <= area.right(); ++x) {
+            ++histogram[row[x]];
+        }
+    }
+    BlockTone tone;
+    tone.ground = static_cast<int>(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
+    qint64 darker = 0, lighter = 0;
+    for (int level = 0; level < 256; ++level) {
+        if (level < tone.ground - inkContrast) {
+            darker += histogram[static_cast<size_t>(level)];
+        } else if (level > tone.ground + inkContrast) {
+            lighter += histogram[static_cast<size_t>(level)];
+        }
+    }
+    // Without a clear majority the ground's lightness decides, as dark text on light is the commoner.
+    tone.lightText = lighter > darker || (lighter == darker && tone.ground < 128);
+    // The text's own level: the most extreme level that a tenth of its pixels reach, so that a few stray
+    // pixels (an icon's corner, a cursor) do not set it.
+    const qint64 inkPixels = std::max<qint64>(1, tone.lightText ? lighter : darker);
+    qint64 seen = 0;
+    tone.ink = tone.lightText ? 255 : 0;
+    for (int step = 0; step < 256; ++step) {
+        const int level = tone.lightText ? 255 - step : step;
+        seen += histogram[static_cast<size_t>(level)];
+        if (seen * 10 >= inkPixels) {
+            tone.ink = level;
+            break;
+        }
+    }
+    return tone;
+}
+
+/// Gives the ground's level to whatever unlike the ground reaches the crop's edge: the page around a button
+/// or a badge, their rounded corners and outlines. Left in, they frame the label in a bar that the engine
+/// reads as brackets and rules; text itself lies inside the crop's margin and stays.
+/// Returns whether anything unlike the ground is left.
+bool clearAroundGround(QImage& crop, int ground)
+{
+    const int width = crop.width();
+    const int height = crop.height();
+    const auto unlike = [&](int x, int y) { return std::abs(crop.constScanLine(y)[x] - ground) > inkContrast; };
+    std::vector<QPoint> pending;
+    const auto visit = [&](int x, int y) {
+        if (x >= 0 && y >= 0 && x < width && y < height && unlike(x, y)) {
+            crop.scanLine(y)[x] = static_cast<uchar>(ground);
+            pending.emplace_back(x, y);
+        }
+    };
+    for (int x = 0; x < width; ++x) {
+        visit(x, 0);
+        visit(x, height - 1);
+    }
+    for (int y = 0; y < height; ++y) {
+        visit(0, y);
+        visit(width - 1, y);
+    }
+    while (!pending.empty()) {
+        const QPoint point = pending.back();
+        pending.pop_back();
+        visit(point.x() + 1, point.y());
+        visit(point.x() - 1, point.y());
+        visit(point.x(), point.y() + 1);
+        visit(point.x(), point.y() - 1);
+    }
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            if (unlike(x, y)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+/// The block ready for the engine, or nothing when it holds no text: too low for a line, or nothing left once
+/// what surrounds its ground is cleared (the corner or edge of a control).
+std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& block, int unit)
+{
+    if (block.area.height() < smallestTextHeight * unit) {
+        return std::nullopt;
+    }
     // Lines of interface text are 12 to 18 px high at 1x. The engine reads them well from about 24 px high;
     // scaling further up only costs time.
     const int scale = std::clamp(qRound(24.0 / std::max(1, block.lineHeight)), 1, 4);
     const QRect area = block.area.adjusted(-3, -3, 3, 3).intersected(gray.rect());
     QImage crop = gray.copy(area);
-    int background = backgroundLevel(gray, block.area);
-    if (background < 128) {
-        crop.invertPixels();
-        background = 255 - background;
+    BlockTone tone = blockTone(gray, block.area);
+    if (!clearAroundGround(crop, tone.ground)) {
+        return std::nullopt;
     }
-    // The ground is stretched to white: a grey ground inside the white margin would be an edge that the
-    // engine reads as a quote mark or a bar.
-    if (background < 250) {
+    if (tone.lightText) {
+        crop.invertPixels();
+        tone.ground = 255 - tone.ground;
+        tone.ink = 255 - tone.ink;
+    }
+    // The ground is stretched to white and the text to black: a grey ground inside the white margin would be
+    // an edge that the engine reads as a quote mark or a bar, and faint text gains the contrast it lacks.
+    // What lies beyond the ground on the far side of the text (the rest of a control around a label) goes white.
+    if (tone.ground < 250 || tone.ink > 5) {
+        const int range = std::max(1, tone.ground - tone.ink);
         std::array<uchar, 256> stretch{};
         for (int level = 0; level < 256; ++level) {
             stretch[static_cast<size_t>(level)] =
-                static_cast<uchar>(std::min(255, level * 255 / std::max(1, background)));
+                static_cast<uchar>(std::clamp((level - tone.ink) * 255 / range, 0, 255));
         }
         for (int y = 0; y < crop.height(); ++y) {
             uchar* row = crop.scanLine(y);
@@ -251,9 +388,9 @@ BlockImage prepareBlock(const QImage& gray, const TextBlock& block)
     BlockImage prepared;
     prepared.gray = QImage(crop.size() + QSize(2 * blockPadding, 2 * blockPadding), QImage::Format_Grayscale8);
     prepared.gray.fill(255);
-    QPainter painter(&prepared.gray);
-    painter.drawImage(blockPadding, blockPadding, crop);
-    painter.end();
+    for (int y = 0; y < crop.height(); ++y) {
+        std::copy_n(crop.constScanLine(y), crop.width(), prepared.gray.scanLine(y + blockPadding) + blockPadding);
+    }
     prepared.scale = scale;
     prepared.origin = QPointF(area.topLeft()) - QPointF(blockPadding, blockPadding) / scale;
     return prepared;
@@ -268,16 +405,23 @@ struct EngineDeleter {
 };
 using Engine = std::unique_ptr<tesseract::TessBaseAPI, EngineDeleter>;
 
-Engine makeEngine()
+/// Tesseract parallelises tiny steps with OpenMP, whose spinning workers only slow it down beside the blocks
+/// read in parallel here, and far more so on a busy machine (its documentation says to limit it to one
+/// thread). The limits are kept per thread, so every thread that reads sets them before its first read:
+/// OMP_THREAD_LIMIT is read only when the process starts.
+void limitOpenMPInThisThread()
 {
-    // Tesseract parallelises tiny steps with OpenMP, whose spinning threads only slow it down beside the
-    // blocks read in parallel here (its documentation says to limit it to one thread). The limit has to be
-    // set in each thread: OMP_THREAD_LIMIT is read only when the process starts.
     thread_local const bool limited = [] {
+        omp_set_dynamic(0);
+        omp_set_num_threads(1);
         omp_set_max_active_levels(0);
         return true;
     }();
     (void)limited;
+}
+
+Engine makeEngine()
+{
     Engine made(new tesseract::TessBaseAPI);
     if (made->Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) != 0) {
         throw TextRecognitionError("Tesseract could not load its English language data");
@@ -285,6 +429,8 @@ Engine makeEngine()
     // Interface text comes in short lines and single words; the block is read as one column of lines.
     made->SetPageSegMode(tesseract::PSM_SINGLE_BLOCK);
     made->SetVariable("debug_file", "/dev/null");
+    // Every block comes dark on light: a second reading of each doubtful line inverted only costs time.
+    made->SetVariable("tessedit_do_invert", "0");
     return made;
 }
 
@@ -403,16 +549,35 @@ QRectF boxOf(const tesseract::ResultIterator& iterator, tesseract::PageIteratorL
     return QRectF(QPointF(left, top) / block.scale + block.origin, QPointF(right, bottom) / block.scale + block.origin);
 }
 
-/// Reads `blocks` of the grey image with an engine of the pool; the lines of each block in reading order.
-std::vector<RecognizedLine> readBlocks(const QImage& gray, const std::vector<TextBlock>& blocks, qreal pixelRatio)
+/// A line as read from its block, and whether it was its block's only line: a label, a button, a cell.
+struct ReadLine {
+    RecognizedLine line;
+    bool alone = false;
+};
+
+/// Blocks to read, taken one at a time by every reading thread of one recognition, and their lines.
+struct BlockQueue {
+    std::vector<TextBlock> blocks;
+    std::vector<std::vector<ReadLine>> lines; // per block
+    std::atomic<size_t> next{0};
+};
+
+/// Reads blocks of `queue` with an engine of the pool until none is left: a thread that meets short blocks
+/// takes more of them, so the threads finish together.
+void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
 {
+    limitOpenMPInThisThread();
     const BorrowedEngine engine;
-    std::vector<RecognizedLine> lines;
-    for (const TextBlock& area : blocks) {
-        const BlockImage block = prepareBlock(gray, area);
-        engine->SetImage(block.gray.constBits(), block.gray.width(), block.gray.height(), 1,
-                         static_cast<int>(block.gray.bytesPerLine()));
-        engine->SetSourceResolution(qRound(96 * pixelRatio * block.scale));
+    for (size_t index = queue.next++; index < queue.blocks.size(); index = queue.next++) {
+        const TextBlock& area = queue.blocks[index];
+        std::vector<ReadLine>& lines = queue.lines[index];
+        const std::optional<BlockImage> block = prepareBlock(gray, area, qMax(1, qRound(pixelRatio)));
+        if (!block) {
+            continue;
+        }
+        engine->SetImage(block->gray.constBits(), block->gray.width(), block->gray.height(), 1,
+                         static_cast<int>(block->gray.bytesPerLine()));
+        engine->SetSourceResolution(qRound(96 * pixelRatio * block->scale));
         if (engine->Recognize(nullptr) != 0) {
             continue;
         }
@@ -420,6 +585,7 @@ std::vector<RecognizedLine> readBlocks(const QImage& gray, const std::vector<Tex
         if (!iterator) {
             continue;
         }
+        const size_t firstLine = lines.size();
         bool lineStarted = false;
         do {
             if (iterator->IsAtBeginningOf(tesseract::RIL_TEXTLINE)) {
@@ -430,14 +596,73 @@ std::vector<RecognizedLine> readBlocks(const QImage& gray, const std::vector<Tex
                 continue;
             }
             if (!lineStarted) {
-                lines.emplace_back().boundingBox = boxOf(*iterator, tesseract::RIL_TEXTLINE, block);
+                lines.emplace_back().line.boundingBox = boxOf(*iterator, tesseract::RIL_TEXTLINE, *block);
                 lineStarted = true;
             }
-            RecognizedLine& line = lines.back();
-            line.words.push_back(RecognizedWord{word, boxOf(*iterator, tesseract::RIL_WORD, block),
+            RecognizedLine& line = lines.back().line;
+            line.words.push_back(RecognizedWord{word, boxOf(*iterator, tesseract::RIL_WORD, *block),
                                                 iterator->Confidence(tesseract::RIL_WORD)});
             line.text += line.text.isEmpty() ? word : QLatin1Char(' ') + word;
         } while (iterator->Next(tesseract::RIL_WORD));
+        if (lines.size() == firstLine + 1) {
+            lines.back().alone = true;
+        }
+    }
+}
+
+/// Whether `a` and `b` stand on one row of the screen: about the same height, mostly the same rows.
+bool sameRow(const QRectF& a, const QRectF& b)
+{
+    const double lower = std::min(a.height(), b.height());
+    const double overlap = std::min(a.bottom(), b.bottom()) - std::max(a.top(), b.top());
+    return lower > 0 && overlap >= 0.6 * lower && std::max(a.height(), b.height()) <= 1.6 * lower;
+}
+
+/// Lines as they stand on screen: single lines of separate blocks (a label and its field, a row of
+/// buttons, the cells of a row) that stand side by side, no further than `rowJoiningGap` apart, become
+/// one line, left to right, where its first part was read. Lines of paragraphs and columns stay as read.
+std::vector<RecognizedLine> joinRows(std::vector<ReadLine> read)
+{
+    std::vector<RecognizedLine> lines;
+    std::vector<bool> taken(read.size(), false);
+    for (size_t i = 0; i < read.size(); ++i) {
+        if (taken[i]) {
+            continue;
+        }
+        taken[i] = true;
+        if (!read[i].alone) {
+            lines.push_back(std::move(read[i].line));
+            continue;
+        }
+        std::vector<size_t> row{i};
+        QRectF span = read[i].line.boundingBox;
+        for (bool grew = true; grew;) {
+            grew = false;
+            for (size_t j = i + 1; j < read.size(); ++j) {
+                const QRectF& box = read[j].line.boundingBox;
+                if (taken[j] || !read[j].alone || !sameRow(read[i].line.boundingBox, box)) {
+                    continue;
+                }
+                const double gap = std::max(box.left() - span.right(), span.left() - box.right());
+                if (gap <= rowJoiningGap * read[i].line.boundingBox.height()) {
+                    taken[j] = true;
+                    row.push_back(j);
+                    span = span.united(box);
+                    grew = true;
+                }
+            }
+        }
+        std::sort(row.begin(), row.end(), [&](size_t a, size_t b) {
+            return read[a].line.boundingBox.left() < read[b].line.boundingBox.left();
+        });
+        RecognizedLine joined;
+        joined.boundingBox = span;
+        for (const size_t part : row) {
+            RecognizedLine& line = read[part].line;
+            joined.text += joined.text.isEmpty() ? line.text : QLatin1Char(' ') + line.text;
+            std::move(line.words.begin(), line.words.end(), std::back_inserter(joined.words));
+        }
+        lines.push_back(std::move(joined));
     }
     return lines;
 }
@@ -459,38 +684,28 @@ public:
         if (image.isNull()) {
             throw TextRecognitionError("The image to recognise is empty");
         }
-        const QImage gray = flattenedGray(image);
+        // Read in the image's own pixels: a ratio-2 image painted at its device-independent size would be
+        // read at half size, its boxes halved.
+        const QImage gray = opaqueGray(image);
         const qreal pixelRatio = std::max<qreal>(1, image.devicePixelRatio());
         const int unit = std::max(1, qRound(pixelRatio));
         std::vector<QRect> leaves;
         cutIntoBlocks(Transitions(gray, structuralRun * unit), gray.rect(), columnGapWidth * unit, leaves);
-        const std::vector<TextBlock> blocks = mergeIntoParagraphs(gray, leaves);
 
-        // Contiguous groups of blocks of about equal area, one per thread, keep the reading order.
-        qint64 totalArea = 0;
-        for (const TextBlock& block : blocks) {
-            totalArea += qint64(block.area.width()) * block.area.height();
+        BlockQueue queue;
+        queue.blocks = mergeIntoParagraphs(gray, leaves);
+        queue.lines.resize(queue.blocks.size());
+        const int threads =
+            std::max(1, std::min(readingPool().maxThreadCount(), static_cast<int>(queue.blocks.size())));
+        std::vector<QFuture<void>> reads;
+        for (int thread = 0; thread < threads; ++thread) {
+            reads.push_back(QtConcurrent::run(&readingPool(),
+                                              [&gray, &queue, pixelRatio] { readBlocks(gray, queue, pixelRatio); }));
         }
-        const int groupCount = std::max(1, std::min(readingPool().maxThreadCount(), static_cast<int>(blocks.size())));
-        std::vector<std::vector<TextBlock>> groups(static_cast<size_t>(groupCount));
-        qint64 accumulated = 0;
-        for (const TextBlock& block : blocks) {
-            const qint64 group =
-                std::min<qint64>(groupCount - 1, accumulated * groupCount / std::max<qint64>(1, totalArea));
-            groups[static_cast<size_t>(group)].push_back(block);
-            accumulated += qint64(block.area.width()) * block.area.height();
-        }
-        std::vector<QFuture<std::vector<RecognizedLine>>> reads;
-        for (const std::vector<TextBlock>& group : groups) {
-            reads.push_back(QtConcurrent::run(
-                &readingPool(), [&gray, group, pixelRatio] { return readBlocks(gray, group, pixelRatio); }));
-        }
-        RecognizedText text;
         std::exception_ptr failure;
         for (auto& read : reads) {
             try {
-                std::vector<RecognizedLine> lines = read.result();
-                std::move(lines.begin(), lines.end(), std::back_inserter(text.lines));
+                read.waitForFinished();
             } catch (const QUnhandledException& unhandled) {
                 failure = failure ? failure : unhandled.exception();
             } catch (...) {
@@ -500,6 +715,12 @@ public:
         if (failure) {
             std::rethrow_exception(failure);
         }
+        std::vector<ReadLine> lines;
+        for (std::vector<ReadLine>& part : queue.lines) {
+            std::move(part.begin(), part.end(), std::back_inserter(lines));
+        }
+        RecognizedText text;
+        text.lines = joinRows(std::move(lines));
         return text;
     }
 };

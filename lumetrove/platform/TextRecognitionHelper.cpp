@@ -269,8 +269,24 @@ private:
             QByteArray program = executable;
             QByteArray argument(textRecognitionHelperArgument);
             char* arguments[] = {program.data(), argument.data(), nullptr};
+            // The helper's OpenMP reads its limits once, as it starts: one thread, and workers that sleep
+            // rather than spin while they wait.
+            std::vector<QByteArray> variables;
+            for (char** variable = environ; *variable != nullptr; ++variable) {
+                if (!QByteArray(*variable).startsWith("OMP_THREAD_LIMIT=") &&
+                    !QByteArray(*variable).startsWith("OMP_WAIT_POLICY=")) {
+                    variables.emplace_back(*variable);
+                }
+            }
+            variables.emplace_back("OMP_THREAD_LIMIT=1");
+            variables.emplace_back("OMP_WAIT_POLICY=PASSIVE");
+            std::vector<char*> environment;
+            for (QByteArray& variable : variables) {
+                environment.push_back(variable.data());
+            }
+            environment.push_back(nullptr);
             pid_t pid = -1;
-            const int failed = posix_spawn(&pid, program.constData(), &actions, nullptr, arguments, environ);
+            const int failed = posix_spawn(&pid, program.constData(), &actions, nullptr, arguments, environment.data());
             posix_spawn_file_actions_destroy(&actions);
             close(sockets[1]);
             if (failed != 0) {

@@ -4,6 +4,10 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -134,6 +138,93 @@ TEST(LiveTextImageView, PressingOnWordsSelectsAndCopiesText)
     EXPECT_EQ(view.origin(), before);
     QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "Hello world");
+}
+
+/// A window whose Edit menu holds Ctrl+C and Ctrl+A and sends them by name to the focused widget, as the
+/// program's main window does.
+struct WindowWithEditMenu {
+    std::shared_ptr<FixedRecognizer> recognizer = std::make_shared<FixedRecognizer>();
+    QMainWindow window;
+    LiveTextImageView* view = new LiveTextImageView(recognizer);
+    QAction* copy = nullptr;
+    QAction* selectAll = nullptr;
+
+    WindowWithEditMenu()
+    {
+        window.setCentralWidget(view);
+        QMenu* edit = window.menuBar()->addMenu(QStringLiteral("Edit"));
+        const auto command = [&](const char* title, QKeySequence key, const char* slot) {
+            QAction* action = edit->addAction(QString::fromLatin1(title));
+            action->setShortcut(key);
+            QObject::connect(action, &QAction::triggered, [slot] {
+                if (QWidget* focused = QApplication::focusWidget()) {
+                    QMetaObject::invokeMethod(focused, slot);
+                }
+            });
+            return action;
+        };
+        selectAll = command("Select All", QKeySequence(Qt::CTRL | Qt::Key_A), "selectAll");
+        copy = command("Copy", QKeySequence(Qt::CTRL | Qt::Key_C), "copy");
+        window.resize(500, 300);
+        window.show();
+        QApplication::setActiveWindow(&window);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+        view->setImage(plainImage(300, 100));
+        EXPECT_TRUE(processEventsUntil([&] { return view->hasLiveText(); }));
+        view->setFocus();
+    }
+};
+
+TEST(LiveTextImageView, CopiesAndSelectsAllByKeysAndTheEditMenuInAWindowThatHasThemAsShortcuts)
+{
+    WindowWithEditMenu shown;
+    LiveTextImageView& view = *shown.view;
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+
+    // The keys reach the view, not just the window's shortcuts.
+    QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(view.selectedText(), "Hello world");
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "Hello world");
+
+    // Edit › Copy reaches the focused view by name and copies what is selected now.
+    sendMouse(view.canvas(), QEvent::MouseButtonPress, QPoint(130, 20), Qt::LeftButton);
+    sendMouse(view.canvas(), QEvent::MouseButtonRelease, QPoint(130, 20), Qt::NoButton);
+    EXPECT_EQ(view.selectedText(), "world");
+    shown.copy->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "world");
+    shown.selectAll->trigger();
+    EXPECT_EQ(view.selectedText(), "Hello world");
+}
+
+TEST(LiveTextImageView, ARightClickKeepsTheSelectionAndOffersCopyAndSelectAll)
+{
+    ShownView shown({300, 100});
+    LiveTextImageView& view = shown.view;
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    sendMouse(view.canvas(), QEvent::MouseButtonPress, QPoint(20, 20), Qt::LeftButton);
+    sendMouse(view.canvas(), QEvent::MouseButtonRelease, QPoint(20, 20), Qt::NoButton);
+    ASSERT_EQ(view.selectedText(), "Hello");
+
+    QMouseEvent rightPress(QEvent::MouseButtonPress, QPointF(40, 20), view.canvas()->mapToGlobal(QPointF(40, 20)),
+                           Qt::RightButton, Qt::RightButton, Qt::NoModifier);
+    QApplication::sendEvent(view.canvas(), &rightPress);
+    EXPECT_EQ(view.selectedText(), "Hello");
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(40, 20), view.canvas()->mapToGlobal(QPoint(40, 20)));
+    QApplication::sendEvent(view.canvas(), &menuEvent);
+    auto* menu = view.findChild<QMenu*>();
+    ASSERT_NE(menu, nullptr);
+    const QList<QAction*> actions = menu->actions();
+    ASSERT_EQ(actions.size(), 2);
+    EXPECT_EQ(actions[0]->text(), "Copy");
+    EXPECT_EQ(actions[0]->shortcut(), QKeySequence(QKeySequence::Copy));
+    EXPECT_EQ(actions[1]->text(), "Select All");
+    EXPECT_EQ(actions[1]->shortcut(), QKeySequence(QKeySequence::SelectAll));
+    actions[0]->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "Hello");
+    actions[1]->trigger();
+    EXPECT_EQ(view.selectedText(), "Hello world");
+    menu->close();
 }
 
 TEST(LiveTextImageView, AnEarlierImagesWordsAreDroppedWhenTheImageChanges)

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFont>
 #include <QPainter>
+#include <QPainterPath>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
@@ -54,6 +55,160 @@ TEST(TextRecognizerTest, ReadsLightAndDarkInterfaceTextWithLineAndWordBoxes)
         EXPECT_LT(second.words[0].boundingBox.left(), 22);
         EXPECT_LT(second.words[0].boundingBox.right(), second.words[1].boundingBox.left());
     }
+}
+
+/// The words of `lines` drawn at 14 px, 26 px apart, at `ratio` device pixels per point, with the box each
+/// word was drawn in, in the image's pixels.
+struct DrawnText {
+    QImage image;
+    std::vector<std::pair<QString, QRectF>> words;
+};
+
+DrawnText drawnAtRatio(const QStringList& lines, qreal ratio)
+{
+    DrawnText drawn;
+    drawn.image = QImage(QSize(420, 40 + 26 * static_cast<int>(lines.size())) * ratio, QImage::Format_RGB32);
+    drawn.image.setDevicePixelRatio(ratio);
+    drawn.image.fill(Qt::white);
+    QPainter painter(&drawn.image);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(14);
+    painter.setFont(font);
+    painter.setPen(QColor(0x22, 0x22, 0x22));
+    const QFontMetricsF metrics(font);
+    for (int i = 0; i < lines.size(); ++i) {
+        const QPointF baseline(20, 32 + 26 * i);
+        painter.drawText(baseline, lines[i]);
+        double x = baseline.x();
+        for (const QString& word : lines[i].split(QLatin1Char(' '))) {
+            const QRectF points(x, baseline.y() - metrics.ascent(), metrics.horizontalAdvance(word), metrics.height());
+            drawn.words.emplace_back(word, QRectF(points.topLeft() * ratio, points.size() * ratio));
+            x += metrics.horizontalAdvance(word + QLatin1Char(' '));
+        }
+    }
+    return drawn;
+}
+
+TEST(TextRecognizerTest, ReadsAnImageAtRatioTwoInItsPixelsAsWellAsAtRatioOne)
+{
+    // A capture of a scale-2 screen, or a file named *@2x.png, holds twice the pixels of the same content
+    // at ratio 1: it reads the same, and each word's box lies on the pixels it was drawn in.
+    const QStringList lines{QStringLiteral("Quarterly budget review"), QStringLiteral("Download the invoice archive")};
+    for (const qreal ratio : {1.0, 2.0}) {
+        SCOPED_TRACE(ratio);
+        const DrawnText drawn = drawnAtRatio(lines, ratio);
+        const RecognizedText text = sharedTextRecognizer()->recognize(drawn.image);
+        EXPECT_EQ(text.joinedLines(), lines.join(QLatin1Char('\n')));
+        std::vector<RecognizedWord> words;
+        for (const RecognizedLine& line : text.lines) {
+            words.insert(words.end(), line.words.begin(), line.words.end());
+        }
+        ASSERT_EQ(words.size(), drawn.words.size());
+        for (size_t i = 0; i < words.size(); ++i) {
+            SCOPED_TRACE(words[i].text.toStdString());
+            const QRectF& where = drawn.words[i].second;
+            EXPECT_TRUE(where.contains(words[i].boundingBox.center()));
+            // Not a box of half the size in the image's top-left quarter.
+            EXPECT_GT(words[i].boundingBox.width(), 0.7 * where.width());
+            EXPECT_LT(words[i].boundingBox.width(), 1.3 * where.width());
+        }
+    }
+}
+
+/// A window of `ground` with rounded buttons of the given colours, each with a white label.
+QImage buttonsImage(QColor ground, const std::vector<std::pair<QString, QColor>>& buttons, int pixelSize = 13)
+{
+    QImage image(140 * static_cast<int>(buttons.size()) + 40, 90, QImage::Format_RGB32);
+    image.fill(ground);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(pixelSize);
+    painter.setFont(font);
+    for (size_t i = 0; i < buttons.size(); ++i) {
+        const QRectF button(20 + 140 * static_cast<int>(i), 28, 120, 30);
+        QPainterPath path;
+        path.addRoundedRect(button, 6, 6);
+        painter.fillPath(path, buttons[i].second);
+        painter.setPen(Qt::white);
+        painter.drawText(button, Qt::AlignCenter, buttons[i].first);
+    }
+    return image;
+}
+
+TEST(TextRecognizerTest, ReadsWhiteLabelsOnColouredAndGreyButtons)
+{
+    // The commonest controls on screen: light text on a ground of middle lightness. Read by the text's
+    // contrast with its own ground, not by whether the ground is light or dark.
+    const std::vector<std::pair<QString, QColor>> buttons{{QStringLiteral("Submit"), QColor(0x0a, 0x84, 0xff)},
+                                                          {QStringLiteral("Install"), QColor(0x34, 0xc7, 0x59)},
+                                                          {QStringLiteral("Archive"), QColor(0x8e, 0x8e, 0x93)},
+                                                          {QStringLiteral("Delete"), QColor(0xff, 0x3b, 0x30)}};
+    for (const QColor ground : {QColor(0xf5, 0xf5, 0xf7), QColor(0x1c, 0x1c, 0x1e)}) {
+        SCOPED_TRACE(ground.name().toStdString());
+        const QString text = sharedTextRecognizer()->recognize(buttonsImage(ground, buttons)).joinedLines();
+        for (const auto& [label, colour] : buttons) {
+            EXPECT_TRUE(text.contains(label)) << text.toStdString();
+        }
+    }
+    // One blue button alone, with a small label.
+    EXPECT_EQ(sharedTextRecognizer()
+                  ->recognize(buttonsImage(Qt::white, {{QStringLiteral("Continue"), QColor(0x1a, 0x73, 0xe8)}}, 12))
+                  .joinedLines(),
+              QStringLiteral("Continue"));
+}
+
+TEST(TextRecognizerTest, ReadsTextOnTransparentAndTranslucentGrounds)
+{
+    const QStringList lines{QStringLiteral("Quarterly budget review"), QStringLiteral("Download the invoice archive")};
+    struct Case {
+        const char* name;
+        QColor ground;
+        QColor ink;
+    };
+    const Case cases[] = {
+        {"white text on a transparent ground", Qt::transparent, Qt::white},
+        {"dark text on a transparent ground", Qt::transparent, QColor(0x22, 0x22, 0x22)},
+        {"white text on a half-transparent dark panel", QColor(0x20, 0x20, 0x24, 140), Qt::white},
+        {"dark text on a half-transparent light panel", QColor(0xf0, 0xf0, 0xf4, 150), QColor(0x1c, 0x1c, 0x1e)},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        QImage image(520, 90, QImage::Format_ARGB32_Premultiplied);
+        image.fill(testCase.ground);
+        QPainter painter(&image);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(14);
+        painter.setFont(font);
+        painter.setPen(testCase.ink);
+        for (int i = 0; i < lines.size(); ++i) {
+            painter.drawText(16, 32 + 24 * i, lines[i]);
+        }
+        painter.end();
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines(), lines.join(QLatin1Char('\n')));
+    }
+}
+
+TEST(TextRecognizerTest, KeepsLinesAsTheyStandOnScreen)
+{
+    // A form: each label with its field on one line, however far apart they stand; then a paragraph whose
+    // lines stay lines. The words of a line are joined by blanks, lines by line feeds.
+    QImage image(640, 220, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(13);
+    painter.setFont(font);
+    painter.setPen(QColor(0x22, 0x22, 0x22));
+    painter.drawText(20, 30, QStringLiteral("Account:"));
+    painter.drawText(130, 30, QStringLiteral("Quarterly budget"));
+    painter.drawText(20, 62, QStringLiteral("Folder:"));
+    painter.drawText(130, 62, QStringLiteral("Invoices"));
+    painter.drawText(20, 130, QStringLiteral("Download the invoice archive before"));
+    painter.drawText(20, 150, QStringLiteral("the end of the month"));
+    painter.end();
+    EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+              "Account: Quarterly budget\nFolder: Invoices\nDownload the invoice archive before\nthe end of the month");
 }
 
 TEST(TextRecognizerTest, AnImageWithoutTextGivesNoLinesAndANullImageIsAnError)
