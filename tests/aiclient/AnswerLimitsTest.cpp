@@ -13,6 +13,7 @@ using namespace aiclient;
 using aiclient::testing::chatAnswer;
 using aiclient::testing::chunk;
 using aiclient::testing::errorOf;
+using aiclient::testing::FakeSession;
 using aiclient::testing::key;
 using aiclient::testing::LoopbackServer;
 using aiclient::testing::query;
@@ -81,35 +82,48 @@ std::exception_ptr failureOf(std::future<ChatResult>& future)
 
 } // namespace
 
-TEST(AnswerLimits, AnAnswerPastTheLimitFailsTypedAfterHoldingNoMoreThanIt)
+TEST(AnswerLimits, EveryRequestCarriesTheConfiguredLimit)
 {
     struct Case {
-        const char* name;
-        std::size_t limit;
-        bool announced; // the answer states its length up front
+        std::optional<std::size_t> configured;
+        std::size_t carried;
     };
-    for (const Case& c : {Case{"endless, 1 MiB", mebibyte, false}, Case{"endless, default 16 MiB", 0, false},
-                          Case{"announced 2 MiB, 1 MiB", mebibyte, true}}) {
-        SCOPED_TRACE(c.name);
+    for (const Case& c : {Case{std::nullopt, 16 * mebibyte}, Case{3 * mebibyte, 3 * mebibyte}}) {
+        const Configuration configuration = c.configured
+                                                ? Configuration(key, std::nullopt, "h", 443, "https", 60, *c.configured)
+                                                : Configuration(key, std::nullopt, "h", 443, "https", 60);
+        EXPECT_EQ(configuration.maxResponseBytes(), c.carried);
+        auto fake = std::make_shared<FakeSession>();
+        fake->synchronous = true;
+        fake->oneShotAnswer.data = chatAnswer;
+        OpenAI client(configuration, fake, [fake] { return fake; });
+        client.chats(query(), [](Outcome<ChatResult>) {});
+        client.streamChats(query(), {}, {});
+        ASSERT_EQ(fake->requests().size(), 2u);
+        for (const HttpRequest& request : fake->requests()) {
+            EXPECT_EQ(request.maxResponseBytes, c.carried);
+        }
+    }
+}
+
+TEST(AnswerLimits, AnAnswerPastTheLimitFailsTypedAfterHoldingNoMoreThanIt)
+{
+    for (const bool announced : {false, true}) { // whether the answer states its length up front
+        SCOPED_TRACE(announced ? "announced" : "endless");
         MisbehavingService service;
-        if (c.announced) {
+        if (announced) {
             service.server().onPost(chatPath, [](const httplib::Request&, httplib::Response& response) {
                 response.set_content(std::string(2 * mebibyte, ' '), "application/json");
             });
         } else {
             service.serveEndlessly("", std::string(64 * 1024, ' '));
         }
-        const std::size_t limit = c.limit == 0 ? Configuration::defaultMaxResponseBytes : c.limit;
-        const Configuration configuration =
-            c.limit == 0 ? service.configuration(20) : service.configuration(20, c.limit);
-        EXPECT_EQ(configuration.maxResponseBytes(), limit);
-
-        OpenAI client(configuration);
+        OpenAI client(service.configuration(20, mebibyte));
         auto future = client.chats(query());
         const std::exception_ptr failure = failureOf(future);
         ASSERT_TRUE(failure);
         const auto tooLarge = errorOf<ResponseTooLargeError>(failure);
-        EXPECT_EQ(tooLarge.limit(), limit);
+        EXPECT_EQ(tooLarge.limit(), mebibyte);
         EXPECT_EQ(tooLarge.kind(), TransportError::Kind::responseTooLarge);
 
         // What the transport held of it stays within the limit.
@@ -117,7 +131,7 @@ TEST(AnswerLimits, AnAnswerPastTheLimitFailsTypedAfterHoldingNoMoreThanIt)
         request.url = "http://127.0.0.1:" + std::to_string(service.server().port()) + chatPath;
         request.method = "POST";
         request.body = "{}";
-        request.maxResponseBytes = limit;
+        request.maxResponseBytes = mebibyte;
         std::promise<std::pair<std::optional<std::string>, std::exception_ptr>> held;
         auto heldFuture = held.get_future();
         auto session = std::make_shared<CurlSession>();
@@ -129,7 +143,7 @@ TEST(AnswerLimits, AnAnswerPastTheLimitFailsTypedAfterHoldingNoMoreThanIt)
             ->resume();
         const auto [data, error] = waitFor(heldFuture);
         errorOf<ResponseTooLargeError>(error);
-        EXPECT_LE(data.value_or("").size(), limit);
+        EXPECT_LE(data.value_or("").size(), mebibyte);
     }
 }
 
@@ -140,15 +154,16 @@ TEST(AnswerLimits, AStreamIsBoundedPerEventAndInTotal)
         std::string head, piece;
         std::size_t expectedLimit;
     };
-    const std::size_t eventLimit = 64 * 1024, totalLimit = mebibyte;
+    const std::size_t eventLimit = 16 * 1024, totalLimit = 256 * 1024;
     const std::string event = "data: " + chunk("more") + "\n\n";
     for (const Case& c : {Case{"one endless event", "data: {\"id\":\"", std::string(4096, 'x'), eventLimit},
                           Case{"endless small events", "", event, totalLimit}}) {
         SCOPED_TRACE(c.name);
         MisbehavingService service;
         service.serveEndlessly(c.head, c.piece, {}, "text/event-stream");
-        OpenAI client(service.configuration(20, totalLimit, eventLimit));
+        // Declared first so that it outlives the client, which stops the stream when it goes.
         StreamRecord record;
+        OpenAI client(service.configuration(20, totalLimit, eventLimit));
         client.streamChats(query(), record.onResult(), record.onComplete());
         auto completed = record.completed.get_future();
         const std::exception_ptr end = waitFor(completed);
@@ -171,10 +186,10 @@ TEST(AnswerDeadline, ATrickleEndsAtTheDeadlineAsATimeOut)
         SCOPED_TRACE(streamed ? "streamed" : "one-shot");
         MisbehavingService service;
         service.serveEndlessly("", " ", std::chrono::milliseconds(900));
+        StreamRecord record;
         OpenAI client(service.configuration(2));
         std::exception_ptr end;
         if (streamed) {
-            StreamRecord record;
             client.streamChats(query(), record.onResult(), record.onComplete());
             auto completed = record.completed.get_future();
             end = waitFor(completed);
@@ -205,6 +220,7 @@ TEST(AnswerRedirects, ARedirectIsAStatusErrorAndNothingReachesItsTarget)
             response.set_header("Location", elsewhere);
             response.set_content(chatAnswer, "application/json");
         });
+        StreamRecord record;
         OpenAI client(Configuration(key, std::nullopt, "127.0.0.1", service.port(), "http", 10));
         auto future = client.chats(query());
         const std::exception_ptr failure = failureOf(future);
@@ -213,7 +229,6 @@ TEST(AnswerRedirects, ARedirectIsAStatusErrorAndNothingReachesItsTarget)
         EXPECT_EQ(statusError.statusCode(), status);
         EXPECT_NE(std::string(statusError.what()).find(std::to_string(status)), std::string::npos);
 
-        StreamRecord record;
         client.streamChats(query(), record.onResult(), record.onComplete());
         auto completed = record.completed.get_future();
         EXPECT_EQ(errorOf<HTTPStatusError>(waitFor(completed)).statusCode(), status);
