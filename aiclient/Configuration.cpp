@@ -5,9 +5,11 @@
 namespace aiclient {
 
 Configuration::Configuration(std::string token, std::optional<std::string> organizationIdentifier, std::string host,
-                             std::int64_t port, std::string scheme, double timeoutInterval)
+                             std::int64_t port, std::string scheme, double timeoutInterval,
+                             std::size_t maxResponseBytes, std::size_t maxEventBytes)
     : token_(std::move(token)), organizationIdentifier_(std::move(organizationIdentifier)), host_(std::move(host)),
-      port_(port), scheme_(std::move(scheme)), timeoutInterval_(timeoutInterval)
+      port_(port), scheme_(std::move(scheme)), timeoutInterval_(timeoutInterval), maxResponseBytes_(maxResponseBytes),
+      maxEventBytes_(maxEventBytes)
 {}
 
 Configuration Configuration::standard(std::string token)

@@ -1,10 +1,14 @@
 #include "aiclient/CurlSession.h"
 
+#include "aiclient/ServiceErrors.h"
+
 #include <algorithm>
 #include <atomic>
-#include <chrono>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <curl/curl.h>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -75,6 +79,12 @@ private:
     {
         auto* task = static_cast<CurlTask*>(context);
         const size_t length = size * count;
+        // Counted after decompression, so a small compressed answer cannot unpack into an unbounded one.
+        if (length > task->request_.maxResponseBytes - task->receivedCount_) {
+            task->tooLarge_ = true;
+            return 0;
+        }
+        task->receivedCount_ += length;
         if (!task->onData_) {
             task->body_.append(data, length);
             task->receivedBytes_ = true;
@@ -96,40 +106,43 @@ private:
         const size_t length = size * count;
         std::string_view line(data, length);
         if (line.starts_with("HTTP/")) {
-            // A new head starts (after a redirect or an interim answer): forget the previous one.
+            // A new head starts (after an interim answer): forget the previous one.
             task->response_.headers.clear();
+            // A redirect is never followed: the service's answer is the one asked for, and following it would
+            // post the body, the key among the headers, wherever the answer points. Stop at its status line.
+            const long status = statusOfLine(line);
+            if (status >= 300 && status < 400) {
+                task->redirectStatus_ = status;
+                return 0;
+            }
         } else if (auto colon = line.find(':'); colon != std::string_view::npos) {
             task->response_.headers.emplace_back(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
         }
         return length;
     }
 
-    static int onProgress(void* context, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded)
+    /// The status code of a status line such as "HTTP/1.1 307 Temporary Redirect"; 0 when it has none.
+    static long statusOfLine(std::string_view line)
     {
-        auto* task = static_cast<CurlTask*>(context);
-        if (task->cancelled_) {
-            return 1;
+        const size_t space = line.find(' ');
+        if (space == std::string_view::npos) {
+            return 0;
         }
-        // libcurl averages its speed over a window of several seconds, so after bytes have moved its low-speed
-        // limit notices a stall only late; the stall is also timed here, from the last byte in either direction.
-        const auto now = std::chrono::steady_clock::now();
-        const curl_off_t moved = downloaded + uploaded;
-        if (moved != task->lastMoved_ || task->lastActivity_ == std::chrono::steady_clock::time_point{}) {
-            task->lastMoved_ = moved;
-            task->lastActivity_ = now;
-        } else if (now - task->lastActivity_ > task->idleLimit()) {
-            task->idleTimedOut_ = true;
-            return 1;
-        }
-        return 0;
+        long status = 0;
+        const char* begin = line.data() + space + 1;
+        std::from_chars(begin, line.data() + line.size(), status);
+        return status;
     }
 
-    std::chrono::duration<double> idleLimit() const { return std::chrono::duration<double>(idleSeconds()); }
+    static int onProgress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+    {
+        return static_cast<CurlTask*>(context)->cancelled_ ? 1 : 0;
+    }
 
-    /// The request's time-out within what libcurl's whole-number options can hold: at least a millisecond (NaN
+    /// The request's deadline within what libcurl's whole-number options can hold: at least a millisecond (NaN
     /// too), and at most a year, so that an infinite time-out means no practical limit rather than overflowing
     /// into a one-second one.
-    double idleSeconds() const
+    double deadlineSeconds() const
     {
         constexpr double longest = 365.0 * 24 * 60 * 60;
         const double timeout = request_.timeoutInterval;
@@ -164,17 +177,18 @@ private:
         curl_easy_setopt(handle, CURLOPT_VERBOSE, 0L);
         curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 10L);
+        curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "");
+        constexpr auto maxOffset = static_cast<std::uintmax_t>(std::numeric_limits<curl_off_t>::max());
+        // An answer that announces its size is refused before its first byte when it is too large.
+        curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE,
+                         static_cast<curl_off_t>(std::min<std::uintmax_t>(request_.maxResponseBytes, maxOffset)));
 
-        // Idle time-out: the connection must be made in time, and afterwards fewer than one byte per second
-        // over the whole interval counts as stalled. libcurl measures the stall in whole seconds.
-        const double timeout = idleSeconds();
-        curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::ceil(timeout * 1000.0)));
-        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, std::max(1L, static_cast<long>(std::ceil(timeout))));
+        // One deadline for the whole transfer, connection to last byte: a service that trickles its answer a
+        // byte at a time ends then as surely as one that never answers.
+        const long deadline = static_cast<long>(std::ceil(deadlineSeconds() * 1000.0));
+        curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, deadline);
+        curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, deadline);
 
         if (request_.body) {
             curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request_.body->size()));
@@ -222,12 +236,14 @@ private:
         if (code == CURLE_OK) {
             return nullptr;
         }
+        if (redirectStatus_ != 0) {
+            return std::make_exception_ptr(HTTPStatusError(redirectStatus_));
+        }
         if (callbackError_) {
             return callbackError_;
         }
-        if (idleTimedOut_) {
-            return std::make_exception_ptr(
-                TransportError(TransportError::Kind::timedOut, "The request timed out. (no data received in time)"));
+        if (tooLarge_ || code == CURLE_FILESIZE_EXCEEDED) {
+            return std::make_exception_ptr(ResponseTooLargeError(request_.maxResponseBytes));
         }
         return std::make_exception_ptr(transportError(code, errorText));
     }
@@ -332,9 +348,9 @@ private:
     bool receivedBytes_ = false;
     HttpResponse response_;
     std::exception_ptr callbackError_;
-    curl_off_t lastMoved_ = 0;
-    std::chrono::steady_clock::time_point lastActivity_{};
-    bool idleTimedOut_ = false;
+    std::size_t receivedCount_ = 0;
+    bool tooLarge_ = false;
+    long redirectStatus_ = 0;
 };
 
 } // namespace

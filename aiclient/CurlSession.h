@@ -14,9 +14,11 @@ namespace aiclient {
 /// callback of its own transfer lets the session go: that transfer just finishes). A task resumed after its
 /// session is gone completes at once with a `cancelled` error.
 ///
-/// The request's time-out is an idle time-out: it bounds the wait for the connection and, through libcurl's
-/// low-speed limit, every stretch without bytes; a transfer may take longer as long as bytes keep coming.
-/// Expiry is reported as a `TransportError` of kind `timedOut`.
+/// The request's time-out is a deadline for the whole transfer, from the start of the connection to the last
+/// byte, reported as a `TransportError` of kind `timedOut`. An answer larger than the request's
+/// `maxResponseBytes` (the deliveries of a streamed task together) stops the transfer with
+/// `ResponseTooLargeError`. Redirects are never followed: an answer with a 3xx status ends the task with
+/// `HTTPStatusError` naming that status, before its body is read.
 class CurlSession final : public Session {
 public:
     CurlSession();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string>
 
 namespace aiclient {
 
@@ -19,6 +20,25 @@ std::optional<std::string> HttpRequest::header(const std::string& name) const
     }
     return std::nullopt;
 }
+
+namespace {
+
+std::string describeLimit(std::size_t limit)
+{
+    constexpr std::size_t mebibyte = 1024 * 1024;
+    if (limit >= mebibyte && limit % mebibyte == 0) {
+        return std::to_string(limit / mebibyte) + " MiB";
+    }
+    return std::to_string(limit) + " bytes";
+}
+
+} // namespace
+
+ResponseTooLargeError::ResponseTooLargeError(std::size_t limit)
+    : TransportError(Kind::responseTooLarge,
+                     "The answer was larger than the limit of " + describeLimit(limit) + " and was not read further."),
+      limit_(limit)
+{}
 
 bool isSendableHeaderText(std::string_view text)
 {

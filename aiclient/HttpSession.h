@@ -3,6 +3,9 @@
 // The transport under the AI client: a request value, a data task and the session that makes tasks.
 // The client talks to the network only through `Session`, so tests and other transports can stand in.
 
+#include "aiclient/Configuration.h"
+
+#include <cstddef>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -21,8 +24,11 @@ struct HttpRequest {
     std::string method = "GET";
     std::vector<std::pair<std::string, std::string>> headers;
     std::optional<std::string> body;
-    /// Idle time-out in seconds: the longest wait for the connection or for the next bytes.
+    /// Deadline in seconds: the whole transfer, from the start of the connection to the last byte, ends by then.
     double timeoutInterval = 60.0;
+    /// The most answer bytes taken (all deliveries of a streamed task together); past it the transfer stops with
+    /// `ResponseTooLargeError`.
+    std::size_t maxResponseBytes = Configuration::defaultMaxResponseBytes;
 
     /// The value of the first header named `name` (compared without regard to case), if any.
     std::optional<std::string> header(const std::string& name) const;
@@ -42,10 +48,11 @@ struct HttpResponse {
 class TransportError : public std::runtime_error {
 public:
     enum class Kind {
-        timedOut,      ///< no connection or no bytes within the request's time-out
-        cannotConnect, ///< host not found or connection refused
-        cancelled,     ///< the task was cancelled
-        other,         ///< any other failure of the transfer
+        timedOut,         ///< the transfer did not end within the request's deadline
+        cannotConnect,    ///< host not found or connection refused
+        cancelled,        ///< the task was cancelled
+        responseTooLarge, ///< the answer was larger than the request allows (`ResponseTooLargeError`)
+        other,            ///< any other failure of the transfer
     };
 
     TransportError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
@@ -55,6 +62,19 @@ public:
 
 private:
     Kind kind_;
+};
+
+/// The answer, or one event of a streamed answer, was larger than allowed; the transfer was stopped there, so no
+/// more than about `limit` bytes of it were ever held.
+class ResponseTooLargeError : public TransportError {
+public:
+    explicit ResponseTooLargeError(std::size_t limit);
+
+    /// The limit that was passed, in bytes.
+    std::size_t limit() const noexcept { return limit_; }
+
+private:
+    std::size_t limit_;
 };
 
 /// A task made by a session; nothing happens until `resume`.
@@ -72,7 +92,8 @@ public:
 using DataTaskHandler = std::function<void(std::optional<std::string> data, std::optional<HttpResponse> response,
                                            std::exception_ptr error)>;
 
-/// Receives each delivery of bytes of a streamed task, in order, on that task's worker thread.
+/// Receives each delivery of bytes of a streamed task, in order, on that task's worker thread. When it throws,
+/// the transfer stops and the task completes with what it threw.
 using DataReceivedHandler = std::function<void(std::string_view bytes)>;
 /// Called once when a streamed task ends, after its last delivery, with the transport error if any.
 using TaskCompletedHandler = std::function<void(std::exception_ptr error)>;

@@ -259,6 +259,7 @@ public:
             return;
         }
         auto session = StreamingSession<ResultType>::create(std::move(request), makeStreamingSession_);
+        session->setMaxEventBytes(configuration_.maxEventBytes());
         if (onResult) {
             session->onReceiveContent = [onResult](auto&, const ResultType& chunk) {
                 onResult(Outcome<ResultType>::success(chunk));
@@ -289,8 +290,10 @@ private:
 
     template <URLRequestBuildable Request> HttpRequest build(const Request& request) const
     {
-        return request.build(configuration_.token(), configuration_.organizationIdentifier(),
-                             configuration_.timeoutInterval());
+        HttpRequest built = request.build(configuration_.token(), configuration_.organizationIdentifier(),
+                                          configuration_.timeoutInterval());
+        built.maxResponseBytes = configuration_.maxResponseBytes();
+        return built;
     }
 
     /// Sends the request that `describe` makes as one data task; `handle` turns the answer into the result.

@@ -8,8 +8,10 @@ const char* OpenAIError::what() const noexcept
 }
 
 HTTPStatusError::HTTPStatusError(long statusCode)
-    : statusCode_(statusCode), description_("The AI service answered with HTTP status " + std::to_string(statusCode) +
-                                            " and no error description it could read.")
+    : statusCode_(statusCode),
+      description_("The AI service answered with HTTP status " + std::to_string(statusCode) +
+                   (statusCode >= 300 && statusCode < 400 ? ", a redirect, which is not followed."
+                                                          : " and no error description it could read."))
 {}
 
 APIError::APIError(std::string message, std::string type, std::optional<std::string> param,

@@ -81,7 +81,8 @@ private:
 };
 
 /// The service answered with an HTTP error status and a body that is neither the expected result nor its error
-/// object: a gateway's HTML page, a plain-text error, an empty body. Its description names the status.
+/// object: a gateway's HTML page, a plain-text error, an empty body; or with a redirect (3xx), which the client
+/// never follows, whatever its body. Its description names the status.
 class HTTPStatusError : public std::exception {
 public:
     explicit HTTPStatusError(long statusCode);

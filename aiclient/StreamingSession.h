@@ -4,10 +4,12 @@
 // chunk of `ResultType` and reported through three callbacks.
 
 #include "aiclient/Coding.h"
+#include "aiclient/Configuration.h"
 #include "aiclient/EventStreamParser.h"
 #include "aiclient/HttpSession.h"
 #include "aiclient/ServiceErrors.h"
 
+#include <cstddef>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -84,6 +86,10 @@ public:
     }
 
     const HttpRequest& urlRequest() const { return urlRequest_; }
+    /// The most bytes one event may have while it is still arriving; a longer one stops the stream, which then
+    /// completes with `ResponseTooLargeError`. Set it before `start`.
+    void setMaxEventBytes(std::size_t limit) { maxEventBytes_ = limit; }
+    std::size_t maxEventBytes() const { return maxEventBytes_; }
     const std::string& streamingCompletionMarker() const { return marker_; }
 
     /// Starts the transfer. Deliveries and the completion then arrive on the transfer's worker thread.
@@ -123,10 +129,17 @@ public:
         // `transport` goes here: when it was this session's own, its destructor waits for the transfer.
     }
 
-    /// One delivery of bytes (called by the transfer; public so a test can feed a session directly).
+    /// One delivery of bytes (called by the transfer; public so a test can feed a session directly). Throws
+    /// `ResponseTooLargeError` when the event still arriving has grown past `maxEventBytes`, which makes the
+    /// transport stop the transfer; nothing of that event is reported.
     void didReceiveData(std::string_view bytes)
     {
-        if (parser_.feed(bytes, pieceHandler()) == EventStreamParser::FeedOutcome::invalidText) {
+        const EventStreamParser::FeedOutcome outcome = parser_.feed(bytes, pieceHandler());
+        if (parser_.keptText().size() > maxEventBytes_) {
+            parser_ = EventStreamParser(marker_);
+            throw ResponseTooLargeError(maxEventBytes_);
+        }
+        if (outcome == EventStreamParser::FeedOutcome::invalidText) {
             reportError(std::make_exception_ptr(StreamingError(StreamingError::Kind::unknownContent)));
         }
     }
@@ -201,6 +214,7 @@ private:
     std::shared_ptr<DataTask> task_;
     std::string marker_ = "[DONE]";
     EventStreamParser parser_{marker_};
+    std::size_t maxEventBytes_ = Configuration::defaultMaxEventBytes;
 };
 
 } // namespace aiclient

@@ -8,8 +8,8 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
 
@@ -131,21 +131,47 @@ AIVisionViewModel::AIVisionViewModel(QObject* parent)
       })
 {}
 
+AIServiceURLRefusedError::AIServiceURLRefusedError()
+    : std::runtime_error("LUMETROVE_AI_SERVICE_URL was refused: only an http or https URL of this machine's loopback "
+                         "service (127.0.0.0/8, localhost or [::1], with or without a port, no path) is taken. The "
+                         "request was not sent.")
+{}
+
+EmptyAnswerError::EmptyAnswerError() : std::runtime_error("The AI service's answer holds no text.")
+{}
+
 aiclient::Configuration AIVisionViewModel::configuration(const std::string& apiKey)
 {
+    constexpr double timeout = 20.0;
     // For local testing: LUMETROVE_AI_SERVICE_URL (e.g. "http://127.0.0.1:8080") sends the requests to a stand-in
-    // service on this machine. Only a loopback address is taken, so the key never goes to a host the user did not
-    // choose; anything else is ignored.
-    const QUrl local(qEnvironmentVariable("LUMETROVE_AI_SERVICE_URL"), QUrl::StrictMode);
-    const QString host = local.host();
-    const bool loopback = host == QLatin1String("localhost") ||
-                          QRegularExpression(QStringLiteral("^127(\\.\\d{1,3}){3}$")).match(host).hasMatch();
-    if (loopback && (local.scheme() == QLatin1String("http") || local.scheme() == QLatin1String("https")) &&
-        local.port() > 0) {
-        return aiclient::Configuration(apiKey, std::nullopt, local.host().toStdString(), local.port(),
-                                       local.scheme().toStdString(), 20.0);
+    // service on this machine. Only a loopback service is taken, so the key never goes to a host the user did not
+    // choose; anything else stops the request rather than falling back to the real service, which the user did
+    // not ask for either.
+    const QString value = qEnvironmentVariable("LUMETROVE_AI_SERVICE_URL");
+    if (value.isEmpty()) {
+        return aiclient::Configuration(apiKey, std::nullopt, aiclient::Configuration::defaultHost, 443, "https",
+                                       timeout);
     }
-    return aiclient::Configuration(apiKey, std::nullopt, aiclient::Configuration::defaultHost, 443, "https", 20.0);
+    const QUrl local(value, QUrl::StrictMode);
+    const QString scheme = local.scheme();
+    const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    const bool plain = local.isValid() && local.userInfo().isEmpty() && !local.hasQuery() && !local.hasFragment() &&
+                       (local.path().isEmpty() || local.path() == QLatin1String("/"));
+    // An address is written in its canonical form, the form the transport reads the same way.
+    const QHostAddress address(local.host());
+    QString host;
+    if (local.host() == QLatin1String("localhost")) {
+        host = local.host();
+    } else if (!address.isNull() && address.isLoopback()) {
+        host = address.toString();
+    }
+    if (!web || !plain || host.isEmpty()) {
+        const AIServiceURLRefusedError refused;
+        systemLog(QString::fromUtf8(refused.what()));
+        throw refused;
+    }
+    const int port = local.port(scheme == QLatin1String("https") ? 443 : 80);
+    return aiclient::Configuration(apiKey, std::nullopt, host.toStdString(), port, scheme.toStdString(), timeout);
 }
 
 std::shared_ptr<AnalysisTask> AIVisionViewModel::analyzeScreenshot(const std::optional<QString>& aiResults,
@@ -202,7 +228,14 @@ std::shared_ptr<AnalysisTask> AIVisionViewModel::analyzeScreenshot(const std::op
         publish([](AIVisionViewModel& model) { model.fail(unsendableKeyError()); });
         return task;
     }
-    std::shared_ptr<aiclient::OpenAIProtocol> client = clientFactory_(configuration(apiKey->toStdString()));
+    std::optional<aiclient::Configuration> settings;
+    try {
+        settings = configuration(apiKey->toStdString());
+    } catch (const AIServiceURLRefusedError&) {
+        publish([error = std::current_exception()](AIVisionViewModel& model) { model.fail(error); });
+        return task;
+    }
+    std::shared_ptr<aiclient::OpenAIProtocol> client = clientFactory_(std::move(*settings));
     // The client stays alive until its answer arrives; the answer reaches the view model on the main thread.
     client->chats(query, [client, task, publish](auto outcome) {
         if (!outcome.ok()) {
@@ -228,12 +261,14 @@ void AIVisionViewModel::publishAnswer(const AnalysisTask& task, const std::vecto
         return;
     }
     setHasResults(true);
-    if (choices.empty()) {
-        return;
-    }
-    const auto content = choices.front().content();
+    // An answer without text (no choice, or "content": null) is paid for and yet gives nothing: the user is told,
+    // as for an answer that cannot be read.
+    const auto content = choices.empty() ? std::nullopt : choices.front().content();
     const auto text = content ? content->text() : std::nullopt;
     if (!text) {
+        const std::exception_ptr error = std::make_exception_ptr(EmptyAnswerError());
+        printLine(describeError(error));
+        setReceivedError(AIError::make(error));
         return;
     }
     try {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 namespace aiclient {
@@ -53,7 +54,9 @@ public:
     void setClientFactory(ClientFactory factory) { clientFactory_ = std::move(factory); }
 
     /// The service settings of a request with `apiKey`: the service's host, port 443, "https", 20 s; or, for
-    /// local testing, the loopback address in LUMETROVE_AI_SERVICE_URL.
+    /// local testing, the loopback service that LUMETROVE_AI_SERVICE_URL names (http or https, 127.0.0.0/8,
+    /// localhost or [::1], with or without a port). Any other value set there is refused with a line in the
+    /// system log and `AIServiceURLRefusedError`: the key then goes to no host at all, not even the service's.
     static aiclient::Configuration configuration(const std::string& apiKey);
 
 signals:
@@ -78,6 +81,19 @@ private:
     bool isLoading_ = false;
     std::optional<AIError> receivedError_;
     ClientFactory clientFactory_;
+};
+
+/// LUMETROVE_AI_SERVICE_URL is set to something other than a loopback http or https URL. The text never
+/// quotes the value.
+class AIServiceURLRefusedError : public std::runtime_error {
+public:
+    AIServiceURLRefusedError();
+};
+
+/// The service's answer holds no choice, or its first choice holds no text: nothing to apply.
+class EmptyAnswerError : public std::runtime_error {
+public:
+    EmptyAnswerError();
 };
 
 /// The system messages of an analysis: the fixed instructions and summary rule, the application and the task

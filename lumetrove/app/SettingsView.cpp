@@ -49,7 +49,7 @@ QString OpenAIAPIView::openAIAPIKey() const
 
 void OpenAIAPIView::saveKey(const QString& key)
 {
-    UserDefaults::setValue(UserDefaults::openAIAPIKey, key);
+    UserDefaults::setValue(UserDefaults::openAIAPIKey, key.trimmed());
 }
 
 SettingsView::SettingsView(SettingsViewModel& settingsViewModel, QWidget* parent)

@@ -10,7 +10,8 @@ namespace lumetrove {
 class SettingsViewModel;
 
 /// The API-key pane: a clear single-line field that shows the stored key and stores every change at once,
-/// exactly as typed. Nothing is stored until the first edit. Main thread.
+/// without the blanks and line breaks around it that a paste brings along. Nothing is stored until the first
+/// edit. Main thread.
 class OpenAIAPIView : public QWidget {
     Q_OBJECT
 
@@ -21,7 +22,8 @@ public:
     QString openAIAPIKey() const;
     QLineEdit* keyField() const { return keyField_; }
 
-    /// Stores `key` under "OpenAIAPIKey".
+    /// Stores `key` under "OpenAIAPIKey" without leading and trailing white space and line breaks; what is
+    /// inside the key is kept as it is (a key that holds a line break there is still refused when sent).
     static void saveKey(const QString& key);
 
 private:

@@ -75,10 +75,14 @@ QImage decodeScreenshotImage(const QString& path)
     return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-/// An analysis of the pane: the screenshot it was asked for and its task handle.
+/// An analysis of the pane: the screenshot it was asked for, its task handle, and, until it is sent, that
+/// screenshot's own image.
 struct ScreenshotDetailView::Analysis {
     ScreenshotPtr screenshot;
     std::shared_ptr<AnalysisTask> task;
+    QImage image;
+    bool imageReady = false;
+    bool imageDecoding = false;
 };
 
 ScreenshotDetailView::ScreenshotDetailView(Environment environment, QWidget* parent)
@@ -96,9 +100,14 @@ ScreenshotDetailView::ScreenshotDetailView(Environment environment, QWidget* par
 
 ScreenshotDetailView::~ScreenshotDetailView()
 {
-    // An answer that comes after the pane is gone is never applied.
-    if (currentTask_) {
-        currentTask_->cancel();
+    // An answer that comes after the pane is gone is never applied (its view model goes with the pane); the
+    // records it was asked for are no longer processing.
+    if (running_) {
+        queued_.push_front(std::move(running_));
+    }
+    for (const std::unique_ptr<Analysis>& analysis : queued_) {
+        analysis->task->cancel();
+        analysis->screenshot->setCurrentlyAIProcessing(false);
     }
 }
 
@@ -108,8 +117,14 @@ void ScreenshotDetailView::buildContent()
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
 
+    // The button shows the shown screenshot's own analysis, not whichever request is in flight.
     processButton_ = new ProcessButtonView(
-        *model_, [this] { return currentTask_; }, [this] { startAIProcessing(); }, this);
+        *model_,
+        [this]() -> std::shared_ptr<AnalysisTask> {
+            const Analysis* analysis = analysisOf(screenshot_);
+            return analysis ? analysis->task : nullptr;
+        },
+        [this] { startAIProcessing(); }, this);
     processButton_->setObjectName(QStringLiteral("processButton"));
     auto* buttonRow = new QHBoxLayout;
     buttonRow->addStretch();
@@ -198,14 +213,14 @@ void ScreenshotDetailView::setScreenshot(ScreenshotPtr screenshot)
     refreshSections();
 
     loadImage();
+    // An analysis of the screenshot shown before goes on: its answer, paid for, is that screenshot's.
     if (screenshot_ && screenshot_->waitingForAIProcess()) {
         startAIProcessing();
-    } else {
-        cancelCurrentTask();
-        if (screenshotSelectedWhenAIProcessStarted_) {
-            screenshotSelectedWhenAIProcessStarted_->setCurrentlyAIProcessing(false);
-        }
+    } else if (!queued_.empty()) {
+        // The next analysis may have waited for the image of the screenshot shown before: it reads its own now.
+        QTimer::singleShot(0, this, &ScreenshotDetailView::launchAnalysis);
     }
+    processButton_->refresh();
     setKeywords(screenshot_ ? screenshot_->keywords().value_or(QString()) : QString());
     nameView_->setScreenshotName(screenshot_ ? screenshot_->name().value_or(QString()) : QString());
     processButton_->refresh();
@@ -220,10 +235,6 @@ void ScreenshotDetailView::setFolderSelection(const FolderSection& section)
     folderSelection_ = section;
     if (first) {
         return;
-    }
-    cancelCurrentTask();
-    if (screenshot_) {
-        screenshot_->setCurrentlyAIProcessing(false);
     }
     nameView_->setScreenshotName(screenshot_ ? screenshot_->name().value_or(QString()) : QString());
 }
@@ -258,7 +269,7 @@ void ScreenshotDetailView::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
     // An analysis waiting for the image keeps it; a full-screen image is tens of megabytes.
-    if (!imageCurrent_ || image_.isNull() || pending_) {
+    if (!imageCurrent_ || image_.isNull() || analysisWantsShownImage()) {
         return;
     }
     image_ = QImage();
@@ -436,79 +447,121 @@ void ScreenshotDetailView::startAIProcessing()
         return;
     }
     screenshotSelectedWhenAIProcessStarted_ = screenshot_;
-    // A start not yet sent gives way to this one; a request in flight is cancelled, and its outcome, when it
-    // comes, is dropped, so that it can neither land on another screenshot nor end this one's processing.
-    if (pending_ && pending_->screenshot && pending_->screenshot != screenshot_) {
-        pending_->screenshot->setCurrentlyAIProcessing(false);
+    if (screenshot_) {
+        startAnalysisOf(screenshot_);
     }
-    pending_.reset();
-    if (running_) {
+}
+
+void ScreenshotDetailView::startAnalysisOf(const ScreenshotPtr& screenshot)
+{
+    // A start not yet sent gives way to this one; a request in flight for the same screenshot is cancelled, and
+    // its outcome, when it comes, is dropped in favour of this newer one.
+    std::erase_if(queued_,
+                  [&](const std::unique_ptr<Analysis>& analysis) { return analysis->screenshot == screenshot; });
+    if (running_ && running_->screenshot == screenshot) {
         running_->task->cancel();
-        if (running_->screenshot && running_->screenshot != screenshot_) {
-            running_->screenshot->setCurrentlyAIProcessing(false);
+    }
+    auto analysis = std::make_unique<Analysis>();
+    analysis->screenshot = screenshot;
+    analysis->task = std::make_shared<AnalysisTask>();
+    queued_.push_back(std::move(analysis));
+    currentTask_ = queued_.back()->task;
+    screenshot->setWaitingForAIProcess(false);
+    screenshot->setCurrentlyAIProcessing(true);
+    processButton_->refresh();
+    QTimer::singleShot(0, this, &ScreenshotDetailView::launchAnalysis);
+}
+
+const ScreenshotDetailView::Analysis* ScreenshotDetailView::analysisOf(const ScreenshotPtr& screenshot) const
+{
+    if (!screenshot) {
+        return nullptr;
+    }
+    if (running_ && running_->screenshot == screenshot && !running_->task->isCancelled()) {
+        return running_.get();
+    }
+    for (const std::unique_ptr<Analysis>& analysis : queued_) {
+        if (analysis->screenshot == screenshot) {
+            return analysis.get();
         }
     }
-    pending_ = std::make_unique<Analysis>(Analysis{screenshot_, std::make_shared<AnalysisTask>()});
-    currentTask_ = pending_->task;
-    processButton_->refresh();
-    if (screenshot_) {
-        screenshot_->setWaitingForAIProcess(false);
-        screenshot_->setCurrentlyAIProcessing(true);
-    }
-    QTimer::singleShot(0, this, &ScreenshotDetailView::launchAnalysis);
+    return nullptr;
+}
+
+bool ScreenshotDetailView::analysisWantsShownImage() const
+{
+    return !queued_.empty() && !queued_.front()->imageReady && queued_.front()->screenshot == screenshot_;
 }
 
 void ScreenshotDetailView::launchAnalysis()
 {
     // One request at a time: the view model publishes every request's outcome through the same properties,
     // so a new one is sent only after the outcome of the one before has been seen.
-    if (!pending_ || running_) {
-        return;
-    }
-    const ScreenshotPtr asked = pending_->screenshot;
-    if (pending_->task->isCancelled() || !asked || asked != screenshot_) {
-        pending_.reset();
-        return;
-    }
-    // The analysis describes the screenshot's own picture only: it waits for that image being decoded, and a
-    // file that did not load sends nothing.
-    if (!imageCurrent_ || imageScreenshot_ != asked) {
-        if (imageReleased_) {
-            loadImage(); // let go of while hidden; the analysis goes on when it is read again
+    while (!running_ && !queued_.empty()) {
+        Analysis& next = *queued_.front();
+        const ScreenshotPtr asked = next.screenshot;
+        // The analysis describes the screenshot's own picture only, never the one shown before it.
+        if (!next.imageReady) {
+            if (asked != screenshot_) {
+                decodeForAnalysis(next);
+                return;
+            }
+            if (!imageCurrent_ || imageScreenshot_ != asked) {
+                if (imageReleased_) {
+                    loadImage(); // let go of while hidden; the analysis goes on when it is read again
+                }
+                return;
+            }
+            next.image = image_;
+            next.imageReady = true;
         }
-        return;
+        std::unique_ptr<Analysis> launching = std::move(queued_.front());
+        queued_.pop_front();
+        if (launching->image.isNull()) {
+            // A file that did not load sends nothing.
+            asked->setCurrentlyAIProcessing(false);
+            continue;
+        }
+        const QImage image = std::exchange(launching->image, QImage());
+        std::shared_ptr<AnalysisTask> sent =
+            model_->analyzeScreenshot(asked->aiResults(), asked->capturedAppName(), asked->aiAssistantTask(), image);
+        // The reset at the start is no outcome.
+        lastHasResults_ = model_->hasResults();
+        lastError_ = model_->receivedError();
+        if (!sent || !model_->isLoading()) {
+            // Nothing was sent (the image could not be encoded): no outcome will come.
+            asked->setCurrentlyAIProcessing(false);
+            continue;
+        }
+        running_ = std::move(launching);
     }
-    if (image_.isNull()) {
-        asked->setCurrentlyAIProcessing(false);
-        pending_.reset();
-        return;
-    }
-    std::shared_ptr<AnalysisTask> task =
-        model_->analyzeScreenshot(asked->aiResults(), asked->capturedAppName(), asked->aiAssistantTask(), image_);
-    // The reset at the start is no outcome.
-    lastHasResults_ = model_->hasResults();
-    lastError_ = model_->receivedError();
-    if (!task || !model_->isLoading()) {
-        // Nothing was sent (the image could not be encoded): no outcome will come.
-        asked->setCurrentlyAIProcessing(false);
-        pending_.reset();
-        return;
-    }
-    running_ = std::move(pending_);
-    running_->task = std::move(task);
-    currentTask_ = running_->task;
     processButton_->refresh();
 }
 
-void ScreenshotDetailView::cancelCurrentTask()
+void ScreenshotDetailView::decodeForAnalysis(Analysis& analysis)
 {
-    if (currentTask_) {
-        currentTask_->cancel();
+    if (analysis.imageDecoding) {
+        return;
     }
-    pending_.reset();
-    // A cancelled task no longer makes the button busy: its face is chosen again at once, not when the
-    // cancelled request's answer comes.
-    processButton_->refresh();
+    if (!analysis.screenshot->imageUrl()) {
+        analysis.imageReady = true;
+        QTimer::singleShot(0, this, &ScreenshotDetailView::launchAnalysis);
+        return;
+    }
+    analysis.imageDecoding = true;
+    auto* watcher = new QFutureWatcher<QImage>(this);
+    connect(watcher, &QFutureWatcher<QImage>::finished, this, [this, watcher, task = analysis.task] {
+        watcher->deleteLater();
+        for (const std::unique_ptr<Analysis>& queued : queued_) {
+            if (queued->task == task) {
+                queued->image = watcher->result();
+                queued->imageReady = true;
+            }
+        }
+        launchAnalysis();
+    });
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), decodeScreenshotImage,
+                                         analysis.screenshot->imageUrl()->toLocalFile()));
 }
 
 void ScreenshotDetailView::modelPublished()
@@ -524,29 +577,33 @@ void ScreenshotDetailView::modelPublished()
     }
     const std::unique_ptr<Analysis> finished = std::move(running_);
     const ScreenshotPtr asked = finished->screenshot;
-    if (finished->task->isCancelled() || asked != screenshot_) {
-        // Dropped as cancelled. The processing state belongs to the next analysis when it is of the same
-        // screenshot.
-        if (asked && !(pending_ && pending_->screenshot == asked)) {
+    if (finished->task->isCancelled()) {
+        // Replaced by a newer start of the same screenshot, which keeps the processing state.
+        if (!analysisOf(asked)) {
             asked->setCurrentlyAIProcessing(false);
         }
     } else if (newError) {
-        errorHandler(*error);
+        errorHandler(asked, *error);
     } else {
-        responseHandler();
+        applyAIResultTo(asked, model_->response());
     }
     launchAnalysis();
 }
 
-void ScreenshotDetailView::responseHandler()
-{
-    applyAIResult(model_->response());
-}
-
 void ScreenshotDetailView::applyAIResult(const std::optional<ScreenshotInfoResult>& result)
 {
-    if (screenshot_ && result) {
-        if (applyAIResultToScreenshot(*screenshot_, *result)) {
+    applyAIResultTo(screenshot_, result);
+}
+
+void ScreenshotDetailView::applyAIResultTo(const ScreenshotPtr& screenshot,
+                                           const std::optional<ScreenshotInfoResult>& result)
+{
+    if (!screenshot) {
+        return;
+    }
+    if (result) {
+        const bool kept = applyAIResultToScreenshot(*screenshot, *result);
+        if (screenshot == screenshot_ && kept) {
             // The view shows the answer too; its keywords are already stored, so the write-back skips this one
             // change — and only when there is a change, so that the user's next edit is never swallowed.
             const QString keywords = appliedAIKeywords(*result);
@@ -555,23 +612,19 @@ void ScreenshotDetailView::applyAIResult(const std::optional<ScreenshotInfoResul
                 setKeywords(keywords);
             }
             nameView_->setScreenshotName(appliedAIName(*result));
-        } else {
+        } else if (screenshot == screenshot_) {
             showStoredValues(); // an answer the library did not keep is not shown as if it were
         }
     }
-    if (screenshot_) {
-        screenshot_->setCurrentlyAIProcessing(false);
-    }
+    screenshot->setCurrentlyAIProcessing(false);
 }
 
-void ScreenshotDetailView::errorHandler(const AIError& error)
+void ScreenshotDetailView::errorHandler(const ScreenshotPtr& screenshot, const AIError& error)
 {
     if (!error.isCancellation()) {
-        showAIErrorAlert();
+        showAIErrorAlert(screenshot);
     }
-    if (screenshot_) {
-        screenshot_->setCurrentlyAIProcessing(false);
-    }
+    screenshot->setCurrentlyAIProcessing(false);
 }
 
 // Alerts -------------------------------------------------------------------------------------------------
@@ -613,7 +666,7 @@ void ScreenshotDetailView::showAPIKeyAlert()
     openAlert(box);
 }
 
-void ScreenshotDetailView::showAIErrorAlert()
+void ScreenshotDetailView::showAIErrorAlert(const ScreenshotPtr& screenshot)
 {
     const std::optional<AIError> error = model_->receivedError();
     auto* box = new QMessageBox(this);
@@ -625,7 +678,12 @@ void ScreenshotDetailView::showAIErrorAlert()
                            "persists then try again later."));
         QPushButton* retry = box->addButton(QStringLiteral("Retry"), QMessageBox::AcceptRole);
         box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-        connect(retry, &QPushButton::clicked, this, &ScreenshotDetailView::startAIProcessing);
+        // The failed screenshot's analysis, also when another one is shown by now.
+        connect(retry, &QPushButton::clicked, this, [this, screenshot] {
+            if (hasOpenAIAPIKey()) {
+                startAnalysisOf(screenshot);
+            }
+        });
     } else {
         box->setInformativeText(QStringLiteral("There was an issue processing your image. This may be a temporary "
                                                "technical problem or be due to the content of your image.\n\n") +

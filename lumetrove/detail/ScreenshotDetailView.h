@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
+#include <deque>
 #include <memory>
 class QSlider;
 class QSplitter;
@@ -56,11 +57,11 @@ public:
 
     const ScreenshotPtr& screenshot() const { return screenshot_; }
     /// The selection changed: loads the new image off the main thread, starts the analysis of a screenshot
-    /// waiting for it (or cancels the running one), and shows the new name and keywords. The same record
-    /// again changes nothing.
+    /// waiting for it, and shows the new name and keywords. An analysis of another screenshot goes on: its
+    /// answer is that screenshot's. The same record again changes nothing.
     void setScreenshot(ScreenshotPtr screenshot);
     const std::optional<FolderSection>& folderSelection() const { return folderSelection_; }
-    /// The sidebar selection changed: the running analysis is cancelled.
+    /// The sidebar selection changed: the name field shows the stored name again. Analyses go on.
     void setFolderSelection(const FolderSection& section);
 
     // The pane's state, readable for the window and for tests -------------------------------------------
@@ -78,7 +79,10 @@ public:
     void setImageZoom(double imageZoom);
     /// The magnification the image is shown at: the zoom when the image is larger than its area, else 1.
     double effectiveImageZoom() const;
+    /// The task of the analysis started last.
     const std::shared_ptr<AnalysisTask>& currentTask() const { return currentTask_; }
+    /// Whether an analysis of `screenshot` is running or waiting for its turn.
+    bool isAnalysing(const ScreenshotPtr& screenshot) const { return analysisOf(screenshot) != nullptr; }
     const ScreenshotPtr& screenshotSelectedWhenAIProcessStarted() const
     {
         return screenshotSelectedWhenAIProcessStarted_;
@@ -91,9 +95,11 @@ public:
 
     // The AI road ----------------------------------------------------------------------------------------
 
-    /// Starts the analysis of the shown screenshot with its own image: at once when the image is decoded,
-    /// else as soon as it is. Without an API key it raises the API-key alert instead. An analysis still
-    /// running is cancelled; only one runs per pane.
+    /// Starts the analysis of the shown screenshot with its own image. Without an API key it raises the
+    /// API-key alert instead. One request runs at a time: an analysis of another screenshot still running
+    /// goes on, and this one is sent after it, whatever is shown by then; its answer is applied to the
+    /// screenshot it was asked for. A new start of a screenshot whose analysis is still running replaces it.
+    /// The screenshot's `currentlyAIProcessing` holds from the start until its own outcome.
     void startAIProcessing();
     /// Whether a key is stored under "OpenAIAPIKey" (blanks count); raises the API-key alert when not.
     bool hasOpenAIAPIKey();
@@ -116,14 +122,21 @@ private:
 
     void buildContent();
     /// Out of sight after having been shown, with no analysis waiting for the image: it is read when shown.
-    bool imageNotWanted() const { return appeared_ && !isVisible() && !pending_; }
+    bool imageNotWanted() const { return appeared_ && !isVisible() && !analysisWantsShownImage(); }
+    /// The next analysis to send is of the shown screenshot and waits for its image.
+    bool analysisWantsShownImage() const;
     void loadImage();
     void imageLoaded(quint64 ticket, const QImage& image, bool restoring);
+    /// Starts the analysis of `screenshot` (checked for a key by the caller).
+    void startAnalysisOf(const ScreenshotPtr& screenshot);
+    /// Sends the next analysis when no request is in flight and its image is at hand.
     void launchAnalysis();
-    void cancelCurrentTask();
+    /// Reads the image of an analysis whose screenshot is not shown.
+    void decodeForAnalysis(Analysis& analysis);
+    const Analysis* analysisOf(const ScreenshotPtr& screenshot) const;
     void modelPublished();
-    void responseHandler();
-    void errorHandler(const AIError& error);
+    void applyAIResultTo(const ScreenshotPtr& screenshot, const std::optional<ScreenshotInfoResult>& result);
+    void errorHandler(const ScreenshotPtr& screenshot, const AIError& error);
     void keywordWriteBack();
     /// A save of the shown record failed: the name field and the keywords show what the record (and the
     /// library) holds again.
@@ -131,7 +144,8 @@ private:
     void refreshSections();
     void updateZoom();
     void showAPIKeyAlert();
-    void showAIErrorAlert();
+    /// The "AI Error" alert for a failed analysis of `screenshot`; "Retry" starts that screenshot's again.
+    void showAIErrorAlert(const ScreenshotPtr& screenshot);
     void openAlert(QMessageBox* box);
 
     Environment environment_;
@@ -151,8 +165,8 @@ private:
     bool isSettingKeywordsViaAIResult_ = false;
     std::shared_ptr<AnalysisTask> currentTask_;
     ScreenshotPtr screenshotSelectedWhenAIProcessStarted_;
-    /// The analysis started last, until its request is sent; the one whose request is in flight.
-    std::unique_ptr<Analysis> pending_;
+    /// The analyses started and not yet sent, in order; the one whose request is in flight.
+    std::deque<std::unique_ptr<Analysis>> queued_;
     std::unique_ptr<Analysis> running_;
     /// The model's published values as last seen, so that its handlers run only on real changes.
     bool lastHasResults_ = false;

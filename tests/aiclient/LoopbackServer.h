@@ -14,7 +14,8 @@
 
 namespace aiclient::testing {
 
-/// A cpp-httplib server on 127.0.0.1 and a free port, running until destroyed. It remembers every request.
+/// A cpp-httplib server on a loopback address (127.0.0.1 unless told "::1") and a free port, running until
+/// destroyed. It remembers every request.
 class LoopbackServer {
 public:
     struct Recorded {
@@ -26,9 +27,9 @@ public:
         httplib::MultipartFormDataMap parts;
     };
 
-    LoopbackServer()
+    explicit LoopbackServer(const std::string& address = "127.0.0.1")
     {
-        port_ = server_.bind_to_any_port("127.0.0.1");
+        port_ = server_.bind_to_any_port(address);
         thread_ = std::thread([this] { server_.listen_after_bind(); });
         for (int i = 0; i < 500 && !server_.is_running(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));

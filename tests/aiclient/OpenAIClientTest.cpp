@@ -1,3 +1,4 @@
+#include "ChatSupport.h"
 #include "TestSupport.h"
 #include "aiclient/OpenAI.h"
 
@@ -7,70 +8,19 @@
 #include <random>
 
 using namespace aiclient;
+using aiclient::testing::chatAnswer;
+using aiclient::testing::chunk;
+using aiclient::testing::contentOf;
 using aiclient::testing::errorOf;
 using aiclient::testing::FakeSession;
+using aiclient::testing::key;
+using aiclient::testing::loopbackConfiguration;
 using aiclient::testing::LoopbackServer;
+using aiclient::testing::query;
+using aiclient::testing::StreamRecord;
 using aiclient::testing::waitFor;
 
 namespace {
-
-const std::string key = "sk-test-SECRETKEY";
-
-const std::string chatAnswer =
-    R"({"id":"chatcmpl-9x","object":"chat.completion","created":1717000000,"model":"gpt-4o-2024-05-13",)"
-    R"("choices":[{"index":0,"message":{"role":"assistant","content":"{\"name\":\"Terminal session\"}"},)"
-    R"("logprobs":null,"finish_reason":"stop"}],"usage":{"prompt_tokens":812,"completion_tokens":21,)"
-    R"("total_tokens":833},"system_fingerprint":"fp_3aa7262c27"})";
-
-std::string chunk(const std::string& text)
-{
-    nlohmann::json json = {{"id", "chatcmpl-9y"},
-                           {"object", "chat.completion.chunk"},
-                           {"created", 1717000001},
-                           {"model", "gpt-4o"},
-                           {"choices", {{{"index", 0}, {"delta", {{"content", text}}}, {"finish_reason", nullptr}}}}};
-    return json.dump();
-}
-
-ChatQuery query()
-{
-    return ChatQuery{.messages = {*ChatCompletionMessageParam::make(ChatCompletionMessageParam::Role::user, "hi")},
-                     .model = "gpt-4o"};
-}
-
-Configuration loopbackConfiguration(const LoopbackServer& server, double timeout = 10)
-{
-    return Configuration(key, std::string("org-7"), "127.0.0.1", server.port(), "http", timeout);
-}
-
-std::string contentOf(const ChatStreamResult& result)
-{
-    return result.choices.at(0).delta.content.value_or("");
-}
-
-/// Collects everything a streamed call reports, and waits for its end.
-struct StreamRecord {
-    std::mutex mutex;
-    std::vector<std::string> contents;
-    std::vector<std::exception_ptr> errors;
-    std::promise<std::exception_ptr> completed;
-
-    Completion<ChatStreamResult> onResult()
-    {
-        return [this](Outcome<ChatStreamResult> result) {
-            std::lock_guard lock(mutex);
-            if (result.ok()) {
-                contents.push_back(contentOf(result.value()));
-            } else {
-                errors.push_back(result.error());
-            }
-        };
-    }
-    StreamCompletion onComplete()
-    {
-        return [this](std::exception_ptr error) { completed.set_value(error); };
-    }
-};
 
 /// Serves `events` as an event stream written in random pieces of 1 to 23 bytes; `cutAfter` stops the
 /// transfer abruptly after that many bytes.

@@ -1,13 +1,19 @@
 #include "lumetrove/app/SettingsView.h"
 
+#include "lumetrove/ai/AIVisionViewModel.h"
 #include "lumetrove/app/SettingsViewModel.h"
 #include "lumetrove/platform/UserDefaults.h"
+#include "tests/aiclient/LoopbackServer.h"
+#include "tests/lumetrove/Sandbox.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace lumetrove {
 namespace {
@@ -18,7 +24,7 @@ protected:
     void TearDown() override { UserDefaults::remove(UserDefaults::openAIAPIKey); }
 };
 
-TEST_F(SettingsViewTest, OpeningThePaneStoresNothingAndEveryEditIsStoredAsTyped)
+TEST_F(SettingsViewTest, OpeningThePaneStoresNothingAndEveryEditIsStoredWithoutSurroundingBlanks)
 {
     SettingsViewModel model;
     SettingsView view(model);
@@ -29,18 +35,58 @@ TEST_F(SettingsViewTest, OpeningThePaneStoresNothingAndEveryEditIsStoredAsTyped)
     EXPECT_FALSE(UserDefaults::contains(UserDefaults::openAIAPIKey));
 
     QTest::keyClicks(field, QStringLiteral(" s"));
-    EXPECT_EQ(UserDefaults::string(UserDefaults::openAIAPIKey), QStringLiteral(" s"));
+    EXPECT_EQ(UserDefaults::string(UserDefaults::openAIAPIKey), QStringLiteral("s"));
+    EXPECT_EQ(field->text(), QStringLiteral(" s")) << "the field keeps what is typed";
     QTest::keyClick(field, Qt::Key_Backspace);
     QTest::keyClick(field, Qt::Key_Backspace);
     EXPECT_EQ(UserDefaults::string(UserDefaults::openAIAPIKey), QString()) << "an emptied field leaves an empty entry";
 
     field->selectAll();
     field->insert(QStringLiteral("sk-pasted "));
-    EXPECT_EQ(UserDefaults::string(UserDefaults::openAIAPIKey), QStringLiteral("sk-pasted "));
+    EXPECT_EQ(UserDefaults::string(UserDefaults::openAIAPIKey), QStringLiteral("sk-pasted"));
 
     // A pane opened later shows what was stored.
     SettingsView reopened(model);
-    EXPECT_EQ(reopened.openAIAPIView()->openAIAPIKey(), QStringLiteral("sk-pasted "));
+    EXPECT_EQ(reopened.openAIAPIView()->openAIAPIKey(), QStringLiteral("sk-pasted"));
+
+    // Only the ends are cleaned: a key with a line break inside stays as it is, for the request to refuse.
+    OpenAIAPIView::saveKey(QStringLiteral("\tsk-a\r\nb \n"));
+    EXPECT_EQ(UserDefaults::string(UserDefaults::openAIAPIKey), QStringLiteral("sk-a\r\nb"));
+}
+
+TEST_F(SettingsViewTest, AKeyPastedWithATrailingLineFeedIsSentWithoutIt)
+{
+    aiclient::testing::LoopbackServer server;
+    server.onPost("/v1/chat/completions", [](const httplib::Request&, httplib::Response& response) {
+        const nlohmann::json answer = {{"name", "n"}, {"keywords", "k"}, {"description", "d"}};
+        const nlohmann::json message = {{"role", "assistant"}, {"content", answer.dump()}};
+        response.set_content(nlohmann::json{{"id", "c"},
+                                            {"object", "chat.completion"},
+                                            {"created", 1},
+                                            {"model", "gpt-4o"},
+                                            {"choices", {{{"index", 0}, {"message", message}}}}}
+                                 .dump(),
+                             "application/json");
+    });
+    qputenv("LUMETROVE_AI_SERVICE_URL", QByteArray("http://127.0.0.1:") + QByteArray::number(server.port()));
+
+    SettingsViewModel settings;
+    SettingsView view(settings);
+    QGuiApplication::clipboard()->setText(QStringLiteral("sk-pasted-key\n"));
+    view.openAIAPIView()->keyField()->paste();
+    EXPECT_EQ(UserDefaults::string(UserDefaults::openAIAPIKey), QStringLiteral("sk-pasted-key"));
+
+    AIVisionViewModel model;
+    QImage image(20, 20, QImage::Format_RGB32);
+    image.fill(Qt::gray);
+    model.analyzeScreenshot(std::nullopt, std::nullopt, std::nullopt, image);
+    const bool ended = testing::processEventsUntil([&] { return !model.isLoading(); });
+    qunsetenv("LUMETROVE_AI_SERVICE_URL");
+    ASSERT_TRUE(ended);
+    EXPECT_FALSE(model.receivedError()) << model.receivedError()->description().toStdString();
+    EXPECT_TRUE(model.response());
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].headers.find("Authorization")->second, "Bearer sk-pasted-key");
 }
 
 TEST_F(SettingsViewTest, TheTabViewFollowsTheModel)
