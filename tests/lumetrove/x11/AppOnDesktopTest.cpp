@@ -683,6 +683,10 @@ TEST_P(NewUserOnDesktopTest, WithNoKeyTheAlertIsAnsweredAndCapturesFromEveryPlac
     ASSERT_TRUE(clickAt(alert->topLeft() + cancel->center()));
     ASSERT_TRUE(processEventsUntil([&] { return dialogs().empty(); }, stepTimeoutMs)) << "the alert stayed";
 
+    // What the captures take: another application's lines of text, a different part of them each time, so that
+    // each screenshot's thumbnail is its own.
+    openTextWindow(1100, 820);
+
     // A capture from the toolbar's "Screenshot" button.
     std::optional<QRect> frame = mainWindowFrame();
     ASSERT_TRUE(frame);
@@ -692,16 +696,16 @@ TEST_P(NewUserOnDesktopTest, WithNoKeyTheAlertIsAnsweredAndCapturesFromEveryPlac
         [&] { return (button = findText(x_.grab(toolbar), QStringLiteral("Screenshot"))).has_value(); }, stepTimeoutMs))
         << "the toolbar shows no \"Screenshot\"";
     ASSERT_TRUE(clickAt(toolbar.topLeft() + button->center()));
-    ASSERT_NO_FATAL_FAILURE(finishCapture(1, QPoint(300, 300), QPoint(600, 500)));
+    ASSERT_NO_FATAL_FAILURE(finishCapture(1, QPoint(1110, 835), QPoint(1545, 965)));
 
     // One from the tray icon's menu.
     ASSERT_NO_FATAL_FAILURE(chooseInTrayMenu(QStringLiteral("Take Screenshot")));
-    ASSERT_NO_FATAL_FAILURE(finishCapture(2, QPoint(320, 320), QPoint(700, 520)));
+    ASSERT_NO_FATAL_FAILURE(finishCapture(2, QPoint(1120, 850), QPoint(1480, 950)));
 
     // One with Ctrl+N in the main window, which the stored capture brought to the front: a modal alert left
     // over it, seen or not, would take the key.
     ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+n")}));
-    ASSERT_NO_FATAL_FAILURE(finishCapture(3, QPoint(340, 340), QPoint(800, 540)));
+    ASSERT_NO_FATAL_FAILURE(finishCapture(3, QPoint(1105, 828), QPoint(1380, 990)));
     EXPECT_TRUE(dialogs().empty()) << "an alert came back after the captures";
 
     // A search in the window's search field hides the newest screenshot's row, and clearing it shows it again.
