@@ -68,11 +68,15 @@ TEST_F(PrivacyTest, EverythingANewLibraryHoldsIsItsOwnersAlone)
                            QByteArray("thumbnail"), std::nullopt},
                           false);
     testing::waitForList(manager);
+    const QStringList images = QDir(screenshots).entryList(QDir::Files);
+    ASSERT_EQ(images.size(), 1); // renamed after its default name
+    EXPECT_EQ(modeOf(screenshots + "/" + images.front()), 0600);
     ASSERT_EQ(manager.screenshots().size(), 1);
-    const ScreenshotPtr record = manager.screenshots().front();
-    EXPECT_EQ(modeOf(record->imageUrl()->toLocalFile()), 0600);
-    EXPECT_EQ(modeOf(*thumbnailFilePath(record->id())), 0600);
+    const qint64 id = manager.screenshots().front()->id();
+    EXPECT_EQ(modeOf(*thumbnailFilePath(id)), 0600);
+    const ScreenshotPtr record = Screenshot::fromRow(*store->screenshotRow(id), store);
     record->setName("Invoice");
+    EXPECT_EQ(QFileInfo(record->imageUrl()->toLocalFile()).fileName(), "Screenshot - Invoice.png");
     EXPECT_EQ(modeOf(record->imageUrl()->toLocalFile()), 0600);
 
     for (const QString& entry : QDir(library).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)) {
