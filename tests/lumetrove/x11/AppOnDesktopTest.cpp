@@ -8,6 +8,7 @@
 #include "sqlite/Connection.h"
 #include "tests/aiclient/LoopbackServer.h"
 #include "tests/lumetrove/Sandbox.h"
+#include "tests/lumetrove/x11/DesktopSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -198,21 +199,7 @@ public:
         if (!desktop_.contains(rect)) {
             return QImage();
         }
-        xcb_connection_t* c = connection_.get();
-        std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> reply(
-            xcb_get_image_reply(c,
-                                xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, rect.x(), rect.y(), rect.width(),
-                                              rect.height(), ~0u),
-                                nullptr),
-            &std::free);
-        // The desktop is 24 bits deep in 32-bit pixels, the layout of QImage::Format_RGB32.
-        if (!reply || reply->depth != 24 ||
-            xcb_get_image_data_length(reply.get()) != rect.width() * rect.height() * 4) {
-            return QImage();
-        }
-        return QImage(xcb_get_image_data(reply.get()), rect.width(), rect.height(), rect.width() * 4,
-                      QImage::Format_RGB32)
-            .copy();
+        return testing::grabRootImage(connection_.get(), root_, rect);
     }
 
 private:
@@ -301,17 +288,8 @@ protected:
         if (QGuiApplication::platformName() != QLatin1String("xcb")) {
             GTEST_SKIP() << "no X display: the desktop tests run under scripts/test, which starts one";
         }
-        ASSERT_TRUE(sandbox_.isValid());
-        for (const char* name : {"home", "data", "config/Lumetrove", "cache", "runtime"}) {
-            ASSERT_TRUE(QDir().mkpath(sandbox_.filePath(QString::fromLatin1(name))));
-        }
-        QFile::setPermissions(sandbox_.filePath(QStringLiteral("runtime")),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         // The key is in the program's settings before it starts, as a user would have entered it.
-        QSettings settings(sandbox_.filePath(QStringLiteral("config/Lumetrove/Lumetrove.conf")), QSettings::IniFormat);
-        settings.setValue(QStringLiteral("OpenAIAPIKey"), QStringLiteral("sk-desktop-test"));
-        settings.sync();
-        ASSERT_EQ(settings.status(), QSettings::NoError);
+        ASSERT_NO_FATAL_FAILURE(testing::prepareProgramSandbox(sandbox_, QStringLiteral("sk-desktop-test")));
     }
 
     void TearDown() override
@@ -328,15 +306,7 @@ protected:
     /// AI service on `aiPort` of the loopback interface.
     void startProgram(int aiPort)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("HOME"), sandbox_.filePath(QStringLiteral("home")));
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), sandbox_.filePath(QStringLiteral("data")));
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), sandbox_.filePath(QStringLiteral("config")));
-        environment.insert(QStringLiteral("XDG_CACHE_HOME"), sandbox_.filePath(QStringLiteral("cache")));
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), sandbox_.filePath(QStringLiteral("runtime")));
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                           QStringLiteral("unix:path=") + sandbox_.filePath(QStringLiteral("no-bus")));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        QProcessEnvironment environment = testing::programEnvironment(sandbox_);
         environment.insert(QStringLiteral("LUMETROVE_AI_SERVICE_URL"),
                            QStringLiteral("http://127.0.0.1:%1").arg(aiPort));
         program_.setProcessEnvironment(environment);
