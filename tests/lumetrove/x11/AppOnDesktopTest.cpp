@@ -353,12 +353,13 @@ protected:
         }
     }
 
-    /// The program's main window on the screen: its only large window there.
+    /// The program's main window on the screen: its only large window there. It fits one of the desktop's two
+    /// monitors, 800 wide.
     std::optional<XWindow> mainWindow() const
     {
         for (const XWindow& window : x_.windows()) {
             if (window.pid == program_.processId() && window.viewable && !window.overrideRedirect &&
-                window.geometry.width() >= 800 && window.geometry.height() >= 500) {
+                window.geometry.width() >= 600 && window.geometry.height() >= 400) {
                 return window;
             }
         }
