@@ -8,6 +8,7 @@
 #include "sqlite/Connection.h"
 #include "tests/aiclient/LoopbackServer.h"
 #include "tests/lumetrove/Sandbox.h"
+#include "tests/lumetrove/x11/DesktopSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -200,21 +201,7 @@ public:
         if (!desktop_.contains(rect)) {
             return QImage();
         }
-        xcb_connection_t* c = connection_.get();
-        std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> reply(
-            xcb_get_image_reply(c,
-                                xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, rect.x(), rect.y(), rect.width(),
-                                              rect.height(), ~0u),
-                                nullptr),
-            &std::free);
-        // The desktop is 24 bits deep in 32-bit pixels, the layout of QImage::Format_RGB32.
-        if (!reply || reply->depth != 24 ||
-            xcb_get_image_data_length(reply.get()) != rect.width() * rect.height() * 4) {
-            return QImage();
-        }
-        return QImage(xcb_get_image_data(reply.get()), rect.width(), rect.height(), rect.width() * 4,
-                      QImage::Format_RGB32)
-            .copy();
+        return testing::grabRootImage(connection_.get(), root_, rect);
     }
 
 private:
@@ -303,17 +290,8 @@ protected:
         if (QGuiApplication::platformName() != QLatin1String("xcb")) {
             GTEST_SKIP() << "no X display: the desktop tests run under scripts/test, which starts one";
         }
-        ASSERT_TRUE(sandbox_.isValid());
-        for (const char* name : {"home", "data", "config/Lumetrove", "cache", "runtime"}) {
-            ASSERT_TRUE(QDir().mkpath(sandbox_.filePath(QString::fromLatin1(name))));
-        }
-        QFile::setPermissions(sandbox_.filePath(QStringLiteral("runtime")),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         // The key is in the program's settings before it starts, as a user would have entered it.
-        QSettings settings(sandbox_.filePath(QStringLiteral("config/Lumetrove/Lumetrove.conf")), QSettings::IniFormat);
-        settings.setValue(QStringLiteral("OpenAIAPIKey"), QStringLiteral("sk-desktop-test"));
-        settings.sync();
-        ASSERT_EQ(settings.status(), QSettings::NoError);
+        ASSERT_NO_FATAL_FAILURE(testing::prepareProgramSandbox(sandbox_, QStringLiteral("sk-desktop-test")));
     }
 
     void TearDown() override
@@ -330,15 +308,7 @@ protected:
     /// and the AI service on `aiPort` of the loopback interface.
     QProcessEnvironment programEnvironment(int aiPort) const
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("HOME"), sandbox_.filePath(QStringLiteral("home")));
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), sandbox_.filePath(QStringLiteral("data")));
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), sandbox_.filePath(QStringLiteral("config")));
-        environment.insert(QStringLiteral("XDG_CACHE_HOME"), sandbox_.filePath(QStringLiteral("cache")));
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), sandbox_.filePath(QStringLiteral("runtime")));
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                           QStringLiteral("unix:path=") + sandbox_.filePath(QStringLiteral("no-bus")));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        QProcessEnvironment environment = testing::programEnvironment(sandbox_);
         environment.insert(QStringLiteral("LUMETROVE_AI_SERVICE_URL"),
                            QStringLiteral("http://127.0.0.1:%1").arg(aiPort));
         return environment;
@@ -412,12 +382,13 @@ protected:
         }
     }
 
-    /// The program's main window on the screen: its only large window there.
+    /// The program's main window on the screen: its only large window there. It fits one of the desktop's two
+    /// monitors, 800 wide.
     std::optional<XWindow> mainWindow() const
     {
         for (const XWindow& window : x_.windows()) {
             if (window.pid == program_.processId() && window.viewable && !window.overrideRedirect &&
-                window.geometry.width() >= 800 && window.geometry.height() >= 500) {
+                window.geometry.width() >= 600 && window.geometry.height() >= 400) {
                 return window;
             }
         }

@@ -3,6 +3,7 @@
 // three pictures with it; the window must lie inside the screen's work area and the sidebar show every count.
 
 #include "lumetrove/platform/TextRecognizer.h"
+#include "tests/lumetrove/x11/DesktopSupport.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -114,22 +115,7 @@ public:
         return found;
     }
 
-    QImage grab(const QRect& rect) const
-    {
-        std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> reply(
-            xcb_get_image_reply(c(),
-                                xcb_get_image(c(), XCB_IMAGE_FORMAT_Z_PIXMAP, root_, rect.x(), rect.y(), rect.width(),
-                                              rect.height(), ~0u),
-                                nullptr),
-            &std::free);
-        if (!reply || reply->depth != 24 ||
-            xcb_get_image_data_length(reply.get()) != rect.width() * rect.height() * 4) {
-            return QImage();
-        }
-        return QImage(xcb_get_image_data(reply.get()), rect.width(), rect.height(), rect.width() * 4,
-                      QImage::Format_RGB32)
-            .copy();
-    }
+    QImage grab(const QRect& rect) const { return testing::grabRootImage(c(), root_, rect); }
 
 private:
     xcb_connection_t* c() const { return connection_.get(); }
@@ -178,16 +164,9 @@ protected:
             QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty()) {
             GTEST_SKIP() << "no private desktop: Xvfb, openbox and trayer are needed (scripts/install-deps)";
         }
-        ASSERT_TRUE(sandbox_.isValid());
-        for (const char* name : {"home", "data", "config/Lumetrove", "cache", "runtime", "pictures"}) {
-            ASSERT_TRUE(QDir().mkpath(sandbox_.filePath(QString::fromLatin1(name))));
-        }
-        QFile::setPermissions(sandbox_.filePath(QStringLiteral("runtime")),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         // A key is stored, so that no alert covers the window; the library is empty: a first launch.
-        QSettings settings(sandbox_.filePath(QStringLiteral("config/Lumetrove/Lumetrove.conf")), QSettings::IniFormat);
-        settings.setValue(QStringLiteral("OpenAIAPIKey"), QStringLiteral("sk-window-fit"));
-        settings.sync();
+        ASSERT_NO_FATAL_FAILURE(
+            testing::prepareProgramSandbox(sandbox_, QStringLiteral("sk-window-fit"), {"pictures"}));
         ASSERT_NO_FATAL_FAILURE(startDesktop(GetParam().first));
     }
 
@@ -226,16 +205,8 @@ protected:
     /// Starts the program (or a second launch of it) with `arguments` on the private desktop.
     void launch(DesktopProcess& process, const QStringList& arguments)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment environment = testing::programEnvironment(sandbox_);
         environment.insert(QStringLiteral("DISPLAY"), display_);
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        environment.insert(QStringLiteral("HOME"), sandbox_.filePath(QStringLiteral("home")));
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), sandbox_.filePath(QStringLiteral("data")));
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), sandbox_.filePath(QStringLiteral("config")));
-        environment.insert(QStringLiteral("XDG_CACHE_HOME"), sandbox_.filePath(QStringLiteral("cache")));
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), sandbox_.filePath(QStringLiteral("runtime")));
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                           QStringLiteral("unix:path=") + sandbox_.filePath(QStringLiteral("no-bus")));
         environment.remove(QStringLiteral("QT_SCALE_FACTOR"));
         if (GetParam().second != 1) {
             environment.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(GetParam().second));
