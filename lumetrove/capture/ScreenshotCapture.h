@@ -117,6 +117,7 @@ private:
     void reset(CaptureCompletionHandler completionHandler, CaptureSource source);
     void openOverlays(bool isAssistant);
     void portalAnswered(bool isAssistant, const PortalScreenshotOutcome& outcome);
+    void cutFromFrozenDesktop(const QRectF& area);
     void finishWithResults();
     void handleOutcome(const Outcome& outcome, const QImage& image);
     /// The text of `image`, recognised on the recognition thread after the images handed to it before.
@@ -131,8 +132,12 @@ private:
     struct QueuedImage;
     QList<std::shared_ptr<QueuedImage>> pendingRecognizeTextImages_;
     bool wasAppActiveWhenStartedCapture_ = false;
+    /// The capture under way goes through the desktop portal.
+    bool portalCapture_ = false;
     /// The whole desktop as the portal showed it when the capture began; the selection is cut from it.
     std::optional<DesktopImage> frozenDesktop_;
+    /// A selection made before the portal's image was read, cut once it is.
+    std::optional<QRectF> pendingSelection_;
     std::optional<QDBusConnection> portalBus_;
     /// Each capture or import takes the next number; work of an earlier one is dropped when it comes back.
     quint64 generation_ = 0;
