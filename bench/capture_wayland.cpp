@@ -1,15 +1,17 @@
 // Capture latency on a Wayland desktop (a private headless one, scripts/wayland-desktop: sway with a scale-1
 // and a scale-2 output and the desktop portal), where the portal takes the screenshot: trigger -> a full-screen
 // overlay exposed on every output, beside a plain portal screenshot (the request and its answer, nothing of
-// ours); mouse release -> the row in the library list, beside cutting, encoding and writing the same area from
-// the same still image on the spot.
+// ours); mouse release (once the overlays show the still image) -> the row in the library list, beside cutting,
+// encoding and writing the same area from the same still image on the spot.
 
 #include "lumetrove/capture/ImageUtilities.h"
 #include "lumetrove/capture/ScreenshotCapture.h"
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/DesktopImage.h"
+#include "lumetrove/platform/OverlayWindow.h"
 #include "lumetrove/platform/PortalScreenshot.h"
+#include "tests/lumetrove/wayland/WaylandDesktopLauncher.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -23,9 +25,6 @@
 #include <QTemporaryDir>
 #include <QWindow>
 #include <benchmark/benchmark.h>
-#include <cstdio>
-#include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -45,6 +44,15 @@ bool allExposed(const QList<QPointer<QWidget>>& windows)
            std::all_of(windows.begin(), windows.end(), [](const QPointer<QWidget>& window) {
                return window && window->windowHandle() && window->windowHandle()->isExposed();
            });
+}
+
+bool showStillImages(const lumetrove::ScreenshotCapture& capture)
+{
+    return std::all_of(capture.shadeWindows().begin(), capture.shadeWindows().end(),
+                       [](const QPointer<QWidget>& window) {
+                           const auto* overlay = qobject_cast<const lumetrove::OverlayWindow*>(window.data());
+                           return overlay && !overlay->frozenScreen().isNull();
+                       });
 }
 
 /// Receives the portal's answer for the baseline.
@@ -157,7 +165,8 @@ void ReleaseToRow_capture(benchmark::State& state)
                 library.addScreenshot(info, false);
             }
         });
-        if (!processEventsUntil([&] { return allExposed(capture.shadeWindows()); })) {
+        // A drag takes the user longer than reading the portal's file: the overlays show the still image first.
+        if (!processEventsUntil([&] { return allExposed(capture.shadeWindows()) && showStillImages(capture); })) {
             state.SkipWithError("the overlays did not come up");
             return;
         }
@@ -215,23 +224,7 @@ int main(int argc, char** argv)
 {
     // Outside a Wayland desktop of its own, the benchmark starts itself again inside a private one.
     if (qEnvironmentVariableIsEmpty("LUMETROVE_WAYLAND_DIR")) {
-        std::vector<std::string> arguments{"/bin/bash", LUMETROVE_WAYLAND_DESKTOP, "--", "/proc/self/exe"};
-        char self[4096];
-        const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-        if (length > 0) {
-            arguments[3].assign(self, static_cast<std::size_t>(length));
-        }
-        for (int i = 1; i < argc; ++i) {
-            arguments.emplace_back(argv[i]);
-        }
-        std::vector<char*> pointers;
-        for (std::string& argument : arguments) {
-            pointers.push_back(argument.data());
-        }
-        pointers.push_back(nullptr);
-        execv(pointers[0], pointers.data());
-        std::perror("bench_capture_wayland: cannot start the Wayland desktop");
-        return 1;
+        return lumetrove::testing::restartInsideWaylandDesktop(argc, argv, LUMETROVE_WAYLAND_DESKTOP);
     }
     QTemporaryDir data;
     qputenv("XDG_DATA_HOME", data.path().toUtf8());

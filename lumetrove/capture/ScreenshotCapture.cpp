@@ -224,7 +224,9 @@ void ScreenshotCapture::reset(CaptureCompletionHandler completionHandler, Captur
     captureInfo_.clear();
     completionHandler_ = std::move(completionHandler);
     windowDetails_.reset();
+    portalCapture_ = false;
     frozenDesktop_.reset();
+    pendingSelection_.reset();
     currentCaptureSource_ = source;
 }
 
@@ -255,17 +257,26 @@ void ScreenshotCapture::startAreaCapture(bool isAssistant, CaptureCompletionHand
 
     const quint64 generation = generation_;
     if (capturesThroughPortal()) {
-        // The portal pictures the desktop as it is at that moment: the main window has gone first.
+        portalCapture_ = true;
+        // The portal pictures the desktop as it is at that moment: the main window has gone first. The
+        // overlays come up as soon as the picture is taken, translucent over the desktop it shows, while
+        // its large file is read; they show the still image from then on.
         const auto takeScreenshot = [this, isAssistant, generation] {
             if (generation != generation_) {
                 return;
             }
-            PortalScreenshotRequest::take(portalBus_.value_or(QDBusConnection::sessionBus()), this,
-                                          [this, isAssistant, generation](const PortalScreenshotOutcome& outcome) {
-                                              if (generation == generation_) {
-                                                  portalAnswered(isAssistant, outcome);
-                                              }
-                                          });
+            PortalScreenshotRequest::take(
+                portalBus_.value_or(QDBusConnection::sessionBus()), this,
+                [this, isAssistant, generation](const PortalScreenshotOutcome& outcome) {
+                    if (generation == generation_) {
+                        portalAnswered(isAssistant, outcome);
+                    }
+                },
+                [this, isAssistant, generation] {
+                    if (generation == generation_ && shadeWindows_.isEmpty()) {
+                        openOverlays(isAssistant);
+                    }
+                });
         };
         if (waitForUnmap) {
             QTimer::singleShot(100, this, takeScreenshot);
@@ -296,7 +307,17 @@ void ScreenshotCapture::portalAnswered(bool isAssistant, const PortalScreenshotO
             screens.push_back(ScreenLayout{screen->geometry(), screen->devicePixelRatio()});
         }
         frozenDesktop_.emplace(outcome.image, std::move(screens));
-        openOverlays(isAssistant);
+        if (pendingSelection_) {
+            cutFromFrozenDesktop(*std::exchange(pendingSelection_, std::nullopt));
+        } else if (shadeWindows_.isEmpty()) {
+            openOverlays(isAssistant);
+        } else {
+            for (const QPointer<QWidget>& window : shadeWindows_) {
+                if (auto* overlay = qobject_cast<OverlayWindow*>(window.data())) {
+                    overlay->setFrozenScreen(frozenDesktop_->part(overlay->screen()->geometry()));
+                }
+            }
+        }
         return;
     }
     case PortalScreenshotOutcome::Status::refused:
@@ -315,7 +336,8 @@ void ScreenshotCapture::openOverlays(bool isAssistant)
 {
     // Without a compositor a translucent window shows black: each overlay shows its screen as it was. The
     // portal's still image is what every overlay shows in a Wayland session.
-    const bool frozen = QGuiApplication::platformName() == QLatin1String("xcb") && !compositingManagerRunning();
+    const bool frozen =
+        !portalCapture_ && QGuiApplication::platformName() == QLatin1String("xcb") && !compositingManagerRunning();
     std::vector<std::pair<QScreen*, QImage>> screens;
     for (QScreen* screen : QGuiApplication::screens()) {
         screens.emplace_back(screen, frozenDesktop_ ? frozenDesktop_->part(screen->geometry())
@@ -327,7 +349,7 @@ void ScreenshotCapture::openOverlays(bool isAssistant)
         auto* view = new ScreenAreaSelectionView;
         view->isAssistant = isAssistant;
         view->delegate = this;
-        if (frozenDesktop_) {
+        if (portalCapture_) {
             // Wayland names no other program's window: the details stay empty.
             view->windowLookup = [](QPointF) { return std::optional<WindowDetails>(); };
         }
@@ -374,23 +396,18 @@ void ScreenshotCapture::performCaptureFromFileURLs(const QList<QUrl>& urls, Capt
 
 void ScreenshotCapture::didSelectArea(ScreenAreaSelectionView& view, QRectF area, std::optional<WindowDetails> details)
 {
-    if (frozenDesktop_) {
+    if (portalCapture_) {
         // Each overlay covers its screen exactly, and Wayland tells no program where its windows are: the
         // screen's place is the overlay's.
         const QWidget* overlay = view.window();
         const QPoint origin = overlay->screen()->geometry().topLeft() + view.mapTo(overlay, QPoint(0, 0));
-        const QRectF global = area.translated(origin);
         windowDetails_ = std::move(details);
-        const QImage image = frozenDesktop_->grab(global);
-        frozenDesktop_.reset();
         closeShadeWindows();
-        if (image.isNull()) {
-            logGrabFailure(global);
-            endCapture(CaptureResult::cancelled);
-            return;
+        if (frozenDesktop_) {
+            cutFromFrozenDesktop(area.translated(origin));
+        } else {
+            pendingSelection_ = area.translated(origin);
         }
-        // No pause: the still image holds no overlay.
-        saveGrabbedImage(image);
         return;
     }
     const QRectF global = area.translated(view.mapToGlobal(QPointF(0, 0)));
@@ -409,6 +426,19 @@ void ScreenshotCapture::didSelectArea(ScreenAreaSelectionView& view, QRectF area
     });
 }
 
+void ScreenshotCapture::cutFromFrozenDesktop(const QRectF& area)
+{
+    const QImage image = frozenDesktop_->grab(area);
+    frozenDesktop_.reset();
+    if (image.isNull()) {
+        logGrabFailure(area);
+        endCapture(CaptureResult::cancelled);
+        return;
+    }
+    // No pause: the still image holds no overlay.
+    saveGrabbedImage(image);
+}
+
 void ScreenshotCapture::endCapture(CaptureResult result)
 {
     if (!completionHandler_) {
@@ -417,6 +447,7 @@ void ScreenshotCapture::endCapture(CaptureResult result)
     ++generation_; // whatever is still being worked on belongs to a capture that is over
     processing_ = false;
     frozenDesktop_.reset();
+    pendingSelection_.reset();
     pendingRecognizeTextImages_.clear();
     closeShadeWindows();
     giveMainWindowBack();

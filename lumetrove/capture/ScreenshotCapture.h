@@ -117,6 +117,7 @@ private:
     void reset(CaptureCompletionHandler completionHandler, CaptureSource source);
     void openOverlays(bool isAssistant);
     void portalAnswered(bool isAssistant, const PortalScreenshotOutcome& outcome);
+    void cutFromFrozenDesktop(const QRectF& area);
     void finishWithResults();
     /// Ends the main window's part in a capture that stored nothing: shown again when it was shown at the
     /// start, otherwise left hidden.
@@ -137,8 +138,12 @@ private:
     /// Whether the main window was on screen when the area capture started: a capture that stores nothing
     /// gives it back as it was, shown or not.
     bool mainWindowWasVisible_ = false;
+    /// The capture under way goes through the desktop portal.
+    bool portalCapture_ = false;
     /// The whole desktop as the portal showed it when the capture began; the selection is cut from it.
     std::optional<DesktopImage> frozenDesktop_;
+    /// A selection made before the portal's image was read, cut once it is.
+    std::optional<QRectF> pendingSelection_;
     std::optional<QDBusConnection> portalBus_;
     /// Each capture or import takes the next number; work of an earlier one is dropped when it comes back.
     quint64 generation_ = 0;

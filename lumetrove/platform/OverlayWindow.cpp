@@ -55,6 +55,12 @@ void OverlayWindow::showOverScreen()
     activateWindow();
 }
 
+void OverlayWindow::setFrozenScreen(QImage frozenScreen)
+{
+    frozenScreen_ = std::move(frozenScreen);
+    update();
+}
+
 void OverlayWindow::paintEvent(QPaintEvent* event)
 {
     if (frozenScreen_.isNull()) {

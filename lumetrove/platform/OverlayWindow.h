@@ -27,6 +27,11 @@ public:
     /// Shows the overlay over its screen and gives it the keyboard focus.
     void showOverScreen();
 
+    /// Paints `frozenScreen` under the content from now on (a translucent overlay whose still image came later).
+    void setFrozenScreen(QImage frozenScreen);
+    /// The still image painted under the content; null for a translucent overlay.
+    const QImage& frozenScreen() const { return frozenScreen_; }
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 

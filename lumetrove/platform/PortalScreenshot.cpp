@@ -39,10 +39,17 @@ PortalScreenshotRequest::PortalScreenshotRequest(const QDBusConnection& bus, QOb
 {}
 
 void PortalScreenshotRequest::take(const QDBusConnection& bus, QObject* context,
-                                   std::function<void(PortalScreenshotOutcome)> done)
+                                   std::function<void(PortalScreenshotOutcome)> done, std::function<void()> taken)
 {
     auto* request = new PortalScreenshotRequest(bus, nullptr);
     QPointer<QObject> guard(context);
+    if (taken) {
+        connect(request, &PortalScreenshotRequest::answered, request, [guard, taken = std::move(taken)] {
+            if (guard) {
+                taken();
+            }
+        });
+    }
     connect(request, &PortalScreenshotRequest::finished, request,
             [guard, done = std::move(done)](const PortalScreenshotOutcome& outcome) {
                 if (guard) {
@@ -118,6 +125,7 @@ void PortalScreenshotRequest::response(uint code, const QVariantMap& results)
         finish(unavailable(QStringLiteral("the desktop portal gave no local file: ") + uri.toString()));
         return;
     }
+    emit answered();
     readFile(uri.toLocalFile());
 }
 

@@ -39,10 +39,14 @@ class PortalScreenshotRequest : public QObject {
 public:
     static constexpr const char* portalService = "org.freedesktop.portal.Desktop";
 
-    /// Starts the request; `done` runs once on this thread, unless `context` is gone by then.
-    static void take(const QDBusConnection& bus, QObject* context, std::function<void(PortalScreenshotOutcome)> done);
+    /// Starts the request; `done` runs once on this thread, unless `context` is gone by then. `taken`, when set,
+    /// runs as soon as the portal has taken the screenshot, before its file is read.
+    static void take(const QDBusConnection& bus, QObject* context, std::function<void(PortalScreenshotOutcome)> done,
+                     std::function<void()> taken = {});
 
 signals:
+    /// The portal took the screenshot; its file is being read.
+    void answered();
     void finished(const lumetrove::PortalScreenshotOutcome& outcome);
 
 private slots:

@@ -1,14 +1,12 @@
+#include "tests/lumetrove/wayland/WaylandDesktopLauncher.h"
+
 #include <QApplication>
 #include <QByteArray>
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
-#include <string>
-#include <unistd.h>
-#include <vector>
 
 // The Wayland desktop tests run inside a private headless Wayland desktop of their own (sway with two outputs
 // of different scales, the desktop portal, a tray), started by scripts/wayland-desktop: this program starts
@@ -20,23 +18,7 @@ int main(int argc, char** argv)
         listing = listing || std::strncmp(argv[i], "--gtest_list_tests", 18) == 0;
     }
     if (!listing && qEnvironmentVariableIsEmpty("LUMETROVE_WAYLAND_DIR")) {
-        std::vector<std::string> arguments{"/bin/bash", LUMETROVE_WAYLAND_DESKTOP, "--", "/proc/self/exe"};
-        char self[4096];
-        const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-        if (length > 0) {
-            arguments[3].assign(self, static_cast<std::size_t>(length));
-        }
-        for (int i = 1; i < argc; ++i) {
-            arguments.emplace_back(argv[i]);
-        }
-        std::vector<char*> pointers;
-        for (std::string& argument : arguments) {
-            pointers.push_back(argument.data());
-        }
-        pointers.push_back(nullptr);
-        execv(pointers[0], pointers.data());
-        std::perror("cannot start the Wayland desktop");
-        return 125;
+        return lumetrove::testing::restartInsideWaylandDesktop(argc, argv, LUMETROVE_WAYLAND_DESKTOP);
     }
 
     ::testing::InitGoogleTest(&argc, argv);
