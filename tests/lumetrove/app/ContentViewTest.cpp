@@ -349,6 +349,14 @@ TEST_F(ContentViewTest, AnIdleWindowReceivesNoMoreThanAHandfulOfEventsASecond)
     EXPECT_EQ(capture.imports.size(), 1) << "the handed-over files were imported more than once";
 }
 
+TEST_F(ContentViewTest, TheSearchFieldSaysWhatItIsForAndHasRoomToSayIt)
+{
+    makeView();
+    const QLineEdit* search = view->searchField();
+    ASSERT_FALSE(search->placeholderText().isEmpty());
+    EXPECT_GE(search->width(), search->fontMetrics().horizontalAdvance(search->placeholderText()));
+}
+
 TEST_F(ContentViewTest, TheEmptyStateIsShownOnlyOnceTheFirstListIsEmpty)
 {
     constructView();
