@@ -79,7 +79,8 @@ std::string describeCodingPath(const CodingPath& path)
 }
 
 DecodingError::DecodingError(Kind kind, std::string type, std::optional<CodingKey> key, Context context)
-    : kind_(kind), type_(std::move(type)), key_(std::move(key)), context_(std::move(context))
+    : Error(Error::Kind::decoding), kind_(kind), type_(std::move(type)), key_(std::move(key)),
+      context_(std::move(context))
 {
     description_ = kindName(kind_);
     if (!context_.codingPath.empty())
@@ -108,7 +109,7 @@ DecodingError DecodingError::dataCorrupted(Context context)
 }
 
 EncodingError::EncodingError(std::string value, Context context)
-    : value_(std::move(value)), context_(std::move(context))
+    : Error(Error::Kind::encoding), value_(std::move(value)), context_(std::move(context))
 {
     description_ = "Invalid value";
     if (!context_.codingPath.empty())

@@ -7,6 +7,8 @@
 // read themselves with `decodeValue(const Decoder&, T&)`; `from_json` is provided for every such type so that
 // `json.get<T>()` works too and reports the same errors.
 
+#include "aiclient/Error.h"
+
 #include <array>
 #include <cmath>
 #include <concepts>
@@ -45,7 +47,7 @@ using CodingPath = std::vector<CodingKey>;
 std::string describeCodingPath(const CodingPath& path);
 
 /// A failed read: one of the four kinds, with the coding path of the failing value and a debug description.
-class DecodingError : public std::exception {
+class DecodingError : public Error {
 public:
     enum class Kind { typeMismatch, keyNotFound, valueNotFound, dataCorrupted };
 
@@ -86,7 +88,7 @@ private:
 };
 
 /// A value that JSON cannot carry (NaN or an infinity, text that is not UTF-8): nothing is written.
-class EncodingError : public std::exception {
+class EncodingError : public Error {
 public:
     struct Context {
         CodingPath codingPath;

@@ -4,6 +4,7 @@
 // The client talks to the network only through `Session`, so tests and other transports can stand in.
 
 #include "aiclient/Configuration.h"
+#include "aiclient/Error.h"
 
 #include <cstddef>
 #include <exception>
@@ -45,7 +46,7 @@ struct HttpResponse {
 
 /// A failure of the transport itself: no connection, a broken transfer, or a time-out.
 /// The text names the URL's host at most, never a header or the key.
-class TransportError : public std::runtime_error {
+class TransportError : public Error {
 public:
     enum class Kind {
         timedOut,         ///< the transfer did not end within the request's deadline
@@ -55,13 +56,16 @@ public:
         other,            ///< any other failure of the transfer
     };
 
-    TransportError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+    TransportError(Kind kind, std::string message) : Error(Error::Kind::transport), kind_(kind), message_(std::move(message))
+    {}
 
     Kind kind() const noexcept { return kind_; }
     bool isTimedOut() const noexcept { return kind_ == Kind::timedOut; }
+    const char* what() const noexcept override { return message_.c_str(); }
 
 private:
     Kind kind_;
+    std::string message_;
 };
 
 /// The answer, or one event of a streamed answer, was larger than allowed; the transfer was stopped there, so no

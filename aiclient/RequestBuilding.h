@@ -19,9 +19,16 @@ namespace aiclient {
 /// A key or organisation identifier that cannot be sent as a header value (it holds CR, LF or NUL, which
 /// would end the header line early and let the rest pass as headers of its own). The text never quotes the
 /// value.
-class InvalidHeaderValueError : public std::invalid_argument {
+class InvalidHeaderValueError : public Error {
 public:
-    using std::invalid_argument::invalid_argument;
+    explicit InvalidHeaderValueError(std::string message)
+        : Error(Error::Kind::invalidHeaderValue), message_(std::move(message))
+    {}
+
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    std::string message_;
 };
 
 /// Something that can be built into an `HttpRequest` and whose answer decodes into `ResultType`.

@@ -8,7 +8,7 @@ const char* OpenAIError::what() const noexcept
 }
 
 HTTPStatusError::HTTPStatusError(long statusCode)
-    : statusCode_(statusCode),
+    : Error(Error::Kind::httpStatus), statusCode_(statusCode),
       description_("The AI service answered with HTTP status " + std::to_string(statusCode) +
                    (statusCode >= 300 && statusCode < 400 ? ", a redirect, which is not followed."
                                                           : " and no error description it could read."))
@@ -16,7 +16,8 @@ HTTPStatusError::HTTPStatusError(long statusCode)
 
 APIError::APIError(std::string message, std::string type, std::optional<std::string> param,
                    std::optional<std::string> code)
-    : message_(std::move(message)), type_(std::move(type)), param_(std::move(param)), code_(std::move(code))
+    : Error(Error::Kind::apiError), message_(std::move(message)), type_(std::move(type)), param_(std::move(param)),
+      code_(std::move(code))
 {}
 
 namespace {

@@ -4,6 +4,8 @@
 
 #include "aiclient/Coding.h"
 
+#include "aiclient/Error.h"
+
 #include <exception>
 #include <functional>
 #include <optional>
@@ -12,7 +14,7 @@
 namespace aiclient {
 
 /// The transport reported neither an error nor any answer bytes.
-class OpenAIError : public std::exception {
+class OpenAIError : public Error {
 public:
     enum class Kind { emptyData };
 
@@ -25,7 +27,7 @@ public:
     friend bool operator==(const OpenAIError& a, const OpenAIError& b) noexcept { return a.kind_ == b.kind_; }
 
 private:
-    explicit OpenAIError(Kind kind) : kind_(kind) {}
+    explicit OpenAIError(Kind kind) : Error(Error::Kind::emptyAnswer), kind_(kind) {}
     Kind kind_;
 };
 
@@ -41,7 +43,7 @@ template <> struct std::hash<aiclient::OpenAIError> {
 namespace aiclient {
 
 /// The service's description of a failure. Its description is its message.
-class APIError : public std::exception {
+class APIError : public Error {
 public:
     APIError(std::string message, std::string type, std::optional<std::string> param, std::optional<std::string> code);
 
@@ -67,9 +69,9 @@ private:
 };
 
 /// The envelope {"error": {...}} in which the service sends an `APIError`. Its description is the message.
-class APIErrorResponse : public std::exception {
+class APIErrorResponse : public Error {
 public:
-    explicit APIErrorResponse(APIError error) : error_(std::move(error)) {}
+    explicit APIErrorResponse(APIError error) : Error(Error::Kind::apiErrorResponse), error_(std::move(error)) {}
 
     const APIError& error() const noexcept { return error_; }
     const char* what() const noexcept override { return error_.what(); }
@@ -83,7 +85,7 @@ private:
 /// The service answered with an HTTP error status and a body that is neither the expected result nor its error
 /// object: a gateway's HTML page, a plain-text error, an empty body; or with a redirect (3xx), which the client
 /// never follows, whatever its body. Its description names the status.
-class HTTPStatusError : public std::exception {
+class HTTPStatusError : public Error {
 public:
     explicit HTTPStatusError(long statusCode);
 

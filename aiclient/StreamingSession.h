@@ -20,14 +20,14 @@
 namespace aiclient {
 
 /// A delivery or a piece of a stream that cannot be used.
-class StreamingError : public std::exception {
+class StreamingError : public Error {
 public:
     enum class Kind {
         unknownContent, ///< bytes that are not UTF-8 text
         emptyContent,   ///< declared for completeness; not raised
     };
 
-    explicit StreamingError(Kind kind) : kind_(kind) {}
+    explicit StreamingError(Kind kind) : Error(Error::Kind::streaming), kind_(kind) {}
     Kind kind() const noexcept { return kind_; }
     const char* what() const noexcept override
     {

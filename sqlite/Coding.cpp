@@ -58,7 +58,7 @@ std::vector<std::vector<Setter>> encodeAll(const EncodableList& records, const U
 // Errors ----------------------------------------------------------------------------------------------
 
 EncodingError::EncodingError(std::string value, Context context)
-    : value_(std::move(value)), context_(std::move(context))
+    : Error(Error::Kind::encoding), value_(std::move(value)), context_(std::move(context))
 {
     description_ = "Invalid value " + value_ + ": " + context_.debugDescription;
 }
@@ -69,7 +69,7 @@ EncodingError EncodingError::invalidValue(std::string value, Context context)
 }
 
 DecodingError::DecodingError(Kind kind, std::string type, Context context)
-    : kind_(kind), type_(std::move(type)), context_(std::move(context))
+    : Error(Error::Kind::decoding), kind_(kind), type_(std::move(type)), context_(std::move(context))
 {
     description_ = kind_ == Kind::typeMismatch ? "Type mismatch for " + type_ + ": " : "Data corrupted: ";
     description_ += context_.debugDescription;

@@ -44,7 +44,7 @@ template <> struct nlohmann::adl_serializer<sqlite::Url> {
 namespace sqlite {
 
 /// A value that the record coders cannot store. `what()` is "Invalid value <value>: <debug description>".
-class EncodingError : public std::exception {
+class EncodingError : public Error {
 public:
     struct Context {
         /// Always empty: records are flat.
@@ -70,7 +70,7 @@ private:
 
 /// A stored value that the record coders cannot read as the record asks. `what()` is "Type mismatch for
 /// <type>: <debug description>" or "Data corrupted: <debug description>".
-class DecodingError : public std::exception {
+class DecodingError : public Error {
 public:
     enum class Kind { typeMismatch, dataCorrupted };
     struct Context {

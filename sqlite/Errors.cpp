@@ -33,7 +33,8 @@ std::string printList(const std::vector<std::string>& items)
 } // namespace
 
 Result::Result(Kind kind, std::string message, int code, std::shared_ptr<const Statement> statement)
-    : kind_(kind), message_(std::move(message)), code_(code), statement_(std::move(statement))
+    : Error(Error::Kind::result), kind_(kind), message_(std::move(message)), code_(code),
+      statement_(std::move(statement))
 {
     description_ = message_;
     if (statement_) {
@@ -67,7 +68,7 @@ int Result::check(int code, const Connection& connection, std::shared_ptr<const 
 }
 
 QueryError::QueryError(Kind kind, std::string name, std::vector<std::string> columns)
-    : kind_(kind), name_(std::move(name)), columns_(std::move(columns))
+    : Error(Error::Kind::query), kind_(kind), name_(std::move(name)), columns_(std::move(columns))
 {
     switch (kind_) {
     case Kind::noSuchTable:

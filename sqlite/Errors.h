@@ -1,6 +1,7 @@
 #pragma once
 
-#include <exception>
+#include "sqlite/Error.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,7 +14,7 @@ class Statement;
 /// A failed SQLite call: SQLite's message, the primary or (with extended codes switched on) the extended
 /// result code, and the statement where the caller attaches one. `what()` is the description:
 /// "message (code: N)", "message (SQL) (code: N)", or the same with "extended code".
-class Result : public std::exception {
+class Result : public Error {
 public:
     enum class Kind { error, extendedError };
 
@@ -49,7 +50,7 @@ private:
 };
 
 /// A failure of the typed query layer to find a table or a column, or a NULL where a value is required.
-class QueryError : public std::exception {
+class QueryError : public Error {
 public:
     enum class Kind { noSuchTable, noSuchColumn, ambiguousColumn, unexpectedNullValue };
 

@@ -128,7 +128,8 @@ void runTexts(Connection& connection, const std::vector<std::string>& statements
 // Error --------------------------------------------------------------------------------------------------
 
 SchemaChanger::Error::Error(Kind kind, std::string reason, std::vector<ForeignKeyError> errors, std::string description)
-    : kind_(kind), reason_(std::move(reason)), errors_(std::move(errors)), description_(std::move(description))
+    : sqlite::Error(sqlite::Error::Kind::schemaChange), kind_(kind), reason_(std::move(reason)),
+      errors_(std::move(errors)), description_(std::move(description))
 {}
 
 SchemaChanger::Error SchemaChanger::Error::invalidColumnDefinition(std::string reason)

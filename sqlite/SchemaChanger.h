@@ -23,7 +23,7 @@ namespace sqlite {
 /// them. Not safe against other writers on the same connection between the operations of one `alter`.
 class SchemaChanger {
 public:
-    class Error : public std::exception {
+    class Error : public sqlite::Error {
     public:
         enum class Kind { invalidColumnDefinition, foreignKeyError, cannotRebuild };
 

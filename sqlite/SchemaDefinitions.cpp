@@ -402,7 +402,7 @@ std::string ColumnDefinition::toSQL() const
 // IndexDefinition ----------------------------------------------------------------------------------------
 
 IndexDefinition::IndexError::IndexError(std::string name, std::string table)
-    : name_(std::move(name)), table_(std::move(table))
+    : Error(Error::Kind::index), name_(std::move(name)), table_(std::move(table))
 {
     description_ = "Index name '" + name_ + "' on table '" + table_ + "' is too long; the limit is " +
                    std::to_string(maxIndexLength) + " characters";

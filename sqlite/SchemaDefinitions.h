@@ -3,6 +3,8 @@
 // Value types that describe the objects of an existing database (tables, columns, indexes, foreign keys), how
 // the texts SQLite reports about them are read, and how they are written back as DDL.
 
+#include "sqlite/Error.h"
+
 #include <cstdint>
 #include <exception>
 #include <map>
@@ -154,7 +156,7 @@ struct IndexDefinition {
     enum class Order { asc, desc };
 
     /// An index name too long to be made again.
-    class IndexError : public std::exception {
+    class IndexError : public Error {
     public:
         static IndexError tooLong(std::string name, std::string table);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sqlite/Error.h"
+
 #include <array>
 #include <chrono>
 #include <concepts>
@@ -44,9 +46,14 @@ std::string describe(const std::optional<Binding>& value);
 
 /// A stored value that cannot be turned into the requested type (a text that is not a date, a REAL read
 /// as an integer, a NULL where a value is required). Thrown, never fatal: stored data must not stop the program.
-class ValueError : public std::runtime_error {
+class ValueError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit ValueError(std::string message) : Error(Kind::value), message_(std::move(message)) {}
+
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    std::string message_;
 };
 
 /// A point in time, stored as GMT text with millisecond precision ("yyyy-MM-dd'T'HH:mm:ss.SSS").

@@ -115,3 +115,27 @@ TEST(ResponseHandling, RawAnswerIsDeliveredUnexamined)
     EXPECT_EQ(result.value(), errorBody);
     EXPECT_FALSE(handleRawResponse(std::nullopt, nullptr).ok());
 }
+
+TEST(ResponseHandling, EveryFailureIsCaughtAsOneBaseAndToldApartByKind)
+{
+    struct Case {
+        const char* name;
+        Error::Kind kind;
+        Outcome<TestResult> outcome;
+    };
+    const auto transport = std::make_exception_ptr(TransportError(TransportError::Kind::cannotConnect, "refused"));
+    const std::vector<Case> cases{
+        {"a failed transfer", Error::Kind::transport, handleResponse<TestResult>(std::nullopt, transport)},
+        {"no answer", Error::Kind::emptyAnswer, handleResponse<TestResult>(std::nullopt, nullptr)},
+        {"an answer of another shape", Error::Kind::decoding, handleResponse<TestResult>(std::string("[]"), nullptr)},
+        {"the service's error object", Error::Kind::apiErrorResponse,
+         handleResponse<TestResult>(std::string(R"({"error":{"message":"m","type":"t"}})"), nullptr)},
+        {"an error status with a page", Error::Kind::httpStatus,
+         handleResponse<TestResult>(std::string("<html>bad gateway</html>"), nullptr, HttpResponse{502, {}})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_FALSE(c.outcome.ok());
+        EXPECT_EQ(errorOf<Error>(c.outcome.error()).kind(), c.kind);
+    }
+}

@@ -1,7 +1,11 @@
 #include "sqlite/Errors.h"
 
+#include "sqlite/ColumnNames.h"
 #include "sqlite/Connection.h"
+#include "sqlite/SchemaChanger.h"
+#include "sqlite/Value.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace sqlite;
@@ -87,4 +91,38 @@ TEST(QueryErrorTest, Descriptions)
     EXPECT_STREQ(QueryError::noSuchColumn("x", {"back\\slash"}).what(),
                  R"(No such column `x` in columns ["back\\slash"])");
     EXPECT_STREQ(QueryError::unexpectedNullValue("\"name\"").what(), "Unexpected null value for column `\"name\"`");
+}
+
+TEST(ErrorTest, EveryFailureOfTheLibraryIsCaughtAsOneBaseAndToldApartByKind)
+{
+    struct Case {
+        const char* name;
+        Error::Kind kind;
+        std::function<void()> work;
+    };
+    const std::vector<Case> cases{
+        {"SQL that does not parse", Error::Kind::result,
+         [] { Connection::open(Connection::Location::inMemory())->executeScript("SELEC 1"); }},
+        {"a constraint", Error::Kind::result,
+         [] { tableWithUniqueColumn()->executeScript("INSERT INTO t VALUES (1)"); }},
+        {"a column not in the row", Error::Kind::query,
+         [] { ColumnNames(ColumnNames::Map{{"a", 0}}).indexOf("b"); }},
+        {"a text that is no date", Error::Kind::value,
+         [] { valueFromBinding<Date>(Binding(std::string("yesterday"))); }},
+        {"a table that cannot be rebuilt", Error::Kind::schemaChange,
+         [] {
+             SchemaChanger(Connection::open(Connection::Location::inMemory()), SQLiteVersion{3, 24, 0})
+                 .alter("missing", [](auto& table) { table.drop("x"); });
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            c.work();
+            ADD_FAILURE() << "nothing was thrown";
+        } catch (const Error& error) {
+            EXPECT_EQ(error.kind(), c.kind);
+            EXPECT_STRNE(error.what(), "");
+        }
+    }
 }
