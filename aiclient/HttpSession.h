@@ -56,7 +56,8 @@ public:
         other,            ///< any other failure of the transfer
     };
 
-    TransportError(Kind kind, std::string message) : Error(Error::Kind::transport), kind_(kind), message_(std::move(message))
+    TransportError(Kind kind, std::string message)
+        : Error(Error::Kind::transport), kind_(kind), message_(std::move(message))
     {}
 
     Kind kind() const noexcept { return kind_; }

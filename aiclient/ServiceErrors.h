@@ -3,7 +3,6 @@
 // The AI client's own errors: an answer without any bytes, and the service's error object with its envelope.
 
 #include "aiclient/Coding.h"
-
 #include "aiclient/Error.h"
 
 #include <exception>

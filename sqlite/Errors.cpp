@@ -67,6 +67,12 @@ int Result::check(int code, const Connection& connection, std::shared_ptr<const 
     throw error(std::move(message), code, std::move(statement));
 }
 
+bool Result::isCorruption() const noexcept
+{
+    // An extended code keeps its primary code in the low byte.
+    return (code_ & 0xff) == SQLITE_CORRUPT;
+}
+
 QueryError::QueryError(Kind kind, std::string name, std::vector<std::string> columns)
     : Error(Error::Kind::query), kind_(kind), name_(std::move(name)), columns_(std::move(columns))
 {

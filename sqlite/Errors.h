@@ -34,6 +34,9 @@ public:
     const std::string& message() const noexcept { return message_; }
     /// The primary code for `error`, the extended code for `extendedError`.
     int code() const noexcept { return code_; }
+    /// SQLite found the file, or a table or index in it, damaged (SQLITE_CORRUPT, under any of its extended
+    /// codes): the failure that rebuilding an index can mend.
+    bool isCorruption() const noexcept;
     const std::shared_ptr<const Statement>& statement() const noexcept { return statement_; }
 
     const std::string& description() const noexcept { return description_; }

@@ -23,34 +23,43 @@ QString AIError::description() const
     return describeError(error);
 }
 
-bool AIError::isTimedOut() const
+namespace {
+
+AIError::Kind kindOf(const std::exception_ptr& error)
 {
     if (!error) {
-        return false;
+        return AIError::Kind::other;
     }
     try {
         std::rethrow_exception(error);
-    } catch (const aiclient::TransportError& transport) {
-        return transport.isTimedOut();
+    } catch (const aiclient::Error& failure) {
+        if (failure.kind() != aiclient::Error::Kind::transport) {
+            return AIError::Kind::other;
+        }
+        switch (static_cast<const aiclient::TransportError&>(failure).kind()) {
+        case aiclient::TransportError::Kind::timedOut:
+            return AIError::Kind::timedOut;
+        case aiclient::TransportError::Kind::cancelled:
+            return AIError::Kind::cancelled;
+        default:
+            return AIError::Kind::other;
+        }
     } catch (...) {
     }
-    return false;
+    return AIError::Kind::other;
 }
 
-bool AIError::isCancellation() const
+} // namespace
+
+AIError AIError::make(std::exception_ptr error)
 {
-    if (!error) {
-        return false;
-    }
-    try {
-        std::rethrow_exception(error);
-    } catch (const AnalysisCancelledError&) {
-        return true;
-    } catch (const aiclient::TransportError& transport) {
-        return transport.kind() == aiclient::TransportError::Kind::cancelled;
-    } catch (...) {
-    }
-    return false;
+    const Kind kind = kindOf(error);
+    return AIError{QUuid::createUuid(), std::move(error), kind};
+}
+
+AIError AIError::cancelled()
+{
+    return AIError{QUuid::createUuid(), std::make_exception_ptr(AnalysisCancelledError()), Kind::cancelled};
 }
 
 } // namespace lumetrove

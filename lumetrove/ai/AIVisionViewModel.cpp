@@ -225,21 +225,21 @@ std::shared_ptr<AnalysisTask> AIVisionViewModel::analyzeScreenshot(const std::op
             Qt::QueuedConnection);
     };
     if (isUnsendableAPIKey(*apiKey)) {
-        publish([](AIVisionViewModel& model) { model.fail(unsendableKeyError()); });
+        publish([](AIVisionViewModel& model) { model.fail(AIError::make(unsendableKeyError())); });
         return task;
     }
     std::optional<aiclient::Configuration> settings;
     try {
         settings = configuration(apiKey->toStdString());
     } catch (const AIServiceURLRefusedError&) {
-        publish([error = std::current_exception()](AIVisionViewModel& model) { model.fail(error); });
+        publish([error = std::current_exception()](AIVisionViewModel& model) { model.fail(AIError::make(error)); });
         return task;
     }
     std::shared_ptr<aiclient::OpenAIProtocol> client = clientFactory_(std::move(*settings));
     // The client stays alive until its answer arrives; the answer reaches the view model on the main thread.
     client->chats(query, [client, task, publish](auto outcome) {
         if (!outcome.ok()) {
-            publish([error = outcome.error()](AIVisionViewModel& model) { model.fail(error); });
+            publish([error = outcome.error()](AIVisionViewModel& model) { model.fail(AIError::make(error)); });
             return;
         }
         publish([task, choices = outcome.value().choices](AIVisionViewModel& model) {
@@ -257,7 +257,7 @@ void AIVisionViewModel::publishAnswer(const AnalysisTask& task, const std::vecto
 {
     setIsLoading(false);
     if (task.isCancelled()) {
-        fail(std::make_exception_ptr(AnalysisCancelledError()));
+        fail(AIError::cancelled());
         return;
     }
     setHasResults(true);
@@ -281,10 +281,10 @@ void AIVisionViewModel::publishAnswer(const AnalysisTask& task, const std::vecto
     }
 }
 
-void AIVisionViewModel::fail(const std::exception_ptr& error)
+void AIVisionViewModel::fail(AIError error)
 {
-    printLine(describeError(error));
-    setReceivedError(AIError::make(error));
+    printLine(error.description());
+    setReceivedError(std::move(error));
     setIsLoading(false);
 }
 

@@ -72,7 +72,7 @@ private:
     void setReceivedError(std::optional<AIError> error);
 
     /// Prints the failure, publishes it and ends loading.
-    void fail(const std::exception_ptr& error);
+    void fail(AIError error);
     /// Uses the first choice's text of an answer that arrived.
     void publishAnswer(const AnalysisTask& task, const std::vector<aiclient::ChatCompletionMessageParam>& choices);
 

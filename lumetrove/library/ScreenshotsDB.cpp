@@ -346,30 +346,32 @@ std::optional<Column<std::optional<bool>>> periodCondition(const std::optional<F
 
 } // namespace
 
-bool isCorruptionError(const std::exception& error)
+bool isCorruptionError(const sqlite::Error& error)
 {
-    // SQLITE_CORRUPT; its extended codes (a corrupt virtual table, index or sequence) keep it in the low byte.
-    constexpr int corrupt = 11;
-    const auto* result = dynamic_cast<const sqlite::Result*>(&error);
-    return result && (result->code() & 0xff) == corrupt;
+    return error.kind() == sqlite::Error::Kind::result && static_cast<const sqlite::Result&>(error).isCorruption();
 }
 
 bool loadRebuildingIndexOnce(ScreenshotsDB& store, const std::function<void()>& load)
 {
+    const auto logFailure = [](const std::exception& error) {
+        systemLog(QStringLiteral("Error loading screenshots from DB: ") + QString::fromUtf8(error.what()));
+    };
     bool mayRebuild = true;
     while (true) {
         try {
             load();
             return true;
-        } catch (const std::exception& error) {
+        } catch (const sqlite::Error& error) {
             if (mayRebuild && isCorruptionError(error)) {
                 mayRebuild = false;
                 store.rebuildIndex();
                 continue;
             }
-            systemLog(QStringLiteral("Error loading screenshots from DB: ") + QString::fromUtf8(error.what()));
-            return false;
+            logFailure(error);
+        } catch (const std::exception& error) {
+            logFailure(error);
         }
+        return false;
     }
 }
 

@@ -14,6 +14,7 @@
 
 namespace sqlite {
 class Connection;
+class Error;
 } // namespace sqlite
 
 namespace lumetrove {
@@ -160,7 +161,7 @@ private:
 
 /// True for an SQLite error whose code is SQLITE_CORRUPT (any of its extended codes), after which the index is
 /// rebuilt.
-bool isCorruptionError(const std::exception& error);
+bool isCorruptionError(const sqlite::Error& error);
 
 /// Runs `load`; when it fails on a corrupt index, rebuilds the store's index and runs it once more. Any other
 /// failure, or a second one, is logged ("Error loading screenshots from DB: …") and gives false.

@@ -4,7 +4,9 @@
 #include "sqlite/Connection.h"
 #include "sqlite/SchemaChanger.h"
 #include "sqlite/Value.h"
+#include "tests/sqlite/TemporaryDirectory.h"
 
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -29,7 +31,44 @@ template <class Error, class Work> Error caught(Work work)
     throw std::logic_error("nothing was thrown");
 }
 
+/// A library file whose index page is overwritten with garbage, as a failing disk or a killed copy leaves it.
+std::string fileWithDamagedIndex(const TemporaryDirectory& directory)
+{
+    const std::string path = directory.file("damaged.sqlite3");
+    std::int64_t rootPage = 0;
+    {
+        auto db = Connection::openPath(path);
+        db->executeScript("CREATE TABLE t (a TEXT); CREATE INDEX t_a ON t(a);"
+                          "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 2000) "
+                          "INSERT INTO t SELECT printf('row %d', x) FROM n;");
+        rootPage = std::get<std::int64_t>(*db->scalar("SELECT rootpage FROM sqlite_master WHERE name = 't_a'"));
+    }
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp((rootPage - 1) * 4096);
+    const std::string garbage(4096, '\xff');
+    file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+    return path;
+}
+
 } // namespace
+
+TEST(ResultTest, CorruptionIsToldByItsCodeWithOrWithoutExtendedCodes)
+{
+    TemporaryDirectory directory;
+    const std::string path = fileWithDamagedIndex(directory);
+    for (const bool extended : {false, true}) {
+        SCOPED_TRACE(extended ? "extended codes" : "primary codes");
+        auto db = Connection::openPath(path);
+        db->setUsesExtendedErrorCodes(extended);
+        const auto error = caught<Result>([&] { db->scalar("SELECT count(*) FROM t WHERE a > 'row 5'"); });
+        EXPECT_TRUE(error.isCorruption()) << error.what();
+    }
+    EXPECT_TRUE(Result::extendedError("malformed", 267).isCorruption()); // SQLITE_CORRUPT_VTAB, as FTS5 reports it
+    EXPECT_FALSE(
+        caught<Result>([] { tableWithUniqueColumn()->runStatement("INSERT INTO t VALUES (1)"); }).isCorruption());
+    // A text that names the code is no corruption: only the code tells.
+    EXPECT_FALSE(Result::error("no such column: \"code: 11\"", 1).isCorruption());
+}
 
 TEST(ResultTest, ConstraintFailureCarriesPrimaryCode)
 {
@@ -106,7 +145,9 @@ TEST(ErrorTest, EveryFailureOfTheLibraryIsCaughtAsOneBaseAndToldApartByKind)
         {"a constraint", Error::Kind::result,
          [] { tableWithUniqueColumn()->executeScript("INSERT INTO t VALUES (1)"); }},
         {"a column not in the row", Error::Kind::query,
-         [] { ColumnNames(ColumnNames::Map{{"a", 0}}).indexOf("b"); }},
+         [] {
+             ColumnNames(ColumnNames::Map{{"a", 0}}).indexOf("b");
+         }},
         {"a text that is no date", Error::Kind::value,
          [] { valueFromBinding<Date>(Binding(std::string("yesterday"))); }},
         {"a table that cannot be rebuilt", Error::Kind::schemaChange,

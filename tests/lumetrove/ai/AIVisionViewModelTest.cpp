@@ -486,5 +486,41 @@ TEST_F(AIServiceAddressRoadTest, ARefusedServiceURLSendsNothingAndIsAnErrorTheUs
     EXPECT_THROW(std::rethrow_exception(model.receivedError()->error), AIServiceURLRefusedError);
 }
 
+TEST(AIErrorTest, AFailureIsToldByItsKindOnceWhenItIsReported)
+{
+    using aiclient::TransportError;
+    struct Case {
+        const char* label;
+        std::exception_ptr error;
+        AIError::Kind kind;
+    };
+    const std::vector<Case> cases{
+        {"a time-out", std::make_exception_ptr(TransportError(TransportError::Kind::timedOut, "slow")),
+         AIError::Kind::timedOut},
+        {"a cancelled transfer", std::make_exception_ptr(TransportError(TransportError::Kind::cancelled, "stop")),
+         AIError::Kind::cancelled},
+        {"a refused connection", std::make_exception_ptr(TransportError(TransportError::Kind::cannotConnect, "no")),
+         AIError::Kind::other},
+        {"an answer too large", std::make_exception_ptr(aiclient::ResponseTooLargeError(1024)), AIError::Kind::other},
+        {"a gateway's time-out page", std::make_exception_ptr(aiclient::HTTPStatusError(504)), AIError::Kind::other},
+        {"the service's error",
+         std::make_exception_ptr(aiclient::APIErrorResponse(aiclient::APIError("m", "t", std::nullopt, std::nullopt))),
+         AIError::Kind::other},
+        {"not the client's error", std::make_exception_ptr(std::runtime_error("timed out")), AIError::Kind::other},
+        {"no error", nullptr, AIError::Kind::other},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.label);
+        const AIError error = AIError::make(test.error);
+        EXPECT_EQ(error.kind, test.kind);
+        EXPECT_EQ(error.isTimedOut(), test.kind == AIError::Kind::timedOut);
+        EXPECT_EQ(error.isCancellation(), test.kind == AIError::Kind::cancelled);
+    }
+    const AIError cancelled = AIError::cancelled();
+    EXPECT_TRUE(cancelled.isCancellation());
+    EXPECT_EQ(cancelled.description(), "The analysis was cancelled.");
+    EXPECT_NE(AIError::cancelled(), cancelled); // every report is a failure of its own
+}
+
 } // namespace
 } // namespace lumetrove

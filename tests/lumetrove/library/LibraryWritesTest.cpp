@@ -144,28 +144,50 @@ TEST_F(LibraryWritesTest, EachDeleteIsOneTransaction)
     EXPECT_EQ(count("SELECT count(*) FROM folders"), 1);
 }
 
-TEST(CorruptionErrorTest, IsToldByTheErrorsCodeNotItsText)
+TEST(CorruptionErrorTest, IsToldByTheErrorsKindAndCodeNotItsText)
+{
+    EXPECT_TRUE(isCorruptionError(sqlite::Result::error("database disk image is malformed", 11)));
+    EXPECT_TRUE(isCorruptionError(sqlite::Result::extendedError("malformed", 11 | (1 << 8))));
+    EXPECT_FALSE(isCorruptionError(sqlite::Result::error("no such column: \"code: 11\"", 1)));
+    EXPECT_FALSE(isCorruptionError(sqlite::QueryError::noSuchColumn("code: 11", {})));
+}
+
+TEST_F(LibraryWritesTest, OnlyACorruptIndexIsRebuiltAndTriedOnceMore)
 {
     struct Case {
         const char* label;
         std::function<void()> raise;
-        bool corrupt;
+        int loads;
+        std::string log;
     };
     const std::vector<Case> cases{
-        {"corrupt", [] { throw sqlite::Result::error("database disk image is malformed", 11); }, true},
-        {"corrupt virtual table", [] { throw sqlite::Result::extendedError("malformed", 11 | (1 << 8)); }, true},
-        {"another code whose text says code: 11",
-         [] { throw sqlite::Result::error("no such column: \"code: 11\"", 1); }, false},
-        {"not an SQLite error", [] { throw std::runtime_error("(code: 11)"); }, false},
+        {"corrupt every time", [] { throw sqlite::Result::error("malformed", 11); }, 2,
+         "Rebuilding index\nError loading screenshots from DB: malformed (code: 11)\n"},
+        {"another SQLite error", [] { throw sqlite::Result::error("no such table: x", 1); }, 1,
+         "Error loading screenshots from DB: no such table: x (code: 1)\n"},
+        {"not an SQLite error whose text says code: 11", [] { throw std::runtime_error("(code: 11)"); }, 1,
+         "Error loading screenshots from DB: (code: 11)\n"},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.label);
-        try {
+        int loads = 0;
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(loadRebuildingIndexOnce(*store, [&] {
+            ++loads;
             test.raise();
-        } catch (const std::exception& error) {
-            EXPECT_EQ(isCorruptionError(error), test.corrupt);
-        }
+        }));
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), test.log);
+        EXPECT_EQ(loads, test.loads);
     }
+    int loads = 0;
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(loadRebuildingIndexOnce(*store, [&] {
+        if (++loads == 1) {
+            throw sqlite::Result::extendedError("malformed", 267);
+        }
+    }));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Rebuilding index\n");
+    EXPECT_EQ(loads, 2);
 }
 
 TEST_F(LibraryWritesTest, AWriteWaitsForAnotherConnectionsLockInsteadOfLosingTheRow)
