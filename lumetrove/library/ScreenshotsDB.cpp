@@ -68,76 +68,69 @@ CREATE TABLE folders_screenshots (
     FOREIGN KEY (screenshot_id) REFERENCES screenshots(id)
 );)";
 
-constexpr const char* indexTableStatement =
-    "CREATE VIRTUAL TABLE screenshots_fts USING fts5(content='screenshots', content_rowid='id', id UNINDEXED, "
-    "name, description, keywords, path, text, captured_app_name, tokenize=porter);";
-
+// The two full-text indexes over the same columns of `screenshots`. The porter index holds word stems only
+// ("settings" is kept as "set"), so a prefix typed past the stem ("sett", "settin") matches nothing there. The
+// word index keeps the words as they are; a search matches either index, so every typed prefix finds its word
+// while a whole word still finds the forms that the stemmer joins.
+//
 // The index rows are keyed by rowid = the screenshot's id. In an external-content index the rowid is what
 // ties an index row to its content row: a row inserted without it gets a rowid of FTS5's choosing, and a
 // search then reads the content of another screenshot. Deleting by rowid is a keyed delete; deleting by the
 // unindexed id column would scan the whole index. The removing triggers run BEFORE the change so that FTS5
 // still reads the old content, which tells it which tokens to take out.
 struct Trigger {
-    const char* name;
-    const char* sql;
+    std::string name;
+    std::string sql;
 };
-constexpr std::array<Trigger, 4> indexTriggers{{
-    {"screenshots_fts_before_update",
-     "CREATE TRIGGER screenshots_fts_before_update BEFORE UPDATE ON screenshots BEGIN\n"
-     "    DELETE FROM screenshots_fts WHERE rowid=old.id;\n"
-     "END;"},
-    {"screenshots_fts_before_delete",
-     "CREATE TRIGGER screenshots_fts_before_delete BEFORE DELETE ON screenshots BEGIN\n"
-     "    DELETE FROM screenshots_fts WHERE rowid=old.id;\n"
-     "END;"},
-    {"screenshots_after_update",
-     "CREATE TRIGGER screenshots_after_update AFTER UPDATE ON screenshots BEGIN\n"
-     "    INSERT INTO screenshots_fts(rowid, id, name, description, keywords, path, text, captured_app_name) "
-     "SELECT id, id, name, description, keywords, path, text, captured_app_name FROM screenshots "
-     "WHERE new.id = screenshots.id;\n"
-     "END;"},
-    {"screenshots_after_insert",
-     "CREATE TRIGGER screenshots_after_insert AFTER INSERT ON screenshots BEGIN\n"
-     "    INSERT INTO screenshots_fts(rowid, id, name, description, keywords, path, text, captured_app_name) "
-     "SELECT id, id, name, description, keywords, path, text, captured_app_name FROM screenshots "
-     "WHERE new.id = screenshots.id;\n"
-     "END;"},
-}};
+
+struct FullTextIndex {
+    const char* name;
+    /// The first part of the inserting triggers' names: the porter index's carry the table's name alone, as
+    /// every library has them.
+    const char* insertingTriggerPrefix;
+    const char* options;
+
+    static constexpr const char* columns = "name, description, keywords, path, text, captured_app_name";
+
+    std::string tableStatement() const
+    {
+        return std::string("CREATE VIRTUAL TABLE ") + name +
+               " USING fts5(content='screenshots', content_rowid='id', id UNINDEXED, " + columns + ", " + options +
+               ");";
+    }
+
+    /// The four triggers that keep the index in step with `screenshots`, in the order they are made. Each is
+    /// one statement of three lines: its head, its body indented by four spaces, "END;".
+    std::array<Trigger, 4> triggers() const
+    {
+        const auto trigger = [](std::string triggerName, const char* event, const std::string& body) {
+            std::string sql =
+                "CREATE TRIGGER " + triggerName + " " + event + " ON screenshots BEGIN\n    " + body + "\nEND;";
+            return Trigger{std::move(triggerName), std::move(sql)};
+        };
+        const std::string remove = std::string("DELETE FROM ") + name + " WHERE rowid=old.id;";
+        const std::string add = std::string("INSERT INTO ") + name + "(rowid, id, " + columns + ") SELECT id, id, " +
+                                columns + " FROM screenshots WHERE new.id = screenshots.id;";
+        return {trigger(std::string(name) + "_before_update", "BEFORE UPDATE", remove),
+                trigger(std::string(name) + "_before_delete", "BEFORE DELETE", remove),
+                trigger(std::string(insertingTriggerPrefix) + "_after_update", "AFTER UPDATE", add),
+                trigger(std::string(insertingTriggerPrefix) + "_after_insert", "AFTER INSERT", add)};
+    }
+
+    std::string rebuildStatement() const
+    {
+        return std::string("INSERT INTO ") + name + "(" + name + ") VALUES('rebuild');";
+    }
+};
+
+constexpr FullTextIndex porterIndex{"screenshots_fts", "screenshots", "tokenize=porter"};
+constexpr FullTextIndex wordIndex{"screenshots_words", "screenshots_words", "tokenize='unicode61', prefix='3'"};
 
 constexpr std::array<const char*, 3> assistantColumnStatements{
     "ALTER TABLE screenshots ADD COLUMN is_ai_assistant_task BOOLEAN DEFAULT 0",
     "ALTER TABLE screenshots ADD COLUMN ai_assistant_task TEXT NULL",
     "ALTER TABLE screenshots ADD COLUMN ai_assistant_results TEXT NULL",
 };
-
-constexpr const char* rebuildStatement = "INSERT INTO screenshots_fts(screenshots_fts) VALUES('rebuild');";
-
-// The porter index above holds word stems only ("settings" is kept as "set"), so a prefix typed past the
-// stem ("sett", "settin") matches nothing there. A second index over the same columns keeps the words as
-// they are; a search matches either index, so every typed prefix finds its word while a whole word still
-// finds the forms that the stemmer joins. Its triggers mirror those of the porter index.
-constexpr const char* wordIndexTableStatement =
-    "CREATE VIRTUAL TABLE screenshots_words USING fts5(content='screenshots', content_rowid='id', id UNINDEXED, "
-    "name, description, keywords, path, text, captured_app_name, tokenize='unicode61', prefix='3');";
-constexpr std::array<const char*, 4> wordIndexTriggers{
-    "CREATE TRIGGER screenshots_words_before_update BEFORE UPDATE ON screenshots BEGIN\n"
-    "    DELETE FROM screenshots_words WHERE rowid=old.id;\n"
-    "END;",
-    "CREATE TRIGGER screenshots_words_before_delete BEFORE DELETE ON screenshots BEGIN\n"
-    "    DELETE FROM screenshots_words WHERE rowid=old.id;\n"
-    "END;",
-    "CREATE TRIGGER screenshots_words_after_update AFTER UPDATE ON screenshots BEGIN\n"
-    "    INSERT INTO screenshots_words(rowid, id, name, description, keywords, path, text, captured_app_name) "
-    "SELECT id, id, name, description, keywords, path, text, captured_app_name FROM screenshots "
-    "WHERE new.id = screenshots.id;\n"
-    "END;",
-    "CREATE TRIGGER screenshots_words_after_insert AFTER INSERT ON screenshots BEGIN\n"
-    "    INSERT INTO screenshots_words(rowid, id, name, description, keywords, path, text, captured_app_name) "
-    "SELECT id, id, name, description, keywords, path, text, captured_app_name FROM screenshots "
-    "WHERE new.id = screenshots.id;\n"
-    "END;",
-};
-constexpr const char* wordIndexRebuildStatement = "INSERT INTO screenshots_words(screenshots_words) VALUES('rebuild');";
 
 // File changes in flight. A rename moves the image before its row is saved, a delete moves it to the Trash
 // before its row goes: each is written here first, so that when the program dies in between, the next open
@@ -162,8 +155,8 @@ constexpr const char* deleteChange = "delete";
 
 std::string indexScript()
 {
-    std::string script = indexTableStatement;
-    for (const Trigger& trigger : indexTriggers) {
+    std::string script = porterIndex.tableStatement();
+    for (const Trigger& trigger : porterIndex.triggers()) {
         script += "\n\n";
         script += trigger.sql;
     }
@@ -294,54 +287,6 @@ template <class Work, class... Arguments>
 auto attempt(const std::shared_ptr<sqlite::Connection>& db, Work&& work, Arguments&&... arguments)
 {
     return attemptWrite(nullptr, db, std::forward<Work>(work), std::forward<Arguments>(arguments)...);
-}
-
-// Queries ---------------------------------------------------------------------------------------------------
-
-/// The condition that a screenshot matches a keywords filter and a search text (`ftsSearchConditions`); none
-/// when they restrict nothing. With the word index, whole words are matched in the porter index (so that they
-/// find the forms sharing their stem) and prefixes in the word index (so that a prefix typed past the stem
-/// finds its word); without it, the porter index answers the prefix patterns alone. Both indexes are keyed by
-/// the screenshot's id, so the matching ids come from the indexes alone.
-std::optional<Column<bool>> matchCondition(const std::optional<QString>& keywordsFilter,
-                                           const std::optional<QString>& searchText, bool wordIndex)
-{
-    const std::vector<MatchPatterns> conditions = ftsSearchConditions(keywordsFilter, searchText);
-    if (conditions.empty()) {
-        return std::nullopt;
-    }
-    std::string sql;
-    sqlite::Bindings values;
-    for (const MatchPatterns& condition : conditions) {
-        if (!sql.empty()) {
-            sql += " AND ";
-        }
-        sql += "\"screenshots\".\"id\" IN (SELECT rowid FROM \"screenshots_fts\" WHERE \"screenshots_fts\" MATCH ?";
-        if (!wordIndex) {
-            values.emplace_back(utf8(condition.prefixes.value_or(condition.whole)));
-        } else {
-            values.emplace_back(utf8(condition.whole));
-            if (condition.prefixes) {
-                sql += " UNION SELECT rowid FROM \"screenshots_words\" WHERE \"screenshots_words\" MATCH ?";
-                values.emplace_back(utf8(*condition.prefixes));
-            }
-        }
-        sql += ")";
-    }
-    return Column<bool>(sql, std::move(values));
-}
-
-/// The condition of a time period on `created_at`, both bounds included; none without a period.
-std::optional<Column<std::optional<bool>>> periodCondition(const std::optional<FolderSection>& section)
-{
-    const std::optional<DateRange> range = dateRangeFilter(section);
-    if (!range) {
-        return std::nullopt;
-    }
-    const Schema& s = schema();
-    return Column<std::optional<bool>>(
-        sqlite::andExpressions(sqlite::greaterOrEqualValue(s.createdAt, utf8(range->lower)),
-                               sqlite::lessOrEqualValue(s.createdAt, utf8(range->upper))));
 }
 
 } // namespace
@@ -528,11 +473,11 @@ void ScreenshotsDB::addWordIndex()
             systemLog(QStringLiteral("Building the word index"));
         }
         db_->transaction([&] {
-            db_->executeScript(wordIndexTableStatement);
-            for (const char* trigger : wordIndexTriggers) {
-                db_->executeScript(trigger);
+            db_->executeScript(wordIndex.tableStatement());
+            for (const Trigger& trigger : wordIndex.triggers()) {
+                db_->executeScript(trigger.sql);
             }
-            db_->executeScript(wordIndexRebuildStatement);
+            db_->executeScript(wordIndex.rebuildStatement());
         });
         wordIndex_ = true;
     } catch (const std::exception& error) {
@@ -611,6 +556,7 @@ void ScreenshotsDB::repairIndexTriggers()
         if (!hasIndex) {
             return; // the index could not be made when the library was created; nothing to repair
         }
+        const std::array<Trigger, 4> indexTriggers = porterIndex.triggers();
         bool current = true;
         for (const Trigger& trigger : indexTriggers) {
             const auto found = triggers.find(trigger.name);
@@ -628,7 +574,7 @@ void ScreenshotsDB::repairIndexTriggers()
                 db_->executeScript("DROP TRIGGER IF EXISTS " + std::string(trigger.name) + ";");
                 db_->executeScript(trigger.sql);
             }
-            db_->executeScript(rebuildStatement);
+            db_->executeScript(porterIndex.rebuildStatement());
         });
     } catch (const std::exception& error) {
         printError(error);
@@ -914,24 +860,22 @@ std::optional<sqlite::RowIterator> ScreenshotsDB::queryScreenshots(const std::op
                                                                    const std::optional<Folder>& folder,
                                                                    const std::optional<FolderSection>& period)
 {
-    const Schema& s = schema();
-    const std::optional<Column<bool>> match =
-        matchCondition(folder ? folder->keywordsFilter : std::nullopt, searchText, wordIndex_);
-    sqlite::Table query = listColumnsQuery();
-    if (match) {
-        query = std::move(query).filterQuery(*match);
-    }
-    if (const auto condition = periodCondition(period)) {
-        query = std::move(query).filterQuery(*condition);
-    }
-    if (folder && !folder->isSmartFolder) {
-        query = std::move(query)
-                    .joinQuery(sqlite::JoinType::inner, s.foldersScreenshots,
-                               sqlite::equalsExpression(s.screenshots.qualifiedColumn(s.id), s.screenshotId))
-                    .filterQuery(sqlite::equalsValue(s.folderId, std::int64_t(folder->id)));
-    }
     if (!db_) {
         return std::nullopt;
+    }
+    sqlite::Table query = listColumnsQuery();
+    if (const std::optional<std::vector<qint64>> ids = filteredScreenshotIds(searchText, folder, period)) {
+        // The filter's ids as one JSON array: any number of them in one bound value.
+        std::string array = "[";
+        for (const qint64 id : *ids) {
+            if (array.size() > 1) {
+                array += ',';
+            }
+            array += std::to_string(id);
+        }
+        array += ']';
+        query = std::move(query).filterQuery(
+            Column<bool>("\"screenshots\".\"id\" IN (SELECT value FROM json_each(?))", {std::move(array)}));
     }
     return db_->prepareRowIterator(query);
 }
@@ -1081,37 +1025,30 @@ std::optional<qint64> ScreenshotsDB::countScreenshotsInFolder(const std::optiona
     if (!folder || !db_) {
         return std::nullopt;
     }
-    const Schema& s = schema();
-    std::optional<sqlite::ScalarQuery<std::int64_t>> count;
-    if (!folder->isSmartFolder) {
-        count = s.foldersScreenshots.filterQuery(sqlite::equalsValue(s.folderId, std::int64_t(folder->id))).count();
-    } else {
+    if (folder->isSmartFolder) {
         const std::optional<QString> pattern = ftsSearchQuery(folder->keywordsFilter, std::nullopt);
         if (!pattern || pattern->isEmpty()) {
             return std::nullopt;
         }
-        // Counted from the indexes' answers alone, without a look-up of each matching row.
-        std::optional<qint64> result;
-        loadRebuildingIndexOnce(*this, [&] {
-            const std::optional<std::vector<qint64>> ids = filteredScreenshotIds(std::nullopt, folder, std::nullopt);
-            result = ids ? std::optional<qint64>(static_cast<qint64>(ids->size())) : std::nullopt;
-        });
-        return result;
     }
+    // Counted from the indexes' answers alone, without a look-up of each matching row.
     std::optional<qint64> result;
-    loadRebuildingIndexOnce(*this, [&] { result = db_->queryScalar(*count); });
+    loadRebuildingIndexOnce(*this, [&] {
+        const std::optional<std::vector<qint64>> ids = filteredScreenshotIds(std::nullopt, folder, std::nullopt);
+        result = ids ? std::optional<qint64>(static_cast<qint64>(ids->size())) : std::nullopt;
+    });
     return result;
 }
 
 std::optional<qint64> ScreenshotsDB::countScreenshotsInPeriod(const FolderSection& section)
 {
-    const std::optional<Column<std::optional<bool>>> condition = periodCondition(section);
-    if (!condition) {
-        return std::nullopt;
-    }
-    return attempt(db_, [&](sqlite::Connection& db) {
-        return db.queryScalar(schema().screenshots.filterQuery(*condition).count());
-    });
+    return attempt(db_,
+                   [&](sqlite::Connection&) -> std::optional<qint64> {
+                       const std::optional<std::vector<qint64>> ids =
+                           filteredScreenshotIds(std::nullopt, std::nullopt, section);
+                       return ids ? std::optional<qint64>(static_cast<qint64>(ids->size())) : std::nullopt;
+                   })
+        .value_or(std::nullopt);
 }
 
 std::optional<qint64> ScreenshotsDB::countScreenshots()
@@ -1144,9 +1081,9 @@ void ScreenshotsDB::rebuildIndex()
 {
     systemLog(QStringLiteral("Rebuilding index"));
     attempt(db_, [&](sqlite::Connection& db) {
-        db.executeScript(rebuildStatement);
+        db.executeScript(porterIndex.rebuildStatement());
         if (wordIndex_) {
-            db.executeScript(wordIndexRebuildStatement);
+            db.executeScript(wordIndex.rebuildStatement());
         }
         return true;
     });

@@ -90,14 +90,15 @@ public:
 
     /// The screenshots for a search text, a folder (plain: its links; smart: its keywords) and a time
     /// period, newest first, as rows that `readScreenshotRow` reads: the columns that a list shows, without
-    /// the long texts of `screenshotDetails`. None without a connection. Throws
-    /// `sqlite::Result` when the statement cannot be prepared; stepping it may throw too (a corrupt index).
+    /// the long texts of `screenshotDetails`; the screenshots of `filteredScreenshotIds`. None without a
+    /// connection. Throws `sqlite::Result` when a statement cannot be prepared; stepping it may throw too.
     std::optional<sqlite::RowIterator> queryScreenshots(const std::optional<QString>& searchText,
                                                         const std::optional<Folder>& folder,
                                                         const std::optional<FolderSection>& period);
-    /// The ids of the screenshots that `queryScreenshots` gives for these filters, newest first, read from the
-    /// indexes alone (the full-text indexes, the folder links, the creation times); none when no filter
-    /// restricts the list or without a connection. Throws as `queryScreenshots`.
+    /// The ids of the screenshots that match these filters, newest first, read from the indexes alone (the
+    /// full-text indexes, the folder links, the creation times); none when no filter restricts the list or
+    /// without a connection. The one place where the filters are applied: the list, its rows and the counts
+    /// all ask it. Throws `sqlite::Result` (a search pattern FTS5 refuses, a corrupt index).
     std::optional<std::vector<qint64>> filteredScreenshotIds(const std::optional<QString>& searchText,
                                                              const std::optional<Folder>& folder,
                                                              const std::optional<FolderSection>& period);

@@ -160,8 +160,8 @@ protected:
         while (const auto row = rows->failableNext()) {
             result.push_back(readScreenshotRow(*row)->id);
         }
-        // The list manager asks the indexes alone for the ids of a filtered list: every query here checks
-        // that they give the same list; none stands for every screenshot.
+        // The rows come in the order of the filter's ids, which the list manager asks for alone; none stands
+        // for every screenshot.
         if (const std::optional<std::vector<qint64>> filtered = store->filteredScreenshotIds(search, folder, period)) {
             EXPECT_EQ(*filtered, result) << "ids from the indexes alone";
         } else {
@@ -361,8 +361,34 @@ TEST_F(LibraryQueriesTest, FiltersTogetherKeepOnlyWhatEachOneKeeps)
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.search.value_or("(no search)").toStdString());
-        EXPECT_EQ(ids(test.search, test.folder, test.period), test.expected); // ids() also asks the indexes alone
+        EXPECT_EQ(ids(test.search, test.folder, test.period), test.expected);
     }
+}
+
+TEST_F(LibraryQueriesTest, EachSidebarCountIsTheLengthOfTheListItOpens)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    std::vector<qint64> shots;
+    for (const int daysAgo : {0, 0, 1, 3, 8, 12, 40}) {
+        shots.push_back(addScreenshot(*store, "shot", daysAgo % 2 == 0 ? "cat" : "dog"));
+        setCreatedAt(shots.back(), now.addDays(-daysAgo).addSecs(-1));
+    }
+    const qint64 folder = *store->insertFolder("F", false, std::nullopt);
+    for (const qint64 id : {shots[0], shots[3], shots[6]}) {
+        store->insertFolderScreenshot(id, folder);
+    }
+    for (const FolderSection& section :
+         {FolderSection::today(), FolderSection::yesterday(), FolderSection::lastWeek()}) {
+        SCOPED_TRACE(section.id().toStdString());
+        EXPECT_EQ(store->countScreenshotsInPeriod(section),
+                  static_cast<qint64>(ids(std::nullopt, std::nullopt, section).size()));
+    }
+    for (const Folder& shown :
+         {Folder{folder, 0, "F", false, std::nullopt}, Folder{folder + 1, 0, "Cats", true, "cat"}}) {
+        SCOPED_TRACE(shown.name.toStdString());
+        EXPECT_EQ(store->countScreenshotsInFolder(shown), static_cast<qint64>(ids(std::nullopt, shown).size()));
+    }
+    EXPECT_EQ(store->countScreenshots(), static_cast<qint64>(ids(std::nullopt).size()));
 }
 
 TEST_F(LibraryQueriesTest, PeriodsIncludeBothBounds)
