@@ -4,13 +4,16 @@
 // release -> the row in the library list, each measured against a baseline of the desktop's own; the program's
 // main.
 
+#include "lumetrove/capture/ImageUtilities.h"
 #include "lumetrove/capture/ScreenAreaSelectionView.h"
 #include "lumetrove/capture/ScreenshotCapture.h"
+#include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -55,6 +58,21 @@ inline void measureOverlaysShown(benchmark::State& state)
         state.SetIterationTime(timer.nsecsElapsed() / 1e9);
         capture.endCapture(lumetrove::CaptureResult::cancelled);
         processEventsUntil([] { return false; }, 100);
+    }
+}
+
+/// The baseline of release -> row: `grab` the area, encode it as PNG and write it to the screenshots directory.
+inline void measureGrabAndWrite(benchmark::State& state, const std::function<QImage()>& grab)
+{
+    const QString path = *lumetrove::screenshotsDirectory() + QStringLiteral("/baseline.png");
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(lumetrove::pngData(grab()));
+        file.close();
+        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
     }
 }
 

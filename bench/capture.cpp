@@ -4,11 +4,8 @@
 // beside grabbing, encoding and writing the same area on the spot.
 
 #include "bench/CaptureBench.h"
-#include "lumetrove/capture/ImageUtilities.h"
-#include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/platform/ScreenGrab.h"
 
-#include <QFile>
 #include <QLabel>
 #include <csignal>
 #include <cstdio>
@@ -65,16 +62,7 @@ void ReleaseToRow_baseline(benchmark::State& state)
     const std::unique_ptr<QLabel> window(textWindow());
     processEventsUntil([&] { return window->windowHandle()->isExposed(); });
     processEventsUntil([] { return false; }, 200);
-    const QString path = *lumetrove::screenshotsDirectory() + QStringLiteral("/baseline.png");
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(lumetrove::pngData(lumetrove::grabScreenArea(QRectF(selection))));
-        file.close();
-        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-    }
+    capturebench::measureGrabAndWrite(state, [] { return lumetrove::grabScreenArea(QRectF(selection)); });
 }
 
 void ReleaseToRow_capture(benchmark::State& state)

@@ -5,8 +5,6 @@
 // encoding and writing the same area from the same still image on the spot.
 
 #include "bench/CaptureBench.h"
-#include "lumetrove/capture/ImageUtilities.h"
-#include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/platform/DesktopImage.h"
 #include "lumetrove/platform/OverlayWindow.h"
 #include "lumetrove/platform/PortalScreenshot.h"
@@ -15,7 +13,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
-#include <QFile>
 #include <vector>
 
 namespace {
@@ -99,16 +96,7 @@ void ReleaseToRow_baseline(benchmark::State& state)
         state.SkipWithError("no screenshot from the portal");
         return;
     }
-    const QString path = *lumetrove::screenshotsDirectory() + QStringLiteral("/baseline.png");
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(lumetrove::pngData(desktop->grab(QRectF(selection))));
-        file.close();
-        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-    }
+    capturebench::measureGrabAndWrite(state, [&] { return desktop->grab(QRectF(selection)); });
 }
 
 void ReleaseToRow_capture(benchmark::State& state)
