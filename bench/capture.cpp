@@ -3,44 +3,19 @@
 // for the overlays to go, saving, the thumbnail and the insert; the text follows while the row is listed),
 // beside grabbing, encoding and writing the same area on the spot.
 
-#include "lumetrove/capture/ImageUtilities.h"
-#include "lumetrove/capture/ScreenshotCapture.h"
-#include "lumetrove/library/DataDirectories.h"
-#include "lumetrove/library/ScreenshotsListManager.h"
+#include "bench/CaptureBench.h"
 #include "lumetrove/platform/ScreenGrab.h"
 
-#include <QApplication>
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
-#include <QMouseEvent>
-#include <QScreen>
-#include <QTemporaryDir>
-#include <QWindow>
-#include <benchmark/benchmark.h>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-template <typename Predicate> bool processEventsUntil(Predicate done, int timeoutMs = 20000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done() && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return done();
-}
-
-bool allExposed(const QList<QPointer<QWidget>>& windows)
-{
-    return !windows.isEmpty() && std::all_of(windows.begin(), windows.end(), [](const QPointer<QWidget>& window) {
-        return window && window->windowHandle() && window->windowHandle()->isExposed();
-    });
-}
+using capturebench::processEventsUntil;
 
 /// A window of text for the captures to read.
 QLabel* textWindow()
@@ -71,25 +46,11 @@ void Overlays_baseline(benchmark::State& state)
             window->show();
             windows.append(window);
         }
-        processEventsUntil([&] { return allExposed(windows); });
+        processEventsUntil([&] { return capturebench::allExposed(windows); });
         state.SetIterationTime(timer.nsecsElapsed() / 1e9);
         for (const QPointer<QWidget>& window : windows) {
             delete window;
         }
-        processEventsUntil([] { return false; }, 50);
-    }
-}
-
-void Overlays_capture(benchmark::State& state)
-{
-    lumetrove::ScreenshotCapture& capture = lumetrove::ScreenshotCapture::shared();
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        capture.startAreaCapture(false, [](const auto&, lumetrove::CaptureResult) {});
-        processEventsUntil([&] { return allExposed(capture.shadeWindows()); });
-        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-        capture.endCapture(lumetrove::CaptureResult::cancelled);
         processEventsUntil([] { return false; }, 50);
     }
 }
@@ -101,82 +62,17 @@ void ReleaseToRow_baseline(benchmark::State& state)
     const std::unique_ptr<QLabel> window(textWindow());
     processEventsUntil([&] { return window->windowHandle()->isExposed(); });
     processEventsUntil([] { return false; }, 200);
-    const QString path = *lumetrove::screenshotsDirectory() + QStringLiteral("/baseline.png");
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(lumetrove::pngData(lumetrove::grabScreenArea(QRectF(selection))));
-        file.close();
-        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-    }
+    capturebench::measureGrabAndWrite(state, [] { return lumetrove::grabScreenArea(QRectF(selection)); });
 }
 
 void ReleaseToRow_capture(benchmark::State& state)
 {
     const std::unique_ptr<QLabel> window(textWindow());
     processEventsUntil([&] { return window->windowHandle()->isExposed(); });
-    lumetrove::ScreenshotsListManager library;
-    processEventsUntil([&] { return library.listLoaded(); });
-    lumetrove::ScreenshotCapture& capture = lumetrove::ScreenshotCapture::shared();
-    int listedBeforeText = 0;
-    for (auto _ : state) {
-        const qsizetype before = library.screenshots().size();
-        capture.startAreaCapture(false, [&](const auto& results, lumetrove::CaptureResult) {
-            for (const lumetrove::CapturedScreenshotInfo& info :
-                 results.value_or(QList<lumetrove::CapturedScreenshotInfo>{})) {
-                library.addScreenshot(info, false);
-            }
-        });
-        processEventsUntil([&] { return allExposed(capture.shadeWindows()); });
-        QWidget* overlay = capture.shadeWindows().front();
-        auto* view = overlay->findChild<lumetrove::ScreenAreaSelectionView*>();
-        const QPointF from = view->mapFromGlobal(QPointF(selection.topLeft()));
-        const QPointF to = view->mapFromGlobal(QPointF(selection.bottomRight() + QPoint(1, 1)));
-        QMouseEvent press(QEvent::MouseButtonPress, from, view->mapToGlobal(from), Qt::LeftButton, Qt::LeftButton, {});
-        QCoreApplication::sendEvent(view, &press);
-        QMouseEvent move(QEvent::MouseMove, to, view->mapToGlobal(to), Qt::NoButton, Qt::LeftButton, {});
-        QCoreApplication::sendEvent(view, &move);
-        QElapsedTimer timer;
-        timer.start();
-        QMouseEvent release(QEvent::MouseButtonRelease, to, view->mapToGlobal(to), Qt::LeftButton, Qt::NoButton, {});
-        QCoreApplication::sendEvent(view, &release);
-        processEventsUntil([&] { return library.screenshots().size() > before; });
-        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-        if (library.screenshots().front()->text().value_or(QString()).isEmpty()) {
-            ++listedBeforeText;
-        }
-    }
-    // How many rows were listed while their text was still being recognised, and whether the text came.
-    state.counters["listed_before_text"] = listedBeforeText;
-    const lumetrove::ScreenshotPtr last = library.screenshots().front();
-    processEventsUntil([&] { return !last->text().value_or(QString()).isEmpty(); });
-    state.counters["text_arrived"] = last->text().value_or(QString()).contains(QStringLiteral("quarterly")) ? 1 : 0;
+    capturebench::measureReleaseToRow(state, {selection, {}, true});
 }
 
 } // namespace
-
-BENCHMARK(Overlays_baseline)
-    ->Name("capture_overlays_shown/baseline")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(10);
-BENCHMARK(Overlays_capture)
-    ->Name("capture_overlays_shown/capture")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(10);
-BENCHMARK(ReleaseToRow_baseline)
-    ->Name("capture_release_to_row/baseline")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(5);
-BENCHMARK(ReleaseToRow_capture)
-    ->Name("capture_release_to_row/capture")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(5);
 
 int main(int argc, char** argv)
 {
@@ -209,16 +105,10 @@ int main(int argc, char** argv)
         }
         qputenv("DISPLAY", ":" + number);
     }
-    QTemporaryDir data;
-    qputenv("XDG_DATA_HOME", data.path().toUtf8());
     qputenv("QT_QPA_PLATFORM", "xcb");
-    int status = 0;
-    {
-        QApplication application(argc, argv);
-        benchmark::Initialize(&argc, argv);
-        benchmark::RunSpecifiedBenchmarks();
-        benchmark::Shutdown();
-    }
+    capturebench::registerCaptureBenchmarks("capture", Overlays_baseline, 10, ReleaseToRow_baseline,
+                                            ReleaseToRow_capture);
+    const int status = capturebench::runBenchmarks(argc, argv);
     if (server > 0) {
         kill(server, SIGTERM);
         waitpid(server, nullptr, 0);

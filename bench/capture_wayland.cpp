@@ -4,47 +4,20 @@
 // ours); mouse release (once the overlays show the still image) -> the row in the library list, beside cutting,
 // encoding and writing the same area from the same still image on the spot.
 
-#include "lumetrove/capture/ImageUtilities.h"
-#include "lumetrove/capture/ScreenshotCapture.h"
-#include "lumetrove/library/DataDirectories.h"
-#include "lumetrove/library/ScreenshotsListManager.h"
+#include "bench/CaptureBench.h"
 #include "lumetrove/platform/DesktopImage.h"
 #include "lumetrove/platform/OverlayWindow.h"
 #include "lumetrove/platform/PortalScreenshot.h"
 #include "tests/lumetrove/wayland/WaylandDesktopLauncher.h"
 
-#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QMouseEvent>
-#include <QScreen>
-#include <QTemporaryDir>
-#include <QWindow>
-#include <benchmark/benchmark.h>
 #include <vector>
 
 namespace {
 
-template <typename Predicate> bool processEventsUntil(Predicate done, int timeoutMs = 20000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done() && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return done();
-}
-
-bool allExposed(const QList<QPointer<QWidget>>& windows)
-{
-    return windows.size() == QGuiApplication::screens().size() &&
-           std::all_of(windows.begin(), windows.end(), [](const QPointer<QWidget>& window) {
-               return window && window->windowHandle() && window->windowHandle()->isExposed();
-           });
-}
+using capturebench::processEventsUntil;
 
 bool showStillImages(const lumetrove::ScreenshotCapture& capture)
 {
@@ -60,15 +33,21 @@ class ResponseCounter : public QObject {
     Q_OBJECT
 public:
     int responses = 0;
+    uint lastResponse = 0;
 public slots:
-    void response(uint, const QVariantMap&) { ++responses; }
+    void response(uint code, const QVariantMap&)
+    {
+        ++responses;
+        lastResponse = code;
+    }
 };
 
 void Overlays_baseline(benchmark::State& state)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     ResponseCounter counter;
-    int request = 0;
+    // Tokens stay unique over repeated runs: an answer to an earlier request never counts for a later one.
+    static int request = 0;
     for (auto _ : state) {
         QElapsedTimer timer;
         timer.start();
@@ -88,27 +67,14 @@ void Overlays_baseline(benchmark::State& state)
             state.SkipWithError("the portal did not answer");
             return;
         }
+        if (counter.lastResponse != 0) {
+            state.SkipWithError("the portal took no screenshot");
+            return;
+        }
         state.SetIterationTime(timer.nsecsElapsed() / 1e9);
         bus.disconnect(QStringLiteral("org.freedesktop.portal.Desktop"), path,
                        QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"), &counter,
                        SLOT(response(uint, QVariantMap)));
-    }
-}
-
-void Overlays_capture(benchmark::State& state)
-{
-    lumetrove::ScreenshotCapture& capture = lumetrove::ScreenshotCapture::shared();
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        capture.startAreaCapture(false, [](const auto&, lumetrove::CaptureResult) {});
-        if (!processEventsUntil([&] { return allExposed(capture.shadeWindows()); })) {
-            state.SkipWithError("the overlays did not come up");
-            return;
-        }
-        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-        capture.endCapture(lumetrove::CaptureResult::cancelled);
-        processEventsUntil([] { return false; }, 100);
     }
 }
 
@@ -140,85 +106,16 @@ void ReleaseToRow_baseline(benchmark::State& state)
         state.SkipWithError("no screenshot from the portal");
         return;
     }
-    const QString path = *lumetrove::screenshotsDirectory() + QStringLiteral("/baseline.png");
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(lumetrove::pngData(desktop->grab(QRectF(selection))));
-        file.close();
-        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-    }
+    capturebench::measureGrabAndWrite(state, [&] { return desktop->grab(QRectF(selection)); });
 }
 
 void ReleaseToRow_capture(benchmark::State& state)
 {
-    lumetrove::ScreenshotsListManager library;
-    processEventsUntil([&] { return library.listLoaded(); });
-    lumetrove::ScreenshotCapture& capture = lumetrove::ScreenshotCapture::shared();
-    for (auto _ : state) {
-        const qsizetype before = library.screenshots().size();
-        capture.startAreaCapture(false, [&](const auto& results, lumetrove::CaptureResult) {
-            for (const lumetrove::CapturedScreenshotInfo& info :
-                 results.value_or(QList<lumetrove::CapturedScreenshotInfo>{})) {
-                library.addScreenshot(info, false);
-            }
-        });
-        // A drag takes the user longer than reading the portal's file: the overlays show the still image first.
-        if (!processEventsUntil([&] { return allExposed(capture.shadeWindows()) && showStillImages(capture); })) {
-            state.SkipWithError("the overlays did not come up");
-            return;
-        }
-        // The drag starts on the output that holds the selection's corner, as a pointer's would.
-        QWidget* overlay = nullptr;
-        for (const QPointer<QWidget>& window : capture.shadeWindows()) {
-            if (window->screen()->geometry().contains(selection.topLeft())) {
-                overlay = window;
-            }
-        }
-        auto* view = overlay->findChild<lumetrove::ScreenAreaSelectionView*>();
-        const QPoint origin = overlay->screen()->geometry().topLeft();
-        const QPointF from = QPointF(selection.topLeft() - origin);
-        const QPointF to = QPointF(selection.bottomRight() + QPoint(1, 1) - origin);
-        QMouseEvent press(QEvent::MouseButtonPress, from, from, Qt::LeftButton, Qt::LeftButton, {});
-        QCoreApplication::sendEvent(view, &press);
-        QMouseEvent move(QEvent::MouseMove, to, to, Qt::NoButton, Qt::LeftButton, {});
-        QCoreApplication::sendEvent(view, &move);
-        QElapsedTimer timer;
-        timer.start();
-        QMouseEvent release(QEvent::MouseButtonRelease, to, to, Qt::LeftButton, Qt::NoButton, {});
-        QCoreApplication::sendEvent(view, &release);
-        if (!processEventsUntil([&] { return library.screenshots().size() > before; })) {
-            state.SkipWithError("the row was never listed");
-            return;
-        }
-        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-    }
+    // A drag takes the user longer than reading the portal's file: the overlays show the still image first.
+    capturebench::measureReleaseToRow(state, {selection, showStillImages, false});
 }
 
 } // namespace
-
-BENCHMARK(Overlays_baseline)
-    ->Name("wayland_capture_overlays_shown/baseline")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(5);
-BENCHMARK(Overlays_capture)
-    ->Name("wayland_capture_overlays_shown/capture")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(5);
-BENCHMARK(ReleaseToRow_baseline)
-    ->Name("wayland_capture_release_to_row/baseline")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(5);
-BENCHMARK(ReleaseToRow_capture)
-    ->Name("wayland_capture_release_to_row/capture")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(5);
 
 int main(int argc, char** argv)
 {
@@ -226,13 +123,9 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("LUMETROVE_WAYLAND_DIR")) {
         return lumetrove::testing::restartInsideWaylandDesktop(argc, argv, LUMETROVE_WAYLAND_DESKTOP);
     }
-    QTemporaryDir data;
-    qputenv("XDG_DATA_HOME", data.path().toUtf8());
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    capturebench::registerCaptureBenchmarks("wayland_capture", Overlays_baseline, 5, ReleaseToRow_baseline,
+                                            ReleaseToRow_capture);
+    return capturebench::runBenchmarks(argc, argv);
 }
 
 #include "capture_wayland.moc"

@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScopedValueRollback>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWidget>
@@ -139,8 +140,11 @@ void AppDelegate::setupStatusBarMenu(QWidget* firstWindow)
     guardedWindow_ = firstWindow;
     if (firstWindow != nullptr) {
         firstWindow->installEventFilter(this);
+        // Quitting closes every window first, and stops when one refuses: the guard must see it coming.
+        qApp->installEventFilter(this);
     }
     if (!permissionCheck_() && firstWindow != nullptr) {
+        const QScopedValueRollback closing(closingGuardedWindow_, true);
         firstWindow->close();
     }
 }
@@ -250,8 +254,16 @@ void AppDelegate::takeAssistantScreenshot()
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == qApp && event->type() == QEvent::Quit) {
+        // The closes that follow are the program's own; a quit that another window refuses ends them.
+        closingGuardedWindow_ = true;
+        QTimer::singleShot(0, this, [this] { closingGuardedWindow_ = false; });
+        return false;
+    }
     if (watched == guardedWindow_) {
-        if (event->type() == QEvent::Close && event->spontaneous()) {
+        // Every close but the program's own is the user's: on X11 it comes as a spontaneous event, while Qt's
+        // Wayland plugin answers the compositor's close request by closing the window as the program would.
+        if (event->type() == QEvent::Close && !closingGuardedWindow_) {
             if (!windowShouldClose(guardedWindow_)) {
                 event->ignore();
                 return true;

@@ -90,6 +90,9 @@ protected:
 
 private:
     QPointer<QWidget> guardedWindow_;
+    /// Set while the program closes the guarded window itself (as it quits, or when permission is missing),
+    /// which no guard stops.
+    bool closingGuardedWindow_ = false;
     bool launched_ = false;
     QSystemTrayIcon* statusBarItem_ = nullptr;
     QMenu* menu_ = nullptr;

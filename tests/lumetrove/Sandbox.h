@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -41,6 +43,43 @@ private:
     QTemporaryDir root_;
     QByteArray savedHome_, savedData_, savedConfig_;
 };
+
+/// Points HOME, XDG_DATA_HOME and XDG_CONFIG_HOME of this process into `root`, where they are made, so that a
+/// whole test run keeps away from the user's library and settings even where a test forgets its own sandbox.
+/// False when `root` cannot be used.
+inline bool useSandboxedHome(const QTemporaryDir& root)
+{
+    if (!root.isValid()) {
+        return false;
+    }
+    for (const char* name : {"home", "data", "config"}) {
+        QDir().mkpath(root.filePath(QString::fromLatin1(name)));
+    }
+    qputenv("HOME", root.filePath(QStringLiteral("home")).toUtf8());
+    qputenv("XDG_DATA_HOME", root.filePath(QStringLiteral("data")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", root.filePath(QStringLiteral("config")).toUtf8());
+    return true;
+}
+
+/// Makes the home, data, settings, cache and runtime directories (and `more`) of a program started in
+/// `sandbox`, with `apiKey` stored in its settings as a user would have entered it.
+inline void prepareProgramSandbox(const QTemporaryDir& sandbox, const QString& apiKey,
+                                  std::initializer_list<const char*> more = {})
+{
+    ASSERT_TRUE(sandbox.isValid());
+    for (const char* name : {"home", "data", "config/Lumetrove", "cache", "runtime"}) {
+        ASSERT_TRUE(QDir().mkpath(sandbox.filePath(QString::fromLatin1(name))));
+    }
+    for (const char* name : more) {
+        ASSERT_TRUE(QDir().mkpath(sandbox.filePath(QString::fromLatin1(name))));
+    }
+    QFile::setPermissions(sandbox.filePath(QStringLiteral("runtime")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QSettings settings(sandbox.filePath(QStringLiteral("config/Lumetrove/Lumetrove.conf")), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("OpenAIAPIKey"), apiKey);
+    settings.sync();
+    ASSERT_EQ(settings.status(), QSettings::NoError);
+}
 
 /// Runs the event loop until `done` holds or the time runs out; the result of the last test of `done`.
 template <typename Predicate> bool processEventsUntil(Predicate done, int timeoutMs = 10000)

@@ -1,7 +1,7 @@
 #include "lumetrove/platform/TextRecognizer.h"
+#include "tests/lumetrove/Sandbox.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QTemporaryDir>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -18,14 +18,9 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QTemporaryDir home;
-    if (!home.isValid()) {
+    if (!lumetrove::testing::useSandboxedHome(home)) {
         return 2;
     }
-    QDir().mkpath(home.filePath(QStringLiteral("home")));
-    QDir().mkpath(home.filePath(QStringLiteral("data")));
-    qputenv("HOME", home.filePath(QStringLiteral("home")).toUtf8());
-    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
 
     ::testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);

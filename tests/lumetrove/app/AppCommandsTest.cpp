@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 namespace lumetrove {
@@ -145,6 +146,28 @@ TEST(AppDelegateTest, OnlyTheWindowTitledExactlyScreenshotsIsHiddenInsteadOfClos
     EXPECT_FALSE(delegate.windowShouldClose(&main));
     EXPECT_TRUE(delegate.windowShouldClose(&other));
     EXPECT_TRUE(delegate.windowShouldClose(&almost));
+}
+
+TEST(AppDelegateTest, TheMainWindowOutlivesTheDesktopsCloseButNotTheProgramsOwnWhenPermissionIsMissing)
+{
+    for (const bool permission : {true, false}) {
+        SCOPED_TRACE(permission ? "granted" : "missing");
+        AppDelegate delegate;
+        delegate.setPermissionCheck([permission] { return permission; });
+        QWidget main;
+        main.setWindowTitle("Screenshots");
+        main.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+        delegate.applicationDidFinishLaunching(&main);
+        if (!permission) {
+            EXPECT_FALSE(main.isVisible()) << "the program's own close was stopped";
+            continue;
+        }
+        // Qt's Wayland plugin answers the compositor's close request this way, not with a spontaneous event: the
+        // window is hidden to the tray or minimised, never closed.
+        EXPECT_FALSE(main.windowHandle()->close());
+        EXPECT_EQ(main.isVisible(), !AppDelegate::trayAvailable());
+    }
 }
 
 TEST(AppDelegateTest, TheTrayMenusSettingsShortcutOpensSettingsWhileTheMenuIsOpen)

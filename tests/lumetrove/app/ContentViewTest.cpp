@@ -449,13 +449,6 @@ TEST_F(ContentViewTest, TheFirstLaunchArrowPointsAtTheAIAssistantButtonWhereverT
     UserDefaults::remove(UserDefaults::openAIAPIKey);
 }
 
-TEST(LumetroveAppTest, ScreenRecordingIsGrantedByTheSessionEvenWithNoOtherWindowOpen)
-{
-    // The first-launch hint and the API-key alert at launch wait for this answer; a bare desktop, where no other
-    // program's window is open, must not withhold them.
-    EXPECT_TRUE(sharedCaptureService().screenRecordingGranted());
-}
-
 TEST(LumetroveAppTest, CommandLineFilesBecomeAbsoluteFileURLsAndOptionsAreSkipped)
 {
     const QList<QUrl> files = LumetroveApp::fileArguments(

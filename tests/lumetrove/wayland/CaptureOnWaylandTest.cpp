@@ -4,11 +4,13 @@
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/PortalScreenshot.h"
 #include "tests/lumetrove/FakePortal.h"
+#include "tests/lumetrove/LibraryCapture.h"
 #include "tests/lumetrove/wayland/WaylandDesktop.h"
 
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QWindow>
 #include <gtest/gtest.h>
 
@@ -45,31 +47,16 @@ protected:
     /// full-screen overlay covers every output; the capture's outcome.
     CaptureResult captureDrag(ScreenshotsListManager& library, QPoint from, QPoint to)
     {
-        bool finished = false;
-        CaptureResult outcome = CaptureResult::cancelled;
-        ScreenshotCapture& capture = ScreenshotCapture::shared();
-        capture.startAreaCapture(
-            false, [&](const std::optional<QList<CapturedScreenshotInfo>>& results, CaptureResult result) {
-                outcome = result;
-                for (const CapturedScreenshotInfo& info : results.value_or(QList<CapturedScreenshotInfo>{})) {
-                    EXPECT_TRUE(info.windowDetails);
-                    if (info.windowDetails) {
-                        // Wayland names no other program's window.
-                        EXPECT_FALSE(info.windowDetails->applicationName);
-                        EXPECT_FALSE(info.windowDetails->applicationOwnerPID);
-                    }
-                    library.addScreenshot(info, false);
-                }
-                library.whenListed([&] { finished = true; });
-            });
-        const auto overlaysShown = [&] {
-            return capture.shadeWindows().size() == QGuiApplication::screens().size() &&
-                   std::all_of(capture.shadeWindows().begin(), capture.shadeWindows().end(),
-                               [](const QPointer<QWidget>& overlay) {
-                                   return overlay && overlay->windowHandle() && overlay->windowHandle()->isExposed();
-                               });
-        };
-        EXPECT_TRUE(processEventsUntil(overlaysShown, waylandStepTimeoutMs)) << "the overlays did not open";
+        LibraryCapture capture(library, [](const CapturedScreenshotInfo& info) {
+            EXPECT_TRUE(info.windowDetails);
+            if (info.windowDetails) {
+                // Wayland names no other program's window.
+                EXPECT_FALSE(info.windowDetails->applicationName);
+                EXPECT_FALSE(info.windowDetails->applicationOwnerPID);
+            }
+        });
+        EXPECT_TRUE(processEventsUntil(LibraryCapture::overlaysShown, waylandStepTimeoutMs))
+            << "the overlays did not open";
         // sway shows one full-screen overlay on each output.
         std::vector<SwayView> overlays;
         processEventsUntil(
@@ -89,8 +76,9 @@ protected:
         EXPECT_EQ(outputs, QStringList({wideOutput, sharpOutput}));
         processEventsUntil([] { return false; }, 300);
         EXPECT_TRUE(drag(from, to)) << "the test pointer failed";
-        EXPECT_TRUE(processEventsUntil([&] { return finished; }, waylandStepTimeoutMs)) << "the capture never finished";
-        return outcome;
+        EXPECT_TRUE(processEventsUntil([&] { return capture.finished(); }, waylandStepTimeoutMs))
+            << "the capture never finished";
+        return capture.outcome();
     }
 
     /// The whole desktop as the portal shows it now.
@@ -181,6 +169,121 @@ TEST_F(CaptureOnWaylandTest, ADragAcrossBothOutputsGrabsEachOutputsPartAtItsOwnS
     // Both outputs' text windows are in it, white in their margins, on either side of the edge.
     EXPECT_EQ(captured.pixel(10, 2), qRgb(255, 255, 255));
     EXPECT_EQ(captured.pixel((1920 - 20) * 2 + 4, 2), qRgb(255, 255, 255));
+}
+
+/// Where the mapped windows of process `pid` on the X11 display `display` are.
+std::vector<QRect> xWindowsOf(const QString& display, qint64 pid)
+{
+    std::vector<QRect> windows;
+    const std::optional<QByteArray> found =
+        runProgram(QStringLiteral("env"),
+                   {QStringLiteral("DISPLAY=") + display, QStringLiteral("xdotool"), QStringLiteral("search"),
+                    QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), QString::number(pid), QString(),
+                    QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), QStringLiteral("%@")});
+    QRect window;
+    for (const QByteArray& line : found.value_or(QByteArray()).split('\n')) {
+        const QList<QByteArray> pair = line.split('=');
+        if (pair.size() != 2) {
+            continue;
+        }
+        const int value = pair[1].toInt();
+        if (pair[0] == "X") {
+            window.moveLeft(value);
+        } else if (pair[0] == "Y") {
+            window.moveTop(value);
+        } else if (pair[0] == "WIDTH") {
+            window.setWidth(value);
+        } else if (pair[0] == "HEIGHT") {
+            window.setHeight(value);
+            windows.push_back(window);
+            window = QRect();
+        }
+    }
+    return windows;
+}
+
+TEST_F(CaptureOnWaylandTest, AProgramRunningThroughXWaylandCapturesThroughThePortal)
+{
+    // The X11 display XWayland serves on this Wayland desktop: a program on it may read no other program's
+    // pixels but its own, so a grab of the X11 screen would see none of the text window.
+    const QString display = qEnvironmentVariable("LUMETROVE_WAYLAND_XDISPLAY");
+    ASSERT_FALSE(display.isEmpty()) << "the desktop has no XWayland";
+    TextWindow window;
+    const std::optional<QRect> rect = window.openOn(sharpOutput);
+    ASSERT_TRUE(rect) << "the text window did not come up";
+    ASSERT_EQ(rect->topLeft(), QPoint(1920, 0));
+
+    // The program on the X11 display, in a Wayland session; its window opens on the other output.
+    QTemporaryDir sandbox;
+    ASSERT_NO_FATAL_FAILURE(prepareProgramSandbox(sandbox, QStringLiteral("sk-xwayland-test")));
+    QProcessEnvironment environment = programEnvironment(sandbox);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QStringLiteral("DISPLAY"), display);
+    ASSERT_TRUE(runProgram(QStringLiteral("swaymsg"), {QStringLiteral("focus"), QStringLiteral("output"), wideOutput}));
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(QStringLiteral(LUMETROVE_PROGRAM), {});
+    ASSERT_TRUE(program.waitForStarted());
+    const auto stop = qScopeGuard([&] {
+        program.kill();
+        program.waitForFinished();
+    });
+    const std::optional<SwayView> main = windowNamed(program.processId(), QStringLiteral("Screenshots"));
+    ASSERT_TRUE(main) << "the main window did not come up";
+    ASSERT_EQ(main->output, wideOutput);
+
+    // Ctrl+N: an overlay over each screen, then a drag over the text window.
+    ASSERT_TRUE(focus(*main));
+    ASSERT_TRUE(press({QStringLiteral("-M"), QStringLiteral("ctrl"), QStringLiteral("n"), QStringLiteral("-m"),
+                       QStringLiteral("ctrl")}));
+    ASSERT_TRUE(processEventsUntil(
+        [&] {
+            const std::vector<QRect> windows = xWindowsOf(display, program.processId());
+            return std::all_of(
+                QGuiApplication::screens().begin(), QGuiApplication::screens().end(), [&](const QScreen* screen) {
+                    return std::find(windows.begin(), windows.end(), screen->geometry()) != windows.end();
+                });
+        },
+        waylandStepTimeoutMs))
+        << "no overlay over every screen";
+    const QRect selection(rect->topLeft() + QPoint(10, 20), QSize(360, 110));
+
+    // The screenshot holds the text window's own pixels on the scale-2 output, as the portal shows them. An X11
+    // window is mapped a moment before the compositor hands it the pointer: a drag that came too early went to
+    // the window below and is made again.
+    const QDir screenshots(sandbox.filePath(QStringLiteral("data/Lumetrove/Screenshots")));
+    QImage captured;
+    const auto saved = [&] {
+        const QStringList files = screenshots.entryList({QStringLiteral("*.png")}, QDir::Files);
+        captured = files.size() == 1 ? QImage(screenshots.filePath(files.front())) : QImage();
+        return !captured.isNull();
+    };
+    for (int attempt = 0; attempt < 3 && !saved(); ++attempt) {
+        ASSERT_TRUE(drag(selection.topLeft(), selection.bottomRight() + QPoint(1, 1))) << "the test pointer failed";
+        processEventsUntil(saved, waylandStepTimeoutMs / 3);
+    }
+    ASSERT_FALSE(captured.isNull()) << "no screenshot was saved";
+    // XWayland tells X11 programs every screen's scale as 1: the screenshot has the selection's size in the
+    // X11 screen's pixels, cut from the portal's image of the scale-2 output.
+    ASSERT_EQ(captured.size(), selection.size());
+    const QImage desktop = portalImage();
+    ASSERT_EQ(desktop.size(), QSize(5120, 2160));
+    const QImage expected = desktop.copy(QRect(selection.topLeft() * 2, selection.size() * 2))
+                                .scaled(selection.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    captured = captured.convertToFormat(QImage::Format_RGB32);
+    qsizetype different = 0;
+    for (int y = 0; y < expected.height(); ++y) {
+        for (int x = 0; x < expected.width(); ++x) {
+            const QRgb a = captured.pixel(x, y);
+            const QRgb b = expected.pixel(x, y);
+            different += std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                   std::abs(qBlue(a) - qBlue(b))}) > 8;
+        }
+    }
+    // Two ways of scaling the same pixels differ at a few edges of the letters, never over the image.
+    EXPECT_LT(different, expected.width() * expected.height() / 100)
+        << "the screenshot is not the portal's image of the selection";
 }
 
 TEST(PortalAnswersOnWaylandTest, ARefusalEndsTheCaptureCancelledAndAMissingPortalShowsWhatIsMissing)

@@ -6,11 +6,14 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
+#include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-// The built program on the Wayland desktop, driven from outside as the desktop's tray would: its
-// StatusNotifierItem and that item's menu over the session bus.
+// The built program on the Wayland desktop, driven from outside as the desktop's tray would (its
+// StatusNotifierItem and that item's menu over the session bus), and as its user would where the desktop has no
+// tray (its keys).
 namespace lumetrove {
 namespace {
 
@@ -83,6 +86,67 @@ std::optional<std::pair<QString, QString>> trayItemOf(qint64 pid)
     return std::nullopt;
 }
 
+const QString watcherName = QStringLiteral("org.kde.StatusNotifierWatcher");
+
+bool trayWatcherRegistered()
+{
+    return QDBusConnection::sessionBus().interface()->isServiceRegistered(watcherName);
+}
+
+/// While it lives, the desktop has no tray: the bar that hosts the tray (and the StatusNotifier watcher) is
+/// taken out of sway's configuration. Afterwards it is put back, so later tests of the same run have their tray.
+class DesktopWithoutTray {
+public:
+    DesktopWithoutTray() : config_(qEnvironmentVariable("LUMETROVE_WAYLAND_DIR") + QStringLiteral("/sway.conf")) {}
+    ~DesktopWithoutTray()
+    {
+        if (!original_.isEmpty() && write(original_)) {
+            processEventsUntil(trayWatcherRegistered, waylandStepTimeoutMs);
+        }
+    }
+
+    /// Whether the tray is gone.
+    bool removeTray()
+    {
+        QFile file(config_);
+        if (!file.open(QIODevice::ReadOnly)) {
+            return false;
+        }
+        original_ = QString::fromUtf8(file.readAll());
+        QString withoutBar = original_;
+        withoutBar.remove(
+            QRegularExpression(QStringLiteral("^bar \\{.*?^\\}\\n"),
+                               QRegularExpression::MultilineOption | QRegularExpression::DotMatchesEverythingOption));
+        return withoutBar != original_ && write(withoutBar) &&
+               processEventsUntil([] { return !trayWatcherRegistered(); }, waylandStepTimeoutMs);
+    }
+
+private:
+    /// Gives sway `text` as its configuration.
+    bool write(const QString& text) const
+    {
+        QFile file(config_);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text.toUtf8()) >= 0 &&
+               file.flush() && runProgram(QStringLiteral("swaymsg"), {QStringLiteral("reload")}).has_value();
+    }
+
+    QString config_;
+    QString original_;
+};
+
+/// Whether the program shows a full-screen overlay on each of the two outputs.
+bool overlaysOnEveryOutput(qint64 pid)
+{
+    QStringList outputs;
+    for (const SwayView& view : swayViewsOf(pid)) {
+        if (view.fullScreen) {
+            outputs << view.output;
+        }
+    }
+    outputs.removeDuplicates();
+    return outputs.size() == 2;
+}
+
 TEST(TrayOnWaylandTest, TheTrayItemIsRegisteredWithTheWatcherAndItsTakeScreenshotItemStartsACapture)
 {
     ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
@@ -143,6 +207,80 @@ TEST(TrayOnWaylandTest, TheTrayItemIsRegisteredWithTheWatcherAndItsTakeScreensho
         << "no overlay on every output";
     program.terminate();
     if (!program.waitForFinished(10000)) {
+        program.kill();
+        program.waitForFinished();
+    }
+}
+
+TEST(TrayOnWaylandTest, WithNoTrayHostTheMainWindowShowsAtLaunchAndEveryActionStaysReachable)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
+    DesktopWithoutTray desktop;
+    ASSERT_TRUE(desktop.removeTray()) << "the tray's watcher stayed on the bus";
+    QTemporaryDir sandbox;
+    // With a key stored, no alert stands between the user and the window.
+    ASSERT_NO_FATAL_FAILURE(prepareProgramSandbox(sandbox, QStringLiteral("sk-wayland-test")));
+    QProcess program;
+    program.setProcessEnvironment(programEnvironment(sandbox));
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(QStringLiteral(LUMETROVE_PROGRAM), {});
+    ASSERT_TRUE(program.waitForStarted());
+    const qint64 pid = program.processId();
+    const QString mainTitle = QStringLiteral("Screenshots");
+
+    // The main window comes up by itself: nothing else would show the program.
+    std::optional<SwayView> main = windowNamed(pid, mainTitle);
+    ASSERT_TRUE(main) << "the main window did not come up at launch";
+
+    // "Take Screenshot": Ctrl+N starts a capture over every output; Escape ends it and the window comes back.
+    ASSERT_TRUE(focus(*main));
+    ASSERT_TRUE(press({QStringLiteral("-M"), QStringLiteral("ctrl"), QStringLiteral("n"), QStringLiteral("-m"),
+                       QStringLiteral("ctrl")}));
+    EXPECT_TRUE(processEventsUntil([&] { return overlaysOnEveryOutput(pid); }, waylandStepTimeoutMs))
+        << "Ctrl+N started no capture";
+    ASSERT_TRUE(press({QStringLiteral("-k"), QStringLiteral("Escape")}));
+    EXPECT_TRUE(processEventsUntil([&] { return !overlaysOnEveryOutput(pid); }, waylandStepTimeoutMs))
+        << "Escape did not end the capture";
+    main = windowNamed(pid, mainTitle);
+    ASSERT_TRUE(main) << "the main window did not come back after the capture";
+
+    // "Settings...": Ctrl+, opens the settings window.
+    ASSERT_TRUE(focus(*main));
+    ASSERT_TRUE(press({QStringLiteral("-M"), QStringLiteral("ctrl"), QStringLiteral(","), QStringLiteral("-m"),
+                       QStringLiteral("ctrl")}));
+    const std::optional<SwayView> settings = windowNamed(pid, QStringLiteral("Settings"));
+    EXPECT_TRUE(settings) << "Ctrl+, opened no settings window";
+    if (settings) {
+        runProgram(QStringLiteral("swaymsg"),
+                   {QStringLiteral("[con_id=%1]").arg(settings->id), QStringLiteral("kill")});
+    }
+
+    // "View Screenshots": closing the main window must not take it out of reach, as a hidden window with no tray
+    // icon could never be shown again.
+    ASSERT_TRUE(
+        runProgram(QStringLiteral("swaymsg"), {QStringLiteral("[con_id=%1]").arg(main->id), QStringLiteral("kill")}));
+    processEventsUntil([] { return false; }, 1000);
+    main = windowNamed(pid, mainTitle);
+    ASSERT_TRUE(main) << "closing the main window hid it with no tray to bring it back";
+    EXPECT_EQ(program.state(), QProcess::Running);
+    // Starting the program again, from the desktop's menu, brings the window of the one that runs to the front.
+    QProcess again;
+    again.setProcessEnvironment(programEnvironment(sandbox));
+    again.start(QStringLiteral(LUMETROVE_PROGRAM), {});
+    EXPECT_TRUE(processEventsUntil([&] { return again.state() == QProcess::NotRunning; }, waylandStepTimeoutMs));
+    EXPECT_EQ(again.exitCode(), 0);
+    main = windowNamed(pid, mainTitle);
+    ASSERT_TRUE(main);
+
+    // "Quit": Ctrl+Q ends the program.
+    ASSERT_TRUE(focus(*main));
+    ASSERT_TRUE(press({QStringLiteral("-M"), QStringLiteral("ctrl"), QStringLiteral("q"), QStringLiteral("-m"),
+                       QStringLiteral("ctrl")}));
+    EXPECT_TRUE(processEventsUntil([&] { return program.state() == QProcess::NotRunning; }, waylandStepTimeoutMs))
+        << "Ctrl+Q did not quit";
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    if (program.state() != QProcess::NotRunning) {
         program.kill();
         program.waitForFinished();
     }

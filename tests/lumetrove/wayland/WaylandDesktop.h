@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QRect>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <functional>
 #include <optional>
 
@@ -33,9 +34,24 @@ inline std::optional<QByteArray> runProgram(const QString& program, const QStrin
     return process.readAllStandardOutput();
 }
 
+/// The environment of the built program started in `sandbox` (made by prepareProgramSandbox): its own home,
+/// library, settings and cache; the desktop's runtime directory (where its sockets are) and session bus.
+inline QProcessEnvironment programEnvironment(const QTemporaryDir& sandbox)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, directory] :
+         {std::pair{"HOME", "home"}, std::pair{"XDG_DATA_HOME", "data"}, std::pair{"XDG_CONFIG_HOME", "config"},
+          std::pair{"XDG_CACHE_HOME", "cache"}}) {
+        environment.insert(QString::fromLatin1(name), sandbox.filePath(QString::fromLatin1(directory)));
+    }
+    return environment;
+}
+
 /// A window as sway lays it out.
 struct SwayView {
     qint64 pid = 0;
+    qint64 id = 0; ///< sway's container id, for commands about this window
+    QString name;  ///< the window's title
     QString output;
     QRect rect;
     bool fullScreen = false;
@@ -57,7 +73,8 @@ inline std::vector<SwayView> swayViews()
         if (node.contains(QStringLiteral("pid"))) {
             const QJsonObject rect = node.value(QStringLiteral("rect")).toObject();
             views.push_back(SwayView{
-                node.value(QStringLiteral("pid")).toInteger(), here,
+                node.value(QStringLiteral("pid")).toInteger(), node.value(QStringLiteral("id")).toInteger(),
+                node.value(QStringLiteral("name")).toString(), here,
                 QRect(rect.value(QStringLiteral("x")).toInt(), rect.value(QStringLiteral("y")).toInt(),
                       rect.value(QStringLiteral("width")).toInt(), rect.value(QStringLiteral("height")).toInt()),
                 node.value(QStringLiteral("fullscreen_mode")).toInt() == 1});
@@ -81,6 +98,38 @@ inline std::vector<SwayView> swayViewsOf(qint64 pid)
         }
     }
     return mine;
+}
+
+/// Presses `keys` (wtype's arguments) in the window that sway focuses. The headless desktop has no keyboard of
+/// its own: the press brings one, which the program binds, with its keymap, before the keys come.
+inline bool press(const QStringList& keys)
+{
+    return runProgram(QStringLiteral("wtype"), QStringList{QStringLiteral("-s"), QStringLiteral("1000")} + keys)
+        .has_value();
+}
+
+/// Focuses sway's window `view`, as a click on it would.
+inline bool focus(const SwayView& view)
+{
+    return runProgram(QStringLiteral("swaymsg"), {QStringLiteral("[con_id=%1]").arg(view.id), QStringLiteral("focus")})
+        .has_value();
+}
+
+/// The program's window titled `name`, once sway shows it.
+inline std::optional<SwayView> windowNamed(qint64 pid, const QString& name)
+{
+    std::optional<SwayView> found;
+    processEventsUntil(
+        [&] {
+            for (const SwayView& view : swayViewsOf(pid)) {
+                if (view.name == name && !view.fullScreen) {
+                    found = view;
+                }
+            }
+            return found.has_value();
+        },
+        waylandStepTimeoutMs);
+    return found;
 }
 
 /// The logical size of the whole layout.

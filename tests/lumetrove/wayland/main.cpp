@@ -1,9 +1,7 @@
+#include "tests/lumetrove/Sandbox.h"
 #include "tests/lumetrove/wayland/WaylandDesktopLauncher.h"
 
 #include <QApplication>
-#include <QByteArray>
-#include <QDir>
-#include <QFileInfo>
 #include <QTemporaryDir>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -23,15 +21,9 @@ int main(int argc, char** argv)
 
     ::testing::InitGoogleTest(&argc, argv);
     QTemporaryDir home;
-    if (!home.isValid()) {
+    if (!lumetrove::testing::useSandboxedHome(home)) {
         return 2;
     }
-    for (const char* name : {"home", "data", "config"}) {
-        QDir().mkpath(home.filePath(QString::fromLatin1(name)));
-    }
-    qputenv("HOME", home.filePath(QStringLiteral("home")).toUtf8());
-    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
     if (listing) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <QDir>
-#include <QFile>
+#include "tests/lumetrove/Sandbox.h"
+
 #include <QImage>
 #include <QProcessEnvironment>
 #include <QRect>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -30,26 +29,6 @@ inline QImage grabRootImage(xcb_connection_t* connection, xcb_window_t root, con
     }
     return QImage(xcb_get_image_data(reply.get()), rect.width(), rect.height(), rect.width() * 4, QImage::Format_RGB32)
         .copy();
-}
-
-/// Makes the home, data, settings, cache and runtime directories (and `more`) of a program started in
-/// `sandbox`, with `apiKey` stored in its settings as a user would have entered it.
-inline void prepareProgramSandbox(const QTemporaryDir& sandbox, const QString& apiKey,
-                                  std::initializer_list<const char*> more = {})
-{
-    ASSERT_TRUE(sandbox.isValid());
-    for (const char* name : {"home", "data", "config/Lumetrove", "cache", "runtime"}) {
-        ASSERT_TRUE(QDir().mkpath(sandbox.filePath(QString::fromLatin1(name))));
-    }
-    for (const char* name : more) {
-        ASSERT_TRUE(QDir().mkpath(sandbox.filePath(QString::fromLatin1(name))));
-    }
-    QFile::setPermissions(sandbox.filePath(QStringLiteral("runtime")),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QSettings settings(sandbox.filePath(QStringLiteral("config/Lumetrove/Lumetrove.conf")), QSettings::IniFormat);
-    settings.setValue(QStringLiteral("OpenAIAPIKey"), apiKey);
-    settings.sync();
-    ASSERT_EQ(settings.status(), QSettings::NoError);
 }
 
 /// The environment of a program started in `sandbox`: its own home, data, settings, cache and runtime
