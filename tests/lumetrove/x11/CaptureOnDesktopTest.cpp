@@ -113,8 +113,10 @@ protected:
     {
         ASSERT_FALSE(library.screenshots().isEmpty());
         const ScreenshotPtr screenshot = library.screenshots().front();
-        ASSERT_TRUE(processEventsUntil([&] { return !screenshot->text().value_or(QString()).isEmpty(); }))
-            << "the recognised text never reached the row";
+        ASSERT_TRUE(processEventsUntil([&] {
+            screenshot->loadDetails(); // the list reads only the start of the text
+            return !screenshot->text().value_or(QString()).isEmpty();
+        })) << "the recognised text never reached the row";
         EXPECT_TRUE(screenshot->text()->contains(QStringLiteral("Quarterly budget review")))
             << screenshot->text()->toStdString();
         EXPECT_TRUE(screenshot->text()->contains(QStringLiteral("invoice archive")))
