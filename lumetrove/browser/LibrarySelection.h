@@ -28,6 +28,10 @@ public:
             return;
         }
         selectedScreenshot_ = std::move(screenshot);
+        if (selectedScreenshot_) {
+            // The long texts that the list left out, for the detail pane, a drag and an AI request.
+            selectedScreenshot_->loadDetails();
+        }
         emit selectedScreenshotChanged(selectedScreenshot_);
     }
 

@@ -30,7 +30,7 @@ QString rowDescription(const Screenshot& screenshot)
     if (screenshot.description()) {
         return *screenshot.description();
     }
-    return screenshot.text().value_or(QString());
+    return screenshot.textSnippet();
 }
 
 ScreenshotListModel::ScreenshotListModel(ScreenshotsListManager& manager, QObject* parent)

@@ -49,8 +49,8 @@ private:
 /// extension (the part after the last full stop).
 QString rowDisplayName(const Screenshot& screenshot);
 
-/// The description a row shows: the unconfirmed AI description, else the description, else the recognised
-/// text, else "".
+/// The description a row shows: the unconfirmed AI description, else the description, else the start of the
+/// recognised text (never read from the database here), else "".
 QString rowDescription(const Screenshot& screenshot);
 
 } // namespace lumetrove

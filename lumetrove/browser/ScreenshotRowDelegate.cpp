@@ -176,7 +176,8 @@ void ScreenshotRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
     if (!thumbnail.isNull()) {
         painter->save();
         painter->setClipRect(geometry.thumbnailFrame);
-        painter->drawImage(thumbnailImageRect(geometry.thumbnailFrame, thumbnail.size()), thumbnail);
+        painter->drawImage(thumbnailImageRect(geometry.thumbnailFrame, thumbnail.deviceIndependentSize().toSize()),
+                           thumbnail);
         painter->restore();
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing, false);

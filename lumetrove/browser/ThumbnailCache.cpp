@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QMetaObject>
+#include <QtMath>
 
 namespace lumetrove {
 
@@ -19,11 +20,18 @@ qsizetype costOf(const QImage& image)
     return std::max<qsizetype>(1, image.sizeInBytes() / 1024);
 }
 
-/// A thumbnail file is made for the frame; one that does not fit it is drawn again by the capture's own
-/// thumbnail rule, so that every row shows the same kind of picture.
+/// A thumbnail file is made for the frame, at the pixel ratio of the screen it was captured on: a file of
+/// the frame's shape scaled by some ratio is that render, shown at that ratio. Any other that does not fit
+/// the frame is drawn again by the capture's own thumbnail rule, so that every row shows the same kind of
+/// picture.
 QImage fitToFrame(QImage image)
 {
     if (image.width() <= rowThumbnailFrame.width() && image.height() <= rowThumbnailFrame.height()) {
+        return image;
+    }
+    const qreal ratio = qreal(image.width()) / rowThumbnailFrame.width();
+    if (image.height() == qCeil(rowThumbnailFrame.height() * ratio)) {
+        image.setDevicePixelRatio(ratio);
         return image;
     }
     return renderThumbnail(image, rowThumbnailFrame.width(), QSizeF(rowThumbnailFrame));

@@ -25,9 +25,10 @@ struct LoadedThumbnail {
     bool unchanged = false;
 };
 
-/// Reads the thumbnail file of a screenshot unless its time equals `knownFileTime`. An image larger than
-/// the row's frame (a file written by an older renderer) is rendered for the frame with the capture's
-/// thumbnail rule, so every row draws the same way. Any thread.
+/// Reads the thumbnail file of a screenshot unless its time equals `knownFileTime`. A file rendered for the
+/// frame at a device pixel ratio above 1 keeps its pixels and gets that ratio; another image larger than the
+/// row's frame (a file written by an older renderer) is rendered for the frame with the capture's thumbnail
+/// rule, so every row draws the same way. Any thread.
 LoadedThumbnail loadThumbnailFile(qint64 screenshotId, const std::optional<QDateTime>& knownFileTime);
 
 /// The row thumbnails, read off the main thread and kept by screenshot id and file time, within a memory

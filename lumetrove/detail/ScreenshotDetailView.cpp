@@ -196,6 +196,9 @@ void ScreenshotDetailView::setScreenshot(ScreenshotPtr screenshot)
         return;
     }
     screenshot_ = std::move(screenshot);
+    if (screenshot_) {
+        screenshot_->loadDetails(); // the assistant's answer and the AI history
+    }
     nameView_->setScreenshot(screenshot_);
     assistantResults_->setScreenshot(screenshot_);
     descriptionView_->setScreenshot(screenshot_);
@@ -514,6 +517,13 @@ void ScreenshotDetailView::launchAnalysis()
             }
             next.image = image_;
             next.imageReady = true;
+        }
+        if (!asked->hasDetails()) {
+            // The request carries the earlier answers, and the answer is added to them: both need them read.
+            asked->loadDetails();
+            connect(asked.get(), &Screenshot::detailsLoaded, this, &ScreenshotDetailView::launchAnalysis,
+                    Qt::SingleShotConnection);
+            return;
         }
         std::unique_ptr<Analysis> launching = std::move(queued_.front());
         queued_.pop_front();

@@ -11,10 +11,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QJsonValue>
 #include <QLocale>
 #include <QThread>
+#include <QThreadPool>
 #include <QTimeZone>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace lumetrove {
 namespace {
@@ -146,6 +149,9 @@ Screenshot::Screenshot(ScreenshotRow row, std::shared_ptr<ScreenshotsDB> store, 
         storeRare(&Rare::createdAt, std::move(row.createdAt));
     }
     storeRare(&Rare::text, std::move(row.text));
+    if (!detailsRead_ && row.textSnippet) {
+        textSnippet_ = row.textSnippet->toUtf8();
+    }
     storeRare(&Rare::aiResults, std::move(row.aiResults));
     storeRare(&Rare::aiAssistantTask, std::move(row.aiAssistantTask));
     storeRare(&Rare::aiAssistantResults, std::move(row.aiAssistantResults));
@@ -155,6 +161,7 @@ Screenshot::~Screenshot() = default;
 
 const std::optional<QString> Screenshot::noText_;
 const std::optional<QUrl> Screenshot::noUrl_;
+const std::optional<QImage> Screenshot::noImage_;
 
 const std::optional<QString>& Screenshot::createdAt() const
 {
@@ -232,17 +239,75 @@ void Screenshot::parseImageUrl() const
     path_ = QByteArray(); // frees the text
 }
 
-void Screenshot::readDetails() const
+std::shared_ptr<ScreenshotsDB> Screenshot::sharedStore() const
 {
-    if (detailsRead_) {
+    return store_ ? store_ : ScreenshotsDB::shared();
+}
+
+QString Screenshot::textSnippet() const
+{
+    if (detailsRead_ || textAssigned_) {
+        return text().value_or(QString()).left(screenshotTextSnippetLength);
+    }
+    return QString::fromUtf8(textSnippet_);
+}
+
+void Screenshot::loadDetails()
+{
+    if (detailsRead_ || detailsLoading_) {
         return;
     }
+    detailsLoading_ = true;
+    // The watcher is the record's: a record that is gone by then takes nothing.
+    auto* watcher = new QFutureWatcher<std::optional<ScreenshotDetails>>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        takeDetails(watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
+                                         [store = sharedStore(), id = id_] { return store->screenshotDetails(id); }));
+}
+
+void Screenshot::takeDetails(const std::optional<ScreenshotDetails>& details)
+{
+    detailsLoading_ = false;
     detailsRead_ = true;
-    if (std::optional<ScreenshotDetails> details = store().screenshotDetails(id_)) {
-        storeRare(&Rare::text, std::move(details->text));
-        storeRare(&Rare::aiResults, std::move(details->aiResults));
-        storeRare(&Rare::aiAssistantResults, std::move(details->aiAssistantResults));
+    textSnippet_ = QByteArray();
+    if (details) {
+        if (!textAssigned_) {
+            storeRare(&Rare::text, details->text);
+        }
+        if (!aiResultsAssigned_ && details->aiResults) {
+            publishRare(&Rare::aiResults, details->aiResults, &Screenshot::aiResultsChanged);
+        }
+        if (!aiAssistantResultsAssigned_ && details->aiAssistantResults) {
+            publishRare(&Rare::aiAssistantResults, details->aiAssistantResults, &Screenshot::aiAssistantResultsChanged);
+        }
     }
+    emit detailsLoaded();
+    emit changed();
+}
+
+void Screenshot::loadThumbnailImage()
+{
+    if (thumbnailLoading_) {
+        return;
+    }
+    thumbnailLoading_ = true;
+    auto* watcher = new QFutureWatcher<std::optional<QImage>>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        thumbnailLoading_ = false;
+        rare().thumbnailImage = watcher->result();
+        emit thumbnailImageLoaded();
+    });
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [id = id_]() -> std::optional<QImage> {
+        const std::optional<QString> path = thumbnailFilePath(id);
+        if (!path) {
+            return std::nullopt;
+        }
+        return QImage(*path);
+    }));
 }
 
 // Published fields -----------------------------------------------------------------------------------------
@@ -279,13 +344,13 @@ void Screenshot::setDescription(std::optional<QString> value)
 
 void Screenshot::setAiResults(std::optional<QString> value)
 {
-    readDetails(); // a later first read must not replace the value set here
+    aiResultsAssigned_ = !detailsRead_; // a later load must not replace the value set here
     publishRare(&Rare::aiResults, std::move(value), &Screenshot::aiResultsChanged);
 }
 
 void Screenshot::takeRecognizedText(QString text)
 {
-    readDetails(); // a later first read must not replace the value set here
+    textAssigned_ = !detailsRead_; // a later load must not replace the value set here
     rare().text = std::move(text);
     emit changed();
 }
@@ -297,7 +362,7 @@ void Screenshot::setAiAssistantTask(std::optional<QString> value)
 
 void Screenshot::setAiAssistantResults(std::optional<QString> value)
 {
-    readDetails();
+    aiAssistantResultsAssigned_ = !detailsRead_;
     publishRare(&Rare::aiAssistantResults, std::move(value), &Screenshot::aiAssistantResultsChanged);
 }
 
@@ -344,15 +409,6 @@ void Screenshot::nameDidChange(const std::optional<QString>& old)
 }
 
 // Derived values -------------------------------------------------------------------------------------------
-
-std::optional<QImage> Screenshot::thumbnailImage() const
-{
-    const std::optional<QString> path = thumbnailFilePath(id_);
-    if (!path) {
-        return std::nullopt;
-    }
-    return QImage(*path);
-}
 
 std::optional<QDateTime> Screenshot::createdDate() const
 {
@@ -498,7 +554,7 @@ void Screenshot::deleteFiles()
 bool Screenshot::save()
 {
     const std::optional<QUrl>& url = imageUrl();
-    readDetails(); // the update writes every editable column
+    // An AI answer not loaded yet (nor assigned) is left as the row holds it.
     const bool written = store().updateScreenshot(
         id_, ScreenshotEdits{.name = name_,
                              .description = description_,
@@ -506,7 +562,9 @@ bool Screenshot::save()
                              .path = url ? std::optional<QString>(urlText(*url)) : std::nullopt,
                              .aiResults = aiResults(),
                              .aiAssistantTask = aiAssistantTask(),
-                             .aiAssistantResults = aiAssistantResults()});
+                             .aiAssistantResults = aiAssistantResults(),
+                             .writeAIResults = detailsRead_ || aiResultsAssigned_,
+                             .writeAIAssistantResults = detailsRead_ || aiAssistantResultsAssigned_});
     if (written) {
         if (url) { // an absent URL leaves the stored path as it was
             rare_->storedImageUrl = url;

@@ -71,12 +71,11 @@ public:
         parseImageUrl();
         return rare_ ? rare_->imageUrl : noUrl_;
     }
-    /// Read from the database when first asked for a record of a list load.
-    const std::optional<QString>& text() const
-    {
-        readDetails();
-        return rareText(&Rare::text);
-    }
+    /// What is loaded: for a record of a list load, none until `loadDetails` has read it (see `textSnippet`).
+    const std::optional<QString>& text() const { return rareText(&Rare::text); }
+    /// The start of the recognised text, as a list row shows it: `text` cut to `screenshotTextSnippetLength`
+    /// once loaded, else what the list load read (nothing for a row with a description).
+    QString textSnippet() const;
     bool waitingForAIProcess() const { return waitingForAIProcess_; }
     void setWaitingForAIProcess(bool waiting) { waitingForAIProcess_ = waiting; }
     const std::optional<QString>& createdAt() const;
@@ -108,27 +107,30 @@ public:
     void setKeywords(std::optional<QString> value);
     const std::optional<QString>& description() const { return description_; }
     void setDescription(std::optional<QString> value);
-    /// Read from the database when first asked, as `text`.
-    const std::optional<QString>& aiResults() const
-    {
-        readDetails();
-        return rareText(&Rare::aiResults);
-    }
+    /// What is loaded, as `text`.
+    const std::optional<QString>& aiResults() const { return rareText(&Rare::aiResults); }
     void setAiResults(std::optional<QString> value);
     const std::optional<QString>& aiAssistantTask() const { return rareText(&Rare::aiAssistantTask); }
     void setAiAssistantTask(std::optional<QString> value);
-    /// Read from the database when first asked, as `text`.
-    const std::optional<QString>& aiAssistantResults() const
-    {
-        readDetails();
-        return rareText(&Rare::aiAssistantResults);
-    }
+    /// What is loaded, as `text`.
+    const std::optional<QString>& aiAssistantResults() const { return rareText(&Rare::aiAssistantResults); }
+
+    /// True when `text`, `aiResults` and `aiAssistantResults` hold the stored values (or later assignments):
+    /// always for a record not made by a list load.
+    bool hasDetails() const { return detailsRead_; }
+    /// Reads the long texts that a list load leaves out, on the thread pool; `detailsLoaded` tells when they
+    /// are in. A field assigned in the meantime keeps its assigned value. Does nothing when they are loaded
+    /// or loading.
+    void loadDetails();
     void setAiAssistantResults(std::optional<QString> value);
 
     // Derived values, computed on every read ---------------------------------------------------------------
 
-    /// The thumbnail file's image (a null image when it cannot be read); none without a thumbnails directory.
-    std::optional<QImage> thumbnailImage() const;
+    /// The thumbnail file's image as `loadThumbnailImage` read it (a null image when it cannot be read); none
+    /// without a thumbnails directory, and until it has been read.
+    const std::optional<QImage>& thumbnailImage() const { return rare_ ? rare_->thumbnailImage : noImage_; }
+    /// Reads the thumbnail file on the thread pool; `thumbnailImageLoaded` tells when `thumbnailImage` holds it.
+    void loadThumbnailImage();
     /// `createdAt` read as a UTC time; none when absent or not of the form "yyyy-MM-dd HH:mm:ss".
     std::optional<QDateTime> createdDate() const;
     /// The local time of day for a screenshot of today, else the local date; "" without a date.
@@ -180,6 +182,10 @@ public:
 signals:
     /// Any published field was assigned.
     void changed();
+    /// `loadDetails` is done: the long texts are in.
+    void detailsLoaded();
+    /// `loadThumbnailImage` is done.
+    void thumbnailImageLoaded();
     /// A save failed and the record holds the stored values again: views that keep a copy of a field (an
     /// editor's text) show the record's.
     void saveFailed();
@@ -214,11 +220,13 @@ private:
         std::optional<QString> unconfirmedAIRawResult;
         /// The creation time's text: the stored one when it is not of the usual form, else made when asked for.
         std::optional<QString> createdAt;
+        std::optional<QImage> thumbnailImage;
     };
     using RareText = std::optional<QString> Rare::*;
 
     static const std::optional<QString> noText_;
     static const std::optional<QUrl> noUrl_;
+    static const std::optional<QImage> noImage_;
 
     const std::optional<QString>& rareText(RareText field) const { return rare_ ? (*rare_).*field : noText_; }
     /// The rare values, made when the first of them is set.
@@ -239,10 +247,11 @@ private:
     /// After a failed save: the image back where the row says, the editable fields as the row holds them.
     void revertToStored();
     ScreenshotsDB& store() const;
-    /// A list of 100k records is made quickly: the URL text is parsed, and the recognised text and the AI
-    /// answers are read, only when first used.
+    /// A list of 100k records is made quickly: the URL text is parsed only when first used.
     void parseImageUrl() const;
-    void readDetails() const;
+    /// Stores the loaded long texts, except those assigned since the record was made.
+    void takeDetails(const std::optional<ScreenshotDetails>& details);
+    std::shared_ptr<ScreenshotsDB> sharedStore() const;
 
     qint64 id_;
     qint64 folderId_ = 0; // with `hasFolderId_`
@@ -258,13 +267,21 @@ private:
     std::optional<QString> capturedAppName_;
     std::optional<QString> capturedAppBundleId_;
     std::shared_ptr<ScreenshotsDB> store_;
+    /// The start of the recognised text of a list load, in UTF-8 (half the size of UTF-16 for most text).
+    QByteArray textSnippet_;
     mutable std::unique_ptr<Rare> rare_;
     std::atomic<quint64> revision_{0};
     // Flags in bits, next to the one that a published property needs whole: a listed record stays within
     // the next smaller block of the allocator.
     mutable bool imageUrlParsed_ : 1 = false;
     /// False until the text and the AI answers hold the stored values.
-    mutable bool detailsRead_ : 1 = true;
+    bool detailsRead_ : 1 = true;
+    bool detailsLoading_ : 1 = false;
+    /// Assigned before the stored values were loaded: the loaded value of the field is not taken.
+    bool textAssigned_ : 1 = false;
+    bool aiResultsAssigned_ : 1 = false;
+    bool aiAssistantResultsAssigned_ : 1 = false;
+    bool thumbnailLoading_ : 1 = false;
     bool waitingForAIProcess_ : 1 = false;
     bool noRename_ : 1 = false;
     bool wasImported_ : 1 = false;

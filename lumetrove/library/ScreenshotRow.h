@@ -26,9 +26,12 @@ struct ScreenshotRow {
     std::optional<QString> aiAssistantTask{};
     std::optional<QString> aiAssistantResults{};
     bool wasImported = false;
-    /// False when a list load left out `text`, `aiResults` and `aiAssistantResults`: the record reads them
-    /// from the database when they are first asked for.
+    /// False when a list load left out `text`, `aiResults` and `aiAssistantResults`: a record made from the
+    /// row has them once `Screenshot::loadDetails` has read them (off the main thread).
     bool detailsRead = true;
+    /// The start of `text`, as long as a list row shows it: what a list load reads in its place (none when
+    /// the row has a description, which the row shows instead).
+    std::optional<QString> textSnippet{};
 
     friend bool operator==(const ScreenshotRow&, const ScreenshotRow&) = default;
 };
@@ -53,8 +56,12 @@ struct ScreenshotDetails {
     std::optional<QString> aiAssistantResults{};
 };
 
+/// The length of `ScreenshotRow::textSnippet`: a list row shows a few lines of the recognised text at most.
+inline constexpr int screenshotTextSnippetLength = 600;
+
 /// The editable columns of a screenshot row, as a save writes them: an absent text clears its column, an
-/// absent path keeps the stored one.
+/// absent path keeps the stored one, and each AI answer is written only when its flag says so (a record that
+/// has not read an answer yet leaves the stored one as it is).
 struct ScreenshotEdits {
     std::optional<QString> name{};
     std::optional<QString> description{};
@@ -63,6 +70,8 @@ struct ScreenshotEdits {
     std::optional<QString> aiResults{};
     std::optional<QString> aiAssistantTask{};
     std::optional<QString> aiAssistantResults{};
+    bool writeAIResults = true;
+    bool writeAIAssistantResults = true;
 };
 
 } // namespace lumetrove

@@ -193,6 +193,11 @@ struct Schema {
     Column<OptionalText> aiAssistantTask = Column<OptionalText>::makeIdentifierExpression("ai_assistant_task");
     Column<OptionalText> aiAssistantResults = Column<OptionalText>::makeIdentifierExpression("ai_assistant_results");
     Column<OptionalText> createdAt = Column<OptionalText>::makeIdentifierExpression("created_at");
+    /// What a list row shows of the recognised text, read in its place: only a row without a description
+    /// shows it.
+    Column<OptionalText> textSnippet{
+        "CASE WHEN \"screenshots\".\"description\" IS NULL THEN substr(\"screenshots\".\"text\", 1, " +
+        std::to_string(screenshotTextSnippetLength) + ") END"};
 };
 
 const Schema& schema()
@@ -337,6 +342,7 @@ ScreenshotRowReader::ScreenshotRowReader(const sqlite::ColumnNames& columns)
     isAIAssistantTask_ = index(s.isAIAssistantTask);
     aiAssistantTask_ = index(s.aiAssistantTask);
     wasImported_ = index(s.wasImported);
+    textSnippet_ = index(s.textSnippet);
 }
 
 std::optional<ScreenshotRow> ScreenshotRowReader::read(const sqlite::Row& values) const
@@ -360,6 +366,7 @@ std::optional<ScreenshotRow> ScreenshotRowReader::read(const sqlite::Row& values
     row.isAIAssistantTask = readInteger(v, isAIAssistantTask_).value_or(0) != 0;
     row.aiAssistantTask = readText(v, aiAssistantTask_);
     row.wasImported = readInteger(v, wasImported_).value_or(0) != 0;
+    row.textSnippet = readText(v, textSnippet_);
     return row;
 }
 
@@ -785,9 +792,13 @@ bool ScreenshotsDB::updateScreenshot(qint64 screenshotId, const ScreenshotEdits&
     if (edits.path) {
         setters.push_back(sqlite::assignValue(s.path, utf8(*edits.path)));
     }
-    setters.push_back(sqlite::assignOptionalValue(s.aiResults, utf8(edits.aiResults)));
+    if (edits.writeAIResults) {
+        setters.push_back(sqlite::assignOptionalValue(s.aiResults, utf8(edits.aiResults)));
+    }
     setters.push_back(sqlite::assignOptionalValue(s.aiAssistantTask, utf8(edits.aiAssistantTask)));
-    setters.push_back(sqlite::assignOptionalValue(s.aiAssistantResults, utf8(edits.aiAssistantResults)));
+    if (edits.writeAIAssistantResults) {
+        setters.push_back(sqlite::assignOptionalValue(s.aiAssistantResults, utf8(edits.aiAssistantResults)));
+    }
     const sqlite::Update update =
         s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId))).compileUpdate(setters);
     if (!edits.path || !fileJournal_) {
@@ -851,7 +862,7 @@ sqlite::Table listColumnsQuery()
     return s.screenshots.orderQuery(column(s.id).desc())
         .selectColumns(column(s.id), column(s.name), column(s.createdAt), column(s.description), column(s.keywords),
                        column(s.path), column(s.capturedAppBundleId), column(s.capturedAppName),
-                       column(s.isAIAssistantTask), column(s.aiAssistantTask), column(s.wasImported));
+                       column(s.isAIAssistantTask), column(s.aiAssistantTask), column(s.wasImported), s.textSnippet);
 }
 
 } // namespace

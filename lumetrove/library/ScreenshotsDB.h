@@ -31,7 +31,7 @@ public:
 
 private:
     int id_, name_, createdAt_, description_, keywords_, path_, capturedAppName_, capturedAppBundleId_,
-        isAIAssistantTask_, aiAssistantTask_, wasImported_;
+        isAIAssistantTask_, aiAssistantTask_, wasImported_, textSnippet_;
 };
 
 /// One row read with a reader made for it alone.
@@ -89,9 +89,10 @@ public:
     // Reads ----------------------------------------------------------------------------------------------
 
     /// The screenshots for a search text, a folder (plain: its links; smart: its keywords) and a time
-    /// period, newest first, as rows that `readScreenshotRow` reads: the columns that a list shows, without
-    /// the long texts of `screenshotDetails`; the screenshots of `filteredScreenshotIds`. None without a
-    /// connection. Throws `sqlite::Result` when a statement cannot be prepared; stepping it may throw too.
+    /// period, newest first, as rows that `readScreenshotRow` reads: the columns that a list shows, with the
+    /// start of the recognised text in place of the long texts of `screenshotDetails`; the screenshots of
+    /// `filteredScreenshotIds`. None without a connection. Throws `sqlite::Result` when a statement cannot be
+    /// prepared; stepping it may throw too (a corrupt index).
     std::optional<sqlite::RowIterator> queryScreenshots(const std::optional<QString>& searchText,
                                                         const std::optional<Folder>& folder,
                                                         const std::optional<FolderSection>& period);

@@ -138,6 +138,7 @@ public:
         add(row.aiAssistantResults);
         add(row.wasImported);
         add(row.detailsRead);
+        add(row.textSnippet);
     }
 
     quint64 value() const { return value_; }
@@ -456,15 +457,11 @@ void ScreenshotsListManager::finishReload(quint64 ticket, Loaded& loaded, Subjec
     }
     if (ticket > publishedTicket_) {
         publishedTicket_ = ticket;
-        const QList<ScreenshotPtr>& list = loaded.screenshots;
-        // The same records mostly; where not, the same ids and folders count as the same list.
-        bool same = list.size() == screenshots_.size();
-        for (qsizetype index = 0; same && index < list.size(); ++index) {
-            const Screenshot* loadedRecord = list[index].get();
-            const Screenshot* shown = screenshots_[index].get();
-            same = loadedRecord == shown ||
-                   (loadedRecord->id() == shown->id() && loadedRecord->folderId() == shown->folderId());
-        }
+        // The cache keeps the record of an unchanged row, so the same records are the same list. A new record
+        // for the same id holds a row that changed (a capture renamed after its insert): showing the old one
+        // would show what the library no longer holds.
+        const bool same = std::equal(loaded.screenshots.cbegin(), loaded.screenshots.cend(), screenshots_.cbegin(),
+                                     screenshots_.cend());
         if (!same || !listLoaded_) { // the first list is published even when empty: it is news to the window
             publish(settle(loaded));
         }

@@ -31,9 +31,9 @@ class ScreenshotsDB;
 /// manager's thread), so that publishing it costs the main thread next to nothing. A record assigned to since
 /// it was compared with its row is checked against the row on the main thread, and replaced by a new record
 /// when it no longer stands for it. A reload started later always wins: an older result that
-/// arrives afterwards is dropped. A result with the same ids and folder ids as the list keeps the list's
-/// records and publishes nothing. After a folder or period reload the matching subject is sent, whether or
-/// not the list changed.
+/// arrives afterwards is dropped. A result made of the list's own records (no row added, removed or changed)
+/// publishes nothing; a changed row has a new record, and so a new list. After a folder or period reload the matching
+/// subject is sent, whether or not the list changed.
 class ScreenshotsListManager : public QObject {
     Q_OBJECT
 

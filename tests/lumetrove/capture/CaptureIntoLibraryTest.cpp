@@ -90,7 +90,11 @@ TEST_F(CaptureIntoLibraryTest, TheRowIsListedWhileItsTextIsRecognisedAndTheTextT
     ASSERT_EQ(library.screenshots().size(), 1);
     const ScreenshotPtr row = library.screenshots().front();
     EXPECT_EQ(row->text().value_or(QString()), QString());
-    EXPECT_TRUE(row->thumbnailImage()) << "the thumbnail is there with the row";
+    QSignalSpy thumbnailRead(row.get(), &Screenshot::thumbnailImageLoaded);
+    row->loadThumbnailImage();
+    ASSERT_TRUE(thumbnailRead.wait(5000));
+    ASSERT_TRUE(row->thumbnailImage());
+    EXPECT_FALSE(row->thumbnailImage()->isNull()) << "the thumbnail is there with the row";
     // A search typed meanwhile does not find it yet.
     library.setSearchFilter(QStringLiteral("invoice"));
     ASSERT_TRUE(testing::processEventsUntil([&] { return library.screenshots().isEmpty(); }));

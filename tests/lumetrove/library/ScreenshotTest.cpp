@@ -352,12 +352,24 @@ TEST_F(ScreenshotTest, DeleteFilesMovesTheImageToTheTrashAndRemovesTheThumbnail)
     EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr("Could not delete screenshot or thumbnail: "));
 }
 
-TEST_F(ScreenshotTest, AMissingThumbnailIsAnEmptyImage)
+TEST_F(ScreenshotTest, TheThumbnailIsReadOnlyWhenAskedAndAMissingOneIsAnEmptyImage)
 {
     const ScreenshotPtr shot = make("x");
-    const std::optional<QImage> image = shot->thumbnailImage();
-    ASSERT_TRUE(image);
-    EXPECT_TRUE(image->isNull());
+    QImage picture(4, 3, QImage::Format_ARGB32);
+    picture.fill(Qt::green);
+    ASSERT_TRUE(picture.save(*thumbnailFilePath(shot->id()), "PNG"));
+    EXPECT_EQ(shot->thumbnailImage(), std::nullopt); // a getter reads no file
+    QSignalSpy loaded(shot.get(), &Screenshot::thumbnailImageLoaded);
+    shot->loadThumbnailImage();
+    ASSERT_TRUE(loaded.wait(5000));
+    ASSERT_TRUE(shot->thumbnailImage());
+    EXPECT_EQ(shot->thumbnailImage()->pixelColor(0, 0), QColor(Qt::green));
+
+    QFile::remove(*thumbnailFilePath(shot->id()));
+    shot->loadThumbnailImage();
+    ASSERT_TRUE(loaded.wait(5000));
+    ASSERT_TRUE(shot->thumbnailImage());
+    EXPECT_TRUE(shot->thumbnailImage()->isNull());
 }
 
 TEST_F(ScreenshotTest, EachTextPropertyHoldsWhatItWasLastAssignedAndNoOtherDoes)

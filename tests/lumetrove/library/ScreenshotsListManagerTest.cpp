@@ -72,19 +72,78 @@ TEST_F(ScreenshotsListManagerTest, AnEmptyLibrarysFirstListIsPublishedToo)
     EXPECT_THAT(manager.screenshots(), IsEmpty());
 }
 
-TEST_F(ScreenshotsListManagerTest, ListedRecordsReadTheirLongTextsWhenAskedAndSaveThemUnchanged)
+TEST_F(ScreenshotsListManagerTest, ListedRecordsRunNoSQLInTheirGettersAndLoadTheirLongTextsWhenAsked)
 {
-    const qint64 id = addScreenshot(*store, "a", "recognised words");
+    const QString text = QString("recognised words ").repeated(100); // longer than a row shows
+    const qint64 id = addScreenshot(*store, "a", text);
     store->updateScreenshot(id, {.name = "a", .aiResults = "raw answer", .aiAssistantResults = "the answer"});
     ScreenshotsListManager manager(store);
     testing::waitForList(manager);
     const ScreenshotPtr record = manager.screenshots().at(0);
-    record->setName("b"); // saves every editable column, the unread ones included
-    EXPECT_EQ(record->text(), "recognised words");
+
+    std::vector<std::string> statements;
+    store->db()->setTrace([&](const std::string& sql) { statements.push_back(sql); });
+    EXPECT_FALSE(record->hasDetails());
+    EXPECT_EQ(record->text(), std::nullopt);
+    EXPECT_EQ(record->aiResults(), std::nullopt);
+    EXPECT_EQ(record->aiAssistantResults(), std::nullopt);
+    EXPECT_EQ(record->thumbnailImage(), std::nullopt);
+    EXPECT_EQ(record->textSnippet(), text.left(screenshotTextSnippetLength)); // read with the list
+    EXPECT_FALSE(record->encode().contains("text"));
+    store->db()->setTrace(nullptr);
+    EXPECT_THAT(statements, IsEmpty());
+
+    record->setName("b"); // a save leaves the answers it has not read as they are
+    EXPECT_THAT(column("SELECT name || '|' || ai_results || '|' || ai_assistant_results FROM screenshots"),
+                ElementsAre("\"b|raw answer|the answer\""));
+
+    QSignalSpy loaded(record.get(), &Screenshot::detailsLoaded);
+    QSignalSpy answer(record.get(), &Screenshot::aiAssistantResultsChanged);
+    record->loadDetails();
+    record->loadDetails(); // once is enough
+    ASSERT_TRUE(testing::processEventsUntil([&] { return loaded.count() == 1; }));
+    EXPECT_TRUE(record->hasDetails());
+    EXPECT_EQ(record->text(), text);
     EXPECT_EQ(record->aiResults(), "raw answer");
+    EXPECT_EQ(record->aiAssistantResults(), "the answer");
+    EXPECT_EQ(answer.count(), 1); // the detail pane shows what came in
+    EXPECT_EQ(record->encode().value("text").toString(), text);
+    testing::processEventsUntil([] { return false; }, 50);
+    EXPECT_EQ(loaded.count(), 1);
+}
+
+TEST_F(ScreenshotsListManagerTest, AFieldAssignedWhileTheLongTextsLoadKeepsItsValueAndIsSaved)
+{
+    const qint64 id = addScreenshot(*store, "a", "stored words");
+    store->updateScreenshot(id, {.name = "a", .aiResults = "old raw", .aiAssistantResults = "old answer"});
+    ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
+    const ScreenshotPtr record = manager.screenshots().at(0);
+    record->setAiResults("new raw"); // before the load
+    record->save();
     EXPECT_THAT(column("SELECT ai_results || '|' || ai_assistant_results FROM screenshots"),
-                ElementsAre("\"raw answer|the answer\""));
-    EXPECT_EQ(record->encode().value("text").toString(), "recognised words");
+                ElementsAre("\"new raw|old answer\""));
+    QSignalSpy loaded(record.get(), &Screenshot::detailsLoaded);
+    record->loadDetails();
+    record->takeRecognizedText("newer words"); // while it loads
+    ASSERT_TRUE(testing::processEventsUntil([&] { return loaded.count() == 1; }));
+    EXPECT_EQ(record->aiResults(), "new raw");
+    EXPECT_EQ(record->text(), "newer words");
+    EXPECT_EQ(record->aiAssistantResults(), "old answer");
+}
+
+TEST_F(ScreenshotsListManagerTest, ARowChangedWithTheSameIdsIsPublishedAnew)
+{
+    // As a capture is: inserted under its temporary name, listed, then renamed once it is named.
+    const qint64 id = addScreenshot(*store, "New Screenshot 1.png");
+    ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
+    store->updateScreenshot(id, {.name = "Screen Shot 2026-01-01 at 10.00.00 AM"});
+    QSignalSpy published(&manager, &ScreenshotsListManager::screenshotsChanged);
+    manager.reload();
+    ASSERT_TRUE(testing::processEventsUntil([&] { return published.count() == 1; }));
+    ASSERT_THAT(ids(manager.screenshots()), ElementsAre(id));
+    EXPECT_EQ(manager.screenshots()[0]->name(), "Screen Shot 2026-01-01 at 10.00.00 AM");
 }
 
 TEST_F(ScreenshotsListManagerTest, ALoadKeepsTheRecordsOfUnchangedRowsAndRemakesChangedOnes)

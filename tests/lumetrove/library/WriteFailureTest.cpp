@@ -175,6 +175,9 @@ TEST_P(WriteFailureTest, ARecognisedTextThatIsNotSavedIsTold)
     manager.setRecognizedText(id, longText("saffron "));
     ::testing::internal::GetCapturedStdout();
 
+    QSignalSpy loaded(record.get(), &Screenshot::detailsLoaded);
+    record->loadDetails();
+    ASSERT_TRUE(loaded.wait(5000));
     EXPECT_EQ(record->text(), ""); // what the row holds
     EXPECT_THAT(column("SELECT text FROM screenshots"), ElementsAre("\"\""));
     ASSERT_THAT(problems, SizeIs(1));

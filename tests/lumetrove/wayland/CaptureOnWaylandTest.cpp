@@ -109,8 +109,12 @@ TEST_F(CaptureOnWaylandTest, ACaptureOverAWindowOnTheScaleTwoOutputLandsInTheLib
               CaptureResult::success);
     ASSERT_EQ(library.screenshots().size(), before + 1);
     const ScreenshotPtr screenshot = library.screenshots().front();
-    ASSERT_TRUE(
-        processEventsUntil([&] { return !screenshot->text().value_or(QString()).isEmpty(); }, waylandStepTimeoutMs))
+    ASSERT_TRUE(processEventsUntil(
+        [&] {
+            screenshot->loadDetails(); // the list reads only the start of the text
+            return !screenshot->text().value_or(QString()).isEmpty();
+        },
+        waylandStepTimeoutMs))
         << "the recognised text never reached the row";
     EXPECT_TRUE(screenshot->text()->contains(QStringLiteral("Quarterly budget review")))
         << screenshot->text()->toStdString();

@@ -104,8 +104,12 @@ protected:
     {
         ASSERT_FALSE(library.screenshots().isEmpty());
         const ScreenshotPtr screenshot = library.screenshots().front();
-        ASSERT_TRUE(
-            processEventsUntil([&] { return !screenshot->text().value_or(QString()).isEmpty(); }, stepTimeoutMs))
+        ASSERT_TRUE(processEventsUntil(
+            [&] {
+                screenshot->loadDetails(); // the list reads only the start of the text
+                return !screenshot->text().value_or(QString()).isEmpty();
+            },
+            stepTimeoutMs))
             << "the recognised text never reached the row";
         EXPECT_TRUE(screenshot->text()->contains(QStringLiteral("Quarterly budget review")))
             << screenshot->text()->toStdString();
