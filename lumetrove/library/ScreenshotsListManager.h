@@ -78,6 +78,10 @@ public:
     /// `setRecognizedText` when it comes.
     void addScreenshot(const CapturedScreenshotInfo& info, bool wasImported);
 
+    /// Removes the image of a captured record that is not to be kept (an assistant's "Copy text" or "Web
+    /// search" capture), with the note that it was to be listed.
+    void discardCapturedImage(const CapturedScreenshotInfo& info);
+
     /// Loads the list again for the current filters, on the thread pool: for a write the manager did not
     /// make itself (a screenshot dropped on a folder).
     void reload();
