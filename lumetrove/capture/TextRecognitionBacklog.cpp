@@ -32,6 +32,17 @@ TextRecognitionBacklog::~TextRecognitionBacklog()
     worker_.waitForDone();
 }
 
+namespace {
+
+QImage readUpright(const QString& url)
+{
+    QImageReader reader(QUrl(url).toLocalFile());
+    reader.setAutoTransform(true);
+    return reader.read();
+}
+
+} // namespace
+
 void TextRecognitionBacklog::start()
 {
     // The worker ends before this object does (the destructor waits for it), so it may post to it; what it
@@ -39,20 +50,37 @@ void TextRecognitionBacklog::start()
     const QPointer<TextRecognitionBacklog> self(this);
     worker_.start([this, self, stopping = stopping_, store = store_, recognizer = recognizer_] {
         const auto deliver = [&](auto work) { QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection); };
-        for (const auto& [id, path] : store->screenshotsAwaitingText()) {
+        const std::vector<std::pair<qint64, QString>> awaiting = store->screenshotsAwaitingText();
+        // Thumbnails first, which are quick to draw: the list shows every screenshot with its picture long
+        // before all texts are read. Their thumbnails went with the library they were listed in, or were never
+        // written.
+        bool drawn = false;
+        for (const auto& [id, path] : awaiting) {
             if (*stopping) {
                 return;
             }
-            QImageReader reader(QUrl(path).toLocalFile());
-            reader.setAutoTransform(true);
-            const QImage image = reader.read();
+            const std::optional<QString> thumbnail = thumbnailFilePath(id);
+            if (thumbnail && !entryExists(*thumbnail)) {
+                const QImage image = readUpright(path);
+                if (!image.isNull() && !writeNewFile(*thumbnail, pngData(renderThumbnail(image)))) {
+                    drawn = true;
+                }
+            }
+        }
+        if (drawn) {
+            deliver([self] {
+                if (self) {
+                    self->manager_.thumbnailsRedrawn();
+                }
+            });
+        }
+        for (const auto& [id, path] : awaiting) {
+            if (*stopping) {
+                return;
+            }
+            const QImage image = readUpright(path);
             QString text;
             if (!image.isNull()) {
-                // Its thumbnail went with the library it was listed in, or was never written.
-                const std::optional<QString> thumbnail = thumbnailFilePath(id);
-                if (thumbnail && !entryExists(*thumbnail)) {
-                    writeNewFile(*thumbnail, pngData(renderThumbnail(image)));
-                }
                 try {
                     text = recognizer->recognize(image).joinedLines();
                 } catch (const std::exception& error) {

@@ -14,7 +14,9 @@ class TextRecognizer;
 /// Gives the library's screenshots whose text never came the text and thumbnail they lack: rows that opening
 /// the library gave back (images it found without a row) and captures whose run ended before their text was
 /// recognised (`ScreenshotsDB::screenshotsAwaitingText`). Off the main thread, one image at a time, oldest
-/// first; each text goes to the list manager, which stores it and shows it. Main thread.
+/// first; the missing thumbnails are drawn before any text is read, and the list manager then tells its views
+/// (`ScreenshotsListManager::thumbnailsRedrawn`); each text goes to the list manager, which stores it and shows it.
+/// Main thread.
 class TextRecognitionBacklog : public QObject {
     Q_OBJECT
 

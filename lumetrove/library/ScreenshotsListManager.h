@@ -85,6 +85,9 @@ public:
     /// Loads the list again for the current filters, on the thread pool: for a write the manager did not
     /// make itself (a screenshot dropped on a folder).
     void reload();
+    /// Tells the views that thumbnail files of listed screenshots were written anew (drawn in the background
+    /// for rows that had none), so that they read them again.
+    void thumbnailsRedrawn() { emit thumbnailsChanged(); }
 
     /// Calls `done` on this thread once the list is as new as every reload started so far: its result, or
     /// a later one's, has been published (or found to be the list already shown).
@@ -103,6 +106,8 @@ public:
 
 signals:
     void screenshotsChanged(const QList<lumetrove::ScreenshotPtr>& screenshots);
+    /// Thumbnail files of listed screenshots were written anew.
+    void thumbnailsChanged();
     void folderFilterChanged(const std::optional<lumetrove::Folder>& folder);
     void timePeriodChanged(const std::optional<lumetrove::FolderSection>& period);
     /// The folder subject: the list for the folder filter is in place.

@@ -4,6 +4,7 @@
 #include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/platform/NotificationCenter.h"
 #include "lumetrove/platform/TextRecognizer.h"
+#include "tests/lumetrove/library/KilledChild.h"
 #include "tests/lumetrove/library/LibraryTest.h"
 
 #include <QDirIterator>
@@ -49,30 +50,14 @@ protected:
     /// written a byte to its pipe, after `delay` microseconds more. Its output is silenced.
     template <class Work> void runAndKill(Work work, useconds_t delay)
     {
-        int progress[2];
-        ASSERT_EQ(pipe(progress), 0);
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            close(progress[0]);
-            const int devNull = open("/dev/null", O_WRONLY);
-            dup2(devNull, STDOUT_FILENO);
-            dup2(devNull, STDERR_FILENO);
+        testing::KilledChild child([&](int progress) {
             auto store = std::make_shared<ScreenshotsDB>();
             store->openDatabase(databasePath());
-            work(store, progress[1]);
-            while (true) {
-                pause();
-            }
-        }
-        close(progress[1]);
-        char byte = 0;
-        (void)!read(progress[0], &byte, 1);
+            work(store, progress);
+        });
+        child.waitForProgress();
         usleep(delay);
-        ::kill(child, SIGKILL);
-        int status = 0;
-        waitpid(child, &status, 0);
-        close(progress[0]);
+        child.kill();
     }
 
     /// The names of what lies in the screenshots directory, hidden files included.
@@ -134,8 +119,11 @@ TEST_F(CaptureCrashSafetyTest, ImagesWhoseRowsAKillKeptOutAreListedOnTheNextOpen
     EXPECT_EQ(manager.screenshots().size(), 13);
     TextRecognitionBacklog backlog(manager, store, std::make_shared<WidthRecognizer>());
     QSignalSpy finished(&backlog, &TextRecognitionBacklog::finished);
+    QSignalSpy redrawn(&manager, &ScreenshotsListManager::thumbnailsChanged);
     backlog.start();
     ASSERT_TRUE(testing::processEventsUntil([&] { return finished.count() == 1; }));
+    // The views are told once the thumbnails are drawn, so that the rows show them.
+    EXPECT_EQ(redrawn.count(), 1);
     EXPECT_EQ(count("SELECT count(*) FROM pending_text_recognition"), 0);
     EXPECT_EQ(column("SELECT text FROM screenshots WHERE name = 'source 105'"),
               std::vector<std::string>{"\"text 105\""});
