@@ -14,9 +14,11 @@
 #include "lumetrove/browser/ScreenshotPreviewWindow.h"
 #include "lumetrove/capture/ScreenCapturePermissions.h"
 #include "lumetrove/capture/ScreenshotCapture.h"
+#include "lumetrove/capture/TextRecognitionBacklog.h"
 #include "lumetrove/detail/ScreenshotDetailView.h"
 #include "lumetrove/library/FoldersListManager.h"
 #include "lumetrove/library/LibraryProblems.h"
+#include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/NamedColors.h"
 #include "lumetrove/platform/NotificationCenter.h"
@@ -83,12 +85,15 @@ public:
             });
     }
 
-    void performCaptureFromFileURLs(const QList<QUrl>& urls, Completion completion) override
+    void performCaptureFromFileURLs(const QList<QUrl>& urls, Completion completion,
+                                    SkippedImportsHandler skipped) override
     {
         ScreenshotCapture::shared().performCaptureFromFileURLs(
-            urls, [completion = std::move(completion)](const Infos& infos, CaptureResult result) {
+            urls,
+            [completion = std::move(completion)](const Infos& infos, CaptureResult result) {
                 completion(infos, result);
-            });
+            },
+            std::move(skipped));
     }
 };
 
@@ -155,9 +160,19 @@ ContentView::ContentView(const ListManagerFactory& makeScreenshotsListManager, F
 
     selectFirstScreenshot();
     updateLayoutForState();
+
+    // Screenshots whose text never came (given back by the library's open, or captured by a run that ended
+    // first) have it recognised now, in the background.
+    auto* backlog = new TextRecognitionBacklog(*screenshotsListManager_, libraryStore(), nullptr, this);
+    backlog->start();
 }
 
 ContentView::~ContentView() = default;
+
+std::shared_ptr<ScreenshotsDB> ContentView::libraryStore() const
+{
+    return environment_.store ? environment_.store : ScreenshotsDB::shared();
+}
 
 ScreenshotPtr ContentView::selectedScreenshot() const
 {
@@ -315,10 +330,6 @@ void ContentView::handleTakeScreenshotNotification(const Notification& notificat
     resetFiltersForNewScreenshot();
     didTakeOrImportScreenshot_ = true;
     updateLayoutForState();
-    // Starting a capture drops an import under way: its files are imported again once the capture is over.
-    if (importInFlight_) {
-        waitingImports_ = *std::exchange(importInFlight_, std::nullopt) + waitingImports_;
-    }
     QPointer<ContentView> self(this);
     environment_.capture->startAreaCapture(aiAssistant,
                                            [self, shouldAIProcess](CaptureService::Infos infos, CaptureResult result) {
@@ -371,9 +382,6 @@ void ContentView::handleCaptureResult(const CaptureService::Infos& infos, Captur
     if (result != CaptureResult::cancelled) {
         addCapturedScreenshots(infos, false, shouldAIProcess);
     }
-    if (!importInFlight_ && !waitingImports_.isEmpty()) {
-        importFiles(std::exchange(waitingImports_, {}));
-    }
 }
 
 bool ContentView::addCapturedScreenshots(const CaptureService::Infos& infos, bool wasImported, bool shouldAIProcess)
@@ -381,15 +389,23 @@ bool ContentView::addCapturedScreenshots(const CaptureService::Infos& infos, boo
     if (!infos) {
         return false;
     }
+    // What an assistant's "Copy text" or "Web search" captured is acted on and kept nowhere, image included.
+    const auto discardAll = [&] {
+        for (const CapturedScreenshotInfo& info : *infos) {
+            screenshotsListManager_->discardCapturedImage(info);
+        }
+    };
     for (const CapturedScreenshotInfo& info : *infos) {
         if (info.windowDetails && info.windowDetails->aiAssistantTask) {
             const QString& task = *info.windowDetails->aiAssistantTask;
             if (task == QLatin1String("Copy text")) {
                 copyRecognizedText(info.recognizedText);
+                discardAll();
                 return false;
             }
             if (task == QLatin1String("Web search")) {
                 searchRecognizedText(info.recognizedText);
+                discardAll();
                 return false;
             }
         }
@@ -430,8 +446,24 @@ void ContentView::startImportTask(const QList<QUrl>& urls)
     QTimer::singleShot(0, this, [this, urls] { importFiles(urls); });
 }
 
+void ContentView::showLibraryOpenProblem()
+{
+    const std::optional<LibraryOpenProblem>& problem = libraryStore()->openProblem();
+    if (libraryProblemShown_ || !problem) {
+        return;
+    }
+    libraryProblemShown_ = true;
+    libraryProblemAlert_ =
+        new QMessageBox(QMessageBox::Warning, QStringLiteral("Library"), problem->title, QMessageBox::Ok, this);
+    libraryProblemAlert_->setInformativeText(problem->details);
+    libraryProblemAlert_->setWindowModality(Qt::WindowModal);
+    libraryProblemAlert_->setAttribute(Qt::WA_DeleteOnClose);
+    libraryProblemAlert_->open();
+}
+
 void ContentView::handleAppear()
 {
+    showLibraryOpenProblem();
     if (environment_.capture->screenRecordingGranted()) {
         checkOpenAIAPIKey();
     }
@@ -450,23 +482,50 @@ void ContentView::importFiles(const QList<QUrl>& urls)
 {
     didTakeOrImportScreenshot_ = true;
     updateLayoutForState();
-    // The engine runs one import at a time and drops an unfinished one when the next starts: files handed
-    // over meanwhile (several launches at once) wait for the import under way.
-    if (importInFlight_) {
-        waitingImports_ += urls;
+    // Each import runs to its end, beside captures and other imports: files handed over meanwhile (several
+    // launches at once) are imported at once.
+    QPointer<ContentView> self(this);
+    environment_.capture->performCaptureFromFileURLs(
+        urls,
+        [self](CaptureService::Infos infos, CaptureResult) {
+            if (self) {
+                self->handleImportResult(infos);
+            }
+        },
+        [self](const QList<SkippedImport>& skipped) {
+            if (self) {
+                self->showSkippedImports(skipped);
+            }
+        });
+}
+
+void ContentView::showSkippedImports(const QList<SkippedImport>& skipped)
+{
+    if (skipped.isEmpty()) {
         return;
     }
-    importInFlight_ = urls;
-    QPointer<ContentView> self(this);
-    environment_.capture->performCaptureFromFileURLs(urls, [self](CaptureService::Infos infos, CaptureResult) {
-        if (self) {
-            self->importInFlight_.reset();
-            self->handleImportResult(infos);
-            if (!self->waitingImports_.isEmpty()) {
-                self->importFiles(std::exchange(self->waitingImports_, {}));
-            }
-        }
-    });
+    if (skippedImportsAlert_ == nullptr) {
+        skippedImports_.clear();
+        skippedImportsAlert_ =
+            new QMessageBox(QMessageBox::Warning, QStringLiteral("Import"), QString(), QMessageBox::Ok, this);
+        skippedImportsAlert_->setWindowModality(Qt::WindowModal);
+        skippedImportsAlert_->setAttribute(Qt::WA_DeleteOnClose);
+        skippedImportsAlert_->open();
+    }
+    skippedImports_ += skipped;
+    // A long list is cut, so that the message stays on the screen.
+    constexpr qsizetype shownFiles = 12;
+    QStringList lines;
+    for (qsizetype i = 0; i < skippedImports_.size() && i < shownFiles; ++i) {
+        lines << QStringLiteral("%1: %2").arg(skippedImports_[i].fileName, skippedImports_[i].reason);
+    }
+    if (skippedImports_.size() > shownFiles) {
+        lines << QStringLiteral("and %1 more").arg(skippedImports_.size() - shownFiles);
+    }
+    skippedImportsAlert_->setText(
+        skippedImports_.size() == 1 ? QStringLiteral("\u201c%1\u201d was not imported").arg(skippedImports_[0].fileName)
+                                    : QStringLiteral("%1 files were not imported").arg(skippedImports_.size()));
+    skippedImportsAlert_->setInformativeText(lines.join(QLatin1Char('\n')));
 }
 
 void ContentView::handleImportResult(const CaptureService::Infos& infos)

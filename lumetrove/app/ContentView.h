@@ -57,8 +57,10 @@ public:
     virtual bool screenRecordingGranted() = 0;
     /// Begins an area capture; `completion` runs once, later, on the main thread.
     virtual void startAreaCapture(bool isAssistant, Completion completion) = 0;
-    /// Imports PNG and JPEG files; `completion` runs once on the main thread.
-    virtual void performCaptureFromFileURLs(const QList<QUrl>& urls, Completion completion) = 0;
+    /// Imports PNG and JPEG files; `completion` runs once on the main thread, after `skipped` was told the
+    /// files left out (when there were any).
+    virtual void performCaptureFromFileURLs(const QList<QUrl>& urls, Completion completion,
+                                            SkippedImportsHandler skipped) = 0;
 };
 
 /// The shared capture engine and permission controller behind the `CaptureService` interface.
@@ -116,6 +118,10 @@ public:
     QMessageBox* alert() const { return alert_; }
     /// The line that tells of changes the library could not keep.
     ProblemBar* problemBar() const { return problemBar_; }
+    /// The message naming the files that imports left out, while it is shown.
+    QMessageBox* skippedImportsAlert() const { return skippedImportsAlert_; }
+    /// The message telling what opening the library found wrong with its file, while it is shown.
+    QMessageBox* libraryProblemAlert() const { return libraryProblemAlert_; }
 
     // Operations ----------------------------------------------------------------------------------------
     void handleTakeScreenshotNotification(const Notification& notification);
@@ -127,6 +133,9 @@ public:
     void handleAppear();
     void importFiles(const QList<QUrl>& urls);
     void handleImportResult(const CaptureService::Infos& infos);
+    /// Tells the user, in one window-modal message, which files an import left out and why; files left out
+    /// by a later import while it is shown join it.
+    void showSkippedImports(const QList<SkippedImport>& skipped);
     void deleteSelectedScreenshot();
     void openOpenAISettings();
     void openOpenAISettingsAfterDelay();
@@ -160,6 +169,10 @@ private:
     void buildLayout(FoldersListManager& foldersListManager);
     void buildToolbar();
     void startImportTask(const QList<QUrl>& urls);
+    /// The store behind the window's lists.
+    std::shared_ptr<ScreenshotsDB> libraryStore() const;
+    /// Tells the user, once, what opening the library found wrong with its file.
+    void showLibraryOpenProblem();
     /// Shows the list or the empty state, the detail pane or nothing, and the first-launch hint.
     void updateLayoutForState();
     void setSelection(const ScreenshotPtr& screenshot, int index);
@@ -194,11 +207,12 @@ private:
     QPointer<QWidget> aiAssistantButton_;
     QPointer<QMessageBox> alert_;
     ProblemBar* problemBar_ = nullptr;
+    QPointer<QMessageBox> libraryProblemAlert_;
+    bool libraryProblemShown_ = false;
     /// The list of files last taken from the URL handler.
     QList<QUrl> takenUrls_;
-    /// The files of the import under way, and those waiting for it to end.
-    std::optional<QList<QUrl>> importInFlight_;
-    QList<QUrl> waitingImports_;
+    QPointer<QMessageBox> skippedImportsAlert_;
+    QList<SkippedImport> skippedImports_;
     /// Whether the view has come on screen in this launch: the key check runs on the first appearance only.
     bool appeared_ = false;
     /// The window whose appearance and activation the view follows, to keep an open alert above it.

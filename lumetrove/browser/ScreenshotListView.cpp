@@ -90,6 +90,10 @@ ScreenshotListView::ScreenshotListView(ScreenshotsListManager& manager, LibraryS
         thumbnails_->revalidate();
         scrollToSelection();
     });
+    connect(&manager_, &ScreenshotsListManager::thumbnailsChanged, this, [this] {
+        thumbnails_->revalidate();
+        viewport()->update();
+    });
     connect(&selection_, &LibrarySelection::selectedScreenshotChanged, viewport(), qOverload<>(&QWidget::update));
     connect(&selection_, &LibrarySelection::selectionIndexChanged, this, [this](int index) {
         scrollToSelection();

@@ -4,7 +4,9 @@
 
 #include <QByteArray>
 #include <QFuture>
+#include <QList>
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace lumetrove {
@@ -35,5 +37,17 @@ struct CapturedScreenshotInfo {
                a.pendingRecognizedText.has_value() == b.pendingRecognizedText.has_value();
     }
 };
+
+/// A file that an import left out, and why, in words for the user.
+struct SkippedImport {
+    /// The file's name as the user knows it (its last path component).
+    QString fileName;
+    QString reason;
+
+    friend bool operator==(const SkippedImport&, const SkippedImport&) = default;
+};
+
+/// Told the files that an import left out, once per import with at least one, on the main thread.
+using SkippedImportsHandler = std::function<void(const QList<SkippedImport>& skipped)>;
 
 } // namespace lumetrove

@@ -3,6 +3,9 @@
 #include "lumetrove/capture/ImageUtilities.h"
 #include "lumetrove/capture/ScreenCapturePermissions.h"
 #include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/library/FileOperations.h"
+#include "lumetrove/library/LibraryProblems.h"
+#include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/platform/DesktopSession.h"
 #include "lumetrove/platform/Log.h"
 #include "lumetrove/platform/OverlayWindow.h"
@@ -12,34 +15,67 @@
 #include "lumetrove/platform/WindowList.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCursor>
 #include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QMetaObject>
 #include <QSaveFile>
 #include <QScreen>
 #include <QTimer>
 #include <QUuid>
 #include <QWidget>
 #include <QtConcurrent/QtConcurrentRun>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <variant>
 
 namespace lumetrove {
 
 struct ScreenshotCapture::QueuedImage {
     PendingRecognizeTextImage pending;
-    /// A grab is written by the worker; an import was copied before it was queued.
-    bool needsWriting = false;
     qreal thumbnailPixelRatio = 1;
 };
 
+/// One image saved (or not) by a worker.
 struct ScreenshotCapture::Outcome {
-    quint64 generation = 0;
     QUrl screenshotPath;
     QString filename;
     bool saved = false;
+    /// Why it was not saved.
+    QString error;
     std::optional<QByteArray> thumbnail;
+    /// The image to recognise: `image`, or for an import the file's bytes, decoded when its turn comes.
+    QImage image;
+    QByteArray encoded;
+};
+
+/// A capture or an import under way.
+struct ScreenshotCapture::Job {
+    CaptureSource source = CaptureSource::screen;
+    CaptureCompletionHandler completionHandler;
+    SkippedImportsHandler skippedHandler;
+    std::optional<WindowDetails> windowDetails;
+    bool wasAppActiveWhenStartedCapture = false;
+    /// Whether the main window was on screen when the area capture started: a capture that stores nothing
+    /// gives it back as it was, shown or not.
+    bool mainWindowWasVisible = false;
+    /// An area capture whose area the user has not chosen yet.
+    bool selecting = false;
+    /// An import whose files are still being read.
+    bool importing = false;
+    /// An image of this job is being saved, or its record waits for its text.
+    bool processing = false;
+    bool over = false;
+    QList<std::shared_ptr<QueuedImage>> pendingRecognizeTextImages;
+    QList<CapturedScreenshotInfo> captureInfo;
+    QList<SkippedImport> skipped;
 };
 
 namespace {
@@ -122,44 +158,124 @@ QImage readImage(const QString& path)
     return reader.read();
 }
 
-/// Copies the importable files among `urls` into `directory`, each under a free name; the images to
-/// recognise, in the order given. Runs on the worker.
-QList<PendingRecognizeTextImage> copyImports(const QList<QUrl>& urls, const QString& directory)
+/// Decodes image bytes upright by their EXIF orientation; null when they hold no readable image.
+QImage decodeImage(const QByteArray& bytes)
 {
-    QList<PendingRecognizeTextImage> imported;
-    for (const QUrl& url : urls) {
-        const QString source = url.toLocalFile();
-        const QFileInfo info(source);
-        const QString base = info.completeBaseName();
-        const QString extension = info.suffix().toLower();
-        const bool jpeg = extension == QLatin1String("jpg") || extension == QLatin1String("jpeg");
-        if (!jpeg && extension != QLatin1String("png")) {
-            systemLog(QStringLiteral("Only JPG or PNG are supported for import"));
-            continue;
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(true);
+    reader.setAllocationLimit(0);
+    return reader.read();
+}
+
+// What an import accepts: a file no larger than this, holding an image of no more pixels than this (a photo
+// of a large camera fits; a few bytes that claim a huge image are refused before anything is decoded).
+constexpr qint64 maxImportBytes = 256LL * 1024 * 1024;
+constexpr qint64 maxImportPixels = 8192LL * 8192;
+
+quint32 bigEndian32(const QByteArray& bytes, qsizetype at)
+{
+    const auto byte = [&](qsizetype i) { return quint32(static_cast<unsigned char>(bytes[at + i])); };
+    return (byte(0) << 24) | (byte(1) << 16) | (byte(2) << 8) | byte(3);
+}
+
+/// A PNG stream whose chunks run whole up to its end chunk. A cut-short file may still decode, with the
+/// missing rows left blank.
+bool pngComplete(const QByteArray& bytes)
+{
+    for (qsizetype at = 8; at + 8 <= bytes.size();) {
+        const qint64 next = qint64(at) + 12 + bigEndian32(bytes, at);
+        if (next > bytes.size()) {
+            return false;
         }
-        QString target = directory + QLatin1Char('/') + (jpeg ? base + QStringLiteral(".png") : info.fileName());
-        for (int n = 1; QFileInfo::exists(target); ++n) {
-            target =
-                directory + QLatin1Char('/') + base + QLatin1Char('-') + QString::number(n) + QStringLiteral(".png");
+        if (bytes.mid(at + 4, 4) == "IEND") {
+            return true;
         }
-        QFile file(source);
-        if (!file.copy(target)) {
-            // This file is skipped; the import goes on and reports once, at its end.
-            systemLog(QStringLiteral("Error copying in performCaptureFromFileURLs: ") + file.errorString());
-            continue;
-        }
-        const QUrl targetUrl = QUrl::fromLocalFile(target);
-        if (jpeg && !ImageConversion::convertJPGtoPNG(targetUrl)) {
-            systemLog(QStringLiteral("Skipping to next file to import due to convertJPGtoPNG failiure"));
-            continue;
-        }
-        const QImage image = readImage(source);
-        if (image.isNull()) {
-            continue;
-        }
-        imported.append(PendingRecognizeTextImage{image, targetUrl, base});
+        at = static_cast<qsizetype>(next);
     }
-    return imported;
+    return false;
+}
+
+/// A JPEG stream whose last scan is followed by its end marker. The decoder pads a cut-short scan with grey
+/// and calls that a success. Inside a scan a 0xFF byte is always escaped, so the marker cannot occur there.
+bool jpegComplete(const QByteArray& bytes)
+{
+    const qsizetype lastScan = bytes.lastIndexOf(QByteArrayView("\xFF\xDA", 2));
+    return lastScan >= 0 && bytes.indexOf(QByteArrayView("\xFF\xD9", 2), lastScan) >= 0;
+}
+
+/// A source file read whole and decoded: its bytes, their format ("png" or "jpeg") and the upright image.
+struct ImportSource {
+    QByteArray bytes;
+    QByteArray format;
+    QImage image;
+};
+
+/// Reads and decodes the file at `path`, or says why it cannot become a screenshot. Only a regular file is
+/// read, and it is opened without waiting: a FIFO or a device named like an image never blocks the import.
+std::variant<ImportSource, QString> readImportSource(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return QStringLiteral("it could not be read (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    struct stat status {};
+    const bool statted = ::fstat(fd, &status) == 0;
+    if (!statted || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return QStringLiteral("it is not a regular file");
+    }
+    if (status.st_size == 0) {
+        ::close(fd);
+        return QStringLiteral("it is empty");
+    }
+    if (status.st_size > maxImportBytes) {
+        ::close(fd);
+        return QStringLiteral("it is too large (%1 MB)").arg(status.st_size / (1024 * 1024));
+    }
+    QByteArray bytes(static_cast<qsizetype>(status.st_size), Qt::Uninitialized);
+    qsizetype read = 0;
+    while (read < bytes.size()) {
+        const ssize_t step = ::read(fd, bytes.data() + read, static_cast<size_t>(bytes.size() - read));
+        if (step < 0 && errno == EINTR) {
+            continue;
+        }
+        if (step < 0) {
+            const int error = errno;
+            ::close(fd);
+            return QStringLiteral("it could not be read (%1)").arg(QString::fromLocal8Bit(std::strerror(error)));
+        }
+        if (step == 0) {
+            break; // the file shrank meanwhile: what was read is checked below
+        }
+        read += step;
+    }
+    ::close(fd);
+    bytes.truncate(read);
+
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QByteArray format = reader.format();
+    if (format != "png" && format != "jpeg") {
+        return QStringLiteral("it is not a PNG or JPEG image");
+    }
+    const QSize size = reader.size();
+    if (size.isValid() && qint64(size.width()) * size.height() > maxImportPixels) {
+        return QStringLiteral("the image is too large (%1 × %2 pixels)").arg(size.width()).arg(size.height());
+    }
+    if (format == "png" ? !pngComplete(bytes) : !jpegComplete(bytes)) {
+        return QStringLiteral("the image is incomplete (the file is cut short)");
+    }
+    reader.setAutoTransform(true);
+    reader.setAllocationLimit(0); // the size was checked above
+    QImage image = reader.read();
+    if (image.isNull()) {
+        return QStringLiteral("the image could not be decoded (%1)").arg(reader.errorString());
+    }
+    return ImportSource{std::move(bytes), format, std::move(image)};
 }
 
 void logGrabFailure(const QRectF& area)
@@ -195,11 +311,14 @@ bool ImageConversion::convertJPGtoPNG(const QUrl& url)
     return true;
 }
 
-ScreenshotCapture::ScreenshotCapture(std::shared_ptr<TextRecognizer> recognizer, QObject* parent)
-    : QObject(parent), recognizer_(recognizer ? std::move(recognizer) : sharedTextRecognizer())
+ScreenshotCapture::ScreenshotCapture(std::shared_ptr<TextRecognizer> recognizer, std::shared_ptr<ScreenshotsDB> store,
+                                     QObject* parent)
+    : QObject(parent), recognizer_(recognizer ? std::move(recognizer) : sharedTextRecognizer()),
+      store_(std::move(store))
 {
     // One image at a time keeps the capture order; the recognition thread is kept so its engine is too.
     worker_.setMaxThreadCount(1);
+    importWorker_.setMaxThreadCount(1);
     recognition_.setMaxThreadCount(1);
     recognition_.setExpiryTimeout(-1);
 }
@@ -207,40 +326,61 @@ ScreenshotCapture::ScreenshotCapture(std::shared_ptr<TextRecognizer> recognizer,
 ScreenshotCapture::~ScreenshotCapture()
 {
     worker_.waitForDone();
+    importWorker_.waitForDone();
     recognition_.waitForDone();
 }
 
 ScreenshotCapture& ScreenshotCapture::shared()
 {
-    static ScreenshotCapture* instance = new ScreenshotCapture;
+    static ScreenshotCapture* instance = new ScreenshotCapture(nullptr, ScreenshotsDB::shared());
     return *instance;
 }
 
-void ScreenshotCapture::reset(CaptureCompletionHandler completionHandler, CaptureSource source)
+bool ScreenshotCapture::otherAreaCaptureSelecting(const JobPtr& job) const
 {
-    ++generation_;
-    processing_ = false;
-    pendingRecognizeTextImages_.clear();
-    captureInfo_.clear();
-    completionHandler_ = std::move(completionHandler);
-    windowDetails_.reset();
+    return areaCapture_ && areaCapture_ != job && areaCapture_->selecting;
+}
+
+void ScreenshotCapture::retire(const JobPtr& job)
+{
+    job->over = true;
+    job->pendingRecognizeTextImages.clear();
+    std::erase(jobs_, job);
+    if (job == areaCapture_) {
+        areaCapture_.reset();
+        dropSelection();
+    }
+}
+
+void ScreenshotCapture::dropSelection()
+{
+    ++generation_; // what is still on its way to the area capture belongs to one that is over
     portalCapture_ = false;
     frozenDesktop_.reset();
     pendingSelection_.reset();
-    currentCaptureSource_ = source;
 }
 
 void ScreenshotCapture::startAreaCapture(bool isAssistant, CaptureCompletionHandler completionHandler)
 {
-    reset(std::move(completionHandler), CaptureSource::screen);
-    wasAppActiveWhenStartedCapture_ = QGuiApplication::applicationState() == Qt::ApplicationActive;
+    // An earlier capture whose area is still being chosen is replaced; one that has its image goes on.
+    if (areaCapture_ && areaCapture_->selecting) {
+        retire(areaCapture_);
+    }
+    dropSelection();
+    auto job = std::make_shared<Job>();
+    job->completionHandler = std::move(completionHandler);
+    job->selecting = true;
+    job->wasAppActiveWhenStartedCapture = QGuiApplication::applicationState() == Qt::ApplicationActive;
+    areaCapture_ = job;
+    jobs_.push_back(job);
+    currentCaptureSource_ = CaptureSource::screen;
     closeShadeWindows();
 
     bool waitForUnmap = false;
     QWidget* mainWindow = findMainWindow();
     // A window still unmapped for the previous capture counts as shown: that capture never gave it back.
-    mainWindowWasVisible_ = mainWindow != nullptr &&
-                            ((mainWindow->isVisible() && !mainWindow->isMinimized()) || mainWindowUnmappedForCapture);
+    job->mainWindowWasVisible = mainWindow != nullptr && ((mainWindow->isVisible() && !mainWindow->isMinimized()) ||
+                                                          mainWindowUnmappedForCapture);
     if (QWidget* window = mainWindow) {
         if (window->isFullScreen()) {
             window->showNormal();
@@ -367,41 +507,129 @@ void ScreenshotCapture::openOverlays(bool isAssistant)
     emit overlaysShown();
 }
 
-void ScreenshotCapture::performCaptureFromFileURLs(const QList<QUrl>& urls, CaptureCompletionHandler completionHandler)
+void ScreenshotCapture::performCaptureFromFileURLs(const QList<QUrl>& urls, CaptureCompletionHandler completionHandler,
+                                                   SkippedImportsHandler skipped)
 {
-    reset(std::move(completionHandler), CaptureSource::file);
+    auto job = std::make_shared<Job>();
+    job->source = CaptureSource::file;
+    job->completionHandler = std::move(completionHandler);
+    job->skippedHandler = std::move(skipped);
+    job->wasAppActiveWhenStartedCapture = QGuiApplication::applicationState() == Qt::ApplicationActive;
+    jobs_.push_back(job);
+    currentCaptureSource_ = CaptureSource::file;
     const std::optional<QString> directory = screenshotsDirectory();
     if (!directory) {
-        endCapture(CaptureResult::cancelled);
+        endJob(job, CaptureResult::cancelled);
         return;
     }
-    processing_ = true;
-    const quint64 generation = generation_;
+    job->importing = true;
     const qreal ratio = primaryPixelRatio();
-    auto* watcher = new QFutureWatcher<QList<PendingRecognizeTextImage>>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation, ratio] {
-        watcher->deleteLater();
-        if (generation != generation_) {
-            return;
+    // Each file is read, decoded, saved and given its thumbnail before the next is read: one decoded image
+    // at a time. What goes on to recognition is the file's bytes, decoded again when its turn comes.
+    const QPointer<ScreenshotCapture> self(this);
+    importWorker_.start([self, job, urls, directory = *directory, ratio, store = store_] {
+        const auto deliver = [&](auto work) {
+            QMetaObject::invokeMethod(self.data(), std::move(work), Qt::QueuedConnection);
+        };
+        for (const QUrl& url : urls) {
+            const QString source = url.toLocalFile();
+            const QFileInfo info(source);
+            const QString shownName = info.fileName().isEmpty() ? url.toDisplayString() : info.fileName();
+            const auto skip = [&](const QString& reason) {
+                deliver([self, job, skipped = SkippedImport{shownName, reason}] {
+                    if (self) {
+                        job->skipped.append(skipped);
+                    }
+                });
+            };
+            const QString base = info.completeBaseName();
+            const QString extension = info.suffix().toLower();
+            const bool jpegName = extension == QLatin1String("jpg") || extension == QLatin1String("jpeg");
+            if (!url.isLocalFile() || (!jpegName && extension != QLatin1String("png"))) {
+                systemLog(QStringLiteral("Only JPG or PNG are supported for import"));
+                skip(QStringLiteral("only PNG and JPEG files can be imported"));
+                continue;
+            }
+            std::variant<ImportSource, QString> read = readImportSource(source);
+            if (const QString* reason = std::get_if<QString>(&read)) {
+                systemLog(QStringLiteral("Skipping ") + source + QStringLiteral(": ") + *reason);
+                skip(*reason);
+                continue;
+            }
+            ImportSource& image = std::get<ImportSource>(read);
+            // A PNG file is copied as it is; a JPEG becomes a PNG file, upright as it is shown.
+            const QByteArray bytes = image.format == "png" ? image.bytes : pngData(image.image);
+            if (bytes.isEmpty()) {
+                skip(QStringLiteral("it could not be converted to PNG"));
+                continue;
+            }
+            Outcome outcome;
+            outcome.filename = base;
+            std::optional<QString> error;
+            for (int n = 0; !outcome.saved && !error; ++n) {
+                const QString name = n == 0 ? (jpegName ? base + QStringLiteral(".png") : info.fileName())
+                                            : base + QLatin1Char('-') + QString::number(n) + QStringLiteral(".png");
+                const QString target = directory + QLatin1Char('/') + name;
+                if (entryExists(target)) {
+                    continue;
+                }
+                const QUrl targetUrl = QUrl::fromLocalFile(target);
+                const QString urlText = targetUrl.toString(QUrl::FullyEncoded);
+                if (store) {
+                    error = store->recordNewImage(urlText, base, true);
+                    if (error) {
+                        break;
+                    }
+                }
+                error = writeNewFile(target, bytes);
+                if (!error) {
+                    outcome.saved = true;
+                    outcome.screenshotPath = targetUrl;
+                } else if (store) {
+                    store->forgetNewImage(urlText);
+                }
+                if (error && entryExists(target)) {
+                    error.reset(); // another capture or import took the name meanwhile: the next one
+                }
+            }
+            if (error) {
+                systemLog(QStringLiteral("Error copying in performCaptureFromFileURLs: ") + *error);
+                skip(QStringLiteral("it could not be saved (%1)").arg(*error));
+                continue;
+            }
+            const QByteArray thumbnail = pngData(renderThumbnail(image.image, 200, QSizeF(200, 140), ratio));
+            if (!thumbnail.isEmpty()) {
+                outcome.thumbnail = thumbnail;
+            }
+            outcome.encoded = std::move(image.bytes);
+            image = ImportSource{};
+            deliver([self, job, outcome = std::move(outcome)]() mutable {
+                if (self) {
+                    self->handleOutcome(job, std::move(outcome));
+                }
+            });
         }
-        processing_ = false;
-        for (const PendingRecognizeTextImage& image : watcher->result()) {
-            pendingRecognizeTextImages_.append(std::make_shared<QueuedImage>(QueuedImage{image, false, ratio}));
-        }
-        processNextPendingImage();
+        deliver([self, job] {
+            if (self) {
+                job->importing = false;
+                self->processNext(job);
+            }
+        });
     });
-    watcher->setFuture(
-        QtConcurrent::run(&worker_, [urls, directory = *directory] { return copyImports(urls, directory); }));
 }
 
 void ScreenshotCapture::didSelectArea(ScreenAreaSelectionView& view, QRectF area, std::optional<WindowDetails> details)
 {
+    const JobPtr job = areaCapture_;
+    if (!job || !job->selecting) {
+        return;
+    }
     if (portalCapture_) {
         // Each overlay covers its screen exactly, and Wayland tells no program where its windows are: the
         // screen's place is the overlay's.
         const QWidget* overlay = view.window();
         const QPoint origin = overlay->screen()->geometry().topLeft() + view.mapTo(overlay, QPoint(0, 0));
-        windowDetails_ = std::move(details);
+        job->windowDetails = std::move(details);
         closeShadeWindows();
         if (frozenDesktop_) {
             cutFromFrozenDesktop(area.translated(origin));
@@ -411,7 +639,7 @@ void ScreenshotCapture::didSelectArea(ScreenAreaSelectionView& view, QRectF area
         return;
     }
     const QRectF global = area.translated(view.mapToGlobal(QPointF(0, 0)));
-    windowDetails_ = std::move(details);
+    job->windowDetails = std::move(details);
     closeShadeWindows();
     if (QGuiApplication::screens().isEmpty()) {
         endCapture(CaptureResult::cancelled);
@@ -441,29 +669,41 @@ void ScreenshotCapture::cutFromFrozenDesktop(const QRectF& area)
 
 void ScreenshotCapture::endCapture(CaptureResult result)
 {
-    if (!completionHandler_) {
+    if (areaCapture_) {
+        endJob(areaCapture_, result);
+    }
+}
+
+void ScreenshotCapture::endJob(JobPtr job, CaptureResult result)
+{
+    if (job->over || !job->completionHandler) {
         return;
     }
-    ++generation_; // whatever is still being worked on belongs to a capture that is over
-    processing_ = false;
-    frozenDesktop_.reset();
-    pendingSelection_.reset();
-    pendingRecognizeTextImages_.clear();
-    closeShadeWindows();
-    giveMainWindowBack();
-    const CaptureCompletionHandler handler = std::exchange(completionHandler_, nullptr);
+    const bool wasSelecting = job == areaCapture_;
+    retire(job);
+    // An import leaves the window and the overlays of a capture under way alone; so does a capture whose
+    // image was being saved while another one's area is chosen.
+    if (job->source == CaptureSource::screen) {
+        if (wasSelecting) {
+            closeShadeWindows();
+        }
+        if (!otherAreaCaptureSelecting(job)) {
+            giveMainWindowBack(*job);
+        }
+    }
+    const CaptureCompletionHandler handler = std::exchange(job->completionHandler, nullptr);
     handler(std::nullopt, result);
 }
 
-void ScreenshotCapture::giveMainWindowBack()
+void ScreenshotCapture::giveMainWindowBack(const Job& job)
 {
     // A window that was hidden in the tray stays there; one that was shown comes back, in front when the
-    // capture was started from it. An import leaves the window alone.
-    if (currentCaptureSource_ == CaptureSource::screen && !mainWindowWasVisible_) {
+    // capture was started from it.
+    if (!job.mainWindowWasVisible) {
         orderMainWindowOut();
     }
     makeMainWindowVisibleAgain();
-    if (currentCaptureSource_ == CaptureSource::screen && mainWindowWasVisible_ && wasAppActiveWhenStartedCapture_) {
+    if (job.mainWindowWasVisible && job.wasAppActiveWhenStartedCapture) {
         if (QWidget* window = findMainWindow()) {
             window->raise();
             window->activateWindow();
@@ -495,46 +735,76 @@ void ScreenshotCapture::captureAndSaveArea(QRectF area)
 
 void ScreenshotCapture::saveGrabbedImage(const QImage& image)
 {
+    const JobPtr job = areaCapture_;
+    if (!job) {
+        return;
+    }
     const std::optional<QString> directory = screenshotsDirectory();
     if (!directory) {
         endCapture(CaptureResult::cancelled);
         return;
     }
+    job->selecting = false;
     const QString filename = QStringLiteral("New Screenshot ") +
                              QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".png");
     const QUrl url = QUrl::fromLocalFile(*directory + QLatin1Char('/') + filename);
-    pendingRecognizeTextImages_.append(std::make_shared<QueuedImage>(
-        QueuedImage{PendingRecognizeTextImage{image, url, filename}, true, primaryPixelRatio()}));
-    processNextPendingImage();
+    job->pendingRecognizeTextImages.append(std::make_shared<QueuedImage>(
+        QueuedImage{PendingRecognizeTextImage{image, url, filename}, primaryPixelRatio()}));
+    processNext(job);
 }
 
 void ScreenshotCapture::processNextPendingImage()
 {
-    if (processing_) {
+    for (const JobPtr& job : std::vector<JobPtr>(jobs_)) {
+        processNext(job);
+    }
+}
+
+void ScreenshotCapture::processNext(const JobPtr& job)
+{
+    if (job->over || job->processing || job->selecting) {
         return; // the image being worked on goes on with the queue when it is done
     }
-    if (pendingRecognizeTextImages_.isEmpty()) {
-        finishWithResults();
+    if (job->pendingRecognizeTextImages.isEmpty()) {
+        if (!job->importing) {
+            finish(job);
+        }
         return;
     }
-    const std::shared_ptr<QueuedImage> next = pendingRecognizeTextImages_.takeFirst();
-    processing_ = true;
-    const quint64 generation = generation_;
+    const std::shared_ptr<QueuedImage> next = job->pendingRecognizeTextImages.takeFirst();
+    job->processing = true;
     auto* watcher = new QFutureWatcher<Outcome>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, next] {
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, job] {
         watcher->deleteLater();
-        handleOutcome(watcher->result(), next->pending.image);
+        job->processing = false;
+        handleOutcome(job, watcher->future().takeResult());
     });
-    watcher->setFuture(QtConcurrent::run(&worker_, [next, generation] {
+    watcher->setFuture(QtConcurrent::run(&worker_, [next, store = store_] {
         const PendingRecognizeTextImage& pending = next->pending;
-        Outcome outcome{generation, pending.screenshotPath, pending.filename, false, std::nullopt};
-        if (next->needsWriting) {
-            if (const std::optional<QString> error = writePng(pending.image, pending.screenshotPath.toLocalFile())) {
-                printLine(QStringLiteral("Could not save screenshot: ") + *error);
-                return outcome;
-            }
-            printLine(QStringLiteral("Screenshot saved at ") + pending.screenshotPath.toString());
+        Outcome outcome;
+        outcome.screenshotPath = pending.screenshotPath;
+        outcome.filename = pending.filename;
+        outcome.image = pending.image;
+        const QString urlText = pending.screenshotPath.toString(QUrl::FullyEncoded);
+        std::optional<QString> error;
+        const QByteArray png = pngData(pending.image);
+        if (png.isEmpty()) {
+            error = QStringLiteral("the image could not be encoded as PNG");
+        } else if (store) {
+            error = store->recordNewImage(urlText, pending.filename, false);
         }
+        if (!error) {
+            error = writeNewFile(pending.screenshotPath.toLocalFile(), png);
+            if (error && store) {
+                store->forgetNewImage(urlText);
+            }
+        }
+        if (error) {
+            printLine(QStringLiteral("Could not save screenshot: ") + *error);
+            outcome.error = *error;
+            return outcome;
+        }
+        printLine(QStringLiteral("Screenshot saved at ") + pending.screenshotPath.toString());
         outcome.saved = true;
         // Drawn from the image in memory: once its row exists the file is the library's, which may rename it.
         const QByteArray thumbnail =
@@ -546,11 +816,11 @@ void ScreenshotCapture::processNextPendingImage()
     }));
 }
 
-QFuture<QString> ScreenshotCapture::recognizeText(const QImage& image)
+QFuture<QString> ScreenshotCapture::recognizeText(const QImage& image, const QByteArray& encoded)
 {
-    return QtConcurrent::run(&recognition_, [image, recognizer = recognizer_] {
+    return QtConcurrent::run(&recognition_, [image, encoded, recognizer = recognizer_] {
         try {
-            QString text = recognizer->recognize(image).joinedLines();
+            QString text = recognizer->recognize(image.isNull() ? decodeImage(encoded) : image).joinedLines();
             printLine(QStringLiteral("Finished recognizing text"));
             return text;
         } catch (const std::exception& error) {
@@ -561,71 +831,80 @@ QFuture<QString> ScreenshotCapture::recognizeText(const QImage& image)
     });
 }
 
-void ScreenshotCapture::handleOutcome(const Outcome& outcome, const QImage& image)
+void ScreenshotCapture::handleOutcome(const JobPtr& job, Outcome outcome)
 {
-    if (outcome.generation != generation_) {
+    if (job->over) {
         return;
     }
-    // An image whose file could not be written gives no record: nothing would point at a file.
+    // An image whose file could not be written gives no record: nothing would point at a file. The user is
+    // told that the capture was lost (an import tells its files left out in one message of its own).
     if (!outcome.saved) {
-        processing_ = false;
-        processNextPendingImage();
+        if (job->source == CaptureSource::screen) {
+            reportLibraryProblem(QStringLiteral("The screenshot could not be saved: ") + outcome.error);
+        }
+        processNext(job);
         return;
     }
     CapturedScreenshotInfo info{outcome.filename, outcome.screenshotPath.toString(QUrl::FullyEncoded), QString(),
-                                outcome.thumbnail, windowDetails_};
+                                outcome.thumbnail, job->windowDetails};
     // Recognition runs on its own thread, one image after the other in the order they were saved. Its text
     // is handed on with the record, which goes on at once, so that the row is in the list while the text is
     // still being read; once a record is handed on, its recognition runs to the end, whatever capture follows.
-    const QFuture<QString> text = recognizeText(image);
-    const bool taskNeedsText = windowDetails_ && windowDetails_->aiAssistantTask;
+    const QFuture<QString> text = recognizeText(outcome.image, outcome.encoded);
+    const bool taskNeedsText = job->windowDetails && job->windowDetails->aiAssistantTask;
     if (!taskNeedsText) {
         info.pendingRecognizedText = text;
-        processing_ = false;
-        captureInfo_.append(std::move(info));
-        processNextPendingImage();
+        job->captureInfo.append(std::move(info));
+        processNext(job);
         return;
     }
     // An assistant task acts on the text at once (copies it, searches for it, asks about it): its record waits.
+    job->processing = true;
     auto* watcher = new QFutureWatcher<QString>(this);
-    const quint64 generation = generation_;
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation, info]() mutable {
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, job, info]() mutable {
         watcher->deleteLater();
-        if (generation != generation_) {
+        job->processing = false;
+        if (job->over) {
             return;
         }
         info.recognizedText = watcher->result();
-        processing_ = false;
-        captureInfo_.append(std::move(info));
-        processNextPendingImage();
+        job->captureInfo.append(std::move(info));
+        processNext(job);
     });
     watcher->setFuture(text);
 }
 
-void ScreenshotCapture::finishWithResults()
+void ScreenshotCapture::finish(JobPtr job)
 {
-    if (!completionHandler_) {
+    if (job->over || !job->completionHandler) {
         return;
     }
     // A capture that produced nothing ends as cancelled, as a cancel does.
-    if (currentCaptureSource_ == CaptureSource::screen && captureInfo_.isEmpty()) {
-        endCapture(CaptureResult::cancelled);
+    if (job->source == CaptureSource::screen && job->captureInfo.isEmpty()) {
+        endJob(job, CaptureResult::cancelled);
         return;
     }
-    const QList<CapturedScreenshotInfo> results = captureInfo_;
-    const CaptureCompletionHandler handler = std::exchange(completionHandler_, nullptr);
+    retire(job);
+    if (!job->skipped.isEmpty() && job->skippedHandler) {
+        job->skippedHandler(job->skipped);
+    }
+    const QList<CapturedScreenshotInfo> results = job->captureInfo;
+    const CaptureCompletionHandler handler = std::exchange(job->completionHandler, nullptr);
     handler(results, CaptureResult::success);
-    const std::optional<QString> task = results.isEmpty() || !results.front().windowDetails
-                                            ? std::nullopt
-                                            : results.front().windowDetails->aiAssistantTask;
-    if (currentCaptureSource_ == CaptureSource::screen &&
-        (task == QLatin1String("Copy text") || task == QLatin1String("Web search"))) {
+    // An import leaves the window alone. While another capture waits for the user's selection its overlays
+    // stay in front and the window hidden.
+    if (job->source != CaptureSource::screen || otherAreaCaptureSelecting(job)) {
+        return;
+    }
+    const std::optional<QString> task =
+        results.front().windowDetails ? results.front().windowDetails->aiAssistantTask : std::nullopt;
+    if (task == QLatin1String("Copy text") || task == QLatin1String("Web search")) {
         // Nothing was stored: the user goes back to where they were, the main window shown only if it was.
-        giveMainWindowBack();
+        giveMainWindowBack(*job);
         return;
     }
     makeMainWindowVisibleAgain();
-    if (results.isEmpty() || !results.front().windowDetails) {
+    if (!results.front().windowDetails) {
         return;
     }
     // A stored screenshot is shown: the main window comes forward.

@@ -16,11 +16,13 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QWidget;
 
 namespace lumetrove {
 
+class ScreenshotsDB;
 class TextRecognizer;
 struct PortalScreenshotOutcome;
 
@@ -50,16 +52,20 @@ public:
 /// overlays close and saves it as a PNG file in the screenshots directory. In a Wayland session the desktop
 /// portal first takes one screenshot of the whole desktop, the overlays show that still image, one full-screen
 /// window per screen, and the selection is cut from it: a refusal ends the capture as cancelled, and where
-/// there is no portal with screenshot support the permission window says so; an import copies PNG and JPEG
-/// files there. Every image is then saved and given a thumbnail, one after the other in capture order, on a
-/// worker thread, so the main thread never waits. When the last image is saved the completion handler is
-/// called, once, on the main thread, and the main window comes back; the records' text is still being
-/// recognised then, on a thread of its own in the same order, and each record carries it as a future
-/// (`CapturedScreenshotInfo::pendingRecognizedText`). Only a capture with an assistant task, which acts on
-/// the text at once, waits for its text before it reports.
+/// there is no portal with screenshot support the permission window says so. An import reads PNG and JPEG
+/// files and saves them there. Each image is saved and given a thumbnail on a worker thread, so the main
+/// thread never waits: captures on one worker, imports on another, so that a slow file being imported never
+/// holds up a capture. When the last image of a capture or an import is saved its completion handler is
+/// called, once, on the main thread, and after a capture the main window comes back; the records' text is
+/// still being recognised then, on a thread of its own in the order the images were saved, and each record
+/// carries it as a future (`CapturedScreenshotInfo::pendingRecognizedText`). Only a capture with an assistant
+/// task, which acts on the text at once, waits for its text before it reports.
 ///
-/// Starting a capture or an import drops whatever the previous one still had to save; text recognition
-/// that was handed on with a record always runs to its end.
+/// Captures and imports run side by side and each reports on its own: an import never ends a capture, nor a
+/// capture an import. A new area capture replaces only an earlier one whose area is still being chosen.
+///
+/// With a store, every new image is noted in it before its file is written (`ScreenshotsDB::recordNewImage`),
+/// so that an image whose row a killed run never inserted is listed when the library is next opened.
 class ScreenshotCapture : public QObject, public ScreenAreaSelectionViewDelegate {
     Q_OBJECT
 
@@ -71,8 +77,10 @@ public:
     /// The title by which the main window is found.
     static constexpr const char* mainWindowTitle = "Screenshots";
 
-    /// `recognizer` null means the shared Tesseract recogniser.
-    explicit ScreenshotCapture(std::shared_ptr<TextRecognizer> recognizer = nullptr, QObject* parent = nullptr);
+    /// `recognizer` null means the shared Tesseract recogniser; `store` null means that new images are noted
+    /// nowhere (`shared()` notes them in `ScreenshotsDB::shared()`).
+    explicit ScreenshotCapture(std::shared_ptr<TextRecognizer> recognizer = nullptr,
+                               std::shared_ptr<ScreenshotsDB> store = nullptr, QObject* parent = nullptr);
     ~ScreenshotCapture() override;
 
     /// The process-wide instance, made on first use. Main thread.
@@ -81,18 +89,22 @@ public:
     /// Begins an area capture; `isAssistant` asks for the assistant panel after the drag. Returns at once.
     void startAreaCapture(bool isAssistant, CaptureCompletionHandler completionHandler);
 
-    /// Imports PNG and JPEG files into the screenshots directory (others are logged and skipped) and reports
-    /// one record per imported file. Returns at once; the files are read off the main thread.
-    void performCaptureFromFileURLs(const QList<QUrl>& urls, CaptureCompletionHandler completionHandler);
+    /// Imports PNG and JPEG files into the screenshots directory and reports one record per imported file.
+    /// Each file is read (regular files only, never blocking on one) and decoded before anything is written,
+    /// one at a time; a file that cannot become a screenshot leaves nothing behind and is told to `skipped`
+    /// with the reason, all of them in one call before the completion. Returns at once.
+    void performCaptureFromFileURLs(const QList<QUrl>& urls, CaptureCompletionHandler completionHandler,
+                                    SkippedImportsHandler skipped = nullptr);
 
     void didSelectArea(ScreenAreaSelectionView& view, QRectF area, std::optional<WindowDetails> details) override;
     void endCapture(CaptureResult result) override;
 
     /// Grabs `area` (Qt's global logical coordinates) and queues it to be saved and recognised.
     void captureAndSaveArea(QRectF area);
-    /// Grabs nothing: queues an image as if it had been grabbed (what a grab hands on).
+    /// Grabs nothing: queues an image for the area capture under way as if it had been grabbed (what a grab
+    /// hands on).
     void saveGrabbedImage(const QImage& image);
-    /// Works off the next queued image, or finishes the capture when none is left.
+    /// Works off the next queued image of each capture, or finishes a capture when none is left.
     void processNextPendingImage();
     /// Closes every overlay window of the application.
     void closeShadeWindows();
@@ -106,6 +118,7 @@ public:
 
     /// The overlay windows of the capture under way.
     const QList<QPointer<QWidget>>& shadeWindows() const { return shadeWindows_; }
+    /// Where the images of the capture or import started last come from.
     CaptureSource currentCaptureSource() const { return currentCaptureSource_; }
 
 signals:
@@ -114,30 +127,40 @@ signals:
 
 private:
     struct Outcome;
-    void reset(CaptureCompletionHandler completionHandler, CaptureSource source);
+    struct QueuedImage;
+    struct Job;
+    using JobPtr = std::shared_ptr<Job>;
+
     void openOverlays(bool isAssistant);
     void portalAnswered(bool isAssistant, const PortalScreenshotOutcome& outcome);
     void cutFromFrozenDesktop(const QRectF& area);
-    void finishWithResults();
+    void processNext(const JobPtr& job);
+    void handleOutcome(const JobPtr& job, Outcome outcome);
+    // By value: the job may be the one `areaCapture_` holds, which they reset.
+    void finish(JobPtr job);
+    /// Ends a capture or an import without results.
+    void endJob(JobPtr job, CaptureResult result);
+    /// Takes `job` off the list of work under way; the area capture's selection state goes with it.
+    void retire(const JobPtr& job);
+    /// Forgets the portal's answer and the selection of the area capture, and drops what is on its way to it.
+    void dropSelection();
+    /// An area capture other than `job` is waiting for the user's selection (the main window stays hidden).
+    bool otherAreaCaptureSelecting(const JobPtr& job) const;
     /// Ends the main window's part in a capture that stored nothing: shown again when it was shown at the
     /// start, otherwise left hidden.
-    void giveMainWindowBack();
-    void handleOutcome(const Outcome& outcome, const QImage& image);
-    /// The text of `image`, recognised on the recognition thread after the images handed to it before.
-    QFuture<QString> recognizeText(const QImage& image);
+    void giveMainWindowBack(const Job& job);
+    /// The text of an image, recognised on the recognition thread after the images handed to it before:
+    /// `image`, or when it is null the image that `encoded` holds, decoded only when its turn comes.
+    QFuture<QString> recognizeText(const QImage& image, const QByteArray& encoded = QByteArray());
 
     std::shared_ptr<TextRecognizer> recognizer_;
-    CaptureCompletionHandler completionHandler_;
+    std::shared_ptr<ScreenshotsDB> store_;
     QList<QPointer<QWidget>> shadeWindows_;
-    QList<CapturedScreenshotInfo> captureInfo_;
-    std::optional<WindowDetails> windowDetails_;
     CaptureSource currentCaptureSource_ = CaptureSource::screen;
-    struct QueuedImage;
-    QList<std::shared_ptr<QueuedImage>> pendingRecognizeTextImages_;
-    bool wasAppActiveWhenStartedCapture_ = false;
-    /// Whether the main window was on screen when the area capture started: a capture that stores nothing
-    /// gives it back as it was, shown or not.
-    bool mainWindowWasVisible_ = false;
+    /// Every capture and import under way, in the order they started.
+    std::vector<JobPtr> jobs_;
+    /// The area capture started last, until it ends; the selection state below is its.
+    JobPtr areaCapture_;
     /// The capture under way goes through the desktop portal.
     bool portalCapture_ = false;
     /// The whole desktop as the portal showed it when the capture began; the selection is cut from it.
@@ -145,11 +168,13 @@ private:
     /// A selection made before the portal's image was read, cut once it is.
     std::optional<QRectF> pendingSelection_;
     std::optional<QDBusConnection> portalBus_;
-    /// Each capture or import takes the next number; work of an earlier one is dropped when it comes back.
+    /// Each area capture takes the next number, and so does its end: a portal answer, an overlay or a grab
+    /// meant for an earlier one is dropped when it comes.
     quint64 generation_ = 0;
-    bool processing_ = false;
-    /// Saving and thumbnails run here, one image at a time, in capture order.
+    /// Grabs are saved here, one image at a time, in capture order.
     QThreadPool worker_;
+    /// Imports read, decode and save their files here, one file at a time.
+    QThreadPool importWorker_;
     /// Text recognition runs here, one image at a time, in the order the images were saved.
     QThreadPool recognition_;
 };

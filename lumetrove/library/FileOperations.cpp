@@ -53,6 +53,49 @@ std::optional<QString> copyThenRemove(const QString& from, const QString& to)
 
 } // namespace
 
+QString partialFilePath(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return path.left(slash + 1) + QLatin1Char('.') + path.mid(slash + 1) + QStringLiteral(".part");
+}
+
+std::optional<QString> writeNewFile(const QString& path, const QByteArray& bytes)
+{
+    const QString partial = partialFilePath(path);
+    const QByteArray partialName = QFile::encodeName(partial);
+    // A partial file is only ever left by a run that was killed while writing it.
+    ::unlink(partialName.constData());
+    const int fd = ::open(partialName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        return errorText(errno);
+    }
+    qsizetype written = 0;
+    int error = 0;
+    while (written < bytes.size()) {
+        const ssize_t step = ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
+        if (step < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = errno;
+            break;
+        }
+        written += step;
+    }
+    if (::close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        ::unlink(partialName.constData());
+        return errorText(error);
+    }
+    if (const std::optional<QString> moveError = moveWithoutReplacing(partial, path)) {
+        ::unlink(partialName.constData());
+        return moveError;
+    }
+    return std::nullopt;
+}
+
 std::optional<QString> restrictFileToOwner(const QString& path)
 {
     const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);

@@ -47,6 +47,9 @@ struct NewScreenshot {
     bool isAIAssistantTask = false;
     std::optional<QString> aiAssistantTask{};
     bool wasImported = false;
+    /// The text is still to be recognised: the row is noted until `ScreenshotsDB::updateScreenshotText` stores
+    /// it, so that a run that ends before then has it recognised on the next.
+    bool textToCome = false;
 };
 
 /// The columns of a screenshot row that a list load leaves for later: long texts that the list does not show.

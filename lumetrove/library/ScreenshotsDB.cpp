@@ -14,10 +14,15 @@
 #include "sqlite/Setter.h"
 #include "sqlite/Statement.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QUrl>
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <iterator>
@@ -141,6 +146,18 @@ constexpr const char* pendingFileChangesStatement = "CREATE TABLE IF NOT EXISTS 
                                                     "    source TEXT NOT NULL,\n"
                                                     "    target TEXT\n"
                                                     ");";
+// New images in flight: a capture or an import notes each image before its file is written, and the insert of
+// its row takes the note away; a run killed in between leaves the note, and the next open lists the image.
+constexpr const char* pendingNewImagesStatement = "CREATE TABLE IF NOT EXISTS pending_new_images (\n"
+                                                  "    path TEXT PRIMARY KEY NOT NULL,\n"
+                                                  "    name TEXT NOT NULL,\n"
+                                                  "    was_imported BOOLEAN NOT NULL\n"
+                                                  ");";
+// Rows whose text is still to be recognised: a capture's text arrives after its row, and a row given back by
+// an open has none yet. Each goes once its text is stored, so a run that ends first leaves it for the next.
+constexpr const char* pendingTextStatement = "CREATE TABLE IF NOT EXISTS pending_text_recognition (\n"
+                                             "    screenshot_id INTEGER PRIMARY KEY\n"
+                                             ");";
 // The sidebar counts the screenshots of each period, and a list of a period finds its screenshots, by time.
 constexpr const char* createdAtIndexStatement =
     "CREATE INDEX IF NOT EXISTS screenshots_created_at ON screenshots(created_at);";
@@ -396,28 +413,234 @@ void ScreenshotsDB::openDatabase()
     openDatabase(databaseFilePath());
 }
 
+namespace {
+
+QString quoted(const QString& text)
+{
+    return QStringLiteral("\u201c%1\u201d").arg(text);
+}
+
+/// Why the entry at `path` cannot serve as the library's file at all (a folder, something that is not a
+/// file, a file that cannot be read); none when it can, or when there is nothing there yet.
+std::optional<QString> unusableLibraryFile(const QString& path)
+{
+    struct stat status {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0) {
+        return std::nullopt;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        return QStringLiteral("%1 is a folder, not a library file.").arg(quoted(path));
+    }
+    // A link is followed, as SQLite follows it; what it leads to must be a file that can be read.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return QStringLiteral("%1 cannot be read (%2).")
+            .arg(quoted(path), QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    ::close(fd);
+    if (!regular) {
+        return QStringLiteral("%1 is not a regular file.").arg(quoted(path));
+    }
+    return std::nullopt;
+}
+
+quint32 bigEndian(const QByteArray& bytes, int at, int length)
+{
+    quint32 value = 0;
+    for (int i = 0; i < length; ++i) {
+        value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+    }
+    return value;
+}
+
+/// What the header of the database file at `path` shows to be wrong with it: not a database at all, or
+/// shorter than the pages it says it holds. None for an empty file (a new library) or a sound header. Read
+/// after SQLite opened the file, so that a rollback journal left by a killed write has been played back.
+std::optional<QString> damageInHeader(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt; // told by the open itself
+    }
+    const qint64 size = file.size();
+    if (size == 0) {
+        return std::nullopt;
+    }
+    const QByteArray header = file.read(100);
+    if (header.size() < 100 || !header.startsWith(QByteArrayView("SQLite format 3\0", 16))) {
+        return QStringLiteral("it is not a database");
+    }
+    const quint32 pageSizeField = bigEndian(header, 16, 2);
+    const qint64 pageSize = pageSizeField == 1 ? 65536 : pageSizeField;
+    const quint32 changeCounter = bigEndian(header, 24, 4);
+    const quint32 pageCount = bigEndian(header, 28, 4);
+    const quint32 validFor = bigEndian(header, 92, 4);
+    // The page count is only kept by SQLite versions that also write the change counter it is valid for.
+    if (validFor == changeCounter && pageCount > 0 && qint64(pageCount) * pageSize > size) {
+        return QStringLiteral("it is cut short: %1 of its %2 bytes are there")
+            .arg(size)
+            .arg(qint64(pageCount) * pageSize);
+    }
+    return std::nullopt;
+}
+
+/// Makes an empty library file at `path`, readable by its owner only, unless something is there: SQLite would
+/// make it as anyone's, and its journal files take its mode.
+void createOwnerOnlyFile(const QString& path)
+{
+    const int created = ::open(QFile::encodeName(path).constData(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (created >= 0) {
+        ::close(created);
+    }
+}
+
+} // namespace
+
 void ScreenshotsDB::openDatabase(const std::optional<QString>& path)
 {
     if (!path) {
         systemLog(QStringLiteral("Failed to get DB path"));
         return;
     }
-    // Made readable by its owner only before SQLite makes it as anyone's: its journal files take its mode.
-    const int created = ::open(QFile::encodeName(*path).constData(),
-                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
-    if (created >= 0) {
-        ::close(created);
+    // Something in the library's place that is no library file is told and left as it is: setting it aside
+    // could hide a library the user keeps there on purpose.
+    if (const std::optional<QString> unusable = unusableLibraryFile(*path)) {
+        systemLog(QStringLiteral("Cannot open the library: ") + *unusable);
+        openProblem_ = LibraryOpenProblem{
+            QStringLiteral("The library cannot be opened"),
+            *unusable + QStringLiteral(" Lumetrove changed nothing; screenshots cannot be saved until it is moved "
+                                       "away or made readable, and Lumetrove is started again.")};
+        return;
     }
+    createOwnerOnlyFile(*path);
+    std::optional<QString> damage;
     try {
         db_ = sqlite::Connection::openPath(path->toStdString(), false);
         // Another reader of the file (a backup, a sqlite3 shell) holds its lock only briefly; waiting for it
         // keeps a capture's row from failing with "database is locked" and being lost.
         db_->setBusyTimeout(kBusyTimeoutSeconds);
+        // The first read tells a file that is not a database, and plays back what a killed write left.
+        db_->scalar("SELECT count(*) FROM sqlite_master");
+        damage = damageInHeader(*path);
+    } catch (const sqlite::Result& error) {
+        constexpr int corrupt = 11;
+        constexpr int notADatabase = 26;
+        if ((error.code() & 0xff) != corrupt && (error.code() & 0xff) != notADatabase) {
+            printError(error);
+            db_.reset();
+            return;
+        }
+        damage = QString::fromUtf8(error.what());
     } catch (const std::exception& error) {
         printError(error);
+        db_.reset();
+        return;
+    }
+    if (damage) {
+        startAnew(*path, *damage);
         return;
     }
     migrate();
+}
+
+void ScreenshotsDB::startAnew(const QString& path, const QString& damage)
+{
+    db_.reset();
+    const QString kept =
+        path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
+    if (const std::optional<QString> error = moveWithoutReplacing(path, kept)) {
+        systemLog(QStringLiteral("Cannot set the damaged library aside: ") + *error);
+        openProblem_ = LibraryOpenProblem{
+            QStringLiteral("The library is damaged"),
+            QStringLiteral("%1 is damaged (%2) and could not be set aside (%3). Screenshots cannot be saved until "
+                           "it is moved away and Lumetrove is started again.")
+                .arg(quoted(path), damage, *error)};
+        return;
+    }
+    // A journal beside the file belongs to it: left behind, SQLite would play it back into the new library.
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+        if (entryExists(path + QLatin1String(suffix))) {
+            moveWithoutReplacing(path + QLatin1String(suffix), kept + QLatin1String(suffix));
+        }
+    }
+    systemLog(QStringLiteral("The library was damaged (") + damage + QStringLiteral("); it is kept as ") + kept +
+              QStringLiteral(" and a new library is started"));
+    // Thumbnails are named after the ids of the rows they were drawn for, and the new rows take ids anew.
+    if (const std::optional<QString> thumbnails = thumbnailsDirectory()) {
+        for (const QString& name : QDir(*thumbnails).entryList({QStringLiteral("thumbnail-*.png")}, QDir::Files)) {
+            QFile::remove(*thumbnails + QLatin1Char('/') + name);
+        }
+    }
+    createOwnerOnlyFile(path);
+    try {
+        db_ = sqlite::Connection::openPath(path.toStdString(), false);
+        db_->setBusyTimeout(kBusyTimeoutSeconds);
+    } catch (const std::exception& error) {
+        printError(error);
+        db_.reset();
+        return;
+    }
+    migrate();
+    const int given = giveBackImages();
+    openProblem_ = LibraryOpenProblem{
+        QStringLiteral("The library was damaged and has been started anew"),
+        QStringLiteral("The library file could not be read (%1). It is kept, unchanged, as %2. %3 Names, "
+                       "summaries, keywords and folders stayed in the damaged file.")
+            .arg(damage, quoted(QFileInfo(kept).fileName()),
+                 given == 1 ? QStringLiteral("The 1 screenshot found in the Screenshots folder is listed again; its "
+                                             "text is being recognised again.")
+                            : QStringLiteral("The %1 screenshots found in the Screenshots folder are listed again; "
+                                             "their text is being recognised again.")
+                                  .arg(given))};
+}
+
+int ScreenshotsDB::giveBackImages()
+{
+    const std::optional<QString> directory = screenshotsDirectory();
+    if (!directory || !db_ || !fileJournal_) {
+        return 0;
+    }
+    struct Found {
+        QString path;
+        QString name;
+        QDateTime created;
+    };
+    std::vector<Found> found;
+    for (const QFileInfo& file : QDir(*directory).entryInfoList(QDir::Files | QDir::NoDotAndDotDot)) {
+        const QString suffix = file.suffix().toLower();
+        if (file.isSymLink() ||
+            (suffix != QLatin1String("png") && suffix != QLatin1String("jpg") && suffix != QLatin1String("jpeg"))) {
+            continue;
+        }
+        // The earlier of the two: a file copied back from a backup was born at the copy, but kept its time.
+        const QDateTime born = file.birthTime();
+        const QDateTime modified = file.lastModified();
+        found.push_back(Found{file.absoluteFilePath(), file.completeBaseName(),
+                              born.isValid() && born < modified ? born : modified});
+    }
+    // Oldest first, so that the new ids follow the order in which the screenshots were made.
+    std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.created < b.created; });
+    const Schema& s = schema();
+    try {
+        db_->transaction([&] {
+            for (const Found& image : found) {
+                const std::int64_t id = db_->runInsert(s.screenshots.insertValues(
+                    sqlite::assignOptionalValue(s.name, utf8(std::optional<QString>(image.name))),
+                    sqlite::assignValue(s.path, utf8(QUrl::fromLocalFile(image.path).toString(QUrl::FullyEncoded))),
+                    sqlite::assignOptionalValue(s.text, OptionalText(std::string())),
+                    sqlite::assignValue(s.wasImported, true),
+                    sqlite::assignOptionalValue(s.createdAt, utf8(std::optional<QString>(image.created.toUTC().toString(
+                                                                 QStringLiteral("yyyy-MM-dd HH:mm:ss")))))));
+                db_->runStatement("INSERT OR REPLACE INTO pending_text_recognition (screenshot_id) VALUES (?)", id);
+            }
+        });
+    } catch (const std::exception& error) {
+        printError(error);
+        return 0;
+    }
+    return static_cast<int>(found.size());
 }
 
 void ScreenshotsDB::migrate()
@@ -449,12 +672,15 @@ void ScreenshotsDB::completeSchema()
         db_->executeScript(listIndexStatement);
         db_->executeScript(createdAtIndexStatement);
         db_->executeScript(pendingFileChangesStatement);
+        db_->executeScript(pendingNewImagesStatement);
+        db_->executeScript(pendingTextStatement);
         fileJournal_ = true;
     } catch (const std::exception& error) {
         printError(error);
         return;
     }
     finishPendingFileChanges();
+    finishPendingNewImages();
 }
 
 bool ScreenshotsDB::hasTable(const char* name)
@@ -688,6 +914,98 @@ void ScreenshotsDB::finishPendingFileChanges()
     }
 }
 
+std::optional<QString> ScreenshotsDB::recordNewImage(const QString& path, const QString& name, bool wasImported)
+{
+    if (!db_ || !fileJournal_) {
+        return std::nullopt;
+    }
+    try {
+        db_->runStatement("INSERT OR REPLACE INTO pending_new_images (path, name, was_imported) VALUES (?, ?, ?)",
+                          utf8(path), utf8(name), std::int64_t(wasImported ? 1 : 0));
+        return std::nullopt;
+    } catch (const std::exception& error) {
+        return QString::fromUtf8(error.what());
+    }
+}
+
+void ScreenshotsDB::forgetNewImage(const QString& path)
+{
+    if (!fileJournal_) {
+        return;
+    }
+    attempt(db_, [&](sqlite::Connection& db) {
+        db.runStatement("DELETE FROM pending_new_images WHERE path = ?", utf8(path));
+        return true;
+    });
+}
+
+/// New images whose run ended before their rows were inserted: an image that is there is listed under the
+/// name it was to have, its text recognised again later; what a killed write left of one goes.
+void ScreenshotsDB::finishPendingNewImages()
+{
+    struct Pending {
+        std::optional<QString> path, name;
+        bool wasImported;
+        bool listed;
+    };
+    std::vector<Pending> pending;
+    try {
+        const auto statement = db_->prepare("SELECT pending.path, pending.name, pending.was_imported, "
+                                            "EXISTS (SELECT 1 FROM screenshots WHERE screenshots.path = pending.path) "
+                                            "FROM pending_new_images AS pending");
+        while (const std::optional<sqlite::Bindings> row = statement->failableNext()) {
+            pending.push_back(Pending{readText(*row, 0), readText(*row, 1), readInteger(*row, 2).value_or(0) != 0,
+                                      readInteger(*row, 3).value_or(0) != 0});
+        }
+    } catch (const std::exception& error) {
+        printError(error);
+        return;
+    }
+    for (const Pending& image : pending) {
+        const QString file = localPath(image.path);
+        if (!file.isEmpty()) {
+            QFile::remove(partialFilePath(file));
+        }
+        try {
+            db_->transaction([&] {
+                if (!image.listed && !file.isEmpty() && QFileInfo(file).isFile()) {
+                    const std::int64_t id = db_->runInsert(schema().screenshots.insertValues(
+                        sqlite::assignOptionalValue(schema().name, utf8(image.name)),
+                        sqlite::assignValue(schema().path, utf8(*image.path)),
+                        sqlite::assignOptionalValue(schema().text, OptionalText(std::string())),
+                        sqlite::assignValue(schema().wasImported, image.wasImported)));
+                    db_->runStatement("INSERT OR REPLACE INTO pending_text_recognition (screenshot_id) VALUES (?)", id);
+                    systemLog(QStringLiteral("Listed an image whose row was not saved: ") + file);
+                }
+                db_->runStatement("DELETE FROM pending_new_images WHERE path = ?",
+                                  utf8(image.path.value_or(QString())));
+            });
+        } catch (const std::exception& error) {
+            printError(error);
+        }
+    }
+}
+
+std::vector<std::pair<qint64, QString>> ScreenshotsDB::screenshotsAwaitingText()
+{
+    return attempt(
+               db_,
+               [&](sqlite::Connection& db) {
+                   std::vector<std::pair<qint64, QString>> awaiting;
+                   if (!fileJournal_) {
+                       return awaiting;
+                   }
+                   const auto statement =
+                       db.prepare("SELECT screenshots.id, screenshots.path FROM pending_text_recognition AS pending "
+                                  "JOIN screenshots ON screenshots.id = pending.screenshot_id ORDER BY screenshots.id");
+                   while (const std::optional<sqlite::Bindings> row = statement->failableNext()) {
+                       awaiting.emplace_back(readInteger(*row, 0).value_or(0), readText(*row, 1).value_or(QString()));
+                   }
+                   return awaiting;
+               })
+        .value_or(std::vector<std::pair<qint64, QString>>{});
+}
+
 /// A delete that was cut short: the image goes to the Trash (unless it is there already), the thumbnail
 /// goes, and so do the row and its links. An image that cannot be moved to the Trash keeps its row.
 void ScreenshotsDB::finishDelete(qint64 screenshotId, const QString& path)
@@ -777,8 +1095,24 @@ std::optional<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& scree
         sqlite::assignValue(s.isAIAssistantTask, screenshot.isAIAssistantTask),
         sqlite::assignOptionalValue(s.aiAssistantTask, utf8(screenshot.aiAssistantTask)),
         sqlite::assignValue(s.wasImported, screenshot.wasImported));
-    return attemptWrite("The screenshot could not be added to the library: ", db_, &sqlite::Connection::runInsert,
-                        insert);
+    constexpr const char* notAdded = "The screenshot could not be added to the library: ";
+    if (!fileJournal_) {
+        return attemptWrite(notAdded, db_, &sqlite::Connection::runInsert, insert);
+    }
+    // The row lists its image from now on: the note of the image in flight goes with the insert.
+    return attemptWrite(notAdded, db_, [&](sqlite::Connection& db) {
+        std::int64_t id = 0;
+        // Immediate: a deferred transaction that must wait for another connection's write lock fails at once
+        // instead of waiting (SQLite's way out of two readers each waiting to write).
+        db.transaction(sqlite::Connection::TransactionMode::immediate, [&] {
+            id = db.runInsert(insert);
+            db.runStatement("DELETE FROM pending_new_images WHERE path = ?", utf8(screenshot.path));
+            if (screenshot.textToCome) {
+                db.runStatement("INSERT OR REPLACE INTO pending_text_recognition (screenshot_id) VALUES (?)", id);
+            }
+        });
+        return id;
+    });
 }
 
 bool ScreenshotsDB::updateScreenshot(qint64 screenshotId, const ScreenshotEdits& edits)
@@ -824,8 +1158,20 @@ bool ScreenshotsDB::updateScreenshotText(qint64 screenshotId, const QString& tex
     const sqlite::Update update =
         s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId)))
             .compileUpdate({sqlite::assignOptionalValue(s.text, utf8(std::optional<QString>(text)))});
-    return attemptWrite("The text recognised in a screenshot could not be saved, so a search does not find it: ", db_,
-                        &sqlite::Connection::runUpdate, update)
+    constexpr const char* notSaved =
+        "The text recognised in a screenshot could not be saved, so a search does not find it: ";
+    if (!fileJournal_) {
+        return attemptWrite(notSaved, db_, &sqlite::Connection::runUpdate, update).has_value();
+    }
+    return attemptWrite(notSaved, db_,
+                        [&](sqlite::Connection& db) {
+                            db.transaction(sqlite::Connection::TransactionMode::immediate, [&] {
+                                db.runUpdate(update);
+                                db.runStatement("DELETE FROM pending_text_recognition WHERE screenshot_id = ?",
+                                                std::int64_t(screenshotId));
+                            });
+                            return true;
+                        })
         .has_value();
 }
 
@@ -844,6 +1190,8 @@ void ScreenshotsDB::deleteScreenshot(qint64 screenshotId)
             db.runDelete(screenshot);
             if (fileJournal_) {
                 db.runStatement("DELETE FROM pending_file_changes WHERE screenshot_id = ?", std::int64_t(screenshotId));
+                db.runStatement("DELETE FROM pending_text_recognition WHERE screenshot_id = ?",
+                                std::int64_t(screenshotId));
             }
         });
         return true;

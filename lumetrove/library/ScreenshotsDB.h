@@ -37,6 +37,16 @@ private:
 /// One row read with a reader made for it alone.
 std::optional<ScreenshotRow> readScreenshotRow(const sqlite::Row& row);
 
+/// What the user must be told about the library's file after it was opened.
+struct LibraryOpenProblem {
+    /// What happened, in one line.
+    QString title;
+    /// What it means and what was done about it.
+    QString details;
+
+    friend bool operator==(const LibraryOpenProblem&, const LibraryOpenProblem&) = default;
+};
+
 /// The screenshot library's database: one SQLite file with the tables `screenshots`, `folders`,
 /// `folders_screenshots` and the full-text index `screenshots_fts`. The only code that runs the
 /// application's SQL. Operations may be called from any thread; the connection serialises statements.
@@ -62,7 +72,16 @@ public:
     /// Opens the library's file (`databaseFilePath`) and brings its schema to the current version.
     void openDatabase();
     /// Opens the file at `path` (none: the data directory could not be found) and migrates it.
+    ///
+    /// A file that is not a database, or one cut short, is kept untouched beside the library under its name
+    /// with ".damaged-" and the date and time appended, and a new library takes its place: it lists every image
+    /// still in the screenshots directory (under its file name, created when the file was, its text to be
+    /// recognised again), and `openProblem` tells the user. A folder or an unreadable file in the library's
+    /// place is only told: it stays as it is, and the store has no connection.
     void openDatabase(const std::optional<QString>& path);
+
+    /// What opening found wrong with the library's file, for the user; none when all was well.
+    const std::optional<LibraryOpenProblem>& openProblem() const { return openProblem_; }
 
     /// The open connection, or null.
     const std::shared_ptr<sqlite::Connection>& db() const { return db_; }
@@ -76,12 +95,14 @@ public:
     void deleteFolder(qint64 folderId);
     void insertFolderScreenshot(qint64 screenshotId, qint64 folderId);
     void removeScreenshotFromFolders(qint64 screenshotId);
+    /// Inserts the row; the record of its new image (`recordNewImage` with the same path) goes with it, in one
+    /// transaction.
     std::optional<qint64> insertScreenshot(const NewScreenshot& screenshot);
     /// Writes the editable columns; an absent text clears its column, an absent path keeps the stored one.
     /// True when the statement ran; false without a connection or when it failed (the failure is printed).
     bool updateScreenshot(qint64 screenshotId, const ScreenshotEdits& edits);
-    /// Writes the text recognised after the row was inserted (the triggers index it). False without a
-    /// connection or when it failed (the failure is printed).
+    /// Writes the text recognised after the row was inserted (the triggers index it); the row is no longer
+    /// awaiting text. False without a connection or when it failed (the failure is printed).
     bool updateScreenshotText(qint64 screenshotId, const QString& text);
     /// Removes the screenshot's links, then its row (and, through the triggers, its index entry).
     void deleteScreenshot(qint64 screenshotId);
@@ -130,6 +151,11 @@ public:
     /// Rebuilds the full-text indexes from the screenshots (after SQLite reported a corrupt index).
     void rebuildIndex();
 
+    /// The screenshots whose text is still to be recognised (`NewScreenshot::textToCome`, and rows that an
+    /// open gave back), oldest first, with their image's "file://" URL text. Empty without a connection or on
+    /// a failure (printed).
+    std::vector<std::pair<qint64, QString>> screenshotsAwaitingText();
+
     // File changes in flight --------------------------------------------------------------------------------
     // An image is moved or trashed only after the change is recorded here; the save of the new path or the
     // delete of the row clears the record in the same transaction. Opening the library finishes what a killed
@@ -140,6 +166,17 @@ public:
     std::optional<QString> recordFileMove(qint64 screenshotId, const QString& source, const QString& target);
     /// Records that the screenshot at the URL text `path` is being deleted. As `recordFileMove`.
     std::optional<QString> recordDelete(qint64 screenshotId, const QString& path);
+
+    // A capture or an import records each new image before it writes the file (`writeNewFile`), and the insert
+    // of its row clears the record. Opening the library lists a recorded image that is there (its text is
+    // recognised again) and removes what a killed write left of one that is not.
+
+    /// Records that a new image is about to be written at the "file://" URL text `path`, to be listed under
+    /// `name`. The error's description when it cannot be recorded (then the file must not be written); none
+    /// otherwise, also without a connection.
+    std::optional<QString> recordNewImage(const QString& path, const QString& name, bool wasImported);
+    /// Forgets the record of a new image that gets no row (its file was removed, or never written).
+    void forgetNewImage(const QString& path);
 
 private:
     void migrate();
@@ -152,6 +189,12 @@ private:
     std::optional<QString> recordFileChange(qint64 screenshotId, const char* change, const QString& source,
                                             const std::optional<QString>& target);
     void finishPendingFileChanges();
+    void finishPendingNewImages();
+    /// Sets the damaged file at `path` aside and opens a new library there with the images of the screenshots
+    /// directory.
+    void startAnew(const QString& path, const QString& damage);
+    /// Lists every image of the screenshots directory in the (new, empty) library; how many.
+    int giveBackImages();
     void finishDelete(qint64 screenshotId, const QString& path);
 
     std::shared_ptr<sqlite::Connection> db_;
@@ -159,6 +202,7 @@ private:
     bool wordIndex_ = false;
     /// The record of file changes exists (it is made for libraries at the current version only).
     bool fileJournal_ = false;
+    std::optional<LibraryOpenProblem> openProblem_;
 };
 
 /// True for an SQLite error whose code is SQLITE_CORRUPT (any of its extended codes), after which the index is

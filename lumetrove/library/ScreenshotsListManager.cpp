@@ -531,7 +531,8 @@ void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, b
                                                .capturedAppName = appName,
                                                .isAIAssistantTask = assistantTask.has_value(),
                                                .aiAssistantTask = assistantTask,
-                                               .wasImported = wasImported});
+                                               .wasImported = wasImported,
+                                               .textToCome = info.pendingRecognizedText.has_value()});
     if (id) {
         // However the capture or the import wrote it, the image is its owner's alone.
         const QUrl image(info.screenshotPath);
@@ -571,10 +572,20 @@ void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, b
     startReload(Subject::none);
 }
 
+void ScreenshotsListManager::discardCapturedImage(const CapturedScreenshotInfo& info)
+{
+    const QUrl url(info.screenshotPath);
+    if (url.isLocalFile()) {
+        QFile::remove(url.toLocalFile());
+    }
+    store().forgetNewImage(info.screenshotPath);
+}
+
 void ScreenshotsListManager::setRecognizedText(qint64 screenshotId, const QString& text)
 {
-    if (text.isEmpty() || !store().updateScreenshotText(screenshotId, text)) {
-        return; // the row keeps its empty text
+    // An empty text is stored too: the row no longer awaits one.
+    if (!store().updateScreenshotText(screenshotId, text) || text.isEmpty()) {
+        return;
     }
     ScreenshotPtr record = records_.value(screenshotId).lock();
     if (!record) { // a screenshot whose text nothing awaited: its record in the list, if any

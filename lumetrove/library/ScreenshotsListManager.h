@@ -78,9 +78,16 @@ public:
     /// `setRecognizedText` when it comes.
     void addScreenshot(const CapturedScreenshotInfo& info, bool wasImported);
 
+    /// Removes the image of a captured record that is not to be kept (an assistant's "Copy text" or "Web
+    /// search" capture), with the note that it was to be listed.
+    void discardCapturedImage(const CapturedScreenshotInfo& info);
+
     /// Loads the list again for the current filters, on the thread pool: for a write the manager did not
     /// make itself (a screenshot dropped on a folder).
     void reload();
+    /// Tells the views that thumbnail files of listed screenshots were written anew (drawn in the background
+    /// for rows that had none), so that they read them again.
+    void thumbnailsRedrawn() { emit thumbnailsChanged(); }
 
     /// Calls `done` on this thread once the list is as new as every reload started so far: its result, or
     /// a later one's, has been published (or found to be the list already shown).
@@ -99,6 +106,8 @@ public:
 
 signals:
     void screenshotsChanged(const QList<lumetrove::ScreenshotPtr>& screenshots);
+    /// Thumbnail files of listed screenshots were written anew.
+    void thumbnailsChanged();
     void folderFilterChanged(const std::optional<lumetrove::Folder>& folder);
     void timePeriodChanged(const std::optional<lumetrove::FolderSection>& period);
     /// The folder subject: the list for the folder filter is in place.

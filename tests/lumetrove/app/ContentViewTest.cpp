@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QSignalSpy>
 #include <QToolButton>
 #include <QWindow>
 #include <gtest/gtest.h>
@@ -38,6 +39,7 @@ public:
     bool lastWasAssistant = false;
     QList<QList<QUrl>> imports;
     Completion pending;
+    SkippedImportsHandler pendingSkipped;
 
     bool checkScreenCapturePermission() override { return permission; }
     bool screenRecordingGranted() override { return permission; }
@@ -47,10 +49,12 @@ public:
         lastWasAssistant = isAssistant;
         pending = std::move(completion);
     }
-    void performCaptureFromFileURLs(const QList<QUrl>& urls, Completion completion) override
+    void performCaptureFromFileURLs(const QList<QUrl>& urls, Completion completion,
+                                    SkippedImportsHandler skipped) override
     {
         imports << urls;
         pending = std::move(completion);
+        pendingSkipped = std::move(skipped);
     }
     void complete(Infos infos, CaptureResult result = CaptureResult::success)
     {
@@ -205,6 +209,37 @@ TEST_F(ContentViewTest, CopyTextAndWebSearchCapturesStoreNothing)
     EXPECT_TRUE(view->screenshotsListManager().screenshots().isEmpty());
     EXPECT_EQ(view->listView(), nullptr);
     EXPECT_EQ(view->detailView(), nullptr);
+    EXPECT_TRUE(QDir(libraryDirectory() + "/Screenshots").isEmpty()) << "their images are not kept either";
+}
+
+TEST_F(ContentViewTest, ADamagedLibraryIsToldInTheWindowOnceItAppears)
+{
+    const QString damagedPath = libraryDirectory() + "/damaged.sqlite3";
+    QFile damaged(damagedPath);
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write(QByteArray(8192, 'x'));
+    damaged.close();
+    store = std::make_shared<ScreenshotsDB>();
+    store->openDatabase(damagedPath);
+    ASSERT_TRUE(store->openProblem());
+    folders = std::make_unique<FoldersListManager>(store);
+    constructView();
+    EXPECT_EQ(view->libraryProblemAlert(), nullptr) << "told once the window is there";
+    view->show();
+    QMessageBox* message = view->libraryProblemAlert();
+    ASSERT_NE(message, nullptr);
+    EXPECT_TRUE(message->isVisible());
+    EXPECT_EQ(message->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(message->text(), store->openProblem()->title);
+    EXPECT_EQ(message->informativeText(), store->openProblem()->details);
+    message->close();
+    ASSERT_TRUE(processEventsUntil([&] { return view->libraryProblemAlert() == nullptr; }));
+    view->hide();
+    view->show();
+    EXPECT_EQ(view->libraryProblemAlert(), nullptr) << "told once";
+    if (view->alert() != nullptr) {
+        view->alert()->close();
+    }
 }
 
 TEST_F(ContentViewTest, ACaptureTheLibraryRefusesIsToldInALineTheUserDismisses)
@@ -295,29 +330,72 @@ TEST_F(ContentViewTest, FilesHandedOverAsTheWindowComesUpAreImportedOnce)
     UserDefaults::remove(UserDefaults::openAIAPIKey);
 }
 
-TEST_F(ContentViewTest, FilesHandedOverDuringAnImportOrDroppedByACaptureAreImportedAfterIt)
+TEST_F(ContentViewTest, FilesHandedOverDuringAnImportOrACaptureAreImportedAtOnceAndOnce)
 {
-    // The engine drops an unfinished import when another starts: the view hands it one at a time.
+    // Imports and captures each run to their end in the engine: nothing waits for another, nothing is asked
+    // for twice.
     makeView();
     const QList<QUrl> first{QUrl::fromLocalFile("/tmp/first.png")};
     const QList<QUrl> second{QUrl::fromLocalFile("/tmp/second.png")};
-    const QList<QUrl> third{QUrl::fromLocalFile("/tmp/third.png")};
     URLHandler::shared().setUrls(first);
     ASSERT_TRUE(processEventsUntil([&] { return capture.imports.size() == 1; }));
     URLHandler::shared().setUrls(second);
-    URLHandler::shared().setUrls(third);
-    processEventsUntil([] { return false; }, 100);
-    ASSERT_EQ(capture.imports.size(), 1) << "a second import started while the first ran";
-    capture.complete(QList<CapturedScreenshotInfo>{capturedImage("first")});
-    ASSERT_EQ(capture.imports.size(), 2);
-    EXPECT_EQ(capture.imports[1], second + third);
+    ASSERT_TRUE(processEventsUntil([&] { return capture.imports.size() == 2; }));
+    EXPECT_EQ(capture.imports[1], second);
 
-    // A capture started meanwhile drops that import in the engine: it is asked for again after the capture.
     NotificationCenter::defaultCenter().post("takeScreenshot");
     ASSERT_EQ(capture.captures, 1);
     capture.complete(std::nullopt, CaptureResult::cancelled);
-    ASSERT_EQ(capture.imports.size(), 3);
-    EXPECT_EQ(capture.imports[2], second + third);
+    processEventsUntil([] { return false; }, 100);
+    EXPECT_EQ(capture.imports.size(), 2) << "a capture asked for an import again";
+}
+
+TEST_F(ContentViewTest, FilesHandedOverAreImportedOnceWhenTheWindowIsShownAgainBeforeTheyAreCleared)
+{
+    makeView();
+    const QList<QUrl> files{QUrl::fromLocalFile("/tmp/once.png")};
+    // A second launch hands its files over and shows the window, in one go.
+    URLHandler::shared().setUrls(files);
+    view->hide();
+    view->show();
+    processEventsUntil([] { return false; }, 200);
+    EXPECT_EQ(capture.imports, QList<QList<QUrl>>{files});
+    // Once cleared, the handler's list stays as it is: the program is idle again.
+    QSignalSpy changes(&URLHandler::shared(), &URLHandler::urlsChanged);
+    processEventsUntil([] { return false; }, 200);
+    EXPECT_EQ(changes.count(), 0);
+    if (view->alert() != nullptr) {
+        view->alert()->close();
+    }
+}
+
+TEST_F(ContentViewTest, FilesAnImportLeftOutAreToldInOneWindowModalMessage)
+{
+    makeView();
+    view->importFiles({QUrl::fromLocalFile("/tmp/a.png"), QUrl::fromLocalFile("/tmp/b.png")});
+    ASSERT_TRUE(capture.pendingSkipped);
+    capture.pendingSkipped({{"a.png", "it is empty"}, {"b.png", "the image is incomplete"}});
+    capture.complete(QList<CapturedScreenshotInfo>{});
+    QMessageBox* message = view->skippedImportsAlert();
+    ASSERT_NE(message, nullptr);
+    EXPECT_TRUE(message->isVisible());
+    EXPECT_EQ(message->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(message->text(), QStringLiteral("2 files were not imported"));
+    EXPECT_EQ(message->informativeText(), QStringLiteral("a.png: it is empty\nb.png: the image is incomplete"));
+
+    // A later import's files join the message while it is shown; once dismissed, the next import has its own.
+    view->importFiles({QUrl::fromLocalFile("/tmp/c.png")});
+    capture.pendingSkipped({{"c.png", "it is not a regular file"}});
+    EXPECT_EQ(view->skippedImportsAlert(), message);
+    EXPECT_TRUE(message->informativeText().endsWith(QStringLiteral("\nc.png: it is not a regular file")));
+    EXPECT_EQ(message->text(), QStringLiteral("3 files were not imported"));
+    message->close();
+    ASSERT_TRUE(processEventsUntil([&] { return view->skippedImportsAlert() == nullptr; }));
+    view->importFiles({QUrl::fromLocalFile("/tmp/d.png")});
+    capture.pendingSkipped({{"d.png", "it is empty"}});
+    ASSERT_NE(view->skippedImportsAlert(), nullptr);
+    EXPECT_EQ(view->skippedImportsAlert()->text(), QStringLiteral("\u201cd.png\u201d was not imported"));
+    view->skippedImportsAlert()->close();
 }
 
 TEST_F(ContentViewTest, AnIdleWindowReceivesNoMoreThanAHandfulOfEventsASecond)

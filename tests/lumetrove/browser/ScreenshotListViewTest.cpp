@@ -267,5 +267,30 @@ TEST_F(ScreenshotListViewTest, TheRowShowsItsThumbnailUnderATransparentMouseSurf
     EXPECT_EQ(shown.pixelColor(frame.topLeft() + QPoint(20, 20)), QColor(Qt::blue));
 }
 
+TEST_F(ScreenshotListViewTest, AThumbnailDrawnAgainInTheBackgroundShowsOnceTheManagerTellsOfIt)
+{
+    makeView(2);
+    const auto firstRowShows = [&](QColor color) {
+        return testing::processEventsUntil([&] {
+            view->viewport()->repaint();
+            view->thumbnails().waitForLoads();
+            QCoreApplication::processEvents();
+            const QRect frame = screenshotRowGeometry(view->visualRect(view->listModel().index(0))).thumbnailFrame;
+            return view->viewport()->grab().toImage().pixelColor(frame.center()) == color;
+        });
+    };
+    ASSERT_TRUE(firstRowShows(Qt::blue));
+    // Written again while the list stays as it is (no reload publishes it anew).
+    QImage redrawn(200, 140, QImage::Format_ARGB32);
+    redrawn.fill(Qt::red);
+    ASSERT_TRUE(redrawn.save(*thumbnailFilePath(ids[0]), "PNG"));
+    QFile file(*thumbnailFilePath(ids[0]));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+    file.close();
+    screenshots->thumbnailsRedrawn();
+    EXPECT_TRUE(firstRowShows(Qt::red));
+}
+
 } // namespace
 } // namespace lumetrove

@@ -1,45 +1,18 @@
 #include "lumetrove/capture/ScreenshotCapture.h"
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
-#include "lumetrove/platform/TextRecognizer.h"
+#include "tests/lumetrove/capture/HeldRecognizer.h"
 #include "tests/lumetrove/library/LibraryTest.h"
 
 #include <QSignalSpy>
 #include <QTest>
-#include <condition_variable>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <mutex>
 
 namespace lumetrove {
 namespace {
 
-/// Reads "invoice <width>" from an image, but only once it is let go, so that a test sees what happens
-/// while recognition runs.
-class HeldRecognizer : public TextRecognizer {
-public:
-    RecognizedText recognize(const QImage& image) const override
-    {
-        std::unique_lock lock(mutex_);
-        letGo_.wait(lock, [&] { return open_; });
-        RecognizedText text;
-        text.lines.push_back(RecognizedLine{QStringLiteral("invoice %1").arg(image.width()), {}, {}});
-        return text;
-    }
-    void letGo()
-    {
-        {
-            std::lock_guard lock(mutex_);
-            open_ = true;
-        }
-        letGo_.notify_all();
-    }
-
-private:
-    mutable std::mutex mutex_;
-    mutable std::condition_variable letGo_;
-    bool open_ = false;
-};
+using testing::HeldRecognizer;
 
 class CaptureIntoLibraryTest : public testing::LibraryTest {
 protected:

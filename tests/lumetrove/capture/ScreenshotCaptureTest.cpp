@@ -4,14 +4,27 @@
 #include "lumetrove/platform/ScreenRecordingPermission.h"
 #include "lumetrove/platform/TextRecognizer.h"
 #include "tests/lumetrove/Sandbox.h"
+#include "tests/lumetrove/capture/HeldRecognizer.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QScopeGuard>
 #include <QTest>
+#include <QtEndian>
 #include <atomic>
+#if defined(__SANITIZE_ADDRESS__)
+// From the sanitizer runtime's allocator interface, whose header the compiler does not always ship.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <malloc.h>
+#endif
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lumetrove {
 namespace {
@@ -316,20 +329,226 @@ TEST_F(ScreenshotCaptureTest, AnImportOfNothingImportableSucceedsWithAnEmptyList
     EXPECT_TRUE(completions[0].results->isEmpty());
 }
 
-TEST_F(ScreenshotCaptureTest, ANewCaptureDropsWhatTheOldOneStillHadToDo)
+TEST_F(ScreenshotCaptureTest, CapturesAndImportsRunSideBySideAndEachReportsItsOwnRecords)
 {
-    std::vector<Completion> first;
-    capture.startAreaCapture(false, [&](const auto& results, CaptureResult result) {
-        first.push_back(Completion{results, result});
-    });
+    QTemporaryDir sources;
+    QList<QUrl> files;
+    for (int i = 0; i < 3; ++i) {
+        const QString path = sources.filePath(QStringLiteral("import%1.png").arg(i));
+        ASSERT_TRUE(image(50 + i, 30).save(path));
+        files << QUrl::fromLocalFile(path);
+    }
+    std::vector<Completion> imported;
+    const auto importRecorder = [&](const auto& results, CaptureResult result) {
+        imported.push_back(Completion{results, result});
+    };
+    // A capture started while an import is under way, and an import started while a capture's area is chosen.
+    capture.performCaptureFromFileURLs(files, importRecorder);
+    capture.startAreaCapture(false, recorder());
+    capture.performCaptureFromFileURLs(files.mid(0, 1), importRecorder);
+    ASSERT_FALSE(capture.shadeWindows().isEmpty()) << "an import leaves the overlays of a capture alone";
     capture.closeShadeWindows();
     capture.saveGrabbedImage(image(150, 50));
-    capture.performCaptureFromFileURLs({}, recorder());
     ASSERT_TRUE(waitForCompletion());
-    QTest::qWait(300);
-    EXPECT_TRUE(first.empty());
+    ASSERT_TRUE(testing::processEventsUntil([&] { return imported.size() == 2; }));
+    QTest::qWait(50); // time for a further report, which must not come
     ASSERT_EQ(completions.size(), 1u);
-    EXPECT_TRUE(completions[0].results->isEmpty());
+    ASSERT_EQ(imported.size(), 2u);
+    EXPECT_EQ(completions[0].result, CaptureResult::success);
+    ASSERT_EQ(completions[0].results->size(), 1);
+    EXPECT_EQ(wholeText(completions[0].results->front()), QStringLiteral("width 150\nsecond line"));
+    QList<int> importedCounts;
+    for (const Completion& done : imported) {
+        EXPECT_EQ(done.result, CaptureResult::success);
+        importedCounts << static_cast<int>(done.results->size());
+        for (const CapturedScreenshotInfo& info : *done.results) {
+            EXPECT_TRUE(QFileInfo::exists(QUrl(info.screenshotPath).toLocalFile()));
+        }
+    }
+    EXPECT_EQ(importedCounts, (QList<int>{3, 1}));
+    EXPECT_EQ(QDir(screenshots()).entryList(QDir::Files | QDir::Hidden).size(), 5);
+
+    // Only a capture whose area is still being chosen is replaced by the next.
+    completions.clear();
+    std::vector<Completion> replaced;
+    capture.startAreaCapture(false, [&](const auto& results, CaptureResult result) {
+        replaced.push_back(Completion{results, result});
+    });
+    capture.startAreaCapture(false, recorder());
+    capture.closeShadeWindows();
+    capture.saveGrabbedImage(image(160, 50));
+    ASSERT_TRUE(waitForCompletion());
+    QTest::qWait(50);
+    EXPECT_TRUE(replaced.empty());
+    ASSERT_EQ(completions.size(), 1u);
+    EXPECT_EQ(completions[0].results->size(), 1);
+}
+
+TEST_F(ScreenshotCaptureTest, AFileThatCannotBecomeAScreenshotLeavesNothingBehindAndIsToldWithItsReason)
+{
+    QTemporaryDir sources;
+    const auto write = [&](const QString& name, const QByteArray& bytes) {
+        QFile file(sources.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return QUrl::fromLocalFile(file.fileName());
+    };
+    const auto encoded = [&](const char* format) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImage noisy(400, 300, QImage::Format_RGB32);
+        for (int y = 0; y < noisy.height(); ++y) {
+            for (int x = 0; x < noisy.width(); ++x) {
+                noisy.setPixel(x, y, qRgb((x * 7 + y) % 256, (y * 13) % 256, (x ^ y) % 256));
+            }
+        }
+        EXPECT_TRUE(noisy.save(&buffer, format));
+        return bytes;
+    };
+    const QByteArray png = encoded("png");
+    const QByteArray jpeg = encoded("jpeg");
+    // A PNG that claims 30000 x 30000 pixels in a few bytes: refused before anything is decoded.
+    QByteArray huge("\x89PNG\r\n\x1a\n", 8);
+    const auto chunk = [&](const QByteArray& type, const QByteArray& data) {
+        QByteArray length(4, 0);
+        qToBigEndian<quint32>(static_cast<quint32>(data.size()), length.data());
+        // The chunk's CRC-32 (the PNG polynomial), which the decoder checks.
+        quint32 crc = 0xffffffffu;
+        for (const char byte : type + data) {
+            crc ^= static_cast<unsigned char>(byte);
+            for (int bit = 0; bit < 8; ++bit) {
+                crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+            }
+        }
+        QByteArray checksum(4, 0);
+        qToBigEndian<quint32>(crc ^ 0xffffffffu, checksum.data());
+        huge += length + type + data + checksum;
+    };
+    QByteArray header(13, 0);
+    qToBigEndian<quint32>(30000, header.data());
+    qToBigEndian<quint32>(30000, header.data() + 4);
+    header[8] = 8;
+    header[9] = 2;
+    chunk("IHDR", header);
+    chunk("IDAT", QByteArray(64, 0));
+    chunk("IEND", QByteArray());
+    write(QStringLiteral("notes.txt"), "not an image");
+
+    struct Case {
+        QUrl url;
+        const char* reason;
+    };
+    const std::vector<Case> bad{
+        {write(QStringLiteral("empty.png"), QByteArray()), "empty"},
+        {write(QStringLiteral("half.png"), png.left(png.size() / 2)), "incomplete"},
+        {write(QStringLiteral("nearly.png"), png.left(png.size() - 12)), "incomplete"},
+        {write(QStringLiteral("half.jpg"), jpeg.left(jpeg.size() / 2)), "incomplete"},
+        {write(QStringLiteral("garbage.png"), QByteArray(5000, 'x')), "not a PNG or JPEG image"},
+        {write(QStringLiteral("huge.png"), huge), "too large"},
+        {QUrl::fromLocalFile(sources.filePath(QStringLiteral("link.png"))), "not a PNG or JPEG image"},
+        {QUrl::fromLocalFile(sources.filePath(QStringLiteral("dangling.png"))), "could not be read"},
+        {QUrl::fromLocalFile(sources.filePath(QStringLiteral("folder.png"))), "not a regular file"},
+        {write(QStringLiteral("notes.gif"), png), "only PNG and JPEG"},
+    };
+    ASSERT_TRUE(
+        QFile::link(sources.filePath(QStringLiteral("notes.txt")), sources.filePath(QStringLiteral("link.png"))));
+    ASSERT_TRUE(
+        QFile::link(sources.filePath(QStringLiteral("gone.png")), sources.filePath(QStringLiteral("dangling.png"))));
+    ASSERT_TRUE(QDir(sources.path()).mkdir(QStringLiteral("folder.png")));
+    QList<QUrl> urls{write(QStringLiteral("good.png"), png)};
+    for (const Case& each : bad) {
+        urls << each.url;
+    }
+    urls << write(QStringLiteral("good.jpeg"), jpeg);
+
+    std::vector<QList<SkippedImport>> told;
+    capture.performCaptureFromFileURLs(urls, recorder(), [&](const QList<SkippedImport>& skipped) {
+        told.push_back(skipped);
+        EXPECT_TRUE(completions.empty()) << "the skipped files are told before the completion";
+    });
+    ASSERT_TRUE(waitForCompletion());
+    QTest::qWait(50);
+    ASSERT_EQ(completions.size(), 1u);
+    ASSERT_EQ(completions[0].result, CaptureResult::success);
+    ASSERT_EQ(completions[0].results->size(), 2);
+    QStringList left = QDir(screenshots()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    left.sort();
+    EXPECT_EQ(left, (QStringList{QStringLiteral("good-1.png"), QStringLiteral("good.png")}));
+    ASSERT_EQ(told.size(), 1u) << "one message for the batch";
+    ASSERT_EQ(told[0].size(), static_cast<qsizetype>(bad.size()));
+    for (size_t i = 0; i < bad.size(); ++i) {
+        SCOPED_TRACE(bad[i].url.fileName().toStdString());
+        EXPECT_EQ(told[0][static_cast<qsizetype>(i)].fileName, bad[i].url.fileName());
+        EXPECT_TRUE(told[0][static_cast<qsizetype>(i)].reason.contains(QLatin1String(bad[i].reason)))
+            << told[0][static_cast<qsizetype>(i)].reason.toStdString();
+    }
+}
+
+TEST_F(ScreenshotCaptureTest, AFifoNamedLikeAnImageBlocksNeitherTheImportNorACapture)
+{
+    QTemporaryDir sources;
+    const QString fifo = sources.filePath(QStringLiteral("pipe.png"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // Whatever happens, nothing stays blocked on the FIFO when the test ends: a writer lets a reader go.
+    const auto release = qScopeGuard([&] {
+        const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) {
+            ::close(writer);
+        }
+    });
+    const QString good = sources.filePath(QStringLiteral("good.png"));
+    ASSERT_TRUE(image(70, 20).save(good));
+
+    std::vector<Completion> imported;
+    QList<SkippedImport> told;
+    capture.performCaptureFromFileURLs(
+        {QUrl::fromLocalFile(fifo), QUrl::fromLocalFile(good)},
+        [&](const auto& results, CaptureResult result) {
+            imported.push_back(Completion{results, result});
+        },
+        [&](const QList<SkippedImport>& skipped) { told = skipped; });
+    captureImages({image(90, 20)});
+    EXPECT_EQ(completions[0].result, CaptureResult::success);
+    ASSERT_TRUE(testing::processEventsUntil([&] { return !imported.empty(); }));
+    ASSERT_EQ(imported[0].results->size(), 1);
+    EXPECT_EQ(QUrl(imported[0].results->front().screenshotPath).fileName(), QStringLiteral("good.png"));
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_EQ(told[0].fileName, QStringLiteral("pipe.png"));
+    EXPECT_TRUE(told[0].reason.contains(QLatin1String("not a regular file"))) << told[0].reason.toStdString();
+}
+
+/// Bytes that the program has allocated and not freed.
+size_t allocatedBytes()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+#endif
+}
+
+TEST_F(ScreenshotCaptureTest, AnImportHoldsOneDecodedImageAtATimeNotEveryOneWaitingForItsText)
+{
+    // Twelve photos of 7.7 MB each once decoded, in small files; their text is not recognised yet.
+    QTemporaryDir sources;
+    QList<QUrl> files;
+    for (int i = 0; i < 12; ++i) {
+        const QString path = sources.filePath(QStringLiteral("photo%1.png").arg(i));
+        ASSERT_TRUE(image(1600, 1200, QColor(i * 10, 80, 120)).save(path));
+        files << QUrl::fromLocalFile(path);
+    }
+    auto held = std::make_shared<testing::HeldRecognizer>();
+    ScreenshotCapture importing(held);
+    const auto release = qScopeGuard([&] { held->letGo(); }); // before the capture waits for its recognition
+    const size_t before = allocatedBytes();
+    importing.performCaptureFromFileURLs(files, recorder());
+    ASSERT_TRUE(testing::processEventsUntil([&] { return !completions.empty(); }, 120000));
+    ASSERT_EQ(completions[0].results->size(), 12);
+    const size_t during = allocatedBytes();
+    EXPECT_LT(during, before + 40u * 1024 * 1024)
+        << "still allocated while the texts wait: " << (qint64(during) - qint64(before)) / (1024 * 1024) << " MB";
 }
 
 TEST(ScreenRecordingPermissionTest, ARelaunchPathIsNeverInterpretedByAShell)

@@ -1,5 +1,6 @@
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
+#include "tests/lumetrove/library/KilledChild.h"
 #include "tests/lumetrove/library/LibraryTest.h"
 
 #include <QDirIterator>
@@ -20,9 +21,6 @@ protected:
     /// A byte goes to `progress` when the store is open and after each finished step.
     [[noreturn]] void runWorkload(unsigned seed, int progress)
     {
-        const int devNull = open("/dev/null", O_WRONLY);
-        dup2(devNull, STDOUT_FILENO);
-        dup2(devNull, STDERR_FILENO);
         auto store = std::make_shared<ScreenshotsDB>();
         store->openDatabase(databasePath());
         ScreenshotsListManager manager(store);
@@ -77,26 +75,14 @@ TEST_F(CrashSafetyTest, AKillAtAnyMomentLosesNoImageAndLeavesNoRowWithoutOne)
     int deletedSeen = 0;
     for (unsigned kill = 0; kill < 25; ++kill) {
         SCOPED_TRACE(kill);
-        int progress[2];
-        ASSERT_EQ(pipe(progress), 0);
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            close(progress[0]);
-            runWorkload(kill, progress[1]);
-        }
-        close(progress[1]);
+        testing::KilledChild child([&](int progress) { runWorkload(kill, progress); });
         // Counted in finished steps, so that the workload gets somewhere however slow the machine; then a
         // random moment, which mostly falls inside the next step.
-        char step = 0;
         for (unsigned steps = 1 + random() % 4; steps > 0; --steps) {
-            (void)!read(progress[0], &step, 1);
+            child.waitForProgress();
         }
         usleep(random() % 20000);
-        ::kill(child, SIGKILL);
-        int status = 0;
-        waitpid(child, &status, 0);
-        close(progress[0]);
+        child.kill();
 
         // The next open finishes what the kill cut short.
         auto store = openStore();
