@@ -234,25 +234,23 @@ void AIProcessingController::failed(const ScreenshotPtr& screenshot, const AIErr
 
 void AIProcessingController::setShowEnterOpenAIAPIKeyAlert(bool show)
 {
-    // Raising an alert again presents it again; putting down one that is down changes nothing.
-    if (!show && !showEnterOpenAIAPIKeyAlert_) {
-        return;
-    }
-    showEnterOpenAIAPIKeyAlert_ = show;
-    if (show) {
-        showingAlert_ = false;
-    }
-    emit alertChanged();
+    setAlert(showEnterOpenAIAPIKeyAlert_, showingAlert_, show);
 }
 
 void AIProcessingController::setShowingAlert(bool show)
 {
-    if (!show && !showingAlert_) {
+    setAlert(showingAlert_, showEnterOpenAIAPIKeyAlert_, show);
+}
+
+void AIProcessingController::setAlert(bool& alert, bool& otherAlert, bool show)
+{
+    // Raising an alert again presents it again; putting down one that is down changes nothing.
+    if (!show && !alert) {
         return;
     }
-    showingAlert_ = show;
+    alert = show;
     if (show) {
-        showEnterOpenAIAPIKeyAlert_ = false;
+        otherAlert = false;
     }
     emit alertChanged();
 }

@@ -99,6 +99,8 @@ private:
     void readImage(Analysis& analysis);
     void modelPublished();
     void failed(const ScreenshotPtr& screenshot, const AIError& error);
+    /// Raises or puts down `alert`; raising it puts `otherAlert` down, as one alert is up at a time.
+    void setAlert(bool& alert, bool& otherAlert, bool show);
 
     AIVisionViewModel* model_;
     std::shared_ptr<AnalysisTask> currentTask_;

@@ -330,6 +330,8 @@ TEST_F(AIProcessingControllerTest, ATimedOutRequestRaisesTheAlertWhoseRetryIsFor
     EXPECT_EQ(alerts.size(), 1);
 
     // The user has moved on to another screenshot: "Retry" is still the failed one's.
+    // The service may still be sleeping on the first request: the retry waits for it.
+    timeoutSeconds = 20;
     delayMs = 0;
     controller->setShowingAlert(false);
     controller->retry();

@@ -205,6 +205,8 @@ TEST_F(ScreenshotDetailViewTest, ATimedOutRequestShowsAWindowModalAlertWhoseRetr
     EXPECT_EQ(alertButtons(box), (QStringList{"Retry", "Cancel"}));
     EXPECT_EQ(box->windowModality(), Qt::WindowModal);
 
+    // The service may still be sleeping on the first request: the retry waits for it.
+    timeoutSeconds = 20;
     delayMs = 0;
     controlNamed<QAbstractButton>(box, "Retry")->click();
     ASSERT_TRUE(waitUntilProcessed(record));
