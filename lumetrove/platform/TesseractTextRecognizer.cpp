@@ -31,10 +31,10 @@ namespace {
 //  - images at 1x are scaled up twice, which brings 10 px status-bar text to a size the engine reads;
 //  - the blocks are read in parallel, each thread with its own engine, and come back in reading order.
 
-constexpr int contrastStep = 40;   // grey-level difference between neighbours that counts as a transition
-constexpr int structuralRun = 64;  // a straight run of transitions at least this long (1x pixels) is an edge
-constexpr int columnGapWidth = 12; // blank columns (1x pixels) that separate blocks: wider than a word space
-constexpr int blockPadding = 10;   // white margin around a block handed to the engine, scaled pixels
+constexpr int contrastStep = 40;  // grey-level difference between neighbours that counts as a transition
+constexpr int structuralRun = 64; // a straight run of transitions at least this long (1x pixels) is an edge
+constexpr int columnGapWidth = 8; // blank columns (1x pixels) that separate blocks: wider than a word space
+constexpr int blockPadding = 10;  // white margin around a block handed to the engine, scaled pixels
 constexpr int maximumParallelReads = 6;
 constexpr int smallestTextHeight = 6; // rows (1x pixels): lower blocks are rules, corners and dots
 // Single lines of separate blocks this many line heights apart or closer, on one row, are one line: a label
