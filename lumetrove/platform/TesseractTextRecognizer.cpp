@@ -200,8 +200,8 @@ void cutIntoBlocks(const Transitions& map, QRect area, int columnGap, std::vecto
     }
 }
 
-/// The most common grey level of `area`: the background of the text in it.
-int backgroundLevel(const QImage& gray, const QRect& area)
+/// How many pixels of `area` have each grey level.
+std::array<int, 256> histogramOf(const QImage& gray, const QRect& area)
 {
     std::array<int, 256> histogram{};
     for (int y = area.top(); y <= area.bottom(); ++y) {
@@ -210,6 +210,13 @@ int backgroundLevel(const QImage& gray, const QRect& area)
             ++histogram[row[x]];
         }
     }
+    return histogram;
+}
+
+/// The most common grey level of `area`: the background of the text in it.
+int backgroundLevel(const QImage& gray, const QRect& area)
+{
+    const std::array<int, 256> histogram = histogramOf(gray, area);
     return static_cast<int>(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
 }
 
@@ -269,13 +276,7 @@ struct BlockTone {
 /// green button is light text on a ground of middle lightness, which the ground's lightness alone cannot tell.
 BlockTone blockTone(const QImage& gray, const QRect& area)
 {
-    std::array<int, 256> histogram{};
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        const uchar* row = gray.constScanLine(y);
-        for (int x = area.left(); x <= area.right(); ++x) {
-            ++histogram[row[x]];
-        }
-    }
+    const std::array<int, 256> histogram = histogramOf(gray, area);
     BlockTone tone;
     tone.ground = static_cast<int>(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
     qint64 darker = 0, lighter = 0;
