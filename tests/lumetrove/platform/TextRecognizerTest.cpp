@@ -2,8 +2,12 @@
 
 #include <QCoreApplication>
 #include <QFont>
+#include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
+#include <QStyleFactory>
+#include <QWidget>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
@@ -158,6 +162,75 @@ TEST(TextRecognizerTest, ReadsWhiteLabelsOnColouredAndGreyButtons)
               QStringLiteral("Continue"));
 }
 
+TEST(TextRecognizerTest, ReadsLabelsOnShadedPushButtonsAtRatioTwo)
+{
+    // Push buttons shade their ground from top to bottom: spread over many grey levels, the ground is rarer
+    // level by level than the black of its label's strokes, which at ratio 2 are thick, yet it is the ground.
+    const QStringList labels{QStringLiteral("Socket"), QStringLiteral("Double"), QStringLiteral("Image")};
+    QWidget row;
+    row.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(13);
+    row.setFont(font);
+    auto* layout = new QHBoxLayout(&row);
+    for (const QString& label : labels) {
+        auto* button = new QPushButton(label);
+        button->setStyle(row.style());
+        layout->addWidget(button);
+    }
+    row.setAttribute(Qt::WA_DontShowOnScreen);
+    row.resize(600, 44);
+    row.show();
+    QCoreApplication::processEvents();
+    QImage image(QSize(600, 44) * 2, QImage::Format_RGB32);
+    image.setDevicePixelRatio(2);
+    image.fill(row.palette().window().color());
+    row.render(&image);
+    // Buttons far apart are lines of their own.
+    EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+              labels.join(QLatin1Char('\n')).toStdString());
+}
+
+TEST(TextRecognizerTest, ReadsSmallLabelsOfBadgesStandingCloseInARow)
+{
+    // A list row with its badges: 11 px bold white labels on pills twice their height, 10 px apart, in
+    // light and dark colours, on a light and on a dark page. Each pill has its own ground, and its label is
+    // read at its own height, not the pill's.
+    const QStringList labels{QStringLiteral("online"), QStringLiteral("session"), QStringLiteral("email"),
+                             QStringLiteral("random"), QStringLiteral("863")};
+    const QColor colours[] = {QColor(0x0a, 0x84, 0xff), QColor(0xff, 0x95, 0x00), QColor(0x34, 0xc7, 0x59),
+                              QColor(0x8e, 0x8e, 0x93), QColor(0xaf, 0x52, 0xde)};
+    for (const QColor page : {QColor(Qt::white), QColor(0x24, 0x24, 0x26)}) {
+        SCOPED_TRACE(page.name().toStdString());
+        QImage image(560, 60, QImage::Format_RGB32);
+        image.fill(page);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(13);
+        painter.setFont(font);
+        painter.setPen(page == Qt::white ? QColor(0x1d, 0x1d, 0x1f) : QColor(0xe5, 0xe5, 0xea));
+        painter.drawText(20, 35, QStringLiteral("Symbol ladder"));
+        font.setPixelSize(11);
+        font.setBold(true);
+        painter.setFont(font);
+        qreal x = 140;
+        for (int i = 0; i < labels.size(); ++i) {
+            const qreal width = QFontMetricsF(font).horizontalAdvance(labels[i]) + 16;
+            const QRectF pill(x, 20, width, 19);
+            QPainterPath path;
+            path.addRoundedRect(pill, 9.5, 9.5);
+            painter.fillPath(path, colours[i]);
+            painter.setPen(Qt::white);
+            painter.drawText(pill, Qt::AlignCenter, labels[i]);
+            x += width + 10;
+        }
+        painter.end();
+        const QString text = sharedTextRecognizer()->recognize(image).joinedLines();
+        EXPECT_EQ(text.toStdString(), ("Symbol ladder " + labels.join(QLatin1Char(' '))).toStdString());
+    }
+}
+
 TEST(TextRecognizerTest, ReadsTextOnTransparentAndTranslucentGrounds)
 {
     const QStringList lines{QStringLiteral("Quarterly budget review"), QStringLiteral("Download the invoice archive")};
@@ -185,7 +258,8 @@ TEST(TextRecognizerTest, ReadsTextOnTransparentAndTranslucentGrounds)
             painter.drawText(16, 32 + 24 * i, lines[i]);
         }
         painter.end();
-        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines(), lines.join(QLatin1Char('\n')));
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+                  lines.join(QLatin1Char('\n')).toStdString());
     }
 }
 
@@ -209,6 +283,29 @@ TEST(TextRecognizerTest, KeepsLinesAsTheyStandOnScreen)
     painter.end();
     EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
               "Account: Quarterly budget\nFolder: Invoices\nDownload the invoice archive before\nthe end of the month");
+}
+
+TEST(TextRecognizerTest, KeepsTheWordsOfLargeTextOnOneLine)
+{
+    // Large text, or text at ratio 2, has wide gaps between its words; they are still gaps between words of
+    // one line, read together in order, not blocks of their own.
+    const QStringList lines{QStringLiteral("Quarterly budget review"), QStringLiteral("Download the invoice archive")};
+    for (const qreal ratio : {1.0, 2.0}) {
+        SCOPED_TRACE(ratio);
+        QImage image(QSize(640, 150) * ratio, QImage::Format_RGB32);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(30);
+        painter.setFont(font);
+        painter.setPen(QColor(0x22, 0x22, 0x22));
+        painter.drawText(30, 60, lines[0]);
+        painter.drawText(30, 110, lines[1]);
+        painter.end();
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+                  lines.join(QLatin1Char('\n')).toStdString());
+    }
 }
 
 TEST(TextRecognizerTest, AnImageWithoutTextGivesNoLinesAndANullImageIsAnError)
