@@ -534,12 +534,13 @@ std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& bloc
         return std::nullopt;
     }
     BlockTone tone = blockTone(crop, crop.rect());
-    // Lines of interface text are 12 to 18 px high at 1x. The engine reads them well from about 24 px high;
-    // scaling further up only costs time. The text's own height counts, not its block's: the label of a
-    // badge or a button is half as high as the control around it.
+    // Lines of interface text are 12 to 18 px high at 1x. The engine reads them well from about 24 px high,
+    // so they are scaled by the fraction that brings them there: scaling further up only costs time, and a
+    // line of small letters only (a terminal's "-rw-r--r--") scaled twice at ratio 2 is misread. The text's own height
+    // counts, not its block's: the label of a badge or a button is half as high as the control around it.
     const InkLines lines = inkLines(crop, tone.ground);
     const int lineHeight = std::min(block.lineHeight, lines.lowest > 0 ? lines.lowest : block.lineHeight);
-    const int scale = std::clamp(qRound(24.0 / std::max(1, lineHeight)), 1, 4);
+    const double scale = std::clamp(24.0 / std::max(1, lineHeight), 1.0, 4.0);
     if (tone.lightText) {
         crop.invertPixels();
         tone.ground = 255 - tone.ground;
@@ -560,7 +561,7 @@ std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& bloc
             std::transform(row, row + crop.width(), row, [&](uchar level) { return stretch[level]; });
         }
     }
-    if (scale != 1) {
+    if (scale > 1) {
         crop = crop.scaled(crop.size() * scale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
     BlockImage prepared;

@@ -191,6 +191,32 @@ TEST(TextRecognizerTest, ReadsLabelsOnShadedPushButtonsAtRatioTwo)
               labels.join(QLatin1Char('\n')).toStdString());
 }
 
+TEST(TextRecognizerTest, ReadsATerminalListingAtRatioTwo)
+{
+    // "-rw-r--r--" has no letter above or below the small ones, so its line looks half as high as the
+    // listing's; it is scaled to the size the engine reads best, not rounded up to twice that at ratio 2.
+    const QStringList lines{QStringLiteral("-rw-r--r--  1 user staff 88897  Mar 2 21:49  budget.txt"),
+                            QStringLiteral("-rw-r--r--  1 user staff 4002  Mar 25 15:12  review.txt"),
+                            QStringLiteral("-rw-r--r--  1 user staff 55219  Mar 4 18:24  invoice.txt")};
+    QImage image(QSize(640, 120) * 2, QImage::Format_RGB32);
+    image.setDevicePixelRatio(2);
+    image.fill(QColor(0xfd, 0xf6, 0xe3));
+    QPainter painter(&image);
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(14);
+    painter.setFont(font);
+    painter.setPen(QColor(0x58, 0x6e, 0x75));
+    for (int i = 0; i < lines.size(); ++i) {
+        painter.drawText(10, 30 + 20 * i, lines[i]);
+    }
+    painter.end();
+    const QString text = sharedTextRecognizer()->recognize(image).joinedLines();
+    EXPECT_EQ(text.count(QStringLiteral("-rw-r--r--")), 3) << text.toStdString();
+    for (const QString& word : {QStringLiteral("88897"), QStringLiteral("55219"), QStringLiteral("review.txt")}) {
+        EXPECT_TRUE(text.contains(word)) << text.toStdString();
+    }
+}
+
 TEST(TextRecognizerTest, ReadsSmallLabelsOfBadgesStandingCloseInARow)
 {
     // A list row with its badges: 11 px bold white labels on pills twice their height, 10 px apart, in
