@@ -16,20 +16,30 @@
 namespace lumetrove {
 namespace {
 
-/// A strip of interface text: `lines` drawn at 13 px in `ink` on `ground`, 22 px apart.
-QImage textImage(const QStringList& lines, QColor ink, QColor ground, int pixelSize = 13)
+/// `lines` in `font` and `ink` on `ground`, the first baseline at `first` and each next `spacing` lower, on an
+/// image of `size` points at `ratio` device pixels per point.
+QImage linesImage(const QStringList& lines, QSize size, qreal ratio, const QFont& font, QColor ink, QColor ground,
+                  QPoint first, int spacing)
 {
-    QImage image(520, 30 + 22 * static_cast<int>(lines.size()), QImage::Format_RGB32);
+    QImage image(size * ratio, QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
     image.fill(ground);
     QPainter painter(&image);
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(pixelSize);
     painter.setFont(font);
     painter.setPen(ink);
     for (int i = 0; i < lines.size(); ++i) {
-        painter.drawText(16, 30 + 22 * i, lines[i]);
+        painter.drawText(first + QPoint(0, spacing * i), lines[i]);
     }
     return image;
+}
+
+/// A strip of interface text: `lines` drawn at 13 px in `ink` on `ground`, 22 px apart.
+QImage textImage(const QStringList& lines, QColor ink, QColor ground, int pixelSize = 13)
+{
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(pixelSize);
+    return linesImage(lines, QSize(520, 30 + 22 * static_cast<int>(lines.size())), 1, font, ink, ground, QPoint(16, 30),
+                      22);
 }
 
 TEST(TextRecognizerTest, ReadsLightAndDarkInterfaceTextWithLineAndWordBoxes)
@@ -198,18 +208,10 @@ TEST(TextRecognizerTest, ReadsATerminalListingAtRatioTwo)
     const QStringList lines{QStringLiteral("-rw-r--r--  1 user staff 88897  Mar 2 21:49  budget.txt"),
                             QStringLiteral("-rw-r--r--  1 user staff 4002  Mar 25 15:12  review.txt"),
                             QStringLiteral("-rw-r--r--  1 user staff 55219  Mar 4 18:24  invoice.txt")};
-    QImage image(QSize(640, 120) * 2, QImage::Format_RGB32);
-    image.setDevicePixelRatio(2);
-    image.fill(QColor(0xfd, 0xf6, 0xe3));
-    QPainter painter(&image);
     QFont font(QStringLiteral("DejaVu Sans Mono"));
     font.setPixelSize(14);
-    painter.setFont(font);
-    painter.setPen(QColor(0x58, 0x6e, 0x75));
-    for (int i = 0; i < lines.size(); ++i) {
-        painter.drawText(10, 30 + 20 * i, lines[i]);
-    }
-    painter.end();
+    const QImage image = linesImage(lines, QSize(640, 120), 2, font, QColor(0x58, 0x6e, 0x75), QColor(0xfd, 0xf6, 0xe3),
+                                    QPoint(10, 30), 20);
     const QString text = sharedTextRecognizer()->recognize(image).joinedLines();
     EXPECT_EQ(text.count(QStringLiteral("-rw-r--r--")), 3) << text.toStdString();
     for (const QString& word : {QStringLiteral("88897"), QStringLiteral("55219"), QStringLiteral("review.txt")}) {
@@ -316,19 +318,12 @@ TEST(TextRecognizerTest, KeepsTheWordsOfLargeTextOnOneLine)
     // Large text, or text at ratio 2, has wide gaps between its words; they are still gaps between words of
     // one line, read together in order, not blocks of their own.
     const QStringList lines{QStringLiteral("Quarterly budget review"), QStringLiteral("Download the invoice archive")};
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(30);
     for (const qreal ratio : {1.0, 2.0}) {
         SCOPED_TRACE(ratio);
-        QImage image(QSize(640, 150) * ratio, QImage::Format_RGB32);
-        image.setDevicePixelRatio(ratio);
-        image.fill(Qt::white);
-        QPainter painter(&image);
-        QFont font(QStringLiteral("DejaVu Sans"));
-        font.setPixelSize(30);
-        painter.setFont(font);
-        painter.setPen(QColor(0x22, 0x22, 0x22));
-        painter.drawText(30, 60, lines[0]);
-        painter.drawText(30, 110, lines[1]);
-        painter.end();
+        const QImage image =
+            linesImage(lines, QSize(640, 150), ratio, font, QColor(0x22, 0x22, 0x22), Qt::white, QPoint(30, 60), 50);
         EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
                   lines.join(QLatin1Char('\n')).toStdString());
     }
