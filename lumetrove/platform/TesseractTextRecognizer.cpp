@@ -427,19 +427,80 @@ BlockTone blockTone(const QImage& gray, const QRect& area)
     return tone;
 }
 
+/// Brings back the text of bars that the clearing took: a selected row of a list or a tree is a bar of its
+/// own colour across the block, reaching its edges, with a light label on it. Rows the cleared pixels mostly
+/// fill, at least `lowestBar` of them together, are read against the bar's ground: the bar becomes the
+/// block's ground and what stands out of it the block's ink. The margin around a badge or a button is too
+/// low to be such a bar.
+void keepTextOnBars(QImage& crop, const QImage& original, const std::vector<quint8>& cleared, int ground, int lowestBar)
+{
+    const int width = crop.width();
+    const auto isCleared = [&](int x, int y) {
+        return cleared[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] != 0;
+    };
+    const auto barRow = [&](int y) {
+        int count = 0;
+        for (int x = 0; x < width; ++x) {
+            count += isCleared(x, y);
+        }
+        return count * 10 >= width * 6;
+    };
+    const int far = ground >= 128 ? 0 : 255;
+    for (int top = 0; top < crop.height();) {
+        if (!barRow(top)) {
+            ++top;
+            continue;
+        }
+        int bottom = top;
+        while (bottom < crop.height() && barRow(bottom)) {
+            ++bottom;
+        }
+        if (bottom - top >= lowestBar) {
+            std::array<int, 256> histogram{};
+            for (int y = top; y < bottom; ++y) {
+                for (int x = 0; x < width; ++x) {
+                    if (isCleared(x, y)) {
+                        ++histogram[original.constScanLine(y)[x]];
+                    }
+                }
+            }
+            const int bar = groundOf(histogram);
+            for (int y = top; y < bottom; ++y) {
+                int first = 0, last = width - 1;
+                while (first < width && !isCleared(first, y)) {
+                    ++first;
+                }
+                while (last > first && !isCleared(last, y)) {
+                    --last;
+                }
+                const uchar* from = original.constScanLine(y);
+                uchar* row = crop.scanLine(y);
+                for (int x = first; x <= last; ++x) {
+                    const double share = std::clamp(double(from[x] - bar) / double(ground - bar), 0.0, 1.0);
+                    row[x] = static_cast<uchar>(qRound(ground + (far - ground) * share));
+                }
+            }
+        }
+        top = bottom;
+    }
+}
+
 /// Gives the ground's level to whatever unlike the ground reaches the crop's edge: the page around a button
 /// or a badge, their rounded corners and outlines. Left in, they frame the label in a bar that the engine
 /// reads as brackets and rules; text itself lies inside the crop's margin and stays.
 /// Returns whether anything unlike the ground is left.
-bool clearAroundGround(QImage& crop, int ground)
+bool clearAroundGround(QImage& crop, int ground, int lowestBar)
 {
     const int width = crop.width();
     const int height = crop.height();
+    const QImage original = crop.copy();
+    std::vector<quint8> cleared(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
     const auto unlike = [&](int x, int y) { return std::abs(crop.constScanLine(y)[x] - ground) > inkContrast; };
     std::vector<QPoint> pending;
     const auto visit = [&](int x, int y) {
         if (x >= 0 && y >= 0 && x < width && y < height && unlike(x, y)) {
             crop.scanLine(y)[x] = static_cast<uchar>(ground);
+            cleared[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] = 1;
             pending.emplace_back(x, y);
         }
     };
@@ -459,6 +520,7 @@ bool clearAroundGround(QImage& crop, int ground)
         visit(point.x(), point.y() + 1);
         visit(point.x(), point.y() - 1);
     }
+    keepTextOnBars(crop, original, cleared, ground, lowestBar);
     // Faint pixels away from anything unlike the ground go too: the soft rim of a rounded control, left in,
     // becomes a ring of grey dots once the ground is stretched, which the engine takes for a picture and reads
     // nothing in. The faint edges of letters lie beside their strokes and stay.
@@ -530,7 +592,7 @@ std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& bloc
     const QRect area = block.area.adjusted(-3, -3, 3, 3).intersected(gray.rect());
     QImage crop = gray.copy(area);
     // The tone is taken once the surroundings are cleared: the dark page around a light badge is no text.
-    if (!clearAroundGround(crop, backgroundLevel(gray, block.area))) {
+    if (!clearAroundGround(crop, backgroundLevel(gray, block.area), 8 * unit)) {
         return std::nullopt;
     }
     BlockTone tone = blockTone(crop, crop.rect());

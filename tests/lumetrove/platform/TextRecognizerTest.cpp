@@ -219,6 +219,33 @@ TEST(TextRecognizerTest, ReadsATerminalListingAtRatioTwo)
     }
 }
 
+TEST(TextRecognizerTest, ReadsTheSelectedRowOfAList)
+{
+    // The selected row is a bar of its own colour across the list, touching the rows above and below it,
+    // with its label in white: read with the other rows, in their order.
+    const QStringList rows{QStringLiteral("Listen session"), QStringLiteral("Silver table"),
+                           QStringLiteral("Region master"), QStringLiteral("Alert memory"),
+                           QStringLiteral("Object system")};
+    QImage image(300, 40 + 16 * static_cast<int>(rows.size()), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(13);
+    painter.setFont(font);
+    for (int i = 0; i < rows.size(); ++i) {
+        const QRect row(10, 20 + 16 * i, 280, 16);
+        const bool selected = i == 2;
+        if (selected) {
+            painter.fillRect(row, QColor(0x30, 0x8c, 0xc6));
+        }
+        painter.setPen(selected ? QColor(Qt::white) : QColor(0x1d, 0x1d, 0x1f));
+        painter.drawText(row.adjusted(4, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, rows[i]);
+    }
+    painter.end();
+    EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+              rows.join(QLatin1Char('\n')).toStdString());
+}
+
 TEST(TextRecognizerTest, ReadsSmallLabelsOfBadgesStandingCloseInARow)
 {
     // A list row with its badges: 11 px bold white labels on pills twice their height, 10 px apart, in
