@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <atomic>
 #include <gtest/gtest.h>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -177,15 +178,16 @@ TEST(TextRecognizerTest, ReadsLabelsOnShadedPushButtonsAtRatioTwo)
     // Push buttons shade their ground from top to bottom: spread over many grey levels, the ground is rarer
     // level by level than the black of its label's strokes, which at ratio 2 are thick, yet it is the ground.
     const QStringList labels{QStringLiteral("Socket"), QStringLiteral("Double"), QStringLiteral("Image")};
+    const std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
     QWidget row;
-    row.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    row.setStyle(fusion.get());
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(13);
     row.setFont(font);
     auto* layout = new QHBoxLayout(&row);
     for (const QString& label : labels) {
         auto* button = new QPushButton(label);
-        button->setStyle(row.style());
+        button->setStyle(fusion.get());
         layout->addWidget(button);
     }
     row.setAttribute(Qt::WA_DontShowOnScreen);
