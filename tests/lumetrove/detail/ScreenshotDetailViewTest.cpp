@@ -142,23 +142,6 @@ TEST_F(ScreenshotDetailViewTest, TheButtonStartsTheAnalysisAndTheFieldsShowTheAn
     EXPECT_EQ(texts("SELECT keywords FROM screenshots"), std::vector<std::string>{"sales report q3 later"});
 }
 
-TEST_F(ScreenshotDetailViewTest, AnAnalysisOfAListedScreenshotKeepsTheAnswersStoredBefore)
-{
-    const ScreenshotPtr record = screenshot("shot");
-    store->updateScreenshot(record->id(),
-                            {.name = "shot", .aiResults = "earlier raw\n\n", .aiAssistantResults = "kept"});
-    ASSERT_FALSE(record->hasDetails()); // as the list made it: the answers are not read yet
-    makePane();
-    select(record);
-    processButton()->click();
-    ASSERT_TRUE(waitUntilProcessed(record));
-    EXPECT_EQ(requests, 1);
-    ASSERT_TRUE(record->aiResults());
-    EXPECT_TRUE(record->aiResults()->startsWith("earlier raw\n\n")) << record->aiResults()->toStdString();
-    EXPECT_EQ(texts("SELECT substr(ai_results, 1, 11) || '|' || ai_assistant_results FROM screenshots"),
-              std::vector<std::string>{"earlier raw|kept"});
-}
-
 TEST_F(ScreenshotDetailViewTest, AnAnswerTheLibraryRefusesIsNotShown)
 {
     const ScreenshotPtr record = screenshot("shot");
