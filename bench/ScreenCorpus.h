@@ -41,28 +41,21 @@ inline QStringList wordsOf(const QString& text)
     return text.toLower().split(separators, Qt::SkipEmptyParts);
 }
 
-/// The shown words that the recognised text lacks (each recognised word matches one shown word once).
-inline QStringList missedWords(const QStringList& shown, const QString& recognised)
+/// The share of shown words found among the recognised ones (each recognised word matches once).
+inline double wordRecall(const QStringList& shown, const QString& recognised)
 {
     QHash<QString, int> found;
     for (const QString& token : wordsOf(recognised)) {
         ++found[token];
     }
-    QStringList missed;
+    qsizetype matched = 0;
     for (const QString& word : shown) {
         if (found.value(word) > 0) {
             --found[word];
-        } else {
-            missed.append(word);
+            ++matched;
         }
     }
-    return missed;
-}
-
-/// The share of shown words found among the recognised ones.
-inline double wordRecall(const QStringList& shown, const QString& recognised)
-{
-    return shown.isEmpty() ? 1.0 : 1.0 - double(missedWords(shown, recognised).size()) / double(shown.size());
+    return shown.isEmpty() ? 1.0 : double(matched) / double(shown.size());
 }
 
 struct CorpusScreen {

@@ -458,12 +458,7 @@ void ContentView::showLibraryOpenProblem()
     libraryProblemAlert_->setInformativeText(problem->details);
     libraryProblemAlert_->setWindowModality(Qt::WindowModal);
     libraryProblemAlert_->setAttribute(Qt::WA_DeleteOnClose);
-    // The key alert, when it is due, waits for this one: one alert at a time over the window.
-    connect(libraryProblemAlert_, &QDialog::finished, this, [this] {
-        libraryProblemAnswered_ = true;
-        QTimer::singleShot(0, this, &ContentView::presentAlert);
-    });
-    presentAlert();
+    libraryProblemAlert_->open();
 }
 
 void ContentView::handleAppear()
@@ -689,19 +684,9 @@ void ContentView::placeFirstLaunchArrow()
     firstLaunchArrow_->move(x, firstLaunchArrowOffsetY);
 }
 
-QMessageBox* ContentView::alertToPresent() const
-{
-    // The library's problem comes first; the key alert waits until it is answered.
-    if (libraryProblemAlert_ != nullptr && !libraryProblemAnswered_) {
-        return libraryProblemAlert_;
-    }
-    return alert_;
-}
-
 void ContentView::presentAlert()
 {
-    QMessageBox* const alert = alertToPresent();
-    if (alert == nullptr) {
+    if (alert_ == nullptr) {
         return;
     }
     // An alert mapped before the window it blocks may be stacked below that window once it maps: it opens
@@ -727,14 +712,14 @@ void ContentView::presentAlert()
     if (!host->isVisible() || host->windowHandle() == nullptr || !host->windowHandle()->isExposed()) {
         return;
     }
-    if (!alert->isVisible()) {
-        alert->open();
+    if (!alert_->isVisible()) {
+        alert_->open();
     }
-    if (QWindow* handle = alert->windowHandle()) {
+    if (QWindow* handle = alert_->windowHandle()) {
         handle->setTransientParent(host->windowHandle());
     }
-    alert->raise();
-    alert->activateWindow();
+    alert_->raise();
+    alert_->activateWindow();
 }
 
 void ContentView::showEvent(QShowEvent* event)
@@ -763,7 +748,7 @@ bool ContentView::eventFilter(QObject* watched, QEvent* event)
         if (firstLaunchArrow_->isVisible()) {
             placeFirstLaunchArrow();
         }
-    } else if ((!alert_.isNull() || !libraryProblemAlert_.isNull()) && // no cast: it may be being destroyed
+    } else if (!alert_.isNull() && // no cast: the alert may be in the middle of its destruction
                ((watched == watchedHandle_ && type == QEvent::Expose) ||
                 (watched == watchedWindow_ && (type == QEvent::Show || type == QEvent::WindowActivate)))) {
         // After the window's own show or activation has been handled.
