@@ -41,21 +41,28 @@ inline QStringList wordsOf(const QString& text)
     return text.toLower().split(separators, Qt::SkipEmptyParts);
 }
 
-/// The share of shown words found among the recognised ones (each recognised word matches once).
-inline double wordRecall(const QStringList& shown, const QString& recognised)
+/// The shown words that the recognised text lacks (each recognised word matches one shown word once).
+inline QStringList missedWords(const QStringList& shown, const QString& recognised)
 {
     QHash<QString, int> found;
     for (const QString& token : wordsOf(recognised)) {
         ++found[token];
     }
-    qsizetype matched = 0;
+    QStringList missed;
     for (const QString& word : shown) {
         if (found.value(word) > 0) {
             --found[word];
-            ++matched;
+        } else {
+            missed.append(word);
         }
     }
-    return shown.isEmpty() ? 1.0 : double(matched) / double(shown.size());
+    return missed;
+}
+
+/// The share of shown words found among the recognised ones.
+inline double wordRecall(const QStringList& shown, const QString& recognised)
+{
+    return shown.isEmpty() ? 1.0 : 1.0 - double(missedWords(shown, recognised).size()) / double(shown.size());
 }
 
 struct CorpusScreen {

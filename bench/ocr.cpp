@@ -1,5 +1,6 @@
 // Text recognition of everyday full-HD screens (bench/ScreenCorpus.h) at device pixel ratio 1 and 2: the
-// recogniser beside the tesseract command line in its default settings on the same images, in the same run.
+// recogniser beside the tesseract command line in its default settings on the same images, in the same run
+// (the command line with OpenMP limited to one thread, as its documentation advises).
 //
 // Rows:
 //   ocr_corpus_r<ratio>/<variant>   time = mean wall time per image; recall_mean, recall_min over every image
@@ -7,7 +8,7 @@
 //   ocr_loaded_r1/<variant>         a few screens read while every core is kept busy by other processes;
 //                                   cpu_s is this program's (or the command line's) CPU time per image
 // LUMETROVE_OCR_EACH_IMAGE=1 adds a row per image (ocr_<screen>_r<ratio>/<variant>); LUMETROVE_OCR_SAVE=DIR
-// writes the screens there as PNG files, to look at.
+// writes the screens there as PNG files, to look at; LUMETROVE_OCR_MISSED=1 prints the words each reading missed.
 
 #include "bench/ScreenCorpus.h"
 #include "lumetrove/platform/TextRecognizer.h"
@@ -17,6 +18,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <cstdio>
 #include <map>
 #include <sys/resource.h>
 #include <thread>
@@ -70,6 +72,11 @@ std::optional<Reading> read(const CorpusScreen& screen, Variant variant)
         const double cpuBefore = cpuSeconds(RUSAGE_CHILDREN);
         timer.start();
         QProcess tesseract;
+        // OpenMP limited to one thread, as the command line's documentation advises: on a machine busy with
+        // other work its spinning workers take minutes for one screen.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("OMP_THREAD_LIMIT"), QStringLiteral("1"));
+        tesseract.setProcessEnvironment(environment);
         tesseract.start(QStringLiteral("tesseract"), {path, QStringLiteral("stdout")});
         if (!tesseract.waitForFinished(600000) || tesseract.exitCode() != 0) {
             return std::nullopt;
@@ -90,6 +97,11 @@ std::optional<Reading> read(const CorpusScreen& screen, Variant variant)
         reading.cpuSeconds = cpuSeconds(RUSAGE_SELF) - cpuBefore;
     }
     reading.recall = lumetrove::bench::wordRecall(screen.words, text);
+    if (qEnvironmentVariableIsSet("LUMETROVE_OCR_MISSED") && reading.recall < 1) {
+        fprintf(stderr, "%s@%gx %s missed: %s\n", qPrintable(screen.name), screen.image.devicePixelRatio(),
+                variant == Variant::baseline ? "baseline" : "recognizer",
+                qPrintable(lumetrove::bench::missedWords(screen.words, text).join(QLatin1Char(' '))));
+    }
     return reading;
 }
 

@@ -458,7 +458,12 @@ void ContentView::showLibraryOpenProblem()
     libraryProblemAlert_->setInformativeText(problem->details);
     libraryProblemAlert_->setWindowModality(Qt::WindowModal);
     libraryProblemAlert_->setAttribute(Qt::WA_DeleteOnClose);
-    libraryProblemAlert_->open();
+    // The key alert, when it is due, waits for this one: one alert at a time over the window.
+    connect(libraryProblemAlert_, &QDialog::finished, this, [this] {
+        libraryProblemAnswered_ = true;
+        QTimer::singleShot(0, this, &ContentView::presentAlert);
+    });
+    presentAlert();
 }
 
 void ContentView::handleAppear()
@@ -684,9 +689,19 @@ void ContentView::placeFirstLaunchArrow()
     firstLaunchArrow_->move(x, firstLaunchArrowOffsetY);
 }
 
+QMessageBox* ContentView::alertToPresent() const
+{
+    // The library's problem comes first; the key alert waits until it is answered.
+    if (libraryProblemAlert_ != nullptr && !libraryProblemAnswered_) {
+        return libraryProblemAlert_;
+    }
+    return alert_;
+}
+
 void ContentView::presentAlert()
 {
-    if (alert_ == nullptr) {
+    QMessageBox* const alert = alertToPresent();
+    if (alert == nullptr) {
         return;
     }
     // An alert mapped before the window it blocks may be stacked below that window once it maps: it opens
@@ -712,14 +727,14 @@ void ContentView::presentAlert()
     if (!host->isVisible() || host->windowHandle() == nullptr || !host->windowHandle()->isExposed()) {
         return;
     }
-    if (!alert_->isVisible()) {
-        alert_->open();
+    if (!alert->isVisible()) {
+        alert->open();
     }
-    if (QWindow* handle = alert_->windowHandle()) {
+    if (QWindow* handle = alert->windowHandle()) {
         handle->setTransientParent(host->windowHandle());
     }
-    alert_->raise();
-    alert_->activateWindow();
+    alert->raise();
+    alert->activateWindow();
 }
 
 void ContentView::showEvent(QShowEvent* event)
@@ -748,7 +763,7 @@ bool ContentView::eventFilter(QObject* watched, QEvent* event)
         if (firstLaunchArrow_->isVisible()) {
             placeFirstLaunchArrow();
         }
-    } else if (!alert_.isNull() && // no cast: the alert may be in the middle of its destruction
+    } else if ((!alert_.isNull() || !libraryProblemAlert_.isNull()) && // no cast: it may be being destroyed
                ((watched == watchedHandle_ && type == QEvent::Expose) ||
                 (watched == watchedWindow_ && (type == QEvent::Show || type == QEvent::WindowActivate)))) {
         // After the window's own show or activation has been handled.

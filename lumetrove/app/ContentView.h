@@ -178,8 +178,10 @@ private:
     void setSelection(const ScreenshotPtr& screenshot, int index);
     /// Puts the first-launch arrow under the "AI Assistant" button, wherever the toolbar has put it.
     void placeFirstLaunchArrow();
-    /// Shows the API-key alert above its window, once that window is on screen.
+    /// Opens the alert that is due (the library's problem before the key alert) once the window is on
+    /// screen, above it.
     void presentAlert();
+    QMessageBox* alertToPresent() const;
     ColumnWidths fittedColumnMinimums() const;
     void applyColumnMinimums();
 
@@ -209,6 +211,7 @@ private:
     ProblemBar* problemBar_ = nullptr;
     QPointer<QMessageBox> libraryProblemAlert_;
     bool libraryProblemShown_ = false;
+    bool libraryProblemAnswered_ = false;
     /// The list of files last taken from the URL handler.
     QList<QUrl> takenUrls_;
     QPointer<QMessageBox> skippedImportsAlert_;

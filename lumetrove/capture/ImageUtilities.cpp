@@ -1,6 +1,7 @@
 #include "lumetrove/capture/ImageUtilities.h"
 
 #include <QBuffer>
+#include <QImageReader>
 #include <QPainter>
 #include <QWidget>
 #include <cmath>
@@ -24,6 +25,18 @@ QImage resizeImage(double maxWidth, const QImage& image)
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(QRectF(QPointF(0, 0), QSizeF(maxWidth, size.height() * ratio)), image);
     return result;
+}
+
+QImage decodeScreenshotImage(const QString& path)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    QImage image = reader.read();
+    if (image.isNull()) {
+        return image;
+    }
+    // Converted here, off the main thread, so that painting never converts a 4K image.
+    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
 QImage snapshotImage(QWidget& widget, qreal devicePixelRatio)

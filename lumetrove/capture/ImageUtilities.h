@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QSizeF>
+#include <QString>
 
 class QWidget;
 
@@ -27,6 +28,10 @@ QImage snapshotImage(QWidget& widget, qreal devicePixelRatio = 1.0);
 /// The capture renders every thumbnail file with 200 and 200 × 140. Any thread.
 QImage renderThumbnail(const QImage& image, double thumbnailWidth = 200, QSizeF frameSize = QSizeF(200, 140),
                        qreal devicePixelRatio = 1.0);
+
+/// Decodes a screenshot's image file ready for painting (premultiplied, turned as its metadata says); a null
+/// image when it does not load. Any thread.
+QImage decodeScreenshotImage(const QString& path);
 
 /// PNG bytes of `image`; empty when it cannot be encoded.
 QByteArray pngData(const QImage& image);

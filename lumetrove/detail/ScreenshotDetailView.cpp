@@ -1,9 +1,10 @@
 #include "lumetrove/detail/ScreenshotDetailView.h"
 
+#include "lumetrove/ai/AIResultApplication.h"
 #include "lumetrove/app/ProcessButtonView.h"
 #include "lumetrove/app/SettingsViewModel.h"
+#include "lumetrove/capture/ImageUtilities.h"
 #include "lumetrove/detail/AIAssistantResultsView.h"
-#include "lumetrove/detail/AIResultApplication.h"
 #include "lumetrove/detail/CopyToClipboardButtonView.h"
 #include "lumetrove/detail/DetailHeadingView.h"
 #include "lumetrove/detail/KeywordEditorView.h"
@@ -63,52 +64,20 @@ bool isPresentAndNotEmpty(const std::optional<QString>& text)
 
 } // namespace
 
-QImage decodeScreenshotImage(const QString& path)
-{
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    QImage image = reader.read();
-    if (image.isNull()) {
-        return image;
-    }
-    // Converted here, off the main thread, so that painting never converts a 4K image.
-    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-}
-
-/// An analysis of the pane: the screenshot it was asked for, its task handle, and, until it is sent, that
-/// screenshot's own image.
-struct ScreenshotDetailView::Analysis {
-    ScreenshotPtr screenshot;
-    std::shared_ptr<AnalysisTask> task;
-    QImage image;
-    bool imageReady = false;
-    bool imageDecoding = false;
-};
-
 ScreenshotDetailView::ScreenshotDetailView(Environment environment, QWidget* parent)
-    : QWidget(parent), environment_(std::move(environment)), model_(new AIVisionViewModel(this)),
+    : QWidget(parent), environment_(std::move(environment)), controller_(new AIProcessingController(this)),
       imageZoom_(storedImageZoom()), imageAreaSize_(0, 0), iconsToShowTick_(new IconsToShowTick(this))
 {
     buildContent();
-    // The view model publishes an outcome as several assignments in a row (loading, results, answer, error);
-    // the pane looks at them once they are all made, as a change handler would.
-    for (auto signal : {&AIVisionViewModel::hasResultsChanged, &AIVisionViewModel::receivedErrorChanged,
-                        &AIVisionViewModel::isLoadingChanged}) {
-        connect(model_, signal, this, &ScreenshotDetailView::modelPublished, Qt::QueuedConnection);
-    }
+    connect(controller_, &AIProcessingController::processingChanged, processButton_, &ProcessButtonView::refresh);
+    connect(controller_, &AIProcessingController::aiResultApplied, this, &ScreenshotDetailView::aiResultApplied);
+    connect(controller_, &AIProcessingController::alertChanged, this, &ScreenshotDetailView::showAlert);
 }
 
 ScreenshotDetailView::~ScreenshotDetailView()
 {
-    // An answer that comes after the pane is gone is never applied (its view model goes with the pane); the
-    // records it was asked for are no longer processing.
-    if (running_) {
-        queued_.push_front(std::move(running_));
-    }
-    for (const std::unique_ptr<Analysis>& analysis : queued_) {
-        analysis->task->cancel();
-        analysis->screenshot->setCurrentlyAIProcessing(false);
-    }
+    // First, while the pane is whole: the records of unfinished analyses end their processing state.
+    delete controller_;
 }
 
 void ScreenshotDetailView::buildContent()
@@ -119,13 +88,8 @@ void ScreenshotDetailView::buildContent()
 
     // The button shows the shown screenshot's own analysis, not whichever request is in flight.
     processButton_ = new ProcessButtonView(
-        *model_,
-        [this]() -> std::shared_ptr<AnalysisTask> {
-            const Analysis* analysis = analysisOf(screenshot_);
-            return analysis ? analysis->task : nullptr;
-        },
-        [this] { startAIProcessing(); }, this);
-    processButton_->setObjectName(QStringLiteral("processButton"));
+        *controller_->model(), [this] { return controller_->taskOf(screenshot_); }, [this] { startAIProcessing(); },
+        this);
     auto* buttonRow = new QHBoxLayout;
     buttonRow->addStretch();
     buttonRow->addWidget(processButton_);
@@ -219,11 +183,7 @@ void ScreenshotDetailView::setScreenshot(ScreenshotPtr screenshot)
     // An analysis of the screenshot shown before goes on: its answer, paid for, is that screenshot's.
     if (screenshot_ && screenshot_->waitingForAIProcess()) {
         startAIProcessing();
-    } else if (!queued_.empty()) {
-        // The next analysis may have waited for the image of the screenshot shown before: it reads its own now.
-        QTimer::singleShot(0, this, &ScreenshotDetailView::launchAnalysis);
     }
-    processButton_->refresh();
     setKeywords(screenshot_ ? screenshot_->keywords().value_or(QString()) : QString());
     nameView_->setScreenshotName(screenshot_ ? screenshot_->name().value_or(QString()) : QString());
     processButton_->refresh();
@@ -271,8 +231,8 @@ void ScreenshotDetailView::showEvent(QShowEvent* event)
 void ScreenshotDetailView::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
-    // An analysis waiting for the image keeps it; a full-screen image is tens of megabytes.
-    if (!imageCurrent_ || image_.isNull() || analysisWantsShownImage()) {
+    // A full-screen image is tens of megabytes; an analysis reads its own.
+    if (!imageCurrent_ || image_.isNull()) {
         return;
     }
     image_ = QImage();
@@ -293,7 +253,7 @@ void ScreenshotDetailView::loadImage()
     const quint64 ticket = ++imageTicket_;
     imageCurrent_ = false;
     if (imageNotWanted() && screenshot_ && screenshot_->imageUrl()) {
-        // Out of sight, and no analysis waits for it: read when the pane is shown.
+        // Out of sight: read when the pane is shown.
         if (imageScreenshot_ != screenshot_) {
             image_ = QImage();
             imageView_->setImage(image_);
@@ -343,7 +303,6 @@ void ScreenshotDetailView::imageLoaded(quint64 ticket, const QImage& image, bool
     imageArea_->setVisible(!image_.isNull());
     updateZoom();
     emit imageShown();
-    launchAnalysis();
 }
 
 void ScreenshotDetailView::setImageZoom(double imageZoom)
@@ -431,227 +390,64 @@ void ScreenshotDetailView::refreshSections()
 
 // The AI road ---------------------------------------------------------------------------------------------
 
-bool ScreenshotDetailView::hasOpenAIAPIKey()
-{
-    const std::optional<QString> key = UserDefaults::string(QString::fromLatin1(UserDefaults::openAIAPIKey));
-    if (key && !key->isEmpty()) {
-        return true;
-    }
-    showAPIKeyAlert();
-    return false;
-}
-
 void ScreenshotDetailView::startAIProcessing()
 {
-    if (!hasOpenAIAPIKey()) {
-        if (screenshot_) {
-            screenshot_->setWaitingForAIProcess(false);
-        }
+    const bool shown = screenshot_ && imageCurrent_ && imageScreenshot_ == screenshot_;
+    controller_->startAIProcessing(screenshot_, shown ? image_ : QImage());
+}
+
+void ScreenshotDetailView::aiResultApplied(const ScreenshotPtr& screenshot, const ScreenshotInfoResult& result,
+                                           bool kept)
+{
+    if (screenshot != screenshot_) {
         return;
     }
-    screenshotSelectedWhenAIProcessStarted_ = screenshot_;
-    if (screenshot_) {
-        startAnalysisOf(screenshot_);
-    }
-}
-
-void ScreenshotDetailView::startAnalysisOf(const ScreenshotPtr& screenshot)
-{
-    // A start not yet sent gives way to this one; a request in flight for the same screenshot is cancelled, and
-    // its outcome, when it comes, is dropped in favour of this newer one.
-    std::erase_if(queued_,
-                  [&](const std::unique_ptr<Analysis>& analysis) { return analysis->screenshot == screenshot; });
-    if (running_ && running_->screenshot == screenshot) {
-        running_->task->cancel();
-    }
-    auto analysis = std::make_unique<Analysis>();
-    analysis->screenshot = screenshot;
-    analysis->task = std::make_shared<AnalysisTask>();
-    queued_.push_back(std::move(analysis));
-    currentTask_ = queued_.back()->task;
-    screenshot->setWaitingForAIProcess(false);
-    screenshot->setCurrentlyAIProcessing(true);
-    processButton_->refresh();
-    QTimer::singleShot(0, this, &ScreenshotDetailView::launchAnalysis);
-}
-
-const ScreenshotDetailView::Analysis* ScreenshotDetailView::analysisOf(const ScreenshotPtr& screenshot) const
-{
-    if (!screenshot) {
-        return nullptr;
-    }
-    if (running_ && running_->screenshot == screenshot && !running_->task->isCancelled()) {
-        return running_.get();
-    }
-    for (const std::unique_ptr<Analysis>& analysis : queued_) {
-        if (analysis->screenshot == screenshot) {
-            return analysis.get();
-        }
-    }
-    return nullptr;
-}
-
-bool ScreenshotDetailView::analysisWantsShownImage() const
-{
-    return !queued_.empty() && !queued_.front()->imageReady && queued_.front()->screenshot == screenshot_;
-}
-
-void ScreenshotDetailView::launchAnalysis()
-{
-    // One request at a time: the view model publishes every request's outcome through the same properties,
-    // so a new one is sent only after the outcome of the one before has been seen.
-    while (!running_ && !queued_.empty()) {
-        Analysis& next = *queued_.front();
-        const ScreenshotPtr asked = next.screenshot;
-        // The analysis describes the screenshot's own picture only, never the one shown before it.
-        if (!next.imageReady) {
-            if (asked != screenshot_) {
-                decodeForAnalysis(next);
-                return;
-            }
-            if (!imageCurrent_ || imageScreenshot_ != asked) {
-                if (imageReleased_) {
-                    loadImage(); // let go of while hidden; the analysis goes on when it is read again
-                }
-                return;
-            }
-            next.image = image_;
-            next.imageReady = true;
-        }
-        if (!asked->hasDetails()) {
-            // The request carries the earlier answers, and the answer is added to them: both need them read.
-            asked->loadDetails();
-            connect(asked.get(), &Screenshot::detailsLoaded, this, &ScreenshotDetailView::launchAnalysis,
-                    Qt::SingleShotConnection);
-            return;
-        }
-        std::unique_ptr<Analysis> launching = std::move(queued_.front());
-        queued_.pop_front();
-        if (launching->image.isNull()) {
-            // A file that did not load sends nothing.
-            asked->setCurrentlyAIProcessing(false);
-            continue;
-        }
-        const QImage image = std::exchange(launching->image, QImage());
-        std::shared_ptr<AnalysisTask> sent =
-            model_->analyzeScreenshot(asked->aiResults(), asked->capturedAppName(), asked->aiAssistantTask(), image);
-        // The reset at the start is no outcome.
-        lastHasResults_ = model_->hasResults();
-        lastError_ = model_->receivedError();
-        if (!sent || !model_->isLoading()) {
-            // Nothing was sent (the image could not be encoded): no outcome will come.
-            asked->setCurrentlyAIProcessing(false);
-            continue;
-        }
-        running_ = std::move(launching);
-    }
-    processButton_->refresh();
-}
-
-void ScreenshotDetailView::decodeForAnalysis(Analysis& analysis)
-{
-    if (analysis.imageDecoding) {
+    if (!kept) {
+        showStoredValues(); // an answer the library did not keep is not shown as if it were
         return;
     }
-    if (!analysis.screenshot->imageUrl()) {
-        analysis.imageReady = true;
-        QTimer::singleShot(0, this, &ScreenshotDetailView::launchAnalysis);
-        return;
+    // The view shows the answer too; its keywords are already stored, so the write-back skips this one change —
+    // and only when there is a change, so that the user's next edit is never swallowed.
+    const QString keywords = appliedAIKeywords(result);
+    if (keywords != keywords_) {
+        isSettingKeywordsViaAIResult_ = true;
+        setKeywords(keywords);
     }
-    analysis.imageDecoding = true;
-    auto* watcher = new QFutureWatcher<QImage>(this);
-    connect(watcher, &QFutureWatcher<QImage>::finished, this, [this, watcher, task = analysis.task] {
-        watcher->deleteLater();
-        for (const std::unique_ptr<Analysis>& queued : queued_) {
-            if (queued->task == task) {
-                queued->image = watcher->result();
-                queued->imageReady = true;
-            }
-        }
-        launchAnalysis();
-    });
-    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), decodeScreenshotImage,
-                                         analysis.screenshot->imageUrl()->toLocalFile()));
-}
-
-void ScreenshotDetailView::modelPublished()
-{
-    const bool hasResults = model_->hasResults();
-    const std::optional<AIError> error = model_->receivedError();
-    const bool newResults = hasResults && !lastHasResults_;
-    const bool newError = error && error != lastError_;
-    lastHasResults_ = hasResults;
-    lastError_ = error;
-    if (!running_ || model_->isLoading() || (!newResults && !newError)) {
-        return;
-    }
-    const std::unique_ptr<Analysis> finished = std::move(running_);
-    const ScreenshotPtr asked = finished->screenshot;
-    if (finished->task->isCancelled()) {
-        // Replaced by a newer start of the same screenshot, which keeps the processing state.
-        if (!analysisOf(asked)) {
-            asked->setCurrentlyAIProcessing(false);
-        }
-    } else if (newError) {
-        errorHandler(asked, *error);
-    } else {
-        applyAIResultTo(asked, model_->response());
-    }
-    launchAnalysis();
-}
-
-void ScreenshotDetailView::applyAIResult(const std::optional<ScreenshotInfoResult>& result)
-{
-    applyAIResultTo(screenshot_, result);
-}
-
-void ScreenshotDetailView::applyAIResultTo(const ScreenshotPtr& screenshot,
-                                           const std::optional<ScreenshotInfoResult>& result)
-{
-    if (!screenshot) {
-        return;
-    }
-    if (result) {
-        const bool kept = applyAIResultToScreenshot(*screenshot, *result);
-        if (screenshot == screenshot_ && kept) {
-            // The view shows the answer too; its keywords are already stored, so the write-back skips this one
-            // change — and only when there is a change, so that the user's next edit is never swallowed.
-            const QString keywords = appliedAIKeywords(*result);
-            if (keywords != keywords_) {
-                isSettingKeywordsViaAIResult_ = true;
-                setKeywords(keywords);
-            }
-            nameView_->setScreenshotName(appliedAIName(*result));
-        } else if (screenshot == screenshot_) {
-            showStoredValues(); // an answer the library did not keep is not shown as if it were
-        }
-    }
-    screenshot->setCurrentlyAIProcessing(false);
-}
-
-void ScreenshotDetailView::errorHandler(const ScreenshotPtr& screenshot, const AIError& error)
-{
-    if (!error.isCancellation()) {
-        showAIErrorAlert(screenshot);
-    }
-    screenshot->setCurrentlyAIProcessing(false);
+    nameView_->setScreenshotName(appliedAIName(result));
 }
 
 // Alerts -------------------------------------------------------------------------------------------------
 
-void ScreenshotDetailView::openAlert(QMessageBox* box)
+void ScreenshotDetailView::showAlert()
 {
     if (alert_) {
-        alert_->close();
-        alert_->deleteLater();
+        // Replaced or put down: closing it is no answer of the user's.
+        QMessageBox* shown = alert_;
+        alert_ = nullptr;
+        shown->disconnect(this);
+        shown->close();
+    }
+    QMessageBox* box = controller_->showingAlert()                 ? makeAIErrorAlert()
+                       : controller_->showEnterOpenAIAPIKeyAlert() ? makeAPIKeyAlert()
+                                                                   : nullptr;
+    if (!box) {
+        return;
     }
     alert_ = box;
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
+    // Any answer (a button, Escape) puts the alert down.
+    connect(box, &QDialog::finished, this, [this, box] {
+        if (alert_ == box) {
+            alert_ = nullptr;
+            controller_->setShowingAlert(false);
+            controller_->setShowEnterOpenAIAPIKeyAlert(false);
+        }
+    });
     box->open();
 }
 
-void ScreenshotDetailView::showAPIKeyAlert()
+QMessageBox* ScreenshotDetailView::makeAPIKeyAlert()
 {
     auto* box = new QMessageBox(this);
     box->setWindowTitle(QStringLiteral("Set OpenAI API Key"));
@@ -673,34 +469,24 @@ void ScreenshotDetailView::showAPIKeyAlert()
             }
         });
     });
-    openAlert(box);
+    return box;
 }
 
-void ScreenshotDetailView::showAIErrorAlert(const ScreenshotPtr& screenshot)
+QMessageBox* ScreenshotDetailView::makeAIErrorAlert()
 {
-    const std::optional<AIError> error = model_->receivedError();
     auto* box = new QMessageBox(this);
     box->setWindowTitle(QStringLiteral("AI Error"));
     box->setText(QStringLiteral("AI Error"));
-    if (error && error->isTimedOut()) {
-        box->setInformativeText(
-            QStringLiteral("The request timed out. Often retrying your request can resolve this.\n\nIf the issue "
-                           "persists then try again later."));
+    box->setInformativeText(controller_->alertMessage());
+    if (controller_->alertOffersRetry()) {
         QPushButton* retry = box->addButton(QStringLiteral("Retry"), QMessageBox::AcceptRole);
         box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
         // The failed screenshot's analysis, also when another one is shown by now.
-        connect(retry, &QPushButton::clicked, this, [this, screenshot] {
-            if (hasOpenAIAPIKey()) {
-                startAnalysisOf(screenshot);
-            }
-        });
+        connect(retry, &QPushButton::clicked, controller_, &AIProcessingController::retry);
     } else {
-        box->setInformativeText(QStringLiteral("There was an issue processing your image. This may be a temporary "
-                                               "technical problem or be due to the content of your image.\n\n") +
-                                QStringLiteral("Details: ") + (error ? error->description() : QString()));
         box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     }
-    openAlert(box);
+    return box;
 }
 
 } // namespace lumetrove

@@ -31,10 +31,12 @@ namespace {
 //  - images at 1x are scaled up twice, which brings 10 px status-bar text to a size the engine reads;
 //  - the blocks are read in parallel, each thread with its own engine, and come back in reading order.
 
-constexpr int contrastStep = 40;   // grey-level difference between neighbours that counts as a transition
-constexpr int structuralRun = 64;  // a straight run of transitions at least this long (1x pixels) is an edge
-constexpr int columnGapWidth = 12; // blank columns (1x pixels) that separate blocks: wider than a word space
-constexpr int blockPadding = 10;   // white margin around a block handed to the engine, scaled pixels
+/// Levels a block's text stands out from its ground by.
+constexpr int inkContrast = 24;
+constexpr int contrastStep = 40;  // grey-level difference between neighbours that counts as a transition
+constexpr int structuralRun = 64; // a straight run of transitions at least this long (1x pixels) is an edge
+constexpr int columnGapWidth = 8; // blank columns (1x pixels) that separate blocks: wider than a word space
+constexpr int blockPadding = 10;  // white margin around a block handed to the engine, scaled pixels
 constexpr int maximumParallelReads = 6;
 constexpr int smallestTextHeight = 6; // rows (1x pixels): lower blocks are rules, corners and dots
 // Single lines of separate blocks this many line heights apart or closer, on one row, are one line: a label
@@ -90,13 +92,31 @@ struct Transitions {
     int height = 0;
     std::vector<quint8> across;
     std::vector<quint8> down;
+    const QImage& levels; // the grey image the maps were made from
 
-    Transitions(const QImage& gray, int run) : width(gray.width()), height(gray.height())
+    /// From `gray`, or from `colour` (of the same size, RGB32) when it is not null: white on orange or green
+    /// differs little in grey but much in colour, and its letters would fall apart into specks.
+    Transitions(const QImage& gray, const QImage& colour, int run)
+        : width(gray.width()), height(gray.height()), levels(gray)
     {
         const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height);
         across.assign(size, 0);
         down.assign(size, 0);
+        const auto step = [](QRgb a, QRgb b) {
+            return std::max(
+                {std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
+        };
         for (int y = 0; y < height; ++y) {
+            if (!colour.isNull()) {
+                const auto* row = reinterpret_cast<const QRgb*>(colour.constScanLine(y));
+                const auto* above = y > 0 ? reinterpret_cast<const QRgb*>(colour.constScanLine(y - 1)) : row;
+                for (int x = 0; x < width; ++x) {
+                    const size_t i = index(x, y);
+                    across[i] = x > 0 && step(row[x], row[x - 1]) > contrastStep;
+                    down[i] = step(row[x], above[x]) > contrastStep;
+                }
+                continue;
+            }
             const uchar* row = gray.constScanLine(y);
             const uchar* above = y > 0 ? gray.constScanLine(y - 1) : row;
             for (int x = 0; x < width; ++x) {
@@ -131,6 +151,60 @@ struct Transitions {
         }
     }
 };
+
+/// The median height of the runs of rows holding text among `rows[begin, end)`: the height of a line there.
+int typicalLineHeight(const std::vector<int>& rows, size_t begin, size_t end)
+{
+    std::vector<int> runs;
+    int run = 0;
+    for (size_t i = begin; i <= end; ++i) {
+        if (i < end && rows[i] != 0) {
+            ++run;
+        } else if (run > 0) {
+            runs.push_back(run);
+            run = 0;
+        }
+    }
+    if (runs.empty()) {
+        return 0;
+    }
+    std::nth_element(runs.begin(), runs.begin() + static_cast<std::ptrdiff_t>(runs.size() / 2), runs.end());
+    return runs[runs.size() / 2];
+}
+
+int backgroundLevel(const QImage& gray, const QRect& area);
+
+/// The first gap of blank `columns` (indices from `row`'s left edge, within [begin, end)) at least `width`
+/// wide beside which a ground unlike the gap's own begins or ends: the edge of a control. {start, 0} when
+/// there is none.
+std::pair<int, int> controlGap(const Transitions& map, const QRect& row, const std::vector<int>& columns, size_t begin,
+                               size_t end, int width)
+{
+    const int side = std::max(3, width * 3 / 4); // far enough in to pass a rounded end
+    size_t start = begin;
+    for (size_t i = begin; i <= end; ++i) {
+        if (i < end && columns[i] == 0) {
+            continue;
+        }
+        const int length = static_cast<int>(i - start);
+        if (length >= width && start > begin && i < end) {
+            const int gapLeft = row.left() + static_cast<int>(start - begin);
+            const int gapRight = gapLeft + length - 1;
+            const int gap =
+                backgroundLevel(map.levels, QRect(QPoint(gapLeft, row.top()), QPoint(gapRight, row.bottom())));
+            const QRect before(QPoint(std::max(row.left(), gapLeft - side), row.top()),
+                               QPoint(gapLeft - 1, row.bottom()));
+            const QRect after(QPoint(gapRight + 1, row.top()),
+                              QPoint(std::min(row.right(), gapRight + side), row.bottom()));
+            if (std::abs(backgroundLevel(map.levels, before) - gap) > inkContrast ||
+                std::abs(backgroundLevel(map.levels, after) - gap) > inkContrast) {
+                return {static_cast<int>(start), length};
+            }
+        }
+        start = i + 1;
+    }
+    return {0, 0};
+}
 
 /// Recursive XY cut of `area`: trims blank margins, then splits at the widest interior gap of blank rows,
 /// or of blank columns at least `columnGap` wide, and appends the leaves in reading order (top to bottom,
@@ -180,14 +254,26 @@ void cutIntoBlocks(const Transitions& map, QRect area, int columnGap, std::vecto
     };
     const auto [rowGap, rowGapLength] = widestGap(rows, top, bottom);
     const auto [columnGapStart, columnGapLength] = widestGap(columns, left, right);
-    const bool cutColumns = columnGapLength >= columnGap;
+    // A gap between words grows with the text: blocks stand apart by more than three quarters of a line's
+    // height, a word space by less.
+    int cutStart = columnGapStart, cutLength = columnGapLength;
+    bool cutColumns = columnGapLength >= std::max(columnGap, typicalLineHeight(rows, top, bottom) * 3 / 4);
+    if (!cutColumns && rowGapLength == 0) {
+        // In a single row, a narrower gap still ends a control: badges or buttons standing close, each with
+        // a ground of its own that its label is read against.
+        const auto [start, length] = controlGap(map, trimmed, columns, left, right, columnGap);
+        cutColumns = length > 0;
+        cutStart = start;
+        cutLength = length;
+    }
     // Cutting stops at a depth that no real screen reaches, as a guard against pathological images.
     if (depth > 64 || (rowGapLength == 0 && !cutColumns)) {
         blocks.push_back(trimmed);
         return;
     }
-    if (cutColumns && columnGapLength >= rowGapLength) {
-        const int x = area.left() + columnGapStart;
+    if (cutColumns && cutLength >= rowGapLength) {
+        const int columnGapLength = cutLength;
+        const int x = area.left() + cutStart;
         cutIntoBlocks(map, QRect(QPoint(trimmed.left(), trimmed.top()), QPoint(x - 1, trimmed.bottom())), columnGap,
                       blocks, depth + 1);
         cutIntoBlocks(map, QRect(QPoint(x + columnGapLength, trimmed.top()), trimmed.bottomRight()), columnGap, blocks,
@@ -200,8 +286,8 @@ void cutIntoBlocks(const Transitions& map, QRect area, int columnGap, std::vecto
     }
 }
 
-/// The most common grey level of `area`: the background of the text in it.
-int backgroundLevel(const QImage& gray, const QRect& area)
+/// How many pixels of `area` have each grey level.
+std::array<int, 256> histogramOf(const QImage& gray, const QRect& area)
 {
     std::array<int, 256> histogram{};
     for (int y = area.top(); y <= area.bottom(); ++y) {
@@ -210,7 +296,36 @@ int backgroundLevel(const QImage& gray, const QRect& area)
             ++histogram[row[x]];
         }
     }
-    return static_cast<int>(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
+    return histogram;
+}
+
+/// The ground of a histogram: its most common level within the most common band of nearby levels. A shaded
+/// ground (the gradient of a push button) spreads over many levels, each rarer than the black of a bold
+/// label's strokes, but together it is the most common.
+int groundOf(const std::array<int, 256>& histogram)
+{
+    constexpr int band = 8;
+    int bestCentre = 0;
+    qint64 bestCount = -1, count = 0;
+    for (int level = 0; level < 256 + band; ++level) {
+        count += level < 256 ? histogram[static_cast<size_t>(level)] : 0;
+        if (level - 2 * band - 1 >= 0) {
+            count -= histogram[static_cast<size_t>(level - 2 * band - 1)];
+        }
+        if (level - band >= 0 && count > bestCount) {
+            bestCount = count;
+            bestCentre = level - band;
+        }
+    }
+    const auto first = histogram.begin() + std::max(0, bestCentre - band);
+    const auto last = histogram.begin() + std::min(255, bestCentre + band) + 1;
+    return static_cast<int>(std::max_element(first, last) - histogram.begin());
+}
+
+/// The ground of `area`: the background of the text in it.
+int backgroundLevel(const QImage& gray, const QRect& area)
+{
+    return groundOf(histogramOf(gray, area));
 }
 
 /// A block of text lines and the height of its smallest line, which decides how much it is scaled up.
@@ -226,13 +341,26 @@ std::vector<TextBlock> mergeIntoParagraphs(const QImage& gray, const std::vector
     std::vector<TextBlock> blocks;
     bool lastDark = false;
     int lastLineHeight = 0;
-    for (const QRect& leaf : leaves) {
+    size_t blockStart = 0; // the block's first leaf; its leaves are consecutive
+    // A paragraph takes in no leaf of another: the first word of a line whose other words stand apart
+    // (wide gaps in large text) would otherwise pull the line above over them, and they would be read twice.
+    const auto coversOthers = [&](const QRect& area, size_t first, size_t last) {
+        for (size_t other = 0; other < leaves.size(); ++other) {
+            if ((other < first || other > last) && area.intersects(leaves[other])) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (size_t index = 0; index < leaves.size(); ++index) {
+        const QRect& leaf = leaves[index];
         const bool dark = backgroundLevel(gray, leaf) < 128;
         if (!blocks.empty()) {
             TextBlock& block = blocks.back();
             const int gap = leaf.top() - block.area.bottom();
             const bool overlaps = leaf.left() < block.area.right() && leaf.right() > block.area.left();
-            if (dark == lastDark && overlaps && gap >= 0 && gap < std::max(leaf.height(), lastLineHeight)) {
+            if (dark == lastDark && overlaps && gap >= 0 && gap < std::max(leaf.height(), lastLineHeight) &&
+                !coversOthers(block.area.united(leaf), blockStart, index)) {
                 block.area = block.area.united(leaf);
                 block.lineHeight = std::min(block.lineHeight, leaf.height());
                 lastLineHeight = leaf.height();
@@ -240,6 +368,7 @@ std::vector<TextBlock> mergeIntoParagraphs(const QImage& gray, const std::vector
             }
         }
         blocks.push_back(TextBlock{leaf, leaf.height()});
+        blockStart = index;
         lastDark = dark;
         lastLineHeight = leaf.height();
     }
@@ -251,10 +380,10 @@ struct BlockImage {
     QImage gray;
     QPointF origin; // where the block's (0, 0) lies in the source image
     double scale = 1;
+    /// Whether it holds a single line of text: a label, a button, a cell, read as one line. The engine's
+    /// layout analysis drops some single words as noise that it reads well as a line.
+    bool singleLine = false;
 };
-
-/// Levels a block's text stands out from its ground by.
-constexpr int inkContrast = 24;
 
 /// How a block's grey levels become dark text on white: its ground, whether its text is lighter than the
 /// ground, and how dark its text is.
@@ -269,15 +398,9 @@ struct BlockTone {
 /// green button is light text on a ground of middle lightness, which the ground's lightness alone cannot tell.
 BlockTone blockTone(const QImage& gray, const QRect& area)
 {
-    std::array<int, 256> histogram{};
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        const uchar* row = gray.constScanLine(y);
-        for (int x = area.left(); x <= area.right(); ++x) {
-            ++histogram[row[x]];
-        }
-    }
+    const std::array<int, 256> histogram = histogramOf(gray, area);
     BlockTone tone;
-    tone.ground = static_cast<int>(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
+    tone.ground = groundOf(histogram);
     qint64 darker = 0, lighter = 0;
     for (int level = 0; level < 256; ++level) {
         if (level < tone.ground - inkContrast) {
@@ -304,19 +427,80 @@ BlockTone blockTone(const QImage& gray, const QRect& area)
     return tone;
 }
 
+/// Brings back the text of bars that the clearing took: a selected row of a list or a tree is a bar of its
+/// own colour across the block, reaching its edges, with a light label on it. Rows the cleared pixels mostly
+/// fill, at least `lowestBar` of them together, are read against the bar's ground: the bar becomes the
+/// block's ground and what stands out of it the block's ink. The margin around a badge or a button is too
+/// low to be such a bar.
+void keepTextOnBars(QImage& crop, const QImage& original, const std::vector<quint8>& cleared, int ground, int lowestBar)
+{
+    const int width = crop.width();
+    const auto isCleared = [&](int x, int y) {
+        return cleared[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] != 0;
+    };
+    const auto barRow = [&](int y) {
+        int count = 0;
+        for (int x = 0; x < width; ++x) {
+            count += isCleared(x, y);
+        }
+        return count * 10 >= width * 6;
+    };
+    const int far = ground >= 128 ? 0 : 255;
+    for (int top = 0; top < crop.height();) {
+        if (!barRow(top)) {
+            ++top;
+            continue;
+        }
+        int bottom = top;
+        while (bottom < crop.height() && barRow(bottom)) {
+            ++bottom;
+        }
+        if (bottom - top >= lowestBar) {
+            std::array<int, 256> histogram{};
+            for (int y = top; y < bottom; ++y) {
+                for (int x = 0; x < width; ++x) {
+                    if (isCleared(x, y)) {
+                        ++histogram[original.constScanLine(y)[x]];
+                    }
+                }
+            }
+            const int bar = groundOf(histogram);
+            for (int y = top; y < bottom; ++y) {
+                int first = 0, last = width - 1;
+                while (first < width && !isCleared(first, y)) {
+                    ++first;
+                }
+                while (last > first && !isCleared(last, y)) {
+                    --last;
+                }
+                const uchar* from = original.constScanLine(y);
+                uchar* row = crop.scanLine(y);
+                for (int x = first; x <= last; ++x) {
+                    const double share = std::clamp(double(from[x] - bar) / double(ground - bar), 0.0, 1.0);
+                    row[x] = static_cast<uchar>(qRound(ground + (far - ground) * share));
+                }
+            }
+        }
+        top = bottom;
+    }
+}
+
 /// Gives the ground's level to whatever unlike the ground reaches the crop's edge: the page around a button
 /// or a badge, their rounded corners and outlines. Left in, they frame the label in a bar that the engine
 /// reads as brackets and rules; text itself lies inside the crop's margin and stays.
 /// Returns whether anything unlike the ground is left.
-bool clearAroundGround(QImage& crop, int ground)
+bool clearAroundGround(QImage& crop, int ground, int lowestBar)
 {
     const int width = crop.width();
     const int height = crop.height();
+    const QImage original = crop.copy();
+    std::vector<quint8> cleared(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
     const auto unlike = [&](int x, int y) { return std::abs(crop.constScanLine(y)[x] - ground) > inkContrast; };
     std::vector<QPoint> pending;
     const auto visit = [&](int x, int y) {
         if (x >= 0 && y >= 0 && x < width && y < height && unlike(x, y)) {
             crop.scanLine(y)[x] = static_cast<uchar>(ground);
+            cleared[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] = 1;
             pending.emplace_back(x, y);
         }
     };
@@ -336,14 +520,66 @@ bool clearAroundGround(QImage& crop, int ground)
         visit(point.x(), point.y() + 1);
         visit(point.x(), point.y() - 1);
     }
+    keepTextOnBars(crop, original, cleared, ground, lowestBar);
+    // Faint pixels away from anything unlike the ground go too: the soft rim of a rounded control, left in,
+    // becomes a ring of grey dots once the ground is stretched, which the engine takes for a picture and reads
+    // nothing in. The faint edges of letters lie beside their strokes and stay.
+    bool anything = false;
     for (int y = 0; y < height; ++y) {
+        uchar* row = crop.scanLine(y);
         for (int x = 0; x < width; ++x) {
             if (unlike(x, y)) {
-                return true;
+                anything = true;
+                continue;
+            }
+            bool besideInk = false;
+            for (int dy = -1; dy <= 1 && !besideInk; ++dy) {
+                for (int dx = -1; dx <= 1 && !besideInk; ++dx) {
+                    besideInk =
+                        x + dx >= 0 && y + dy >= 0 && x + dx < width && y + dy < height && unlike(x + dx, y + dy);
+                }
+            }
+            if (!besideInk) {
+                row[x] = static_cast<uchar>(ground);
             }
         }
     }
-    return false;
+    return anything;
+}
+
+/// The lines of text in a crop cleared around its ground: how many, and the height of the lowest.
+struct InkLines {
+    int count = 0;
+    int lowest = 0;
+};
+
+/// Lines are runs of rows holding anything unlike the ground; runs lower than a third of the highest (the
+/// dot of an i apart from its line, an underline) are no lines of their own.
+InkLines inkLines(const QImage& crop, int ground)
+{
+    std::vector<int> runs;
+    int run = 0;
+    for (int y = 0; y <= crop.height(); ++y) {
+        const uchar* row = y < crop.height() ? crop.constScanLine(y) : nullptr;
+        const bool ink = row != nullptr && std::any_of(row, row + crop.width(), [ground](uchar level) {
+                             return std::abs(level - ground) > inkContrast;
+                         });
+        if (ink) {
+            ++run;
+        } else if (run > 0) {
+            runs.push_back(run);
+            run = 0;
+        }
+    }
+    const int highest = runs.empty() ? 0 : *std::max_element(runs.begin(), runs.end());
+    InkLines lines{0, highest};
+    for (const int height : runs) {
+        if (3 * height >= highest) {
+            ++lines.count;
+            lines.lowest = std::min(lines.lowest, height);
+        }
+    }
+    return lines;
 }
 
 /// The block ready for the engine, or nothing when it holds no text: too low for a line, or nothing left once
@@ -353,15 +589,20 @@ std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& bloc
     if (block.area.height() < smallestTextHeight * unit) {
         return std::nullopt;
     }
-    // Lines of interface text are 12 to 18 px high at 1x. The engine reads them well from about 24 px high;
-    // scaling further up only costs time.
-    const int scale = std::clamp(qRound(24.0 / std::max(1, block.lineHeight)), 1, 4);
     const QRect area = block.area.adjusted(-3, -3, 3, 3).intersected(gray.rect());
     QImage crop = gray.copy(area);
-    BlockTone tone = blockTone(gray, block.area);
-    if (!clearAroundGround(crop, tone.ground)) {
+    // The tone is taken once the surroundings are cleared: the dark page around a light badge is no text.
+    if (!clearAroundGround(crop, backgroundLevel(gray, block.area), 8 * unit)) {
         return std::nullopt;
     }
+    BlockTone tone = blockTone(crop, crop.rect());
+    // Lines of interface text are 12 to 18 px high at 1x. The engine reads them well from about 24 px high,
+    // so they are scaled by the fraction that brings them there: scaling further up only costs time, and a
+    // line of small letters only (a terminal's "-rw-r--r--") scaled twice at ratio 2 is misread. The text's own height
+    // counts, not its block's: the label of a badge or a button is half as high as the control around it.
+    const InkLines lines = inkLines(crop, tone.ground);
+    const int lineHeight = std::min(block.lineHeight, lines.lowest > 0 ? lines.lowest : block.lineHeight);
+    const double scale = std::clamp(24.0 / std::max(1, lineHeight), 1.0, 4.0);
     if (tone.lightText) {
         crop.invertPixels();
         tone.ground = 255 - tone.ground;
@@ -382,7 +623,7 @@ std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& bloc
             std::transform(row, row + crop.width(), row, [&](uchar level) { return stretch[level]; });
         }
     }
-    if (scale != 1) {
+    if (scale > 1) {
         crop = crop.scaled(crop.size() * scale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
     BlockImage prepared;
@@ -392,6 +633,7 @@ std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& bloc
         std::copy_n(crop.constScanLine(y), crop.width(), prepared.gray.scanLine(y + blockPadding) + blockPadding);
     }
     prepared.scale = scale;
+    prepared.singleLine = lines.count == 1;
     prepared.origin = QPointF(area.topLeft()) - QPointF(blockPadding, blockPadding) / scale;
     return prepared;
 }
@@ -575,6 +817,7 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
         if (!block) {
             continue;
         }
+        engine->SetPageSegMode(block->singleLine ? tesseract::PSM_SINGLE_LINE : tesseract::PSM_SINGLE_BLOCK);
         engine->SetImage(block->gray.constBits(), block->gray.width(), block->gray.height(), 1,
                          static_cast<int>(block->gray.bytesPerLine()));
         engine->SetSourceResolution(qRound(96 * pixelRatio * block->scale));
@@ -610,12 +853,13 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
     }
 }
 
-/// Whether `a` and `b` stand on one row of the screen: about the same height, mostly the same rows.
+/// Whether `a` and `b` stand on one row of the screen: of like height, mostly the same rows. A word alone
+/// is boxed by its own letters: "online" is half as high as "Symbol", which reaches above and below it.
 bool sameRow(const QRectF& a, const QRectF& b)
 {
     const double lower = std::min(a.height(), b.height());
     const double overlap = std::min(a.bottom(), b.bottom()) - std::max(a.top(), b.top());
-    return lower > 0 && overlap >= 0.6 * lower && std::max(a.height(), b.height()) <= 1.6 * lower;
+    return lower > 0 && overlap >= 0.6 * lower && std::max(a.height(), b.height()) <= 2.2 * lower;
 }
 
 /// Lines as they stand on screen: single lines of separate blocks (a label and its field, a row of
@@ -690,7 +934,8 @@ public:
         const qreal pixelRatio = std::max<qreal>(1, image.devicePixelRatio());
         const int unit = std::max(1, qRound(pixelRatio));
         std::vector<QRect> leaves;
-        cutIntoBlocks(Transitions(gray, structuralRun * unit), gray.rect(), columnGapWidth * unit, leaves);
+        const QImage colour = image.hasAlphaChannel() ? QImage() : image.convertToFormat(QImage::Format_RGB32);
+        cutIntoBlocks(Transitions(gray, colour, structuralRun * unit), gray.rect(), columnGapWidth * unit, leaves);
 
         BlockQueue queue;
         queue.blocks = mergeIntoParagraphs(gray, leaves);

@@ -3,6 +3,7 @@
 #include "lumetrove/detail/EditorTextView.h"
 #include "lumetrove/detail/ScreenshotNameView.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
+#include "tests/lumetrove/AccessibleControls.h"
 #include "tests/lumetrove/library/LibraryTest.h"
 
 #include <QApplication>
@@ -127,7 +128,7 @@ TEST_F(DetailFieldsTest, SummaryAndAssistantAnswerFollowTheRecordAndCannotBeEdit
     EXPECT_EQ(results.question(), "What is this?");
     EXPECT_EQ(results.answer(), "A chart.");
 
-    auto* answerEditor = results.findChild<QTextEdit*>();
+    auto* answerEditor = controlNamed<QTextEdit>(&results, QStringLiteral("AI Assistant Results"));
     ASSERT_NE(answerEditor, nullptr);
     EXPECT_TRUE(answerEditor->isReadOnly());
     EXPECT_GE(answerEditor->heightForWidth(300), 50);

@@ -1,5 +1,7 @@
 #include "lumetrove/detail/KeywordEditorView.h"
 
+#include "tests/lumetrove/AccessibleControls.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QLayout>
@@ -14,6 +16,8 @@
 namespace {
 
 using lumetrove::KeywordEditorView;
+using lumetrove::testing::controlNamed;
+using lumetrove::testing::controlsNamed;
 
 /// The chips shown, in order, once the replaced ones are gone.
 QStringList chipTexts(KeywordEditorView& editor)
@@ -30,7 +34,7 @@ QStringList chipTexts(KeywordEditorView& editor)
 
 QLineEdit* field(KeywordEditorView& editor)
 {
-    return editor.findChild<QLineEdit*>();
+    return controlNamed<QLineEdit>(&editor, QStringLiteral("Keywords"));
 }
 
 struct AddCase {
@@ -70,7 +74,7 @@ TEST(KeywordEditorView, TheAddButtonAddsLikeReturn)
 {
     KeywordEditorView editor("", "", {}, "", true);
     editor.setNewKeyword("Tag");
-    QTest::mouseClick(editor.findChildren<QPushButton*>().constLast(), Qt::LeftButton);
+    QTest::mouseClick(controlNamed<QPushButton>(&editor, QStringLiteral("Add")), Qt::LeftButton);
     EXPECT_EQ(editor.keywordsString(), "tag");
 }
 
@@ -92,12 +96,9 @@ TEST(KeywordEditorView, ClickingAChipRemovesTheFirstEqualKeyword)
         SCOPED_TRACE(c.what);
         KeywordEditorView editor("", "", {}, c.bound, false);
         EXPECT_EQ(chipTexts(editor), c.chips);
-        for (QPushButton* chip : editor.findChildren<QPushButton*>()) {
-            if (chip->text() == c.clicked && chip->text() != "Add") {
-                QTest::mouseClick(chip, Qt::LeftButton);
-                break;
-            }
-        }
+        const QList<QPushButton*> named = controlsNamed<QPushButton>(&editor, c.clicked);
+        ASSERT_FALSE(named.isEmpty());
+        QTest::mouseClick(named.front(), Qt::LeftButton);
         EXPECT_EQ(editor.keywordsString(), c.boundAfter);
         EXPECT_EQ(chipTexts(editor), c.boundAfter.split(' '));
     }

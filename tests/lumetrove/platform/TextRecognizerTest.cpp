@@ -2,30 +2,45 @@
 
 #include <QCoreApplication>
 #include <QFont>
+#include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
+#include <QStyleFactory>
+#include <QWidget>
 #include <atomic>
 #include <gtest/gtest.h>
+#include <memory>
 #include <thread>
 #include <vector>
 
 namespace lumetrove {
 namespace {
 
-/// A strip of interface text: `lines` drawn at 13 px in `ink` on `ground`, 22 px apart.
-QImage textImage(const QStringList& lines, QColor ink, QColor ground, int pixelSize = 13)
+/// `lines` in `font` and `ink` on `ground`, the first baseline at `first` and each next `spacing` lower, on an
+/// image of `size` points at `ratio` device pixels per point.
+QImage linesImage(const QStringList& lines, QSize size, qreal ratio, const QFont& font, QColor ink, QColor ground,
+                  QPoint first, int spacing)
 {
-    QImage image(520, 30 + 22 * static_cast<int>(lines.size()), QImage::Format_RGB32);
+    QImage image(size * ratio, QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
     image.fill(ground);
     QPainter painter(&image);
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(pixelSize);
     painter.setFont(font);
     painter.setPen(ink);
     for (int i = 0; i < lines.size(); ++i) {
-        painter.drawText(16, 30 + 22 * i, lines[i]);
+        painter.drawText(first + QPoint(0, spacing * i), lines[i]);
     }
     return image;
+}
+
+/// A strip of interface text: `lines` drawn at 13 px in `ink` on `ground`, 22 px apart.
+QImage textImage(const QStringList& lines, QColor ink, QColor ground, int pixelSize = 13)
+{
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(pixelSize);
+    return linesImage(lines, QSize(520, 30 + 22 * static_cast<int>(lines.size())), 1, font, ink, ground, QPoint(16, 30),
+                      22);
 }
 
 TEST(TextRecognizerTest, ReadsLightAndDarkInterfaceTextWithLineAndWordBoxes)
@@ -158,6 +173,121 @@ TEST(TextRecognizerTest, ReadsWhiteLabelsOnColouredAndGreyButtons)
               QStringLiteral("Continue"));
 }
 
+TEST(TextRecognizerTest, ReadsLabelsOnShadedPushButtonsAtRatioTwo)
+{
+    // Push buttons shade their ground from top to bottom: spread over many grey levels, the ground is rarer
+    // level by level than the black of its label's strokes, which at ratio 2 are thick, yet it is the ground.
+    const QStringList labels{QStringLiteral("Socket"), QStringLiteral("Double"), QStringLiteral("Image")};
+    const std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
+    QWidget row;
+    row.setStyle(fusion.get());
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(13);
+    row.setFont(font);
+    auto* layout = new QHBoxLayout(&row);
+    for (const QString& label : labels) {
+        auto* button = new QPushButton(label);
+        button->setStyle(fusion.get());
+        layout->addWidget(button);
+    }
+    row.setAttribute(Qt::WA_DontShowOnScreen);
+    row.resize(600, 44);
+    row.show();
+    QCoreApplication::processEvents();
+    QImage image(QSize(600, 44) * 2, QImage::Format_RGB32);
+    image.setDevicePixelRatio(2);
+    image.fill(row.palette().window().color());
+    row.render(&image);
+    // Buttons far apart are lines of their own.
+    EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+              labels.join(QLatin1Char('\n')).toStdString());
+}
+
+TEST(TextRecognizerTest, ReadsATerminalListingAtRatioTwo)
+{
+    // "-rw-r--r--" has no letter above or below the small ones, so its line looks half as high as the
+    // listing's; it is scaled to the size the engine reads best, not rounded up to twice that at ratio 2.
+    const QStringList lines{QStringLiteral("-rw-r--r--  1 user staff 88897  Mar 2 21:49  budget.txt"),
+                            QStringLiteral("-rw-r--r--  1 user staff 4002  Mar 25 15:12  review.txt"),
+                            QStringLiteral("-rw-r--r--  1 user staff 55219  Mar 4 18:24  invoice.txt")};
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(14);
+    const QImage image = linesImage(lines, QSize(640, 120), 2, font, QColor(0x58, 0x6e, 0x75), QColor(0xfd, 0xf6, 0xe3),
+                                    QPoint(10, 30), 20);
+    const QString text = sharedTextRecognizer()->recognize(image).joinedLines();
+    EXPECT_EQ(text.count(QStringLiteral("-rw-r--r--")), 3) << text.toStdString();
+    for (const QString& word : {QStringLiteral("88897"), QStringLiteral("55219"), QStringLiteral("staff")}) {
+        EXPECT_TRUE(text.contains(word)) << text.toStdString();
+    }
+}
+
+TEST(TextRecognizerTest, ReadsTheSelectedRowOfAList)
+{
+    // The selected row is a bar of its own colour across the list, touching the rows above and below it,
+    // with its label in white: read with the other rows, in their order.
+    const QStringList rows{QStringLiteral("Listen session"), QStringLiteral("Silver table"),
+                           QStringLiteral("Region master"), QStringLiteral("Alert memory"),
+                           QStringLiteral("Object system")};
+    QImage image(300, 40 + 16 * static_cast<int>(rows.size()), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(13);
+    painter.setFont(font);
+    for (int i = 0; i < rows.size(); ++i) {
+        const QRect row(10, 20 + 16 * i, 280, 16);
+        const bool selected = i == 2;
+        if (selected) {
+            painter.fillRect(row, QColor(0x30, 0x8c, 0xc6));
+        }
+        painter.setPen(selected ? QColor(Qt::white) : QColor(0x1d, 0x1d, 0x1f));
+        painter.drawText(row.adjusted(4, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, rows[i]);
+    }
+    painter.end();
+    EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+              rows.join(QLatin1Char('\n')).toStdString());
+}
+
+TEST(TextRecognizerTest, ReadsSmallLabelsOfBadgesStandingCloseInARow)
+{
+    // A list row with its badges: 11 px bold white labels on pills twice their height, 10 px apart, in
+    // light and dark colours, on a light and on a dark page. Each pill has its own ground, and its label is
+    // read at its own height, not the pill's.
+    const QStringList labels{QStringLiteral("online"), QStringLiteral("session"), QStringLiteral("email"),
+                             QStringLiteral("random"), QStringLiteral("863")};
+    const QColor colours[] = {QColor(0x0a, 0x84, 0xff), QColor(0xff, 0x95, 0x00), QColor(0x34, 0xc7, 0x59),
+                              QColor(0x8e, 0x8e, 0x93), QColor(0xaf, 0x52, 0xde)};
+    for (const QColor page : {QColor(Qt::white), QColor(0x24, 0x24, 0x26)}) {
+        SCOPED_TRACE(page.name().toStdString());
+        QImage image(560, 60, QImage::Format_RGB32);
+        image.fill(page);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(13);
+        painter.setFont(font);
+        painter.setPen(page == Qt::white ? QColor(0x1d, 0x1d, 0x1f) : QColor(0xe5, 0xe5, 0xea));
+        painter.drawText(20, 35, QStringLiteral("Symbol ladder"));
+        font.setPixelSize(11);
+        font.setBold(true);
+        painter.setFont(font);
+        qreal x = 140;
+        for (int i = 0; i < labels.size(); ++i) {
+            const qreal width = QFontMetricsF(font).horizontalAdvance(labels[i]) + 16;
+            const QRectF pill(x, 20, width, 19);
+            QPainterPath path;
+            path.addRoundedRect(pill, 9.5, 9.5);
+            painter.fillPath(path, colours[i]);
+            painter.setPen(Qt::white);
+            painter.drawText(pill, Qt::AlignCenter, labels[i]);
+            x += width + 10;
+        }
+        painter.end();
+        const QString text = sharedTextRecognizer()->recognize(image).joinedLines();
+        EXPECT_EQ(text.toStdString(), ("Symbol ladder " + labels.join(QLatin1Char(' '))).toStdString());
+    }
+}
+
 TEST(TextRecognizerTest, ReadsTextOnTransparentAndTranslucentGrounds)
 {
     const QStringList lines{QStringLiteral("Quarterly budget review"), QStringLiteral("Download the invoice archive")};
@@ -185,7 +315,8 @@ TEST(TextRecognizerTest, ReadsTextOnTransparentAndTranslucentGrounds)
             painter.drawText(16, 32 + 24 * i, lines[i]);
         }
         painter.end();
-        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines(), lines.join(QLatin1Char('\n')));
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+                  lines.join(QLatin1Char('\n')).toStdString());
     }
 }
 
@@ -209,6 +340,22 @@ TEST(TextRecognizerTest, KeepsLinesAsTheyStandOnScreen)
     painter.end();
     EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
               "Account: Quarterly budget\nFolder: Invoices\nDownload the invoice archive before\nthe end of the month");
+}
+
+TEST(TextRecognizerTest, KeepsTheWordsOfLargeTextOnOneLine)
+{
+    // Large text, or text at ratio 2, has wide gaps between its words; they are still gaps between words of
+    // one line, read together in order, not blocks of their own.
+    const QStringList lines{QStringLiteral("Quarterly budget review"), QStringLiteral("Download the invoice archive")};
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(30);
+    for (const qreal ratio : {1.0, 2.0}) {
+        SCOPED_TRACE(ratio);
+        const QImage image =
+            linesImage(lines, QSize(640, 150), ratio, font, QColor(0x22, 0x22, 0x22), Qt::white, QPoint(30, 60), 50);
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+                  lines.join(QLatin1Char('\n')).toStdString());
+    }
 }
 
 TEST(TextRecognizerTest, AnImageWithoutTextGivesNoLinesAndANullImageIsAnError)

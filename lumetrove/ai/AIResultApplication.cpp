@@ -1,4 +1,4 @@
-#include "lumetrove/detail/AIResultApplication.h"
+#include "lumetrove/ai/AIResultApplication.h"
 
 #include "lumetrove/library/Screenshot.h"
 
