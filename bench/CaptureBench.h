@@ -4,7 +4,7 @@
 // release -> the row in the library list, each measured against a baseline of the desktop's own; the program's
 // main.
 
-#include "lumetrove/capture/ImageUtilities.h"
+#include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/capture/ScreenAreaSelectionView.h"
 #include "lumetrove/capture/ScreenshotCapture.h"
 #include "lumetrove/library/DataDirectories.h"

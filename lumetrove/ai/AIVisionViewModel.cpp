@@ -2,7 +2,7 @@
 
 #include "aiclient/OpenAI.h"
 #include "aiclient/ServiceErrors.h"
-#include "lumetrove/capture/ImageUtilities.h"
+#include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/platform/Log.h"
 #include "lumetrove/platform/UserDefaults.h"
 

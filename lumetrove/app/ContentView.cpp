@@ -5,7 +5,7 @@
 #include "lumetrove/app/AssistantActions.h"
 #include "lumetrove/app/FirstLaunchChecker.h"
 #include "lumetrove/app/ProblemBar.h"
-#include "lumetrove/app/SettingsViewModel.h"
+#include "lumetrove/views/SettingsViewModel.h"
 #include "lumetrove/app/URLHandler.h"
 #include "lumetrove/app/WindowFit.h"
 #include "lumetrove/browser/FolderListView.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "lumetrove/capture/CaptureResult.h"
-#include "lumetrove/capture/CapturedScreenshotInfo.h"
+#include "lumetrove/library/CaptureResult.h"
+#include "lumetrove/library/CapturedScreenshotInfo.h"
 #include "lumetrove/library/FolderSection.h"
 #include "lumetrove/library/Screenshot.h"
 

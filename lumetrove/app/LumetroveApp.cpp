@@ -7,7 +7,7 @@
 #include "lumetrove/app/ContentView.h"
 #include "lumetrove/app/FirstLaunchChecker.h"
 #include "lumetrove/app/SettingsView.h"
-#include "lumetrove/app/SettingsViewModel.h"
+#include "lumetrove/views/SettingsViewModel.h"
 #include "lumetrove/app/URLHandler.h"
 #include "lumetrove/app/WindowFit.h"
 #include "lumetrove/library/FoldersListManager.h"

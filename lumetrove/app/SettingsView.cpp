@@ -1,6 +1,6 @@
 #include "lumetrove/app/SettingsView.h"
 
-#include "lumetrove/app/SettingsViewModel.h"
+#include "lumetrove/views/SettingsViewModel.h"
 #include "lumetrove/platform/Symbols.h"
 #include "lumetrove/platform/UserDefaults.h"
 

@@ -1,7 +1,7 @@
 #include "lumetrove/browser/SmartFolderSheet.h"
 
 #include "lumetrove/browser/LibrarySelection.h"
-#include "lumetrove/detail/KeywordEditorView.h"
+#include "lumetrove/views/KeywordEditorView.h"
 #include "lumetrove/library/FoldersListManager.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 

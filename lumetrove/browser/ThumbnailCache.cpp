@@ -1,6 +1,6 @@
 #include "lumetrove/browser/ThumbnailCache.h"
 
-#include "lumetrove/capture/ImageUtilities.h"
+#include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/library/DataDirectories.h"
 
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "lumetrove/capture/CaptureResult.h"
-#include "lumetrove/capture/WindowDetails.h"
+#include "lumetrove/library/CaptureResult.h"
+#include "lumetrove/library/WindowDetails.h"
 
 #include <QLineEdit>
 #include <QPointF>

@@ -1,6 +1,6 @@
 #include "lumetrove/capture/ScreenshotCapture.h"
 
-#include "lumetrove/capture/ImageUtilities.h"
+#include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/capture/ScreenCapturePermissions.h"
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/FileOperations.h"

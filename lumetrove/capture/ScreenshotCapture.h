@@ -1,9 +1,9 @@
 #pragma once
 
-#include "lumetrove/capture/CaptureResult.h"
-#include "lumetrove/capture/CapturedScreenshotInfo.h"
+#include "lumetrove/library/CaptureResult.h"
+#include "lumetrove/library/CapturedScreenshotInfo.h"
 #include "lumetrove/capture/ScreenAreaSelectionView.h"
-#include "lumetrove/capture/WindowDetails.h"
+#include "lumetrove/library/WindowDetails.h"
 #include "lumetrove/platform/DesktopImage.h"
 
 #include <QDBusConnection>

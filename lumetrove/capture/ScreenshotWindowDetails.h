@@ -1,6 +1,6 @@
 #pragma once
 
-#include "lumetrove/capture/WindowDetails.h"
+#include "lumetrove/library/WindowDetails.h"
 #include "lumetrove/platform/WindowList.h"
 
 #include <QPointF>

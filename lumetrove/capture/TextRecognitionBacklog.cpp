@@ -1,6 +1,6 @@
 #include "lumetrove/capture/TextRecognitionBacklog.h"
 
-#include "lumetrove/capture/ImageUtilities.h"
+#include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/FileOperations.h"
 #include "lumetrove/library/ScreenshotsDB.h"

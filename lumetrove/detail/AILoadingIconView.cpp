@@ -1,4 +1,4 @@
-#include "lumetrove/app/AILoadingIconView.h"
+#include "lumetrove/detail/AILoadingIconView.h"
 
 #include <QHBoxLayout>
 #include <QPainter>

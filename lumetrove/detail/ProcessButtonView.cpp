@@ -1,7 +1,7 @@
-#include "lumetrove/app/ProcessButtonView.h"
+#include "lumetrove/detail/ProcessButtonView.h"
 
 #include "lumetrove/ai/AIVisionViewModel.h"
-#include "lumetrove/app/AILoadingIconView.h"
+#include "lumetrove/detail/AILoadingIconView.h"
 #include "lumetrove/platform/Symbols.h"
 
 #include <QLinearGradient>

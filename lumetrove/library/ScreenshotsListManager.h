@@ -1,6 +1,6 @@
 #pragma once
 
-#include "lumetrove/capture/CapturedScreenshotInfo.h"
+#include "lumetrove/library/CapturedScreenshotInfo.h"
 #include "lumetrove/library/Folder.h"
 #include "lumetrove/library/FolderSection.h"
 #include "lumetrove/library/Screenshot.h"

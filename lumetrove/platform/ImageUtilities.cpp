@@ -1,4 +1,4 @@
-#include "lumetrove/capture/ImageUtilities.h"
+#include "lumetrove/platform/ImageUtilities.h"
 
 #include <QBuffer>
 #include <QImageReader>

@@ -1,4 +1,4 @@
-#include "lumetrove/detail/KeywordEditorView.h"
+#include "lumetrove/views/KeywordEditorView.h"
 
 #include "flowlayout/FlowStack.h"
 

@@ -3,7 +3,7 @@
 #include "aiclient/HttpSession.h"
 #include "aiclient/OpenAI.h"
 #include "aiclient/ServiceErrors.h"
-#include "lumetrove/capture/ImageUtilities.h"
+#include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/platform/UserDefaults.h"
 #include "tests/aiclient/LoopbackServer.h"
 #include "tests/lumetrove/Sandbox.h"

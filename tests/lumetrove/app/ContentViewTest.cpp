@@ -5,7 +5,7 @@
 #include "lumetrove/app/FirstLaunchChecker.h"
 #include "lumetrove/app/LumetroveApp.h"
 #include "lumetrove/app/ProblemBar.h"
-#include "lumetrove/app/SettingsViewModel.h"
+#include "lumetrove/views/SettingsViewModel.h"
 #include "lumetrove/app/URLHandler.h"
 #include "lumetrove/browser/LibrarySelection.h"
 #include "lumetrove/library/FoldersListManager.h"

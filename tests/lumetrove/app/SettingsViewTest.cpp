@@ -1,7 +1,7 @@
 #include "lumetrove/app/SettingsView.h"
 
 #include "lumetrove/ai/AIVisionViewModel.h"
-#include "lumetrove/app/SettingsViewModel.h"
+#include "lumetrove/views/SettingsViewModel.h"
 #include "lumetrove/platform/UserDefaults.h"
 #include "tests/aiclient/LoopbackServer.h"
 #include "tests/lumetrove/Sandbox.h"

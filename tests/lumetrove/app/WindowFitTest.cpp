@@ -3,7 +3,7 @@
 #include "lumetrove/app/AppState.h"
 #include "lumetrove/app/ContentView.h"
 #include "lumetrove/app/FirstLaunchChecker.h"
-#include "lumetrove/app/SettingsViewModel.h"
+#include "lumetrove/views/SettingsViewModel.h"
 #include "lumetrove/app/URLHandler.h"
 #include "lumetrove/browser/FolderListView.h"
 #include "lumetrove/library/FoldersListManager.h"

@@ -1,6 +1,6 @@
 #include "lumetrove/browser/SmartFolderSheet.h"
 
-#include "lumetrove/detail/KeywordEditorView.h"
+#include "lumetrove/views/KeywordEditorView.h"
 #include "tests/lumetrove/browser/BrowserTest.h"
 
 #include <QLabel>

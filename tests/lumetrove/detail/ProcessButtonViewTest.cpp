@@ -1,8 +1,8 @@
-#include "lumetrove/app/ProcessButtonView.h"
+#include "lumetrove/detail/ProcessButtonView.h"
 
 #include "aiclient/OpenAI.h"
 #include "lumetrove/ai/AIVisionViewModel.h"
-#include "lumetrove/app/AILoadingIconView.h"
+#include "lumetrove/detail/AILoadingIconView.h"
 #include "lumetrove/platform/UserDefaults.h"
 
 #include <QTest>

@@ -1,6 +1,6 @@
 #include "lumetrove/detail/ScreenshotDetailView.h"
 
-#include "lumetrove/app/ProcessButtonView.h"
+#include "lumetrove/detail/ProcessButtonView.h"
 #include "lumetrove/detail/LiveTextImageView.h"
 #include "lumetrove/platform/UserDefaults.h"
 #include "settingsopener/OpenSettingsAction.h"

@@ -3,7 +3,7 @@
 // its library (the database, read-only) and from the pixels it shows.
 
 #include "lumetrove/browser/ThumbnailCache.h"
-#include "lumetrove/capture/ImageUtilities.h"
+#include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/platform/TextRecognizer.h"
 #include "sqlite/Connection.h"
 #include "tests/aiclient/LoopbackServer.h"
