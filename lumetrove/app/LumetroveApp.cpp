@@ -9,7 +9,9 @@
 #include "lumetrove/app/SettingsView.h"
 #include "lumetrove/views/SettingsViewModel.h"
 #include "lumetrove/app/URLHandler.h"
+#include "lumetrove/app/WidgetCaptureMainWindow.h"
 #include "lumetrove/app/WindowFit.h"
+#include "lumetrove/capture/ScreenshotCapture.h"
 #include "lumetrove/library/FoldersListManager.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/Log.h"
@@ -244,6 +246,8 @@ void LumetroveApp::buildMainWindow()
     mainWindow_->setObjectName(QStringLiteral("main"));
     mainWindow_->setWindowTitle(QString::fromLatin1(mainWindowTitle));
     mainWindow_->setWindowIcon(QIcon(QStringLiteral(":/app/MenuItem.png")));
+    // A capture hides this window while the user chooses an area, and gives it back.
+    ScreenshotCapture::shared().setMainWindow(std::make_shared<WidgetCaptureMainWindow>(mainWindow_));
     contentView_ = new ContentView([] { return new ScreenshotsListManager(); }, *foldersListManager_,
                                    FolderSection::all(), false, AppState::shared(), 1390, 700, environment);
     auto* injected = settingsopener::withOpenSettingsInjection(contentView_, mainWindow_);

@@ -16,16 +16,6 @@
 namespace lumetrove {
 namespace {
 
-QWidget* findMainWindow()
-{
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->windowTitle() == QLatin1String(ScreenshotCapture::mainWindowTitle)) {
-            return widget;
-        }
-    }
-    return nullptr;
-}
-
 void placeWindowAtTopRight(QWidget& window)
 {
     const QScreen* screen = QGuiApplication::screens().isEmpty() ? nullptr : QGuiApplication::screens().front();
@@ -49,12 +39,13 @@ bool ScreenCapturePermissions::checkScreenCapturePermission()
     if (screenCaptureAccessGranted()) {
         return true;
     }
-    ScreenshotCapture::shared(); // the capture engine exists from the first check on
-    if (const QWidget* main = findMainWindow(); main && main->isFullScreen()) {
+    // The capture engine exists from the first check on; it knows the main window.
+    CaptureMainWindow* main = ScreenshotCapture::shared().mainWindow();
+    if (main && main->isFullScreen()) {
         return true;
     }
     showGetScreenRecordingPermissionsWindow();
-    if (QWidget* main = findMainWindow()) {
+    if (main) {
         main->hide();
     }
     return false;

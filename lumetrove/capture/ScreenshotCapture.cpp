@@ -80,22 +80,11 @@ struct ScreenshotCapture::Job {
 
 namespace {
 
-QWidget* findMainWindow()
-{
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->windowTitle() == QLatin1String(ScreenshotCapture::mainWindowTitle) &&
-            !widget->property(OverlayWindow::levelProperty).isValid()) {
-            return widget;
-        }
-    }
-    return nullptr;
-}
-
 // The main window is made invisible, never closed, while the user selects. Window opacity needs a
 // compositing manager; without one the window is unmapped instead and mapped again afterwards.
 bool mainWindowUnmappedForCapture = false;
 
-void makeMainWindowInvisible(QWidget& window)
+void makeMainWindowInvisible(CaptureMainWindow& window)
 {
     // The portal's screenshot shows what is mapped, whatever its opacity; Wayland lets no program make its
     // window transparent anyway: there the window is unmapped.
@@ -105,17 +94,17 @@ void makeMainWindowInvisible(QWidget& window)
             mainWindowUnmappedForCapture = true;
         }
     } else if (compositingManagerRunning() || QGuiApplication::platformName() != QLatin1String("xcb")) {
-        window.setWindowOpacity(0);
+        window.setOpacity(0);
     } else if (window.isVisible()) {
         window.hide();
         mainWindowUnmappedForCapture = true;
     }
 }
 
-void makeMainWindowVisibleAgain()
+void makeMainWindowVisibleAgain(CaptureMainWindow* window)
 {
-    if (QWidget* window = findMainWindow()) {
-        window->setWindowOpacity(1);
+    if (window) {
+        window->setOpacity(1);
         if (mainWindowUnmappedForCapture) {
             window->show();
         }
@@ -123,9 +112,9 @@ void makeMainWindowVisibleAgain()
     mainWindowUnmappedForCapture = false;
 }
 
-void orderMainWindowOut()
+void orderMainWindowOut(CaptureMainWindow* window)
 {
-    if (QWidget* window = findMainWindow()) {
+    if (window) {
         window->hide();
     }
     mainWindowUnmappedForCapture = false;
@@ -377,18 +366,14 @@ void ScreenshotCapture::startAreaCapture(bool isAssistant, CaptureCompletionHand
     closeShadeWindows();
 
     bool waitForUnmap = false;
-    QWidget* mainWindow = findMainWindow();
+    CaptureMainWindow* mainWindow = mainWindow_.get();
     // A window still unmapped for the previous capture counts as shown: that capture never gave it back.
     job->mainWindowWasVisible = mainWindow != nullptr && ((mainWindow->isVisible() && !mainWindow->isMinimized()) ||
                                                           mainWindowUnmappedForCapture);
-    if (QWidget* window = mainWindow) {
+    if (CaptureMainWindow* window = mainWindow) {
         if (window->isFullScreen()) {
             window->showNormal();
-            QTimer::singleShot(0, this, [] {
-                if (QWidget* again = findMainWindow()) {
-                    makeMainWindowInvisible(*again);
-                }
-            });
+            QTimer::singleShot(0, this, [again = mainWindow_] { makeMainWindowInvisible(*again); });
         } else {
             makeMainWindowInvisible(*window);
             waitForUnmap = mainWindowUnmappedForCapture;
@@ -700,14 +685,11 @@ void ScreenshotCapture::giveMainWindowBack(const Job& job)
     // A window that was hidden in the tray stays there; one that was shown comes back, in front when the
     // capture was started from it.
     if (!job.mainWindowWasVisible) {
-        orderMainWindowOut();
+        orderMainWindowOut(mainWindow_.get());
     }
-    makeMainWindowVisibleAgain();
-    if (job.mainWindowWasVisible && job.wasAppActiveWhenStartedCapture) {
-        if (QWidget* window = findMainWindow()) {
-            window->raise();
-            window->activateWindow();
-        }
+    makeMainWindowVisibleAgain(mainWindow_.get());
+    if (job.mainWindowWasVisible && job.wasAppActiveWhenStartedCapture && mainWindow_) {
+        mainWindow_->bringToFront();
     }
 }
 
@@ -903,15 +885,14 @@ void ScreenshotCapture::finish(JobPtr job)
         giveMainWindowBack(*job);
         return;
     }
-    makeMainWindowVisibleAgain();
+    makeMainWindowVisibleAgain(mainWindow_.get());
     if (!results.front().windowDetails) {
         return;
     }
     // A stored screenshot is shown: the main window comes forward.
-    if (QWidget* window = findMainWindow()) {
-        window->show();
-        window->raise();
-        window->activateWindow();
+    if (mainWindow_) {
+        mainWindow_->show();
+        mainWindow_->bringToFront();
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "lumetrove/library/CaptureResult.h"
 #include "lumetrove/library/CapturedScreenshotInfo.h"
+#include "lumetrove/capture/CaptureMainWindow.h"
 #include "lumetrove/capture/ScreenAreaSelectionView.h"
 #include "lumetrove/library/WindowDetails.h"
 #include "lumetrove/platform/DesktopImage.h"
@@ -47,8 +48,8 @@ public:
     static bool convertJPGtoPNG(const QUrl& url);
 };
 
-/// The one object that runs captures and imports. An area capture hides the main window (the window titled
-/// "Screenshots"), covers every screen with a selection overlay, grabs the selected area 0.1 s after the
+/// The one object that runs captures and imports. An area capture hides the main window (the one the shell
+/// hands over with `setMainWindow`), covers every screen with a selection overlay, grabs the selected area 0.1 s after the
 /// overlays close and saves it as a PNG file in the screenshots directory. In a Wayland session the desktop
 /// portal first takes one screenshot of the whole desktop, the overlays show that still image, one full-screen
 /// window per screen, and the selection is cut from it: a refusal ends the capture as cancelled, and where
@@ -74,8 +75,6 @@ public:
 
     /// The level of every overlay window, and the key by which `closeShadeWindows` finds them.
     static constexpr int screenshotWindowOverlayWindowLevel = 3003;
-    /// The title by which the main window is found.
-    static constexpr const char* mainWindowTitle = "Screenshots";
 
     /// `recognizer` null means the shared Tesseract recogniser; `store` null means that new images are noted
     /// nowhere (`shared()` notes them in `ScreenshotsDB::shared()`).
@@ -112,6 +111,10 @@ public:
     /// PNG data of the thumbnail of the image file at `url` (200 wide, in a 200 x 140 frame); none when the
     /// file cannot be read. Any thread.
     static std::optional<QByteArray> makeThumbnail(const QUrl& url, qreal devicePixelRatio = 1.0);
+
+    /// The main window that a capture hides and gives back; none leaves every window alone.
+    void setMainWindow(std::shared_ptr<CaptureMainWindow> window) { mainWindow_ = std::move(window); }
+    CaptureMainWindow* mainWindow() const { return mainWindow_.get(); }
 
     /// The bus on which the desktop portal is asked for screenshots (the session bus unless set).
     void setPortalBus(const QDBusConnection& bus) { portalBus_ = bus; }
@@ -155,6 +158,7 @@ private:
 
     std::shared_ptr<TextRecognizer> recognizer_;
     std::shared_ptr<ScreenshotsDB> store_;
+    std::shared_ptr<CaptureMainWindow> mainWindow_;
     QList<QPointer<QWidget>> shadeWindows_;
     CaptureSource currentCaptureSource_ = CaptureSource::screen;
     /// Every capture and import under way, in the order they started.

@@ -1,5 +1,7 @@
 #include "lumetrove/capture/ScreenshotCapture.h"
 
+#include "lumetrove/app/WidgetCaptureMainWindow.h"
+
 #include "lumetrove/platform/OverlayWindow.h"
 #include "lumetrove/platform/ScreenRecordingPermission.h"
 #include "lumetrove/platform/TextRecognizer.h"
@@ -163,7 +165,7 @@ TEST_F(ScreenshotCaptureTest, AnImageThatCannotBeWrittenGivesNoRecordAndTheCaptu
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     QWidget mainWindow;
-    mainWindow.setWindowTitle(QStringLiteral("Screenshots"));
+    capture.setMainWindow(std::make_shared<WidgetCaptureMainWindow>(&mainWindow));
     mainWindow.show();
     captureImages({image(300, 200)});
     EXPECT_EQ(completions[0].result, CaptureResult::cancelled);
@@ -180,7 +182,7 @@ TEST_F(ScreenshotCaptureTest, AGrabThatYieldsNothingEndsTheCaptureCancelledLeavi
         SCOPED_TRACE(QDebug::toString(area).toStdString());
         completions.clear();
         QWidget mainWindow;
-        mainWindow.setWindowTitle(QStringLiteral("Screenshots"));
+        capture.setMainWindow(std::make_shared<WidgetCaptureMainWindow>(&mainWindow));
         mainWindow.show();
         capture.startAreaCapture(false, recorder());
         capture.closeShadeWindows();
@@ -202,14 +204,19 @@ TEST_F(ScreenshotCaptureTest, AGrabThatYieldsNothingEndsTheCaptureCancelledLeavi
 TEST_F(ScreenshotCaptureTest, EscapeEndsTheCaptureClosesEveryOverlayAndRestoresTheMainWindow)
 {
     QWidget mainWindow;
-    mainWindow.setWindowTitle(QStringLiteral("Screenshots"));
+    capture.setMainWindow(std::make_shared<WidgetCaptureMainWindow>(&mainWindow));
     mainWindow.show();
     QWidget strayOverlay; // any window at the overlay level is closed
     strayOverlay.setProperty(OverlayWindow::levelProperty, ScreenshotCapture::screenshotWindowOverlayWindowLevel);
     strayOverlay.show();
+    QWidget namesake; // the main window is the one handed over, whatever the titles
+    namesake.setWindowTitle(QStringLiteral("Screenshots"));
+    namesake.show();
 
     capture.startAreaCapture(false, recorder());
     EXPECT_EQ(mainWindow.windowOpacity(), 0.0);
+    EXPECT_EQ(namesake.windowOpacity(), 1.0);
+    EXPECT_TRUE(namesake.isVisible());
     ASSERT_EQ(capture.shadeWindows().size(), QGuiApplication::screens().size());
     QWidget* overlay = capture.shadeWindows().front();
     ASSERT_TRUE(overlay->isVisible());
@@ -226,6 +233,20 @@ TEST_F(ScreenshotCaptureTest, EscapeEndsTheCaptureClosesEveryOverlayAndRestoresT
     EXPECT_EQ(completions.size(), 1u) << "the handler is called once";
 }
 
+TEST_F(ScreenshotCaptureTest, AMainWindowThatIsGoneIsLeftOutOfTheCapture)
+{
+    {
+        QWidget mainWindow;
+        capture.setMainWindow(std::make_shared<WidgetCaptureMainWindow>(&mainWindow));
+        mainWindow.show();
+    }
+    capture.startAreaCapture(false, recorder());
+    ASSERT_FALSE(capture.shadeWindows().isEmpty());
+    QTest::keyClick(capture.shadeWindows().front()->findChild<ScreenAreaSelectionView*>(), Qt::Key_Escape);
+    ASSERT_EQ(completions.size(), 1u);
+    EXPECT_EQ(completions[0].result, CaptureResult::cancelled);
+}
+
 TEST_F(ScreenshotCaptureTest, ACaptureThatStoresNothingGivesTheMainWindowBackAsItWas)
 {
     // "Copy text" and "Web search" store nothing, and neither does Escape: the window is where it was, shown
@@ -235,7 +256,7 @@ TEST_F(ScreenshotCaptureTest, ACaptureThatStoresNothingGivesTheMainWindowBackAsI
             SCOPED_TRACE((shown ? "shown, " : "in the tray, ") + (task.isEmpty() ? "Escape" : task.toStdString()));
             completions.clear();
             QWidget mainWindow;
-            mainWindow.setWindowTitle(QStringLiteral("Screenshots"));
+            capture.setMainWindow(std::make_shared<WidgetCaptureMainWindow>(&mainWindow));
             if (shown) {
                 mainWindow.show();
             }
@@ -259,7 +280,7 @@ TEST_F(ScreenshotCaptureTest, ACaptureThatStoresNothingGivesTheMainWindowBackAsI
 TEST_F(ScreenshotCaptureTest, AStoredCaptureBringsTheMainWindowForward)
 {
     QWidget mainWindow;
-    mainWindow.setWindowTitle(QStringLiteral("Screenshots"));
+    capture.setMainWindow(std::make_shared<WidgetCaptureMainWindow>(&mainWindow));
     capture.startAreaCapture(false, recorder());
     auto* view = capture.shadeWindows().front()->findChild<ScreenAreaSelectionView*>();
     ASSERT_TRUE(view);
