@@ -105,27 +105,23 @@ CaptureService& sharedCaptureService()
     return service;
 }
 
-ContentView::ContentView(const ListManagerFactory& makeScreenshotsListManager, FoldersListManager& foldersListManager,
-                         FolderSection folderSelection, bool didTakeOrImportScreenshot, AppState& appState,
-                         int minWindowWidthWithFirstLaunchArrow, int minWindowHeightWithFirstLaunchArrow,
-                         Environment environment, QWidget* parent)
-    : QWidget(parent), screenshotsListManager_(makeScreenshotsListManager()), foldersListManager_(foldersListManager),
-      appState_(appState), environment_(environment), selection_(new LibrarySelection(this)),
-      didTakeOrImportScreenshot_(didTakeOrImportScreenshot),
-      minimumSizeWithArrow_(minWindowWidthWithFirstLaunchArrow, minWindowHeightWithFirstLaunchArrow)
+ContentView::ContentView(Dependencies dependencies, QWidget* parent)
+    : QWidget(parent), dependencies_(std::move(dependencies)),
+      screenshotsListManager_(dependencies_.makeScreenshotsListManager()), selection_(new LibrarySelection(this)),
+      didTakeOrImportScreenshot_(dependencies_.didTakeOrImportScreenshot)
 {
     screenshotsListManager_->setParent(this);
-    if (environment_.urlHandler == nullptr) {
-        environment_.urlHandler = &URLHandler::shared();
+    if (dependencies_.urlHandler == nullptr) {
+        dependencies_.urlHandler = &URLHandler::shared();
     }
-    if (environment_.capture == nullptr) {
-        environment_.capture = &sharedCaptureService();
+    if (dependencies_.capture == nullptr) {
+        dependencies_.capture = &sharedCaptureService();
     }
-    selection_->setSection(std::move(folderSelection));
+    selection_->setSection(dependencies_.folderSelection);
     setAcceptDrops(true);
 
     buildToolbar();
-    buildLayout(foldersListManager);
+    buildLayout(dependencies_.foldersListManager);
 
     auto& center = NotificationCenter::defaultCenter();
     center.addObserver(takeScreenshotName, this,
@@ -134,13 +130,13 @@ ContentView::ContentView(const ListManagerFactory& makeScreenshotsListManager, F
     center.addObserver(libraryProblemNotification, this, [this](const Notification& notification) {
         problemBar_->addMessage(notification.userInfo.value(libraryProblemMessageKey).toString());
     });
-    connect(&appState_, &AppState::openSettingsSignal, this, &ContentView::openOpenAISettings);
+    connect(&dependencies_.appState, &AppState::openSettingsSignal, this, &ContentView::openOpenAISettings);
     connect(screenshotsListManager_, &ScreenshotsListManager::screenshotsChanged, this, [this] {
         selectFirstScreenshot();
         updateLayoutForState();
     });
-    connect(environment_.urlHandler, &URLHandler::urlsChanged, this,
-            [this] { handleOpenedURLs(environment_.urlHandler->urls()); });
+    connect(dependencies_.urlHandler, &URLHandler::urlsChanged, this,
+            [this] { handleOpenedURLs(dependencies_.urlHandler->urls()); });
     connect(selection_, &LibrarySelection::sectionChanged, this, [this](const FolderSection& section) {
         if (detail_ != nullptr) {
             detail_->setFolderSelection(section);
@@ -171,7 +167,7 @@ ContentView::~ContentView() = default;
 
 std::shared_ptr<ScreenshotsDB> ContentView::libraryStore() const
 {
-    return environment_.store ? environment_.store : ScreenshotsDB::shared();
+    return dependencies_.store ? dependencies_.store : ScreenshotsDB::shared();
 }
 
 ScreenshotPtr ContentView::selectedScreenshot() const
@@ -242,7 +238,7 @@ void ContentView::buildLayout(FoldersListManager& foldersListManager)
     splitter->setChildrenCollapsible(false);
 
     sidebar_ =
-        new FolderListView(foldersListManager, *screenshotsListManager_, *selection_, environment_.store, splitter);
+        new FolderListView(foldersListManager, *screenshotsListManager_, *selection_, dependencies_.store, splitter);
     sidebar_->setMaximumWidth(sidebarMaximumWidth);
 
     listColumn_ = new QWidget(splitter);
@@ -273,7 +269,7 @@ void ContentView::buildLayout(FoldersListManager& foldersListManager)
     detailStack_ = new QStackedWidget(splitter);
     ScreenshotDetailView::Environment detailEnvironment;
     detailEnvironment.screenshotsListManager = screenshotsListManager_;
-    detailEnvironment.settingsViewModel = environment_.settingsViewModel;
+    detailEnvironment.settingsViewModel = dependencies_.settingsViewModel;
     detail_ = new ScreenshotDetailView(detailEnvironment, detailStack_);
     detailStack_->addWidget(detail_);
     detailStack_->addWidget(new QWidget(detailStack_));
@@ -324,14 +320,14 @@ void ContentView::handleTakeScreenshotNotification(const Notification& notificat
     if ((shouldAIProcess || aiAssistant) && !checkOpenAIAPIKey()) {
         return;
     }
-    if (!environment_.capture->checkScreenCapturePermission()) {
+    if (!dependencies_.capture->checkScreenCapturePermission()) {
         return;
     }
     resetFiltersForNewScreenshot();
     didTakeOrImportScreenshot_ = true;
     updateLayoutForState();
     QPointer<ContentView> self(this);
-    environment_.capture->startAreaCapture(aiAssistant,
+    dependencies_.capture->startAreaCapture(aiAssistant,
                                            [self, shouldAIProcess](CaptureService::Infos infos, CaptureResult result) {
                                                if (self) {
                                                    self->handleCaptureResult(infos, result, shouldAIProcess);
@@ -434,7 +430,7 @@ void ContentView::handleOpenedURLs(const QList<QUrl>& urls)
         return;
     }
     takenUrls_ = urls;
-    environment_.urlHandler->clearURLs();
+    dependencies_.urlHandler->clearURLs();
     startImportTask(urls);
 }
 
@@ -469,17 +465,17 @@ void ContentView::showLibraryOpenProblem()
 void ContentView::handleAppear()
 {
     showLibraryOpenProblem();
-    if (environment_.capture->screenRecordingGranted()) {
+    if (dependencies_.capture->screenRecordingGranted()) {
         checkOpenAIAPIKey();
     }
-    const QList<QUrl> urls = environment_.urlHandler->urls();
+    const QList<QUrl> urls = dependencies_.urlHandler->urls();
     // Files handed over just before the window came up were taken already by the change handler; their list
     // is only waiting to be cleared, and is not imported twice.
     if (!urls.isEmpty() && urls == takenUrls_) {
         return;
     }
     takenUrls_ = urls;
-    environment_.urlHandler->clearURLs();
+    dependencies_.urlHandler->clearURLs();
     startImportTask(urls);
 }
 
@@ -490,7 +486,7 @@ void ContentView::importFiles(const QList<QUrl>& urls)
     // Each import runs to its end, beside captures and other imports: files handed over meanwhile (several
     // launches at once) are imported at once.
     QPointer<ContentView> self(this);
-    environment_.capture->performCaptureFromFileURLs(
+    dependencies_.capture->performCaptureFromFileURLs(
         urls,
         [self](CaptureService::Infos infos, CaptureResult) {
             if (self) {
@@ -572,8 +568,8 @@ void ContentView::deleteSelectedScreenshot()
 
 void ContentView::openOpenAISettings()
 {
-    if (environment_.settingsViewModel != nullptr) {
-        environment_.settingsViewModel->setSelectedTab(Tab::openAIAPI);
+    if (dependencies_.settingsViewModel != nullptr) {
+        dependencies_.settingsViewModel->setSelectedTab(Tab::openAIAPI);
     }
     try {
         settingsopener::openSettings(this).openSettings();
@@ -605,8 +601,8 @@ void ContentView::focusMainViewSoon()
 
 bool ContentView::shouldShowFirstLaunchArrow() const
 {
-    return !didTakeOrImportScreenshot_ && environment_.firstLaunchChecker != nullptr &&
-           environment_.firstLaunchChecker->isFirstLaunch() && selection_->section().id() == QLatin1String("all") &&
+    return !didTakeOrImportScreenshot_ && dependencies_.firstLaunchChecker != nullptr &&
+           dependencies_.firstLaunchChecker->isFirstLaunch() && selection_->section().id() == QLatin1String("all") &&
            screenshotsListManager_->listLoaded() && screenshotsListManager_->screenshots().isEmpty();
 }
 
@@ -639,7 +635,7 @@ void ContentView::updateLayoutForState()
 
 QSize ContentView::minimumWindowSize() const
 {
-    return shouldShowFirstLaunchArrow() ? minimumSizeWithArrow_ : QSize();
+    return shouldShowFirstLaunchArrow() ? dependencies_.minimumWindowSizeWithFirstLaunchArrow : QSize();
 }
 
 void ContentView::setAvailableWidth(int width)
@@ -797,7 +793,7 @@ void ContentView::dropEvent(QDropEvent* event)
         return;
     }
     event->acceptProposedAction();
-    environment_.urlHandler->setUrls(files);
+    dependencies_.urlHandler->setUrls(files);
 }
 
 } // namespace lumetrove

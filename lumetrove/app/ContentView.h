@@ -73,8 +73,19 @@ CaptureService& sharedCaptureService();
 class ContentView : public QWidget {
     Q_OBJECT
 public:
-    /// What the window gives the view; null members take the process-wide ones.
-    struct Environment {
+    using ListManagerFactory = std::function<ScreenshotsListManager*()>;
+
+    /// What the window builds the view from. The references and the factory are required; null pointers
+    /// take the process-wide objects (none for the first-launch checker and the Settings tab).
+    struct Dependencies {
+        /// Makes the window's screenshot list, which the view then owns.
+        ListManagerFactory makeScreenshotsListManager;
+        FoldersListManager& foldersListManager;
+        AppState& appState;
+        FolderSection folderSelection = FolderSection::all();
+        bool didTakeOrImportScreenshot = false;
+        /// The window's minimum size while the first-launch arrow is shown.
+        QSize minimumWindowSizeWithFirstLaunchArrow;
         URLHandler* urlHandler = nullptr;
         FirstLaunchChecker* firstLaunchChecker = nullptr;
         SettingsViewModel* settingsViewModel = nullptr;
@@ -82,12 +93,8 @@ public:
         /// The store behind the window's lists; null means the shared one.
         std::shared_ptr<ScreenshotsDB> store;
     };
-    using ListManagerFactory = std::function<ScreenshotsListManager*()>;
 
-    ContentView(const ListManagerFactory& makeScreenshotsListManager, FoldersListManager& foldersListManager,
-                FolderSection folderSelection, bool didTakeOrImportScreenshot, AppState& appState,
-                int minWindowWidthWithFirstLaunchArrow, int minWindowHeightWithFirstLaunchArrow,
-                Environment environment, QWidget* parent = nullptr);
+    explicit ContentView(Dependencies dependencies, QWidget* parent = nullptr);
     ~ContentView() override;
 
     // State ---------------------------------------------------------------------------------------------
@@ -185,14 +192,11 @@ private:
     ColumnWidths fittedColumnMinimums() const;
     void applyColumnMinimums();
 
+    Dependencies dependencies_;
     ScreenshotsListManager* screenshotsListManager_;
-    FoldersListManager& foldersListManager_;
-    AppState& appState_;
-    Environment environment_;
     LibrarySelection* selection_;
     QString searchText_;
     bool didTakeOrImportScreenshot_;
-    QSize minimumSizeWithArrow_;
     int availableWidth_ = std::numeric_limits<int>::max();
 
     QToolBar* toolbar_ = nullptr;

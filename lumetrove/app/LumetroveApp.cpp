@@ -237,19 +237,19 @@ void LumetroveApp::listenForLaterLaunches()
 void LumetroveApp::buildMainWindow()
 {
     foldersListManager_ = new FoldersListManager(nullptr, this);
-    ContentView::Environment environment;
-    environment.urlHandler = &URLHandler::shared();
-    environment.firstLaunchChecker = firstLaunchChecker_;
-    environment.settingsViewModel = settingsViewModel_;
-
     mainWindow_ = new QMainWindow();
     mainWindow_->setObjectName(QStringLiteral("main"));
     mainWindow_->setWindowTitle(QString::fromLatin1(mainWindowTitle));
     mainWindow_->setWindowIcon(QIcon(QStringLiteral(":/app/MenuItem.png")));
     // A capture hides this window while the user chooses an area, and gives it back.
     ScreenshotCapture::shared().setMainWindow(std::make_shared<WidgetCaptureMainWindow>(mainWindow_));
-    contentView_ = new ContentView([] { return new ScreenshotsListManager(); }, *foldersListManager_,
-                                   FolderSection::all(), false, AppState::shared(), 1390, 700, environment);
+    contentView_ = new ContentView({.makeScreenshotsListManager = [] { return new ScreenshotsListManager(); },
+                                    .foldersListManager = *foldersListManager_,
+                                    .appState = AppState::shared(),
+                                    .minimumWindowSizeWithFirstLaunchArrow = QSize(1390, 700),
+                                    .urlHandler = &URLHandler::shared(),
+                                    .firstLaunchChecker = firstLaunchChecker_,
+                                    .settingsViewModel = settingsViewModel_});
     auto* injected = settingsopener::withOpenSettingsInjection(contentView_, mainWindow_);
     mainWindow_->setCentralWidget(injected);
     mainWindow_->addToolBar(contentView_->toolbar());

@@ -78,14 +78,16 @@ protected:
     /// The view, made without running the event loop: its first list is still on its way.
     void constructView()
     {
-        ContentView::Environment environment;
-        environment.urlHandler = &URLHandler::shared();
-        environment.firstLaunchChecker = firstLaunch.get();
-        environment.settingsViewModel = &settings;
-        environment.capture = &capture;
-        environment.store = store;
-        view = std::make_unique<ContentView>([this] { return new ScreenshotsListManager(store); }, *folders,
-                                             FolderSection::all(), false, AppState::shared(), 1390, 700, environment);
+        view = std::make_unique<ContentView>(
+            ContentView::Dependencies{.makeScreenshotsListManager = [this] { return new ScreenshotsListManager(store); },
+                                      .foldersListManager = *folders,
+                                      .appState = AppState::shared(),
+                                      .minimumWindowSizeWithFirstLaunchArrow = QSize(1390, 700),
+                                      .urlHandler = &URLHandler::shared(),
+                                      .firstLaunchChecker = firstLaunch.get(),
+                                      .settingsViewModel = &settings,
+                                      .capture = &capture,
+                                      .store = store});
     }
 
     void makeView()

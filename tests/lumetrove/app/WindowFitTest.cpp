@@ -90,14 +90,15 @@ protected:
             UserDefaults::setValue(UserDefaults::hasLaunchedBefore, true);
         }
         firstLaunchChecker = std::make_unique<FirstLaunchChecker>([] { return false; });
-        ContentView::Environment environment;
-        environment.urlHandler = &URLHandler::shared();
-        environment.firstLaunchChecker = firstLaunchChecker.get();
-        environment.settingsViewModel = &settings;
-        environment.store = store;
         window = std::make_unique<QMainWindow>();
-        content = new ContentView([this] { return new ScreenshotsListManager(store); }, *folders, FolderSection::all(),
-                                  false, AppState::shared(), 1390, 700, environment);
+        content = new ContentView({.makeScreenshotsListManager = [this] { return new ScreenshotsListManager(store); },
+                                   .foldersListManager = *folders,
+                                   .appState = AppState::shared(),
+                                   .minimumWindowSizeWithFirstLaunchArrow = QSize(1390, 700),
+                                   .urlHandler = &URLHandler::shared(),
+                                   .firstLaunchChecker = firstLaunchChecker.get(),
+                                   .settingsViewModel = &settings,
+                                   .store = store});
         window->setCentralWidget(content);
         window->addToolBar(content->toolbar());
         fit = new MainWindowFit(*window, *content, QSize(1400, 800));
