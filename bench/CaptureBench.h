@@ -4,11 +4,12 @@
 // release -> the row in the library list, each measured against a baseline of the desktop's own; the program's
 // main.
 
-#include "lumetrove/platform/ImageUtilities.h"
-#include "lumetrove/capture/ScreenAreaSelectionView.h"
 #include "lumetrove/capture/ScreenshotCapture.h"
+#include "lumetrove/captureui/ScreenAreaSelectionView.h"
+#include "lumetrove/captureui/ScreenCaptureOverlays.h"
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
+#include "lumetrove/platform/ImageUtilities.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -43,15 +44,23 @@ inline bool allExposed(const QList<QPointer<QWidget>>& windows)
            });
 }
 
+/// The overlay windows of `capture`'s area capture under way; none before its overlays are installed.
+inline QList<QPointer<QWidget>> overlayWindows(const lumetrove::ScreenshotCapture& capture)
+{
+    const auto* overlays = dynamic_cast<const lumetrove::ScreenCaptureOverlays*>(capture.overlays());
+    return overlays ? overlays->windows() : QList<QPointer<QWidget>>();
+}
+
 /// Trigger -> an exposed overlay on every screen.
 inline void measureOverlaysShown(benchmark::State& state)
 {
     lumetrove::ScreenshotCapture& capture = lumetrove::ScreenshotCapture::shared();
+    lumetrove::ScreenCaptureOverlays::installIn(capture);
     for (auto _ : state) {
         QElapsedTimer timer;
         timer.start();
         capture.startAreaCapture(false, [](const auto&, lumetrove::CaptureResult) {});
-        if (!processEventsUntil([&] { return allExposed(capture.shadeWindows()); })) {
+        if (!processEventsUntil([&] { return allExposed(overlayWindows(capture)); })) {
             state.SkipWithError("the overlays did not come up");
             return;
         }
@@ -94,6 +103,7 @@ inline void measureReleaseToRow(benchmark::State& state, const ReleaseToRowRun& 
     lumetrove::ScreenshotsListManager library;
     processEventsUntil([&] { return library.listLoaded(); });
     lumetrove::ScreenshotCapture& capture = lumetrove::ScreenshotCapture::shared();
+    lumetrove::ScreenCaptureOverlays::installIn(capture);
     int listedBeforeText = 0;
     for (auto _ : state) {
         const qsizetype before = library.screenshots().size();
@@ -104,14 +114,14 @@ inline void measureReleaseToRow(benchmark::State& state, const ReleaseToRowRun& 
             }
         });
         if (!processEventsUntil([&] {
-                return allExposed(capture.shadeWindows()) && (!run.overlaysReady || run.overlaysReady(capture));
+                return allExposed(overlayWindows(capture)) && (!run.overlaysReady || run.overlaysReady(capture));
             })) {
             state.SkipWithError("the overlays did not come up");
             return;
         }
         // The drag starts on the screen that holds the selection's corner, as a pointer's would.
         QWidget* overlay = nullptr;
-        for (const QPointer<QWidget>& window : capture.shadeWindows()) {
+        for (const QPointer<QWidget>& window : overlayWindows(capture)) {
             if (window->screen()->geometry().contains(run.selection.topLeft())) {
                 overlay = window;
             }

@@ -21,11 +21,11 @@ using capturebench::processEventsUntil;
 
 bool showStillImages(const lumetrove::ScreenshotCapture& capture)
 {
-    return std::all_of(capture.shadeWindows().begin(), capture.shadeWindows().end(),
-                       [](const QPointer<QWidget>& window) {
-                           const auto* overlay = qobject_cast<const lumetrove::OverlayWindow*>(window.data());
-                           return overlay && !overlay->frozenScreen().isNull();
-                       });
+    const QList<QPointer<QWidget>> windows = capturebench::overlayWindows(capture);
+    return std::all_of(windows.begin(), windows.end(), [](const QPointer<QWidget>& window) {
+        const auto* overlay = qobject_cast<const lumetrove::OverlayWindow*>(window.data());
+        return overlay && !overlay->frozenScreen().isNull();
+    });
 }
 
 /// Receives the portal's answer for the baseline.

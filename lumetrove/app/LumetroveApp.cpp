@@ -7,17 +7,18 @@
 #include "lumetrove/app/ContentView.h"
 #include "lumetrove/app/FirstLaunchChecker.h"
 #include "lumetrove/app/SettingsView.h"
-#include "lumetrove/views/SettingsViewModel.h"
 #include "lumetrove/app/URLHandler.h"
 #include "lumetrove/app/WidgetCaptureMainWindow.h"
 #include "lumetrove/app/WindowFit.h"
 #include "lumetrove/capture/ScreenshotCapture.h"
+#include "lumetrove/captureui/ScreenCaptureOverlays.h"
 #include "lumetrove/library/FoldersListManager.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/Log.h"
 #include "lumetrove/platform/SingleInstance.h"
 #include "lumetrove/platform/SoftwareUpdater.h"
 #include "lumetrove/platform/TextRecognizer.h"
+#include "lumetrove/views/SettingsViewModel.h"
 #include "settingsopener/OpenSettingsAction.h"
 #include "settingsopener/OpenSettingsInjection.h"
 
@@ -243,6 +244,7 @@ void LumetroveApp::buildMainWindow()
     mainWindow_->setWindowIcon(QIcon(QStringLiteral(":/app/MenuItem.png")));
     // A capture hides this window while the user chooses an area, and gives it back.
     ScreenshotCapture::shared().setMainWindow(std::make_shared<WidgetCaptureMainWindow>(mainWindow_));
+    ScreenCaptureOverlays::installIn(ScreenshotCapture::shared());
     contentView_ = new ContentView({.makeScreenshotsListManager = [] { return new ScreenshotsListManager(); },
                                     .foldersListManager = *foldersListManager_,
                                     .appState = AppState::shared(),

@@ -1,25 +1,22 @@
 #include "lumetrove/capture/ScreenshotCapture.h"
 
-#include "lumetrove/platform/ImageUtilities.h"
-#include "lumetrove/capture/ScreenCapturePermissions.h"
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/FileOperations.h"
 #include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/platform/DesktopSession.h"
+#include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/platform/Log.h"
-#include "lumetrove/platform/OverlayWindow.h"
 #include "lumetrove/platform/PortalScreenshot.h"
 #include "lumetrove/platform/ScreenGrab.h"
 #include "lumetrove/platform/TextRecognizer.h"
 #include "lumetrove/platform/WindowList.h"
 
-#include <QApplication>
 #include <QBuffer>
-#include <QCursor>
 #include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
+#include <QGuiApplication>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QMetaObject>
@@ -27,7 +24,6 @@
 #include <QScreen>
 #include <QTimer>
 #include <QUuid>
-#include <QWidget>
 #include <QtConcurrent/QtConcurrentRun>
 #include <cerrno>
 #include <cstring>
@@ -398,7 +394,7 @@ void ScreenshotCapture::startAreaCapture(bool isAssistant, CaptureCompletionHand
                     }
                 },
                 [this, isAssistant, generation] {
-                    if (generation == generation_ && shadeWindows_.isEmpty()) {
+                    if (generation == generation_ && !(overlays_ && overlays_->isOpen())) {
                         openOverlays(isAssistant);
                     }
                 });
@@ -434,14 +430,10 @@ void ScreenshotCapture::portalAnswered(bool isAssistant, const PortalScreenshotO
         frozenDesktop_.emplace(outcome.image, std::move(screens));
         if (pendingSelection_) {
             cutFromFrozenDesktop(*std::exchange(pendingSelection_, std::nullopt));
-        } else if (shadeWindows_.isEmpty()) {
+        } else if (!(overlays_ && overlays_->isOpen())) {
             openOverlays(isAssistant);
         } else {
-            for (const QPointer<QWidget>& window : shadeWindows_) {
-                if (auto* overlay = qobject_cast<OverlayWindow*>(window.data())) {
-                    overlay->setFrozenScreen(frozenDesktop_->part(overlay->screen()->geometry()));
-                }
-            }
+            overlays_->showStills(*frozenDesktop_);
         }
         return;
     }
@@ -452,7 +444,9 @@ void ScreenshotCapture::portalAnswered(bool isAssistant, const PortalScreenshotO
     case PortalScreenshotOutcome::Status::unavailable:
         systemLog(QStringLiteral("No screenshot from the desktop portal: ") + outcome.detail);
         endCapture(CaptureResult::cancelled);
-        ScreenCapturePermissions::shared().showGetScreenRecordingPermissionsWindow();
+        if (overlays_) {
+            overlays_->showPermissionWindow();
+        }
         return;
     }
 }
@@ -469,26 +463,24 @@ void ScreenshotCapture::openOverlays(bool isAssistant)
                                      : frozen       ? grabWholeScreen(*screen)
                                                     : QImage());
     }
-    OverlayWindow* underMouse = nullptr;
-    for (auto& [screen, still] : screens) {
-        auto* view = new ScreenAreaSelectionView;
-        view->isAssistant = isAssistant;
-        view->delegate = this;
-        if (portalCapture_) {
-            // Wayland names no other program's window: the details stay empty.
-            view->windowLookup = [](QPointF) { return std::optional<WindowDetails>(); };
-        }
-        auto* overlay = new OverlayWindow(*screen, screenshotWindowOverlayWindowLevel, view, std::move(still));
-        shadeWindows_.append(overlay);
-        overlay->showOverScreen();
-        if (screen->geometry().contains(QCursor::pos())) {
-            underMouse = overlay;
-        }
+    if (!overlays_) {
+        return;
     }
-    // The keyboard goes to the screen the user is looking at.
-    if (underMouse) {
-        underMouse->activateWindow();
-    }
+    // A report from overlays of an earlier capture is dropped.
+    const quint64 generation = generation_;
+    CaptureOverlays::Handlers handlers;
+    handlers.selected = [self = QPointer<ScreenshotCapture>(this), generation](QRectF area,
+                                                                               std::optional<WindowDetails> details) {
+        if (self && generation == self->generation_) {
+            self->didSelectArea(area, std::move(details));
+        }
+    };
+    handlers.ended = [self = QPointer<ScreenshotCapture>(this), generation](CaptureResult result) {
+        if (self && generation == self->generation_) {
+            self->endCapture(result);
+        }
+    };
+    overlays_->open(screens, isAssistant, portalCapture_, std::move(handlers));
     emit overlaysShown();
 }
 
@@ -603,27 +595,23 @@ void ScreenshotCapture::performCaptureFromFileURLs(const QList<QUrl>& urls, Capt
     });
 }
 
-void ScreenshotCapture::didSelectArea(ScreenAreaSelectionView& view, QRectF area, std::optional<WindowDetails> details)
+void ScreenshotCapture::didSelectArea(QRectF area, std::optional<WindowDetails> details)
 {
     const JobPtr job = areaCapture_;
     if (!job || !job->selecting) {
         return;
     }
     if (portalCapture_) {
-        // Each overlay covers its screen exactly, and Wayland tells no program where its windows are: the
-        // screen's place is the overlay's.
-        const QWidget* overlay = view.window();
-        const QPoint origin = overlay->screen()->geometry().topLeft() + view.mapTo(overlay, QPoint(0, 0));
         job->windowDetails = std::move(details);
         closeShadeWindows();
         if (frozenDesktop_) {
-            cutFromFrozenDesktop(area.translated(origin));
+            cutFromFrozenDesktop(area);
         } else {
-            pendingSelection_ = area.translated(origin);
+            pendingSelection_ = area;
         }
         return;
     }
-    const QRectF global = area.translated(view.mapToGlobal(QPointF(0, 0)));
+    const QRectF global = area;
     job->windowDetails = std::move(details);
     closeShadeWindows();
     if (QGuiApplication::screens().isEmpty()) {
@@ -695,12 +683,9 @@ void ScreenshotCapture::giveMainWindowBack(const Job& job)
 
 void ScreenshotCapture::closeShadeWindows()
 {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->property(OverlayWindow::levelProperty).toInt() == screenshotWindowOverlayWindowLevel) {
-            widget->close();
-        }
+    if (overlays_) {
+        overlays_->close();
     }
-    shadeWindows_.clear();
 }
 
 void ScreenshotCapture::captureAndSaveArea(QRectF area)

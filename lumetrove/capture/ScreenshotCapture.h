@@ -1,9 +1,9 @@
 #pragma once
 
+#include "lumetrove/capture/CaptureMainWindow.h"
+#include "lumetrove/capture/CaptureOverlays.h"
 #include "lumetrove/library/CaptureResult.h"
 #include "lumetrove/library/CapturedScreenshotInfo.h"
-#include "lumetrove/capture/CaptureMainWindow.h"
-#include "lumetrove/capture/ScreenAreaSelectionView.h"
 #include "lumetrove/library/WindowDetails.h"
 #include "lumetrove/platform/DesktopImage.h"
 
@@ -11,15 +11,12 @@
 #include <QImage>
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QThreadPool>
 #include <QUrl>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
-
-class QWidget;
 
 namespace lumetrove {
 
@@ -49,7 +46,7 @@ public:
 };
 
 /// The one object that runs captures and imports. An area capture hides the main window (the one the shell
-/// hands over with `setMainWindow`), covers every screen with a selection overlay, grabs the selected area 0.1 s after the
+/// hands over), covers every screen with a selection overlay, grabs the selected area 0.1 s after the
 /// overlays close and saves it as a PNG file in the screenshots directory. In a Wayland session the desktop
 /// portal first takes one screenshot of the whole desktop, the overlays show that still image, one full-screen
 /// window per screen, and the selection is cut from it: a refusal ends the capture as cancelled, and where
@@ -67,13 +64,13 @@ public:
 ///
 /// With a store, every new image is noted in it before its file is written (`ScreenshotsDB::recordNewImage`),
 /// so that an image whose row a killed run never inserted is listed when the library is next opened.
-class ScreenshotCapture : public QObject, public ScreenAreaSelectionViewDelegate {
+class ScreenshotCapture : public QObject {
     Q_OBJECT
 
 public:
     enum class CaptureSource { screen = 0, file = 1 };
 
-    /// The level of every overlay window, and the key by which `closeShadeWindows` finds them.
+    /// The level of every overlay window, and the key by which the overlays find each other.
     static constexpr int screenshotWindowOverlayWindowLevel = 3003;
 
     /// `recognizer` null means the shared Tesseract recogniser; `store` null means that new images are noted
@@ -95,8 +92,10 @@ public:
     void performCaptureFromFileURLs(const QList<QUrl>& urls, CaptureCompletionHandler completionHandler,
                                     SkippedImportsHandler skipped = nullptr);
 
-    void didSelectArea(ScreenAreaSelectionView& view, QRectF area, std::optional<WindowDetails> details) override;
-    void endCapture(CaptureResult result) override;
+    /// The user chose `area` (Qt's global logical coordinates) for the area capture under way.
+    void didSelectArea(QRectF area, std::optional<WindowDetails> details);
+    /// Ends the area capture under way.
+    void endCapture(CaptureResult result);
 
     /// Grabs `area` (Qt's global logical coordinates) and queues it to be saved and recognised.
     void captureAndSaveArea(QRectF area);
@@ -107,6 +106,11 @@ public:
     void processNextPendingImage();
     /// Closes every overlay window of the application.
     void closeShadeWindows();
+
+    /// The windows an area capture shows. Without them nothing is shown: the area comes only from
+    /// `didSelectArea` or a grab handed to `saveGrabbedImage`.
+    void setOverlays(std::shared_ptr<CaptureOverlays> overlays) { overlays_ = std::move(overlays); }
+    CaptureOverlays* overlays() const { return overlays_.get(); }
 
     /// PNG data of the thumbnail of the image file at `url` (200 wide, in a 200 x 140 frame); none when the
     /// file cannot be read. Any thread.
@@ -119,8 +123,6 @@ public:
     /// The bus on which the desktop portal is asked for screenshots (the session bus unless set).
     void setPortalBus(const QDBusConnection& bus) { portalBus_ = bus; }
 
-    /// The overlay windows of the capture under way.
-    const QList<QPointer<QWidget>>& shadeWindows() const { return shadeWindows_; }
     /// Where the images of the capture or import started last come from.
     CaptureSource currentCaptureSource() const { return currentCaptureSource_; }
 
@@ -159,7 +161,7 @@ private:
     std::shared_ptr<TextRecognizer> recognizer_;
     std::shared_ptr<ScreenshotsDB> store_;
     std::shared_ptr<CaptureMainWindow> mainWindow_;
-    QList<QPointer<QWidget>> shadeWindows_;
+    std::shared_ptr<CaptureOverlays> overlays_;
     CaptureSource currentCaptureSource_ = CaptureSource::screen;
     /// Every capture and import under way, in the order they started.
     std::vector<JobPtr> jobs_;

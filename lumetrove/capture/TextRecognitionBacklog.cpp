@@ -1,10 +1,10 @@
 #include "lumetrove/capture/TextRecognitionBacklog.h"
 
-#include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/FileOperations.h"
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
+#include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/platform/Log.h"
 #include "lumetrove/platform/TextRecognizer.h"
 

@@ -1,4 +1,4 @@
-#include "lumetrove/capture/ScreenAreaSelectionView.h"
+#include "lumetrove/captureui/ScreenAreaSelectionView.h"
 
 #include "lumetrove/capture/ScreenshotWindowDetails.h"
 #include "lumetrove/platform/Symbols.h"

@@ -1,4 +1,4 @@
-#include "lumetrove/capture/ScreenCapturePermissions.h"
+#include "lumetrove/captureui/ScreenCapturePermissions.h"
 
 #include "lumetrove/capture/ScreenshotCapture.h"
 #include "lumetrove/platform/DesktopSession.h"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lumetrove/capture/ScreenshotCapture.h"
+#include "lumetrove/captureui/ScreenCaptureOverlays.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 
 #include <QGuiApplication>
@@ -21,6 +22,7 @@ public:
     {
         // The completion may come after a failed test has gone on: it only touches what it shares.
         std::shared_ptr<State> state = state_;
+        ScreenCaptureOverlays::installIn(ScreenshotCapture::shared());
         ScreenshotCapture::shared().startAreaCapture(
             false, [state, &library, inspect](const std::optional<QList<CapturedScreenshotInfo>>& results,
                                               CaptureResult result) {
@@ -39,11 +41,17 @@ public:
     /// Whether the capture shows an exposed overlay on every screen.
     static bool overlaysShown()
     {
-        const QList<QPointer<QWidget>>& overlays = ScreenshotCapture::shared().shadeWindows();
+        const QList<QPointer<QWidget>>& overlays = windows();
         return overlays.size() == QGuiApplication::screens().size() &&
                std::all_of(overlays.begin(), overlays.end(), [](const QPointer<QWidget>& overlay) {
                    return overlay && overlay->windowHandle() && overlay->windowHandle()->isExposed();
                });
+    }
+
+    /// The overlay windows of the shared engine's capture under way.
+    static const QList<QPointer<QWidget>>& windows()
+    {
+        return ScreenCaptureOverlays::installIn(ScreenshotCapture::shared()).windows();
     }
 
     /// Whether the capture ended and the library lists what it added.

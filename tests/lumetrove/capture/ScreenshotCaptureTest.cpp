@@ -1,7 +1,7 @@
 #include "lumetrove/capture/ScreenshotCapture.h"
 
 #include "lumetrove/app/WidgetCaptureMainWindow.h"
-
+#include "lumetrove/captureui/ScreenCaptureOverlays.h"
 #include "lumetrove/platform/OverlayWindow.h"
 #include "lumetrove/platform/ScreenRecordingPermission.h"
 #include "lumetrove/platform/TextRecognizer.h"
@@ -97,6 +97,7 @@ protected:
 
     std::shared_ptr<FakeRecognizer> recognizer = std::make_shared<FakeRecognizer>();
     ScreenshotCapture capture{recognizer};
+    ScreenCaptureOverlays* overlays = &ScreenCaptureOverlays::installIn(capture);
     std::vector<Completion> completions;
 };
 
@@ -143,10 +144,10 @@ TEST_F(ScreenshotCaptureTest, ARecordWithAnAssistantTaskIsReportedWithItsWholeTe
 {
     // Copying or searching the text happens as soon as the record is reported: it cannot wait for a future.
     capture.startAreaCapture(true, recorder());
-    ASSERT_FALSE(capture.shadeWindows().isEmpty());
-    auto* view = capture.shadeWindows().front()->findChild<ScreenAreaSelectionView*>();
+    ASSERT_FALSE(overlays->windows().isEmpty());
+    auto* view = overlays->windows().front()->findChild<ScreenAreaSelectionView*>();
     ASSERT_TRUE(view);
-    capture.didSelectArea(
+    overlays->didSelectArea(
         *view, QRectF(10, 10, 60, 30),
         WindowDetails{std::nullopt, QStringLiteral("Editor"), std::nullopt, QStringLiteral("Copy text")});
     ASSERT_TRUE(waitForCompletion());
@@ -217,8 +218,8 @@ TEST_F(ScreenshotCaptureTest, EscapeEndsTheCaptureClosesEveryOverlayAndRestoresT
     EXPECT_EQ(mainWindow.windowOpacity(), 0.0);
     EXPECT_EQ(namesake.windowOpacity(), 1.0);
     EXPECT_TRUE(namesake.isVisible());
-    ASSERT_EQ(capture.shadeWindows().size(), QGuiApplication::screens().size());
-    QWidget* overlay = capture.shadeWindows().front();
+    ASSERT_EQ(overlays->windows().size(), QGuiApplication::screens().size());
+    QWidget* overlay = overlays->windows().front();
     ASSERT_TRUE(overlay->isVisible());
     strayOverlay.show();
     QTest::keyClick(overlay->findChild<ScreenAreaSelectionView*>(), Qt::Key_Escape);
@@ -227,7 +228,7 @@ TEST_F(ScreenshotCaptureTest, EscapeEndsTheCaptureClosesEveryOverlayAndRestoresT
     EXPECT_EQ(completions[0].result, CaptureResult::cancelled);
     EXPECT_FALSE(completions[0].results);
     EXPECT_FALSE(strayOverlay.isVisible());
-    EXPECT_TRUE(capture.shadeWindows().isEmpty());
+    EXPECT_TRUE(overlays->windows().isEmpty());
     EXPECT_EQ(mainWindow.windowOpacity(), 1.0);
     QTest::keyClick(&mainWindow, Qt::Key_Escape);
     EXPECT_EQ(completions.size(), 1u) << "the handler is called once";
@@ -241,8 +242,8 @@ TEST_F(ScreenshotCaptureTest, AMainWindowThatIsGoneIsLeftOutOfTheCapture)
         mainWindow.show();
     }
     capture.startAreaCapture(false, recorder());
-    ASSERT_FALSE(capture.shadeWindows().isEmpty());
-    QTest::keyClick(capture.shadeWindows().front()->findChild<ScreenAreaSelectionView*>(), Qt::Key_Escape);
+    ASSERT_FALSE(overlays->windows().isEmpty());
+    QTest::keyClick(overlays->windows().front()->findChild<ScreenAreaSelectionView*>(), Qt::Key_Escape);
     ASSERT_EQ(completions.size(), 1u);
     EXPECT_EQ(completions[0].result, CaptureResult::cancelled);
 }
@@ -261,14 +262,14 @@ TEST_F(ScreenshotCaptureTest, ACaptureThatStoresNothingGivesTheMainWindowBackAsI
                 mainWindow.show();
             }
             capture.startAreaCapture(!task.isEmpty(), recorder());
-            ASSERT_FALSE(capture.shadeWindows().isEmpty());
-            auto* view = capture.shadeWindows().front()->findChild<ScreenAreaSelectionView*>();
+            ASSERT_FALSE(overlays->windows().isEmpty());
+            auto* view = overlays->windows().front()->findChild<ScreenAreaSelectionView*>();
             ASSERT_TRUE(view);
             if (task.isEmpty()) {
                 QTest::keyClick(view, Qt::Key_Escape);
             } else {
-                capture.didSelectArea(*view, QRectF(10, 10, 60, 30),
-                                      WindowDetails{std::nullopt, QStringLiteral("Editor"), std::nullopt, task});
+                overlays->didSelectArea(*view, QRectF(10, 10, 60, 30),
+                                        WindowDetails{std::nullopt, QStringLiteral("Editor"), std::nullopt, task});
             }
             ASSERT_TRUE(waitForCompletion());
             EXPECT_EQ(mainWindow.isVisible(), shown);
@@ -282,10 +283,10 @@ TEST_F(ScreenshotCaptureTest, AStoredCaptureBringsTheMainWindowForward)
     QWidget mainWindow;
     capture.setMainWindow(std::make_shared<WidgetCaptureMainWindow>(&mainWindow));
     capture.startAreaCapture(false, recorder());
-    auto* view = capture.shadeWindows().front()->findChild<ScreenAreaSelectionView*>();
+    auto* view = overlays->windows().front()->findChild<ScreenAreaSelectionView*>();
     ASSERT_TRUE(view);
-    capture.didSelectArea(*view, QRectF(10, 10, 60, 30),
-                          WindowDetails{std::nullopt, QStringLiteral("Editor"), std::nullopt, std::nullopt});
+    overlays->didSelectArea(*view, QRectF(10, 10, 60, 30),
+                            WindowDetails{std::nullopt, QStringLiteral("Editor"), std::nullopt, std::nullopt});
     ASSERT_TRUE(waitForCompletion());
     EXPECT_TRUE(mainWindow.isVisible());
     EXPECT_EQ(mainWindow.windowOpacity(), 1.0);
@@ -367,7 +368,7 @@ TEST_F(ScreenshotCaptureTest, CapturesAndImportsRunSideBySideAndEachReportsItsOw
     capture.performCaptureFromFileURLs(files, importRecorder);
     capture.startAreaCapture(false, recorder());
     capture.performCaptureFromFileURLs(files.mid(0, 1), importRecorder);
-    ASSERT_FALSE(capture.shadeWindows().isEmpty()) << "an import leaves the overlays of a capture alone";
+    ASSERT_FALSE(overlays->windows().isEmpty()) << "an import leaves the overlays of a capture alone";
     capture.closeShadeWindows();
     capture.saveGrabbedImage(image(150, 50));
     ASSERT_TRUE(waitForCompletion());

@@ -1,4 +1,4 @@
-#include "lumetrove/capture/ScreenAreaSelectionView.h"
+#include "lumetrove/captureui/ScreenAreaSelectionView.h"
 
 #include <QComboBox>
 #include <QIcon>

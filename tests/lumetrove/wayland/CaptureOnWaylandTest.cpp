@@ -1,5 +1,6 @@
-#include "lumetrove/capture/ScreenCapturePermissions.h"
 #include "lumetrove/capture/ScreenshotCapture.h"
+#include "lumetrove/captureui/ScreenCaptureOverlays.h"
+#include "lumetrove/captureui/ScreenCapturePermissions.h"
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/PortalScreenshot.h"
@@ -320,6 +321,7 @@ TEST(PortalAnswersOnWaylandTest, ARefusalEndsTheCaptureCancelledAndAMissingPorta
 
         ScreenshotCapture capture;
         capture.setPortalBus(bus.connect(QStringLiteral("capture")));
+        const ScreenCaptureOverlays& overlays = ScreenCaptureOverlays::installIn(capture);
         std::optional<CaptureResult> outcome;
         bool gotResults = false;
         capture.startAreaCapture(
@@ -330,7 +332,7 @@ TEST(PortalAnswersOnWaylandTest, ARefusalEndsTheCaptureCancelledAndAMissingPorta
         ASSERT_TRUE(processEventsUntil([&] { return outcome.has_value(); }, waylandStepTimeoutMs));
         EXPECT_EQ(*outcome, CaptureResult::cancelled);
         EXPECT_FALSE(gotResults);
-        EXPECT_TRUE(capture.shadeWindows().isEmpty()) << "overlays opened without a screenshot";
+        EXPECT_TRUE(overlays.windows().isEmpty()) << "overlays opened without a screenshot";
         EXPECT_EQ(screenshotFiles(), filesBefore);
 
         QWidget* window = ScreenCapturePermissions::shared().window();

@@ -79,7 +79,7 @@ protected:
     {
         LibraryCapture capture(library);
         EXPECT_TRUE(processEventsUntil(LibraryCapture::overlaysShown, stepTimeoutMs)) << "the overlays did not open";
-        const QList<QPointer<QWidget>>& overlays = ScreenshotCapture::shared().shadeWindows();
+        const QList<QPointer<QWidget>>& overlays = LibraryCapture::windows();
         for (QScreen* screen : QGuiApplication::screens()) {
             EXPECT_TRUE(std::any_of(
                 overlays.begin(), overlays.end(),
