@@ -5,16 +5,15 @@
 #include "lumetrove/app/AssistantActions.h"
 #include "lumetrove/app/FirstLaunchChecker.h"
 #include "lumetrove/app/ProblemBar.h"
-#include "lumetrove/views/SettingsViewModel.h"
 #include "lumetrove/app/URLHandler.h"
 #include "lumetrove/app/WindowFit.h"
 #include "lumetrove/browser/FolderListView.h"
 #include "lumetrove/browser/LibrarySelection.h"
 #include "lumetrove/browser/ScreenshotListView.h"
 #include "lumetrove/browser/ScreenshotPreviewWindow.h"
-#include "lumetrove/capture/ScreenCapturePermissions.h"
 #include "lumetrove/capture/ScreenshotCapture.h"
 #include "lumetrove/capture/TextRecognitionBacklog.h"
+#include "lumetrove/captureui/ScreenCapturePermissions.h"
 #include "lumetrove/detail/ScreenshotDetailView.h"
 #include "lumetrove/library/FoldersListManager.h"
 #include "lumetrove/library/LibraryProblems.h"
@@ -25,6 +24,7 @@
 #include "lumetrove/platform/ScreenRecordingPermission.h"
 #include "lumetrove/platform/Symbols.h"
 #include "lumetrove/platform/UserDefaults.h"
+#include "lumetrove/views/SettingsViewModel.h"
 #include "settingsopener/OpenSettingsAction.h"
 
 #include <QAction>
@@ -328,11 +328,11 @@ void ContentView::handleTakeScreenshotNotification(const Notification& notificat
     updateLayoutForState();
     QPointer<ContentView> self(this);
     dependencies_.capture->startAreaCapture(aiAssistant,
-                                           [self, shouldAIProcess](CaptureService::Infos infos, CaptureResult result) {
-                                               if (self) {
-                                                   self->handleCaptureResult(infos, result, shouldAIProcess);
-                                               }
-                                           });
+                                            [self, shouldAIProcess](CaptureService::Infos infos, CaptureResult result) {
+                                                if (self) {
+                                                    self->handleCaptureResult(infos, result, shouldAIProcess);
+                                                }
+                                            });
 }
 
 bool ContentView::checkOpenAIAPIKey()

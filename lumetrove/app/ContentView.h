@@ -79,19 +79,19 @@ public:
     /// take the process-wide objects (none for the first-launch checker and the Settings tab).
     struct Dependencies {
         /// Makes the window's screenshot list, which the view then owns.
-        ListManagerFactory makeScreenshotsListManager;
+        ListManagerFactory makeScreenshotsListManager{};
         FoldersListManager& foldersListManager;
         AppState& appState;
         FolderSection folderSelection = FolderSection::all();
         bool didTakeOrImportScreenshot = false;
         /// The window's minimum size while the first-launch arrow is shown.
-        QSize minimumWindowSizeWithFirstLaunchArrow;
+        QSize minimumWindowSizeWithFirstLaunchArrow{};
         URLHandler* urlHandler = nullptr;
         FirstLaunchChecker* firstLaunchChecker = nullptr;
         SettingsViewModel* settingsViewModel = nullptr;
         CaptureService* capture = nullptr;
         /// The store behind the window's lists; null means the shared one.
-        std::shared_ptr<ScreenshotsDB> store;
+        std::shared_ptr<ScreenshotsDB> store{};
     };
 
     explicit ContentView(Dependencies dependencies, QWidget* parent = nullptr);

@@ -1,8 +1,8 @@
 #include "lumetrove/app/SettingsView.h"
 
-#include "lumetrove/views/SettingsViewModel.h"
 #include "lumetrove/platform/Symbols.h"
 #include "lumetrove/platform/UserDefaults.h"
+#include "lumetrove/views/SettingsViewModel.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

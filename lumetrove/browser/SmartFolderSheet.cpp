@@ -1,9 +1,9 @@
 #include "lumetrove/browser/SmartFolderSheet.h"
 
 #include "lumetrove/browser/LibrarySelection.h"
-#include "lumetrove/views/KeywordEditorView.h"
 #include "lumetrove/library/FoldersListManager.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
+#include "lumetrove/views/KeywordEditorView.h"
 
 #include <QFrame>
 #include <QGraphicsOpacityEffect>

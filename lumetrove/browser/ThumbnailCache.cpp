@@ -1,7 +1,7 @@
 #include "lumetrove/browser/ThumbnailCache.h"
 
-#include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/platform/ImageUtilities.h"
 
 #include <QFileInfo>
 #include <QImageReader>

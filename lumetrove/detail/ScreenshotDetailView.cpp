@@ -1,16 +1,16 @@
 #include "lumetrove/detail/ScreenshotDetailView.h"
 
 #include "lumetrove/ai/AIResultApplication.h"
-#include "lumetrove/detail/ProcessButtonView.h"
-#include "lumetrove/views/SettingsViewModel.h"
-#include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/detail/AIAssistantResultsView.h"
 #include "lumetrove/detail/CopyToClipboardButtonView.h"
 #include "lumetrove/detail/DetailHeadingView.h"
-#include "lumetrove/views/KeywordEditorView.h"
 #include "lumetrove/detail/LiveTextImageView.h"
+#include "lumetrove/detail/ProcessButtonView.h"
 #include "lumetrove/detail/ScreenshotNameView.h"
+#include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/platform/UserDefaults.h"
+#include "lumetrove/views/KeywordEditorView.h"
+#include "lumetrove/views/SettingsViewModel.h"
 #include "settingsopener/OpenSettingsAction.h"
 
 #include <QEvent>

@@ -5,7 +5,6 @@
 #include "lumetrove/app/FirstLaunchChecker.h"
 #include "lumetrove/app/LumetroveApp.h"
 #include "lumetrove/app/ProblemBar.h"
-#include "lumetrove/views/SettingsViewModel.h"
 #include "lumetrove/app/URLHandler.h"
 #include "lumetrove/browser/LibrarySelection.h"
 #include "lumetrove/library/FoldersListManager.h"
@@ -13,6 +12,7 @@
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/NotificationCenter.h"
 #include "lumetrove/platform/UserDefaults.h"
+#include "lumetrove/views/SettingsViewModel.h"
 #include "tests/lumetrove/library/LibraryTest.h"
 
 #include <QDBusConnection>
@@ -78,16 +78,16 @@ protected:
     /// The view, made without running the event loop: its first list is still on its way.
     void constructView()
     {
-        view = std::make_unique<ContentView>(
-            ContentView::Dependencies{.makeScreenshotsListManager = [this] { return new ScreenshotsListManager(store); },
-                                      .foldersListManager = *folders,
-                                      .appState = AppState::shared(),
-                                      .minimumWindowSizeWithFirstLaunchArrow = QSize(1390, 700),
-                                      .urlHandler = &URLHandler::shared(),
-                                      .firstLaunchChecker = firstLaunch.get(),
-                                      .settingsViewModel = &settings,
-                                      .capture = &capture,
-                                      .store = store});
+        view = std::make_unique<ContentView>(ContentView::Dependencies{
+            .makeScreenshotsListManager = [this] { return new ScreenshotsListManager(store); },
+            .foldersListManager = *folders,
+            .appState = AppState::shared(),
+            .minimumWindowSizeWithFirstLaunchArrow = QSize(1390, 700),
+            .urlHandler = &URLHandler::shared(),
+            .firstLaunchChecker = firstLaunch.get(),
+            .settingsViewModel = &settings,
+            .capture = &capture,
+            .store = store});
     }
 
     void makeView()

@@ -1,8 +1,8 @@
 #include "lumetrove/app/SettingsView.h"
 
 #include "lumetrove/ai/AIVisionViewModel.h"
-#include "lumetrove/views/SettingsViewModel.h"
 #include "lumetrove/platform/UserDefaults.h"
+#include "lumetrove/views/SettingsViewModel.h"
 #include "tests/aiclient/LoopbackServer.h"
 #include "tests/lumetrove/Sandbox.h"
 

@@ -3,12 +3,12 @@
 #include "lumetrove/app/AppState.h"
 #include "lumetrove/app/ContentView.h"
 #include "lumetrove/app/FirstLaunchChecker.h"
-#include "lumetrove/views/SettingsViewModel.h"
 #include "lumetrove/app/URLHandler.h"
 #include "lumetrove/browser/FolderListView.h"
 #include "lumetrove/library/FoldersListManager.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/UserDefaults.h"
+#include "lumetrove/views/SettingsViewModel.h"
 #include "tests/lumetrove/library/LibraryTest.h"
 
 #include <QMainWindow>

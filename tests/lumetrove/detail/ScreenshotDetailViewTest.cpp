@@ -1,7 +1,7 @@
 #include "lumetrove/detail/ScreenshotDetailView.h"
 
-#include "lumetrove/detail/ProcessButtonView.h"
 #include "lumetrove/detail/LiveTextImageView.h"
+#include "lumetrove/detail/ProcessButtonView.h"
 #include "lumetrove/platform/UserDefaults.h"
 #include "settingsopener/OpenSettingsAction.h"
 #include "tests/lumetrove/AccessibleControls.h"
