@@ -13,6 +13,7 @@
 #include "lumetrove/platform/NotificationCenter.h"
 #include "lumetrove/platform/UserDefaults.h"
 #include "lumetrove/views/SettingsViewModel.h"
+#include "tests/lumetrove/AccessibleControls.h"
 #include "tests/lumetrove/library/LibraryTest.h"
 
 #include <QDBusConnection>
@@ -190,7 +191,9 @@ TEST_F(ContentViewTest, ACaptureResetsSearchAndSectionAndSelectsTheNewScreenshot
     view->setSearchText("nothing matches");
     NotificationCenter::defaultCenter().post("takeScreenshot", {{"shouldAIProcess", true}});
     EXPECT_EQ(view->folderSelection(), FolderSection::all());
-    EXPECT_EQ(view->searchField()->text(), "");
+    const QLineEdit* search = testing::controlNamed<QLineEdit>(view.get(), QStringLiteral("Search"));
+    ASSERT_TRUE(search);
+    EXPECT_EQ(search->text(), "");
     EXPECT_TRUE(view->didTakeOrImportScreenshot());
 
     capture.complete(QList<CapturedScreenshotInfo>{capturedImage("first")});
@@ -438,7 +441,8 @@ TEST_F(ContentViewTest, AnIdleWindowReceivesNoMoreThanAHandfulOfEventsASecond)
 TEST_F(ContentViewTest, TheSearchFieldSaysWhatItIsForAndHasRoomToSayIt)
 {
     makeView();
-    const QLineEdit* search = view->searchField();
+    const QLineEdit* search = testing::controlNamed<QLineEdit>(view.get(), QStringLiteral("Search"));
+    ASSERT_TRUE(search);
     ASSERT_FALSE(search->placeholderText().isEmpty());
     EXPECT_GE(search->width(), search->fontMetrics().horizontalAdvance(search->placeholderText()));
 }

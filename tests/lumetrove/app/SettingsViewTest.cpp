@@ -4,6 +4,7 @@
 #include "lumetrove/platform/UserDefaults.h"
 #include "lumetrove/views/SettingsViewModel.h"
 #include "tests/aiclient/LoopbackServer.h"
+#include "tests/lumetrove/AccessibleControls.h"
 #include "tests/lumetrove/Sandbox.h"
 
 #include <QClipboard>
@@ -28,7 +29,8 @@ TEST_F(SettingsViewTest, OpeningThePaneStoresNothingAndEveryEditIsStoredWithoutS
 {
     SettingsViewModel model;
     SettingsView view(model);
-    QLineEdit* field = view.openAIAPIView()->keyField();
+    QLineEdit* field = testing::controlNamed<QLineEdit>(&view, QStringLiteral("OpenAI API Key"));
+    ASSERT_TRUE(field);
     EXPECT_EQ(field->text(), QString());
     EXPECT_EQ(field->placeholderText(), QStringLiteral("sk-xxxx"));
     EXPECT_EQ(field->echoMode(), QLineEdit::Normal);
@@ -73,7 +75,9 @@ TEST_F(SettingsViewTest, AKeyPastedWithATrailingLineFeedIsSentWithoutIt)
     SettingsViewModel settings;
     SettingsView view(settings);
     QGuiApplication::clipboard()->setText(QStringLiteral("sk-pasted-key\n"));
-    view.openAIAPIView()->keyField()->paste();
+    QLineEdit* field = testing::controlNamed<QLineEdit>(&view, QStringLiteral("OpenAI API Key"));
+    ASSERT_TRUE(field);
+    field->paste();
     EXPECT_EQ(UserDefaults::string(UserDefaults::openAIAPIKey), QStringLiteral("sk-pasted-key"));
 
     AIVisionViewModel model;

@@ -1,6 +1,7 @@
 #include "lumetrove/browser/SmartFolderSheet.h"
 
 #include "lumetrove/views/KeywordEditorView.h"
+#include "tests/lumetrove/AccessibleControls.h"
 #include "tests/lumetrove/browser/BrowserTest.h"
 
 #include <QLabel>
@@ -28,6 +29,13 @@ protected:
                                                         std::move(editing), &window);
         sheet->open();
         return sheet;
+    }
+    /// The name field, found as a screen reader finds it.
+    static QLineEdit& nameField(SmartFolderSheet& sheet)
+    {
+        QLineEdit* field = testing::controlNamed<QLineEdit>(&sheet, QStringLiteral("Name:"));
+        EXPECT_TRUE(field);
+        return field ? *field : sheet.nameField();
     }
 
     QWidget window;
@@ -58,10 +66,10 @@ TEST_F(SmartFolderSheetTest, SavingANewSmartFolderStoresItAsTypedAndSelectsIt)
 {
     auto sheet = makeSheet(QStringLiteral("New Folder"), QString(), false);
     EXPECT_EQ(sheet->titleLabel().text(), "New Smart Folder");
-    sheet->nameField().setText(QStringLiteral(" Pets "));
+    nameField(*sheet).setText(QStringLiteral(" Pets "));
     sheet->keywordEditor().setNewKeyword(QStringLiteral("Cats dogs"));
     sheet->keywordEditor().addKeywords();
-    QTest::keyClick(&sheet->nameField(), Qt::Key_Return);
+    QTest::keyClick(&nameField(*sheet), Qt::Key_Return);
     ASSERT_EQ(folders->folders().size(), 1);
     const Folder folder = folders->folders().first();
     EXPECT_EQ(folder.name, " Pets ");
@@ -77,7 +85,7 @@ TEST_F(SmartFolderSheetTest, EditingKeepsIdOrderAndFlagAndPointsTheListAtTheFold
     const Folder smart = *folders->addFolder(QStringLiteral("Old"), true, QStringLiteral("old"));
     auto sheet = makeSheet(smart.name, *smart.keywordsFilter, true, smart);
     EXPECT_EQ(sheet->titleLabel().text(), "Edit Smart Folder");
-    sheet->nameField().setText(QStringLiteral("Renamed"));
+    nameField(*sheet).setText(QStringLiteral("Renamed"));
     sheet->keywordEditor().setKeywordsString(QStringLiteral("new words"));
     sheet->save();
     const Folder updated = folders->folders()[1];
@@ -94,7 +102,7 @@ TEST_F(SmartFolderSheetTest, EditingKeepsIdOrderAndFlagAndPointsTheListAtTheFold
 TEST_F(SmartFolderSheetTest, EscapeCancelsWithoutSaving)
 {
     auto sheet = makeSheet(QStringLiteral("Pets"), QStringLiteral("cats"), false);
-    QTest::keyClick(&sheet->nameField(), Qt::Key_Escape);
+    QTest::keyClick(&nameField(*sheet), Qt::Key_Escape);
     EXPECT_FALSE(sheet->isVisible());
     EXPECT_TRUE(folders->folders().isEmpty());
 }
