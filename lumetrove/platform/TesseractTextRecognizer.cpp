@@ -206,6 +206,36 @@ std::pair<int, int> controlGap(const Transitions& map, const QRect& row, const s
     return {0, 0};
 }
 
+/// `leaf` widened over the columns beside it where its ink goes on without a step between pixels above each
+/// other: the steep slant of a faint "A" or "V" at the end of a block. The columns a block spans are found by
+/// such steps, so the slant was left out, and the letter, reaching the edge of its crop, was cleared with
+/// the block's surroundings ("Imost"). The ink goes on while the column beside the leaf differs from its
+/// outer neighbour somewhere in the leaf's rows; the ground around a control does not, and it stops there.
+QRect withSlantedEdges(const Transitions& map, const QRect& leaf)
+{
+    const auto stepInColumn = [&](int x) {
+        if (x < 1 || x >= map.width) {
+            return false;
+        }
+        for (int y = leaf.top(); y <= leaf.bottom(); ++y) {
+            if (map.across[map.index(x, y)] != 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    // A step at x lies between columns x - 1 and x: on the left the column beside the leaf holds ink when it
+    // differs from the one further out; on the right, likewise, the step beyond it counts.
+    int left = leaf.left(), right = leaf.right();
+    while (leaf.left() - left < leaf.height() && stepInColumn(left - 1)) {
+        --left;
+    }
+    while (right - leaf.right() < leaf.height() && stepInColumn(right + 2)) {
+        ++right;
+    }
+    return QRect(QPoint(left, leaf.top()), QPoint(right, leaf.bottom()));
+}
+
 /// Recursive XY cut of `area`: trims blank margins, then splits at the widest interior gap of blank rows,
 /// or of blank columns at least `columnGap` wide, and appends the leaves in reading order (top to bottom,
 /// then left to right).
@@ -268,7 +298,7 @@ void cutIntoBlocks(const Transitions& map, QRect area, int columnGap, std::vecto
     }
     // Cutting stops at a depth that no real screen reaches, as a guard against pathological images.
     if (depth > 64 || (rowGapLength == 0 && !cutColumns)) {
-        blocks.push_back(trimmed);
+        blocks.push_back(withSlantedEdges(map, trimmed));
         return;
     }
     if (cutColumns && cutLength >= rowGapLength) {

@@ -221,6 +221,33 @@ TEST(TextRecognizerTest, ReadsATerminalListingAtRatioTwo)
     }
 }
 
+TEST(TextRecognizerTest, KeepsTheFaintSlantOfALetterAtTheEdgeOfAStatusBarItemAtRatioTwo)
+{
+    // Faint grey status text: the steep left slant of an "A" shows no step between pixels above each
+    // other, which is what sets a block's edges, so the block began inside the letter and the letter was
+    // cleared with the block's surroundings ("Imost"). Drawn at a few sub-pixel places, as text falls.
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(11);
+    for (const qreal shift : {0.0, 0.25, 0.5, 0.75}) {
+        SCOPED_TRACE(shift);
+        QImage image(QSize(420, 26) * 2, QImage::Format_RGB32);
+        image.setDevicePixelRatio(2);
+        image.fill(QColor(0xf0, 0xf0, 0xf0));
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        painter.setFont(font);
+        painter.setPen(QColor(0x9a, 0x9a, 0x9a));
+        painter.drawText(QPointF(12 + shift, 18), QStringLiteral("Version cursor"));
+        painter.setPen(QColor(0x8a, 0x8a, 0x8a));
+        painter.drawText(QPointF(140 + shift, 18), QStringLiteral("Almost cancel"));
+        painter.setPen(QColor(0x9a, 0x9a, 0x9a));
+        painter.drawText(QPointF(260 + shift, 18), QStringLiteral("Antler vector"));
+        painter.end();
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+                  "Version cursor Almost cancel Antler vector");
+    }
+}
+
 TEST(TextRecognizerTest, ReadsTheSelectedRowOfAList)
 {
     // The selected row is a bar of its own colour across the list, touching the rows above and below it,
