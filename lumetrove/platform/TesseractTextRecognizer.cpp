@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <omp.h>
@@ -42,6 +43,9 @@ constexpr int smallestTextHeight = 6; // rows (1x pixels): lower blocks are rule
 // Single lines of separate blocks this many line heights apart or closer, on one row, are one line: a label
 // and its field, the cells of a row. Columns of text stand further apart, or hold paragraphs.
 constexpr double rowJoiningGap = 8;
+// The columns of a table stand further apart (a spreadsheet's are as wide as their longest cell); that their
+// rows stand level with each other, line for line, is what tells them from columns of prose.
+constexpr double tableJoiningGap = 50;
 
 /// Sum of the grey-level steps between horizontal neighbours over every other row: how much contrast an
 /// image shows.
@@ -206,6 +210,36 @@ std::pair<int, int> controlGap(const Transitions& map, const QRect& row, const s
     return {0, 0};
 }
 
+/// `leaf` widened over the columns beside it where its ink goes on without a step between pixels above each
+/// other: the steep slant of a faint "A" or "V" at the end of a block. The columns a block spans are found by
+/// such steps, so the slant was left out, and the letter, reaching the edge of its crop, was cleared with
+/// the block's surroundings ("Imost"). The ink goes on while the column beside the leaf differs from its
+/// outer neighbour somewhere in the leaf's rows; the ground around a control does not, and it stops there.
+QRect withSlantedEdges(const Transitions& map, const QRect& leaf)
+{
+    const auto stepInColumn = [&](int x) {
+        if (x < 1 || x >= map.width) {
+            return false;
+        }
+        for (int y = leaf.top(); y <= leaf.bottom(); ++y) {
+            if (map.across[map.index(x, y)] != 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    // A step at x lies between columns x - 1 and x: on the left the column beside the leaf holds ink when it
+    // differs from the one further out; on the right, likewise, the step beyond it counts.
+    int left = leaf.left(), right = leaf.right();
+    while (leaf.left() - left < leaf.height() && stepInColumn(left - 1)) {
+        --left;
+    }
+    while (right - leaf.right() < leaf.height() && stepInColumn(right + 2)) {
+        ++right;
+    }
+    return QRect(QPoint(left, leaf.top()), QPoint(right, leaf.bottom()));
+}
+
 /// Recursive XY cut of `area`: trims blank margins, then splits at the widest interior gap of blank rows,
 /// or of blank columns at least `columnGap` wide, and appends the leaves in reading order (top to bottom,
 /// then left to right).
@@ -268,7 +302,7 @@ void cutIntoBlocks(const Transitions& map, QRect area, int columnGap, std::vecto
     }
     // Cutting stops at a depth that no real screen reaches, as a guard against pathological images.
     if (depth > 64 || (rowGapLength == 0 && !cutColumns)) {
-        blocks.push_back(trimmed);
+        blocks.push_back(withSlantedEdges(map, trimmed));
         return;
     }
     if (cutColumns && cutLength >= rowGapLength) {
@@ -791,10 +825,14 @@ QRectF boxOf(const tesseract::ResultIterator& iterator, tesseract::PageIteratorL
     return QRectF(QPointF(left, top) / block.scale + block.origin, QPointF(right, bottom) / block.scale + block.origin);
 }
 
-/// A line as read from its block, and whether it was its block's only line: a label, a button, a cell.
+/// A line as read from its block, the block's index, and whether it was its block's only line: a label, a
+/// button, a cell.
 struct ReadLine {
     RecognizedLine line;
+    size_t block = 0;
     bool alone = false;
+    /// Where its baseline crosses the middle of the line, in the image's pixels.
+    double baseline = 0;
 };
 
 /// Blocks to read, taken one at a time by every reading thread of one recognition, and their lines.
@@ -839,7 +877,13 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
                 continue;
             }
             if (!lineStarted) {
-                lines.emplace_back().line.boundingBox = boxOf(*iterator, tesseract::RIL_TEXTLINE, *block);
+                ReadLine& started = lines.emplace_back();
+                started.line.boundingBox = boxOf(*iterator, tesseract::RIL_TEXTLINE, *block);
+                started.block = index;
+                int left = 0, top = 0, right = 0, bottom = 0;
+                started.baseline = iterator->Baseline(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom)
+                                       ? (top + bottom) / 2.0 / block->scale + block->origin.y()
+                                       : started.line.boundingBox.bottom();
                 lineStarted = true;
             }
             RecognizedLine& line = lines.back().line;
@@ -862,54 +906,146 @@ bool sameRow(const QRectF& a, const QRectF& b)
     return lower > 0 && overlap >= 0.6 * lower && std::max(a.height(), b.height()) <= 2.2 * lower;
 }
 
-/// Lines as they stand on screen: single lines of separate blocks (a label and its field, a row of
-/// buttons, the cells of a row) that stand side by side, no further than `rowJoiningGap` apart, become
-/// one line, left to right, where its first part was read. Lines of paragraphs and columns stay as read.
-std::vector<RecognizedLine> joinRows(std::vector<ReadLine> read)
+/// How far apart `a` and `b` stand side by side: the blank between them, negative where they overlap.
+double sideGap(const QRectF& a, const QRectF& b)
 {
-    std::vector<RecognizedLine> lines;
-    std::vector<bool> taken(read.size(), false);
-    for (size_t i = 0; i < read.size(); ++i) {
-        if (taken[i]) {
-            continue;
-        }
-        taken[i] = true;
-        if (!read[i].alone) {
-            lines.push_back(std::move(read[i].line));
-            continue;
-        }
-        std::vector<size_t> row{i};
-        QRectF span = read[i].line.boundingBox;
-        for (bool grew = true; grew;) {
-            grew = false;
-            for (size_t j = i + 1; j < read.size(); ++j) {
-                const QRectF& box = read[j].line.boundingBox;
-                if (taken[j] || !read[j].alone || !sameRow(read[i].line.boundingBox, box)) {
-                    continue;
-                }
-                const double gap = std::max(box.left() - span.right(), span.left() - box.right());
-                if (gap <= rowJoiningGap * read[i].line.boundingBox.height()) {
-                    taken[j] = true;
-                    row.push_back(j);
-                    span = span.united(box);
-                    grew = true;
-                }
+    return std::max(b.left() - a.right(), a.left() - b.right());
+}
+
+/// How the lines read from the blocks of an image are joined into the lines that stand on screen.
+///  - A block's only line (a label and its field, a row of buttons) joins single lines beside it on its row,
+///    no further than `rowJoiningGap` away.
+///  - The columns of a table, of an `ls -l` listing or of a list with columns are read as blocks of their
+///    own: blocks of short lines (a few words each), or single cells standing in a column, edge to edge. A
+///    line in such a column joins the lines of other columns that stand on its baseline, as far as
+///    `tableJoiningGap` away. Columns of prose hold longer lines and stay as they are, even where their lines
+///    stand level with each other, and so do the rows of lists in two panes side by side, which only happen
+///    to come near each other.
+class RowJoiner {
+public:
+    explicit RowJoiner(std::vector<ReadLine> read) : read_(std::move(read)), inColumn_(read_.size(), false)
+    {
+        constexpr double wordsOfACell = 3;            // at most, on average over a column's lines
+        std::map<size_t, std::pair<int, int>> blocks; // lines and words of each block of several lines
+        for (const ReadLine& line : read_) {
+            if (!line.alone) {
+                auto& [lines, words] = blocks[line.block];
+                ++lines;
+                words += static_cast<int>(line.line.words.size());
             }
         }
-        std::sort(row.begin(), row.end(), [&](size_t a, size_t b) {
-            return read[a].line.boundingBox.left() < read[b].line.boundingBox.left();
-        });
-        RecognizedLine joined;
-        joined.boundingBox = span;
-        for (const size_t part : row) {
-            RecognizedLine& line = read[part].line;
-            joined.text += joined.text.isEmpty() ? line.text : QLatin1Char(' ') + line.text;
-            std::move(line.words.begin(), line.words.end(), std::back_inserter(joined.words));
+        // A column of cells: a block of short lines, or a single line whose left or right edge lines up with
+        // those of two lines or more above or below it.
+        for (size_t i = 0; i < read_.size(); ++i) {
+            const ReadLine& line = read_[i];
+            if (!line.alone) {
+                const auto [lines, words] = blocks.at(line.block);
+                inColumn_[i] = words <= wordsOfACell * lines;
+                continue;
+            }
+            const QRectF& box = line.line.boundingBox;
+            const double tolerance = 0.25 * box.height();
+            const auto stacked = std::count_if(read_.begin(), read_.end(), [&](const ReadLine& other) {
+                const QRectF& near = other.line.boundingBox;
+                return &other != &line && !sameRow(box, near) &&
+                       (std::abs(near.left() - box.left()) <= tolerance ||
+                        std::abs(near.right() - box.right()) <= tolerance);
+            });
+            inColumn_[i] = stacked >= 2;
         }
-        lines.push_back(std::move(joined));
+        // A block of short lines is a column of a table when two thirds of its lines or more have a line of
+        // another column on their baseline.
+        std::map<size_t, int> besideOthers;
+        for (size_t i = 0; i < read_.size(); ++i) {
+            if (read_[i].alone || !inColumn_[i]) {
+                continue;
+            }
+            bool beside = false;
+            for (size_t j = 0; j < read_.size() && !beside; ++j) {
+                beside = read_[j].block != read_[i].block && inTable(i, j);
+            }
+            besideOthers[read_[i].block] += beside;
+        }
+        for (size_t i = 0; i < read_.size(); ++i) {
+            if (!read_[i].alone && inColumn_[i]) {
+                inColumn_[i] = 3 * besideOthers[read_[i].block] >= 2 * blocks.at(read_[i].block).first;
+            }
+        }
     }
-    return lines;
-}
+
+    /// The lines as they stand on screen: each joinable line with those it joins, left to right, where its
+    /// first part was read; other lines as read.
+    std::vector<RecognizedLine> lines()
+    {
+        std::vector<RecognizedLine> lines;
+        std::vector<bool> taken(read_.size(), false);
+        for (size_t i = 0; i < read_.size(); ++i) {
+            if (taken[i]) {
+                continue;
+            }
+            taken[i] = true;
+            if (!read_[i].alone && !inColumn_[i]) {
+                lines.push_back(std::move(read_[i].line));
+                continue;
+            }
+            std::vector<size_t> row{i};
+            QRectF span = read_[i].line.boundingBox;
+            const auto blockInRow = [&](size_t block) {
+                return std::any_of(row.begin(), row.end(), [&](size_t part) { return read_[part].block == block; });
+            };
+            for (bool grew = true; grew;) {
+                grew = false;
+                for (size_t j = i + 1; j < read_.size(); ++j) {
+                    if (!taken[j] && !blockInRow(read_[j].block) && joins(i, j, span)) {
+                        taken[j] = true;
+                        row.push_back(j);
+                        span = span.united(read_[j].line.boundingBox);
+                        grew = true;
+                    }
+                }
+            }
+            std::sort(row.begin(), row.end(), [&](size_t a, size_t b) {
+                return read_[a].line.boundingBox.left() < read_[b].line.boundingBox.left();
+            });
+            RecognizedLine joined;
+            joined.boundingBox = span;
+            for (const size_t part : row) {
+                RecognizedLine& line = read_[part].line;
+                joined.text += joined.text.isEmpty() ? line.text : QLatin1Char(' ') + line.text;
+                std::move(line.words.begin(), line.words.end(), std::back_inserter(joined.words));
+            }
+            lines.push_back(std::move(joined));
+        }
+        return lines;
+    }
+
+private:
+    /// Whether line `j` stands in a row of a table with line `i`: on its baseline, within reach of it.
+    bool inTable(size_t i, size_t j, const QRectF& span) const
+    {
+        const RecognizedLine& line = read_[i].line;
+        const RecognizedLine& other = read_[j].line;
+        const double height = std::min(line.boundingBox.height(), other.boundingBox.height());
+        return inColumn_[j] && sameRow(line.boundingBox, other.boundingBox) &&
+               sideGap(span, other.boundingBox) <= tableJoiningGap * line.boundingBox.height() &&
+               std::abs(read_[i].baseline - read_[j].baseline) <= 0.3 * height;
+    }
+    bool inTable(size_t i, size_t j) const { return inTable(i, j, read_[i].line.boundingBox); }
+
+    /// Whether line `j` joins the row that line `i` began, which spans `span` so far.
+    bool joins(size_t i, size_t j, const QRectF& span) const
+    {
+        const QRectF& box = read_[j].line.boundingBox;
+        if (read_[i].alone && read_[j].alone && sameRow(read_[i].line.boundingBox, box) &&
+            sideGap(span, box) <= rowJoiningGap * read_[i].line.boundingBox.height()) {
+            return true;
+        }
+        return inColumn_[i] && inTable(i, j, span);
+    }
+
+    std::vector<ReadLine> read_;
+    std::vector<bool> inColumn_;
+};
 
 QThreadPool& readingPool()
 {
@@ -965,7 +1101,7 @@ public:
             std::move(part.begin(), part.end(), std::back_inserter(lines));
         }
         RecognizedText text;
-        text.lines = joinRows(std::move(lines));
+        text.lines = RowJoiner(std::move(lines)).lines();
         return text;
     }
 };

@@ -221,6 +221,33 @@ TEST(TextRecognizerTest, ReadsATerminalListingAtRatioTwo)
     }
 }
 
+TEST(TextRecognizerTest, KeepsTheFaintSlantOfALetterAtTheEdgeOfAStatusBarItemAtRatioTwo)
+{
+    // Faint grey status text: the steep left slant of an "A" shows no step between pixels above each
+    // other, which is what sets a block's edges, so the block began inside the letter and the letter was
+    // cleared with the block's surroundings ("Imost"). Drawn at a few sub-pixel places, as text falls.
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(11);
+    for (const qreal shift : {0.0, 0.25, 0.5, 0.75}) {
+        SCOPED_TRACE(shift);
+        QImage image(QSize(420, 26) * 2, QImage::Format_RGB32);
+        image.setDevicePixelRatio(2);
+        image.fill(QColor(0xf0, 0xf0, 0xf0));
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        painter.setFont(font);
+        painter.setPen(QColor(0x9a, 0x9a, 0x9a));
+        painter.drawText(QPointF(12 + shift, 18), QStringLiteral("Version cursor"));
+        painter.setPen(QColor(0x8a, 0x8a, 0x8a));
+        painter.drawText(QPointF(140 + shift, 18), QStringLiteral("Almost cancel"));
+        painter.setPen(QColor(0x9a, 0x9a, 0x9a));
+        painter.drawText(QPointF(260 + shift, 18), QStringLiteral("Antler vector"));
+        painter.end();
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+                  "Version cursor Almost cancel Antler vector");
+    }
+}
+
 TEST(TextRecognizerTest, ReadsTheSelectedRowOfAList)
 {
     // The selected row is a bar of its own colour across the list, touching the rows above and below it,
@@ -340,6 +367,76 @@ TEST(TextRecognizerTest, KeepsLinesAsTheyStandOnScreen)
     painter.end();
     EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
               "Account: Quarterly budget\nFolder: Invoices\nDownload the invoice archive before\nthe end of the month");
+}
+
+TEST(TextRecognizerTest, KeepsTheRowsOfTablesAsLinesAndColumnsOfProseAsColumns)
+{
+    // Each column of a table is read as a block of its own; its rows are still the lines on screen, however
+    // far apart the columns stand. Prose in two columns, its lines level with each other, stays in columns.
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(13);
+    const QFontMetrics metrics(font);
+    const QList<QStringList> rows{
+        {QStringLiteral("Invoice"), QStringLiteral("12"), QStringLiteral("4.50"), QStringLiteral("54.00")},
+        {QStringLiteral("Budget"), QStringLiteral("3"), QStringLiteral("120.00"), QStringLiteral("360.00")},
+        {QStringLiteral("Archive"), QStringLiteral("250"), QStringLiteral("0.75"), QStringLiteral("187.50")},
+        {QStringLiteral("Review"), QStringLiteral("41"), QStringLiteral("16.25"), QStringLiteral("666.25")}};
+    QImage table(760, 40 + 24 * static_cast<int>(rows.size()), QImage::Format_RGB32);
+    table.fill(Qt::white);
+    QPainter painter(&table);
+    painter.setFont(font);
+    painter.setPen(QColor(0x1a, 0x1a, 0x1a));
+    QStringList expected;
+    for (int row = 0; row < rows.size(); ++row) {
+        const int baseline = 30 + 24 * row;
+        painter.drawText(20, baseline, rows[row][0]);
+        // Numbers stand at the right of columns 180 px wide.
+        for (int column = 1; column < rows[row].size(); ++column) {
+            const int right = 200 + 180 * column;
+            painter.drawText(right - metrics.horizontalAdvance(rows[row][column]), baseline, rows[row][column]);
+        }
+        expected.append(rows[row].join(QLatin1Char(' ')));
+    }
+    painter.end();
+    EXPECT_EQ(sharedTextRecognizer()->recognize(table).joinedLines().toStdString(),
+              expected.join(QLatin1Char('\n')).toStdString());
+
+    // A listing whose names stand apart from the rest of their lines.
+    QFont mono(QStringLiteral("DejaVu Sans Mono"));
+    mono.setPixelSize(14);
+    const QStringList listing{QStringLiteral("-rw-r--r--  1 user staff  4002  Mar 25 15:12     review.txt"),
+                              QStringLiteral("-rw-r--r--  1 user staff 88897  Mar  2 21:49     budget.txt"),
+                              QStringLiteral("-rw-r--r--  1 user staff 55219  Mar  4 18:24     invoice.txt")};
+    const QImage terminal = linesImage(listing, QSize(640, 90), 1, mono, QColor(0x33, 0x33, 0x33),
+                                       QColor(0xfd, 0xf6, 0xe3), QPoint(10, 24), 20);
+    const QStringList listed = sharedTextRecognizer()->recognize(terminal).joinedLines().split(QLatin1Char('\n'));
+    ASSERT_EQ(listed.size(), 3) << listed.join(QLatin1Char('|')).toStdString();
+    // Each line holds its own size and, at its end, its own name (whose dot the engine may set apart).
+    for (int line = 0; line < listed.size(); ++line) {
+        SCOPED_TRACE(line);
+        const QStringList fields = listing[line].split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        const QString name = fields.last().section(QLatin1Char('.'), 0, 0);
+        EXPECT_TRUE(listed[line].contains(fields[4])) << listed[line].toStdString();
+        EXPECT_TRUE(listed[line].contains(name)) << listed[line].toStdString();
+        EXPECT_TRUE(listed[line].endsWith(QStringLiteral("txt"))) << listed[line].toStdString();
+    }
+
+    const QStringList left{QStringLiteral("Download the invoice archive"), QStringLiteral("before the end of the"),
+                           QStringLiteral("month and check the budget")};
+    const QStringList right{QStringLiteral("Review the quarterly report"), QStringLiteral("with the people in the"),
+                            QStringLiteral("office before the meeting")};
+    QImage prose(720, 100, QImage::Format_RGB32);
+    prose.fill(Qt::white);
+    painter.begin(&prose);
+    painter.setFont(font);
+    painter.setPen(QColor(0x22, 0x22, 0x22));
+    for (int line = 0; line < left.size(); ++line) {
+        painter.drawText(20, 30 + 20 * line, left[line]);
+        painter.drawText(320, 30 + 20 * line, right[line]);
+    }
+    painter.end();
+    EXPECT_EQ(sharedTextRecognizer()->recognize(prose).joinedLines().toStdString(),
+              (left + right).join(QLatin1Char('\n')).toStdString());
 }
 
 TEST(TextRecognizerTest, KeepsTheWordsOfLargeTextOnOneLine)
