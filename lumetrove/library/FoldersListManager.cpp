@@ -29,16 +29,14 @@ void FoldersListManager::foldersDidChange()
 
 QList<Folder> FoldersListManager::loadFolders()
 {
-    if (!store_->db()) {
+    const StoreResult<std::vector<Folder>> folders = store_->queryFolders();
+    if (!folders) {
+        if (folders.error().kind() != StoreError::Kind::noConnection) {
+            systemLog(QStringLiteral("Error loading folders from DB: ") + folders.error().description());
+        }
         return {};
     }
-    try {
-        const std::vector<Folder> folders = store_->queryFolders();
-        return QList<Folder>(folders.begin(), folders.end());
-    } catch (const std::exception& error) {
-        systemLog(QStringLiteral("Error loading folders from DB: ") + QString::fromUtf8(error.what()));
-        return {};
-    }
+    return QList<Folder>(folders->begin(), folders->end());
 }
 
 void FoldersListManager::saveFolders()

@@ -1,5 +1,4 @@
 #include "lumetrove/library/FoldersListManager.h"
-
 #include "tests/lumetrove/library/LibraryTest.h"
 
 #include <QSignalSpy>
@@ -74,6 +73,19 @@ TEST_F(FoldersListManagerTest, DeletingPositionsRemovesThoseFoldersAndTheirLinks
     EXPECT_THAT(stored(), ElementsAre("\"B:0\""));
     EXPECT_EQ(count("SELECT count(*) FROM folders_screenshots"), 0);
     EXPECT_EQ(count("SELECT count(*) FROM screenshots"), 1);
+}
+
+TEST_F(FoldersListManagerTest, AFolderListThatCannotBeReadIsLoggedAndEmpty)
+{
+    insert("A", 0);
+    rawConnection()->executeScript("ALTER TABLE folders RENAME TO old_folders;");
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    FoldersListManager manager(store);
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), ""); // the load's line alone tells it
+    EXPECT_THAT(manager.folders(), IsEmpty());
+    EXPECT_THAT(log, HasSubstr("Error loading folders from DB: no such table: folders"));
 }
 
 TEST_F(FoldersListManagerTest, UpdateReplacesTheFolderWithTheSameId)
