@@ -91,7 +91,9 @@ void FoldersListManager::deleteFolders(const std::set<qsizetype>& positions)
             continue;
         }
         const Folder& folder = before[position];
-        store_->deleteFolder(folder.id);
+        if (!store_->deleteFolder(folder.id)) {
+            continue; // the user was told; the folder stays, as it does in the library
+        }
         for (qsizetype index = 0; index < folders_.size(); ++index) {
             if (folders_[index].id == folder.id) {
                 folders_.removeAt(index);
