@@ -73,6 +73,11 @@ bool Result::isCorruption() const noexcept
     return (code_ & 0xff) == SQLITE_CORRUPT;
 }
 
+bool Result::isNotADatabase() const noexcept
+{
+    return (code_ & 0xff) == SQLITE_NOTADB;
+}
+
 QueryError::QueryError(Kind kind, std::string name, std::vector<std::string> columns)
     : Error(Error::Kind::query), kind_(kind), name_(std::move(name)), columns_(std::move(columns))
 {

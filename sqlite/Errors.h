@@ -37,6 +37,8 @@ public:
     /// SQLite found the file, or a table or index in it, damaged (SQLITE_CORRUPT, under any of its extended
     /// codes): the failure that rebuilding an index can mend.
     bool isCorruption() const noexcept;
+    /// The file is not a database at all (SQLITE_NOTADB): a file of something else, or one whose header is gone.
+    bool isNotADatabase() const noexcept;
     const std::shared_ptr<const Statement>& statement() const noexcept { return statement_; }
 
     const std::string& description() const noexcept { return description_; }

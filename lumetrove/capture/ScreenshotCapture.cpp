@@ -552,11 +552,11 @@ void ScreenshotCapture::performCaptureFromFileURLs(const QList<QUrl>& urls, Capt
                 }
                 const QUrl targetUrl = QUrl::fromLocalFile(target);
                 const QString urlText = targetUrl.toString(QUrl::FullyEncoded);
-                if (store) {
-                    error = store->recordNewImage(urlText, base, true);
-                    if (error) {
-                        break;
-                    }
+                if (const StoreResult<void> recorded =
+                        store ? store->recordNewImage(urlText, base, true) : StoreResult<void>();
+                    !recorded) {
+                    error = recorded.error().description();
+                    break;
                 }
                 error = writeNewFile(target, bytes);
                 if (!error) {
@@ -757,8 +757,10 @@ void ScreenshotCapture::processNext(const JobPtr& job)
         const QByteArray png = pngData(pending.image);
         if (png.isEmpty()) {
             error = QStringLiteral("the image could not be encoded as PNG");
-        } else if (store) {
-            error = store->recordNewImage(urlText, pending.filename, false);
+        } else if (const StoreResult<void> recorded =
+                       store ? store->recordNewImage(urlText, pending.filename, false) : StoreResult<void>();
+                   !recorded) {
+            error = recorded.error().description();
         }
         if (!error) {
             error = writeNewFile(pending.screenshotPath.toLocalFile(), png);

@@ -50,7 +50,8 @@ void TextRecognitionBacklog::start()
     const QPointer<TextRecognitionBacklog> self(this);
     worker_.start([this, self, stopping = stopping_, store = store_, recognizer = recognizer_] {
         const auto deliver = [&](auto work) { QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection); };
-        const std::vector<std::pair<qint64, QString>> awaiting = store->screenshotsAwaitingText();
+        const std::vector<std::pair<qint64, QString>> awaiting =
+            store->screenshotsAwaitingText().value_or(std::vector<std::pair<qint64, QString>>());
         // Thumbnails first, which are quick to draw: the list shows every screenshot with its picture long
         // before all texts are read. Their thumbnails went with the library they were listed in, or were never
         // written.

@@ -29,16 +29,14 @@ void FoldersListManager::foldersDidChange()
 
 QList<Folder> FoldersListManager::loadFolders()
 {
-    if (!store_->db()) {
+    const StoreResult<std::vector<Folder>> folders = store_->queryFolders();
+    if (!folders) {
+        if (folders.error().kind() != StoreError::Kind::noConnection) {
+            systemLog(QStringLiteral("Error loading folders from DB: ") + folders.error().description());
+        }
         return {};
     }
-    try {
-        const std::vector<Folder> folders = store_->queryFolders();
-        return QList<Folder>(folders.begin(), folders.end());
-    } catch (const std::exception& error) {
-        systemLog(QStringLiteral("Error loading folders from DB: ") + QString::fromUtf8(error.what()));
-        return {};
-    }
+    return QList<Folder>(folders->begin(), folders->end());
 }
 
 void FoldersListManager::saveFolders()
@@ -93,7 +91,9 @@ void FoldersListManager::deleteFolders(const std::set<qsizetype>& positions)
             continue;
         }
         const Folder& folder = before[position];
-        store_->deleteFolder(folder.id);
+        if (!store_->deleteFolder(folder.id)) {
+            continue; // the user was told; the folder stays, as it does in the library
+        }
         for (qsizetype index = 0; index < folders_.size(); ++index) {
             if (folders_[index].id == folder.id) {
                 folders_.removeAt(index);

@@ -264,8 +264,9 @@ void Screenshot::loadDetails()
         watcher->deleteLater();
         takeDetails(watcher->result());
     });
-    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
-                                         [store = sharedStore(), id = id_] { return store->screenshotDetails(id); }));
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [store = sharedStore(), id = id_] {
+        return std::optional<ScreenshotDetails>(store->screenshotDetails(id));
+    }));
 }
 
 void Screenshot::takeDetails(const std::optional<ScreenshotDetails>& details)
@@ -465,9 +466,10 @@ std::optional<QString> Screenshot::moveImage(const QString& from, const QString&
 {
     // Recorded first: when the program dies between the move and the save that records the new path, the
     // next open finds the image at one of the two paths and points the row at it.
-    if (const std::optional<QString> error =
-            store().recordFileMove(id_, urlText(*imageUrl()), urlText(QUrl::fromLocalFile(to)))) {
-        return *error;
+    if (const StoreResult<void> recorded =
+            store().recordFileMove(id_, urlText(*imageUrl()), urlText(QUrl::fromLocalFile(to)));
+        !recorded) {
+        return recorded.error().description();
     }
     if (const std::optional<QString> error = moveWithoutReplacing(from, to)) {
         return error;
@@ -555,7 +557,7 @@ bool Screenshot::save()
 {
     const std::optional<QUrl>& url = imageUrl();
     // An AI answer not loaded yet (nor assigned) is left as the row holds it.
-    const bool written = store().updateScreenshot(
+    const StoreResult<void> written = store().updateScreenshot(
         id_, ScreenshotEdits{.name = name_,
                              .description = description_,
                              .keywords = keywords_,

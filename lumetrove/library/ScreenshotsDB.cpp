@@ -11,6 +11,7 @@
 #include "sqlite/Operators.h"
 #include "sqlite/Query.h"
 #include "sqlite/QueryRunning.h"
+#include "sqlite/RowIterator.h"
 #include "sqlite/Setter.h"
 #include "sqlite/Statement.h"
 
@@ -18,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QUrl>
 #include <algorithm>
 #include <array>
@@ -276,73 +278,149 @@ std::optional<std::int64_t> readInteger(const sqlite::Bindings& values, int inde
     return std::nullopt;
 }
 
-void printError(const std::exception& error)
+/// How a failure is logged: the line written, and what the user is told.
+struct FailureLog {
+    /// Written before the error's description.
+    const char* prefix = "";
+    /// The line goes to the system log (a load that gives up) instead of standard output (a failed statement).
+    bool toSystemLog = false;
+    /// For a write that the user expects kept: the sentence (ending in ": ") that says what was not kept; the
+    /// user is told it with the error's description.
+    const char* notKept = nullptr;
+    /// False for a read whose caller logs the failure with its own context (a list load, which may try again
+    /// after rebuilding the index and logs once when it gives up).
+    bool logged = true;
+};
+
+/// A failed statement: its description printed as one line.
+constexpr FailureLog printed{};
+
+/// A failure that the caller logs.
+constexpr FailureLog leftToCaller{.logged = false};
+
+/// Logs that a load of the library's screenshots gave up.
+constexpr FailureLog screenshotsNotLoaded{"Error loading screenshots from DB: ", true};
+
+/// The one place where the store logs a failure. The quiet kinds (no connection, nothing found) are not
+/// failures of a statement and write nothing.
+void logFailure(const StoreError& error, const FailureLog& log)
 {
-    printLine(QString::fromUtf8(error.what()));
+    if (!log.logged || error.kind() == StoreError::Kind::noConnection || error.kind() == StoreError::Kind::absent) {
+        return;
+    }
+    const QString line = QString::fromUtf8(log.prefix) + error.description();
+    if (log.toSystemLog) {
+        systemLog(line);
+    } else {
+        printLine(line);
+    }
+    if (log.notKept != nullptr) {
+        reportLibraryProblem(QString::fromUtf8(log.notKept) + error.description());
+    }
 }
 
-/// Runs `work` (a member of `Connection` or a callable) on the open connection and gives its result; none
-/// without a connection, silently, or when it throws, after printing the error's description. For a write
-/// that the user expects kept, `what` (a sentence ending in ": ") says what was not kept, and the failure is
-/// told to the user too, with the error's description why.
-template <class Work, class... Arguments>
-auto attemptWrite(const char* what, const std::shared_ptr<sqlite::Connection>& db, Work&& work,
-                  Arguments&&... arguments)
-    -> std::optional<std::invoke_result_t<Work, sqlite::Connection&, Arguments...>>
+template <class T> struct ResultOf {
+    using Type = StoreResult<T>;
+};
+template <class T> struct ResultOf<StoreResult<T>> {
+    using Type = StoreResult<T>;
+};
+
+/// Runs `work` and gives its value (`work` may give a `StoreResult` itself), or what it throws as a
+/// `StoreError`, unlogged: the one place where the store catches.
+template <class Work> auto attempt(Work&& work) -> typename ResultOf<std::invoke_result_t<Work>>::Type
+{
+    using Value = std::invoke_result_t<Work>;
+    using Result = typename ResultOf<Value>::Type;
+    try {
+        if constexpr (std::is_void_v<Value>) {
+            std::invoke(std::forward<Work>(work));
+            return Result();
+        } else {
+            return std::invoke(std::forward<Work>(work));
+        }
+    } catch (const StoreError& error) {
+        return error;
+    } catch (const sqlite::Error& error) {
+        return StoreError::caught(error);
+    } catch (const std::exception& error) {
+        return StoreError::caught(error);
+    }
+}
+
+/// Runs `work` on the open connection and gives its value, or the error that kept it from one: no connection
+/// (silently), or a failure, logged as `log` says. The gate through which the statements of the store run.
+template <class Work>
+auto run(const std::shared_ptr<sqlite::Connection>& db, const FailureLog& log, Work&& work) ->
+    typename ResultOf<std::invoke_result_t<Work, sqlite::Connection&>>::Type
 {
     if (!db) {
-        return std::nullopt;
+        return StoreError::noConnection();
     }
-    try {
-        return std::invoke(std::forward<Work>(work), *db, std::forward<Arguments>(arguments)...);
-    } catch (const std::exception& error) {
-        printError(error);
-        if (what != nullptr) {
-            reportLibraryProblem(QString::fromUtf8(what) + QString::fromUtf8(error.what()));
-        }
-        return std::nullopt;
+    auto result = attempt([&]() -> decltype(auto) { return std::invoke(std::forward<Work>(work), *db); });
+    if (!result) {
+        logFailure(result.error(), log);
     }
+    return result;
 }
 
-/// `attemptWrite` of a read, or of a write whose caller tells of its failure.
-template <class Work, class... Arguments>
-auto attempt(const std::shared_ptr<sqlite::Connection>& db, Work&& work, Arguments&&... arguments)
+/// A read that may find nothing: nothing found becomes the error `absent`.
+template <class T> StoreResult<T> found(StoreResult<std::optional<T>> result)
 {
-    return attemptWrite(nullptr, db, std::forward<Work>(work), std::forward<Arguments>(arguments)...);
+    if (!result) {
+        return result.error();
+    }
+    if (!*result) {
+        return StoreError::absent();
+    }
+    return std::move(**std::move(result));
+}
+
+/// `loadRebuildingIndexOnce`, giving the error that made the load give up.
+StoreResult<void> loadAfterRebuildingIndex(ScreenshotsDB& store, const std::function<void()>& load)
+{
+    bool mayRebuild = true;
+    while (true) {
+        StoreResult<void> loaded = attempt(load);
+        if (mayRebuild && !loaded && loaded.error().kind() == StoreError::Kind::corruption) {
+            mayRebuild = false;
+            store.rebuildIndex();
+            continue;
+        }
+        if (!loaded) {
+            logFailure(loaded.error(), screenshotsNotLoaded);
+        }
+        return loaded;
+    }
 }
 
 } // namespace
 
-bool isCorruptionError(const sqlite::Error& error)
-{
-    return error.kind() == sqlite::Error::Kind::result && static_cast<const sqlite::Result&>(error).isCorruption();
-}
-
 bool loadRebuildingIndexOnce(ScreenshotsDB& store, const std::function<void()>& load)
 {
-    const auto logFailure = [](const std::exception& error) {
-        systemLog(QStringLiteral("Error loading screenshots from DB: ") + QString::fromUtf8(error.what()));
-    };
-    bool mayRebuild = true;
-    while (true) {
-        try {
-            load();
-            return true;
-        } catch (const sqlite::Error& error) {
-            if (mayRebuild && isCorruptionError(error)) {
-                mayRebuild = false;
-                store.rebuildIndex();
-                continue;
-            }
-            logFailure(error);
-        } catch (const std::exception& error) {
-            logFailure(error);
-        }
-        return false;
-    }
+    return loadAfterRebuildingIndex(store, load).has_value();
 }
 
 // Rows ------------------------------------------------------------------------------------------------------
+
+namespace {
+
+/// Reads `ScreenshotRow`s from the rows of the list query. The columns are looked up once, in the query's
+/// column-name map, and the texts are read straight from the row's values.
+class ScreenshotRowReader {
+public:
+    /// Throws `sqlite::QueryError` when the query lacks one of the columns.
+    explicit ScreenshotRowReader(const sqlite::ColumnNames& columns);
+    /// The row's values, or none for a row without id or path (which the store's own writes never make).
+    /// The folder id is left for the caller.
+    std::optional<ScreenshotRow> read(const sqlite::Row& row) const;
+
+private:
+    int id_, name_, createdAt_, description_, keywords_, path_, capturedAppName_, capturedAppBundleId_,
+        isAIAssistantTask_, aiAssistantTask_, wasImported_, textSnippet_;
+};
+
+} // namespace
 
 ScreenshotRowReader::ScreenshotRowReader(const sqlite::ColumnNames& columns)
 {
@@ -385,11 +463,6 @@ std::optional<ScreenshotRow> ScreenshotRowReader::read(const sqlite::Row& values
     row.wasImported = readInteger(v, wasImported_).value_or(0) != 0;
     row.textSnippet = readText(v, textSnippet_);
     return row;
-}
-
-std::optional<ScreenshotRow> readScreenshotRow(const sqlite::Row& row)
-{
-    return ScreenshotRowReader(*row.sharedColumnNames()).read(row);
 }
 
 // Opening and migrating -------------------------------------------------------------------------------------
@@ -485,6 +558,20 @@ std::optional<QString> damageInHeader(const QString& path)
     return std::nullopt;
 }
 
+/// A connection on the library file at `path`, read once: the first read tells a file that is not a database
+/// (a corruption), and plays back what a killed write left.
+StoreResult<std::shared_ptr<sqlite::Connection>> connect(const QString& path)
+{
+    return attempt([&] {
+        std::shared_ptr<sqlite::Connection> db = sqlite::Connection::openPath(path.toStdString(), false);
+        // Another reader of the file (a backup, a sqlite3 shell) holds its lock only briefly; waiting for it
+        // keeps a capture's row from failing with "database is locked" and being lost.
+        db->setBusyTimeout(kBusyTimeoutSeconds);
+        db->scalar("SELECT count(*) FROM sqlite_master");
+        return db;
+    });
+}
+
 /// Makes an empty library file at `path`, readable by its owner only, unless something is there: SQLite would
 /// make it as anyone's, and its journal files take its mode.
 void createOwnerOnlyFile(const QString& path)
@@ -516,26 +603,13 @@ void ScreenshotsDB::openDatabase(const std::optional<QString>& path)
     }
     createOwnerOnlyFile(*path);
     std::optional<QString> damage;
-    try {
-        db_ = sqlite::Connection::openPath(path->toStdString(), false);
-        // Another reader of the file (a backup, a sqlite3 shell) holds its lock only briefly; waiting for it
-        // keeps a capture's row from failing with "database is locked" and being lost.
-        db_->setBusyTimeout(kBusyTimeoutSeconds);
-        // The first read tells a file that is not a database, and plays back what a killed write left.
-        db_->scalar("SELECT count(*) FROM sqlite_master");
+    if (StoreResult<std::shared_ptr<sqlite::Connection>> connection = connect(*path)) {
+        db_ = *std::move(connection);
         damage = damageInHeader(*path);
-    } catch (const sqlite::Result& error) {
-        constexpr int corrupt = 11;
-        constexpr int notADatabase = 26;
-        if ((error.code() & 0xff) != corrupt && (error.code() & 0xff) != notADatabase) {
-            printError(error);
-            db_.reset();
-            return;
-        }
-        damage = QString::fromUtf8(error.what());
-    } catch (const std::exception& error) {
-        printError(error);
-        db_.reset();
+    } else if (connection.error().kind() == StoreError::Kind::corruption) {
+        damage = connection.error().description();
+    } else {
+        logFailure(connection.error(), printed);
         return;
     }
     if (damage) {
@@ -574,14 +648,12 @@ void ScreenshotsDB::startAnew(const QString& path, const QString& damage)
         }
     }
     createOwnerOnlyFile(path);
-    try {
-        db_ = sqlite::Connection::openPath(path.toStdString(), false);
-        db_->setBusyTimeout(kBusyTimeoutSeconds);
-    } catch (const std::exception& error) {
-        printError(error);
-        db_.reset();
+    StoreResult<std::shared_ptr<sqlite::Connection>> connection = connect(path);
+    if (!connection) {
+        logFailure(connection.error(), printed);
         return;
     }
+    db_ = *std::move(connection);
     migrate();
     const int given = giveBackImages();
     openProblem_ = LibraryOpenProblem{
@@ -623,8 +695,8 @@ int ScreenshotsDB::giveBackImages()
     // Oldest first, so that the new ids follow the order in which the screenshots were made.
     std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.created < b.created; });
     const Schema& s = schema();
-    try {
-        db_->transaction([&] {
+    const StoreResult<void> listed = run(db_, printed, [&](sqlite::Connection& db) {
+        db.transaction([&] {
             for (const Found& image : found) {
                 const std::int64_t id = db_->runInsert(s.screenshots.insertValues(
                     sqlite::assignOptionalValue(s.name, utf8(std::optional<QString>(image.name))),
@@ -636,11 +708,8 @@ int ScreenshotsDB::giveBackImages()
                 db_->runStatement("INSERT OR REPLACE INTO pending_text_recognition (screenshot_id) VALUES (?)", id);
             }
         });
-    } catch (const std::exception& error) {
-        printError(error);
-        return 0;
-    }
-    return static_cast<int>(found.size());
+    });
+    return listed ? static_cast<int>(found.size()) : 0;
 }
 
 void ScreenshotsDB::migrate()
@@ -668,17 +737,17 @@ void ScreenshotsDB::completeSchema()
 {
     repairIndexTriggers();
     addWordIndex();
-    try {
-        db_->executeScript(listIndexStatement);
-        db_->executeScript(createdAtIndexStatement);
-        db_->executeScript(pendingFileChangesStatement);
-        db_->executeScript(pendingNewImagesStatement);
-        db_->executeScript(pendingTextStatement);
-        fileJournal_ = true;
-    } catch (const std::exception& error) {
-        printError(error);
+    const StoreResult<void> completed = run(db_, printed, [](sqlite::Connection& db) {
+        db.executeScript(listIndexStatement);
+        db.executeScript(createdAtIndexStatement);
+        db.executeScript(pendingFileChangesStatement);
+        db.executeScript(pendingNewImagesStatement);
+        db.executeScript(pendingTextStatement);
+    });
+    if (!completed) {
         return;
     }
+    fileJournal_ = true;
     finishPendingFileChanges();
     finishPendingNewImages();
 }
@@ -694,7 +763,7 @@ bool ScreenshotsDB::hasTable(const char* name)
 /// transaction with its triggers. Without FTS5 (no porter index either) there is nothing to add.
 void ScreenshotsDB::addWordIndex()
 {
-    try {
+    run(db_, printed, [&](sqlite::Connection&) {
         if (!hasTable("screenshots_fts")) {
             return;
         }
@@ -713,65 +782,60 @@ void ScreenshotsDB::addWordIndex()
             db_->executeScript(wordIndex.rebuildStatement());
         });
         wordIndex_ = true;
-    } catch (const std::exception& error) {
-        printError(error);
-    }
+    });
 }
 
 /// Version 0 to 1, in one transaction with the version change: a failure leaves the file as it was.
-bool ScreenshotsDB::createInitialTables()
+StoreResult<void> ScreenshotsDB::createInitialTables()
 {
-    std::optional<std::string> indexError;
-    try {
-        db_->transaction([&] {
-            db_->executeScript(tablesScript);
+    StoreResult<void> index;
+    const StoreResult<void> created = run(db_, printed, [&](sqlite::Connection& db) {
+        db.transaction([&] {
+            db.executeScript(tablesScript);
             // The index may fail on its own (an SQLite without FTS5): the plain tables still work. The
             // savepoint takes back whatever part of the index script did run.
-            try {
-                db_->savepoint("screenshots_fts", [&] { db_->executeScript(indexScript()); });
-            } catch (const std::exception& error) {
-                indexError = error.what();
-            }
-            db_->setUserVersion(1);
-            if (db_->userVersion() != 1) {
+            index = attempt([&] { db.savepoint("screenshots_fts", [&] { db.executeScript(indexScript()); }); });
+            db.setUserVersion(1);
+            if (db.userVersion() != 1) {
                 throw std::runtime_error("Could not set the database version to 1");
             }
         });
-    } catch (const std::exception& error) {
-        printError(error);
-        return false;
+    });
+    if (created && index) {
+        printLine(QStringLiteral("Created initial DB tables"));
+    } else if (created) {
+        logFailure(index.error(), printed);
     }
-    printLine(indexError ? QString::fromStdString(*indexError) : QStringLiteral("Created initial DB tables"));
-    return true;
+    return created;
 }
 
 /// Version 1 to 2, in one transaction with the version change, so that a failure leaves no column behind
 /// and the next launch starts again cleanly.
-bool ScreenshotsDB::addAssistantColumns()
+StoreResult<void> ScreenshotsDB::addAssistantColumns()
 {
-    try {
-        db_->transaction([&] {
+    constexpr FailureLog migrationFailed{"Migration failed: "};
+    const StoreResult<void> added = run(db_, migrationFailed, [](sqlite::Connection& db) {
+        db.transaction([&] {
             for (const char* statement : assistantColumnStatements) {
-                db_->runStatement(statement);
+                db.runStatement(statement);
             }
-            db_->setUserVersion(2);
-            if (db_->userVersion() != 2) {
+            db.setUserVersion(2);
+            if (db.userVersion() != 2) {
                 throw std::runtime_error("Could not set the database version to 2");
             }
         });
-    } catch (const std::exception& error) {
-        printLine(QStringLiteral("Migration failed: ") + QString::fromUtf8(error.what()));
-        return false;
+    });
+    if (added) {
+        printLine(QStringLiteral("Applied migrations to bring DB to version 2"));
     }
-    printLine(QStringLiteral("Applied migrations to bring DB to version 2"));
-    return true;
+    return added;
 }
 
 /// Libraries written by earlier versions carry triggers that leave the index rows' rowids to FTS5; their
 /// index no longer matches its content. Replace the triggers and rebuild the index once, in one transaction.
 void ScreenshotsDB::repairIndexTriggers()
 {
-    try {
+    run(db_, printed, [&](sqlite::Connection&) {
         const std::shared_ptr<sqlite::Statement> existing =
             db_->prepare("SELECT type, name, sql FROM sqlite_master WHERE name = 'screenshots_fts' OR "
                          "(type = 'trigger' AND tbl_name = 'screenshots')");
@@ -809,38 +873,33 @@ void ScreenshotsDB::repairIndexTriggers()
             }
             db_->executeScript(porterIndex.rebuildStatement());
         });
-    } catch (const std::exception& error) {
-        printError(error);
-    }
+    });
 }
 
 // File changes in flight -------------------------------------------------------------------------------------
 
-std::optional<QString> ScreenshotsDB::recordFileMove(qint64 screenshotId, const QString& source, const QString& target)
+StoreResult<void> ScreenshotsDB::recordFileMove(qint64 screenshotId, const QString& source, const QString& target)
 {
     return recordFileChange(screenshotId, moveChange, source, target);
 }
 
-std::optional<QString> ScreenshotsDB::recordDelete(qint64 screenshotId, const QString& path)
+StoreResult<void> ScreenshotsDB::recordDelete(qint64 screenshotId, const QString& path)
 {
     return recordFileChange(screenshotId, deleteChange, path, std::nullopt);
 }
 
-std::optional<QString> ScreenshotsDB::recordFileChange(qint64 screenshotId, const char* change, const QString& source,
-                                                       const std::optional<QString>& target)
+StoreResult<void> ScreenshotsDB::recordFileChange(qint64 screenshotId, const char* change, const QString& source,
+                                                  const std::optional<QString>& target)
 {
-    if (!db_ || !fileJournal_) {
-        return std::nullopt;
+    if (!fileJournal_) {
+        return {}; // a library that keeps no record (or none at all): nothing that the file change must wait for
     }
-    try {
-        db_->runStatement("INSERT OR REPLACE INTO pending_file_changes (screenshot_id, change, source, target) "
-                          "VALUES (?, ?, ?, ?)",
-                          sqlite::Bindings{std::int64_t(screenshotId), std::string(change), utf8(source),
-                                           target ? std::optional<sqlite::Binding>(utf8(*target)) : std::nullopt});
-        return std::nullopt;
-    } catch (const std::exception& error) {
-        return QString::fromUtf8(error.what());
-    }
+    return run(db_, leftToCaller, [&](sqlite::Connection& db) {
+        db.runStatement("INSERT OR REPLACE INTO pending_file_changes (screenshot_id, change, source, target) "
+                        "VALUES (?, ?, ?, ?)",
+                        sqlite::Bindings{std::int64_t(screenshotId), std::string(change), utf8(source),
+                                         target ? std::optional<sqlite::Binding>(utf8(*target)) : std::nullopt});
+    });
 }
 
 namespace {
@@ -869,24 +928,25 @@ void ScreenshotsDB::finishPendingFileChanges()
         qint64 id;
         std::optional<QString> change, source, target, path;
     };
-    std::vector<Pending> pending;
-    try {
-        const auto statement = db_->prepare(
+    const StoreResult<std::vector<Pending>> pending = run(db_, printed, [](sqlite::Connection& db) {
+        std::vector<Pending> read;
+        const auto statement = db.prepare(
             "SELECT pending.screenshot_id, pending.change, pending.source, pending.target, screenshots.path "
             "FROM pending_file_changes AS pending LEFT JOIN screenshots ON screenshots.id = pending.screenshot_id");
         while (const std::optional<sqlite::Bindings> row = statement->failableNext()) {
-            pending.push_back(Pending{readInteger(*row, 0).value_or(0), readText(*row, 1), readText(*row, 2),
-                                      readText(*row, 3), readText(*row, 4)});
+            read.push_back(Pending{readInteger(*row, 0).value_or(0), readText(*row, 1), readText(*row, 2),
+                                   readText(*row, 3), readText(*row, 4)});
         }
-    } catch (const std::exception& error) {
-        printError(error);
+        return read;
+    });
+    if (!pending) {
         return;
     }
     const auto forget = [&](qint64 id) {
         db_->runStatement("DELETE FROM pending_file_changes WHERE screenshot_id = ?", std::int64_t(id));
     };
-    for (const Pending& change : pending) {
-        try {
+    for (const Pending& change : *pending) {
+        run(db_, printed, [&](sqlite::Connection&) {
             if (!change.path) { // the row is gone: the change was finished
                 forget(change.id);
             } else if (change.change == QLatin1String(deleteChange)) {
@@ -908,34 +968,28 @@ void ScreenshotsDB::finishPendingFileChanges()
                     forget(change.id);
                 });
             }
-        } catch (const std::exception& error) {
-            printError(error);
-        }
+        });
     }
 }
 
-std::optional<QString> ScreenshotsDB::recordNewImage(const QString& path, const QString& name, bool wasImported)
-{
-    if (!db_ || !fileJournal_) {
-        return std::nullopt;
-    }
-    try {
-        db_->runStatement("INSERT OR REPLACE INTO pending_new_images (path, name, was_imported) VALUES (?, ?, ?)",
-                          utf8(path), utf8(name), std::int64_t(wasImported ? 1 : 0));
-        return std::nullopt;
-    } catch (const std::exception& error) {
-        return QString::fromUtf8(error.what());
-    }
-}
-
-void ScreenshotsDB::forgetNewImage(const QString& path)
+StoreResult<void> ScreenshotsDB::recordNewImage(const QString& path, const QString& name, bool wasImported)
 {
     if (!fileJournal_) {
-        return;
+        return {}; // as `recordFileChange`
     }
-    attempt(db_, [&](sqlite::Connection& db) {
+    return run(db_, leftToCaller, [&](sqlite::Connection& db) {
+        db.runStatement("INSERT OR REPLACE INTO pending_new_images (path, name, was_imported) VALUES (?, ?, ?)",
+                        utf8(path), utf8(name), std::int64_t(wasImported ? 1 : 0));
+    });
+}
+
+StoreResult<void> ScreenshotsDB::forgetNewImage(const QString& path)
+{
+    if (!fileJournal_) {
+        return {};
+    }
+    return run(db_, printed, [&](sqlite::Connection& db) {
         db.runStatement("DELETE FROM pending_new_images WHERE path = ?", utf8(path));
-        return true;
     });
 }
 
@@ -948,25 +1002,26 @@ void ScreenshotsDB::finishPendingNewImages()
         bool wasImported;
         bool listed;
     };
-    std::vector<Pending> pending;
-    try {
-        const auto statement = db_->prepare("SELECT pending.path, pending.name, pending.was_imported, "
-                                            "EXISTS (SELECT 1 FROM screenshots WHERE screenshots.path = pending.path) "
-                                            "FROM pending_new_images AS pending");
+    const StoreResult<std::vector<Pending>> pending = run(db_, printed, [](sqlite::Connection& db) {
+        std::vector<Pending> read;
+        const auto statement = db.prepare("SELECT pending.path, pending.name, pending.was_imported, "
+                                          "EXISTS (SELECT 1 FROM screenshots WHERE screenshots.path = pending.path) "
+                                          "FROM pending_new_images AS pending");
         while (const std::optional<sqlite::Bindings> row = statement->failableNext()) {
-            pending.push_back(Pending{readText(*row, 0), readText(*row, 1), readInteger(*row, 2).value_or(0) != 0,
-                                      readInteger(*row, 3).value_or(0) != 0});
+            read.push_back(Pending{readText(*row, 0), readText(*row, 1), readInteger(*row, 2).value_or(0) != 0,
+                                   readInteger(*row, 3).value_or(0) != 0});
         }
-    } catch (const std::exception& error) {
-        printError(error);
+        return read;
+    });
+    if (!pending) {
         return;
     }
-    for (const Pending& image : pending) {
+    for (const Pending& image : *pending) {
         const QString file = localPath(image.path);
         if (!file.isEmpty()) {
             QFile::remove(partialFilePath(file));
         }
-        try {
+        run(db_, printed, [&](sqlite::Connection&) {
             db_->transaction([&] {
                 if (!image.listed && !file.isEmpty() && QFileInfo(file).isFile()) {
                     const std::int64_t id = db_->runInsert(schema().screenshots.insertValues(
@@ -980,30 +1035,25 @@ void ScreenshotsDB::finishPendingNewImages()
                 db_->runStatement("DELETE FROM pending_new_images WHERE path = ?",
                                   utf8(image.path.value_or(QString())));
             });
-        } catch (const std::exception& error) {
-            printError(error);
-        }
+        });
     }
 }
 
-std::vector<std::pair<qint64, QString>> ScreenshotsDB::screenshotsAwaitingText()
+StoreResult<std::vector<std::pair<qint64, QString>>> ScreenshotsDB::screenshotsAwaitingText()
 {
-    return attempt(
-               db_,
-               [&](sqlite::Connection& db) {
-                   std::vector<std::pair<qint64, QString>> awaiting;
-                   if (!fileJournal_) {
-                       return awaiting;
-                   }
-                   const auto statement =
-                       db.prepare("SELECT screenshots.id, screenshots.path FROM pending_text_recognition AS pending "
-                                  "JOIN screenshots ON screenshots.id = pending.screenshot_id ORDER BY screenshots.id");
-                   while (const std::optional<sqlite::Bindings> row = statement->failableNext()) {
-                       awaiting.emplace_back(readInteger(*row, 0).value_or(0), readText(*row, 1).value_or(QString()));
-                   }
-                   return awaiting;
-               })
-        .value_or(std::vector<std::pair<qint64, QString>>{});
+    return run(db_, printed, [&](sqlite::Connection& db) {
+        std::vector<std::pair<qint64, QString>> awaiting;
+        if (!fileJournal_) {
+            return awaiting;
+        }
+        const auto statement =
+            db.prepare("SELECT screenshots.id, screenshots.path FROM pending_text_recognition AS pending "
+                       "JOIN screenshots ON screenshots.id = pending.screenshot_id ORDER BY screenshots.id");
+        while (const std::optional<sqlite::Bindings> row = statement->failableNext()) {
+            awaiting.emplace_back(readInteger(*row, 0).value_or(0), readText(*row, 1).value_or(QString()));
+        }
+        return awaiting;
+    });
 }
 
 /// A delete that was cut short: the image goes to the Trash (unless it is there already), the thumbnail
@@ -1026,18 +1076,19 @@ void ScreenshotsDB::finishDelete(qint64 screenshotId, const QString& path)
 
 // Writes ----------------------------------------------------------------------------------------------------
 
-std::optional<qint64> ScreenshotsDB::insertFolder(const QString& name, bool isSmartFolder,
-                                                  const std::optional<QString>& keywordsFilter)
+StoreResult<qint64> ScreenshotsDB::insertFolder(const QString& name, bool isSmartFolder,
+                                                const std::optional<QString>& keywordsFilter)
 {
     const Schema& s = schema();
     const sqlite::Insert insert = s.folders.insertValues(
         sqlite::assignValue(s.folderName, utf8(name)), sqlite::assignValue(s.sortOrder, std::int64_t(0)),
         sqlite::assignValue(s.isSmartFolder, isSmartFolder),
         sqlite::assignOptionalValue(s.keywordsFilter, utf8(keywordsFilter)));
-    return attemptWrite("The new folder could not be saved: ", db_, &sqlite::Connection::runInsert, insert);
+    return run(db_, {.notKept = "The new folder could not be saved: "},
+               [&](sqlite::Connection& db) -> qint64 { return db.runInsert(insert); });
 }
 
-void ScreenshotsDB::updateFolder(const Folder& folder)
+StoreResult<void> ScreenshotsDB::updateFolder(const Folder& folder)
 {
     const Schema& s = schema();
     const sqlite::Update update =
@@ -1046,10 +1097,11 @@ void ScreenshotsDB::updateFolder(const Folder& folder)
                             sqlite::assignValue(s.sortOrder, std::int64_t(folder.sort_order)),
                             sqlite::assignValue(s.isSmartFolder, folder.isSmartFolder),
                             sqlite::assignOptionalValue(s.keywordsFilter, utf8(folder.keywordsFilter))});
-    attemptWrite("A change to a folder could not be saved: ", db_, &sqlite::Connection::runUpdate, update);
+    return run(db_, {.notKept = "A change to a folder could not be saved: "},
+               [&](sqlite::Connection& db) { db.runUpdate(update); });
 }
 
-void ScreenshotsDB::deleteFolder(qint64 folderId)
+StoreResult<void> ScreenshotsDB::deleteFolder(qint64 folderId)
 {
     const Schema& s = schema();
     const sqlite::Delete links =
@@ -1057,34 +1109,35 @@ void ScreenshotsDB::deleteFolder(qint64 folderId)
     const sqlite::Delete folder =
         s.folders.filterQuery(sqlite::equalsValue(s.id, std::int64_t(folderId))).compileDelete();
     // One transaction: a failure of either delete leaves the folder and all its links in place.
-    attemptWrite("The folder could not be deleted: ", db_, [&](sqlite::Connection& db) {
+    return run(db_, {.notKept = "The folder could not be deleted: "}, [&](sqlite::Connection& db) {
         db.transaction([&] {
             db.runDelete(links);
             db.runDelete(folder);
         });
-        return true;
     });
 }
 
-void ScreenshotsDB::insertFolderScreenshot(qint64 screenshotId, qint64 folderId)
+StoreResult<void> ScreenshotsDB::insertFolderScreenshot(qint64 screenshotId, qint64 folderId)
 {
     const Schema& s = schema();
     const sqlite::Insert insert =
         s.foldersScreenshots.insertValues(sqlite::assignValue(s.folderId, std::int64_t(folderId)),
                                           sqlite::assignValue(s.screenshotId, std::int64_t(screenshotId)));
-    attemptWrite("The screenshot could not be put in the folder: ", db_, &sqlite::Connection::runInsert, insert);
+    return run(db_, {.notKept = "The screenshot could not be put in the folder: "},
+               [&](sqlite::Connection& db) { db.runInsert(insert); });
 }
 
-void ScreenshotsDB::removeScreenshotFromFolders(qint64 screenshotId)
+StoreResult<void> ScreenshotsDB::removeScreenshotFromFolders(qint64 screenshotId)
 {
     const Schema& s = schema();
     const sqlite::Delete links =
         s.foldersScreenshots.filterQuery(sqlite::equalsValue(s.screenshotId, std::int64_t(screenshotId)))
             .compileDelete();
-    attemptWrite("The screenshot could not be taken out of its folder: ", db_, &sqlite::Connection::runDelete, links);
+    return run(db_, {.notKept = "The screenshot could not be taken out of its folder: "},
+               [&](sqlite::Connection& db) { db.runDelete(links); });
 }
 
-std::optional<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& screenshot)
+StoreResult<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& screenshot)
 {
     const Schema& s = schema();
     const sqlite::Insert insert = s.screenshots.insertValues(
@@ -1095,12 +1148,11 @@ std::optional<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& scree
         sqlite::assignValue(s.isAIAssistantTask, screenshot.isAIAssistantTask),
         sqlite::assignOptionalValue(s.aiAssistantTask, utf8(screenshot.aiAssistantTask)),
         sqlite::assignValue(s.wasImported, screenshot.wasImported));
-    constexpr const char* notAdded = "The screenshot could not be added to the library: ";
-    if (!fileJournal_) {
-        return attemptWrite(notAdded, db_, &sqlite::Connection::runInsert, insert);
-    }
     // The row lists its image from now on: the note of the image in flight goes with the insert.
-    return attemptWrite(notAdded, db_, [&](sqlite::Connection& db) {
+    return run(db_, {.notKept = "The screenshot could not be added to the library: "}, [&](sqlite::Connection& db) {
+        if (!fileJournal_) {
+            return qint64(db.runInsert(insert));
+        }
         std::int64_t id = 0;
         // Immediate: a deferred transaction that must wait for another connection's write lock fails at once
         // instead of waiting (SQLite's way out of two readers each waiting to write).
@@ -1111,14 +1163,12 @@ std::optional<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& scree
                 db.runStatement("INSERT OR REPLACE INTO pending_text_recognition (screenshot_id) VALUES (?)", id);
             }
         });
-        return id;
+        return qint64(id);
     });
 }
 
-bool ScreenshotsDB::updateScreenshot(qint64 screenshotId, const ScreenshotEdits& edits)
+StoreResult<void> ScreenshotsDB::updateScreenshot(qint64 screenshotId, const ScreenshotEdits& edits)
 {
-    constexpr const char* screenshotNotSaved =
-        "A change to a screenshot could not be saved, so it shows what the library holds: ";
     const Schema& s = schema();
     std::vector<sqlite::Setter> setters{sqlite::assignOptionalValue(s.name, utf8(edits.name)),
                                         sqlite::assignOptionalValue(s.description, utf8(edits.description)),
@@ -1135,47 +1185,43 @@ bool ScreenshotsDB::updateScreenshot(qint64 screenshotId, const ScreenshotEdits&
     }
     const sqlite::Update update =
         s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId))).compileUpdate(setters);
-    if (!edits.path || !fileJournal_) {
-        return attemptWrite(screenshotNotSaved, db_, &sqlite::Connection::runUpdate, update).has_value();
-    }
-    // The row now names where its image is: a move recorded before is done.
-    return attemptWrite(screenshotNotSaved, db_,
-                        [&](sqlite::Connection& db) {
-                            db.transaction([&] {
-                                db.runUpdate(update);
-                                db.runStatement(
-                                    "DELETE FROM pending_file_changes WHERE screenshot_id = ? AND change = ?",
-                                    std::int64_t(screenshotId), std::string(moveChange));
-                            });
-                            return true;
-                        })
-        .has_value();
+    constexpr FailureLog notSaved{
+        .notKept = "A change to a screenshot could not be saved, so it shows what the library holds: "};
+    return run(db_, notSaved, [&](sqlite::Connection& db) {
+        if (!edits.path || !fileJournal_) {
+            db.runUpdate(update);
+            return;
+        }
+        // The row now names where its image is: a move recorded before is done.
+        db.transaction([&] {
+            db.runUpdate(update);
+            db.runStatement("DELETE FROM pending_file_changes WHERE screenshot_id = ? AND change = ?",
+                            std::int64_t(screenshotId), std::string(moveChange));
+        });
+    });
 }
 
-bool ScreenshotsDB::updateScreenshotText(qint64 screenshotId, const QString& text)
+StoreResult<void> ScreenshotsDB::updateScreenshotText(qint64 screenshotId, const QString& text)
 {
     const Schema& s = schema();
     const sqlite::Update update =
         s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId)))
             .compileUpdate({sqlite::assignOptionalValue(s.text, utf8(std::optional<QString>(text)))});
-    constexpr const char* notSaved =
-        "The text recognised in a screenshot could not be saved, so a search does not find it: ";
-    if (!fileJournal_) {
-        return attemptWrite(notSaved, db_, &sqlite::Connection::runUpdate, update).has_value();
-    }
-    return attemptWrite(notSaved, db_,
-                        [&](sqlite::Connection& db) {
-                            db.transaction(sqlite::Connection::TransactionMode::immediate, [&] {
-                                db.runUpdate(update);
-                                db.runStatement("DELETE FROM pending_text_recognition WHERE screenshot_id = ?",
-                                                std::int64_t(screenshotId));
-                            });
-                            return true;
-                        })
-        .has_value();
+    constexpr FailureLog notSaved{
+        .notKept = "The text recognised in a screenshot could not be saved, so a search does not find it: "};
+    return run(db_, notSaved, [&](sqlite::Connection& db) {
+        if (!fileJournal_) {
+            db.runUpdate(update);
+            return;
+        }
+        db.transaction(sqlite::Connection::TransactionMode::immediate, [&] {
+            db.runUpdate(update);
+            db.runStatement("DELETE FROM pending_text_recognition WHERE screenshot_id = ?", std::int64_t(screenshotId));
+        });
+    });
 }
 
-void ScreenshotsDB::deleteScreenshot(qint64 screenshotId)
+StoreResult<void> ScreenshotsDB::deleteScreenshot(qint64 screenshotId)
 {
     const Schema& s = schema();
     const sqlite::Delete links =
@@ -1184,7 +1230,7 @@ void ScreenshotsDB::deleteScreenshot(qint64 screenshotId)
     const sqlite::Delete screenshot =
         s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId))).compileDelete();
     // One transaction: the row goes with all its links and the record of its delete, or nothing goes.
-    attemptWrite("The screenshot could not be deleted: ", db_, [&](sqlite::Connection& db) {
+    return run(db_, {.notKept = "The screenshot could not be deleted: "}, [&](sqlite::Connection& db) {
         db.transaction([&] {
             db.runDelete(links);
             db.runDelete(screenshot);
@@ -1194,7 +1240,6 @@ void ScreenshotsDB::deleteScreenshot(qint64 screenshotId)
                                 std::int64_t(screenshotId));
             }
         });
-        return true;
     });
 }
 
@@ -1213,34 +1258,6 @@ sqlite::Table listColumnsQuery()
                        column(s.isAIAssistantTask), column(s.aiAssistantTask), column(s.wasImported), s.textSnippet);
 }
 
-} // namespace
-
-std::optional<sqlite::RowIterator> ScreenshotsDB::queryScreenshots(const std::optional<QString>& searchText,
-                                                                   const std::optional<Folder>& folder,
-                                                                   const std::optional<FolderSection>& period)
-{
-    if (!db_) {
-        return std::nullopt;
-    }
-    sqlite::Table query = listColumnsQuery();
-    if (const std::optional<std::vector<qint64>> ids = filteredScreenshotIds(searchText, folder, period)) {
-        // The filter's ids as one JSON array: any number of them in one bound value.
-        std::string array = "[";
-        for (const qint64 id : *ids) {
-            if (array.size() > 1) {
-                array += ',';
-            }
-            array += std::to_string(id);
-        }
-        array += ']';
-        query = std::move(query).filterQuery(
-            Column<bool>("\"screenshots\".\"id\" IN (SELECT value FROM json_each(?))", {std::move(array)}));
-    }
-    return db_->prepareRowIterator(query);
-}
-
-namespace {
-
 /// The first column of every row, as a set: ascending, each once.
 std::vector<qint64> readIds(sqlite::Connection& db, const std::string& sql, const sqlite::Bindings& values)
 {
@@ -1254,15 +1271,70 @@ std::vector<qint64> readIds(sqlite::Connection& db, const std::string& sql, cons
     return ids;
 }
 
+/// Every screenshot's folder (its first link), in one query.
+QHash<qint64, qint64> readFolderIdsOfScreenshots(sqlite::Connection& db)
+{
+    const Schema& s = schema();
+    QHash<qint64, qint64> folders;
+    sqlite::RowIterator rows = db.prepareRowIterator(s.foldersScreenshots.selectColumns(s.screenshotId, s.folderId));
+    while (const std::optional<sqlite::Row> row = rows.failableNext()) {
+        const std::optional<std::int64_t> screenshotId = row->getValue(nullable(s.screenshotId));
+        const std::optional<std::int64_t> folderId = row->getValue(nullable(s.folderId));
+        if (screenshotId && folderId && !folders.contains(*screenshotId)) {
+            folders.insert(*screenshotId, *folderId);
+        }
+    }
+    return folders;
+}
+
 } // namespace
 
-std::optional<std::vector<qint64>> ScreenshotsDB::filteredScreenshotIds(const std::optional<QString>& searchText,
-                                                                        const std::optional<Folder>& folder,
-                                                                        const std::optional<FolderSection>& period)
+StoreResult<void> ScreenshotsDB::queryScreenshots(const std::optional<QString>& searchText,
+                                                  const std::optional<Folder>& folder,
+                                                  const std::optional<FolderSection>& period,
+                                                  const std::function<void(ScreenshotRow&&)>& take)
 {
-    if (!db_) {
-        return std::nullopt;
-    }
+    return run(db_, leftToCaller, [&](sqlite::Connection& db) {
+        sqlite::Table query = listColumnsQuery();
+        if (const std::optional<std::vector<qint64>> ids = filteredIds(db, searchText, folder, period)) {
+            // The filter's ids as one JSON array: any number of them in one bound value.
+            std::string array = "[";
+            for (const qint64 id : *ids) {
+                if (array.size() > 1) {
+                    array += ',';
+                }
+                array += std::to_string(id);
+            }
+            array += ']';
+            query = std::move(query).filterQuery(
+                Column<bool>("\"screenshots\".\"id\" IN (SELECT value FROM json_each(?))", {std::move(array)}));
+        }
+        // Each row's folder, from one query over the links rather than one query per row.
+        const QHash<qint64, qint64> folders = readFolderIdsOfScreenshots(db);
+        sqlite::RowIterator rows = db.prepareRowIterator(query);
+        const ScreenshotRowReader reader(*rows.sharedColumnNames());
+        while (const std::optional<sqlite::Row> values = rows.failableNext()) {
+            if (std::optional<ScreenshotRow> row = reader.read(*values)) {
+                const auto found = folders.constFind(row->id);
+                row->folderId = found == folders.constEnd() ? std::nullopt : std::optional<qint64>(*found);
+                take(std::move(*row));
+            }
+        }
+    });
+}
+
+StoreResult<std::optional<std::vector<qint64>>>
+ScreenshotsDB::filteredScreenshotIds(const std::optional<QString>& searchText, const std::optional<Folder>& folder,
+                                     const std::optional<FolderSection>& period)
+{
+    return run(db_, leftToCaller, [&](sqlite::Connection& db) { return filteredIds(db, searchText, folder, period); });
+}
+
+std::optional<std::vector<qint64>> ScreenshotsDB::filteredIds(sqlite::Connection& db,
+                                                              const std::optional<QString>& searchText,
+                                                              const std::optional<Folder>& folder,
+                                                              const std::optional<FolderSection>& period) const
+{
     std::optional<std::vector<qint64>> ids;
     const auto restrict = [&](std::vector<qint64> next) {
         if (ids) {
@@ -1278,14 +1350,13 @@ std::optional<std::vector<qint64>> ScreenshotsDB::filteredScreenshotIds(const st
     constexpr const char* porter = "SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ?";
     for (const MatchPatterns& condition : ftsSearchConditions(keywords, searchText)) {
         if (!wordIndex_) {
-            restrict(readIds(*db_, porter, {utf8(condition.prefixes.value_or(condition.whole))}));
+            restrict(readIds(db, porter, {utf8(condition.prefixes.value_or(condition.whole))}));
             continue;
         }
-        std::vector<qint64> matching = readIds(*db_, porter, {utf8(condition.whole)});
+        std::vector<qint64> matching = readIds(db, porter, {utf8(condition.whole)});
         if (condition.prefixes) {
-            const std::vector<qint64> starts =
-                readIds(*db_, "SELECT rowid FROM screenshots_words WHERE screenshots_words MATCH ?",
-                        {utf8(*condition.prefixes)});
+            const std::vector<qint64> starts = readIds(
+                db, "SELECT rowid FROM screenshots_words WHERE screenshots_words MATCH ?", {utf8(*condition.prefixes)});
             std::vector<qint64> either;
             either.reserve(matching.size() + starts.size());
             std::set_union(matching.begin(), matching.end(), starts.begin(), starts.end(), std::back_inserter(either));
@@ -1294,11 +1365,11 @@ std::optional<std::vector<qint64>> ScreenshotsDB::filteredScreenshotIds(const st
         restrict(std::move(matching));
     }
     if (const std::optional<DateRange> range = dateRangeFilter(period)) {
-        restrict(readIds(*db_, "SELECT id FROM screenshots WHERE created_at >= ? AND created_at <= ?",
+        restrict(readIds(db, "SELECT id FROM screenshots WHERE created_at >= ? AND created_at <= ?",
                          {utf8(range->lower), utf8(range->upper)}));
     }
     if (folder && !folder->isSmartFolder) {
-        restrict(readIds(*db_, "SELECT screenshot_id FROM folders_screenshots WHERE folder_id = ?",
+        restrict(readIds(db, "SELECT screenshot_id FROM folders_screenshots WHERE folder_id = ?",
                          {std::int64_t(folder->id)}));
     }
     if (ids) {
@@ -1307,144 +1378,124 @@ std::optional<std::vector<qint64>> ScreenshotsDB::filteredScreenshotIds(const st
     return ids;
 }
 
-std::optional<std::pair<qint64, qint64>> ScreenshotsDB::changeStamp()
+StoreResult<std::pair<qint64, qint64>> ScreenshotsDB::changeStamp()
 {
-    return attempt(db_, [](sqlite::Connection& db) {
+    return run(db_, printed, [](sqlite::Connection& db) {
         const std::optional<sqlite::Binding> version = db.scalar("PRAGMA data_version");
         return std::pair<qint64, qint64>(db.totalChanges(),
                                          version ? std::get<std::int64_t>(*version) : std::int64_t(0));
     });
 }
 
-std::optional<qint64> ScreenshotsDB::folderIdForScreenshot(qint64 screenshotId)
+StoreResult<qint64> ScreenshotsDB::folderIdForScreenshot(qint64 screenshotId)
 {
     const Schema& s = schema();
     const sqlite::Table query =
         s.foldersScreenshots.filterQuery(sqlite::equalsValue(s.screenshotId, std::int64_t(screenshotId)));
-    const auto folderId = attempt(db_, [&](sqlite::Connection& db) -> std::optional<std::int64_t> {
+    return found(run(db_, printed, [&](sqlite::Connection& db) -> std::optional<qint64> {
         sqlite::RowIterator rows = db.prepareQuery(query);
         const std::optional<sqlite::Row> row = rows.failableNext();
         return row ? row->getValue(nullable(s.folderId)) : std::nullopt;
-    });
-    return folderId.value_or(std::nullopt);
+    }));
 }
 
-std::optional<ScreenshotRow> ScreenshotsDB::screenshotRow(qint64 screenshotId)
+StoreResult<ScreenshotRow> ScreenshotsDB::screenshotRow(qint64 screenshotId)
 {
     const Schema& s = schema();
     const sqlite::Table query = listColumnsQuery().filterQuery(
         sqlite::equalsValue(s.screenshots.qualifiedColumn(s.id), std::int64_t(screenshotId)));
-    std::optional<ScreenshotRow> row = attempt(db_, [&](sqlite::Connection& db) -> std::optional<ScreenshotRow> {
-                                           const std::optional<sqlite::Row> values = db.pluck(query);
-                                           return values ? readScreenshotRow(*values) : std::nullopt;
-                                       }).value_or(std::nullopt);
+    StoreResult<ScreenshotRow> row = found(run(db_, printed, [&](sqlite::Connection& db) {
+        const std::optional<sqlite::Row> values = db.pluck(query);
+        return values ? ScreenshotRowReader(*values->sharedColumnNames()).read(*values) : std::nullopt;
+    }));
     if (row) {
         row->folderId = folderIdForScreenshot(screenshotId);
     }
     return row;
 }
 
-std::optional<ScreenshotDetails> ScreenshotsDB::screenshotDetails(qint64 screenshotId)
+StoreResult<ScreenshotDetails> ScreenshotsDB::screenshotDetails(qint64 screenshotId)
 {
     const Schema& s = schema();
     const sqlite::Table query = s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId)))
                                     .selectColumns(s.text, s.aiResults, s.aiAssistantResults);
-    return attempt(db_,
-                   [&](sqlite::Connection& db) -> std::optional<ScreenshotDetails> {
-                       const std::optional<sqlite::Row> row = db.pluck(query);
-                       if (!row) {
-                           return std::nullopt;
-                       }
-                       return ScreenshotDetails{fromUtf8(row->getValue(s.text)), fromUtf8(row->getValue(s.aiResults)),
-                                                fromUtf8(row->getValue(s.aiAssistantResults))};
-                   })
-        .value_or(std::nullopt);
-}
-
-QHash<qint64, qint64> ScreenshotsDB::folderIdsOfScreenshots()
-{
-    const Schema& s = schema();
-    QHash<qint64, qint64> folders;
-    if (!db_) {
-        return folders;
-    }
-    sqlite::RowIterator rows = db_->prepareRowIterator(s.foldersScreenshots.selectColumns(s.screenshotId, s.folderId));
-    while (const std::optional<sqlite::Row> row = rows.failableNext()) {
-        const std::optional<std::int64_t> screenshotId = row->getValue(nullable(s.screenshotId));
-        const std::optional<std::int64_t> folderId = row->getValue(nullable(s.folderId));
-        if (screenshotId && folderId && !folders.contains(*screenshotId)) {
-            folders.insert(*screenshotId, *folderId);
+    return found(run(db_, printed, [&](sqlite::Connection& db) -> std::optional<ScreenshotDetails> {
+        const std::optional<sqlite::Row> row = db.pluck(query);
+        if (!row) {
+            return std::nullopt;
         }
-    }
-    return folders;
+        return ScreenshotDetails{fromUtf8(row->getValue(s.text)), fromUtf8(row->getValue(s.aiResults)),
+                                 fromUtf8(row->getValue(s.aiAssistantResults))};
+    }));
 }
 
-std::optional<qint64> ScreenshotsDB::countScreenshotsInFolder(const std::optional<Folder>& folder)
+StoreResult<qint64> ScreenshotsDB::countScreenshotsInFolder(const std::optional<Folder>& folder)
 {
-    if (!folder || !db_) {
-        return std::nullopt;
+    if (!folder) {
+        return StoreError::absent();
     }
     if (folder->isSmartFolder) {
         const std::optional<QString> pattern = ftsSearchQuery(folder->keywordsFilter, std::nullopt);
         if (!pattern || pattern->isEmpty()) {
-            return std::nullopt;
+            return StoreError::absent();
         }
     }
-    // Counted from the indexes' answers alone, without a look-up of each matching row.
-    std::optional<qint64> result;
-    loadRebuildingIndexOnce(*this, [&] {
-        const std::optional<std::vector<qint64>> ids = filteredScreenshotIds(std::nullopt, folder, std::nullopt);
-        result = ids ? std::optional<qint64>(static_cast<qint64>(ids->size())) : std::nullopt;
-    });
-    return result;
+    if (!db_) {
+        return StoreError::noConnection();
+    }
+    // Counted from the indexes' answers alone, without a look-up of each matching row. The count is read as a
+    // list is loaded: a corrupt index is rebuilt once.
+    std::optional<std::vector<qint64>> ids;
+    const StoreResult<void> counted =
+        loadAfterRebuildingIndex(*this, [&] { ids = filteredIds(*db_, std::nullopt, folder, std::nullopt); });
+    if (!counted) {
+        return counted.error();
+    }
+    return ids ? StoreResult<qint64>(static_cast<qint64>(ids->size())) : StoreError::absent();
 }
 
-std::optional<qint64> ScreenshotsDB::countScreenshotsInPeriod(const FolderSection& section)
+StoreResult<qint64> ScreenshotsDB::countScreenshotsInPeriod(const FolderSection& section)
 {
-    return attempt(db_,
-                   [&](sqlite::Connection&) -> std::optional<qint64> {
-                       const std::optional<std::vector<qint64>> ids =
-                           filteredScreenshotIds(std::nullopt, std::nullopt, section);
-                       return ids ? std::optional<qint64>(static_cast<qint64>(ids->size())) : std::nullopt;
-                   })
-        .value_or(std::nullopt);
+    return found(run(db_, printed, [&](sqlite::Connection& db) -> std::optional<qint64> {
+        const std::optional<std::vector<qint64>> ids = filteredIds(db, std::nullopt, std::nullopt, section);
+        return ids ? std::optional<qint64>(static_cast<qint64>(ids->size())) : std::nullopt;
+    }));
 }
 
-std::optional<qint64> ScreenshotsDB::countScreenshots()
+StoreResult<qint64> ScreenshotsDB::countScreenshots()
 {
-    return attempt(db_, [](sqlite::Connection& db) { return db.queryScalar(schema().screenshots.count()); });
+    return run(db_, printed,
+               [](sqlite::Connection& db) -> qint64 { return db.queryScalar(schema().screenshots.count()); });
 }
 
-std::vector<Folder> ScreenshotsDB::queryFolders()
+StoreResult<std::vector<Folder>> ScreenshotsDB::queryFolders()
 {
     const Schema& s = schema();
-    std::vector<Folder> folders;
-    if (!db_) {
-        return folders;
-    }
-    sqlite::RowIterator rows = db_->prepareQuery(s.folders.orderQuery(s.sortOrder.asc()));
-    while (const std::optional<sqlite::Row> row = rows.failableNext()) {
-        const std::optional<std::int64_t> id = row->getValue(nullable(s.id));
-        if (!id) {
-            continue; // the store's own writes never leave a folder without id
+    return run(db_, leftToCaller, [&](sqlite::Connection& db) {
+        std::vector<Folder> folders;
+        sqlite::RowIterator rows = db.prepareQuery(s.folders.orderQuery(s.sortOrder.asc()));
+        while (const std::optional<sqlite::Row> row = rows.failableNext()) {
+            const std::optional<std::int64_t> id = row->getValue(nullable(s.id));
+            if (!id) {
+                continue; // the store's own writes never leave a folder without id
+            }
+            folders.push_back(Folder{*id, row->getValue(nullable(s.sortOrder)).value_or(0),
+                                     fromUtf8(row->getValue(nullable(s.folderName))).value_or(QString()),
+                                     row->getValue(nullable(s.isSmartFolder)).value_or(false),
+                                     fromUtf8(row->getValue(s.keywordsFilter))});
         }
-        folders.push_back(Folder{*id, row->getValue(nullable(s.sortOrder)).value_or(0),
-                                 fromUtf8(row->getValue(nullable(s.folderName))).value_or(QString()),
-                                 row->getValue(nullable(s.isSmartFolder)).value_or(false),
-                                 fromUtf8(row->getValue(s.keywordsFilter))});
-    }
-    return folders;
+        return folders;
+    });
 }
 
-void ScreenshotsDB::rebuildIndex()
+StoreResult<void> ScreenshotsDB::rebuildIndex()
 {
     systemLog(QStringLiteral("Rebuilding index"));
-    attempt(db_, [&](sqlite::Connection& db) {
+    return run(db_, printed, [&](sqlite::Connection& db) {
         db.executeScript(porterIndex.rebuildStatement());
         if (wordIndex_) {
             db.executeScript(wordIndex.rebuildStatement());
         }
-        return true;
     });
 }
 

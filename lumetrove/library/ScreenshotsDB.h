@@ -3,9 +3,8 @@
 #include "lumetrove/library/Folder.h"
 #include "lumetrove/library/FolderSection.h"
 #include "lumetrove/library/ScreenshotRow.h"
-#include "sqlite/RowIterator.h"
+#include "lumetrove/library/StoreResult.h"
 
-#include <QHash>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -14,28 +13,9 @@
 
 namespace sqlite {
 class Connection;
-class Error;
 } // namespace sqlite
 
 namespace lumetrove {
-
-/// Reads `ScreenshotRow`s from the rows of `ScreenshotsDB::queryScreenshots`. The columns are looked up once,
-/// in the query's column-name map, and the texts are read straight from the row's values.
-class ScreenshotRowReader {
-public:
-    /// Throws `sqlite::QueryError` when the query lacks one of the columns.
-    explicit ScreenshotRowReader(const sqlite::ColumnNames& columns);
-    /// The row's values, or none for a row without id or path (which the store's own writes never make).
-    /// The folder id is left for the caller.
-    std::optional<ScreenshotRow> read(const sqlite::Row& row) const;
-
-private:
-    int id_, name_, createdAt_, description_, keywords_, path_, capturedAppName_, capturedAppBundleId_,
-        isAIAssistantTask_, aiAssistantTask_, wasImported_, textSnippet_;
-};
-
-/// One row read with a reader made for it alone.
-std::optional<ScreenshotRow> readScreenshotRow(const sqlite::Row& row);
 
 /// What the user must be told about the library's file after it was opened.
 struct LibraryOpenProblem {
@@ -51,12 +31,16 @@ struct LibraryOpenProblem {
 /// `folders_screenshots` and the full-text index `screenshots_fts`. The only code that runs the
 /// application's SQL. Operations may be called from any thread; the connection serialises statements.
 ///
-/// The store reports its own failures: a failed statement prints the error's description on standard
-/// output and the operation gives none (or nothing); a failed write (not the record of a file change, whose
-/// caller decides) is also told to the user through `reportLibraryProblem`, with what was not kept.
-/// Only `queryScreenshots`, `folderIdsOfScreenshots`,
-/// `queryFolders` and the two row readers throw, so that their callers can retry after an index rebuild or
-/// log their own line. Without an open connection every operation is a silent no-op.
+/// One policy for failures. No operation throws: each gives a `StoreResult`, its value or the `StoreError`
+/// that kept it from one, whose kind tells a caller what it may do (nothing without a connection, nothing
+/// found, a corrupt index that a rebuild may mend, any other failure). The store logs each failure once, in
+/// one place, before the caller sees it: a failed statement prints the error's description on standard output,
+/// and a failed write (not the record of a file change, whose caller tells the user in its own words) is told
+/// to the user too, through `reportLibraryProblem`, with what was not kept. Two kinds of operation leave both
+/// to their caller, which has the context: the reads of a load (`queryScreenshots`, `filteredScreenshotIds`,
+/// `queryFolders`), whose caller may try again after an index rebuild and logs once when it gives up
+/// (`loadRebuildingIndexOnce`), and the records of file changes. Without an open connection every operation
+/// is a silent no-op.
 class ScreenshotsDB {
 public:
     /// A store with no connection; `openDatabase` opens one.
@@ -87,107 +71,108 @@ public:
     const std::shared_ptr<sqlite::Connection>& db() const { return db_; }
 
     // Writes ---------------------------------------------------------------------------------------------
+    // A failed write is told to the user by the store; its result tells the caller whether it was kept.
 
-    std::optional<qint64> insertFolder(const QString& name, bool isSmartFolder,
-                                       const std::optional<QString>& keywordsFilter);
-    void updateFolder(const Folder& folder);
+    /// The new folder's id.
+    StoreResult<qint64> insertFolder(const QString& name, bool isSmartFolder,
+                                     const std::optional<QString>& keywordsFilter);
+    StoreResult<void> updateFolder(const Folder& folder);
     /// Removes the folder's links, then the folder; the linked screenshots stay.
-    void deleteFolder(qint64 folderId);
-    void insertFolderScreenshot(qint64 screenshotId, qint64 folderId);
-    void removeScreenshotFromFolders(qint64 screenshotId);
-    /// Inserts the row; the record of its new image (`recordNewImage` with the same path) goes with it, in one
-    /// transaction.
-    std::optional<qint64> insertScreenshot(const NewScreenshot& screenshot);
+    StoreResult<void> deleteFolder(qint64 folderId);
+    StoreResult<void> insertFolderScreenshot(qint64 screenshotId, qint64 folderId);
+    StoreResult<void> removeScreenshotFromFolders(qint64 screenshotId);
+    /// Inserts the row and gives its id; the record of its new image (`recordNewImage` with the same path) goes
+    /// with it, in one transaction.
+    StoreResult<qint64> insertScreenshot(const NewScreenshot& screenshot);
     /// Writes the editable columns; an absent text clears its column, an absent path keeps the stored one.
-    /// True when the statement ran; false without a connection or when it failed (the failure is printed).
-    bool updateScreenshot(qint64 screenshotId, const ScreenshotEdits& edits);
+    StoreResult<void> updateScreenshot(qint64 screenshotId, const ScreenshotEdits& edits);
     /// Writes the text recognised after the row was inserted (the triggers index it); the row is no longer
-    /// awaiting text. False without a connection or when it failed (the failure is printed).
-    bool updateScreenshotText(qint64 screenshotId, const QString& text);
+    /// awaiting text.
+    StoreResult<void> updateScreenshotText(qint64 screenshotId, const QString& text);
     /// Removes the screenshot's links, then its row (and, through the triggers, its index entry).
-    void deleteScreenshot(qint64 screenshotId);
+    StoreResult<void> deleteScreenshot(qint64 screenshotId);
 
     // Reads ----------------------------------------------------------------------------------------------
 
-    /// The screenshots for a search text, a folder (plain: its links; smart: its keywords) and a time
-    /// period, newest first, as rows that `readScreenshotRow` reads: the columns that a list shows, with the
-    /// start of the recognised text in place of the long texts of `screenshotDetails`; the screenshots of
-    /// `filteredScreenshotIds`. None without a connection. Throws `sqlite::Result` when a statement cannot be
-    /// prepared; stepping it may throw too (a corrupt index).
-    std::optional<sqlite::RowIterator> queryScreenshots(const std::optional<QString>& searchText,
-                                                        const std::optional<Folder>& folder,
-                                                        const std::optional<FolderSection>& period);
+    /// Hands `take` the screenshots for a search text, a folder (plain: its links; smart: its keywords) and a
+    /// time period, newest first (the screenshots of `filteredScreenshotIds`), each with its folder: the columns
+    /// that a list shows, with the start of the recognised text in place of the long texts of
+    /// `screenshotDetails`. A failure (a search pattern FTS5 refuses, a corrupt index) may come after some rows;
+    /// it is left to the caller to log.
+    StoreResult<void> queryScreenshots(const std::optional<QString>& searchText, const std::optional<Folder>& folder,
+                                       const std::optional<FolderSection>& period,
+                                       const std::function<void(ScreenshotRow&&)>& take);
     /// The ids of the screenshots that match these filters, newest first, read from the indexes alone (the
-    /// full-text indexes, the folder links, the creation times); none when no filter restricts the list or
-    /// without a connection. The one place where the filters are applied: the list, its rows and the counts
-    /// all ask it. Throws `sqlite::Result` (a search pattern FTS5 refuses, a corrupt index).
-    std::optional<std::vector<qint64>> filteredScreenshotIds(const std::optional<QString>& searchText,
-                                                             const std::optional<Folder>& folder,
-                                                             const std::optional<FolderSection>& period);
+    /// full-text indexes, the folder links, the creation times); none when no filter restricts the list. The
+    /// one place where the filters are applied: the list, its rows and the counts all ask it. A failure is left
+    /// to the caller to log.
+    StoreResult<std::optional<std::vector<qint64>>> filteredScreenshotIds(const std::optional<QString>& searchText,
+                                                                          const std::optional<Folder>& folder,
+                                                                          const std::optional<FolderSection>& period);
     /// A value that differs whenever the library's rows or links may have changed since it was last read:
-    /// by any statement of this store's connection or by a commit of another connection. None without a
-    /// connection or on a failure (printed).
-    std::optional<std::pair<qint64, qint64>> changeStamp();
-    /// One screenshot's row as `queryScreenshots` reads it, with its folder; none without a connection, for a
-    /// screenshot that is gone, or on a failure (printed).
-    std::optional<ScreenshotRow> screenshotRow(qint64 screenshotId);
-    /// The long texts of one screenshot that a list load leaves out; none without a connection, for a
-    /// screenshot that is gone, or on a failure (printed).
-    std::optional<ScreenshotDetails> screenshotDetails(qint64 screenshotId);
-    /// The folder of the first link of the screenshot, or none.
-    std::optional<qint64> folderIdForScreenshot(qint64 screenshotId);
-    /// Every screenshot's folder (its first link) in one query. Throws `sqlite::Result`.
-    QHash<qint64, qint64> folderIdsOfScreenshots();
-    /// Number of screenshots of a plain folder (its links) or a smart folder (its keyword matches); none for
-    /// no folder, a smart folder without keywords, or a failure. A corrupt index is rebuilt once.
-    std::optional<qint64> countScreenshotsInFolder(const std::optional<Folder>& folder);
-    /// Number of screenshots stored in the section's period; none when the section has no period.
-    std::optional<qint64> countScreenshotsInPeriod(const FolderSection& section);
-    /// Number of all screenshots; none without a connection or on failure.
-    std::optional<qint64> countScreenshots();
-    /// Every folder in sidebar order (`sort_order` ascending). Throws `sqlite::Result`.
-    std::vector<Folder> queryFolders();
+    /// by any statement of this store's connection or by a commit of another connection.
+    StoreResult<std::pair<qint64, qint64>> changeStamp();
+    /// One screenshot's row as `queryScreenshots` reads it, with its folder; `absent` for a screenshot that is
+    /// gone.
+    StoreResult<ScreenshotRow> screenshotRow(qint64 screenshotId);
+    /// The long texts of one screenshot that a list load leaves out; `absent` for a screenshot that is gone.
+    StoreResult<ScreenshotDetails> screenshotDetails(qint64 screenshotId);
+    /// The folder of the first link of the screenshot; `absent` when it has none.
+    StoreResult<qint64> folderIdForScreenshot(qint64 screenshotId);
+    /// Number of screenshots of a plain folder (its links) or a smart folder (its keyword matches); `absent`
+    /// for no folder or a smart folder without keywords. A corrupt index is rebuilt once.
+    StoreResult<qint64> countScreenshotsInFolder(const std::optional<Folder>& folder);
+    /// Number of screenshots stored in the section's period; `absent` when the section has no period.
+    StoreResult<qint64> countScreenshotsInPeriod(const FolderSection& section);
+    /// Number of all screenshots.
+    StoreResult<qint64> countScreenshots();
+    /// Every folder in sidebar order (`sort_order` ascending). A failure is left to the caller to log.
+    StoreResult<std::vector<Folder>> queryFolders();
 
     /// Rebuilds the full-text indexes from the screenshots (after SQLite reported a corrupt index).
-    void rebuildIndex();
+    StoreResult<void> rebuildIndex();
 
     /// The screenshots whose text is still to be recognised (`NewScreenshot::textToCome`, and rows that an
-    /// open gave back), oldest first, with their image's "file://" URL text. Empty without a connection or on
-    /// a failure (printed).
-    std::vector<std::pair<qint64, QString>> screenshotsAwaitingText();
+    /// open gave back), oldest first, with their image's "file://" URL text.
+    StoreResult<std::vector<std::pair<qint64, QString>>> screenshotsAwaitingText();
 
     // File changes in flight --------------------------------------------------------------------------------
     // An image is moved or trashed only after the change is recorded here; the save of the new path or the
     // delete of the row clears the record in the same transaction. Opening the library finishes what a killed
     // run left recorded: a delete is completed, a moved image's row is pointed at wherever the image is.
 
-    /// Records that the screenshot's image moves from the "file://" URL text `source` to `target`. The
-    /// error's description when it cannot be recorded (then the file must not move); none otherwise.
-    std::optional<QString> recordFileMove(qint64 screenshotId, const QString& source, const QString& target);
+    // A failed record is neither logged nor told to the user here: the caller, which knows the file, does both.
+
+    /// Records that the screenshot's image moves from the "file://" URL text `source` to `target`. When it
+    /// cannot be recorded, the file must not move. Done at once in a library that keeps no record (or none).
+    StoreResult<void> recordFileMove(qint64 screenshotId, const QString& source, const QString& target);
     /// Records that the screenshot at the URL text `path` is being deleted. As `recordFileMove`.
-    std::optional<QString> recordDelete(qint64 screenshotId, const QString& path);
+    StoreResult<void> recordDelete(qint64 screenshotId, const QString& path);
 
     // A capture or an import records each new image before it writes the file (`writeNewFile`), and the insert
     // of its row clears the record. Opening the library lists a recorded image that is there (its text is
     // recognised again) and removes what a killed write left of one that is not.
 
     /// Records that a new image is about to be written at the "file://" URL text `path`, to be listed under
-    /// `name`. The error's description when it cannot be recorded (then the file must not be written); none
-    /// otherwise, also without a connection.
-    std::optional<QString> recordNewImage(const QString& path, const QString& name, bool wasImported);
+    /// `name`. When it cannot be recorded, the file must not be written. As `recordFileMove` without a record.
+    StoreResult<void> recordNewImage(const QString& path, const QString& name, bool wasImported);
     /// Forgets the record of a new image that gets no row (its file was removed, or never written).
-    void forgetNewImage(const QString& path);
+    StoreResult<void> forgetNewImage(const QString& path);
 
 private:
     void migrate();
-    bool createInitialTables();
-    bool addAssistantColumns();
+    StoreResult<void> createInitialTables();
+    StoreResult<void> addAssistantColumns();
     void repairIndexTriggers();
     void completeSchema();
     bool hasTable(const char* name);
     void addWordIndex();
-    std::optional<QString> recordFileChange(qint64 screenshotId, const char* change, const QString& source,
-                                            const std::optional<QString>& target);
+    StoreResult<void> recordFileChange(qint64 screenshotId, const char* change, const QString& source,
+                                       const std::optional<QString>& target);
+    /// `filteredScreenshotIds` on `db`; throws what SQLite reports.
+    std::optional<std::vector<qint64>> filteredIds(sqlite::Connection& db, const std::optional<QString>& searchText,
+                                                   const std::optional<Folder>& folder,
+                                                   const std::optional<FolderSection>& period) const;
     void finishPendingFileChanges();
     void finishPendingNewImages();
     /// Sets the damaged file at `path` aside and opens a new library there with the images of the screenshots
@@ -205,12 +190,9 @@ private:
     std::optional<LibraryOpenProblem> openProblem_;
 };
 
-/// True for an SQLite error whose code is SQLITE_CORRUPT (any of its extended codes), after which the index is
-/// rebuilt.
-bool isCorruptionError(const sqlite::Error& error);
-
-/// Runs `load`; when it fails on a corrupt index, rebuilds the store's index and runs it once more. Any other
-/// failure, or a second one, is logged ("Error loading screenshots from DB: …") and gives false.
+/// Runs `load`, which throws what fails (a `StoreError` from `StoreResult::value`, or SQLite's error); when it
+/// fails on a corrupt index, rebuilds the store's index and runs it once more. Any other failure, or a second
+/// one, is logged ("Error loading screenshots from DB: …") and gives false.
 bool loadRebuildingIndexOnce(ScreenshotsDB& store, const std::function<void()>& load);
 
 } // namespace lumetrove

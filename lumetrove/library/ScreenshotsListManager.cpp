@@ -87,21 +87,10 @@ std::vector<ScreenshotRow> ScreenshotsListManager::loadScreenshotRows(Screenshot
     std::vector<ScreenshotRow> rows;
     const bool loaded = loadRebuildingIndexOnce(store, [&] {
         rows.clear(); // what a failed first try read
-        std::optional<sqlite::RowIterator> query = store.queryScreenshots(searchText, folder, period);
-        if (!query) {
-            return;
-        }
-        const ScreenshotRowReader reader(*query->sharedColumnNames());
-        while (const std::optional<sqlite::Row> values = query->failableNext()) {
-            if (std::optional<ScreenshotRow> row = reader.read(*values)) {
-                rows.push_back(std::move(*row));
-            }
-        }
-        // Each row's folder, from one query over the links rather than one query per row.
-        const QHash<qint64, qint64> folders = store.folderIdsOfScreenshots();
-        for (ScreenshotRow& row : rows) {
-            const auto found = folders.constFind(row.id);
-            row.folderId = found == folders.constEnd() ? std::nullopt : std::optional<qint64>(*found);
+        const StoreResult<void> read = store.queryScreenshots(
+            searchText, folder, period, [&](ScreenshotRow&& row) { rows.push_back(std::move(row)); });
+        if (!read && read.error().kind() != StoreError::Kind::noConnection) {
+            read.value();
         }
     });
     if (!loaded) {
@@ -261,19 +250,13 @@ public:
         const quint64 current = ++generation;
         std::vector<qint64> ids;
         ids.reserve(order.size());
-        const QHash<qint64, qint64> folders = store.folderIdsOfScreenshots();
-        if (std::optional<sqlite::RowIterator> query =
-                store.queryScreenshots(std::nullopt, std::nullopt, std::nullopt)) {
-            const ScreenshotRowReader reader(*query->sharedColumnNames());
-            while (const std::optional<sqlite::Row> values = query->failableNext()) {
-                if (std::optional<ScreenshotRow> row = reader.read(*values)) {
-                    const auto found = folders.constFind(row->id);
-                    row->folderId = found == folders.constEnd() ? std::nullopt : std::optional(*found);
-                    ids.push_back(row->id);
-                    keep(std::move(*row), current, shared, home, loaded, unsettled);
-                }
-            }
-        }
+        store
+            .queryScreenshots(std::nullopt, std::nullopt, std::nullopt,
+                              [&](ScreenshotRow&& row) {
+                                  ids.push_back(row.id);
+                                  keep(std::move(row), current, shared, home, loaded, unsettled);
+                              })
+            .value();
         for (auto entry = entries.begin(); entry != entries.end();) {
             if (entry->second.generation != current) {
                 loaded.retired.push_back(std::move(entry->second.record));
@@ -338,8 +321,8 @@ ScreenshotsListManager::Loaded ScreenshotsListManager::load(RecordCache& cache,
                 cache.refresh(*store, store, home, loaded, unsettledRows);
                 cache.stamp = stamp;
             }
-            filtered = store->filteredScreenshotIds(filters.searchText, filters.folder, filters.period);
-            if (cache.stamp && store->changeStamp() == cache.stamp) {
+            filtered = store->filteredScreenshotIds(filters.searchText, filters.folder, filters.period).value();
+            if (cache.stamp && std::optional<std::pair<qint64, qint64>>(store->changeStamp()) == cache.stamp) {
                 break;
             }
         }
@@ -613,10 +596,11 @@ void ScreenshotsListManager::deleteScreenshots(const std::set<qsizetype>& positi
         const ScreenshotPtr& screenshot = before[position];
         // Recorded before the image goes to the Trash, so that a delete cut short is finished on the next open.
         const QString path = screenshot->imageUrl() ? screenshot->imageUrl()->toString(QUrl::FullyEncoded) : QString();
-        if (const std::optional<QString> error = store().recordDelete(screenshot->id(), path)) {
-            systemLog(QStringLiteral("Failed to move screenshot to trash: ") + *error);
+        if (const StoreResult<void> recorded = store().recordDelete(screenshot->id(), path); !recorded) {
+            const QString& error = recorded.error().description();
+            systemLog(QStringLiteral("Failed to move screenshot to trash: ") + error);
             reportLibraryProblem(QStringLiteral("“%1” could not be deleted: %2")
-                                     .arg(screenshot->name().value_or(screenshot->defaultName()), *error));
+                                     .arg(screenshot->name().value_or(screenshot->defaultName()), error));
             continue;
         }
         screenshot->deleteFiles();

@@ -70,6 +70,19 @@ TEST(ResultTest, CorruptionIsToldByItsCodeWithOrWithoutExtendedCodes)
     EXPECT_FALSE(Result::error("no such column: \"code: 11\"", 1).isCorruption());
 }
 
+TEST(ResultTest, AFileThatIsNoDatabaseIsToldByItsCode)
+{
+    TemporaryDirectory directory;
+    const std::string path = directory.file("notes.sqlite3");
+    std::ofstream(path) << std::string(4096, 'x');
+    const auto error =
+        caught<Result>([&] { Connection::openPath(path)->scalar("SELECT count(*) FROM sqlite_master"); });
+    EXPECT_TRUE(error.isNotADatabase()) << error.what();
+    EXPECT_FALSE(error.isCorruption());
+    EXPECT_FALSE(Result::extendedError("malformed", 267).isNotADatabase());
+    EXPECT_FALSE(Result::error("file is not a database (code: 26)", 1).isNotADatabase());
+}
+
 TEST(ResultTest, ConstraintFailureCarriesPrimaryCode)
 {
     auto db = tableWithUniqueColumn();

@@ -1,5 +1,7 @@
 #include "lumetrove/library/FoldersListManager.h"
 
+#include "lumetrove/library/LibraryProblems.h"
+#include "lumetrove/platform/NotificationCenter.h"
 #include "tests/lumetrove/library/LibraryTest.h"
 
 #include <QSignalSpy>
@@ -74,6 +76,43 @@ TEST_F(FoldersListManagerTest, DeletingPositionsRemovesThoseFoldersAndTheirLinks
     EXPECT_THAT(stored(), ElementsAre("\"B:0\""));
     EXPECT_EQ(count("SELECT count(*) FROM folders_screenshots"), 0);
     EXPECT_EQ(count("SELECT count(*) FROM screenshots"), 1);
+}
+
+TEST_F(FoldersListManagerTest, AFolderThatTheLibraryKeepsStaysListedAndTheUserIsTold)
+{
+    insert("A", 0);
+    insert("B", 1);
+    FoldersListManager manager(store);
+    QObject observer;
+    QStringList problems;
+    NotificationCenter::defaultCenter().addObserver(
+        libraryProblemNotification, &observer, [&](const Notification& notification) {
+            problems << notification.userInfo.value(libraryProblemMessageKey).toString();
+        });
+    rawConnection()->executeScript(
+        "CREATE TRIGGER keep_folders BEFORE DELETE ON folders BEGIN SELECT RAISE(ABORT, 'kept'); END;");
+
+    ::testing::internal::CaptureStdout();
+    manager.deleteFolders({0});
+    EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr("kept"));
+
+    EXPECT_THAT(namesAndOrders(manager.folders()), ElementsAre("A:0", "B:1"));
+    EXPECT_THAT(stored(), ElementsAre("\"A:0\"", "\"B:1\""));
+    ASSERT_EQ(problems.size(), 1);
+    EXPECT_THAT(problems.front().toStdString(), HasSubstr("The folder could not be deleted: kept"));
+}
+
+TEST_F(FoldersListManagerTest, AFolderListThatCannotBeReadIsLoggedAndEmpty)
+{
+    insert("A", 0);
+    rawConnection()->executeScript("ALTER TABLE folders RENAME TO old_folders;");
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    FoldersListManager manager(store);
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), ""); // the load's line alone tells it
+    EXPECT_THAT(manager.folders(), IsEmpty());
+    EXPECT_THAT(log, HasSubstr("Error loading folders from DB: no such table: folders"));
 }
 
 TEST_F(FoldersListManagerTest, UpdateReplacesTheFolderWithTheSameId)

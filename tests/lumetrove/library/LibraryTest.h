@@ -14,7 +14,28 @@
 #include <string>
 #include <vector>
 
+namespace lumetrove {
+
+template <class T> void PrintTo(const StoreResult<T>& result, std::ostream* out)
+{
+    if (!result) {
+        *out << "error " << static_cast<int>(result.error().kind()) << " (" << result.error().what() << ")";
+    } else if constexpr (std::is_void_v<T>) {
+        *out << "done";
+    } else {
+        *out << ::testing::PrintToString(*result);
+    }
+}
+
+} // namespace lumetrove
+
 namespace lumetrove::testing {
+
+/// The kind of the error of a store operation's result; none when it has its value.
+template <class Result> std::optional<StoreError::Kind> errorKind(const Result& result)
+{
+    return result ? std::nullopt : std::optional<StoreError::Kind>(result.error().kind());
+}
 
 /// A test with its own library directory and a store opened on its database file.
 class LibraryTest : public SandboxTest {

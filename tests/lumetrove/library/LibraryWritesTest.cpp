@@ -144,12 +144,19 @@ TEST_F(LibraryWritesTest, EachDeleteIsOneTransaction)
     EXPECT_EQ(count("SELECT count(*) FROM folders"), 1);
 }
 
-TEST(CorruptionErrorTest, IsToldByTheErrorsKindAndCodeNotItsText)
+TEST(StoreErrorTest, ACorruptionIsToldByTheErrorsKindAndCodeNotItsText)
 {
-    EXPECT_TRUE(isCorruptionError(sqlite::Result::error("database disk image is malformed", 11)));
-    EXPECT_TRUE(isCorruptionError(sqlite::Result::extendedError("malformed", 11 | (1 << 8))));
-    EXPECT_FALSE(isCorruptionError(sqlite::Result::error("no such column: \"code: 11\"", 1)));
-    EXPECT_FALSE(isCorruptionError(sqlite::QueryError::noSuchColumn("code: 11", {})));
+    using Kind = StoreError::Kind;
+    EXPECT_EQ(StoreError::caught(sqlite::Result::error("database disk image is malformed", 11)).kind(),
+              Kind::corruption);
+    EXPECT_EQ(StoreError::caught(sqlite::Result::extendedError("malformed", 11 | (1 << 8))).kind(), Kind::corruption);
+    EXPECT_EQ(StoreError::caught(sqlite::Result::error("file is not a database", 26)).kind(), Kind::corruption);
+    EXPECT_EQ(StoreError::caught(sqlite::Result::error("no such column: \"code: 11\"", 1)).kind(), Kind::failed);
+    EXPECT_EQ(StoreError::caught(sqlite::QueryError::noSuchColumn("code: 11", {})).kind(), Kind::failed);
+    EXPECT_EQ(StoreError::caught(std::runtime_error("(code: 11)")).kind(), Kind::failed);
+    const StoreError error = StoreError::caught(sqlite::Result::error("disk I/O error", 10));
+    EXPECT_EQ(error.description(), "disk I/O error (code: 10)");
+    EXPECT_STREQ(error.what(), "disk I/O error (code: 10)");
 }
 
 TEST_F(LibraryWritesTest, OnlyACorruptIndexIsRebuiltAndTriedOnceMore)
@@ -167,6 +174,12 @@ TEST_F(LibraryWritesTest, OnlyACorruptIndexIsRebuiltAndTriedOnceMore)
          "Error loading screenshots from DB: no such table: x (code: 1)\n"},
         {"not an SQLite error whose text says code: 11", [] { throw std::runtime_error("(code: 11)"); }, 1,
          "Error loading screenshots from DB: (code: 11)\n"},
+        {"a store result that failed on a corrupt index",
+         [] { StoreResult<void>(StoreError(StoreError::Kind::corruption, "malformed (code: 11)")).value(); }, 2,
+         "Rebuilding index\nError loading screenshots from DB: malformed (code: 11)\n"},
+        {"a store result that failed otherwise",
+         [] { StoreResult<qint64>(StoreError(StoreError::Kind::failed, "disk I/O error (code: 10)")).value(); }, 1,
+         "Error loading screenshots from DB: disk I/O error (code: 10)\n"},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.label);

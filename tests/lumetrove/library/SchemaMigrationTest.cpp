@@ -58,10 +58,8 @@ protected:
     std::vector<qint64> searchIds(ScreenshotsDB& store, const QString& text)
     {
         std::vector<qint64> ids;
-        auto rows = store.queryScreenshots(text, std::nullopt, std::nullopt);
-        while (const auto row = rows->failableNext()) {
-            ids.push_back(readScreenshotRow(*row)->id);
-        }
+        EXPECT_TRUE(store.queryScreenshots(text, std::nullopt, std::nullopt,
+                                           [&](ScreenshotRow&& row) { ids.push_back(row.id); }));
         return ids;
     }
 };
@@ -214,14 +212,22 @@ TEST_F(SchemaMigrationTest, NoDataDirectoryLeavesTheStoreClosedAndEveryOperation
     EXPECT_FALSE(store.db());
 
     ::testing::internal::CaptureStdout();
-    EXPECT_FALSE(store.insertFolder("A", false, std::nullopt));
-    EXPECT_FALSE(store.insertScreenshot({.name = "A", .path = "file:///a.png", .text = "t"}));
-    store.updateScreenshot(1, {.name = "n"});
-    store.deleteScreenshot(1);
-    store.deleteFolder(1);
-    EXPECT_FALSE(store.queryScreenshots(std::nullopt, std::nullopt, std::nullopt));
-    EXPECT_FALSE(store.countScreenshots());
-    EXPECT_FALSE(store.folderIdForScreenshot(1));
+    constexpr auto noConnection = StoreError::Kind::noConnection;
+    EXPECT_EQ(testing::errorKind(store.insertFolder("A", false, std::nullopt)), noConnection);
+    EXPECT_EQ(testing::errorKind(store.insertScreenshot({.name = "A", .path = "file:///a.png", .text = "t"})),
+              noConnection);
+    EXPECT_EQ(testing::errorKind(store.updateScreenshot(1, {.name = "n"})), noConnection);
+    EXPECT_EQ(testing::errorKind(store.deleteScreenshot(1)), noConnection);
+    EXPECT_EQ(testing::errorKind(store.deleteFolder(1)), noConnection);
+    bool rowTaken = false;
+    EXPECT_EQ(testing::errorKind(store.queryScreenshots(std::nullopt, std::nullopt, std::nullopt,
+                                                        [&](ScreenshotRow&&) { rowTaken = true; })),
+              noConnection);
+    EXPECT_FALSE(rowTaken);
+    EXPECT_EQ(testing::errorKind(store.countScreenshots()), noConnection);
+    EXPECT_EQ(testing::errorKind(store.folderIdForScreenshot(1)), noConnection);
+    // A file change needs no record when there is no library to record it in.
+    EXPECT_TRUE(store.recordDelete(1, "file:///a.png"));
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 

@@ -1,6 +1,7 @@
 // A library that refuses writes (a full disk, a read-only file) loses nothing silently: every write that
 // fails is told to the user, and a record shows what the library holds, not a change it did not keep.
 #include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/library/FoldersListManager.h"
 #include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/platform/NotificationCenter.h"
 #include "tests/lumetrove/library/LibraryTest.h"
@@ -182,6 +183,24 @@ TEST_P(WriteFailureTest, ARecognisedTextThatIsNotSavedIsTold)
     EXPECT_THAT(column("SELECT text FROM screenshots"), ElementsAre("\"\""));
     ASSERT_THAT(problems, SizeIs(1));
     EXPECT_THAT(problems.front().toStdString(), HasSubstr("text recognised"));
+    EXPECT_THAT(problems.front().toStdString(), HasSubstr(reason()));
+}
+
+TEST_P(WriteFailureTest, ANewFolderThatIsNotSavedIsToldAndNotListed)
+{
+    FoldersListManager manager(store);
+    ASSERT_TRUE(manager.addFolder("Receipts", false, std::nullopt));
+    ASSERT_NO_FATAL_FAILURE(refuseWrites());
+
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(manager.addFolder(longText("Invoices "), false, std::nullopt));
+    EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr(reason()));
+
+    ASSERT_THAT(manager.folders(), SizeIs(1));
+    EXPECT_EQ(manager.folders().front().name, "Receipts");
+    EXPECT_EQ(count("SELECT count(*) FROM folders"), 1);
+    ASSERT_THAT(problems, SizeIs(1));
+    EXPECT_THAT(problems.front().toStdString(), HasSubstr("new folder could not be saved"));
     EXPECT_THAT(problems.front().toStdString(), HasSubstr(reason()));
 }
 
