@@ -1087,14 +1087,19 @@ void ScreenshotsDB::removeScreenshotFromFolders(qint64 screenshotId)
 std::optional<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& screenshot)
 {
     const Schema& s = schema();
-    const sqlite::Insert insert = s.screenshots.insertValues(
-        sqlite::assignOptionalValue(s.name, utf8(screenshot.name)), sqlite::assignValue(s.path, utf8(screenshot.path)),
+    std::vector<sqlite::Setter> setters{
+        sqlite::assignOptionalValue(s.name, utf8(screenshot.name)),
+        sqlite::assignValue(s.path, utf8(screenshot.path)),
         sqlite::assignOptionalValue(s.text, utf8(screenshot.text)),
         sqlite::assignOptionalValue(s.capturedAppBundleId, utf8(screenshot.capturedAppBundleId)),
         sqlite::assignOptionalValue(s.capturedAppName, utf8(screenshot.capturedAppName)),
         sqlite::assignValue(s.isAIAssistantTask, screenshot.isAIAssistantTask),
         sqlite::assignOptionalValue(s.aiAssistantTask, utf8(screenshot.aiAssistantTask)),
-        sqlite::assignValue(s.wasImported, screenshot.wasImported));
+        sqlite::assignValue(s.wasImported, screenshot.wasImported)};
+    if (screenshot.createdAt) { // else SQLite's own time
+        setters.push_back(sqlite::assignOptionalValue(s.createdAt, utf8(screenshot.createdAt)));
+    }
+    const sqlite::Insert insert = s.screenshots.compileInsert(setters);
     constexpr const char* notAdded = "The screenshot could not be added to the library: ";
     if (!fileJournal_) {
         return attemptWrite(notAdded, db_, &sqlite::Connection::runInsert, insert);
