@@ -148,7 +148,7 @@ inline void measureReleaseToRow(benchmark::State& state, const ReleaseToRowRun& 
             return;
         }
         state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-        if (library.screenshots().front()->text().value_or(QString()).isEmpty()) {
+        if (library.screenshots().row(0).textSnippet.value_or(QString()).isEmpty()) {
             ++listedBeforeText;
         }
     }

@@ -52,8 +52,8 @@ struct BrowserLibrary {
     std::shared_ptr<ScreenshotsDB> store = std::make_shared<ScreenshotsDB>();
     std::unique_ptr<ScreenshotsListManager> screenshots;
     std::unique_ptr<FoldersListManager> folders;
-    QList<ScreenshotPtr> all;
-    QList<ScreenshotPtr> searched;
+    ScreenshotList all;
+    ScreenshotList searched;
 
     BrowserLibrary()
     {

@@ -543,16 +543,11 @@ void ContentView::deleteSelectedScreenshot()
         return;
     }
     // Delete the screenshot the user sees selected, found by its id: a stale index never deletes another one.
-    qsizetype position = -1;
-    for (qsizetype i = 0; i < screenshots.size(); ++i) {
-        if (screenshots[i]->id() == selected->id()) {
-            position = i;
-            break;
-        }
-    }
-    if (position < 0) {
+    const std::optional<qsizetype> found = screenshots.indexOf(selected->id());
+    if (!found) {
         return;
     }
+    const qsizetype position = *found;
     screenshotsListManager_->deleteScreenshots({position});
 
     const auto& remaining = screenshotsListManager_->screenshots();

@@ -4,22 +4,35 @@
 
 namespace lumetrove {
 
-QString rowDisplayName(const Screenshot& screenshot)
+namespace {
+
+QString displayNameOf(const std::optional<QString>& name, const QString& defaultName)
 {
-    if (screenshot.unconfirmedAIName()) {
-        return *screenshot.unconfirmedAIName();
-    }
-    if (screenshot.name()) {
-        return *screenshot.name();
+    if (name) {
+        return *name;
     }
     // The default name's time "hh.mm.ss AM" loses its last part to this rule, as the path rule has it.
-    const QString defaultName = screenshot.defaultName();
     const qsizetype slash = defaultName.lastIndexOf(QLatin1Char('/'));
     const qsizetype dot = defaultName.lastIndexOf(QLatin1Char('.'));
     if (dot > slash + 1) {
         return defaultName.left(dot);
     }
     return defaultName;
+}
+
+} // namespace
+
+QString rowDisplayName(const Screenshot& screenshot)
+{
+    if (screenshot.unconfirmedAIName()) {
+        return *screenshot.unconfirmedAIName();
+    }
+    return displayNameOf(screenshot.name(), screenshot.name() ? QString() : screenshot.defaultName());
+}
+
+QString rowDisplayName(const ScreenshotRow& row)
+{
+    return displayNameOf(row.name, row.name ? QString() : screenshotDefaultName(screenshotCreatedDate(row.createdAt)));
 }
 
 QString rowDescription(const Screenshot& screenshot)
@@ -33,10 +46,19 @@ QString rowDescription(const Screenshot& screenshot)
     return screenshot.textSnippet();
 }
 
+QString rowDescription(const ScreenshotRow& row)
+{
+    if (row.description) {
+        return *row.description;
+    }
+    return row.textSnippet.value_or(row.text.value_or(QString()).left(screenshotTextSnippetLength));
+}
+
 ScreenshotListModel::ScreenshotListModel(ScreenshotsListManager& manager, QObject* parent)
-    : QAbstractListModel(parent), screenshots_(manager.screenshots())
+    : QAbstractListModel(parent), manager_(manager), screenshots_(manager.screenshots())
 {
     connect(&manager, &ScreenshotsListManager::screenshotsChanged, this, &ScreenshotListModel::reset);
+    connect(&manager, &ScreenshotsListManager::screenshotChanged, this, &ScreenshotListModel::screenshotChanged);
 }
 
 int ScreenshotListModel::rowCount(const QModelIndex& parent) const
@@ -49,16 +71,33 @@ QVariant ScreenshotListModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || !checkIndex(index, CheckIndexOption::ParentIsInvalid)) {
         return {};
     }
-    const ScreenshotPtr& screenshot = screenshots_.at(index.row());
-    observe(index.row());
+    const ScreenshotRow& row = screenshots_.row(index.row());
+    if (role == IdRole) {
+        return row.id;
+    }
+    if (role == ScreenshotRole) {
+        return QVariant::fromValue(screenshots_.at(index.row()));
+    }
+    // A held record shows what it holds now; a row nobody uses shows its values.
+    const ScreenshotPtr record = manager_.heldScreenshot(row.id);
+    const auto date = [&] {
+        return record ? record->displayDate() : screenshotDisplayDate(screenshotCreatedDate(row.createdAt));
+    };
+    const auto description = [&] { return record ? rowDescription(*record) : rowDescription(row); };
     switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
-        return rowDisplayName(*screenshot);
+        return record ? rowDisplayName(*record) : rowDisplayName(row);
     case DetailTextRole:
-        return screenshot->displayDate() + QStringLiteral("  ") + rowDescription(*screenshot);
-    case ScreenshotRole:
-        return QVariant::fromValue(screenshot);
+        return date() + QStringLiteral("  ") + description();
+    case DateRole:
+        return date();
+    case DescriptionRole:
+        return description();
+    case ProcessingRole:
+        return record && record->currentlyAIProcessing();
+    case AppBundleIdRole:
+        return row.capturedAppBundleId ? QVariant(*row.capturedAppBundleId) : QVariant();
     default:
         return {};
     }
@@ -69,47 +108,32 @@ QHash<int, QByteArray> ScreenshotListModel::roleNames() const
     QHash<int, QByteArray> names = QAbstractListModel::roleNames();
     names.insert(ScreenshotRole, "screenshot");
     names.insert(DetailTextRole, "detailText");
+    names.insert(IdRole, "screenshotId");
+    names.insert(DateRole, "date");
+    names.insert(DescriptionRole, "description");
+    names.insert(ProcessingRole, "processing");
+    names.insert(AppBundleIdRole, "appBundleId");
     return names;
 }
 
 ScreenshotPtr ScreenshotListModel::screenshotAt(int row) const
 {
-    if (row < 0 || row >= screenshots_.size()) {
-        return nullptr;
-    }
-    return screenshots_.at(row);
+    return screenshots_.value(row);
 }
 
-void ScreenshotListModel::reset(const QList<ScreenshotPtr>& screenshots)
+void ScreenshotListModel::reset(const ScreenshotList& screenshots)
 {
     beginResetModel();
-    for (auto it = observedRows_.cbegin(); it != observedRows_.cend(); ++it) {
-        disconnect(it.key(), nullptr, this, nullptr);
-    }
-    observedRows_.clear();
     screenshots_ = screenshots;
     endResetModel();
 }
 
-void ScreenshotListModel::observe(int row) const
+void ScreenshotListModel::screenshotChanged(qint64 id)
 {
-    const Screenshot* screenshot = screenshots_.at(row).get();
-    if (observedRows_.contains(screenshot)) {
-        return;
+    if (const std::optional<qsizetype> position = screenshots_.indexOf(id)) {
+        const QModelIndex changed = index(static_cast<int>(*position));
+        emit dataChanged(changed, changed);
     }
-    observedRows_.insert(screenshot, row);
-    connect(screenshot, &Screenshot::changed, this, &ScreenshotListModel::screenshotChanged);
-}
-
-void ScreenshotListModel::screenshotChanged()
-{
-    const auto* screenshot = qobject_cast<const Screenshot*>(sender());
-    const auto found = observedRows_.constFind(screenshot);
-    if (found == observedRows_.cend()) {
-        return;
-    }
-    const QModelIndex changed = index(found.value());
-    emit dataChanged(changed, changed);
 }
 
 } // namespace lumetrove

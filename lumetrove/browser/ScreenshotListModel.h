@@ -1,27 +1,37 @@
 #pragma once
 
 #include "lumetrove/library/Screenshot.h"
+#include "lumetrove/library/ScreenshotList.h"
 
 #include <QAbstractListModel>
 #include <QHash>
-#include <QList>
 
 namespace lumetrove {
 
 class ScreenshotsListManager;
 
-/// The rows of the screenshot list: the list manager's screenshots in display order. A newly published list
-/// resets the model (it costs nothing per row). Only the rows that were asked for are observed, so a change
-/// of a shown screenshot repaints its row while a list of 100k costs no connections. Main thread.
+/// The rows of the screenshot list: the list manager's rows in display order, shown from their values, or from
+/// the screenshot's record while someone holds one (the selection, an AI request), so that its changes show at
+/// once. A newly published list resets the model (it costs nothing per row). Main thread.
 class ScreenshotListModel : public QAbstractListModel {
     Q_OBJECT
 
 public:
     enum Role {
-        /// The row's `ScreenshotPtr`.
+        /// The row's `ScreenshotPtr`: its record, made when nobody holds one. Not for painting.
         ScreenshotRole = Qt::UserRole + 1,
         /// The date and description line: the display date, two spaces, the description.
         DetailTextRole,
+        /// The screenshot's id.
+        IdRole,
+        /// The display date alone.
+        DateRole,
+        /// The description alone (`rowDescription`).
+        DescriptionRole,
+        /// True while an AI request for the screenshot runs.
+        ProcessingRole,
+        /// The captured application's desktop-entry id, or an invalid value.
+        AppBundleIdRole,
     };
 
     explicit ScreenshotListModel(ScreenshotsListManager& manager, QObject* parent = nullptr);
@@ -31,26 +41,28 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QHash<int, QByteArray> roleNames() const override;
 
-    /// The screenshot of a row; null outside the list.
+    /// The record of a row's screenshot (made now when nobody holds one); null outside the list.
     ScreenshotPtr screenshotAt(int row) const;
-    const QList<ScreenshotPtr>& screenshots() const { return screenshots_; }
+    const ScreenshotList& screenshots() const { return screenshots_; }
 
 private:
-    void reset(const QList<ScreenshotPtr>& screenshots);
-    void observe(int row) const;
-    void screenshotChanged();
+    void reset(const ScreenshotList& screenshots);
+    void screenshotChanged(qint64 id);
 
-    QList<ScreenshotPtr> screenshots_;
-    /// The observed screenshots and their rows.
-    mutable QHash<const Screenshot*, int> observedRows_;
+    ScreenshotsListManager& manager_;
+    ScreenshotList screenshots_;
 };
 
 /// The name a row shows: the unconfirmed AI name, else the name, else the default name without its last
 /// extension (the part after the last full stop).
 QString rowDisplayName(const Screenshot& screenshot);
+/// The same of a row nobody holds a record of.
+QString rowDisplayName(const ScreenshotRow& row);
 
 /// The description a row shows: the unconfirmed AI description, else the description, else the start of the
 /// recognised text (never read from the database here), else "".
 QString rowDescription(const Screenshot& screenshot);
+/// The same of a row nobody holds a record of.
+QString rowDescription(const ScreenshotRow& row);
 
 } // namespace lumetrove

@@ -252,12 +252,8 @@ void ScreenshotListView::setQuickLookPreviewUrl(std::optional<QUrl> url)
 void ScreenshotListView::selectScreenshot(const ScreenshotPtr& screenshot)
 {
     selection_.setSelectedScreenshot(screenshot);
-    const QList<ScreenshotPtr>& screenshots = manager_.screenshots();
-    for (qsizetype position = 0; position < screenshots.size(); ++position) {
-        if (screenshots.at(position)->id() == screenshot->id()) {
-            selection_.setSelectionIndex(static_cast<int>(position));
-            return;
-        }
+    if (const std::optional<qsizetype> position = manager_.screenshots().indexOf(screenshot->id())) {
+        selection_.setSelectionIndex(static_cast<int>(*position));
     }
 }
 

@@ -156,23 +156,23 @@ QSize ScreenshotRowDelegate::sizeHint(const QStyleOptionViewItem& option, const 
 
 void ScreenshotRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    const auto screenshot = index.data(ScreenshotListModel::ScreenshotRole).value<ScreenshotPtr>();
-    if (screenshot == nullptr) {
+    if (!index.isValid()) {
         return;
     }
+    const qint64 id = index.data(ScreenshotListModel::IdRole).toLongLong();
     const ScreenshotRowGeometry geometry = screenshotRowGeometry(option.rect);
     const QPalette& palette = option.palette;
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
 
     const ScreenshotPtr& selected = selection_.selectedScreenshot();
-    if (selected != nullptr && *selected == *screenshot) {
+    if (selected != nullptr && selected->id() == id) {
         QPainterPath card;
         card.addRoundedRect(geometry.card, 6, 6);
         painter->fillPath(card, namedColor(u"ScreenshotItemSelectedColor", palette));
     }
 
-    const QImage thumbnail = thumbnails_.thumbnail(screenshot->id());
+    const QImage thumbnail = thumbnails_.thumbnail(id);
     if (!thumbnail.isNull()) {
         painter->save();
         painter->setClipRect(geometry.thumbnailFrame);
@@ -187,7 +187,7 @@ void ScreenshotRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
         painter->restore();
     }
 
-    if (screenshot->currentlyAIProcessing()) {
+    if (index.data(ScreenshotListModel::ProcessingRole).toBool()) {
         const QRect& name = geometry.nameRect;
         const QRect& detail = geometry.detailRect;
         paintBars(*painter, {QRect(name.left(), name.top(), name.width(), 20)}, loadingBarsOpacity_);
@@ -204,12 +204,12 @@ void ScreenshotRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
         const QString name = index.data(Qt::DisplayRole).toString();
         painter->drawText(geometry.nameRect, Qt::AlignLeft | Qt::AlignVCenter,
                           QFontMetrics(font).elidedText(name, Qt::ElideRight, geometry.nameRect.width()));
-        paintDetailText(*painter, geometry.detailRect, screenshot->displayDate(), rowDescription(*screenshot),
-                        option.font, palette);
+        paintDetailText(*painter, geometry.detailRect, index.data(ScreenshotListModel::DateRole).toString(),
+                        index.data(ScreenshotListModel::DescriptionRole).toString(), option.font, palette);
     }
 
-    if (const std::optional<QString>& bundleId = screenshot->capturedAppBundleId()) {
-        if (const std::optional<QIcon> icon = appIcon(*bundleId)) {
+    if (const QVariant bundleId = index.data(ScreenshotListModel::AppBundleIdRole); bundleId.isValid()) {
+        if (const std::optional<QIcon> icon = appIcon(bundleId.toString())) {
             icon->paint(painter, geometry.appIconRect);
         }
     }

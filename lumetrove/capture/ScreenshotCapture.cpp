@@ -1,8 +1,10 @@
 #include "lumetrove/capture/ScreenshotCapture.h"
 
 #include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/library/DateRange.h"
 #include "lumetrove/library/FileOperations.h"
 #include "lumetrove/library/LibraryProblems.h"
+#include "lumetrove/library/Screenshot.h"
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/platform/DesktopSession.h"
 #include "lumetrove/platform/ImageUtilities.h"
@@ -22,6 +24,7 @@
 #include <QMetaObject>
 #include <QSaveFile>
 #include <QScreen>
+#include <QTimeZone>
 #include <QTimer>
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
@@ -37,12 +40,16 @@ namespace lumetrove {
 struct ScreenshotCapture::QueuedImage {
     PendingRecognizeTextImage pending;
     qreal thumbnailPixelRatio = 1;
+    /// A grab's creation time ("yyyy-MM-dd HH:mm:ss", UTC): its file is named after the default name of that
+    /// time (`pending.filename` holds it) in the first free place, found where the file is written.
+    std::optional<QString> createdAt;
 };
 
 /// One image saved (or not) by a worker.
 struct ScreenshotCapture::Outcome {
     QUrl screenshotPath;
     QString filename;
+    std::optional<QString> createdAt;
     bool saved = false;
     /// Why it was not saved.
     QString error;
@@ -712,11 +719,13 @@ void ScreenshotCapture::saveGrabbedImage(const QImage& image)
         return;
     }
     job->selecting = false;
-    const QString filename = QStringLiteral("New Screenshot ") +
-                             QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".png");
-    const QUrl url = QUrl::fromLocalFile(*directory + QLatin1Char('/') + filename);
+    // Named after its default name from the start, with the time its row is given: the row is inserted once,
+    // under its name and file, and nothing is renamed after it.
+    const QDateTime created = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), QTimeZone::utc());
+    const QUrl directoryUrl = QUrl::fromLocalFile(*directory + QLatin1Char('/'));
     job->pendingRecognizeTextImages.append(std::make_shared<QueuedImage>(
-        QueuedImage{PendingRecognizeTextImage{image, url, filename}, primaryPixelRatio()}));
+        QueuedImage{PendingRecognizeTextImage{image, directoryUrl, screenshotDefaultName(created)}, primaryPixelRatio(),
+                    databaseTimestamp(created)}));
     processNext(job);
 }
 
@@ -747,8 +756,21 @@ void ScreenshotCapture::processNext(const JobPtr& job)
         handleOutcome(job, watcher->future().takeResult());
     });
     watcher->setFuture(QtConcurrent::run(&worker_, [next, store = store_] {
-        const PendingRecognizeTextImage& pending = next->pending;
+        PendingRecognizeTextImage pending = next->pending;
+        if (next->createdAt) {
+            // The first free file of the default name, as a rename would choose it: one worker writes every
+            // grab, so no other grab takes it in between.
+            const QString directory = pending.screenshotPath.toLocalFile();
+            const QString base = screenshotFileBaseName(pending.filename);
+            QString target = directory + base + QStringLiteral(".png");
+            for (int number = 1; entryExists(target); ++number) {
+                target = directory + base + QLatin1Char('-') + QString::number(number) + QStringLiteral(".png");
+            }
+            pending.screenshotPath = QUrl::fromLocalFile(target);
+            pending.filename = QFileInfo(target).fileName();
+        }
         Outcome outcome;
+        outcome.createdAt = next->createdAt;
         outcome.screenshotPath = pending.screenshotPath;
         outcome.filename = pending.filename;
         outcome.image = pending.image;
@@ -758,7 +780,10 @@ void ScreenshotCapture::processNext(const JobPtr& job)
         if (png.isEmpty()) {
             error = QStringLiteral("the image could not be encoded as PNG");
         } else if (const StoreResult<void> recorded =
-                       store ? store->recordNewImage(urlText, pending.filename, false) : StoreResult<void>();
+                       // Listed under the name its row is given, should the run end before the row is inserted.
+                   store ? store->recordNewImage(urlText, next->createdAt ? next->pending.filename : pending.filename,
+                                                 false)
+                         : StoreResult<void>();
                    !recorded) {
             error = recorded.error().description();
         }
@@ -816,6 +841,7 @@ void ScreenshotCapture::handleOutcome(const JobPtr& job, Outcome outcome)
     }
     CapturedScreenshotInfo info{outcome.filename, outcome.screenshotPath.toString(QUrl::FullyEncoded), QString(),
                                 outcome.thumbnail, job->windowDetails};
+    info.createdAt = outcome.createdAt;
     // Recognition runs on its own thread, one image after the other in the order they were saved. Its text
     // is handed on with the record, which goes on at once, so that the row is in the list while the text is
     // still being read; once a record is handed on, its recognition runs to the end, whatever capture follows.

@@ -27,13 +27,16 @@ struct CapturedScreenshotInfo {
     /// with `recognizedText` empty, and this gives the text when recognition is done (empty when it failed).
     /// None when `recognizedText` is already the whole text.
     std::optional<QFuture<QString>> pendingRecognizedText{};
+    /// A grab's creation time ("yyyy-MM-dd HH:mm:ss", UTC), when its file is already named after the default
+    /// name of that time: its row is inserted with that time and name, and neither is changed after.
+    std::optional<QString> createdAt{};
 
     /// Equal records hold the same values; a pending text counts only by whether there is one.
     friend bool operator==(const CapturedScreenshotInfo& a, const CapturedScreenshotInfo& b)
     {
         return a.screenshotFilename == b.screenshotFilename && a.screenshotPath == b.screenshotPath &&
                a.recognizedText == b.recognizedText && a.thumbnail == b.thumbnail &&
-               a.windowDetails == b.windowDetails &&
+               a.windowDetails == b.windowDetails && a.createdAt == b.createdAt &&
                a.pendingRecognizedText.has_value() == b.pendingRecognizedText.has_value();
     }
 };

@@ -7,14 +7,12 @@
 #include "lumetrove/platform/DesktopApplications.h"
 #include "lumetrove/platform/Log.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QJsonValue>
 #include <QLocale>
-#include <QThread>
 #include <QThreadPool>
 #include <QTimeZone>
 #include <QtConcurrent/QtConcurrentRun>
@@ -73,56 +71,6 @@ QString screenshotFileBaseName(const QString& name)
 
 namespace {
 
-/// The text in UTF-8 in a block of its own size (a conversion reserves room for the worst case).
-QByteArray compactUtf8(const QString& text)
-{
-    QByteArray utf8 = text.toUtf8();
-    utf8.squeeze();
-    return utf8;
-}
-
-/// Days from the start of the Julian period to 1970-01-01.
-constexpr qint64 julianDayOfEpoch = 2440588;
-
-/// The seconds since 1970 (UTC) of a creation time of the form "yyyy-MM-dd HH:mm:ss", which SQLite writes;
-/// none for any other text, valid or not, which the record keeps as it is.
-std::optional<qint64> secondsOfCreationText(const QString& text)
-{
-    if (text.size() != 19) {
-        return std::nullopt;
-    }
-    static constexpr char pattern[] = "dddd-dd-dd dd:dd:dd";
-    for (qsizetype index = 0; index < 19; ++index) {
-        const char16_t unit = text.at(index).unicode();
-        if (pattern[index] == 'd' ? unit < u'0' || unit > u'9' : unit != char16_t(pattern[index])) {
-            return std::nullopt;
-        }
-    }
-    const auto number = [&](qsizetype from, qsizetype length) {
-        int value = 0;
-        for (qsizetype index = from; index < from + length; ++index) {
-            value = value * 10 + (text.at(index).unicode() - u'0');
-        }
-        return value;
-    };
-    const QDate date(number(0, 4), number(5, 2), number(8, 2));
-    const QTime time(number(11, 2), number(14, 2), number(17, 2));
-    if (!date.isValid() || !time.isValid()) {
-        return std::nullopt;
-    }
-    return (date.toJulianDay() - julianDayOfEpoch) * 86400 + time.msecsSinceStartOfDay() / 1000;
-}
-
-/// The text of a creation time, as `secondsOfCreationText` reads it.
-QString creationText(qint64 seconds)
-{
-    const qint64 days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
-    const qint64 rest = seconds - days * 86400;
-    const QDate date = QDate::fromJulianDay(days + julianDayOfEpoch);
-    return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", date.year(), date.month(), date.day(), int(rest / 3600),
-                             int(rest / 60 % 60), int(rest % 60));
-}
-
 std::optional<QUrl> parseUrl(const QString& text)
 {
     QUrl url(text, QUrl::StrictMode);
@@ -132,111 +80,36 @@ std::optional<QUrl> parseUrl(const QString& text)
 } // namespace
 
 Screenshot::Screenshot(ScreenshotRow row, std::shared_ptr<ScreenshotsDB> store, QObject* parent)
-    : QObject(parent), id_(row.id), path_(compactUtf8(row.path)), name_(std::move(row.name)),
+    : QObject(parent), id_(row.id), folderId_(row.folderId), imageUrl_(parseUrl(row.path)), storedImageUrl_(imageUrl_),
+      text_(std::move(row.text)), createdAt_(std::move(row.createdAt)), name_(std::move(row.name)),
       keywords_(std::move(row.keywords)), description_(std::move(row.description)),
-      capturedAppName_(std::move(row.capturedAppName)), capturedAppBundleId_(std::move(row.capturedAppBundleId)),
-      store_(std::move(store)), detailsRead_(row.detailsRead), wasImported_(row.wasImported),
-      isAIAssistantTask_(row.isAIAssistantTask)
+      aiResults_(std::move(row.aiResults)), aiAssistantTask_(std::move(row.aiAssistantTask)),
+      aiAssistantResults_(std::move(row.aiAssistantResults)), capturedAppName_(std::move(row.capturedAppName)),
+      capturedAppBundleId_(std::move(row.capturedAppBundleId)), store_(std::move(store)), detailsRead_(row.detailsRead),
+      wasImported_(row.wasImported), isAIAssistantTask_(row.isAIAssistantTask)
 {
-    if (row.folderId) {
-        folderId_ = *row.folderId;
-        hasFolderId_ = true;
-    }
-    if (const std::optional<qint64> seconds = row.createdAt ? secondsOfCreationText(*row.createdAt) : std::nullopt) {
-        createdSeconds_ = *seconds;
-        hasCreatedSeconds_ = true;
-    } else {
-        storeRare(&Rare::createdAt, std::move(row.createdAt));
-    }
-    storeRare(&Rare::text, std::move(row.text));
     if (!detailsRead_ && row.textSnippet) {
-        textSnippet_ = row.textSnippet->toUtf8();
+        textSnippet_ = std::move(*row.textSnippet);
     }
-    storeRare(&Rare::aiResults, std::move(row.aiResults));
-    storeRare(&Rare::aiAssistantTask, std::move(row.aiAssistantTask));
-    storeRare(&Rare::aiAssistantResults, std::move(row.aiAssistantResults));
 }
 
 Screenshot::~Screenshot() = default;
 
-const std::optional<QString> Screenshot::noText_;
-const std::optional<QUrl> Screenshot::noUrl_;
-const std::optional<QImage> Screenshot::noImage_;
-
-const std::optional<QString>& Screenshot::createdAt() const
-{
-    if (hasCreatedSeconds_ && !(rare_ && rare_->createdAt)) {
-        rare().createdAt = creationText(createdSeconds_);
-    }
-    return rareText(&Rare::createdAt);
-}
-
-Screenshot::Rare& Screenshot::rare() const
-{
-    if (!rare_) {
-        rare_ = std::make_unique<Rare>();
-    }
-    return *rare_;
-}
-
-void Screenshot::storeRare(RareText field, std::optional<QString> value) const
-{
-    if (value || rare_) {
-        rare().*field = std::move(value);
-    }
-}
-
-template <typename Signal> void Screenshot::publishRare(RareText field, std::optional<QString> value, Signal signal)
-{
-    storeRare(field, std::move(value));
-    countChange();
-    emit(this->*signal)(rareText(field));
-    emit changed();
-}
-
 template <typename T, typename Signal> void Screenshot::publish(T& field, T value, Signal signal)
 {
     field = std::move(value);
-    countChange();
     emit(this->*signal)(field);
     emit changed();
 }
 
 std::shared_ptr<Screenshot> Screenshot::fromRow(ScreenshotRow row, std::shared_ptr<ScreenshotsDB> store)
 {
-    // List loads make records on the thread pool and hand them to the window's thread, and a list may be
-    // let go of on the pool: whichever thread drops the last reference, a record is deleted on its own.
-    return std::shared_ptr<Screenshot>(new Screenshot(std::move(row), std::move(store)), [](Screenshot* record) {
-        QCoreApplication* application = QCoreApplication::instance();
-        if (record->thread() == QThread::currentThread() || application == nullptr) {
-            delete record;
-        } else if (record->thread() == application->thread()) {
-            // An event that owns the record: delivered, or dropped when the application ends first, it is
-            // destroyed on the application's thread and the record with it (a pending deleteLater would leak).
-            QMetaObject::invokeMethod(
-                application, [owned = std::shared_ptr<Screenshot>(record)] {}, Qt::QueuedConnection);
-        } else {
-            record->deleteLater();
-        }
-    });
+    return std::make_shared<Screenshot>(std::move(row), std::move(store));
 }
 
 ScreenshotsDB& Screenshot::store() const
 {
     return store_ ? *store_ : *ScreenshotsDB::shared();
-}
-
-void Screenshot::parseImageUrl() const
-{
-    if (imageUrlParsed_) {
-        return;
-    }
-    imageUrlParsed_ = true;
-    if (std::optional<QUrl> url = parseUrl(QString::fromUtf8(path_))) {
-        rare().storedImageUrl = url;
-        rare_->imageUrl = std::move(url);
-    }
-    path_ = QByteArray(); // frees the text
 }
 
 std::shared_ptr<ScreenshotsDB> Screenshot::sharedStore() const
@@ -249,7 +122,7 @@ QString Screenshot::textSnippet() const
     if (detailsRead_ || textAssigned_) {
         return text().value_or(QString()).left(screenshotTextSnippetLength);
     }
-    return QString::fromUtf8(textSnippet_);
+    return textSnippet_;
 }
 
 void Screenshot::loadDetails()
@@ -273,16 +146,16 @@ void Screenshot::takeDetails(const std::optional<ScreenshotDetails>& details)
 {
     detailsLoading_ = false;
     detailsRead_ = true;
-    textSnippet_ = QByteArray();
+    textSnippet_ = QString();
     if (details) {
         if (!textAssigned_) {
-            storeRare(&Rare::text, details->text);
+            text_ = details->text;
         }
         if (!aiResultsAssigned_ && details->aiResults) {
-            publishRare(&Rare::aiResults, details->aiResults, &Screenshot::aiResultsChanged);
+            publish(aiResults_, details->aiResults, &Screenshot::aiResultsChanged);
         }
         if (!aiAssistantResultsAssigned_ && details->aiAssistantResults) {
-            publishRare(&Rare::aiAssistantResults, details->aiAssistantResults, &Screenshot::aiAssistantResultsChanged);
+            publish(aiAssistantResults_, details->aiAssistantResults, &Screenshot::aiAssistantResultsChanged);
         }
     }
     emit detailsLoaded();
@@ -299,7 +172,7 @@ void Screenshot::loadThumbnailImage()
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
         watcher->deleteLater();
         thumbnailLoading_ = false;
-        rare().thumbnailImage = watcher->result();
+        thumbnailImage_ = watcher->result();
         emit thumbnailImageLoaded();
     });
     watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [id = id_]() -> std::optional<QImage> {
@@ -315,22 +188,22 @@ void Screenshot::loadThumbnailImage()
 
 void Screenshot::setUnconfirmedAIName(std::optional<QString> value)
 {
-    publishRare(&Rare::unconfirmedAIName, std::move(value), &Screenshot::unconfirmedAINameChanged);
+    publish(unconfirmedAIName_, std::move(value), &Screenshot::unconfirmedAINameChanged);
 }
 
 void Screenshot::setUnconfirmedAIDescription(std::optional<QString> value)
 {
-    publishRare(&Rare::unconfirmedAIDescription, std::move(value), &Screenshot::unconfirmedAIDescriptionChanged);
+    publish(unconfirmedAIDescription_, std::move(value), &Screenshot::unconfirmedAIDescriptionChanged);
 }
 
 void Screenshot::setUnconfirmedAIKeywords(std::optional<QString> value)
 {
-    publishRare(&Rare::unconfirmedAIKeywords, std::move(value), &Screenshot::unconfirmedAIKeywordsChanged);
+    publish(unconfirmedAIKeywords_, std::move(value), &Screenshot::unconfirmedAIKeywordsChanged);
 }
 
 void Screenshot::setUnconfirmedAIRawResult(std::optional<QString> value)
 {
-    publishRare(&Rare::unconfirmedAIRawResult, std::move(value), &Screenshot::unconfirmedAIRawResultChanged);
+    publish(unconfirmedAIRawResult_, std::move(value), &Screenshot::unconfirmedAIRawResultChanged);
 }
 
 void Screenshot::setCurrentlyAIProcessing(bool value)
@@ -346,25 +219,25 @@ void Screenshot::setDescription(std::optional<QString> value)
 void Screenshot::setAiResults(std::optional<QString> value)
 {
     aiResultsAssigned_ = !detailsRead_; // a later load must not replace the value set here
-    publishRare(&Rare::aiResults, std::move(value), &Screenshot::aiResultsChanged);
+    publish(aiResults_, std::move(value), &Screenshot::aiResultsChanged);
 }
 
 void Screenshot::takeRecognizedText(QString text)
 {
     textAssigned_ = !detailsRead_; // a later load must not replace the value set here
-    rare().text = std::move(text);
+    text_ = std::move(text);
     emit changed();
 }
 
 void Screenshot::setAiAssistantTask(std::optional<QString> value)
 {
-    publishRare(&Rare::aiAssistantTask, std::move(value), &Screenshot::aiAssistantTaskChanged);
+    publish(aiAssistantTask_, std::move(value), &Screenshot::aiAssistantTaskChanged);
 }
 
 void Screenshot::setAiAssistantResults(std::optional<QString> value)
 {
     aiAssistantResultsAssigned_ = !detailsRead_;
-    publishRare(&Rare::aiAssistantResults, std::move(value), &Screenshot::aiAssistantResultsChanged);
+    publish(aiAssistantResults_, std::move(value), &Screenshot::aiAssistantResultsChanged);
 }
 
 void Screenshot::setKeywords(std::optional<QString> value)
@@ -411,26 +284,21 @@ void Screenshot::nameDidChange(const std::optional<QString>& old)
 
 // Derived values -------------------------------------------------------------------------------------------
 
-std::optional<QDateTime> Screenshot::createdDate() const
+std::optional<QDateTime> screenshotCreatedDate(const std::optional<QString>& createdAt)
 {
-    if (hasCreatedSeconds_) {
-        return QDateTime::fromSecsSinceEpoch(createdSeconds_, QTimeZone::utc());
-    }
-    const std::optional<QString>& stored = rareText(&Rare::createdAt);
-    if (!stored || stored->size() != 19 || stored->at(10) != QLatin1Char(' ')) {
+    if (!createdAt || createdAt->size() != 19 || createdAt->at(10) != QLatin1Char(' ')) {
         return std::nullopt;
     }
-    const QDate date = QDate::fromString(stored->left(10), QStringLiteral("yyyy-MM-dd"));
-    const QTime time = QTime::fromString(stored->mid(11), QStringLiteral("HH:mm:ss"));
+    const QDate date = QDate::fromString(createdAt->left(10), QStringLiteral("yyyy-MM-dd"));
+    const QTime time = QTime::fromString(createdAt->mid(11), QStringLiteral("HH:mm:ss"));
     if (!date.isValid() || !time.isValid()) {
         return std::nullopt;
     }
     return QDateTime(date, time, QTimeZone::utc());
 }
 
-QString Screenshot::displayDate() const
+QString screenshotDisplayDate(const std::optional<QDateTime>& created)
 {
-    const std::optional<QDateTime> created = createdDate();
     if (!created) {
         return QString();
     }
@@ -440,6 +308,25 @@ QString Screenshot::displayDate() const
         return locale.toString(local.time(), QLocale::ShortFormat);
     }
     return locale.toString(local.date(), QLocale::ShortFormat);
+}
+
+QString screenshotDefaultName(const std::optional<QDateTime>& created)
+{
+    if (!created) {
+        return QStringLiteral("Screenshot");
+    }
+    return QStringLiteral("Screen Shot ") +
+           QLocale::system().toString(created->toLocalTime(), QStringLiteral("yyyy-MM-dd 'at' hh.mm.ss AP"));
+}
+
+std::optional<QDateTime> Screenshot::createdDate() const
+{
+    return screenshotCreatedDate(createdAt_);
+}
+
+QString Screenshot::displayDate() const
+{
+    return screenshotDisplayDate(createdDate());
 }
 
 std::optional<QIcon> Screenshot::appIcon() const
@@ -452,12 +339,7 @@ std::optional<QIcon> Screenshot::appIcon() const
 
 QString Screenshot::defaultName() const
 {
-    const std::optional<QDateTime> created = createdDate();
-    if (!created) {
-        return QStringLiteral("Screenshot");
-    }
-    return QStringLiteral("Screen Shot ") +
-           QLocale::system().toString(created->toLocalTime(), QStringLiteral("yyyy-MM-dd 'at' hh.mm.ss AP"));
+    return screenshotDefaultName(createdDate());
 }
 
 // Operations -----------------------------------------------------------------------------------------------
@@ -474,8 +356,7 @@ std::optional<QString> Screenshot::moveImage(const QString& from, const QString&
     if (const std::optional<QString> error = moveWithoutReplacing(from, to)) {
         return error;
     }
-    rare().imageUrl = QUrl::fromLocalFile(to);
-    countChange();
+    imageUrl_ = QUrl::fromLocalFile(to);
     return std::nullopt;
 }
 
@@ -569,7 +450,7 @@ bool Screenshot::save()
                              .writeAIAssistantResults = detailsRead_ || aiAssistantResultsAssigned_});
     if (written) {
         if (url) { // an absent URL leaves the stored path as it was
-            rare_->storedImageUrl = url;
+            storedImageUrl_ = url;
         }
         return true;
     }
@@ -582,15 +463,14 @@ void Screenshot::revertToStored()
     // The row still names the old file: a rename that it did not record is undone, or the next load would
     // point at a missing file and the image would lie in the directory without a row.
     const std::optional<QUrl>& url = imageUrl();
-    if (url && rare_->storedImageUrl && rare_->storedImageUrl->isLocalFile()) {
+    if (url && storedImageUrl_ && storedImageUrl_->isLocalFile()) {
         const QString current = QDir::cleanPath(url->toLocalFile());
-        const QString stored = QDir::cleanPath(rare_->storedImageUrl->toLocalFile());
+        const QString stored = QDir::cleanPath(storedImageUrl_->toLocalFile());
         if (current != stored) {
             if (const std::optional<QString> error = moveWithoutReplacing(current, stored)) {
                 systemLog(QStringLiteral("Could not move the screenshot back after a failed save: ") + *error);
             } else {
-                rare_->imageUrl = rare_->storedImageUrl;
-                countChange();
+                imageUrl_ = storedImageUrl_;
             }
         }
     }
@@ -606,40 +486,26 @@ void Screenshot::revertToStored()
             publish(keywords_, row->keywords, &Screenshot::keywordsChanged);
         }
         if (aiAssistantTask() != row->aiAssistantTask) {
-            publishRare(&Rare::aiAssistantTask, row->aiAssistantTask, &Screenshot::aiAssistantTaskChanged);
+            publish(aiAssistantTask_, row->aiAssistantTask, &Screenshot::aiAssistantTaskChanged);
         }
     }
     if (const std::optional<ScreenshotDetails> details = store().screenshotDetails(id_)) {
         if (aiResults() != details->aiResults) {
-            publishRare(&Rare::aiResults, details->aiResults, &Screenshot::aiResultsChanged);
+            publish(aiResults_, details->aiResults, &Screenshot::aiResultsChanged);
         }
         if (aiAssistantResults() != details->aiAssistantResults) {
-            publishRare(&Rare::aiAssistantResults, details->aiAssistantResults, &Screenshot::aiAssistantResultsChanged);
+            publish(aiAssistantResults_, details->aiAssistantResults, &Screenshot::aiAssistantResultsChanged);
         }
     }
     emit saveFailed();
-}
-
-bool Screenshot::holds(const ScreenshotRow& row) const
-{
-    if (row.id != id_ || row.folderId != folderId() || row.name != name_ || row.description != description_ ||
-        row.keywords != keywords_ || row.aiAssistantTask != aiAssistantTask()) {
-        return false;
-    }
-    // Compared as text, without parsing a URL that nothing has asked for yet.
-    if (!imageUrlParsed_) {
-        return QString::fromUtf8(path_) == row.path;
-    }
-    const std::optional<QUrl>& url = rare_ ? rare_->imageUrl : noUrl_;
-    return (url ? urlText(*url) : QString()) == row.path;
 }
 
 QJsonObject Screenshot::encode() const
 {
     QJsonObject object;
     object.insert(QStringLiteral("id"), id_);
-    if (hasFolderId_) {
-        object.insert(QStringLiteral("folderId"), folderId_);
+    if (folderId_) {
+        object.insert(QStringLiteral("folderId"), *folderId_);
     }
     if (const std::optional<QUrl>& url = imageUrl()) {
         object.insert(QStringLiteral("imageUrl"), urlText(*url));

@@ -10,7 +10,6 @@
 #include <QObject>
 #include <QString>
 #include <QUrl>
-#include <atomic>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -65,20 +64,16 @@ public:
     // Constant and plain fields ----------------------------------------------------------------------------
 
     qint64 id() const { return id_; }
-    std::optional<qint64> folderId() const { return hasFolderId_ ? std::optional<qint64>(folderId_) : std::nullopt; }
-    const std::optional<QUrl>& imageUrl() const
-    {
-        parseImageUrl();
-        return rare_ ? rare_->imageUrl : noUrl_;
-    }
+    const std::optional<qint64>& folderId() const { return folderId_; }
+    const std::optional<QUrl>& imageUrl() const { return imageUrl_; }
     /// What is loaded: for a record of a list load, none until `loadDetails` has read it (see `textSnippet`).
-    const std::optional<QString>& text() const { return rareText(&Rare::text); }
+    const std::optional<QString>& text() const { return text_; }
     /// The start of the recognised text, as a list row shows it: `text` cut to `screenshotTextSnippetLength`
     /// once loaded, else what the list load read (nothing for a row with a description).
     QString textSnippet() const;
     bool waitingForAIProcess() const { return waitingForAIProcess_; }
     void setWaitingForAIProcess(bool waiting) { waitingForAIProcess_ = waiting; }
-    const std::optional<QString>& createdAt() const;
+    const std::optional<QString>& createdAt() const { return createdAt_; }
     /// One-shot: the next change of `name` does not rename the file.
     bool noRename() const { return noRename_; }
     void setNoRename(bool noRename) { noRename_ = noRename; }
@@ -89,13 +84,13 @@ public:
 
     // Published fields -------------------------------------------------------------------------------------
 
-    const std::optional<QString>& unconfirmedAIName() const { return rareText(&Rare::unconfirmedAIName); }
+    const std::optional<QString>& unconfirmedAIName() const { return unconfirmedAIName_; }
     void setUnconfirmedAIName(std::optional<QString> value);
-    const std::optional<QString>& unconfirmedAIDescription() const { return rareText(&Rare::unconfirmedAIDescription); }
+    const std::optional<QString>& unconfirmedAIDescription() const { return unconfirmedAIDescription_; }
     void setUnconfirmedAIDescription(std::optional<QString> value);
-    const std::optional<QString>& unconfirmedAIKeywords() const { return rareText(&Rare::unconfirmedAIKeywords); }
+    const std::optional<QString>& unconfirmedAIKeywords() const { return unconfirmedAIKeywords_; }
     void setUnconfirmedAIKeywords(std::optional<QString> value);
-    const std::optional<QString>& unconfirmedAIRawResult() const { return rareText(&Rare::unconfirmedAIRawResult); }
+    const std::optional<QString>& unconfirmedAIRawResult() const { return unconfirmedAIRawResult_; }
     void setUnconfirmedAIRawResult(std::optional<QString> value);
     bool currentlyAIProcessing() const { return currentlyAIProcessing_; }
     void setCurrentlyAIProcessing(bool value);
@@ -108,12 +103,12 @@ public:
     const std::optional<QString>& description() const { return description_; }
     void setDescription(std::optional<QString> value);
     /// What is loaded, as `text`.
-    const std::optional<QString>& aiResults() const { return rareText(&Rare::aiResults); }
+    const std::optional<QString>& aiResults() const { return aiResults_; }
     void setAiResults(std::optional<QString> value);
-    const std::optional<QString>& aiAssistantTask() const { return rareText(&Rare::aiAssistantTask); }
+    const std::optional<QString>& aiAssistantTask() const { return aiAssistantTask_; }
     void setAiAssistantTask(std::optional<QString> value);
     /// What is loaded, as `text`.
-    const std::optional<QString>& aiAssistantResults() const { return rareText(&Rare::aiAssistantResults); }
+    const std::optional<QString>& aiAssistantResults() const { return aiAssistantResults_; }
 
     /// True when `text`, `aiResults` and `aiAssistantResults` hold the stored values (or later assignments):
     /// always for a record not made by a list load.
@@ -128,7 +123,7 @@ public:
 
     /// The thumbnail file's image as `loadThumbnailImage` read it (a null image when it cannot be read); none
     /// without a thumbnails directory, and until it has been read.
-    const std::optional<QImage>& thumbnailImage() const { return rare_ ? rare_->thumbnailImage : noImage_; }
+    const std::optional<QImage>& thumbnailImage() const { return thumbnailImage_; }
     /// Reads the thumbnail file on the thread pool; `thumbnailImageLoaded` tells when `thumbnailImage` holds it.
     void loadThumbnailImage();
     /// `createdAt` read as a UTC time; none when absent or not of the form "yyyy-MM-dd HH:mm:ss".
@@ -164,19 +159,9 @@ public:
     /// A standalone record from the transfer form. Throws `ScreenshotDecodingError`.
     static std::shared_ptr<Screenshot> decode(const QJsonObject& object);
 
-    /// True when this record stands for `row` as loaded now: the same id and folder, and the same values of
-    /// the columns that a save writes and a list shows (name, description, keywords, image path, assistant
-    /// question).
-    bool holds(const ScreenshotRow& row) const;
-
-    /// Counts the assignments of this record's published fields and image URL. A list load on another thread
-    /// reuses the record without reading its fields while the count is the one it saw when it last checked
-    /// them. May be read on any thread.
-    quint64 revision() const { return revision_.load(std::memory_order_acquire); }
-
     friend bool operator==(const Screenshot& a, const Screenshot& b)
     {
-        return a.id_ == b.id_ && a.folderId() == b.folderId();
+        return a.id_ == b.id_ && a.folderId_ == b.folderId_;
     }
 
 signals:
@@ -202,40 +187,7 @@ signals:
     void aiAssistantResultsChanged(const std::optional<QString>& value);
 
 private:
-    /// The values that few listed records hold, kept apart so that a list of 100k records pays for them only
-    /// where they are set: the AI's unconfirmed answers, the long texts once read, the assistant question, and
-    /// the image URLs once parsed.
-    struct Rare {
-        std::optional<QUrl> imageUrl;
-        /// The image URL that the row holds, as far as this record knows: the one it was made with, then the
-        /// one of each successful save.
-        std::optional<QUrl> storedImageUrl;
-        std::optional<QString> text;
-        std::optional<QString> aiResults;
-        std::optional<QString> aiAssistantTask;
-        std::optional<QString> aiAssistantResults;
-        std::optional<QString> unconfirmedAIName;
-        std::optional<QString> unconfirmedAIDescription;
-        std::optional<QString> unconfirmedAIKeywords;
-        std::optional<QString> unconfirmedAIRawResult;
-        /// The creation time's text: the stored one when it is not of the usual form, else made when asked for.
-        std::optional<QString> createdAt;
-        std::optional<QImage> thumbnailImage;
-    };
-    using RareText = std::optional<QString> Rare::*;
-
-    static const std::optional<QString> noText_;
-    static const std::optional<QUrl> noUrl_;
-    static const std::optional<QImage> noImage_;
-
-    const std::optional<QString>& rareText(RareText field) const { return rare_ ? (*rare_).*field : noText_; }
-    /// The rare values, made when the first of them is set.
-    Rare& rare() const;
-    /// Sets a rare value; an absent one is not worth making the rare values for.
-    void storeRare(RareText field, std::optional<QString> value) const;
-    template <typename Signal> void publishRare(RareText field, std::optional<QString> value, Signal signal);
     template <typename T, typename Signal> void publish(T& field, T value, Signal signal);
-    void countChange() { revision_.fetch_add(1, std::memory_order_acq_rel); }
     void storeName(std::optional<QString> value);
     /// Moves the image file to `to` (recorded in the library first) and points `imageUrl` at it; the error's
     /// description on failure.
@@ -247,51 +199,57 @@ private:
     /// After a failed save: the image back where the row says, the editable fields as the row holds them.
     void revertToStored();
     ScreenshotsDB& store() const;
-    /// A list of 100k records is made quickly: the URL text is parsed only when first used.
-    void parseImageUrl() const;
     /// Stores the loaded long texts, except those assigned since the record was made.
     void takeDetails(const std::optional<ScreenshotDetails>& details);
     std::shared_ptr<ScreenshotsDB> sharedStore() const;
 
     qint64 id_;
-    qint64 folderId_ = 0; // with `hasFolderId_`
-    /// The stored "file://" text, until the image URL is parsed from it; in UTF-8, half the size of UTF-16
-    /// for the ASCII that paths mostly are.
-    mutable QByteArray path_;
-    /// The creation time in seconds since 1970 (UTC), when its stored text has the usual form
-    /// "yyyy-MM-dd HH:mm:ss": eight bytes rather than a string for every listed record.
-    qint64 createdSeconds_ = 0; // with `hasCreatedSeconds_`
+    std::optional<qint64> folderId_;
+    std::optional<QUrl> imageUrl_;
+    /// The image URL that the row holds, as far as this record knows: the one it was made with, then the one
+    /// of each successful save.
+    std::optional<QUrl> storedImageUrl_;
+    std::optional<QString> text_;
+    /// The start of the recognised text that a list load read, until the text itself is loaded.
+    QString textSnippet_;
+    std::optional<QString> createdAt_;
     std::optional<QString> name_;
     std::optional<QString> keywords_;
     std::optional<QString> description_;
+    std::optional<QString> aiResults_;
+    std::optional<QString> aiAssistantTask_;
+    std::optional<QString> aiAssistantResults_;
+    std::optional<QString> unconfirmedAIName_;
+    std::optional<QString> unconfirmedAIDescription_;
+    std::optional<QString> unconfirmedAIKeywords_;
+    std::optional<QString> unconfirmedAIRawResult_;
     std::optional<QString> capturedAppName_;
     std::optional<QString> capturedAppBundleId_;
+    std::optional<QImage> thumbnailImage_;
     std::shared_ptr<ScreenshotsDB> store_;
-    /// The start of the recognised text of a list load, in UTF-8 (half the size of UTF-16 for most text).
-    QByteArray textSnippet_;
-    mutable std::unique_ptr<Rare> rare_;
-    std::atomic<quint64> revision_{0};
-    // Flags in bits, next to the one that a published property needs whole: a listed record stays within
-    // the next smaller block of the allocator.
-    mutable bool imageUrlParsed_ : 1 = false;
     /// False until the text and the AI answers hold the stored values.
-    bool detailsRead_ : 1 = true;
-    bool detailsLoading_ : 1 = false;
+    bool detailsRead_ = true;
+    bool detailsLoading_ = false;
     /// Assigned before the stored values were loaded: the loaded value of the field is not taken.
-    bool textAssigned_ : 1 = false;
-    bool aiResultsAssigned_ : 1 = false;
-    bool aiAssistantResultsAssigned_ : 1 = false;
-    bool thumbnailLoading_ : 1 = false;
-    bool waitingForAIProcess_ : 1 = false;
-    bool noRename_ : 1 = false;
-    bool wasImported_ : 1 = false;
-    bool isAIAssistantTask_ : 1 = false;
-    bool hasFolderId_ : 1 = false;
-    bool hasCreatedSeconds_ : 1 = false;
+    bool textAssigned_ = false;
+    bool aiResultsAssigned_ = false;
+    bool aiAssistantResultsAssigned_ = false;
+    bool thumbnailLoading_ = false;
+    bool waitingForAIProcess_ = false;
+    bool noRename_ = false;
+    bool wasImported_ = false;
+    bool isAIAssistantTask_ = false;
     bool currentlyAIProcessing_ = false;
 };
 
 using ScreenshotPtr = std::shared_ptr<Screenshot>;
+
+/// `Screenshot::createdDate` of a stored creation time.
+std::optional<QDateTime> screenshotCreatedDate(const std::optional<QString>& createdAt);
+/// `Screenshot::displayDate` of a creation date.
+QString screenshotDisplayDate(const std::optional<QDateTime>& created);
+/// `Screenshot::defaultName` of a creation date.
+QString screenshotDefaultName(const std::optional<QDateTime>& created);
 
 /// The file name (without ".png") made from a screenshot's name: path separators become "-", control
 /// characters and NUL are dropped, and the result is cut to a length that leaves room for a collision

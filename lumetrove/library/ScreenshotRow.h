@@ -47,6 +47,8 @@ struct NewScreenshot {
     bool isAIAssistantTask = false;
     std::optional<QString> aiAssistantTask{};
     bool wasImported = false;
+    /// The creation time, "yyyy-MM-dd HH:mm:ss" in UTC; none: the time of the insert.
+    std::optional<QString> createdAt{};
     /// The text is still to be recognised: the row is noted until `ScreenshotsDB::updateScreenshotText` stores
     /// it, so that a run that ends before then has it recognised on the next.
     bool textToCome = false;

@@ -1140,14 +1140,19 @@ StoreResult<void> ScreenshotsDB::removeScreenshotFromFolders(qint64 screenshotId
 StoreResult<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& screenshot)
 {
     const Schema& s = schema();
-    const sqlite::Insert insert = s.screenshots.insertValues(
-        sqlite::assignOptionalValue(s.name, utf8(screenshot.name)), sqlite::assignValue(s.path, utf8(screenshot.path)),
+    std::vector<sqlite::Setter> setters{
+        sqlite::assignOptionalValue(s.name, utf8(screenshot.name)),
+        sqlite::assignValue(s.path, utf8(screenshot.path)),
         sqlite::assignOptionalValue(s.text, utf8(screenshot.text)),
         sqlite::assignOptionalValue(s.capturedAppBundleId, utf8(screenshot.capturedAppBundleId)),
         sqlite::assignOptionalValue(s.capturedAppName, utf8(screenshot.capturedAppName)),
         sqlite::assignValue(s.isAIAssistantTask, screenshot.isAIAssistantTask),
         sqlite::assignOptionalValue(s.aiAssistantTask, utf8(screenshot.aiAssistantTask)),
-        sqlite::assignValue(s.wasImported, screenshot.wasImported));
+        sqlite::assignValue(s.wasImported, screenshot.wasImported)};
+    if (screenshot.createdAt) { // else SQLite's own time
+        setters.push_back(sqlite::assignOptionalValue(s.createdAt, utf8(screenshot.createdAt)));
+    }
+    const sqlite::Insert insert = s.screenshots.compileInsert(setters);
     // The row lists its image from now on: the note of the image in flight goes with the insert.
     return run(db_, {.notKept = "The screenshot could not be added to the library: "}, [&](sqlite::Connection& db) {
         if (!fileJournal_) {
@@ -1321,6 +1326,11 @@ StoreResult<void> ScreenshotsDB::queryScreenshots(const std::optional<QString>& 
             }
         }
     });
+}
+
+StoreResult<QHash<qint64, qint64>> ScreenshotsDB::folderIdsOfScreenshots()
+{
+    return run(db_, leftToCaller, [](sqlite::Connection& db) { return readFolderIdsOfScreenshots(db); });
 }
 
 StoreResult<std::optional<std::vector<qint64>>>

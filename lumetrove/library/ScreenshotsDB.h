@@ -17,6 +17,24 @@ class Connection;
 
 namespace lumetrove {
 
+/// What changed in the library since a reader last asked (`ScreenshotsDB::changesSince`).
+struct LibraryChanges {
+    /// Anything may have changed (the first look, a write of another connection, too many changes to
+    /// remember one by one): read everything again.
+    bool everything = true;
+    /// The screenshots whose rows were inserted, changed or deleted.
+    std::vector<qint64> screenshots;
+    /// A folder link was added or removed.
+    bool links = false;
+};
+
+/// Where a reader of `ScreenshotsDB::changesSince` stands.
+struct LibraryChangeCursor {
+    const void* connection = nullptr;
+    quint64 generation = 0;
+    qint64 dataVersion = 0;
+};
+
 /// What the user must be told about the library's file after it was opened.
 struct LibraryOpenProblem {
     /// What happened, in one line.
@@ -109,9 +127,15 @@ public:
     StoreResult<std::optional<std::vector<qint64>>> filteredScreenshotIds(const std::optional<QString>& searchText,
                                                                           const std::optional<Folder>& folder,
                                                                           const std::optional<FolderSection>& period);
+    /// Every screenshot's folder (its first link), in one query. A failure is left to the caller to log.
+    StoreResult<QHash<qint64, qint64>> folderIdsOfScreenshots();
     /// A value that differs whenever the library's rows or links may have changed since it was last read:
     /// by any statement of this store's connection or by a commit of another connection.
     StoreResult<std::pair<qint64, qint64>> changeStamp();
+    /// The changes to `screenshots` and `folders_screenshots` since `cursor` (none: the first look, which is
+    /// everything), and the cursor moved to now. Called before the rows are read, so that a change made while
+    /// they are read is told again next time. Any thread.
+    LibraryChanges changesSince(std::optional<LibraryChangeCursor>& cursor);
     /// One screenshot's row as `queryScreenshots` reads it, with its folder; `absent` for a screenshot that is
     /// gone.
     StoreResult<ScreenshotRow> screenshotRow(qint64 screenshotId);
@@ -182,7 +206,11 @@ private:
     int giveBackImages();
     void finishDelete(qint64 screenshotId, const QString& path);
 
+    struct ChangeLog;
+
     std::shared_ptr<sqlite::Connection> db_;
+    static std::shared_ptr<ChangeLog> newChangeLog();
+    std::shared_ptr<ChangeLog> changeLog_ = newChangeLog();
     /// The word index exists (a library whose index could not be made has neither index).
     bool wordIndex_ = false;
     /// The record of file changes exists (it is made for libraries at the current version only).

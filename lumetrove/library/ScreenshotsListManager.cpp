@@ -27,25 +27,30 @@ struct ScreenshotsListManager::Filters {
 
 ScreenshotsListManager::ScreenshotsListManager(std::shared_ptr<ScreenshotsDB> store, QObject* parent)
     : QObject(parent), store_(store ? std::move(store) : ScreenshotsDB::shared()),
-      cache_(std::make_shared<RecordCache>())
+      records_(std::make_shared<ScreenshotRecords>(store_)), cache_(std::make_shared<RowCache>())
 {
+    records_->setMadeHandler([this](const ScreenshotPtr& record) { recordMade(record); });
     startReload(Subject::none);
 }
 
-ScreenshotsListManager::~ScreenshotsListManager() = default;
+ScreenshotsListManager::~ScreenshotsListManager()
+{
+    // Lists handed out may outlive the manager; their records are then made for no one to observe.
+    records_->setMadeHandler(nullptr);
+}
 
 ScreenshotsDB& ScreenshotsListManager::store() const
 {
     return *store_;
 }
 
-void ScreenshotsListManager::setScreenshots(QList<ScreenshotPtr> screenshots)
+void ScreenshotsListManager::setScreenshots(ScreenshotList screenshots)
 {
     publishedTicket_ = ++lastTicket_;
     publish(std::move(screenshots));
 }
 
-void ScreenshotsListManager::publish(QList<ScreenshotPtr> screenshots)
+void ScreenshotsListManager::publish(ScreenshotList screenshots)
 {
     listLoaded_ = true;
     screenshots_ = std::move(screenshots);
@@ -79,324 +84,137 @@ ScreenshotsListManager::Filters ScreenshotsListManager::currentFilters() const
                    timePeriod_};
 }
 
+namespace {
+
+/// Reads the rows for these filters (all of them with none), each with its folder. Throws the store's failure,
+/// for the load to decide on.
+std::vector<ScreenshotRow> readRows(ScreenshotsDB& store, const std::optional<QString>& searchText,
+                                    const std::optional<Folder>& folder, const std::optional<FolderSection>& period)
+{
+    std::vector<ScreenshotRow> rows;
+    const StoreResult<void> read = store.queryScreenshots(searchText, folder, period,
+                                                          [&](ScreenshotRow&& row) { rows.push_back(std::move(row)); });
+    if (!read && read.error().kind() != StoreError::Kind::noConnection) {
+        read.value();
+    }
+    return rows;
+}
+
+/// Beyond this many changed rows, every row is read again in one query rather than each on its own.
+constexpr std::size_t rowsReadOneByOne = 2000;
+
+} // namespace
+
 std::vector<ScreenshotRow> ScreenshotsListManager::loadScreenshotRows(ScreenshotsDB& store,
                                                                       const std::optional<QString>& searchText,
                                                                       const std::optional<Folder>& folder,
                                                                       const std::optional<FolderSection>& period)
 {
     std::vector<ScreenshotRow> rows;
-    const bool loaded = loadRebuildingIndexOnce(store, [&] {
-        rows.clear(); // what a failed first try read
-        const StoreResult<void> read = store.queryScreenshots(
-            searchText, folder, period, [&](ScreenshotRow&& row) { rows.push_back(std::move(row)); });
-        if (!read && read.error().kind() != StoreError::Kind::noConnection) {
-            read.value();
-        }
-    });
-    if (!loaded) {
+    if (!loadRebuildingIndexOnce(store, [&] { rows = readRows(store, searchText, folder, period); })) {
         rows.clear();
     }
     return rows;
 }
 
-namespace {
-
-/// A 64-bit digest of every value of a row, kept in place of the row to tell whether a later read of it
-/// differs: a cached entry then costs a few bytes instead of a row's dozen strings. Each text goes through
-/// the standard library's string hash (several times faster than Qt's on a refresh of 100k rows); the field
-/// digests are chained with a multiply-xorshift step, so that their order and an absent value (unlike an
-/// empty one) count.
-class RowFingerprint {
-public:
-    explicit RowFingerprint(const ScreenshotRow& row)
-    {
-        add(row.id);
-        add(row.name);
-        add(row.createdAt);
-        add(row.description);
-        add(row.keywords);
-        add(row.aiResults);
-        add(row.path);
-        add(row.text);
-        add(row.folderId ? quint64(*row.folderId) : absent);
-        add(row.folderId.has_value());
-        add(row.capturedAppName);
-        add(row.capturedAppBundleId);
-        add(row.isAIAssistantTask);
-        add(row.aiAssistantTask);
-        add(row.aiAssistantResults);
-        add(row.wasImported);
-        add(row.detailsRead);
-        add(row.textSnippet);
-    }
-
-    quint64 value() const { return value_; }
-
-private:
-    static constexpr quint64 absent = 0x6a09e667f3bcc908ULL;
-
-    void add(quint64 field)
-    {
-        value_ = (value_ ^ field) * 0xbf58476d1ce4e5b9ULL;
-        value_ ^= value_ >> 31;
-        value_ *= 0x94d049bb133111ebULL;
-        value_ ^= value_ >> 29;
-    }
-    void add(qint64 field) { add(quint64(field)); }
-    void add(bool field) { add(quint64(field ? 1 : 2)); }
-    void add(const QString& field)
-    {
-        const std::u16string_view units(reinterpret_cast<const char16_t*>(field.utf16()), size_t(field.size()));
-        add(quint64(std::hash<std::u16string_view>{}(units)) ^ quint64(field.size()));
-    }
-    void add(const std::optional<QString>& field) { field ? add(*field) : add(absent); }
-
-    quint64 value_ = 0x9e3779b97f4a7c15ULL;
-};
-
-quint64 fingerprint(const ScreenshotRow& row)
-{
-    return RowFingerprint(row).value();
-}
-
-} // namespace
-
 /// What a load hands to the manager's thread.
 struct ScreenshotsListManager::Loaded {
-    QList<ScreenshotPtr> screenshots;
-    /// Positions of `screenshots` whose record was assigned to since the cache compared it with its row, with
-    /// that row: whether the record still stands for it is asked on the record's own thread.
-    std::vector<std::pair<qsizetype, ScreenshotRow>> unsettled;
-    /// Records that left the cache, let go of on the manager's thread.
-    std::vector<ScreenshotPtr> retired;
-    /// Records that the cache took in, by this load or a settlement.
-    std::vector<ScreenshotPtr> made;
+    std::shared_ptr<const ScreenshotTable> table;
+    /// The table's positions of the rows that the filters keep; none: every row.
+    std::optional<std::vector<qint32>> positions;
     /// A later reload had started before this one's turn came: it read nothing, and its result is no list.
     bool superseded = false;
 };
 
-class ScreenshotsListManager::RecordCache {
-public:
-    struct Entry {
-        ScreenshotPtr record;
-        /// The record's revision when it was last found to stand for the row.
-        quint64 revision = 0;
-        /// The fingerprint of the row as last read.
-        quint64 row = 0;
-        quint64 generation = 0;
-    };
-    /// A decision of the manager's thread about an unsettled record: `record` (none: forget the screenshot)
-    /// stands for the row of fingerprint `row` at `revision`, in place of `previous`.
-    struct Settlement {
-        qint64 id = 0;
-        ScreenshotPtr previous;
-        ScreenshotPtr record;
-        quint64 revision = 0;
-        quint64 row = 0;
-    };
-    /// Rows of this refresh whose records were assigned to since they were compared, by id: the list of the
-    /// load hands them to the manager's thread to compare.
-    using UnsettledRows = std::unordered_map<qint64, ScreenshotRow>;
-
-    /// Held by a load for as long as it reads and changes the entries.
+/// Every screenshot's row as the last load left it, and where that load stood in the library's changes.
+struct ScreenshotsListManager::RowCache {
+    /// Held by a load for as long as it reads and changes the rows.
     QMutex mutex;
-    std::unordered_map<qint64, Entry> entries;
-    /// Every id, newest first.
-    std::vector<qint64> order;
-    /// The store's change stamp when the entries were read; none before the first read.
-    std::optional<std::pair<qint64, qint64>> stamp;
-    quint64 generation = 0;
-
-    /// Kept apart from `mutex`, so that the manager's thread never waits for a load.
-    void settle(std::vector<Settlement> settlements)
-    {
-        const QMutexLocker lock(&settlementsMutex_);
-        for (Settlement& settlement : settlements) {
-            settlements_.push_back(std::move(settlement));
-        }
-    }
-
-    /// Applies the settlements made since the last load; called with `mutex` held.
-    void applySettlements(Loaded& loaded)
-    {
-        std::vector<Settlement> settlements;
-        {
-            const QMutexLocker lock(&settlementsMutex_);
-            settlements.swap(settlements_);
-        }
-        for (Settlement& settlement : settlements) {
-            const auto found = entries.find(settlement.id);
-            if (found == entries.end() || found->second.record != settlement.previous) {
-                continue; // decided about a record that a later read replaced already
-            }
-            Entry& entry = found->second;
-            if (!settlement.record) {
-                loaded.retired.push_back(std::move(entry.record));
-                entries.erase(found); // the order still lists the id, which a load then passes over
-            } else if (settlement.row == entry.row) {
-                if (settlement.record != entry.record) {
-                    loaded.retired.push_back(std::exchange(entry.record, settlement.record));
-                    loaded.made.push_back(std::move(settlement.record));
-                }
-                entry.revision = settlement.revision;
-            }
-        }
-    }
-
-    /// Reads every screenshot's list columns and folder, keeping the record of each unchanged row.
-    void refresh(ScreenshotsDB& store, const std::shared_ptr<ScreenshotsDB>& shared, QThread* home, Loaded& loaded,
-                 UnsettledRows& unsettled)
-    {
-        const quint64 current = ++generation;
-        std::vector<qint64> ids;
-        ids.reserve(order.size());
-        store
-            .queryScreenshots(std::nullopt, std::nullopt, std::nullopt,
-                              [&](ScreenshotRow&& row) {
-                                  ids.push_back(row.id);
-                                  keep(std::move(row), current, shared, home, loaded, unsettled);
-                              })
-            .value();
-        for (auto entry = entries.begin(); entry != entries.end();) {
-            if (entry->second.generation != current) {
-                loaded.retired.push_back(std::move(entry->second.record));
-                entry = entries.erase(entry);
-            } else {
-                ++entry;
-            }
-        }
-        order = std::move(ids);
-    }
-
-private:
-    /// Stores a row in its entry: an unchanged row keeps its record; a changed one gets a new record unless
-    /// its record was assigned to since, which its own thread then compares with the row.
-    void keep(ScreenshotRow row, quint64 current, const std::shared_ptr<ScreenshotsDB>& store, QThread* home,
-              Loaded& loaded, UnsettledRows& unsettled)
-    {
-        const auto [found, added] = entries.try_emplace(row.id);
-        Entry& entry = found->second;
-        entry.generation = current;
-        const quint64 print = fingerprint(row);
-        if (added || (entry.row != print && entry.record->revision() == entry.revision)) {
-            if (entry.record) {
-                loaded.retired.push_back(std::move(entry.record));
-            }
-            entry.record = Screenshot::fromRow(row, store);
-            loaded.made.push_back(entry.record);
-            if (home != nullptr && entry.record->thread() != home) {
-                entry.record->moveToThread(home);
-            }
-            entry.revision = entry.record->revision();
-        } else if (entry.record->revision() != entry.revision) {
-            unsettled.insert_or_assign(row.id, std::move(row));
-        }
-        entry.row = print;
-    }
-
-    QMutex settlementsMutex_;
-    std::vector<Settlement> settlements_;
+    std::shared_ptr<const ScreenshotTable> table;
+    std::optional<LibraryChangeCursor> cursor;
 };
 
-ScreenshotsListManager::Loaded ScreenshotsListManager::load(RecordCache& cache,
-                                                            const std::shared_ptr<ScreenshotsDB>& store,
-                                                            const Filters& filters, QThread* home)
+ScreenshotsListManager::Loaded
+ScreenshotsListManager::load(RowCache& cache, const std::shared_ptr<ScreenshotsDB>& store, const Filters& filters)
 {
     Loaded loaded;
     if (!store->db()) {
         return loaded;
     }
+    const QMutexLocker lock(&cache.mutex);
     const bool succeeded = loadRebuildingIndexOnce(*store, [&] {
-        loaded.screenshots.clear();
-        loaded.unsettled.clear();
-        const QMutexLocker lock(&cache.mutex);
-        cache.applySettlements(loaded);
-        RecordCache::UnsettledRows unsettledRows;
-        std::optional<std::vector<qint64>> filtered;
-        // A write between reading the records and reading the filter's ids is read again, a few times at most.
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            const std::optional<std::pair<qint64, qint64>> stamp = store->changeStamp();
-            if (!stamp || !cache.stamp || *stamp != *cache.stamp) {
-                cache.stamp.reset(); // until the read below is complete
-                cache.refresh(*store, store, home, loaded, unsettledRows);
-                cache.stamp = stamp;
+        // Kept in the cache only once all is read: a failed try leaves the cache as it was, and its changes
+        // are told again.
+        std::optional<LibraryChangeCursor> cursor = cache.cursor;
+        std::shared_ptr<const ScreenshotTable> table = cache.table;
+        const LibraryChanges changes = store->changesSince(cursor);
+        if (!table || changes.everything || changes.screenshots.size() > rowsReadOneByOne) {
+            table = std::make_shared<const ScreenshotTable>(readRows(*store, std::nullopt, std::nullopt, std::nullopt));
+        } else {
+            if (!changes.screenshots.empty()) {
+                std::vector<ScreenshotRow> rows;
+                std::vector<qint64> removed;
+                for (const qint64 id : changes.screenshots) {
+                    StoreResult<ScreenshotRow> row = store->screenshotRow(id);
+                    if (row) {
+                        rows.push_back(*std::move(row));
+                    } else if (row.error().kind() == StoreError::Kind::absent) {
+                        removed.push_back(id);
+                    } else {
+                        row.value(); // a failed read is no deleted row: the load decides
+                    }
+                }
+                table = std::make_shared<const ScreenshotTable>(table->changed(std::move(rows), removed));
             }
-            filtered = store->filteredScreenshotIds(filters.searchText, filters.folder, filters.period).value();
-            if (cache.stamp && std::optional<std::pair<qint64, qint64>>(store->changeStamp()) == cache.stamp) {
-                break;
+            if (changes.links) {
+                table = std::make_shared<const ScreenshotTable>(
+                    table->withFolders(store->folderIdsOfScreenshots().value()));
             }
         }
-        const std::vector<qint64>& ids = filtered ? *filtered : cache.order;
-        loaded.screenshots.reserve(static_cast<qsizetype>(ids.size()));
-        for (const qint64 id : ids) {
-            const auto found = cache.entries.find(id);
-            if (found == cache.entries.end()) {
-                continue; // written after the records were read; the next load has it
-            }
-            const RecordCache::Entry& entry = found->second;
-            if (entry.record->revision() != entry.revision) {
-                // Assigned to since the refresh, or before a load that read nothing: its row read once more.
-                std::optional<ScreenshotRow> row;
-                if (const auto read = unsettledRows.find(id); read != unsettledRows.end()) {
-                    row = std::move(read->second);
-                    unsettledRows.erase(read);
-                } else {
-                    row = store->screenshotRow(id);
-                }
-                if (!row) {
-                    continue; // deleted since the records were read; the next load drops it
-                }
-                loaded.unsettled.emplace_back(loaded.screenshots.size(), std::move(*row));
-            }
-            loaded.screenshots.push_back(entry.record);
-        }
+        const std::optional<std::vector<qint64>> ids =
+            store->filteredScreenshotIds(filters.searchText, filters.folder, filters.period).value();
+        loaded.table = table;
+        loaded.positions = ids ? std::optional(table->positionsOf(*ids)) : std::nullopt;
+        cache.table = std::move(table);
+        cache.cursor = cursor;
     });
     if (!succeeded) {
-        loaded.screenshots.clear();
-        loaded.unsettled.clear();
+        loaded = Loaded{};
     }
     return loaded;
 }
 
-QList<ScreenshotPtr> ScreenshotsListManager::settle(Loaded& loaded)
+ScreenshotList ScreenshotsListManager::loadScreenshots()
 {
-    std::vector<RecordCache::Settlement> settlements;
-    for (auto& [position, row] : loaded.unsettled) {
-        ScreenshotPtr& record = loaded.screenshots[position];
-        ScreenshotPtr chosen = record->holds(row) ? record : Screenshot::fromRow(row, store_);
-        if (chosen != record && awaitingText_.contains(row.id)) {
-            records_.insert(row.id, chosen);
-        }
-        settlements.push_back({row.id, record, chosen, chosen->revision(), fingerprint(row)});
-        record = std::move(chosen);
-    }
-    loaded.unsettled.clear();
-    if (!settlements.empty()) {
-        cache_->settle(std::move(settlements));
-    }
-    return std::move(loaded.screenshots);
+    Loaded loaded = load(*cache_, store_, currentFilters());
+    return ScreenshotList(std::move(loaded.table), std::move(loaded.positions), records_);
 }
 
-void ScreenshotsListManager::remember(const Loaded& loaded)
+void ScreenshotsListManager::recordMade(const ScreenshotPtr& record)
 {
-    for (const ScreenshotPtr& record : loaded.made) {
-        if (awaitingText_.contains(record->id())) {
-            records_.insert(record->id(), record);
+    const qint64 id = record->id();
+    connect(record.get(), &Screenshot::changed, this, [this, id, held = std::weak_ptr<Screenshot>(record)] {
+        if (const ScreenshotPtr changed = held.lock()) {
+            edited_.insert(id, {lastTicket_, changed});
         }
-    }
-    for (const ScreenshotPtr& record : loaded.retired) {
-        if (const auto known = records_.constFind(record->id());
-            known != records_.constEnd() && known->lock() == record) {
-            records_.erase(known);
-        }
-    }
+        emit screenshotChanged(id);
+    });
 }
 
-QList<ScreenshotPtr> ScreenshotsListManager::loadScreenshots()
+void ScreenshotsListManager::releaseEdited(quint64 ticket)
 {
-    Loaded loaded = load(*cache_, store_, currentFilters(), thread());
-    remember(loaded);
-    return settle(loaded);
+    std::vector<qint64> released;
+    for (auto entry = edited_.begin(); entry != edited_.end();) {
+        if (entry->first < ticket) {
+            released.push_back(entry.key());
+            entry = edited_.erase(entry);
+        } else {
+            ++entry;
+        }
+    }
+    for (const qint64 id : released) {
+        emit screenshotChanged(id); // its row shows the row's values again, unless another holds the record
+    }
 }
 
 void ScreenshotsListManager::startReload(Subject subject)
@@ -408,22 +226,22 @@ void ScreenshotsListManager::startReload(Subject subject)
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, subject] {
         Loaded loaded = watcher->future().takeResult();
         watcher->deleteLater();
-        remember(loaded);
         finishReload(ticket, loaded, subject);
     });
     latestTicket_->store(ticket, std::memory_order_release);
     watcher->setFuture(
-        QtConcurrent::run(QThreadPool::globalInstance(), [cache = cache_, store = store_, filters = currentFilters(),
-                                                          home = thread(), latest = latestTicket_, ticket] {
-            // Keystrokes start reloads faster than a large library answers them: one whose turn comes after a later
-            // one started would only hold the connection while the list the user wants waits behind it.
-            if (latest->load(std::memory_order_acquire) != ticket) {
-                Loaded skipped;
-                skipped.superseded = true;
-                return skipped;
-            }
-            return load(*cache, store, filters, home);
-        }));
+        QtConcurrent::run(QThreadPool::globalInstance(),
+                          [cache = cache_, store = store_, filters = currentFilters(), latest = latestTicket_, ticket] {
+                              // Keystrokes start reloads faster than a large library answers them: one whose turn comes
+                              // after a later one started would only hold the connection while the list the user wants
+                              // waits behind it.
+                              if (latest->load(std::memory_order_acquire) != ticket) {
+                                  Loaded skipped;
+                                  skipped.superseded = true;
+                                  return skipped;
+                              }
+                              return load(*cache, store, filters);
+                          }));
 }
 
 void ScreenshotsListManager::finishReload(quint64 ticket, Loaded& loaded, Subject subject)
@@ -440,14 +258,13 @@ void ScreenshotsListManager::finishReload(quint64 ticket, Loaded& loaded, Subjec
     }
     if (ticket > publishedTicket_) {
         publishedTicket_ = ticket;
-        // The cache keeps the record of an unchanged row, so the same records are the same list. A new record
-        // for the same id holds a row that changed (a capture renamed after its insert): showing the old one
-        // would show what the library no longer holds.
-        const bool same = std::equal(loaded.screenshots.cbegin(), loaded.screenshots.cend(), screenshots_.cbegin(),
-                                     screenshots_.cend());
-        if (!same || !listLoaded_) { // the first list is published even when empty: it is news to the window
-            publish(settle(loaded));
+        // An unchanged table is shared from load to load, so the same rows of it are the same list; a changed
+        // row makes a new table, and so a new list.
+        ScreenshotList list(std::move(loaded.table), std::move(loaded.positions), records_);
+        if (!(list == screenshots_) || !listLoaded_) { // the first list is published even when empty
+            publish(std::move(list));
         }
+        releaseEdited(ticket);
     }
     sendSubject(subject);
     std::vector<std::function<void()>> ready;
@@ -506,16 +323,19 @@ void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, b
         }
         assistantTask = details->aiAssistantTask;
     }
-    const std::optional<qint64> id =
-        store().insertScreenshot(NewScreenshot{.name = info.screenshotFilename,
-                                               .path = info.screenshotPath,
-                                               .text = info.recognizedText,
-                                               .capturedAppBundleId = bundleId,
-                                               .capturedAppName = appName,
-                                               .isAIAssistantTask = assistantTask.has_value(),
-                                               .aiAssistantTask = assistantTask,
-                                               .wasImported = wasImported,
-                                               .textToCome = info.pendingRecognizedText.has_value()});
+    // A grab named after its default name already is inserted under that name, with the time it was made for.
+    const bool named = !wasImported && info.createdAt.has_value();
+    const std::optional<qint64> id = store().insertScreenshot(NewScreenshot{
+        .name = named ? screenshotDefaultName(screenshotCreatedDate(info.createdAt)) : info.screenshotFilename,
+        .path = info.screenshotPath,
+        .text = info.recognizedText,
+        .capturedAppBundleId = bundleId,
+        .capturedAppName = appName,
+        .isAIAssistantTask = assistantTask.has_value(),
+        .aiAssistantTask = assistantTask,
+        .wasImported = wasImported,
+        .createdAt = named ? info.createdAt : std::nullopt,
+        .textToCome = info.pendingRecognizedText.has_value()});
     if (id) {
         // However the capture or the import wrote it, the image is its owner's alone.
         const QUrl image(info.screenshotPath);
@@ -525,25 +345,33 @@ void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, b
         if (folderFilter_ && !folderFilter_->isSmartFolder) {
             store().insertFolderScreenshot(*id, folderFilter_->id);
         }
-        if (const std::optional<QString> path = info.thumbnail ? thumbnailFilePath(*id) : std::nullopt) {
-            QFile thumbnail(*path);
-            if (thumbnail.open(QIODevice::WriteOnly | QIODevice::Truncate, QFile::ReadOwner | QFile::WriteOwner)) {
-                thumbnail.write(*info.thumbnail); // a thumbnail that cannot be written is simply missing
-            }
+        if (info.thumbnail) {
+            // Written off the main thread; the views read it again once it is there.
+            auto* watcher = new QFutureWatcher<void>(this);
+            connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+                watcher->deleteLater();
+                emit thumbnailsChanged();
+            });
+            watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [id = *id, data = *info.thumbnail] {
+                if (const std::optional<QString> path = thumbnailFilePath(id)) {
+                    QFile thumbnail(*path);
+                    if (thumbnail.open(QIODevice::WriteOnly | QIODevice::Truncate,
+                                       QFile::ReadOwner | QFile::WriteOwner)) {
+                        thumbnail.write(data); // a thumbnail that cannot be written is simply missing
+                    }
+                }
+            }));
         }
     }
     if (id && info.pendingRecognizedText) {
-        awaitingText_.insert(*id); // before the load below makes its record
         auto* watcher = new QFutureWatcher<QString>(this);
         connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, id = *id] {
             watcher->deleteLater();
             setRecognizedText(id, watcher->result());
-            awaitingText_.remove(id);
-            records_.remove(id);
         });
         watcher->setFuture(*info.pendingRecognizedText);
     }
-    if (!wasImported && id) {
+    if (!wasImported && !named && id) {
         // Renamed through a record of its own, before any list holds one: the list made next reads the row
         // as it is after the rename, and the main thread reads this one row, never the whole list.
         if (std::optional<ScreenshotRow> row = store().screenshotRow(*id)) {
@@ -570,30 +398,22 @@ void ScreenshotsListManager::setRecognizedText(qint64 screenshotId, const QStrin
     if (!store().updateScreenshotText(screenshotId, text) || text.isEmpty()) {
         return;
     }
-    ScreenshotPtr record = records_.value(screenshotId).lock();
-    if (!record) { // a screenshot whose text nothing awaited: its record in the list, if any
-        const auto listed = std::find_if(screenshots_.cbegin(), screenshots_.cend(),
-                                         [&](const ScreenshotPtr& shown) { return shown->id() == screenshotId; });
-        record = listed == screenshots_.cend() ? nullptr : *listed;
-    }
-    if (record) {
+    if (const ScreenshotPtr record = records_->held(screenshotId)) {
         record->takeRecognizedText(text);
     }
-    if (!searchFilter_.isEmpty()) {
-        startReload(Subject::none);
-    }
+    // The listed row takes its start, and a search under way may now match it.
+    startReload(Subject::none);
 }
 
 void ScreenshotsListManager::deleteScreenshots(const std::set<qsizetype>& positions)
 {
-    const QList<ScreenshotPtr> before = screenshots_;
-    QList<ScreenshotPtr> after = screenshots_;
-    bool deleted = false;
+    const ScreenshotList before = screenshots_;
+    std::vector<qsizetype> deleted;
     for (const qsizetype position : positions) {
         if (position < 0 || position >= before.size()) {
             continue;
         }
-        const ScreenshotPtr& screenshot = before[position];
+        const ScreenshotPtr screenshot = before.at(position);
         // Recorded before the image goes to the Trash, so that a delete cut short is finished on the next open.
         const QString path = screenshot->imageUrl() ? screenshot->imageUrl()->toString(QUrl::FullyEncoded) : QString();
         if (const StoreResult<void> recorded = store().recordDelete(screenshot->id(), path); !recorded) {
@@ -605,15 +425,14 @@ void ScreenshotsListManager::deleteScreenshots(const std::set<qsizetype>& positi
         }
         screenshot->deleteFiles();
         store().deleteScreenshot(screenshot->id());
-        cache_->settle({{screenshot->id(), screenshot, nullptr, 0, 0}});
-        records_.remove(screenshot->id());
-        after.removeOne(screenshot);
-        deleted = true;
+        edited_.remove(screenshot->id());
+        records_->forget(screenshot->id());
+        deleted.push_back(position);
     }
-    if (!deleted) {
+    if (deleted.empty()) {
         return;
     }
-    setScreenshots(std::move(after));
+    setScreenshots(before.without(deleted));
     // A reload still under way may have read the deleted rows; its result is dropped, so load again.
     if (reloadsInFlight_ > 0) {
         startReload(Subject::none);

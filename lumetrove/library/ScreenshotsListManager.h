@@ -4,13 +4,13 @@
 #include "lumetrove/library/Folder.h"
 #include "lumetrove/library/FolderSection.h"
 #include "lumetrove/library/Screenshot.h"
+#include "lumetrove/library/ScreenshotList.h"
 
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
 #include <QString>
-#include <QThread>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -25,15 +25,16 @@ class ScreenshotsDB;
 /// The observable list of screenshots that the main window shows, newest first, for the current search
 /// text, folder filter and time period. Lives on the main thread.
 ///
+/// The list is made of row values (`ScreenshotList`); the `Screenshot` record of a row is made when something
+/// asks for it (`screenshotAt`, `ScreenshotList::at`) and shared by id while it is held, so a row nobody uses
+/// costs only its values. The views show a held record's values over its row's.
+///
 /// Setting a filter (even to the value it holds) starts a reload: the filters are read on the main thread
-/// when it starts, and the list is made on the thread pool from the records of the rows read before (a write
-/// to the library has the rows read again; records of new or changed rows are made there and handed to the
-/// manager's thread), so that publishing it costs the main thread next to nothing. A record assigned to since
-/// it was compared with its row is checked against the row on the main thread, and replaced by a new record
-/// when it no longer stands for it. A reload started later always wins: an older result that
-/// arrives afterwards is dropped. A result made of the list's own records (no row added, removed or changed)
-/// publishes nothing; a changed row has a new record, and so a new list. After a folder or period reload the matching
-/// subject is sent, whether or not the list changed.
+/// when it starts, and the list is made on the thread pool from the rows read before, with the rows the
+/// library changed since read again, so that publishing it costs the main thread next to nothing. A reload
+/// started later always wins: an older result that arrives afterwards is dropped. A result of the same rows
+/// publishes nothing. After a folder or period reload the matching subject is sent, whether or not the list
+/// changed.
 class ScreenshotsListManager : public QObject {
     Q_OBJECT
 
@@ -43,11 +44,16 @@ public:
     explicit ScreenshotsListManager(std::shared_ptr<ScreenshotsDB> store = nullptr, QObject* parent = nullptr);
     ~ScreenshotsListManager() override;
 
-    const QList<ScreenshotPtr>& screenshots() const { return screenshots_; }
+    const ScreenshotList& screenshots() const { return screenshots_; }
     /// False until a list has been published: an empty list before then says nothing about the library.
     bool listLoaded() const { return listLoaded_; }
-    /// Replaces the list (the sidebar does so after a drop); results of reloads started earlier are dropped.
-    void setScreenshots(QList<ScreenshotPtr> screenshots);
+    /// Replaces the list; results of reloads started earlier are dropped.
+    void setScreenshots(ScreenshotList screenshots);
+
+    /// The record of the listed screenshot at `position`, made now when nobody holds one; null outside the list.
+    ScreenshotPtr screenshotAt(qsizetype position) const { return screenshots_.value(position); }
+    /// The record of this screenshot when someone holds one; null otherwise.
+    ScreenshotPtr heldScreenshot(qint64 id) const { return records_->held(id); }
 
     const QString& searchFilter() const { return searchFilter_; }
     void setSearchFilter(QString searchFilter);
@@ -61,13 +67,11 @@ public:
     /// The time period last sent on the period subject.
     const std::optional<FolderSection>& timePeriodSubject() const { return timePeriodSubject_; }
 
-    /// Loads the list for the current filters on the calling thread and returns fresh records. Never throws:
-    /// a corrupt index is rebuilt and the load tried once more; any other failure is logged and gives an
-    /// empty list.
-    QList<ScreenshotPtr> loadScreenshots();
+    /// Loads the list for the current filters on the calling thread. Never throws: a corrupt index is rebuilt
+    /// and the load tried once more; any other failure is logged and gives an empty list.
+    ScreenshotList loadScreenshots();
 
-    /// The rows of a load for these filters, read on the calling thread: the part of a reload that runs on
-    /// the thread pool. Never throws, as `loadScreenshots`.
+    /// The rows of a load for these filters, read on the calling thread. Never throws, as `loadScreenshots`.
     static std::vector<ScreenshotRow> loadScreenshotRows(ScreenshotsDB& store, const std::optional<QString>& searchText,
                                                          const std::optional<Folder>& folder,
                                                          const std::optional<FolderSection>& period);
@@ -94,18 +98,20 @@ public:
     void whenListed(std::function<void()> done);
 
     /// Stores the text recognised after the screenshot's row was added: in its row (and so the search
-    /// index) and in its record; a search under way is run again, so that the row can match it.
+    /// index), in its record when one is held, and in its listed row by a reload.
     void setRecognizedText(qint64 screenshotId, const QString& text);
 
-    /// Deletes the records at these positions of the list as it stood when the call began: files to the
-    /// Trash, rows and links from the database, records from the list. Positions outside the list are ignored.
+    /// Deletes the screenshots at these positions of the list as it stood when the call began: files to the
+    /// Trash, rows and links from the database, rows from the list. Positions outside the list are ignored.
     void deleteScreenshots(const std::set<qsizetype>& positions);
 
     /// The number of all screenshots; none when the database is not open or the count fails.
     std::optional<qint64> totalScreenshotCount();
 
 signals:
-    void screenshotsChanged(const QList<lumetrove::ScreenshotPtr>& screenshots);
+    void screenshotsChanged(const lumetrove::ScreenshotList& screenshots);
+    /// A held record changed (or was let go of): rows that show the screenshot are painted again.
+    void screenshotChanged(qint64 id);
     /// Thumbnail files of listed screenshots were written anew.
     void thumbnailsChanged();
     void folderFilterChanged(const std::optional<lumetrove::Folder>& folder);
@@ -119,37 +125,29 @@ private:
     enum class Subject { none, folder, timePeriod };
     struct Filters;
     struct Loaded;
-    class RecordCache;
+    struct RowCache;
 
     Filters currentFilters() const;
-    /// The list for `filters`, from the records of `cache`, on the calling thread. Records made for new or
-    /// changed rows are handed to `home`. Never throws, as `loadScreenshots`.
-    static Loaded load(RecordCache& cache, const std::shared_ptr<ScreenshotsDB>& store, const Filters& filters,
-                       QThread* home);
-    /// The list of a load, once the records changed on this thread since the cache last compared them have
-    /// been checked against their rows (and replaced where they no longer stand for them).
-    QList<ScreenshotPtr> settle(Loaded& loaded);
-    /// Notes the records that a load's cache took in and let go of.
-    void remember(const Loaded& loaded);
+    /// The list for `filters` from the rows of `cache`, brought up to date, on the calling thread. Never
+    /// throws, as `loadScreenshots`.
+    static Loaded load(RowCache& cache, const std::shared_ptr<ScreenshotsDB>& store, const Filters& filters);
     void startReload(Subject subject);
     void finishReload(quint64 ticket, Loaded& loaded, Subject subject);
     void sendSubject(Subject subject);
-    void publish(QList<ScreenshotPtr> screenshots);
+    void publish(ScreenshotList screenshots);
+    /// Lets go of the records edited before the load of `ticket` started: its rows hold their values.
+    void releaseEdited(quint64 ticket);
+    void recordMade(const ScreenshotPtr& record);
     ScreenshotsDB& store() const;
 
     std::shared_ptr<ScreenshotsDB> store_;
-    QList<ScreenshotPtr> screenshots_;
-    /// Every screenshot's record with a fingerprint of the row it was compared with, shared with the loads on
-    /// the thread pool.
-    /// A load reuses a record whose row is unchanged, so that publishing a list of 100k screenshots makes no
-    /// new objects (nor destroys old ones); a row that changed gets a new record, as the row would after any
-    /// load.
-    std::shared_ptr<RecordCache> cache_;
-    /// The screenshots whose recognised text is still to come, and the cache's record of each as this thread
-    /// knows it, for handing the record its text, shown or not. Only these: a map of every record would cost
-    /// a list of 100k screenshots megabytes.
-    QSet<qint64> awaitingText_;
-    QHash<qint64, std::weak_ptr<Screenshot>> records_;
+    std::shared_ptr<ScreenshotRecords> records_;
+    ScreenshotList screenshots_;
+    /// Every screenshot's row as last read, shared with the loads on the thread pool.
+    std::shared_ptr<RowCache> cache_;
+    /// Records changed since the rows were read, each with the last ticket taken before its change: held until
+    /// a list read after the change is published, since the row shows what the library held before.
+    QHash<qint64, std::pair<quint64, ScreenshotPtr>> edited_;
     QString searchFilter_;
     std::optional<Folder> folderFilterSubject_;
     std::optional<Folder> folderFilter_;

@@ -111,7 +111,7 @@ TEST_F(CaptureCrashSafetyTest, ImagesWhoseRowsAKillKeptOutAreListedOnTheNextOpen
     EXPECT_EQ(files.size(), 13) << files.join(", ").toStdString();
     EXPECT_EQ(listedFiles(), std::multiset<QString>(files.begin(), files.end()));
     EXPECT_EQ(count("SELECT count(*) FROM screenshots WHERE name = 'source 100' AND was_imported = 1"), 1);
-    EXPECT_EQ(count("SELECT count(*) FROM screenshots WHERE name LIKE 'New Screenshot %.png' AND was_imported = 0"), 1);
+    EXPECT_EQ(count("SELECT count(*) FROM screenshots WHERE name LIKE 'Screen Shot % at %' AND was_imported = 0"), 1);
 
     // Their text and thumbnails come in the background.
     ScreenshotsListManager manager(store);

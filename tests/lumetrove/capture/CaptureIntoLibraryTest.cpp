@@ -98,9 +98,12 @@ TEST_F(CaptureIntoLibraryTest, ALaterCaptureNeverDropsTheTextOfAnEarlierOneAndEa
     ASSERT_TRUE(testing::processEventsUntil([&] {
         return storedTexts() == std::vector<std::string>{"\"invoice 101\"", "\"invoice 202\""};
     })) << ::testing::PrintToString(storedTexts());
-    // Newest first: each record holds the text of its own image.
-    EXPECT_EQ(library.screenshots()[0]->text(), QStringLiteral("invoice 202"));
-    EXPECT_EQ(library.screenshots()[1]->text(), QStringLiteral("invoice 101"));
+    // Newest first: each listed row shows the text of its own image.
+    ASSERT_TRUE(testing::processEventsUntil([&] {
+        return library.screenshots().size() == 2 &&
+               library.screenshots().row(0).textSnippet == QStringLiteral("invoice 202") &&
+               library.screenshots().row(1).textSnippet == QStringLiteral("invoice 101");
+    }));
 }
 
 } // namespace

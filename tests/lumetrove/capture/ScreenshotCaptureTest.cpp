@@ -2,6 +2,7 @@
 
 #include "lumetrove/app/WidgetCaptureMainWindow.h"
 #include "lumetrove/captureui/ScreenCaptureOverlays.h"
+#include "lumetrove/library/Screenshot.h"
 #include "lumetrove/platform/OverlayWindow.h"
 #include "lumetrove/platform/ScreenRecordingPermission.h"
 #include "lumetrove/platform/TextRecognizer.h"
@@ -108,13 +109,12 @@ TEST_F(ScreenshotCaptureTest, AGrabIsSavedRecognisedAndReportedOnce)
     ASSERT_EQ(completions[0].results->size(), 1);
     const CapturedScreenshotInfo& info = completions[0].results->front();
 
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^New Screenshot [0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-"
-                                                  "[0-9A-F]{12}\\.png$"))
-                    .match(info.screenshotFilename)
-                    .hasMatch())
-        << info.screenshotFilename.toStdString();
+    // Named at once after the default name of the time its row is to hold.
+    ASSERT_TRUE(info.createdAt);
+    const QString name = screenshotDefaultName(screenshotCreatedDate(info.createdAt));
+    EXPECT_EQ(info.screenshotFilename, name + ".png");
     EXPECT_TRUE(info.screenshotPath.startsWith(QStringLiteral("file:///")));
-    EXPECT_TRUE(info.screenshotPath.contains(QStringLiteral("New%20Screenshot%20")));
+    EXPECT_EQ(QUrl(info.screenshotPath).fileName(), name + ".png");
     const QString path = QUrl(info.screenshotPath).toLocalFile();
     EXPECT_EQ(QFileInfo(path).absolutePath(), screenshots());
     EXPECT_EQ(QImageReader(path).format(), "png");

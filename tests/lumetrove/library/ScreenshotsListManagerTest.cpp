@@ -9,6 +9,7 @@
 #include <QThreadPool>
 #include <atomic>
 #include <functional>
+#include <set>
 
 namespace lumetrove {
 namespace {
@@ -20,14 +21,7 @@ using ::testing::IsEmpty;
 
 class ScreenshotsListManagerTest : public testing::OpenLibraryTest {
 protected:
-    static std::vector<qint64> ids(const QList<ScreenshotPtr>& list)
-    {
-        std::vector<qint64> result;
-        for (const ScreenshotPtr& screenshot : list) {
-            result.push_back(screenshot->id());
-        }
-        return result;
-    }
+    static std::vector<qint64> ids(const ScreenshotList& list) { return list.ids(); }
 
     /// A capture as the capture code hands it over: a PNG under its temporary name.
     CapturedScreenshotInfo capture(const QString& text, std::optional<WindowDetails> details = std::nullopt)
@@ -146,73 +140,67 @@ TEST_F(ScreenshotsListManagerTest, ARowChangedWithTheSameIdsIsPublishedAnew)
     EXPECT_EQ(manager.screenshots()[0]->name(), "Screen Shot 2026-01-01 at 10.00.00 AM");
 }
 
-TEST_F(ScreenshotsListManagerTest, ALoadKeepsTheRecordsOfUnchangedRowsAndRemakesChangedOnes)
+TEST_F(ScreenshotsListManagerTest, AListIsRowsAndARecordIsMadeOnlyWhenAskedForAndSharedWhileHeld)
 {
     const qint64 a = addScreenshot(*store, "a"), b = addScreenshot(*store, "b");
     ScreenshotsListManager manager(store);
     testing::waitForList(manager);
-    const QList<ScreenshotPtr> first = manager.loadScreenshots();
+    const ScreenshotList first = manager.loadScreenshots();
+    ASSERT_THAT(ids(first), ElementsAre(b, a));
+    EXPECT_EQ(first.row(1).name, "a");
+    EXPECT_EQ(manager.heldScreenshot(a), nullptr) << "a listed row has no record until one is asked for";
+
+    const ScreenshotPtr held = first.at(1);
+    EXPECT_EQ(manager.heldScreenshot(a), held);
+    EXPECT_EQ(manager.screenshotAt(1), held) << "one record per screenshot while it is held";
+    EXPECT_EQ(held->thread(), manager.thread());
+
     store->updateScreenshot(a, {.name = "changed elsewhere"});
-    const QList<ScreenshotPtr> second = manager.loadScreenshots();
-    ASSERT_THAT(ids(second), ElementsAre(b, a));
-    EXPECT_EQ(second[0], first[0]);
-    EXPECT_NE(second[1], first[1]);
-    EXPECT_EQ(second[1]->name(), "changed elsewhere");
+    const ScreenshotList second = manager.loadScreenshots();
+    EXPECT_EQ(second.row(1).name, "changed elsewhere");
+    EXPECT_EQ(second.at(1), held);
+
+    const ScreenshotPtr other = first.at(0);
+    EXPECT_NE(other, held);
 }
 
-TEST_F(ScreenshotsListManagerTest, ABackgroundLoadHandsItsNewRecordsToTheManagersThread)
+TEST_F(ScreenshotsListManagerTest, ALetGoRecordLeavesNothingAndTheNextIsMadeFromTheRow)
 {
-    const qint64 a = addScreenshot(*store, "a");
+    addScreenshot(*store, "a");
     ScreenshotsListManager manager(store);
     testing::waitForList(manager);
-    const ScreenshotPtr first = manager.screenshots().at(0);
-    const qint64 b = addScreenshot(*store, "b");
-    QSignalSpy published(&manager, &ScreenshotsListManager::screenshotsChanged);
-    manager.setSearchFilter("");
-    ASSERT_TRUE(testing::processEventsUntil([&] { return published.count() == 1; }));
-    ASSERT_THAT(ids(manager.screenshots()), ElementsAre(b, a));
-    EXPECT_EQ(manager.screenshots()[0]->thread(), manager.thread()); // made on the pool
-    EXPECT_EQ(manager.screenshots()[1], first);
-}
-
-TEST_F(ScreenshotsListManagerTest, ARecordAssignedToSinceItsLoadIsKeptOnlyWhileItHoldsItsRow)
-{
-    const qint64 a = addScreenshot(*store, "a"), b = addScreenshot(*store, "b");
-    ScreenshotsListManager manager(store);
-    testing::waitForList(manager);
-    const ScreenshotPtr unsaved = manager.screenshots().at(1);
-    const ScreenshotPtr saved = manager.screenshots().at(0);
-    unsaved->setDescription("not saved");
-    saved->setDescription("saved");
-    saved->save();
-    for (int load = 0; load < 2; ++load) { // the second load finds the first one's decisions in place
-        SCOPED_TRACE(load);
-        const QList<ScreenshotPtr> list = manager.loadScreenshots();
-        ASSERT_THAT(ids(list), ElementsAre(b, a));
-        EXPECT_EQ(list[0], saved);
-        EXPECT_EQ(list[0]->description(), "saved");
-        EXPECT_NE(list[1], unsaved);
-        EXPECT_EQ(list[1]->description(), std::nullopt);
+    std::weak_ptr<Screenshot> gone;
+    {
+        const ScreenshotPtr record = manager.screenshotAt(0);
+        record->setDescription("not saved");
+        gone = record;
     }
-    EXPECT_EQ(manager.loadScreenshots()[1], manager.loadScreenshots()[1]);
+    // Edited, it is held until a list read after the edit is out: the row still shows the stored value.
+    EXPECT_FALSE(gone.expired());
+    EXPECT_EQ(manager.screenshots().row(0).description, std::nullopt);
+    QSignalSpy repaint(&manager, &ScreenshotsListManager::screenshotChanged);
+    manager.reload();
+    testing::waitForList(manager);
+    EXPECT_TRUE(gone.expired());
+    EXPECT_GE(repaint.count(), 1); // the row shows its own values again
+    EXPECT_EQ(manager.screenshotAt(0)->description(), std::nullopt);
 }
 
-TEST_F(ScreenshotsListManagerTest, ABackgroundReloadReplacesARecordThatNoLongerHoldsItsRow)
+TEST_F(ScreenshotsListManagerTest, ARowEditedThroughItsRecordIsPublishedWithItsSavedValues)
 {
     const qint64 a = addScreenshot(*store, "a");
     ScreenshotsListManager manager(store);
     testing::waitForList(manager);
-    const ScreenshotPtr edited = manager.screenshots().at(0);
-    edited->setKeywords("saved"); // a real change saves
-    edited->setDescription("never saved");
+    QSignalSpy changed(&manager, &ScreenshotsListManager::screenshotChanged);
+    manager.screenshotAt(0)->setKeywords("saved"); // a real change saves
+    ASSERT_GE(changed.count(), 1);
+    EXPECT_EQ(changed.first().at(0).toLongLong(), a);
     const qint64 b = addScreenshot(*store, "b");
     QSignalSpy published(&manager, &ScreenshotsListManager::screenshotsChanged);
     manager.setSearchFilter("");
     ASSERT_TRUE(testing::processEventsUntil([&] { return published.count() == 1; }));
     ASSERT_THAT(ids(manager.screenshots()), ElementsAre(b, a));
-    EXPECT_NE(manager.screenshots()[1], edited);
-    EXPECT_EQ(manager.screenshots()[1]->keywords(), "saved");
-    EXPECT_EQ(manager.screenshots()[1]->description(), std::nullopt);
+    EXPECT_EQ(manager.screenshots().row(1).keywords, "saved");
 }
 
 TEST_F(ScreenshotsListManagerTest, RowsChangedThroughAnotherConnectionAreReadAgain)
@@ -221,12 +209,12 @@ TEST_F(ScreenshotsListManagerTest, RowsChangedThroughAnotherConnectionAreReadAga
     ScreenshotsListManager manager(store);
     testing::waitForList(manager);
     rawConnection()->runStatement("UPDATE screenshots SET name = 'elsewhere' WHERE id = ?", std::int64_t(a));
-    EXPECT_EQ(manager.loadScreenshots().at(0)->name(), "elsewhere");
+    EXPECT_EQ(manager.loadScreenshots().row(0).name, "elsewhere");
     rawConnection()->runStatement("DELETE FROM screenshots WHERE id = ?", std::int64_t(a));
     EXPECT_THAT(manager.loadScreenshots(), IsEmpty());
 }
 
-TEST_F(ScreenshotsListManagerTest, AChangeToAnyListedValueGetsANewRecord)
+TEST_F(ScreenshotsListManagerTest, AChangeToAnyListedValueIsInTheNextList)
 {
     const qint64 a = addScreenshot(*store, "a");
     const qint64 folder = *store->insertFolder("F", false, std::nullopt);
@@ -255,29 +243,23 @@ TEST_F(ScreenshotsListManagerTest, AChangeToAnyListedValueGetsANewRecord)
     };
     ScreenshotsListManager manager(store);
     testing::waitForList(manager);
-    for (const auto& [change, shows] : cases) {
-        SCOPED_TRACE(change);
-        const ScreenshotPtr before = manager.loadScreenshots().at(0);
-        rawConnection()->runStatement(change);
-        const ScreenshotPtr after = manager.loadScreenshots().at(0);
-        EXPECT_NE(after, before);
-        EXPECT_TRUE(shows(*after));
+    for (const bool sameConnection : {false, true}) {
+        for (const auto& [change, shows] : cases) {
+            SCOPED_TRACE(change + (sameConnection ? " (the store's connection)" : " (another connection)"));
+            manager.loadScreenshots();
+            if (sameConnection) {
+                store->db()->runStatement(change);
+            } else {
+                rawConnection()->runStatement(change);
+            }
+            // A record made from the row as it is now.
+            EXPECT_TRUE(shows(*Screenshot::fromRow(manager.loadScreenshots().row(0), store)));
+        }
+        rawConnection()->executeScript("UPDATE screenshots SET name = 'a', description = NULL, keywords = NULL, "
+                                       "created_at = '2000-01-01 00:00:00', captured_app_name = NULL, "
+                                       "captured_app_bundle_id = NULL, ai_assistant_task = NULL, "
+                                       "is_ai_assistant_task = 0, was_imported = 0; DELETE FROM folders_screenshots;");
     }
-}
-
-TEST_F(ScreenshotsListManagerTest, AnAssignmentWithoutAWriteIsComparedWithTheStoredRow)
-{
-    addScreenshot(*store, "a");
-    ScreenshotsListManager manager(store);
-    testing::waitForList(manager);
-    const ScreenshotPtr record = manager.loadScreenshots().at(0);
-    record->setCurrentlyAIProcessing(true); // no stored value
-    EXPECT_EQ(manager.loadScreenshots().at(0), record);
-    record->setDescription("not saved");
-    const ScreenshotPtr replaced = manager.loadScreenshots().at(0);
-    EXPECT_NE(replaced, record);
-    EXPECT_EQ(replaced->description(), std::nullopt);
-    EXPECT_EQ(manager.loadScreenshots().at(0), replaced);
 }
 
 TEST_F(ScreenshotsListManagerTest, ADeletedScreenshotsRecordIsNeverReusedForItsId)
@@ -290,7 +272,7 @@ TEST_F(ScreenshotsListManagerTest, ADeletedScreenshotsRecordIsNeverReusedForItsI
     manager.deleteScreenshots({0});
     // SQLite gives the next row the id of the deleted one, which was the largest; its name and path may match.
     addScreenshot(*store, "b");
-    const QList<ScreenshotPtr> list = manager.loadScreenshots();
+    const ScreenshotList list = manager.loadScreenshots();
     ASSERT_EQ(list.at(0)->id(), b);
     EXPECT_NE(list.at(0), deleted);
 }
@@ -324,6 +306,74 @@ TEST_F(ScreenshotsListManagerTest, ALoadRunsTheSameNumberOfStatementsForAnyNumbe
     EXPECT_EQ(statements.size(), 2u); // the list, and all folder links at once
 }
 
+TEST_F(ScreenshotsListManagerTest, AfterAWriteALoadReadsTheChangedRowsAloneNotTheTable)
+{
+    std::vector<qint64> ids;
+    for (int index = 0; index < 30; ++index) {
+        ids.push_back(addScreenshot(*store, QString("s%1").arg(index)));
+    }
+    ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
+    store->updateScreenshot(ids[3], {.name = "renamed"});
+    store->deleteScreenshot(ids[5]);
+    const qint64 added = addScreenshot(*store, "new");
+    std::vector<std::string> statements;
+    store->db()->setTrace([&](const std::string& sql) { statements.push_back(sql); });
+    const ScreenshotList list = manager.loadScreenshots();
+    store->db()->setTrace(nullptr);
+    int rowReads = 0;
+    for (const std::string& sql : statements) {
+        if (sql.find("substr(\"screenshots\".\"text\"") != std::string::npos) {
+            ++rowReads;
+            EXPECT_THAT(sql, HasSubstr("WHERE (\"screenshots\".\"id\" = ")) << "the whole table was read again";
+        }
+    }
+    EXPECT_EQ(rowReads, 3); // the renamed, the deleted and the new screenshot
+    ASSERT_EQ(list.size(), 30);
+    EXPECT_EQ(list.row(0).id, added);
+    EXPECT_EQ(list.row(*list.indexOf(ids[3])).name, "renamed");
+    EXPECT_EQ(list.indexOf(ids[5]), std::nullopt);
+    EXPECT_EQ(list.row(29).name, "s0");
+}
+
+TEST_F(ScreenshotsListManagerTest, AGrabNamedBeforeItsInsertIsInsertedOnceAndNeverRenamed)
+{
+    ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
+    const QString createdAt = "2026-03-05 14:07:09";
+    const QString name = screenshotDefaultName(screenshotCreatedDate(createdAt));
+    const QString file = *screenshotsDirectory() + "/" + name + ".png";
+    QFile image(file);
+    ASSERT_TRUE(image.open(QIODevice::WriteOnly));
+    image.write("png");
+    image.close();
+    CapturedScreenshotInfo info{name + ".png", QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded), QString(),
+                                QByteArray("thumbnail"), std::nullopt};
+    info.createdAt = createdAt;
+
+    std::set<std::string> writes; // SQLite traces each statement again for the triggers it runs
+    store->db()->setTrace([&](const std::string& sql) {
+        if (sql.find("UPDATE") != std::string::npos || sql.find("pending_file_changes") != std::string::npos ||
+            sql.starts_with("INSERT INTO \"screenshots\"")) {
+            writes.insert(sql);
+        }
+    });
+    QSignalSpy thumbnails(&manager, &ScreenshotsListManager::thumbnailsChanged);
+    manager.addScreenshot(info, false);
+    store->db()->setTrace(nullptr);
+    EXPECT_EQ(writes.size(), 1u) << "one insert, no rename and no second save: " << ::testing::PrintToString(writes);
+    testing::waitForList(manager);
+    ASSERT_EQ(manager.screenshots().size(), 1);
+    EXPECT_EQ(manager.screenshots().row(0).name, name);
+    EXPECT_EQ(manager.screenshots().row(0).createdAt, createdAt);
+    EXPECT_EQ(manager.screenshotAt(0)->imageUrl()->toLocalFile(), file);
+    EXPECT_TRUE(QFileInfo::exists(file));
+    ASSERT_TRUE(testing::processEventsUntil([&] { return thumbnails.count() == 1; }));
+    QFile thumbnail(*thumbnailFilePath(manager.screenshots().row(0).id));
+    ASSERT_TRUE(thumbnail.open(QIODevice::ReadOnly));
+    EXPECT_EQ(thumbnail.readAll(), "thumbnail");
+}
+
 TEST_F(ScreenshotsListManagerTest, AFilterChangeReloadsInTheBackgroundAndPublishes)
 {
     const qint64 invoice = addScreenshot(*store, "Invoice", "amount due");
@@ -347,7 +397,7 @@ TEST_F(ScreenshotsListManagerTest, TheSameFolderAgainStillReloadsAndSendsTheSubj
     const Folder smart{1, 0, "All", true, std::nullopt};
     ScreenshotsListManager manager(store);
     testing::waitForList(manager);
-    const QList<ScreenshotPtr> before = manager.screenshots();
+    const ScreenshotList before = manager.screenshots();
     QSignalSpy published(&manager, &ScreenshotsListManager::screenshotsChanged);
     QSignalSpy subject(&manager, &ScreenshotsListManager::folderFilterSubjectChanged);
     manager.setFolderFilter(smart);
@@ -355,7 +405,7 @@ TEST_F(ScreenshotsListManagerTest, TheSameFolderAgainStillReloadsAndSendsTheSubj
     manager.setFolderFilter(smart);
     waitForSubject(subject, 2);
     EXPECT_EQ(published.count(), 0);
-    EXPECT_EQ(manager.screenshots()[0].get(), before[0].get()); // the same records are kept
+    EXPECT_TRUE(manager.screenshots() == before); // the same rows are kept
     EXPECT_EQ(manager.folderFilterSubject(), smart);
 }
 
@@ -395,7 +445,7 @@ TEST_F(ScreenshotsListManagerTest, AReloadStartedEarlierNeverReplacesALaterList)
     waitForSubject(subject, 3);
     EXPECT_THAT(ids(manager.screenshots()), ElementsAre(a));
     ASSERT_GE(published.count(), 1);
-    EXPECT_THAT(ids(published.last().at(0).value<QList<ScreenshotPtr>>()), ElementsAre(a));
+    EXPECT_THAT(ids(published.last().at(0).value<ScreenshotList>()), ElementsAre(a));
 }
 
 TEST_F(ScreenshotsListManagerTest, ReloadsOvertakenWhileQueuedReadNothingAndTheLatestIsShown)
@@ -529,18 +579,19 @@ TEST_F(ScreenshotsListManagerTest, DeletingPositionsDeletesThoseRecordsAndIgnore
     }
     ScreenshotsListManager manager(store);
     testing::waitForList(manager);
-    const QList<ScreenshotPtr> before = manager.screenshots();
+    const ScreenshotList before = manager.screenshots();
+    const ScreenshotPtr deleted = before[2], kept = before[3];
     manager.deleteScreenshots({2, 5, 7, -1});
     std::vector<qint64> expected;
     for (qsizetype index = 0; index < before.size(); ++index) {
         if (index != 2 && index != 5) {
-            expected.push_back(before[index]->id());
+            expected.push_back(before.row(index).id);
         }
     }
     EXPECT_THAT(ids(manager.screenshots()), ElementsAreArray(expected));
     EXPECT_EQ(count("SELECT count(*) FROM screenshots"), 5);
-    EXPECT_FALSE(QFileInfo::exists(before[2]->imageUrl()->toLocalFile()));
-    EXPECT_TRUE(QFileInfo::exists(before[3]->imageUrl()->toLocalFile()));
+    EXPECT_FALSE(QFileInfo::exists(deleted->imageUrl()->toLocalFile()));
+    EXPECT_TRUE(QFileInfo::exists(kept->imageUrl()->toLocalFile()));
 }
 
 TEST_F(ScreenshotsListManagerTest, ACorruptIndexIsRebuiltAndTheLoadTriedAgain)
