@@ -74,7 +74,16 @@ protected:
         }
         outputs.sort();
         EXPECT_EQ(outputs, QStringList({wideOutput, sharpOutput}));
-        processEventsUntil([] { return false; }, 300);
+        // The drag starts only once the overlay under its start has the pointer: a press that came before would
+        // go to the window below, and the capture would wait for a selection that never comes.
+        std::unique_ptr<PointerWatch> watch;
+        for (const QPointer<QWidget>& overlay : ScreenshotCapture::shared().shadeWindows()) {
+            if (overlay && overlay->screen()->geometry().contains(from)) {
+                watch = std::make_unique<PointerWatch>(overlay->windowHandle());
+            }
+        }
+        const auto startHasPointer = [&] { return watch && watch->reached(); };
+        EXPECT_TRUE(pointAt(from, startHasPointer)) << "the overlay never took the pointer";
         EXPECT_TRUE(drag(from, to)) << "the test pointer failed";
         EXPECT_TRUE(processEventsUntil([&] { return capture.finished(); }, waylandStepTimeoutMs))
             << "the capture never finished";
