@@ -92,11 +92,7 @@ std::optional<lumetrove::DesktopImage> portalDesktop()
     if (!outcome || outcome->status != lumetrove::PortalScreenshotOutcome::Status::taken) {
         return std::nullopt;
     }
-    std::vector<lumetrove::ScreenLayout> screens;
-    for (const QScreen* screen : QGuiApplication::screens()) {
-        screens.push_back({screen->geometry(), screen->devicePixelRatio()});
-    }
-    return lumetrove::DesktopImage(outcome->image, screens);
+    return lumetrove::DesktopImage(outcome->image, lumetrove::screenLayouts());
 }
 
 void ReleaseToRow_baseline(benchmark::State& state)

@@ -430,11 +430,7 @@ void ScreenshotCapture::portalAnswered(bool isAssistant, const PortalScreenshotO
 {
     switch (outcome.status) {
     case PortalScreenshotOutcome::Status::taken: {
-        std::vector<ScreenLayout> screens;
-        for (const QScreen* screen : QGuiApplication::screens()) {
-            screens.push_back(ScreenLayout{screen->geometry(), screen->devicePixelRatio()});
-        }
-        frozenDesktop_.emplace(outcome.image, std::move(screens));
+        frozenDesktop_.emplace(outcome.image, screenLayouts());
         if (pendingSelection_) {
             cutFromFrozenDesktop(*std::exchange(pendingSelection_, std::nullopt));
         } else if (!(overlays_ && overlays_->isOpen())) {

@@ -1,9 +1,25 @@
 #include "lumetrove/platform/DesktopImage.h"
 
+#include "lumetrove/platform/DesktopSession.h"
+
+#include <QGuiApplication>
 #include <QPainter>
+#include <QScreen>
 #include <cmath>
 
 namespace lumetrove {
+
+std::vector<ScreenLayout> screenLayouts()
+{
+    // On the xcb platform in a Wayland session the X server is XWayland, which gives each output its logical
+    // size and no scale.
+    const bool scalesKnown = QGuiApplication::platformName() != QLatin1String("xcb") || !isWaylandSession();
+    std::vector<ScreenLayout> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        screens.push_back(ScreenLayout{screen->geometry(), scalesKnown ? screen->devicePixelRatio() : 0});
+    }
+    return screens;
+}
 
 DesktopImage::DesktopImage(QImage image, std::vector<ScreenLayout> screens)
     : image_(std::move(image)), screens_(std::move(screens))
@@ -41,7 +57,7 @@ QImage DesktopImage::grab(const QRectF& area) const
     qreal ratio = 0;
     for (const ScreenLayout& screen : screens_) {
         if (QRectF(screen.geometry).intersects(area)) {
-            ratio = std::max(ratio, screen.devicePixelRatio);
+            ratio = std::max(ratio, screen.devicePixelRatio > 0 ? screen.devicePixelRatio : scale_);
         }
     }
     if (ratio <= 0) {

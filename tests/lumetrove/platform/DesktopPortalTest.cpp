@@ -84,6 +84,30 @@ TEST(DesktopImageTest, ASelectionIsCutAtTheHighestScaleOfTheScreensItTouches)
     EXPECT_EQ(plain.pixel(49, 39), qRgb(59, 59, 40));
 }
 
+TEST(DesktopImageTest, ScreensOfUnknownScaleKeepTheImagesOwnPixels)
+{
+    // As a program through XWayland sees the desktop: every screen's ratio unknown.
+    const DesktopImage desktop(twoScaleDesktop(), {{QRect(0, 0, 200, 100), 0}, {QRect(200, 0, 100, 50), 0}});
+
+    // The scale-2 screen: its pixels one for one, not shrunk to one per logical unit.
+    const QImage sharp = desktop.grab(QRectF(210, 5, 20, 10));
+    ASSERT_EQ(sharp.size(), QSize(40, 20));
+    EXPECT_DOUBLE_EQ(sharp.devicePixelRatio(), 2.0);
+    EXPECT_EQ(sharp.pixel(1, 1), twoScaleDesktop().pixel(421, 11));
+    EXPECT_EQ(sharp.pixel(39, 19), twoScaleDesktop().pixel(459, 29));
+
+    // The scale-1 screen: as the image enlarged it, since nothing tells it apart.
+    const QImage plain = desktop.grab(QRectF(10, 20, 50, 40));
+    ASSERT_EQ(plain.size(), QSize(100, 80));
+    EXPECT_EQ(plain.pixel(1, 1), qRgb(10, 20, 40));
+    EXPECT_EQ(plain.pixel(99, 79), qRgb(59, 59, 40));
+
+    // One screen known at 1, the other unknown: a selection touching both takes the image's scale.
+    const DesktopImage mixed(twoScaleDesktop(), {{QRect(0, 0, 200, 100), 1}, {QRect(200, 0, 100, 50), 0}});
+    EXPECT_EQ(mixed.grab(QRectF(150, 10, 100, 30)).size(), QSize(200, 60));
+    EXPECT_EQ(mixed.grab(QRectF(10, 20, 50, 40)).size(), QSize(50, 40));
+}
+
 TEST(DesktopImageTest, WhatLiesOnNoScreenIsBlackAndASelectionOnNoScreenGivesNothing)
 {
     const DesktopImage desktop(twoScaleDesktop(), twoScaleScreens);

@@ -2,6 +2,7 @@
 
 #include "tests/lumetrove/Sandbox.h"
 
+#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -10,6 +11,7 @@
 #include <QRect>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <functional>
 #include <optional>
 
@@ -142,15 +144,59 @@ inline QSize layoutSize()
     return layout.size();
 }
 
-/// Drags the left button from `from` to `to` (layout coordinates) with the test pointer.
-inline bool drag(QPoint from, QPoint to)
+/// Runs the test pointer's `command` (its words after the layout's size).
+inline bool movePointer(const QStringList& command)
 {
     const QSize layout = layoutSize();
     return runProgram(QStringLiteral(LUMETROVE_TEST_POINTER_PROGRAM),
-                      {QString::number(layout.width()), QString::number(layout.height()), QStringLiteral("drag"),
-                       QString::number(from.x()), QString::number(from.y()), QString::number(to.x()),
-                       QString::number(to.y()), QStringLiteral("12")})
+                      QStringList{QString::number(layout.width()), QString::number(layout.height())} + command)
         .has_value();
+}
+
+/// Drags the left button from `from` to `to` (layout coordinates) with the test pointer.
+inline bool drag(QPoint from, QPoint to)
+{
+    return movePointer({QStringLiteral("drag"), QString::number(from.x()), QString::number(from.y()),
+                        QString::number(to.x()), QString::number(to.y()), QStringLiteral("12")});
+}
+
+/// Notes whether the pointer moved over `window`, as the compositor told the program.
+class PointerWatch : public QObject {
+public:
+    explicit PointerWatch(QWindow* window)
+    {
+        if (window) {
+            window->installEventFilter(this);
+        }
+    }
+    bool reached() const { return reached_; }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        reached_ = reached_ || event->type() == QEvent::MouseMove;
+        return false;
+    }
+
+private:
+    bool reached_ = false;
+};
+
+/// Moves the test pointer to `point` until `hasPointer` holds: sway hands the pointer to a window it has
+/// just mapped only once the window's first frame at its new size is in, which under load comes well after
+/// sway lists the window; it finds the window under the pointer again at each move.
+inline bool pointAt(QPoint point, const std::function<bool()>& hasPointer)
+{
+    QDeadlineTimer deadline(waylandStepTimeoutMs);
+    // Wiggled by one unit, so that each move is a motion sway acts on.
+    for (int move = 0; !hasPointer() && !deadline.hasExpired(); ++move) {
+        const QPoint at = point + QPoint(move % 2, 0);
+        if (!movePointer({QStringLiteral("move"), QString::number(at.x()), QString::number(at.y())})) {
+            return false;
+        }
+        processEventsUntil(hasPointer, 500);
+    }
+    return hasPointer();
 }
 
 /// The text window of another application ("Ledger": "Quarterly budget review", "Download the invoice
