@@ -78,7 +78,7 @@ protected:
         // The drag starts only once the overlay under its start has the pointer: a press that came before would
         // go to the window below, and the capture would wait for a selection that never comes.
         std::unique_ptr<PointerWatch> watch;
-        for (const QPointer<QWidget>& overlay : ScreenshotCapture::shared().shadeWindows()) {
+        for (const QPointer<QWidget>& overlay : LibraryCapture::windows()) {
             if (overlay && overlay->screen()->geometry().contains(from)) {
                 watch = std::make_unique<PointerWatch>(overlay->windowHandle());
             }
