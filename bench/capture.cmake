@@ -1,4 +1,4 @@
-if(TARGET lumetrove_capture)
+if(TARGET lumetrove_captureui)
   find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Concurrent)
-  lumetrove_benchmark(capture lumetrove_capture lumetrove_library)
+  lumetrove_benchmark(capture lumetrove_capture lumetrove_captureui lumetrove_library)
 endif()
