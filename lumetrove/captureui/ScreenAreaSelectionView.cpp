@@ -235,6 +235,7 @@ void ScreenAreaSelectionView::showAssistantPanel()
     popupButton_->setMinimumWidth(246);
     connect(popupButton_, &QComboBox::activated, this, [this] { popupButtonDidChange(); });
 
+    // The button is read by its title, which follows the chosen question ("Process", "Copy", "Search").
     processButton_ = new QPushButton(QStringLiteral("Process"), this);
     processButton_->setFont(font);
     processButton_->setIcon(symbolIcon(QStringLiteral("AIScan")));
@@ -248,6 +249,7 @@ void ScreenAreaSelectionView::showAssistantPanel()
     fieldFont.setPointSizeF(this->font().pointSizeF() * 20.0 / 13.0);
     customPromptTextField_->setFont(fieldFont);
     customPromptTextField_->setPlaceholderText(QStringLiteral("Or enter your custom query here"));
+    customPromptTextField_->setAccessibleName(QStringLiteral("Custom Query"));
     connect(customPromptTextField_, &QLineEdit::textChanged, this,
             [this](const QString& text) { controlTextDidChange(text); });
     // Return presses the Process button, as its key equivalent.

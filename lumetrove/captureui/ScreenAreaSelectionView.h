@@ -76,11 +76,7 @@ public:
     WindowLookup windowLookup;
 
     QRectF selectionRect() const { return selectionRect_; }
-    bool showingAssistant() const { return showingAssistant_; }
     const std::optional<WindowDetails>& windowDetails() const { return windowDetails_; }
-    QComboBox* popupButton() const { return popupButton_; }
-    QPushButton* processButton() const { return processButton_; }
-    EscHandlingTextField* customPromptTextField() const { return customPromptTextField_; }
 
     /// Dims the screen around the selection and shows the question list, the Process button and the field.
     void showAssistantPanel();

@@ -1,5 +1,7 @@
 #include "lumetrove/captureui/ScreenAreaSelectionView.h"
 
+#include "tests/lumetrove/AccessibleControls.h"
+
 #include <QComboBox>
 #include <QIcon>
 #include <QLineEdit>
@@ -39,8 +41,24 @@ protected:
         QTest::mouseRelease(&view, Qt::LeftButton, {}, release);
     }
 
+    /// Drags out a selection in assistant mode and finds the panel's controls as a screen reader does (on
+    /// this desktop a list is read by its chosen item, the first question).
+    void openAssistantPanel()
+    {
+        view.isAssistant = true;
+        ASSERT_FALSE(testing::findControlNamed(&view, QStringLiteral("Custom Query"))) << "no panel before the drag";
+        drag({200, 200}, {600, 500}, {600, 500});
+        list = testing::controlNamed<QComboBox>(&view, QStringLiteral("What is this?"));
+        field = testing::controlNamed<QLineEdit>(&view, QStringLiteral("Custom Query"));
+        button = testing::controlNamed<QPushButton>(&view, QStringLiteral("Process"));
+        ASSERT_TRUE(list && field && button);
+    }
+
     RecordingDelegate delegate;
     ScreenAreaSelectionView view;
+    QComboBox* list = nullptr;
+    QLineEdit* field = nullptr;
+    QPushButton* button = nullptr;
     std::optional<WindowDetails> under;
 };
 
@@ -73,40 +91,37 @@ TEST_F(SelectionViewTest, EscapeCancelsAndOtherKeysDoNothing)
 
 TEST_F(SelectionViewTest, TheAssistantPanelStoresTheChosenQuestionAsTheTask)
 {
-    view.isAssistant = true;
-    drag({200, 200}, {600, 500}, {600, 500});
-    ASSERT_TRUE(view.showingAssistant());
+    ASSERT_NO_FATAL_FAILURE(openAssistantPanel());
     EXPECT_TRUE(delegate.areas.empty()) << "the selection waits for a question";
 
     // "Summarize this" only renames the button; "Copy text" finishes at once.
-    QComboBox* list = view.popupButton();
     list->setCurrentIndex(list->findText(QStringLiteral("Summarize this")));
     emit list->activated(list->currentIndex());
-    EXPECT_EQ(view.processButton()->text(), QStringLiteral("Process"));
+    EXPECT_EQ(button->text(), QStringLiteral("Process"));
     EXPECT_TRUE(delegate.areas.empty());
     list->setCurrentIndex(list->findText(QStringLiteral("Copy text")));
     emit list->activated(list->currentIndex());
-    EXPECT_EQ(view.processButton()->text(), QStringLiteral("Copy"));
+    EXPECT_EQ(button->text(), QStringLiteral("Copy"));
     ASSERT_EQ(delegate.areas.size(), 1u);
     EXPECT_EQ(delegate.areas[0], QRectF(200, 200, 400, 300));
     EXPECT_EQ(delegate.details[0]->aiAssistantTask, QStringLiteral("Copy text"));
 
     // A typed question wins over the list, which shows "Custom Query" while the field holds text.
-    QTest::keyClicks(view.customPromptTextField(), QStringLiteral("Who wrote this?"));
+    QTest::keyClicks(field, QStringLiteral("Who wrote this?"));
     EXPECT_FALSE(list->isEnabled());
     EXPECT_EQ(list->currentText(), QString());
-    QTest::keyClick(view.customPromptTextField(), Qt::Key_Return);
+    QTest::keyClick(field, Qt::Key_Return);
     ASSERT_EQ(delegate.areas.size(), 2u);
     EXPECT_EQ(delegate.details[1]->aiAssistantTask, QStringLiteral("Who wrote this?"));
 
-    view.customPromptTextField()->clear();
+    field->clear();
     EXPECT_TRUE(list->isEnabled());
     EXPECT_EQ(list->currentText(), QStringLiteral("What is this?"));
     list->setCurrentIndex(list->findText(QStringLiteral("List items")));
-    view.processButton()->click();
+    button->click();
     EXPECT_EQ(delegate.details[2]->aiAssistantTask, QStringLiteral("List the items in this image"));
 
-    QTest::keyClick(view.customPromptTextField(), Qt::Key_Escape);
+    QTest::keyClick(field, Qt::Key_Escape);
     EXPECT_EQ(delegate.ends, std::vector<CaptureResult>{CaptureResult::cancelled});
 }
 
@@ -115,21 +130,19 @@ TEST_F(SelectionViewTest, TheAssistantPanelMatchesItsControlsAndShowsWholePlaceh
     // No icon theme at all: the button's symbol comes from the program's own images.
     const QString theme = QIcon::themeName();
     QIcon::setThemeName(QStringLiteral("lumetrove-no-such-theme"));
-    view.isAssistant = true;
-    drag({200, 200}, {600, 500}, {600, 500});
+    openAssistantPanel();
     QIcon::setThemeName(theme);
-    ASSERT_TRUE(view.showingAssistant());
+    ASSERT_FALSE(HasFatalFailure());
 
-    EXPECT_FALSE(view.processButton()->icon().pixmap(QSize(16, 16)).isNull());
-    const QLineEdit* field = view.customPromptTextField();
-    const double panelSize = view.popupButton()->font().pointSizeF();
+    EXPECT_FALSE(button->icon().pixmap(QSize(16, 16)).isNull());
+    const double panelSize = list->font().pointSizeF();
     EXPECT_GE(field->font().pointSizeF(), panelSize);
     EXPECT_LE(field->font().pointSizeF(), panelSize * 1.35);
     // The whole placeholder fits in the field, which still ends where the button does.
     const QRect content = field->rect().marginsRemoved(field->textMargins());
     EXPECT_LT(field->fontMetrics().horizontalAdvance(field->placeholderText()), content.width() - 8);
-    EXPECT_EQ(field->geometry().right(), view.processButton()->geometry().right());
-    EXPECT_EQ(field->geometry().left(), view.popupButton()->geometry().left());
+    EXPECT_EQ(field->geometry().right(), button->geometry().right());
+    EXPECT_EQ(field->geometry().left(), list->geometry().left());
 }
 
 TEST(AssistantPanelTest, PromptsForTitlesAndPlacementBySelection)
