@@ -316,7 +316,6 @@ FolderListView::FolderListView(FoldersListManager& folders, ScreenshotsListManag
     : QWidget(parent), folders_(folders), screenshots_(screenshots), selection_(selection),
       store_(store != nullptr ? std::move(store) : ScreenshotsDB::shared()),
       model_(new FolderSidebarModel(folders, screenshots, store_, this)), list_(new SidebarList(*this)),
-      newFolderButton_(new QToolButton), newSmartFolderButton_(new QToolButton),
       sheetValues_(std::make_unique<SheetValues>())
 {
     list_->setModel(model_);
@@ -332,10 +331,12 @@ FolderListView::FolderListView(FoldersListManager& folders, ScreenshotsListManag
         accent.setColor(QPalette::ButtonText, accent.color(QPalette::Highlight));
         button->setPalette(accent);
     };
-    setUpButton(newFolderButton_, tr("New Folder"), QStringLiteral("plus.circle"));
-    setUpButton(newSmartFolderButton_, tr("New Smart Folder"), QStringLiteral("gearshape"));
-    connect(newFolderButton_, &QToolButton::clicked, this, &FolderListView::addNewFolder);
-    connect(newSmartFolderButton_, &QToolButton::clicked, this, &FolderListView::newSmartFolder);
+    auto* newFolderButton = new QToolButton;
+    auto* newSmartFolderButton = new QToolButton;
+    setUpButton(newFolderButton, tr("New Folder"), QStringLiteral("plus.circle"));
+    setUpButton(newSmartFolderButton, tr("New Smart Folder"), QStringLiteral("gearshape"));
+    connect(newFolderButton, &QToolButton::clicked, this, &FolderListView::addNewFolder);
+    connect(newSmartFolderButton, &QToolButton::clicked, this, &FolderListView::newSmartFolder);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 8);
@@ -343,8 +344,8 @@ FolderListView::FolderListView(FoldersListManager& folders, ScreenshotsListManag
     auto* buttons = new QVBoxLayout;
     buttons->setSpacing(15);
     buttons->setContentsMargins(8, 8, 8, 0);
-    buttons->addWidget(newFolderButton_);
-    buttons->addWidget(newSmartFolderButton_);
+    buttons->addWidget(newFolderButton);
+    buttons->addWidget(newSmartFolderButton);
     layout->addLayout(buttons);
 
     connect(list_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
@@ -371,11 +372,6 @@ FolderListView::~FolderListView()
 {
     // The list reports its focus to this view as it goes, so it goes while this view is still whole.
     delete list_;
-}
-
-QListView& FolderListView::list() const
-{
-    return *list_;
 }
 
 bool FolderListView::isEditingFolderName() const

@@ -7,9 +7,7 @@
 #include <memory>
 #include <optional>
 
-class QListView;
 class QMenu;
-class QToolButton;
 
 namespace lumetrove {
 
@@ -36,14 +34,9 @@ public:
                    std::shared_ptr<ScreenshotsDB> store = nullptr, QWidget* parent = nullptr);
     ~FolderListView() override;
 
-    QListView& list() const;
     /// True while a folder's name field is open for typing.
     bool isEditingFolderName() const;
     FolderSidebarModel& sidebarModel() const { return *model_; }
-    QToolButton& newFolderButton() const { return *newFolderButton_; }
-    QToolButton& newSmartFolderButton() const { return *newSmartFolderButton_; }
-    /// The open smart-folder sheet, or null.
-    SmartFolderSheet* sheet() const { return sheet_; }
     /// The context menu of the last right click on a folder, while it is open.
     QMenu* contextMenu() const { return contextMenu_; }
     /// The section under a screenshot drag, highlighted; none when no drag is over a drop target.
@@ -85,8 +78,6 @@ private:
     std::shared_ptr<ScreenshotsDB> store_;
     FolderSidebarModel* model_;
     SidebarList* list_;
-    QToolButton* newFolderButton_;
-    QToolButton* newSmartFolderButton_;
     SmartFolderSheet* sheet_ = nullptr;
     QMenu* contextMenu_ = nullptr;
     std::optional<FolderSection> dragOverFolderSection_;

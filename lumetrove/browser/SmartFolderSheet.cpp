@@ -30,11 +30,11 @@ SmartFolderSheet::SmartFolderSheet(FoldersListManager& folders, ScreenshotsListM
     setWindowTitle(titleText);
 
     auto* stack = new QVBoxLayout(this);
-    title_ = new QLabel(titleText);
-    QFont titleFont = title_->font();
+    auto* title = new QLabel(titleText);
+    QFont titleFont = title->font();
     titleFont.setBold(true);
-    title_->setFont(titleFont);
-    stack->addWidget(title_);
+    title->setFont(titleFont);
+    stack->addWidget(title);
 
     auto* explanation =
         new QLabel(tr("A smart folder will automatically filter items that contain any of the keywords added below."));
@@ -49,7 +49,7 @@ SmartFolderSheet::SmartFolderSheet(FoldersListManager& folders, ScreenshotsListM
     auto* nameLabel = new QLabel(tr("Name:"));
     nameField_ = new QLineEdit(folderName);
     nameField_->setPlaceholderText(tr("New Folder"));
-    nameField_->setAccessibleName(tr("Name:"));
+    nameField_->setAccessibleName(tr("Name"));
     nameLabel->setBuddy(nameField_);
     nameRow->addWidget(nameLabel);
     nameRow->addWidget(nameField_);
@@ -58,10 +58,10 @@ SmartFolderSheet::SmartFolderSheet(FoldersListManager& folders, ScreenshotsListM
     auto* keywordsBlock = new QVBoxLayout;
     keywordsBlock->setSpacing(0);
     keywordsBlock->addWidget(new QLabel(tr("Keywords:")));
-    keywordEditor_ = new KeywordEditorView(QString(), QString(), {}, keywords, true);
-    connect(keywordEditor_, &KeywordEditorView::keywordsStringChanged, this,
+    auto* keywordEditor = new KeywordEditorView(QString(), QString(), {}, keywords, true);
+    connect(keywordEditor, &KeywordEditorView::keywordsStringChanged, this,
             [this](const QString& text) { keywords_ = text; });
-    keywordsBlock->addWidget(keywordEditor_);
+    keywordsBlock->addWidget(keywordEditor);
     stack->addLayout(keywordsBlock);
 
     auto* divider = new QFrame;
@@ -72,18 +72,18 @@ SmartFolderSheet::SmartFolderSheet(FoldersListManager& folders, ScreenshotsListM
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(0);
     buttons->addStretch();
-    cancelButton_ = new QPushButton(tr("Cancel"));
-    cancelButton_->setAutoDefault(false);
-    okButton_ = new QPushButton(tr("OK"));
-    okButton_->setDefault(true);
-    okButton_->setFixedWidth(100);
-    buttons->addWidget(cancelButton_);
-    buttons->addWidget(okButton_);
+    auto* cancelButton = new QPushButton(tr("Cancel"));
+    cancelButton->setAutoDefault(false);
+    auto* okButton = new QPushButton(tr("OK"));
+    okButton->setDefault(true);
+    okButton->setFixedWidth(100);
+    buttons->addWidget(cancelButton);
+    buttons->addWidget(okButton);
     stack->addLayout(buttons);
 
     // Escape reaches QDialog::reject, Return the default button.
-    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
-    connect(okButton_, &QPushButton::clicked, this, &SmartFolderSheet::save);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(okButton, &QPushButton::clicked, this, &SmartFolderSheet::save);
 }
 
 QString SmartFolderSheet::folderName() const

@@ -5,15 +5,12 @@
 #include <QDialog>
 #include <optional>
 
-class QLabel;
 class QLineEdit;
 class QMessageBox;
-class QPushButton;
 
 namespace lumetrove {
 
 class FoldersListManager;
-class KeywordEditorView;
 class LibrarySelection;
 class ScreenshotsListManager;
 
@@ -35,14 +32,6 @@ public:
 
     QString folderName() const;
     const QString& keywords() const { return keywords_; }
-    bool isEditing() const { return isEditing_; }
-    QLineEdit& nameField() const { return *nameField_; }
-    KeywordEditorView& keywordEditor() const { return *keywordEditor_; }
-    QPushButton& okButton() const { return *okButton_; }
-    QPushButton& cancelButton() const { return *cancelButton_; }
-    QLabel& titleLabel() const { return *title_; }
-    /// The validation alert while it is shown, else null.
-    QMessageBox* alert() const { return alert_; }
 
 private:
     void showAlert(const QString& title, const QString& message);
@@ -53,11 +42,8 @@ private:
     QString keywords_;
     bool isEditing_;
     std::optional<Folder> editingFolder_;
-    QLabel* title_;
     QLineEdit* nameField_;
-    KeywordEditorView* keywordEditor_;
-    QPushButton* okButton_;
-    QPushButton* cancelButton_;
+    /// The validation alert while it is shown, else null.
     QMessageBox* alert_ = nullptr;
 };
 

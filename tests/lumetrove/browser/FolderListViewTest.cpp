@@ -3,11 +3,13 @@
 #include "lumetrove/browser/DragManager.h"
 #include "lumetrove/browser/FolderSidebarModel.h"
 #include "lumetrove/browser/SmartFolderSheet.h"
+#include "tests/lumetrove/AccessibleControls.h"
 #include "tests/lumetrove/browser/BrowserTest.h"
 
 #include <QAbstractItemModelTester>
 #include <QDrag>
 #include <QDragEnterEvent>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMimeData>
@@ -26,7 +28,14 @@ protected:
         sidebar = std::make_unique<FolderListView>(*folders, *screenshots, selection, store);
         sidebar->resize(260, 600);
         sidebar->show();
+        list = testing::controlNamed<QListView>(sidebar.get(), QStringLiteral("Sidebar"));
+        ASSERT_TRUE(list);
         waitForCounts();
+    }
+
+    QToolButton* newFolderButton()
+    {
+        return testing::controlNamed<QToolButton>(sidebar.get(), QStringLiteral("New Folder"));
     }
 
     void TearDown() override
@@ -50,7 +59,7 @@ protected:
     QPoint centreOf(const FolderSection& section)
     {
         FolderSidebarModel& model = sidebar->sidebarModel();
-        return sidebar->list().visualRect(model.index(model.rowOf(section))).center();
+        return list->visualRect(model.index(model.rowOf(section))).center();
     }
 
     /// Drags `screenshot` from a list row and, while the drag runs, moves it over and drops it on `target`;
@@ -60,7 +69,7 @@ protected:
         bool accepted = false;
         DragManager::shared().setDragRunner([&](QDrag& drag) {
             const QMimeData* data = foreignData != nullptr ? foreignData : drag.mimeData();
-            QWidget* viewport = sidebar->list().viewport();
+            QWidget* viewport = list->viewport();
             QDragEnterEvent enter(target, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
             QCoreApplication::sendEvent(viewport, &enter);
             if (!enter.isAccepted()) {
@@ -84,6 +93,7 @@ protected:
     }
 
     std::unique_ptr<FolderListView> sidebar;
+    QListView* list = nullptr;
     std::optional<FolderSection> highlightDuringDrag;
 };
 
@@ -112,27 +122,26 @@ TEST_F(FolderListViewTest, NarrowedToItsMinimumEveryRowKeepsItsCountInSight)
 {
     makeSidebar(3);
     folders->addFolder("A folder with a name far too long for the sidebar to show", false, QString());
-    QListView& list = sidebar->list();
     // Wide first, as a user may leave it, then narrowed: no row runs past the edge, nothing scrolls sideways.
     sidebar->resize(360, 600);
     QApplication::processEvents();
     sidebar->resize(250, 600);
     QApplication::processEvents();
-    EXPECT_EQ(list.horizontalScrollBar()->maximum(), 0);
-    EXPECT_FALSE(list.horizontalScrollBar()->isVisible());
-    for (int row = 0; row < list.model()->rowCount(); ++row) {
-        const QRect rect = list.visualRect(list.model()->index(row, 0));
+    EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
+    EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
+    for (int row = 0; row < list->model()->rowCount(); ++row) {
+        const QRect rect = list->visualRect(list->model()->index(row, 0));
         EXPECT_GE(rect.left(), 0) << row;
-        EXPECT_LE(rect.right(), list.viewport()->width() - 1) << row;
+        EXPECT_LE(rect.right(), list->viewport()->width() - 1) << row;
     }
 }
 
 /// The darkest text drawn in the label area of `section`'s row, as its lightness (0 black, 255 white).
-int labelLightness(FolderListView& sidebar, const FolderSection& section)
+int labelLightness(QListView& list, const FolderSection& section)
 {
-    FolderSidebarModel& model = sidebar.sidebarModel();
-    const QRect row = sidebar.list().visualRect(model.index(model.rowOf(section)));
-    const QImage image = sidebar.list().viewport()->grab().toImage();
+    const auto& model = static_cast<const FolderSidebarModel&>(*list.model());
+    const QRect row = list.visualRect(model.index(model.rowOf(section)));
+    const QImage image = list.viewport()->grab().toImage();
     int darkest = 255;
     for (int y = row.top() + 4; y < row.bottom() - 4; ++y) {
         for (int x = row.left() + 42; x < row.left() + 100; ++x) {
@@ -148,21 +157,23 @@ TEST_F(FolderListViewTest, RowsLookEnabledWithoutTheFocusAndFolderNamesGreyOnlyI
     const Folder folder = *folders->addFolder(QStringLiteral("Plans"), false, QString());
     sidebar->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(sidebar.get()));
-    sidebar->newFolderButton().setFocus();
-    ASSERT_FALSE(sidebar->list().hasFocus());
-    const QPalette& palette = sidebar->list().palette();
+    QToolButton* button = newFolderButton();
+    ASSERT_TRUE(button);
+    button->setFocus();
+    ASSERT_FALSE(list->hasFocus());
+    const QPalette& palette = list->palette();
     // Halfway between the text colour and the disabled text colour.
     const int between =
         (palette.color(QPalette::Text).lightness() + palette.color(QPalette::Disabled, QPalette::Text).lightness()) / 2;
-    EXPECT_LT(labelLightness(*sidebar, FolderSection::today()), between);
-    EXPECT_LT(labelLightness(*sidebar, FolderSection::list(folder)), between);
+    EXPECT_LT(labelLightness(*list, FolderSection::today()), between);
+    EXPECT_LT(labelLightness(*list, FolderSection::list(folder)), between);
 
     QWidget other;
     other.show();
     other.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
-    EXPECT_LT(labelLightness(*sidebar, FolderSection::today()), between);
-    EXPECT_GE(labelLightness(*sidebar, FolderSection::list(folder)), between);
+    EXPECT_LT(labelLightness(*list, FolderSection::today()), between);
+    EXPECT_GE(labelLightness(*list, FolderSection::list(folder)), between);
 }
 
 TEST_F(FolderListViewTest, SelectingASectionSetsTheListFilters)
@@ -180,29 +191,34 @@ TEST_F(FolderListViewTest, SelectingASectionSetsTheListFilters)
                           Case{FolderSection::all(), std::nullopt, std::nullopt}}) {
         SCOPED_TRACE(c.section.id().toStdString());
         // Clicking the row is what a user does.
-        QTest::mouseClick(sidebar->list().viewport(), Qt::LeftButton, Qt::NoModifier, centreOf(c.section));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, centreOf(c.section));
         EXPECT_EQ(selection.section(), c.section);
         EXPECT_EQ(screenshots->timePeriod(), c.period);
         EXPECT_EQ(screenshots->folderFilter(), c.folder);
     }
     // Headers cannot be selected.
-    QTest::mouseClick(sidebar->list().viewport(), Qt::LeftButton, Qt::NoModifier,
-                      sidebar->list().visualRect(sidebar->sidebarModel().index(0)).center());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      list->visualRect(sidebar->sidebarModel().index(0)).center());
     EXPECT_EQ(selection.section(), FolderSection::all());
 }
 
 TEST_F(FolderListViewTest, NewFolderRenameReorderAndDelete)
 {
     makeSidebar(1);
-    QTest::mouseClick(&sidebar->newFolderButton(), Qt::LeftButton);
-    QTest::mouseClick(&sidebar->newFolderButton(), Qt::LeftButton);
+    QToolButton* button = newFolderButton();
+    ASSERT_TRUE(button);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTest::mouseClick(button, Qt::LeftButton);
     ASSERT_EQ(folders->folders().size(), 2);
     const Folder first = folders->folders()[0];
     const Folder second = folders->folders()[1];
     EXPECT_EQ(second.name, "New Folder");
     EXPECT_FALSE(second.isSmartFolder);
     EXPECT_EQ(selection.section(), FolderSection::list(second));
-    EXPECT_TRUE(sidebar->isEditingFolderName());
+    // The new folder's name is open for typing, all of it selected.
+    const QLineEdit* editor = testing::controlNamed<QLineEdit>(sidebar.get(), QStringLiteral("Folder name"));
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(editor->selectedText(), "New Folder");
 
     // Each edit writes the list through to the database; an empty name is kept.
     FolderSidebarModel& model = sidebar->sidebarModel();
@@ -252,9 +268,9 @@ TEST_F(FolderListViewTest, ContextMenuOffersEditOnlyForSmartFolders)
     };
     for (const Case& c : {Case{6, {"Rename Folder", "Delete Folder"}},
                           Case{7, {"Rename Folder", "Delete Folder", "", "Edit Smart Folder"}}}) {
-        const QPoint at = sidebar->list().visualRect(sidebar->sidebarModel().index(c.row)).center();
-        QContextMenuEvent event(QContextMenuEvent::Mouse, at, sidebar->list().viewport()->mapToGlobal(at));
-        QCoreApplication::sendEvent(sidebar->list().viewport(), &event);
+        const QPoint at = list->visualRect(sidebar->sidebarModel().index(c.row)).center();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(list->viewport(), &event);
         ASSERT_NE(sidebar->contextMenu(), nullptr);
         QStringList items;
         for (QAction* action : sidebar->contextMenu()->actions()) {
@@ -264,10 +280,12 @@ TEST_F(FolderListViewTest, ContextMenuOffersEditOnlyForSmartFolders)
     }
     // "Edit Smart Folder" on a folder without keywords opens the sheet with empty keywords.
     sidebar->contextMenu()->actions().last()->trigger();
-    ASSERT_NE(sidebar->sheet(), nullptr);
-    EXPECT_TRUE(sidebar->sheet()->isEditing());
-    EXPECT_EQ(sidebar->sheet()->keywords(), "");
-    EXPECT_EQ(sidebar->sheet()->folderName(), smart.name);
+    auto* sheet = testing::controlNamed<SmartFolderSheet>(sidebar.get(), QStringLiteral("Edit Smart Folder"));
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->keywords(), "");
+    const QLineEdit* name = testing::controlNamed<QLineEdit>(sheet, QStringLiteral("Name"));
+    ASSERT_TRUE(name);
+    EXPECT_EQ(name->text(), smart.name);
 }
 
 TEST_F(FolderListViewTest, DroppingAScreenshotFilesItInOneFolderOrNone)
@@ -319,7 +337,7 @@ TEST_F(FolderListViewTest, ForeignDragsAndDropsAfterTheDragEndedAreRefused)
     // The drag is over: a late drop of its data files nothing.
     std::unique_ptr<QMimeData> stale(makeScreenshotMimeData());
     QDropEvent late(centreOf(FolderSection::list(a)), Qt::CopyAction, stale.get(), Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(sidebar->list().viewport(), &late);
+    QCoreApplication::sendEvent(list->viewport(), &late);
     EXPECT_FALSE(late.isAccepted());
     EXPECT_FALSE(sidebar->dropOnFolder(a));
     EXPECT_THAT(linksOf(screenshot->id()), ::testing::IsEmpty());

@@ -1,12 +1,12 @@
 #include "lumetrove/browser/SmartFolderSheet.h"
 
-#include "lumetrove/views/KeywordEditorView.h"
 #include "tests/lumetrove/AccessibleControls.h"
 #include "tests/lumetrove/browser/BrowserTest.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 
 namespace lumetrove {
@@ -30,12 +30,20 @@ protected:
         sheet->open();
         return sheet;
     }
-    /// The name field, found as a screen reader finds it.
-    static QLineEdit& nameField(SmartFolderSheet& sheet)
+    // The sheet's controls, found as a screen reader finds them. Each test asserts it has them before use.
+    static QLineEdit* nameField(SmartFolderSheet& sheet)
     {
-        QLineEdit* field = testing::controlNamed<QLineEdit>(&sheet, QStringLiteral("Name:"));
-        EXPECT_TRUE(field);
-        return field ? *field : sheet.nameField();
+        return testing::controlNamed<QLineEdit>(&sheet, QStringLiteral("Name"));
+    }
+
+    /// Types `text` into the keyword field and presses "Add".
+    static void addKeywords(SmartFolderSheet& sheet, const QString& text)
+    {
+        auto* field = testing::controlNamed<QLineEdit>(&sheet, QStringLiteral("Keywords"));
+        auto* add = testing::controlNamed<QPushButton>(&sheet, QStringLiteral("Add"));
+        ASSERT_TRUE(field && add);
+        QTest::keyClicks(field, text);
+        add->click();
     }
 
     QWidget window;
@@ -53,10 +61,10 @@ TEST_F(SmartFolderSheetTest, BlankNameOrKeywordsShowAnAlertAndKeepTheSheetOpen)
         SCOPED_TRACE(c.alertTitle.toStdString());
         auto sheet = makeSheet(c.name, c.keywords, false);
         sheet->save();
-        ASSERT_NE(sheet->alert(), nullptr);
-        EXPECT_EQ(sheet->alert()->text(),
+        const QMessageBox* alert = testing::controlNamed<QMessageBox>(sheet.get(), c.alertTitle);
+        ASSERT_TRUE(alert);
+        EXPECT_EQ(alert->text(),
                   c.alertTitle == "Name empty" ? "Name cannot be blank." : "You must add at least one keyword.");
-        EXPECT_EQ(sheet->alert()->windowTitle(), c.alertTitle);
         EXPECT_TRUE(sheet->isVisible());
         EXPECT_TRUE(folders->folders().isEmpty());
     }
@@ -65,11 +73,12 @@ TEST_F(SmartFolderSheetTest, BlankNameOrKeywordsShowAnAlertAndKeepTheSheetOpen)
 TEST_F(SmartFolderSheetTest, SavingANewSmartFolderStoresItAsTypedAndSelectsIt)
 {
     auto sheet = makeSheet(QStringLiteral("New Folder"), QString(), false);
-    EXPECT_EQ(sheet->titleLabel().text(), "New Smart Folder");
-    nameField(*sheet).setText(QStringLiteral(" Pets "));
-    sheet->keywordEditor().setNewKeyword(QStringLiteral("Cats dogs"));
-    sheet->keywordEditor().addKeywords();
-    QTest::keyClick(&nameField(*sheet), Qt::Key_Return);
+    EXPECT_TRUE(testing::controlNamed<QLabel>(sheet.get(), QStringLiteral("New Smart Folder")));
+    QLineEdit* name = nameField(*sheet);
+    ASSERT_TRUE(name);
+    name->setText(QStringLiteral(" Pets "));
+    ASSERT_NO_FATAL_FAILURE(addKeywords(*sheet, QStringLiteral("Cats dogs")));
+    QTest::keyClick(name, Qt::Key_Return);
     ASSERT_EQ(folders->folders().size(), 1);
     const Folder folder = folders->folders().first();
     EXPECT_EQ(folder.name, " Pets ");
@@ -84,9 +93,15 @@ TEST_F(SmartFolderSheetTest, EditingKeepsIdOrderAndFlagAndPointsTheListAtTheFold
     folders->addFolder(QStringLiteral("First"), false, QString());
     const Folder smart = *folders->addFolder(QStringLiteral("Old"), true, QStringLiteral("old"));
     auto sheet = makeSheet(smart.name, *smart.keywordsFilter, true, smart);
-    EXPECT_EQ(sheet->titleLabel().text(), "Edit Smart Folder");
-    nameField(*sheet).setText(QStringLiteral("Renamed"));
-    sheet->keywordEditor().setKeywordsString(QStringLiteral("new words"));
+    EXPECT_TRUE(testing::controlNamed<QLabel>(sheet.get(), QStringLiteral("Edit Smart Folder")));
+    QLineEdit* name = nameField(*sheet);
+    ASSERT_TRUE(name);
+    name->setText(QStringLiteral("Renamed"));
+    // The old keyword's chip removes it when clicked.
+    auto* old = testing::controlNamed<QPushButton>(sheet.get(), QStringLiteral("old"));
+    ASSERT_TRUE(old);
+    old->click();
+    ASSERT_NO_FATAL_FAILURE(addKeywords(*sheet, QStringLiteral("new words")));
     sheet->save();
     const Folder updated = folders->folders()[1];
     EXPECT_EQ(updated.id, smart.id);
@@ -102,7 +117,9 @@ TEST_F(SmartFolderSheetTest, EditingKeepsIdOrderAndFlagAndPointsTheListAtTheFold
 TEST_F(SmartFolderSheetTest, EscapeCancelsWithoutSaving)
 {
     auto sheet = makeSheet(QStringLiteral("Pets"), QStringLiteral("cats"), false);
-    QTest::keyClick(&nameField(*sheet), Qt::Key_Escape);
+    QLineEdit* name = nameField(*sheet);
+    ASSERT_TRUE(name);
+    QTest::keyClick(name, Qt::Key_Escape);
     EXPECT_FALSE(sheet->isVisible());
     EXPECT_TRUE(folders->folders().isEmpty());
 }
