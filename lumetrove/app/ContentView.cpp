@@ -185,11 +185,6 @@ FolderSection ContentView::folderSelection() const
     return selection_->section();
 }
 
-ScreenshotListView* ContentView::listView() const
-{
-    return listStack_->currentWidget() == list_ ? list_ : nullptr;
-}
-
 ScreenshotDetailView* ContentView::detailView() const
 {
     return detailStack_->currentWidget() == detail_ ? detail_ : nullptr;

@@ -111,20 +111,12 @@ public:
 
     // Views, for the window and for tests -----------------------------------------------------------------
     QToolBar* toolbar() const { return toolbar_; }
-    QLineEdit* searchField() const { return searchField_; }
     FolderListView* sidebar() const { return sidebar_; }
-    /// The list, or null while the list is empty.
-    ScreenshotListView* listView() const;
     /// The detail pane, or null while the list is empty.
     ScreenshotDetailView* detailView() const;
-    QLabel* emptyStateLabel() const { return emptyState_; }
     QLabel* firstLaunchArrow() const { return firstLaunchArrow_; }
-    /// The toolbar's "AI Assistant" button, at which the first-launch arrow points.
-    QWidget* aiAssistantButton() const { return aiAssistantButton_; }
     /// The API-key alert while it is shown.
     QMessageBox* alert() const { return alert_; }
-    /// The line that tells of changes the library could not keep.
-    ProblemBar* problemBar() const { return problemBar_; }
     /// The message naming the files that imports left out, while it is shown.
     QMessageBox* skippedImportsAlert() const { return skippedImportsAlert_; }
     /// The message telling what opening the library found wrong with its file, while it is shown.

@@ -25,7 +25,6 @@ public:
     const QStringList& messages() const { return messages_; }
     /// Forgets every message and hides the bar.
     void dismiss();
-    QToolButton* dismissButton() const { return dismiss_; }
 
 private:
     void refresh();

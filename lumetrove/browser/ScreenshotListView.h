@@ -57,7 +57,6 @@ public:
 
     const std::optional<QUrl>& quickLookPreviewUrl() const { return quickLookPreviewUrl_; }
     void setQuickLookPreviewUrl(std::optional<QUrl> url);
-    ScreenshotPreviewWindow* previewWindow() const { return preview_; }
     bool keyMonitorInstalled() const { return keyMonitorInstalled_; }
     bool scrollTriggeredByKeyboard() const { return scrollTriggeredByKeyboard_; }
     /// The context menu of the last right click, while it is open.

@@ -6,6 +6,7 @@
 #include "lumetrove/browser/ScreenshotRowDelegate.h"
 #include "lumetrove/browser/ThumbnailCache.h"
 #include "lumetrove/platform/NotificationCenter.h"
+#include "tests/lumetrove/AccessibleControls.h"
 #include "tests/lumetrove/browser/BrowserTest.h"
 
 #include <QAbstractItemModelTester>
@@ -176,16 +177,16 @@ TEST_F(ScreenshotListViewTest, SpaceOpensThePreviewWhichFollowsTheSelectionUntil
     makeView(3);
     selection.setSelectionIndex(1);
     view->showQuickLook();
-    ASSERT_NE(view->previewWindow(), nullptr);
+    auto* preview = testing::controlNamed<ScreenshotPreviewWindow>(view.get(), QStringLiteral("Preview"));
+    ASSERT_TRUE(preview);
     EXPECT_EQ(view->quickLookPreviewUrl(), screenshots->screenshots().at(1)->imageUrl());
-    EXPECT_TRUE(view->previewWindow()->isVisible());
 
     QTest::keyClick(view.get(), Qt::Key_Down);
-    EXPECT_EQ(view->previewWindow()->url(), screenshots->screenshots().at(2)->imageUrl());
+    EXPECT_EQ(preview->url(), screenshots->screenshots().at(2)->imageUrl());
 
     screenshots->setFolderFilter(std::nullopt);
     ASSERT_TRUE(testing::processEventsUntil([&] { return !view->quickLookPreviewUrl().has_value(); }));
-    EXPECT_FALSE(view->previewWindow()->isVisible());
+    EXPECT_FALSE(preview->isVisible());
     EXPECT_EQ(selection.selectionIndex(), 0);
     EXPECT_EQ(selection.selectedScreenshot(), screenshots->screenshots().first());
 
