@@ -24,7 +24,6 @@ public:
     void setScreenshot(ScreenshotPtr screenshot);
     QString question() const;
     QString answer() const;
-    CopyToClipboardButtonView* copyButton() const { return copyButton_; }
 
 private:
     void refresh();

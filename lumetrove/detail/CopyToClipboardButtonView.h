@@ -45,7 +45,6 @@ public:
     const QString& buttonName() const { return buttonName_; }
     const std::optional<QString>& textToCopy() const { return textToCopy_; }
     void setTextToCopy(std::optional<QString> text) { textToCopy_ = std::move(text); }
-    QToolButton* button() const { return button_; }
     /// The symbol the button shows now: "checkmark" or "doc.on.clipboard".
     QString symbolName() const;
 

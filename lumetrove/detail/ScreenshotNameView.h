@@ -25,7 +25,6 @@ public:
     const ScreenshotPtr& screenshot() const { return screenshot_; }
     /// The record the name is written to; none writes nothing.
     void setScreenshot(ScreenshotPtr screenshot) { screenshot_ = std::move(screenshot); }
-    QLineEdit* field() const { return field_; }
 
 signals:
     void screenshotNameChanged(const QString& name);
@@ -52,7 +51,6 @@ public:
 
     void setScreenshot(ScreenshotPtr screenshot);
     QString shownText() const;
-    CopyToClipboardButtonView* copyButton() const { return copyButton_; }
 
 private:
     void refresh();

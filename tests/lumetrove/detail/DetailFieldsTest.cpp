@@ -19,6 +19,18 @@
 namespace lumetrove::testing {
 namespace {
 
+/// The copy button inside `view`, found as a screen reader finds it.
+QToolButton* copyButton(QWidget& view)
+{
+    return controlNamed<QToolButton>(&view, QStringLiteral("Copy to Clipboard"));
+}
+
+/// The name field inside `view`, found as a screen reader finds it.
+QLineEdit* nameField(QWidget& view)
+{
+    return controlNamed<QLineEdit>(&view, QStringLiteral("Name"));
+}
+
 TEST(CopyToClipboardButtonView, CopiesTicksOnlyItselfAndResetsAfterTwoSeconds)
 {
     IconsToShowTick ticks;
@@ -26,12 +38,13 @@ TEST(CopyToClipboardButtonView, CopiesTicksOnlyItselfAndResetsAfterTwoSeconds)
     CopyToClipboardButtonView answer("copyButton1", QString("the answer"), &ticks);
     CopyToClipboardButtonView summary("copyButton2", QString("summary"), &ticks);
     QGuiApplication::clipboard()->setText("before");
+    ASSERT_TRUE(copyButton(none) && copyButton(answer));
 
-    QTest::mouseClick(none.button(), Qt::LeftButton);
+    QTest::mouseClick(copyButton(none), Qt::LeftButton);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "before");
     EXPECT_FALSE(ticks.contains("copyButton3"));
 
-    QTest::mouseClick(answer.button(), Qt::LeftButton);
+    QTest::mouseClick(copyButton(answer), Qt::LeftButton);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "the answer");
     EXPECT_EQ(answer.symbolName(), "checkmark");
     EXPECT_EQ(summary.symbolName(), "doc.on.clipboard");
@@ -61,9 +74,11 @@ TEST_F(DetailFieldsTest, TypingANameRenamesTheFileAndSavesOnlyRealChanges)
     view.setScreenshot(screenshot);
     view.setScreenshotName(*screenshot->name());
     EXPECT_EQ(screenshot->imageUrl()->toLocalFile(), screenshotsDirectory() + "/first.png");
+    QLineEdit* field = nameField(view);
+    ASSERT_TRUE(field);
 
-    view.field()->selectAll();
-    QTest::keyClicks(view.field(), "Plan");
+    field->selectAll();
+    QTest::keyClicks(field, "Plan");
     EXPECT_EQ(screenshot->name(), "Plan");
     EXPECT_EQ(column("SELECT name FROM screenshots"), std::vector<std::string>{"\"Plan\""});
     EXPECT_EQ(QFileInfo(screenshot->imageUrl()->toLocalFile()).fileName(), "Screenshot - Plan.png");
@@ -75,9 +90,9 @@ TEST_F(DetailFieldsTest, TypingANameRenamesTheFileAndSavesOnlyRealChanges)
     EXPECT_EQ(QDir(screenshotsDirectory()).entryList(QDir::Files), QStringList{"Screenshot - Plan.png"});
 
     // Erasing the name gives the record its default name while the field stays empty.
-    view.field()->selectAll();
-    QTest::keyClick(view.field(), Qt::Key_Backspace);
-    EXPECT_EQ(view.field()->text(), "");
+    field->selectAll();
+    QTest::keyClick(field, Qt::Key_Backspace);
+    EXPECT_EQ(field->text(), "");
     EXPECT_EQ(screenshot->name(), screenshot->defaultName());
 }
 
@@ -86,7 +101,8 @@ TEST(ScreenshotNameView, ALongNameShowsFromItsFirstLetter)
     ScreenshotNameView view;
     view.resize(260, 60);
     view.show();
-    QLineEdit* field = view.field();
+    QLineEdit* field = nameField(view);
+    ASSERT_TRUE(field);
     const QString name = QStringLiteral("Screen Shot 2026-12-09 at 06.48.30 PM");
     ASSERT_GT(field->fontMetrics().horizontalAdvance(name), field->width());
     for (int i = 0; i < 2; ++i) { // a first name, and another one replacing it
@@ -136,13 +152,14 @@ TEST_F(DetailFieldsTest, SummaryAndAssistantAnswerFollowTheRecordAndCannotBeEdit
     EXPECT_EQ(results.answer(), "A chart.");
     EXPECT_EQ(screenshot->aiAssistantResults(), "A chart.");
 
-    QTest::mouseClick(summary.copyButton()->button(), Qt::LeftButton);
+    ASSERT_TRUE(copyButton(summary) && copyButton(results));
+    QTest::mouseClick(copyButton(summary), Qt::LeftButton);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "A chart of sales");
 
     // A screenshot without an answer: empty editor, copy button that does nothing.
     screenshot->setAiAssistantResults(std::nullopt);
     QGuiApplication::clipboard()->setText("kept");
-    QTest::mouseClick(results.copyButton()->button(), Qt::LeftButton);
+    QTest::mouseClick(copyButton(results), Qt::LeftButton);
     EXPECT_EQ(results.answer(), "");
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "kept");
 }
