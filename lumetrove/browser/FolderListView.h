@@ -37,8 +37,6 @@ public:
     /// True while a folder's name field is open for typing.
     bool isEditingFolderName() const;
     FolderSidebarModel& sidebarModel() const { return *model_; }
-    /// The context menu of the last right click on a folder, while it is open.
-    QMenu* contextMenu() const { return contextMenu_; }
     /// The section under a screenshot drag, highlighted; none when no drag is over a drop target.
     const std::optional<FolderSection>& dragOverFolderSection() const { return dragOverFolderSection_; }
 

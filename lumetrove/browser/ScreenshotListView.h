@@ -59,8 +59,6 @@ public:
     void setQuickLookPreviewUrl(std::optional<QUrl> url);
     bool keyMonitorInstalled() const { return keyMonitorInstalled_; }
     bool scrollTriggeredByKeyboard() const { return scrollTriggeredByKeyboard_; }
-    /// The context menu of the last right click, while it is open.
-    QMenu* contextMenu() const { return contextMenu_; }
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QAccessible>
+#include <QApplication>
 #include <QList>
+#include <QMenu>
 #include <QString>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -50,6 +52,12 @@ template <typename T = QWidget> T* findControlNamed(QWidget* root, const QString
 {
     const QList<T*> found = controlsNamed<T>(root, name);
     return found.size() == 1 ? found.front() : nullptr;
+}
+
+/// The menu open on screen now, as a right click leaves it; null when none is.
+inline QMenu* openMenu()
+{
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
 }
 
 } // namespace lumetrove::testing

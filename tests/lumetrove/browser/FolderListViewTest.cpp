@@ -266,20 +266,22 @@ TEST_F(FolderListViewTest, ContextMenuOffersEditOnlyForSmartFolders)
         int row;
         QStringList items;
     };
+    QMenu* menu = nullptr;
     for (const Case& c : {Case{6, {"Rename Folder", "Delete Folder"}},
                           Case{7, {"Rename Folder", "Delete Folder", "", "Edit Smart Folder"}}}) {
         const QPoint at = list->visualRect(sidebar->sidebarModel().index(c.row)).center();
         QContextMenuEvent event(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
         QCoreApplication::sendEvent(list->viewport(), &event);
-        ASSERT_NE(sidebar->contextMenu(), nullptr);
+        menu = testing::openMenu();
+        ASSERT_NE(menu, nullptr);
         QStringList items;
-        for (QAction* action : sidebar->contextMenu()->actions()) {
+        for (QAction* action : menu->actions()) {
             items << action->text();
         }
         EXPECT_EQ(items, c.items);
     }
     // "Edit Smart Folder" on a folder without keywords opens the sheet with empty keywords.
-    sidebar->contextMenu()->actions().last()->trigger();
+    menu->actions().last()->trigger();
     auto* sheet = testing::controlNamed<SmartFolderSheet>(sidebar.get(), QStringLiteral("Edit Smart Folder"));
     ASSERT_TRUE(sheet);
     EXPECT_EQ(sheet->keywords(), "");

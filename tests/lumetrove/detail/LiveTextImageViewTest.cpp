@@ -1,5 +1,6 @@
 #include "lumetrove/detail/LiveTextImageView.h"
 
+#include "tests/lumetrove/AccessibleControls.h"
 #include "tests/lumetrove/Sandbox.h"
 
 #include <QApplication>
@@ -212,7 +213,7 @@ TEST(LiveTextImageView, ARightClickKeepsTheSelectionAndOffersCopyAndSelectAll)
     EXPECT_EQ(view.selectedText(), "Hello");
     QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(40, 20), view.canvas()->mapToGlobal(QPoint(40, 20)));
     QApplication::sendEvent(view.canvas(), &menuEvent);
-    auto* menu = view.findChild<QMenu*>();
+    QMenu* menu = openMenu();
     ASSERT_NE(menu, nullptr);
     const QList<QAction*> actions = menu->actions();
     ASSERT_EQ(actions.size(), 2);
