@@ -38,10 +38,11 @@ class LiveTextCanvas;
 
 /// The zoomable, pannable image of the detail pane with its live-text layer. An image smaller than the
 /// visible area is centred. A new image (another QImage, by cache key) scrolls to the top-left, drops the
-/// old words and selection, and starts its own recognition off the main thread; the result of an earlier
-/// image is dropped when it comes in. The selected words are copied with Ctrl+C, the window's Edit › Copy (the
-/// `copy` slot, found by name on the focused widget) or the context menu's "Copy"; Ctrl+A, Edit › Select All
-/// and "Select All" select every word. The view's own keys win over the window's shortcuts while it has focus.
+/// old words and selection, and starts its own recognition off the main thread; the recognition of an earlier
+/// image is given up (or its result dropped when it comes in). The selected words are copied with Ctrl+C, the window's
+/// Edit › Copy (the `copy` slot, found by name on the focused widget) or the context menu's "Copy"; Ctrl+A, Edit ›
+/// Select All and "Select All" select every word. The view's own keys win over the window's shortcuts while it has
+/// focus.
 class LiveTextImageView : public QScrollArea {
     Q_OBJECT
 
