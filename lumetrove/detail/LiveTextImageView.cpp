@@ -220,11 +220,16 @@ void LiveTextImageView::setImage(const QImage& image)
     startLiveText();
 }
 
-void LiveTextImageView::releaseImage()
+void LiveTextImageView::cancelLiveText()
 {
     if (!liveTextReady_) {
         ++*generation_;
     }
+}
+
+void LiveTextImageView::releaseImage()
+{
+    cancelLiveText();
     image_ = QImage();
     imageKey_ = 0;
 }

@@ -58,6 +58,10 @@ public:
     /// Shows `image`; the same image again changes nothing. A null image shows nothing.
     void setImage(const QImage& image);
     const QImage& image() const { return image_; }
+    /// The shown image is about to be replaced: its recognition, when not finished, is given up now rather
+    /// than when the next image comes, so that it does not slow down the loading of that one. The image
+    /// stays shown meanwhile, without live text.
+    void cancelLiveText();
     /// Lets go of the image while the view is out of sight, keeping its words, the selection and the scroll
     /// position; a recognition under way is dropped.
     void releaseImage();

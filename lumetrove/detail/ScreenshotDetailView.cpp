@@ -274,6 +274,9 @@ void ScreenshotDetailView::loadImage()
         return;
     }
     const bool restoring = std::exchange(imageReleased_, false) && imageScreenshot_ == screenshot_;
+    if (imageScreenshot_ != screenshot_) {
+        imageView_->cancelLiveText(); // the words of a screenshot no longer selected would only slow the load
+    }
     if (!screenshot_ || !screenshot_->imageUrl()) {
         imageLoaded(ticket, QImage(), false);
         return;
