@@ -220,11 +220,16 @@ void LiveTextImageView::setImage(const QImage& image)
     startLiveText();
 }
 
-void LiveTextImageView::releaseImage()
+void LiveTextImageView::cancelLiveText()
 {
     if (!liveTextReady_) {
         ++*generation_;
     }
+}
+
+void LiveTextImageView::releaseImage()
+{
+    cancelLiveText();
     image_ = QImage();
     imageKey_ = 0;
 }
@@ -273,21 +278,22 @@ void LiveTextImageView::startLiveText()
         canvas_->update();
         emit liveTextChanged();
     });
-    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
-                                         [recognizer, image = image_, counter = generation_, generation] {
-                                             LiveTextOutcome outcome;
-                                             // The selection may have moved on while this waited for a thread.
-                                             if (*counter != generation) {
-                                                 outcome.skipped = true;
-                                                 return outcome;
-                                             }
-                                             try {
-                                                 outcome.text = recognizer->recognize(image);
-                                             } catch (const std::exception& error) {
-                                                 outcome.error = QString::fromUtf8(error.what());
-                                             }
-                                             return outcome;
-                                         }));
+    watcher->setFuture(QtConcurrent::run(
+        QThreadPool::globalInstance(), [recognizer, image = image_, counter = generation_, generation] {
+            LiveTextOutcome outcome;
+            // The selection may have moved on while this waited for a thread.
+            if (*counter != generation) {
+                outcome.skipped = true;
+                return outcome;
+            }
+            // A newer image gives this one up on the way: its reading would slow down the loading of the next.
+            try {
+                outcome.text = recognizer->recognizeUnlessCancelled(image, [&] { return *counter != generation; });
+            } catch (const std::exception& error) {
+                outcome.error = QString::fromUtf8(error.what());
+            }
+            return outcome;
+        }));
 }
 
 void LiveTextImageView::setSelection(int anchor, int focus)

@@ -38,10 +38,11 @@ class LiveTextCanvas;
 
 /// The zoomable, pannable image of the detail pane with its live-text layer. An image smaller than the
 /// visible area is centred. A new image (another QImage, by cache key) scrolls to the top-left, drops the
-/// old words and selection, and starts its own recognition off the main thread; the result of an earlier
-/// image is dropped when it comes in. The selected words are copied with Ctrl+C, the window's Edit › Copy (the
-/// `copy` slot, found by name on the focused widget) or the context menu's "Copy"; Ctrl+A, Edit › Select All
-/// and "Select All" select every word. The view's own keys win over the window's shortcuts while it has focus.
+/// old words and selection, and starts its own recognition off the main thread; the recognition of an earlier
+/// image is given up (or its result dropped when it comes in). The selected words are copied with Ctrl+C, the window's
+/// Edit › Copy (the `copy` slot, found by name on the focused widget) or the context menu's "Copy"; Ctrl+A, Edit ›
+/// Select All and "Select All" select every word. The view's own keys win over the window's shortcuts while it has
+/// focus.
 class LiveTextImageView : public QScrollArea {
     Q_OBJECT
 
@@ -57,6 +58,10 @@ public:
     /// Shows `image`; the same image again changes nothing. A null image shows nothing.
     void setImage(const QImage& image);
     const QImage& image() const { return image_; }
+    /// The shown image is about to be replaced: its recognition, when not finished, is given up now rather
+    /// than when the next image comes, so that it does not slow down the loading of that one. The image
+    /// stays shown meanwhile, without live text.
+    void cancelLiveText();
     /// Lets go of the image while the view is out of sight, keeping its words, the selection and the scroll
     /// position; a recognition under way is dropped.
     void releaseImage();

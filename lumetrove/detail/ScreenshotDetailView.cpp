@@ -62,6 +62,18 @@ bool isPresentAndNotEmpty(const std::optional<QString>& text)
     return text && !text->isEmpty();
 }
 
+/// The threads that read the shown image: a selection never waits behind recognitions, analyses or store
+/// reads queued on the shared pool. Two, so that a new selection need not wait for the read of one passed over.
+QThreadPool& imageLoadPool()
+{
+    static QThreadPool* pool = [] {
+        auto* made = new QThreadPool;
+        made->setMaxThreadCount(2);
+        return made;
+    }();
+    return *pool;
+}
+
 } // namespace
 
 ScreenshotDetailView::ScreenshotDetailView(Environment environment, QWidget* parent)
@@ -215,7 +227,7 @@ void ScreenshotDetailView::showEvent(QShowEvent* event)
     if (!screenshot_) {
         return;
     }
-    if (!imageCurrent_ && imageTicket_ == 0) {
+    if (!imageCurrent_ && *imageTicket_ == 0) {
         loadImage();
     }
     if (screenshot_->waitingForAIProcess()) {
@@ -250,7 +262,7 @@ bool ScreenshotDetailView::isImageCurrent() const
 
 void ScreenshotDetailView::loadImage()
 {
-    const quint64 ticket = ++imageTicket_;
+    const quint64 ticket = ++*imageTicket_;
     imageCurrent_ = false;
     if (imageNotWanted() && screenshot_ && screenshot_->imageUrl()) {
         // Out of sight: read when the pane is shown.
@@ -262,6 +274,9 @@ void ScreenshotDetailView::loadImage()
         return;
     }
     const bool restoring = std::exchange(imageReleased_, false) && imageScreenshot_ == screenshot_;
+    if (imageScreenshot_ != screenshot_) {
+        imageView_->cancelLiveText(); // the words of a screenshot no longer selected would only slow the load
+    }
     if (!screenshot_ || !screenshot_->imageUrl()) {
         imageLoaded(ticket, QImage(), false);
         return;
@@ -271,15 +286,18 @@ void ScreenshotDetailView::loadImage()
         watcher->deleteLater();
         imageLoaded(ticket, watcher->result(), restoring);
     });
-    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), decodeScreenshotImage,
-                                         screenshot_->imageUrl()->toLocalFile()));
+    watcher->setFuture(QtConcurrent::run(
+        &imageLoadPool(), [path = screenshot_->imageUrl()->toLocalFile(), latest = imageTicket_, ticket] {
+            // Another selection came while this waited for a thread: its result would be dropped anyway.
+            return *latest == ticket ? decodeScreenshotImage(path) : QImage();
+        }));
 }
 
 void ScreenshotDetailView::imageLoaded(quint64 ticket, const QImage& image, bool restoring)
 {
     // A load for a screenshot no longer shown is dropped; a file that does not load clears the image, so
     // that nothing of the previous screenshot stays on screen or goes into an analysis.
-    if (ticket != imageTicket_) {
+    if (ticket != *imageTicket_) {
         return;
     }
     if (imageNotWanted() && !image.isNull()) {

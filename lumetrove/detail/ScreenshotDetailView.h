@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
+#include <atomic>
 #include <memory>
 class QSlider;
 class QSplitter;
@@ -127,7 +128,8 @@ private:
     QImage image_;
     /// The screenshot `image_` belongs to, and the ticket of the load that is current.
     ScreenshotPtr imageScreenshot_;
-    quint64 imageTicket_ = 0;
+    /// Shared with the loads under way, which skip their read once another load is current.
+    std::shared_ptr<std::atomic<quint64>> imageTicket_ = std::make_shared<std::atomic<quint64>>(0);
     bool imageCurrent_ = false;
     /// The image of `imageScreenshot_` was let go of while the pane was hidden.
     bool imageReleased_ = false;

@@ -35,8 +35,11 @@ QImage decodeScreenshotImage(const QString& path)
     if (image.isNull()) {
         return image;
     }
-    // Converted here, off the main thread, so that painting never converts a 4K image.
-    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // Converted here, off the main thread, so that painting never converts a 4K image. In place: the
+    // decoded pixels are reused (for an opaque screen only the format changes), where a converted copy
+    // would take a second full-size buffer (33 MB for 4K) whose fresh memory costs more than the decode.
+    image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    return image;
 }
 
 QImage snapshotImage(QWidget& widget, qreal devicePixelRatio)

@@ -9,12 +9,14 @@
 #include <array>
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <omp.h>
 #include <optional>
 #include <tesseract/baseapi.h>
+#include <tesseract/ocrclass.h>
 #include <tesseract/resultiterator.h>
 #include <vector>
 
@@ -840,6 +842,17 @@ struct BlockQueue {
     std::vector<TextBlock> blocks;
     std::vector<std::vector<ReadLine>> lines; // per block
     std::atomic<size_t> next{0};
+    /// The caller's wish to give up, asked before every block and, through the engine, between its words.
+    const std::function<bool()>* cancelled = nullptr;
+    std::atomic<bool> givenUp{false};
+
+    bool wantsToGiveUp()
+    {
+        if (!givenUp && cancelled && *cancelled && (*cancelled)()) {
+            givenUp = true;
+        }
+        return givenUp;
+    }
 };
 
 /// Reads blocks of `queue` with an engine of the pool until none is left: a thread that meets short blocks
@@ -848,7 +861,10 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
 {
     limitOpenMPInThisThread();
     const BorrowedEngine engine;
-    for (size_t index = queue.next++; index < queue.blocks.size(); index = queue.next++) {
+    tesseract::ETEXT_DESC monitor;
+    monitor.cancel_this = &queue;
+    monitor.cancel = [](void* queue, int) { return static_cast<BlockQueue*>(queue)->wantsToGiveUp(); };
+    for (size_t index = queue.next++; index < queue.blocks.size() && !queue.wantsToGiveUp(); index = queue.next++) {
         const TextBlock& area = queue.blocks[index];
         std::vector<ReadLine>& lines = queue.lines[index];
         const std::optional<BlockImage> block = prepareBlock(gray, area, qMax(1, qRound(pixelRatio)));
@@ -859,7 +875,7 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
         engine->SetImage(block->gray.constBits(), block->gray.width(), block->gray.height(), 1,
                          static_cast<int>(block->gray.bytesPerLine()));
         engine->SetSourceResolution(qRound(96 * pixelRatio * block->scale));
-        if (engine->Recognize(nullptr) != 0) {
+        if (engine->Recognize(&monitor) != 0) {
             continue;
         }
         const std::unique_ptr<tesseract::ResultIterator> iterator(engine->GetIterator());
@@ -1059,22 +1075,34 @@ QThreadPool& readingPool()
 
 class TesseractTextRecognizer final : public TextRecognizer {
 public:
-    RecognizedText recognize(const QImage& image) const override
+    RecognizedText recognize(const QImage& image) const override { return recognizeUnlessCancelled(image, {}); }
+
+    RecognizedText recognizeUnlessCancelled(const QImage& image, const std::function<bool()>& cancelled) const override
     {
         if (image.isNull()) {
             throw TextRecognitionError("The image to recognise is empty");
         }
+        // The steps before the reading take a tenth of a second or more on a large screen: each may give up.
+        const auto giveUpIfCancelled = [&cancelled] {
+            if (cancelled && cancelled()) {
+                throw TextRecognitionCancelled();
+            }
+        };
         // Read in the image's own pixels: a ratio-2 image painted at its device-independent size would be
         // read at half size, its boxes halved.
         const QImage gray = opaqueGray(image);
+        giveUpIfCancelled();
         const qreal pixelRatio = std::max<qreal>(1, image.devicePixelRatio());
         const int unit = std::max(1, qRound(pixelRatio));
         std::vector<QRect> leaves;
         const QImage colour = image.hasAlphaChannel() ? QImage() : image.convertToFormat(QImage::Format_RGB32);
         cutIntoBlocks(Transitions(gray, colour, structuralRun * unit), gray.rect(), columnGapWidth * unit, leaves);
+        giveUpIfCancelled();
 
         BlockQueue queue;
+        queue.cancelled = &cancelled;
         queue.blocks = mergeIntoParagraphs(gray, leaves);
+        giveUpIfCancelled();
         queue.lines.resize(queue.blocks.size());
         const int threads =
             std::max(1, std::min(readingPool().maxThreadCount(), static_cast<int>(queue.blocks.size())));
@@ -1095,6 +1123,9 @@ public:
         }
         if (failure) {
             std::rethrow_exception(failure);
+        }
+        if (queue.givenUp) {
+            throw TextRecognitionCancelled();
         }
         std::vector<ReadLine> lines;
         for (std::vector<ReadLine>& part : queue.lines) {

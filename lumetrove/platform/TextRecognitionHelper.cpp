@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <mutex>
 #include <optional>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -196,7 +198,9 @@ public:
 
     ~HelperProcessTextRecognizer() override { state_->endIdle(); }
 
-    RecognizedText recognize(const QImage& image) const override
+    RecognizedText recognize(const QImage& image) const override { return recognizeUnlessCancelled(image, {}); }
+
+    RecognizedText recognizeUnlessCancelled(const QImage& image, const std::function<bool()>& cancelled) const override
     {
         if (image.isNull()) {
             throw TextRecognitionError("The image to recognise is empty");
@@ -204,6 +208,13 @@ public:
         const Helper helper = state_->take();
         std::optional<QByteArray> answer;
         if (sendMessage(helper.socket, encodeImage(image))) {
+            if (cancelled && !awaitAnswer(helper.socket, cancelled)) {
+                // The helper would read on to the end of the image: it is ended, and a later recognition
+                // starts another.
+                kill(helper.pid, SIGKILL);
+                endHelper(helper);
+                throw TextRecognitionCancelled();
+            }
             answer = receiveMessage(helper.socket);
         }
         if (!answer) {
@@ -215,6 +226,20 @@ public:
     }
 
 private:
+    /// Waits until the helper's answer (or its end) can be read; false when `cancelled` says so first.
+    static bool awaitAnswer(int socket, const std::function<bool()>& cancelled)
+    {
+        constexpr int checkMilliseconds = 20;
+        while (!cancelled()) {
+            pollfd readable{socket, POLLIN, 0};
+            const int ready = poll(&readable, 1, checkMilliseconds);
+            if (ready > 0 || (ready < 0 && errno != EINTR)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     struct State {
         explicit State(QByteArray program) : executable(std::move(program)) {}
 

@@ -39,6 +39,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+/// A recognition given up because its caller no longer wanted it.
+class TextRecognitionCancelled : public TextRecognitionError {
+public:
+    TextRecognitionCancelled() : TextRecognitionError("The text recognition was cancelled") {}
+};
+
 /// On-device text recognition. Implementations may be called from any thread, several at once.
 class TextRecognizer {
 public:
@@ -47,6 +53,14 @@ public:
     /// The text of `image`; boxes are in its pixel coordinates. Throws `TextRecognitionError`. Slow: never
     /// call it on the main thread.
     virtual RecognizedText recognize(const QImage& image) const = 0;
+    /// As `recognize`, but gives up soon after `cancelled` returns true, throwing `TextRecognitionCancelled`:
+    /// the text of an image nobody looks at any more should not keep the processors busy. `cancelled` is
+    /// asked now and then, from the recognising threads. A recogniser that cannot stop early finishes.
+    virtual RecognizedText recognizeUnlessCancelled(const QImage& image, const std::function<bool()>& cancelled) const
+    {
+        (void)cancelled;
+        return recognize(image);
+    }
 };
 
 /// Tesseract with its English model, in this process. Its engines are shared by every Tesseract recogniser

@@ -8,6 +8,7 @@
 #include "tests/lumetrove/ai/AIServiceTest.h"
 
 #include <QAbstractButton>
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -34,6 +35,22 @@ public:
         return {{{"word", QRectF(1, 1, 20, 8), {{"word", QRectF(1, 1, 20, 8), 90}}}}};
     }
     mutable std::atomic<int> calls{0};
+};
+
+/// Reads until it is cancelled, as a long recognition would, counting the recognitions given up.
+class EndlessText : public TextRecognizer {
+public:
+    RecognizedText recognize(const QImage&) const override { throw TextRecognitionError("Only cancellable"); }
+    RecognizedText recognizeUnlessCancelled(const QImage&, const std::function<bool()>& cancelled) const override
+    {
+        ++started;
+        while (!cancelled()) {
+            QThread::msleep(2);
+        }
+        ++givenUp;
+        throw TextRecognitionCancelled();
+    }
+    mutable std::atomic<int> started{0}, givenUp{0};
 };
 
 /// The pane as a user and a screen reader meet it: its controls are found by the names a screen reader reads.
@@ -306,6 +323,25 @@ TEST_F(ScreenshotDetailViewTest, AHiddenPaneLetsGoOfItsImageAndShowsItAgainWithT
     pane->setScreenshot(other);
     ASSERT_TRUE(processEventsUntil([&] { return requests == 1; }));
     EXPECT_TRUE(waitUntilProcessed(other));
+}
+
+TEST_F(ScreenshotDetailViewTest, ANewSelectionGivesUpTheLiveTextOfTheShownImageBeforeItsOwnImageIsRead)
+{
+    const auto endless = std::make_shared<EndlessText>();
+    recognizer = endless;
+    makePane();
+    select(screenshot("shown"));
+    ASSERT_TRUE(processEventsUntil([&] { return endless->started == 1; }));
+
+    // No event is handled meanwhile, so the next image cannot have replaced the shown one.
+    pane->setScreenshot(screenshot("next"));
+    QDeadlineTimer deadline(5000);
+    while (endless->givenUp == 0 && !deadline.hasExpired()) {
+        QThread::msleep(2);
+    }
+    EXPECT_EQ(endless->givenUp, 1);
+    EXPECT_FALSE(pane->isImageCurrent());
+    EXPECT_FALSE(imageView()->image().isNull());
 }
 
 TEST_F(ScreenshotDetailViewTest, ZoomIsStoredKeptInRangeAndOnlyForLargeImages)

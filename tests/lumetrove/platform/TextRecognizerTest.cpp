@@ -513,5 +513,32 @@ TEST(TextRecognizerTest, AHelperProcessReadsWhatThisProcessReadsAndOneThatEndsIs
     }
 }
 
+TEST(TextRecognizerTest, ACancelledRecognitionGivesUpAndTheNextOneReadsItsOwnImage)
+{
+    const QImage first = textImage({QStringLiteral("Quarterly budget review")}, Qt::black, Qt::white);
+    const QImage second = textImage({QStringLiteral("Download the invoice")}, Qt::black, Qt::white);
+    // Cancelled from the start; in this process also between the words of the reading (the steps before it
+    // and the block ask first). A helper is asked while it reads.
+    struct Case {
+        const char* where;
+        std::shared_ptr<TextRecognizer> recognizer;
+        std::vector<int> answersBeforeCancelling;
+    };
+    const std::vector<Case> cases = {
+        {"in this process", makeTesseractTextRecognizer(), {0, 4}},
+        {"in a helper", makeHelperProcessTextRecognizer(QCoreApplication::applicationFilePath()), {0}}};
+    for (const auto& [where, recognizer, answersBeforeCancelling] : cases) {
+        SCOPED_TRACE(where);
+        for (const int answers : answersBeforeCancelling) {
+            std::atomic<int> asked{0};
+            EXPECT_THROW(recognizer->recognizeUnlessCancelled(first, [&] { return asked++ >= answers; }),
+                         TextRecognitionCancelled);
+        }
+        // The engine or helper of a recognition given up answers nothing of it later.
+        EXPECT_EQ(recognizer->recognizeUnlessCancelled(second, [] { return false; }).joinedLines().toStdString(),
+                  "Download the invoice");
+    }
+}
+
 } // namespace
 } // namespace lumetrove
