@@ -153,11 +153,14 @@ std::optional<QString> rawText(sqlite3_stmt* statement, int column)
                              sqlite3_column_bytes(statement, column));
 }
 
-// The columns that a list load reads; the recognised text and the AI answers are read when first shown.
-#define LIST_COLUMNS                                                                                                   \
-    "screenshots.id, screenshots.name, screenshots.created_at, screenshots.description, screenshots.keywords, "        \
-    "screenshots.path, screenshots.captured_app_bundle_id, screenshots.captured_app_name, "                            \
-    "screenshots.is_ai_assistant_task, screenshots.ai_assistant_task, screenshots.was_imported"
+// The columns that a list load reads, the start of the recognised text that a row shows among them; the whole
+// text and the AI answers are read when first shown.
+const std::string listColumns =
+    "screenshots.id, screenshots.name, screenshots.created_at, screenshots.description, screenshots.keywords, "
+    "screenshots.path, screenshots.captured_app_bundle_id, screenshots.captured_app_name, "
+    "screenshots.is_ai_assistant_task, screenshots.ai_assistant_task, screenshots.was_imported, "
+    "CASE WHEN screenshots.description IS NULL THEN substr(screenshots.text, 1, " +
+    std::to_string(screenshotTextSnippetLength) + ") END";
 
 /// The two patterns of a search: whole words for the porter index, prefixes for the word index.
 std::vector<QString> searchPatterns(const std::optional<QString>& keywords, const std::optional<QString>& search)
@@ -188,6 +191,7 @@ std::vector<ScreenshotRow> rawLoad(sqlite3* db, const char* sql, const std::vect
         row.isAIAssistantTask = sqlite3_column_int64(statement, 8) != 0;
         row.aiAssistantTask = rawText(statement, 9);
         row.wasImported = sqlite3_column_int64(statement, 10) != 0;
+        row.textSnippet = rawText(statement, 11);
         rows.push_back(std::move(row));
     }
     sqlite3_finalize(statement);
@@ -205,11 +209,13 @@ std::vector<ScreenshotRow> rawLoad(sqlite3* db, const char* sql, const std::vect
     return rows;
 }
 
-constexpr const char* rawReload = "SELECT " LIST_COLUMNS " FROM screenshots ORDER BY screenshots.id DESC";
-constexpr const char* rawSearch =
-    "SELECT " LIST_COLUMNS " FROM screenshots WHERE screenshots.id IN (SELECT rowid FROM screenshots_fts WHERE "
-    "screenshots_fts MATCH ?1 UNION SELECT rowid FROM screenshots_words WHERE screenshots_words MATCH ?2) "
-    "ORDER BY screenshots.id DESC";
+const std::string rawReloadQuery = "SELECT " + listColumns + " FROM screenshots ORDER BY screenshots.id DESC";
+const std::string rawSearchQuery =
+    "SELECT " + listColumns +
+    " FROM screenshots WHERE screenshots.id IN (SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ?1 "
+    "UNION SELECT rowid FROM screenshots_words WHERE screenshots_words MATCH ?2) ORDER BY screenshots.id DESC";
+const char* const rawReload = rawReloadQuery.c_str();
+const char* const rawSearch = rawSearchQuery.c_str();
 
 void reloadBaseline(benchmark::State& state)
 {
