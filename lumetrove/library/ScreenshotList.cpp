@@ -19,14 +19,33 @@ bool newerThan(const ScreenshotRow& row, qint64 id)
 
 ScreenshotTable::ScreenshotTable(std::vector<ScreenshotRow> rows)
 {
-    std::vector<std::shared_ptr<const Block>> blocks;
-    blocks.reserve(std::size_t(rows.size() / blockSize + 1));
-    for (std::size_t start = 0; start < rows.size(); start += std::size_t(blockSize)) {
-        const std::size_t end = std::min(rows.size(), start + std::size_t(blockSize));
-        blocks.push_back(std::make_shared<const Block>(std::make_move_iterator(rows.begin() + std::ptrdiff_t(start)),
-                                                       std::make_move_iterator(rows.begin() + std::ptrdiff_t(end))));
+    Builder builder;
+    for (ScreenshotRow& row : rows) {
+        builder.append(std::move(row));
     }
-    setBlocks(std::move(blocks));
+    *this = std::move(builder).finish();
+}
+
+void ScreenshotTable::Builder::append(ScreenshotRow&& row)
+{
+    if (block_.empty()) {
+        block_.reserve(std::size_t(blockSize));
+    }
+    block_.push_back(std::move(row));
+    if (qsizetype(block_.size()) == blockSize) {
+        blocks_.push_back(std::make_shared<const Block>(std::move(block_)));
+        block_ = Block();
+    }
+}
+
+ScreenshotTable ScreenshotTable::Builder::finish() &&
+{
+    if (!block_.empty()) {
+        blocks_.push_back(std::make_shared<const Block>(std::move(block_)));
+    }
+    ScreenshotTable table;
+    table.setBlocks(std::move(blocks_));
+    return table;
 }
 
 void ScreenshotTable::setBlocks(std::vector<std::shared_ptr<const Block>> blocks)

@@ -24,6 +24,18 @@ public:
     /// Rows per block: a changed row copies its block, a lookup searches the blocks' first ids.
     static constexpr qsizetype blockSize = 1024;
 
+    /// Makes a table from rows given one by one, ordered by id, highest first: each row is moved once, into
+    /// its block, without a list of every row first (which would be moved again each time it grows).
+    class Builder {
+    public:
+        void append(ScreenshotRow&& row);
+        ScreenshotTable finish() &&;
+
+    private:
+        std::vector<std::shared_ptr<const std::vector<ScreenshotRow>>> blocks_;
+        std::vector<ScreenshotRow> block_;
+    };
+
     ScreenshotTable() = default;
     /// From rows ordered by id, highest first.
     explicit ScreenshotTable(std::vector<ScreenshotRow> rows);

@@ -86,18 +86,15 @@ ScreenshotsListManager::Filters ScreenshotsListManager::currentFilters() const
 
 namespace {
 
-/// Reads the rows for these filters (all of them with none), each with its folder. Throws the store's failure,
-/// for the load to decide on.
-std::vector<ScreenshotRow> readRows(ScreenshotsDB& store, const std::optional<QString>& searchText,
-                                    const std::optional<Folder>& folder, const std::optional<FolderSection>& period)
+/// Reads the rows for these filters (all of them with none), each with its folder, and hands each to `take`.
+/// Throws the store's failure, for the load to decide on.
+void readRows(ScreenshotsDB& store, const std::optional<QString>& searchText, const std::optional<Folder>& folder,
+              const std::optional<FolderSection>& period, const std::function<void(ScreenshotRow&&)>& take)
 {
-    std::vector<ScreenshotRow> rows;
-    const StoreResult<void> read = store.queryScreenshots(searchText, folder, period,
-                                                          [&](ScreenshotRow&& row) { rows.push_back(std::move(row)); });
+    const StoreResult<void> read = store.queryScreenshots(searchText, folder, period, take);
     if (!read && read.error().kind() != StoreError::Kind::noConnection) {
         read.value();
     }
-    return rows;
 }
 
 /// Beyond this many changed rows, every row is read again in one query rather than each on its own.
@@ -111,7 +108,10 @@ std::vector<ScreenshotRow> ScreenshotsListManager::loadScreenshotRows(Screenshot
                                                                       const std::optional<FolderSection>& period)
 {
     std::vector<ScreenshotRow> rows;
-    if (!loadRebuildingIndexOnce(store, [&] { rows = readRows(store, searchText, folder, period); })) {
+    if (!loadRebuildingIndexOnce(store, [&] {
+            rows.clear();
+            readRows(store, searchText, folder, period, [&](ScreenshotRow&& row) { rows.push_back(std::move(row)); });
+        })) {
         rows.clear();
     }
     return rows;
@@ -149,7 +149,10 @@ ScreenshotsListManager::load(RowCache& cache, const std::shared_ptr<ScreenshotsD
         std::shared_ptr<const ScreenshotTable> table = cache.table;
         const LibraryChanges changes = store->changesSince(cursor);
         if (!table || changes.everything || changes.screenshots.size() > rowsReadOneByOne) {
-            table = std::make_shared<const ScreenshotTable>(readRows(*store, std::nullopt, std::nullopt, std::nullopt));
+            ScreenshotTable::Builder rows;
+            readRows(*store, std::nullopt, std::nullopt, std::nullopt,
+                     [&](ScreenshotRow&& row) { rows.append(std::move(row)); });
+            table = std::make_shared<const ScreenshotTable>(std::move(rows).finish());
         } else {
             if (!changes.screenshots.empty()) {
                 std::vector<ScreenshotRow> rows;
