@@ -57,26 +57,53 @@ QString parenthesised(const QString& clause)
     return QLatin1Char('(') + clause + QLatin1Char(')');
 }
 
-/// Every word in any of the searched columns; only the last word may be a prefix. One column filter over all
-/// the words: FTS5 reads each word's entries once, where a clause per column would read them four times.
+/// The one word of a search text that has at most one: the text as it is while it is short (so that blanks
+/// are searched as blanks), else its one word.
+QString singleWord(const QString& searchText, const QStringList& words)
+{
+    if (searchText.size() <= maximumSearchWordLength || words.isEmpty()) {
+        return leftCharacters(searchText, maximumSearchWordLength);
+    }
+    return words.front();
+}
+
+/// The phrases joined by `join`, each in any of the searched columns, with one column filter over them all:
+/// FTS5 reads each phrase's entries once, where a clause per column would read them four times. A column
+/// filter over a phrase matches where a clause per column does.
+QString inSearchedColumns(const QStringList& phrases, QLatin1String join)
+{
+    return QLatin1String("{text name keywords description} : (") + phrases.join(join) + QLatin1Char(')');
+}
+
+/// Every word in any of the searched columns; only the last word may be a prefix.
 QString allWordsClause(const QStringList& words, bool lastIsPrefix)
 {
     QStringList phrases;
     for (qsizetype index = 0; index < words.size(); ++index) {
         phrases << quoted(words[index], lastIsPrefix && index + 1 == words.size());
     }
-    return QLatin1String("{text name keywords description} : (") + phrases.join(QLatin1String(" AND ")) +
-           QLatin1Char(')');
+    return inSearchedColumns(phrases, QLatin1String(" AND "));
 }
 
-/// The search text's clause when it has at most one word: the text as it is while it is short (so that
-/// blanks are searched as blanks), else its one word.
+/// `keywordClauses` with one column filter: any of the keywords in any of the searched columns.
+QString anyKeywordClause(const QString& keywordsFilter, bool prefix)
+{
+    QStringList phrases;
+    for (const QString& word : keywordsFilter.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        phrases << quoted(word, prefix);
+    }
+    return phrases.isEmpty() ? QString() : inSearchedColumns(phrases, QLatin1String(" OR "));
+}
+
+/// `singleClause` with one column filter.
+QString singleWordClause(const QString& searchText, const QStringList& words, bool prefix)
+{
+    return inSearchedColumns({quoted(singleWord(searchText, words), prefix)}, QLatin1String());
+}
+
 QString singleClause(const QString& searchText, const QStringList& words, bool prefix)
 {
-    if (searchText.size() <= maximumSearchWordLength || words.isEmpty()) {
-        return columnClause(leftCharacters(searchText, maximumSearchWordLength), prefix);
-    }
-    return columnClause(words.front(), prefix);
+    return columnClause(singleWord(searchText, words), prefix);
 }
 
 QString searchClause(const QString& searchText, bool prefix)
@@ -146,11 +173,12 @@ std::vector<MatchPatterns> ftsSearchConditions(const std::optional<QString>& key
                                                const std::optional<QString>& searchText)
 {
     std::vector<MatchPatterns> conditions;
+    // The patterns find what those of `ftsSearchQuery` find, with one column filter per pattern.
     if (keywordsFilter && !keywordsFilter->isEmpty()) {
-        const QString whole = keywordClauses(*keywordsFilter, false);
+        const QString whole = anyKeywordClause(*keywordsFilter, false);
         // A filter of blanks restricts nothing beside a search; alone, it is the empty pattern, as the query.
         if (!whole.isEmpty() || !searchText) {
-            conditions.push_back({whole, keywordClauses(*keywordsFilter, true)});
+            conditions.push_back({whole, anyKeywordClause(*keywordsFilter, true)});
         }
     }
     if (!searchText) {
@@ -158,7 +186,7 @@ std::vector<MatchPatterns> ftsSearchConditions(const std::optional<QString>& key
     }
     QStringList words = searchWords(*searchText);
     if (words.size() <= 1) {
-        conditions.push_back({singleClause(*searchText, words, false), singleClause(*searchText, words, true)});
+        conditions.push_back({singleWordClause(*searchText, words, false), singleWordClause(*searchText, words, true)});
         return conditions;
     }
     // The words before the last are whole words: the porter index answers them, stems and all, at once. The

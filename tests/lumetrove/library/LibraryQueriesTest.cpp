@@ -66,9 +66,10 @@ TEST(FullTextSearchTest, SeveralWordsMustAllMatchAndOnlyTheLastIsAPrefix)
     EXPECT_EQ(ftsSearchConditions(std::nullopt, "invoice saff"),
               (std::vector<MatchPatterns>{{columns + "(\"invoice\")", std::nullopt},
                                           {columns + "(\"saff\")", columns + "(\"saff\"*)"}}));
-    const QString saff = "text:\"saff\" OR\nname:\"saff\" OR\nkeywords:\"saff\" OR\ndescription:\"saff\"";
-    const QString saffPrefix = "text:\"saff\"* OR\nname:\"saff\"* OR\nkeywords:\"saff\"* OR\ndescription:\"saff\"*";
-    EXPECT_EQ(ftsSearchConditions(std::nullopt, "saff"), (std::vector<MatchPatterns>{{saff, saffPrefix}}));
+    // One word, and a smart folder's keywords, with one column filter too.
+    EXPECT_EQ(ftsSearchConditions(QString("cat  dog"), "saff"),
+              (std::vector<MatchPatterns>{{columns + "(\"cat\" OR \"dog\")", columns + "(\"cat\"* OR \"dog\"*)"},
+                                          {columns + "(\"saff\")", columns + "(\"saff\"*)"}}));
     // Pieces that hold no letter or digit, and repeated words, are no conditions.
     EXPECT_EQ(searchWords(" -- invoice & invoice saff! "), (QStringList{"invoice", "saff!"}));
 }
@@ -254,6 +255,23 @@ TEST_F(LibraryQueriesTest, SeveralWordsFindTheScreenshotsHoldingEachInAnyOrderAn
     }
     const Folder sweets{1, 0, "Sweets", true, "marzipan"};
     EXPECT_EQ(ids("ticket saff", sweets), std::vector<qint64>{both});
+}
+
+TEST_F(LibraryQueriesTest, TheImagePathAndTheAppNameAreIndexedButNeverSearched)
+{
+    const qint64 zebra = addScreenshot(*store, "stripes", "a zebra crossing");
+    const qint64 other = *store->insertScreenshot({.name = "plain",
+                                                   .path = "file:///tmp/zebra%20crossing.png",
+                                                   .text = "nothing",
+                                                   .capturedAppName = "Zebra Viewer"});
+    for (const QString& search : {QString("zebra"), QString("zeb"), QString("crossing zebra"), QString("plain zeb")}) {
+        SCOPED_TRACE(search.toStdString());
+        EXPECT_THAT(ids(search), ::testing::Not(::testing::Contains(other)));
+    }
+    EXPECT_THAT(ids("zebra"), ElementsAre(zebra));
+    const Folder smart{1, 0, "Zebras", true, "viewer zebra"};
+    EXPECT_THAT(ids(std::nullopt, smart), ElementsAre(zebra));
+    EXPECT_EQ(store->countScreenshotsInFolder(smart), 1);
 }
 
 TEST_F(LibraryQueriesTest, APastedPageFindsTheScreenshotsHoldingItsFirstWords)
