@@ -3,6 +3,7 @@
 #include "lumetrove/library/Screenshot.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 
 namespace lumetrove {
@@ -26,6 +27,14 @@ ScreenshotTable::ScreenshotTable(std::vector<ScreenshotRow> rows)
     *this = std::move(builder).finish();
 }
 
+ScreenshotTable::Block::Block(std::vector<ScreenshotRow> blockRows) : rows(std::move(blockRows))
+{
+    ids.reserve(rows.size());
+    for (const ScreenshotRow& row : rows) {
+        ids.push_back(row.id);
+    }
+}
+
 void ScreenshotTable::Builder::append(ScreenshotRow&& row)
 {
     if (block_.empty()) {
@@ -34,7 +43,7 @@ void ScreenshotTable::Builder::append(ScreenshotRow&& row)
     block_.push_back(std::move(row));
     if (qsizetype(block_.size()) == blockSize) {
         blocks_.push_back(std::make_shared<const Block>(std::move(block_)));
-        block_ = Block();
+        block_ = std::vector<ScreenshotRow>();
     }
 }
 
@@ -54,11 +63,11 @@ void ScreenshotTable::setBlocks(std::vector<std::shared_ptr<const Block>> blocks
     starts_.clear();
     size_ = 0;
     for (std::shared_ptr<const Block>& block : blocks) {
-        if (block->empty()) {
+        if (block->rows.empty()) {
             continue;
         }
         starts_.push_back(size_);
-        size_ += qsizetype(block->size());
+        size_ += qsizetype(block->rows.size());
         blocks_.push_back(std::move(block));
     }
 }
@@ -66,7 +75,7 @@ void ScreenshotTable::setBlocks(std::vector<std::shared_ptr<const Block>> blocks
 const ScreenshotRow& ScreenshotTable::at(qsizetype position) const
 {
     const auto block = std::upper_bound(starts_.cbegin(), starts_.cend(), position) - starts_.cbegin() - 1;
-    return (*blocks_[std::size_t(block)])[std::size_t(position - starts_[std::size_t(block)])];
+    return blocks_[std::size_t(block)]->rows[std::size_t(position - starts_[std::size_t(block)])];
 }
 
 std::size_t ScreenshotTable::blockOf(qint64 id) const
@@ -74,7 +83,7 @@ std::size_t ScreenshotTable::blockOf(qint64 id) const
     // The first block whose last (lowest) id is at most `id`; ids below every block go to the last one.
     const auto found =
         std::partition_point(blocks_.cbegin(), blocks_.cend(),
-                             [id](const std::shared_ptr<const Block>& block) { return block->back().id > id; });
+                             [id](const std::shared_ptr<const Block>& block) { return block->ids.back() > id; });
     return found == blocks_.cend() ? blocks_.size() - 1 : std::size_t(found - blocks_.cbegin());
 }
 
@@ -84,12 +93,12 @@ std::optional<qsizetype> ScreenshotTable::indexOf(qint64 id) const
         return std::nullopt;
     }
     const std::size_t block = blockOf(id);
-    const Block& rows = *blocks_[block];
-    const auto found = std::lower_bound(rows.cbegin(), rows.cend(), id, newerThan);
-    if (found == rows.cend() || found->id != id) {
+    const std::vector<qint64>& ids = blocks_[block]->ids;
+    const auto found = std::lower_bound(ids.cbegin(), ids.cend(), id, std::greater<>());
+    if (found == ids.cend() || *found != id) {
         return std::nullopt;
     }
-    return starts_[block] + (found - rows.cbegin());
+    return starts_[block] + (found - ids.cbegin());
 }
 
 ScreenshotTable ScreenshotTable::changed(std::vector<ScreenshotRow> rows, const std::vector<qint64>& removed) const
@@ -115,7 +124,7 @@ ScreenshotTable ScreenshotTable::changed(std::vector<ScreenshotRow> rows, const 
             blocks.push_back(blocks_[index]);
             continue;
         }
-        Block block = *blocks_[index];
+        std::vector<ScreenshotRow> block = blocks_[index]->rows;
         for (const qint64 id : change->second.second) {
             const auto found = std::lower_bound(block.begin(), block.end(), id, newerThan);
             if (found != block.end() && found->id == id) {
@@ -132,8 +141,8 @@ ScreenshotTable ScreenshotTable::changed(std::vector<ScreenshotRow> rows, const 
         }
         // A block that new rows keep growing (captures land in the first) is split in two.
         while (qsizetype(block.size()) > 2 * blockSize) {
-            blocks.push_back(std::make_shared<const Block>(std::make_move_iterator(block.begin()),
-                                                           std::make_move_iterator(block.begin() + blockSize)));
+            blocks.push_back(std::make_shared<const Block>(std::vector<ScreenshotRow>(
+                std::make_move_iterator(block.begin()), std::make_move_iterator(block.begin() + blockSize))));
             block.erase(block.begin(), block.begin() + blockSize);
         }
         blocks.push_back(std::make_shared<const Block>(std::move(block)));
@@ -149,8 +158,8 @@ ScreenshotTable ScreenshotTable::withFolders(const QHash<qint64, qint64>& folder
     blocks.reserve(blocks_.size());
     for (const std::shared_ptr<const Block>& block : blocks_) {
         std::shared_ptr<Block> copy;
-        for (std::size_t index = 0; index < block->size(); ++index) {
-            const ScreenshotRow& row = (*block)[index];
+        for (std::size_t index = 0; index < block->rows.size(); ++index) {
+            const ScreenshotRow& row = block->rows[index];
             const auto found = folders.constFind(row.id);
             const std::optional<qint64> folder =
                 found == folders.constEnd() ? std::nullopt : std::optional<qint64>(*found);
@@ -158,7 +167,7 @@ ScreenshotTable ScreenshotTable::withFolders(const QHash<qint64, qint64>& folder
                 if (!copy) {
                     copy = std::make_shared<Block>(*block);
                 }
-                (*copy)[index].folderId = folder;
+                copy->rows[index].folderId = folder;
             }
         }
         blocks.push_back(copy ? std::shared_ptr<const Block>(std::move(copy)) : block);
@@ -170,32 +179,23 @@ ScreenshotTable ScreenshotTable::withFolders(const QHash<qint64, qint64>& folder
 
 std::vector<qint32> ScreenshotTable::positionsOf(const std::vector<qint64>& ids) const
 {
-    // Both run from the highest id down: one walk through the table.
+    // Both run from the highest id down: one walk through the table's ids.
     std::vector<qint32> positions;
     positions.reserve(ids.size());
-    qsizetype position = 0;
-    std::size_t block = 0;
-    std::size_t index = 0;
-    for (const qint64 id : ids) {
-        while (block < blocks_.size()) {
-            const Block& rows = *blocks_[block];
-            if (index >= rows.size()) {
-                ++block;
-                index = 0;
-                continue;
-            }
-            if (rows[index].id > id) {
-                ++index;
-                ++position;
-                continue;
-            }
-            break;
+    auto wanted = ids.cbegin();
+    for (std::size_t block = 0; block < blocks_.size() && wanted != ids.cend(); ++block) {
+        const std::vector<qint64>& held = blocks_[block]->ids;
+        if (held.back() > *wanted) {
+            continue; // every row of the block is newer than the next one asked for
         }
-        if (block == blocks_.size()) {
-            break;
-        }
-        if ((*blocks_[block])[index].id == id) {
-            positions.push_back(qint32(position));
+        for (std::size_t index = 0; index < held.size() && wanted != ids.cend(); ++index) {
+            while (wanted != ids.cend() && *wanted > held[index]) {
+                ++wanted; // an id the table does not hold
+            }
+            if (wanted != ids.cend() && *wanted == held[index]) {
+                positions.push_back(qint32(starts_[block] + qsizetype(index)));
+                ++wanted;
+            }
         }
     }
     return positions;

@@ -20,6 +20,8 @@ using ScreenshotPtr = std::shared_ptr<Screenshot>;
 /// a new version that shares every block of rows it leaves alone, so that changing one row of a million copies
 /// one block, not the table. Made on any thread.
 class ScreenshotTable {
+    struct Block;
+
 public:
     /// Rows per block: a changed row copies its block, a lookup searches the blocks' first ids.
     static constexpr qsizetype blockSize = 1024;
@@ -32,7 +34,7 @@ public:
         ScreenshotTable finish() &&;
 
     private:
-        std::vector<std::shared_ptr<const std::vector<ScreenshotRow>>> blocks_;
+        std::vector<std::shared_ptr<const Block>> blocks_;
         std::vector<ScreenshotRow> block_;
     };
 
@@ -53,7 +55,13 @@ public:
     std::vector<qint32> positionsOf(const std::vector<qint64>& ids) const;
 
 private:
-    using Block = std::vector<ScreenshotRow>;
+    /// Rows in id order, highest first, with their ids on their own: a look-up reads the ids alone, not the rows
+    /// around them.
+    struct Block {
+        explicit Block(std::vector<ScreenshotRow> blockRows);
+        std::vector<ScreenshotRow> rows;
+        std::vector<qint64> ids;
+    };
     /// The block that holds the row of `id`, or would hold it.
     std::size_t blockOf(qint64 id) const;
     void setBlocks(std::vector<std::shared_ptr<const Block>> blocks);

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <algorithm>
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <random>
@@ -91,6 +92,16 @@ TEST(ScreenshotTableTest, RandomChangesKeepEveryVersionEqualToAPlainListOfItsRow
         const qint64 probe = expected[random() % expected.size()].id;
         ASSERT_EQ(table.at(*table.indexOf(probe)).id, probe);
         ASSERT_EQ(table.indexOf(next + 5000), std::nullopt);
+        // A sparse pick of ids across the blocks, with ids the table does not hold between them.
+        std::vector<qint64> asked{next + 7};
+        std::vector<qint32> positions;
+        for (std::size_t index = random() % 3; index < expected.size(); index += 1 + random() % 1500) {
+            asked.push_back(expected[index].id);
+            asked.push_back(-1 - qint64(index)); // below every id
+            positions.push_back(qint32(index));
+        }
+        std::sort(asked.begin(), asked.end(), std::greater<>());
+        ASSERT_EQ(table.positionsOf(asked), positions);
     }
 }
 
