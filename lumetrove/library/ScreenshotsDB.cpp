@@ -1271,7 +1271,10 @@ std::vector<qint64> readIds(sqlite::Connection& db, const std::string& sql, cons
     while (statement->step()) {
         ids.push_back(statement->row().int64At(0));
     }
-    std::sort(ids.begin(), ids.end());
+    // A full-text index gives its rows in id order already; only other queries need sorting.
+    if (!std::is_sorted(ids.begin(), ids.end())) {
+        std::sort(ids.begin(), ids.end());
+    }
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
     return ids;
 }
