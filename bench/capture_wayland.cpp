@@ -5,8 +5,8 @@
 // encoding and writing the same area from the same still image on the spot.
 
 #include "bench/CaptureBench.h"
+#include "lumetrove/captureui/OverlayWindow.h"
 #include "lumetrove/platform/DesktopImage.h"
-#include "lumetrove/platform/OverlayWindow.h"
 #include "lumetrove/platform/PortalScreenshot.h"
 #include "tests/lumetrove/wayland/WaylandDesktopLauncher.h"
 

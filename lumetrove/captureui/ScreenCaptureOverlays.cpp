@@ -1,9 +1,9 @@
 #include "lumetrove/captureui/ScreenCaptureOverlays.h"
 
 #include "lumetrove/capture/ScreenshotCapture.h"
+#include "lumetrove/captureui/OverlayWindow.h"
 #include "lumetrove/captureui/ScreenCapturePermissions.h"
 #include "lumetrove/platform/DesktopImage.h"
-#include "lumetrove/platform/OverlayWindow.h"
 
 #include <QApplication>
 #include <QCursor>

@@ -3,7 +3,6 @@
 #include <QBuffer>
 #include <QImageReader>
 #include <QPainter>
-#include <QWidget>
 #include <cmath>
 
 namespace lumetrove {
@@ -39,18 +38,6 @@ QImage decodeScreenshotImage(const QString& path)
     // decoded pixels are reused (for an opaque screen only the format changes), where a converted copy
     // would take a second full-size buffer (33 MB for 4K) whose fresh memory costs more than the decode.
     image.convertTo(QImage::Format_ARGB32_Premultiplied);
-    return image;
-}
-
-QImage snapshotImage(QWidget& widget, qreal devicePixelRatio)
-{
-    if (widget.width() <= 0 || widget.height() <= 0) {
-        return {};
-    }
-    QImage image(widget.size() * devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(devicePixelRatio);
-    image.fill(Qt::transparent);
-    widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
     return image;
 }
 

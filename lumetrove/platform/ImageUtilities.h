@@ -4,8 +4,6 @@
 #include <QSizeF>
 #include <QString>
 
-class QWidget;
-
 namespace lumetrove {
 
 // Image operations shared by the capture, the screenshot list and the AI request. Sizes are in points
@@ -15,10 +13,6 @@ namespace lumetrove {
 /// Scales `image` down to `maxWidth` points wide, keeping its aspect ratio. An image at most that wide comes
 /// back as it is (the same shared data, never enlarged); a null image comes back null.
 QImage resizeImage(double maxWidth, const QImage& image);
-
-/// Renders `widget` (and its children) into an image of its size in points, at `devicePixelRatio`;
-/// a null image when the widget has no area. Main thread, like every widget call.
-QImage snapshotImage(QWidget& widget, qreal devicePixelRatio = 1.0);
 
 /// The thumbnail of a screenshot: `image` shown in a frame of `frameSize` points, filling it and cut to it.
 /// An image more than twice the frame in both directions is first scaled down to `thumbnailWidth` and then

@@ -1,9 +1,9 @@
 #include "lumetrove/capture/ScreenshotCapture.h"
 
 #include "lumetrove/app/WidgetCaptureMainWindow.h"
+#include "lumetrove/captureui/OverlayWindow.h"
 #include "lumetrove/captureui/ScreenCaptureOverlays.h"
 #include "lumetrove/library/Screenshot.h"
-#include "lumetrove/platform/OverlayWindow.h"
 #include "lumetrove/platform/ScreenRecordingPermission.h"
 #include "lumetrove/platform/TextRecognizer.h"
 #include "tests/lumetrove/Sandbox.h"

@@ -1,7 +1,6 @@
 #include "lumetrove/platform/ImageUtilities.h"
 
 #include <QPainter>
-#include <QWidget>
 #include <gtest/gtest.h>
 
 namespace lumetrove {
@@ -31,22 +30,6 @@ TEST(ResizeImageTest, ScalesDownToTheWidthAndNeverUp)
     EXPECT_EQ(retina.deviceIndependentSize(), QSizeF(200, 150));
     EXPECT_EQ(retina.size(), QSize(400, 300));
     EXPECT_TRUE(resizeImage(200, QImage()).isNull());
-}
-
-TEST(SnapshotImageTest, HasTheWidgetsSizeInPoints)
-{
-    QWidget widget;
-    widget.resize(200, 140);
-    widget.setAutoFillBackground(true);
-    QPalette palette;
-    palette.setColor(QPalette::Window, Qt::green);
-    widget.setPalette(palette);
-    const QImage snapshot = snapshotImage(widget, 2);
-    EXPECT_EQ(snapshot.deviceIndependentSize(), QSizeF(200, 140));
-    EXPECT_EQ(snapshot.pixelColor(10, 10), QColor(Qt::green));
-    QWidget empty;
-    empty.resize(0, 0);
-    EXPECT_TRUE(snapshotImage(empty).isNull());
 }
 
 TEST(RenderThumbnailTest, ScalesOnlyImagesTwiceTheFrameAndAlignsThemLeft)

@@ -7,14 +7,11 @@ class QScreen;
 
 namespace lumetrove {
 
-/// Linux stand-in for a borderless overlay window at a high window level: a frameless, stay-on-top,
-/// unmanaged top-level widget that covers one screen exactly and takes the keyboard and the mouse, holding
-/// one content widget. Where no compositing manager runs, a translucent window would show black, so the
-/// overlay is given a still image of its screen, taken before it appeared, and paints that under its content.
-/// On Wayland, where no program places its windows, the overlay is a full-screen window on its screen.
-///
-/// Overlays carry their level in the dynamic property `levelProperty`, which is how every overlay of the
-/// application is found again, whoever made it.
+/// A frameless, stay-on-top, unmanaged window that covers one screen and takes the keyboard and the mouse,
+/// holding one content widget; on Wayland, where no program places its windows, a full-screen window on its
+/// screen. Without a compositing manager it paints a still image of its screen, taken before it appeared,
+/// under its content. Every overlay carries its level in `levelProperty`, by which the application's
+/// overlays are found again, whoever made them.
 class OverlayWindow : public QWidget {
     Q_OBJECT
 

@@ -1,4 +1,4 @@
-#include "lumetrove/platform/OverlayWindow.h"
+#include "lumetrove/captureui/OverlayWindow.h"
 
 #include <QGuiApplication>
 #include <QPaintEvent>
