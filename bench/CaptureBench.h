@@ -59,7 +59,8 @@ inline void measureOverlaysShown(benchmark::State& state)
     for (auto _ : state) {
         QElapsedTimer timer;
         timer.start();
-        capture.startAreaCapture(false, [](const auto&, lumetrove::CaptureResult) {});
+        capture.startAreaCapture(
+            false, [](const auto&, lumetrove::CaptureResult) { return lumetrove::CaptureFollowUp::showMainWindow; });
         if (!processEventsUntil([&] { return allExposed(overlayWindows(capture)); })) {
             state.SkipWithError("the overlays did not come up");
             return;
@@ -112,6 +113,7 @@ inline void measureReleaseToRow(benchmark::State& state, const ReleaseToRowRun& 
                  results.value_or(QList<lumetrove::CapturedScreenshotInfo>{})) {
                 library.addScreenshot(info, false);
             }
+            return lumetrove::CaptureFollowUp::showMainWindow;
         });
         if (!processEventsUntil([&] {
                 return allExposed(overlayWindows(capture)) && (!run.overlaysReady || run.overlaysReady(capture));

@@ -1,18 +1,12 @@
 #include "lumetrove/ai/AIResultApplication.h"
 
+#include "lumetrove/library/AssistantTask.h"
 #include "lumetrove/library/Screenshot.h"
 
 #include <QRegularExpression>
 #include <QStringList>
 
 namespace lumetrove {
-
-const QStringList& presetAssistantTasksNeedingText()
-{
-    static const QStringList tasks = {QStringLiteral("Summarize this"), QStringLiteral("Write a reply to this"),
-                                      QStringLiteral("Translate text in this image to English")};
-    return tasks;
-}
 
 const QString& unableToProcessText()
 {
@@ -111,7 +105,7 @@ bool applyAIResultToScreenshot(Screenshot& screenshot, const ScreenshotInfoResul
 
     bool noTextFound = false;
     if (screenshot.text() && screenshot.text()->isEmpty() &&
-        presetAssistantTasksNeedingText().contains(screenshot.aiAssistantTask().value_or(QString()))) {
+        needsRecognizedText(assistantTaskForText(screenshot.aiAssistantTask().value_or(QString())))) {
         screenshot.setAiAssistantResults(QStringLiteral("No text found."));
         noTextFound = true;
     }

@@ -3,14 +3,11 @@
 #include "lumetrove/ai/ScreenshotInfoResult.h"
 
 #include <QString>
-#include <QStringList>
 
 namespace lumetrove {
 
 class Screenshot;
 
-/// Assistant tasks that, asked of a screenshot in which no text was recognised, store "No text found."
-const QStringList& presetAssistantTasksNeedingText();
 /// What an assistant capture stores when the model gave no answer to its task.
 const QString& unableToProcessText();
 

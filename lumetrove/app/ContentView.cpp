@@ -12,13 +12,14 @@
 #include "lumetrove/browser/ScreenshotListView.h"
 #include "lumetrove/browser/ScreenshotPreviewWindow.h"
 #include "lumetrove/capture/ScreenshotCapture.h"
-#include "lumetrove/capture/TextRecognitionBacklog.h"
 #include "lumetrove/captureui/ScreenCapturePermissions.h"
 #include "lumetrove/detail/ScreenshotDetailView.h"
+#include "lumetrove/library/AssistantTask.h"
 #include "lumetrove/library/FoldersListManager.h"
 #include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
+#include "lumetrove/library/TextRecognitionBacklog.h"
 #include "lumetrove/platform/NamedColors.h"
 #include "lumetrove/platform/NotificationCenter.h"
 #include "lumetrove/platform/ScreenRecordingPermission.h"
@@ -77,11 +78,11 @@ public:
     /// session lets every client read the screen even on a desktop where no other window is open yet.
     bool screenRecordingGranted() override { return screenCaptureAccessGranted(); }
 
-    void startAreaCapture(bool isAssistant, Completion completion) override
+    void startAreaCapture(bool isAssistant, CaptureCompletion completion) override
     {
         ScreenshotCapture::shared().startAreaCapture(
             isAssistant, [completion = std::move(completion)](const Infos& infos, CaptureResult result) {
-                completion(infos, result);
+                return completion(infos, result);
             });
     }
 
@@ -324,9 +325,8 @@ void ContentView::handleTakeScreenshotNotification(const Notification& notificat
     QPointer<ContentView> self(this);
     dependencies_.capture->startAreaCapture(aiAssistant,
                                             [self, shouldAIProcess](CaptureService::Infos infos, CaptureResult result) {
-                                                if (self) {
-                                                    self->handleCaptureResult(infos, result, shouldAIProcess);
-                                                }
+                                                return self ? self->handleCaptureResult(infos, result, shouldAIProcess)
+                                                            : CaptureFollowUp::returnToPreviousWindow;
                                             });
 }
 
@@ -368,11 +368,11 @@ void ContentView::resetFiltersForNewScreenshot()
     }
 }
 
-void ContentView::handleCaptureResult(const CaptureService::Infos& infos, CaptureResult result, bool shouldAIProcess)
+CaptureFollowUp ContentView::handleCaptureResult(const CaptureService::Infos& infos, CaptureResult result,
+                                                 bool shouldAIProcess)
 {
-    if (result != CaptureResult::cancelled) {
-        addCapturedScreenshots(infos, false, shouldAIProcess);
-    }
+    const bool stored = result != CaptureResult::cancelled && addCapturedScreenshots(infos, false, shouldAIProcess);
+    return stored ? CaptureFollowUp::showMainWindow : CaptureFollowUp::returnToPreviousWindow;
 }
 
 bool ContentView::addCapturedScreenshots(const CaptureService::Infos& infos, bool wasImported, bool shouldAIProcess)
@@ -387,18 +387,17 @@ bool ContentView::addCapturedScreenshots(const CaptureService::Infos& infos, boo
         }
     };
     for (const CapturedScreenshotInfo& info : *infos) {
-        if (info.windowDetails && info.windowDetails->aiAssistantTask) {
-            const QString& task = *info.windowDetails->aiAssistantTask;
-            if (task == QLatin1String("Copy text")) {
+        const AssistantTask task = info.windowDetails && info.windowDetails->aiAssistantTask
+                                       ? assistantTaskForText(*info.windowDetails->aiAssistantTask)
+                                       : AssistantTask::custom;
+        if (actsOnTextOnly(task)) {
+            if (task == AssistantTask::copyText) {
                 copyRecognizedText(info.recognizedText);
-                discardAll();
-                return false;
-            }
-            if (task == QLatin1String("Web search")) {
+            } else {
                 searchRecognizedText(info.recognizedText);
-                discardAll();
-                return false;
             }
+            discardAll();
+            return false;
         }
         screenshotsListManager_->addScreenshot(info, wasImported);
     }

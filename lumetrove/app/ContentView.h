@@ -48,6 +48,8 @@ struct Notification;
 class CaptureService {
 public:
     using Infos = std::optional<QList<CapturedScreenshotInfo>>;
+    /// Takes an area capture's records and answers what the main window does next.
+    using CaptureCompletion = std::function<CaptureFollowUp(Infos infos, CaptureResult result)>;
     using Completion = std::function<void(Infos infos, CaptureResult result)>;
 
     virtual ~CaptureService() = default;
@@ -56,7 +58,7 @@ public:
     /// The quiet probe: can other applications' windows be read now? Shows nothing.
     virtual bool screenRecordingGranted() = 0;
     /// Begins an area capture; `completion` runs once, later, on the main thread.
-    virtual void startAreaCapture(bool isAssistant, Completion completion) = 0;
+    virtual void startAreaCapture(bool isAssistant, CaptureCompletion completion) = 0;
     /// Imports PNG and JPEG files; `completion` runs once on the main thread, after `skipped` was told the
     /// files left out (when there were any).
     virtual void performCaptureFromFileURLs(const QList<QUrl>& urls, Completion completion,
@@ -126,7 +128,9 @@ public:
     void handleTakeScreenshotNotification(const Notification& notification);
     bool checkOpenAIAPIKey();
     void resetFiltersForNewScreenshot();
-    void handleCaptureResult(const CaptureService::Infos& infos, CaptureResult result, bool shouldAIProcess);
+    /// Stores the records, or acts on their text at once for a text-only assistant task; the main window
+    /// comes forward only when something was stored.
+    CaptureFollowUp handleCaptureResult(const CaptureService::Infos& infos, CaptureResult result, bool shouldAIProcess);
     bool addCapturedScreenshots(const CaptureService::Infos& infos, bool wasImported, bool shouldAIProcess = false);
     void handleOpenedURLs(const QList<QUrl>& urls);
     void handleAppear();

@@ -1,11 +1,12 @@
 #include "lumetrove/capture/ScreenshotCapture.h"
 
+#include "lumetrove/capture/ImageImport.h"
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/DateRange.h"
 #include "lumetrove/library/FileOperations.h"
 #include "lumetrove/library/LibraryProblems.h"
+#include "lumetrove/library/NewImageJournal.h"
 #include "lumetrove/library/Screenshot.h"
-#include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/platform/DesktopSession.h"
 #include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/platform/Log.h"
@@ -15,24 +16,15 @@
 #include "lumetrove/platform/WindowList.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QMetaObject>
-#include <QSaveFile>
 #include <QScreen>
 #include <QTimeZone>
 #include <QTimer>
-#include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <variant>
 
 namespace lumetrove {
@@ -123,25 +115,6 @@ void orderMainWindowOut(CaptureMainWindow* window)
     mainWindowUnmappedForCapture = false;
 }
 
-/// Writes `image` as a PNG file, all or nothing: a failed write leaves no partial file. The error's
-/// description, or none on success.
-std::optional<QString> writePng(const QImage& image, const QString& path)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return file.errorString();
-    }
-    QImageWriter writer(&file, "png");
-    if (!writer.write(image)) {
-        file.cancelWriting();
-        return writer.errorString();
-    }
-    if (!file.commit()) {
-        return file.errorString();
-    }
-    return std::nullopt;
-}
-
 /// Reads an image file upright by its EXIF orientation; null when it cannot be read.
 QImage readImage(const QString& path)
 {
@@ -162,114 +135,6 @@ QImage decodeImage(const QByteArray& bytes)
     return reader.read();
 }
 
-// What an import accepts: a file no larger than this, holding an image of no more pixels than this (a photo
-// of a large camera fits; a few bytes that claim a huge image are refused before anything is decoded).
-constexpr qint64 maxImportBytes = 256LL * 1024 * 1024;
-constexpr qint64 maxImportPixels = 8192LL * 8192;
-
-quint32 bigEndian32(const QByteArray& bytes, qsizetype at)
-{
-    const auto byte = [&](qsizetype i) { return quint32(static_cast<unsigned char>(bytes[at + i])); };
-    return (byte(0) << 24) | (byte(1) << 16) | (byte(2) << 8) | byte(3);
-}
-
-/// A PNG stream whose chunks run whole up to its end chunk. A cut-short file may still decode, with the
-/// missing rows left blank.
-bool pngComplete(const QByteArray& bytes)
-{
-    for (qsizetype at = 8; at + 8 <= bytes.size();) {
-        const qint64 next = qint64(at) + 12 + bigEndian32(bytes, at);
-        if (next > bytes.size()) {
-            return false;
-        }
-        if (bytes.mid(at + 4, 4) == "IEND") {
-            return true;
-        }
-        at = static_cast<qsizetype>(next);
-    }
-    return false;
-}
-
-/// A JPEG stream whose last scan is followed by its end marker. The decoder pads a cut-short scan with grey
-/// and calls that a success. Inside a scan a 0xFF byte is always escaped, so the marker cannot occur there.
-bool jpegComplete(const QByteArray& bytes)
-{
-    const qsizetype lastScan = bytes.lastIndexOf(QByteArrayView("\xFF\xDA", 2));
-    return lastScan >= 0 && bytes.indexOf(QByteArrayView("\xFF\xD9", 2), lastScan) >= 0;
-}
-
-/// A source file read whole and decoded: its bytes, their format ("png" or "jpeg") and the upright image.
-struct ImportSource {
-    QByteArray bytes;
-    QByteArray format;
-    QImage image;
-};
-
-/// Reads and decodes the file at `path`, or says why it cannot become a screenshot. Only a regular file is
-/// read, and it is opened without waiting: a FIFO or a device named like an image never blocks the import.
-std::variant<ImportSource, QString> readImportSource(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return QStringLiteral("it could not be read (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
-    }
-    struct stat status {};
-    const bool statted = ::fstat(fd, &status) == 0;
-    if (!statted || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return QStringLiteral("it is not a regular file");
-    }
-    if (status.st_size == 0) {
-        ::close(fd);
-        return QStringLiteral("it is empty");
-    }
-    if (status.st_size > maxImportBytes) {
-        ::close(fd);
-        return QStringLiteral("it is too large (%1 MB)").arg(status.st_size / (1024 * 1024));
-    }
-    QByteArray bytes(static_cast<qsizetype>(status.st_size), Qt::Uninitialized);
-    qsizetype read = 0;
-    while (read < bytes.size()) {
-        const ssize_t step = ::read(fd, bytes.data() + read, static_cast<size_t>(bytes.size() - read));
-        if (step < 0 && errno == EINTR) {
-            continue;
-        }
-        if (step < 0) {
-            const int error = errno;
-            ::close(fd);
-            return QStringLiteral("it could not be read (%1)").arg(QString::fromLocal8Bit(std::strerror(error)));
-        }
-        if (step == 0) {
-            break; // the file shrank meanwhile: what was read is checked below
-        }
-        read += step;
-    }
-    ::close(fd);
-    bytes.truncate(read);
-
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    const QByteArray format = reader.format();
-    if (format != "png" && format != "jpeg") {
-        return QStringLiteral("it is not a PNG or JPEG image");
-    }
-    const QSize size = reader.size();
-    if (size.isValid() && qint64(size.width()) * size.height() > maxImportPixels) {
-        return QStringLiteral("the image is too large (%1 × %2 pixels)").arg(size.width()).arg(size.height());
-    }
-    if (format == "png" ? !pngComplete(bytes) : !jpegComplete(bytes)) {
-        return QStringLiteral("the image is incomplete (the file is cut short)");
-    }
-    reader.setAutoTransform(true);
-    reader.setAllocationLimit(0); // the size was checked above
-    QImage image = reader.read();
-    if (image.isNull()) {
-        return QStringLiteral("the image could not be decoded (%1)").arg(reader.errorString());
-    }
-    return ImportSource{std::move(bytes), format, std::move(image)};
-}
-
 void logGrabFailure(const QRectF& area)
 {
     systemLog(QStringLiteral("Could not grab the selected area of the screen (%1, %2, %3 x %4): it is empty "
@@ -288,25 +153,9 @@ qreal primaryPixelRatio()
 
 } // namespace
 
-bool ImageConversion::convertJPGtoPNG(const QUrl& url)
-{
-    const QImage image = readImage(url.toLocalFile());
-    if (image.isNull()) {
-        systemLog(QStringLiteral("convertJPGtoPNG: Failed to load the image at ") + url.toString());
-        return false;
-    }
-    if (const std::optional<QString> error = writePng(image, url.toLocalFile())) {
-        systemLog(QStringLiteral("convertJPGtoPNG: Failed to write png data to ") + url.toString() +
-                  QStringLiteral(": ") + *error);
-        return false;
-    }
-    return true;
-}
-
-ScreenshotCapture::ScreenshotCapture(std::shared_ptr<TextRecognizer> recognizer, std::shared_ptr<ScreenshotsDB> store,
-                                     QObject* parent)
-    : QObject(parent), recognizer_(recognizer ? std::move(recognizer) : sharedTextRecognizer()),
-      store_(std::move(store))
+ScreenshotCapture::ScreenshotCapture(std::shared_ptr<TextRecognizer> recognizer,
+                                     std::shared_ptr<NewImageJournal> journal, QObject* parent)
+    : QObject(parent), recognizer_(std::move(recognizer)), journal_(std::move(journal))
 {
     // One image at a time keeps the capture order; the recognition thread is kept so its engine is too.
     worker_.setMaxThreadCount(1);
@@ -324,7 +173,7 @@ ScreenshotCapture::~ScreenshotCapture()
 
 ScreenshotCapture& ScreenshotCapture::shared()
 {
-    static ScreenshotCapture* instance = new ScreenshotCapture(nullptr, ScreenshotsDB::shared());
+    static ScreenshotCapture* instance = new ScreenshotCapture(sharedTextRecognizer(), sharedNewImageJournal());
     return *instance;
 }
 
@@ -368,62 +217,63 @@ void ScreenshotCapture::startAreaCapture(bool isAssistant, CaptureCompletionHand
     currentCaptureSource_ = CaptureSource::screen;
     closeShadeWindows();
 
-    bool waitForUnmap = false;
-    CaptureMainWindow* mainWindow = mainWindow_.get();
-    // A window still unmapped for the previous capture counts as shown: that capture never gave it back.
-    job->mainWindowWasVisible = mainWindow != nullptr && ((mainWindow->isVisible() && !mainWindow->isMinimized()) ||
-                                                          mainWindowUnmappedForCapture);
-    if (CaptureMainWindow* window = mainWindow) {
-        if (window->isFullScreen()) {
-            window->showNormal();
-            QTimer::singleShot(0, this, [again = mainWindow_] { makeMainWindowInvisible(*again); });
-        } else {
-            makeMainWindowInvisible(*window);
-            waitForUnmap = mainWindowUnmappedForCapture;
-        }
-    }
-
+    const bool unmapped = hideMainWindow(*job);
     const quint64 generation = generation_;
-    if (capturesThroughPortal()) {
-        portalCapture_ = true;
-        // The portal pictures the desktop as it is at that moment: the main window has gone first. The
-        // overlays come up as soon as the picture is taken, translucent over the desktop it shows, while
-        // its large file is read; they show the still image from then on.
-        const auto takeScreenshot = [this, isAssistant, generation] {
-            if (generation != generation_) {
-                return;
-            }
-            PortalScreenshotRequest::take(
-                portalBus_.value_or(QDBusConnection::sessionBus()), this,
-                [this, isAssistant, generation](const PortalScreenshotOutcome& outcome) {
-                    if (generation == generation_) {
-                        portalAnswered(isAssistant, outcome);
-                    }
-                },
-                [this, isAssistant, generation] {
-                    if (generation == generation_ && !(overlays_ && overlays_->isOpen())) {
-                        openOverlays(isAssistant);
-                    }
-                });
-        };
-        if (waitForUnmap) {
-            QTimer::singleShot(100, this, takeScreenshot);
-        } else {
-            takeScreenshot();
+    const auto begin = [this, isAssistant, generation] {
+        if (generation != generation_) {
+            return;
         }
-        return;
-    }
-    const auto open = [this, isAssistant, generation] {
-        if (generation == generation_) {
+        if (portalCapture_) {
+            takePortalScreenshot(isAssistant);
+        } else {
             openOverlays(isAssistant);
         }
     };
-    // An unmapped main window takes the X server a moment to uncover what lay below it.
-    if (waitForUnmap) {
-        QTimer::singleShot(100, this, open);
+    portalCapture_ = capturesThroughPortal();
+    // An unmapped main window takes the X server a moment to uncover what lay below it; the portal pictures
+    // the desktop as it is at that moment, so it waits for the window to have gone too.
+    if (unmapped) {
+        QTimer::singleShot(100, this, begin);
     } else {
-        open();
+        begin();
     }
+}
+
+bool ScreenshotCapture::hideMainWindow(Job& job)
+{
+    CaptureMainWindow* window = mainWindow_.get();
+    // A window still unmapped for the previous capture counts as shown: that capture never gave it back.
+    job.mainWindowWasVisible =
+        window != nullptr && ((window->isVisible() && !window->isMinimized()) || mainWindowUnmappedForCapture);
+    if (window == nullptr) {
+        return false;
+    }
+    if (window->isFullScreen()) {
+        window->showNormal();
+        QTimer::singleShot(0, this, [again = mainWindow_] { makeMainWindowInvisible(*again); });
+        return false;
+    }
+    makeMainWindowInvisible(*window);
+    return mainWindowUnmappedForCapture;
+}
+
+void ScreenshotCapture::takePortalScreenshot(bool isAssistant)
+{
+    // The overlays come up as soon as the picture is taken, translucent over the desktop it shows, while its
+    // large file is read; they show the still image from then on.
+    const quint64 generation = generation_;
+    PortalScreenshotRequest::take(
+        portalBus_.value_or(QDBusConnection::sessionBus()), this,
+        [this, isAssistant, generation](const PortalScreenshotOutcome& outcome) {
+            if (generation == generation_) {
+                portalAnswered(isAssistant, outcome);
+            }
+        },
+        [this, isAssistant, generation] {
+            if (generation == generation_ && !(overlays_ && overlays_->isOpen())) {
+                openOverlays(isAssistant);
+            }
+        });
 }
 
 void ScreenshotCapture::portalAnswered(bool isAssistant, const PortalScreenshotOutcome& outcome)
@@ -487,12 +337,15 @@ void ScreenshotCapture::openOverlays(bool isAssistant)
     emit overlaysShown();
 }
 
-void ScreenshotCapture::performCaptureFromFileURLs(const QList<QUrl>& urls, CaptureCompletionHandler completionHandler,
+void ScreenshotCapture::performCaptureFromFileURLs(const QList<QUrl>& urls, ImportCompletionHandler completionHandler,
                                                    SkippedImportsHandler skipped)
 {
     auto job = std::make_shared<Job>();
     job->source = CaptureSource::file;
-    job->completionHandler = std::move(completionHandler);
+    job->completionHandler = [handler = std::move(completionHandler)](const auto& results, CaptureResult result) {
+        handler(results, result);
+        return CaptureFollowUp::returnToPreviousWindow; // not asked: an import leaves the window alone
+    };
     job->skippedHandler = std::move(skipped);
     job->wasAppActiveWhenStartedCapture = QGuiApplication::applicationState() == Qt::ApplicationActive;
     jobs_.push_back(job);
@@ -503,90 +356,31 @@ void ScreenshotCapture::performCaptureFromFileURLs(const QList<QUrl>& urls, Capt
         return;
     }
     job->importing = true;
-    const qreal ratio = primaryPixelRatio();
     // Each file is read, decoded, saved and given its thumbnail before the next is read: one decoded image
     // at a time. What goes on to recognition is the file's bytes, decoded again when its turn comes.
     const QPointer<ScreenshotCapture> self(this);
-    importWorker_.start([self, job, urls, directory = *directory, ratio, store = store_] {
+    importWorker_.start([self, job, urls, directory = *directory, ratio = primaryPixelRatio(), journal = journal_] {
         const auto deliver = [&](auto work) {
             QMetaObject::invokeMethod(self.data(), std::move(work), Qt::QueuedConnection);
         };
         for (const QUrl& url : urls) {
-            const QString source = url.toLocalFile();
-            const QFileInfo info(source);
-            const QString shownName = info.fileName().isEmpty() ? url.toDisplayString() : info.fileName();
-            const auto skip = [&](const QString& reason) {
-                deliver([self, job, skipped = SkippedImport{shownName, reason}] {
-                    if (self) {
-                        job->skipped.append(skipped);
-                    }
-                });
-            };
-            const QString base = info.completeBaseName();
-            const QString extension = info.suffix().toLower();
-            const bool jpegName = extension == QLatin1String("jpg") || extension == QLatin1String("jpeg");
-            if (!url.isLocalFile() || (!jpegName && extension != QLatin1String("png"))) {
-                systemLog(QStringLiteral("Only JPG or PNG are supported for import"));
-                skip(QStringLiteral("only PNG and JPEG files can be imported"));
-                continue;
-            }
-            std::variant<ImportSource, QString> read = readImportSource(source);
-            if (const QString* reason = std::get_if<QString>(&read)) {
-                systemLog(QStringLiteral("Skipping ") + source + QStringLiteral(": ") + *reason);
-                skip(*reason);
-                continue;
-            }
-            ImportSource& image = std::get<ImportSource>(read);
-            // A PNG file is copied as it is; a JPEG becomes a PNG file, upright as it is shown.
-            const QByteArray bytes = image.format == "png" ? image.bytes : pngData(image.image);
-            if (bytes.isEmpty()) {
-                skip(QStringLiteral("it could not be converted to PNG"));
-                continue;
-            }
-            Outcome outcome;
-            outcome.filename = base;
-            std::optional<QString> error;
-            for (int n = 0; !outcome.saved && !error; ++n) {
-                const QString name = n == 0 ? (jpegName ? base + QStringLiteral(".png") : info.fileName())
-                                            : base + QLatin1Char('-') + QString::number(n) + QStringLiteral(".png");
-                const QString target = directory + QLatin1Char('/') + name;
-                if (entryExists(target)) {
-                    continue;
+            std::variant<ImportedImage, SkippedImport> imported = importImageFile(url, directory, journal.get(), ratio);
+            deliver([self, job, imported = std::move(imported)]() mutable {
+                if (!self) {
+                    return;
                 }
-                const QUrl targetUrl = QUrl::fromLocalFile(target);
-                const QString urlText = targetUrl.toString(QUrl::FullyEncoded);
-                if (const StoreResult<void> recorded =
-                        store ? store->recordNewImage(urlText, base, true) : StoreResult<void>();
-                    !recorded) {
-                    error = recorded.error().description();
-                    break;
+                if (auto* skipped = std::get_if<SkippedImport>(&imported)) {
+                    job->skipped.append(std::move(*skipped));
+                    return;
                 }
-                error = writeNewFile(target, bytes);
-                if (!error) {
-                    outcome.saved = true;
-                    outcome.screenshotPath = targetUrl;
-                } else if (store) {
-                    store->forgetNewImage(urlText);
-                }
-                if (error && entryExists(target)) {
-                    error.reset(); // another capture or import took the name meanwhile: the next one
-                }
-            }
-            if (error) {
-                systemLog(QStringLiteral("Error copying in performCaptureFromFileURLs: ") + *error);
-                skip(QStringLiteral("it could not be saved (%1)").arg(*error));
-                continue;
-            }
-            const QByteArray thumbnail = pngData(renderThumbnail(image.image, 200, QSizeF(200, 140), ratio));
-            if (!thumbnail.isEmpty()) {
-                outcome.thumbnail = thumbnail;
-            }
-            outcome.encoded = std::move(image.bytes);
-            image = ImportSource{};
-            deliver([self, job, outcome = std::move(outcome)]() mutable {
-                if (self) {
-                    self->handleOutcome(job, std::move(outcome));
-                }
+                auto& image = std::get<ImportedImage>(imported);
+                Outcome outcome;
+                outcome.screenshotPath = image.screenshotPath;
+                outcome.filename = image.filename;
+                outcome.saved = true;
+                outcome.thumbnail = std::move(image.thumbnail);
+                outcome.encoded = std::move(image.encoded);
+                self->handleOutcome(job, std::move(outcome));
             });
         }
         deliver([self, job] {
@@ -751,59 +545,49 @@ void ScreenshotCapture::processNext(const JobPtr& job)
         job->processing = false;
         handleOutcome(job, watcher->future().takeResult());
     });
-    watcher->setFuture(QtConcurrent::run(&worker_, [next, store = store_] {
-        PendingRecognizeTextImage pending = next->pending;
-        if (next->createdAt) {
-            // The first free file of the default name, as a rename would choose it: one worker writes every
-            // grab, so no other grab takes it in between.
-            const QString directory = pending.screenshotPath.toLocalFile();
-            const QString base = screenshotFileBaseName(pending.filename);
-            QString target = directory + base + QStringLiteral(".png");
-            for (int number = 1; entryExists(target); ++number) {
-                target = directory + base + QLatin1Char('-') + QString::number(number) + QStringLiteral(".png");
-            }
-            pending.screenshotPath = QUrl::fromLocalFile(target);
-            pending.filename = QFileInfo(target).fileName();
+    watcher->setFuture(QtConcurrent::run(&worker_, [next, journal = journal_] { return save(*next, journal.get()); }));
+}
+
+ScreenshotCapture::Outcome ScreenshotCapture::save(const QueuedImage& queued, NewImageJournal* journal)
+{
+    PendingRecognizeTextImage pending = queued.pending;
+    if (queued.createdAt) {
+        // The first free file of the default name, as a rename would choose it: one worker writes every grab,
+        // so no other grab takes it in between.
+        const QString directory = pending.screenshotPath.toLocalFile();
+        const QString base = screenshotFileBaseName(pending.filename);
+        QString target = directory + base + QStringLiteral(".png");
+        for (int number = 1; entryExists(target); ++number) {
+            target = directory + base + QLatin1Char('-') + QString::number(number) + QStringLiteral(".png");
         }
-        Outcome outcome;
-        outcome.createdAt = next->createdAt;
-        outcome.screenshotPath = pending.screenshotPath;
-        outcome.filename = pending.filename;
-        outcome.image = pending.image;
-        const QString urlText = pending.screenshotPath.toString(QUrl::FullyEncoded);
-        std::optional<QString> error;
-        const QByteArray png = pngData(pending.image);
-        if (png.isEmpty()) {
-            error = QStringLiteral("the image could not be encoded as PNG");
-        } else if (const StoreResult<void> recorded =
-                       // Listed under the name its row is given, should the run end before the row is inserted.
-                   store ? store->recordNewImage(urlText, next->createdAt ? next->pending.filename : pending.filename,
-                                                 false)
-                         : StoreResult<void>();
-                   !recorded) {
-            error = recorded.error().description();
-        }
-        if (!error) {
-            error = writeNewFile(pending.screenshotPath.toLocalFile(), png);
-            if (error && store) {
-                store->forgetNewImage(urlText);
-            }
-        }
-        if (error) {
-            printLine(QStringLiteral("Could not save screenshot: ") + *error);
-            outcome.error = *error;
-            return outcome;
-        }
-        printLine(QStringLiteral("Screenshot saved at ") + pending.screenshotPath.toString());
-        outcome.saved = true;
-        // Drawn from the image in memory: once its row exists the file is the library's, which may rename it.
-        const QByteArray thumbnail =
-            pngData(renderThumbnail(pending.image, 200, QSizeF(200, 140), next->thumbnailPixelRatio));
-        if (!thumbnail.isEmpty()) {
-            outcome.thumbnail = thumbnail;
-        }
+        pending.screenshotPath = QUrl::fromLocalFile(target);
+        pending.filename = QFileInfo(target).fileName();
+    }
+    Outcome outcome;
+    outcome.createdAt = queued.createdAt;
+    outcome.screenshotPath = pending.screenshotPath;
+    outcome.filename = pending.filename;
+    outcome.image = pending.image;
+    const QByteArray png = pngData(pending.image);
+    // Noted under the name its row is given, should the run end before the row is inserted.
+    const std::optional<QString> error =
+        png.isEmpty() ? QStringLiteral("the image could not be encoded as PNG")
+                      : writeNewImage(journal, pending.screenshotPath.toLocalFile(), png,
+                                      queued.createdAt ? queued.pending.filename : pending.filename, false);
+    if (error) {
+        printLine(QStringLiteral("Could not save screenshot: ") + *error);
+        outcome.error = *error;
         return outcome;
-    }));
+    }
+    printLine(QStringLiteral("Screenshot saved at ") + pending.screenshotPath.toString());
+    outcome.saved = true;
+    // Drawn from the image in memory: once its row exists the file is the library's, which may rename it.
+    const QByteArray thumbnail =
+        pngData(renderThumbnail(pending.image, 200, QSizeF(200, 140), queued.thumbnailPixelRatio));
+    if (!thumbnail.isEmpty()) {
+        outcome.thumbnail = thumbnail;
+    }
+    return outcome;
 }
 
 QFuture<QString> ScreenshotCapture::recognizeText(const QImage& image, const QByteArray& encoded)
@@ -881,25 +665,19 @@ void ScreenshotCapture::finish(JobPtr job)
     }
     const QList<CapturedScreenshotInfo> results = job->captureInfo;
     const CaptureCompletionHandler handler = std::exchange(job->completionHandler, nullptr);
-    handler(results, CaptureResult::success);
+    const CaptureFollowUp followUp = handler(results, CaptureResult::success);
     // An import leaves the window alone. While another capture waits for the user's selection its overlays
     // stay in front and the window hidden.
     if (job->source != CaptureSource::screen || otherAreaCaptureSelecting(job)) {
         return;
     }
-    const std::optional<QString> task =
-        results.front().windowDetails ? results.front().windowDetails->aiAssistantTask : std::nullopt;
-    if (task == QLatin1String("Copy text") || task == QLatin1String("Web search")) {
-        // Nothing was stored: the user goes back to where they were, the main window shown only if it was.
+    if (followUp == CaptureFollowUp::returnToPreviousWindow) {
         giveMainWindowBack(*job);
         return;
     }
     makeMainWindowVisibleAgain(mainWindow_.get());
-    if (!results.front().windowDetails) {
-        return;
-    }
-    // A stored screenshot is shown: the main window comes forward.
-    if (mainWindow_) {
+    // A grab handed over without a selection has no window details and brings nothing forward.
+    if (results.front().windowDetails && mainWindow_) {
         mainWindow_->show();
         mainWindow_->bringToFront();
     }

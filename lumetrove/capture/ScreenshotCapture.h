@@ -20,12 +20,16 @@
 
 namespace lumetrove {
 
-class ScreenshotsDB;
+class NewImageJournal;
 class TextRecognizer;
 struct PortalScreenshotOutcome;
 
-/// Called once per capture on the main thread: the records with `success`, or no list with `cancelled`.
+/// Called once per area capture on the main thread: the records with `success`, or no list with `cancelled`.
+/// What it answers after `success` decides what the main window does next.
 using CaptureCompletionHandler =
+    std::function<CaptureFollowUp(const std::optional<QList<CapturedScreenshotInfo>>& results, CaptureResult result)>;
+/// Called once per import on the main thread, as an area capture's handler; an import leaves the window alone.
+using ImportCompletionHandler =
     std::function<void(const std::optional<QList<CapturedScreenshotInfo>>& results, CaptureResult result)>;
 
 /// A saved image waiting for text recognition.
@@ -37,33 +41,13 @@ struct PendingRecognizeTextImage {
     QString filename;
 };
 
-/// Turns JPEG files into PNG files.
-class ImageConversion {
-public:
-    /// Rewrites the image file at `url` as PNG, upright by its EXIF orientation; false (and a log line) when
-    /// it cannot be read or written.
-    static bool convertJPGtoPNG(const QUrl& url);
-};
-
-/// The one object that runs captures and imports. An area capture hides the main window (the one the shell
-/// hands over), covers every screen with a selection overlay, grabs the selected area 0.1 s after the
-/// overlays close and saves it as a PNG file in the screenshots directory. In a Wayland session the desktop
-/// portal first takes one screenshot of the whole desktop, the overlays show that still image, one full-screen
-/// window per screen, and the selection is cut from it: a refusal ends the capture as cancelled, and where
-/// there is no portal with screenshot support the permission window says so. An import reads PNG and JPEG
-/// files and saves them there. Each image is saved and given a thumbnail on a worker thread, so the main
-/// thread never waits: captures on one worker, imports on another, so that a slow file being imported never
-/// holds up a capture. When the last image of a capture or an import is saved its completion handler is
-/// called, once, on the main thread, and after a capture the main window comes back; the records' text is
-/// still being recognised then, on a thread of its own in the order the images were saved, and each record
-/// carries it as a future (`CapturedScreenshotInfo::pendingRecognizedText`). Only a capture with an assistant
-/// task, which acts on the text at once, waits for its text before it reports.
-///
-/// Captures and imports run side by side and each reports on its own: an import never ends a capture, nor a
-/// capture an import. A new area capture replaces only an earlier one whose area is still being chosen.
-///
-/// With a store, every new image is noted in it before its file is written (`ScreenshotsDB::recordNewImage`),
-/// so that an image whose row a killed run never inserted is listed when the library is next opened.
+/// Runs area captures and imports and hands their records up; it shows no window of its own. An area capture
+/// hides the main window, opens the overlays, grabs the chosen area (in a Wayland session, cuts it from the
+/// desktop portal's still image) and saves it. Saving, thumbnails and text recognition run on worker threads:
+/// the completion is called once the images are saved, each record's text still to come
+/// (`CapturedScreenshotInfo::pendingRecognizedText`) unless an assistant task waits for it. Captures and
+/// imports run side by side, each reporting on its own; a new area capture replaces only one whose area is
+/// still being chosen. Main thread.
 class ScreenshotCapture : public QObject {
     Q_OBJECT
 
@@ -73,13 +57,13 @@ public:
     /// The level of every overlay window, and the key by which the overlays find each other.
     static constexpr int screenshotWindowOverlayWindowLevel = 3003;
 
-    /// `recognizer` null means the shared Tesseract recogniser; `store` null means that new images are noted
-    /// nowhere (`shared()` notes them in `ScreenshotsDB::shared()`).
-    explicit ScreenshotCapture(std::shared_ptr<TextRecognizer> recognizer = nullptr,
-                               std::shared_ptr<ScreenshotsDB> store = nullptr, QObject* parent = nullptr);
+    /// Images are read by `recognizer` and noted in `journal` before their files are written; a null journal
+    /// notes them nowhere.
+    ScreenshotCapture(std::shared_ptr<TextRecognizer> recognizer, std::shared_ptr<NewImageJournal> journal,
+                      QObject* parent = nullptr);
     ~ScreenshotCapture() override;
 
-    /// The process-wide instance, made on first use. Main thread.
+    /// The process-wide instance over the shared recogniser and library store, made on first use. Main thread.
     static ScreenshotCapture& shared();
 
     /// Begins an area capture; `isAssistant` asks for the assistant panel after the drag. Returns at once.
@@ -89,7 +73,7 @@ public:
     /// Each file is read (regular files only, never blocking on one) and decoded before anything is written,
     /// one at a time; a file that cannot become a screenshot leaves nothing behind and is told to `skipped`
     /// with the reason, all of them in one call before the completion. Returns at once.
-    void performCaptureFromFileURLs(const QList<QUrl>& urls, CaptureCompletionHandler completionHandler,
+    void performCaptureFromFileURLs(const QList<QUrl>& urls, ImportCompletionHandler completionHandler,
                                     SkippedImportsHandler skipped = nullptr);
 
     /// The user chose `area` (Qt's global logical coordinates) for the area capture under way.
@@ -136,10 +120,17 @@ private:
     struct Job;
     using JobPtr = std::shared_ptr<Job>;
 
+    /// Makes the main window invisible for the area capture `job` and notes how it was; true when it was
+    /// unmapped, which takes the X server a moment.
+    bool hideMainWindow(Job& job);
+    /// Asks the desktop portal for the still image that the area capture under way is cut from.
+    void takePortalScreenshot(bool isAssistant);
     void openOverlays(bool isAssistant);
     void portalAnswered(bool isAssistant, const PortalScreenshotOutcome& outcome);
     void cutFromFrozenDesktop(const QRectF& area);
     void processNext(const JobPtr& job);
+    /// Writes a grab under its first free name and draws its thumbnail. On the grab worker.
+    static Outcome save(const QueuedImage& queued, NewImageJournal* journal);
     void handleOutcome(const JobPtr& job, Outcome outcome);
     // By value: the job may be the one `areaCapture_` holds, which they reset.
     void finish(JobPtr job);
@@ -159,7 +150,7 @@ private:
     QFuture<QString> recognizeText(const QImage& image, const QByteArray& encoded = QByteArray());
 
     std::shared_ptr<TextRecognizer> recognizer_;
-    std::shared_ptr<ScreenshotsDB> store_;
+    std::shared_ptr<NewImageJournal> journal_;
     std::shared_ptr<CaptureMainWindow> mainWindow_;
     std::shared_ptr<CaptureOverlays> overlays_;
     CaptureSource currentCaptureSource_ = CaptureSource::screen;

@@ -15,21 +15,6 @@
 namespace lumetrove {
 namespace {
 
-struct Preset {
-    const char* title;
-    const char* task;
-};
-constexpr Preset presets[] = {
-    {"What is this?", "What is this?"},
-    {"Summarize this", "Summarize this"},
-    {"Write a reply to this", "Write a reply to this"},
-    {"Translate to English", "Translate text in this image to English"},
-    {"List items", "List the items in this image"},
-    {"Copy text", "Copy text"},
-    {"Web search", "Web search"},
-};
-constexpr const char* lastPresetBeforeSeparator = "List items";
-
 bool darkAppearance(const QWidget& widget)
 {
     return widget.palette().color(QPalette::Window).lightness() < 128;
@@ -40,17 +25,17 @@ bool darkAppearance(const QWidget& widget)
 QStringList assistantPresetTitles()
 {
     QStringList titles;
-    for (const Preset& preset : presets) {
-        titles.append(QString::fromLatin1(preset.title));
+    for (const AssistantTask task : presetAssistantTasks) {
+        titles.append(assistantTaskTitle(task));
     }
     return titles;
 }
 
 QString assistantPromptForTitle(const QString& title)
 {
-    for (const Preset& preset : presets) {
-        if (title == QLatin1String(preset.title)) {
-            return QString::fromLatin1(preset.task);
+    for (const AssistantTask task : presetAssistantTasks) {
+        if (title == assistantTaskTitle(task)) {
+            return assistantTaskText(task);
         }
     }
     return title;
@@ -224,9 +209,9 @@ void ScreenAreaSelectionView::showAssistantPanel()
 
     popupButton_ = new QComboBox(this);
     popupButton_->setFont(font);
-    for (const QString& title : assistantPresetTitles()) {
-        popupButton_->addItem(title);
-        if (title == QLatin1String(lastPresetBeforeSeparator)) {
+    for (const AssistantTask task : presetAssistantTasks) {
+        popupButton_->addItem(assistantTaskTitle(task), static_cast<int>(task));
+        if (task == AssistantTask::listItems) {
             popupButton_->insertSeparator(popupButton_->count());
         }
     }
@@ -260,6 +245,15 @@ void ScreenAreaSelectionView::showAssistantPanel()
         connect(shortcut, &QShortcut::activated, processButton_, &QPushButton::click);
     }
 
+    placeAssistantPanel();
+    popupButton_->show();
+    processButton_->show();
+    customPromptTextField_->show();
+    customPromptTextField_->setFocus();
+}
+
+void ScreenAreaSelectionView::placeAssistantPanel()
+{
     // The list's corner is placed; the button sits 10 after it and the field 20 below, as wide as both.
     const AssistantPanelPosition position = assistantPanelPosition(selectionRect_, QSizeF(size()));
     popupButton_->adjustSize();
@@ -267,7 +261,8 @@ void ScreenAreaSelectionView::showAssistantPanel()
     // The field spans the list and the button; where its placeholder needs more, the list grows to give it.
     const int fieldChrome = 2 * customPromptTextField_->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 12;
     const int placeholderWidth =
-        QFontMetrics(fieldFont).horizontalAdvance(customPromptTextField_->placeholderText()) + fieldChrome;
+        QFontMetrics(customPromptTextField_->font()).horizontalAdvance(customPromptTextField_->placeholderText()) +
+        fieldChrome;
     listSize.setWidth(std::max(listSize.width(), placeholderWidth - 10 - 100));
     const QPoint origin = position.listOrigin.toPoint();
     popupButton_->setGeometry(QRect(origin, listSize));
@@ -275,24 +270,29 @@ void ScreenAreaSelectionView::showAssistantPanel()
     customPromptTextField_->adjustSize();
     customPromptTextField_->setGeometry(QRect(origin.x(), origin.y() + listSize.height() + 20,
                                               listSize.width() + 10 + 100, customPromptTextField_->height()));
-    popupButton_->show();
-    processButton_->show();
-    customPromptTextField_->show();
-    customPromptTextField_->setFocus();
 }
 
 void ScreenAreaSelectionView::popupButtonDidChange()
 {
-    const QString title = popupButton_->currentText();
-    if (title == QLatin1String("Copy text")) {
+    switch (chosenPreset()) {
+    case AssistantTask::copyText:
         processButton_->setText(QStringLiteral("Copy"));
         processButton_->click();
-    } else if (title == QLatin1String("Web search")) {
+        break;
+    case AssistantTask::webSearch:
         processButton_->setText(QStringLiteral("Search"));
         processButton_->click();
-    } else {
+        break;
+    default:
         processButton_->setText(QStringLiteral("Process"));
+        break;
     }
+}
+
+AssistantTask ScreenAreaSelectionView::chosenPreset() const
+{
+    const QVariant chosen = popupButton_ ? popupButton_->currentData() : QVariant();
+    return chosen.isValid() ? static_cast<AssistantTask>(chosen.toInt()) : AssistantTask::custom;
 }
 
 void ScreenAreaSelectionView::controlTextDidChange(const QString& text)
@@ -309,10 +309,7 @@ void ScreenAreaSelectionView::controlTextDidChange(const QString& text)
 void ScreenAreaSelectionView::processAssistantSelection()
 {
     const QString typed = customPromptTextField_ ? customPromptTextField_->text() : QString();
-    const QString task = !typed.isEmpty() ? typed
-                         : popupButton_ && popupButton_->currentIndex() >= 0
-                             ? assistantPromptForTitle(popupButton_->currentText())
-                             : QString();
+    const QString task = !typed.isEmpty() ? typed : assistantTaskText(chosenPreset());
     if (windowDetails_) {
         windowDetails_->aiAssistantTask = task;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lumetrove/library/AssistantTask.h"
 #include "lumetrove/library/CaptureResult.h"
 #include "lumetrove/library/WindowDetails.h"
 
@@ -91,7 +92,11 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    /// Places the panel's controls beside the selection.
+    void placeAssistantPanel();
     void popupButtonDidChange();
+    /// The preset the list shows; `custom` while it shows none.
+    AssistantTask chosenPreset() const;
     void controlTextDidChange(const QString& text);
     static QRectF rectBetween(QPointF a, QPointF b);
 

@@ -2,6 +2,7 @@
 
 #include "lumetrove/library/Folder.h"
 #include "lumetrove/library/FolderSection.h"
+#include "lumetrove/library/NewImageJournal.h"
 #include "lumetrove/library/ScreenshotRow.h"
 #include "lumetrove/library/StoreResult.h"
 
@@ -59,11 +60,11 @@ struct LibraryOpenProblem {
 /// `queryFolders`), whose caller may try again after an index rebuild and logs once when it gives up
 /// (`loadRebuildingIndexOnce`), and the records of file changes. Without an open connection every operation
 /// is a silent no-op.
-class ScreenshotsDB {
+class ScreenshotsDB : public NewImageJournal {
 public:
     /// A store with no connection; `openDatabase` opens one.
     ScreenshotsDB();
-    ~ScreenshotsDB();
+    ~ScreenshotsDB() override;
     ScreenshotsDB(const ScreenshotsDB&) = delete;
     ScreenshotsDB& operator=(const ScreenshotsDB&) = delete;
 
@@ -179,9 +180,9 @@ public:
 
     /// Records that a new image is about to be written at the "file://" URL text `path`, to be listed under
     /// `name`. When it cannot be recorded, the file must not be written. As `recordFileMove` without a record.
-    StoreResult<void> recordNewImage(const QString& path, const QString& name, bool wasImported);
+    StoreResult<void> recordNewImage(const QString& path, const QString& name, bool wasImported) override;
     /// Forgets the record of a new image that gets no row (its file was removed, or never written).
-    StoreResult<void> forgetNewImage(const QString& path);
+    StoreResult<void> forgetNewImage(const QString& path) override;
 
 private:
     void migrate();

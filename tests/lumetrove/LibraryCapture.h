@@ -35,6 +35,7 @@ public:
                 }
                 // The list is made on the thread pool: the capture is done once the list holds what it added.
                 library.whenListed([state] { state->finished = true; });
+                return CaptureFollowUp::showMainWindow;
             });
     }
 

@@ -39,12 +39,12 @@ public:
     int captures = 0;
     bool lastWasAssistant = false;
     QList<QList<QUrl>> imports;
-    Completion pending;
+    CaptureCompletion pending;
     SkippedImportsHandler pendingSkipped;
 
     bool checkScreenCapturePermission() override { return permission; }
     bool screenRecordingGranted() override { return permission; }
-    void startAreaCapture(bool isAssistant, Completion completion) override
+    void startAreaCapture(bool isAssistant, CaptureCompletion completion) override
     {
         ++captures;
         lastWasAssistant = isAssistant;
@@ -54,13 +54,16 @@ public:
                                     SkippedImportsHandler skipped) override
     {
         imports << urls;
-        pending = std::move(completion);
+        pending = [completion = std::move(completion)](Infos infos, CaptureResult result) {
+            completion(std::move(infos), result);
+            return CaptureFollowUp::returnToPreviousWindow;
+        };
         pendingSkipped = std::move(skipped);
     }
-    void complete(Infos infos, CaptureResult result = CaptureResult::success)
+    CaptureFollowUp complete(Infos infos, CaptureResult result = CaptureResult::success)
     {
         auto completion = std::move(pending);
-        completion(std::move(infos), result);
+        return completion(std::move(infos), result);
     }
 };
 
@@ -196,7 +199,7 @@ TEST_F(ContentViewTest, ACaptureResetsSearchAndSectionAndSelectsTheNewScreenshot
     EXPECT_EQ(search->text(), "");
     EXPECT_TRUE(view->didTakeOrImportScreenshot());
 
-    capture.complete(QList<CapturedScreenshotInfo>{capturedImage("first")});
+    EXPECT_EQ(capture.complete(QList<CapturedScreenshotInfo>{capturedImage("first")}), CaptureFollowUp::showMainWindow);
     ASSERT_TRUE(listSettled(1));
     ASSERT_NE(view->selectedScreenshot(), nullptr);
     EXPECT_EQ(view->screenshotsSelectionIndex(), 0);
@@ -204,12 +207,16 @@ TEST_F(ContentViewTest, ACaptureResetsSearchAndSectionAndSelectsTheNewScreenshot
     UserDefaults::remove(UserDefaults::openAIAPIKey);
 }
 
-TEST_F(ContentViewTest, CopyTextAndWebSearchCapturesStoreNothing)
+TEST_F(ContentViewTest, CopyTextCapturesStoreNothingAndSendTheUserBack)
 {
     makeView();
-    view->handleCaptureResult(QList<CapturedScreenshotInfo>{capturedImage("copy", "Copy text"), capturedImage("x")},
-                              CaptureResult::success, false);
-    view->handleCaptureResult(std::nullopt, CaptureResult::cancelled, false);
+    // The shell, not the capture engine, sends the user back to where they were after a text-only task.
+    EXPECT_EQ(
+        view->handleCaptureResult(QList<CapturedScreenshotInfo>{capturedImage("copy", "Copy text"), capturedImage("x")},
+                                  CaptureResult::success, false),
+        CaptureFollowUp::returnToPreviousWindow);
+    EXPECT_EQ(view->handleCaptureResult(std::nullopt, CaptureResult::cancelled, false),
+              CaptureFollowUp::returnToPreviousWindow);
     processEventsUntil([] { return false; }, 100);
     EXPECT_TRUE(view->screenshotsListManager().screenshots().isEmpty());
     EXPECT_FALSE(testing::findControlNamed(view.get(), QStringLiteral("Screenshots")));

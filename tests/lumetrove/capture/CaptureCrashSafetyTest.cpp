@@ -1,7 +1,7 @@
 #include "lumetrove/capture/ScreenshotCapture.h"
-#include "lumetrove/capture/TextRecognitionBacklog.h"
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/LibraryProblems.h"
+#include "lumetrove/library/TextRecognitionBacklog.h"
 #include "lumetrove/platform/NotificationCenter.h"
 #include "lumetrove/platform/TextRecognizer.h"
 #include "tests/lumetrove/library/KilledChild.h"
@@ -92,7 +92,10 @@ TEST_F(CaptureCrashSafetyTest, ImagesWhoseRowsAKillKeptOutAreListedOnTheNextOpen
             int reported = 0;
             capture.performCaptureFromFileURLs(imports, [&](const auto&, CaptureResult) { ++reported; });
             testing::processEventsUntil([&] { return reported == 1; }, 60000);
-            capture.startAreaCapture(false, [&](const auto&, CaptureResult) { ++reported; });
+            capture.startAreaCapture(false, [&](const auto&, CaptureResult) {
+                ++reported;
+                return CaptureFollowUp::showMainWindow;
+            });
             capture.closeShadeWindows();
             QImage grabbed(321, 40, QImage::Format_RGB32);
             grabbed.fill(Qt::white);
@@ -187,7 +190,10 @@ TEST_F(CaptureCrashSafetyTest, ACaptureWhoseImageTheLibraryCannotNoteWritesNoFil
     ScreenshotCapture capture(std::make_shared<WidthRecognizer>(), store);
     std::optional<CaptureResult> ended;
     ::testing::internal::CaptureStdout();
-    capture.startAreaCapture(false, [&](const auto&, CaptureResult result) { ended = result; });
+    capture.startAreaCapture(false, [&](const auto&, CaptureResult result) {
+        ended = result;
+        return CaptureFollowUp::showMainWindow;
+    });
     capture.closeShadeWindows();
     QImage grabbed(120, 40, QImage::Format_RGB32);
     grabbed.fill(Qt::white);

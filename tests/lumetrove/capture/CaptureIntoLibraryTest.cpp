@@ -33,6 +33,7 @@ protected:
                                      for (const CapturedScreenshotInfo& info : *reported) {
                                          library.addScreenshot(info, false);
                                      }
+                                     return CaptureFollowUp::showMainWindow;
                                  });
         capture.closeShadeWindows();
         QImage image(width, 40, QImage::Format_RGB32);
@@ -47,7 +48,7 @@ protected:
     std::vector<std::string> storedTexts() { return column("SELECT text FROM screenshots ORDER BY id"); }
 
     std::shared_ptr<HeldRecognizer> recognizer = std::make_shared<HeldRecognizer>();
-    ScreenshotCapture capture{recognizer};
+    ScreenshotCapture capture{recognizer, nullptr};
 };
 
 TEST_F(CaptureIntoLibraryTest, TheRowIsListedWhileItsTextIsRecognisedAndTheTextThenReachesTheListAndTheIndex)

@@ -4,6 +4,7 @@
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/PortalScreenshot.h"
+#include "lumetrove/platform/TextRecognizer.h"
 #include "tests/lumetrove/FakePortal.h"
 #include "tests/lumetrove/LibraryCapture.h"
 #include "tests/lumetrove/wayland/WaylandDesktop.h"
@@ -325,7 +326,7 @@ TEST(PortalAnswersOnWaylandTest, ARefusalEndsTheCaptureCancelledAndAMissingPorta
         }
         const QStringList filesBefore = screenshotFiles();
 
-        ScreenshotCapture capture;
+        ScreenshotCapture capture(sharedTextRecognizer(), nullptr);
         capture.setPortalBus(bus.connect(QStringLiteral("capture")));
         const ScreenCaptureOverlays& overlays = ScreenCaptureOverlays::installIn(capture);
         std::optional<CaptureResult> outcome;
@@ -334,6 +335,7 @@ TEST(PortalAnswersOnWaylandTest, ARefusalEndsTheCaptureCancelledAndAMissingPorta
             false, [&](const std::optional<QList<CapturedScreenshotInfo>>& results, CaptureResult result) {
                 outcome = result;
                 gotResults = results.has_value();
+                return CaptureFollowUp::showMainWindow;
             });
         ASSERT_TRUE(processEventsUntil([&] { return outcome.has_value(); }, waylandStepTimeoutMs));
         EXPECT_EQ(*outcome, CaptureResult::cancelled);

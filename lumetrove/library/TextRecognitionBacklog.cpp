@@ -1,4 +1,4 @@
-#include "lumetrove/capture/TextRecognitionBacklog.h"
+#include "lumetrove/library/TextRecognitionBacklog.h"
 
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/FileOperations.h"
