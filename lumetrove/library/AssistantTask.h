@@ -20,7 +20,7 @@ enum class AssistantTask {
     custom,
 };
 
-/// The presets in the order the list shows them; a separator follows `listItems`.
+/// The presets in the order the list shows them (the enum's order); a separator follows `listItems`.
 inline constexpr std::array<AssistantTask, 7> presetAssistantTasks{
     AssistantTask::whatIsThis, AssistantTask::summarize, AssistantTask::writeReply, AssistantTask::translateToEnglish,
     AssistantTask::listItems,  AssistantTask::copyText,  AssistantTask::webSearch,
