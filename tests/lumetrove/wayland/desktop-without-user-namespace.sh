@@ -19,7 +19,10 @@ cat > "$shim/unshare" <<EOF
 #!/bin/sh
 for argument in "\$@"; do
   case \$argument in
-    -U|--user|--user=*) echo "\$*" >> '$shim/refused'; echo "unshare: unshare failed: Operation not permitted" >&2; exit 1 ;;
+    -U|--user|--user=*)
+      echo "\$*" >> '$shim/refused'
+      echo "unshare: unshare failed: Operation not permitted" >&2
+      exit 1 ;;
   esac
 done
 exec '$real' "\$@"
@@ -29,7 +32,8 @@ chmod 755 "$shim/unshare"
 # Inside the desktop: each output's name, mode and scale; the compositor's user; who owns the tray and the
 # portal; the X11 screen of XWayland.
 PATH="$shim:$PATH" "$script" -- bash -c '
-  swaymsg -t get_outputs -p | awk "/^Output/ { name = \$2 } /Current mode/ { mode = \$3 } /Scale factor/ { print name, mode, \$3 + 0 }"
+  swaymsg -t get_outputs -p |
+    awk "/^Output/ { name = \$2 } /Current mode/ { mode = \$3 } /Scale factor/ { print name, mode, \$3 + 0 }"
   sway=${SWAYSOCK%.sock}; sway=${sway##*.}
   echo "compositor uid $(ps -o uid= -p "$sway" | tr -d " ")"
   for name in org.kde.StatusNotifierWatcher org.freedesktop.portal.Desktop; do
