@@ -1,8 +1,8 @@
 #pragma once
 
+#include "tests/lumetrove/PointerWatch.h"
 #include "tests/lumetrove/Sandbox.h"
 
-#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -102,12 +102,12 @@ inline std::vector<SwayView> swayViewsOf(qint64 pid)
     return mine;
 }
 
-/// Presses `keys` (wtype's arguments) in the window that sway focuses. The headless desktop has no keyboard of
-/// its own: the press brings one, which the program binds, with its keymap, before the keys come.
+/// Presses `keys` (wtype's arguments) in the window that sway focuses. wtype brings a keyboard of its own, whose
+/// keymap sway sends the program ahead of the keys; the program bound the seat's keyboard when it started, as
+/// the desktop has one from its start.
 inline bool press(const QStringList& keys)
 {
-    return runProgram(QStringLiteral("wtype"), QStringList{QStringLiteral("-s"), QStringLiteral("1000")} + keys)
-        .has_value();
+    return runProgram(QStringLiteral("wtype"), keys).has_value();
 }
 
 /// Focuses sway's window `view`, as a click on it would.
@@ -160,43 +160,17 @@ inline bool drag(QPoint from, QPoint to)
                         QString::number(to.x()), QString::number(to.y()), QStringLiteral("12")});
 }
 
-/// Notes whether the pointer moved over `window`, as the compositor told the program.
-class PointerWatch : public QObject {
-public:
-    explicit PointerWatch(QWindow* window)
-    {
-        if (window) {
-            window->installEventFilter(this);
-        }
-    }
-    bool reached() const { return reached_; }
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        reached_ = reached_ || event->type() == QEvent::MouseMove;
-        return false;
-    }
-
-private:
-    bool reached_ = false;
-};
-
 /// Moves the test pointer to `point` until `hasPointer` holds: sway hands the pointer to a window it has
 /// just mapped only once the window's first frame at its new size is in, which under load comes well after
 /// sway lists the window; it finds the window under the pointer again at each move.
 inline bool pointAt(QPoint point, const std::function<bool()>& hasPointer)
 {
-    QDeadlineTimer deadline(waylandStepTimeoutMs);
-    // Wiggled by one unit, so that each move is a motion sway acts on.
-    for (int move = 0; !hasPointer() && !deadline.hasExpired(); ++move) {
-        const QPoint at = point + QPoint(move % 2, 0);
-        if (!movePointer({QStringLiteral("move"), QString::number(at.x()), QString::number(at.y())})) {
-            return false;
-        }
-        processEventsUntil(hasPointer, 500);
-    }
-    return hasPointer();
+    return pointAt(
+        point,
+        [](QPoint at) {
+            return movePointer({QStringLiteral("move"), QString::number(at.x()), QString::number(at.y())});
+        },
+        hasPointer, waylandStepTimeoutMs);
 }
 
 /// The text window of another application ("Ledger": "Quarterly budget review", "Download the invoice

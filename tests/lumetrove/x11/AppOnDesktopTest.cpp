@@ -763,7 +763,17 @@ TEST_F(AppOnDesktopTest, OfCopiesStartedAtOnceExactlyOneRunsAndGetsTheOthersFile
     relaunched.setProcessChannelMode(QProcess::ForwardedChannels);
     relaunched.start(QStringLiteral(LUMETROVE_PROGRAM), {QStringLiteral("--relaunched")});
     ASSERT_TRUE(relaunched.waitForStarted());
-    processEventsUntil([] { return false; }, 1000);
+    // It holds the lock file open while it waits for the lock; one that gave up at once has let go of it.
+    const QString runtime = temporary + QStringLiteral("/lumetrove-%1").arg(::geteuid());
+    const QString lock = runtime + QStringLiteral("/lumetrove-instance.lock");
+    const auto waitsForLock = [&] {
+        const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(relaunched.processId()));
+        const QStringList names = descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        return std::any_of(names.begin(), names.end(), [&](const QString& name) {
+            return QFile::symLinkTarget(descriptors.filePath(name)) == lock;
+        });
+    };
+    EXPECT_TRUE(processEventsUntil(waitsForLock, stepTimeoutMs)) << "the relaunch never waited for the lock";
     EXPECT_EQ(relaunched.state(), QProcess::Running) << "the relaunch gave up while the instance before it ran";
     first->terminate();
     ASSERT_TRUE(processEventsUntil([&] { return first->state() == QProcess::NotRunning; }, stepTimeoutMs));
@@ -778,7 +788,6 @@ TEST_F(AppOnDesktopTest, OfCopiesStartedAtOnceExactlyOneRunsAndGetsTheOthersFile
     EXPECT_EQ(relaunched.state(), QProcess::Running);
     relaunched.kill();
     relaunched.waitForFinished();
-    const QString runtime = temporary + QStringLiteral("/lumetrove-%1").arg(::geteuid());
     EXPECT_EQ(QFileInfo(runtime).permissions() &
                   (QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther),
               0);

@@ -4,6 +4,7 @@
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/WindowList.h"
 #include "tests/lumetrove/LibraryCapture.h"
+#include "tests/lumetrove/PointerWatch.h"
 #include "tests/lumetrove/Sandbox.h"
 
 #include <QDeadlineTimer>
@@ -12,7 +13,10 @@
 #include <QProcess>
 #include <QScreen>
 #include <QWidget>
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <memory>
+#include <vector>
 
 namespace lumetrove {
 namespace {
@@ -86,7 +90,22 @@ protected:
                 [&](const QPointer<QWidget>& overlay) { return overlay && overlay->geometry() == screen->geometry(); }))
                 << "no overlay covers " << screen->name().toStdString();
         }
-        processEventsUntil([] { return false; }, 300);
+        // The drag starts only once the overlays have the pointer (one that grabs it gets every move): a press
+        // that came before would go to the window below.
+        std::vector<std::unique_ptr<testing::PointerWatch>> watches;
+        for (const QPointer<QWidget>& overlay : overlays) {
+            watches.push_back(std::make_unique<testing::PointerWatch>(overlay ? overlay->windowHandle() : nullptr));
+        }
+        EXPECT_TRUE(testing::pointAt(
+            from,
+            [](QPoint at) {
+                return xdotool({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y())});
+            },
+            [&] {
+                return std::any_of(watches.begin(), watches.end(), [](const auto& watch) { return watch->reached(); });
+            },
+            stepTimeoutMs))
+            << "the overlays never took the pointer";
         const QPoint middle = (from + to) / 2;
         EXPECT_TRUE(xdotool({QStringLiteral("mousemove"), QString::number(from.x()), QString::number(from.y()),
                              QStringLiteral("mousedown"), QStringLiteral("1"), QStringLiteral("mousemove"),

@@ -38,7 +38,7 @@ template <typename Predicate> bool waitUntil(Predicate done, int timeoutMs = ste
         if (deadline.hasExpired()) {
             return done();
         }
-        QThread::msleep(100);
+        QThread::msleep(20);
     }
     return true;
 }
