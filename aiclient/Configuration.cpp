@@ -17,4 +17,12 @@ Configuration Configuration::standard(std::string token)
     return Configuration(std::move(token), std::nullopt, defaultHost, 443, "https", 60.0);
 }
 
+Configuration Configuration::withRequestBound(double requestDeadline, double minimumBytesPerSecond) const
+{
+    Configuration bounded = *this;
+    bounded.requestDeadline_ = requestDeadline;
+    bounded.minimumBytesPerSecond_ = minimumBytesPerSecond;
+    return bounded;
+}
+
 } // namespace aiclient

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <curl/curl.h>
 #include <limits>
 #include <mutex>
@@ -37,6 +39,14 @@ std::string trimmed(std::string_view text)
         text.remove_suffix(1);
     }
     return std::string(text);
+}
+
+/// "0.3 s", "20 s": a time-out as the user set it.
+std::string secondsText(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", seconds);
+    return text;
 }
 
 /// One transfer: the request, what came back so far, and the caller's callbacks.
@@ -79,6 +89,7 @@ private:
     {
         auto* task = static_cast<CurlTask*>(context);
         const size_t length = size * count;
+        task->noteActivity();
         // Counted after decompression, so a small compressed answer cannot unpack into an unbounded one.
         if (length > task->request_.maxResponseBytes - task->receivedCount_) {
             task->tooLarge_ = true;
@@ -104,6 +115,7 @@ private:
     {
         auto* task = static_cast<CurlTask*>(context);
         const size_t length = size * count;
+        task->noteActivity();
         std::string_view line(data, length);
         if (line.starts_with("HTTP/")) {
             // A new head starts (after an interim answer): forget the previous one.
@@ -134,23 +146,35 @@ private:
         return status;
     }
 
-    static int onProgress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+    static int onProgress(void* context, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded)
     {
-        return static_cast<CurlTask*>(context)->cancelled_ ? 1 : 0;
+        auto* task = static_cast<CurlTask*>(context);
+        if (task->cancelled_) {
+            return 1;
+        }
+        if (downloaded + uploaded != task->movedCount_) {
+            task->movedCount_ = downloaded + uploaded;
+            task->noteActivity();
+        }
+        return 0;
     }
 
-    /// The request's deadline within what libcurl's whole-number options can hold: at least a millisecond (NaN
-    /// too), and at most a year, so that an infinite time-out means no practical limit rather than overflowing
+    /// A byte moved: the idle time-out starts again.
+    void noteActivity() { lastActivity_ = std::chrono::steady_clock::now(); }
+
+    /// A time in seconds within what libcurl's whole-number options can hold: at least a millisecond (NaN
+    /// too), and at most a year, so that an infinite time means no practical limit rather than overflowing
     /// into a one-second one.
-    double deadlineSeconds() const
+    static double boundedSeconds(double seconds)
     {
         constexpr double longest = 365.0 * 24 * 60 * 60;
-        const double timeout = request_.timeoutInterval;
-        if (!(timeout >= 0.001)) {
+        if (!(seconds >= 0.001)) {
             return 0.001;
         }
-        return std::min(timeout, longest);
+        return std::min(seconds, longest);
     }
+
+    static long milliseconds(double seconds) { return static_cast<long>(std::ceil(boundedSeconds(seconds) * 1000.0)); }
 
     std::exception_ptr perform()
     {
@@ -184,11 +208,19 @@ private:
         curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE,
                          static_cast<curl_off_t>(std::min<std::uintmax_t>(request_.maxResponseBytes, maxOffset)));
 
-        // One deadline for the whole transfer, connection to last byte: a service that trickles its answer a
-        // byte at a time ends then as surely as one that never answers.
-        const long deadline = static_cast<long>(std::ceil(deadlineSeconds() * 1000.0));
-        curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, deadline);
-        curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, deadline);
+        // The idle time-out: the connection must be made within it, and afterwards a transfer slower than the
+        // minimum rate (at least a byte a second) over the whole interval counts as stalled. libcurl measures
+        // that in whole seconds and averages its rate over several, so after bytes have moved it notices a stall
+        // late: `transfer` also times the stall itself, from the last byte in either direction.
+        const double idle = boundedSeconds(request_.timeoutInterval);
+        const double rate = request_.minimumBytesPerSecond;
+        const double longestRate = static_cast<double>(std::numeric_limits<long>::max());
+        curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, milliseconds(idle));
+        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT,
+                         rate >= 1 ? static_cast<long>(std::min(std::ceil(rate), longestRate)) : 1L);
+        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(std::ceil(idle)));
+        // The whole request, however steadily its bytes come, ends by its deadline.
+        curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, milliseconds(request_.deadline));
 
         if (request_.body) {
             curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request_.body->size()));
@@ -245,6 +277,11 @@ private:
         if (tooLarge_ || code == CURLE_FILESIZE_EXCEEDED) {
             return std::make_exception_ptr(ResponseTooLargeError(request_.maxResponseBytes));
         }
+        if (idleTimedOut_) {
+            return std::make_exception_ptr(TransportError(
+                TransportError::Kind::timedOut, "The request timed out. (Nothing was sent or received for " +
+                                                    secondsText(boundedSeconds(request_.timeoutInterval)) + ".)"));
+        }
         return std::make_exception_ptr(transportError(code, errorText));
     }
 
@@ -278,6 +315,8 @@ private:
             std::lock_guard lock(multiMutex_);
             multi_ = multi.get();
         }
+        const std::chrono::duration<double> idleLimit(boundedSeconds(request_.timeoutInterval));
+        noteActivity();
         CURLcode result = CURLE_OK;
         for (int running = 1; running > 0;) {
             if (cancelled_) {
@@ -294,7 +333,19 @@ private:
                     result = message->data.result;
                 }
             }
-            if (running > 0 && curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr) != CURLM_OK) {
+            if (running == 0) {
+                break;
+            }
+            const auto idleLeft = idleLimit - (std::chrono::steady_clock::now() - lastActivity_);
+            if (idleLeft <= idleLeft.zero()) {
+                idleTimedOut_ = true;
+                result = CURLE_OPERATION_TIMEDOUT;
+                break;
+            }
+            // Woken by bytes, by `cancel`, or when the stall would have lasted the whole idle time-out.
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(idleLeft).count();
+            if (curl_multi_poll(multi.get(), nullptr, 0, static_cast<int>(std::clamp<decltype(wait)>(wait, 1, 1000)),
+                                nullptr) != CURLM_OK) {
                 result = CURLE_FAILED_INIT;
                 break;
             }
@@ -351,6 +402,10 @@ private:
     std::size_t receivedCount_ = 0;
     bool tooLarge_ = false;
     long redirectStatus_ = 0;
+    // Touched only on the transfer's own thread.
+    std::chrono::steady_clock::time_point lastActivity_;
+    curl_off_t movedCount_ = 0;
+    bool idleTimedOut_ = false;
 };
 
 } // namespace

@@ -14,9 +14,11 @@ namespace aiclient {
 /// callback of its own transfer lets the session go: that transfer just finishes). A task resumed after its
 /// session is gone completes at once with a `cancelled` error.
 ///
-/// The request's time-out is a deadline for the whole transfer, from the start of the connection to the last
-/// byte, reported as a `TransportError` of kind `timedOut`. An answer larger than the request's
-/// `maxResponseBytes` (the deliveries of a streamed task together) stops the transfer with
+/// The request's time-out is an idle time-out: no byte moving for that long, the connection included, ends the
+/// transfer, however long it has run. The whole transfer is bounded apart from it: by the request's deadline,
+/// from the start of the connection to the last byte, and by its minimum rate, kept up over each stretch as
+/// long as the idle time-out. Each ends it with a `TransportError` of kind `timedOut`. An answer larger than the
+/// request's `maxResponseBytes` (the deliveries of a streamed task together) stops the transfer with
 /// `ResponseTooLargeError`. Redirects are never followed: an answer with a 3xx status ends the task with
 /// `HTTPStatusError` naming that status, before its body is read.
 class CurlSession final : public Session {

@@ -25,8 +25,13 @@ struct HttpRequest {
     std::string method = "GET";
     std::vector<std::pair<std::string, std::string>> headers;
     std::optional<std::string> body;
-    /// Deadline in seconds: the whole transfer, from the start of the connection to the last byte, ends by then.
+    /// Idle time-out in seconds: no byte moving in either direction for this long ends the transfer.
     double timeoutInterval = 60.0;
+    /// Deadline in seconds: the whole transfer, from the start of the connection to the last byte, ends by then.
+    double deadline = Configuration::defaultRequestDeadline;
+    /// A transfer moving fewer bytes a second than this (both directions together) for longer than the idle
+    /// time-out ends; 0 turns this bound off.
+    double minimumBytesPerSecond = Configuration::defaultMinimumBytesPerSecond;
     /// The most answer bytes taken (all deliveries of a streamed task together); past it the transfer stops with
     /// `ResponseTooLargeError`.
     std::size_t maxResponseBytes = Configuration::defaultMaxResponseBytes;
@@ -49,7 +54,7 @@ struct HttpResponse {
 class TransportError : public Error {
 public:
     enum class Kind {
-        timedOut,         ///< the transfer did not end within the request's deadline
+        timedOut,         ///< idle for the request's time-out, slower than its minimum rate, or past its deadline
         cannotConnect,    ///< host not found or connection refused
         cancelled,        ///< the task was cancelled
         responseTooLarge, ///< the answer was larger than the request allows (`ResponseTooLargeError`)

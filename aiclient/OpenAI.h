@@ -293,6 +293,8 @@ private:
         HttpRequest built = request.build(configuration_.token(), configuration_.organizationIdentifier(),
                                           configuration_.timeoutInterval());
         built.maxResponseBytes = configuration_.maxResponseBytes();
+        built.deadline = configuration_.requestDeadline();
+        built.minimumBytesPerSecond = configuration_.minimumBytesPerSecond();
         return built;
     }
 

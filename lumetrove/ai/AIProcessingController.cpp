@@ -77,12 +77,11 @@ void AIProcessingController::retry()
 
 void AIProcessingController::startAnalysisOf(const ScreenshotPtr& screenshot, const QImage& shownImage)
 {
-    // A start not yet sent gives way to this one; a request in flight for the same screenshot is cancelled, and
-    // its outcome, when it comes, is dropped in favour of this newer one.
-    std::erase_if(queued_,
-                  [&](const std::unique_ptr<Analysis>& analysis) { return analysis->screenshot == screenshot; });
-    if (running_ && running_->screenshot == screenshot) {
-        running_->task->cancel();
+    // Each request is paid for: while one for this screenshot runs or waits for its turn, whatever route asks
+    // again (a press on the indicator, a retry, a selection of it while it waits) gets that one's answer.
+    screenshot->setWaitingForAIProcess(false);
+    if (taskOf(screenshot)) {
+        return;
     }
     auto analysis = std::make_unique<Analysis>();
     analysis->screenshot = screenshot;
@@ -93,7 +92,6 @@ void AIProcessingController::startAnalysisOf(const ScreenshotPtr& screenshot, co
     }
     queued_.push_back(std::move(analysis));
     currentTask_ = queued_.back()->task;
-    screenshot->setWaitingForAIProcess(false);
     screenshot->setCurrentlyAIProcessing(true);
     emit processingChanged();
     QTimer::singleShot(0, this, &AIProcessingController::launchAnalysis);
@@ -195,7 +193,7 @@ void AIProcessingController::modelPublished()
     const std::unique_ptr<Analysis> finished = std::move(running_);
     const ScreenshotPtr asked = finished->screenshot;
     if (finished->task->isCancelled()) {
-        // Replaced by a newer start of the same screenshot, which keeps the processing state.
+        // Cancelled by its holder: the answer is dropped. A start made since keeps the processing state.
         if (!taskOf(asked)) {
             asked->setCurrentlyAIProcessing(false);
         }

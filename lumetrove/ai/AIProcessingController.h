@@ -45,8 +45,9 @@ public:
     /// Starts the analysis of `screenshot`, the one shown (none: nothing starts). Without a key it raises the
     /// API-key alert and clears the screenshot's `waitingForAIProcess` instead. `shownImage` is its image
     /// when the caller has it decoded already; otherwise its file is read off the main thread when its turn
-    /// comes. A new start of a screenshot whose analysis is running or waiting replaces that one. The
-    /// screenshot's `currentlyAIProcessing` holds from the start until its own outcome.
+    /// comes. A start of a screenshot whose analysis is running or waiting starts nothing: that analysis's
+    /// answer is the one applied. The screenshot's `currentlyAIProcessing` holds from the start until its own
+    /// outcome.
     void startAIProcessing(const ScreenshotPtr& screenshot, const QImage& shownImage = QImage());
     /// Writes an answer into `screenshot` and saves it (see `applyAIResultToScreenshot`), then tells
     /// `aiResultApplied`. None only ends the processing state.
@@ -78,7 +79,7 @@ public:
     /// The "AI Error" alert's message for `alertError`.
     QString alertMessage() const;
     /// "Retry" of the "AI Error" alert: starts the failed screenshot's analysis again, also when another one
-    /// is shown by now. The key is checked again.
+    /// is shown by now (unless one for it runs already). The key is checked again.
     void retry();
 
 signals:

@@ -142,7 +142,12 @@ EmptyAnswerError::EmptyAnswerError() : std::runtime_error("The AI service's answ
 
 aiclient::Configuration AIVisionViewModel::configuration(const std::string& apiKey)
 {
+    // No byte for 20 s ends the request; apart from that, the whole request ends after two minutes, or when it
+    // moves fewer than 64 bytes a second over 20 s: an image is sent in one go and the answer comes in one go,
+    // so a request that crawls like that will not finish.
     constexpr double timeout = 20.0;
+    constexpr double requestDeadline = 120.0;
+    constexpr double minimumBytesPerSecond = 64.0;
     // For local testing: LUMETROVE_AI_SERVICE_URL (e.g. "http://127.0.0.1:8080") sends the requests to a stand-in
     // service on this machine. Only a loopback service is taken, so the key never goes to a host the user did not
     // choose; anything else stops the request rather than falling back to the real service, which the user did
@@ -150,7 +155,8 @@ aiclient::Configuration AIVisionViewModel::configuration(const std::string& apiK
     const QString value = qEnvironmentVariable("LUMETROVE_AI_SERVICE_URL");
     if (value.isEmpty()) {
         return aiclient::Configuration(apiKey, std::nullopt, aiclient::Configuration::defaultHost, 443, "https",
-                                       timeout);
+                                       timeout)
+            .withRequestBound(requestDeadline, minimumBytesPerSecond);
     }
     const QUrl local(value, QUrl::StrictMode);
     const QString scheme = local.scheme();
@@ -171,7 +177,8 @@ aiclient::Configuration AIVisionViewModel::configuration(const std::string& apiK
         throw refused;
     }
     const int port = local.port(scheme == QLatin1String("https") ? 443 : 80);
-    return aiclient::Configuration(apiKey, std::nullopt, host.toStdString(), port, scheme.toStdString(), timeout);
+    return aiclient::Configuration(apiKey, std::nullopt, host.toStdString(), port, scheme.toStdString(), timeout)
+        .withRequestBound(requestDeadline, minimumBytesPerSecond);
 }
 
 std::shared_ptr<AnalysisTask> AIVisionViewModel::analyzeScreenshot(const std::optional<QString>& aiResults,

@@ -166,11 +166,15 @@ LiveTextImageView::LiveTextImageView(std::shared_ptr<TextRecognizer> recognizer,
     setWidget(canvas_);
     setWidgetResizable(false);
     setAlignment(Qt::AlignCenter);
-    setFrameShape(QFrame::NoFrame);
+    // The frame's band holds the focus ring, outside the picture and the scroll bars; without the focus it
+    // is left blank.
+    setFrameStyle(QFrame::Box | QFrame::Plain);
+    setLineWidth(focusRingWidth);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setAutoFillBackground(false);
-    setFocusPolicy(Qt::ClickFocus);
+    // In the Tab chain, so that a keyboard user can select and copy the picture's text.
+    setFocusPolicy(Qt::StrongFocus);
     setAccessibleName(QStringLiteral("Screenshot Image"));
     resizeCanvas();
 }
@@ -363,8 +367,33 @@ void LiveTextImageView::mouseReleaseEvent(QMouseEvent* event)
     QScrollArea::mouseReleaseEvent(event);
 }
 
+void LiveTextImageView::focusInEvent(QFocusEvent* event)
+{
+    QScrollArea::focusInEvent(event);
+    update();
+}
+
+void LiveTextImageView::focusOutEvent(QFocusEvent* event)
+{
+    QScrollArea::focusOutEvent(event);
+    update();
+}
+
 bool LiveTextImageView::event(QEvent* event)
 {
+    if (event->type() == QEvent::Paint) {
+        // The frame itself: the palette's highlight colour while the view has the focus, which stands out from
+        // a light and a dark window alike; nothing otherwise.
+        if (hasFocus()) {
+            QPainter painter(this);
+            const QColor ring = palette().color(QPalette::Active, QPalette::Highlight);
+            for (int i = 0; i < focusRingWidth; ++i) {
+                painter.setPen(ring);
+                painter.drawRect(rect().adjusted(i, i, -1 - i, -1 - i));
+            }
+        }
+        return true;
+    }
     // The window's Edit menu holds Ctrl+C and Ctrl+A as shortcuts; while this view has focus its own copy and
     // select-all take the keys, as a text field's do.
     if (event->type() == QEvent::ShortcutOverride) {

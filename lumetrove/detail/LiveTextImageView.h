@@ -42,12 +42,15 @@ class LiveTextCanvas;
 /// image is given up (or its result dropped when it comes in). The selected words are copied with Ctrl+C, the window's
 /// Edit › Copy (the `copy` slot, found by name on the focused widget) or the context menu's "Copy"; Ctrl+A, Edit ›
 /// Select All and "Select All" select every word. The view's own keys win over the window's shortcuts while it has
-/// focus.
+/// focus. It takes the focus by Tab as well as by a click, and shows a focus ring while it has it.
 class LiveTextImageView : public QScrollArea {
     Q_OBJECT
 
 public:
     /// `recognizer` null means the shared one.
+    /// The width of the band around the picture that shows the focus ring.
+    static constexpr int focusRingWidth = 2;
+
     explicit LiveTextImageView(std::shared_ptr<TextRecognizer> recognizer = nullptr, QWidget* parent = nullptr);
     ~LiveTextImageView() override;
 
@@ -97,6 +100,8 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     friend class LiveTextCanvas;

@@ -24,12 +24,12 @@ ProcessButtonView::ProcessButtonView(AIVisionViewModel& model, CurrentTask curre
     setText(QStringLiteral("Process With AI"));
     setIcon(symbolIcon(QStringLiteral("brain.head.profile")));
     setAccessibleName(text());
-    setCursor(Qt::PointingHandCursor);
-    // A press on the indicator is a press of the button.
+    // The button decides what a press on the indicator does: nothing.
     indicator_->setAttribute(Qt::WA_TransparentForMouseEvents);
     indicator_->resize(indicatorSize);
-    connect(this, &QAbstractButton::clicked, this, [action = std::move(aiProcessScreenshotAction)] {
-        if (action) {
+    connect(this, &QAbstractButton::clicked, this, [this, action = std::move(aiProcessScreenshotAction)] {
+        // A second request would be paid for again and its answer would replace the first one's.
+        if (action && !showsBusyFace()) {
             action();
         }
     });
@@ -48,8 +48,17 @@ bool ProcessButtonView::showsBusyFace() const
 
 void ProcessButtonView::refresh()
 {
-    indicator_->setVisible(showsBusyFace());
+    const bool busy = showsBusyFace();
+    indicator_->setVisible(busy);
+    setCursor(busy ? Qt::ArrowCursor : Qt::PointingHandCursor);
     update();
+}
+
+bool ProcessButtonView::hitButton(const QPoint& position) const
+{
+    // Not even a press: one begun on the indicator must not become a click when the answer lands before the
+    // release.
+    return !showsBusyFace() && QAbstractButton::hitButton(position);
 }
 
 void ProcessButtonView::resizeEvent(QResizeEvent* event)

@@ -11,8 +11,9 @@ class AIVisionViewModel;
 class AnalysisTask;
 
 /// The "Process With AI" button: a gradient button that shows the AI-processing indicator instead while its
-/// model is loading and the host's current analysis exists and is not cancelled. It starts nothing itself:
-/// every press, also on the indicator, runs the host's action. Main thread.
+/// model is loading and the host's current analysis exists and is not cancelled. It starts nothing itself: a
+/// press on the button face runs the host's action. While the indicator is shown the button takes no press
+/// (pointer, keyboard or `click`): the running request is the one to wait for. Main thread.
 class ProcessButtonView : public QAbstractButton {
     Q_OBJECT
 
@@ -31,6 +32,7 @@ public:
     QSize sizeHint() const override { return QSize(150, 25); }
 
 protected:
+    bool hitButton(const QPoint& position) const override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 

@@ -1,5 +1,6 @@
-// The client's bounds against a service that misbehaves: answers that never end, answers that trickle, and
-// redirects elsewhere. Each call must end, within its deadline, with its own typed error.
+// The client's bounds against a service that misbehaves: answers that never end, answers that trickle, silence,
+// and redirects elsewhere. Each call must end, within its bounds, with its own typed error; an answer that keeps
+// coming is taken whole.
 
 #include "ChatSupport.h"
 #include "TestSupport.h"
@@ -24,6 +25,8 @@ namespace {
 
 constexpr std::size_t mebibyte = 1024 * 1024;
 const std::string chatPath = "/v1/chat/completions";
+/// A type the server sends as it is written: it compresses JSON, holding back the bytes of a slow answer.
+const char* const uncompressed = "application/octet-stream";
 
 /// A service on loopback that misbehaves as each test asks. Its content providers end when the client goes
 /// away or the test ends, so the server always stops.
@@ -55,6 +58,23 @@ public:
                                    return false;
                                });
                        });
+    }
+
+    /// Answers every chat call with `pieces`, one after the other, `pause` apart, then ends the answer.
+    void serveInPieces(std::vector<std::string> pieces, std::chrono::milliseconds pause, const char* contentType)
+    {
+        server_.onPost(chatPath, [pieces, pause, contentType](const httplib::Request&, httplib::Response& response) {
+            response.set_chunked_content_provider(contentType, [pieces, pause](size_t, httplib::DataSink& sink) {
+                for (const std::string& piece : pieces) {
+                    std::this_thread::sleep_for(pause);
+                    if (!sink.write(piece.data(), piece.size())) {
+                        return false;
+                    }
+                }
+                sink.done();
+                return true;
+            });
+        });
     }
 
     Configuration configuration(double timeout, std::size_t maxResponseBytes = Configuration::defaultMaxResponseBytes,
@@ -179,24 +199,58 @@ TEST(AnswerLimits, AStreamIsBoundedPerEventAndInTotal)
     }
 }
 
-TEST(AnswerDeadline, ATrickleEndsAtTheDeadlineAsATimeOut)
+// The idle time-out and the bounds of the whole request, each on its own: the idle time-out is a fraction of
+// a second here, and each test shows which bound ends the call by leaving the others far out of reach.
+
+TEST(RequestBounds, AnAnswerThatKeepsComingOutlastsTheIdleTimeOut)
 {
-    // One byte every 0.9 s never looks idle; only a deadline for the whole request ends it.
+    // Ten pieces 0.1 s apart: the answer takes three times the idle time-out and is taken whole.
     for (const bool streamed : {false, true}) {
         SCOPED_TRACE(streamed ? "streamed" : "one-shot");
         MisbehavingService service;
-        service.serveEndlessly("", " ", std::chrono::milliseconds(900));
+        std::vector<std::string> pieces;
+        if (streamed) {
+            for (int i = 0; i < 10; ++i) {
+                pieces.push_back("data: " + chunk(std::to_string(i)) + "\n\n");
+            }
+            pieces.push_back("data: [DONE]\n\n");
+        } else {
+            for (std::size_t at = 0; at < chatAnswer.size(); at += chatAnswer.size() / 10 + 1) {
+                pieces.push_back(chatAnswer.substr(at, chatAnswer.size() / 10 + 1));
+            }
+        }
+        service.serveInPieces(pieces, std::chrono::milliseconds(100), streamed ? "text/event-stream" : uncompressed);
         StreamRecord record;
-        OpenAI client(service.configuration(2));
-        std::exception_ptr end;
+        OpenAI client(service.configuration(0.3));
         if (streamed) {
             client.streamChats(query(), record.onResult(), record.onComplete());
             auto completed = record.completed.get_future();
-            end = waitFor(completed);
+            EXPECT_FALSE(waitFor(completed));
+            std::lock_guard lock(record.mutex);
+            EXPECT_EQ(record.contents, (std::vector<std::string>{"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"}));
+            EXPECT_TRUE(record.errors.empty());
         } else {
             auto future = client.chats(query());
-            end = failureOf(future);
+            EXPECT_EQ(waitFor(future).choices.at(0).message.content()->text(), R"({"name":"Terminal session"})");
         }
+    }
+}
+
+TEST(RequestBounds, ATrickleIsEndedByTheWholeRequestsBound)
+{
+    // A byte every 50 ms never leaves the connection idle for the 0.3 s time-out: only the deadline or the
+    // minimum rate can end it, each with the other out of reach.
+    struct Case {
+        const char* name;
+        double deadline, minimumBytesPerSecond;
+    };
+    for (const Case& c : {Case{"deadline", 1.0, 0}, Case{"minimum rate", 600, 1000}}) {
+        SCOPED_TRACE(c.name);
+        MisbehavingService service;
+        service.serveEndlessly("", " ", std::chrono::milliseconds(50), uncompressed);
+        OpenAI client(service.configuration(0.3).withRequestBound(c.deadline, c.minimumBytesPerSecond));
+        auto future = client.chats(query());
+        const std::exception_ptr end = failureOf(future);
         ASSERT_TRUE(end);
         const auto timedOut = errorOf<TransportError>(end);
         EXPECT_TRUE(timedOut.isTimedOut());

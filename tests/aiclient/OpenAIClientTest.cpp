@@ -178,7 +178,8 @@ TEST(OpenAIChats, SilentServerGivesARecognisableTimeOutWithoutTheKey)
         std::this_thread::sleep_for(std::chrono::seconds(3));
         response.set_content(chatAnswer, "application/json");
     });
-    OpenAI client(loopbackConfiguration(server, 0.5));
+    // Only the idle time-out can end the call before the answer comes: the deadline is far off, no rate is asked.
+    OpenAI client(loopbackConfiguration(server, 0.5).withRequestBound(60, 0));
     auto future = client.chats(query());
     try {
         waitFor(future);

@@ -78,8 +78,10 @@ protected:
     void useLoopbackService(AIVisionViewModel& model)
     {
         model.setClientFactory([this](aiclient::Configuration configuration) {
-            return std::make_shared<aiclient::OpenAI>(aiclient::Configuration(
-                configuration.token(), std::nullopt, "127.0.0.1", server.port(), "http", timeoutSeconds));
+            return std::make_shared<aiclient::OpenAI>(
+                aiclient::Configuration(configuration.token(), std::nullopt, "127.0.0.1", server.port(), "http",
+                                        timeoutSeconds)
+                    .withRequestBound(configuration.requestDeadline(), configuration.minimumBytesPerSecond()));
         });
     }
 

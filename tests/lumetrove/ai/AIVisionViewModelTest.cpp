@@ -151,6 +151,8 @@ TEST_F(AIVisionViewModelTest, TheRequestIsTheGoldenAnalysisQuery)
     EXPECT_EQ(configuration.port(), 443);
     EXPECT_EQ(configuration.scheme(), "https");
     EXPECT_EQ(configuration.timeoutInterval(), 20.0);
+    EXPECT_EQ(configuration.requestDeadline(), 120.0);
+    EXPECT_EQ(configuration.minimumBytesPerSecond(), 64.0);
 
     const auto requests = server_.requests();
     ASSERT_EQ(requests.size(), 1u);

@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTest>
 #include <atomic>
 #include <gtest/gtest.h>
@@ -233,6 +234,43 @@ TEST(LiveTextImageView, ARightClickKeepsTheSelectionAndOffersCopyAndSelectAll)
     actions[1]->trigger();
     EXPECT_EQ(view.selectedText(), "Hello world");
     menu->close();
+}
+
+TEST(LiveTextImageView, ItsFocusRingStandsOutOnALightAndADarkPalette)
+{
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x35, 0x35, 0x35));
+    dark.setColor(QPalette::Base, QColor(0x2a, 0x2a, 0x2a));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::Highlight, QColor(0x2a, 0x82, 0xda));
+    for (const QPalette& palette : {QApplication::style()->standardPalette(), dark}) {
+        SCOPED_TRACE(palette.color(QPalette::Window).name().toStdString());
+        // A picture of the palette's own background, as a screenshot of the desktop often is.
+        auto recognizer = std::make_shared<FixedRecognizer>();
+        LiveTextImageView view(recognizer);
+        view.setPalette(palette);
+        view.resize(400, 300);
+        view.show();
+        view.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+        view.setImage(plainImage(1000, 800, palette.color(QPalette::Window)));
+        view.clearFocus();
+        const QImage unfocused = view.grab().toImage();
+        view.setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(view.hasFocus());
+        const QImage focused = view.grab().toImage();
+        view.clearFocus();
+        EXPECT_EQ(view.grab().toImage(), unfocused) << "the ring goes with the focus";
+        const auto difference = [&](QPoint at) {
+            const QColor a = unfocused.pixelColor(at), b = focused.pixelColor(at);
+            return std::max(
+                {std::abs(a.red() - b.red()), std::abs(a.green() - b.green()), std::abs(a.blue() - b.blue())});
+        };
+        for (const QPoint edge : {QPoint(0, 150), QPoint(200, 1), QPoint(399, 150), QPoint(200, 298)}) {
+            EXPECT_GE(difference(edge), 80) << edge.x() << "," << edge.y();
+        }
+        EXPECT_EQ(difference(QPoint(200, 150)), 0) << "the picture itself is not covered";
+    }
 }
 
 TEST(LiveTextImageView, AnEarlierImagesRecognitionIsGivenUpWhenTheImageChanges)

@@ -8,6 +8,8 @@
 #include "tests/lumetrove/ai/AIServiceTest.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -342,6 +344,27 @@ TEST_F(ScreenshotDetailViewTest, ANewSelectionGivesUpTheLiveTextOfTheShownImageB
     EXPECT_EQ(endless->givenUp, 1);
     EXPECT_FALSE(pane->isImageCurrent());
     EXPECT_FALSE(imageView()->image().isNull());
+}
+
+TEST_F(ScreenshotDetailViewTest, TabFromTheZoomSliderReachesTheImageWhoseTextTheKeysSelectAndCopy)
+{
+    recognizer = std::make_shared<CountingText>();
+    const ScreenshotPtr record = screenshot("shot", {2000, 1500});
+    makePane();
+    pane->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(pane.get()));
+    select(record);
+    ASSERT_TRUE(processEventsUntil([&] { return imageView()->hasLiveText(); }));
+    auto* slider = controlNamed<QSlider>(pane.get(), "Image Zoom");
+    ASSERT_TRUE(slider->isEnabled());
+    slider->setFocus(Qt::TabFocusReason);
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+
+    QTest::keyClick(slider, Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), imageView());
+    QTest::keyClick(imageView(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(imageView(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "word");
 }
 
 TEST_F(ScreenshotDetailViewTest, ZoomIsStoredKeptInRangeAndOnlyForLargeImages)
