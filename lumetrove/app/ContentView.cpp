@@ -132,10 +132,15 @@ ContentView::ContentView(Dependencies dependencies, QWidget* parent)
         problemBar_->addMessage(notification.userInfo.value(libraryProblemMessageKey).toString());
     });
     connect(&dependencies_.appState, &AppState::openSettingsSignal, this, &ContentView::openOpenAISettings);
-    connect(screenshotsListManager_, &ScreenshotsListManager::screenshotsChanged, this, [this] {
-        selectFirstScreenshot();
-        updateLayoutForState();
-    });
+    // A list whose rows only show new values (a recognised text, an edit) is the same list: the selection and
+    // the scroll position stay. New or removed rows, or rows moved to other folders, select the first row.
+    connect(screenshotsListManager_, &ScreenshotsListManager::screenshotsChanged, this,
+            [this](const ScreenshotList&, const ScreenshotListChange& change) {
+                if (!change.sameRecords) {
+                    selectFirstScreenshot();
+                }
+                updateLayoutForState();
+            });
     connect(dependencies_.urlHandler, &URLHandler::urlsChanged, this,
             [this] { handleOpenedURLs(dependencies_.urlHandler->urls()); });
     connect(selection_, &LibrarySelection::sectionChanged, this, [this](const FolderSection& section) {
@@ -551,7 +556,7 @@ void ContentView::deleteSelectedScreenshot()
     } else {
         setSelection(remaining[previous], static_cast<int>(previous));
     }
-    // The list changed, so the first screenshot ends up selected, as after any other change of the list.
+    // The listed ids changed, so the first screenshot ends up selected, as after any other such change.
     selectFirstScreenshot();
 }
 

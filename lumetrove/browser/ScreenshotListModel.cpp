@@ -57,7 +57,7 @@ QString rowDescription(const ScreenshotRow& row)
 ScreenshotListModel::ScreenshotListModel(ScreenshotsListManager& manager, QObject* parent)
     : QAbstractListModel(parent), manager_(manager), screenshots_(manager.screenshots())
 {
-    connect(&manager, &ScreenshotsListManager::screenshotsChanged, this, &ScreenshotListModel::reset);
+    connect(&manager, &ScreenshotsListManager::screenshotsChanged, this, &ScreenshotListModel::follow);
     connect(&manager, &ScreenshotsListManager::screenshotChanged, this, &ScreenshotListModel::screenshotChanged);
 }
 
@@ -121,11 +121,25 @@ ScreenshotPtr ScreenshotListModel::screenshotAt(int row) const
     return screenshots_.value(row);
 }
 
-void ScreenshotListModel::reset(const ScreenshotList& screenshots)
+void ScreenshotListModel::follow(const ScreenshotList& screenshots, const ScreenshotListChange& change)
 {
-    beginResetModel();
+    if (!change.sameIds || screenshots.size() != screenshots_.size()) {
+        beginResetModel();
+        screenshots_ = screenshots;
+        endResetModel();
+        return;
+    }
     screenshots_ = screenshots;
-    endResetModel();
+    // Runs of consecutive changed rows, one signal each.
+    const std::vector<qsizetype>& changed = change.changedRows;
+    for (std::size_t first = 0; first < changed.size();) {
+        std::size_t last = first;
+        while (last + 1 < changed.size() && changed[last + 1] == changed[last] + 1) {
+            ++last;
+        }
+        emit dataChanged(index(static_cast<int>(changed[first])), index(static_cast<int>(changed[last])));
+        first = last + 1;
+    }
 }
 
 void ScreenshotListModel::screenshotChanged(qint64 id)

@@ -12,7 +12,8 @@ class ScreenshotsListManager;
 
 /// The rows of the screenshot list: the list manager's rows in display order, shown from their values, or from
 /// the screenshot's record while someone holds one (the selection, an AI request), so that its changes show at
-/// once. A newly published list resets the model (it costs nothing per row). Main thread.
+/// once. A newly published list whose rows are those of the list before tells the rows whose values changed;
+/// any other resets the model (it costs nothing per row). Main thread.
 class ScreenshotListModel : public QAbstractListModel {
     Q_OBJECT
 
@@ -46,7 +47,7 @@ public:
     const ScreenshotList& screenshots() const { return screenshots_; }
 
 private:
-    void reset(const ScreenshotList& screenshots);
+    void follow(const ScreenshotList& screenshots, const ScreenshotListChange& change);
     void screenshotChanged(qint64 id);
 
     ScreenshotsListManager& manager_;

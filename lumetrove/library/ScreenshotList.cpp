@@ -302,6 +302,56 @@ ScreenshotList ScreenshotList::without(const std::vector<qsizetype>& positions) 
     return ScreenshotList(table_, std::move(kept), records_);
 }
 
+ScreenshotListChange ScreenshotListChange::between(const ScreenshotList& before, const ScreenshotList& after)
+{
+    ScreenshotListChange change;
+    if (before.sharesRowsWith(after)) {
+        if (after.size() > 0) {
+            change.runs.push_back(Run{Run::Kind::kept, after.size()});
+        }
+        return change;
+    }
+    const auto extend = [&change](Run::Kind kind) {
+        if (change.runs.empty() || change.runs.back().kind != kind) {
+            change.runs.push_back(Run{kind, 0});
+        }
+        ++change.runs.back().count;
+    };
+    // Both lists run from the highest id down: an id met in one list before the other reaches it is not in
+    // the other.
+    qsizetype old = 0;
+    qsizetype now = 0;
+    while (old < before.size() || now < after.size()) {
+        if (now == after.size() || (old < before.size() && before.row(old).id > after.row(now).id)) {
+            extend(Run::Kind::removed);
+            ++old;
+        } else if (old == before.size() || after.row(now).id > before.row(old).id) {
+            extend(Run::Kind::inserted);
+            ++now;
+        } else {
+            const ScreenshotRow& was = before.row(old);
+            const ScreenshotRow& is = after.row(now);
+            // A block that neither list changed is shared: the same row at the same address.
+            if (&was != &is && !(was == is)) {
+                change.changedRows.push_back(now);
+                if (was.folderId != is.folderId) {
+                    change.sameRecords = false;
+                }
+            }
+            extend(Run::Kind::kept);
+            ++old;
+            ++now;
+        }
+    }
+    for (const Run& run : change.runs) {
+        if (run.kind != Run::Kind::kept) {
+            change.sameIds = false;
+            change.sameRecords = false;
+        }
+    }
+    return change;
+}
+
 bool operator==(const ScreenshotList& a, const ScreenshotList& b)
 {
     if (a.size() != b.size()) {

@@ -94,6 +94,28 @@ private:
     std::function<void(const ScreenshotPtr&)> made_;
 };
 
+class ScreenshotList;
+
+/// How one list became the next, top to bottom, for the views to follow it row by row rather than start over.
+struct ScreenshotListChange {
+    /// A run of rows: kept from the list before (some may show new values), removed from it, or inserted.
+    struct Run {
+        enum class Kind { kept, removed, inserted };
+        Kind kind = Kind::kept;
+        qsizetype count = 0;
+    };
+    std::vector<Run> runs;
+    /// The positions (in the new list, ascending) of kept rows whose values changed.
+    std::vector<qsizetype> changedRows;
+    /// The same ids in the same order.
+    bool sameIds = true;
+    /// The same ids and folder ids in the same order: under the records' equality, the same list.
+    bool sameRecords = true;
+
+    /// From `before` to `after`, both newest first. Reads rows only: made on any thread.
+    static ScreenshotListChange between(const ScreenshotList& before, const ScreenshotList& after);
+};
+
 /// The list the views show: rows of a `ScreenshotTable`, newest first, all of them or those a filter kept.
 /// A value: copying it copies two pointers. A row costs what its values do; its `Screenshot` record is made
 /// when someone asks for it (`at`), and shared by id while it is held.
@@ -158,6 +180,11 @@ public:
 
     /// The same rows of the same table version.
     friend bool operator==(const ScreenshotList& a, const ScreenshotList& b);
+    /// The same rows of the same table version, known without reading a row: the list shares both.
+    bool sharesRowsWith(const ScreenshotList& other) const
+    {
+        return table_ == other.table_ && positions_ == other.positions_;
+    }
 
 private:
     qsizetype tablePosition(qsizetype position) const
@@ -174,3 +201,4 @@ private:
 } // namespace lumetrove
 
 Q_DECLARE_METATYPE(lumetrove::ScreenshotList)
+Q_DECLARE_METATYPE(lumetrove::ScreenshotListChange)

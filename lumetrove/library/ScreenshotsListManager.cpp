@@ -52,9 +52,13 @@ void ScreenshotsListManager::setScreenshots(ScreenshotList screenshots)
 
 void ScreenshotsListManager::publish(ScreenshotList screenshots)
 {
+    ScreenshotListChange change = ScreenshotListChange::between(screenshots_, screenshots);
+    if (!listLoaded_) {
+        change.sameRecords = false; // the first list is news, even when empty
+    }
     listLoaded_ = true;
     screenshots_ = std::move(screenshots);
-    emit screenshotsChanged(screenshots_);
+    emit screenshotsChanged(screenshots_, change);
 }
 
 void ScreenshotsListManager::setSearchFilter(QString searchFilter)

@@ -33,8 +33,8 @@ class ScreenshotsDB;
 /// when it starts, and the list is made on the thread pool from the rows read before, with the rows the
 /// library changed since read again, so that publishing it costs the main thread next to nothing. A reload
 /// started later always wins: an older result that arrives afterwards is dropped. A result of the same rows
-/// publishes nothing. After a folder or period reload the matching subject is sent, whether or not the list
-/// changed.
+/// publishes nothing; each publication tells how the list changed (`ScreenshotListChange`). After a folder or period
+/// reload the matching subject is sent, whether or not the list changed.
 class ScreenshotsListManager : public QObject {
     Q_OBJECT
 
@@ -109,7 +109,10 @@ public:
     std::optional<qint64> totalScreenshotCount();
 
 signals:
-    void screenshotsChanged(const lumetrove::ScreenshotList& screenshots);
+    /// A new list is in place; `change` says how the one before became it. Its records are the same (by id and
+    /// folder id, in order) when `change.sameRecords` holds: only values of rows changed.
+    void screenshotsChanged(const lumetrove::ScreenshotList& screenshots,
+                            const lumetrove::ScreenshotListChange& change);
     /// A held record changed (or was let go of): rows that show the screenshot are painted again.
     void screenshotChanged(qint64 id);
     /// Thumbnail files of listed screenshots were written anew.

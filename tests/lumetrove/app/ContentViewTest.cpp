@@ -7,6 +7,8 @@
 #include "lumetrove/app/ProblemBar.h"
 #include "lumetrove/app/URLHandler.h"
 #include "lumetrove/browser/LibrarySelection.h"
+#include "lumetrove/browser/ScreenshotListModel.h"
+#include "lumetrove/browser/ScreenshotListView.h"
 #include "lumetrove/library/FoldersListManager.h"
 #include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
@@ -22,6 +24,8 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPromise>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QToolButton>
 #include <QWindow>
@@ -317,6 +321,58 @@ TEST_F(ContentViewTest, DeleteRemovesTheSelectedScreenshotFoundByIdAndNothingWhe
     view->selection().setSelectedScreenshot(screenshots[1]);
     view->deleteSelectedScreenshot();
     EXPECT_EQ(view->screenshotsListManager().screenshots().size(), 2);
+}
+
+TEST_F(ContentViewTest, ASelectedOlderRowStaysSelectedAndShownWhileImportedFilesAreRecognised)
+{
+    makeView();
+    QList<CapturedScreenshotInfo> older;
+    for (int file = 0; file < 30; ++file) {
+        older << capturedImage(QStringLiteral("older %1").arg(file));
+    }
+    view->addCapturedScreenshots(older, true);
+    ASSERT_TRUE(listSettled(30));
+    std::vector<QPromise<QString>> texts(20);
+    QList<CapturedScreenshotInfo> imported;
+    for (std::size_t file = 0; file < texts.size(); ++file) {
+        CapturedScreenshotInfo info = capturedImage(QStringLiteral("imported %1").arg(file));
+        info.recognizedText = QString();
+        texts[file].start();
+        info.pendingRecognizedText = texts[file].future();
+        imported << info;
+    }
+    view->addCapturedScreenshots(imported, true);
+    ASSERT_TRUE(listSettled(50));
+
+    // The user scrolls down to an older row and clicks it.
+    auto* list = view->findChild<ScreenshotListView*>();
+    ASSERT_NE(list, nullptr);
+    constexpr int chosenRow = 40;
+    list->scrollTo(list->listModel().index(chosenRow), QAbstractItemView::PositionAtCenter);
+    const ScreenshotPtr chosen = view->screenshotsListManager().screenshots().at(chosenRow);
+    list->selectScreenshot(chosen);
+    processEventsUntil([] { return false; }, 50);
+    const int scrolled = list->verticalScrollBar()->value();
+    ASSERT_GT(scrolled, 0);
+    ASSERT_EQ(view->screenshotsSelectionIndex(), chosenRow);
+
+    QSignalSpy published(&view->screenshotsListManager(), &ScreenshotsListManager::screenshotsChanged);
+    for (std::size_t file = 0; file < texts.size(); ++file) {
+        texts[file].addResult(QStringLiteral("words of file %1").arg(file));
+        texts[file].finish();
+        const qsizetype row = qsizetype(texts.size() - 1 - file); // newest first
+        ASSERT_TRUE(processEventsUntil([&] {
+            return view->screenshotsListManager().screenshots().row(row).textSnippet.value_or(QString()).startsWith(
+                QStringLiteral("words of file"));
+        })) << "file "
+            << file;
+        ASSERT_NE(view->selectedScreenshot(), nullptr);
+        EXPECT_EQ(view->selectedScreenshot()->id(), chosen->id()) << "after file " << file;
+        EXPECT_EQ(view->screenshotsSelectionIndex(), chosenRow) << "after file " << file;
+        EXPECT_EQ(list->verticalScrollBar()->value(), scrolled) << "after file " << file;
+        EXPECT_TRUE(list->viewport()->rect().intersects(list->visualRect(list->listModel().index(chosenRow))));
+    }
+    EXPECT_GE(published.size(), 20); // each text was published
 }
 
 TEST_F(ContentViewTest, FilesHandedOverBeforeAndAfterTheWindowAppearsAreImported)
