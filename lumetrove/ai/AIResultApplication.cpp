@@ -98,31 +98,34 @@ QString appliedAIKeywords(const ScreenshotInfoResult& result)
 
 bool applyAIResultToScreenshot(Screenshot& screenshot, const ScreenshotInfoResult& result)
 {
-    screenshot.setName(appliedAIName(result));
-    screenshot.setDescription(result.description);
-    screenshot.setKeywords(appliedAIKeywords(result));
-    screenshot.setAiResults(screenshot.aiResults().value_or(QString()) + result.aiRawResult + QStringLiteral("\n\n"));
+    // One write for the whole answer: a failure keeps none of it, the file's rename included.
+    return screenshot.edit([&] {
+        screenshot.setName(appliedAIName(result));
+        screenshot.setDescription(result.description);
+        screenshot.setKeywords(appliedAIKeywords(result));
+        screenshot.setAiResults(screenshot.aiResults().value_or(QString()) + result.aiRawResult +
+                                QStringLiteral("\n\n"));
 
-    bool noTextFound = false;
-    if (screenshot.text() && screenshot.text()->isEmpty() &&
-        needsRecognizedText(assistantTaskForText(screenshot.aiAssistantTask().value_or(QString())))) {
-        screenshot.setAiAssistantResults(QStringLiteral("No text found."));
-        noTextFound = true;
-    }
-    // An answer stored by an earlier run is never replaced: a repeated analysis renews name, summary,
-    // keywords and raw replies only.
-    if (screenshot.aiAssistantTask() && !screenshot.aiAssistantResults() && !result.aiAssistantResults) {
-        screenshot.setAiAssistantResults(unableToProcessText());
-    }
-    if (!screenshot.aiAssistantResults() && !noTextFound) {
-        if (result.aiAssistantResults) {
-            screenshot.setAiAssistantResults(result.aiAssistantResults);
+        bool noTextFound = false;
+        if (screenshot.text() && screenshot.text()->isEmpty() &&
+            needsRecognizedText(assistantTaskForText(screenshot.aiAssistantTask().value_or(QString())))) {
+            screenshot.setAiAssistantResults(QStringLiteral("No text found."));
+            noTextFound = true;
         }
-        if (result.aiAssistantTask) {
-            screenshot.setAiAssistantTask(result.aiAssistantTask);
+        // An answer stored by an earlier run is never replaced: a repeated analysis renews name, summary,
+        // keywords and raw replies only.
+        if (screenshot.aiAssistantTask() && !screenshot.aiAssistantResults() && !result.aiAssistantResults) {
+            screenshot.setAiAssistantResults(unableToProcessText());
         }
-    }
-    return screenshot.save();
+        if (!screenshot.aiAssistantResults() && !noTextFound) {
+            if (result.aiAssistantResults) {
+                screenshot.setAiAssistantResults(result.aiAssistantResults);
+            }
+            if (result.aiAssistantTask) {
+                screenshot.setAiAssistantTask(result.aiAssistantTask);
+            }
+        }
+    });
 }
 
 } // namespace lumetrove

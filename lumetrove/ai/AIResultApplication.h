@@ -34,10 +34,10 @@ QString appliedAIName(const ScreenshotInfoResult& result);
 /// `maximumAIKeywordLength` characters, joined by single blanks.
 QString appliedAIKeywords(const ScreenshotInfoResult& result);
 
-/// Writes an answer into the record: the applied name (which renames the file and saves when it changed),
-/// the summary, the applied keywords (saved when they changed), the raw reply appended to the earlier
-/// ones, and the assistant's answer and task where the record has none yet; then saves the row. False when
-/// the last save failed: the record then holds what the library holds, not the answer.
+/// Writes an answer into the record as one edit (`Screenshot::edit`): the applied name (with the file's
+/// rename when it changed), the summary, the applied keywords, the raw reply appended to the earlier ones,
+/// and the assistant's answer and task where the record has none yet, kept in one write. False when the
+/// write failed: the record then holds what the library holds, not any part of the answer.
 bool applyAIResultToScreenshot(Screenshot& screenshot, const ScreenshotInfoResult& result);
 
 } // namespace lumetrove

@@ -555,13 +555,11 @@ bool FolderListView::fileDraggedScreenshot(const std::optional<Folder>& folder)
     if (screenshot == nullptr) {
         return false;
     }
-    // A screenshot is in at most one folder: a drop moves it there from wherever it was.
-    store_->removeScreenshotFromFolders(screenshot->id());
-    if (folder) {
-        store_->insertFolderScreenshot(screenshot->id(), folder->id);
+    // A screenshot is in at most one folder: a drop moves it there from wherever it was, in one write. The
+    // list takes the row that write gives back.
+    if (screenshot->moveToFolder(folder ? std::optional<qint64>(folder->id) : std::nullopt)) {
+        model_->refreshCounts();
     }
-    screenshots_.reload();
-    model_->refreshCounts();
     return true;
 }
 

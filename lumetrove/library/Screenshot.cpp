@@ -80,13 +80,13 @@ std::optional<QUrl> parseUrl(const QString& text)
 } // namespace
 
 Screenshot::Screenshot(ScreenshotRow row, std::shared_ptr<ScreenshotsDB> store, QObject* parent)
-    : QObject(parent), id_(row.id), folderId_(row.folderId), imageUrl_(parseUrl(row.path)), storedImageUrl_(imageUrl_),
-      text_(std::move(row.text)), createdAt_(std::move(row.createdAt)), name_(std::move(row.name)),
-      keywords_(std::move(row.keywords)), description_(std::move(row.description)),
-      aiResults_(std::move(row.aiResults)), aiAssistantTask_(std::move(row.aiAssistantTask)),
-      aiAssistantResults_(std::move(row.aiAssistantResults)), capturedAppName_(std::move(row.capturedAppName)),
-      capturedAppBundleId_(std::move(row.capturedAppBundleId)), store_(std::move(store)), detailsRead_(row.detailsRead),
-      wasImported_(row.wasImported), isAIAssistantTask_(row.isAIAssistantTask)
+    : QObject(parent), id_(row.id), folderId_(row.folderId), imageUrl_(parseUrl(row.path)), text_(std::move(row.text)),
+      createdAt_(std::move(row.createdAt)), name_(std::move(row.name)), keywords_(std::move(row.keywords)),
+      description_(std::move(row.description)), aiResults_(std::move(row.aiResults)),
+      aiAssistantTask_(std::move(row.aiAssistantTask)), aiAssistantResults_(std::move(row.aiAssistantResults)),
+      capturedAppName_(std::move(row.capturedAppName)), capturedAppBundleId_(std::move(row.capturedAppBundleId)),
+      store_(std::move(store)), detailsRead_(row.detailsRead), wasImported_(row.wasImported),
+      isAIAssistantTask_(row.isAIAssistantTask)
 {
     if (!detailsRead_ && row.textSnippet) {
         textSnippet_ = std::move(*row.textSnippet);
@@ -271,15 +271,9 @@ void Screenshot::nameDidChange(const std::optional<QString>& old)
     if (name_ == old) {
         return;
     }
-    std::optional<QString> renameFailure;
-    if (!noRename_) {
-        renameFailure = renameFile(false);
-    }
+    const bool rename = !noRename_;
     noRename_ = false;
-    // A failed save tells the user itself, and puts the file back where the row says anyway.
-    if (save() && renameFailure) {
-        reportFileNotRenamed(name_, *renameFailure);
-    }
+    edit([&] { renamePending_ = renamePending_ || rename; });
 }
 
 // Derived values -------------------------------------------------------------------------------------------
@@ -344,38 +338,30 @@ QString Screenshot::defaultName() const
 
 // Operations -----------------------------------------------------------------------------------------------
 
-std::optional<QString> Screenshot::moveImage(const QString& from, const QString& to)
-{
-    // Recorded first: when the program dies between the move and the save that records the new path, the
-    // next open finds the image at one of the two paths and points the row at it.
-    if (const StoreResult<void> recorded =
-            store().recordFileMove(id_, urlText(*imageUrl()), urlText(QUrl::fromLocalFile(to)));
-        !recorded) {
-        return recorded.error().description();
-    }
-    if (const std::optional<QString> error = moveWithoutReplacing(from, to)) {
-        return error;
-    }
-    imageUrl_ = QUrl::fromLocalFile(to);
-    return std::nullopt;
-}
-
 void Screenshot::renameScreenshotFile(bool useDefaultName)
 {
-    if (const std::optional<QString> failure = renameFile(useDefaultName)) {
-        reportFileNotRenamed(name_, *failure);
-    }
+    edit([&] {
+        renamePending_ = true;
+        if (useDefaultName) {
+            // The name takes the default name without a rename of its own: the one above covers it.
+            noRename_ = true;
+            const std::optional<QString> previous = name_;
+            storeName(defaultName());
+            nameDidChange(previous);
+        }
+    });
 }
 
-std::optional<QString> Screenshot::renameFile(bool useDefaultName)
+std::optional<QString> Screenshot::renameTarget() const
 {
     const std::optional<QString> directory = screenshotsDirectory();
-    if (!directory) {
+    const std::optional<QUrl>& url = imageUrl();
+    if (!directory || !url) {
         return std::nullopt;
     }
     const QString defaultBase = defaultName();
     QString base;
-    if (useDefaultName || !name_ || *name_ == defaultBase) {
+    if (!name_ || *name_ == defaultBase) {
         base = defaultBase;
     } else if (wasImported_) {
         base = *name_;
@@ -383,35 +369,42 @@ std::optional<QString> Screenshot::renameFile(bool useDefaultName)
         base = QStringLiteral("Screenshot - ") + *name_;
     }
     base = screenshotFileBaseName(base);
+    const QString current = QDir::cleanPath(url->toLocalFile());
+    QString target = pathIn(*directory, base + QLatin1String(".png"));
+    if (QDir::cleanPath(target) == current) {
+        return std::nullopt;
+    }
+    for (int number = 1; entryExists(target); ++number) {
+        target = pathIn(*directory, base + QLatin1Char('-') + QString::number(number) + QLatin1String(".png"));
+    }
+    return target;
+}
 
-    if (const std::optional<QUrl>& url = imageUrl()) {
-        const QString current = QDir::cleanPath(url->toLocalFile());
-        QString target = pathIn(*directory, base + QLatin1String(".png"));
-        if (QDir::cleanPath(target) != current) {
-            for (int number = 1; entryExists(target); ++number) {
-                target = pathIn(*directory, base + QLatin1Char('-') + QString::number(number) + QLatin1String(".png"));
-            }
-            if (const std::optional<QString> error = moveImage(current, target)) {
-                systemLog(QStringLiteral("An error occurred while renaming in renameScreenshotFile : ") + *error);
-                const QString fallback =
-                    pathIn(*directory, screenshotFileBaseName(defaultBase) + QLatin1String(".png"));
-                if (const std::optional<QString> fallbackError = moveImage(current, fallback)) {
-                    systemLog(QStringLiteral("Last ditch effort to rename file failed in renameScreenshotFile : ") +
-                              *fallbackError);
-                    return fallbackError;
-                }
-                return std::nullopt;
+void Screenshot::moveKeptImage(const QString& from, const QString& to)
+{
+    std::optional<QString> placed = to;
+    if (const std::optional<QString> error = moveWithoutReplacing(from, to)) {
+        systemLog(QStringLiteral("An error occurred while renaming in renameScreenshotFile : ") + *error);
+        placed.reset();
+        if (const std::optional<QString> directory = screenshotsDirectory()) {
+            const QString fallback = pathIn(*directory, screenshotFileBaseName(defaultName()) + QLatin1String(".png"));
+            if (const std::optional<QString> fallbackError = moveWithoutReplacing(from, fallback)) {
+                systemLog(QStringLiteral("Last ditch effort to rename file failed in renameScreenshotFile : ") +
+                          *fallbackError);
+                reportFileNotRenamed(name_, *fallbackError);
+            } else {
+                placed = fallback;
             }
         }
     }
-
-    if (useDefaultName) {
-        noRename_ = true;
-        const std::optional<QString> previous = name_;
-        storeName(defaultBase);
-        nameDidChange(previous);
+    const QString at = placed.value_or(from);
+    imageUrl_ = QUrl::fromLocalFile(at);
+    if (at != to) {
+        // The row names where the image was to go: it is told where the image is. Should that fail too, the
+        // record of the move points the row at the image on the next open.
+        store().updateScreenshot(id_, ScreenshotEdits{.path = urlText(*imageUrl_), .writeTexts = false});
     }
-    return std::nullopt;
+    store().noteFileMoved(id_);
 }
 
 void Screenshot::deleteFiles()
@@ -436,45 +429,64 @@ void Screenshot::deleteFiles()
 
 bool Screenshot::save()
 {
+    return edit([] {});
+}
+
+bool Screenshot::edit(const std::function<void()>& assignments)
+{
+    ++editDepth_;
+    assignments();
+    if (--editDepth_ > 0) {
+        return true; // the outermost edit writes
+    }
+    const bool rename = std::exchange(renamePending_, false);
+    const std::optional<QString> target = rename ? renameTarget() : std::nullopt;
+    const QString source = imageUrl() ? imageUrl()->toLocalFile() : QString();
     const std::optional<QUrl>& url = imageUrl();
     // An AI answer not loaded yet (nor assigned) is left as the row holds it.
-    const StoreResult<void> written = store().updateScreenshot(
+    const StoreResult<ScreenshotRow> written = store().updateScreenshot(
         id_, ScreenshotEdits{.name = name_,
                              .description = description_,
                              .keywords = keywords_,
-                             .path = url ? std::optional<QString>(urlText(*url)) : std::nullopt,
+                             .path = target ? std::optional<QString>(urlText(QUrl::fromLocalFile(*target)))
+                                     : url  ? std::optional<QString>(urlText(*url))
+                                            : std::nullopt,
                              .aiResults = aiResults(),
                              .aiAssistantTask = aiAssistantTask(),
                              .aiAssistantResults = aiAssistantResults(),
                              .writeAIResults = detailsRead_ || aiResultsAssigned_,
                              .writeAIAssistantResults = detailsRead_ || aiAssistantResultsAssigned_});
-    if (written) {
-        if (url) { // an absent URL leaves the stored path as it was
-            storedImageUrl_ = url;
-        }
-        return true;
+    if (!written) {
+        revertToStored();
+        return false;
     }
-    revertToStored();
-    return false;
+    ScreenshotRow row = *written;
+    if (target) {
+        // Moved only once the row that names the new file is kept: a failed write moves nothing.
+        moveKeptImage(source, *target);
+        row.path = urlText(*imageUrl_);
+    }
+    emit stored(row);
+    return true;
+}
+
+bool Screenshot::moveToFolder(std::optional<qint64> folderId)
+{
+    const StoreResult<ScreenshotRow> written =
+        store().updateScreenshot(id_, ScreenshotEdits{.writeTexts = false, .folder = folderId});
+    if (!written) {
+        return false;
+    }
+    folderId_ = written->folderId;
+    emit changed();
+    emit stored(*written);
+    return true;
 }
 
 void Screenshot::revertToStored()
 {
-    // The row still names the old file: a rename that it did not record is undone, or the next load would
-    // point at a missing file and the image would lie in the directory without a row.
-    const std::optional<QUrl>& url = imageUrl();
-    if (url && storedImageUrl_ && storedImageUrl_->isLocalFile()) {
-        const QString current = QDir::cleanPath(url->toLocalFile());
-        const QString stored = QDir::cleanPath(storedImageUrl_->toLocalFile());
-        if (current != stored) {
-            if (const std::optional<QString> error = moveWithoutReplacing(current, stored)) {
-                systemLog(QStringLiteral("Could not move the screenshot back after a failed save: ") + *error);
-            } else {
-                imageUrl_ = storedImageUrl_;
-            }
-        }
-    }
-    // A library that refuses writes still answers reads; one that answers neither leaves the record as it is.
+    // Nothing was moved for the write that failed: only the fields go back to what the row holds. A library
+    // that refuses writes still answers reads; one that answers neither leaves the record as it is.
     if (const std::optional<ScreenshotRow> row = store().screenshotRow(id_)) {
         if (name_ != row->name) {
             storeName(row->name);

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QString>
 #include <QUrl>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -137,21 +138,29 @@ public:
 
     // Operations -------------------------------------------------------------------------------------------
 
-    /// Moves the image file to a name made from the current name (or the default name), inside the
-    /// screenshots directory, never over an existing file. A file that cannot be moved is told to the user
-    /// (`reportLibraryProblem`).
+    /// Moves the image file to a name made from the current name (or the default name, which `useDefaultName`
+    /// also makes the name), inside the screenshots directory, never over an existing file, and saves. A file
+    /// that cannot be moved is told to the user (`reportLibraryProblem`).
     void renameScreenshotFile(bool useDefaultName);
     /// Moves the image file to the Trash and removes the thumbnail file; the database row stays. An image that
     /// cannot be moved to the Trash is told to the user.
     void deleteFiles();
     /// Takes the text recognised after the row was made, which the list manager has stored; sends `changed`.
     void takeRecognizedText(QString text);
-    /// Writes the editable fields to the database; true when the row holds them. When the write fails (a full
-    /// disk, a read-only library: the store tells the user), the record goes back to what the row holds, so
-    /// that nothing shows a change the library did not keep: an image file moved since the last save goes
-    /// back to the path the row still holds (never over another file), and the editable fields take the
-    /// stored values again (each publishing its signal), after which `saveFailed` is sent.
+    /// Writes the editable fields to the database, in one transaction with the image's move when the name
+    /// changed since; true when the row holds them. The file moves only once the row that names it is kept.
+    /// When the write fails (a full disk, a read-only library: the store tells the user), nothing is moved and
+    /// the record goes back to what the row holds, so that nothing shows a change the library did not keep:
+    /// the editable fields take the stored values again (each publishing its signal), after which
+    /// `saveFailed` is sent.
     bool save();
+    /// Runs `assignments` (setters, whose change handlers would rename and save) and then saves once: every
+    /// field they set, and the file move of a new name, is kept in one write or not at all. Inside another
+    /// edit, the outer one writes.
+    bool edit(const std::function<void()>& assignments);
+    /// Puts the screenshot in this folder alone (none: in no folder), in one write; false when it was not kept
+    /// (the store tells the user).
+    bool moveToFolder(std::optional<qint64> folderId);
 
     /// The transfer form: "id" and, when present, "folderId", "imageUrl", "text", "capturedAppName",
     /// "capturedAppBundleId".
@@ -174,6 +183,8 @@ signals:
     /// A save failed and the record holds the stored values again: views that keep a copy of a field (an
     /// editor's text) show the record's.
     void saveFailed();
+    /// A write was kept: `row` is the screenshot's row as the library now holds it.
+    void stored(const lumetrove::ScreenshotRow& row);
     void unconfirmedAINameChanged(const std::optional<QString>& value);
     void unconfirmedAIDescriptionChanged(const std::optional<QString>& value);
     void unconfirmedAIKeywordsChanged(const std::optional<QString>& value);
@@ -189,14 +200,14 @@ signals:
 private:
     template <typename T, typename Signal> void publish(T& field, T value, Signal signal);
     void storeName(std::optional<QString> value);
-    /// Moves the image file to `to` (recorded in the library first) and points `imageUrl` at it; the error's
-    /// description on failure.
-    std::optional<QString> moveImage(const QString& from, const QString& to);
-    /// `renameScreenshotFile` without telling the user: the description of the failure, if the file could
-    /// not be moved.
-    std::optional<QString> renameFile(bool useDefaultName);
+    /// Where a rename puts the image: a free path in the screenshots directory, named after the name; none
+    /// when the image is there already.
+    std::optional<QString> renameTarget() const;
+    /// After the row that names `to` was kept: moves the image there, else to the default name, else leaves
+    /// it and points the row back at it.
+    void moveKeptImage(const QString& from, const QString& to);
     void nameDidChange(const std::optional<QString>& old);
-    /// After a failed save: the image back where the row says, the editable fields as the row holds them.
+    /// After a failed save: the editable fields as the row holds them.
     void revertToStored();
     ScreenshotsDB& store() const;
     /// Stores the loaded long texts, except those assigned since the record was made.
@@ -206,9 +217,6 @@ private:
     qint64 id_;
     std::optional<qint64> folderId_;
     std::optional<QUrl> imageUrl_;
-    /// The image URL that the row holds, as far as this record knows: the one it was made with, then the one
-    /// of each successful save.
-    std::optional<QUrl> storedImageUrl_;
     std::optional<QString> text_;
     /// The start of the recognised text that a list load read, until the text itself is loaded.
     QString textSnippet_;
@@ -237,6 +245,9 @@ private:
     bool thumbnailLoading_ = false;
     bool waitingForAIProcess_ = false;
     bool noRename_ = false;
+    /// Edits under way (`edit`), and whether the write at the end of the outermost one renames the file.
+    int editDepth_ = 0;
+    bool renamePending_ = false;
     bool wasImported_ = false;
     bool isAIAssistantTask_ = false;
     bool currentlyAIProcessing_ = false;

@@ -290,6 +290,19 @@ std::vector<qint64> ScreenshotList::ids() const
     return ids;
 }
 
+std::optional<ScreenshotList> ScreenshotList::withRow(ScreenshotRow row) const
+{
+    if (!indexOf(row.id)) {
+        return std::nullopt;
+    }
+    ScreenshotList swapped = *this;
+    std::vector<ScreenshotRow> rows;
+    rows.push_back(std::move(row));
+    // The same ids, so the same positions: only the block of the row is copied.
+    swapped.table_ = std::make_shared<const ScreenshotTable>(table_->changed(std::move(rows), {}));
+    return swapped;
+}
+
 ScreenshotList ScreenshotList::without(const std::vector<qsizetype>& positions) const
 {
     std::vector<qint32> kept;

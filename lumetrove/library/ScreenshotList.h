@@ -172,6 +172,8 @@ public:
     std::optional<qsizetype> indexOf(qint64 id) const;
     /// The ids in list order.
     std::vector<qint64> ids() const;
+    /// This list with `row` in place of the listed row of its id; none when the list does not hold it.
+    std::optional<ScreenshotList> withRow(ScreenshotRow row) const;
     /// This list without the rows at these positions.
     ScreenshotList without(const std::vector<qsizetype>& positions) const;
 

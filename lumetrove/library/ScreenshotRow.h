@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 #include <optional>
 
@@ -64,9 +65,10 @@ struct ScreenshotDetails {
 /// The length of `ScreenshotRow::textSnippet`: a list row shows a few lines of the recognised text at most.
 inline constexpr int screenshotTextSnippetLength = 600;
 
-/// The editable columns of a screenshot row, as a save writes them: an absent text clears its column, an
-/// absent path keeps the stored one, and each AI answer is written only when its flag says so (a record that
-/// has not read an answer yet leaves the stored one as it is).
+/// One edit of a screenshot row, written in one transaction (`ScreenshotsDB::updateScreenshot`). The texts are
+/// written as a save writes them: an absent text clears its column, and each AI answer is written only when
+/// its flag says so (a record that has not read an answer yet leaves the stored one as it is). An absent path
+/// keeps the stored one; a new one records the image's move with the edit.
 struct ScreenshotEdits {
     std::optional<QString> name{};
     std::optional<QString> description{};
@@ -77,6 +79,12 @@ struct ScreenshotEdits {
     std::optional<QString> aiAssistantResults{};
     bool writeAIResults = true;
     bool writeAIAssistantResults = true;
+    /// False: the edit leaves every text column as it is and writes only the path and the folder.
+    bool writeTexts = true;
+    /// The one folder the screenshot is in from now on (an empty inner value: none); absent leaves its links.
+    std::optional<std::optional<qint64>> folder{};
 };
 
 } // namespace lumetrove
+
+Q_DECLARE_METATYPE(lumetrove::ScreenshotRow)

@@ -465,6 +465,42 @@ std::optional<ScreenshotRow> ScreenshotRowReader::read(const sqlite::Row& values
     return row;
 }
 
+namespace {
+
+/// Every screenshot's list columns, newest first: what `ScreenshotRowReader` reads.
+sqlite::Table listColumnsQuery()
+{
+    const Schema& s = schema();
+    const auto column = [&](const auto& expression) { return s.screenshots.qualifiedColumn(expression); };
+    return s.screenshots.orderQuery(column(s.id).desc())
+        .selectColumns(column(s.id), column(s.name), column(s.createdAt), column(s.description), column(s.keywords),
+                       column(s.path), column(s.capturedAppBundleId), column(s.capturedAppName),
+                       column(s.isAIAssistantTask), column(s.aiAssistantTask), column(s.wasImported), s.textSnippet);
+}
+
+/// One screenshot's row as a list reads it, with its folder (its first link); none for a screenshot that is
+/// gone. Throws what SQLite reports.
+std::optional<ScreenshotRow> readScreenshotRow(sqlite::Connection& db, qint64 screenshotId)
+{
+    const Schema& s = schema();
+    const std::optional<sqlite::Row> values = db.pluck(listColumnsQuery().filterQuery(
+        sqlite::equalsValue(s.screenshots.qualifiedColumn(s.id), std::int64_t(screenshotId))));
+    std::optional<ScreenshotRow> row =
+        values ? ScreenshotRowReader(*values->sharedColumnNames()).read(*values) : std::nullopt;
+    if (row) {
+        const std::optional<sqlite::Binding> folder = db.scalar(
+            "SELECT folder_id FROM folders_screenshots WHERE screenshot_id = ? LIMIT 1", std::int64_t(screenshotId));
+        if (folder) {
+            if (const auto* id = std::get_if<std::int64_t>(&*folder)) {
+                row->folderId = *id;
+            }
+        }
+    }
+    return row;
+}
+
+} // namespace
+
 // Opening and migrating -------------------------------------------------------------------------------------
 
 ScreenshotsDB::ScreenshotsDB() = default;
@@ -878,11 +914,6 @@ void ScreenshotsDB::repairIndexTriggers()
 
 // File changes in flight -------------------------------------------------------------------------------------
 
-StoreResult<void> ScreenshotsDB::recordFileMove(qint64 screenshotId, const QString& source, const QString& target)
-{
-    return recordFileChange(screenshotId, moveChange, source, target);
-}
-
 StoreResult<void> ScreenshotsDB::recordDelete(qint64 screenshotId, const QString& path)
 {
     return recordFileChange(screenshotId, deleteChange, path, std::nullopt);
@@ -1127,16 +1158,6 @@ StoreResult<void> ScreenshotsDB::insertFolderScreenshot(qint64 screenshotId, qin
                [&](sqlite::Connection& db) { db.runInsert(insert); });
 }
 
-StoreResult<void> ScreenshotsDB::removeScreenshotFromFolders(qint64 screenshotId)
-{
-    const Schema& s = schema();
-    const sqlite::Delete links =
-        s.foldersScreenshots.filterQuery(sqlite::equalsValue(s.screenshotId, std::int64_t(screenshotId)))
-            .compileDelete();
-    return run(db_, {.notKept = "The screenshot could not be taken out of its folder: "},
-               [&](sqlite::Connection& db) { db.runDelete(links); });
-}
-
 StoreResult<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& screenshot)
 {
     const Schema& s = schema();
@@ -1172,38 +1193,96 @@ StoreResult<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& screens
     });
 }
 
-StoreResult<void> ScreenshotsDB::updateScreenshot(qint64 screenshotId, const ScreenshotEdits& edits)
+namespace {
+
+/// The setters of an edit's columns, in the order of the table.
+std::vector<sqlite::Setter> editSetters(const ScreenshotEdits& edits)
 {
     const Schema& s = schema();
-    std::vector<sqlite::Setter> setters{sqlite::assignOptionalValue(s.name, utf8(edits.name)),
-                                        sqlite::assignOptionalValue(s.description, utf8(edits.description)),
-                                        sqlite::assignOptionalValue(s.keywords, utf8(edits.keywords))};
+    std::vector<sqlite::Setter> setters;
+    if (edits.writeTexts) {
+        setters.push_back(sqlite::assignOptionalValue(s.name, utf8(edits.name)));
+        setters.push_back(sqlite::assignOptionalValue(s.description, utf8(edits.description)));
+        setters.push_back(sqlite::assignOptionalValue(s.keywords, utf8(edits.keywords)));
+    }
     if (edits.path) {
         setters.push_back(sqlite::assignValue(s.path, utf8(*edits.path)));
     }
-    if (edits.writeAIResults) {
+    if (edits.writeTexts && edits.writeAIResults) {
         setters.push_back(sqlite::assignOptionalValue(s.aiResults, utf8(edits.aiResults)));
     }
-    setters.push_back(sqlite::assignOptionalValue(s.aiAssistantTask, utf8(edits.aiAssistantTask)));
-    if (edits.writeAIAssistantResults) {
+    if (edits.writeTexts) {
+        setters.push_back(sqlite::assignOptionalValue(s.aiAssistantTask, utf8(edits.aiAssistantTask)));
+    }
+    if (edits.writeTexts && edits.writeAIAssistantResults) {
         setters.push_back(sqlite::assignOptionalValue(s.aiAssistantResults, utf8(edits.aiAssistantResults)));
     }
-    const sqlite::Update update =
-        s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId))).compileUpdate(setters);
+    return setters;
+}
+
+} // namespace
+
+StoreResult<ScreenshotRow> ScreenshotsDB::updateScreenshot(qint64 screenshotId, const ScreenshotEdits& edits)
+{
+    const Schema& s = schema();
+    const std::vector<sqlite::Setter> setters = editSetters(edits);
+    const sqlite::Table target = s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId)));
+    std::vector<qint64> moved;
+    {
+        const std::lock_guard lock(movedMutex_);
+        moved.swap(moved_);
+    }
     constexpr FailureLog notSaved{
         .notKept = "A change to a screenshot could not be saved, so it shows what the library holds: "};
-    return run(db_, notSaved, [&](sqlite::Connection& db) {
-        if (!edits.path || !fileJournal_) {
-            db.runUpdate(update);
-            return;
-        }
-        // The row now names where its image is: a move recorded before is done.
-        db.transaction([&] {
-            db.runUpdate(update);
-            db.runStatement("DELETE FROM pending_file_changes WHERE screenshot_id = ? AND change = ?",
-                            std::int64_t(screenshotId), std::string(moveChange));
+    // Immediate, as an insert: the edit waits for another connection's write lock rather than failing.
+    StoreResult<ScreenshotRow> row = found(run(db_, notSaved, [&](sqlite::Connection& db) {
+        std::optional<ScreenshotRow> edited;
+        db.transaction(sqlite::Connection::TransactionMode::immediate, [&] {
+            if (fileJournal_) {
+                for (const qint64 id : moved) {
+                    db.runStatement("DELETE FROM pending_file_changes WHERE screenshot_id = ? AND change = ?",
+                                    std::int64_t(id), std::string(moveChange));
+                }
+            }
+            const std::optional<sqlite::Binding> stored =
+                db.scalar("SELECT path FROM screenshots WHERE id = ?", std::int64_t(screenshotId));
+            if (!stored) {
+                return; // gone: nothing to edit
+            }
+            const auto* storedText = std::get_if<std::string>(&*stored);
+            const QString storedPath = storedText ? QString::fromStdString(*storedText) : QString();
+            if (fileJournal_ && edits.path && *edits.path != storedPath) {
+                db.runStatement("INSERT OR REPLACE INTO pending_file_changes (screenshot_id, change, source, target) "
+                                "VALUES (?, ?, ?, ?)",
+                                std::int64_t(screenshotId), std::string(moveChange), utf8(storedPath),
+                                utf8(*edits.path));
+            }
+            if (!setters.empty()) {
+                db.runUpdate(target.compileUpdate(setters));
+            }
+            if (edits.folder) {
+                db.runStatement("DELETE FROM folders_screenshots WHERE screenshot_id = ?", std::int64_t(screenshotId));
+                if (*edits.folder) {
+                    db.runInsert(s.foldersScreenshots.insertValues(
+                        sqlite::assignValue(s.folderId, std::int64_t(**edits.folder)),
+                        sqlite::assignValue(s.screenshotId, std::int64_t(screenshotId))));
+                }
+            }
+            edited = readScreenshotRow(db, screenshotId);
         });
-    });
+        return edited;
+    }));
+    if (!row && !moved.empty()) {
+        const std::lock_guard lock(movedMutex_);
+        moved_.insert(moved_.end(), moved.begin(), moved.end()); // for the next write to try again
+    }
+    return row;
+}
+
+void ScreenshotsDB::noteFileMoved(qint64 screenshotId)
+{
+    const std::lock_guard lock(movedMutex_);
+    moved_.push_back(screenshotId);
 }
 
 StoreResult<void> ScreenshotsDB::updateScreenshotText(qint64 screenshotId, const QString& text)
@@ -1251,17 +1330,6 @@ StoreResult<void> ScreenshotsDB::deleteScreenshot(qint64 screenshotId)
 // Reads -----------------------------------------------------------------------------------------------------
 
 namespace {
-
-/// Every screenshot's list columns, newest first: what `ScreenshotRowReader` reads.
-sqlite::Table listColumnsQuery()
-{
-    const Schema& s = schema();
-    const auto column = [&](const auto& expression) { return s.screenshots.qualifiedColumn(expression); };
-    return s.screenshots.orderQuery(column(s.id).desc())
-        .selectColumns(column(s.id), column(s.name), column(s.createdAt), column(s.description), column(s.keywords),
-                       column(s.path), column(s.capturedAppBundleId), column(s.capturedAppName),
-                       column(s.isAIAssistantTask), column(s.aiAssistantTask), column(s.wasImported), s.textSnippet);
-}
 
 /// The first column of every row, as a set: ascending, each once.
 std::vector<qint64> readIds(sqlite::Connection& db, const std::string& sql, const sqlite::Bindings& values)
@@ -1414,17 +1482,7 @@ StoreResult<qint64> ScreenshotsDB::folderIdForScreenshot(qint64 screenshotId)
 
 StoreResult<ScreenshotRow> ScreenshotsDB::screenshotRow(qint64 screenshotId)
 {
-    const Schema& s = schema();
-    const sqlite::Table query = listColumnsQuery().filterQuery(
-        sqlite::equalsValue(s.screenshots.qualifiedColumn(s.id), std::int64_t(screenshotId)));
-    StoreResult<ScreenshotRow> row = found(run(db_, printed, [&](sqlite::Connection& db) {
-        const std::optional<sqlite::Row> values = db.pluck(query);
-        return values ? ScreenshotRowReader(*values->sharedColumnNames()).read(*values) : std::nullopt;
-    }));
-    if (row) {
-        row->folderId = folderIdForScreenshot(screenshotId);
-    }
-    return row;
+    return found(run(db_, printed, [&](sqlite::Connection& db) { return readScreenshotRow(db, screenshotId); }));
 }
 
 StoreResult<ScreenshotDetails> ScreenshotsDB::screenshotDetails(qint64 screenshotId)

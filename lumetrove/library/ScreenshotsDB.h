@@ -9,6 +9,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -99,12 +100,18 @@ public:
     /// Removes the folder's links, then the folder; the linked screenshots stay.
     StoreResult<void> deleteFolder(qint64 folderId);
     StoreResult<void> insertFolderScreenshot(qint64 screenshotId, qint64 folderId);
-    StoreResult<void> removeScreenshotFromFolders(qint64 screenshotId);
     /// Inserts the row and gives its id; the record of its new image (`recordNewImage` with the same path) goes
     /// with it, in one transaction.
     StoreResult<qint64> insertScreenshot(const NewScreenshot& screenshot);
-    /// Writes the editable columns; an absent text clears its column, an absent path keeps the stored one.
-    StoreResult<void> updateScreenshot(qint64 screenshotId, const ScreenshotEdits& edits);
+    /// Applies the edit in one transaction and gives the row as it now stands (as `screenshotRow` reads it);
+    /// a failure anywhere leaves the row and its links as they were. A new path records the image's move from
+    /// the stored one in the same transaction: the caller moves the file once the edit is kept and then calls
+    /// `noteFileMoved`, and a run that ends in between has the row pointed at the image on the next open.
+    /// `absent` for a screenshot that is gone.
+    StoreResult<ScreenshotRow> updateScreenshot(qint64 screenshotId, const ScreenshotEdits& edits);
+    /// The image of the screenshot is where its last edit put it: the record of the move goes with the next
+    /// write (or the next open), rather than costing a transaction of its own.
+    void noteFileMoved(qint64 screenshotId);
     /// Writes the text recognised after the row was inserted (the triggers index it); the row is no longer
     /// awaiting text.
     StoreResult<void> updateScreenshotText(qint64 screenshotId, const QString& text);
@@ -162,16 +169,14 @@ public:
     StoreResult<std::vector<std::pair<qint64, QString>>> screenshotsAwaitingText();
 
     // File changes in flight --------------------------------------------------------------------------------
-    // An image is moved or trashed only after the change is recorded here; the save of the new path or the
-    // delete of the row clears the record in the same transaction. Opening the library finishes what a killed
-    // run left recorded: a delete is completed, a moved image's row is pointed at wherever the image is.
+    // An image is moved or trashed only after the change is recorded here: a move with the edit that names the
+    // new path (`updateScreenshot`), a delete before the row goes, whose delete clears the record in the same
+    // transaction. Opening the library finishes what a killed run left recorded: a delete is completed, a
+    // moved image's row is pointed at wherever the image is.
 
-    // A failed record is neither logged nor told to the user here: the caller, which knows the file, does both.
-
-    /// Records that the screenshot's image moves from the "file://" URL text `source` to `target`. When it
-    /// cannot be recorded, the file must not move. Done at once in a library that keeps no record (or none).
-    StoreResult<void> recordFileMove(qint64 screenshotId, const QString& source, const QString& target);
-    /// Records that the screenshot at the URL text `path` is being deleted. As `recordFileMove`.
+    /// Records that the screenshot at the URL text `path` is being deleted. When it cannot be recorded, the
+    /// file must not go; a failure is neither logged nor told to the user here: the caller, which knows the
+    /// file, does both. Done at once in a library that keeps no record (or none).
     StoreResult<void> recordDelete(qint64 screenshotId, const QString& path);
 
     // A capture or an import records each new image before it writes the file (`writeNewFile`), and the insert
@@ -217,6 +222,9 @@ private:
     /// The record of file changes exists (it is made for libraries at the current version only).
     bool fileJournal_ = false;
     std::optional<LibraryOpenProblem> openProblem_;
+    /// Screenshots whose recorded move is done (`noteFileMoved`), for the next write to forget.
+    std::mutex movedMutex_;
+    std::vector<qint64> moved_;
 };
 
 /// Runs `load`, which throws what fails (a `StoreError` from `StoreResult::value`, or SQLite's error); when it

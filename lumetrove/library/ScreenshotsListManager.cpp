@@ -206,6 +206,19 @@ void ScreenshotsListManager::recordMade(const ScreenshotPtr& record)
         }
         emit screenshotChanged(id);
     });
+    connect(record.get(), &Screenshot::stored, this, &ScreenshotsListManager::takeStoredRow);
+}
+
+void ScreenshotsListManager::takeStoredRow(const ScreenshotRow& row)
+{
+    // The list shows the row the write gave back at once; a filter may keep or drop it now, which a reload
+    // tells.
+    if (const std::optional<ScreenshotList> swapped = screenshots_.withRow(row)) {
+        publish(*swapped);
+    }
+    if (currentFilters().searchText || folderFilter_ || timePeriod_) {
+        startReload(Subject::none);
+    }
 }
 
 void ScreenshotsListManager::releaseEdited(quint64 ticket)
@@ -383,8 +396,7 @@ void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, b
         // as it is after the rename, and the main thread reads this one row, never the whole list.
         if (std::optional<ScreenshotRow> row = store().screenshotRow(*id)) {
             const ScreenshotPtr record = Screenshot::fromRow(std::move(*row), store_);
-            record->renameScreenshotFile(true);
-            record->save();
+            record->renameScreenshotFile(true); // saves the name with the move, in one write
         }
     }
     startReload(Subject::none);

@@ -141,6 +141,8 @@ private:
     /// Lets go of the records edited before the load of `ticket` started: its rows hold their values.
     void releaseEdited(quint64 ticket);
     void recordMade(const ScreenshotPtr& record);
+    /// A held record's write was kept: its row takes the place of the listed one.
+    void takeStoredRow(const ScreenshotRow& row);
     ScreenshotsDB& store() const;
 
     std::shared_ptr<ScreenshotsDB> store_;

@@ -1,5 +1,7 @@
 #include "lumetrove/library/Screenshot.h"
 
+#include "lumetrove/ai/AIResultApplication.h"
+#include "lumetrove/ai/ScreenshotInfoResult.h"
 #include "lumetrove/library/DataDirectories.h"
 #include "tests/lumetrove/library/LibraryTest.h"
 
@@ -259,6 +261,83 @@ TEST_F(ScreenshotTest, AFailedSaveAfterASuccessfulOneMovesBackToTheLastStoredFil
     ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(shot->imageUrl(), saved);
     EXPECT_THAT(filesInScreenshots(), ElementsAre("Screenshot - Invoice.png"));
+}
+
+TEST_F(ScreenshotTest, AnAIAnswerIsKeptWholeInOneTransactionOrNotAtAll)
+{
+    const ScreenshotPtr shot = make("New Screenshot.png");
+    const QString before = shot->imageUrl()->toLocalFile();
+    const std::string beforeRow = column("SELECT name || '|' || ifnull(description, '') || '|' || ifnull(keywords, '') "
+                                         "|| '|' || ifnull(ai_results, '') || '|' || path FROM screenshots")
+                                      .at(0);
+    ScreenshotInfoResult answer;
+    answer._name = "Invoice total";
+    answer.description = "An invoice";
+    answer._keywords = "bill paper";
+    answer.aiRawResult = "raw";
+    int commits = 0;
+    store->db()->setCommitHook([&] { ++commits; });
+
+    // The keywords come after the name in the answer; their refusal keeps the name from the row too.
+    rawConnection()->executeScript("CREATE TRIGGER refuse BEFORE UPDATE OF keywords ON screenshots WHEN "
+                                   "new.keywords = 'bill paper' BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(applyAIResultToScreenshot(*shot, answer));
+    EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr("refused"));
+    EXPECT_EQ(column("SELECT name || '|' || ifnull(description, '') || '|' || ifnull(keywords, '') || '|' || "
+                     "ifnull(ai_results, '') || '|' || path FROM screenshots")
+                  .at(0),
+              beforeRow);
+    EXPECT_EQ(commits, 0);
+    EXPECT_THAT(filesInScreenshots(), ElementsAre("New Screenshot 1.png"));
+    EXPECT_EQ(shot->imageUrl()->toLocalFile(), before);
+    EXPECT_EQ(shot->name(), "New Screenshot.png");
+    EXPECT_EQ(shot->keywords(), std::nullopt);
+    EXPECT_EQ(count("SELECT count(*) FROM pending_file_changes"), 0);
+
+    rawConnection()->executeScript("DROP TRIGGER refuse;");
+    EXPECT_TRUE(applyAIResultToScreenshot(*shot, answer));
+    EXPECT_EQ(commits, 1);
+    const QString renamed = directory + "/Screenshot - Invoice total.png";
+    EXPECT_THAT(filesInScreenshots(), ElementsAre("Screenshot - Invoice total.png"));
+    EXPECT_EQ(column("SELECT name || '|' || description || '|' || keywords || '|' || ai_results || '|' || path "
+                     "FROM screenshots")
+                  .at(0),
+              "\"Invoice total|An invoice|bill paper|raw\n\n|" +
+                  QUrl::fromLocalFile(renamed).toString(QUrl::FullyEncoded).toStdString() + "\"");
+    store->db()->setCommitHook(nullptr);
+}
+
+TEST_F(ScreenshotTest, ADropLeavesTheScreenshotInExactlyOneFolderInOneTransaction)
+{
+    const ScreenshotPtr shot = make("x");
+    const qint64 a = *store->insertFolder("A", false, std::nullopt);
+    const qint64 b = *store->insertFolder("B", false, std::nullopt);
+    const auto links = [&] { return column("SELECT folder_id FROM folders_screenshots"); };
+    ASSERT_TRUE(shot->moveToFolder(a));
+    int commits = 0;
+    store->db()->setCommitHook([&] { ++commits; });
+
+    // The link to the new folder is refused after the old one was taken away: the old one stays.
+    rawConnection()->executeScript("CREATE TRIGGER refuse BEFORE INSERT ON folders_screenshots BEGIN "
+                                   "SELECT RAISE(ABORT, 'refused'); END;");
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(shot->moveToFolder(b));
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_THAT(links(), ElementsAre(std::to_string(a)));
+    EXPECT_EQ(shot->folderId(), a);
+
+    rawConnection()->executeScript("DROP TRIGGER refuse;");
+    QSignalSpy stored(shot.get(), &Screenshot::stored);
+    EXPECT_TRUE(shot->moveToFolder(b));
+    EXPECT_EQ(commits, 1);
+    EXPECT_THAT(links(), ElementsAre(std::to_string(b)));
+    EXPECT_EQ(shot->folderId(), b);
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored.at(0).at(0).value<ScreenshotRow>().folderId, b); // the row the list takes
+    EXPECT_TRUE(shot->moveToFolder(std::nullopt));
+    EXPECT_THAT(links(), ::testing::IsEmpty());
+    store->db()->setCommitHook(nullptr);
 }
 
 TEST_F(ScreenshotTest, KeywordsAreSavedOnlyWhenTheyChange)
