@@ -1,8 +1,10 @@
 // The library browser over 100k screenshots, offscreen: the list's first paint, one scroll step and a reset
-// after a search, each beside a plain QListView over the same number of text rows; and the sidebar's counts
-// beside a single count of all screenshots.
+// after a search, each beside a plain QListView over the same number of text rows; the sidebar's counts
+// beside a single count of all screenshots; and the main thread's work for a capture landing in the list and
+// for other published lists (a recognised text, a search), with whether the list kept its place.
 #include "lumetrove/browser/FolderSidebarModel.h"
 #include "lumetrove/browser/LibrarySelection.h"
+#include "lumetrove/browser/ScreenshotListModel.h"
 #include "lumetrove/browser/ScreenshotListView.h"
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/FoldersListManager.h"
@@ -19,6 +21,7 @@
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
@@ -219,6 +222,151 @@ void countsSidebar(benchmark::State& state)
     }
 }
 
+/// CPU time of the calling thread: the main thread's own work, not the time it sleeps waiting for the pool.
+double threadSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+/// Where the main thread's time of the publications went: until the list was in place, and painting it.
+struct {
+    double listed = 0;
+    double painted = 0;
+} split;
+
+/// Runs the event loop until the list holds every change started so far and the view has painted it.
+void settle(ScreenshotsListManager& manager, QWidget& viewport)
+{
+    bool listed = false;
+    manager.whenListed([&] { listed = true; });
+    const double t0 = threadSeconds();
+    while (!listed) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    const double t1 = threadSeconds();
+    QCoreApplication::processEvents();
+    viewport.repaint();
+    split.listed += t1 - t0;
+    split.painted += threadSeconds() - t1;
+}
+
+/// A list view scrolled to the middle with a row there selected, as a user leaves it while captures come.
+struct PlacedList {
+    LibrarySelection selection;
+    std::unique_ptr<ScreenshotListView> view = makeListView(selection);
+    qint64 selectedId = 0;
+    qint64 topId = 0;
+
+    PlacedList()
+    {
+        view->show();
+        ScreenshotsListManager& manager = *library().screenshots;
+        settle(manager, *view->viewport());
+        constexpr int middle = screenshotCount / 2;
+        view->scrollTo(view->listModel().index(middle), QAbstractItemView::PositionAtCenter);
+        const ScreenshotPtr selected = manager.screenshots().at(middle);
+        selection.setSelectedScreenshot(selected);
+        selection.setSelectionIndex(middle);
+        selectedId = selected->id();
+        topId = topRowId();
+        split = {};
+    }
+
+    qint64 topRowId() const
+    {
+        const QModelIndex top = view->indexAt(QPoint(1, 1));
+        return top.isValid() ? top.data(ScreenshotListModel::IdRole).toLongLong() : 0;
+    }
+
+    /// Whether the selection and the rows on screen stayed as they were.
+    bool kept() const
+    {
+        const ScreenshotPtr at = library().screenshots->screenshots().value(selection.selectionIndex());
+        return selection.selectedScreenshot() && selection.selectedScreenshot()->id() == selectedId && at &&
+               at->id() == selectedId && topRowId() == topId;
+    }
+};
+
+void reportMainThread(benchmark::State& state, double seconds, int kept)
+{
+    state.counters["listedMs"] = benchmark::Counter(split.listed * 1e3 / double(state.iterations()));
+    state.counters["paintMs"] = benchmark::Counter(split.painted * 1e3 / double(state.iterations()));
+    split = {};
+    state.counters["mainMs"] = benchmark::Counter(seconds * 1e3 / double(state.iterations()));
+    state.counters["placeKept"] = benchmark::Counter(double(kept) / double(state.iterations()));
+}
+
+/// A capture lands in the list: its row is added (as the capture hands it over) and the list published.
+void captureIntoList(benchmark::State& state)
+{
+    PlacedList placed;
+    ScreenshotsListManager& manager = *library().screenshots;
+    double seconds = 0;
+    int kept = 0;
+    int captured = 0;
+    double added = 0;
+    for (auto _ : state) {
+        CapturedScreenshotInfo info;
+        info.screenshotFilename = QStringLiteral("Captured %1.png").arg(++captured);
+        info.screenshotPath = QStringLiteral("file:///tmp/captured-%1.png").arg(captured);
+        info.recognizedText = QStringLiteral("captured words");
+        const double started = threadSeconds();
+        manager.addScreenshot(info, true);
+        added += threadSeconds() - started;
+        settle(manager, *placed.view->viewport());
+        const double spent = threadSeconds() - started;
+        seconds += spent;
+        state.SetIterationTime(spent);
+        kept += placed.kept() ? 1 : 0;
+    }
+    reportMainThread(state, seconds, kept);
+    state.counters["addMs"] = benchmark::Counter(added * 1e3 / double(state.iterations()));
+}
+
+/// A recognised text arrives for a row of the list: its value changes, the list is published.
+void textIntoList(benchmark::State& state)
+{
+    PlacedList placed;
+    ScreenshotsListManager& manager = *library().screenshots;
+    const ScreenshotList listed = manager.screenshots();
+    double seconds = 0;
+    int kept = 0;
+    int arrived = 0;
+    for (auto _ : state) {
+        const qint64 id = listed.row(qsizetype(++arrived * 37 % screenshotCount)).id;
+        const double started = threadSeconds();
+        manager.setRecognizedText(id, QStringLiteral("recognised again %1").arg(arrived));
+        settle(manager, *placed.view->viewport());
+        const double spent = threadSeconds() - started;
+        seconds += spent;
+        state.SetIterationTime(spent);
+        kept += placed.kept() ? 1 : 0;
+    }
+    reportMainThread(state, seconds, kept);
+}
+
+/// A search and its clearing: each publishes a list of other rows.
+void searchIntoList(benchmark::State& state)
+{
+    PlacedList placed;
+    ScreenshotsListManager& manager = *library().screenshots;
+    double seconds = 0;
+    bool flip = false;
+    for (auto _ : state) {
+        const double started = threadSeconds();
+        manager.setSearchFilter((flip = !flip) ? QStringLiteral("invoice") : QString());
+        settle(manager, *placed.view->viewport());
+        const double spent = threadSeconds() - started;
+        seconds += spent;
+        state.SetIterationTime(spent);
+    }
+    reportMainThread(state, seconds, 0);
+    manager.setSearchFilter(QString());
+    settle(manager, *placed.view->viewport());
+}
+
 BENCHMARK(firstPaintBaseline)->Name("firstPaint/baseline")->Unit(benchmark::kMillisecond);
 BENCHMARK(firstPaintList)->Name("firstPaint/list")->Unit(benchmark::kMillisecond);
 BENCHMARK(scrollBaseline)->Name("scrollStep/baseline")->Unit(benchmark::kMillisecond);
@@ -227,6 +375,23 @@ BENCHMARK(resetBaseline)->Name("resetAfterSearch/baseline")->Unit(benchmark::kMi
 BENCHMARK(resetList)->Name("resetAfterSearch/list")->Unit(benchmark::kMillisecond);
 BENCHMARK(countsBaseline)->Name("sidebarCounts/baseline")->Unit(benchmark::kMillisecond);
 BENCHMARK(countsSidebar)->Name("sidebarCounts/sidebar")->Unit(benchmark::kMillisecond);
+// Main-thread CPU time per publication (the iteration time); mainMs says the same, placeKept is the share of
+// publications after which the selection and the rows on screen were where they had been.
+BENCHMARK(captureIntoList)
+    ->Name("mainThread/captureInto100k")
+    ->UseManualTime()
+    ->Iterations(40)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(textIntoList)
+    ->Name("mainThread/textInto100k")
+    ->UseManualTime()
+    ->Iterations(40)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(searchIntoList)
+    ->Name("mainThread/searchInto100k")
+    ->UseManualTime()
+    ->Iterations(20)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -63,7 +63,29 @@ ScreenshotListModel::ScreenshotListModel(ScreenshotsListManager& manager, QObjec
 
 int ScreenshotListModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(screenshots_.size());
+    if (parent.isValid()) {
+        return 0;
+    }
+    return static_cast<int>(following_ ? followedRows_ + screenshots_.size() - followedFrom_ : screenshots_.size());
+}
+
+QModelIndex ScreenshotListModel::index(int row, int column, const QModelIndex& parent) const
+{
+    if (row < 0 || column != 0 || parent.isValid() || row >= rowCount()) {
+        return QModelIndex();
+    }
+    return createIndex(row, column);
+}
+
+std::pair<const ScreenshotList*, qsizetype> ScreenshotListModel::locate(int row) const
+{
+    if (!following_) {
+        return {&screenshots_, row};
+    }
+    if (row < followedRows_) {
+        return {&*following_, row};
+    }
+    return {&screenshots_, row - followedRows_ + followedFrom_};
 }
 
 QVariant ScreenshotListModel::data(const QModelIndex& index, int role) const
@@ -71,12 +93,13 @@ QVariant ScreenshotListModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || !checkIndex(index, CheckIndexOption::ParentIsInvalid)) {
         return {};
     }
-    const ScreenshotRow& row = screenshots_.row(index.row());
+    const auto [list, position] = locate(index.row());
+    const ScreenshotRow& row = list->row(position);
     if (role == IdRole) {
         return row.id;
     }
     if (role == ScreenshotRole) {
-        return QVariant::fromValue(screenshots_.at(index.row()));
+        return QVariant::fromValue(list->at(position));
     }
     // A held record shows what it holds now; a row nobody uses shows its values.
     const ScreenshotPtr record = manager_.heldScreenshot(row.id);
@@ -118,18 +141,59 @@ QHash<int, QByteArray> ScreenshotListModel::roleNames() const
 
 ScreenshotPtr ScreenshotListModel::screenshotAt(int row) const
 {
-    return screenshots_.value(row);
+    if (row < 0 || row >= rowCount()) {
+        return nullptr;
+    }
+    const auto [list, position] = locate(row);
+    return list->at(position);
 }
 
 void ScreenshotListModel::follow(const ScreenshotList& screenshots, const ScreenshotListChange& change)
 {
-    if (!change.sameIds || screenshots.size() != screenshots_.size()) {
+    // Beyond this many runs of inserted and removed rows, telling each costs the views more than a reset.
+    constexpr std::size_t mostRuns = 64;
+    qsizetype before = 0;
+    qsizetype after = 0;
+    for (const ScreenshotListChange::Run& run : change.runs) {
+        before += run.kind == ScreenshotListChange::Run::Kind::inserted ? 0 : run.count;
+        after += run.kind == ScreenshotListChange::Run::Kind::removed ? 0 : run.count;
+    }
+    // A change told of other lists than these two (it never is) is no change to follow either.
+    if (change.runs.size() > mostRuns || before != screenshots_.size() || after != screenshots.size()) {
         beginResetModel();
         screenshots_ = screenshots;
         endResetModel();
         return;
     }
+    const bool moves = !change.sameIds;
+    if (moves) {
+        emit aboutToFollow();
+    }
+    following_ = screenshots;
+    followedRows_ = 0;
+    followedFrom_ = 0;
+    for (const ScreenshotListChange::Run& run : change.runs) {
+        const int first = static_cast<int>(followedRows_);
+        const int last = static_cast<int>(followedRows_ + run.count - 1);
+        switch (run.kind) {
+        case ScreenshotListChange::Run::Kind::kept:
+            followedRows_ += run.count;
+            followedFrom_ += run.count;
+            break;
+        case ScreenshotListChange::Run::Kind::removed:
+            beginRemoveRows(QModelIndex(), first, last);
+            followedFrom_ += run.count;
+            endRemoveRows();
+            break;
+        case ScreenshotListChange::Run::Kind::inserted:
+            beginInsertRows(QModelIndex(), first, last);
+            followedRows_ += run.count;
+            endInsertRows();
+            break;
+        }
+    }
     screenshots_ = screenshots;
+    following_.reset();
     // Runs of consecutive changed rows, one signal each.
     const std::vector<qsizetype>& changed = change.changedRows;
     for (std::size_t first = 0; first < changed.size();) {
@@ -139,6 +203,9 @@ void ScreenshotListModel::follow(const ScreenshotList& screenshots, const Screen
         }
         emit dataChanged(index(static_cast<int>(changed[first])), index(static_cast<int>(changed[last])));
         first = last + 1;
+    }
+    if (moves) {
+        emit followed();
     }
 }
 

@@ -5,6 +5,8 @@
 
 #include <QAbstractListModel>
 #include <QHash>
+#include <optional>
+#include <utility>
 
 namespace lumetrove {
 
@@ -12,8 +14,9 @@ class ScreenshotsListManager;
 
 /// The rows of the screenshot list: the list manager's rows in display order, shown from their values, or from
 /// the screenshot's record while someone holds one (the selection, an AI request), so that its changes show at
-/// once. A newly published list whose rows are those of the list before tells the rows whose values changed;
-/// any other resets the model (it costs nothing per row). Main thread.
+/// once. A newly published list is followed in place: removed and inserted rows are told as such and rows
+/// that show new values as changed, so that the views keep their place; a list of scattered other rows (a
+/// search) resets the model instead, which costs nothing per row. Main thread.
 class ScreenshotListModel : public QAbstractListModel {
     Q_OBJECT
 
@@ -38,6 +41,9 @@ public:
     explicit ScreenshotListModel(ScreenshotsListManager& manager, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    /// Without the base class's check through `rowCount`: the list view asks for every row's index whenever
+    /// it lays out its rows, 100k times for a list of 100k.
+    QModelIndex index(int row, int column = 0, const QModelIndex& parent = QModelIndex()) const override;
     /// `Qt::DisplayRole` is the name the row shows.
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QHash<int, QByteArray> roleNames() const override;
@@ -46,12 +52,24 @@ public:
     ScreenshotPtr screenshotAt(int row) const;
     const ScreenshotList& screenshots() const { return screenshots_; }
 
+signals:
+    /// A list is about to be followed row by row (not reset); `followed` comes once it is in place.
+    void aboutToFollow();
+    void followed();
+
 private:
     void follow(const ScreenshotList& screenshots, const ScreenshotListChange& change);
     void screenshotChanged(qint64 id);
+    /// The list that holds the model's row `row` while a change is followed, and the row's position in it.
+    std::pair<const ScreenshotList*, qsizetype> locate(int row) const;
 
     ScreenshotsListManager& manager_;
     ScreenshotList screenshots_;
+    /// While a change is followed: the new list, the first `followedRows_` rows of the model being its rows
+    /// and the rest the rows of `screenshots_` from `followedFrom_` on.
+    std::optional<ScreenshotList> following_;
+    qsizetype followedRows_ = 0;
+    qsizetype followedFrom_ = 0;
 };
 
 /// The name a row shows: the unconfirmed AI name, else the name, else the default name without its last

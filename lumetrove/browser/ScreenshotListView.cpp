@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QTextEdit>
 
@@ -90,6 +91,8 @@ ScreenshotListView::ScreenshotListView(ScreenshotsListManager& manager, LibraryS
         thumbnails_->revalidate();
         scrollToSelection();
     });
+    connect(model_, &ScreenshotListModel::aboutToFollow, this, &ScreenshotListView::notePlace);
+    connect(model_, &ScreenshotListModel::followed, this, &ScreenshotListView::keepPlace);
     connect(&manager_, &ScreenshotsListManager::thumbnailsChanged, this, [this] {
         thumbnails_->revalidate();
         viewport()->update();
@@ -210,6 +213,37 @@ void ScreenshotListView::scrollToSelection()
     }
     scrollTo(model_->index(index), QAbstractItemView::PositionAtCenter);
     scrollTriggeredByKeyboard_ = false;
+}
+
+void ScreenshotListView::notePlace()
+{
+    // At the top the list stays at the top, where a new screenshot comes in.
+    const QModelIndex top = indexAt(QPoint(1, 1));
+    place_.reset();
+    if (verticalScrollBar()->value() > 0 && top.isValid()) {
+        place_ = Place{top.data(ScreenshotListModel::IdRole).toLongLong(), visualRect(top).top()};
+    }
+}
+
+void ScreenshotListView::keepPlace()
+{
+    // Rows came or went above: the selected row keeps its screenshot, and the rows on screen stay where they
+    // were, whatever moved above them.
+    const ScreenshotList& listed = model_->screenshots();
+    if (const ScreenshotPtr& selected = selection_.selectedScreenshot()) {
+        if (const std::optional<qsizetype> position = listed.indexOf(selected->id())) {
+            selection_.setSelectionIndex(static_cast<int>(*position));
+        }
+    }
+    const std::optional<Place> place = std::exchange(place_, std::nullopt);
+    if (!place) {
+        return;
+    }
+    if (const std::optional<qsizetype> position = listed.indexOf(place->id)) {
+        executeDelayedItemsLayout();
+        QScrollBar* bar = verticalScrollBar();
+        bar->setValue(bar->value() + visualRect(model_->index(static_cast<int>(*position))).top() - place->top);
+    }
 }
 
 void ScreenshotListView::followSelectionInPreview(int index)

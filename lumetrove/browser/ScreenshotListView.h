@@ -28,6 +28,8 @@ class ThumbnailCache;
 ///   application event filter that consumes them), and the list keeps the selected row centred.
 /// - Space opens the in-app preview of the selected file, which follows the selection until it is closed.
 /// - A new folder or time-period filter resets the selection to the first screenshot.
+/// - Rows that come or go elsewhere in the list leave the selected screenshot selected and the rows on
+///   screen where they are (unless the list is at its top, where new rows show).
 /// - A row takes clicks (select), double clicks (open the file), right clicks (select, then "Delete" and
 ///   "Show in Folder") and drags (a screenshot drag onto the sidebar's folders).
 class ScreenshotListView : public QListView {
@@ -77,6 +79,10 @@ private:
     ScreenshotPtr screenshotAt(const QPoint& point) const;
     void showContextMenu(const ScreenshotPtr& screenshot, const QPoint& globalPosition);
     void pulseLoadingBars();
+    /// Before rows come or go: the first row on screen and where it is.
+    void notePlace();
+    /// After: the selection's index follows its screenshot, and the noted row stays where it was.
+    void keepPlace();
 
     ScreenshotsListManager& manager_;
     LibrarySelection& selection_;
@@ -95,6 +101,11 @@ private:
     QTimer pulseTimer_;
     QElapsedTimer pulseClock_;
     bool processingRowSeen_ = false;
+    struct Place {
+        qint64 id;
+        int top;
+    };
+    std::optional<Place> place_;
 };
 
 } // namespace lumetrove

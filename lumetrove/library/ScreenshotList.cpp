@@ -72,10 +72,26 @@ void ScreenshotTable::setBlocks(std::vector<std::shared_ptr<const Block>> blocks
     }
 }
 
+std::size_t ScreenshotTable::blockAt(qsizetype position) const
+{
+    return std::size_t(std::upper_bound(starts_.cbegin(), starts_.cend(), position) - starts_.cbegin() - 1);
+}
+
 const ScreenshotRow& ScreenshotTable::at(qsizetype position) const
 {
-    const auto block = std::upper_bound(starts_.cbegin(), starts_.cend(), position) - starts_.cbegin() - 1;
-    return blocks_[std::size_t(block)]->rows[std::size_t(position - starts_[std::size_t(block)])];
+    const std::size_t block = blockAt(position);
+    return blocks_[block]->rows[std::size_t(position - starts_[block])];
+}
+
+qsizetype ScreenshotTable::sharedRun(qsizetype position, const ScreenshotTable& other, qsizetype otherPosition) const
+{
+    const std::size_t block = blockAt(position);
+    const std::size_t otherBlock = other.blockAt(otherPosition);
+    const qsizetype offset = position - starts_[block];
+    if (blocks_[block] != other.blocks_[otherBlock] || offset != otherPosition - other.starts_[otherBlock]) {
+        return 0;
+    }
+    return qsizetype(blocks_[block]->rows.size()) - offset;
 }
 
 std::size_t ScreenshotTable::blockOf(qint64 id) const
@@ -324,12 +340,14 @@ ScreenshotListChange ScreenshotListChange::between(const ScreenshotList& before,
         }
         return change;
     }
-    const auto extend = [&change](Run::Kind kind) {
+    const auto extend = [&change](Run::Kind kind, qsizetype count = 1) {
         if (change.runs.empty() || change.runs.back().kind != kind) {
             change.runs.push_back(Run{kind, 0});
         }
-        ++change.runs.back().count;
+        change.runs.back().count += count;
     };
+    // Lists of every row walk a block that both tables share in one step.
+    const bool wholeTables = !before.positions_ && !after.positions_;
     // Both lists run from the highest id down: an id met in one list before the other reaches it is not in
     // the other.
     qsizetype old = 0;
@@ -344,6 +362,15 @@ ScreenshotListChange ScreenshotListChange::between(const ScreenshotList& before,
         } else {
             const ScreenshotRow& was = before.row(old);
             const ScreenshotRow& is = after.row(now);
+            if (&was == &is && wholeTables) {
+                const qsizetype shared = before.table_->sharedRun(old, *after.table_, now);
+                if (shared > 1) {
+                    extend(Run::Kind::kept, shared);
+                    old += shared;
+                    now += shared;
+                    continue;
+                }
+            }
             // A block that neither list changed is shared: the same row at the same address.
             if (&was != &is && !(was == is)) {
                 change.changedRows.push_back(now);

@@ -53,6 +53,9 @@ public:
     ScreenshotTable withFolders(const QHash<qint64, qint64>& folders) const;
     /// The positions of these ids (ordered by id, highest first), leaving out ids the table does not hold.
     std::vector<qint32> positionsOf(const std::vector<qint64>& ids) const;
+    /// How many rows from `position` on lie in a block that `other` holds too, with the row at `otherPosition`
+    /// in the same place of it: rows that both tables share unchanged. 0 when there are none.
+    qsizetype sharedRun(qsizetype position, const ScreenshotTable& other, qsizetype otherPosition) const;
 
 private:
     /// Rows in id order, highest first, with their ids on their own: a look-up reads the ids alone, not the rows
@@ -64,6 +67,8 @@ private:
     };
     /// The block that holds the row of `id`, or would hold it.
     std::size_t blockOf(qint64 id) const;
+    /// The block that holds the row at `position`.
+    std::size_t blockAt(qsizetype position) const;
     void setBlocks(std::vector<std::shared_ptr<const Block>> blocks);
 
     std::vector<std::shared_ptr<const Block>> blocks_;
@@ -189,6 +194,8 @@ public:
     }
 
 private:
+    friend struct ScreenshotListChange;
+
     qsizetype tablePosition(qsizetype position) const
     {
         return positions_ ? qsizetype((*positions_)[std::size_t(position)]) : position;

@@ -53,6 +53,11 @@ void ScreenshotsListManager::setScreenshots(ScreenshotList screenshots)
 void ScreenshotsListManager::publish(ScreenshotList screenshots)
 {
     ScreenshotListChange change = ScreenshotListChange::between(screenshots_, screenshots);
+    publish(std::move(screenshots), std::move(change));
+}
+
+void ScreenshotsListManager::publish(ScreenshotList screenshots, ScreenshotListChange change)
+{
     if (!listLoaded_) {
         change.sameRecords = false; // the first list is news, even when empty
     }
@@ -128,6 +133,15 @@ struct ScreenshotsListManager::Loaded {
     std::optional<std::vector<qint32>> positions;
     /// A later reload had started before this one's turn came: it read nothing, and its result is no list.
     bool superseded = false;
+};
+
+/// A reload's list, and how it differs from the list shown when the reload started: worked out on the pool,
+/// so that the main thread only follows it.
+struct ScreenshotsListManager::Reloaded {
+    Loaded loaded;
+    ScreenshotList list;
+    ScreenshotList base;
+    ScreenshotListChange change;
 };
 
 /// Every screenshot's row as the last load left it, and where that load stood in the library's changes.
@@ -242,32 +256,37 @@ void ScreenshotsListManager::startReload(Subject subject)
     const quint64 ticket = ++lastTicket_;
     ++reloadsInFlight_;
     // The watcher belongs to the manager: once the manager is gone, no result is delivered.
-    auto* watcher = new QFutureWatcher<Loaded>(this);
+    auto* watcher = new QFutureWatcher<Reloaded>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, subject] {
-        Loaded loaded = watcher->future().takeResult();
+        Reloaded reloaded = watcher->future().takeResult();
         watcher->deleteLater();
-        finishReload(ticket, loaded, subject);
+        finishReload(ticket, reloaded, subject);
     });
     latestTicket_->store(ticket, std::memory_order_release);
-    watcher->setFuture(
-        QtConcurrent::run(QThreadPool::globalInstance(),
-                          [cache = cache_, store = store_, filters = currentFilters(), latest = latestTicket_, ticket] {
-                              // Keystrokes start reloads faster than a large library answers them: one whose turn comes
-                              // after a later one started would only hold the connection while the list the user wants
-                              // waits behind it.
-                              if (latest->load(std::memory_order_acquire) != ticket) {
-                                  Loaded skipped;
-                                  skipped.superseded = true;
-                                  return skipped;
-                              }
-                              return load(*cache, store, filters);
-                          }));
+    // The list's rows are values that no thread changes: the pool reads those of the list shown now.
+    watcher->setFuture(QtConcurrent::run(
+        QThreadPool::globalInstance(), [cache = cache_, store = store_, filters = currentFilters(),
+                                        latest = latestTicket_, ticket, base = screenshots_, records = records_] {
+            Reloaded reloaded;
+            // Keystrokes start reloads faster than a large library answers them:
+            // one whose turn comes after a later one started would only hold the
+            // connection while the list the user wants waits behind it.
+            if (latest->load(std::memory_order_acquire) != ticket) {
+                reloaded.loaded.superseded = true;
+                return reloaded;
+            }
+            reloaded.loaded = load(*cache, store, filters);
+            reloaded.list = ScreenshotList(reloaded.loaded.table, reloaded.loaded.positions, records);
+            reloaded.base = base;
+            reloaded.change = ScreenshotListChange::between(base, reloaded.list);
+            return reloaded;
+        }));
 }
 
-void ScreenshotsListManager::finishReload(quint64 ticket, Loaded& loaded, Subject subject)
+void ScreenshotsListManager::finishReload(quint64 ticket, Reloaded& reloaded, Subject subject)
 {
     --reloadsInFlight_;
-    if (loaded.superseded) {
+    if (reloaded.loaded.superseded) {
         // The list of a later reload stands for this one: its subject is sent once that list is in place.
         if (lastTicket_ <= publishedTicket_) {
             sendSubject(subject);
@@ -280,9 +299,13 @@ void ScreenshotsListManager::finishReload(quint64 ticket, Loaded& loaded, Subjec
         publishedTicket_ = ticket;
         // An unchanged table is shared from load to load, so the same rows of it are the same list; a changed
         // row makes a new table, and so a new list.
-        ScreenshotList list(std::move(loaded.table), std::move(loaded.positions), records_);
-        if (!(list == screenshots_) || !listLoaded_) { // the first list is published even when empty
-            publish(std::move(list));
+        if (!(reloaded.list == screenshots_) || !listLoaded_) { // the first list is published even when empty
+            // Worked out against the list shown when the reload started; another one since is compared here.
+            if (reloaded.base.sharesRowsWith(screenshots_)) {
+                publish(std::move(reloaded.list), std::move(reloaded.change));
+            } else {
+                publish(std::move(reloaded.list));
+            }
         }
         releaseEdited(ticket);
     }

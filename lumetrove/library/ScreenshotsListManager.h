@@ -128,6 +128,7 @@ private:
     enum class Subject { none, folder, timePeriod };
     struct Filters;
     struct Loaded;
+    struct Reloaded;
     struct RowCache;
 
     Filters currentFilters() const;
@@ -135,9 +136,11 @@ private:
     /// throws, as `loadScreenshots`.
     static Loaded load(RowCache& cache, const std::shared_ptr<ScreenshotsDB>& store, const Filters& filters);
     void startReload(Subject subject);
-    void finishReload(quint64 ticket, Loaded& loaded, Subject subject);
+    void finishReload(quint64 ticket, Reloaded& reloaded, Subject subject);
     void sendSubject(Subject subject);
+    /// Puts the list in place and tells how it differs from the one before (worked out here, or by the pool).
     void publish(ScreenshotList screenshots);
+    void publish(ScreenshotList screenshots, ScreenshotListChange change);
     /// Lets go of the records edited before the load of `ticket` started: its rows hold their values.
     void releaseEdited(quint64 ticket);
     void recordMade(const ScreenshotPtr& record);

@@ -65,6 +65,48 @@ TEST_F(ScreenshotListViewTest, ModelFollowsTheListAndPassesTheModelTester)
     EXPECT_EQ(view->listModel().index(0).data().toString(), "AI name");
 }
 
+TEST_F(ScreenshotListViewTest, NewRemovedAndChangedRowsAreToldInPlaceAndTheSelectedRowAndTheRowsOnScreenStay)
+{
+    makeView(60);
+    QAbstractItemModelTester tester(&view->listModel(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    ScreenshotListModel& model = view->listModel();
+    view->scrollTo(model.index(40), QAbstractItemView::PositionAtTop);
+    const ScreenshotPtr chosen = screenshots->screenshots().at(45);
+    view->selectScreenshot(chosen);
+    const auto topId = [&] { return view->indexAt(QPoint(1, 1)).data(ScreenshotListModel::IdRole).toLongLong(); };
+    const qint64 top = topId();
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+
+    addScreenshot(*store, QStringLiteral("new"));
+    screenshots->reload();
+    waitForListSize(61);
+    ASSERT_EQ(inserted.size(), 1);
+    EXPECT_EQ(inserted.at(0).at(1).toInt(), 0);
+    EXPECT_EQ(inserted.at(0).at(2).toInt(), 0);
+    EXPECT_EQ(selection.selectionIndex(), 46);
+
+    screenshots->deleteScreenshots({2, 3});
+    ASSERT_EQ(removed.size(), 1);
+    EXPECT_EQ(removed.at(0).at(1).toInt(), 2);
+    EXPECT_EQ(removed.at(0).at(2).toInt(), 3);
+    EXPECT_EQ(selection.selectionIndex(), 44);
+
+    screenshots->setRecognizedText(chosen->id(), QStringLiteral("words at last"));
+    ASSERT_TRUE(testing::processEventsUntil([&] { return !changed.isEmpty(); }));
+    EXPECT_EQ(model.index(44).data(ScreenshotListModel::IdRole).toLongLong(), chosen->id());
+
+    EXPECT_EQ(resets.size(), 0);
+    EXPECT_EQ(selection.selectedScreenshot(), chosen);
+    EXPECT_EQ(topId(), top);
+    for (int row = 0; row < model.rowCount(); ++row) {
+        EXPECT_EQ(model.index(row).data(ScreenshotListModel::IdRole).toLongLong(),
+                  screenshots->screenshots().row(row).id);
+    }
+}
+
 TEST_F(ScreenshotListViewTest, ComingOnScreenSelectsTheFirstScreenshot)
 {
     makeView(4);
