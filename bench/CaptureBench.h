@@ -8,6 +8,7 @@
 #include "lumetrove/captureui/ScreenAreaSelectionView.h"
 #include "lumetrove/captureui/ScreenCaptureOverlays.h"
 #include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/ImageUtilities.h"
 
@@ -101,7 +102,7 @@ struct ReleaseToRowRun {
 /// the insert; the text follows while the row is listed.
 inline void measureReleaseToRow(benchmark::State& state, const ReleaseToRowRun& run)
 {
-    lumetrove::ScreenshotsListManager library;
+    lumetrove::ScreenshotsListManager library(lumetrove::ScreenshotsDB::shared());
     processEventsUntil([&] { return library.listLoaded(); });
     lumetrove::ScreenshotCapture& capture = lumetrove::ScreenshotCapture::shared();
     lumetrove::ScreenCaptureOverlays::installIn(capture);

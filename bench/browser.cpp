@@ -82,7 +82,7 @@ struct BrowserLibrary {
                 folders->addFolder(QStringLiteral("Folder %1").arg(index), smart,
                                    smart ? std::optional<QString>(QStringLiteral("invoice")) : std::nullopt);
             for (int link = 0; !smart && link < 500; ++link) {
-                store->insertFolderScreenshot(1 + (index * 500 + link) * 7 % screenshotCount, folder->id);
+                (void)store->insertFolderScreenshot(1 + (index * 500 + link) * 7 % screenshotCount, folder->id);
             }
         }
         screenshots = std::make_unique<ScreenshotsListManager>(store);

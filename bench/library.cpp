@@ -362,7 +362,7 @@ void renameLibrary(benchmark::State& state)
     qint64 id = 0;
     for (auto _ : state) {
         id = id % screenshotCount + 1;
-        store->updateScreenshot(id, {.name = QStringLiteral("Renamed %1").arg(id)});
+        (void)store->updateScreenshot(id, {.name = QStringLiteral("Renamed %1").arg(id)});
     }
     state.counters["rows"] = 1;
 }
@@ -428,8 +428,8 @@ void listReady(benchmark::State& state, const QString& from, const QString& sear
         showSearch(manager, from, ignored);
         if (renameFirst) {
             id = id % screenshotCount + 1;
-            store->updateScreenshot(id, {.name = QStringLiteral("Renamed %1").arg(id),
-                                         .path = QStringLiteral("file:///tmp/Renamed%20%1.png").arg(id)});
+            (void)store->updateScreenshot(id, {.name = QStringLiteral("Renamed %1").arg(id),
+                                               .path = QStringLiteral("file:///tmp/Renamed%20%1.png").arg(id)});
         }
         state.ResumeTiming();
         showSearch(manager, search, mainSeconds);

@@ -1,6 +1,7 @@
 #include "lumetrove/ai/AIProcessingController.h"
 
 #include "lumetrove/ai/AIResultApplication.h"
+#include "lumetrove/ai/AIVisionViewModel.h"
 #include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/platform/UserDefaults.h"
 

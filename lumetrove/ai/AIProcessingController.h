@@ -1,7 +1,6 @@
 #pragma once
 
 #include "lumetrove/ai/AIError.h"
-#include "lumetrove/ai/AIVisionViewModel.h"
 #include "lumetrove/ai/AnalysisTask.h"
 #include "lumetrove/ai/ScreenshotInfoResult.h"
 #include "lumetrove/library/Screenshot.h"
@@ -13,6 +12,8 @@
 #include <optional>
 
 namespace lumetrove {
+
+class AIVisionViewModel;
 
 /// The AI processing of the detail pane, without its widgets: when an analysis is sent and with which image,
 /// the answer applied to the screenshot it was asked for, and the state of the pane's two alerts (the API-key

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "aiclient/Coding.h"
-
 #include <QString>
 #include <optional>
 
@@ -30,12 +28,6 @@ struct ScreenshotInfoResult {
     /// All six fields, texts by Unicode canonical equivalence; `aiRawResult` too.
     friend bool operator==(const ScreenshotInfoResult& a, const ScreenshotInfoResult& b);
 };
-
-/// Reads "name", "keywords", "description", then the two optional texts (absent or null gives none).
-/// Throws aiclient::DecodingError.
-void decodeValue(const aiclient::Decoder& decoder, ScreenshotInfoResult& value);
-/// Writes "name", "keywords" (the raw text), "description", then the assistant fields that are present.
-void to_json(aiclient::OrderedJson& json, const ScreenshotInfoResult& value);
 
 /// Decodes the answer text (UTF-8 JSON). Throws aiclient::DecodingError; text that is not JSON is data corrupted.
 ScreenshotInfoResult decodeScreenshotInfoResult(const QString& text);

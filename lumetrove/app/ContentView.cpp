@@ -132,15 +132,7 @@ ContentView::ContentView(Dependencies dependencies, QWidget* parent)
         problemBar_->addMessage(notification.userInfo.value(libraryProblemMessageKey).toString());
     });
     connect(&dependencies_.appState, &AppState::openSettingsSignal, this, &ContentView::openOpenAISettings);
-    // A list whose rows only show new values (a recognised text, an edit) is the same list: the selection and
-    // the scroll position stay. New or removed rows, or rows moved to other folders, select the first row.
-    connect(screenshotsListManager_, &ScreenshotsListManager::screenshotsChanged, this,
-            [this](const ScreenshotList&, const ScreenshotListChange& change) {
-                if (!change.sameRecords) {
-                    selectFirstScreenshot();
-                }
-                updateLayoutForState();
-            });
+    connect(screenshotsListManager_, &ScreenshotsListManager::screenshotsChanged, this, &ContentView::listPublished);
     connect(dependencies_.urlHandler, &URLHandler::urlsChanged, this,
             [this] { handleOpenedURLs(dependencies_.urlHandler->urls()); });
     connect(selection_, &LibrarySelection::sectionChanged, this, [this](const FolderSection& section) {
@@ -173,7 +165,7 @@ ContentView::~ContentView() = default;
 
 std::shared_ptr<ScreenshotsDB> ContentView::libraryStore() const
 {
-    return dependencies_.store ? dependencies_.store : ScreenshotsDB::shared();
+    return dependencies_.store;
 }
 
 ScreenshotPtr ContentView::selectedScreenshot() const
@@ -575,6 +567,16 @@ void ContentView::openOpenAISettings()
 void ContentView::openOpenAISettingsAfterDelay()
 {
     QTimer::singleShot(500, this, &ContentView::openOpenAISettings);
+}
+
+void ContentView::listPublished(const ScreenshotList&, const ScreenshotListChange& change)
+{
+    // A list whose rows only show new values (a recognised text, an edit) is the same list: the selection and
+    // the scroll position stay. New or removed rows, or rows moved to other folders, select the first row.
+    if (!change.sameRecords) {
+        selectFirstScreenshot();
+    }
+    updateLayoutForState();
 }
 
 void ContentView::selectFirstScreenshot()

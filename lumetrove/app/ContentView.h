@@ -35,12 +35,14 @@ class FoldersListManager;
 class LibrarySelection;
 class ProblemBar;
 class ScreenshotDetailView;
+class ScreenshotList;
 class ScreenshotListView;
 class ScreenshotsDB;
 class ScreenshotsListManager;
 class SettingsViewModel;
 class URLHandler;
 struct ColumnWidths;
+struct ScreenshotListChange;
 struct Notification;
 
 /// What the root view asks of the capture engine and of the screen-recording permission. The shell hands it
@@ -92,7 +94,7 @@ public:
         FirstLaunchChecker* firstLaunchChecker = nullptr;
         SettingsViewModel* settingsViewModel = nullptr;
         CaptureService* capture = nullptr;
-        /// The store behind the window's lists; null means the shared one.
+        /// The store behind the window's lists.
         std::shared_ptr<ScreenshotsDB> store{};
     };
 
@@ -143,6 +145,7 @@ public:
     void openOpenAISettings();
     void openOpenAISettingsAfterDelay();
     void selectFirstScreenshot();
+    void listPublished(const ScreenshotList& screenshots, const ScreenshotListChange& change);
     void applySearchFilter();
     void focusMainViewSoon();
     bool shouldShowFirstLaunchArrow() const;

@@ -13,6 +13,7 @@
 #include "lumetrove/capture/ScreenshotCapture.h"
 #include "lumetrove/captureui/ScreenCaptureOverlays.h"
 #include "lumetrove/library/FoldersListManager.h"
+#include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/Log.h"
 #include "lumetrove/platform/SingleInstance.h"
@@ -237,7 +238,8 @@ void LumetroveApp::listenForLaterLaunches()
 
 void LumetroveApp::buildMainWindow()
 {
-    foldersListManager_ = new FoldersListManager(nullptr, this);
+    const std::shared_ptr<ScreenshotsDB>& store = ScreenshotsDB::shared();
+    foldersListManager_ = new FoldersListManager(store, this);
     mainWindow_ = new QMainWindow();
     mainWindow_->setObjectName(QStringLiteral("main"));
     mainWindow_->setWindowTitle(QString::fromLatin1(mainWindowTitle));
@@ -245,13 +247,14 @@ void LumetroveApp::buildMainWindow()
     // A capture hides this window while the user chooses an area, and gives it back.
     ScreenshotCapture::shared().setMainWindow(std::make_shared<WidgetCaptureMainWindow>(mainWindow_));
     ScreenCaptureOverlays::installIn(ScreenshotCapture::shared());
-    contentView_ = new ContentView({.makeScreenshotsListManager = [] { return new ScreenshotsListManager(); },
+    contentView_ = new ContentView({.makeScreenshotsListManager = [store] { return new ScreenshotsListManager(store); },
                                     .foldersListManager = *foldersListManager_,
                                     .appState = AppState::shared(),
                                     .minimumWindowSizeWithFirstLaunchArrow = QSize(1390, 700),
                                     .urlHandler = &URLHandler::shared(),
                                     .firstLaunchChecker = firstLaunchChecker_,
-                                    .settingsViewModel = settingsViewModel_});
+                                    .settingsViewModel = settingsViewModel_,
+                                    .store = store});
     auto* injected = settingsopener::withOpenSettingsInjection(contentView_, mainWindow_);
     mainWindow_->setCentralWidget(injected);
     mainWindow_->addToolBar(contentView_->toolbar());

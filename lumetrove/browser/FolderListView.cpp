@@ -313,8 +313,7 @@ private:
 
 FolderListView::FolderListView(FoldersListManager& folders, ScreenshotsListManager& screenshots,
                                LibrarySelection& selection, std::shared_ptr<ScreenshotsDB> store, QWidget* parent)
-    : QWidget(parent), folders_(folders), screenshots_(screenshots), selection_(selection),
-      store_(store != nullptr ? std::move(store) : ScreenshotsDB::shared()),
+    : QWidget(parent), folders_(folders), screenshots_(screenshots), selection_(selection), store_(std::move(store)),
       model_(new FolderSidebarModel(folders, screenshots, store_, this)), list_(new SidebarList(*this)),
       sheetValues_(std::make_unique<SheetValues>())
 {

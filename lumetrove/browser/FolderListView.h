@@ -28,10 +28,9 @@ class FolderListView : public QWidget {
     Q_OBJECT
 
 public:
-    /// `store` (null: the shared store) answers the counts and files dropped screenshots; it must be the
-    /// managers' store.
+    /// `store` answers the counts; it must be the managers' store.
     FolderListView(FoldersListManager& folders, ScreenshotsListManager& screenshots, LibrarySelection& selection,
-                   std::shared_ptr<ScreenshotsDB> store = nullptr, QWidget* parent = nullptr);
+                   std::shared_ptr<ScreenshotsDB> store, QWidget* parent = nullptr);
     ~FolderListView() override;
 
     /// True while a folder's name field is open for typing.

@@ -50,8 +50,7 @@ SidebarCounts computeSidebarCounts(ScreenshotsDB& store, const QList<Folder>& fo
 
 FolderSidebarModel::FolderSidebarModel(FoldersListManager& folders, ScreenshotsListManager& screenshots,
                                        std::shared_ptr<ScreenshotsDB> store, QObject* parent)
-    : QAbstractListModel(parent), foldersManager_(folders),
-      store_(store != nullptr ? std::move(store) : ScreenshotsDB::shared()), folders_(folders.folders())
+    : QAbstractListModel(parent), foldersManager_(folders), store_(std::move(store)), folders_(folders.folders())
 {
     connect(&folders, &FoldersListManager::foldersChanged, this, &FolderSidebarModel::foldersChanged);
     connect(&screenshots, &ScreenshotsListManager::screenshotsChanged, this, &FolderSidebarModel::refreshCounts);

@@ -8,7 +8,7 @@
 namespace lumetrove {
 
 FoldersListManager::FoldersListManager(std::shared_ptr<ScreenshotsDB> store, QObject* parent)
-    : QObject(parent), store_(store ? std::move(store) : ScreenshotsDB::shared())
+    : QObject(parent), store_(std::move(store))
 {
     setFolders(loadFolders());
 }
@@ -47,7 +47,7 @@ void FoldersListManager::saveFolders()
     }
     for (const Folder& folder : folders_) {
         if (stored.contains(folder.id)) {
-            store_->updateFolder(folder);
+            (void)store_->updateFolder(folder);
         }
     }
 }

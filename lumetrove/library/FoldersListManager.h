@@ -19,9 +19,8 @@ class FoldersListManager : public QObject {
     Q_OBJECT
 
 public:
-    /// Loads the folders (and, like every assignment, saves them back once). `store` null means
-    /// `ScreenshotsDB::shared()`.
-    explicit FoldersListManager(std::shared_ptr<ScreenshotsDB> store = nullptr, QObject* parent = nullptr);
+    /// Loads the folders of `store` (and, like every assignment, saves them back once).
+    explicit FoldersListManager(std::shared_ptr<ScreenshotsDB> store, QObject* parent = nullptr);
     ~FoldersListManager() override;
 
     const QList<Folder>& folders() const { return folders_; }

@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
+#include <QImage>
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QLocale>
 #include <QThreadPool>
@@ -168,19 +170,19 @@ void Screenshot::loadThumbnailImage()
         return;
     }
     thumbnailLoading_ = true;
-    auto* watcher = new QFutureWatcher<std::optional<QImage>>(this);
+    auto* watcher = new QFutureWatcher<std::shared_ptr<const QImage>>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
         watcher->deleteLater();
         thumbnailLoading_ = false;
         thumbnailImage_ = watcher->result();
         emit thumbnailImageLoaded();
     });
-    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [id = id_]() -> std::optional<QImage> {
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [id = id_]() -> std::shared_ptr<const QImage> {
         const std::optional<QString> path = thumbnailFilePath(id);
         if (!path) {
-            return std::nullopt;
+            return nullptr;
         }
-        return QImage(*path);
+        return std::make_shared<const QImage>(*path);
     }));
 }
 
@@ -323,14 +325,6 @@ QString Screenshot::displayDate() const
     return screenshotDisplayDate(createdDate());
 }
 
-std::optional<QIcon> Screenshot::appIcon() const
-{
-    if (!capturedAppBundleId_) {
-        return std::nullopt;
-    }
-    return applicationIcon(*capturedAppBundleId_);
-}
-
 QString Screenshot::defaultName() const
 {
     return screenshotDefaultName(createdDate());
@@ -402,7 +396,7 @@ void Screenshot::moveKeptImage(const QString& from, const QString& to)
     if (at != to) {
         // The row names where the image was to go: it is told where the image is. Should that fail too, the
         // record of the move points the row at the image on the next open.
-        store().updateScreenshot(id_, ScreenshotEdits{.path = urlText(*imageUrl_), .writeTexts = false});
+        (void)store().updateScreenshot(id_, ScreenshotEdits{.path = urlText(*imageUrl_), .writeTexts = false});
     }
     store().noteFileMoved(id_);
 }

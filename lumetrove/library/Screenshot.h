@@ -2,11 +2,7 @@
 
 #include "lumetrove/library/ScreenshotRow.h"
 
-#include <QByteArray>
 #include <QDateTime>
-#include <QIcon>
-#include <QImage>
-#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -14,6 +10,9 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+
+class QImage;
+class QJsonObject;
 
 namespace lumetrove {
 
@@ -122,17 +121,15 @@ public:
 
     // Derived values, computed on every read ---------------------------------------------------------------
 
-    /// The thumbnail file's image as `loadThumbnailImage` read it (a null image when it cannot be read); none
+    /// The thumbnail file's image as `loadThumbnailImage` read it (a null image when it cannot be read); null
     /// without a thumbnails directory, and until it has been read.
-    const std::optional<QImage>& thumbnailImage() const { return thumbnailImage_; }
+    const std::shared_ptr<const QImage>& thumbnailImage() const { return thumbnailImage_; }
     /// Reads the thumbnail file on the thread pool; `thumbnailImageLoaded` tells when `thumbnailImage` holds it.
     void loadThumbnailImage();
     /// `createdAt` read as a UTC time; none when absent or not of the form "yyyy-MM-dd HH:mm:ss".
     std::optional<QDateTime> createdDate() const;
     /// The local time of day for a screenshot of today, else the local date; "" without a date.
     QString displayDate() const;
-    /// The icon of the captured application; none when unknown.
-    std::optional<QIcon> appIcon() const;
     /// "Screen Shot yyyy-MM-dd at hh.mm.ss AP" in local time, or "Screenshot" without a date.
     QString defaultName() const;
 
@@ -233,7 +230,7 @@ private:
     std::optional<QString> unconfirmedAIRawResult_;
     std::optional<QString> capturedAppName_;
     std::optional<QString> capturedAppBundleId_;
-    std::optional<QImage> thumbnailImage_;
+    std::shared_ptr<const QImage> thumbnailImage_;
     std::shared_ptr<ScreenshotsDB> store_;
     /// False until the text and the AI answers hold the stored values.
     bool detailsRead_ = true;

@@ -384,7 +384,7 @@ StoreResult<void> loadAfterRebuildingIndex(ScreenshotsDB& store, const std::func
         StoreResult<void> loaded = attempt(load);
         if (mayRebuild && !loaded && loaded.error().kind() == StoreError::Kind::corruption) {
             mayRebuild = false;
-            store.rebuildIndex();
+            (void)store.rebuildIndex();
             continue;
         }
         if (!loaded) {
@@ -799,7 +799,7 @@ bool ScreenshotsDB::hasTable(const char* name)
 /// transaction with its triggers. Without FTS5 (no porter index either) there is nothing to add.
 void ScreenshotsDB::addWordIndex()
 {
-    run(db_, printed, [&](sqlite::Connection&) {
+    (void)run(db_, printed, [&](sqlite::Connection&) {
         if (!hasTable("screenshots_fts")) {
             return;
         }
@@ -871,7 +871,7 @@ StoreResult<void> ScreenshotsDB::addAssistantColumns()
 /// index no longer matches its content. Replace the triggers and rebuild the index once, in one transaction.
 void ScreenshotsDB::repairIndexTriggers()
 {
-    run(db_, printed, [&](sqlite::Connection&) {
+    (void)run(db_, printed, [&](sqlite::Connection&) {
         const std::shared_ptr<sqlite::Statement> existing =
             db_->prepare("SELECT type, name, sql FROM sqlite_master WHERE name = 'screenshots_fts' OR "
                          "(type = 'trigger' AND tbl_name = 'screenshots')");
@@ -977,7 +977,7 @@ void ScreenshotsDB::finishPendingFileChanges()
         db_->runStatement("DELETE FROM pending_file_changes WHERE screenshot_id = ?", std::int64_t(id));
     };
     for (const Pending& change : *pending) {
-        run(db_, printed, [&](sqlite::Connection&) {
+        (void)run(db_, printed, [&](sqlite::Connection&) {
             if (!change.path) { // the row is gone: the change was finished
                 forget(change.id);
             } else if (change.change == QLatin1String(deleteChange)) {
@@ -1052,7 +1052,7 @@ void ScreenshotsDB::finishPendingNewImages()
         if (!file.isEmpty()) {
             QFile::remove(partialFilePath(file));
         }
-        run(db_, printed, [&](sqlite::Connection&) {
+        (void)run(db_, printed, [&](sqlite::Connection&) {
             db_->transaction([&] {
                 if (!image.listed && !file.isEmpty() && QFileInfo(file).isFile()) {
                     const std::int64_t id = db_->runInsert(schema().screenshots.insertValues(
@@ -1102,7 +1102,7 @@ void ScreenshotsDB::finishDelete(qint64 screenshotId, const QString& path)
     if (const std::optional<QString> thumbnail = thumbnailFilePath(screenshotId)) {
         QFile::remove(*thumbnail);
     }
-    deleteScreenshot(screenshotId);
+    (void)deleteScreenshot(screenshotId);
 }
 
 // Writes ----------------------------------------------------------------------------------------------------

@@ -26,8 +26,8 @@ struct ScreenshotsListManager::Filters {
 };
 
 ScreenshotsListManager::ScreenshotsListManager(std::shared_ptr<ScreenshotsDB> store, QObject* parent)
-    : QObject(parent), store_(store ? std::move(store) : ScreenshotsDB::shared()),
-      records_(std::make_shared<ScreenshotRecords>(store_)), cache_(std::make_shared<RowCache>())
+    : QObject(parent), store_(std::move(store)), records_(std::make_shared<ScreenshotRecords>(store_)),
+      cache_(std::make_shared<RowCache>())
 {
     records_->setMadeHandler([this](const ScreenshotPtr& record) { recordMade(record); });
     startReload(Subject::none);
@@ -386,33 +386,19 @@ void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, b
             restrictFileToOwner(image.toLocalFile());
         }
         if (folderFilter_ && !folderFilter_->isSmartFolder) {
-            store().insertFolderScreenshot(*id, folderFilter_->id);
+            (void)store().insertFolderScreenshot(*id, folderFilter_->id);
         }
         if (info.thumbnail) {
-            // Written off the main thread; the views read it again once it is there.
-            auto* watcher = new QFutureWatcher<void>(this);
-            connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
-                watcher->deleteLater();
-                emit thumbnailsChanged();
-            });
-            watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [id = *id, data = *info.thumbnail] {
-                if (const std::optional<QString> path = thumbnailFilePath(id)) {
-                    QFile thumbnail(*path);
-                    if (thumbnail.open(QIODevice::WriteOnly | QIODevice::Truncate,
-                                       QFile::ReadOwner | QFile::WriteOwner)) {
-                        thumbnail.write(data); // a thumbnail that cannot be written is simply missing
-                    }
-                }
-            }));
+            writeThumbnail(*id, *info.thumbnail);
         }
-    }
-    if (id && info.pendingRecognizedText) {
-        auto* watcher = new QFutureWatcher<QString>(this);
-        connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, id = *id] {
-            watcher->deleteLater();
-            setRecognizedText(id, watcher->result());
-        });
-        watcher->setFuture(*info.pendingRecognizedText);
+        if (info.pendingRecognizedText) {
+            auto* watcher = new QFutureWatcher<QString>(this);
+            connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, id = *id] {
+                watcher->deleteLater();
+                setRecognizedText(id, watcher->result());
+            });
+            watcher->setFuture(*info.pendingRecognizedText);
+        }
     }
     if (!wasImported && !named && id) {
         // Renamed through a record of its own, before any list holds one: the list made next reads the row
@@ -425,13 +411,31 @@ void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, b
     startReload(Subject::none);
 }
 
+void ScreenshotsListManager::writeThumbnail(qint64 id, const QByteArray& data)
+{
+    // Written off the main thread; the views read it again once it is there.
+    auto* watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        emit thumbnailsChanged();
+    });
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [id, data] {
+        if (const std::optional<QString> path = thumbnailFilePath(id)) {
+            QFile thumbnail(*path);
+            if (thumbnail.open(QIODevice::WriteOnly | QIODevice::Truncate, QFile::ReadOwner | QFile::WriteOwner)) {
+                thumbnail.write(data); // a thumbnail that cannot be written is simply missing
+            }
+        }
+    }));
+}
+
 void ScreenshotsListManager::discardCapturedImage(const CapturedScreenshotInfo& info)
 {
     const QUrl url(info.screenshotPath);
     if (url.isLocalFile()) {
         QFile::remove(url.toLocalFile());
     }
-    store().forgetNewImage(info.screenshotPath);
+    (void)store().forgetNewImage(info.screenshotPath);
 }
 
 void ScreenshotsListManager::setRecognizedText(qint64 screenshotId, const QString& text)
@@ -466,7 +470,7 @@ void ScreenshotsListManager::deleteScreenshots(const std::set<qsizetype>& positi
             continue;
         }
         screenshot->deleteFiles();
-        store().deleteScreenshot(screenshot->id());
+        (void)store().deleteScreenshot(screenshot->id());
         edited_.remove(screenshot->id());
         records_->forget(screenshot->id());
         deleted.push_back(position);

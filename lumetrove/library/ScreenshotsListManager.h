@@ -40,8 +40,8 @@ class ScreenshotsListManager : public QObject {
 
 public:
     /// Starts the first load on the thread pool, as a reload: the list is empty until `screenshotsChanged`
-    /// publishes it (even when it is empty). `store` null means `ScreenshotsDB::shared()`.
-    explicit ScreenshotsListManager(std::shared_ptr<ScreenshotsDB> store = nullptr, QObject* parent = nullptr);
+    /// publishes it (even when it is empty).
+    explicit ScreenshotsListManager(std::shared_ptr<ScreenshotsDB> store, QObject* parent = nullptr);
     ~ScreenshotsListManager() override;
 
     const ScreenshotList& screenshots() const { return screenshots_; }
@@ -144,6 +144,7 @@ private:
     /// Lets go of the records edited before the load of `ticket` started: its rows hold their values.
     void releaseEdited(quint64 ticket);
     void recordMade(const ScreenshotPtr& record);
+    void writeThumbnail(qint64 id, const QByteArray& data);
     /// A held record's write was kept: its row takes the place of the listed one.
     void takeStoredRow(const ScreenshotRow& row);
     ScreenshotsDB& store() const;

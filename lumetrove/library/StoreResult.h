@@ -53,7 +53,7 @@ private:
 
 /// What a store operation gives: its value, or the `StoreError` that kept it from one. The shape of the
 /// standard `expected` (which C++20 lacks), so its names are the standard's.
-template <class T> class StoreResult {
+template <class T> class [[nodiscard]] StoreResult {
 public:
     StoreResult(T value) : state_(std::in_place_index<0>, std::move(value)) {}
     StoreResult(StoreError error) : state_(std::in_place_index<1>, std::move(error)) {}
@@ -107,7 +107,7 @@ private:
 };
 
 /// The result of an operation that gives no value: done, or the error.
-template <> class StoreResult<void> {
+template <> class [[nodiscard]] StoreResult<void> {
 public:
     StoreResult() = default;
     StoreResult(StoreError error) : error_(std::move(error)) {}

@@ -1,5 +1,7 @@
 #include "lumetrove/ai/ScreenshotInfoResult.h"
 
+#include "lumetrove/ai/ScreenshotInfoResultCoding.h"
+
 #include <gmock/gmock.h>
 
 namespace lumetrove {

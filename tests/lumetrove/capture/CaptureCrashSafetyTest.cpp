@@ -151,11 +151,11 @@ TEST_F(CaptureCrashSafetyTest, AKillAtAnyMomentOfAnImportLeavesNoImageWithoutARo
                 bool reported = false;
                 capture.performCaptureFromFileURLs(imports, [&](const auto& results, CaptureResult) {
                     for (const CapturedScreenshotInfo& info : results.value_or(QList<CapturedScreenshotInfo>{})) {
-                        store->insertScreenshot({.name = info.screenshotFilename,
-                                                 .path = info.screenshotPath,
-                                                 .text = QString(),
-                                                 .wasImported = true,
-                                                 .textToCome = true});
+                        (void)store->insertScreenshot({.name = info.screenshotFilename,
+                                                       .path = info.screenshotPath,
+                                                       .text = QString(),
+                                                       .wasImported = true,
+                                                       .textToCome = true});
                     }
                     reported = true;
                 });

@@ -18,7 +18,7 @@ protected:
     qint64 insert(const QString& name, qint64 sortOrder)
     {
         const qint64 id = *store->insertFolder(name, false, std::nullopt);
-        store->updateFolder(Folder{id, sortOrder, name, false, std::nullopt});
+        (void)store->updateFolder(Folder{id, sortOrder, name, false, std::nullopt});
         return id;
     }
 
@@ -69,7 +69,7 @@ TEST_F(FoldersListManagerTest, DeletingPositionsRemovesThoseFoldersAndTheirLinks
     const qint64 a = insert("A", 0);
     insert("B", 1);
     insert("C", 2);
-    store->insertFolderScreenshot(addScreenshot(*store, "s"), a);
+    (void)store->insertFolderScreenshot(addScreenshot(*store, "s"), a);
     FoldersListManager manager(store);
     manager.deleteFolders({0, 2, 3});
     EXPECT_THAT(namesAndOrders(manager.folders()), ElementsAre("B:0"));

@@ -189,7 +189,7 @@ TEST_F(LibraryQueriesTest, SearchFindsWordsAsTheyAreTypedInEveryColumn)
 {
     const qint64 invoice = addScreenshot(*store, "Invoice", "total amount due");
     const qint64 other = addScreenshot(*store, "Holiday", "beach and sunshine");
-    store->updateScreenshot(other, {.name = "Holiday", .description = "a summary", .keywords = "travel"});
+    (void)store->updateScreenshot(other, {.name = "Holiday", .description = "a summary", .keywords = "travel"});
     EXPECT_THAT(ids("amo"), ElementsAre(invoice));
     EXPECT_THAT(ids("Invo"), ElementsAre(invoice));
     EXPECT_THAT(ids("trav"), ElementsAre(other));
@@ -232,7 +232,7 @@ TEST_F(LibraryQueriesTest, SeveralWordsFindTheScreenshotsHoldingEachInAnyOrderAn
 {
     const qint64 both = addScreenshot(*store, "Invoice March", "saffron and marzipan, one ticket");
     const qint64 spread = addScreenshot(*store, "plain", "nothing here");
-    store->updateScreenshot(spread, {.name = "plain", .description = "a ticket", .keywords = "marzipan"});
+    (void)store->updateScreenshot(spread, {.name = "plain", .description = "a ticket", .keywords = "marzipan"});
     const qint64 invoiceOnly = addScreenshot(*store, "invoice", "no spice");
     const struct {
         const char* search;
@@ -302,10 +302,10 @@ TEST_F(LibraryQueriesTest, SearchStaysRightAfterInsertsRenamesAndDeletes)
         all.push_back(addScreenshot(*store, QString("shot%1").arg(index), QString("word%1 common").arg(index)));
     }
     for (int index = 0; index < 20; index += 3) {
-        store->updateScreenshot(all[index], {.name = QString("renamed%1").arg(index)});
+        (void)store->updateScreenshot(all[index], {.name = QString("renamed%1").arg(index)});
     }
     for (int index = 1; index < 20; index += 4) {
-        store->deleteScreenshot(all[index]);
+        (void)store->deleteScreenshot(all[index]);
     }
     const qint64 late = addScreenshot(*store, "late", "word5 late");
 
@@ -323,8 +323,8 @@ TEST_F(LibraryQueriesTest, APlainFolderShowsItsLinkedScreenshots)
     const qint64 a = addScreenshot(*store, "a"), b = addScreenshot(*store, "b");
     addScreenshot(*store, "c");
     const qint64 folder = *store->insertFolder("F", false, std::nullopt);
-    store->insertFolderScreenshot(a, folder);
-    store->insertFolderScreenshot(b, folder);
+    (void)store->insertFolderScreenshot(a, folder);
+    (void)store->insertFolderScreenshot(b, folder);
     const Folder plain{folder, 0, "F", false, std::nullopt};
     EXPECT_THAT(ids(std::nullopt, plain), ElementsAre(b, a));
     EXPECT_THAT(ids("a", plain), ElementsAre(a));
@@ -360,7 +360,7 @@ TEST_F(LibraryQueriesTest, FiltersTogetherKeepOnlyWhatEachOneKeeps)
     setCreatedAt(oldLinkedCat, now.addDays(-40));
     const qint64 folder = *store->insertFolder("F", false, std::nullopt);
     for (const qint64 id : {linkedCat, oldLinkedCat, linkedDog}) {
-        store->insertFolderScreenshot(id, folder);
+        (void)store->insertFolderScreenshot(id, folder);
     }
     const Folder plain{folder, 0, "F", false, std::nullopt};
     const Folder cats{folder + 1, 0, "Cats", true, "cat"};
@@ -394,7 +394,7 @@ TEST_F(LibraryQueriesTest, EachSidebarCountIsTheLengthOfTheListItOpens)
     }
     const qint64 folder = *store->insertFolder("F", false, std::nullopt);
     for (const qint64 id : {shots[0], shots[3], shots[6]}) {
-        store->insertFolderScreenshot(id, folder);
+        (void)store->insertFolderScreenshot(id, folder);
     }
     for (const FolderSection& section :
          {FolderSection::today(), FolderSection::yesterday(), FolderSection::lastWeek()}) {

@@ -26,8 +26,8 @@ TEST_F(LibraryWritesTest, APlainFolderIsStoredWithSortOrderZero)
 TEST_F(LibraryWritesTest, UpdateFolderWritesEveryFieldById)
 {
     const qint64 id = *store->insertFolder("Cats", true, "cat");
-    store->insertFolder("Other", false, std::nullopt);
-    store->updateFolder(Folder{id, 4, "Kittens", true, "kitten cat"});
+    (void)store->insertFolder("Other", false, std::nullopt);
+    (void)store->updateFolder(Folder{id, 4, "Kittens", true, "kitten cat"});
     EXPECT_THAT(column("SELECT folder_name || '|' || sort_order || '|' || keywords_filter FROM folders WHERE id = " +
                        std::to_string(id)),
                 ElementsAre("\"Kittens|4|kitten cat\""));
@@ -36,10 +36,10 @@ TEST_F(LibraryWritesTest, UpdateFolderWritesEveryFieldById)
 
 TEST_F(LibraryWritesTest, LinkingTwiceIsRefusedAndKeepsOneRow)
 {
-    store->insertFolderScreenshot(5, 2);
+    (void)store->insertFolderScreenshot(5, 2);
     EXPECT_THAT(column("SELECT folder_id || '/' || screenshot_id FROM folders_screenshots"), ElementsAre("\"2/5\""));
     ::testing::internal::CaptureStdout();
-    store->insertFolderScreenshot(5, 2);
+    (void)store->insertFolderScreenshot(5, 2);
     EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr("UNIQUE constraint failed"));
     EXPECT_EQ(count("SELECT count(*) FROM folders_screenshots"), 1);
 }
@@ -74,8 +74,8 @@ TEST_F(LibraryWritesTest, InsertScreenshotWithoutTextIsRefused)
 TEST_F(LibraryWritesTest, UpdateScreenshotKeepsAnAbsentPathAndClearsAbsentTexts)
 {
     const qint64 id = addScreenshot(*store, "before");
-    store->updateScreenshot(id, {"n", "d", "k", "file:///moved.png", "r", "t", "a"});
-    store->updateScreenshot(id, {.name = "n2", .keywords = "k2", .aiResults = "r2"});
+    (void)store->updateScreenshot(id, {"n", "d", "k", "file:///moved.png", "r", "t", "a"});
+    (void)store->updateScreenshot(id, {.name = "n2", .keywords = "k2", .aiResults = "r2"});
     EXPECT_THAT(column("SELECT name || '|' || ifnull(description, 'NULL') || '|' || keywords || '|' || path || '|' || "
                        "ai_results || '|' || ifnull(ai_assistant_task, 'NULL') || '|' || "
                        "ifnull(ai_assistant_results, 'NULL') FROM screenshots"),
@@ -103,10 +103,10 @@ TEST_F(LibraryWritesTest, DeleteFolderRemovesItsLinksButNotItsScreenshots)
     const qint64 folder = *store->insertFolder("F", false, std::nullopt);
     const qint64 other = *store->insertFolder("G", false, std::nullopt);
     for (const char* name : {"a", "b", "c"}) {
-        store->insertFolderScreenshot(addScreenshot(*store, name), folder);
+        (void)store->insertFolderScreenshot(addScreenshot(*store, name), folder);
     }
-    store->insertFolderScreenshot(1, other);
-    store->deleteFolder(folder);
+    (void)store->insertFolderScreenshot(1, other);
+    (void)store->deleteFolder(folder);
     EXPECT_EQ(count("SELECT count(*) FROM folders_screenshots"), 1);
     EXPECT_EQ(count("SELECT count(*) FROM folders"), 1);
     EXPECT_EQ(count("SELECT count(*) FROM screenshots"), 3);
@@ -116,9 +116,9 @@ TEST_F(LibraryWritesTest, DeleteScreenshotRemovesItsLinksRowAndIndexEntry)
 {
     const qint64 kept = addScreenshot(*store, "kept", "zebra");
     const qint64 gone = addScreenshot(*store, "gone", "zebra");
-    store->insertFolderScreenshot(gone, *store->insertFolder("F", false, std::nullopt));
-    store->insertFolderScreenshot(gone, *store->insertFolder("G", false, std::nullopt));
-    store->deleteScreenshot(gone);
+    (void)store->insertFolderScreenshot(gone, *store->insertFolder("F", false, std::nullopt));
+    (void)store->insertFolderScreenshot(gone, *store->insertFolder("G", false, std::nullopt));
+    (void)store->deleteScreenshot(gone);
     EXPECT_EQ(count("SELECT count(*) FROM folders_screenshots"), 0);
     EXPECT_THAT(column("SELECT id FROM screenshots"), ElementsAre(std::to_string(kept)));
     EXPECT_THAT(column("SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH 'zebra'"),
@@ -130,14 +130,14 @@ TEST_F(LibraryWritesTest, EachDeleteIsOneTransaction)
 {
     const qint64 folder = *store->insertFolder("F", false, std::nullopt);
     const qint64 shot = addScreenshot(*store, "a");
-    store->insertFolderScreenshot(shot, folder);
+    (void)store->insertFolderScreenshot(shot, folder);
     // The second statement of each delete is refused: the first must not stay done.
     rawConnection()->executeScript(
         "CREATE TRIGGER keep_screenshots BEFORE DELETE ON screenshots BEGIN SELECT RAISE(ABORT, 'kept'); END;"
         "CREATE TRIGGER keep_folders BEFORE DELETE ON folders BEGIN SELECT RAISE(ABORT, 'kept'); END;");
     ::testing::internal::CaptureStdout();
-    store->deleteScreenshot(shot);
-    store->deleteFolder(folder);
+    (void)store->deleteScreenshot(shot);
+    (void)store->deleteFolder(folder);
     EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr("kept"));
     EXPECT_EQ(count("SELECT count(*) FROM folders_screenshots"), 1);
     EXPECT_EQ(count("SELECT count(*) FROM screenshots"), 1);

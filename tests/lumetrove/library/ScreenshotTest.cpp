@@ -437,7 +437,7 @@ TEST_F(ScreenshotTest, TheThumbnailIsReadOnlyWhenAskedAndAMissingOneIsAnEmptyIma
     QImage picture(4, 3, QImage::Format_ARGB32);
     picture.fill(Qt::green);
     ASSERT_TRUE(picture.save(*thumbnailFilePath(shot->id()), "PNG"));
-    EXPECT_EQ(shot->thumbnailImage(), std::nullopt); // a getter reads no file
+    EXPECT_EQ(shot->thumbnailImage(), nullptr); // a getter reads no file
     QSignalSpy loaded(shot.get(), &Screenshot::thumbnailImageLoaded);
     shot->loadThumbnailImage();
     ASSERT_TRUE(loaded.wait(5000));

@@ -70,7 +70,7 @@ TEST_F(ScreenshotsListManagerTest, ListedRecordsRunNoSQLInTheirGettersAndLoadThe
 {
     const QString text = QString("recognised words ").repeated(100); // longer than a row shows
     const qint64 id = addScreenshot(*store, "a", text);
-    store->updateScreenshot(id, {.name = "a", .aiResults = "raw answer", .aiAssistantResults = "the answer"});
+    (void)store->updateScreenshot(id, {.name = "a", .aiResults = "raw answer", .aiAssistantResults = "the answer"});
     ScreenshotsListManager manager(store);
     testing::waitForList(manager);
     const ScreenshotPtr record = manager.screenshots().at(0);
@@ -81,7 +81,7 @@ TEST_F(ScreenshotsListManagerTest, ListedRecordsRunNoSQLInTheirGettersAndLoadThe
     EXPECT_EQ(record->text(), std::nullopt);
     EXPECT_EQ(record->aiResults(), std::nullopt);
     EXPECT_EQ(record->aiAssistantResults(), std::nullopt);
-    EXPECT_EQ(record->thumbnailImage(), std::nullopt);
+    EXPECT_EQ(record->thumbnailImage(), nullptr);
     EXPECT_EQ(record->textSnippet(), text.left(screenshotTextSnippetLength)); // read with the list
     EXPECT_FALSE(record->encode().contains("text"));
     store->db()->setTrace(nullptr);
@@ -109,7 +109,7 @@ TEST_F(ScreenshotsListManagerTest, ListedRecordsRunNoSQLInTheirGettersAndLoadThe
 TEST_F(ScreenshotsListManagerTest, AFieldAssignedWhileTheLongTextsLoadKeepsItsValueAndIsSaved)
 {
     const qint64 id = addScreenshot(*store, "a", "stored words");
-    store->updateScreenshot(id, {.name = "a", .aiResults = "old raw", .aiAssistantResults = "old answer"});
+    (void)store->updateScreenshot(id, {.name = "a", .aiResults = "old raw", .aiAssistantResults = "old answer"});
     ScreenshotsListManager manager(store);
     testing::waitForList(manager);
     const ScreenshotPtr record = manager.screenshots().at(0);
@@ -132,7 +132,7 @@ TEST_F(ScreenshotsListManagerTest, ARowChangedWithTheSameIdsIsPublishedAnew)
     const qint64 id = addScreenshot(*store, "New Screenshot 1.png");
     ScreenshotsListManager manager(store);
     testing::waitForList(manager);
-    store->updateScreenshot(id, {.name = "Screen Shot 2026-01-01 at 10.00.00 AM"});
+    (void)store->updateScreenshot(id, {.name = "Screen Shot 2026-01-01 at 10.00.00 AM"});
     QSignalSpy published(&manager, &ScreenshotsListManager::screenshotsChanged);
     manager.reload();
     ASSERT_TRUE(testing::processEventsUntil([&] { return published.count() == 1; }));
@@ -155,7 +155,7 @@ TEST_F(ScreenshotsListManagerTest, AListIsRowsAndARecordIsMadeOnlyWhenAskedForAn
     EXPECT_EQ(manager.screenshotAt(1), held) << "one record per screenshot while it is held";
     EXPECT_EQ(held->thread(), manager.thread());
 
-    store->updateScreenshot(a, {.name = "changed elsewhere"});
+    (void)store->updateScreenshot(a, {.name = "changed elsewhere"});
     const ScreenshotList second = manager.loadScreenshots();
     EXPECT_EQ(second.row(1).name, "changed elsewhere");
     EXPECT_EQ(second.at(1), held);
@@ -281,7 +281,7 @@ TEST_F(ScreenshotsListManagerTest, RowsCarryTheirFolderFromOneLookup)
 {
     const qint64 a = addScreenshot(*store, "a"), b = addScreenshot(*store, "b");
     const qint64 folder = *store->insertFolder("F", false, std::nullopt);
-    store->insertFolderScreenshot(a, folder);
+    (void)store->insertFolderScreenshot(a, folder);
     ScreenshotsListManager manager(store);
     testing::waitForList(manager);
     ASSERT_EQ(manager.screenshots().size(), 2);
@@ -294,7 +294,7 @@ TEST_F(ScreenshotsListManagerTest, ALoadRunsTheSameNumberOfStatementsForAnyNumbe
 {
     const qint64 folder = *store->insertFolder("F", false, std::nullopt);
     for (int index = 0; index < 20; ++index) {
-        store->insertFolderScreenshot(addScreenshot(*store, QString("s%1").arg(index)), folder);
+        (void)store->insertFolderScreenshot(addScreenshot(*store, QString("s%1").arg(index)), folder);
     }
     std::vector<std::string> statements;
     store->db()->setTrace([&](const std::string& sql) { statements.push_back(sql); });
@@ -314,8 +314,8 @@ TEST_F(ScreenshotsListManagerTest, AfterAWriteALoadReadsTheChangedRowsAloneNotTh
     }
     ScreenshotsListManager manager(store);
     testing::waitForList(manager);
-    store->updateScreenshot(ids[3], {.name = "renamed"});
-    store->deleteScreenshot(ids[5]);
+    (void)store->updateScreenshot(ids[3], {.name = "renamed"});
+    (void)store->deleteScreenshot(ids[5]);
     const qint64 added = addScreenshot(*store, "new");
     std::vector<std::string> statements;
     store->db()->setTrace([&](const std::string& sql) { statements.push_back(sql); });

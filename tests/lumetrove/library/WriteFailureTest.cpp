@@ -110,7 +110,7 @@ protected:
 TEST_P(WriteFailureTest, ARenameThatIsNotSavedIsNotShownAndIsTold)
 {
     const qint64 id = addScreenshot(*store, "Invoice", "total due");
-    store->updateScreenshot(id, {.name = "Invoice", .keywords = "bill"});
+    (void)store->updateScreenshot(id, {.name = "Invoice", .keywords = "bill"});
     ScreenshotsListManager manager(store);
     const ScreenshotPtr record = listed(manager, id);
     ASSERT_TRUE(record);

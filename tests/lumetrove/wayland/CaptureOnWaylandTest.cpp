@@ -2,6 +2,7 @@
 #include "lumetrove/captureui/ScreenCaptureOverlays.h"
 #include "lumetrove/captureui/ScreenCapturePermissions.h"
 #include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/PortalScreenshot.h"
 #include "lumetrove/platform/TextRecognizer.h"
@@ -108,7 +109,7 @@ protected:
 
 TEST_F(CaptureOnWaylandTest, ACaptureOverAWindowOnTheScaleTwoOutputLandsInTheLibraryWithItsText)
 {
-    ScreenshotsListManager library;
+    ScreenshotsListManager library(ScreenshotsDB::shared());
     ASSERT_TRUE(processEventsUntil([&] { return library.listLoaded(); }));
     TextWindow window;
     const std::optional<QRect> rect = window.openOn(sharpOutput);
@@ -138,7 +139,7 @@ TEST_F(CaptureOnWaylandTest, ACaptureOverAWindowOnTheScaleTwoOutputLandsInTheLib
 
 TEST_F(CaptureOnWaylandTest, ADragAcrossBothOutputsGrabsEachOutputsPartAtItsOwnScale)
 {
-    ScreenshotsListManager library;
+    ScreenshotsListManager library(ScreenshotsDB::shared());
     ASSERT_TRUE(processEventsUntil([&] { return library.listLoaded(); }));
     TextWindow left;
     TextWindow right;

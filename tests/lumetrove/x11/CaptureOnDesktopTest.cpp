@@ -1,6 +1,7 @@
 #include "lumetrove/app/ContentView.h"
 #include "lumetrove/capture/ScreenshotCapture.h"
 #include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/WindowList.h"
 #include "tests/lumetrove/LibraryCapture.h"
@@ -146,7 +147,7 @@ protected:
 
 TEST_F(CaptureOnDesktopTest, ADragOnTheSecondScreenOverAnotherApplicationsWindowLandsInTheLibrary)
 {
-    ScreenshotsListManager library;
+    ScreenshotsListManager library(ScreenshotsDB::shared());
     ASSERT_TRUE(processEventsUntil([&] { return library.listLoaded(); }, stepTimeoutMs));
     const qsizetype before = library.screenshots().size();
     openTextWindow(900, 200);
@@ -158,7 +159,7 @@ TEST_F(CaptureOnDesktopTest, ADragOnTheSecondScreenOverAnotherApplicationsWindow
 
 TEST_F(CaptureOnDesktopTest, ADragAcrossBothScreensGrabsEachScreensPart)
 {
-    ScreenshotsListManager library;
+    ScreenshotsListManager library(ScreenshotsDB::shared());
     ASSERT_TRUE(processEventsUntil([&] { return library.listLoaded(); }, stepTimeoutMs));
     const qsizetype before = library.screenshots().size();
     // The window straddles the edge between the screens; its first line runs across it.
