@@ -33,13 +33,16 @@ using namespace recognition;
 
 // Screen text is small, often light on dark, and lies in columns (a document beside an editor beside a
 // panel). The engine reads dark text on a light ground with an x-height of ten pixels or more best, so:
-//  - the page is cut into blocks of text (recursive XY cut). What separates blocks is measured in contrast
-//    transitions between neighbouring pixels, with long straight runs (window edges, dividers, rules) taken
-//    out, so that window borders and coloured panels do not hold blocks together;
-//  - every block is turned dark-on-light by its own background (its most common grey level), so a dark
-//    editor beside a light window is read as well as the window;
-//  - images at 1x are scaled up twice, which brings 10 px status-bar text to a size the engine reads;
-//  - the blocks are read in parallel, each thread with its own engine, and come back in reading order.
+//  - the image is read in a margin of its edge's ground, so that a letter the edge cuts is read;
+//  - the page is cut into blocks of text (recursive XY cut, TextRecognitionBlocks). What separates blocks is
+//    measured in contrast transitions between neighbouring pixels, with long straight runs (window edges,
+//    dividers, rules) taken out, so that window borders and coloured panels do not hold blocks together;
+//    the words of a line that the cut set apart are joined back, and lines into paragraphs;
+//  - every block is turned dark-on-light by the ground of its text and its small text scaled up
+//    (TextRecognitionPreparation), so a dark editor beside a light window is read as well as the window;
+//  - the blocks are read in parallel, each thread with its own engine; a block whose reading is in doubt is
+//    read once more as it stands, and the better reading of each word kept;
+//  - the lines read are joined into the lines on screen, in reading order (TextRecognitionLines).
 
 constexpr int maximumParallelReads = 6;
 // The resolution the engine takes an image for when it is told none, as a file without one.

@@ -265,7 +265,7 @@ namespace {
 /// it stands on its row, no further from it than one and a half times its height, on a like ground. Where
 /// words stand two spaces apart, or a short word stands between wider gaps, the cut sets them apart; a short
 /// word read on its own ("so", "an", "a"), without the line around it, the engine misreads or drops.
-/// Controls standing close each have a ground of their own, and columns stand further apart. A word lower
+/// Controls standing close each stand on a ground of their own, and columns stand further apart. A word lower
 /// than its row, of letters without ascenders, may be mostly ink: the level around it is its ground.
 std::vector<QRect> joinWordsOfRows(const QImage& gray, const std::vector<QRect>& leaves)
 {
@@ -292,10 +292,14 @@ std::vector<QRect> joinWordsOfRows(const QImage& gray, const std::vector<QRect>&
             const int overlap = std::min(row.bottom(), leaf.bottom()) - std::max(row.top(), leaf.top()) + 1;
             const int gap = leaf.left() - row.right() - 1;
             const QRect joined = row.united(leaf);
-            const bool likeGround = std::abs(ground - lastGround) <= inkContrast ||
-                                    (leaf.height() < row.height() &&
-                                     std::abs(marginLevel(gray, leaf.adjusted(-2, -2, 2, 2).intersected(gray.rect())) -
-                                              lastGround) <= inkContrast);
+            // Controls standing close each stand on a ground of their own, unlike that of the gap between them.
+            const QRect between(QPoint(row.right() + 1, joined.top()), QPoint(leaf.left() - 1, joined.bottom()));
+            const bool likeGround =
+                (gap == 0 || std::abs(backgroundLevel(gray, between) - lastGround) <= inkContrast) &&
+                (std::abs(ground - lastGround) <= inkContrast ||
+                 (leaf.height() < row.height() &&
+                  std::abs(marginLevel(gray, leaf.adjusted(-2, -2, 2, 2).intersected(gray.rect())) - lastGround) <=
+                      inkContrast));
             if (2 * overlap >= lower && gap >= 0 && 2 * gap <= 3 * std::max(row.height(), leaf.height()) &&
                 likeGround && joined.height() <= row.height() + lower / 2 && !coversOthers(joined, rowStart, index)) {
                 rows.back() = joined;
@@ -338,7 +342,11 @@ std::vector<TextBlock> mergeIntoParagraphs(const QImage& gray, const std::vector
             TextBlock& block = blocks.back();
             const int gap = leaf.top() - block.area.bottom();
             const bool overlaps = leaf.left() < block.area.right() && leaf.right() > block.area.left();
-            if (dark == lastDark && overlaps && gap >= 0 && gap < std::max(leaf.height(), lastLineHeight) &&
+            // Lines of a paragraph are of one size: a heading, or a line of larger text, is a block of its own,
+            // scaled for its own size.
+            const bool likeSize =
+                5 * std::min(leaf.height(), block.lineHeight) >= 3 * std::max(leaf.height(), block.lineHeight);
+            if (dark == lastDark && overlaps && likeSize && gap >= 0 && gap < std::max(leaf.height(), lastLineHeight) &&
                 !coversOthers(block.area.united(leaf), blockStart, index)) {
                 block.area = block.area.united(leaf);
                 block.lineHeight = std::min(block.lineHeight, leaf.height());
