@@ -6,6 +6,7 @@
 #include "lumetrove/platform/TextRecognizer.h"
 
 #include <QFuture>
+#include <QRegularExpression>
 #include <QThreadPool>
 #include <QUnhandledException>
 #include <QtConcurrent/QtConcurrentRun>
@@ -220,6 +221,27 @@ struct BlockQueue {
     }
 };
 
+/// `word` with the letter O read for the figure 0 where it stands among figures: in a hexadecimal number
+/// ("0x6DA3", "#57AB0A") or a number ("2O24"). Screen fonts draw a narrow zero that the engine, weighing
+/// letters as they come in words, often takes for an O; words of letters keep theirs.
+QString withZerosAmongFigures(QString word)
+{
+    static const QRegularExpression number(
+        QStringLiteral("^[#$(\\[]?(?:[0Oo][xX][0-9A-Fa-fOo]+|(?=[0-9A-Fa-fOo]*[0-9])[0-9A-Fa-fOo]+)[.,:;)\\]]?$"));
+    if (!word.contains(QLatin1Char('O')) && !word.contains(QLatin1Char('o'))) {
+        return word;
+    }
+    if (!number.match(word).hasMatch()) {
+        return word;
+    }
+    for (QChar& c : word) {
+        if (c == QLatin1Char('O') || c == QLatin1Char('o')) {
+            c = QLatin1Char('0');
+        }
+    }
+    return word;
+}
+
 /// The lines the engine reads in `block`, the queue's block `index`, the image read at `resolution` dots
 /// per inch; none when the reading fails.
 std::vector<ReadLine> readBlock(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor, const BlockImage& block,
@@ -242,7 +264,7 @@ std::vector<ReadLine> readBlock(const BorrowedEngine& engine, tesseract::ETEXT_D
         if (iterator->IsAtBeginningOf(tesseract::RIL_TEXTLINE)) {
             lineStarted = false;
         }
-        const QString word = takeText(iterator->GetUTF8Text(tesseract::RIL_WORD));
+        const QString word = withZerosAmongFigures(takeText(iterator->GetUTF8Text(tesseract::RIL_WORD)));
         if (word.isEmpty()) {
             continue;
         }

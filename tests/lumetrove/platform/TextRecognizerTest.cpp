@@ -478,6 +478,18 @@ TEST(TextRecognizerTest, ReadsBoldHeadingsWithFiguresAtHeadingSizesInBothPolarit
     }
 }
 
+TEST(TextRecognizerTest, ReadsTheZerosOfHexadecimalNumbersAsFigures)
+{
+    // The narrow zero of a screen font reads as an O to the engine; among figures it is a figure, and the
+    // number is found by what it shows. Words of letters keep their O.
+    const QStringList lines{QStringLiteral("0x6DA3  #57AB0A  0xC7C6  Office")};
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(14);
+    const QImage image =
+        linesImage(lines, QSize(420, 40), 1, font, QColor(0x20, 0x20, 0x20), Qt::white, QPoint(12, 26), 0);
+    EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), "0x6DA3 #57AB0A 0xC7C6 Office");
+}
+
 TEST(TextRecognizerTest, ReadsTheShortWordsOfDensePanelsOfSmallText)
 {
     // Items of a panel standing two spaces apart: the short words between them ("so", "a") are read with
