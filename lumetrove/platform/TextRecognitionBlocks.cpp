@@ -265,9 +265,9 @@ namespace {
 /// it stands on its row, no further from it than one and a half times its height, on a like ground. Where
 /// words stand two spaces apart, or a short word stands between wider gaps, the cut sets them apart; a short
 /// word read on its own ("so", "an", "a"), without the line around it, the engine misreads or drops.
-/// Controls standing close each stand on a ground of their own, and columns stand further apart. A word no
-/// higher than its row (of letters without ascenders, or a large bold figure) may be mostly ink: the level
-/// around it is its ground. A control beside a label stands higher than the label.
+/// Controls standing close each stand on a ground of their own, and columns stand further apart. A word about
+/// as high as its row or lower (of letters without ascenders, or a large bold figure) may be mostly ink: the
+/// level around it is its ground. A control beside a label stands well higher than the label.
 std::vector<QRect> joinWordsOfRows(const QImage& gray, const std::vector<QRect>& leaves)
 {
     std::vector<QRect> rows;
@@ -298,7 +298,7 @@ std::vector<QRect> joinWordsOfRows(const QImage& gray, const std::vector<QRect>&
             const bool likeGround =
                 (gap == 0 || std::abs(backgroundLevel(gray, between) - lastGround) <= inkContrast) &&
                 (std::abs(ground - lastGround) <= inkContrast ||
-                 (leaf.height() <= row.height() &&
+                 (8 * leaf.height() <= 9 * row.height() &&
                   std::abs(marginLevel(gray, leaf.adjusted(-2, -2, 2, 2).intersected(gray.rect())) - lastGround) <=
                       inkContrast));
             if (2 * overlap >= lower && gap >= 0 && 2 * gap <= 3 * std::max(row.height(), leaf.height()) &&

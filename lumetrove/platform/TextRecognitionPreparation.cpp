@@ -12,7 +12,7 @@ namespace lumetrove::recognition {
 namespace {
 
 constexpr int blockPadding = 10;      // white margin around a block handed to the engine, scaled pixels
-constexpr int smallestTextHeight = 6; // rows (1x pixels): lower blocks are rules, corners and dots
+constexpr int smallestTextHeight = 5; // rows (1x pixels): lower blocks are rules, corners and dots
 
 /// How a block's grey levels become dark text on white: its ground, whether its text is lighter than the
 /// ground, and how dark its text is.

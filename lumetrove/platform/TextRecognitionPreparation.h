@@ -10,7 +10,7 @@
 
 namespace lumetrove::recognition {
 
-/// One block made ready for the engine: dark-on-light, scaled, with a white margin.
+/// One block made ready for the engine: dark on light, scaled, in a margin of its ground.
 struct BlockImage {
     QImage gray;
     QPointF origin; // where the block's (0, 0) lies in the source image
