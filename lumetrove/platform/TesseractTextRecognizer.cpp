@@ -304,15 +304,24 @@ double worthOf(const std::vector<ReadLine>& lines)
     return worth;
 }
 
-/// Whether the reading of `block` may have lost text: it holds a word the engine doubts, or fewer words
-/// than half of what a block of its size holds (a word of five letters, half a line high each, and a space).
+/// Whether `word` holds both figures and letters: where the engine takes one for the other ("1s" for "is"),
+/// though it is sure of its reading.
+bool mixesFiguresAndLetters(const QString& word)
+{
+    const bool figures = std::any_of(word.begin(), word.end(), [](QChar c) { return c.isDigit(); });
+    return figures && std::any_of(word.begin(), word.end(), [](QChar c) { return c.isLetter(); });
+}
+
+/// Whether the reading of `block` may have lost text: it holds a word the engine doubts or one of figures and
+/// letters, or fewer words than half of what a block of its size holds (a word of five letters, half a line
+/// high each, and a space).
 bool inDoubt(const std::vector<ReadLine>& lines, const TextBlock& block)
 {
     constexpr float doubtfulConfidence = 80;
     size_t words = 0;
     for (const ReadLine& line : lines) {
         for (const RecognizedWord& word : line.line.words) {
-            if (word.confidence < doubtfulConfidence) {
+            if (word.confidence < doubtfulConfidence || mixesFiguresAndLetters(word.text)) {
                 return true;
             }
             ++words;
