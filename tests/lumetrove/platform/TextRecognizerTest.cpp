@@ -6,7 +6,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStyleFactory>
+#include <QTableWidget>
 #include <QWidget>
 #include <atomic>
 #include <gtest/gtest.h>
@@ -452,6 +454,134 @@ TEST(TextRecognizerTest, KeepsTheWordsOfLargeTextOnOneLine)
             linesImage(lines, QSize(640, 150), ratio, font, QColor(0x22, 0x22, 0x22), Qt::white, QPoint(30, 60), 50);
         EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
                   lines.join(QLatin1Char('\n')).toStdString());
+    }
+}
+
+TEST(TextRecognizerTest, ReadsBoldHeadingsWithFiguresAtHeadingSizesInBothPolarities)
+{
+    // The strokes of large bold text fill much of a tight box around a word: they are not its ground, and a
+    // word's last stroke beside a space is no edge of a control.
+    const QStringList lines{QStringLiteral("Port 8080"), QStringLiteral("Build"), QStringLiteral("Orchid 4096"),
+                            QStringLiteral("Release 2.14")};
+    for (const int size : {22, 28, 34}) {
+        for (const bool dark : {false, true}) {
+            SCOPED_TRACE(testing::Message() << size << " px, " << (dark ? "light on dark" : "dark on light"));
+            QFont font(QStringLiteral("DejaVu Sans"));
+            font.setPixelSize(size);
+            font.setBold(true);
+            const QImage image = linesImage(
+                lines, QSize(520, 40 + 6 * size), 1, font, dark ? QColor(0xee, 0xee, 0xee) : QColor(0x11, 0x11, 0x11),
+                dark ? QColor(0x1e, 0x1e, 0x1e) : Qt::white, QPoint(30, 30 + size), qRound(1.3 * size));
+            EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+                      lines.join(QLatin1Char('\n')).toStdString());
+        }
+    }
+}
+
+TEST(TextRecognizerTest, ReadsTheZerosOfHexadecimalNumbersAsFigures)
+{
+    // The narrow zero of a screen font reads as an O to the engine; among figures it is a figure, and the
+    // number is found by what it shows. Words of letters keep their O.
+    const QStringList lines{QStringLiteral("0x6DA3  #57AB0A  0xC7C6  Office")};
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(14);
+    const QImage image =
+        linesImage(lines, QSize(420, 40), 1, font, QColor(0x20, 0x20, 0x20), Qt::white, QPoint(12, 26), 0);
+    EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), "0x6DA3 #57AB0A 0xC7C6 Office");
+}
+
+TEST(TextRecognizerTest, ReadsTheShortWordsOfDensePanelsOfSmallText)
+{
+    // Items of a panel standing two spaces apart: the short words between them ("so", "a") are read with
+    // the line around them, not on their own, where the engine misreads or drops them.
+    const QStringList lines{QStringLiteral("Saved  to  disk  so  it  is  in  the  cloud"),
+                            QStringLiteral("Sync  is  on  and  up  to  date"),
+                            QStringLiteral("Go  to  the  folder  and  pick  a  file"),
+                            QStringLiteral("It  is  so  if  we  do  it  by  hand")};
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(11);
+    const std::pair<QColor, QColor> schemes[] = {{QColor(0xc8, 0xc8, 0xc8), QColor(0x25, 0x26, 0x2b)},
+                                                 {QColor(0x93, 0xa1, 0xa1), QColor(0x00, 0x2b, 0x36)}};
+    for (const auto& [ink, ground] : schemes) {
+        SCOPED_TRACE(ground.name().toStdString());
+        const QImage panel = linesImage(lines, QSize(420, 150), 1, font, ink, ground, QPoint(12, 20), 17);
+        // The engine may take an "is" for "IS": the words are what is searched for.
+        const QString read = sharedTextRecognizer()->recognize(panel).joinedLines().toLower();
+        EXPECT_EQ(read.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts),
+                  lines.join(QLatin1Char(' ')).toLower().split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            << read.toStdString();
+    }
+}
+
+TEST(TextRecognizerTest, ReadsATableRowByRowWithItsHeaderFirstAndEveryCell)
+{
+    // The header's sections are controls of their own, their labels centred over the cells: the header is
+    // still one row, and comes first.
+    const std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
+    QTableWidget table(3, 3);
+    table.setStyle(fusion.get());
+    table.setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Qty"), QStringLiteral("Price")});
+    const QList<QStringList> rows{{QStringLiteral("Walnut"), QStringLiteral("12"), QStringLiteral("3.50")},
+                                  {QStringLiteral("Banana"), QStringLiteral("7"), QStringLiteral("0.99")},
+                                  {QStringLiteral("Cherry"), QStringLiteral("150"), QStringLiteral("12.00")}};
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < 3; ++column) {
+            table.setItem(row, column, new QTableWidgetItem(rows[row][column]));
+        }
+    }
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(13);
+    table.setFont(font);
+    table.resize(360, 160);
+    table.setAttribute(Qt::WA_DontShowOnScreen);
+    table.show();
+    QImage image(table.size(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    table.render(&image);
+    // The rows' numbers stand in the table's own header column.
+    EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+              "Name Qty Price\n1 Walnut 12 3.50\n2 Banana 7 0.99\n3 Cherry 150 12.00");
+}
+
+TEST(TextRecognizerTest, ReadsAWordWhoseFirstLetterTheEdgeOfTheCaptureCuts)
+{
+    // A drag that starts a pixel or two inside the first letter: the cut letter is read, and the word's box
+    // stays in the image.
+    for (const bool dark : {false, true}) {
+        for (const int cut : {1, 2}) {
+            SCOPED_TRACE(testing::Message() << cut << " px cut, " << (dark ? "dark" : "light"));
+            QFont font(QStringLiteral("DejaVu Sans"));
+            font.setPixelSize(16);
+            const QFontMetricsF metrics(font);
+            QImage image(110, 32, QImage::Format_RGB32);
+            image.fill(dark ? QColor(0x22, 0x22, 0x22) : Qt::white);
+            QPainter painter(&image);
+            painter.setFont(font);
+            painter.setPen(dark ? QColor(0xe8, 0xe8, 0xe8) : QColor(0x18, 0x18, 0x18));
+            painter.drawText(QPointF(-metrics.leftBearing(QLatin1Char('Q')) - cut, 22), QStringLiteral("Quantum"));
+            painter.end();
+            const RecognizedText text = sharedTextRecognizer()->recognize(image);
+            ASSERT_EQ(text.joinedLines().toStdString(), "Quantum");
+            const QRectF box = text.lines.front().words.front().boundingBox;
+            EXPECT_GE(box.left(), 0);
+            EXPECT_LE(box.left(), 2);
+            EXPECT_LE(box.right(), image.width());
+        }
+    }
+}
+
+TEST(TextRecognizerTest, ReadsWhatTheEngineReadsOnTheBlockAsItStandsWhereThePreparationLosesIt)
+{
+    // Faint 11 px status text: scaled and stretched, the "rn" of "kernel" runs together into an "m" that the
+    // engine reads on the block as it stands.
+    const QStringList lines{QStringLiteral("Modern corner return kernel turn")};
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(11);
+    for (const auto& [ink, ground] : {std::pair{QColor(0x9a, 0x9a, 0x9a), QColor(Qt::white)},
+                                      std::pair{QColor(0x85, 0x85, 0x85), QColor(0x25, 0x25, 0x26)}}) {
+        SCOPED_TRACE(ground.name().toStdString());
+        const QImage image = linesImage(lines, QSize(420, 40), 1, font, ink, ground, QPoint(12, 26), 0);
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), lines.front().toStdString());
     }
 }
 

@@ -1,0 +1,366 @@
+#include "lumetrove/platform/TextRecognitionBlocks.h"
+
+#include "lumetrove/platform/TextRecognitionLevels.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace lumetrove::recognition {
+
+namespace {
+
+constexpr int contrastStep = 40;  // grey-level difference between neighbours that counts as a transition
+constexpr int structuralRun = 64; // a straight run of transitions at least this long (1x pixels) is an edge
+constexpr int columnGapWidth = 8; // blank columns (1x pixels) that separate blocks: wider than a word space
+
+/// Transition maps of a grey image: `across` marks a contrast step from the left neighbour (text and
+/// vertical edges), `down` one from the neighbour above (text and horizontal edges). Straight runs longer
+/// than `run` (vertical runs in `across`, horizontal runs in `down`) are cleared: they are edges, not text.
+struct Transitions {
+    int width = 0;
+    int height = 0;
+    std::vector<quint8> across;
+    std::vector<quint8> down;
+    const QImage& levels; // the grey image the maps were made from
+
+    /// From `gray`, or from `colour` (of the same size, RGB32) when it is not null: white on orange or green
+    /// differs little in grey but much in colour, and its letters would fall apart into specks.
+    Transitions(const QImage& gray, const QImage& colour, int run)
+        : width(gray.width()), height(gray.height()), levels(gray)
+    {
+        const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height);
+        across.assign(size, 0);
+        down.assign(size, 0);
+        const auto step = [](QRgb a, QRgb b) {
+            return std::max(
+                {std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
+        };
+        for (int y = 0; y < height; ++y) {
+            if (!colour.isNull()) {
+                const auto* row = reinterpret_cast<const QRgb*>(colour.constScanLine(y));
+                const auto* above = y > 0 ? reinterpret_cast<const QRgb*>(colour.constScanLine(y - 1)) : row;
+                for (int x = 0; x < width; ++x) {
+                    const size_t i = index(x, y);
+                    across[i] = x > 0 && step(row[x], row[x - 1]) > contrastStep;
+                    down[i] = step(row[x], above[x]) > contrastStep;
+                }
+                continue;
+            }
+            const uchar* row = gray.constScanLine(y);
+            const uchar* above = y > 0 ? gray.constScanLine(y - 1) : row;
+            for (int x = 0; x < width; ++x) {
+                const size_t i = index(x, y);
+                across[i] = x > 0 && std::abs(row[x] - row[x - 1]) > contrastStep;
+                down[i] = std::abs(row[x] - above[x]) > contrastStep;
+            }
+        }
+        for (int x = 0; x < width; ++x) {
+            clearLongRuns(height, run, [&](int y) -> quint8& { return across[index(x, y)]; });
+        }
+        for (int y = 0; y < height; ++y) {
+            clearLongRuns(width, run, [&](int x) -> quint8& { return down[index(x, y)]; });
+        }
+    }
+
+    size_t index(int x, int y) const { return static_cast<size_t>(y) * static_cast<size_t>(width) + x; }
+
+    template <typename At> static void clearLongRuns(int length, int run, At at)
+    {
+        int start = 0;
+        for (int i = 0; i <= length; ++i) {
+            if (i < length && at(i)) {
+                continue;
+            }
+            if (i - start >= run) {
+                for (int j = start; j < i; ++j) {
+                    at(j) = 0;
+                }
+            }
+            start = i + 1;
+        }
+    }
+};
+
+/// The median height of the runs of rows holding text among `rows[begin, end)`: the height of a line there.
+int typicalLineHeight(const std::vector<int>& rows, size_t begin, size_t end)
+{
+    std::vector<int> runs;
+    int run = 0;
+    for (size_t i = begin; i <= end; ++i) {
+        if (i < end && rows[i] != 0) {
+            ++run;
+        } else if (run > 0) {
+            runs.push_back(run);
+            run = 0;
+        }
+    }
+    if (runs.empty()) {
+        return 0;
+    }
+    std::nth_element(runs.begin(), runs.begin() + static_cast<std::ptrdiff_t>(runs.size() / 2), runs.end());
+    return runs[runs.size() / 2];
+}
+
+/// The first gap of blank `columns` (indices from `row`'s left edge, within [begin, end)) at least `width`
+/// wide beside which a ground unlike the gap's own begins or ends: the edge of a control. The ground beside a
+/// gap is that of all that stands between it and the next such gap (or the row's end): a control's fill, or
+/// the page between words. A strip beside the gap would not do: in large bold text the stroke next to the
+/// gap is most of it. {start, 0} when there is none.
+std::pair<int, int> controlGap(const Transitions& map, const QRect& row, const std::vector<int>& columns, size_t begin,
+                               size_t end, int width)
+{
+    std::vector<std::pair<int, int>> gaps; // first and last column of each, in the image
+    size_t start = begin;
+    for (size_t i = begin; i <= end; ++i) {
+        if (i < end && columns[i] == 0) {
+            continue;
+        }
+        if (static_cast<int>(i - start) >= width && start > begin && i < end) {
+            gaps.emplace_back(row.left() + static_cast<int>(start - begin),
+                              row.left() + static_cast<int>(i - begin) - 1);
+        }
+        start = i + 1;
+    }
+    const auto area = [&](int left, int right) { return QRect(QPoint(left, row.top()), QPoint(right, row.bottom())); };
+    for (size_t k = 0; k < gaps.size(); ++k) {
+        const auto [gapLeft, gapRight] = gaps[k];
+        const int gap = backgroundLevel(map.levels, area(gapLeft, gapRight));
+        const QRect before = area(k > 0 ? gaps[k - 1].second + 1 : row.left(), gapLeft - 1);
+        const QRect after = area(gapRight + 1, k + 1 < gaps.size() ? gaps[k + 1].first - 1 : row.right());
+        if (!showsGround(map.levels, before, gap) || !showsGround(map.levels, after, gap)) {
+            return {gapLeft - row.left() + static_cast<int>(begin), gapRight - gapLeft + 1};
+        }
+    }
+    return {0, 0};
+}
+
+/// `leaf` widened over the columns beside it where its ink goes on without a step between pixels above each
+/// other: the steep slant of a faint "A" or "V" at the end of a block. The columns a block spans are found by
+/// such steps, so the slant was left out, and the letter, reaching the edge of its crop, was cleared with
+/// the block's surroundings ("Imost"). The ink goes on while the column beside the leaf differs from its
+/// outer neighbour somewhere in the leaf's rows; the ground around a control does not, and it stops there.
+QRect withSlantedEdges(const Transitions& map, const QRect& leaf)
+{
+    const auto stepInColumn = [&](int x) {
+        if (x < 1 || x >= map.width) {
+            return false;
+        }
+        for (int y = leaf.top(); y <= leaf.bottom(); ++y) {
+            if (map.across[map.index(x, y)] != 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    // A step at x lies between columns x - 1 and x: on the left the column beside the leaf holds ink when it
+    // differs from the one further out; on the right, likewise, the step beyond it counts.
+    int left = leaf.left(), right = leaf.right();
+    while (leaf.left() - left < leaf.height() && stepInColumn(left - 1)) {
+        --left;
+    }
+    while (right - leaf.right() < leaf.height() && stepInColumn(right + 2)) {
+        ++right;
+    }
+    return QRect(QPoint(left, leaf.top()), QPoint(right, leaf.bottom()));
+}
+
+/// The span [first, last) of a profile from its first entry holding ink to its last.
+std::pair<size_t, size_t> inkSpan(const std::vector<int>& ink)
+{
+    size_t first = 0, last = ink.size();
+    while (first < last && ink[first] == 0) {
+        ++first;
+    }
+    while (last > first && ink[last - 1] == 0) {
+        --last;
+    }
+    return {first, last};
+}
+
+/// The start and length of the widest run of blank entries of `ink` within [begin, end).
+std::pair<int, int> widestGap(const std::vector<int>& ink, size_t begin, size_t end)
+{
+    size_t bestStart = 0, bestLength = 0, runStart = 0, runLength = 0;
+    for (size_t i = begin; i < end; ++i) {
+        if (ink[i] != 0) {
+            runLength = 0;
+            continue;
+        }
+        runStart = runLength == 0 ? i : runStart;
+        if (++runLength > bestLength) {
+            bestLength = runLength;
+            bestStart = runStart;
+        }
+    }
+    return {static_cast<int>(bestStart), static_cast<int>(bestLength)};
+}
+
+/// Recursive XY cut of `area`: trims blank margins, then splits at the widest interior gap of blank rows,
+/// or of blank columns at least `columnGap` wide, and appends the leaves in reading order (top to bottom,
+/// then left to right).
+void cutIntoBlocks(const Transitions& map, QRect area, int columnGap, std::vector<QRect>& blocks, int depth = 0)
+{
+    std::vector<int> rows(static_cast<size_t>(area.height()), 0);
+    std::vector<int> columns(static_cast<size_t>(area.width()), 0);
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const size_t i = map.index(x, y);
+            rows[static_cast<size_t>(y - area.top())] += map.across[i];
+            columns[static_cast<size_t>(x - area.left())] += map.down[i];
+        }
+    }
+    const auto [top, bottom] = inkSpan(rows);
+    const auto [left, right] = inkSpan(columns);
+    if (top == bottom || left == right) {
+        return; // no text here
+    }
+    const QRect trimmed(area.left() + static_cast<int>(left), area.top() + static_cast<int>(top),
+                        static_cast<int>(right - left), static_cast<int>(bottom - top));
+    const auto [rowGap, rowGapLength] = widestGap(rows, top, bottom);
+    const auto [columnGapStart, columnGapLength] = widestGap(columns, left, right);
+    // A gap between words grows with the text: blocks stand apart by more than three quarters of a line's
+    // height, a word space by less.
+    int cutStart = columnGapStart, cutLength = columnGapLength;
+    bool cutColumns = columnGapLength >= std::max(columnGap, typicalLineHeight(rows, top, bottom) * 3 / 4);
+    if (!cutColumns && rowGapLength == 0) {
+        // In a single row, a narrower gap still ends a control: badges or buttons standing close, each with
+        // a ground of its own that its label is read against.
+        const auto [start, length] = controlGap(map, trimmed, columns, left, right, columnGap);
+        cutColumns = length > 0;
+        cutStart = start;
+        cutLength = length;
+    }
+    // Cutting stops at a depth that no real screen reaches, as a guard against pathological images.
+    if (depth > 64 || (rowGapLength == 0 && !cutColumns)) {
+        blocks.push_back(withSlantedEdges(map, trimmed));
+        return;
+    }
+    if (cutColumns && cutLength >= rowGapLength) {
+        const int columnGapLength = cutLength;
+        const int x = area.left() + cutStart;
+        cutIntoBlocks(map, QRect(QPoint(trimmed.left(), trimmed.top()), QPoint(x - 1, trimmed.bottom())), columnGap,
+                      blocks, depth + 1);
+        cutIntoBlocks(map, QRect(QPoint(x + columnGapLength, trimmed.top()), trimmed.bottomRight()), columnGap, blocks,
+                      depth + 1);
+    } else {
+        const int y = area.top() + rowGap;
+        cutIntoBlocks(map, QRect(trimmed.topLeft(), QPoint(trimmed.right(), y - 1)), columnGap, blocks, depth + 1);
+        cutIntoBlocks(map, QRect(QPoint(trimmed.left(), y + rowGapLength), trimmed.bottomRight()), columnGap, blocks,
+                      depth + 1);
+    }
+}
+
+} // namespace
+
+std::vector<QRect> cutIntoLeaves(const QImage& gray, const QImage& colour, int unit)
+{
+    std::vector<QRect> leaves;
+    cutIntoBlocks(Transitions(gray, colour, structuralRun * unit), gray.rect(), columnGapWidth * unit, leaves);
+    return leaves;
+}
+
+namespace {
+
+/// Joins the words of a line that the cut set apart back into the line: a leaf joins the one before it where
+/// it stands on its row, no further from it than one and a half times its height, on a like ground. Where
+/// words stand two spaces apart, or a short word stands between wider gaps, the cut sets them apart; a short
+/// word read on its own ("so", "an", "a"), without the line around it, the engine misreads or drops.
+/// Controls standing close each stand on a ground of their own, and columns stand further apart. A word about
+/// as high as its row or lower (of letters without ascenders, or a large bold figure) may be mostly ink: the
+/// level around it is its ground. A control beside a label stands well higher than the label.
+std::vector<QRect> joinWordsOfRows(const QImage& gray, const std::vector<QRect>& leaves)
+{
+    std::vector<QRect> rows;
+    int lastGround = -1;
+    const auto groundOf = [&gray](const QRect& leaf) {
+        return textGround(gray, leaf, leaf.adjusted(-3, -3, 3, 3).intersected(gray.rect()), leaf.height());
+    };
+    const auto coversOthers = [&](const QRect& area, size_t first, size_t last) {
+        for (size_t other = 0; other < leaves.size(); ++other) {
+            if ((other < first || other > last) && area.intersects(leaves[other])) {
+                return true;
+            }
+        }
+        return false;
+    };
+    size_t rowStart = 0;
+    for (size_t index = 0; index < leaves.size(); ++index) {
+        const QRect& leaf = leaves[index];
+        const int ground = groundOf(leaf);
+        if (!rows.empty()) {
+            const QRect& row = rows.back();
+            const int lower = std::min(row.height(), leaf.height());
+            const int overlap = std::min(row.bottom(), leaf.bottom()) - std::max(row.top(), leaf.top()) + 1;
+            const int gap = leaf.left() - row.right() - 1;
+            const QRect joined = row.united(leaf);
+            // Controls standing close each stand on a ground of their own, unlike that of the gap between them.
+            const QRect between(QPoint(row.right() + 1, joined.top()), QPoint(leaf.left() - 1, joined.bottom()));
+            const bool likeGround =
+                (gap == 0 || std::abs(backgroundLevel(gray, between) - lastGround) <= inkContrast) &&
+                (std::abs(ground - lastGround) <= inkContrast ||
+                 (8 * leaf.height() <= 9 * row.height() &&
+                  std::abs(marginLevel(gray, leaf.adjusted(-2, -2, 2, 2).intersected(gray.rect())) - lastGround) <=
+                      inkContrast));
+            if (2 * overlap >= lower && gap >= 0 && 2 * gap <= 3 * std::max(row.height(), leaf.height()) &&
+                likeGround && joined.height() <= row.height() + lower / 2 && !coversOthers(joined, rowStart, index)) {
+                rows.back() = joined;
+                continue;
+            }
+        }
+        rows.push_back(leaf);
+        rowStart = index;
+        lastGround = ground;
+    }
+    return rows;
+}
+
+/// Joins the lines that the cut separated back into paragraphs and columns: a leaf joins the block before
+/// it when it lies just below it, overlaps it horizontally and has a background of the same kind.
+} // namespace
+
+std::vector<TextBlock> mergeIntoParagraphs(const QImage& gray, const std::vector<QRect>& cut)
+{
+    const std::vector<QRect> leaves = joinWordsOfRows(gray, cut);
+    std::vector<TextBlock> blocks;
+    bool lastDark = false;
+    int lastLineHeight = 0;
+    size_t blockStart = 0; // the block's first leaf; its leaves are consecutive
+    // A paragraph takes in no leaf of another: the first word of a line whose other words stand apart
+    // (wide gaps in large text) would otherwise pull the line above over them, and they would be read twice.
+    const auto coversOthers = [&](const QRect& area, size_t first, size_t last) {
+        for (size_t other = 0; other < leaves.size(); ++other) {
+            if ((other < first || other > last) && area.intersects(leaves[other])) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (size_t index = 0; index < leaves.size(); ++index) {
+        const QRect& leaf = leaves[index];
+        const bool dark =
+            textGround(gray, leaf, leaf.adjusted(-3, -3, 3, 3).intersected(gray.rect()), leaf.height()) < 128;
+        if (!blocks.empty()) {
+            TextBlock& block = blocks.back();
+            const int gap = leaf.top() - block.area.bottom();
+            const bool overlaps = leaf.left() < block.area.right() && leaf.right() > block.area.left();
+            // Lines of a paragraph are of one size: a heading, or a line of larger text, is a block of its own,
+            // scaled for its own size.
+            const bool likeSize =
+                5 * std::min(leaf.height(), block.lineHeight) >= 3 * std::max(leaf.height(), block.lineHeight);
+            if (dark == lastDark && overlaps && likeSize && gap >= 0 && gap < std::max(leaf.height(), lastLineHeight) &&
+                !coversOthers(block.area.united(leaf), blockStart, index)) {
+                block.area = block.area.united(leaf);
+                block.lineHeight = std::min(block.lineHeight, leaf.height());
+                lastLineHeight = leaf.height();
+                continue;
+            }
+        }
+        blocks.push_back(TextBlock{leaf, leaf.height()});
+        blockStart = index;
+        lastDark = dark;
+        lastLineHeight = leaf.height();
+    }
+    return blocks;
+}
+
+} // namespace lumetrove::recognition

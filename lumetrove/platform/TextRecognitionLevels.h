@@ -1,0 +1,45 @@
+#pragma once
+
+// Grey levels of an image as the recogniser reads it: the image made opaque grey, and the ground its text
+// stands on.
+
+#include <QImage>
+#include <QRect>
+#include <array>
+
+namespace lumetrove::recognition {
+
+/// Levels a block's text stands out from its ground by.
+constexpr int inkContrast = 24;
+
+/// The image as opaque grey levels, in its own pixels whatever its device pixel ratio.
+QImage opaqueGray(const QImage& image);
+
+/// `image` (grey or RGB32) inside a margin of `margin` pixels of its edge's most common value: text that the
+/// image's edge cuts has ground beside it there, as everywhere else, and is not taken for the edge of a
+/// control around it.
+QImage withMargin(const QImage& image, int margin);
+
+/// How many pixels of `area` have each grey level.
+std::array<int, 256> histogramOf(const QImage& gray, const QRect& area);
+
+/// The ground of a histogram: its most common level within the most common band of nearby levels.
+int groundOf(const std::array<int, 256>& histogram);
+
+/// The ground of `area`: the background of the text in it.
+int backgroundLevel(const QImage& gray, const QRect& area);
+
+/// Whether `ground` is a ground of `area`: its most common level, or a level that reaches from the area's
+/// border over a fifth of it or more.
+bool showsGround(const QImage& gray, const QRect& area, int ground);
+
+/// The most common level of the border of `padded`.
+int marginLevel(const QImage& gray, const QRect& padded);
+
+/// The ground of the text in `area`, which `padded` holds with a margin of ground around it, its lowest line
+/// `lineHeight` high: the area's most common level, unless that is the ink of large bold text, whose strokes
+/// may fill most of a tight box. Then it is the margin's level, when that is a ground of the area too (see
+/// `showsGround`). Around the label of a control the margin is the page, the control's fill the ground.
+int textGround(const QImage& gray, const QRect& area, const QRect& padded, int lineHeight);
+
+} // namespace lumetrove::recognition

@@ -1,0 +1,305 @@
+#include "lumetrove/platform/TextRecognitionPreparation.h"
+
+#include "lumetrove/platform/TextRecognitionLevels.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <vector>
+
+namespace lumetrove::recognition {
+
+namespace {
+
+constexpr int blockPadding = 10;      // white margin around a block handed to the engine, scaled pixels
+constexpr int smallestTextHeight = 5; // rows (1x pixels): lower blocks are rules, corners and dots
+
+/// How a block's grey levels become dark text on white: its ground, whether its text is lighter than the
+/// ground, and how dark its text is.
+struct BlockTone {
+    int ground = 255;
+    bool lightText = false;
+    int ink = 0;
+};
+
+/// The tone of `area` on its `ground` (see `textGround`): its text is whatever differs from the ground,
+/// and lies on the side of the ground where most of those pixels are. A white label on a blue, grey or
+/// green button is light text on a ground of middle lightness, which the ground's lightness alone cannot tell.
+BlockTone blockTone(const QImage& gray, const QRect& area, int ground)
+{
+    const std::array<int, 256> histogram = histogramOf(gray, area);
+    BlockTone tone;
+    tone.ground = ground;
+    qint64 darker = 0, lighter = 0;
+    for (int level = 0; level < 256; ++level) {
+        if (level < tone.ground - inkContrast) {
+            darker += histogram[static_cast<size_t>(level)];
+        } else if (level > tone.ground + inkContrast) {
+            lighter += histogram[static_cast<size_t>(level)];
+        }
+    }
+    // Without a clear majority the ground's lightness decides, as dark text on light is the commoner.
+    tone.lightText = lighter > darker || (lighter == darker && tone.ground < 128);
+    // The text's own level: the most extreme level that a tenth of its pixels reach, so that a few stray
+    // pixels (an icon's corner, a cursor) do not set it.
+    const qint64 inkPixels = std::max<qint64>(1, tone.lightText ? lighter : darker);
+    qint64 seen = 0;
+    tone.ink = tone.lightText ? 255 : 0;
+    for (int step = 0; step < 256; ++step) {
+        const int level = tone.lightText ? 255 - step : step;
+        seen += histogram[static_cast<size_t>(level)];
+        if (seen * 10 >= inkPixels) {
+            tone.ink = level;
+            break;
+        }
+    }
+    return tone;
+}
+
+/// Brings back the text of bars that the clearing took: a selected row of a list or a tree is a bar of its
+/// own colour across the block, reaching its edges, with a light label on it. Rows the cleared pixels mostly
+/// fill, at least `lowestBar` of them together, are read against the bar's ground: the bar becomes the
+/// block's ground and what stands out of it the block's ink. The margin around a badge or a button is too
+/// low to be such a bar.
+void keepTextOnBars(QImage& crop, const QImage& original, const std::vector<quint8>& cleared, int ground, int lowestBar)
+{
+    const int width = crop.width();
+    const auto isCleared = [&](int x, int y) {
+        return cleared[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] != 0;
+    };
+    const auto barRow = [&](int y) {
+        int count = 0;
+        for (int x = 0; x < width; ++x) {
+            count += isCleared(x, y);
+        }
+        return count * 10 >= width * 6;
+    };
+    const int far = ground >= 128 ? 0 : 255;
+    for (int top = 0; top < crop.height();) {
+        if (!barRow(top)) {
+            ++top;
+            continue;
+        }
+        int bottom = top;
+        while (bottom < crop.height() && barRow(bottom)) {
+            ++bottom;
+        }
+        if (bottom - top >= lowestBar) {
+            std::array<int, 256> histogram{};
+            for (int y = top; y < bottom; ++y) {
+                for (int x = 0; x < width; ++x) {
+                    if (isCleared(x, y)) {
+                        ++histogram[original.constScanLine(y)[x]];
+                    }
+                }
+            }
+            const int bar = groundOf(histogram);
+            for (int y = top; y < bottom; ++y) {
+                int first = 0, last = width - 1;
+                while (first < width && !isCleared(first, y)) {
+                    ++first;
+                }
+                while (last > first && !isCleared(last, y)) {
+                    --last;
+                }
+                const uchar* from = original.constScanLine(y);
+                uchar* row = crop.scanLine(y);
+                for (int x = first; x <= last; ++x) {
+                    const double share = std::clamp(double(from[x] - bar) / double(ground - bar), 0.0, 1.0);
+                    row[x] = static_cast<uchar>(qRound(ground + (far - ground) * share));
+                }
+            }
+        }
+        top = bottom;
+    }
+}
+
+/// Gives the ground's level to whatever unlike the ground reaches the crop's edge: the page around a button
+/// or a badge, their rounded corners and outlines. Left in, they frame the label in a bar that the engine
+/// reads as brackets and rules; text itself lies inside the crop's margin and stays.
+/// Returns whether anything unlike the ground is left.
+bool clearAroundGround(QImage& crop, int ground, int lowestBar)
+{
+    const int width = crop.width();
+    const int height = crop.height();
+    const QImage original = crop.copy();
+    std::vector<quint8> cleared(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+    const auto unlike = [&](int x, int y) { return std::abs(crop.constScanLine(y)[x] - ground) > inkContrast; };
+    std::vector<QPoint> pending;
+    const auto visit = [&](int x, int y) {
+        if (x >= 0 && y >= 0 && x < width && y < height && unlike(x, y)) {
+            crop.scanLine(y)[x] = static_cast<uchar>(ground);
+            cleared[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] = 1;
+            pending.emplace_back(x, y);
+        }
+    };
+    for (int x = 0; x < width; ++x) {
+        visit(x, 0);
+        visit(x, height - 1);
+    }
+    for (int y = 0; y < height; ++y) {
+        visit(0, y);
+        visit(width - 1, y);
+    }
+    while (!pending.empty()) {
+        const QPoint point = pending.back();
+        pending.pop_back();
+        visit(point.x() + 1, point.y());
+        visit(point.x() - 1, point.y());
+        visit(point.x(), point.y() + 1);
+        visit(point.x(), point.y() - 1);
+    }
+    keepTextOnBars(crop, original, cleared, ground, lowestBar);
+    // Faint pixels away from anything unlike the ground go too: the soft rim of a rounded control, left in,
+    // becomes a ring of grey dots once the ground is stretched, which the engine takes for a picture and reads
+    // nothing in. The faint edges of letters lie beside their strokes and stay.
+    bool anything = false;
+    for (int y = 0; y < height; ++y) {
+        uchar* row = crop.scanLine(y);
+        for (int x = 0; x < width; ++x) {
+            if (unlike(x, y)) {
+                anything = true;
+                continue;
+            }
+            bool besideInk = false;
+            for (int dy = -1; dy <= 1 && !besideInk; ++dy) {
+                for (int dx = -1; dx <= 1 && !besideInk; ++dx) {
+                    besideInk =
+                        x + dx >= 0 && y + dy >= 0 && x + dx < width && y + dy < height && unlike(x + dx, y + dy);
+                }
+            }
+            if (!besideInk) {
+                row[x] = static_cast<uchar>(ground);
+            }
+        }
+    }
+    return anything;
+}
+
+/// The lines of text in a crop cleared around its ground: how many, and the height of the lowest.
+struct InkLines {
+    int count = 0;
+    int lowest = 0;
+};
+
+/// Lines are runs of rows holding anything unlike the ground; runs lower than a third of the highest (the
+/// dot of an i apart from its line, an underline) are no lines of their own.
+InkLines inkLines(const QImage& crop, int ground)
+{
+    std::vector<int> runs;
+    int run = 0;
+    for (int y = 0; y <= crop.height(); ++y) {
+        const uchar* row = y < crop.height() ? crop.constScanLine(y) : nullptr;
+        const bool ink = row != nullptr && std::any_of(row, row + crop.width(), [ground](uchar level) {
+                             return std::abs(level - ground) > inkContrast;
+                         });
+        if (ink) {
+            ++run;
+        } else if (run > 0) {
+            runs.push_back(run);
+            run = 0;
+        }
+    }
+    const int highest = runs.empty() ? 0 : *std::max_element(runs.begin(), runs.end());
+    InkLines lines{0, highest};
+    for (const int height : runs) {
+        if (3 * height >= highest) {
+            ++lines.count;
+            lines.lowest = std::min(lines.lowest, height);
+        }
+    }
+    return lines;
+}
+
+/// The block ready for the engine, or nothing when it holds no text: too low for a line, or nothing left once
+/// what surrounds its ground is cleared (the corner or edge of a control).
+/// Stretches the ground of `crop` (dark text on light by now) to white and its text to black: a grey ground
+/// inside the white margin would be an edge that the engine reads as a quote mark or a bar, and faint text
+/// gains the contrast it lacks. What lies beyond the ground on the far side of the text (the rest of a
+/// control around a label) goes white.
+void stretchToBlackOnWhite(QImage& crop, const BlockTone& tone)
+{
+    if (tone.ground >= 250 && tone.ink <= 5) {
+        return;
+    }
+    const int range = std::max(1, tone.ground - tone.ink);
+    std::array<uchar, 256> stretch{};
+    for (int level = 0; level < 256; ++level) {
+        stretch[static_cast<size_t>(level)] = static_cast<uchar>(std::clamp((level - tone.ink) * 255 / range, 0, 255));
+    }
+    for (int y = 0; y < crop.height(); ++y) {
+        uchar* row = crop.scanLine(y);
+        std::transform(row, row + crop.width(), row, [&](uchar level) { return stretch[level]; });
+    }
+}
+
+/// `crop`, taken from `area` of the image and scaled by `scale`, in a margin of `ground` for the engine.
+BlockImage framed(const QImage& crop, int ground, const QRect& area, double scale)
+{
+    BlockImage block;
+    block.gray = QImage(crop.size() + QSize(2 * blockPadding, 2 * blockPadding), QImage::Format_Grayscale8);
+    block.gray.fill(static_cast<uint>(ground));
+    for (int y = 0; y < crop.height(); ++y) {
+        std::copy_n(crop.constScanLine(y), crop.width(), block.gray.scanLine(y + blockPadding) + blockPadding);
+    }
+    block.scale = scale;
+    block.origin = QPointF(area.topLeft()) - QPointF(blockPadding, blockPadding) / scale;
+    return block;
+}
+
+} // namespace
+
+std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& block, int unit)
+{
+    if (block.area.height() < smallestTextHeight * unit) {
+        return std::nullopt;
+    }
+    const QRect area = block.area.adjusted(-3, -3, 3, 3).intersected(gray.rect());
+    QImage crop = gray.copy(area);
+    // The tone is taken once the surroundings are cleared: the dark page around a light badge is no text.
+    const int ground = textGround(gray, block.area, area, block.lineHeight);
+    if (!clearAroundGround(crop, ground, 8 * unit)) {
+        return std::nullopt;
+    }
+    BlockTone tone = blockTone(crop, crop.rect(), ground);
+    // Lines of interface text are 12 to 18 px high at 1x. The engine reads them well from about 24 px high,
+    // so they are scaled by the fraction that brings them there: scaling further up only costs time, and a
+    // line of small letters only (a terminal's "-rw-r--r--") scaled twice at ratio 2 is misread. The text's
+    // own height counts, not its block's: the label of a badge or a button is half as high as the control
+    // around it.
+    const InkLines lines = inkLines(crop, tone.ground);
+    const int lineHeight = std::min(block.lineHeight, lines.lowest > 0 ? lines.lowest : block.lineHeight);
+    const double scale = std::clamp(24.0 / std::max(1, lineHeight), 1.0, 4.0);
+    if (tone.lightText) {
+        crop.invertPixels();
+        tone.ground = 255 - tone.ground;
+        tone.ink = 255 - tone.ink;
+    }
+    stretchToBlackOnWhite(crop, tone);
+    if (scale > 1) {
+        crop = crop.scaled(crop.size() * scale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    BlockImage prepared = framed(crop, 255, area, scale);
+    prepared.singleLine = lines.count == 1;
+    return prepared;
+}
+
+std::optional<BlockImage> plainBlock(const QImage& gray, const TextBlock& block)
+{
+    const QRect area = block.area.adjusted(-3, -3, 3, 3).intersected(gray.rect());
+    QImage crop = gray.copy(area);
+    const int ground = textGround(gray, block.area, area, block.lineHeight);
+    const BlockTone tone = blockTone(crop, crop.rect(), ground);
+    const InkLines lines = inkLines(crop, ground);
+    if (lines.count == 0) {
+        return std::nullopt;
+    }
+    if (tone.lightText) {
+        crop.invertPixels();
+    }
+    BlockImage plain = framed(crop, tone.lightText ? 255 - ground : ground, area, 1);
+    plain.singleLine = lines.count == 1;
+    return plain;
+}
+
+} // namespace lumetrove::recognition

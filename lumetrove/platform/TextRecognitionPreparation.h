@@ -1,0 +1,32 @@
+#pragma once
+
+// A block of a screen made ready for the engine: dark text on white, scaled to a size the engine reads well.
+
+#include "lumetrove/platform/TextRecognitionBlocks.h"
+
+#include <QImage>
+#include <QPointF>
+#include <optional>
+
+namespace lumetrove::recognition {
+
+/// One block made ready for the engine: dark on light, scaled, in a margin of its ground.
+struct BlockImage {
+    QImage gray;
+    QPointF origin; // where the block's (0, 0) lies in the source image
+    double scale = 1;
+    /// Whether it holds a single line of text: a label, a button, a cell, read as one line. The engine's
+    /// layout analysis drops some single words as noise that it reads well as a line.
+    bool singleLine = false;
+};
+
+/// The block ready for the engine, or nothing when it holds no text. `unit` is the image's device pixels per
+/// point.
+std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& block, int unit);
+
+/// The block nearly as it stands, for a second reading where the prepared one is in doubt: its own levels in
+/// a margin of its ground, only turned dark on light; neither cleared nor stretched nor scaled. Nothing when
+/// it holds no text.
+std::optional<BlockImage> plainBlock(const QImage& gray, const TextBlock& block);
+
+} // namespace lumetrove::recognition
