@@ -1,5 +1,6 @@
-// Capture latency on an X display (its own Xvfb when none is set): trigger -> every overlay shown, beside
-// showing one plain full-screen window per screen; mouse release -> the row in the library list (the pause
+// Capture latency on an X display (its own Xvfb when none is set, with openbox and split into two monitors):
+// trigger -> every overlay shown, with the main window closed and open, beside showing one plain full-screen
+// window per screen; mouse release -> the PNG file written, and -> the row in the library list (the pause
 // for the overlays to go, saving, the thumbnail and the insert; the text follows while the row is listed),
 // beside grabbing, encoding and writing the same area on the spot.
 
@@ -9,9 +10,13 @@
 #include <QLabel>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <memory>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -65,11 +70,61 @@ void ReleaseToRow_baseline(benchmark::State& state)
     capturebench::measureGrabAndWrite(state, [] { return lumetrove::grabScreenArea(QRectF(selection)); });
 }
 
-void ReleaseToRow_capture(benchmark::State& state)
+void ReleaseToRow_capture(benchmark::State& state, bool untilPngWritten)
 {
     const std::unique_ptr<QLabel> window(textWindow());
     processEventsUntil([&] { return window->windowHandle()->isExposed(); });
-    capturebench::measureReleaseToRow(state, {selection, {}, true});
+    capturebench::measureReleaseToRow(state, {selection, {}, !untilPngWritten, untilPngWritten});
+}
+
+pid_t spawn(std::vector<const char*> arguments)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, STDOUT_FILENO);
+        dup2(devNull, STDERR_FILENO);
+        arguments.push_back(nullptr);
+        execvp(arguments[0], const_cast<char* const*>(arguments.data()));
+        _exit(127);
+    }
+    return child;
+}
+
+/// Starts openbox on the private display, waits until it owns the screen, and splits the display into two
+/// monitors of 800 x 1000; the window manager's process, 0 when there is none.
+pid_t startDesktop()
+{
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const auto managed = [&] {
+        const auto atom = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, 5, "WM_S0"), nullptr);
+        const xcb_atom_t name = atom ? atom->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(atom);
+        const auto owner =
+            xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, name), nullptr);
+        const bool owned = owner && owner->owner != XCB_WINDOW_NONE;
+        std::free(owner);
+        return owned;
+    };
+    pid_t windowManager = spawn({"openbox"});
+    for (int attempt = 0; attempt < 500 && !managed(); ++attempt) {
+        usleep(20000);
+    }
+    if (!managed()) {
+        std::fputs("bench_capture: openbox did not take the display; measuring without a window manager\n", stderr);
+        kill(windowManager, SIGTERM);
+        waitpid(windowManager, nullptr, 0);
+        windowManager = 0;
+    }
+    for (const std::vector<const char*>& monitor :
+         {std::vector<const char*>{"xrandr", "--setmonitor", "bench-left", "800/211x1000/264+0+0", "screen"},
+          std::vector<const char*>{"xrandr", "--setmonitor", "bench-right", "800/211x1000/264+800+0", "none"}}) {
+        const pid_t xrandr = spawn(monitor);
+        waitpid(xrandr, nullptr, 0);
+    }
+    // Kept open: a server whose last client leaves resets and forgets the monitors.
+    static_cast<void>(connection);
+    return windowManager;
 }
 
 } // namespace
@@ -78,6 +133,7 @@ int main(int argc, char** argv)
 {
     // Without a display of its own the benchmark runs on a private Xvfb, ended when it is done.
     pid_t server = 0;
+    pid_t windowManager = 0;
     if (!qEnvironmentVariableIsSet("DISPLAY")) {
         // Xvfb picks a free display itself and writes its number once it accepts clients.
         int pipeFds[2];
@@ -104,11 +160,17 @@ int main(int argc, char** argv)
             return 1;
         }
         qputenv("DISPLAY", ":" + number);
+        // A window manager frames the main window, as on a desktop, and the display is two monitors side by side.
+        windowManager = startDesktop();
     }
     qputenv("QT_QPA_PLATFORM", "xcb");
     capturebench::registerCaptureBenchmarks("capture", Overlays_baseline, 10, ReleaseToRow_baseline,
                                             ReleaseToRow_capture);
     const int status = capturebench::runBenchmarks(argc, argv);
+    if (windowManager > 0) {
+        kill(windowManager, SIGTERM);
+        waitpid(windowManager, nullptr, 0);
+    }
     if (server > 0) {
         kill(server, SIGTERM);
         waitpid(server, nullptr, 0);
