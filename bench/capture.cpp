@@ -5,12 +5,16 @@
 // beside grabbing, encoding and writing the same area on the spot.
 
 #include "bench/CaptureBench.h"
+#include "lumetrove/platform/Memory.h"
 #include "lumetrove/platform/ScreenGrab.h"
+#include "lumetrove/platform/TextRecognizer.h"
 
+#include <QDir>
 #include <QLabel>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <sys/wait.h>
@@ -77,6 +81,111 @@ void ReleaseToRow_capture(benchmark::State& state, bool untilPngWritten)
     capturebench::measureReleaseToRow(state, {selection, {}, !untilPngWritten, untilPngWritten});
 }
 
+/// Resident and proportional set sizes of a process, in MiB.
+struct Memory {
+    double rss = 0;
+    double pss = 0;
+};
+
+Memory memoryOf(qint64 pid)
+{
+    Memory memory;
+    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (rollup.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : rollup.readAll().split('\n')) {
+            const double mib = line.mid(line.indexOf(':') + 1).trimmed().split(' ').constFirst().toDouble() / 1024.0;
+            if (line.startsWith("Rss:")) {
+                memory.rss = mib;
+            } else if (line.startsWith("Pss:")) {
+                memory.pss = mib;
+            }
+        }
+    }
+    return memory;
+}
+
+/// The text-recognition helpers this process has running, and their memory together.
+std::pair<int, Memory> helpers()
+{
+    int count = 0;
+    Memory total;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly) || !commandLine.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toLongLong() == QCoreApplication::applicationPid() &&
+            commandLine.readAll().contains(lumetrove::textRecognitionHelperArgument)) {
+            ++count;
+            const Memory memory = memoryOf(entry.toLongLong());
+            total.rss += memory.rss;
+            total.pss += memory.pss;
+        }
+    }
+    return {count, total};
+}
+
+/// Memory of the program at rest (the main window closed), after 500 captures of a window of text whose text is
+/// recognised in helper processes, and after 20 s at rest that follow: the process and its helpers. The time is
+/// that of the captures; the figures are counters, the baseline's being those before the captures.
+void MemoryAfterCaptures(benchmark::State& state, bool afterCaptures)
+{
+    const std::unique_ptr<QLabel> window(textWindow());
+    processEventsUntil([&] { return window->windowHandle()->isExposed(); });
+    lumetrove::ScreenshotsListManager library;
+    processEventsUntil([&] { return library.listLoaded(); });
+    lumetrove::ScreenshotCapture capture(
+        lumetrove::makeHelperProcessTextRecognizer(QCoreApplication::applicationFilePath()), nullptr);
+    lumetrove::ScreenCaptureOverlays::installIn(capture);
+    constexpr int captures = 500;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; afterCaptures && i < captures; ++i) {
+            const qsizetype before = library.screenshots().size();
+            capture.startAreaCapture(false, [&](const auto& results, lumetrove::CaptureResult) {
+                for (const lumetrove::CapturedScreenshotInfo& info :
+                     results.value_or(QList<lumetrove::CapturedScreenshotInfo>{})) {
+                    library.addScreenshot(info, false);
+                }
+                return lumetrove::CaptureFollowUp::showMainWindow;
+            });
+            const auto* overlays = dynamic_cast<const lumetrove::ScreenCaptureOverlays*>(capture.overlays());
+            if (!processEventsUntil([&] { return capturebench::allExposed(overlays->windows()); })) {
+                state.SkipWithError("the overlays did not come up");
+                return;
+            }
+            capture.didSelectArea(QRectF(selection), std::nullopt);
+            if (!processEventsUntil([&] { return library.screenshots().size() > before; })) {
+                state.SkipWithError("the row was never listed");
+                return;
+            }
+        }
+        if (afterCaptures) {
+            // Every text recognised and stored.
+            const lumetrove::ScreenshotPtr last = library.screenshots().front();
+            processEventsUntil([&] { return !last->text().value_or(QString()).isEmpty(); }, 600000);
+        }
+        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+    }
+    const auto record = [&](const std::string& prefix) {
+        const Memory self = memoryOf(QCoreApplication::applicationPid());
+        const auto [count, helperMemory] = helpers();
+        state.counters[prefix + "rss_MiB"] = self.rss;
+        state.counters[prefix + "pss_MiB"] = self.pss;
+        state.counters[prefix + "helpers"] = count;
+        state.counters[prefix + "helpers_rss_MiB"] = helperMemory.rss;
+    };
+    record(afterCaptures ? "done_" : "idle_");
+    if (afterCaptures) {
+        processEventsUntil([] { return false; }, 20000);
+        record("rested_");
+    }
+}
+
 pid_t spawn(std::vector<const char*> arguments)
 {
     const pid_t child = fork();
@@ -131,6 +240,9 @@ pid_t startDesktop()
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], lumetrove::textRecognitionHelperArgument) == 0) {
+        return lumetrove::runTextRecognitionHelper();
+    }
     // Without a display of its own the benchmark runs on a private Xvfb, ended when it is done.
     pid_t server = 0;
     pid_t windowManager = 0;
@@ -166,6 +278,15 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "xcb");
     capturebench::registerCaptureBenchmarks("capture", Overlays_baseline, 10, ReleaseToRow_baseline,
                                             ReleaseToRow_capture);
+    for (const bool afterCaptures : {false, true}) {
+        benchmark::RegisterBenchmark(
+            afterCaptures ? "memory_after_500_captures_and_20s_rest/capture"
+                          : "memory_after_500_captures_and_20s_rest/baseline",
+            [afterCaptures](benchmark::State& state) { MemoryAfterCaptures(state, afterCaptures); })
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(1);
+    }
     const int status = capturebench::runBenchmarks(argc, argv);
     if (windowManager > 0) {
         kill(windowManager, SIGTERM);

@@ -10,6 +10,7 @@
 #include "lumetrove/platform/DesktopSession.h"
 #include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/platform/Log.h"
+#include "lumetrove/platform/Memory.h"
 #include "lumetrove/platform/PortalScreenshot.h"
 #include "lumetrove/platform/ScreenGrab.h"
 #include "lumetrove/platform/ScreenUncover.h"
@@ -641,16 +642,23 @@ ScreenshotCapture::Outcome ScreenshotCapture::save(const QueuedImage& queued, Ne
 
 QFuture<QString> ScreenshotCapture::recognizeText(const QImage& image, const QByteArray& encoded)
 {
-    return QtConcurrent::run(&recognition_, [image, encoded, recognizer = recognizer_] {
+    ++recognitionsPending_;
+    return QtConcurrent::run(&recognition_, [this, image, encoded, recognizer = recognizer_] {
+        QString text;
         try {
-            QString text = recognizer->recognize(image.isNull() ? decodeImage(encoded) : image).joinedLines();
+            text = recognizer->recognize(image.isNull() ? decodeImage(encoded) : image).joinedLines();
             printLine(QStringLiteral("Finished recognizing text"));
-            return text;
         } catch (const std::exception& error) {
             // The image is kept, with no text.
             printLine(QStringLiteral("Error recognizing text: ") + QString::fromUtf8(error.what()));
-            return QString();
         }
+        // The last image of a run of captures is read: the memory their images, encodings and thumbnails took
+        // on the threads that made them goes back to the system, so a program at rest in the tray shrinks
+        // back. Here, not on the main thread: it takes a few milliseconds.
+        if (--recognitionsPending_ == 0) {
+            returnFreedMemoryToSystem();
+        }
+        return text;
     });
 }
 

@@ -14,6 +14,7 @@
 #include <QObject>
 #include <QThreadPool>
 #include <QUrl>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -186,6 +187,8 @@ private:
     QThreadPool importWorker_;
     /// Text recognition runs here, one image at a time, in the order the images were saved.
     QThreadPool recognition_;
+    /// Recognitions handed to `recognition_` and not done yet.
+    std::atomic<int> recognitionsPending_{0};
 };
 
 } // namespace lumetrove
