@@ -88,6 +88,7 @@ std::unique_ptr<ScreenUncoverWatch> ScreenUncoverWatch::start(quintptr window, b
     }
     const xcb_get_geometry_cookie_t rootGeometry = xcb_get_geometry(connection, root);
     const xcb_get_geometry_cookie_t frameGeometry = xcb_get_geometry(connection, frame);
+    const xcb_get_window_attributes_cookie_t frameAttributes = xcb_get_window_attributes(connection, frame);
     struct Above {
         xcb_get_window_attributes_cookie_t attributes;
         xcb_get_geometry_cookie_t geometry;
@@ -99,6 +100,8 @@ std::unique_ptr<ScreenUncoverWatch> ScreenUncoverWatch::start(quintptr window, b
     }
     const auto rootBox = reply(xcb_get_geometry_reply(connection, rootGeometry, nullptr));
     const auto frameBox = reply(xcb_get_geometry_reply(connection, frameGeometry, nullptr));
+    const auto frameState = reply(xcb_get_window_attributes_reply(connection, frameAttributes, nullptr));
+    const bool onScreen = frameState && frameState->map_state == XCB_MAP_STATE_VIEWABLE;
     QRegion uncovered;
     if (rootBox && frameBox) {
         const int border = 2 * frameBox->border_width;
@@ -113,6 +116,10 @@ std::unique_ptr<ScreenUncoverWatch> ScreenUncoverWatch::start(quintptr window, b
             const int border = 2 * box->border_width;
             uncovered -= QRect(box->x, box->y, box->width + border, box->height + border);
         }
+    }
+    // A frame that is not on the screen (on another desktop) uncovers nothing: there is nothing to wait for.
+    if (!onScreen) {
+        return nullptr;
     }
 
     std::unique_ptr<ScreenUncoverWatch> watch(new ScreenUncoverWatch);
