@@ -1,4 +1,6 @@
 if(TARGET lumetrove_captureui)
   find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Concurrent)
-  lumetrove_benchmark(capture lumetrove_capture lumetrove_captureui lumetrove_library)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(BENCH_XCB REQUIRED IMPORTED_TARGET xcb)
+  lumetrove_benchmark(capture lumetrove_capture lumetrove_captureui lumetrove_library PkgConfig::BENCH_XCB)
 endif()

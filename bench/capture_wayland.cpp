@@ -105,10 +105,10 @@ void ReleaseToRow_baseline(benchmark::State& state)
     capturebench::measureGrabAndWrite(state, [&] { return desktop->grab(QRectF(selection)); });
 }
 
-void ReleaseToRow_capture(benchmark::State& state)
+void ReleaseToRow_capture(benchmark::State& state, bool untilPngWritten)
 {
     // A drag takes the user longer than reading the portal's file: the overlays show the still image first.
-    capturebench::measureReleaseToRow(state, {selection, showStillImages, false});
+    capturebench::measureReleaseToRow(state, {selection, showStillImages, false, untilPngWritten});
 }
 
 } // namespace

@@ -53,4 +53,9 @@ void WidgetCaptureMainWindow::bringToFront()
     }
 }
 
+quintptr WidgetCaptureMainWindow::nativeWindow() const
+{
+    return window_ && window_->isVisible() ? window_->winId() : 0;
+}
+
 } // namespace lumetrove

@@ -21,6 +21,7 @@ public:
     void hide() override;
     void show() override;
     void bringToFront() override;
+    quintptr nativeWindow() const override;
 
 private:
     QPointer<QWidget> window_;

@@ -127,6 +127,11 @@ void ScreenshotListView::showEvent(QShowEvent* event)
 void ScreenshotListView::hideEvent(QHideEvent* event)
 {
     removeKeyMonitor();
+    // Off the screen (the window closed to the tray) the decoded thumbnails are given back; coming back
+    // reads those of the rows in view again.
+    if (!event->spontaneous()) {
+        thumbnails_->clear();
+    }
     QListView::hideEvent(event);
 }
 

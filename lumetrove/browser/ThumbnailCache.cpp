@@ -88,6 +88,14 @@ QImage ThumbnailCache::thumbnail(qint64 screenshotId)
     return entry->image;
 }
 
+void ThumbnailCache::clear()
+{
+    pool_.clear();
+    entries_.clear();
+    loading_.clear();
+    ++epoch_;
+}
+
 void ThumbnailCache::waitForLoads()
 {
     pool_.waitForDone();
@@ -102,10 +110,15 @@ void ThumbnailCache::startLoad(qint64 screenshotId, const std::optional<QDateTim
     const quint64 generation = generation_;
     // The destructor drains the pool, so the cache outlives every load; a result queued to a cache that
     // is gone by then is dropped by Qt with the cache's posted events.
-    pool_.start([this, screenshotId, knownFileTime, generation] {
+    pool_.start([this, screenshotId, knownFileTime, generation, epoch = epoch_] {
         LoadedThumbnail loaded = loadThumbnailFile(screenshotId, knownFileTime);
         QMetaObject::invokeMethod(
-            this, [this, loaded = std::move(loaded), generation] { finishLoad(loaded, generation); },
+            this,
+            [this, loaded = std::move(loaded), generation, epoch] {
+                if (epoch == epoch_) {
+                    finishLoad(loaded, generation);
+                }
+            },
             Qt::QueuedConnection);
     });
 }

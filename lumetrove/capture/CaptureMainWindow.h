@@ -21,6 +21,9 @@ public:
     virtual void show() = 0;
     /// Raises the window and gives it the keyboard.
     virtual void bringToFront() = 0;
+    /// The window system's id of the window while it is shown (on X11 its window), 0 when there is none: the
+    /// capture watches it leave the screen.
+    virtual quintptr nativeWindow() const { return 0; }
 };
 
 } // namespace lumetrove

@@ -10,8 +10,10 @@
 #include "lumetrove/platform/DesktopSession.h"
 #include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/platform/Log.h"
+#include "lumetrove/platform/Memory.h"
 #include "lumetrove/platform/PortalScreenshot.h"
 #include "lumetrove/platform/ScreenGrab.h"
+#include "lumetrove/platform/ScreenUncover.h"
 #include "lumetrove/platform/TextRecognizer.h"
 #include "lumetrove/platform/WindowList.h"
 
@@ -79,7 +81,7 @@ namespace {
 // compositing manager; without one the window is unmapped instead and mapped again afterwards.
 bool mainWindowUnmappedForCapture = false;
 
-void makeMainWindowInvisible(CaptureMainWindow& window)
+void makeMainWindowInvisible(CaptureMainWindow& window, bool compositorDrawsTranslucency)
 {
     // The portal's screenshot shows what is mapped, whatever its opacity; Wayland lets no program make its
     // window transparent anyway: there the window is unmapped.
@@ -88,7 +90,7 @@ void makeMainWindowInvisible(CaptureMainWindow& window)
             window.hide();
             mainWindowUnmappedForCapture = true;
         }
-    } else if (compositingManagerRunning() || QGuiApplication::platformName() != QLatin1String("xcb")) {
+    } else if (compositorDrawsTranslucency || QGuiApplication::platformName() != QLatin1String("xcb")) {
         window.setOpacity(0);
     } else if (window.isVisible()) {
         window.hide();
@@ -199,6 +201,8 @@ void ScreenshotCapture::dropSelection()
     portalCapture_ = false;
     frozenDesktop_.reset();
     pendingSelection_.reset();
+    screenStills_.clear();
+    uncoverWatch_.reset();
 }
 
 void ScreenshotCapture::startAreaCapture(bool isAssistant, CaptureCompletionHandler completionHandler)
@@ -217,11 +221,17 @@ void ScreenshotCapture::startAreaCapture(bool isAssistant, CaptureCompletionHand
     currentCaptureSource_ = CaptureSource::screen;
     closeShadeWindows();
 
-    const bool unmapped = hideMainWindow(*job);
+    portalCapture_ = capturesThroughPortal();
+    compositorDrawsTranslucency_ =
+        !portalCapture_ && QGuiApplication::platformName() == QLatin1String("xcb") && compositingManagerRunning();
     const quint64 generation = generation_;
     const auto begin = [this, isAssistant, generation] {
         if (generation != generation_) {
             return;
+        }
+        // Called by the watch itself: it goes once it is done.
+        if (uncoverWatch_) {
+            uncoverWatch_.release()->deleteLater();
         }
         if (portalCapture_) {
             takePortalScreenshot(isAssistant);
@@ -229,32 +239,54 @@ void ScreenshotCapture::startAreaCapture(bool isAssistant, CaptureCompletionHand
             openOverlays(isAssistant);
         }
     };
-    portalCapture_ = capturesThroughPortal();
-    // An unmapped main window takes the X server a moment to uncover what lay below it; the portal pictures
-    // the desktop as it is at that moment, so it waits for the window to have gone too.
-    if (unmapped) {
-        QTimer::singleShot(100, this, begin);
-    } else {
-        begin();
-    }
+    hideMainWindow(*job, begin);
 }
 
-bool ScreenshotCapture::hideMainWindow(Job& job)
+void ScreenshotCapture::hideMainWindow(Job& job, const std::function<void()>& begin)
 {
     CaptureMainWindow* window = mainWindow_.get();
     // A window still unmapped for the previous capture counts as shown: that capture never gave it back.
     job.mainWindowWasVisible =
         window != nullptr && ((window->isVisible() && !window->isMinimized()) || mainWindowUnmappedForCapture);
-    if (window == nullptr) {
-        return false;
-    }
-    if (window->isFullScreen()) {
+    if (window != nullptr && window->isFullScreen()) {
+        // Out of full screen first; the window goes on the next turn of the event loop, and the overlays come
+        // once it has gone, so that no still image shows it.
         window->showNormal();
-        QTimer::singleShot(0, this, [again = mainWindow_] { makeMainWindowInvisible(*again); });
-        return false;
+        QTimer::singleShot(0, this, [this, begin, generation = generation_] {
+            if (generation == generation_) {
+                hideThenBegin(begin);
+            }
+        });
+        return;
     }
-    makeMainWindowInvisible(*window);
-    return mainWindowUnmappedForCapture;
+    hideThenBegin(begin);
+}
+
+void ScreenshotCapture::hideThenBegin(const std::function<void()>& begin)
+{
+    CaptureMainWindow* window = mainWindow_.get();
+    if (window == nullptr) {
+        begin();
+        return;
+    }
+    const bool shown = window->isVisible() && !window->isMinimized();
+    // The screen is read (or pictured by the portal) only once it shows what lay below the window: on X11 the
+    // server's damage reports tell when everything the window covered has been drawn again, after its frame
+    // left; a program that never repaints holds the capture up for a moment at most.
+    if (shown && !portalCapture_) {
+        uncoverWatch_ = ScreenUncoverWatch::start(window->nativeWindow(), !compositorDrawsTranslucency_);
+    }
+    makeMainWindowInvisible(*window, compositorDrawsTranslucency_);
+    if (uncoverWatch_) {
+        uncoverWatch_->whenUncovered(std::chrono::milliseconds(300), begin);
+        return;
+    }
+    if (shown && portalCapture_) {
+        // Once the display server has answered a round trip it has taken the window off; the portal pictures
+        // the desktop after that.
+        QGuiApplication::sync();
+    }
+    begin();
 }
 
 void ScreenshotCapture::takePortalScreenshot(bool isAssistant)
@@ -306,15 +338,26 @@ void ScreenshotCapture::portalAnswered(bool isAssistant, const PortalScreenshotO
 
 void ScreenshotCapture::openOverlays(bool isAssistant)
 {
-    // Without a compositor a translucent window shows black: each overlay shows its screen as it was. The
-    // portal's still image is what every overlay shows in a Wayland session.
+    // The selection is cut from the screens as they are now, before any overlay covers them: what the user
+    // saw when the overlays came up, not what changed below them since. Without a compositor a translucent
+    // window shows black: each overlay shows its screen's still image. The portal's still image is what every
+    // overlay shows in a Wayland session.
+    if (!portalCapture_) {
+        screenStills_ = grabScreenStills();
+    }
     const bool frozen =
-        !portalCapture_ && QGuiApplication::platformName() == QLatin1String("xcb") && !compositingManagerRunning();
+        !portalCapture_ && QGuiApplication::platformName() == QLatin1String("xcb") && !compositorDrawsTranslucency_;
     std::vector<std::pair<QScreen*, QImage>> screens;
-    for (QScreen* screen : QGuiApplication::screens()) {
-        screens.emplace_back(screen, frozenDesktop_ ? frozenDesktop_->part(screen->geometry())
-                                     : frozen       ? grabWholeScreen(*screen)
-                                                    : QImage());
+    const QList<QScreen*> all = QGuiApplication::screens();
+    for (qsizetype index = 0; index < all.size(); ++index) {
+        QScreen* screen = all[index];
+        QImage still;
+        if (frozenDesktop_) {
+            still = frozenDesktop_->part(screen->geometry());
+        } else if (frozen && std::size_t(index) < screenStills_.size()) {
+            still = screenStills_[std::size_t(index)].image;
+        }
+        screens.emplace_back(screen, still);
     }
     if (!overlays_) {
         return;
@@ -408,20 +451,27 @@ void ScreenshotCapture::didSelectArea(QRectF area, std::optional<WindowDetails> 
         }
         return;
     }
-    const QRectF global = area;
     job->windowDetails = std::move(details);
     closeShadeWindows();
     if (QGuiApplication::screens().isEmpty()) {
         endCapture(CaptureResult::cancelled);
         return;
     }
-    // The overlays need a moment to leave the screen before its pixels are read.
-    const quint64 generation = generation_;
-    QTimer::singleShot(100, this, [this, global, generation] {
-        if (generation == generation_) {
-            captureAndSaveArea(global);
-        }
-    });
+    if (screenStills_.empty()) {
+        // No still image (a screen gave nothing when the overlays opened): the screen is read as it is, once
+        // the server has taken the overlays off.
+        QGuiApplication::sync();
+        captureAndSaveArea(area);
+        return;
+    }
+    // No pause: the overlays are not in the still images.
+    const QImage image = cutScreenArea(area, std::exchange(screenStills_, {}));
+    if (image.isNull()) {
+        logGrabFailure(area);
+        endCapture(CaptureResult::cancelled);
+        return;
+    }
+    saveGrabbedImage(image);
 }
 
 void ScreenshotCapture::cutFromFrozenDesktop(const QRectF& area)
@@ -592,16 +642,23 @@ ScreenshotCapture::Outcome ScreenshotCapture::save(const QueuedImage& queued, Ne
 
 QFuture<QString> ScreenshotCapture::recognizeText(const QImage& image, const QByteArray& encoded)
 {
-    return QtConcurrent::run(&recognition_, [image, encoded, recognizer = recognizer_] {
+    ++recognitionsPending_;
+    return QtConcurrent::run(&recognition_, [this, image, encoded, recognizer = recognizer_] {
+        QString text;
         try {
-            QString text = recognizer->recognize(image.isNull() ? decodeImage(encoded) : image).joinedLines();
+            text = recognizer->recognize(image.isNull() ? decodeImage(encoded) : image).joinedLines();
             printLine(QStringLiteral("Finished recognizing text"));
-            return text;
         } catch (const std::exception& error) {
             // The image is kept, with no text.
             printLine(QStringLiteral("Error recognizing text: ") + QString::fromUtf8(error.what()));
-            return QString();
         }
+        // The last image of a run of captures is read: the memory their images, encodings and thumbnails took
+        // on the threads that made them goes back to the system, so a program at rest in the tray shrinks
+        // back. Here, not on the main thread: it takes a few milliseconds.
+        if (--recognitionsPending_ == 0) {
+            returnFreedMemoryToSystem();
+        }
+        return text;
     });
 }
 

@@ -6,6 +6,7 @@
 #include "lumetrove/library/CapturedScreenshotInfo.h"
 #include "lumetrove/library/WindowDetails.h"
 #include "lumetrove/platform/DesktopImage.h"
+#include "lumetrove/platform/ScreenGrab.h"
 
 #include <QDBusConnection>
 #include <QImage>
@@ -13,6 +14,7 @@
 #include <QObject>
 #include <QThreadPool>
 #include <QUrl>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +23,7 @@
 namespace lumetrove {
 
 class NewImageJournal;
+class ScreenUncoverWatch;
 class TextRecognizer;
 struct PortalScreenshotOutcome;
 
@@ -120,9 +123,11 @@ private:
     struct Job;
     using JobPtr = std::shared_ptr<Job>;
 
-    /// Makes the main window invisible for the area capture `job` and notes how it was; true when it was
-    /// unmapped, which takes the X server a moment.
-    bool hideMainWindow(Job& job);
+    /// Makes the main window invisible for the area capture `job` and notes how it was; calls `begin` once
+    /// the screen shows what lay below it (at once when it was not shown).
+    void hideMainWindow(Job& job, const std::function<void()>& begin);
+    /// Makes the shown main window invisible, then calls `begin` once the screen no longer shows it.
+    void hideThenBegin(const std::function<void()>& begin);
     /// Asks the desktop portal for the still image that the area capture under way is cut from.
     void takePortalScreenshot(bool isAssistant);
     void openOverlays(bool isAssistant);
@@ -164,6 +169,14 @@ private:
     std::optional<DesktopImage> frozenDesktop_;
     /// A selection made before the portal's image was read, cut once it is.
     std::optional<QRectF> pendingSelection_;
+    /// Every screen as it was when the overlays of the area capture under way opened (outside the portal's
+    /// road): the selection is cut from them, so it shows what the user saw when the overlays came up.
+    std::vector<ScreenStill> screenStills_;
+    /// Whether a compositing manager draws translucent windows translucent (X11): then the overlays show the
+    /// live desktop through them, otherwise each shows its screen's still image.
+    bool compositorDrawsTranslucency_ = false;
+    /// Watches the main window leave the screen before the stills are taken.
+    std::unique_ptr<ScreenUncoverWatch> uncoverWatch_;
     std::optional<QDBusConnection> portalBus_;
     /// Each area capture takes the next number, and so does its end: a portal answer, an overlay or a grab
     /// meant for an earlier one is dropped when it comes.
@@ -174,6 +187,8 @@ private:
     QThreadPool importWorker_;
     /// Text recognition runs here, one image at a time, in the order the images were saved.
     QThreadPool recognition_;
+    /// Recognitions handed to `recognition_` and not done yet.
+    std::atomic<int> recognitionsPending_{0};
 };
 
 } // namespace lumetrove

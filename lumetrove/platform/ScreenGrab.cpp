@@ -4,10 +4,15 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
+#include <functional>
 
 namespace lumetrove {
+namespace {
 
-QImage grabScreenArea(const QRectF& area)
+/// The pixels of `area` put together from each screen's part of it, which `part` gives (the part in the
+/// screen's logical coordinates; null when the screen gives nothing).
+QImage assemble(const QRectF& area, const std::vector<QRect>& screens,
+                const std::function<QImage(std::size_t screen, const QRect& part)>& part)
 {
     const QRect pixels = area.toAlignedRect();
     if (pixels.isEmpty()) {
@@ -19,20 +24,18 @@ QImage grabScreenArea(const QRectF& area)
     };
     std::vector<Part> parts;
     qreal ratio = 1;
-    for (QScreen* screen : QGuiApplication::screens()) {
-        const QRect geometry = screen->geometry();
-        const QRect part = pixels.intersected(geometry);
-        if (part.isEmpty()) {
+    for (std::size_t screen = 0; screen < screens.size(); ++screen) {
+        const QRect geometry = screens[screen];
+        const QRect piece = pixels.intersected(geometry);
+        if (piece.isEmpty()) {
             continue;
         }
-        // With window 0 the offset is taken relative to the screen itself.
-        const QPixmap grabbed =
-            screen->grabWindow(0, part.x() - geometry.x(), part.y() - geometry.y(), part.width(), part.height());
-        if (grabbed.isNull()) {
+        QImage image = part(screen, piece.translated(-geometry.topLeft()));
+        if (image.isNull()) {
             return {};
         }
-        parts.push_back(Part{part, grabbed.toImage()});
-        ratio = std::max(ratio, grabbed.devicePixelRatio());
+        ratio = std::max(ratio, image.devicePixelRatio());
+        parts.push_back(Part{piece, std::move(image)});
     }
     if (parts.empty()) {
         return {};
@@ -51,9 +54,55 @@ QImage grabScreenArea(const QRectF& area)
     return image;
 }
 
+} // namespace
+
+QImage grabScreenArea(const QRectF& area)
+{
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    std::vector<QRect> geometries;
+    for (const QScreen* screen : screens) {
+        geometries.push_back(screen->geometry());
+    }
+    return assemble(area, geometries, [&](std::size_t screen, const QRect& part) {
+        // With window 0 the offset is taken relative to the screen itself.
+        return screens[static_cast<qsizetype>(screen)]
+            ->grabWindow(0, part.x(), part.y(), part.width(), part.height())
+            .toImage();
+    });
+}
+
 QImage grabWholeScreen(QScreen& screen)
 {
     return screen.grabWindow(0).toImage();
+}
+
+std::vector<ScreenStill> grabScreenStills()
+{
+    std::vector<ScreenStill> stills;
+    for (QScreen* screen : QGuiApplication::screens()) {
+        QImage image = grabWholeScreen(*screen);
+        if (image.isNull()) {
+            return {};
+        }
+        stills.push_back(ScreenStill{screen->geometry(), std::move(image)});
+    }
+    return stills;
+}
+
+QImage cutScreenArea(const QRectF& area, const std::vector<ScreenStill>& stills)
+{
+    std::vector<QRect> geometries;
+    for (const ScreenStill& still : stills) {
+        geometries.push_back(still.geometry);
+    }
+    return assemble(area, geometries, [&](std::size_t screen, const QRect& part) {
+        const QImage& image = stills[screen].image;
+        const qreal ratio = image.devicePixelRatio();
+        const QRect pixels((QPointF(part.topLeft()) * ratio).toPoint(), (QSizeF(part.size()) * ratio).toSize());
+        QImage piece = image.copy(pixels);
+        piece.setDevicePixelRatio(ratio);
+        return piece;
+    });
 }
 
 } // namespace lumetrove

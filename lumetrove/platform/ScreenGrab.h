@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QImage>
+#include <QRect>
 #include <QRectF>
+#include <vector>
 
 class QScreen;
 
@@ -16,5 +18,20 @@ QImage grabScreenArea(const QRectF& area);
 
 /// The whole of one screen in physical pixels; null when it gives nothing. Main thread.
 QImage grabWholeScreen(QScreen& screen);
+
+/// One screen's pixels at one moment, for areas to be cut from later.
+struct ScreenStill {
+    /// The screen's logical geometry.
+    QRect geometry;
+    /// Its physical pixels, with the screen's device pixel ratio.
+    QImage image;
+};
+
+/// Every screen as it is now, in Qt's order; empty when a screen gives nothing. Main thread.
+std::vector<ScreenStill> grabScreenStills();
+
+/// The pixels of `area` cut from `stills`, as `grabScreenArea` would have grabbed them when they were taken.
+/// Any thread.
+QImage cutScreenArea(const QRectF& area, const std::vector<ScreenStill>& stills);
 
 } // namespace lumetrove

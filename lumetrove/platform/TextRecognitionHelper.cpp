@@ -4,6 +4,8 @@
 #include <QDataStream>
 #include <QFile>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <poll.h>
@@ -186,8 +188,8 @@ void endHelper(Helper helper)
 
 class HelperProcessTextRecognizer final : public TextRecognizer {
 public:
-    explicit HelperProcessTextRecognizer(const QString& executable)
-        : state_(std::make_shared<State>(QFile::encodeName(executable)))
+    HelperProcessTextRecognizer(const QString& executable, std::chrono::milliseconds idleLimit)
+        : state_(std::make_shared<State>(QFile::encodeName(executable), idleLimit))
     {
         onTextRecognitionKeepingChanged([weak = std::weak_ptr<State>(state_)](bool kept) {
             if (const std::shared_ptr<State> state = weak.lock(); state && !kept) {
@@ -241,14 +243,29 @@ private:
     }
 
     struct State {
-        explicit State(QByteArray program) : executable(std::move(program)) {}
+        using Clock = std::chrono::steady_clock;
+
+        State(QByteArray program, std::chrono::milliseconds limit) : executable(std::move(program)), idleLimit(limit) {}
+
+        ~State()
+        {
+            {
+                const std::lock_guard lock(mutex);
+                stopping = true;
+            }
+            wake.notify_all();
+            if (reaper.joinable()) {
+                reaper.join();
+            }
+        }
 
         Helper take()
         {
             {
                 const std::lock_guard lock(mutex);
                 if (!idle.empty()) {
-                    const Helper helper = idle.back();
+                    // The one used last: the others are the first to have waited long enough to be ended.
+                    const Helper helper = idle.back().helper;
                     idle.pop_back();
                     return helper;
                 }
@@ -256,13 +273,18 @@ private:
             return start();
         }
 
-        /// Idle from now on; ended at once when engines are not kept (asked after it is idle, as engines are).
+        /// Idle from now on; ended at once when engines are not kept (asked after it is idle, as engines are),
+        /// otherwise once it has had no work for the idle limit.
         void giveBack(Helper helper)
         {
             {
                 const std::lock_guard lock(mutex);
-                idle.push_back(helper);
+                idle.push_back(IdleHelper{helper, Clock::now()});
+                if (!reaper.joinable()) {
+                    reaper = std::thread([this] { endWhenIdleTooLong(); });
+                }
             }
+            wake.notify_all();
             if (!textRecognitionEnginesKept()) {
                 endIdle();
             }
@@ -270,13 +292,38 @@ private:
 
         void endIdle()
         {
-            std::vector<Helper> ended;
+            std::vector<IdleHelper> ended;
             {
                 const std::lock_guard lock(mutex);
                 ended.swap(idle);
             }
-            for (const Helper& helper : ended) {
+            for (const IdleHelper& idleHelper : ended) {
+                endHelper(idleHelper.helper);
+            }
+        }
+
+        /// Ends each helper that has waited the idle limit for work: its engine and model (tens of megabytes)
+        /// go back to the system, and the next recognition starts a helper again. Runs on a thread of its own,
+        /// asleep while no helper waits.
+        void endWhenIdleTooLong()
+        {
+            std::unique_lock lock(mutex);
+            while (!stopping) {
+                if (idle.empty()) {
+                    wake.wait(lock);
+                    continue;
+                }
+                // Helpers are given back in time order: the first waited longest.
+                const Clock::time_point due = idle.front().since + idleLimit;
+                if (Clock::now() < due) {
+                    wake.wait_until(lock, due);
+                    continue;
+                }
+                const Helper helper = idle.front().helper;
+                idle.erase(idle.begin());
+                lock.unlock();
                 endHelper(helper);
+                lock.lock();
             }
         }
 
@@ -321,9 +368,19 @@ private:
             return Helper{pid, sockets[0]};
         }
 
+        struct IdleHelper {
+            Helper helper;
+            Clock::time_point since;
+        };
+
         const QByteArray executable;
+        const std::chrono::milliseconds idleLimit;
         std::mutex mutex;
-        std::vector<Helper> idle;
+        std::condition_variable wake;
+        /// In the order they were given back.
+        std::vector<IdleHelper> idle;
+        std::thread reaper;
+        bool stopping = false;
     };
 
     std::shared_ptr<State> state_;
@@ -331,9 +388,10 @@ private:
 
 } // namespace
 
-std::shared_ptr<TextRecognizer> makeHelperProcessTextRecognizer(const QString& executable)
+std::shared_ptr<TextRecognizer> makeHelperProcessTextRecognizer(const QString& executable,
+                                                                std::chrono::milliseconds idleLimit)
 {
-    return std::make_shared<HelperProcessTextRecognizer>(executable);
+    return std::make_shared<HelperProcessTextRecognizer>(executable, idleLimit);
 }
 
 int runTextRecognitionHelper()

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QRectF>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -74,8 +75,11 @@ inline constexpr char textRecognitionHelperArgument[] = "--recognize-text";
 /// `runTextRecognitionHelper`. The engines, their models (tens of megabytes) and the recognition libraries
 /// then stay out of this process, and a recognition that crashes ends only its helper (the call throws
 /// `TextRecognitionError`). Each recognition takes an idle helper or starts one (a tenth of a second);
-/// helpers wait for the next while engines are kept (`setTextRecognitionEnginesKept`), else end at once.
-std::shared_ptr<TextRecognizer> makeHelperProcessTextRecognizer(const QString& executable);
+/// helpers wait for the next while engines are kept (`setTextRecognitionEnginesKept`), else end at once, and
+/// a helper that has had no work for `idleLimit` ends too.
+std::shared_ptr<TextRecognizer>
+makeHelperProcessTextRecognizer(const QString& executable,
+                                std::chrono::milliseconds idleLimit = std::chrono::seconds(10));
 
 /// The helper's side: answers the recognitions asked on standard input, with this process's Tesseract
 /// recogniser, until the input ends. Returns the exit status.

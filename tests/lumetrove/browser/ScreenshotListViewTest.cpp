@@ -309,6 +309,9 @@ TEST_F(ScreenshotListViewTest, TheRowShowsItsThumbnailUnderATransparentMouseSurf
     const QRect frame = screenshotRowGeometry(view->visualRect(view->listModel().index(0))).thumbnailFrame;
     EXPECT_EQ(shown.pixelColor(frame.center()), QColor(Qt::blue));
     EXPECT_EQ(shown.pixelColor(frame.topLeft() + QPoint(20, 20)), QColor(Qt::blue));
+    // Off the screen (the window closed to the tray) the decoded thumbnails are let go of.
+    view->window()->hide();
+    EXPECT_TRUE(view->thumbnails().thumbnail(ids[0]).isNull());
 }
 
 TEST_F(ScreenshotListViewTest, AThumbnailDrawnAgainInTheBackgroundShowsOnceTheManagerTellsOfIt)

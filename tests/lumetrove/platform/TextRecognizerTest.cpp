@@ -1,6 +1,9 @@
 #include "lumetrove/platform/TextRecognizer.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QHBoxLayout>
 #include <QPainter>
@@ -9,8 +12,10 @@
 #include <QRegularExpression>
 #include <QStyleFactory>
 #include <QTableWidget>
+#include <QThread>
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
 #include <thread>
@@ -641,6 +646,40 @@ TEST(TextRecognizerTest, AHelperProcessReadsWhatThisProcessReadsAndOneThatEndsIs
         EXPECT_THROW(makeHelperProcessTextRecognizer(QString::fromLatin1(notAHelper))->recognize(image),
                      TextRecognitionError);
     }
+}
+
+/// The text-recognition helpers this process has running (ended ones are left out, reaped or not).
+int runningHelpers()
+{
+    int helpers = 0;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly) || !commandLine.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toLongLong() == QCoreApplication::applicationPid() &&
+            commandLine.readAll().contains(textRecognitionHelperArgument)) {
+            ++helpers;
+        }
+    }
+    return helpers;
+}
+
+TEST(TextRecognizerTest, AHelperWithoutWorkEndsAndTheNextRecognitionStartsAnother)
+{
+    const QImage image = textImage({QStringLiteral("Quarterly budget review")}, Qt::black, Qt::white);
+    const auto recognizer =
+        makeHelperProcessTextRecognizer(QCoreApplication::applicationFilePath(), std::chrono::milliseconds(200));
+    EXPECT_EQ(recognizer->recognize(image).joinedLines(), QStringLiteral("Quarterly budget review"));
+    QDeadlineTimer deadline(30000);
+    while (runningHelpers() > 0 && !deadline.hasExpired()) {
+        QThread::msleep(20);
+    }
+    EXPECT_EQ(runningHelpers(), 0) << "the idle helper was kept";
+    EXPECT_EQ(recognizer->recognize(image).joinedLines(), QStringLiteral("Quarterly budget review"));
 }
 
 TEST(TextRecognizerTest, ACancelledRecognitionGivesUpAndTheNextOneReadsItsOwnImage)

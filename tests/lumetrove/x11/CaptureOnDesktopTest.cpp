@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QWidget>
 #include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -79,11 +80,15 @@ protected:
     }
 
     /// Captures a drag from `from` to `to` (global coordinates) into `library`, checking on the way that
-    /// an overlay covers every screen; the capture's outcome.
-    CaptureResult captureDrag(ScreenshotsListManager& library, QPoint from, QPoint to)
+    /// an overlay covers every screen; `whileOpen` runs once the overlays are shown. The capture's outcome.
+    CaptureResult captureDrag(ScreenshotsListManager& library, QPoint from, QPoint to,
+                              const std::function<void()>& whileOpen = {})
     {
         LibraryCapture capture(library);
         EXPECT_TRUE(processEventsUntil(LibraryCapture::overlaysShown, stepTimeoutMs)) << "the overlays did not open";
+        if (whileOpen) {
+            whileOpen();
+        }
         const QList<QPointer<QWidget>>& overlays = LibraryCapture::windows();
         for (QScreen* screen : QGuiApplication::screens()) {
             EXPECT_TRUE(std::any_of(
@@ -167,6 +172,30 @@ TEST_F(CaptureOnDesktopTest, ADragAcrossBothScreensGrabsEachScreensPart)
     ASSERT_EQ(captureDrag(library, QPoint(670, 215), QPoint(1105, 360)), CaptureResult::success);
     ASSERT_EQ(library.screenshots().size(), before + 1);
     expectTextWindowCaptured(library, QSize(435, 145));
+}
+
+TEST_F(CaptureOnDesktopTest, AWindowThatChangesWhileTheOverlaysAreOpenIsSavedAsItWasWhenTheyOpened)
+{
+    ScreenshotsListManager library;
+    ASSERT_TRUE(processEventsUntil([&] { return library.listLoaded(); }, stepTimeoutMs));
+    openTextWindow(900, 200);
+    // The window turns red below the overlays; once they close it shows red on the screen.
+    const auto turnRed = [&] {
+        window_.write("red\n");
+        EXPECT_TRUE(processEventsUntil([&] { return window_.canReadLine() && window_.readLine() == "changed\n"; },
+                                       stepTimeoutMs))
+            << "the text window did not change";
+    };
+    ASSERT_EQ(captureDrag(library, QPoint(910, 215), QPoint(1345, 360), turnRed), CaptureResult::success);
+    expectTextWindowCaptured(library, QSize(435, 145));
+    const QImage saved(library.screenshots().front()->imageUrl()->toLocalFile());
+    int red = 0;
+    for (int y = 0; y < saved.height(); ++y) {
+        for (int x = 0; x < saved.width(); ++x) {
+            red += saved.pixelColor(x, y) == QColor(Qt::red) ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(red, 0) << "the area was read after the overlays opened";
 }
 
 TEST(ScreenRecordingOnDesktopTest, TheX11SessionGrantsIt)
