@@ -58,9 +58,11 @@ const QString deleteSelectedScreenshotName = QStringLiteral("deleteSelectedScree
 // The arrow stands this far below the top edge of the view, its tip under the toolbar's "AI Assistant" button.
 constexpr int firstLaunchArrowOffsetY = 10;
 
-// The columns' widths where the screen has room for them; the list column is wider while the first-launch
-// hint is shown. Where the screen is narrower, the list and detail columns give way down to the floor.
-constexpr ColumnWidths columnMinimums{250, 500, 500};
+// The columns' least widths where the screen has room for them; the list column is wider while the first-launch
+// hint is shown. They leave the window narrow enough to be tiled to half a 1920-pixel screen (its rows go
+// compact there); the columns start at their ideal widths where the window has room. Where the screen is
+// narrower still, the list and detail columns give way down to the floor.
+constexpr ColumnWidths columnMinimums{250, 320, 360};
 constexpr ColumnWidths columnIdeals{350, 650, 600};
 constexpr int sidebarMaximumWidth = 360;
 constexpr int firstLaunchListMinimumWidth = 600;
@@ -667,6 +669,9 @@ void ContentView::applyColumnMinimums()
     listColumn_->setMinimumWidth(minimums.list);
     emptyState_->setMinimumWidth(shouldShowFirstLaunchArrow() ? minimums.list : 0);
     detailStack_->setMinimumWidth(minimums.detail);
+    // The splitter's own least size follows its columns', but the layouts above it keep the one they asked
+    // for until told: the window could not shrink for a smaller screen.
+    splitter_->updateGeometry();
 }
 
 void ContentView::placeFirstLaunchArrow()

@@ -3,12 +3,15 @@
 #include "lumetrove/capture/CaptureMainWindow.h"
 
 #include <QPointer>
+#include <QRect>
 #include <QWidget>
+#include <optional>
 
 namespace lumetrove {
 
 /// The shell's main window as the capture engine sees it. It follows the widget by a guarded pointer: once
-/// the widget is gone, every call does nothing and it counts as hidden. Main thread.
+/// the widget is gone, every call does nothing and it counts as hidden. A window hidden here and shown again
+/// comes back where it was, at the same size. Main thread.
 class WidgetCaptureMainWindow : public CaptureMainWindow {
 public:
     explicit WidgetCaptureMainWindow(QWidget* window) : window_(window) {}
@@ -25,6 +28,8 @@ public:
 
 private:
     QPointer<QWidget> window_;
+    /// The window's place on the desktop (without its frame) when it was last hidden here.
+    std::optional<QRect> hiddenGeometry_;
 };
 
 } // namespace lumetrove

@@ -158,6 +158,19 @@ public:
         return editor;
     }
 
+    // The view hands the row's data to its open editor again whenever the row changes: when its count
+    // arrives a moment after the editor opened, and after every keystroke written through. Setting the same
+    // text again would drop the selection (a new folder's name, selected for typing over) and move the
+    // cursor to the end, so the field is set only when the name itself changed elsewhere.
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override
+    {
+        auto* field = static_cast<QLineEdit*>(editor);
+        const QString name = index.data(Qt::EditRole).toString();
+        if (field->text() != name) {
+            field->setText(name);
+        }
+    }
+
     void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option, const QModelIndex&) const override
     {
         editor->setGeometry(option.rect.adjusted(18 + iconSize + 6, 3, -(10 + 5 + countMinimumWidth), -3));
@@ -223,7 +236,17 @@ protected:
         }
     }
 
-    void dragEnterEvent(QDragEnterEvent* event) override { dragMoveEvent(event); }
+    void dragEnterEvent(QDragEnterEvent* event) override
+    {
+        dragMoveEvent(event);
+        // A target whose enter is refused gets none of the drag's moves until it leaves and comes back. A
+        // hand on a mouse brings a drag in over rows that take nothing (a period, a header, the space below
+        // the rows) on its way to a folder: the enter of the application's own drags is taken, and each move
+        // then tells whether the row under the pointer takes the drop.
+        if (isOwnScreenshotDrag(*event) || isOwnFolderMove(*event)) {
+            event->accept();
+        }
+    }
 
     void dragMoveEvent(QDragMoveEvent* event) override
     {

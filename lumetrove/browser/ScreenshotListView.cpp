@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QResizeEvent>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QTextEdit>
@@ -349,6 +350,16 @@ void ScreenshotListView::mouseMoveEvent(QMouseEvent* event)
 void ScreenshotListView::mouseReleaseEvent(QMouseEvent*)
 {
     pressedScreenshot_.reset();
+}
+
+void ScreenshotListView::resizeEvent(QResizeEvent* event)
+{
+    QListView::resizeEvent(event);
+    // Rows are as wide as the list, and compact where it is narrow; the list lays its rows out again only
+    // when it grows taller, so a new width is laid out here.
+    if (event->size().width() != event->oldSize().width()) {
+        scheduleDelayedItemsLayout();
+    }
 }
 
 void ScreenshotListView::contextMenuEvent(QContextMenuEvent* event)

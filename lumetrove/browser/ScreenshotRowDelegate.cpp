@@ -6,6 +6,7 @@
 #include "lumetrove/platform/DesktopApplications.h"
 #include "lumetrove/platform/NamedColors.h"
 
+#include <QAbstractItemView>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTextLayout>
@@ -26,6 +27,17 @@ constexpr int textSpacing = 5;
 constexpr int appIconSize = 32;
 constexpr int appIconInset = 15;
 constexpr int mouseSurfaceTrailingGap = 15;
+/// The least room a name needs beside the full-size thumbnail; a narrower row is compact.
+constexpr int minimumNameWidth = 160;
+// A compact row: the small thumbnail, less space around it, and a smaller application icon, so that the name
+// has most of the row's width.
+constexpr int compactTextGap = 12;
+constexpr int compactAppIconSize = 20;
+constexpr int compactAppIconInset = 8;
+constexpr int compactNameTrailingPadding = compactAppIconInset + compactAppIconSize + 6;
+constexpr int compactTextSpacing = 4;
+/// Compact thumbnails kept at most; the cache is emptied when it would hold more.
+constexpr qsizetype maxCompactThumbnails = 512;
 /// A long recognised text is cut before it is laid out: the row shows a few lines of it at most.
 constexpr qsizetype maxDescriptionLength = 600;
 
@@ -112,9 +124,47 @@ void paintDetailText(QPainter& painter, const QRect& rect, const QString& date, 
 
 } // namespace
 
+bool isCompactScreenshotRow(int rowWidth)
+{
+    const int fullNameWidth = rowWidth - 2 * horizontalInset - nameTrailingPadding -
+                              (padding + rowThumbnailFrame.width() + padding + stackSpacing + padding);
+    return fullNameWidth < minimumNameWidth;
+}
+
+QImage compactRowThumbnail(const QImage& thumbnail)
+{
+    if (thumbnail.isNull()) {
+        return thumbnail;
+    }
+    const qreal ratio = thumbnail.devicePixelRatio();
+    QImage scaled = thumbnail.scaled(compactRowThumbnailFrame * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    scaled.setDevicePixelRatio(ratio);
+    return scaled;
+}
+
 ScreenshotRowGeometry screenshotRowGeometry(const QRect& rowRect)
 {
     ScreenshotRowGeometry geometry;
+    geometry.mouseSurface = rowRect.adjusted(0, 0, -mouseSurfaceTrailingGap, 0);
+    if (isCompactScreenshotRow(rowRect.width())) {
+        // The name on a line of its own across the card, the application's icon at its end; below it the
+        // small thumbnail with the date and description beside it.
+        geometry.compact = true;
+        geometry.card = rowRect.adjusted(horizontalInset, rowGap / 2, -horizontalInset, -rowGap / 2);
+        geometry.nameRect =
+            QRect(geometry.card.left() + padding, geometry.card.top() + padding,
+                  std::max(0, geometry.card.width() - padding - compactNameTrailingPadding), nameHeight);
+        geometry.appIconRect = QRect(geometry.card.right() + 1 - compactAppIconInset - compactAppIconSize,
+                                     geometry.card.top() + compactAppIconInset, compactAppIconSize, compactAppIconSize);
+        geometry.thumbnailFrame =
+            QRect(QPoint(geometry.card.left() + padding, geometry.nameRect.bottom() + 1 + compactTextSpacing),
+                  compactRowThumbnailFrame);
+        const int textLeft = geometry.thumbnailFrame.right() + 1 + compactTextGap;
+        geometry.detailRect =
+            QRect(textLeft, geometry.thumbnailFrame.top(), std::max(0, geometry.card.right() - padding - textLeft),
+                  std::max(0, geometry.card.bottom() - padding - geometry.thumbnailFrame.top()));
+        return geometry;
+    }
     geometry.card = rowRect.adjusted(horizontalInset, rowGap / 2, -horizontalInset, -rowGap / 2);
     geometry.thumbnailFrame = QRect(geometry.card.topLeft() + QPoint(padding, padding), rowThumbnailFrame);
     const int textLeft = geometry.thumbnailFrame.right() + 1 + padding + stackSpacing + padding;
@@ -125,12 +175,14 @@ ScreenshotRowGeometry screenshotRowGeometry(const QRect& rowRect)
                                 std::max(0, geometry.card.bottom() - 2 * padding - detailTop));
     geometry.appIconRect = QRect(geometry.card.right() + 1 - appIconInset - appIconSize,
                                  geometry.card.top() + appIconInset, appIconSize, appIconSize);
-    geometry.mouseSurface = rowRect.adjusted(0, 0, -mouseSurfaceTrailingGap, 0);
     return geometry;
 }
 
-int screenshotRowHeight()
+int screenshotRowHeight(int rowWidth)
 {
+    if (isCompactScreenshotRow(rowWidth)) {
+        return rowGap + padding + nameHeight + compactTextSpacing + compactRowThumbnailFrame.height() + padding;
+    }
     return rowThumbnailFrame.height() + 2 * padding + rowGap;
 }
 
@@ -151,7 +203,15 @@ ScreenshotRowDelegate::ScreenshotRowDelegate(const LibrarySelection& selection, 
 
 QSize ScreenshotRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const
 {
-    return QSize(option.rect.width() > 0 ? option.rect.width() : 600, screenshotRowHeight());
+    // Every row is as wide as the list's viewport (the list asks once for all rows, with no rectangle).
+    int width = option.rect.width();
+    if (const auto* view = qobject_cast<const QAbstractItemView*>(option.widget); view != nullptr) {
+        width = view->viewport()->width();
+    }
+    if (width <= 0) {
+        width = 600;
+    }
+    return QSize(width, screenshotRowHeight(width));
 }
 
 void ScreenshotRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
@@ -172,7 +232,17 @@ void ScreenshotRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
         painter->fillPath(card, namedColor(u"ScreenshotItemSelectedColor", palette));
     }
 
-    const QImage thumbnail = thumbnails_.thumbnail(id);
+    QImage thumbnail = thumbnails_.thumbnail(id);
+    if (geometry.compact && !thumbnail.isNull()) {
+        auto found = compactThumbnails_.constFind(thumbnail.cacheKey());
+        if (found == compactThumbnails_.cend()) {
+            if (compactThumbnails_.size() >= maxCompactThumbnails) {
+                compactThumbnails_.clear();
+            }
+            found = compactThumbnails_.insert(thumbnail.cacheKey(), compactRowThumbnail(thumbnail));
+        }
+        thumbnail = found.value();
+    }
     if (!thumbnail.isNull()) {
         painter->save();
         painter->setClipRect(geometry.thumbnailFrame);

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QIcon>
+#include <QImage>
 #include <QSet>
 #include <QStyledItemDelegate>
 #include <optional>
@@ -11,8 +12,21 @@ namespace lumetrove {
 class LibrarySelection;
 class ThumbnailCache;
 
+/// The thumbnail frame of a compact row. A row too narrow for the full-size thumbnail and a readable name
+/// beside it (a narrow list column, a large scale factor) is compact: its name has a line of its own across
+/// the row, above a thumbnail half the size.
+inline constexpr QSize compactRowThumbnailFrame{100, 70};
+
+/// Whether a row `rowWidth` wide is compact.
+bool isCompactScreenshotRow(int rowWidth);
+
+/// A row thumbnail as a compact row shows it: fitted into the compact frame, proportions kept.
+QImage compactRowThumbnail(const QImage& thumbnail);
+
 /// Geometry of one screenshot row inside the rectangle the list gives it.
 struct ScreenshotRowGeometry {
+    /// A compact row: the name on a line of its own, the small thumbnail frame below it.
+    bool compact = false;
     /// The rounded background that takes the selection colour.
     QRect card;
     /// The thumbnail's frame, with its border drawn just inside.
@@ -26,11 +40,12 @@ struct ScreenshotRowGeometry {
     QRect mouseSurface;
 };
 
-/// Lays out a row in `rowRect` (left to right; the list mirrors it for right-to-left).
+/// Lays out a row in `rowRect` (left to right; the list mirrors it for right-to-left); compact when the
+/// rectangle is narrow.
 ScreenshotRowGeometry screenshotRowGeometry(const QRect& rowRect);
 
-/// Height of every row: the thumbnail frame, its padding and the gap between rows.
-int screenshotRowHeight();
+/// Height of every row `rowWidth` wide: the thumbnail frame, its padding and the gap between rows.
+int screenshotRowHeight(int rowWidth);
 
 /// Where `image` sits in the frame: centred at its own size (thumbnail files are made for the frame; a
 /// larger image is clipped to it by the painter).
@@ -65,6 +80,8 @@ private:
     ThumbnailCache& thumbnails_;
     double loadingBarsOpacity_ = 0.4;
     mutable QHash<QString, std::optional<QIcon>> appIcons_;
+    /// Compact thumbnails made from the cached ones, by the cached image's key: made once, not in every paint.
+    mutable QHash<qint64, QImage> compactThumbnails_;
     mutable QSet<QString> pendingAppIcons_;
 };
 

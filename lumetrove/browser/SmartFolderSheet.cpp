@@ -84,6 +84,11 @@ SmartFolderSheet::SmartFolderSheet(FoldersListManager& folders, ScreenshotsListM
     // Escape reaches QDialog::reject, Return the default button.
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(okButton, &QPushButton::clicked, this, &SmartFolderSheet::save);
+
+    // The sheet opens with the name field taking the keyboard and its name selected, so that what is typed
+    // replaces it, as when a folder is renamed in the sidebar.
+    nameField_->selectAll();
+    nameField_->setFocus();
 }
 
 QString SmartFolderSheet::folderName() const

@@ -3,6 +3,7 @@
 #include "flowlayout/FlowStack.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -27,6 +28,25 @@ QString normalisedKeyword(const QString& piece)
     return piece.trimmed().toLower().trimmed();
 }
 
+/// The field in which keywords are typed. Return with something typed adds it and goes no further: in a
+/// dialog it would also press the default button and close the dialog with the next keyword unwritten. An
+/// empty field lets Return through to the dialog.
+class KeywordField : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        const bool addsKeywords =
+            (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !text().isEmpty();
+        QLineEdit::keyPressEvent(event);
+        if (addsKeywords) {
+            event->accept();
+        }
+    }
+};
+
 } // namespace
 
 KeywordEditorView::KeywordEditorView(QString keywordText, QString newKeyword, QStringList keywords,
@@ -44,7 +64,7 @@ KeywordEditorView::KeywordEditorView(QString keywordText, QString newKeyword, QS
     stack_->addWidget(chipArea_);
 
     fieldRow_ = new QHBoxLayout;
-    field_ = new QLineEdit(this);
+    field_ = new KeywordField(this);
     field_->setPlaceholderText(QStringLiteral("Keywords"));
     field_->setAccessibleName(QStringLiteral("Keywords"));
     field_->setText(newKeyword);

@@ -9,6 +9,7 @@
 #include "lumetrove/browser/LibrarySelection.h"
 #include "lumetrove/browser/ScreenshotListModel.h"
 #include "lumetrove/browser/ScreenshotListView.h"
+#include "lumetrove/browser/ScreenshotRowDelegate.h"
 #include "lumetrove/library/FoldersListManager.h"
 #include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
@@ -605,6 +606,60 @@ TEST_F(ContentViewTest, TheFirstLaunchArrowPointsAtTheAIAssistantButtonWhereverT
         return std::abs(view->firstLaunchArrow()->mapToGlobal(view->firstLaunchArrow()->rect().center()).x() -
                         button->mapToGlobal(button->rect().center()).x()) <= 1;
     }));
+    UserDefaults::remove(UserDefaults::openAIAPIKey);
+}
+
+TEST_F(ContentViewTest, NarrowedToItsLeastWidthTheWindowTilesToHalfA1920ScreenAndShowsReadableNames)
+{
+    addScreenshot(*store, QStringLiteral("Quarterly budget review of the northern region"));
+    UserDefaults::setValue(UserDefaults::openAIAPIKey, QStringLiteral("sk-test"));
+    constructView();
+    QMainWindow& window = putInMainWindow();
+    testing::waitForList(view->screenshotsListManager());
+    auto* list = testing::controlNamed<ScreenshotListView>(&window, QStringLiteral("Screenshots"));
+    ASSERT_NE(list, nullptr);
+    const auto nameField = [&] {
+        for (QLineEdit* field : testing::controlsNamed<QLineEdit>(&window, QStringLiteral("Name"))) {
+            if (field->isVisible()) {
+                return field;
+            }
+        }
+        return static_cast<QLineEdit*>(nullptr);
+    };
+    ASSERT_TRUE(processEventsUntil([&] { return nameField() != nullptr; }));
+    QFont bold = list->font();
+    bold.setBold(true);
+    // Room for a dozen letters of a name, in the list's row and in the detail pane's field.
+    const int readable = 12 * QFontMetrics(bold).averageCharWidth();
+
+    // On a wide screen, and on screens 960 and 800 wide (1920 and 1600 at scale 2), as the window fit tells it.
+    for (const int screenWidth : {3840, 960, 800}) {
+        SCOPED_TRACE(screenWidth);
+        view->setAvailableWidth(screenWidth - 2);
+        // Narrowed as far as it goes, once its layouts have taken the columns' new minimums, the window fits
+        // half a 1920 screen less a window manager's borders (and the smaller screen), and the list has laid
+        // its rows out for its new width.
+        const int room = std::min(958, screenWidth - 2);
+        EXPECT_TRUE(processEventsUntil([&] {
+            window.resize(1, 800);
+            const QRect rect = list->visualRect(list->model()->index(0, 0));
+            return window.width() <= room && rect.width() == list->viewport()->width() &&
+                   rect.height() == screenshotRowHeight(list->viewport()->width());
+        })) << "the window is "
+            << window.width() << " wide, its first row " << list->visualRect(list->model()->index(0, 0)).width() << "x"
+            << list->visualRect(list->model()->index(0, 0)).height() << " in a list " << list->viewport()->width()
+            << " wide";
+        const ScreenshotRowGeometry row = screenshotRowGeometry(list->visualRect(list->model()->index(0, 0)));
+        EXPECT_GE(row.nameRect.width(), readable);
+        EXPECT_LE(row.nameRect.right(), list->viewport()->width());
+        EXPECT_TRUE(row.nameRect.intersected(row.thumbnailFrame).isEmpty());
+        EXPECT_TRUE(row.nameRect.intersected(row.appIconRect).isEmpty());
+        EXPECT_LE(row.card.bottom(), list->visualRect(list->model()->index(0, 0)).bottom());
+        QLineEdit* name = nameField();
+        ASSERT_NE(name, nullptr);
+        EXPECT_GE(name->width(), readable);
+        EXPECT_LE(name->mapTo(&window, QPoint(name->width(), 0)).x(), window.width());
+    }
     UserDefaults::remove(UserDefaults::openAIAPIKey);
 }
 

@@ -9,6 +9,7 @@
 #include <QAbstractItemModelTester>
 #include <QDrag>
 #include <QDragEnterEvent>
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
@@ -16,6 +17,8 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
+#include <QWindow>
+#include <cmath>
 
 namespace lumetrove {
 namespace {
@@ -92,6 +95,8 @@ protected:
                       std::to_string(screenshotId));
     }
 
+    /// A window holding the sidebar, for tests that need one around it; it goes after the sidebar.
+    std::unique_ptr<QWidget> window;
     std::unique_ptr<FolderListView> sidebar;
     QListView* list = nullptr;
     std::optional<FolderSection> highlightDuringDrag;
@@ -215,12 +220,21 @@ TEST_F(FolderListViewTest, NewFolderRenameReorderAndDelete)
     EXPECT_EQ(second.name, "New Folder");
     EXPECT_FALSE(second.isSmartFolder);
     EXPECT_EQ(selection.section(), FolderSection::list(second));
-    // The new folder's name is open for typing, all of it selected.
-    const QLineEdit* editor = testing::controlNamed<QLineEdit>(sidebar.get(), QStringLiteral("Folder name"));
+    // The new folder's name is open for typing, all of it selected, also once the rows' counts have come in;
+    // what is typed replaces it, and every keystroke is written through to the database.
+    QLineEdit* editor = testing::controlNamed<QLineEdit>(sidebar.get(), QStringLiteral("Folder name"));
     ASSERT_TRUE(editor);
+    waitForCounts();
     EXPECT_EQ(editor->selectedText(), "New Folder");
+    QTest::keyClicks(editor, QStringLiteral("Receipts"));
+    EXPECT_EQ(folders->loadFolders()[1].name, "Receipts");
+    editor->setCursorPosition(0);
+    waitForCounts();
+    QTest::keyClicks(editor, QStringLiteral("My "));
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_EQ(folders->loadFolders()[1].name, "My Receipts");
 
-    // Each edit writes the list through to the database; an empty name is kept.
+    // An empty name is kept.
     FolderSidebarModel& model = sidebar->sidebarModel();
     ASSERT_TRUE(model.setData(model.index(model.rowOf(FolderSection::list(first))), QStringLiteral("Receipts")));
     ASSERT_TRUE(model.setData(model.index(model.rowOf(FolderSection::list(second))), QString()));
@@ -320,6 +334,59 @@ TEST_F(FolderListViewTest, DroppingAScreenshotFilesItInOneFolderOrNone)
     EXPECT_TRUE(dropScreenshot(screenshot, centreOf(FolderSection::all())));
     EXPECT_THAT(linksOf(screenshot->id()), ::testing::IsEmpty());
     EXPECT_TRUE(testing::processEventsUntil([&] { return screenshots->screenshots().isEmpty(); }));
+}
+
+TEST_F(FolderListViewTest, AScreenshotDraggedInSmallStepsAcrossRowsThatTakeNothingIsDroppedOnTheFolder)
+{
+    makeSidebar(1);
+    const Folder folder = *folders->addFolder(QStringLiteral("Receipts"), false, QString());
+    const ScreenshotPtr screenshot = screenshots->screenshots().first();
+    // The sidebar with, on its right, the list the drag comes from, in one window as in the main window.
+    window = std::make_unique<QWidget>();
+    auto* layout = new QHBoxLayout(window.get());
+    sidebar->setParent(window.get());
+    layout->addWidget(sidebar.get());
+    auto* source = new QWidget;
+    source->setMinimumSize(300, 600);
+    layout->addWidget(source);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+
+    // The window system's drag hands the window an enter and then a move for each step of the pointer, as a
+    // hand moves it: 15 pixels at a time, from a row of the list, in over "Today", to the folder.
+    QWindow* handle = window->windowHandle();
+    ASSERT_TRUE(handle);
+    const auto inWindow = [&](QWidget* widget, QPoint point) { return widget->mapTo(window.get(), point); };
+    const QPoint today = inWindow(list->viewport(), centreOf(FolderSection::today()));
+    const QPoint from(inWindow(source, QPoint(150, 0)).x(), today.y());
+    const QPoint to = inWindow(list->viewport(), centreOf(FolderSection::list(folder)));
+    bool accepted = false;
+    std::optional<FolderSection> highlighted;
+    DragManager::shared().setDragRunner([&](QDrag& drag) {
+        const QMimeData* data = drag.mimeData();
+        QDragEnterEvent enter(from, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(handle, &enter);
+        QPoint at = from;
+        for (const QPoint waypoint : {today, to}) {
+            while (at != waypoint) {
+                const QPoint delta = waypoint - at;
+                const double length = std::hypot(delta.x(), delta.y());
+                at = length <= 15 ? waypoint : at + (QPointF(delta) * (15 / length)).toPoint();
+                QDragMoveEvent move(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+                QCoreApplication::sendEvent(handle, &move);
+            }
+        }
+        highlighted = sidebar->dragOverFolderSection();
+        QDropEvent drop(to, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(handle, &drop);
+        accepted = drop.isAccepted();
+        return accepted ? Qt::CopyAction : Qt::IgnoreAction;
+    });
+    QWidget dragSource;
+    DragManager::shared().beginDrag(&dragSource, screenshot, QImage());
+    EXPECT_EQ(highlighted, FolderSection::list(folder));
+    EXPECT_TRUE(accepted);
+    EXPECT_THAT(linksOf(screenshot->id()), ::testing::ElementsAre(std::to_string(folder.id)));
 }
 
 TEST_F(FolderListViewTest, ForeignDragsAndDropsAfterTheDragEndedAreRefused)

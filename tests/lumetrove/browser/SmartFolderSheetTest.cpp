@@ -3,6 +3,7 @@
 #include "tests/lumetrove/AccessibleControls.h"
 #include "tests/lumetrove/browser/BrowserTest.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -76,9 +77,23 @@ TEST_F(SmartFolderSheetTest, SavingANewSmartFolderStoresItAsTypedAndSelectsIt)
     EXPECT_TRUE(testing::controlNamed<QLabel>(sheet.get(), QStringLiteral("New Smart Folder")));
     QLineEdit* name = nameField(*sheet);
     ASSERT_TRUE(name);
-    name->setText(QStringLiteral(" Pets "));
-    ASSERT_NO_FATAL_FAILURE(addKeywords(*sheet, QStringLiteral("Cats dogs")));
-    QTest::keyClick(name, Qt::Key_Return);
+    // The name field has the keyboard, its default name selected: what is typed replaces it.
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet.get()));
+    EXPECT_EQ(QApplication::focusWidget(), name);
+    EXPECT_EQ(name->selectedText(), "New Folder");
+    QTest::keyClicks(name, QStringLiteral(" Pets "));
+    // Return in the keyword field adds what was typed there and keeps the sheet open for the next keyword.
+    auto* keywordField = testing::controlNamed<QLineEdit>(sheet.get(), QStringLiteral("Keywords"));
+    ASSERT_TRUE(keywordField);
+    for (const QString& typed : {QStringLiteral("Cats"), QStringLiteral("dogs")}) {
+        QTest::keyClicks(keywordField, typed);
+        QTest::keyClick(keywordField, Qt::Key_Return);
+        EXPECT_TRUE(sheet->isVisible()) << typed.toStdString();
+        EXPECT_TRUE(folders->folders().isEmpty());
+    }
+    EXPECT_EQ(sheet->keywords(), "cats dogs");
+    // With nothing typed in it, Return there saves, as it does from the name field.
+    QTest::keyClick(keywordField, Qt::Key_Return);
     ASSERT_EQ(folders->folders().size(), 1);
     const Folder folder = folders->folders().first();
     EXPECT_EQ(folder.name, " Pets ");

@@ -64,10 +64,10 @@ TEST_F(ThumbnailTest, AThumbnailCapturedAtPixelRatioTwoShowsItsWholePictureSharp
     EXPECT_EQ(loaded.image.deviceIndependentSize().toSize(), rowThumbnailFrame);
 
     // Drawn into the row's frame as the row does: both halves of the picture show.
-    QImage row(QSize(600, screenshotRowHeight()) * 2, QImage::Format_ARGB32_Premultiplied);
+    QImage row(QSize(600, screenshotRowHeight(600)) * 2, QImage::Format_ARGB32_Premultiplied);
     row.setDevicePixelRatio(2);
     row.fill(Qt::white);
-    const QRect frame = screenshotRowGeometry(QRect(0, 0, 600, screenshotRowHeight())).thumbnailFrame;
+    const QRect frame = screenshotRowGeometry(QRect(0, 0, 600, screenshotRowHeight(600))).thumbnailFrame;
     {
         QPainter painter(&row);
         painter.drawImage(thumbnailImageRect(frame, loaded.image.deviceIndependentSize().toSize()), loaded.image);

@@ -2,6 +2,7 @@
 // user would: through its tray icon, the screen, the mouse and the keyboard. What the program did is read from
 // its library (the database, read-only) and from the pixels it shows.
 
+#include "lumetrove/browser/ScreenshotRowDelegate.h"
 #include "lumetrove/browser/ThumbnailCache.h"
 #include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/platform/TextRecognizer.h"
@@ -14,6 +15,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QPainter>
 #include <QProcess>
 #include <QRegion>
 #include <QScreen>
@@ -21,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -194,6 +197,25 @@ public:
 
     QRect desktop() const { return desktop_; }
 
+    /// Asks the window manager, as a pager does for the user, to move `window` so that its client area's top
+    /// left corner is at `position` (root-window coordinates).
+    void moveWindow(xcb_window_t window, QPoint position) const
+    {
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = atom("_NET_MOVERESIZE_WINDOW");
+        // Static gravity (the client area's corner), x and y given, asked for by the user (source 2).
+        message.data.data32[0] = XCB_GRAVITY_STATIC | (1u << 8) | (1u << 9) | (2u << 12);
+        message.data.data32[1] = static_cast<quint32>(position.x());
+        message.data.data32[2] = static_cast<quint32>(position.y());
+        xcb_send_event(connection_.get(), 0, root_,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&message));
+        xcb_flush(connection_.get());
+    }
+
     /// The pixels of the desktop inside `rect` (root-window coordinates), straight from the server, whatever
     /// screens the desktop is split into.
     QImage grab(const QRect& rect) const
@@ -315,7 +337,7 @@ protected:
     }
 
     /// Starts the program in `programEnvironment`, with `extra` variables added to it.
-    void startProgram(int aiPort, const QProcessEnvironment& extra = {})
+    void startProgram(int aiPort, const QProcessEnvironment& extra = {}, const QStringList& arguments = {})
     {
         QProcessEnvironment environment = programEnvironment(aiPort);
         for (const QString& name : extra.keys()) {
@@ -323,7 +345,7 @@ protected:
         }
         program_.setProcessEnvironment(environment);
         program_.setProcessChannelMode(QProcess::ForwardedChannels);
-        program_.start(QStringLiteral(LUMETROVE_PROGRAM), {});
+        program_.start(QStringLiteral(LUMETROVE_PROGRAM), arguments);
         ASSERT_TRUE(program_.waitForStarted()) << program_.errorString().toStdString();
     }
 
@@ -362,6 +384,32 @@ protected:
             return LibraryRow{std::get<std::int64_t>(*id), text("name"), text("text"), text("path")};
         } catch (const std::exception&) {
             return std::nullopt; // not created yet, or busy: asked again
+        }
+    }
+
+    /// The first column of the first row `sql` reads from the program's library as text; none while it cannot
+    /// be read or reads nothing.
+    std::optional<QString> query(const std::string& sql) const
+    {
+        const QString copy = sandbox_.filePath(QStringLiteral("query-copy.sqlite3"));
+        QFile::remove(copy);
+        if (!QFile::copy(sandbox_.filePath(QStringLiteral("data/Lumetrove/db.sqlite3")), copy)) {
+            return std::nullopt;
+        }
+        try {
+            const auto value = sqlite::Connection::openPath(copy.toStdString(), true)->scalar(sql);
+            if (!value) {
+                return std::nullopt;
+            }
+            if (const auto* text = std::get_if<std::string>(&*value)) {
+                return QString::fromStdString(*text);
+            }
+            if (const auto* number = std::get_if<std::int64_t>(&*value)) {
+                return QString::number(*number);
+            }
+            return std::nullopt;
+        } catch (const std::exception&) {
+            return std::nullopt;
         }
     }
 
@@ -418,8 +466,13 @@ protected:
             return std::nullopt;
         }
         const QImage grabbed = x_.grab(*frame);
-        const std::optional<QPoint> at = findImage(grabbed, thumbnail);
-        return at ? std::optional<QRect>(QRect(frame->topLeft() + *at, thumbnail.size())) : std::nullopt;
+        // A narrow list shows compact rows, with a smaller thumbnail.
+        for (const QImage& shown : {thumbnail, compactRowThumbnail(thumbnail)}) {
+            if (const std::optional<QPoint> at = findImage(grabbed, shown)) {
+                return QRect(frame->topLeft() + *at, shown.size());
+            }
+        }
+        return std::nullopt;
     }
 
     /// Opens the tray icon's menu with a click and chooses `title` in it.
@@ -620,14 +673,28 @@ protected:
     }
 
     /// Captures with a drag on the overlay and waits for the library to hold `rows` screenshots and the main
-    /// window to be back on the desktop.
-    void finishCapture(qint64 rows, QPoint from, QPoint to)
+    /// window to be back on the desktop where it was, `placed`.
+    void finishCapture(qint64 rows, QPoint from, QPoint to, const QRect& placed)
     {
         ASSERT_NO_FATAL_FAILURE(dragOnOverlay(from, to));
         ASSERT_TRUE(processEventsUntil([&] { return rowCount() == rows; }, stepTimeoutMs))
             << "the library holds " << rowCount().value_or(-1) << " screenshots, not " << rows;
-        ASSERT_TRUE(processEventsUntil([&] { return mainWindowFrame().has_value(); }, stepTimeoutMs))
-            << "the main window did not come back after the capture";
+        std::optional<XWindow> window;
+        ASSERT_TRUE(processEventsUntil(
+            [&] {
+                window = mainWindow();
+                return window && window->geometry == placed;
+            },
+            stepTimeoutMs))
+            << "the main window did not come back where it was, at " << placed.x() << "," << placed.y() << " "
+            << placed.width() << "x" << placed.height() << ", but "
+            << (window ? QStringLiteral("at %1,%2 %3x%4")
+                             .arg(window->geometry.x())
+                             .arg(window->geometry.y())
+                             .arg(window->geometry.width())
+                             .arg(window->geometry.height())
+                       : QStringLiteral("not at all"))
+                   .toStdString();
     }
 };
 
@@ -658,6 +725,20 @@ TEST_P(NewUserOnDesktopTest, WithNoKeyTheAlertIsAnsweredAndCapturesFromEveryPlac
     // each screenshot's thumbnail is its own.
     openTextWindow(1100, 820);
 
+    // The user has moved the window to the right monitor, a little lower than the window manager put it on the
+    // left one, where it would place a window that comes up anew.
+    std::optional<XWindow> window = mainWindow();
+    ASSERT_TRUE(window);
+    const QRect placed = window->geometry.translated(800, 57);
+    x_.moveWindow(window->id, placed.topLeft());
+    ASSERT_TRUE(processEventsUntil(
+        [&] {
+            window = mainWindow();
+            return window && window->geometry == placed;
+        },
+        stepTimeoutMs))
+        << "the window manager did not move the window";
+
     // A capture from the toolbar's "Screenshot" button.
     std::optional<QRect> frame = mainWindowFrame();
     ASSERT_TRUE(frame);
@@ -667,16 +748,16 @@ TEST_P(NewUserOnDesktopTest, WithNoKeyTheAlertIsAnsweredAndCapturesFromEveryPlac
         [&] { return (button = findText(x_.grab(toolbar), QStringLiteral("Screenshot"))).has_value(); }, stepTimeoutMs))
         << "the toolbar shows no \"Screenshot\"";
     ASSERT_TRUE(clickAt(toolbar.topLeft() + button->center()));
-    ASSERT_NO_FATAL_FAILURE(finishCapture(1, QPoint(1110, 835), QPoint(1545, 965)));
+    ASSERT_NO_FATAL_FAILURE(finishCapture(1, QPoint(1110, 835), QPoint(1545, 965), placed));
 
     // One from the tray icon's menu.
     ASSERT_NO_FATAL_FAILURE(chooseInTrayMenu(QStringLiteral("Take Screenshot")));
-    ASSERT_NO_FATAL_FAILURE(finishCapture(2, QPoint(1120, 850), QPoint(1480, 950)));
+    ASSERT_NO_FATAL_FAILURE(finishCapture(2, QPoint(1120, 850), QPoint(1480, 950), placed));
 
     // One with Ctrl+N in the main window, which the stored capture brought to the front: a modal alert left
     // over it, seen or not, would take the key.
     ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+n")}));
-    ASSERT_NO_FATAL_FAILURE(finishCapture(3, QPoint(1105, 828), QPoint(1380, 990)));
+    ASSERT_NO_FATAL_FAILURE(finishCapture(3, QPoint(1105, 828), QPoint(1380, 990), placed));
     EXPECT_TRUE(dialogs().empty()) << "an alert came back after the captures";
 
     // A search in the window's search field hides the newest screenshot's row, and clearing it shows it again.
@@ -711,6 +792,81 @@ TEST_P(NewUserOnDesktopTest, WithNoKeyTheAlertIsAnsweredAndCapturesFromEveryPlac
 
 INSTANTIATE_TEST_SUITE_P(Desktop, NewUserOnDesktopTest, ::testing::Values(NewUserRun{"plain", {}}),
                          [](const ::testing::TestParamInfo<NewUserRun>& info) { return info.param.name; });
+
+TEST_F(AppOnDesktopTest, ANewFolderTakesItsTypedNameAndARowDraggedOntoItByHandIsFiledThere)
+{
+    // A picture handed to the program at its start is its one screenshot.
+    QImage picture(480, 320, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    QPainter painter(&picture);
+    for (int i = 0; i < 8; ++i) {
+        painter.fillRect(QRect(i * 60, 0, 30, 320), QColor::fromHsv(i * 40, 200, 180));
+    }
+    painter.end();
+    const QString file = sandbox_.filePath(QStringLiteral("stripes.png"));
+    ASSERT_TRUE(picture.save(file));
+    startProgram(0, {}, {file});
+    ASSERT_TRUE(processEventsUntil([&] { return rowCount() == 1; }, stepTimeoutMs)) << "the picture was not imported";
+    std::optional<QRect> frame;
+    ASSERT_TRUE(processEventsUntil([&] { return (frame = mainWindowFrame()).has_value(); }, stepTimeoutMs));
+
+    // "New Folder", then a name typed and Return: the folder has that name, not the default one and it.
+    std::optional<QRect> button;
+    ASSERT_TRUE(processEventsUntil(
+        [&] { return (button = findText(x_.grab(*frame), QStringLiteral("New Folder"))).has_value(); }, stepTimeoutMs))
+        << "the sidebar shows no \"New Folder\"";
+    ASSERT_TRUE(clickAt(frame->topLeft() + button->center()));
+    ASSERT_TRUE(processEventsUntil([&] { return query("SELECT count(*) FROM folders") == QStringLiteral("1"); },
+                                   stepTimeoutMs));
+    ASSERT_TRUE(xdotool({QStringLiteral("type"), QStringLiteral("Receipts")}));
+    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Return")}));
+    EXPECT_TRUE(processEventsUntil(
+        [&] { return query("SELECT folder_name FROM folders") == QStringLiteral("Receipts"); }, stepTimeoutMs))
+        << "the folder is named " << query("SELECT folder_name FROM folders").value_or(QString()).toStdString();
+
+    // The new folder is selected and empty: "All" lists the screenshot again.
+    std::optional<QRect> all;
+    ASSERT_TRUE(processEventsUntil([&] { return (all = findText(x_.grab(*frame), QStringLiteral("All"))).has_value(); },
+                                   stepTimeoutMs))
+        << "the sidebar shows no \"All\"";
+    ASSERT_TRUE(clickAt(frame->topLeft() + all->center()));
+
+    // The row, pressed and moved by hand to the folder: 15 pixels every 30 ms.
+    const QString thumbnailPath = sandbox_.filePath(QStringLiteral("data/Lumetrove/Thumbnails/thumbnail-%1.png")
+                                                        .arg(query("SELECT id FROM screenshots").value_or(QString())));
+    ASSERT_TRUE(processEventsUntil([&] { return !QImage(thumbnailPath).isNull(); }, stepTimeoutMs));
+    QImage thumbnail(thumbnailPath);
+    if (thumbnail.width() > rowThumbnailFrame.width() || thumbnail.height() > rowThumbnailFrame.height()) {
+        thumbnail = renderThumbnail(thumbnail, rowThumbnailFrame.width(), QSizeF(rowThumbnailFrame));
+    }
+    std::optional<QRect> row;
+    ASSERT_TRUE(processEventsUntil([&] { return (row = thumbnailOnScreen(thumbnail)).has_value(); }, stepTimeoutMs))
+        << "the list does not show the screenshot";
+    std::optional<QRect> folder;
+    ASSERT_TRUE(processEventsUntil(
+        [&] {
+            frame = mainWindowFrame();
+            return frame && (folder = findText(x_.grab(*frame), QStringLiteral("Receipts"))).has_value();
+        },
+        stepTimeoutMs))
+        << "the sidebar shows no \"Receipts\"";
+    const QPoint from = row->center();
+    const QPoint to = frame->topLeft() + folder->center();
+    QStringList steps{QStringLiteral("mousemove"), QString::number(from.x()), QString::number(from.y()),
+                      QStringLiteral("mousedown"), QStringLiteral("1")};
+    const QPoint delta = to - from;
+    const int count = std::max(1, static_cast<int>(std::hypot(delta.x(), delta.y()) / 15));
+    for (int i = 1; i <= count; ++i) {
+        const QPoint at = from + delta * i / count;
+        steps << QStringLiteral("sleep") << QStringLiteral("0.03") << QStringLiteral("mousemove")
+              << QString::number(at.x()) << QString::number(at.y());
+    }
+    steps << QStringLiteral("sleep") << QStringLiteral("0.1") << QStringLiteral("mouseup") << QStringLiteral("1");
+    ASSERT_TRUE(xdotool(steps));
+    EXPECT_TRUE(processEventsUntil(
+        [&] { return query("SELECT count(*) FROM folders_screenshots") == QStringLiteral("1"); }, stepTimeoutMs))
+        << "the screenshot was not filed in the folder";
+}
 
 TEST_F(AppOnDesktopTest, OfCopiesStartedAtOnceExactlyOneRunsAndGetsTheOthersFiles)
 {

@@ -1,4 +1,5 @@
 #include "lumetrove/app/ContentView.h"
+#include "lumetrove/app/WidgetCaptureMainWindow.h"
 #include "lumetrove/capture/ScreenshotCapture.h"
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/ScreenshotsDB.h"
@@ -13,12 +14,17 @@
 #include <QGuiApplication>
 #include <QProcess>
 #include <QScreen>
+#include <QTest>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
+#include <xcb/xcb.h>
 
 namespace lumetrove {
 namespace {
@@ -196,6 +202,56 @@ TEST_F(CaptureOnDesktopTest, AWindowThatChangesWhileTheOverlaysAreOpenIsSavedAsI
         }
     }
     EXPECT_EQ(red, 0) << "the area was read after the overlays opened";
+}
+
+TEST(MainWindowOnDesktopTest, HiddenForACaptureAndShownAgainTheWindowComesBackWhereTheUserPutIt)
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        GTEST_SKIP() << "no X display: the desktop tests start one with Xvfb";
+    }
+    QWidget widget;
+    widget.setWindowTitle(QStringLiteral("Screenshots"));
+    widget.resize(400, 300);
+    widget.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&widget));
+
+    // The user moves the window to the second screen: the window manager is asked as a pager asks it, for the
+    // window's client area at a place of the user's.
+    const QRect placed(QPoint(950, 230), widget.size());
+    std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> connection(xcb_connect(nullptr, nullptr),
+                                                                            xcb_disconnect);
+    ASSERT_EQ(xcb_connection_has_error(connection.get()), 0);
+    const char* name = "_NET_MOVERESIZE_WINDOW";
+    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
+        xcb_intern_atom_reply(connection.get(), xcb_intern_atom(connection.get(), 0, std::strlen(name), name), nullptr),
+        &std::free);
+    ASSERT_TRUE(atom);
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = static_cast<xcb_window_t>(widget.winId());
+    message.type = atom->atom;
+    // Static gravity (the client area's corner), x and y given, asked for by the user (source 2).
+    message.data.data32[0] = XCB_GRAVITY_STATIC | (1u << 8) | (1u << 9) | (2u << 12);
+    message.data.data32[1] = static_cast<quint32>(placed.x());
+    message.data.data32[2] = static_cast<quint32>(placed.y());
+    xcb_send_event(connection.get(), 0, xcb_setup_roots_iterator(xcb_get_setup(connection.get())).data->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(connection.get());
+    ASSERT_TRUE(processEventsUntil([&] { return widget.geometry() == placed; }, stepTimeoutMs))
+        << "the window manager did not move the window";
+
+    // A capture hides the window and shows it again; a window mapped anew is placed by the window manager on
+    // its primary screen unless it says where it goes.
+    WidgetCaptureMainWindow window(&widget);
+    window.hide();
+    ASSERT_TRUE(processEventsUntil([&] { return !widget.windowHandle()->isExposed(); }, stepTimeoutMs));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&widget));
+    EXPECT_TRUE(processEventsUntil([&] { return widget.geometry() == placed; }, stepTimeoutMs))
+        << "the window came back at " << widget.geometry().x() << "," << widget.geometry().y();
+    EXPECT_EQ(widget.screen(), QGuiApplication::screens().at(1));
 }
 
 TEST(ScreenRecordingOnDesktopTest, TheX11SessionGrantsIt)
