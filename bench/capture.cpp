@@ -135,7 +135,7 @@ void MemoryAfterCaptures(benchmark::State& state, bool afterCaptures)
 {
     const std::unique_ptr<QLabel> window(textWindow());
     processEventsUntil([&] { return window->windowHandle()->isExposed(); });
-    lumetrove::ScreenshotsListManager library;
+    lumetrove::ScreenshotsListManager library(lumetrove::ScreenshotsDB::shared());
     processEventsUntil([&] { return library.listLoaded(); });
     lumetrove::ScreenshotCapture capture(
         lumetrove::makeHelperProcessTextRecognizer(QCoreApplication::applicationFilePath()), nullptr);

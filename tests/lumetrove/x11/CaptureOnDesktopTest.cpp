@@ -182,7 +182,7 @@ TEST_F(CaptureOnDesktopTest, ADragAcrossBothScreensGrabsEachScreensPart)
 
 TEST_F(CaptureOnDesktopTest, AWindowThatChangesWhileTheOverlaysAreOpenIsSavedAsItWasWhenTheyOpened)
 {
-    ScreenshotsListManager library;
+    ScreenshotsListManager library(ScreenshotsDB::shared());
     ASSERT_TRUE(processEventsUntil([&] { return library.listLoaded(); }, stepTimeoutMs));
     openTextWindow(900, 200);
     // The window turns red below the overlays; once they close it shows red on the screen.
