@@ -23,6 +23,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 #include <cmath>
 
 namespace lumetrove {
@@ -227,7 +228,12 @@ void AppDelegate::showScreenshotsWindow()
             window->show();
         }
         window->raise();
-        window->activateWindow();
+        // Qt's Wayland activation goes through the surface of the window that has the focus; a focus window
+        // whose surface is already gone (an overlay just closed) would be followed into a null pointer.
+        const QWindow* focus = QGuiApplication::focusWindow();
+        if (focus == nullptr || focus->handle() != nullptr) {
+            window->activateWindow();
+        }
     }
 }
 
