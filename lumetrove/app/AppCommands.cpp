@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
@@ -82,8 +83,42 @@ void feedbackAction()
     QDesktopServices::openUrl(url);
 }
 
+namespace {
+
+/// Takes the window's menu shortcuts for keys that reach the window itself unmatched. On Wayland the program
+/// learns that its window is active a round trip after the keyboard focus came to it, and Qt matches a key
+/// against the shortcuts when the key arrives but delivers it later: keys that come at once behind the focus
+/// match no shortcut, and reach the window, by then active, as plain keys. A key that a shortcut took never
+/// reaches it, and with no focus widget in the window no widget can have claimed the key for itself.
+class EarlyShortcuts : public QObject {
+public:
+    explicit EarlyShortcuts(QMainWindow& window) : QObject(&window), window_(window) { qApp->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* receiver, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress || receiver != &window_) {
+            return false;
+        }
+        const QKeySequence key(static_cast<QKeyEvent*>(event)->keyCombination());
+        for (QAction* action : window_.menuBar()->findChildren<QAction*>()) {
+            if (action->isEnabled() && action->shortcuts().contains(key)) {
+                action->trigger();
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    QMainWindow& window_;
+};
+
+} // namespace
+
 void installAppCommands(QMainWindow& window, SoftwareUpdater& updater)
 {
+    new EarlyShortcuts(window);
     QMenuBar* bar = window.menuBar();
 
     QMenu* appMenu = bar->addMenu(QStringLiteral("Lumetrove"));

@@ -96,6 +96,26 @@ TEST_F(AppCommandsTest, NewScreenshotAndAIAssistantPostTakeScreenshotWithTheirKe
     EXPECT_TRUE(spy.posted[1].boolValue("aiAssistant"));
 }
 
+TEST_F(AppCommandsTest, AShortcutKeyThatReachesTheWindowUnmatchedStillRunsItsCommand)
+{
+    // As on Wayland, where keys that come right behind the keyboard focus are matched against the shortcuts
+    // before the window is active, and then delivered to it as plain keys.
+    PostedNotifications spy;
+    QKeyEvent ctrlN(QEvent::KeyPress, Qt::Key_N, Qt::ControlModifier, QStringLiteral("n"));
+    QApplication::sendEvent(&window, &ctrlN);
+    ASSERT_EQ(spy.posted.size(), 1);
+    EXPECT_EQ(spy.posted[0].name, QStringLiteral("takeScreenshot"));
+    // A key that a focused widget receives stays its own.
+    field->setFocus();
+    QKeyEvent ctrlA(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier);
+    QKeyEvent letter(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+    QApplication::sendEvent(field, &letter);
+    QApplication::sendEvent(field, &ctrlA);
+    EXPECT_EQ(field->text(), QStringLiteral("x"));
+    EXPECT_EQ(field->selectedText(), QStringLiteral("x"));
+    EXPECT_EQ(spy.posted.size(), 1);
+}
+
 TEST_F(AppCommandsTest, DeleteDeletesOnlyWhenNoTextFieldHasTheFocusAndBackspaceNever)
 {
     PostedNotifications spy;

@@ -218,6 +218,29 @@ std::vector<QRect> xWindowsOf(const QString& display, qint64 pid)
     return windows;
 }
 
+/// The values of xdotool's `--shell` output.
+QMap<QByteArray, int> shellValues(const std::optional<QByteArray>& output)
+{
+    QMap<QByteArray, int> values;
+    for (const QByteArray& line : output.value_or(QByteArray()).split('\n')) {
+        const QList<QByteArray> pair = line.split('=');
+        if (pair.size() == 2) {
+            values.insert(pair[0], pair[1].toInt());
+        }
+    }
+    return values;
+}
+
+/// Whether XWayland, on the X11 display `display`, has its pointer within a unit of `point`: it learns where the
+/// pointer is only while the compositor has the pointer over one of its windows.
+bool xPointerAt(const QString& display, QPoint point)
+{
+    const QMap<QByteArray, int> pointer =
+        shellValues(runProgram(QStringLiteral("env"), {QStringLiteral("DISPLAY=") + display, QStringLiteral("xdotool"),
+                                                       QStringLiteral("getmouselocation"), QStringLiteral("--shell")}));
+    return pointer.contains("X") && std::abs(pointer.value("X") - point.x()) <= 1 && pointer.value("Y") == point.y();
+}
+
 TEST_F(CaptureOnWaylandTest, AProgramRunningThroughXWaylandCapturesThroughThePortal)
 {
     // The X11 display XWayland serves on this Wayland desktop: a program on it may read no other program's
@@ -249,8 +272,23 @@ TEST_F(CaptureOnWaylandTest, AProgramRunningThroughXWaylandCapturesThroughThePor
     ASSERT_TRUE(main) << "the main window did not come up";
     ASSERT_EQ(main->output, wideOutput);
 
-    // Ctrl+N: an overlay over each screen, then a drag over the text window.
+    // The desktop as the capture will see it: the text window painted at its place, the pointer where the drag
+    // starts.
+    const QRect selection(rect->topLeft() + QPoint(10, 20), QSize(360, 110));
     ASSERT_TRUE(focus(*main));
+    ASSERT_TRUE(
+        movePointer({QStringLiteral("move"), QString::number(selection.left()), QString::number(selection.top())}));
+    QImage desktop;
+    ASSERT_TRUE(processEventsUntil(
+        [&] {
+            desktop = portalImage();
+            return desktop.size() == QSize(5120, 2160) &&
+                   desktop.pixel((rect->bottomRight() - QPoint(2, 2)) * 2) == qRgb(255, 255, 255);
+        },
+        waylandStepTimeoutMs))
+        << "the text window was never painted";
+
+    // Ctrl+N: an overlay over each screen, then a drag over the text window.
     ASSERT_TRUE(press({QStringLiteral("-M"), QStringLiteral("ctrl"), QStringLiteral("n"), QStringLiteral("-m"),
                        QStringLiteral("ctrl")}));
     ASSERT_TRUE(processEventsUntil(
@@ -263,11 +301,14 @@ TEST_F(CaptureOnWaylandTest, AProgramRunningThroughXWaylandCapturesThroughThePor
         },
         waylandStepTimeoutMs))
         << "no overlay over every screen";
-    const QRect selection(rect->topLeft() + QPoint(10, 20), QSize(360, 110));
+    // The drag starts only once XWayland has the pointer, which only the overlay can give it there: an X11
+    // window is mapped a moment before the compositor hands it the pointer, and a press before that would go to
+    // the window below. Until the overlays came, the pointer was over no X11 window.
+    EXPECT_TRUE(pointAt(selection.topLeft(), [&] { return xPointerAt(display, selection.topLeft()); }))
+        << "the overlay never took the pointer";
+    ASSERT_TRUE(drag(selection.topLeft(), selection.bottomRight() + QPoint(1, 1))) << "the test pointer failed";
 
-    // The screenshot holds the text window's own pixels on the scale-2 output, as the portal shows them. An X11
-    // window is mapped a moment before the compositor hands it the pointer: a drag that came too early went to
-    // the window below and is made again.
+    // The screenshot holds the text window's own pixels on the scale-2 output, as the portal shows them.
     const QDir screenshots(sandbox.filePath(QStringLiteral("data/Lumetrove/Screenshots")));
     QImage captured;
     const auto saved = [&] {
@@ -275,15 +316,11 @@ TEST_F(CaptureOnWaylandTest, AProgramRunningThroughXWaylandCapturesThroughThePor
         captured = files.size() == 1 ? QImage(screenshots.filePath(files.front())) : QImage();
         return !captured.isNull();
     };
-    for (int attempt = 0; attempt < 3 && !saved(); ++attempt) {
-        ASSERT_TRUE(drag(selection.topLeft(), selection.bottomRight() + QPoint(1, 1))) << "the test pointer failed";
-        processEventsUntil(saved, waylandStepTimeoutMs / 3);
-    }
+    processEventsUntil(saved, waylandStepTimeoutMs);
     ASSERT_FALSE(captured.isNull()) << "no screenshot was saved";
     // XWayland tells X11 programs every screen's scale as 1: the screenshot has the scale-2 output's own pixels
-    // all the same, two per logical unit, exactly as the portal's image shows them.
-    const QImage desktop = portalImage();
-    ASSERT_EQ(desktop.size(), QSize(5120, 2160));
+    // all the same, two per logical unit, exactly as the portal's image showed them before the capture (after
+    // it the program's main window comes back, and sway may tile it beside the text window).
     const QImage expected = desktop.copy(QRect(selection.topLeft() * 2, selection.size() * 2));
     ASSERT_EQ(captured.size(), expected.size());
     captured = captured.convertToFormat(QImage::Format_RGB32);
@@ -293,8 +330,8 @@ TEST_F(CaptureOnWaylandTest, AProgramRunningThroughXWaylandCapturesThroughThePor
             different += captured.pixel(x, y) != expected.pixel(x, y);
         }
     }
-    // The pointer, left over the selection by an earlier drag, may be in one image and not the other; shrunk
-    // to one pixel per logical unit, every letter's edge would differ.
+    // The pointer, at the selection's corner, may be in one image and not the other; shrunk to one pixel per
+    // logical unit, every letter's edge would differ.
     EXPECT_LT(different, expected.width() * expected.height() / 100)
         << "the screenshot is not the portal's image of the selection";
 }
