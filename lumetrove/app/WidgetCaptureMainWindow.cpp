@@ -1,6 +1,9 @@
 #include "lumetrove/app/WidgetCaptureMainWindow.h"
 
+#include <QEvent>
+#include <QTimer>
 #include <QWindow>
+#include <utility>
 
 namespace lumetrove {
 
@@ -61,6 +64,54 @@ void WidgetCaptureMainWindow::show()
     }
     hiddenGeometry_.reset();
     window_->show();
+}
+
+namespace {
+
+/// Calls its action once, when its window has drawn its first frame since it was shown (a Wayland window is
+/// mapped only with that frame) or when the wait has gone on long enough, then goes.
+class FirstFrameWait : public QObject {
+public:
+    FirstFrameWait(QWidget* window, std::function<void()> action) : QObject(window), action_(std::move(action))
+    {
+        window->installEventFilter(this);
+        // A compositor that never shows the window must not keep the caller waiting.
+        QTimer::singleShot(3000, this, &FirstFrameWait::fire);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            // After the painted frame has gone to the window system.
+            QTimer::singleShot(0, this, &FirstFrameWait::fire);
+        }
+        return false;
+    }
+
+private:
+    void fire()
+    {
+        if (action_) {
+            std::exchange(action_, nullptr)();
+        }
+        deleteLater();
+    }
+
+    std::function<void()> action_;
+};
+
+} // namespace
+
+void WidgetCaptureMainWindow::showThen(std::function<void()> shown)
+{
+    const bool wasVisible = window_ && window_->isVisible();
+    show();
+    if (!window_ || wasVisible) {
+        shown();
+        return;
+    }
+    new FirstFrameWait(window_, std::move(shown));
 }
 
 void WidgetCaptureMainWindow::bringToFront()
