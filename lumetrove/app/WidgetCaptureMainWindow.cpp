@@ -1,9 +1,7 @@
 #include "lumetrove/app/WidgetCaptureMainWindow.h"
 
-#include <QEvent>
-#include <QTimer>
+#include <QGuiApplication>
 #include <QWindow>
-#include <utility>
 
 namespace lumetrove {
 
@@ -55,8 +53,9 @@ void WidgetCaptureMainWindow::show()
     // where the capture was made. Given a place of its own (the window's, not the widget's: the widget hands
     // its geometry on only where it differs from the window's, which it does not), Qt tells the window
     // manager that position as one the user chose, and the window comes back where it was.
-    if (hiddenGeometry_ && !window_->isVisible() && !window_->isMinimized() && !window_->isMaximized() &&
-        !window_->isFullScreen()) {
+    // A Wayland window cannot place itself: there the geometry is left alone.
+    if (hiddenGeometry_ && QGuiApplication::platformName() == QLatin1String("xcb") && !window_->isVisible() &&
+        !window_->isMinimized() && !window_->isMaximized() && !window_->isFullScreen()) {
         window_->setGeometry(*hiddenGeometry_);
         if (QWindow* handle = window_->windowHandle()) {
             handle->setGeometry(*hiddenGeometry_);
@@ -64,54 +63,6 @@ void WidgetCaptureMainWindow::show()
     }
     hiddenGeometry_.reset();
     window_->show();
-}
-
-namespace {
-
-/// Calls its action once, when its window has drawn its first frame since it was shown (a Wayland window is
-/// mapped only with that frame) or when the wait has gone on long enough, then goes.
-class FirstFrameWait : public QObject {
-public:
-    FirstFrameWait(QWidget* window, std::function<void()> action) : QObject(window), action_(std::move(action))
-    {
-        window->installEventFilter(this);
-        // A compositor that never shows the window must not keep the caller waiting.
-        QTimer::singleShot(3000, this, &FirstFrameWait::fire);
-    }
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            // After the painted frame has gone to the window system.
-            QTimer::singleShot(0, this, &FirstFrameWait::fire);
-        }
-        return false;
-    }
-
-private:
-    void fire()
-    {
-        if (action_) {
-            std::exchange(action_, nullptr)();
-        }
-        deleteLater();
-    }
-
-    std::function<void()> action_;
-};
-
-} // namespace
-
-void WidgetCaptureMainWindow::showThen(std::function<void()> shown)
-{
-    const bool wasVisible = window_ && window_->isVisible();
-    show();
-    if (!window_ || wasVisible) {
-        shown();
-        return;
-    }
-    new FirstFrameWait(window_, std::move(shown));
 }
 
 void WidgetCaptureMainWindow::bringToFront()

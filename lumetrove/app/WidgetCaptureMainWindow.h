@@ -23,7 +23,6 @@ public:
     void setOpacity(qreal opacity) override;
     void hide() override;
     void show() override;
-    void showThen(std::function<void()> shown) override;
     void bringToFront() override;
 
 private:

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QtGlobal>
-#include <functional>
 
 namespace lumetrove {
 
@@ -20,13 +19,6 @@ public:
     virtual void setOpacity(qreal opacity) = 0;
     virtual void hide() = 0;
     virtual void show() = 0;
-    /// Shows the window and calls `shown` once the window system shows it (or has been waited for long
-    /// enough, so that nothing waits on it for ever).
-    virtual void showThen(std::function<void()> shown)
-    {
-        show();
-        shown();
-    }
     /// Raises the window and gives it the keyboard.
     virtual void bringToFront() = 0;
 };

@@ -197,7 +197,6 @@ void ScreenshotCapture::dropSelection()
 {
     ++generation_; // what is still on its way to the area capture belongs to one that is over
     portalCapture_ = false;
-    overlaysWaitForMainWindow_ = false;
     frozenDesktop_.reset();
     pendingSelection_.reset();
 }
@@ -279,29 +278,15 @@ void ScreenshotCapture::takePortalScreenshot(bool isAssistant)
 
 void ScreenshotCapture::openPortalOverlays(bool isAssistant)
 {
-    if (overlaysWaitForMainWindow_) {
-        return;
-    }
+    openOverlays(isAssistant);
     // A Wayland compositor places a window that is mapped anew where it likes: on the output with the pointer
     // (where the user will have dragged), tiled anew. Mapped again as soon as the picture is taken, while the
-    // output the user started from still has the focus, and below the overlays, which open after it, the
-    // window keeps its place and size. An X11 window (through XWayland) says where it goes itself.
-    if (!mainWindowUnmappedForCapture || !mainWindow_ || !QGuiApplication::platformName().startsWith(u"wayland")) {
-        openOverlays(isAssistant);
-        return;
+    // output the user started from still has the focus, under the overlays just opened over it, the window
+    // keeps its place and size. An X11 window (through XWayland) says where it goes itself.
+    if (mainWindowUnmappedForCapture && mainWindow_ && QGuiApplication::platformName().startsWith(u"wayland")) {
+        mainWindowUnmappedForCapture = false;
+        mainWindow_->show();
     }
-    mainWindowUnmappedForCapture = false;
-    overlaysWaitForMainWindow_ = true;
-    const quint64 generation = generation_;
-    mainWindow_->showThen([self = QPointer<ScreenshotCapture>(this), isAssistant, generation] {
-        if (!self || generation != self->generation_) {
-            return;
-        }
-        self->overlaysWaitForMainWindow_ = false;
-        if (!(self->overlays_ && self->overlays_->isOpen())) {
-            self->openOverlays(isAssistant);
-        }
-    });
 }
 
 void ScreenshotCapture::portalAnswered(bool isAssistant, const PortalScreenshotOutcome& outcome)

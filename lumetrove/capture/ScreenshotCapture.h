@@ -126,8 +126,8 @@ private:
     /// Asks the desktop portal for the still image that the area capture under way is cut from.
     void takePortalScreenshot(bool isAssistant);
     void openOverlays(bool isAssistant);
-    /// Opens the overlays of a capture through the portal, once its picture is taken: first the main window,
-    /// unmapped only so that the picture leaves it out, comes back.
+    /// Opens the overlays of a capture through the portal, once its picture is taken; the main window,
+    /// unmapped only so that the picture leaves it out, comes back under them.
     void openPortalOverlays(bool isAssistant);
     void portalAnswered(bool isAssistant, const PortalScreenshotOutcome& outcome);
     void cutFromFrozenDesktop(const QRectF& area);
@@ -167,8 +167,6 @@ private:
     std::optional<DesktopImage> frozenDesktop_;
     /// A selection made before the portal's image was read, cut once it is.
     std::optional<QRectF> pendingSelection_;
-    /// The overlays of the portal capture under way open once the main window is shown again.
-    bool overlaysWaitForMainWindow_ = false;
     std::optional<QDBusConnection> portalBus_;
     /// Each area capture takes the next number, and so does its end: a portal answer, an overlay or a grab
     /// meant for an earlier one is dropped when it comes.
