@@ -142,7 +142,7 @@ TEST_F(CaptureOnWaylandTest, ACaptureOverAWindowOnTheScaleTwoOutputLandsInTheLib
 
 TEST_F(CaptureOnWaylandTest, AfterADragOnTheScaleTwoOutputTheMainWindowIsBackOnItsOwnOutputAtItsSize)
 {
-    ScreenshotsListManager library;
+    ScreenshotsListManager library(ScreenshotsDB::shared());
     ASSERT_TRUE(processEventsUntil([&] { return library.listLoaded(); }));
     // The main window, on the wide output, where the user works with it.
     ASSERT_TRUE(runProgram(QStringLiteral("swaymsg"), {QStringLiteral("focus"), QStringLiteral("output"), wideOutput}));
