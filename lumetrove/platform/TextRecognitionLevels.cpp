@@ -157,22 +157,7 @@ bool showsGround(const QImage& gray, const QRect& area, int ground)
             pending.emplace_back(x, y);
         }
     };
-    for (int x = area.left(); x <= area.right(); ++x) {
-        visit(x, area.top());
-        visit(x, area.bottom());
-    }
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        visit(area.left(), y);
-        visit(area.right(), y);
-    }
-    while (!pending.empty()) {
-        const QPoint point = pending.back();
-        pending.pop_back();
-        visit(point.x() + 1, point.y());
-        visit(point.x() - 1, point.y());
-        visit(point.x(), point.y() + 1);
-        visit(point.x(), point.y() - 1);
-    }
+    floodFromBorder(area, pending, visit);
     return count * 5 >= static_cast<qint64>(width) * area.height();
 }
 

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QRect>
 #include <array>
+#include <vector>
 
 namespace lumetrove::recognition {
 
@@ -41,5 +42,27 @@ int marginLevel(const QImage& gray, const QRect& padded);
 /// may fill most of a tight box. Then it is the margin's level, when that is a ground of the area too (see
 /// `showsGround`). Around the label of a control the margin is the page, the control's fill the ground.
 int textGround(const QImage& gray, const QRect& area, const QRect& padded, int lineHeight);
+
+/// Fills from the border of `area` inwards: `visit(x, y)` is called for every border pixel and for the four
+/// neighbours of every pixel it pushed onto `pending`; it decides itself what is taken and what lies outside.
+template <typename Visit> void floodFromBorder(const QRect& area, std::vector<QPoint>& pending, Visit&& visit)
+{
+    for (int x = area.left(); x <= area.right(); ++x) {
+        visit(x, area.top());
+        visit(x, area.bottom());
+    }
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        visit(area.left(), y);
+        visit(area.right(), y);
+    }
+    while (!pending.empty()) {
+        const QPoint point = pending.back();
+        pending.pop_back();
+        visit(point.x() + 1, point.y());
+        visit(point.x() - 1, point.y());
+        visit(point.x(), point.y() + 1);
+        visit(point.x(), point.y() - 1);
+    }
+}
 
 } // namespace lumetrove::recognition

@@ -133,22 +133,7 @@ bool clearAroundGround(QImage& crop, int ground, int lowestBar)
             pending.emplace_back(x, y);
         }
     };
-    for (int x = 0; x < width; ++x) {
-        visit(x, 0);
-        visit(x, height - 1);
-    }
-    for (int y = 0; y < height; ++y) {
-        visit(0, y);
-        visit(width - 1, y);
-    }
-    while (!pending.empty()) {
-        const QPoint point = pending.back();
-        pending.pop_back();
-        visit(point.x() + 1, point.y());
-        visit(point.x() - 1, point.y());
-        visit(point.x(), point.y() + 1);
-        visit(point.x(), point.y() - 1);
-    }
+    floodFromBorder(QRect(0, 0, width, height), pending, visit);
     keepTextOnBars(crop, original, cleared, ground, lowestBar);
     // Faint pixels away from anything unlike the ground go too: the soft rim of a rounded control, left in,
     // becomes a ring of grey dots once the ground is stretched, which the engine takes for a picture and reads
