@@ -5,6 +5,7 @@
 #include "lumetrove/library/FileOperations.h"
 #include "lumetrove/library/FullTextSearch.h"
 #include "lumetrove/library/LibraryProblems.h"
+#include "lumetrove/library/LibraryRepair.h"
 #include "lumetrove/platform/Log.h"
 #include "sqlite/Connection.h"
 #include "sqlite/Errors.h"
@@ -290,6 +291,9 @@ struct FailureLog {
     /// False for a read whose caller logs the failure with its own context (a list load, which may try again
     /// after rebuilding the index and logs once when it gives up).
     bool logged = true;
+    /// Damage that the operation meets has the library mended (`ScreenshotsDB::repairAfterDamage`) and the
+    /// operation run once more. False for the reads of a load, which rebuild the index first.
+    bool mendsDamage = true;
 };
 
 /// A failed statement: its description printed as one line.
@@ -297,6 +301,9 @@ constexpr FailureLog printed{};
 
 /// A failure that the caller logs.
 constexpr FailureLog leftToCaller{.logged = false};
+
+/// A read of a load (`loadAfterRebuildingIndex`), which logs and mends by itself.
+constexpr FailureLog loadRead{.logged = false, .mendsDamage = false};
 
 /// Logs that a load of the library's screenshots gave up.
 constexpr FailureLog screenshotsNotLoaded{"Error loading screenshots from DB: ", true};
@@ -315,7 +322,7 @@ void logFailure(const StoreError& error, const FailureLog& log)
         printLine(line);
     }
     if (log.notKept != nullptr) {
-        reportLibraryProblem(QString::fromUtf8(log.notKept) + error.description());
+        reportLibraryProblem(QString::fromUtf8(log.notKept) + error.plainDescription());
     }
 }
 
@@ -350,14 +357,23 @@ template <class Work> auto attempt(Work&& work) -> typename ResultOf<std::invoke
 
 /// Runs `work` on the open connection and gives its value, or the error that kept it from one: no connection
 /// (silently), or a failure, logged as `log` says. The gate through which the statements of the store run.
+///
+/// An operation that finds the library damaged has it mended (`ScreenshotsDB::repairAfterDamage`) and runs once
+/// more on the mended library, so that a capture, an edit or a load is not lost to the damage.
 template <class Work>
-auto run(const std::shared_ptr<sqlite::Connection>& db, const FailureLog& log, Work&& work) ->
+auto run(ScreenshotsDB& store, const FailureLog& log, Work&& work) ->
     typename ResultOf<std::invoke_result_t<Work, sqlite::Connection&>>::Type
 {
+    const std::shared_ptr<sqlite::Connection>& db = store.db();
     if (!db) {
         return StoreError::noConnection();
     }
-    auto result = attempt([&]() -> decltype(auto) { return std::invoke(std::forward<Work>(work), *db); });
+    const int repairs = store.repairCount();
+    auto result = attempt([&]() -> decltype(auto) { return std::invoke(work, *db); });
+    if (!result && log.mendsDamage && result.error().kind() == StoreError::Kind::corruption &&
+        store.repairAfterDamage(result.error().description(), repairs)) {
+        result = attempt([&]() -> decltype(auto) { return std::invoke(work, *db); });
+    }
     if (!result) {
         logFailure(result.error(), log);
     }
@@ -380,12 +396,22 @@ template <class T> StoreResult<T> found(StoreResult<std::optional<T>> result)
 StoreResult<void> loadAfterRebuildingIndex(ScreenshotsDB& store, const std::function<void()>& load)
 {
     bool mayRebuild = true;
+    bool mayRepair = true;
     while (true) {
+        const int repairs = store.repairCount();
         StoreResult<void> loaded = attempt(load);
-        if (mayRebuild && !loaded && loaded.error().kind() == StoreError::Kind::corruption) {
+        const bool damaged = !loaded && loaded.error().kind() == StoreError::Kind::corruption;
+        if (damaged && mayRebuild) {
             mayRebuild = false;
             store.rebuildIndex();
             continue;
+        }
+        // Not an index alone, or one that cannot be rebuilt: the library is mended, and the load tried again.
+        if (damaged && mayRepair) {
+            mayRepair = false;
+            if (store.repairAfterDamage(loaded.error().description(), repairs)) {
+                continue;
+            }
         }
         if (!loaded) {
             logFailure(loaded.error(), screenshotsNotLoaded);
@@ -614,16 +640,43 @@ void ScreenshotsDB::openDatabase(const std::optional<QString>& path)
     }
     if (damage) {
         startAnew(*path, *damage);
+        repairsReady_ = true;
         return;
     }
-    migrate();
+    // A file whose header is sound may still have damaged pages: a list that cannot be read, captures that
+    // cannot be saved. Looked for briefly now; an operation that meets damage later has it mended then.
+    DamageFound look = findDamage(*db_, openingCheckTime);
+    if (!look.staleIndex.empty()) {
+        // Only an index is out of step with the screenshots, and can be made again from them.
+        systemLog(QStringLiteral("Rebuilding index"));
+        run(*this, printed, [&](sqlite::Connection& db) {
+            db.executeScript("INSERT INTO " + look.staleIndex + "(" + look.staleIndex + ") VALUES('rebuild');");
+        });
+        look = findDamage(*db_, openingCheckTime);
+    }
+    std::optional<QString> found = look.damage;
+    for (int pass = 0; pass < 2; ++pass) {
+        if (found) {
+            systemLog(QStringLiteral("The library is damaged: ") + *found);
+            LibraryOpenProblem told;
+            repair(true, told);
+            openProblem_ = told;
+        }
+        damageWhileOpening_.reset();
+        migrate();
+        // Damage that the migration or the notes of an earlier run met, and the look had not reached.
+        if (openProblem_ || !damageWhileOpening_) {
+            break;
+        }
+        found = damageWhileOpening_;
+    }
+    repairsReady_ = true;
 }
 
 void ScreenshotsDB::startAnew(const QString& path, const QString& damage)
 {
     db_.reset();
-    const QString kept =
-        path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
+    const QString kept = damagedFilePath(path);
     if (const std::optional<QString> error = moveWithoutReplacing(path, kept)) {
         systemLog(QStringLiteral("Cannot set the damaged library aside: ") + *error);
         openProblem_ = LibraryOpenProblem{
@@ -668,7 +721,7 @@ void ScreenshotsDB::startAnew(const QString& path, const QString& damage)
                                   .arg(given))};
 }
 
-int ScreenshotsDB::giveBackImages()
+int ScreenshotsDB::giveBackImages(const QSet<QString>& listed)
 {
     const std::optional<QString> directory = screenshotsDirectory();
     if (!directory || !db_ || !fileJournal_) {
@@ -682,7 +735,7 @@ int ScreenshotsDB::giveBackImages()
     std::vector<Found> found;
     for (const QFileInfo& file : QDir(*directory).entryInfoList(QDir::Files | QDir::NoDotAndDotDot)) {
         const QString suffix = file.suffix().toLower();
-        if (file.isSymLink() ||
+        if (file.isSymLink() || listed.contains(file.absoluteFilePath()) ||
             (suffix != QLatin1String("png") && suffix != QLatin1String("jpg") && suffix != QLatin1String("jpeg"))) {
             continue;
         }
@@ -695,7 +748,7 @@ int ScreenshotsDB::giveBackImages()
     // Oldest first, so that the new ids follow the order in which the screenshots were made.
     std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.created < b.created; });
     const Schema& s = schema();
-    const StoreResult<void> listed = run(db_, printed, [&](sqlite::Connection& db) {
+    const StoreResult<void> stored = run(*this, printed, [&](sqlite::Connection& db) {
         db.transaction([&] {
             for (const Found& image : found) {
                 const std::int64_t id = db_->runInsert(s.screenshots.insertValues(
@@ -709,7 +762,7 @@ int ScreenshotsDB::giveBackImages()
             }
         });
     });
-    return listed ? static_cast<int>(found.size()) : 0;
+    return stored ? static_cast<int>(found.size()) : 0;
 }
 
 void ScreenshotsDB::migrate()
@@ -737,7 +790,7 @@ void ScreenshotsDB::completeSchema()
 {
     repairIndexTriggers();
     addWordIndex();
-    const StoreResult<void> completed = run(db_, printed, [](sqlite::Connection& db) {
+    const StoreResult<void> completed = run(*this, printed, [](sqlite::Connection& db) {
         db.executeScript(listIndexStatement);
         db.executeScript(createdAtIndexStatement);
         db.executeScript(pendingFileChangesStatement);
@@ -763,7 +816,7 @@ bool ScreenshotsDB::hasTable(const char* name)
 /// transaction with its triggers. Without FTS5 (no porter index either) there is nothing to add.
 void ScreenshotsDB::addWordIndex()
 {
-    run(db_, printed, [&](sqlite::Connection&) {
+    run(*this, printed, [&](sqlite::Connection&) {
         if (!hasTable("screenshots_fts")) {
             return;
         }
@@ -789,7 +842,7 @@ void ScreenshotsDB::addWordIndex()
 StoreResult<void> ScreenshotsDB::createInitialTables()
 {
     StoreResult<void> index;
-    const StoreResult<void> created = run(db_, printed, [&](sqlite::Connection& db) {
+    const StoreResult<void> created = run(*this, printed, [&](sqlite::Connection& db) {
         db.transaction([&] {
             db.executeScript(tablesScript);
             // The index may fail on its own (an SQLite without FTS5): the plain tables still work. The
@@ -814,7 +867,7 @@ StoreResult<void> ScreenshotsDB::createInitialTables()
 StoreResult<void> ScreenshotsDB::addAssistantColumns()
 {
     constexpr FailureLog migrationFailed{"Migration failed: "};
-    const StoreResult<void> added = run(db_, migrationFailed, [](sqlite::Connection& db) {
+    const StoreResult<void> added = run(*this, migrationFailed, [](sqlite::Connection& db) {
         db.transaction([&] {
             for (const char* statement : assistantColumnStatements) {
                 db.runStatement(statement);
@@ -835,7 +888,7 @@ StoreResult<void> ScreenshotsDB::addAssistantColumns()
 /// index no longer matches its content. Replace the triggers and rebuild the index once, in one transaction.
 void ScreenshotsDB::repairIndexTriggers()
 {
-    run(db_, printed, [&](sqlite::Connection&) {
+    run(*this, printed, [&](sqlite::Connection&) {
         const std::shared_ptr<sqlite::Statement> existing =
             db_->prepare("SELECT type, name, sql FROM sqlite_master WHERE name = 'screenshots_fts' OR "
                          "(type = 'trigger' AND tbl_name = 'screenshots')");
@@ -894,7 +947,7 @@ StoreResult<void> ScreenshotsDB::recordFileChange(qint64 screenshotId, const cha
     if (!fileJournal_) {
         return {}; // a library that keeps no record (or none at all): nothing that the file change must wait for
     }
-    return run(db_, leftToCaller, [&](sqlite::Connection& db) {
+    return run(*this, leftToCaller, [&](sqlite::Connection& db) {
         db.runStatement("INSERT OR REPLACE INTO pending_file_changes (screenshot_id, change, source, target) "
                         "VALUES (?, ?, ?, ?)",
                         sqlite::Bindings{std::int64_t(screenshotId), std::string(change), utf8(source),
@@ -928,7 +981,7 @@ void ScreenshotsDB::finishPendingFileChanges()
         qint64 id;
         std::optional<QString> change, source, target, path;
     };
-    const StoreResult<std::vector<Pending>> pending = run(db_, printed, [](sqlite::Connection& db) {
+    const StoreResult<std::vector<Pending>> pending = run(*this, printed, [](sqlite::Connection& db) {
         std::vector<Pending> read;
         const auto statement = db.prepare(
             "SELECT pending.screenshot_id, pending.change, pending.source, pending.target, screenshots.path "
@@ -946,7 +999,7 @@ void ScreenshotsDB::finishPendingFileChanges()
         db_->runStatement("DELETE FROM pending_file_changes WHERE screenshot_id = ?", std::int64_t(id));
     };
     for (const Pending& change : *pending) {
-        run(db_, printed, [&](sqlite::Connection&) {
+        run(*this, printed, [&](sqlite::Connection&) {
             if (!change.path) { // the row is gone: the change was finished
                 forget(change.id);
             } else if (change.change == QLatin1String(deleteChange)) {
@@ -977,7 +1030,7 @@ StoreResult<void> ScreenshotsDB::recordNewImage(const QString& path, const QStri
     if (!fileJournal_) {
         return {}; // as `recordFileChange`
     }
-    return run(db_, leftToCaller, [&](sqlite::Connection& db) {
+    return run(*this, leftToCaller, [&](sqlite::Connection& db) {
         db.runStatement("INSERT OR REPLACE INTO pending_new_images (path, name, was_imported) VALUES (?, ?, ?)",
                         utf8(path), utf8(name), std::int64_t(wasImported ? 1 : 0));
     });
@@ -988,7 +1041,7 @@ StoreResult<void> ScreenshotsDB::forgetNewImage(const QString& path)
     if (!fileJournal_) {
         return {};
     }
-    return run(db_, printed, [&](sqlite::Connection& db) {
+    return run(*this, printed, [&](sqlite::Connection& db) {
         db.runStatement("DELETE FROM pending_new_images WHERE path = ?", utf8(path));
     });
 }
@@ -1002,7 +1055,7 @@ void ScreenshotsDB::finishPendingNewImages()
         bool wasImported;
         bool listed;
     };
-    const StoreResult<std::vector<Pending>> pending = run(db_, printed, [](sqlite::Connection& db) {
+    const StoreResult<std::vector<Pending>> pending = run(*this, printed, [](sqlite::Connection& db) {
         std::vector<Pending> read;
         const auto statement = db.prepare("SELECT pending.path, pending.name, pending.was_imported, "
                                           "EXISTS (SELECT 1 FROM screenshots WHERE screenshots.path = pending.path) "
@@ -1021,7 +1074,7 @@ void ScreenshotsDB::finishPendingNewImages()
         if (!file.isEmpty()) {
             QFile::remove(partialFilePath(file));
         }
-        run(db_, printed, [&](sqlite::Connection&) {
+        run(*this, printed, [&](sqlite::Connection&) {
             db_->transaction([&] {
                 if (!image.listed && !file.isEmpty() && QFileInfo(file).isFile()) {
                     const std::int64_t id = db_->runInsert(schema().screenshots.insertValues(
@@ -1041,7 +1094,7 @@ void ScreenshotsDB::finishPendingNewImages()
 
 StoreResult<std::vector<std::pair<qint64, QString>>> ScreenshotsDB::screenshotsAwaitingText()
 {
-    return run(db_, printed, [&](sqlite::Connection& db) {
+    return run(*this, printed, [&](sqlite::Connection& db) {
         std::vector<std::pair<qint64, QString>> awaiting;
         if (!fileJournal_) {
             return awaiting;
@@ -1084,7 +1137,7 @@ StoreResult<qint64> ScreenshotsDB::insertFolder(const QString& name, bool isSmar
         sqlite::assignValue(s.folderName, utf8(name)), sqlite::assignValue(s.sortOrder, std::int64_t(0)),
         sqlite::assignValue(s.isSmartFolder, isSmartFolder),
         sqlite::assignOptionalValue(s.keywordsFilter, utf8(keywordsFilter)));
-    return run(db_, {.notKept = "The new folder could not be saved: "},
+    return run(*this, {.notKept = "The new folder could not be saved: "},
                [&](sqlite::Connection& db) -> qint64 { return db.runInsert(insert); });
 }
 
@@ -1097,7 +1150,7 @@ StoreResult<void> ScreenshotsDB::updateFolder(const Folder& folder)
                             sqlite::assignValue(s.sortOrder, std::int64_t(folder.sort_order)),
                             sqlite::assignValue(s.isSmartFolder, folder.isSmartFolder),
                             sqlite::assignOptionalValue(s.keywordsFilter, utf8(folder.keywordsFilter))});
-    return run(db_, {.notKept = "A change to a folder could not be saved: "},
+    return run(*this, {.notKept = "A change to a folder could not be saved: "},
                [&](sqlite::Connection& db) { db.runUpdate(update); });
 }
 
@@ -1109,7 +1162,7 @@ StoreResult<void> ScreenshotsDB::deleteFolder(qint64 folderId)
     const sqlite::Delete folder =
         s.folders.filterQuery(sqlite::equalsValue(s.id, std::int64_t(folderId))).compileDelete();
     // One transaction: a failure of either delete leaves the folder and all its links in place.
-    return run(db_, {.notKept = "The folder could not be deleted: "}, [&](sqlite::Connection& db) {
+    return run(*this, {.notKept = "The folder could not be deleted: "}, [&](sqlite::Connection& db) {
         db.transaction([&] {
             db.runDelete(links);
             db.runDelete(folder);
@@ -1123,7 +1176,7 @@ StoreResult<void> ScreenshotsDB::insertFolderScreenshot(qint64 screenshotId, qin
     const sqlite::Insert insert =
         s.foldersScreenshots.insertValues(sqlite::assignValue(s.folderId, std::int64_t(folderId)),
                                           sqlite::assignValue(s.screenshotId, std::int64_t(screenshotId)));
-    return run(db_, {.notKept = "The screenshot could not be put in the folder: "},
+    return run(*this, {.notKept = "The screenshot could not be put in the folder: "},
                [&](sqlite::Connection& db) { db.runInsert(insert); });
 }
 
@@ -1133,7 +1186,7 @@ StoreResult<void> ScreenshotsDB::removeScreenshotFromFolders(qint64 screenshotId
     const sqlite::Delete links =
         s.foldersScreenshots.filterQuery(sqlite::equalsValue(s.screenshotId, std::int64_t(screenshotId)))
             .compileDelete();
-    return run(db_, {.notKept = "The screenshot could not be taken out of its folder: "},
+    return run(*this, {.notKept = "The screenshot could not be taken out of its folder: "},
                [&](sqlite::Connection& db) { db.runDelete(links); });
 }
 
@@ -1154,7 +1207,7 @@ StoreResult<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& screens
     }
     const sqlite::Insert insert = s.screenshots.compileInsert(setters);
     // The row lists its image from now on: the note of the image in flight goes with the insert.
-    return run(db_, {.notKept = "The screenshot could not be added to the library: "}, [&](sqlite::Connection& db) {
+    return run(*this, {.notKept = "The screenshot could not be added to the library: "}, [&](sqlite::Connection& db) {
         if (!fileJournal_) {
             return qint64(db.runInsert(insert));
         }
@@ -1192,7 +1245,7 @@ StoreResult<void> ScreenshotsDB::updateScreenshot(qint64 screenshotId, const Scr
         s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId))).compileUpdate(setters);
     constexpr FailureLog notSaved{
         .notKept = "A change to a screenshot could not be saved, so it shows what the library holds: "};
-    return run(db_, notSaved, [&](sqlite::Connection& db) {
+    return run(*this, notSaved, [&](sqlite::Connection& db) {
         if (!edits.path || !fileJournal_) {
             db.runUpdate(update);
             return;
@@ -1214,7 +1267,7 @@ StoreResult<void> ScreenshotsDB::updateScreenshotText(qint64 screenshotId, const
             .compileUpdate({sqlite::assignOptionalValue(s.text, utf8(std::optional<QString>(text)))});
     constexpr FailureLog notSaved{
         .notKept = "The text recognised in a screenshot could not be saved, so a search does not find it: "};
-    return run(db_, notSaved, [&](sqlite::Connection& db) {
+    return run(*this, notSaved, [&](sqlite::Connection& db) {
         if (!fileJournal_) {
             db.runUpdate(update);
             return;
@@ -1235,7 +1288,7 @@ StoreResult<void> ScreenshotsDB::deleteScreenshot(qint64 screenshotId)
     const sqlite::Delete screenshot =
         s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId))).compileDelete();
     // One transaction: the row goes with all its links and the record of its delete, or nothing goes.
-    return run(db_, {.notKept = "The screenshot could not be deleted: "}, [&](sqlite::Connection& db) {
+    return run(*this, {.notKept = "The screenshot could not be deleted: "}, [&](sqlite::Connection& db) {
         db.transaction([&] {
             db.runDelete(links);
             db.runDelete(screenshot);
@@ -1302,7 +1355,7 @@ StoreResult<void> ScreenshotsDB::queryScreenshots(const std::optional<QString>& 
                                                   const std::optional<FolderSection>& period,
                                                   const std::function<void(ScreenshotRow&&)>& take)
 {
-    return run(db_, leftToCaller, [&](sqlite::Connection& db) {
+    return run(*this, loadRead, [&](sqlite::Connection& db) {
         sqlite::Table query = listColumnsQuery();
         if (const std::optional<std::vector<qint64>> ids = filteredIds(db, searchText, folder, period)) {
             // The filter's ids as one JSON array: any number of them in one bound value.
@@ -1333,14 +1386,14 @@ StoreResult<void> ScreenshotsDB::queryScreenshots(const std::optional<QString>& 
 
 StoreResult<QHash<qint64, qint64>> ScreenshotsDB::folderIdsOfScreenshots()
 {
-    return run(db_, leftToCaller, [](sqlite::Connection& db) { return readFolderIdsOfScreenshots(db); });
+    return run(*this, loadRead, [](sqlite::Connection& db) { return readFolderIdsOfScreenshots(db); });
 }
 
 StoreResult<std::optional<std::vector<qint64>>>
 ScreenshotsDB::filteredScreenshotIds(const std::optional<QString>& searchText, const std::optional<Folder>& folder,
                                      const std::optional<FolderSection>& period)
 {
-    return run(db_, leftToCaller, [&](sqlite::Connection& db) { return filteredIds(db, searchText, folder, period); });
+    return run(*this, loadRead, [&](sqlite::Connection& db) { return filteredIds(db, searchText, folder, period); });
 }
 
 std::optional<std::vector<qint64>> ScreenshotsDB::filteredIds(sqlite::Connection& db,
@@ -1393,7 +1446,7 @@ std::optional<std::vector<qint64>> ScreenshotsDB::filteredIds(sqlite::Connection
 
 StoreResult<std::pair<qint64, qint64>> ScreenshotsDB::changeStamp()
 {
-    return run(db_, printed, [](sqlite::Connection& db) {
+    return run(*this, printed, [](sqlite::Connection& db) {
         const std::optional<sqlite::Binding> version = db.scalar("PRAGMA data_version");
         return std::pair<qint64, qint64>(db.totalChanges(),
                                          version ? std::get<std::int64_t>(*version) : std::int64_t(0));
@@ -1405,7 +1458,7 @@ StoreResult<qint64> ScreenshotsDB::folderIdForScreenshot(qint64 screenshotId)
     const Schema& s = schema();
     const sqlite::Table query =
         s.foldersScreenshots.filterQuery(sqlite::equalsValue(s.screenshotId, std::int64_t(screenshotId)));
-    return found(run(db_, printed, [&](sqlite::Connection& db) -> std::optional<qint64> {
+    return found(run(*this, printed, [&](sqlite::Connection& db) -> std::optional<qint64> {
         sqlite::RowIterator rows = db.prepareQuery(query);
         const std::optional<sqlite::Row> row = rows.failableNext();
         return row ? row->getValue(nullable(s.folderId)) : std::nullopt;
@@ -1417,7 +1470,7 @@ StoreResult<ScreenshotRow> ScreenshotsDB::screenshotRow(qint64 screenshotId)
     const Schema& s = schema();
     const sqlite::Table query = listColumnsQuery().filterQuery(
         sqlite::equalsValue(s.screenshots.qualifiedColumn(s.id), std::int64_t(screenshotId)));
-    StoreResult<ScreenshotRow> row = found(run(db_, printed, [&](sqlite::Connection& db) {
+    StoreResult<ScreenshotRow> row = found(run(*this, printed, [&](sqlite::Connection& db) {
         const std::optional<sqlite::Row> values = db.pluck(query);
         return values ? ScreenshotRowReader(*values->sharedColumnNames()).read(*values) : std::nullopt;
     }));
@@ -1432,7 +1485,7 @@ StoreResult<ScreenshotDetails> ScreenshotsDB::screenshotDetails(qint64 screensho
     const Schema& s = schema();
     const sqlite::Table query = s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId)))
                                     .selectColumns(s.text, s.aiResults, s.aiAssistantResults);
-    return found(run(db_, printed, [&](sqlite::Connection& db) -> std::optional<ScreenshotDetails> {
+    return found(run(*this, printed, [&](sqlite::Connection& db) -> std::optional<ScreenshotDetails> {
         const std::optional<sqlite::Row> row = db.pluck(query);
         if (!row) {
             return std::nullopt;
@@ -1469,7 +1522,7 @@ StoreResult<qint64> ScreenshotsDB::countScreenshotsInFolder(const std::optional<
 
 StoreResult<qint64> ScreenshotsDB::countScreenshotsInPeriod(const FolderSection& section)
 {
-    return found(run(db_, printed, [&](sqlite::Connection& db) -> std::optional<qint64> {
+    return found(run(*this, printed, [&](sqlite::Connection& db) -> std::optional<qint64> {
         const std::optional<std::vector<qint64>> ids = filteredIds(db, std::nullopt, std::nullopt, section);
         return ids ? std::optional<qint64>(static_cast<qint64>(ids->size())) : std::nullopt;
     }));
@@ -1477,14 +1530,14 @@ StoreResult<qint64> ScreenshotsDB::countScreenshotsInPeriod(const FolderSection&
 
 StoreResult<qint64> ScreenshotsDB::countScreenshots()
 {
-    return run(db_, printed,
+    return run(*this, printed,
                [](sqlite::Connection& db) -> qint64 { return db.queryScalar(schema().screenshots.count()); });
 }
 
 StoreResult<std::vector<Folder>> ScreenshotsDB::queryFolders()
 {
     const Schema& s = schema();
-    return run(db_, leftToCaller, [&](sqlite::Connection& db) {
+    return run(*this, leftToCaller, [&](sqlite::Connection& db) {
         std::vector<Folder> folders;
         sqlite::RowIterator rows = db.prepareQuery(s.folders.orderQuery(s.sortOrder.asc()));
         while (const std::optional<sqlite::Row> row = rows.failableNext()) {
@@ -1504,7 +1557,7 @@ StoreResult<std::vector<Folder>> ScreenshotsDB::queryFolders()
 StoreResult<void> ScreenshotsDB::rebuildIndex()
 {
     systemLog(QStringLiteral("Rebuilding index"));
-    return run(db_, printed, [&](sqlite::Connection& db) {
+    return run(*this, printed, [&](sqlite::Connection& db) {
         db.executeScript(porterIndex.rebuildStatement());
         if (wordIndex_) {
             db.executeScript(wordIndex.rebuildStatement());
