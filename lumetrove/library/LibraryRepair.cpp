@@ -566,12 +566,13 @@ LibraryOpenProblem repaired(const SalvagedLibrary& salvaged, int given, const QS
                         .arg(salvaged.unreadable == 1 ? QStringLiteral("it") : QStringLiteral("them"));
     }
     if (given > 0) {
-        told << counted(given, "image", "images") +
-                    QStringLiteral(" of the Screenshots folder without a readable entry %1 listed again under %2 "
-                                   "file name, %3 text %4.")
-                        .arg(given == 1 ? QStringLiteral("is") : QStringLiteral("are"),
-                             given == 1 ? QStringLiteral("its") : QStringLiteral("their"),
-                             given == 1 ? QStringLiteral("its") : QStringLiteral("their"), textAgain);
+        told << (given == 1 ? QStringLiteral("1 image of the Screenshots folder without a readable entry is listed "
+                                             "again under its file name; its text %1.")
+                                  .arg(textAgain)
+                            : QStringLiteral("%1 images of the Screenshots folder without a readable entry are listed "
+                                             "again under their file names; their text %2.")
+                                  .arg(given)
+                                  .arg(textAgain));
     }
     if (salvaged.folders > 0 || salvaged.foldersUnreadable > 0) {
         QString folders = counted(salvaged.folders, "folder was", "folders were") + QStringLiteral(" recovered");
