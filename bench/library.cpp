@@ -1,9 +1,11 @@
 // The library store on a generated library of 100k screenshots with about 1 KB of recognised text each:
 // list reloads (plain, a search, a smart folder), lists ready in the window as a user types, the first list of
-// a window, the sidebar counts and a rename, each beside the same work done with the raw SQLite C API.
-// LUMETROVE_BENCH_LIBRARY_SIZE=1000000 runs them on a library of that many screenshots instead (the stress case).
+// a window, the sidebar counts, a rename and the look for damage on opening, each beside the same work done with the
+// raw SQLite C API. LUMETROVE_BENCH_LIBRARY_SIZE=1000000 runs them on a library of that many screenshots instead (the
+// stress case).
 #include "lumetrove/library/DateRange.h"
 #include "lumetrove/library/FullTextSearch.h"
+#include "lumetrove/library/LibraryRepair.h"
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "sqlite/Connection.h"
@@ -541,6 +543,43 @@ BENCHMARK(countsBaseline)->Name("counts/baseline")->Unit(benchmark::kMillisecond
 BENCHMARK(countsLibrary)->Name("counts/library")->Unit(benchmark::kMillisecond);
 BENCHMARK(renameBaseline)->Name("rename/baseline")->Unit(benchmark::kMicrosecond);
 BENCHMARK(renameLibrary)->Name("rename/library")->Unit(benchmark::kMicrosecond);
+
+// The look for damage that opening the library makes: bounded by `ScreenshotsDB::openingCheckTime`, beside
+// SQLite's quick check of the whole file, which the bound keeps a large library's opening from waiting for.
+// checks is how many of the look's checks ran to their end, complete whether all of them did.
+void openingCheckLibrary(benchmark::State& state)
+{
+    const auto store = openLibrary();
+    DamageFound found;
+    for (auto _ : state) {
+        found = findDamage(*store->db(), ScreenshotsDB::openingCheckTime);
+        benchmark::DoNotOptimize(found);
+    }
+    state.counters["budgetMs"] = static_cast<double>(ScreenshotsDB::openingCheckTime.count());
+    state.counters["checks"] = found.checksDone;
+    state.counters["complete"] = found.complete ? 1 : 0;
+    state.counters["damaged"] = found.damage ? 1 : 0;
+}
+
+void openingCheckBaseline(benchmark::State& state)
+{
+    generateLibrary();
+    const RawLibrary library;
+    for (auto _ : state) {
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(library.db, "PRAGMA quick_check", -1, &statement, nullptr);
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+        }
+        sqlite3_finalize(statement);
+    }
+}
+
+BENCHMARK(openingCheckBaseline)
+    ->Name("openingCheck/baseline")
+    ->UseRealTime()
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(openingCheckLibrary)->Name("openingCheck/library")->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

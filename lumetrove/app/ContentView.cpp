@@ -133,6 +133,11 @@ ContentView::ContentView(Dependencies dependencies, QWidget* parent)
     center.addObserver(libraryProblemNotification, this, [this](const Notification& notification) {
         problemBar_->addMessage(notification.userInfo.value(libraryProblemMessageKey).toString());
     });
+    // Rows and folders that could not be read are gone, images found without a row are new: both lists again.
+    center.addObserver(libraryRepairedNotification, this, [this](const Notification&) {
+        dependencies_.foldersListManager.setFolders(dependencies_.foldersListManager.loadFolders());
+        screenshotsListManager_->reload();
+    });
     connect(&dependencies_.appState, &AppState::openSettingsSignal, this, &ContentView::openOpenAISettings);
     connect(screenshotsListManager_, &ScreenshotsListManager::screenshotsChanged, this, &ContentView::listPublished);
     connect(dependencies_.urlHandler, &URLHandler::urlsChanged, this,

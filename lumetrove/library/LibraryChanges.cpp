@@ -46,6 +46,12 @@ std::shared_ptr<ScreenshotsDB::ChangeLog> ScreenshotsDB::newChangeLog()
     return std::make_shared<ChangeLog>();
 }
 
+void ScreenshotsDB::forgetChanges()
+{
+    const std::lock_guard lock(changeLog_->mutex);
+    changeLog_->forgottenUpTo = ++changeLog_->generation;
+}
+
 LibraryChanges ScreenshotsDB::changesSince(std::optional<LibraryChangeCursor>& cursor)
 {
     const std::shared_ptr<sqlite::Connection> db = db_;

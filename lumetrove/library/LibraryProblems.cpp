@@ -6,6 +6,7 @@ namespace lumetrove {
 
 const QString libraryProblemNotification = QStringLiteral("libraryProblem");
 const QString libraryProblemMessageKey = QStringLiteral("message");
+const QString libraryRepairedNotification = QStringLiteral("libraryRepaired");
 
 void reportLibraryProblem(const QString& message)
 {

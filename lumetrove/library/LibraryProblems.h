@@ -12,6 +12,10 @@ namespace lumetrove {
 extern const QString libraryProblemNotification;
 extern const QString libraryProblemMessageKey;
 
+/// Posted (with no user info) when the library was rebuilt while the program ran, after damage was found: the
+/// lists read it again.
+extern const QString libraryRepairedNotification;
+
 /// Posts `message`, one sentence that says what was not kept and why. Any thread; observers run on the main
 /// thread.
 void reportLibraryProblem(const QString& message);

@@ -18,7 +18,7 @@ std::optional<QString> writeNewImage(NewImageJournal* journal, const QString& pa
     const QString url = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
     if (journal) {
         if (const StoreResult<void> noted = journal->recordNewImage(url, name, wasImported); !noted) {
-            return noted.error().description();
+            return noted.error().plainDescription();
         }
     }
     std::optional<QString> error = writeNewFile(path, bytes);

@@ -6,6 +6,7 @@
 
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/FileOperations.h"
+#include "lumetrove/library/LibraryRepair.h"
 #include "lumetrove/library/ScreenshotsDBParts.h"
 #include "lumetrove/platform/Log.h"
 
@@ -182,16 +183,43 @@ void ScreenshotsDB::openDatabase(const std::optional<QString>& path)
     }
     if (damage) {
         startAnew(*path, *damage);
+        repairsReady_ = true;
         return;
     }
-    migrate();
+    // A file whose header is sound may still have damaged pages: a list that cannot be read, captures that
+    // cannot be saved. Looked for briefly now; an operation that meets damage later has it mended then.
+    DamageFound look = findDamage(*db_, openingCheckTime);
+    if (!look.staleIndex.empty()) {
+        // Only an index is out of step with the screenshots, and can be made again from them.
+        systemLog(QStringLiteral("Rebuilding index"));
+        (void)run(*this, printed, [&](sqlite::Connection& db) {
+            db.executeScript("INSERT INTO " + look.staleIndex + "(" + look.staleIndex + ") VALUES('rebuild');");
+        });
+        look = findDamage(*db_, openingCheckTime);
+    }
+    std::optional<QString> found = look.damage;
+    for (int pass = 0; pass < 2; ++pass) {
+        if (found) {
+            systemLog(QStringLiteral("The library is damaged: ") + *found);
+            LibraryOpenProblem told;
+            repair(true, told);
+            openProblem_ = told;
+        }
+        damageWhileOpening_.reset();
+        migrate();
+        // Damage that the migration or the notes of an earlier run met, and the look had not reached.
+        if (openProblem_ || !damageWhileOpening_) {
+            break;
+        }
+        found = damageWhileOpening_;
+    }
+    repairsReady_ = true;
 }
 
 void ScreenshotsDB::startAnew(const QString& path, const QString& damage)
 {
     db_.reset();
-    const QString kept =
-        path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
+    const QString kept = damagedFilePath(path);
     if (const std::optional<QString> error = moveWithoutReplacing(path, kept)) {
         systemLog(QStringLiteral("Cannot set the damaged library aside: ") + *error);
         openProblem_ = LibraryOpenProblem{
@@ -236,7 +264,7 @@ void ScreenshotsDB::startAnew(const QString& path, const QString& damage)
                                   .arg(given))};
 }
 
-int ScreenshotsDB::giveBackImages()
+int ScreenshotsDB::giveBackImages(const QSet<QString>& listed)
 {
     const std::optional<QString> directory = screenshotsDirectory();
     if (!directory || !db_ || !fileJournal_) {
@@ -250,7 +278,7 @@ int ScreenshotsDB::giveBackImages()
     std::vector<Found> found;
     for (const QFileInfo& file : QDir(*directory).entryInfoList(QDir::Files | QDir::NoDotAndDotDot)) {
         const QString suffix = file.suffix().toLower();
-        if (file.isSymLink() ||
+        if (file.isSymLink() || listed.contains(file.absoluteFilePath()) ||
             (suffix != QLatin1String("png") && suffix != QLatin1String("jpg") && suffix != QLatin1String("jpeg"))) {
             continue;
         }
@@ -263,7 +291,7 @@ int ScreenshotsDB::giveBackImages()
     // Oldest first, so that the new ids follow the order in which the screenshots were made.
     std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.created < b.created; });
     const Schema& s = schema();
-    const StoreResult<void> listed = run(db_, printed, [&](sqlite::Connection& db) {
+    const StoreResult<void> stored = run(*this, printed, [&](sqlite::Connection& db) {
         db.transaction([&] {
             for (const Found& image : found) {
                 const std::int64_t id = db_->runInsert(s.screenshots.insertValues(
@@ -277,7 +305,7 @@ int ScreenshotsDB::giveBackImages()
             }
         });
     });
-    return listed ? static_cast<int>(found.size()) : 0;
+    return stored ? static_cast<int>(found.size()) : 0;
 }
 
 } // namespace lumetrove

@@ -6,7 +6,10 @@
 #include "lumetrove/library/ScreenshotRow.h"
 #include "lumetrove/library/StoreResult.h"
 
+#include <QSet>
 #include <QString>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -84,11 +87,25 @@ public:
     /// place is only told: it stays as it is, and the store has no connection.
     void openDatabase(const std::optional<QString>& path);
 
+    /// How long opening looks for damage in a library whose file reads as a database (`findDamage`); what the
+    /// look does not reach, the operations that read it find.
+    static constexpr std::chrono::milliseconds openingCheckTime{60};
+
     /// What opening found wrong with the library's file, for the user; none when all was well.
     const std::optional<LibraryOpenProblem>& openProblem() const { return openProblem_; }
 
     /// The open connection, or null.
     const std::shared_ptr<sqlite::Connection>& db() const { return db_; }
+
+    /// Mends the library after an operation found it damaged (`damage`, SQLite's description): keeps the
+    /// damaged file beside it, rebuilds the library in place from what can still be read and from the images of
+    /// the screenshots directory, and tells the user what was kept and what was lost. True when the operation
+    /// may be tried once more: the library was rebuilt, by this call or by another since the operation noted
+    /// `repairCount`. False inside a transaction (the outermost operation mends it) and after a repair failed.
+    /// While the library is being opened the damage is only noted, and mended when the open ends.
+    bool repairAfterDamage(const QString& damage, int repairsSeen);
+    /// How many times the library was rebuilt since it was opened.
+    int repairCount() const { return repairs_.load(); }
 
     // Writes ---------------------------------------------------------------------------------------------
     // A failed write is told to the user by the store; its result tells the caller whether it was kept.
@@ -208,8 +225,14 @@ private:
     /// Sets the damaged file at `path` aside and opens a new library there with the images of the screenshots
     /// directory.
     void startAnew(const QString& path, const QString& damage);
-    /// Lists every image of the screenshots directory in the (new, empty) library; how many.
-    int giveBackImages();
+    /// Lists every image of the screenshots directory that is not in `listed` (local paths) in the library; how
+    /// many.
+    int giveBackImages(const QSet<QString>& listed = {});
+    /// Rebuilds the damaged library (see `repairAfterDamage`); `told` says what was done. True
+    /// when it was rebuilt.
+    bool repair(bool opening, LibraryOpenProblem& told);
+    /// Readers of `changesSince` read everything again.
+    void forgetChanges();
     void finishDelete(qint64 screenshotId, const QString& path);
 
     struct ChangeLog;
@@ -225,6 +248,12 @@ private:
     /// Screenshots whose recorded move is done (`noteFileMoved`), for the next write to forget.
     std::mutex movedMutex_;
     std::vector<qint64> moved_;
+    /// The open has ended: damage found from now on is mended at once.
+    bool repairsReady_ = false;
+    /// Damage that an operation of the open found.
+    std::optional<QString> damageWhileOpening_;
+    std::atomic<int> repairs_{0};
+    std::atomic<bool> repairFailed_{false};
 };
 
 /// Runs `load`, which throws what fails (a `StoreError` from `StoreResult::value`, or SQLite's error); when it

@@ -25,7 +25,7 @@ StoreResult<void> ScreenshotsDB::recordFileChange(qint64 screenshotId, const cha
     if (!fileJournal_) {
         return {}; // a library that keeps no record (or none at all): nothing that the file change must wait for
     }
-    return run(db_, leftToCaller, [&](sqlite::Connection& db) {
+    return run(*this, leftToCaller, [&](sqlite::Connection& db) {
         db.runStatement("INSERT OR REPLACE INTO pending_file_changes (screenshot_id, change, source, target) "
                         "VALUES (?, ?, ?, ?)",
                         sqlite::Bindings{std::int64_t(screenshotId), std::string(change), utf8(source),
@@ -59,7 +59,7 @@ void ScreenshotsDB::finishPendingFileChanges()
         qint64 id;
         std::optional<QString> change, source, target, path;
     };
-    const StoreResult<std::vector<Pending>> pending = run(db_, printed, [](sqlite::Connection& db) {
+    const StoreResult<std::vector<Pending>> pending = run(*this, printed, [](sqlite::Connection& db) {
         std::vector<Pending> read;
         const auto statement = db.prepare(
             "SELECT pending.screenshot_id, pending.change, pending.source, pending.target, screenshots.path "
@@ -77,7 +77,7 @@ void ScreenshotsDB::finishPendingFileChanges()
         db_->runStatement("DELETE FROM pending_file_changes WHERE screenshot_id = ?", std::int64_t(id));
     };
     for (const Pending& change : *pending) {
-        (void)run(db_, printed, [&](sqlite::Connection&) {
+        (void)run(*this, printed, [&](sqlite::Connection&) {
             if (!change.path) { // the row is gone: the change was finished
                 forget(change.id);
             } else if (change.change == QLatin1String(deleteChange)) {
@@ -108,7 +108,7 @@ StoreResult<void> ScreenshotsDB::recordNewImage(const QString& path, const QStri
     if (!fileJournal_) {
         return {}; // as `recordFileChange`
     }
-    return run(db_, leftToCaller, [&](sqlite::Connection& db) {
+    return run(*this, leftToCaller, [&](sqlite::Connection& db) {
         db.runStatement("INSERT OR REPLACE INTO pending_new_images (path, name, was_imported) VALUES (?, ?, ?)",
                         utf8(path), utf8(name), std::int64_t(wasImported ? 1 : 0));
     });
@@ -119,7 +119,7 @@ StoreResult<void> ScreenshotsDB::forgetNewImage(const QString& path)
     if (!fileJournal_) {
         return {};
     }
-    return run(db_, printed, [&](sqlite::Connection& db) {
+    return run(*this, printed, [&](sqlite::Connection& db) {
         db.runStatement("DELETE FROM pending_new_images WHERE path = ?", utf8(path));
     });
 }
@@ -133,7 +133,7 @@ void ScreenshotsDB::finishPendingNewImages()
         bool wasImported;
         bool listed;
     };
-    const StoreResult<std::vector<Pending>> pending = run(db_, printed, [](sqlite::Connection& db) {
+    const StoreResult<std::vector<Pending>> pending = run(*this, printed, [](sqlite::Connection& db) {
         std::vector<Pending> read;
         const auto statement = db.prepare("SELECT pending.path, pending.name, pending.was_imported, "
                                           "EXISTS (SELECT 1 FROM screenshots WHERE screenshots.path = pending.path) "
@@ -152,7 +152,7 @@ void ScreenshotsDB::finishPendingNewImages()
         if (!file.isEmpty()) {
             QFile::remove(partialFilePath(file));
         }
-        (void)run(db_, printed, [&](sqlite::Connection&) {
+        (void)run(*this, printed, [&](sqlite::Connection&) {
             db_->transaction([&] {
                 if (!image.listed && !file.isEmpty() && QFileInfo(file).isFile()) {
                     const std::int64_t id = db_->runInsert(schema().screenshots.insertValues(
@@ -172,7 +172,7 @@ void ScreenshotsDB::finishPendingNewImages()
 
 StoreResult<std::vector<std::pair<qint64, QString>>> ScreenshotsDB::screenshotsAwaitingText()
 {
-    return run(db_, printed, [&](sqlite::Connection& db) {
+    return run(*this, printed, [&](sqlite::Connection& db) {
         std::vector<std::pair<qint64, QString>> awaiting;
         if (!fileJournal_) {
             return awaiting;

@@ -195,6 +195,9 @@ struct FailureLog {
     /// False for a read whose caller logs the failure with its own context (a list load, which may try again
     /// after rebuilding the index and logs once when it gives up).
     bool logged = true;
+    /// Damage that the operation meets has the library mended (`ScreenshotsDB::repairAfterDamage`) and the
+    /// operation run once more. False for the reads of a load, which rebuild the index first.
+    bool mendsDamage = true;
 };
 
 /// A failed statement: its description printed as one line.
@@ -203,10 +206,11 @@ constexpr FailureLog printed{};
 /// A failure that the caller logs.
 constexpr FailureLog leftToCaller{.logged = false};
 
+/// A read of a load (`loadAfterRebuildingIndex`), which logs and mends by itself.
+constexpr FailureLog loadRead{.logged = false, .mendsDamage = false};
+
 /// Logs that a load of the library's screenshots gave up.
 constexpr FailureLog screenshotsNotLoaded{"Error loading screenshots from DB: ", true};
-
-/// The one place where the store logs a failure. The quiet kinds (no connection, nothing found) are not
 
 /// The one place where the store logs a failure. The quiet kinds (no connection, nothing found) are not
 /// failures of a statement and write nothing.
@@ -243,14 +247,23 @@ template <class Work> auto attempt(Work&& work) -> typename ResultOf<std::invoke
 
 /// Runs `work` on the open connection and gives its value, or the error that kept it from one: no connection
 /// (silently), or a failure, logged as `log` says. The gate through which the statements of the store run.
+///
+/// An operation that finds the library damaged has it mended (`ScreenshotsDB::repairAfterDamage`) and runs once
+/// more on the mended library, so that a capture, an edit or a load is not lost to the damage.
 template <class Work>
-auto run(const std::shared_ptr<sqlite::Connection>& db, const FailureLog& log, Work&& work) ->
+auto run(ScreenshotsDB& store, const FailureLog& log, Work&& work) ->
     typename ResultOf<std::invoke_result_t<Work, sqlite::Connection&>>::Type
 {
+    const std::shared_ptr<sqlite::Connection>& db = store.db();
     if (!db) {
         return StoreError::noConnection();
     }
-    auto result = attempt([&]() -> decltype(auto) { return std::invoke(std::forward<Work>(work), *db); });
+    const int repairs = store.repairCount();
+    auto result = attempt([&]() -> decltype(auto) { return std::invoke(work, *db); });
+    if (!result && log.mendsDamage && result.error().kind() == StoreError::Kind::corruption &&
+        store.repairAfterDamage(result.error().description(), repairs)) {
+        result = attempt([&]() -> decltype(auto) { return std::invoke(work, *db); });
+    }
     if (!result) {
         logFailure(result.error(), log);
     }

@@ -60,7 +60,7 @@ StoreResult<void> ScreenshotsDB::queryScreenshots(const std::optional<QString>& 
                                                   const std::optional<FolderSection>& period,
                                                   const std::function<void(ScreenshotRow&&)>& take)
 {
-    return run(db_, leftToCaller, [&](sqlite::Connection& db) {
+    return run(*this, loadRead, [&](sqlite::Connection& db) {
         sqlite::Table query = listColumnsQuery();
         if (const std::optional<std::vector<qint64>> ids = filteredIds(db, searchText, folder, period)) {
             // The filter's ids as one JSON array: any number of them in one bound value.
@@ -91,14 +91,14 @@ StoreResult<void> ScreenshotsDB::queryScreenshots(const std::optional<QString>& 
 
 StoreResult<QHash<qint64, qint64>> ScreenshotsDB::folderIdsOfScreenshots()
 {
-    return run(db_, leftToCaller, [](sqlite::Connection& db) { return readFolderIdsOfScreenshots(db); });
+    return run(*this, loadRead, [](sqlite::Connection& db) { return readFolderIdsOfScreenshots(db); });
 }
 
 StoreResult<std::optional<std::vector<qint64>>>
 ScreenshotsDB::filteredScreenshotIds(const std::optional<QString>& searchText, const std::optional<Folder>& folder,
                                      const std::optional<FolderSection>& period)
 {
-    return run(db_, leftToCaller, [&](sqlite::Connection& db) { return filteredIds(db, searchText, folder, period); });
+    return run(*this, loadRead, [&](sqlite::Connection& db) { return filteredIds(db, searchText, folder, period); });
 }
 
 std::optional<std::vector<qint64>> ScreenshotsDB::filteredIds(sqlite::Connection& db,
@@ -151,7 +151,7 @@ std::optional<std::vector<qint64>> ScreenshotsDB::filteredIds(sqlite::Connection
 
 StoreResult<std::pair<qint64, qint64>> ScreenshotsDB::changeStamp()
 {
-    return run(db_, printed, [](sqlite::Connection& db) {
+    return run(*this, printed, [](sqlite::Connection& db) {
         const std::optional<sqlite::Binding> version = db.scalar("PRAGMA data_version");
         return std::pair<qint64, qint64>(db.totalChanges(),
                                          version ? std::get<std::int64_t>(*version) : std::int64_t(0));
@@ -163,7 +163,7 @@ StoreResult<qint64> ScreenshotsDB::folderIdForScreenshot(qint64 screenshotId)
     const Schema& s = schema();
     const sqlite::Table query =
         s.foldersScreenshots.filterQuery(sqlite::equalsValue(s.screenshotId, std::int64_t(screenshotId)));
-    return found(run(db_, printed, [&](sqlite::Connection& db) -> std::optional<qint64> {
+    return found(run(*this, printed, [&](sqlite::Connection& db) -> std::optional<qint64> {
         sqlite::RowIterator rows = db.prepareQuery(query);
         const std::optional<sqlite::Row> row = rows.failableNext();
         return row ? row->getValue(nullable(s.folderId)) : std::nullopt;
@@ -172,7 +172,7 @@ StoreResult<qint64> ScreenshotsDB::folderIdForScreenshot(qint64 screenshotId)
 
 StoreResult<ScreenshotRow> ScreenshotsDB::screenshotRow(qint64 screenshotId)
 {
-    return found(run(db_, printed, [&](sqlite::Connection& db) { return readScreenshotRow(db, screenshotId); }));
+    return found(run(*this, printed, [&](sqlite::Connection& db) { return readScreenshotRow(db, screenshotId); }));
 }
 
 StoreResult<ScreenshotDetails> ScreenshotsDB::screenshotDetails(qint64 screenshotId)
@@ -180,7 +180,7 @@ StoreResult<ScreenshotDetails> ScreenshotsDB::screenshotDetails(qint64 screensho
     const Schema& s = schema();
     const sqlite::Table query = s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId)))
                                     .selectColumns(s.text, s.aiResults, s.aiAssistantResults);
-    return found(run(db_, printed, [&](sqlite::Connection& db) -> std::optional<ScreenshotDetails> {
+    return found(run(*this, printed, [&](sqlite::Connection& db) -> std::optional<ScreenshotDetails> {
         const std::optional<sqlite::Row> row = db.pluck(query);
         if (!row) {
             return std::nullopt;
@@ -217,7 +217,7 @@ StoreResult<qint64> ScreenshotsDB::countScreenshotsInFolder(const std::optional<
 
 StoreResult<qint64> ScreenshotsDB::countScreenshotsInPeriod(const FolderSection& section)
 {
-    return found(run(db_, printed, [&](sqlite::Connection& db) -> std::optional<qint64> {
+    return found(run(*this, printed, [&](sqlite::Connection& db) -> std::optional<qint64> {
         const std::optional<std::vector<qint64>> ids = filteredIds(db, std::nullopt, std::nullopt, section);
         return ids ? std::optional<qint64>(static_cast<qint64>(ids->size())) : std::nullopt;
     }));
@@ -225,14 +225,14 @@ StoreResult<qint64> ScreenshotsDB::countScreenshotsInPeriod(const FolderSection&
 
 StoreResult<qint64> ScreenshotsDB::countScreenshots()
 {
-    return run(db_, printed,
+    return run(*this, printed,
                [](sqlite::Connection& db) -> qint64 { return db.queryScalar(schema().screenshots.count()); });
 }
 
 StoreResult<std::vector<Folder>> ScreenshotsDB::queryFolders()
 {
     const Schema& s = schema();
-    return run(db_, leftToCaller, [&](sqlite::Connection& db) {
+    return run(*this, leftToCaller, [&](sqlite::Connection& db) {
         std::vector<Folder> folders;
         sqlite::RowIterator rows = db.prepareQuery(s.folders.orderQuery(s.sortOrder.asc()));
         while (const std::optional<sqlite::Row> row = rows.failableNext()) {
@@ -252,7 +252,7 @@ StoreResult<std::vector<Folder>> ScreenshotsDB::queryFolders()
 StoreResult<void> ScreenshotsDB::rebuildIndex()
 {
     systemLog(QStringLiteral("Rebuilding index"));
-    return run(db_, printed, [&](sqlite::Connection& db) {
+    return run(*this, printed, [&](sqlite::Connection& db) {
         db.executeScript(porterIndex.rebuildStatement());
         if (wordIndex_) {
             db.executeScript(wordIndex.rebuildStatement());

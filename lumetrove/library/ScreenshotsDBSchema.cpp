@@ -119,7 +119,7 @@ void ScreenshotsDB::completeSchema()
 {
     repairIndexTriggers();
     addWordIndex();
-    const StoreResult<void> completed = run(db_, printed, [](sqlite::Connection& db) {
+    const StoreResult<void> completed = run(*this, printed, [](sqlite::Connection& db) {
         db.executeScript(listIndexStatement);
         db.executeScript(createdAtIndexStatement);
         db.executeScript(pendingFileChangesStatement);
@@ -145,7 +145,7 @@ bool ScreenshotsDB::hasTable(const char* name)
 /// transaction with its triggers. Without FTS5 (no porter index either) there is nothing to add.
 void ScreenshotsDB::addWordIndex()
 {
-    (void)run(db_, printed, [&](sqlite::Connection&) {
+    (void)run(*this, printed, [&](sqlite::Connection&) {
         if (!hasTable("screenshots_fts")) {
             return;
         }
@@ -171,7 +171,7 @@ void ScreenshotsDB::addWordIndex()
 StoreResult<void> ScreenshotsDB::createInitialTables()
 {
     StoreResult<void> index;
-    const StoreResult<void> created = run(db_, printed, [&](sqlite::Connection& db) {
+    const StoreResult<void> created = run(*this, printed, [&](sqlite::Connection& db) {
         db.transaction([&] {
             db.executeScript(tablesScript);
             // The index may fail on its own (an SQLite without FTS5): the plain tables still work. The
@@ -196,7 +196,7 @@ StoreResult<void> ScreenshotsDB::createInitialTables()
 StoreResult<void> ScreenshotsDB::addAssistantColumns()
 {
     constexpr FailureLog migrationFailed{"Migration failed: "};
-    const StoreResult<void> added = run(db_, migrationFailed, [](sqlite::Connection& db) {
+    const StoreResult<void> added = run(*this, migrationFailed, [](sqlite::Connection& db) {
         db.transaction([&] {
             for (const char* statement : assistantColumnStatements) {
                 db.runStatement(statement);
@@ -217,7 +217,7 @@ StoreResult<void> ScreenshotsDB::addAssistantColumns()
 /// index no longer matches its content. Replace the triggers and rebuild the index once, in one transaction.
 void ScreenshotsDB::repairIndexTriggers()
 {
-    (void)run(db_, printed, [&](sqlite::Connection&) {
+    (void)run(*this, printed, [&](sqlite::Connection&) {
         const std::shared_ptr<sqlite::Statement> existing =
             db_->prepare("SELECT type, name, sql FROM sqlite_master WHERE name = 'screenshots_fts' OR "
                          "(type = 'trigger' AND tbl_name = 'screenshots')");

@@ -19,19 +19,29 @@ void store::logFailure(const StoreError& error, const FailureLog& log)
         printLine(line);
     }
     if (log.notKept != nullptr) {
-        reportLibraryProblem(QString::fromUtf8(log.notKept) + error.description());
+        reportLibraryProblem(QString::fromUtf8(log.notKept) + error.plainDescription());
     }
 }
 
 StoreResult<void> store::loadAfterRebuildingIndex(ScreenshotsDB& store, const std::function<void()>& load)
 {
     bool mayRebuild = true;
+    bool mayRepair = true;
     while (true) {
+        const int repairs = store.repairCount();
         StoreResult<void> loaded = attempt(load);
-        if (mayRebuild && !loaded && loaded.error().kind() == StoreError::Kind::corruption) {
+        const bool damaged = !loaded && loaded.error().kind() == StoreError::Kind::corruption;
+        if (damaged && mayRebuild) {
             mayRebuild = false;
             (void)store.rebuildIndex();
             continue;
+        }
+        // Not an index alone, or one that cannot be rebuilt: the library is mended, and the load tried again.
+        if (damaged && mayRepair) {
+            mayRepair = false;
+            if (store.repairAfterDamage(loaded.error().description(), repairs)) {
+                continue;
+            }
         }
         if (!loaded) {
             logFailure(loaded.error(), screenshotsNotLoaded);

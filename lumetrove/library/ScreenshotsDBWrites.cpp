@@ -17,7 +17,7 @@ StoreResult<qint64> ScreenshotsDB::insertFolder(const QString& name, bool isSmar
         sqlite::assignValue(s.folderName, utf8(name)), sqlite::assignValue(s.sortOrder, std::int64_t(0)),
         sqlite::assignValue(s.isSmartFolder, isSmartFolder),
         sqlite::assignOptionalValue(s.keywordsFilter, utf8(keywordsFilter)));
-    return run(db_, {.notKept = "The new folder could not be saved: "},
+    return run(*this, {.notKept = "The new folder could not be saved: "},
                [&](sqlite::Connection& db) -> qint64 { return db.runInsert(insert); });
 }
 
@@ -30,7 +30,7 @@ StoreResult<void> ScreenshotsDB::updateFolder(const Folder& folder)
                             sqlite::assignValue(s.sortOrder, std::int64_t(folder.sort_order)),
                             sqlite::assignValue(s.isSmartFolder, folder.isSmartFolder),
                             sqlite::assignOptionalValue(s.keywordsFilter, utf8(folder.keywordsFilter))});
-    return run(db_, {.notKept = "A change to a folder could not be saved: "},
+    return run(*this, {.notKept = "A change to a folder could not be saved: "},
                [&](sqlite::Connection& db) { db.runUpdate(update); });
 }
 
@@ -42,7 +42,7 @@ StoreResult<void> ScreenshotsDB::deleteFolder(qint64 folderId)
     const sqlite::Delete folder =
         s.folders.filterQuery(sqlite::equalsValue(s.id, std::int64_t(folderId))).compileDelete();
     // One transaction: a failure of either delete leaves the folder and all its links in place.
-    return run(db_, {.notKept = "The folder could not be deleted: "}, [&](sqlite::Connection& db) {
+    return run(*this, {.notKept = "The folder could not be deleted: "}, [&](sqlite::Connection& db) {
         db.transaction([&] {
             db.runDelete(links);
             db.runDelete(folder);
@@ -56,7 +56,7 @@ StoreResult<void> ScreenshotsDB::insertFolderScreenshot(qint64 screenshotId, qin
     const sqlite::Insert insert =
         s.foldersScreenshots.insertValues(sqlite::assignValue(s.folderId, std::int64_t(folderId)),
                                           sqlite::assignValue(s.screenshotId, std::int64_t(screenshotId)));
-    return run(db_, {.notKept = "The screenshot could not be put in the folder: "},
+    return run(*this, {.notKept = "The screenshot could not be put in the folder: "},
                [&](sqlite::Connection& db) { db.runInsert(insert); });
 }
 
@@ -77,7 +77,7 @@ StoreResult<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& screens
     }
     const sqlite::Insert insert = s.screenshots.compileInsert(setters);
     // The row lists its image from now on: the note of the image in flight goes with the insert.
-    return run(db_, {.notKept = "The screenshot could not be added to the library: "}, [&](sqlite::Connection& db) {
+    return run(*this, {.notKept = "The screenshot could not be added to the library: "}, [&](sqlite::Connection& db) {
         if (!fileJournal_) {
             return qint64(db.runInsert(insert));
         }
@@ -137,7 +137,7 @@ StoreResult<ScreenshotRow> ScreenshotsDB::updateScreenshot(qint64 screenshotId, 
     constexpr FailureLog notSaved{
         .notKept = "A change to a screenshot could not be saved, so it shows what the library holds: "};
     // Immediate, as an insert: the edit waits for another connection's write lock rather than failing.
-    StoreResult<ScreenshotRow> row = found(run(db_, notSaved, [&](sqlite::Connection& db) {
+    StoreResult<ScreenshotRow> row = found(run(*this, notSaved, [&](sqlite::Connection& db) {
         std::optional<ScreenshotRow> edited;
         db.transaction(sqlite::Connection::TransactionMode::immediate, [&] {
             if (fileJournal_) {
@@ -195,7 +195,7 @@ StoreResult<void> ScreenshotsDB::updateScreenshotText(qint64 screenshotId, const
             .compileUpdate({sqlite::assignOptionalValue(s.text, utf8(std::optional<QString>(text)))});
     constexpr FailureLog notSaved{
         .notKept = "The text recognised in a screenshot could not be saved, so a search does not find it: "};
-    return run(db_, notSaved, [&](sqlite::Connection& db) {
+    return run(*this, notSaved, [&](sqlite::Connection& db) {
         if (!fileJournal_) {
             db.runUpdate(update);
             return;
@@ -216,7 +216,7 @@ StoreResult<void> ScreenshotsDB::deleteScreenshot(qint64 screenshotId)
     const sqlite::Delete screenshot =
         s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(screenshotId))).compileDelete();
     // One transaction: the row goes with all its links and the record of its delete, or nothing goes.
-    return run(db_, {.notKept = "The screenshot could not be deleted: "}, [&](sqlite::Connection& db) {
+    return run(*this, {.notKept = "The screenshot could not be deleted: "}, [&](sqlite::Connection& db) {
         db.transaction([&] {
             db.runDelete(links);
             db.runDelete(screenshot);

@@ -31,4 +31,10 @@ StoreError StoreError::caught(const std::exception& error)
     return StoreError(Kind::failed, QString::fromUtf8(error.what()));
 }
 
+QString StoreError::plainDescription() const
+{
+    return kind_ == Kind::corruption ? QStringLiteral("the library file is damaged and could not be repaired")
+                                     : description_;
+}
+
 } // namespace lumetrove

@@ -43,6 +43,9 @@ public:
     Kind kind() const noexcept { return kind_; }
     /// What happened, as the database layer describes it ("… (code: N)"); empty for the two quiet kinds.
     const QString& description() const noexcept { return description_; }
+    /// What happened, in words for the user: that the library is damaged, for a corruption (a repair was tried
+    /// and failed, or it would not have come to this); the description otherwise.
+    QString plainDescription() const;
     const char* what() const noexcept override { return what_.c_str(); }
 
 private:
