@@ -1,6 +1,5 @@
 #include "lumetrove/app/WidgetCaptureMainWindow.h"
 
-#include <QGuiApplication>
 #include <QWindow>
 
 namespace lumetrove {
@@ -53,9 +52,8 @@ void WidgetCaptureMainWindow::show()
     // where the capture was made. Given a place of its own (the window's, not the widget's: the widget hands
     // its geometry on only where it differs from the window's, which it does not), Qt tells the window
     // manager that position as one the user chose, and the window comes back where it was.
-    // A Wayland window cannot place itself: there the geometry is left alone.
-    if (hiddenGeometry_ && QGuiApplication::platformName() == QLatin1String("xcb") && !window_->isVisible() &&
-        !window_->isMinimized() && !window_->isMaximized() && !window_->isFullScreen()) {
+    if (hiddenGeometry_ && !window_->isVisible() && !window_->isMinimized() && !window_->isMaximized() &&
+        !window_->isFullScreen()) {
         window_->setGeometry(*hiddenGeometry_);
         if (QWindow* handle = window_->windowHandle()) {
             handle->setGeometry(*hiddenGeometry_);

@@ -303,22 +303,9 @@ void ScreenshotCapture::takePortalScreenshot(bool isAssistant)
         },
         [this, isAssistant, generation] {
             if (generation == generation_ && !(overlays_ && overlays_->isOpen())) {
-                openPortalOverlays(isAssistant);
+                openOverlays(isAssistant);
             }
         });
-}
-
-void ScreenshotCapture::openPortalOverlays(bool isAssistant)
-{
-    openOverlays(isAssistant);
-    // A Wayland compositor places a window that is mapped anew where it likes: on the output with the pointer
-    // (where the user will have dragged), tiled anew. Mapped again as soon as the picture is taken, while the
-    // output the user started from still has the focus, under the overlays just opened over it, the window
-    // keeps its place and size. An X11 window (through XWayland) says where it goes itself.
-    if (mainWindowUnmappedForCapture && mainWindow_ && QGuiApplication::platformName().startsWith(u"wayland")) {
-        mainWindowUnmappedForCapture = false;
-        mainWindow_->show();
-    }
 }
 
 void ScreenshotCapture::portalAnswered(bool isAssistant, const PortalScreenshotOutcome& outcome)
@@ -329,7 +316,7 @@ void ScreenshotCapture::portalAnswered(bool isAssistant, const PortalScreenshotO
         if (pendingSelection_) {
             cutFromFrozenDesktop(*std::exchange(pendingSelection_, std::nullopt));
         } else if (!(overlays_ && overlays_->isOpen())) {
-            openPortalOverlays(isAssistant);
+            openOverlays(isAssistant);
         } else {
             overlays_->showStills(*frozenDesktop_);
         }

@@ -131,9 +131,6 @@ private:
     /// Asks the desktop portal for the still image that the area capture under way is cut from.
     void takePortalScreenshot(bool isAssistant);
     void openOverlays(bool isAssistant);
-    /// Opens the overlays of a capture through the portal, once its picture is taken; the main window,
-    /// unmapped only so that the picture leaves it out, comes back under them.
-    void openPortalOverlays(bool isAssistant);
     void portalAnswered(bool isAssistant, const PortalScreenshotOutcome& outcome);
     void cutFromFrozenDesktop(const QRectF& area);
     void processNext(const JobPtr& job);

@@ -1,4 +1,3 @@
-#include "lumetrove/app/WidgetCaptureMainWindow.h"
 #include "lumetrove/capture/ScreenshotCapture.h"
 #include "lumetrove/captureui/ScreenCaptureOverlays.h"
 #include "lumetrove/captureui/ScreenCapturePermissions.h"
@@ -11,7 +10,6 @@
 #include "tests/lumetrove/LibraryCapture.h"
 #include "tests/lumetrove/wayland/WaylandDesktop.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
@@ -62,12 +60,11 @@ protected:
         });
         EXPECT_TRUE(processEventsUntil(LibraryCapture::overlaysShown, waylandStepTimeoutMs))
             << "the overlays did not open";
-        // sway shows one full-screen overlay on each output (beside the main window, when there is one).
+        // sway shows one full-screen overlay on each output.
         std::vector<SwayView> overlays;
         processEventsUntil(
             [&] {
                 overlays = swayViewsOf(QCoreApplication::applicationPid());
-                std::erase_if(overlays, [](const SwayView& view) { return view.name == QLatin1String("Screenshots"); });
                 return overlays.size() == 2 && std::all_of(overlays.begin(), overlays.end(),
                                                            [](const SwayView& view) { return view.fullScreen; });
             },
@@ -138,44 +135,6 @@ TEST_F(CaptureOnWaylandTest, ACaptureOverAWindowOnTheScaleTwoOutputLandsInTheLib
     ASSERT_TRUE(screenshot->imageUrl());
     // The output's own pixels: two per logical unit.
     EXPECT_EQ(QImage(screenshot->imageUrl()->toLocalFile()).size(), QSize(720, 220));
-}
-
-TEST_F(CaptureOnWaylandTest, AfterADragOnTheScaleTwoOutputTheMainWindowIsBackOnItsOwnOutputAtItsSize)
-{
-    ScreenshotsListManager library(ScreenshotsDB::shared());
-    ASSERT_TRUE(processEventsUntil([&] { return library.listLoaded(); }));
-    // The main window, on the wide output, where the user works with it.
-    ASSERT_TRUE(runProgram(QStringLiteral("swaymsg"), {QStringLiteral("focus"), QStringLiteral("output"), wideOutput}));
-    const QString title = QStringLiteral("Screenshots");
-    QWidget mainWindow;
-    mainWindow.setWindowTitle(title);
-    mainWindow.setMinimumSize(900, 600);
-    mainWindow.show();
-    const std::optional<SwayView> before = windowNamed(QCoreApplication::applicationPid(), title);
-    ASSERT_TRUE(before) << "the main window did not come up";
-    ASSERT_EQ(before->output, wideOutput);
-    ASSERT_TRUE(focus(*before));
-    ScreenshotCapture::shared().setMainWindow(std::make_shared<WidgetCaptureMainWindow>(&mainWindow));
-    const auto forget = qScopeGuard([] { ScreenshotCapture::shared().setMainWindow(nullptr); });
-
-    // A capture made with a drag on the other output, too small for the window.
-    ASSERT_EQ(captureDrag(library, QPoint(1920 + 40, 40), QPoint(1920 + 300, 200)), CaptureResult::success);
-
-    // The window is back where it was, on its own output and at its size, not laid out anew beside the drag.
-    std::optional<SwayView> after;
-    EXPECT_TRUE(processEventsUntil(
-        [&] {
-            after.reset();
-            for (const SwayView& view : swayViewsOf(QCoreApplication::applicationPid())) {
-                if (view.name == title && !view.fullScreen) {
-                    after = view;
-                }
-            }
-            return after && after->output == before->output && after->rect == before->rect;
-        },
-        waylandStepTimeoutMs))
-        << "the main window is " << (after ? after->output.toStdString() : std::string("nowhere")) << " "
-        << (after ? QDebug::toString(after->rect).toStdString() : std::string());
 }
 
 TEST_F(CaptureOnWaylandTest, ADragAcrossBothOutputsGrabsEachOutputsPartAtItsOwnScale)
