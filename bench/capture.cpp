@@ -8,6 +8,7 @@
 #include "lumetrove/platform/Memory.h"
 #include "lumetrove/platform/ScreenGrab.h"
 #include "lumetrove/platform/TextRecognizer.h"
+#include "tests/lumetrove/RecognitionHelpers.h"
 
 #include <QDir>
 #include <QLabel>
@@ -109,21 +110,11 @@ std::pair<int, Memory> helpers()
 {
     int count = 0;
     Memory total;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(entry));
-        if (!stat.open(QIODevice::ReadOnly) || !commandLine.open(QIODevice::ReadOnly)) {
-            continue;
-        }
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields[1].toLongLong() == QCoreApplication::applicationPid() &&
-            commandLine.readAll().contains(lumetrove::textRecognitionHelperArgument)) {
-            ++count;
-            const Memory memory = memoryOf(entry.toLongLong());
-            total.rss += memory.rss;
-            total.pss += memory.pss;
-        }
+    for (const qint64 pid : lumetrove::testing::runningRecognitionHelpers()) {
+        ++count;
+        const Memory memory = memoryOf(pid);
+        total.rss += memory.rss;
+        total.pss += memory.pss;
     }
     return {count, total};
 }

@@ -349,10 +349,12 @@ TEST_F(ContentViewTest, ASelectedOlderRowStaysSelectedAndShownWhileImportedFiles
     auto* list = view->findChild<ScreenshotListView*>();
     ASSERT_NE(list, nullptr);
     constexpr int chosenRow = 40;
+    // The list lays its rows out on a later turn of the event loop; before that there is nowhere to scroll.
+    ASSERT_TRUE(processEventsUntil([&] { return list->verticalScrollBar()->maximum() > 0; }));
     list->scrollTo(list->listModel().index(chosenRow), QAbstractItemView::PositionAtCenter);
     const ScreenshotPtr chosen = view->screenshotsListManager().screenshots().at(chosenRow);
     list->selectScreenshot(chosen);
-    processEventsUntil([] { return false; }, 50);
+    processEventsUntil([&] { return list->verticalScrollBar()->value() > 0; });
     const int scrolled = list->verticalScrollBar()->value();
     ASSERT_GT(scrolled, 0);
     ASSERT_EQ(view->screenshotsSelectionIndex(), chosenRow);

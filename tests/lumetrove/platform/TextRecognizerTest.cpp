@@ -1,5 +1,7 @@
 #include "lumetrove/platform/TextRecognizer.h"
 
+#include "tests/lumetrove/RecognitionHelpers.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -470,7 +472,7 @@ TEST(TextRecognizerTest, ReadsBoldHeadingsWithFiguresAtHeadingSizesInBothPolarit
                             QStringLiteral("Release 2.14")};
     for (const int size : {22, 28, 34}) {
         for (const bool dark : {false, true}) {
-            SCOPED_TRACE(testing::Message() << size << " px, " << (dark ? "light on dark" : "dark on light"));
+            SCOPED_TRACE(::testing::Message() << size << " px, " << (dark ? "light on dark" : "dark on light"));
             QFont font(QStringLiteral("DejaVu Sans"));
             font.setPixelSize(size);
             font.setBold(true);
@@ -554,7 +556,7 @@ TEST(TextRecognizerTest, ReadsAWordWhoseFirstLetterTheEdgeOfTheCaptureCuts)
     // stays in the image.
     for (const bool dark : {false, true}) {
         for (const int cut : {1, 2}) {
-            SCOPED_TRACE(testing::Message() << cut << " px cut, " << (dark ? "dark" : "light"));
+            SCOPED_TRACE(::testing::Message() << cut << " px cut, " << (dark ? "dark" : "light"));
             QFont font(QStringLiteral("DejaVu Sans"));
             font.setPixelSize(16);
             const QFontMetricsF metrics(font);
@@ -648,24 +650,9 @@ TEST(TextRecognizerTest, AHelperProcessReadsWhatThisProcessReadsAndOneThatEndsIs
     }
 }
 
-/// The text-recognition helpers this process has running (ended ones are left out, reaped or not).
 int runningHelpers()
 {
-    int helpers = 0;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(entry));
-        if (!stat.open(QIODevice::ReadOnly) || !commandLine.open(QIODevice::ReadOnly)) {
-            continue;
-        }
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields[1].toLongLong() == QCoreApplication::applicationPid() &&
-            commandLine.readAll().contains(textRecognitionHelperArgument)) {
-            ++helpers;
-        }
-    }
-    return helpers;
+    return static_cast<int>(testing::runningRecognitionHelpers().size());
 }
 
 TEST(TextRecognizerTest, AHelperWithoutWorkEndsAndTheNextRecognitionStartsAnother)
