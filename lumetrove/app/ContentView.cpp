@@ -38,6 +38,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSet>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTimer>
@@ -88,15 +89,15 @@ public:
             });
     }
 
-    void performCaptureFromFileURLs(const QList<QUrl>& urls, Completion completion,
-                                    SkippedImportsHandler skipped) override
+    void performCaptureFromFileURLs(const QList<QUrl>& urls, Completion completion, SkippedImportsHandler skipped,
+                                    ImportStepHandler step) override
     {
         ScreenshotCapture::shared().performCaptureFromFileURLs(
             urls,
             [completion = std::move(completion)](const Infos& infos, CaptureResult result) {
                 completion(infos, result);
             },
-            std::move(skipped));
+            std::move(skipped), std::move(step));
     }
 };
 
@@ -253,6 +254,10 @@ void ContentView::buildLayout(FoldersListManager& foldersListManager)
     searchField_->setPlaceholderText(QStringLiteral("Search"));
     connect(searchField_, &QLineEdit::textChanged, this, &ContentView::setSearchText);
     listLayout->addWidget(searchField_);
+    importProgress_ = new QLabel(listColumn);
+    importProgress_->setContentsMargins(8, 4, 8, 4);
+    importProgress_->hide();
+    listLayout->addWidget(importProgress_);
     listStack_ = new QStackedWidget(listColumn);
     list_ = new ScreenshotListView(*screenshotsListManager_, *selection_, listStack_);
     emptyState_ = new QLabel(listStack_);
@@ -477,25 +482,108 @@ void ContentView::handleAppear()
     startImportTask(urls);
 }
 
+/// An import under way: how many of its files are done, and the records handed to the list.
+struct ContentView::Import {
+    int files = 0;
+    /// Files the engine told about (stored or left out).
+    int told = 0;
+    /// Files left out, or whose rows are in the library.
+    int done = 0;
+    bool ended = false;
+    QSet<QString> added;
+};
+
 void ContentView::importFiles(const QList<QUrl>& urls)
 {
     didTakeOrImportScreenshot_ = true;
     updateLayoutForState();
+    auto import = std::make_shared<Import>();
+    import->files = static_cast<int>(urls.size());
+    imports_.append(import);
+    updateImportProgress();
     // Each import runs to its end, beside captures and other imports: files handed over meanwhile (several
-    // launches at once) are imported at once.
+    // launches at once) are imported at once. Each row is added as its image is stored, written by the list's
+    // writer thread, so the list fills while the import goes on and this thread is never held up by it.
     QPointer<ContentView> self(this);
     dependencies_.capture->performCaptureFromFileURLs(
         urls,
-        [self](CaptureService::Infos infos, CaptureResult) {
+        [self, import](CaptureService::Infos infos, CaptureResult) {
             if (self) {
-                self->handleImportResult(infos);
+                self->handleImportResult(import, infos);
             }
         },
         [self](const QList<SkippedImport>& skipped) {
             if (self) {
                 self->showSkippedImports(skipped);
             }
+        },
+        [self, import](const std::optional<CapturedScreenshotInfo>& stored) {
+            if (!self) {
+                return;
+            }
+            ++import->told;
+            if (!stored) {
+                self->importFileDone(import);
+                return;
+            }
+            import->added.insert(stored->screenshotPath);
+            self->screenshotsListManager_->addImportedScreenshots({*stored}, [self, import] {
+                if (self) {
+                    self->importFileDone(import);
+                }
+            });
         });
+}
+
+void ContentView::handleImportResult(const std::shared_ptr<Import>& import, const CaptureService::Infos& infos)
+{
+    QList<CapturedScreenshotInfo> rest;
+    if (infos) {
+        for (const CapturedScreenshotInfo& info : *infos) {
+            if (!import->added.contains(info.screenshotPath)) {
+                rest.append(info);
+            }
+        }
+    }
+    import->ended = true;
+    // Whatever the engine did not tell file by file is done once the records it handed over now are stored.
+    const int untold = std::max(import->files - import->told, 0);
+    QPointer<ContentView> self(this);
+    screenshotsListManager_->addImportedScreenshots(rest, [self, import, untold] {
+        if (self) {
+            self->importFileDone(import, untold);
+        }
+    });
+}
+
+void ContentView::importFileDone(const std::shared_ptr<Import>& import, int files)
+{
+    import->done += files;
+    if (!import->ended || import->done < import->files || !imports_.contains(import)) {
+        updateImportProgress();
+        return;
+    }
+    imports_.removeOne(import);
+    updateImportProgress();
+    resetFiltersForNewScreenshot();
+    // The newest screenshot is selected once the list holds the last rows.
+    screenshotsListManager_->whenListed([self = QPointer<ContentView>(this)] {
+        if (self && !self->screenshotsListManager_->screenshots().isEmpty()) {
+            self->setSelection(self->screenshotsListManager_->screenshots().first(), 0);
+        }
+    });
+}
+
+void ContentView::updateImportProgress()
+{
+    int done = 0;
+    int files = 0;
+    for (const std::shared_ptr<Import>& import : std::as_const(imports_)) {
+        done += std::min(import->done, import->files);
+        files += import->files;
+    }
+    importProgress_->setVisible(!imports_.isEmpty());
+    importProgress_->setText(QStringLiteral("Importing %1 of %2").arg(done).arg(files));
 }
 
 void ContentView::showSkippedImports(const QList<SkippedImport>& skipped)
@@ -525,12 +613,6 @@ void ContentView::showSkippedImports(const QList<SkippedImport>& skipped)
         skippedImports_.size() == 1 ? QStringLiteral("\u201c%1\u201d was not imported").arg(skippedImports_[0].fileName)
                                     : QStringLiteral("%1 files were not imported").arg(skippedImports_.size()));
     skippedImportsAlert_->setInformativeText(lines.join(QLatin1Char('\n')));
-}
-
-void ContentView::handleImportResult(const CaptureService::Infos& infos)
-{
-    addCapturedScreenshots(infos, true);
-    resetFiltersForNewScreenshot();
 }
 
 void ContentView::deleteSelectedScreenshot()

@@ -61,10 +61,10 @@ public:
     virtual bool screenRecordingGranted() = 0;
     /// Begins an area capture; `completion` runs once, later, on the main thread.
     virtual void startAreaCapture(bool isAssistant, CaptureCompletion completion) = 0;
-    /// Imports PNG and JPEG files; `completion` runs once on the main thread, after `skipped` was told the
-    /// files left out (when there were any).
+    /// Imports PNG and JPEG files; `step` is told each file as soon as it is done, and `completion` runs once
+    /// on the main thread, after `skipped` was told the files left out (when there were any).
     virtual void performCaptureFromFileURLs(const QList<QUrl>& urls, Completion completion,
-                                            SkippedImportsHandler skipped) = 0;
+                                            SkippedImportsHandler skipped, ImportStepHandler step) = 0;
 };
 
 /// The shared capture engine and permission controller behind the `CaptureService` interface.
@@ -121,6 +121,8 @@ public:
     QLabel* firstLaunchArrow() const { return firstLaunchArrow_; }
     /// The API-key alert while it is shown.
     QMessageBox* alert() const { return alert_; }
+    /// The line that tells how far the imports under way are ("Importing 12 of 520"), shown while they run.
+    QLabel* importProgress() const { return importProgress_; }
     /// The message naming the files that imports left out, while it is shown.
     QMessageBox* skippedImportsAlert() const { return skippedImportsAlert_; }
     /// The message telling what opening the library found wrong with its file, while it is shown.
@@ -136,8 +138,9 @@ public:
     bool addCapturedScreenshots(const CaptureService::Infos& infos, bool wasImported, bool shouldAIProcess = false);
     void handleOpenedURLs(const QList<QUrl>& urls);
     void handleAppear();
+    /// Imports the files: each file's row is added to the list as soon as its image is stored, and the line
+    /// of `importProgress` counts the files done.
     void importFiles(const QList<QUrl>& urls);
-    void handleImportResult(const CaptureService::Infos& infos);
     /// Tells the user, in one window-modal message, which files an import left out and why; files left out
     /// by a later import while it is shown join it.
     void showSkippedImports(const QList<SkippedImport>& skipped);
@@ -175,6 +178,12 @@ private:
     void buildLayout(FoldersListManager& foldersListManager);
     void buildToolbar();
     void startImportTask(const QList<QUrl>& urls);
+    struct Import;
+    /// An import ended: the records the engine did not hand over file by file are added now.
+    void handleImportResult(const std::shared_ptr<Import>& import, const CaptureService::Infos& infos);
+    /// One more file of `import` is done (stored or left out).
+    void importFileDone(const std::shared_ptr<Import>& import, int files = 1);
+    void updateImportProgress();
     /// The store behind the window's lists.
     std::shared_ptr<ScreenshotsDB> libraryStore() const;
     /// Tells the user, once, what opening the library found wrong with its file.
@@ -217,6 +226,9 @@ private:
     bool libraryProblemAnswered_ = false;
     /// The list of files last taken from the URL handler.
     QList<QUrl> takenUrls_;
+    QLabel* importProgress_ = nullptr;
+    /// The imports under way, until each has ended and all its rows are stored.
+    QList<std::shared_ptr<Import>> imports_;
     QPointer<QMessageBox> skippedImportsAlert_;
     QList<SkippedImport> skippedImports_;
     /// Whether the view has come on screen in this launch: the key check runs on the first appearance only.

@@ -58,6 +58,7 @@ struct ScreenshotCapture::Job {
     CaptureSource source = CaptureSource::screen;
     CaptureCompletionHandler completionHandler;
     SkippedImportsHandler skippedHandler;
+    ImportStepHandler stepHandler;
     std::optional<WindowDetails> windowDetails;
     bool wasAppActiveWhenStartedCapture = false;
     /// Whether the main window was on screen when the area capture started: a capture that stores nothing
@@ -381,7 +382,7 @@ void ScreenshotCapture::openOverlays(bool isAssistant)
 }
 
 void ScreenshotCapture::performCaptureFromFileURLs(const QList<QUrl>& urls, ImportCompletionHandler completionHandler,
-                                                   SkippedImportsHandler skipped)
+                                                   SkippedImportsHandler skipped, ImportStepHandler step)
 {
     auto job = std::make_shared<Job>();
     job->source = CaptureSource::file;
@@ -390,6 +391,7 @@ void ScreenshotCapture::performCaptureFromFileURLs(const QList<QUrl>& urls, Impo
         return CaptureFollowUp::returnToPreviousWindow; // not asked: an import leaves the window alone
     };
     job->skippedHandler = std::move(skipped);
+    job->stepHandler = std::move(step);
     job->wasAppActiveWhenStartedCapture = QGuiApplication::applicationState() == Qt::ApplicationActive;
     jobs_.push_back(job);
     currentCaptureSource_ = CaptureSource::file;
@@ -414,6 +416,9 @@ void ScreenshotCapture::performCaptureFromFileURLs(const QList<QUrl>& urls, Impo
                 }
                 if (auto* skipped = std::get_if<SkippedImport>(&imported)) {
                     job->skipped.append(std::move(*skipped));
+                    if (job->stepHandler && !job->over) {
+                        job->stepHandler(std::nullopt);
+                    }
                     return;
                 }
                 auto& image = std::get<ImportedImage>(imported);
@@ -687,6 +692,9 @@ void ScreenshotCapture::handleOutcome(const JobPtr& job, Outcome outcome)
     if (!taskNeedsText) {
         info.pendingRecognizedText = text;
         job->captureInfo.append(std::move(info));
+        if (job->stepHandler) {
+            job->stepHandler(job->captureInfo.back());
+        }
         processNext(job);
         return;
     }

@@ -75,9 +75,10 @@ public:
     /// Imports PNG and JPEG files into the screenshots directory and reports one record per imported file.
     /// Each file is read (regular files only, never blocking on one) and decoded before anything is written,
     /// one at a time; a file that cannot become a screenshot leaves nothing behind and is told to `skipped`
-    /// with the reason, all of them in one call before the completion. Returns at once.
+    /// with the reason, all of them in one call before the completion. `step` is told each file as soon as it
+    /// is done; the completion then holds every record it was told. Returns at once.
     void performCaptureFromFileURLs(const QList<QUrl>& urls, ImportCompletionHandler completionHandler,
-                                    SkippedImportsHandler skipped = nullptr);
+                                    SkippedImportsHandler skipped = nullptr, ImportStepHandler step = nullptr);
 
     /// The user chose `area` (Qt's global logical coordinates) for the area capture under way.
     void didSelectArea(QRectF area, std::optional<WindowDetails> details);

@@ -53,4 +53,8 @@ struct SkippedImport {
 /// Told the files that an import left out, once per import with at least one, on the main thread.
 using SkippedImportsHandler = std::function<void(const QList<SkippedImport>& skipped)>;
 
+/// Told each file of an import as soon as it is done, in order, on the main thread: its record once its image
+/// is stored (its text still to come), or none for a file left out.
+using ImportStepHandler = std::function<void(const std::optional<CapturedScreenshotInfo>& stored)>;
+
 } // namespace lumetrove

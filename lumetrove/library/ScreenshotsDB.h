@@ -120,6 +120,11 @@ public:
     /// Inserts the row and gives its id; the record of its new image (`recordNewImage` with the same path) goes
     /// with it, in one transaction.
     StoreResult<qint64> insertScreenshot(const NewScreenshot& screenshot);
+    /// Inserts the rows, each linked to `folderId` when one is given, in one transaction, and gives each row's
+    /// id in order, or what kept it out. When the batch fails as a whole, each row is tried on its own (as
+    /// `insertScreenshot`, told to the user when it fails), so that one bad row keeps no other out.
+    std::vector<StoreResult<qint64>> insertScreenshots(const std::vector<NewScreenshot>& screenshots,
+                                                       std::optional<qint64> folderId);
     /// Applies the edit in one transaction and gives the row as it now stands (as `screenshotRow` reads it);
     /// a failure anywhere leaves the row and its links as they were. A new path records the image's move from
     /// the stored one in the same transaction: the caller moves the file once the edit is kept and then calls
@@ -132,6 +137,9 @@ public:
     /// Writes the text recognised after the row was inserted (the triggers index it); the row is no longer
     /// awaiting text.
     StoreResult<void> updateScreenshotText(qint64 screenshotId, const QString& text);
+    /// Writes recognised texts as `updateScreenshotText` does, in one transaction; when that fails, each on its
+    /// own. Whether each was kept, in order.
+    std::vector<bool> updateScreenshotTexts(const std::vector<std::pair<qint64, QString>>& texts);
     /// Removes the screenshot's links, then its row (and, through the triggers, its index entry).
     StoreResult<void> deleteScreenshot(qint64 screenshotId);
 

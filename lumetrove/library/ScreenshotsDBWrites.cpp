@@ -60,7 +60,10 @@ StoreResult<void> ScreenshotsDB::insertFolderScreenshot(qint64 screenshotId, qin
                [&](sqlite::Connection& db) { db.runInsert(insert); });
 }
 
-StoreResult<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& screenshot)
+namespace {
+
+/// The insert of one new screenshot row.
+sqlite::Insert screenshotInsert(const NewScreenshot& screenshot)
 {
     const Schema& s = schema();
     std::vector<sqlite::Setter> setters{
@@ -75,24 +78,81 @@ StoreResult<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& screens
     if (screenshot.createdAt) { // else SQLite's own time
         setters.push_back(sqlite::assignOptionalValue(s.createdAt, utf8(screenshot.createdAt)));
     }
-    const sqlite::Insert insert = s.screenshots.compileInsert(setters);
-    // The row lists its image from now on: the note of the image in flight goes with the insert.
-    return run(*this, {.notKept = "The screenshot could not be added to the library: "}, [&](sqlite::Connection& db) {
+    return s.screenshots.compileInsert(setters);
+}
+
+/// Inserts the row inside the caller's transaction, with what goes with it: the note of its image in flight
+/// is cleared (the row lists the image from now on) and, for a text still to come, the row is noted.
+std::int64_t insertScreenshotRow(sqlite::Connection& db, const NewScreenshot& screenshot, bool fileJournal)
+{
+    const std::int64_t id = db.runInsert(screenshotInsert(screenshot));
+    if (fileJournal) {
+        db.runStatement("DELETE FROM pending_new_images WHERE path = ?", utf8(screenshot.path));
+        if (screenshot.textToCome) {
+            db.runStatement("INSERT OR REPLACE INTO pending_text_recognition (screenshot_id) VALUES (?)", id);
+        }
+    }
+    return id;
+}
+
+constexpr FailureLog screenshotNotAdded{.notKept = "The screenshot could not be added to the library: "};
+
+} // namespace
+
+StoreResult<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& screenshot)
+{
+    return run(*this, screenshotNotAdded, [&](sqlite::Connection& db) {
         if (!fileJournal_) {
-            return qint64(db.runInsert(insert));
+            return qint64(db.runInsert(screenshotInsert(screenshot)));
         }
         std::int64_t id = 0;
         // Immediate: a deferred transaction that must wait for another connection's write lock fails at once
         // instead of waiting (SQLite's way out of two readers each waiting to write).
-        db.transaction(sqlite::Connection::TransactionMode::immediate, [&] {
-            id = db.runInsert(insert);
-            db.runStatement("DELETE FROM pending_new_images WHERE path = ?", utf8(screenshot.path));
-            if (screenshot.textToCome) {
-                db.runStatement("INSERT OR REPLACE INTO pending_text_recognition (screenshot_id) VALUES (?)", id);
-            }
-        });
+        db.transaction(sqlite::Connection::TransactionMode::immediate,
+                       [&] { id = insertScreenshotRow(db, screenshot, fileJournal_); });
         return qint64(id);
     });
+}
+
+std::vector<StoreResult<qint64>> ScreenshotsDB::insertScreenshots(const std::vector<NewScreenshot>& screenshots,
+                                                                  std::optional<qint64> folderId)
+{
+    const Schema& s = schema();
+    // One commit for them all: on a disk that syncs each commit, that is most of what an insert costs. Only the
+    // line is printed for a batch that fails: each row is then tried alone, and told alone when it fails.
+    const StoreResult<std::vector<qint64>> batch = run(*this, printed, [&](sqlite::Connection& db) {
+        std::vector<qint64> ids;
+        db.transaction(sqlite::Connection::TransactionMode::immediate, [&] {
+            ids.clear(); // a try after a repair starts again
+            for (const NewScreenshot& screenshot : screenshots) {
+                const std::int64_t id = insertScreenshotRow(db, screenshot, fileJournal_);
+                if (folderId) {
+                    db.runInsert(
+                        s.foldersScreenshots.insertValues(sqlite::assignValue(s.folderId, std::int64_t(*folderId)),
+                                                          sqlite::assignValue(s.screenshotId, id)));
+                }
+                ids.push_back(id);
+            }
+        });
+        return ids;
+    });
+    std::vector<StoreResult<qint64>> results;
+    if (batch) {
+        results.assign(batch->begin(), batch->end());
+        return results;
+    }
+    if (batch.error().kind() == StoreError::Kind::noConnection) {
+        results.assign(screenshots.size(), batch.error());
+        return results;
+    }
+    for (const NewScreenshot& screenshot : screenshots) {
+        StoreResult<qint64> id = insertScreenshot(screenshot);
+        if (id && folderId) {
+            (void)insertFolderScreenshot(*id, *folderId);
+        }
+        results.push_back(std::move(id));
+    }
+    return results;
 }
 
 namespace {
@@ -205,6 +265,31 @@ StoreResult<void> ScreenshotsDB::updateScreenshotText(qint64 screenshotId, const
             db.runStatement("DELETE FROM pending_text_recognition WHERE screenshot_id = ?", std::int64_t(screenshotId));
         });
     });
+}
+
+std::vector<bool> ScreenshotsDB::updateScreenshotTexts(const std::vector<std::pair<qint64, QString>>& texts)
+{
+    const Schema& s = schema();
+    const StoreResult<void> batch = run(*this, printed, [&](sqlite::Connection& db) {
+        db.transaction(sqlite::Connection::TransactionMode::immediate, [&] {
+            for (const auto& [id, text] : texts) {
+                db.runUpdate(s.screenshots.filterQuery(sqlite::equalsValue(s.id, std::int64_t(id)))
+                                 .compileUpdate({sqlite::assignOptionalValue(s.text, utf8(std::optional(text)))}));
+                if (fileJournal_) {
+                    db.runStatement("DELETE FROM pending_text_recognition WHERE screenshot_id = ?", std::int64_t(id));
+                }
+            }
+        });
+    });
+    if (batch || batch.error().kind() == StoreError::Kind::noConnection) {
+        return std::vector<bool>(texts.size(), bool(batch));
+    }
+    // Each alone, told alone when it fails.
+    std::vector<bool> kept;
+    for (const auto& [id, text] : texts) {
+        kept.push_back(bool(updateScreenshotText(id, text)));
+    }
+    return kept;
 }
 
 StoreResult<void> ScreenshotsDB::deleteScreenshot(qint64 screenshotId)

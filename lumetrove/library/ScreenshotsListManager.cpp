@@ -12,6 +12,7 @@
 #include <QFutureWatcher>
 #include <QMutex>
 #include <QThreadPool>
+#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <unordered_map>
@@ -409,6 +410,165 @@ void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, b
         }
     }
     startReload(Subject::none);
+}
+
+/// An imported row waiting for the writer thread.
+struct ScreenshotsListManager::ImportWrite {
+    NewScreenshot row;
+    std::optional<qint64> folderId;
+    std::optional<QByteArray> thumbnail;
+    std::optional<QFuture<QString>> text;
+    std::function<void()> stored;
+};
+
+namespace {
+
+/// Beyond this many rows a batch waits for the next: a transaction holds the connection, which the loads and
+/// the main thread's reads wait for, for as long as it runs.
+constexpr std::size_t importBatchRows = 64;
+/// A batch starts this long after the one before at the soonest, unless it is full: each batch costs a commit, a
+/// reload and a new list in the window, and files of an import come faster than that.
+constexpr int importBatchIntervalMs = 150;
+
+/// What the writer thread did with one batch.
+struct ImportBatchWritten {
+    std::vector<StoreResult<qint64>> ids;
+    std::vector<bool> textsKept;
+};
+
+} // namespace
+
+void ScreenshotsListManager::addImportedScreenshots(const QList<CapturedScreenshotInfo>& infos,
+                                                    std::function<void()> stored)
+{
+    // The folder is the one selected when the file came, as for a capture.
+    const std::optional<qint64> folderId =
+        folderFilter_ && !folderFilter_->isSmartFolder ? std::optional(folderFilter_->id) : std::nullopt;
+    for (qsizetype i = 0; i < infos.size(); ++i) {
+        const CapturedScreenshotInfo& info = infos[i];
+        importsWaiting_.push_back(ImportWrite{NewScreenshot{.name = info.screenshotFilename,
+                                                            .path = info.screenshotPath,
+                                                            .text = info.recognizedText,
+                                                            .wasImported = true,
+                                                            .textToCome = info.pendingRecognizedText.has_value()},
+                                              folderId, info.thumbnail, info.pendingRecognizedText,
+                                              i + 1 == infos.size() ? stored : nullptr});
+    }
+    if (infos.isEmpty() && stored) {
+        stored();
+    }
+    writeImports();
+}
+
+void ScreenshotsListManager::queueImportedText(qint64 id, const QString& text)
+{
+    textsWaiting_.emplace_back(id, text);
+    writeImports();
+}
+
+void ScreenshotsListManager::writeImports()
+{
+    if (writingImports_ || (importsWaiting_.empty() && textsWaiting_.empty())) {
+        return;
+    }
+    if (!importWriter_) {
+        importWriter_ = std::make_unique<QThreadPool>();
+        importWriter_->setMaxThreadCount(1);
+        importTimer_ = new QTimer(this);
+        importTimer_->setSingleShot(true);
+        connect(importTimer_, &QTimer::timeout, this, &ScreenshotsListManager::writeImports);
+    } else if (const qint64 wait = importBatchIntervalMs - lastImportBatch_.elapsed();
+               wait > 0 && importsWaiting_.size() < importBatchRows) {
+        if (!importTimer_->isActive()) {
+            importTimer_->start(static_cast<int>(wait));
+        }
+        return;
+    }
+    importTimer_->stop();
+    lastImportBatch_.start();
+    writingImports_ = true;
+    // One folder per batch: the rows of a batch share their link.
+    std::vector<ImportWrite> batch;
+    const std::optional<qint64> folderId = importsWaiting_.empty() ? std::nullopt : importsWaiting_.front().folderId;
+    auto next = importsWaiting_.begin();
+    while (next != importsWaiting_.end() && batch.size() < importBatchRows && next->folderId == folderId) {
+        batch.push_back(std::move(*next++));
+    }
+    importsWaiting_.erase(importsWaiting_.begin(), next);
+    std::vector<NewScreenshot> rows;
+    std::vector<std::optional<QByteArray>> thumbnails;
+    for (const ImportWrite& write : batch) {
+        rows.push_back(write.row);
+        thumbnails.push_back(write.thumbnail);
+    }
+    std::vector<std::pair<qint64, QString>> texts = std::exchange(textsWaiting_, {});
+    auto* watcher = new QFutureWatcher<ImportBatchWritten>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, batch = std::move(batch), texts]() mutable {
+        watcher->deleteLater();
+        writingImports_ = false;
+        const ImportBatchWritten written = watcher->future().takeResult();
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            const StoreResult<qint64>& id = written.ids[i];
+            if (id && batch[i].text) {
+                auto* text = new QFutureWatcher<QString>(this);
+                connect(text, &QFutureWatcherBase::finished, this, [this, text, id = *id] {
+                    text->deleteLater();
+                    queueImportedText(id, text->result());
+                });
+                text->setFuture(*batch[i].text);
+            }
+        }
+        bool textShown = false;
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            if (written.textsKept[i] && !texts[i].second.isEmpty()) {
+                if (const ScreenshotPtr record = records_->held(texts[i].first)) {
+                    record->takeRecognizedText(texts[i].second);
+                }
+                textShown = true;
+            }
+        }
+        if (!batch.empty() || textShown) {
+            startReload(Subject::none);
+        }
+        if (!batch.empty()) {
+            emit thumbnailsChanged();
+        }
+        for (const ImportWrite& write : batch) {
+            if (write.stored) {
+                write.stored();
+            }
+        }
+        writeImports();
+    });
+    watcher->setFuture(QtConcurrent::run(importWriter_.get(), [store = store_, rows = std::move(rows),
+                                                               thumbnails = std::move(thumbnails), folderId,
+                                                               texts = std::move(texts)] {
+        ImportBatchWritten written;
+        if (!rows.empty()) {
+            written.ids = store->insertScreenshots(rows, folderId);
+        }
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (!written.ids[i]) {
+                continue;
+            }
+            // However the import wrote it, the image is its owner's alone.
+            const QUrl image(rows[i].path);
+            if (image.isLocalFile()) {
+                restrictFileToOwner(image.toLocalFile());
+            }
+            const std::optional<QString> path = thumbnailFilePath(*written.ids[i]);
+            if (path && thumbnails[i]) {
+                QFile thumbnail(*path);
+                if (thumbnail.open(QIODevice::WriteOnly | QIODevice::Truncate, QFile::ReadOwner | QFile::WriteOwner)) {
+                    thumbnail.write(*thumbnails[i]); // a thumbnail that cannot be written is simply missing
+                }
+            }
+        }
+        if (!texts.empty()) {
+            written.textsKept = store->updateScreenshotTexts(texts);
+        }
+        return written;
+    }));
 }
 
 void ScreenshotsListManager::writeThumbnail(qint64 id, const QByteArray& data)

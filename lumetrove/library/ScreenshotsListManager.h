@@ -6,17 +6,21 @@
 #include "lumetrove/library/Screenshot.h"
 #include "lumetrove/library/ScreenshotList.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QThreadPool>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <set>
 #include <vector>
+
+class QTimer;
 
 namespace lumetrove {
 
@@ -82,6 +86,14 @@ public:
     /// `setRecognizedText` when it comes.
     void addScreenshot(const CapturedScreenshotInfo& info, bool wasImported);
 
+    /// Adds imported images without holding up this thread: their rows are inserted on a writer thread of the
+    /// manager's, as many as are waiting in one transaction, each linked to the plain folder selected now and
+    /// given its thumbnail; the list is loaded again after each such batch, so rows come into the list while an
+    /// import goes on. `stored` is called on this thread once the rows are in the library (a row that could not
+    /// be kept is told to the user by the store; its image stays listed for the next open). A text still being
+    /// recognised is written by the writer thread too when it comes.
+    void addImportedScreenshots(const QList<CapturedScreenshotInfo>& infos, std::function<void()> stored = nullptr);
+
     /// Removes the image of a captured record that is not to be kept (an assistant's "Copy text" or "Web
     /// search" capture), with the note that it was to be listed.
     void discardCapturedImage(const CapturedScreenshotInfo& info);
@@ -130,6 +142,7 @@ private:
     struct Loaded;
     struct Reloaded;
     struct RowCache;
+    struct ImportWrite;
 
     Filters currentFilters() const;
     /// The list for `filters` from the rows of `cache`, brought up to date, on the calling thread. Never
@@ -148,6 +161,10 @@ private:
     /// A held record's write was kept: its row takes the place of the listed one.
     void takeStoredRow(const ScreenshotRow& row);
     ScreenshotsDB& store() const;
+    /// Hands the imported rows waiting (those of one folder) to the writer thread, unless it is busy.
+    void writeImports();
+    /// Queues the recognised text of an imported row for the writer thread.
+    void queueImportedText(qint64 id, const QString& text);
 
     std::shared_ptr<ScreenshotsDB> store_;
     std::shared_ptr<ScreenshotRecords> records_;
@@ -173,6 +190,15 @@ private:
     /// The calls waiting for a list at least as new as the reload whose ticket they hold.
     std::vector<std::pair<quint64, std::function<void()>>> waitingForList_;
     bool listLoaded_ = false;
+    /// The imported rows and texts waiting for the writer, which writes one batch at a time.
+    std::vector<ImportWrite> importsWaiting_;
+    std::vector<std::pair<qint64, QString>> textsWaiting_;
+    bool writingImports_ = false;
+    /// When the last batch was handed to the writer; a timer starts the next once it is due.
+    QElapsedTimer lastImportBatch_;
+    QTimer* importTimer_ = nullptr;
+    /// Made on the first import; waits for its batch when the manager goes.
+    std::unique_ptr<QThreadPool> importWriter_;
 };
 
 } // namespace lumetrove

@@ -46,6 +46,7 @@ public:
     QList<QList<QUrl>> imports;
     CaptureCompletion pending;
     SkippedImportsHandler pendingSkipped;
+    ImportStepHandler pendingStep;
 
     bool checkScreenCapturePermission() override { return permission; }
     bool screenRecordingGranted() override { return permission; }
@@ -55,9 +56,10 @@ public:
         lastWasAssistant = isAssistant;
         pending = std::move(completion);
     }
-    void performCaptureFromFileURLs(const QList<QUrl>& urls, Completion completion,
-                                    SkippedImportsHandler skipped) override
+    void performCaptureFromFileURLs(const QList<QUrl>& urls, Completion completion, SkippedImportsHandler skipped,
+                                    ImportStepHandler step) override
     {
+        pendingStep = std::move(step);
         imports << urls;
         pending = [completion = std::move(completion)](Infos infos, CaptureResult result) {
             completion(std::move(infos), result);
@@ -476,6 +478,50 @@ TEST_F(ContentViewTest, FilesAnImportLeftOutAreToldInOneWindowModalMessage)
     ASSERT_NE(view->skippedImportsAlert(), nullptr);
     EXPECT_EQ(view->skippedImportsAlert()->text(), QStringLiteral("\u201cd.png\u201d was not imported"));
     view->skippedImportsAlert()->close();
+}
+
+TEST_F(ContentViewTest, AnImportListsEachFileAsItIsStoredAndTellsHowManyOfHowManyAreDone)
+{
+    makeView();
+    constexpr int files = 40;
+    QList<QUrl> urls;
+    for (int i = 0; i < files; ++i) {
+        urls << QUrl::fromLocalFile(QString("/tmp/file %1.png").arg(i));
+    }
+    view->importFiles(urls);
+    ASSERT_TRUE(capture.pendingStep);
+    QLabel* progress = view->importProgress();
+    EXPECT_TRUE(progress->isVisible());
+    EXPECT_EQ(progress->text(), QStringLiteral("Importing 0 of 40"));
+
+    // The first half is stored and one file left out: their rows are listed while the import goes on.
+    QList<CapturedScreenshotInfo> imported;
+    const auto storeFile = [&](int i) {
+        CapturedScreenshotInfo info = capturedImage(QString("file %1").arg(i));
+        info.screenshotFilename = QString("file %1").arg(i);
+        imported << info;
+        capture.pendingStep(info);
+    };
+    for (int i = 0; i < 20; ++i) {
+        storeFile(i);
+    }
+    capture.pendingStep(std::nullopt);
+    ASSERT_TRUE(listSettled(20));
+    ASSERT_TRUE(processEventsUntil([&] { return progress->text() == QStringLiteral("Importing 21 of 40"); }))
+        << progress->text().toStdString();
+    EXPECT_TRUE(progress->isVisible());
+
+    // The rest, and the end with every record: each file is listed once, and the line goes.
+    for (int i = 21; i < files; ++i) {
+        storeFile(i);
+    }
+    capture.complete(imported);
+    ASSERT_TRUE(processEventsUntil([&] { return progress->isHidden(); }));
+    ASSERT_TRUE(listSettled(files - 1));
+    EXPECT_EQ(count("SELECT count(DISTINCT path) FROM screenshots"), files - 1);
+    EXPECT_EQ(count("SELECT count(*) FROM screenshots"), files - 1);
+    ASSERT_TRUE(processEventsUntil([&] { return view->selectedScreenshot() != nullptr; }));
+    EXPECT_EQ(view->selectedScreenshot()->id(), view->screenshotsListManager().screenshots().first()->id());
 }
 
 TEST_F(ContentViewTest, AnIdleWindowReceivesNoMoreThanAHandfulOfEventsASecond)

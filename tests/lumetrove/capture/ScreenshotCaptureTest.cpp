@@ -488,15 +488,29 @@ TEST_F(ScreenshotCaptureTest, AFileThatCannotBecomeAScreenshotLeavesNothingBehin
     urls << write(QStringLiteral("good.jpeg"), jpeg);
 
     std::vector<QList<SkippedImport>> told;
-    capture.performCaptureFromFileURLs(urls, recorder(), [&](const QList<SkippedImport>& skipped) {
-        told.push_back(skipped);
-        EXPECT_TRUE(completions.empty()) << "the skipped files are told before the completion";
-    });
+    QList<std::optional<CapturedScreenshotInfo>> steps;
+    capture.performCaptureFromFileURLs(
+        urls, recorder(),
+        [&](const QList<SkippedImport>& skipped) {
+            told.push_back(skipped);
+            EXPECT_TRUE(completions.empty()) << "the skipped files are told before the completion";
+        },
+        [&](const std::optional<CapturedScreenshotInfo>& stored) {
+            steps << stored;
+            EXPECT_TRUE(completions.empty()) << "each file is told before the completion";
+        });
     ASSERT_TRUE(waitForCompletion());
     QTest::qWait(50);
     ASSERT_EQ(completions.size(), 1u);
     ASSERT_EQ(completions[0].result, CaptureResult::success);
     ASSERT_EQ(completions[0].results->size(), 2);
+    // Each file once, in order: the files left out as none, the stored ones as the records of the completion.
+    ASSERT_EQ(steps.size(), urls.size());
+    EXPECT_EQ(steps.front(), completions[0].results->at(0));
+    for (qsizetype i = 1; i + 1 < steps.size(); ++i) {
+        EXPECT_FALSE(steps[i]) << i;
+    }
+    EXPECT_EQ(steps.back(), completions[0].results->at(1));
     QStringList left = QDir(screenshots()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     left.sort();
     EXPECT_EQ(left, (QStringList{QStringLiteral("good-1.png"), QStringLiteral("good.png")}));

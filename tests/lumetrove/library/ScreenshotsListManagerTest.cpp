@@ -1,9 +1,12 @@
 #include "lumetrove/library/ScreenshotsListManager.h"
 
 #include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/library/LibraryProblems.h"
+#include "lumetrove/platform/NotificationCenter.h"
 #include "tests/lumetrove/library/LibraryTest.h"
 
 #include <QCoreApplication>
+#include <QPromise>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QThreadPool>
@@ -549,6 +552,61 @@ TEST_F(ScreenshotsListManagerTest, AddingWithASmartFolderMakesNoLinkAndAnImportK
     ASSERT_EQ(manager.screenshots().size(), 1);
     EXPECT_EQ(manager.screenshots()[0]->name(), "holiday photo");
     EXPECT_EQ(manager.screenshots()[0]->imageUrl()->toString(QUrl::FullyEncoded), info.screenshotPath);
+}
+
+TEST_F(ScreenshotsListManagerTest, ImportedRowsAreEachKeptOnceWithFolderAndTextAndARefusedOneIsToldAndKeepsNoOtherOut)
+{
+    ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
+    const qint64 folder = *store->insertFolder("Receipts", false, std::nullopt);
+    manager.setFolderFilter(Folder{folder, 0, "Receipts", false, std::nullopt});
+    QObject observer;
+    QStringList problems;
+    NotificationCenter::defaultCenter().addObserver(
+        libraryProblemNotification, &observer, [&](const Notification& notification) {
+            problems << notification.userInfo.value(libraryProblemMessageKey).toString();
+        });
+    rawConnection()->executeScript("CREATE TRIGGER refuse BEFORE INSERT ON screenshots WHEN new.name = 'refused' "
+                                   "BEGIN SELECT RAISE(ABORT, 'refused here'); END;");
+
+    // One file at a time, as an import hands them over, each with its text still to come.
+    constexpr int files = 150;
+    std::vector<QPromise<QString>> texts(files);
+    int stored = 0;
+    std::set<std::string> expected;
+    ::testing::internal::CaptureStdout();
+    for (int i = 0; i < files; ++i) {
+        CapturedScreenshotInfo info = capture(QString());
+        info.screenshotFilename = i == 70 ? QString("refused") : QString("photo %1").arg(i);
+        if (i != 70) {
+            expected.insert('"' + info.screenshotFilename.toStdString() + '"');
+        }
+        texts[i].start();
+        info.pendingRecognizedText = texts[i].future();
+        manager.addImportedScreenshots({info}, [&] { ++stored; });
+    }
+    ASSERT_TRUE(testing::processEventsUntil([&] { return stored == files; }));
+    (void)::testing::internal::GetCapturedStdout();
+    for (int i = 0; i < files; ++i) {
+        texts[i].addResult(QString("invoice %1").arg(i));
+        texts[i].finish();
+    }
+    ASSERT_TRUE(testing::processEventsUntil([&] { return store->screenshotsAwaitingText()->empty(); }));
+    testing::waitForList(manager);
+
+    // Every other row is there once, in the folder, with its text; the refused one is told.
+    std::set<std::string> names;
+    for (const std::string& name : column("SELECT name FROM screenshots")) {
+        EXPECT_TRUE(names.insert(name).second) << name << " twice";
+    }
+    EXPECT_EQ(names, expected);
+    EXPECT_EQ(count("SELECT count(*) FROM folders_screenshots WHERE folder_id = " + std::to_string(folder)), files - 1);
+    EXPECT_EQ(count("SELECT count(*) FROM screenshots WHERE text LIKE 'invoice %'"), files - 1);
+    EXPECT_EQ(manager.screenshots().size(), files - 1);
+    ASSERT_TRUE(testing::processEventsUntil([&] { return !problems.isEmpty(); }));
+    EXPECT_THAT(problems.join("\n").toStdString(), HasSubstr("could not be added to the library"));
+    EXPECT_THAT(problems.join("\n").toStdString(), HasSubstr("refused here"));
+    EXPECT_EQ(problems.size(), 1) << "the rows of the batch that were kept are not told as lost";
 }
 
 TEST_F(ScreenshotsListManagerTest, TheBundleIdentifierComesFromTheCapturedProcess)
