@@ -134,6 +134,9 @@ ContentView::ContentView(Dependencies dependencies, QWidget* parent)
     center.addObserver(libraryProblemNotification, this, [this](const Notification& notification) {
         problemBar_->addMessage(notification.userInfo.value(libraryProblemMessageKey).toString());
     });
+    center.addObserver(libraryRepairingNotification, this, [this](const Notification& notification) {
+        repairProgress_->setVisible(notification.userInfo.value(libraryRepairingKey).toBool());
+    });
     // Rows and folders that could not be read are gone, images found without a row are new: both lists again.
     center.addObserver(libraryRepairedNotification, this, [this](const Notification&) {
         dependencies_.foldersListManager.setFolders(dependencies_.foldersListManager.loadFolders());
@@ -291,6 +294,10 @@ void ContentView::buildLayout(FoldersListManager& foldersListManager)
     layout->setSpacing(0);
     problemBar_ = new ProblemBar(this);
     layout->addWidget(problemBar_);
+    repairProgress_ = new QLabel(QStringLiteral("Repairing the library…"), this);
+    repairProgress_->setContentsMargins(8, 4, 8, 4);
+    repairProgress_->hide();
+    layout->addWidget(repairProgress_);
     layout->addWidget(splitter, 1);
 
     firstLaunchArrow_ = new QLabel(this);

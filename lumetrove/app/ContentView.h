@@ -123,6 +123,8 @@ public:
     QMessageBox* alert() const { return alert_; }
     /// The line that tells how far the imports under way are ("Importing 12 of 520"), shown while they run.
     QLabel* importProgress() const { return importProgress_; }
+    /// The line that says the library is being repaired, shown while it is.
+    QLabel* repairProgress() const { return repairProgress_; }
     /// The message naming the files that imports left out, while it is shown.
     QMessageBox* skippedImportsAlert() const { return skippedImportsAlert_; }
     /// The message telling what opening the library found wrong with its file, while it is shown.
@@ -227,6 +229,7 @@ private:
     /// The list of files last taken from the URL handler.
     QList<QUrl> takenUrls_;
     QLabel* importProgress_ = nullptr;
+    QLabel* repairProgress_ = nullptr;
     /// The imports under way, until each has ended and all its rows are stored.
     QList<std::shared_ptr<Import>> imports_;
     QPointer<QMessageBox> skippedImportsAlert_;

@@ -7,6 +7,8 @@ namespace lumetrove {
 const QString libraryProblemNotification = QStringLiteral("libraryProblem");
 const QString libraryProblemMessageKey = QStringLiteral("message");
 const QString libraryRepairedNotification = QStringLiteral("libraryRepaired");
+const QString libraryRepairingNotification = QStringLiteral("libraryRepairing");
+const QString libraryRepairingKey = QStringLiteral("repairing");
 
 void reportLibraryProblem(const QString& message)
 {

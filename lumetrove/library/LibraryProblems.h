@@ -16,6 +16,11 @@ extern const QString libraryProblemMessageKey;
 /// lists read it again.
 extern const QString libraryRepairedNotification;
 
+/// Posted when a repair of the library starts on a thread of its own, and again when it ends; its user info
+/// holds whether it runs under `libraryRepairingKey` (a Boolean).
+extern const QString libraryRepairingNotification;
+extern const QString libraryRepairingKey;
+
 /// Posts `message`, one sentence that says what was not kept and why. Any thread; observers run on the main
 /// thread.
 void reportLibraryProblem(const QString& message);

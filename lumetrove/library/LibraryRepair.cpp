@@ -3,6 +3,7 @@
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/library/ScreenshotsDB.h"
+#include "lumetrove/library/ScreenshotsDBParts.h"
 #include "lumetrove/platform/Log.h"
 #include "lumetrove/platform/NotificationCenter.h"
 #include "sqlite/Connection.h"
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
@@ -620,6 +622,24 @@ bool ScreenshotsDB::repairAfterDamage(const QString& damage, int repairsSeen)
         }
         return false;
     }
+    if (!repairsInBackground_ || !store::onMainThread()) {
+        return mend(damage, repairsSeen);
+    }
+    // The window goes on while the library is rebuilt; the operation that met the damage is not kept.
+    if (repairFailed_.load() || backgroundRepair_.exchange(true)) {
+        return false;
+    }
+    NotificationCenter::defaultCenter().post(libraryRepairingNotification, {{libraryRepairingKey, true}});
+    backgroundRepairRun_ = QtConcurrent::run([this, damage, repairsSeen] {
+        (void)mend(damage, repairsSeen);
+        backgroundRepair_ = false;
+        NotificationCenter::defaultCenter().post(libraryRepairingNotification, {{libraryRepairingKey, false}});
+    });
+    return false;
+}
+
+bool ScreenshotsDB::mend(const QString& damage, int repairsSeen)
+{
     const std::shared_ptr<sqlite::Connection> db = db_;
     if (!db) {
         return false;

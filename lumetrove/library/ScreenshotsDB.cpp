@@ -37,7 +37,10 @@ constexpr double kBusyTimeoutSeconds = 5.0;
 // Opening ---------------------------------------------------------------------------------------------------
 
 ScreenshotsDB::ScreenshotsDB() = default;
-ScreenshotsDB::~ScreenshotsDB() = default;
+ScreenshotsDB::~ScreenshotsDB()
+{
+    backgroundRepairRun_.waitForFinished();
+}
 
 const std::shared_ptr<ScreenshotsDB>& ScreenshotsDB::shared()
 {

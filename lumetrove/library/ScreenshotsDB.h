@@ -6,6 +6,7 @@
 #include "lumetrove/library/ScreenshotRow.h"
 #include "lumetrove/library/StoreResult.h"
 
+#include <QFuture>
 #include <QSet>
 #include <QString>
 #include <atomic>
@@ -106,6 +107,14 @@ public:
     bool repairAfterDamage(const QString& damage, int repairsSeen);
     /// How many times the library was rebuilt since it was opened.
     int repairCount() const { return repairs_.load(); }
+    /// Whether damage that an operation of the main thread meets is mended on a thread of the store's own, so
+    /// that the window is not held up for as long as a large library takes to rebuild. The operation then
+    /// fails at once (`StoreError::repairUnderWay`, told to the user for a write), as does every operation of
+    /// the main thread until the repair ends, which `libraryRepairingNotification` tells. Off by default: the
+    /// thread that meets the damage mends it and the operation is tried again.
+    void setRepairsInBackground(bool inBackground) { repairsInBackground_ = inBackground; }
+    /// A repair runs on the store's own thread; the main thread's operations are not tried meanwhile.
+    bool repairingInBackground() const { return backgroundRepair_.load(); }
 
     // Writes ---------------------------------------------------------------------------------------------
     // A failed write is told to the user by the store; its result tells the caller whether it was kept.
@@ -239,6 +248,8 @@ private:
     /// Rebuilds the damaged library (see `repairAfterDamage`); `told` says what was done. True
     /// when it was rebuilt.
     bool repair(bool opening, LibraryOpenProblem& told);
+    /// `repairAfterDamage` on the calling thread, once the open has ended.
+    bool mend(const QString& damage, int repairsSeen);
     /// Readers of `changesSince` read everything again.
     void forgetChanges();
     void finishDelete(qint64 screenshotId, const QString& path);
@@ -262,6 +273,10 @@ private:
     std::optional<QString> damageWhileOpening_;
     std::atomic<int> repairs_{0};
     std::atomic<bool> repairFailed_{false};
+    std::atomic<bool> repairsInBackground_{false};
+    std::atomic<bool> backgroundRepair_{false};
+    /// The repair on the store's own thread, waited for when the store goes.
+    QFuture<void> backgroundRepairRun_;
 };
 
 /// Runs `load`, which throws what fails (a `StoreError` from `StoreResult::value`, or SQLite's error); when it

@@ -15,7 +15,9 @@
 #include "sqlite/Setter.h"
 #include "sqlite/Statement.h"
 
+#include <QCoreApplication>
 #include <QString>
+#include <QThread>
 #include <array>
 #include <functional>
 #include <memory>
@@ -245,11 +247,19 @@ template <class Work> auto attempt(Work&& work) -> typename ResultOf<std::invoke
     }
 }
 
+/// Whether the calling thread is the application's main thread (the one that runs the window).
+inline bool onMainThread()
+{
+    const QCoreApplication* application = QCoreApplication::instance();
+    return application != nullptr && QThread::currentThread() == application->thread();
+}
+
 /// Runs `work` on the open connection and gives its value, or the error that kept it from one: no connection
 /// (silently), or a failure, logged as `log` says. The gate through which the statements of the store run.
 ///
 /// An operation that finds the library damaged has it mended (`ScreenshotsDB::repairAfterDamage`) and runs once
-/// more on the mended library, so that a capture, an edit or a load is not lost to the damage.
+/// more on the mended library, so that a capture, an edit or a load is not lost to the damage. While a repair
+/// runs in the background, the main thread's operations are not tried: the repair holds the connection.
 template <class Work>
 auto run(ScreenshotsDB& store, const FailureLog& log, Work&& work) ->
     typename ResultOf<std::invoke_result_t<Work, sqlite::Connection&>>::Type
@@ -258,11 +268,19 @@ auto run(ScreenshotsDB& store, const FailureLog& log, Work&& work) ->
     if (!db) {
         return StoreError::noConnection();
     }
+    if (store.repairingInBackground() && onMainThread()) {
+        const StoreError busy = StoreError::repairUnderWay();
+        logFailure(busy, log);
+        return busy;
+    }
     const int repairs = store.repairCount();
     auto result = attempt([&]() -> decltype(auto) { return std::invoke(work, *db); });
-    if (!result && log.mendsDamage && result.error().kind() == StoreError::Kind::corruption &&
-        store.repairAfterDamage(result.error().description(), repairs)) {
-        result = attempt([&]() -> decltype(auto) { return std::invoke(work, *db); });
+    if (!result && log.mendsDamage && result.error().kind() == StoreError::Kind::corruption) {
+        if (store.repairAfterDamage(result.error().description(), repairs)) {
+            result = attempt([&]() -> decltype(auto) { return std::invoke(work, *db); });
+        } else if (store.repairingInBackground() && onMainThread()) {
+            result = StoreError::repairUnderWay();
+        }
     }
     if (!result) {
         logFailure(result.error(), log);

@@ -31,6 +31,11 @@ StoreError StoreError::caught(const std::exception& error)
     return StoreError(Kind::failed, QString::fromUtf8(error.what()));
 }
 
+StoreError StoreError::repairUnderWay()
+{
+    return StoreError(Kind::failed, QStringLiteral("the library is damaged and is being repaired"));
+}
+
 QString StoreError::plainDescription() const
 {
     return kind_ == Kind::corruption ? QStringLiteral("the library file is damaged and could not be repaired")

@@ -39,6 +39,8 @@ public:
     static StoreError caught(const sqlite::Error& error);
     /// Any other failure caught there (a failed allocation).
     static StoreError caught(const std::exception& error);
+    /// The library is being repaired on a thread of its own: the operation was not tried (a failure).
+    static StoreError repairUnderWay();
 
     Kind kind() const noexcept { return kind_; }
     /// What happened, as the database layer describes it ("… (code: N)"); empty for the two quiet kinds.

@@ -279,5 +279,43 @@ TEST_F(LibraryRepairTest, WhenTheRepairFailsTheCaptureIsToldInPlainWords)
     EXPECT_FALSE(QFileInfo::exists(screenshotsDirectory() + "/Lost.png"));
 }
 
+TEST_F(LibraryRepairTest, DamageMetOnTheMainThreadIsRepairedInTheBackgroundWhileTheWindowIsToldSo)
+{
+    auto store = makeLibrary();
+    store->setRepairsInBackground(true);
+    QObject repairObserver;
+    std::vector<bool> repairing;
+    NotificationCenter::defaultCenter().addObserver(
+        libraryRepairingNotification, &repairObserver, [&](const Notification& notification) {
+            repairing.push_back(notification.userInfo.value(libraryRepairingKey).toBool());
+        });
+    ASSERT_NO_FATAL_FAILURE(damageRootPages("'pending_new_images', 'sqlite_autoindex_pending_new_images_1'"));
+    ASSERT_NO_FATAL_FAILURE(bumpChangeCounter());
+
+    // The capture that meets the damage on this thread is not kept, and says why; the repair goes on elsewhere.
+    ::testing::internal::CaptureStdout();
+    const QString file = screenshotsDirectory() + "/Met.png";
+    const std::optional<QString> error = writeNewImage(store.get(), file, "png", "Met", false);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(*error, "the library is damaged and is being repaired");
+    EXPECT_FALSE(QFileInfo::exists(file));
+    ASSERT_TRUE(testing::processEventsUntil([&] { return repairing.size() == 2; }, 30000));
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(repairing, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(store->repairingInBackground());
+
+    // Mended: told in plain words, every screenshot there, and the next capture kept.
+    ASSERT_TRUE(testing::processEventsUntil(
+        [&] { return problems.join("\n").contains("The library was damaged and has been repaired"); }));
+    EXPECT_EQ(keptAside().size(), 1);
+    EXPECT_EQ(column("PRAGMA integrity_check"), std::vector<std::string>{"\"ok\""});
+    EXPECT_EQ(count("SELECT count(*) FROM screenshots"), shots);
+    ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
+    EXPECT_FALSE(capture(*store, manager, "Again"));
+    testing::waitForList(manager);
+    EXPECT_EQ(count("SELECT count(*) FROM screenshots"), shots + 1);
+}
+
 } // namespace
 } // namespace lumetrove
