@@ -556,9 +556,12 @@ TEST_F(ScreenshotsListManagerTest, AddingWithASmartFolderMakesNoLinkAndAnImportK
 
 TEST_F(ScreenshotsListManagerTest, ImportedRowsAreEachKeptOnceWithFolderAndTextAndARefusedOneIsToldAndKeepsNoOtherOut)
 {
+    // Made before the manager reads the library: a second connection that writes meanwhile would be refused.
+    rawConnection()->executeScript("CREATE TRIGGER refuse BEFORE INSERT ON screenshots WHEN new.name = 'refused' "
+                                   "BEGIN SELECT RAISE(ABORT, 'refused here'); END;");
+    const qint64 folder = *store->insertFolder("Receipts", false, std::nullopt);
     ScreenshotsListManager manager(store);
     testing::waitForList(manager);
-    const qint64 folder = *store->insertFolder("Receipts", false, std::nullopt);
     manager.setFolderFilter(Folder{folder, 0, "Receipts", false, std::nullopt});
     QObject observer;
     QStringList problems;
@@ -566,8 +569,6 @@ TEST_F(ScreenshotsListManagerTest, ImportedRowsAreEachKeptOnceWithFolderAndTextA
         libraryProblemNotification, &observer, [&](const Notification& notification) {
             problems << notification.userInfo.value(libraryProblemMessageKey).toString();
         });
-    rawConnection()->executeScript("CREATE TRIGGER refuse BEFORE INSERT ON screenshots WHEN new.name = 'refused' "
-                                   "BEGIN SELECT RAISE(ABORT, 'refused here'); END;");
 
     // One file at a time, as an import hands them over, each with its text still to come.
     constexpr int files = 150;
