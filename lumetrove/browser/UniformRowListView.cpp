@@ -3,13 +3,68 @@
 #include <QAccessible>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPixmap>
 #include <QResizeEvent>
 #include <QScopedValueRollback>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <algorithm>
 #include <climits>
 
 namespace lumetrove {
+
+namespace {
+
+/// A scroll bar that has the style paint it again only when its look changed. A list of 100k rows that grows
+/// by one moves the handle by a fraction of a pixel, and the style's painting of the bar costs more than the
+/// rest of what the list does for the new row. Hovered or pressed, or in a style whose bars fade, it paints as
+/// any scroll bar does.
+class SteadyScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        option.subControls = QStyle::SC_All;
+        option.activeSubControls = QStyle::SC_None;
+        if (underMouse() || isSliderDown() || style()->styleHint(QStyle::SH_ScrollBar_Transient, &option, this)) {
+            painted_ = QPixmap();
+            QScrollBar::paintEvent(event);
+            return;
+        }
+        const Look look{
+            size(),       style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+            option.state, palette().cacheKey(),
+            style(),      devicePixelRatio()};
+        if (painted_.isNull() || !(look == look_)) {
+            painted_ = QPixmap(size() * look.ratio);
+            painted_.setDevicePixelRatio(look.ratio);
+            painted_.fill(Qt::transparent);
+            QPainter painter(&painted_);
+            style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
+            look_ = look;
+        }
+        QPainter(this).drawPixmap(0, 0, painted_);
+    }
+
+private:
+    struct Look {
+        QSize size;
+        QRect handle;
+        QStyle::State state;
+        qint64 palette = 0;
+        const QStyle* style = nullptr;
+        qreal ratio = 1;
+        bool operator==(const Look&) const = default;
+    };
+    Look look_;
+    QPixmap painted_;
+};
+
+} // namespace
 
 // Every method that reads the place of a row is overridden here and never reaches QListView's, whose layout
 // (which would hold a place for each row) is never made.
@@ -17,6 +72,10 @@ namespace lumetrove {
 UniformRowListView::UniformRowListView(QWidget* parent) : QListView(parent)
 {
     setVerticalScrollMode(ScrollPerPixel);
+    // The item view's own connections went with the bar it replaces.
+    setVerticalScrollBar(new SteadyScrollBar(Qt::Vertical, this));
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &UniformRowListView::verticalScrollbarValueChanged);
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &UniformRowListView::verticalScrollbarAction);
 }
 
 void UniformRowListView::setModel(QAbstractItemModel* model)

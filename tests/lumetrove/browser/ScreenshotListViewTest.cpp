@@ -152,17 +152,38 @@ TEST_F(ScreenshotListViewTest, RowsThatComeGoOrChangeRepaintOnlyWhatChangedAndTh
                                  .convertToFormat(QImage::Format_RGB32);
         return !shown.isNull() && shown == viewport->grab().toImage().convertToFormat(QImage::Format_RGB32);
     };
+    // What the window shows of the scroll bar against a plain one set as it is.
+    const auto showsAScrollBar = [&] {
+        QScrollBar* bar = view->verticalScrollBar();
+        QScrollBar plain(Qt::Vertical, view.get());
+        plain.hide();
+        plain.resize(bar->size());
+        plain.setRange(bar->minimum(), bar->maximum());
+        plain.setPageStep(bar->pageStep());
+        plain.setValue(bar->value());
+        const QPoint at = bar->mapTo(view.get(), QPoint(0, 0));
+        const QImage shown = view->screen()
+                                 ->grabWindow(view->winId(), at.x(), at.y(), bar->width(), bar->height())
+                                 .toImage()
+                                 .convertToFormat(QImage::Format_RGB32);
+        return !shown.isNull() && shown == plain.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
     const auto rowRect = [&](int row) { return view->visualRect(view->listModel().index(row)); };
     // A capture is handed to the list manager, which lists it.
     const auto capture = [&](int listed) {
         CapturedScreenshotInfo info;
         info.screenshotFilename = QStringLiteral("captured %1.png").arg(listed);
-        info.screenshotPath = QStringLiteral("file:///tmp/captured-%1.png").arg(listed);
+        const QString file = libraryDirectory() + QLatin1Char('/') + info.screenshotFilename;
+        QImage image(16, 16, QImage::Format_RGB32);
+        image.fill(Qt::gray);
+        ASSERT_TRUE(image.save(file, "PNG"));
+        info.screenshotPath = QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded);
         screenshots->addScreenshot(info, false);
         waitForListSize(listed);
     };
     settle();
     ASSERT_TRUE(showsTheList());
+    ASSERT_TRUE(showsAScrollBar());
 
     struct Case {
         const char* what;
@@ -215,6 +236,7 @@ TEST_F(ScreenshotListViewTest, RowsThatComeGoOrChangeRepaintOnlyWhatChangedAndTh
         const QRect outside = (paintedRegion - allowed).boundingRect();
         EXPECT_TRUE(outside.isEmpty()) << "painted outside " << outside.y() << "+" << outside.height();
         EXPECT_TRUE(showsTheList());
+        EXPECT_TRUE(showsAScrollBar());
         if (view->verticalScrollBar()->value() > 0) {
             EXPECT_EQ(view->indexAt(QPoint(1, 1)).data(ScreenshotListModel::IdRole).toLongLong(), top);
         }
