@@ -387,7 +387,14 @@ void ScreenshotListView::pulseLoadingBars()
     }
     processingRowSeen_ = false;
     delegate_->setLoadingBarsOpacity(loadingBarsOpacityAt(pulseClock_.elapsed()));
-    viewport()->update();
+    // Only the rows with bars paint again, thirty times a second.
+    const auto [first, last] = rowsOnScreen();
+    for (int row = first; row <= last; ++row) {
+        const QModelIndex index = model_->index(row);
+        if (index.data(ScreenshotListModel::ProcessingRole).toBool()) {
+            viewport()->update(visualRect(index));
+        }
+    }
 }
 
 } // namespace lumetrove

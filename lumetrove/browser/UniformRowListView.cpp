@@ -117,6 +117,14 @@ qint64 UniformRowListView::rowAt(int y) const
     return content >= 0 ? content / height : (content - height + 1) / height;
 }
 
+std::pair<int, int> UniformRowListView::rowsOnScreen() const
+{
+    if (rowHeight() <= 0) {
+        return {0, -1};
+    }
+    return {int(std::max<qint64>(rowAt(0), 0)), int(std::min<qint64>(rowAt(viewport()->height() - 1), rows() - 1))};
+}
+
 QRect UniformRowListView::visualRect(const QModelIndex& index) const
 {
     if (!index.isValid() || index.parent() != rootIndex() || index.column() != modelColumn() || rowHeight() <= 0) {

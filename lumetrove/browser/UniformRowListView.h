@@ -2,6 +2,7 @@
 
 #include <QListView>
 #include <QMetaObject>
+#include <utility>
 
 namespace lumetrove {
 
@@ -32,6 +33,8 @@ public:
 
     /// The height of every row; 0 while the list has no rows.
     int rowHeight() const;
+    /// The first and the last row with pixels on screen; the first is past the last when none has.
+    std::pair<int, int> rowsOnScreen() const;
 
 protected:
     void rowsInserted(const QModelIndex& parent, int start, int end) override;

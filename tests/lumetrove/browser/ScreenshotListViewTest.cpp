@@ -209,6 +209,14 @@ TEST_F(ScreenshotListViewTest, RowsThatComeGoOrChangeRepaintOnlyWhatChangedAndTh
              screenshots->deleteScreenshots({55, 56});
          },
          [&] { return QRect(); }},
+        {"a row being analysed pulses alone", [] {},
+         [&] {
+             const ScreenshotPtr analysed = view->listModel().screenshotAt(31);
+             analysed->setCurrentlyAIProcessing(true);
+             QTest::qWait(200);
+             analysed->setCurrentlyAIProcessing(false);
+         },
+         [&] { return rowRect(31); }},
         {"a row that changes repaints itself", [] {},
          [&] {
              screenshots->setRecognizedText(screenshots->screenshots().row(31).id, QStringLiteral("other words"));
