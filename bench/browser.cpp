@@ -8,6 +8,7 @@
 #include "lumetrove/browser/LibrarySelection.h"
 #include "lumetrove/browser/ScreenshotListModel.h"
 #include "lumetrove/browser/ScreenshotListView.h"
+#include "lumetrove/browser/ThumbnailCache.h"
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/FoldersListManager.h"
 #include "lumetrove/library/ScreenshotsDB.h"
@@ -15,6 +16,7 @@
 #include "sqlite/Connection.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QImage>
 #include <QListView>
@@ -360,15 +362,42 @@ void captureIntoList(benchmark::State& state, bool baseline, bool atTop)
     int kept = 0;
     static int captured = 0;
     double added = 0;
+    double thumbnailed = 0;
+    const QByteArray thumbnail = [] {
+        QImage image(200, 140, QImage::Format_RGB32);
+        image.fill(Qt::darkMagenta);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return png;
+    }();
+    int written = 0;
+    const QMetaObject::Connection writes =
+        QObject::connect(&manager, &ScreenshotsListManager::thumbnailWritten, [&] { ++written; });
     for (auto _ : state) {
         CapturedScreenshotInfo info;
         info.screenshotFilename = QStringLiteral("Captured %1.png").arg(++captured);
         info.screenshotPath = QStringLiteral("file:///tmp/captured-%1.png").arg(captured);
         info.recognizedText = QStringLiteral("captured words");
+        info.thumbnail = thumbnail;
+        const int writtenBefore = written;
         const double started = threadSeconds();
         manager.addScreenshot(info, true);
         added += threadSeconds() - started;
         settle(manager);
+        // The thumbnail is written on the pool, and the list shows it once it is there.
+        const double listed = threadSeconds();
+        while (written == writtenBefore) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        for (int turn = 0; turn < 3; ++turn) {
+            if (auto* list = dynamic_cast<ScreenshotListView*>(placed.view.get())) {
+                list->thumbnails().waitForLoads();
+            }
+            QCoreApplication::processEvents();
+        }
+        thumbnailed += threadSeconds() - listed;
         const double spent = threadSeconds() - started;
         seconds += spent;
         state.SetIterationTime(spent);
@@ -379,8 +408,10 @@ void captureIntoList(benchmark::State& state, bool baseline, bool atTop)
         }
         kept += placed.kept() ? 1 : 0;
     }
+    QObject::disconnect(writes);
     reportMainThread(state, seconds, kept);
     state.counters["addMs"] = benchmark::Counter(added * 1e3 / double(state.iterations()));
+    state.counters["thumbnailMs"] = benchmark::Counter(thumbnailed * 1e3 / double(state.iterations()));
 }
 
 /// A recognised text arrives for a row of the list: its value changes, the list is published.

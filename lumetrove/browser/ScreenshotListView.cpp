@@ -96,6 +96,10 @@ ScreenshotListView::ScreenshotListView(ScreenshotsListManager& manager, LibraryS
         thumbnails_->revalidate();
         viewport()->update();
     });
+    connect(&manager_, &ScreenshotsListManager::thumbnailWritten, this, [this](qint64 id) {
+        thumbnails_->revalidate(id);
+        repaintRowOf(id);
+    });
     // The rows that lose and take the selection colour repaint, not the list.
     connect(&selection_, &LibrarySelection::selectedScreenshotChanged, this, [this](const ScreenshotPtr& selected) {
         if (paintedSelection_) {

@@ -11,6 +11,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QAccessible>
+#include <QBuffer>
 #include <QDesktopServices>
 #include <QLineEdit>
 #include <QMenu>
@@ -143,13 +144,16 @@ TEST_F(ScreenshotListViewTest, RowsThatComeGoOrChangeRepaintOnlyWhatChangedAndTh
             quiet = painted.paints == before ? quiet + 1 : 0;
         }
     };
-    // What the window holds against the rows painted afresh.
-    const auto showsTheList = [&] {
+    // What the window holds of the rows, against the rows painted afresh.
+    const auto onScreen = [&] {
         const QPoint at = viewport->mapTo(view.get(), QPoint(0, 0));
-        const QImage shown = view->screen()
-                                 ->grabWindow(view->winId(), at.x(), at.y(), viewport->width(), viewport->height())
-                                 .toImage()
-                                 .convertToFormat(QImage::Format_RGB32);
+        return view->screen()
+            ->grabWindow(view->winId(), at.x(), at.y(), viewport->width(), viewport->height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    const auto showsTheList = [&] {
+        const QImage shown = onScreen();
         return !shown.isNull() && shown == viewport->grab().toImage().convertToFormat(QImage::Format_RGB32);
     };
     // What the window shows of the scroll bar against a plain one set as it is.
@@ -169,9 +173,13 @@ TEST_F(ScreenshotListViewTest, RowsThatComeGoOrChangeRepaintOnlyWhatChangedAndTh
         return !shown.isNull() && shown == plain.grab().toImage().convertToFormat(QImage::Format_RGB32);
     };
     const auto rowRect = [&](int row) { return view->visualRect(view->listModel().index(row)); };
-    // A capture is handed to the list manager, which lists it.
+    // A capture is handed to the list manager, which lists it and writes its thumbnail.
     const auto capture = [&](int listed) {
         CapturedScreenshotInfo info;
+        QImage thumbnail(200, 140, QImage::Format_RGB32);
+        thumbnail.fill(Qt::red);
+        QBuffer png(&info.thumbnail.emplace());
+        ASSERT_TRUE(png.open(QIODevice::WriteOnly) && thumbnail.save(&png, "PNG"));
         info.screenshotFilename = QStringLiteral("captured %1.png").arg(listed);
         const QString file = libraryDirectory() + QLatin1Char('/') + info.screenshotFilename;
         QImage image(16, 16, QImage::Format_RGB32);
@@ -194,7 +202,12 @@ TEST_F(ScreenshotListViewTest, RowsThatComeGoOrChangeRepaintOnlyWhatChangedAndTh
     };
     const int height = view->rowHeight();
     const std::vector<Case> cases{
-        {"a new row at the top of a list at its top moves the rows and paints itself", [] {}, [&] { capture(61); },
+        {"a new row at the top of a list at its top moves the rows and paints itself, then its thumbnail", [] {},
+         [&] {
+             capture(61);
+             const QPoint frame = screenshotRowGeometry(rowRect(0)).thumbnailFrame.center();
+             EXPECT_TRUE(testing::processEventsUntil([&] { return onScreen().pixelColor(frame) == Qt::red; }));
+         },
          [&] { return rowRect(0); }},
         {"a new row above the rows on screen paints nothing",
          [&] { view->scrollTo(view->listModel().index(30), QAbstractItemView::PositionAtTop); }, [&] { capture(62); },
