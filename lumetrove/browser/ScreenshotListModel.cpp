@@ -166,9 +166,6 @@ void ScreenshotListModel::follow(const ScreenshotList& screenshots, const Screen
         return;
     }
     const bool moves = !change.sameIds;
-    if (moves) {
-        emit aboutToFollow();
-    }
     following_ = screenshots;
     followedRows_ = 0;
     followedFrom_ = 0;

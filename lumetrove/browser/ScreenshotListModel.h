@@ -53,8 +53,7 @@ public:
     const ScreenshotList& screenshots() const { return screenshots_; }
 
 signals:
-    /// A list is about to be followed row by row (not reset); `followed` comes once it is in place.
-    void aboutToFollow();
+    /// A list that moved rows has been followed row by row (not reset) and is in place.
     void followed();
 
 private:

@@ -17,8 +17,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
-#include <QResizeEvent>
-#include <QScrollBar>
 #include <QShortcut>
 #include <QTextEdit>
 
@@ -57,17 +55,18 @@ bool movesThroughLines(const QWidget* widget)
 } // namespace
 
 ScreenshotListView::ScreenshotListView(ScreenshotsListManager& manager, LibrarySelection& selection, QWidget* parent)
-    : QListView(parent), manager_(manager), selection_(selection), model_(new ScreenshotListModel(manager, this)),
-      thumbnails_(new ThumbnailCache(this)), delegate_(new ScreenshotRowDelegate(selection, *thumbnails_, this))
+    : UniformRowListView(parent), manager_(manager), selection_(selection),
+      model_(new ScreenshotListModel(manager, this)), thumbnails_(new ThumbnailCache(this)),
+      delegate_(new ScreenshotRowDelegate(selection, *thumbnails_, this))
 {
     setAccessibleName(tr("Screenshots"));
+    if (const ScreenshotPtr& selected = selection.selectedScreenshot()) {
+        paintedSelection_ = selected->id();
+    }
     setModel(model_);
     setItemDelegate(delegate_);
-    // Every row has the same height, so the view never measures rows: 100k rows cost what 10 do.
-    setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::NoSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setMouseTracking(false);
@@ -76,7 +75,7 @@ ScreenshotListView::ScreenshotListView(ScreenshotsListManager& manager, LibraryS
     setFocusPolicy(Qt::StrongFocus);
     setViewportMargins(0, 15, 0, 15);
 
-    connect(thumbnails_, &ThumbnailCache::thumbnailLoaded, viewport(), qOverload<>(&QWidget::update));
+    connect(thumbnails_, &ThumbnailCache::thumbnailLoaded, this, &ScreenshotListView::repaintRowOf);
     connect(delegate_, &ScreenshotRowDelegate::appIconResolved, viewport(), qOverload<>(&QWidget::update));
     connect(delegate_, &ScreenshotRowDelegate::processingRowPainted, this, [this] {
         processingRowSeen_ = true;
@@ -92,13 +91,25 @@ ScreenshotListView::ScreenshotListView(ScreenshotsListManager& manager, LibraryS
         thumbnails_->revalidate();
         scrollToSelection();
     });
-    connect(model_, &ScreenshotListModel::aboutToFollow, this, &ScreenshotListView::notePlace);
-    connect(model_, &ScreenshotListModel::followed, this, &ScreenshotListView::keepPlace);
+    connect(model_, &ScreenshotListModel::followed, this, &ScreenshotListView::followSelectedRow);
     connect(&manager_, &ScreenshotsListManager::thumbnailsChanged, this, [this] {
         thumbnails_->revalidate();
         viewport()->update();
     });
-    connect(&selection_, &LibrarySelection::selectedScreenshotChanged, viewport(), qOverload<>(&QWidget::update));
+    connect(&manager_, &ScreenshotsListManager::thumbnailWritten, this, [this](qint64 id) {
+        thumbnails_->revalidate(id);
+        repaintRowOf(id);
+    });
+    // The rows that lose and take the selection colour repaint, not the list.
+    connect(&selection_, &LibrarySelection::selectedScreenshotChanged, this, [this](const ScreenshotPtr& selected) {
+        if (paintedSelection_) {
+            repaintRowOf(*paintedSelection_);
+        }
+        paintedSelection_ = selected ? std::optional<qint64>(selected->id()) : std::nullopt;
+        if (paintedSelection_) {
+            repaintRowOf(*paintedSelection_);
+        }
+    });
     connect(&selection_, &LibrarySelection::selectionIndexChanged, this, [this](int index) {
         scrollToSelection();
         followSelectionInPreview(index);
@@ -121,7 +132,7 @@ ScreenshotListView::~ScreenshotListView()
 
 void ScreenshotListView::showEvent(QShowEvent* event)
 {
-    QListView::showEvent(event);
+    UniformRowListView::showEvent(event);
     installKeyMonitor();
 }
 
@@ -133,7 +144,7 @@ void ScreenshotListView::hideEvent(QHideEvent* event)
     if (!event->spontaneous()) {
         thumbnails_->clear();
     }
-    QListView::hideEvent(event);
+    UniformRowListView::hideEvent(event);
 }
 
 void ScreenshotListView::installKeyMonitor()
@@ -170,7 +181,7 @@ bool ScreenshotListView::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
     }
-    return QListView::eventFilter(watched, event);
+    return UniformRowListView::eventFilter(watched, event);
 }
 
 bool ScreenshotListView::handleKeyDown(int key)
@@ -221,34 +232,24 @@ void ScreenshotListView::scrollToSelection()
     scrollTriggeredByKeyboard_ = false;
 }
 
-void ScreenshotListView::notePlace()
+void ScreenshotListView::followSelectedRow()
 {
-    // At the top the list stays at the top, where a new screenshot comes in.
-    const QModelIndex top = indexAt(QPoint(1, 1));
-    place_.reset();
-    if (verticalScrollBar()->value() > 0 && top.isValid()) {
-        place_ = Place{top.data(ScreenshotListModel::IdRole).toLongLong(), visualRect(top).top()};
-    }
-}
-
-void ScreenshotListView::keepPlace()
-{
-    // Rows came or went above: the selected row keeps its screenshot, and the rows on screen stay where they
-    // were, whatever moved above them.
-    const ScreenshotList& listed = model_->screenshots();
+    // Rows came or went above: the selected row keeps its screenshot (the rows on screen stay where they were
+    // by themselves).
     if (const ScreenshotPtr& selected = selection_.selectedScreenshot()) {
-        if (const std::optional<qsizetype> position = listed.indexOf(selected->id())) {
+        if (const std::optional<qsizetype> position = model_->screenshots().indexOf(selected->id())) {
             selection_.setSelectionIndex(static_cast<int>(*position));
         }
     }
-    const std::optional<Place> place = std::exchange(place_, std::nullopt);
-    if (!place) {
-        return;
-    }
-    if (const std::optional<qsizetype> position = listed.indexOf(place->id)) {
-        executeDelayedItemsLayout();
-        QScrollBar* bar = verticalScrollBar();
-        bar->setValue(bar->value() + visualRect(model_->index(static_cast<int>(*position))).top() - place->top);
+}
+
+void ScreenshotListView::repaintRowOf(qint64 id)
+{
+    if (const std::optional<qsizetype> position = model_->screenshots().indexOf(id)) {
+        const QRect row = visualRect(model_->index(static_cast<int>(*position)));
+        if (row.intersects(viewport()->rect())) {
+            viewport()->update(row);
+        }
     }
 }
 
@@ -352,16 +353,6 @@ void ScreenshotListView::mouseReleaseEvent(QMouseEvent*)
     pressedScreenshot_.reset();
 }
 
-void ScreenshotListView::resizeEvent(QResizeEvent* event)
-{
-    QListView::resizeEvent(event);
-    // Rows are as wide as the list, and compact where it is narrow; the list lays its rows out again only
-    // when it grows taller, so a new width is laid out here.
-    if (event->size().width() != event->oldSize().width()) {
-        scheduleDelayedItemsLayout();
-    }
-}
-
 void ScreenshotListView::contextMenuEvent(QContextMenuEvent* event)
 {
     const ScreenshotPtr screenshot = event->reason() == QContextMenuEvent::Mouse
@@ -400,7 +391,14 @@ void ScreenshotListView::pulseLoadingBars()
     }
     processingRowSeen_ = false;
     delegate_->setLoadingBarsOpacity(loadingBarsOpacityAt(pulseClock_.elapsed()));
-    viewport()->update();
+    // Only the rows with bars paint again, thirty times a second.
+    const auto [first, last] = rowsOnScreen();
+    for (int row = first; row <= last; ++row) {
+        const QModelIndex index = model_->index(row);
+        if (index.data(ScreenshotListModel::ProcessingRole).toBool()) {
+            viewport()->update(visualRect(index));
+        }
+    }
 }
 
 } // namespace lumetrove

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "lumetrove/browser/ScreenshotPreviewWindow.h"
+#include "lumetrove/browser/UniformRowListView.h"
 #include "lumetrove/library/Screenshot.h"
 
 #include <QElapsedTimer>
-#include <QListView>
 #include <QPoint>
 #include <QPointer>
 #include <QTimer>
@@ -32,7 +32,7 @@ class ThumbnailCache;
 ///   screen where they are (unless the list is at its top, where new rows show).
 /// - A row takes clicks (select), double clicks (open the file), right clicks (select, then "Delete" and
 ///   "Show in Folder") and drags (a screenshot drag onto the sidebar's folders).
-class ScreenshotListView : public QListView {
+class ScreenshotListView : public UniformRowListView {
     Q_OBJECT
 
 public:
@@ -71,7 +71,6 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void installKeyMonitor();
@@ -80,10 +79,10 @@ private:
     ScreenshotPtr screenshotAt(const QPoint& point) const;
     void showContextMenu(const ScreenshotPtr& screenshot, const QPoint& globalPosition);
     void pulseLoadingBars();
-    /// Before rows come or go: the first row on screen and where it is.
-    void notePlace();
-    /// After: the selection's index follows its screenshot, and the noted row stays where it was.
-    void keepPlace();
+    /// After rows came or went: the selection's index follows its screenshot.
+    void followSelectedRow();
+    /// Repaints the row of the screenshot `id` if it is on screen.
+    void repaintRowOf(qint64 id);
 
     ScreenshotsListManager& manager_;
     LibrarySelection& selection_;
@@ -102,11 +101,8 @@ private:
     QTimer pulseTimer_;
     QElapsedTimer pulseClock_;
     bool processingRowSeen_ = false;
-    struct Place {
-        qint64 id;
-        int top;
-    };
-    std::optional<Place> place_;
+    /// The screenshot whose row was painted selected.
+    std::optional<qint64> paintedSelection_;
 };
 
 } // namespace lumetrove

@@ -88,11 +88,23 @@ QImage ThumbnailCache::thumbnail(qint64 screenshotId)
     return entry->image;
 }
 
+void ThumbnailCache::revalidate(qint64 screenshotId)
+{
+    // Generations count from 1.
+    if (Entry* entry = entries_.object(screenshotId)) {
+        entry->generation = 0;
+    }
+    if (loading_.contains(screenshotId)) {
+        stale_.insert(screenshotId);
+    }
+}
+
 void ThumbnailCache::clear()
 {
     pool_.clear();
     entries_.clear();
     loading_.clear();
+    stale_.clear();
     ++epoch_;
 }
 
@@ -126,9 +138,17 @@ void ThumbnailCache::startLoad(qint64 screenshotId, const std::optional<QDateTim
 void ThumbnailCache::finishLoad(const LoadedThumbnail& loaded, quint64 generation)
 {
     loading_.remove(loaded.screenshotId);
+    // A file written again while it was read is read once more when the row paints again, which it does.
+    const bool stale = stale_.remove(loaded.screenshotId);
+    if (stale) {
+        generation = 0;
+    }
     if (loaded.unchanged) {
         if (Entry* entry = entries_.object(loaded.screenshotId)) {
             entry->generation = generation;
+        }
+        if (stale) {
+            emit thumbnailLoaded(loaded.screenshotId);
         }
         return;
     }

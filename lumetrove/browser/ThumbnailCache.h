@@ -47,6 +47,8 @@ public:
     QImage thumbnail(qint64 screenshotId);
     /// Marks every entry to have its file time checked on its next use.
     void revalidate() { ++generation_; }
+    /// Marks the entry of one screenshot so, also when its load is on its way.
+    void revalidate(qint64 screenshotId);
     /// Lets go of every image (the list is off the screen) and of what loads are still on their way.
     void clear();
     /// Waits for the loads in flight; for tests and benchmarks.
@@ -67,6 +69,8 @@ private:
 
     QCache<qint64, Entry> entries_;
     QSet<qint64> loading_;
+    /// Loads on their way whose result is to be checked again on its next use.
+    QSet<qint64> stale_;
     quint64 generation_ = 1;
     /// Counts the clears: a load started before the last one is dropped.
     quint64 epoch_ = 0;

@@ -575,9 +575,9 @@ void ScreenshotsListManager::writeThumbnail(qint64 id, const QByteArray& data)
 {
     // Written off the main thread; the views read it again once it is there.
     auto* watcher = new QFutureWatcher<void>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, id] {
         watcher->deleteLater();
-        emit thumbnailsChanged();
+        emit thumbnailWritten(id);
     });
     watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [id, data] {
         if (const std::optional<QString> path = thumbnailFilePath(id)) {

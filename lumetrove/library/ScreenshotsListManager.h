@@ -129,6 +129,8 @@ signals:
     void screenshotChanged(qint64 id);
     /// Thumbnail files of listed screenshots were written anew.
     void thumbnailsChanged();
+    /// The thumbnail file of the screenshot `id` (a capture's) was written.
+    void thumbnailWritten(qint64 id);
     void folderFilterChanged(const std::optional<lumetrove::Folder>& folder);
     void timePeriodChanged(const std::optional<lumetrove::FolderSection>& period);
     /// The folder subject: the list for the folder filter is in place.

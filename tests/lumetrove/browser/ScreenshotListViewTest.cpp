@@ -10,15 +10,21 @@
 #include "tests/lumetrove/browser/BrowserTest.h"
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
+#include <QBuffer>
 #include <QDesktopServices>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QPlainTextEdit>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextEdit>
+#include <QWheelEvent>
+#include <functional>
 
 namespace lumetrove {
 namespace {
@@ -105,6 +111,198 @@ TEST_F(ScreenshotListViewTest, NewRemovedAndChangedRowsAreToldInPlaceAndTheSelec
         EXPECT_EQ(model.index(row).data(ScreenshotListModel::IdRole).toLongLong(),
                   screenshots->screenshots().row(row).id);
     }
+}
+
+/// The parts of a widget its paint events covered.
+class PaintedRegion : public QObject {
+public:
+    explicit PaintedRegion(QWidget& widget) { widget.installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            region += static_cast<QPaintEvent*>(event)->region();
+            ++paints;
+        }
+        return false;
+    }
+    QRegion region;
+    int paints = 0;
+};
+
+TEST_F(ScreenshotListViewTest, RowsThatComeGoOrChangeRepaintOnlyWhatChangedAndTheWindowShowsTheListAsItIs)
+{
+    makeView(60);
+    view->resize(700, 900);
+    QWidget* viewport = view->viewport();
+    PaintedRegion painted(*viewport);
+    // Until the window has painted what was marked and no thumbnail is on its way: two quiet turns.
+    const auto settle = [&] {
+        for (int quiet = 0, turns = 0; quiet < 2 && turns < 100; ++turns) {
+            const int before = painted.paints;
+            view->thumbnails().waitForLoads();
+            QTest::qWait(25);
+            quiet = painted.paints == before ? quiet + 1 : 0;
+        }
+    };
+    // What the window holds of the rows, against the rows painted afresh.
+    const auto onScreen = [&] {
+        const QPoint at = viewport->mapTo(view.get(), QPoint(0, 0));
+        return view->screen()
+            ->grabWindow(view->winId(), at.x(), at.y(), viewport->width(), viewport->height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    const auto showsTheList = [&] {
+        const QImage shown = onScreen();
+        return !shown.isNull() && shown == viewport->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    // What the window shows of the scroll bar against a plain one set as it is.
+    const auto showsAScrollBar = [&] {
+        QScrollBar* bar = view->verticalScrollBar();
+        QScrollBar plain(Qt::Vertical, view.get());
+        plain.hide();
+        plain.resize(bar->size());
+        plain.setRange(bar->minimum(), bar->maximum());
+        plain.setPageStep(bar->pageStep());
+        plain.setValue(bar->value());
+        const QPoint at = bar->mapTo(view.get(), QPoint(0, 0));
+        const QImage shown = view->screen()
+                                 ->grabWindow(view->winId(), at.x(), at.y(), bar->width(), bar->height())
+                                 .toImage()
+                                 .convertToFormat(QImage::Format_RGB32);
+        return !shown.isNull() && shown == plain.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    const auto rowRect = [&](int row) { return view->visualRect(view->listModel().index(row)); };
+    // A capture is handed to the list manager, which lists it and writes its thumbnail.
+    const auto capture = [&](int listed) {
+        CapturedScreenshotInfo info;
+        QImage thumbnail(200, 140, QImage::Format_RGB32);
+        thumbnail.fill(Qt::red);
+        QBuffer png(&info.thumbnail.emplace());
+        ASSERT_TRUE(png.open(QIODevice::WriteOnly) && thumbnail.save(&png, "PNG"));
+        info.screenshotFilename = QStringLiteral("captured %1.png").arg(listed);
+        const QString file = libraryDirectory() + QLatin1Char('/') + info.screenshotFilename;
+        QImage image(16, 16, QImage::Format_RGB32);
+        image.fill(Qt::gray);
+        ASSERT_TRUE(image.save(file, "PNG"));
+        info.screenshotPath = QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded);
+        screenshots->addScreenshot(info, false);
+        waitForListSize(listed);
+    };
+    settle();
+    ASSERT_TRUE(showsTheList());
+    ASSERT_TRUE(showsAScrollBar());
+
+    struct Case {
+        const char* what;
+        std::function<void()> prepare;
+        std::function<void()> change;
+        /// Where painting may happen, after the change.
+        std::function<QRect()> allowed;
+    };
+    const int height = view->rowHeight();
+    const std::vector<Case> cases{
+        {"a new row at the top of a list at its top moves the rows and paints itself, then its thumbnail", [] {},
+         [&] {
+             capture(61);
+             const QPoint frame = screenshotRowGeometry(rowRect(0)).thumbnailFrame.center();
+             EXPECT_TRUE(testing::processEventsUntil([&] { return onScreen().pixelColor(frame) == Qt::red; }));
+         },
+         [&] { return rowRect(0); }},
+        {"a new row above the rows on screen paints nothing",
+         [&] { view->scrollTo(view->listModel().index(30), QAbstractItemView::PositionAtTop); }, [&] { capture(62); },
+         [&] { return QRect(); }},
+        {"rows that go from the screen uncover the rows below, which alone paint", [] {},
+         [&] {
+             screenshots->deleteScreenshots({32, 33});
+         },
+         [&] { return QRect(0, viewport->height() - 2 * height, viewport->width(), 2 * height); }},
+        {"rows that go below the screen paint nothing", [] {},
+         [&] {
+             screenshots->deleteScreenshots({55, 56});
+         },
+         [&] { return QRect(); }},
+        {"a row being analysed pulses alone", [] {},
+         [&] {
+             const ScreenshotPtr analysed = view->listModel().screenshotAt(31);
+             analysed->setCurrentlyAIProcessing(true);
+             QTest::qWait(200);
+             analysed->setCurrentlyAIProcessing(false);
+         },
+         [&] { return rowRect(31); }},
+        {"a row that changes repaints itself", [] {},
+         [&] {
+             screenshots->setRecognizedText(screenshots->screenshots().row(31).id, QStringLiteral("other words"));
+             ASSERT_TRUE(testing::processEventsUntil([&] {
+                 return view->listModel().index(31).data(ScreenshotListModel::DescriptionRole) == "other words";
+             }));
+         },
+         [&] { return rowRect(31); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.prepare();
+        settle();
+        const qint64 top = view->indexAt(QPoint(1, 1)).data(ScreenshotListModel::IdRole).toLongLong();
+        painted.region = QRegion();
+        QSignalSpy told(&view->listModel(), &QAbstractItemModel::dataChanged);
+        c.change();
+        settle();
+        const QRegion paintedRegion = painted.region;
+        // Rows the model tells of as changed (a record let go of by the manager) repaint as well.
+        QRegion allowed(c.allowed());
+        for (const QList<QVariant>& signal : told) {
+            allowed += rowRect(signal.at(0).toModelIndex().row());
+        }
+        const QRect outside = (paintedRegion - allowed).boundingRect();
+        EXPECT_TRUE(outside.isEmpty()) << "painted outside " << outside.y() << "+" << outside.height();
+        EXPECT_TRUE(showsTheList());
+        EXPECT_TRUE(showsAScrollBar());
+        if (view->verticalScrollBar()->value() > 0) {
+            EXPECT_EQ(view->indexAt(QPoint(1, 1)).data(ScreenshotListModel::IdRole).toLongLong(), top);
+        }
+    }
+}
+
+TEST_F(ScreenshotListViewTest, PageKeysTheWheelAndAScreenReaderFindTheRowsWherePainted)
+{
+    makeView(40);
+    view->resize(700, 900);
+    view->setCurrentIndex(view->listModel().index(0));
+    QScrollBar* bar = view->verticalScrollBar();
+    const int height = view->rowHeight();
+    ASSERT_GT(height, 0);
+    EXPECT_EQ(bar->maximum(), 40 * height - view->viewport()->height());
+
+    QTest::keyClick(view.get(), Qt::Key_End);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    QTest::keyClick(view.get(), Qt::Key_Home);
+    EXPECT_EQ(bar->value(), 0);
+    QTest::keyClick(view.get(), Qt::Key_PageDown);
+    QTest::keyClick(view.get(), Qt::Key_PageDown);
+    // Two pages of whole rows, the current row then shown at the bottom.
+    const int page = view->viewport()->height() / height;
+    EXPECT_EQ(view->currentIndex().row(), 2 * page);
+    EXPECT_TRUE(view->viewport()->rect().contains(view->visualRect(view->currentIndex())));
+    // The keys scroll and leave the selection alone.
+    EXPECT_EQ(selection.selectionIndex(), 0);
+
+    const int before = bar->value();
+    QWheelEvent wheel(QPointF(100, 100), view->viewport()->mapToGlobal(QPointF(100, 100)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(view->viewport(), &wheel);
+    EXPECT_EQ(bar->value(), before + QApplication::wheelScrollLines() * height);
+
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view.get());
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->role(), QAccessible::List);
+    EXPECT_EQ(list->childCount(), 40);
+    const int shown = view->indexAt(QPoint(1, 1)).row() + 1;
+    const QPoint centre = view->viewport()->mapToGlobal(rowCentre(shown));
+    QAccessibleInterface* row = list->childAt(centre.x(), centre.y());
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->text(QAccessible::Name), view->listModel().index(shown).data().toString());
+    EXPECT_TRUE(row->rect().contains(centre));
 }
 
 TEST_F(ScreenshotListViewTest, ComingOnScreenSelectsTheFirstScreenshot)

@@ -361,7 +361,7 @@ TEST_F(ScreenshotsListManagerTest, AGrabNamedBeforeItsInsertIsInsertedOnceAndNev
             writes.insert(sql);
         }
     });
-    QSignalSpy thumbnails(&manager, &ScreenshotsListManager::thumbnailsChanged);
+    QSignalSpy thumbnails(&manager, &ScreenshotsListManager::thumbnailWritten);
     manager.addScreenshot(info, false);
     store->db()->setTrace(nullptr);
     EXPECT_EQ(writes.size(), 1u) << "one insert, no rename and no second save: " << ::testing::PrintToString(writes);
@@ -372,6 +372,7 @@ TEST_F(ScreenshotsListManagerTest, AGrabNamedBeforeItsInsertIsInsertedOnceAndNev
     EXPECT_EQ(manager.screenshotAt(0)->imageUrl()->toLocalFile(), file);
     EXPECT_TRUE(QFileInfo::exists(file));
     ASSERT_TRUE(testing::processEventsUntil([&] { return thumbnails.count() == 1; }));
+    EXPECT_EQ(thumbnails.at(0).at(0).toLongLong(), manager.screenshots().row(0).id);
     QFile thumbnail(*thumbnailFilePath(manager.screenshots().row(0).id));
     ASSERT_TRUE(thumbnail.open(QIODevice::ReadOnly));
     EXPECT_EQ(thumbnail.readAll(), "thumbnail");
