@@ -4,17 +4,22 @@
 
 #include <QPointer>
 #include <QRect>
+#include <QScreen>
 #include <QWidget>
+#include <memory>
 #include <optional>
+
+class QObject;
 
 namespace lumetrove {
 
 /// The shell's main window as the capture engine sees it. It follows the widget by a guarded pointer: once
 /// the widget is gone, every call does nothing and it counts as hidden. A window hidden here and shown again
-/// comes back where it was, at the same size. Main thread.
+/// comes back where it was, at the same size: on X11 at its place, on Wayland on its own output. Main thread.
 class WidgetCaptureMainWindow : public CaptureMainWindow {
 public:
-    explicit WidgetCaptureMainWindow(QWidget* window) : window_(window) {}
+    explicit WidgetCaptureMainWindow(QWidget* window);
+    ~WidgetCaptureMainWindow() override;
 
     bool isVisible() const override;
     bool isMinimized() const override;
@@ -27,9 +32,18 @@ public:
     quintptr nativeWindow() const override;
 
 private:
+    /// The window is full screen only until the display server has shown it on its output.
+    bool leavingFullScreen() const;
+    /// Drops the pending return from the full screen that `show` took on Wayland.
+    void stopLeavingFullScreen();
+
     QPointer<QWidget> window_;
     /// The window's place on the desktop (without its frame) when it was last hidden here.
     std::optional<QRect> hiddenGeometry_;
+    /// The screen it was on then.
+    QPointer<QScreen> hiddenScreen_;
+    /// Takes the window out of full screen once the display server has shown it there.
+    std::unique_ptr<QObject> fullScreenLeaver_;
 };
 
 } // namespace lumetrove

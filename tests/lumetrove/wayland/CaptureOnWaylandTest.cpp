@@ -1,3 +1,4 @@
+#include "lumetrove/app/WidgetCaptureMainWindow.h"
 #include "lumetrove/capture/ScreenshotCapture.h"
 #include "lumetrove/captureui/ScreenCaptureOverlays.h"
 #include "lumetrove/captureui/ScreenCapturePermissions.h"
@@ -10,6 +11,7 @@
 #include "tests/lumetrove/LibraryCapture.h"
 #include "tests/lumetrove/wayland/WaylandDesktop.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
@@ -46,21 +48,12 @@ protected:
         ASSERT_EQ(sorted[1]->devicePixelRatio(), 2.0);
     }
 
-    /// Captures a drag from `from` to `to` (layout coordinates) into `library`, checking on the way that a
-    /// full-screen overlay covers every output; the capture's outcome.
-    CaptureResult captureDrag(ScreenshotsListManager& library, QPoint from, QPoint to)
+    /// Waits for the capture under way to show its overlays, checking that sway shows one full screen on each
+    /// output and no other window of the program.
+    static void expectAnOverlayOnEachOutput()
     {
-        LibraryCapture capture(library, [](const CapturedScreenshotInfo& info) {
-            EXPECT_TRUE(info.windowDetails);
-            if (info.windowDetails) {
-                // Wayland names no other program's window.
-                EXPECT_FALSE(info.windowDetails->applicationName);
-                EXPECT_FALSE(info.windowDetails->applicationOwnerPID);
-            }
-        });
         EXPECT_TRUE(processEventsUntil(LibraryCapture::overlaysShown, waylandStepTimeoutMs))
             << "the overlays did not open";
-        // sway shows one full-screen overlay on each output.
         std::vector<SwayView> overlays;
         processEventsUntil(
             [&] {
@@ -76,7 +69,22 @@ protected:
             outputs << view.output;
         }
         outputs.sort();
-        EXPECT_EQ(outputs, QStringList({wideOutput, sharpOutput}));
+        EXPECT_EQ(outputs.join(u' ').toStdString(), (wideOutput + u' ' + sharpOutput).toStdString());
+    }
+
+    /// Captures a drag from `from` to `to` (layout coordinates) into `library`, checking on the way that a
+    /// full-screen overlay covers every output; the capture's outcome.
+    CaptureResult captureDrag(ScreenshotsListManager& library, QPoint from, QPoint to)
+    {
+        LibraryCapture capture(library, [](const CapturedScreenshotInfo& info) {
+            EXPECT_TRUE(info.windowDetails);
+            if (info.windowDetails) {
+                // Wayland names no other program's window.
+                EXPECT_FALSE(info.windowDetails->applicationName);
+                EXPECT_FALSE(info.windowDetails->applicationOwnerPID);
+            }
+        });
+        expectAnOverlayOnEachOutput();
         // The drag starts only once the overlay under its start has the pointer: a press that came before would
         // go to the window below, and the capture would wait for a selection that never comes.
         std::unique_ptr<PointerWatch> watch;
@@ -135,6 +143,63 @@ TEST_F(CaptureOnWaylandTest, ACaptureOverAWindowOnTheScaleTwoOutputLandsInTheLib
     ASSERT_TRUE(screenshot->imageUrl());
     // The output's own pixels: two per logical unit.
     EXPECT_EQ(QImage(screenshot->imageUrl()->toLocalFile()).size(), QSize(720, 220));
+}
+
+TEST_F(CaptureOnWaylandTest, TheMainWindowComesBackOnItsOwnOutputAtItsSizeAndEscapeStillEndsACapture)
+{
+    ScreenshotsListManager library(ScreenshotsDB::shared());
+    ASSERT_TRUE(processEventsUntil([&] { return library.listLoaded(); }));
+    // The main window, on the wide output, where the user works with it.
+    ASSERT_TRUE(runProgram(QStringLiteral("swaymsg"), {QStringLiteral("focus"), QStringLiteral("output"), wideOutput}));
+    const QString title = QStringLiteral("Screenshots");
+    QWidget mainWindow;
+    mainWindow.setWindowTitle(title);
+    mainWindow.setMinimumSize(900, 600);
+    mainWindow.show();
+    const std::optional<SwayView> before = windowNamed(QCoreApplication::applicationPid(), title);
+    ASSERT_TRUE(before) << "the main window did not come up";
+    ASSERT_EQ(before->output, wideOutput);
+    ScreenshotCapture::shared().setMainWindow(std::make_shared<WidgetCaptureMainWindow>(&mainWindow));
+    const auto forget = qScopeGuard([] { ScreenshotCapture::shared().setMainWindow(nullptr); });
+    // Back where it was, on its own output and at its size, not laid out anew where the keyboard is.
+    const auto expectBack = [&] {
+        std::optional<SwayView> after;
+        EXPECT_TRUE(processEventsUntil(
+            [&] {
+                after.reset();
+                for (const SwayView& view : swayViewsOf(QCoreApplication::applicationPid())) {
+                    if (view.name == title && !view.fullScreen) {
+                        after = view;
+                    }
+                }
+                return after && after->output == before->output && after->rect == before->rect &&
+                       mainWindow.windowState() == Qt::WindowNoState;
+            },
+            waylandStepTimeoutMs))
+            << "the main window is " << (after ? after->output.toStdString() : std::string("nowhere")) << " "
+            << (after ? QDebug::toString(after->rect).toStdString() : std::string()) << " "
+            << QDebug::toString(mainWindow.windowState()).toStdString();
+        return after;
+    };
+
+    // A capture made with a drag on the other output, too small for the window: the drag gives that output
+    // the keyboard.
+    ASSERT_TRUE(focus(*before));
+    ASSERT_EQ(captureDrag(library, QPoint(1920 + 40, 40), QPoint(1920 + 300, 200)), CaptureResult::success);
+    const std::optional<SwayView> back = expectBack();
+    ASSERT_TRUE(back);
+
+    // A capture started from the window: the overlay over it has the keyboard, and Escape ends the capture.
+    ASSERT_TRUE(focus(*back));
+    {
+        LibraryCapture capture(library);
+        expectAnOverlayOnEachOutput();
+        ASSERT_TRUE(press({QStringLiteral("-k"), QStringLiteral("Escape")}));
+        EXPECT_TRUE(processEventsUntil([&] { return capture.finished(); }, waylandStepTimeoutMs))
+            << "Escape did not end the capture";
+        EXPECT_EQ(capture.outcome(), CaptureResult::cancelled);
+    }
+    expectBack();
 }
 
 TEST_F(CaptureOnWaylandTest, ADragAcrossBothOutputsGrabsEachOutputsPartAtItsOwnScale)
