@@ -445,8 +445,6 @@ struct Sandbox {
         }
     }
 
-    int rows() const { return rows_; }
-
 private:
     /// Adds the rows numbered `from` to `to` (exclusive); row n was taken 60 (libraryRows - n) seconds ago.
     void addRows(int from, int to)
@@ -533,8 +531,7 @@ void readMemory(qint64 pid, Run& run)
     // With LUMETROVE_BENCH_MAPPINGS set, the files that hold the most resident memory are printed.
     std::map<QByteArray, double> byFile;
     QByteArray file;
-    const QByteArray all = maps.readAll();
-    for (const QByteArray& line : all.split('\n')) {
+    for (const QByteArray& line : maps.readAll().split('\n')) {
         const QByteArray range = line.left(line.indexOf(' '));
         if (range.contains('-') && std::all_of(range.begin(), range.end(), [](char c) {
                 return c == '-' || std::isxdigit(static_cast<unsigned char>(c));
