@@ -17,6 +17,7 @@
 #include "lumetrove/detail/LiveTextImageView.h"
 #include "lumetrove/library/DataDirectories.h"
 #include "lumetrove/library/ScreenshotsDB.h"
+#include "lumetrove/platform/Memory.h"
 #include "lumetrove/platform/TextRecognizer.h"
 #include "sqlite/Connection.h"
 
@@ -137,6 +138,7 @@ private:
 
 int runProgram(int argc, char** argv, AfterPaint after)
 {
+    lumetrove::returnLargeBlocksWhenFreed();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumetrove"));
     QApplication::setOrganizationName(QStringLiteral("Lumetrove"));

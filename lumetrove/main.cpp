@@ -1,10 +1,12 @@
 #include "lumetrove/app/ContentView.h"
 #include "lumetrove/app/LumetroveApp.h"
+#include "lumetrove/platform/Memory.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv)
 {
+    lumetrove::returnLargeBlocksWhenFreed();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumetrove"));
     QApplication::setOrganizationName(QStringLiteral("Lumetrove"));
