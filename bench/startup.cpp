@@ -144,7 +144,8 @@ int runProgram(int argc, char** argv, AfterPaint after)
     QApplication::setOrganizationName(QStringLiteral("Lumetrove"));
     QApplication::setDesktopFileName(QStringLiteral("lumetrove"));
     // Text is recognised as the program does it, in helper processes; the helper is not beside this program.
-    lumetrove::setSharedTextRecognizer(lumetrove::makeHelperProcessTextRecognizer(LUMETROVE_TEXT_RECOGNITION_HELPER));
+    lumetrove::setSharedTextRecognizer(
+        lumetrove::makeHelperProcessTextRecognizer(QStringLiteral(LUMETROVE_TEXT_RECOGNITION_HELPER)));
     lumetrove::LumetroveApp program(QStringList{QApplication::arguments().constFirst()});
     if (!program.start()) {
         return 1;
