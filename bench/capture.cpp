@@ -129,7 +129,7 @@ void MemoryAfterCaptures(benchmark::State& state, bool afterCaptures)
     lumetrove::ScreenshotsListManager library(lumetrove::ScreenshotsDB::shared());
     processEventsUntil([&] { return library.listLoaded(); });
     lumetrove::ScreenshotCapture capture(
-        lumetrove::makeHelperProcessTextRecognizer(QCoreApplication::applicationFilePath()), nullptr);
+        lumetrove::makeHelperProcessTextRecognizer(lumetrove::testing::builtRecognitionHelper()), nullptr);
     lumetrove::ScreenCaptureOverlays::installIn(capture);
     constexpr int captures = 500;
     for (auto _ : state) {
@@ -231,9 +231,8 @@ pid_t startDesktop()
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], lumetrove::textRecognitionHelperArgument) == 0) {
-        return lumetrove::runTextRecognitionHelper();
-    }
+    // As the program starts: its memory after the captures is measured here.
+    lumetrove::returnLargeBlocksWhenFreed();
     // Without a display of its own the benchmark runs on a private Xvfb, ended when it is done.
     pid_t server = 0;
     pid_t windowManager = 0;

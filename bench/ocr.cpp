@@ -335,6 +335,8 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    // The recogniser measured is this process's own, the engine the helper runs.
+    lumetrove::setSharedTextRecognizer(lumetrove::makeTesseractTextRecognizer());
     benchmark::Initialize(&argc, argv);
     registerRows(qEnvironmentVariableIntValue("LUMETROVE_OCR_EACH_IMAGE") != 0,
                  qEnvironmentVariable("LUMETROVE_OCR_SWEEP") != QLatin1String("0"));

@@ -1,15 +1,12 @@
 #include "lumetrove/app/ContentView.h"
 #include "lumetrove/app/LumetroveApp.h"
-#include "lumetrove/platform/TextRecognizer.h"
+#include "lumetrove/platform/Memory.h"
 
 #include <QApplication>
-#include <cstring>
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], lumetrove::textRecognitionHelperArgument) == 0) {
-        return lumetrove::runTextRecognitionHelper();
-    }
+    lumetrove::returnLargeBlocksWhenFreed();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumetrove"));
     QApplication::setOrganizationName(QStringLiteral("Lumetrove"));

@@ -21,6 +21,7 @@
 #include <QPainterPath>
 #include <QScopedValueRollback>
 #include <QSystemTrayIcon>
+#include <QThreadPool>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -285,7 +286,15 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
             if (QBackingStore* store = guardedWindow_->backingStore()) {
                 store->resize(QSize(1, 1));
             }
-            QTimer::singleShot(0, this, &returnFreedMemoryToSystem);
+            QTimer::singleShot(0, this, [release = releaseCaches_] {
+                // On the pool: a cache may wait for a connection that a load holds.
+                QThreadPool::globalInstance()->start([release] {
+                    if (release) {
+                        release();
+                    }
+                    returnFreedMemoryToSystem();
+                });
+            });
         }
     }
     return QObject::eventFilter(watched, event);

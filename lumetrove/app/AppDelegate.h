@@ -68,6 +68,10 @@ public:
     /// Until set, permission counts as granted.
     void setPermissionCheck(std::function<bool()> check) { permissionCheck_ = std::move(check); }
 
+    /// Empties caches that the program refills when the window is shown again; run on the thread pool each time
+    /// the window has closed to the tray, before the freed memory goes back to the system.
+    void setCachesRelease(std::function<void()> release) { releaseCaches_ = std::move(release); }
+
     QSystemTrayIcon* statusBarItem() const { return statusBarItem_; }
     QMenu* menu() const { return menu_; }
 
@@ -97,6 +101,7 @@ private:
     QSystemTrayIcon* statusBarItem_ = nullptr;
     QMenu* menu_ = nullptr;
     std::function<bool()> permissionCheck_ = [] { return true; };
+    std::function<void()> releaseCaches_;
 };
 
 /// The first top-level window titled exactly "Screenshots"; null when there is none.

@@ -18,10 +18,10 @@
 #include "lumetrove/platform/Log.h"
 #include "lumetrove/platform/SingleInstance.h"
 #include "lumetrove/platform/SoftwareUpdater.h"
-#include "lumetrove/platform/TextRecognizer.h"
 #include "lumetrove/views/SettingsViewModel.h"
 #include "settingsopener/OpenSettingsAction.h"
 #include "settingsopener/OpenSettingsInjection.h"
+#include "sqlite/Connection.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -122,14 +122,21 @@ bool LumetroveApp::start()
         return false;
     }
     const QList<QUrl> files = fileArguments(arguments_);
-    // Text is recognised by this program started again as a helper: the engines, their models and the
-    // recognition libraries never enter the process that idles in the tray.
-    setSharedTextRecognizer(makeHelperProcessTextRecognizer(QCoreApplication::applicationFilePath()));
 
     firstLaunchChecker_ = new FirstLaunchChecker([] { return sharedCaptureService().screenRecordingGranted(); }, this);
     settingsViewModel_ = new SettingsViewModel(this);
     appDelegate_ = new AppDelegate(this);
     appDelegate_->setPermissionCheck([] { return sharedCaptureService().checkScreenCapturePermission(); });
+    // Closed to the tray, the library's page cache (a few megabytes) goes back; the next list reads the file.
+    appDelegate_->setCachesRelease([store = ScreenshotsDB::shared()] {
+        if (const std::shared_ptr<sqlite::Connection>& db = store->db()) {
+            try {
+                db->runStatement("PRAGMA shrink_memory");
+            } catch (const std::exception&) {
+                // Memory kept is no fault: the next close tries again.
+            }
+        }
+    });
     settingsopener::setApplicationDelegate(appDelegate_);
     settingsopener::registerSettingsScene([this] { showSettingsWindow(); });
     // The tray icon first, sent to the desktop at once: it is there while the main window and its list load.

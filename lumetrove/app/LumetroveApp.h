@@ -33,8 +33,8 @@ public:
     /// caller then exits), or becomes the running instance: builds the windows and the tray, and returns true.
     /// Of copies started at once exactly one runs: the one that takes the lock in the private runtime
     /// directory. A launch with `relaunchArgument` waits for the instance before it to let go of the lock.
-    /// The program recognises text in helper processes started from its own executable, which must hand
-    /// a command line with `textRecognitionHelperArgument` to `runTextRecognitionHelper` before anything else.
+    /// Text is recognised by the process-wide recogniser (`sharedTextRecognizer`): unless one was set, helper
+    /// processes of the helper program installed beside this one.
     bool start();
 
     QMainWindow* mainWindow() const { return mainWindow_; }

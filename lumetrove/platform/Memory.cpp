@@ -15,4 +15,13 @@ void returnFreedMemoryToSystem()
 #endif
 }
 
+void returnLargeBlocksWhenFreed()
+{
+#ifdef __GLIBC__
+    // The library's own starting size; setting it turns its raising off.
+    constexpr int largeBlockBytes = 128 * 1024;
+    mallopt(M_MMAP_THRESHOLD, largeBlockBytes);
+#endif
+}
+
 } // namespace lumetrove

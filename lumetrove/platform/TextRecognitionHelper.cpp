@@ -1,6 +1,8 @@
+#include "lumetrove/platform/TextRecognitionMessages.h"
 #include "lumetrove/platform/TextRecognizer.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDataStream>
 #include <QFile>
 #include <cerrno>
@@ -62,6 +64,10 @@ bool readAll(int socket, char* data, size_t size)
     return true;
 }
 
+} // namespace
+
+namespace recognitionmessages {
+
 bool sendMessage(int socket, const QByteArray& message)
 {
     const quint32 size = static_cast<quint32>(message.size());
@@ -93,7 +99,6 @@ QByteArray encodeImage(const QImage& image)
     return message;
 }
 
-/// The image of a question; a null image when the message is not one.
 QImage decodeImage(const QByteArray& message)
 {
     QDataStream in(message);
@@ -138,7 +143,6 @@ QByteArray encodeFailure(const QString& reason)
     return message;
 }
 
-/// The text of an answer. Throws `TextRecognitionError` for a failure or a message that is not an answer.
 RecognizedText decodeAnswer(const QByteArray& message)
 {
     QDataStream in(message);
@@ -168,6 +172,12 @@ RecognizedText decodeAnswer(const QByteArray& message)
     }
     return text;
 }
+
+} // namespace recognitionmessages
+
+namespace {
+
+using namespace recognitionmessages;
 
 /// One helper process and this end of its socket.
 struct Helper {
@@ -394,32 +404,9 @@ std::shared_ptr<TextRecognizer> makeHelperProcessTextRecognizer(const QString& e
     return std::make_shared<HelperProcessTextRecognizer>(executable, idleLimit);
 }
 
-int runTextRecognitionHelper()
+QString textRecognitionHelperProgram()
 {
-    // The socket moves off standard output, which then goes where errors go: whatever a library prints
-    // cannot mix into an answer.
-    const int socket = dup(STDOUT_FILENO);
-    if (socket < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-        return 1;
-    }
-    const std::shared_ptr<TextRecognizer> recognizer = makeTesseractTextRecognizer();
-    while (const std::optional<QByteArray> question = receiveMessage(socket)) {
-        QByteArray answer;
-        const QImage image = decodeImage(*question);
-        if (image.isNull()) {
-            answer = encodeFailure(QStringLiteral("The image to recognise could not be read"));
-        } else {
-            try {
-                answer = encodeAnswer(recognizer->recognize(image));
-            } catch (const std::exception& error) {
-                answer = encodeFailure(QString::fromUtf8(error.what()));
-            }
-        }
-        if (!sendMessage(socket, answer)) {
-            break;
-        }
-    }
-    return 0;
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(textRecognitionHelperName);
 }
 
 } // namespace lumetrove

@@ -35,9 +35,19 @@ Shared& shared()
 std::shared_ptr<TextRecognizer> sharedTextRecognizer()
 {
     Shared& state = shared();
+    {
+        const std::lock_guard lock(state.mutex);
+        if (state.recognizer) {
+            return state.recognizer;
+        }
+    }
+    // Made unlocked: a recogniser listens to the keeping of engines, which takes the lock. The engines, their
+    // models and the recognition libraries never enter this process: a program that idles in the tray stays
+    // small, and a recognition that crashes ends only its helper.
+    std::shared_ptr<TextRecognizer> made = makeHelperProcessTextRecognizer(textRecognitionHelperProgram());
     const std::lock_guard lock(state.mutex);
     if (!state.recognizer) {
-        state.recognizer = makeTesseractTextRecognizer();
+        state.recognizer = std::move(made);
     }
     return state.recognizer;
 }

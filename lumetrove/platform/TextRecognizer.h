@@ -66,14 +66,20 @@ public:
 
 /// Tesseract with its English model, in this process. Its engines are shared by every Tesseract recogniser
 /// of the process; screen images are prepared first so that dark themes and small interface fonts are read.
+/// Defined in the text-recognition library (lumetrove_text_recognition), which the helper, the tests and the
+/// benchmarks link: the program itself links no recognition engine.
 std::shared_ptr<TextRecognizer> makeTesseractTextRecognizer();
 
-/// The argument that starts the program as its own text-recognition helper (`runTextRecognitionHelper`).
+/// The file name of the text-recognition helper, a program of its own installed beside the program.
+inline constexpr char textRecognitionHelperName[] = "lumetrove-recognize-text";
+/// The argument the helper is started with; it refuses to run without it.
 inline constexpr char textRecognitionHelperArgument[] = "--recognize-text";
+/// The text-recognition helper beside this process's executable.
+QString textRecognitionHelperProgram();
 
-/// Tesseract in helper processes: `executable` started with `textRecognitionHelperArgument`, which calls
-/// `runTextRecognitionHelper`. The engines, their models (tens of megabytes) and the recognition libraries
-/// then stay out of this process, and a recognition that crashes ends only its helper (the call throws
+/// Tesseract in helper processes: `executable` (the helper program) started with `textRecognitionHelperArgument`,
+/// which calls `runTextRecognitionHelper`. The engines, their models (tens of megabytes) and the recognition
+/// libraries then stay out of this process, and a recognition that crashes ends only its helper (the call throws
 /// `TextRecognitionError`). Each recognition takes an idle helper or starts one (a tenth of a second);
 /// helpers wait for the next while engines are kept (`setTextRecognitionEnginesKept`), else end at once, and
 /// a helper that has had no work for `idleLimit` ends too.
@@ -82,7 +88,7 @@ makeHelperProcessTextRecognizer(const QString& executable,
                                 std::chrono::milliseconds idleLimit = std::chrono::seconds(10));
 
 /// The helper's side: answers the recognitions asked on standard input, with this process's Tesseract
-/// recogniser, until the input ends. Returns the exit status.
+/// recogniser, until the input ends. Returns the exit status. In the text-recognition library.
 int runTextRecognitionHelper();
 
 /// Whether recognisers keep their engines between recognitions (the default). Each engine holds its model,
@@ -93,9 +99,10 @@ bool textRecognitionEnginesKept();
 /// Calls `listener` with every change of the keeping, on the thread that changes it. For recognisers.
 void onTextRecognitionKeepingChanged(std::function<void(bool)> listener);
 
-/// The process-wide recogniser: Tesseract in this process unless another was set. Any thread.
+/// The process-wide recogniser: Tesseract in helper processes of the helper beside this program, unless another
+/// was set. Any thread.
 std::shared_ptr<TextRecognizer> sharedTextRecognizer();
-/// Replaces the process-wide recogniser (the program sets one of helper processes at start). Any thread.
+/// Replaces the process-wide recogniser (tests set one in this process). Any thread.
 void setSharedTextRecognizer(std::shared_ptr<TextRecognizer> recognizer);
 
 } // namespace lumetrove

@@ -9,6 +9,14 @@
 
 namespace lumetrove::testing {
 
+#ifdef LUMETROVE_TEXT_RECOGNITION_HELPER
+/// The text-recognition helper program of this build.
+inline QString builtRecognitionHelper()
+{
+    return QStringLiteral(LUMETROVE_TEXT_RECOGNITION_HELPER);
+}
+#endif
+
 /// The text-recognition helpers this process has running. An ended helper has no command line left, so it is
 /// not counted, reaped or not.
 inline QList<qint64> runningRecognitionHelpers()

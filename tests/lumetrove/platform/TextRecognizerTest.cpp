@@ -634,8 +634,7 @@ TEST(TextRecognizerTest, AHelperProcessReadsWhatThisProcessReadsAndOneThatEndsIs
                      .convertToFormat(QImage::Format_ARGB32_Premultiplied));
     image.setDevicePixelRatio(2);
     const RecognizedText here = makeTesseractTextRecognizer()->recognize(image);
-    const RecognizedText there =
-        makeHelperProcessTextRecognizer(QCoreApplication::applicationFilePath())->recognize(image);
+    const RecognizedText there = makeHelperProcessTextRecognizer(testing::builtRecognitionHelper())->recognize(image);
     EXPECT_EQ(there.joinedLines(), here.joinedLines());
     ASSERT_EQ(there.lines.size(), 2u);
     ASSERT_EQ(there.lines[1].words.size(), here.lines[1].words.size());
@@ -659,7 +658,7 @@ TEST(TextRecognizerTest, AHelperWithoutWorkEndsAndTheNextRecognitionStartsAnothe
 {
     const QImage image = textImage({QStringLiteral("Quarterly budget review")}, Qt::black, Qt::white);
     const auto recognizer =
-        makeHelperProcessTextRecognizer(QCoreApplication::applicationFilePath(), std::chrono::milliseconds(200));
+        makeHelperProcessTextRecognizer(testing::builtRecognitionHelper(), std::chrono::milliseconds(200));
     EXPECT_EQ(recognizer->recognize(image).joinedLines(), QStringLiteral("Quarterly budget review"));
     QDeadlineTimer deadline(30000);
     while (runningHelpers() > 0 && !deadline.hasExpired()) {
@@ -682,7 +681,7 @@ TEST(TextRecognizerTest, ACancelledRecognitionGivesUpAndTheNextOneReadsItsOwnIma
     };
     const std::vector<Case> cases = {
         {"in this process", makeTesseractTextRecognizer(), {0, 4}},
-        {"in a helper", makeHelperProcessTextRecognizer(QCoreApplication::applicationFilePath()), {0}}};
+        {"in a helper", makeHelperProcessTextRecognizer(testing::builtRecognitionHelper()), {0}}};
     for (const auto& [where, recognizer, answersBeforeCancelling] : cases) {
         SCOPED_TRACE(where);
         for (const int answers : answersBeforeCancelling) {

@@ -1,3 +1,4 @@
+#include "lumetrove/platform/TextRecognizer.h"
 #include "tests/lumetrove/Sandbox.h"
 
 #include <QApplication>
@@ -183,6 +184,9 @@ private:
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    // The captures made in this process recognise their text here (the program started from outside uses its
+    // helper).
+    lumetrove::setSharedTextRecognizer(lumetrove::makeTesseractTextRecognizer());
     QTemporaryDir home;
     if (!lumetrove::testing::useSandboxedHome(home)) {
         return 2;
