@@ -21,21 +21,102 @@ bool loadRebuildingIndexOnce(ScreenshotsDB& store, const std::function<void()>& 
 
 namespace {
 
-/// The first column of every row, as a set: ascending, each once.
-std::vector<qint64> readIds(sqlite::Connection& db, const std::string& sql, const sqlite::Bindings& values)
-{
-    const std::shared_ptr<sqlite::Statement> statement = db.prepare(sql, values);
-    std::vector<qint64> ids;
-    while (statement->step()) {
-        ids.push_back(statement->row().int64At(0));
+/// The ids that one statement gives, highest first (its SQL orders them so), each once, read one by one as
+/// they are asked for.
+class IdStream {
+public:
+    IdStream(sqlite::Connection& db, const std::string& sql, const sqlite::Bindings& values)
+        : statement_(db.prepare(sql, values))
+    {
+        advance();
     }
-    // A full-text index gives its rows in id order already; only other queries need sorting.
-    if (!std::is_sorted(ids.begin(), ids.end())) {
-        std::sort(ids.begin(), ids.end());
+
+    bool done() const { return !current_; }
+    qint64 id() const { return *current_; }
+    void advance()
+    {
+        const std::optional<qint64> last = current_;
+        do {
+            current_ = statement_->step() ? std::optional<qint64>(statement_->row().int64At(0)) : std::nullopt;
+        } while (current_ && last && *current_ >= *last);
     }
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    return ids;
-}
+
+private:
+    std::shared_ptr<sqlite::Statement> statement_;
+    std::optional<qint64> current_;
+};
+
+/// The ids of any of its streams, highest first, each once.
+class AnyOf {
+public:
+    explicit AnyOf(std::vector<IdStream> streams) : streams_(std::move(streams)) {}
+
+    bool done() const
+    {
+        return std::all_of(streams_.cbegin(), streams_.cend(), [](const IdStream& stream) { return stream.done(); });
+    }
+    /// The highest id of the streams that are not done; only when not `done`.
+    qint64 id() const
+    {
+        std::optional<qint64> highest;
+        for (const IdStream& stream : streams_) {
+            if (!stream.done() && (!highest || stream.id() > *highest)) {
+                highest = stream.id();
+            }
+        }
+        return *highest;
+    }
+    /// Past the ids above `bound`.
+    void skipAbove(qint64 bound)
+    {
+        for (IdStream& stream : streams_) {
+            while (!stream.done() && stream.id() > bound) {
+                stream.advance();
+            }
+        }
+    }
+
+private:
+    std::vector<IdStream> streams_;
+};
+
+/// The ids that every condition gives, highest first: each condition is read only as far as the next common
+/// id, so the newest matches come without reading the rest.
+class AllOf {
+public:
+    explicit AllOf(std::vector<AnyOf> conditions) : conditions_(std::move(conditions)) {}
+
+    std::optional<qint64> next()
+    {
+        for (;;) {
+            std::optional<qint64> lowest;
+            for (const AnyOf& condition : conditions_) {
+                if (condition.done()) {
+                    return std::nullopt;
+                }
+                lowest = lowest ? std::min(*lowest, condition.id()) : condition.id();
+            }
+            // No id above the lowest head is in every condition.
+            bool common = true;
+            for (AnyOf& condition : conditions_) {
+                condition.skipAbove(*lowest);
+                if (condition.done()) {
+                    return std::nullopt;
+                }
+                common = common && condition.id() == *lowest;
+            }
+            if (common) {
+                for (AnyOf& condition : conditions_) {
+                    condition.skipAbove(*lowest - 1);
+                }
+                return lowest;
+            }
+        }
+    }
+
+private:
+    std::vector<AnyOf> conditions_;
+};
 
 /// Every screenshot's folder (its first link), in one query.
 QHash<qint64, qint64> readFolderIdsOfScreenshots(sqlite::Connection& db)
@@ -51,6 +132,31 @@ QHash<qint64, qint64> readFolderIdsOfScreenshots(sqlite::Connection& db)
         }
     }
     return folders;
+}
+
+} // namespace
+
+namespace {
+
+/// Hands `take` the rows of `query` (the list columns), each with its folder from one query over the links
+/// rather than one query per row; `rowsRead` is called once `firstRows` of them have been handed over.
+void readListRows(sqlite::Connection& db, const sqlite::Table& query, const std::function<void(ScreenshotRow&&)>& take,
+                  qsizetype firstRows = 0, const std::function<void()>& rowsRead = {})
+{
+    const QHash<qint64, qint64> folders = readFolderIdsOfScreenshots(db);
+    sqlite::RowIterator rows = db.prepareRowIterator(query);
+    const ScreenshotRowReader reader(*rows.sharedColumnNames());
+    qsizetype handed = 0;
+    while (const std::optional<sqlite::Row> values = rows.failableNext()) {
+        if (std::optional<ScreenshotRow> row = reader.read(*values)) {
+            const auto found = folders.constFind(row->id);
+            row->folderId = found == folders.constEnd() ? std::nullopt : std::optional<qint64>(*found);
+            take(std::move(*row));
+            if (++handed == firstRows && rowsRead) {
+                rowsRead();
+            }
+        }
+    }
 }
 
 } // namespace
@@ -75,18 +181,15 @@ StoreResult<void> ScreenshotsDB::queryScreenshots(const std::optional<QString>& 
             query = std::move(query).filterQuery(
                 Column<bool>("\"screenshots\".\"id\" IN (SELECT value FROM json_each(?))", {std::move(array)}));
         }
-        // Each row's folder, from one query over the links rather than one query per row.
-        const QHash<qint64, qint64> folders = readFolderIdsOfScreenshots(db);
-        sqlite::RowIterator rows = db.prepareRowIterator(query);
-        const ScreenshotRowReader reader(*rows.sharedColumnNames());
-        while (const std::optional<sqlite::Row> values = rows.failableNext()) {
-            if (std::optional<ScreenshotRow> row = reader.read(*values)) {
-                const auto found = folders.constFind(row->id);
-                row->folderId = found == folders.constEnd() ? std::nullopt : std::optional<qint64>(*found);
-                take(std::move(*row));
-            }
-        }
+        readListRows(db, query, take);
     });
+}
+
+StoreResult<void> ScreenshotsDB::readScreenshotRows(const std::function<void(ScreenshotRow&&)>& take,
+                                                    qsizetype firstRows, const std::function<void()>& firstRowsRead)
+{
+    return run(*this, loadRead,
+               [&](sqlite::Connection& db) { readListRows(db, listColumnsQuery(), take, firstRows, firstRowsRead); });
 }
 
 StoreResult<QHash<qint64, qint64>> ScreenshotsDB::folderIdsOfScreenshots()
@@ -96,55 +199,64 @@ StoreResult<QHash<qint64, qint64>> ScreenshotsDB::folderIdsOfScreenshots()
 
 StoreResult<std::optional<std::vector<qint64>>>
 ScreenshotsDB::filteredScreenshotIds(const std::optional<QString>& searchText, const std::optional<Folder>& folder,
-                                     const std::optional<FolderSection>& period)
+                                     const std::optional<FolderSection>& period, qsizetype firstIds,
+                                     const std::function<void(const std::vector<qint64>&)>& firstIdsFound)
 {
-    return run(*this, loadRead, [&](sqlite::Connection& db) { return filteredIds(db, searchText, folder, period); });
+    return run(*this, loadRead, [&](sqlite::Connection& db) {
+        return filteredIds(db, searchText, folder, period, firstIds, firstIdsFound);
+    });
 }
 
-std::optional<std::vector<qint64>> ScreenshotsDB::filteredIds(sqlite::Connection& db,
-                                                              const std::optional<QString>& searchText,
-                                                              const std::optional<Folder>& folder,
-                                                              const std::optional<FolderSection>& period) const
+std::optional<std::vector<qint64>>
+ScreenshotsDB::filteredIds(sqlite::Connection& db, const std::optional<QString>& searchText,
+                           const std::optional<Folder>& folder, const std::optional<FolderSection>& period,
+                           qsizetype firstIds,
+                           const std::function<void(const std::vector<qint64>&)>& firstIdsFound) const
 {
-    std::optional<std::vector<qint64>> ids;
-    const auto restrict = [&](std::vector<qint64> next) {
-        if (ids) {
-            std::vector<qint64> both;
-            std::set_intersection(ids->begin(), ids->end(), next.begin(), next.end(), std::back_inserter(both));
-            next = std::move(both);
-        }
-        ids = std::move(next);
+    std::vector<AnyOf> conditions;
+    const auto restrict = [&](const char* sql, const sqlite::Bindings& values) {
+        std::vector<IdStream> streams;
+        streams.emplace_back(db, sql, values);
+        conditions.emplace_back(std::move(streams));
     };
     const std::optional<QString> keywords = folder ? folder->keywordsFilter : std::nullopt;
-    // Each index is asked on its own and the answers merged here: the matches come out of FTS5 in id order,
-    // which spares SQLite a temporary table of them and a look-up of every matching row.
-    constexpr const char* porter = "SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ?";
+    // Each index is asked on its own, newest match first, and the answers merged here as they come: FTS5 gives
+    // its matches in id order, which spares SQLite a temporary table of them and a look-up of every matching
+    // row, and the newest are known before the index has been read to its end.
+    constexpr const char* porter =
+        "SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ? ORDER BY rowid DESC";
+    constexpr const char* words =
+        "SELECT rowid FROM screenshots_words WHERE screenshots_words MATCH ? ORDER BY rowid DESC";
     for (const MatchPatterns& condition : ftsSearchConditions(keywords, searchText)) {
         if (!wordIndex_) {
-            restrict(readIds(db, porter, {utf8(condition.prefixes.value_or(condition.whole))}));
+            restrict(porter, {utf8(condition.prefixes.value_or(condition.whole))});
             continue;
         }
-        std::vector<qint64> matching = readIds(db, porter, {utf8(condition.whole)});
+        std::vector<IdStream> either;
+        either.emplace_back(db, porter, sqlite::Bindings{utf8(condition.whole)});
         if (condition.prefixes) {
-            const std::vector<qint64> starts = readIds(
-                db, "SELECT rowid FROM screenshots_words WHERE screenshots_words MATCH ?", {utf8(*condition.prefixes)});
-            std::vector<qint64> either;
-            either.reserve(matching.size() + starts.size());
-            std::set_union(matching.begin(), matching.end(), starts.begin(), starts.end(), std::back_inserter(either));
-            matching = std::move(either);
+            either.emplace_back(db, words, sqlite::Bindings{utf8(*condition.prefixes)});
         }
-        restrict(std::move(matching));
+        conditions.emplace_back(std::move(either));
     }
     if (const std::optional<DateRange> range = dateRangeFilter(period)) {
-        restrict(readIds(db, "SELECT id FROM screenshots WHERE created_at >= ? AND created_at <= ?",
-                         {utf8(range->lower), utf8(range->upper)}));
+        restrict("SELECT id FROM screenshots WHERE created_at >= ? AND created_at <= ? ORDER BY id DESC",
+                 {utf8(range->lower), utf8(range->upper)});
     }
     if (folder && !folder->isSmartFolder) {
-        restrict(readIds(db, "SELECT screenshot_id FROM folders_screenshots WHERE folder_id = ?",
-                         {std::int64_t(folder->id)}));
+        restrict("SELECT screenshot_id FROM folders_screenshots WHERE folder_id = ? ORDER BY screenshot_id DESC",
+                 {std::int64_t(folder->id)});
     }
-    if (ids) {
-        std::reverse(ids->begin(), ids->end());
+    if (conditions.empty()) {
+        return std::nullopt;
+    }
+    std::vector<qint64> ids;
+    AllOf matching(std::move(conditions));
+    while (const std::optional<qint64> id = matching.next()) {
+        ids.push_back(*id);
+        if (qsizetype(ids.size()) == firstIds && firstIdsFound) {
+            firstIdsFound(ids);
+        }
     }
     return ids;
 }

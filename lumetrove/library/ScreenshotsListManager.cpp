@@ -1,7 +1,9 @@
 #include "lumetrove/library/ScreenshotsListManager.h"
 
 #include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/library/DateRange.h"
 #include "lumetrove/library/FileOperations.h"
+#include "lumetrove/library/FullTextSearch.h"
 #include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/platform/DesktopApplications.h"
@@ -11,9 +13,11 @@
 #include <QFuture>
 #include <QFutureWatcher>
 #include <QMutex>
+#include <QPromise>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
+#include <numeric>
 #include <unordered_map>
 #include <utility>
 
@@ -23,6 +27,8 @@ struct ScreenshotsListManager::Filters {
     std::optional<QString> searchText;
     std::optional<Folder> folder;
     std::optional<FolderSection> period;
+
+    friend bool operator==(const Filters&, const Filters&) = default;
 };
 
 ScreenshotsListManager::ScreenshotsListManager(std::shared_ptr<ScreenshotsDB> store, QObject* parent)
@@ -46,7 +52,7 @@ ScreenshotsDB& ScreenshotsListManager::store() const
 
 void ScreenshotsListManager::setScreenshots(ScreenshotList screenshots)
 {
-    publishedTicket_ = ++lastTicket_;
+    publishedTicket_ = shownTicket_ = ++lastTicket_;
     publish(std::move(screenshots));
 }
 
@@ -109,6 +115,14 @@ void readRows(ScreenshotsDB& store, const std::optional<QString>& searchText, co
 /// Beyond this many changed rows, every row is read again in one query rather than each on its own.
 constexpr std::size_t rowsReadOneByOne = 2000;
 
+/// Whether the filters keep some screenshots out of the list.
+bool restrictsList(const std::optional<QString>& searchText, const std::optional<Folder>& folder,
+                   const std::optional<FolderSection>& period)
+{
+    return !ftsSearchConditions(folder ? folder->keywordsFilter : std::nullopt, searchText).empty() ||
+           (folder && !folder->isSmartFolder) || dateRangeFilter(period).has_value();
+}
+
 } // namespace
 
 std::vector<ScreenshotRow> ScreenshotsListManager::loadScreenshotRows(ScreenshotsDB& store,
@@ -142,6 +156,8 @@ struct ScreenshotsListManager::Reloaded {
     ScreenshotList list;
     ScreenshotList base;
     ScreenshotListChange change;
+    /// The first part of a load, whose whole list follows.
+    bool firstPage = false;
 };
 
 /// Every screenshot's row as the last load left it, and where that load stood in the library's changes.
@@ -152,8 +168,10 @@ struct ScreenshotsListManager::RowCache {
     std::optional<LibraryChangeCursor> cursor;
 };
 
-ScreenshotsListManager::Loaded
-ScreenshotsListManager::load(RowCache& cache, const std::shared_ptr<ScreenshotsDB>& store, const Filters& filters)
+ScreenshotsListManager::Loaded ScreenshotsListManager::load(RowCache& cache,
+                                                            const std::shared_ptr<ScreenshotsDB>& store,
+                                                            const Filters& filters,
+                                                            const std::function<void(Loaded)>& firstPage)
 {
     Loaded loaded;
     if (!store->db()) {
@@ -165,11 +183,36 @@ ScreenshotsListManager::load(RowCache& cache, const std::shared_ptr<ScreenshotsD
         // are told again.
         std::optional<LibraryChangeCursor> cursor = cache.cursor;
         std::shared_ptr<const ScreenshotTable> table = cache.table;
+        bool firstGiven = false;
+        const auto giveFirst = [&](Loaded first) {
+            if (firstPage && !firstGiven) {
+                firstGiven = true;
+                firstPage(std::move(first));
+            }
+        };
         const LibraryChanges changes = store->changesSince(cursor);
         if (!table || changes.everything || changes.screenshots.size() > rowsReadOneByOne) {
+            // Newest first: an unfiltered list shows its first rows while the rest is read, in the same read.
+            const bool pages = firstPage && !restrictsList(filters.searchText, filters.folder, filters.period);
             ScreenshotTable::Builder rows;
-            readRows(*store, std::nullopt, std::nullopt, std::nullopt,
-                     [&](ScreenshotRow&& row) { rows.append(std::move(row)); });
+            std::vector<ScreenshotRow> first;
+            qsizetype read = 0;
+            const StoreResult<void> readAll = store->readScreenshotRows(
+                [&](ScreenshotRow&& row) {
+                    if (pages && read++ < firstPageRows) {
+                        first.push_back(row);
+                    }
+                    rows.append(std::move(row));
+                },
+                firstPageRows,
+                [&] {
+                    if (pages) {
+                        giveFirst(Loaded{std::make_shared<const ScreenshotTable>(std::move(first)), std::nullopt});
+                    }
+                });
+            if (!readAll && readAll.error().kind() != StoreError::Kind::noConnection) {
+                readAll.value();
+            }
             table = std::make_shared<const ScreenshotTable>(std::move(rows).finish());
         } else {
             if (!changes.screenshots.empty()) {
@@ -193,7 +236,18 @@ ScreenshotsListManager::load(RowCache& cache, const std::shared_ptr<ScreenshotsD
             }
         }
         const std::optional<std::vector<qint64>> ids =
-            store->filteredScreenshotIds(filters.searchText, filters.folder, filters.period).value();
+            store
+                ->filteredScreenshotIds(filters.searchText, filters.folder, filters.period, firstPageRows,
+                                        [&](const std::vector<qint64>& newest) {
+                                            giveFirst(Loaded{table, table->positionsOf(newest)});
+                                        })
+                .value();
+        if (!ids && table->size() > firstPageRows) {
+            // Every row, the newest of them first.
+            std::vector<qint32> newest(static_cast<std::size_t>(firstPageRows));
+            std::iota(newest.begin(), newest.end(), 0);
+            giveFirst(Loaded{table, std::move(newest)});
+        }
         loaded.table = table;
         loaded.positions = ids ? std::optional(table->positionsOf(*ids)) : std::nullopt;
         cache.table = std::move(table);
@@ -255,32 +309,80 @@ void ScreenshotsListManager::startReload(Subject subject)
 {
     const quint64 ticket = ++lastTicket_;
     ++reloadsInFlight_;
-    // The watcher belongs to the manager: once the manager is gone, no result is delivered.
+    // The watcher belongs to the manager: once the manager is gone, no result is delivered. A load gives one
+    // result, its list, or two: the first part of it, then the whole.
     auto* watcher = new QFutureWatcher<Reloaded>(this);
+    connect(watcher, &QFutureWatcherBase::resultReadyAt, this, [this, watcher, ticket](int index) {
+        Reloaded result = watcher->future().resultAt(index);
+        if (result.firstPage) {
+            showFirstPage(ticket, result);
+        }
+    });
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, subject] {
-        Reloaded reloaded = watcher->future().takeResult();
+        const QFuture<Reloaded> future = watcher->future();
+        Reloaded reloaded = future.resultAt(future.resultCount() - 1);
         watcher->deleteLater();
         finishReload(ticket, reloaded, subject);
     });
     latestTicket_->store(ticket, std::memory_order_release);
+    // A first part is shown only for a list of other filters (or the first list): one that stands in for a
+    // list of the same filters, a reload after a write, would lose the rows below it and the place in them.
+    const Filters filters = currentFilters();
+    const bool paged = !listLoaded_ || !reloadedFilters_ || !(filters == *reloadedFilters_);
+    reloadedFilters_ = std::make_unique<Filters>(filters);
     // The list's rows are values that no thread changes: the pool reads those of the list shown now.
     watcher->setFuture(QtConcurrent::run(
-        QThreadPool::globalInstance(), [cache = cache_, store = store_, filters = currentFilters(),
-                                        latest = latestTicket_, ticket, base = screenshots_, records = records_] {
+        QThreadPool::globalInstance(), [cache = cache_, store = store_, filters, latest = latestTicket_, ticket,
+                                        base = screenshots_, records = records_, paged](QPromise<Reloaded>& promise) {
             Reloaded reloaded;
             // Keystrokes start reloads faster than a large library answers them:
             // one whose turn comes after a later one started would only hold the
             // connection while the list the user wants waits behind it.
             if (latest->load(std::memory_order_acquire) != ticket) {
                 reloaded.loaded.superseded = true;
-                return reloaded;
+                promise.addResult(std::move(reloaded));
+                return;
             }
-            reloaded.loaded = load(*cache, store, filters);
+            // The whole list is told against its first part, which is shown by then.
+            ScreenshotList shown = base;
+            const auto showFirst = [&](Loaded first) {
+                Reloaded page;
+                page.firstPage = true;
+                page.list = ScreenshotList(std::move(first.table), std::move(first.positions), records);
+                page.base = shown;
+                page.change = ScreenshotListChange::between(shown, page.list);
+                // A list that begins with these rows already shows them: it stays until the whole list comes.
+                const std::vector<ScreenshotListChange::Run>& runs = page.change.runs;
+                if (page.list.isEmpty() ||
+                    (page.change.changedRows.empty() && runs.size() <= 2 &&
+                     runs.front().kind == ScreenshotListChange::Run::Kind::kept &&
+                     runs.front().count == page.list.size() &&
+                     (runs.size() == 1 || runs.back().kind == ScreenshotListChange::Run::Kind::removed))) {
+                    return;
+                }
+                shown = page.list;
+                promise.addResult(std::move(page));
+            };
+            reloaded.loaded = load(*cache, store, filters,
+                                   paged ? std::function<void(Loaded)>(showFirst) : std::function<void(Loaded)>());
             reloaded.list = ScreenshotList(reloaded.loaded.table, reloaded.loaded.positions, records);
-            reloaded.base = base;
-            reloaded.change = ScreenshotListChange::between(base, reloaded.list);
-            return reloaded;
+            reloaded.base = shown;
+            reloaded.change = ScreenshotListChange::between(shown, reloaded.list);
+            promise.addResult(std::move(reloaded));
         }));
+}
+
+void ScreenshotsListManager::showFirstPage(quint64 ticket, Reloaded& page)
+{
+    if (ticket <= shownTicket_ || ticket <= publishedTicket_) {
+        return;
+    }
+    shownTicket_ = ticket;
+    if (page.base.sharesRowsWith(screenshots_)) {
+        publish(std::move(page.list), std::move(page.change));
+    } else {
+        publish(std::move(page.list));
+    }
 }
 
 void ScreenshotsListManager::finishReload(quint64 ticket, Reloaded& reloaded, Subject subject)
@@ -295,12 +397,13 @@ void ScreenshotsListManager::finishReload(quint64 ticket, Reloaded& reloaded, Su
         }
         return;
     }
-    if (ticket > publishedTicket_) {
-        publishedTicket_ = ticket;
+    if (ticket > publishedTicket_ && ticket >= shownTicket_) {
+        publishedTicket_ = shownTicket_ = ticket;
         // An unchanged table is shared from load to load, so the same rows of it are the same list; a changed
         // row makes a new table, and so a new list.
         if (!(reloaded.list == screenshots_) || !listLoaded_) { // the first list is published even when empty
-            // Worked out against the list shown when the reload started; another one since is compared here.
+            // Worked out against the list shown when the reload started (or its first part); another one since
+            // is compared here.
             if (reloaded.base.sharesRowsWith(screenshots_)) {
                 publish(std::move(reloaded.list), std::move(reloaded.change));
             } else {
@@ -308,6 +411,10 @@ void ScreenshotsListManager::finishReload(quint64 ticket, Reloaded& reloaded, Su
             }
         }
         releaseEdited(ticket);
+    } else if (ticket < shownTicket_ && shownTicket_ > publishedTicket_ && subject != Subject::none) {
+        // The first part of a later list is shown: the subject waits for that list.
+        waitingForList_.emplace_back(shownTicket_, [this, subject] { sendSubject(subject); });
+        subject = Subject::none;
     }
     sendSubject(subject);
     std::vector<std::function<void()>> ready;
