@@ -3,6 +3,7 @@
 // a window, the sidebar counts, a rename and the look for damage on opening, each beside the same work done with the
 // raw SQLite C API. LUMETROVE_BENCH_LIBRARY_SIZE=1000000 runs them on a library of that many screenshots instead (the
 // stress case).
+#include "bench/GeneratedLibrary.h"
 #include "lumetrove/library/DateRange.h"
 #include "lumetrove/library/FullTextSearch.h"
 #include "lumetrove/library/LibraryRepair.h"
@@ -29,114 +30,10 @@
 namespace {
 
 using namespace lumetrove;
-
-/// The number of screenshots in the generated library.
-int librarySize()
-{
-    static const int size = [] {
-        bool ok = false;
-        const int asked = qEnvironmentVariableIntValue("LUMETROVE_BENCH_LIBRARY_SIZE", &ok);
-        return ok && asked > 0 ? asked : 100'000;
-    }();
-    return size;
-}
-const int screenshotCount = librarySize();
-constexpr int vocabularySize = 5000;
-constexpr int wordsPerText = 170; // about 1 KB
-constexpr int linkedScreenshots = 10'000;
-
-/// Six letters per word, so that no word is the prefix of another.
-std::string word(int rank)
-{
-    std::string text(6, 'a');
-    for (int position = 5; position >= 0; --position) {
-        text[static_cast<std::size_t>(position)] = static_cast<char>('a' + rank % 26);
-        rank /= 26;
-    }
-    return text;
-}
+using namespace generated;
 
 const QString midFrequencyWord = QString::fromStdString(word(500));
 const QString smartKeywords = QString::fromStdString(word(900) + " " + word(1500) + " " + word(2500));
-
-QString libraryPath()
-{
-    // The library of the usual size keeps the name it always had.
-    return QDir::tempPath() + (screenshotCount == 100'000
-                                   ? QStringLiteral("/lumetrove-bench-library-v2.sqlite3")
-                                   : QStringLiteral("/lumetrove-bench-library-v2-%1.sqlite3").arg(screenshotCount));
-}
-
-/// A store on `path`. Opening prints its schema lines on standard output, where the benchmark writes its
-/// results, so they go to /dev/null.
-std::shared_ptr<ScreenshotsDB> openStore(const QString& path)
-{
-    auto store = std::make_shared<ScreenshotsDB>();
-    std::fflush(stdout);
-    const int savedOutput = dup(STDOUT_FILENO);
-    const int devNull = open("/dev/null", O_WRONLY);
-    dup2(devNull, STDOUT_FILENO);
-    store->openDatabase(path);
-    std::fflush(stdout);
-    dup2(savedOutput, STDOUT_FILENO);
-    close(devNull);
-    close(savedOutput);
-    return store;
-}
-
-/// Builds the library file once and keeps it for later runs.
-void generateLibrary()
-{
-    const QString path = libraryPath();
-    if (QFile::exists(path)) {
-        auto check = sqlite::Connection::openPath(path.toStdString());
-        const auto rows = check->scalar("SELECT count(*) FROM screenshots");
-        if (rows && std::get<std::int64_t>(*rows) == screenshotCount) {
-            return;
-        }
-        check.reset();
-        QFile::remove(path);
-    }
-    std::fprintf(stderr, "Generating %d screenshots in %s ...\n", screenshotCount, qPrintable(path));
-    const auto store = openStore(path);
-    const auto db = store->db();
-    std::mt19937 random(42);
-    // Zipf-like word frequencies, as in real text.
-    std::vector<double> weights(vocabularySize);
-    for (int rank = 0; rank < vocabularySize; ++rank) {
-        weights[static_cast<std::size_t>(rank)] = 1.0 / (rank + 1);
-    }
-    std::discrete_distribution<int> words(weights.begin(), weights.end());
-    db->transaction([&] {
-        const auto insert = db->prepare("INSERT INTO screenshots (name, path, text, captured_app_name, was_imported, "
-                                        "created_at) VALUES (?, ?, ?, ?, 0, ?)");
-        for (int index = 0; index < screenshotCount; ++index) {
-            std::string text;
-            for (int count = 0; count < wordsPerText; ++count) {
-                text += word(words(random));
-                text += count % 12 == 11 ? '\n' : ' ';
-            }
-            const std::string name = "Screen Shot " + std::to_string(index);
-            const std::string created =
-                databaseTimestamp(QDateTime::currentDateTime().addSecs(-60LL * (screenshotCount - index)))
-                    .toStdString();
-            insert->runToEnd(name, "file:///home/user/.local/share/Lumetrove/Screenshots/" + name + ".png", text,
-                             std::string("Editor"), created);
-        }
-        const auto folder = db->prepare("INSERT INTO folders (folder_name, sort_order) VALUES ('Folder', 0)");
-        folder->runToEnd();
-        const auto link = db->prepare("INSERT INTO folders_screenshots (folder_id, screenshot_id) VALUES (1, ?)");
-        for (int index = 1; index <= linkedScreenshots; ++index) {
-            link->runToEnd(static_cast<std::int64_t>(index * 7 % screenshotCount + 1));
-        }
-    });
-}
-
-std::shared_ptr<ScreenshotsDB> openLibrary()
-{
-    generateLibrary();
-    return openStore(libraryPath());
-}
 
 // The raw C API: the same statement text, every column read into the same plain values, and the folder links
 // read once, as the store does.
@@ -155,14 +52,12 @@ std::optional<QString> rawText(sqlite3_stmt* statement, int column)
                              sqlite3_column_bytes(statement, column));
 }
 
-// The columns that a list load reads, the start of the recognised text that a row shows among them; the whole
-// text and the AI answers are read when first shown.
+// The columns that a list load reads; the start of the recognised text that a row shows is read for the rows
+// shown, the whole text and the AI answers when first shown.
 const std::string listColumns =
     "screenshots.id, screenshots.name, screenshots.created_at, screenshots.description, screenshots.keywords, "
     "screenshots.path, screenshots.captured_app_bundle_id, screenshots.captured_app_name, "
-    "screenshots.is_ai_assistant_task, screenshots.ai_assistant_task, screenshots.was_imported, "
-    "CASE WHEN screenshots.description IS NULL THEN substr(screenshots.text, 1, " +
-    std::to_string(screenshotTextSnippetLength) + ") END";
+    "screenshots.is_ai_assistant_task, screenshots.ai_assistant_task, screenshots.was_imported";
 
 /// The two patterns of a search: whole words for the porter index, prefixes for the word index.
 std::vector<QString> searchPatterns(const std::optional<QString>& keywords, const std::optional<QString>& search)
@@ -193,7 +88,6 @@ std::vector<ScreenshotRow> rawLoad(sqlite3* db, const char* sql, const std::vect
         row.isAIAssistantTask = sqlite3_column_int64(statement, 8) != 0;
         row.aiAssistantTask = rawText(statement, 9);
         row.wasImported = sqlite3_column_int64(statement, 10) != 0;
-        row.textSnippet = rawText(statement, 11);
         rows.push_back(std::move(row));
     }
     sqlite3_finalize(statement);

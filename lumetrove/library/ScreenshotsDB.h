@@ -139,9 +139,9 @@ public:
 
     /// Hands `take` the screenshots for a search text, a folder (plain: its links; smart: its keywords) and a
     /// time period, newest first (the screenshots of `filteredScreenshotIds`), each with its folder: the columns
-    /// that a list shows, with the start of the recognised text in place of the long texts of
-    /// `screenshotDetails`. A failure (a search pattern FTS5 refuses, a corrupt index) may come after some rows;
-    /// it is left to the caller to log.
+    /// that a list shows, without the long texts of `screenshotDetails` and without the start of the recognised
+    /// text, which a list reads for the rows it shows (`screenshotTextSnippets`). A failure (a search pattern FTS5
+    /// refuses, a corrupt index) may come after some rows; it is left to the caller to log.
     StoreResult<void> queryScreenshots(const std::optional<QString>& searchText, const std::optional<Folder>& folder,
                                        const std::optional<FolderSection>& period,
                                        const std::function<void(ScreenshotRow&&)>& take);
@@ -174,6 +174,9 @@ public:
     /// One screenshot's row as `queryScreenshots` reads it, with its folder; `absent` for a screenshot that is
     /// gone.
     StoreResult<ScreenshotRow> screenshotRow(qint64 screenshotId);
+    /// The start of the recognised text that a row shows (`ScreenshotRow::textSnippet`) of each of these
+    /// screenshots that is there: the empty text for one with a description or no text.
+    StoreResult<QHash<qint64, QString>> screenshotTextSnippets(const std::vector<qint64>& ids);
     /// The long texts of one screenshot that a list load leaves out; `absent` for a screenshot that is gone.
     StoreResult<ScreenshotDetails> screenshotDetails(qint64 screenshotId);
     /// The folder of the first link of the screenshot; `absent` when it has none.

@@ -5,6 +5,7 @@
 #include "lumetrove/platform/Log.h"
 
 #include <QHash>
+#include <QSet>
 #include <algorithm>
 #include <iterator>
 
@@ -145,10 +146,19 @@ void readListRows(sqlite::Connection& db, const sqlite::Table& query, const std:
 {
     const QHash<qint64, qint64> folders = readFolderIdsOfScreenshots(db);
     sqlite::RowIterator rows = db.prepareRowIterator(query);
-    const ScreenshotRowReader reader(*rows.sharedColumnNames());
+    const ScreenshotRowReader reader(*rows.sharedColumnNames(), false);
+    // The few applications that made the screenshots, each held once and shared by the rows that name it.
+    QSet<QString> applications;
+    const auto shared = [&](std::optional<QString>& text) {
+        if (text) {
+            text = *applications.insert(*text);
+        }
+    };
     qsizetype handed = 0;
     while (const std::optional<sqlite::Row> values = rows.failableNext()) {
         if (std::optional<ScreenshotRow> row = reader.read(*values)) {
+            shared(row->capturedAppName);
+            shared(row->capturedAppBundleId);
             const auto found = folders.constFind(row->id);
             row->folderId = found == folders.constEnd() ? std::nullopt : std::optional<qint64>(*found);
             take(std::move(*row));
@@ -167,7 +177,7 @@ StoreResult<void> ScreenshotsDB::queryScreenshots(const std::optional<QString>& 
                                                   const std::function<void(ScreenshotRow&&)>& take)
 {
     return run(*this, loadRead, [&](sqlite::Connection& db) {
-        sqlite::Table query = listColumnsQuery();
+        sqlite::Table query = listColumnsQuery(false);
         if (const std::optional<std::vector<qint64>> ids = filteredIds(db, searchText, folder, period)) {
             // The filter's ids as one JSON array: any number of them in one bound value.
             std::string array = "[";
@@ -188,8 +198,33 @@ StoreResult<void> ScreenshotsDB::queryScreenshots(const std::optional<QString>& 
 StoreResult<void> ScreenshotsDB::readScreenshotRows(const std::function<void(ScreenshotRow&&)>& take,
                                                     qsizetype firstRows, const std::function<void()>& firstRowsRead)
 {
-    return run(*this, loadRead,
-               [&](sqlite::Connection& db) { readListRows(db, listColumnsQuery(), take, firstRows, firstRowsRead); });
+    return run(*this, loadRead, [&](sqlite::Connection& db) {
+        readListRows(db, listColumnsQuery(false), take, firstRows, firstRowsRead);
+    });
+}
+
+StoreResult<QHash<qint64, QString>> ScreenshotsDB::screenshotTextSnippets(const std::vector<qint64>& ids)
+{
+    const Schema& s = schema();
+    std::string array = "[";
+    for (const qint64 id : ids) {
+        if (array.size() > 1) {
+            array += ',';
+        }
+        array += std::to_string(id);
+    }
+    array += ']';
+    return run(*this, printed, [&](sqlite::Connection& db) {
+        QHash<qint64, QString> snippets;
+        const std::shared_ptr<sqlite::Statement> statement = db.prepare(
+            "SELECT id, " + s.textSnippet.template_ + " FROM screenshots WHERE id IN (SELECT value FROM json_each(?))",
+            sqlite::Bindings{std::move(array)});
+        while (statement->step()) {
+            const std::string snippet = statement->row().stringAt(1); // empty for NULL
+            snippets.insert(statement->row().int64At(0), QString::fromUtf8(snippet.data(), qsizetype(snippet.size())));
+        }
+        return snippets;
+    });
 }
 
 StoreResult<QHash<qint64, qint64>> ScreenshotsDB::folderIdsOfScreenshots()

@@ -147,6 +147,8 @@ struct ScreenshotsListManager::Loaded {
     std::optional<std::vector<qint32>> positions;
     /// A later reload had started before this one's turn came: it read nothing, and its result is no list.
     bool superseded = false;
+    /// Every row was read anew: text starts read before may be out of date.
+    bool everythingRead = false;
 };
 
 /// A reload's list, and how it differs from the list shown when the reload started: worked out on the pool,
@@ -158,6 +160,8 @@ struct ScreenshotsListManager::Reloaded {
     ScreenshotListChange change;
     /// The first part of a load, whose whole list follows.
     bool firstPage = false;
+    /// The text starts of the first rows of `list`, which are painted first.
+    QHash<qint64, QString> snippets;
 };
 
 /// Every screenshot's row as the last load left it, and where that load stood in the library's changes.
@@ -184,9 +188,11 @@ ScreenshotsListManager::Loaded ScreenshotsListManager::load(RowCache& cache,
         std::optional<LibraryChangeCursor> cursor = cache.cursor;
         std::shared_ptr<const ScreenshotTable> table = cache.table;
         bool firstGiven = false;
+        bool everythingRead = false;
         const auto giveFirst = [&](Loaded first) {
             if (firstPage && !firstGiven) {
                 firstGiven = true;
+                first.everythingRead = everythingRead;
                 firstPage(std::move(first));
             }
         };
@@ -194,6 +200,7 @@ ScreenshotsListManager::Loaded ScreenshotsListManager::load(RowCache& cache,
         if (!table || changes.everything || changes.screenshots.size() > rowsReadOneByOne) {
             // Newest first: an unfiltered list shows its first rows while the rest is read, in the same read.
             const bool pages = firstPage && !restrictsList(filters.searchText, filters.folder, filters.period);
+            everythingRead = true;
             ScreenshotTable::Builder rows;
             std::vector<ScreenshotRow> first;
             qsizetype read = 0;
@@ -250,6 +257,7 @@ ScreenshotsListManager::Loaded ScreenshotsListManager::load(RowCache& cache,
         }
         loaded.table = table;
         loaded.positions = ids ? std::optional(table->positionsOf(*ids)) : std::nullopt;
+        loaded.everythingRead = everythingRead;
         cache.table = std::move(table);
         cache.cursor = cursor;
     });
@@ -343,11 +351,25 @@ void ScreenshotsListManager::startReload(Subject subject)
                 promise.addResult(std::move(reloaded));
                 return;
             }
+            // The rows painted first have their text starts with them: a list of many rows holds none.
+            const auto firstSnippets = [&](const ScreenshotList& list) {
+                std::vector<qint64> ids;
+                for (qsizetype position = 0; position < std::min(list.size(), firstPageRows); ++position) {
+                    const ScreenshotRow& row = list.row(position);
+                    if (!row.description && !row.textSnippet) {
+                        ids.push_back(row.id);
+                    }
+                }
+                return ids.empty() ? QHash<qint64, QString>()
+                                   : store->screenshotTextSnippets(ids).value_or(QHash<qint64, QString>());
+            };
             // The whole list is told against its first part, which is shown by then.
             ScreenshotList shown = base;
+            bool firstShown = false;
             const auto showFirst = [&](Loaded first) {
                 Reloaded page;
                 page.firstPage = true;
+                page.loaded.everythingRead = first.everythingRead;
                 page.list = ScreenshotList(std::move(first.table), std::move(first.positions), records);
                 page.base = shown;
                 page.change = ScreenshotListChange::between(shown, page.list);
@@ -361,6 +383,8 @@ void ScreenshotsListManager::startReload(Subject subject)
                     return;
                 }
                 shown = page.list;
+                firstShown = true;
+                page.snippets = firstSnippets(page.list);
                 promise.addResult(std::move(page));
             };
             reloaded.loaded = load(*cache, store, filters,
@@ -368,6 +392,9 @@ void ScreenshotsListManager::startReload(Subject subject)
             reloaded.list = ScreenshotList(reloaded.loaded.table, reloaded.loaded.positions, records);
             reloaded.base = shown;
             reloaded.change = ScreenshotListChange::between(shown, reloaded.list);
+            if (!firstShown) {
+                reloaded.snippets = firstSnippets(reloaded.list);
+            }
             promise.addResult(std::move(reloaded));
         }));
 }
@@ -378,6 +405,7 @@ void ScreenshotsListManager::showFirstPage(quint64 ticket, Reloaded& page)
         return;
     }
     shownTicket_ = ticket;
+    takeTextSnippets(ticket, page);
     if (page.base.sharesRowsWith(screenshots_)) {
         publish(std::move(page.list), std::move(page.change));
     } else {
@@ -399,6 +427,7 @@ void ScreenshotsListManager::finishReload(quint64 ticket, Reloaded& reloaded, Su
     }
     if (ticket > publishedTicket_ && ticket >= shownTicket_) {
         publishedTicket_ = shownTicket_ = ticket;
+        takeTextSnippets(ticket, reloaded);
         // An unchanged table is shared from load to load, so the same rows of it are the same list; a changed
         // row makes a new table, and so a new list.
         if (!(reloaded.list == screenshots_) || !listLoaded_) { // the first list is published even when empty
@@ -429,6 +458,68 @@ void ScreenshotsListManager::finishReload(quint64 ticket, Reloaded& reloaded, Su
     for (const std::function<void()>& done : ready) {
         done();
     }
+}
+
+namespace {
+
+/// Text starts held at most: many screenfuls of rows.
+constexpr qsizetype heldTextSnippets = 4096;
+
+} // namespace
+
+void ScreenshotsListManager::takeTextSnippets(quint64 ticket, const Reloaded& reloaded)
+{
+    if (reloaded.loaded.everythingRead && ticket > snippetsLetGoAt_) {
+        // Read before the library was read anew: asked for again when painted.
+        snippetsLetGoAt_ = ticket;
+        ++snippetsGeneration_;
+        snippets_.clear();
+        snippetsAsked_.clear();
+    }
+    if (snippets_.size() + reloaded.snippets.size() > heldTextSnippets) {
+        snippets_.clear();
+    }
+    snippets_.insert(reloaded.snippets);
+}
+
+std::optional<QString> ScreenshotsListManager::listedTextSnippet(qint64 id) const
+{
+    const auto found = snippets_.constFind(id);
+    return found == snippets_.constEnd() ? std::nullopt : std::optional<QString>(*found);
+}
+
+void ScreenshotsListManager::loadTextSnippets(const std::vector<qint64>& ids)
+{
+    std::vector<qint64> asked;
+    for (const qint64 id : ids) {
+        if (!snippets_.contains(id) && !snippetsAsked_.contains(id)) {
+            snippetsAsked_.insert(id);
+            asked.push_back(id);
+        }
+    }
+    if (asked.empty()) {
+        return;
+    }
+    auto* watcher = new QFutureWatcher<QHash<qint64, QString>>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, asked, generation = snippetsGeneration_] {
+        watcher->deleteLater();
+        if (generation == snippetsGeneration_) {
+            const QHash<qint64, QString> read = watcher->future().result();
+            // The rows shown now asked last: the text starts of others are let go of first.
+            if (snippets_.size() + read.size() > heldTextSnippets) {
+                snippets_.clear();
+            }
+            for (const qint64 id : asked) {
+                snippetsAsked_.remove(id);
+                // A screenshot gone since holds nothing: its row is not listed for long.
+                snippets_.insert(id, read.value(id));
+            }
+        }
+        emit textSnippetsLoaded(asked);
+    });
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [store = store_, asked] {
+        return store->screenshotTextSnippets(asked).value_or(QHash<qint64, QString>());
+    }));
 }
 
 void ScreenshotsListManager::sendSubject(Subject subject)

@@ -102,6 +102,14 @@ public:
     /// a later one's, has been published (or found to be the list already shown).
     void whenListed(std::function<void()> done);
 
+    /// The start of the recognised text that the listed row of this screenshot shows, when it has been read:
+    /// a list of many rows holds it only for the rows shown (`loadTextSnippets`). A row that holds its own
+    /// (`ScreenshotRow::textSnippet`) or has a description needs none.
+    std::optional<QString> listedTextSnippet(qint64 id) const;
+    /// Reads the text starts of these screenshots that are not held yet, on the thread pool;
+    /// `textSnippetsLoaded` tells when they are.
+    void loadTextSnippets(const std::vector<qint64>& ids);
+
     /// Stores the text recognised after the screenshot's row was added: in its row (and so the search
     /// index), in its record when one is held, and in its listed row by a reload.
     void setRecognizedText(qint64 screenshotId, const QString& text);
@@ -122,6 +130,9 @@ signals:
     void screenshotChanged(qint64 id);
     /// Thumbnail files of listed screenshots were written anew.
     void thumbnailsChanged();
+    /// The text starts of these screenshots asked for by `loadTextSnippets` were read (or are to be asked for
+    /// again, after the library was read anew): their rows are painted again.
+    void textSnippetsLoaded(const std::vector<qint64>& ids);
     void folderFilterChanged(const std::optional<lumetrove::Folder>& folder);
     void timePeriodChanged(const std::optional<lumetrove::FolderSection>& period);
     /// The folder subject: the list for the folder filter is in place.
@@ -147,6 +158,8 @@ private:
     void showFirstPage(quint64 ticket, Reloaded& page);
     void finishReload(quint64 ticket, Reloaded& reloaded, Subject subject);
     void sendSubject(Subject subject);
+    /// Takes the text starts that the load of `ticket` read for the rows it shows first.
+    void takeTextSnippets(quint64 ticket, const Reloaded& reloaded);
     /// Puts the list in place and tells how it differs from the one before (worked out here, or by the pool).
     void publish(ScreenshotList screenshots);
     void publish(ScreenshotList screenshots, ScreenshotListChange change);
@@ -171,6 +184,13 @@ private:
     std::optional<Folder> folderFilter_;
     std::optional<FolderSection> timePeriodSubject_;
     std::optional<FolderSection> timePeriod_;
+    /// The text starts read for rows shown (at most `heldTextSnippets`), and those being read.
+    QHash<qint64, QString> snippets_;
+    QSet<qint64> snippetsAsked_;
+    /// Counts the times the held text starts were let go of: a read started before is not kept.
+    quint64 snippetsGeneration_ = 0;
+    /// The ticket of the last load that read every row, for which they were let go of.
+    quint64 snippetsLetGoAt_ = 0;
     /// Every load takes the next ticket when it starts; a result is published only when its ticket is newer
     /// than the list's.
     quint64 lastTicket_ = 0;
