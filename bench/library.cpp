@@ -271,6 +271,8 @@ const QString commonWord = QString::fromStdString(word(20)); // in about 60% of 
 const QString shortPrefix = QStringLiteral("aaa");           // begins every word: every screenshot
 // Two words that share a third of the screenshots, the second one all but typed.
 const QString twoWords = QString::fromStdString(word(40) + " " + word(300).substr(0, 5));
+// The same two words the other way round.
+const QString twoWordsReversed = QString::fromStdString(word(300) + " " + word(40).substr(0, 5));
 
 /// A page of text pasted into the search field: 100k characters of the library's own words, the most common
 /// first (so that every word asked for matches many screenshots).
@@ -407,6 +409,11 @@ BENCHMARK_CAPTURE(listReady, shortPrefix, midFrequencyWord, shortPrefix)
 // as that of a search of one common word.
 BENCHMARK_CAPTURE(listReady, twoWords, midFrequencyWord, twoWords)
     ->Name("listCommonWord/library:twoWords")
+    ->UseManualTime()
+    ->Iterations(4)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(listReady, twoWordsReversed, midFrequencyWord, twoWordsReversed)
+    ->Name("listCommonWord/library:twoWordsReversed")
     ->UseManualTime()
     ->Iterations(4)
     ->Unit(benchmark::kMillisecond);
