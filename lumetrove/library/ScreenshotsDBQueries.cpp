@@ -8,6 +8,7 @@
 #include <QSet>
 #include <algorithm>
 #include <iterator>
+#include <string_view>
 
 namespace lumetrove {
 
@@ -242,19 +243,79 @@ ScreenshotsDB::filteredScreenshotIds(const std::optional<QString>& searchText, c
     });
 }
 
+namespace {
+
+/// The last word of a search text when the word index may be spared for it: made of ASCII letters and digits
+/// alone (which FTS5 reads as one word, in lower case), in lower case; none otherwise.
+std::optional<std::string> plainLastWord(const std::optional<QString>& searchText)
+{
+    if (!searchText) {
+        return std::nullopt;
+    }
+    const QStringList words = searchWords(*searchText);
+    // A text of one word is searched as it is: only the word with blanks around it is that word.
+    if (words.isEmpty() || (words.size() == 1 && searchText->trimmed() != words.front())) {
+        return std::nullopt;
+    }
+    std::string word;
+    for (const QChar character : words.back()) {
+        const char16_t unit = character.unicode();
+        const bool plain =
+            (unit >= u'a' && unit <= u'z') || (unit >= u'A' && unit <= u'Z') || (unit >= u'0' && unit <= u'9');
+        if (!plain) {
+            return std::nullopt;
+        }
+        word += char(unit >= u'A' && unit <= u'Z' ? unit - u'A' + u'a' : unit);
+    }
+    return word;
+}
+
+bool plainCharacter(char character)
+{
+    return (character >= 'a' && character <= 'z') || (character >= 'A' && character <= 'Z') ||
+           (character >= '0' && character <= '9');
+}
+
+/// Whether a word of `text` begins with `prefix` (ASCII lower case letters and digits), as the word index
+/// splits and folds ASCII text: runs of letters and digits, in lower case. None when a character beyond ASCII
+/// comes first, whose words this does not tell.
+std::optional<bool> hasWordStartingWith(std::string_view text, std::string_view prefix)
+{
+    bool wordStart = true;
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        const char character = text[index];
+        if (static_cast<unsigned char>(character) >= 0x80) {
+            return std::nullopt;
+        }
+        if (!plainCharacter(character)) {
+            wordStart = true;
+            continue;
+        }
+        if (wordStart && text.size() - index >= prefix.size()) {
+            bool starts = true;
+            for (std::size_t offset = 0; offset < prefix.size() && starts; ++offset) {
+                const char letter = text[index + offset];
+                starts = (letter >= 'A' && letter <= 'Z' ? char(letter - 'A' + 'a') : letter) == prefix[offset];
+            }
+            if (starts) {
+                return true;
+            }
+        }
+        wordStart = false;
+    }
+    return false;
+}
+
+} // namespace
+
 std::optional<std::vector<qint64>>
 ScreenshotsDB::filteredIds(sqlite::Connection& db, const std::optional<QString>& searchText,
                            const std::optional<Folder>& folder, const std::optional<FolderSection>& period,
                            qsizetype firstIds,
                            const std::function<void(const std::vector<qint64>&)>& firstIdsFound) const
 {
-    std::vector<AnyOf> conditions;
-    const auto restrict = [&](const char* sql, const sqlite::Bindings& values) {
-        std::vector<IdStream> streams;
-        streams.emplace_back(db, sql, values);
-        conditions.emplace_back(std::move(streams));
-    };
     const std::optional<QString> keywords = folder ? folder->keywordsFilter : std::nullopt;
+    const std::vector<MatchPatterns> patterns = ftsSearchConditions(keywords, searchText);
     // Each index is asked on its own, newest match first, and the answers merged here as they come: FTS5 gives
     // its matches in id order, which spares SQLite a temporary table of them and a look-up of every matching
     // row, and the newest are known before the index has been read to its end.
@@ -262,26 +323,96 @@ ScreenshotsDB::filteredIds(sqlite::Connection& db, const std::optional<QString>&
         "SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ? ORDER BY rowid DESC";
     constexpr const char* words =
         "SELECT rowid FROM screenshots_words WHERE screenshots_words MATCH ? ORDER BY rowid DESC";
-    for (const MatchPatterns& condition : ftsSearchConditions(keywords, searchText)) {
-        if (!wordIndex_) {
-            restrict(porter, {utf8(condition.prefixes.value_or(condition.whole))});
-            continue;
+    // The conditions in the order of `patterns`, then the period's and the folder's; without `lastPrefix`, the
+    // last pattern is asked of the porter index alone.
+    const auto conditionsOf = [&](bool lastPrefix) {
+        std::vector<AnyOf> conditions;
+        const auto restrict = [&](const char* sql, const sqlite::Bindings& values) {
+            std::vector<IdStream> streams;
+            streams.emplace_back(db, sql, values);
+            conditions.emplace_back(std::move(streams));
+        };
+        for (std::size_t index = 0; index < patterns.size(); ++index) {
+            const MatchPatterns& condition = patterns[index];
+            if (!wordIndex_) {
+                restrict(porter, {utf8(condition.prefixes.value_or(condition.whole))});
+                continue;
+            }
+            std::vector<IdStream> either;
+            either.emplace_back(db, porter, sqlite::Bindings{utf8(condition.whole)});
+            if (condition.prefixes && (lastPrefix || index + 1 < patterns.size())) {
+                either.emplace_back(db, words, sqlite::Bindings{utf8(*condition.prefixes)});
+            }
+            conditions.emplace_back(std::move(either));
         }
-        std::vector<IdStream> either;
-        either.emplace_back(db, porter, sqlite::Bindings{utf8(condition.whole)});
-        if (condition.prefixes) {
-            either.emplace_back(db, words, sqlite::Bindings{utf8(*condition.prefixes)});
+        if (const std::optional<DateRange> range = dateRangeFilter(period)) {
+            restrict("SELECT id FROM screenshots WHERE created_at >= ? AND created_at <= ? ORDER BY id DESC",
+                     {utf8(range->lower), utf8(range->upper)});
         }
-        conditions.emplace_back(std::move(either));
+        if (folder && !folder->isSmartFolder) {
+            restrict("SELECT screenshot_id FROM folders_screenshots WHERE folder_id = ? ORDER BY screenshot_id DESC",
+                     {std::int64_t(folder->id)});
+        }
+        return conditions;
+    };
+    bool firstFound = false;
+    // FTS5 merges the entries of every word that a prefix begins before it gives the first match, unless its
+    // prefix index holds that length: a short or common prefix costs as much as all its matches. The newest
+    // screenshots that meet the other conditions are looked at one by one instead, as long as their text tells.
+    // A library of fewer screenshots than a first part has none.
+    const auto holdsFirstPart = [&] {
+        return db
+            .prepare("SELECT id FROM screenshots ORDER BY id DESC LIMIT 1 OFFSET ?",
+                     sqlite::Bindings{std::int64_t(firstIds - 1)})
+            ->step();
+    };
+    if (firstIdsFound && firstIds > 0 && wordIndex_ && !patterns.empty() && holdsFirstPart()) {
+        if (const std::optional<std::string> prefix = plainLastWord(searchText)) {
+            std::vector<AnyOf> others = conditionsOf(false);
+            AnyOf last = std::move(others[patterns.size() - 1]);
+            others.erase(others.begin() + qsizetype(patterns.size() - 1));
+            if (others.empty()) {
+                std::vector<IdStream> every;
+                every.emplace_back(db, "SELECT id FROM screenshots ORDER BY id DESC", sqlite::Bindings{});
+                others.emplace_back(std::move(every));
+            }
+            AllOf candidates(std::move(others));
+            std::vector<qint64> newest;
+            // Beyond this many looked at, the matches are too rare to be found so: the indexes answer.
+            const qsizetype mostLookedAt = 10 * firstIds;
+            bool told = true;
+            for (qsizetype lookedAt = 0; told && lookedAt < mostLookedAt && qsizetype(newest.size()) < firstIds;
+                 ++lookedAt) {
+                const std::optional<qint64> id = candidates.next();
+                if (!id) {
+                    told = false; // fewer matches than a first part: the whole answer is as quick
+                    break;
+                }
+                last.skipAbove(*id);
+                bool matches = !last.done() && last.id() == *id;
+                if (!matches) {
+                    const std::shared_ptr<sqlite::Statement> row =
+                        db.prepare("SELECT text, name, keywords, description FROM screenshots WHERE id = ?",
+                                   sqlite::Bindings{std::int64_t(*id)});
+                    if (row->step()) {
+                        for (int column = 0; column < 4 && !matches && told; ++column) {
+                            const std::optional<bool> found = hasWordStartingWith(row->row().stringAt(column), *prefix);
+                            told = found.has_value();
+                            matches = found.value_or(false);
+                        }
+                    }
+                }
+                if (matches) {
+                    newest.push_back(*id);
+                }
+            }
+            if (told && qsizetype(newest.size()) == firstIds) {
+                firstFound = true;
+                firstIdsFound(newest);
+            }
+        }
     }
-    if (const std::optional<DateRange> range = dateRangeFilter(period)) {
-        restrict("SELECT id FROM screenshots WHERE created_at >= ? AND created_at <= ? ORDER BY id DESC",
-                 {utf8(range->lower), utf8(range->upper)});
-    }
-    if (folder && !folder->isSmartFolder) {
-        restrict("SELECT screenshot_id FROM folders_screenshots WHERE folder_id = ? ORDER BY screenshot_id DESC",
-                 {std::int64_t(folder->id)});
-    }
+    std::vector<AnyOf> conditions = conditionsOf(true);
     if (conditions.empty()) {
         return std::nullopt;
     }
@@ -289,7 +420,7 @@ ScreenshotsDB::filteredIds(sqlite::Connection& db, const std::optional<QString>&
     AllOf matching(std::move(conditions));
     while (const std::optional<qint64> id = matching.next()) {
         ids.push_back(*id);
-        if (qsizetype(ids.size()) == firstIds && firstIdsFound) {
+        if (qsizetype(ids.size()) == firstIds && firstIdsFound && !firstFound) {
             firstIdsFound(ids);
         }
     }
