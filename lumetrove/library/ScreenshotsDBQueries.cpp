@@ -33,18 +33,55 @@ public:
         advance();
     }
 
+    /// The ids of `sql` read at once, in any order: for a condition that SQLite would have to sort.
+    static IdStream sorted(sqlite::Connection& db, const std::string& sql, const sqlite::Bindings& values)
+    {
+        const std::shared_ptr<sqlite::Statement> statement = db.prepare(sql, values);
+        std::vector<qint64> ids;
+        while (statement->step()) {
+            ids.push_back(statement->row().int64At(0));
+        }
+        // A full-text index gives its rows in ascending id order already.
+        if (std::is_sorted(ids.begin(), ids.end())) {
+            std::reverse(ids.begin(), ids.end());
+        } else {
+            std::sort(ids.begin(), ids.end(), std::greater<>());
+        }
+        ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+        return IdStream(std::move(ids));
+    }
+
+    /// The ids not yet reached, highest first, when they were read at once (`sorted`); none for a statement.
+    std::optional<std::vector<qint64>> takeRead() &&
+    {
+        if (statement_) {
+            return std::nullopt;
+        }
+        read_.erase(read_.begin(), read_.begin() + qsizetype(next_ - (current_ ? 1 : 0)));
+        return std::move(read_);
+    }
+
     bool done() const { return !current_; }
     qint64 id() const { return *current_; }
     void advance()
     {
         const std::optional<qint64> last = current_;
         do {
-            current_ = statement_->step() ? std::optional<qint64>(statement_->row().int64At(0)) : std::nullopt;
+            if (statement_) {
+                current_ = statement_->step() ? std::optional<qint64>(statement_->row().int64At(0)) : std::nullopt;
+            } else {
+                current_ = next_ < read_.size() ? std::optional<qint64>(read_[next_++]) : std::nullopt;
+            }
         } while (current_ && last && *current_ >= *last);
     }
 
 private:
+    explicit IdStream(std::vector<qint64> read) : read_(std::move(read)) { advance(); }
+
     std::shared_ptr<sqlite::Statement> statement_;
+    /// Without a statement: the ids, highest first.
+    std::vector<qint64> read_;
+    std::size_t next_ = 0;
     std::optional<qint64> current_;
 };
 
@@ -76,6 +113,28 @@ public:
                 stream.advance();
             }
         }
+    }
+
+    /// Every id not yet reached, highest first, when each stream was read at once; none otherwise.
+    std::optional<std::vector<qint64>> takeRead() &&
+    {
+        std::optional<std::vector<qint64>> all;
+        for (IdStream& stream : streams_) {
+            std::optional<std::vector<qint64>> read = std::move(stream).takeRead();
+            if (!read) {
+                return std::nullopt;
+            }
+            if (!all) {
+                all = std::move(read);
+                continue;
+            }
+            std::vector<qint64> either;
+            either.reserve(all->size() + read->size());
+            std::set_union(all->begin(), all->end(), read->begin(), read->end(), std::back_inserter(either),
+                           std::greater<>());
+            all = std::move(either);
+        }
+        return all;
     }
 
 private:
@@ -150,16 +209,21 @@ void readListRows(sqlite::Connection& db, const sqlite::Table& query, const std:
     const ScreenshotRowReader reader(*rows.sharedColumnNames(), false);
     // The few applications that made the screenshots, each held once and shared by the rows that name it.
     QSet<QString> applications;
-    const auto shared = [&](std::optional<QString>& text) {
-        if (text) {
+    const auto shared = [&](std::optional<QString>& text, std::optional<QString>& before) {
+        if (text && before && *text == *before) {
+            text = before; // most rows come from the application of the row before
+        } else if (text) {
             text = *applications.insert(*text);
         }
+        before = text;
     };
+    std::optional<QString> appName;
+    std::optional<QString> appBundleId;
     qsizetype handed = 0;
     while (const std::optional<sqlite::Row> values = rows.failableNext()) {
         if (std::optional<ScreenshotRow> row = reader.read(*values)) {
-            shared(row->capturedAppName);
-            shared(row->capturedAppBundleId);
+            shared(row->capturedAppName, appName);
+            shared(row->capturedAppBundleId, appBundleId);
             const auto found = folders.constFind(row->id);
             row->folderId = found == folders.constEnd() ? std::nullopt : std::optional<qint64>(*found);
             take(std::move(*row));
@@ -319,39 +383,44 @@ ScreenshotsDB::filteredIds(sqlite::Connection& db, const std::optional<QString>&
     // Each index is asked on its own, newest match first, and the answers merged here as they come: FTS5 gives
     // its matches in id order, which spares SQLite a temporary table of them and a look-up of every matching
     // row, and the newest are known before the index has been read to its end.
-    constexpr const char* porter =
-        "SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ? ORDER BY rowid DESC";
-    constexpr const char* words =
-        "SELECT rowid FROM screenshots_words WHERE screenshots_words MATCH ? ORDER BY rowid DESC";
+    // Without a first part to find, each index is read whole in its own order, which costs least.
+    const std::string newestFirst = firstIdsFound ? " ORDER BY rowid DESC" : "";
+    const std::string porter = "SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ?" + newestFirst;
+    const std::string words = "SELECT rowid FROM screenshots_words WHERE screenshots_words MATCH ?" + newestFirst;
+    const auto stream = [&](const std::string& sql, const sqlite::Bindings& values) {
+        return firstIdsFound ? IdStream(db, sql, values) : IdStream::sorted(db, sql, values);
+    };
     // The conditions in the order of `patterns`, then the period's and the folder's; without `lastPrefix`, the
     // last pattern is asked of the porter index alone.
     const auto conditionsOf = [&](bool lastPrefix) {
         std::vector<AnyOf> conditions;
-        const auto restrict = [&](const char* sql, const sqlite::Bindings& values) {
+        const auto restrict = [&](IdStream stream) {
             std::vector<IdStream> streams;
-            streams.emplace_back(db, sql, values);
+            streams.push_back(std::move(stream));
             conditions.emplace_back(std::move(streams));
         };
         for (std::size_t index = 0; index < patterns.size(); ++index) {
             const MatchPatterns& condition = patterns[index];
             if (!wordIndex_) {
-                restrict(porter, {utf8(condition.prefixes.value_or(condition.whole))});
+                restrict(stream(porter, {utf8(condition.prefixes.value_or(condition.whole))}));
                 continue;
             }
             std::vector<IdStream> either;
-            either.emplace_back(db, porter, sqlite::Bindings{utf8(condition.whole)});
+            either.push_back(stream(porter, {utf8(condition.whole)}));
             if (condition.prefixes && (lastPrefix || index + 1 < patterns.size())) {
-                either.emplace_back(db, words, sqlite::Bindings{utf8(*condition.prefixes)});
+                either.push_back(stream(words, {utf8(*condition.prefixes)}));
             }
             conditions.emplace_back(std::move(either));
         }
         if (const std::optional<DateRange> range = dateRangeFilter(period)) {
-            restrict("SELECT id FROM screenshots WHERE created_at >= ? AND created_at <= ? ORDER BY id DESC",
-                     {utf8(range->lower), utf8(range->upper)});
+            // Read from the index of creation times, which holds them in another order.
+            restrict(IdStream::sorted(db, "SELECT id FROM screenshots WHERE created_at >= ? AND created_at <= ?",
+                                      {utf8(range->lower), utf8(range->upper)}));
         }
         if (folder && !folder->isSmartFolder) {
-            restrict("SELECT screenshot_id FROM folders_screenshots WHERE folder_id = ? ORDER BY screenshot_id DESC",
-                     {std::int64_t(folder->id)});
+            restrict(stream("SELECT screenshot_id FROM folders_screenshots WHERE folder_id = ?" +
+                                std::string(firstIdsFound ? " ORDER BY screenshot_id DESC" : ""),
+                            {std::int64_t(folder->id)}));
         }
         return conditions;
     };
@@ -415,6 +484,22 @@ ScreenshotsDB::filteredIds(sqlite::Connection& db, const std::optional<QString>&
     std::vector<AnyOf> conditions = conditionsOf(true);
     if (conditions.empty()) {
         return std::nullopt;
+    }
+    if (!firstIdsFound) {
+        // Read at once (every stream is, without a first part to find): merged as sets, without stepping
+        // through them one by one.
+        std::optional<std::vector<qint64>> ids;
+        for (AnyOf& condition : conditions) {
+            std::optional<std::vector<qint64>> next = std::move(condition).takeRead();
+            if (ids && next) {
+                std::vector<qint64> both;
+                std::set_intersection(ids->begin(), ids->end(), next->begin(), next->end(), std::back_inserter(both),
+                                      std::greater<>());
+                next = std::move(both);
+            }
+            ids = std::move(next);
+        }
+        return ids;
     }
     std::vector<qint64> ids;
     AllOf matching(std::move(conditions));
