@@ -4,6 +4,8 @@
 // its middle and at its top), for other published lists (a recognised text, a search) and for the first list
 // of a window, each beside a plain QListView with uniform rows over the same model, with whether the list
 // kept its place and how much of it was painted again.
+// A last part measures resident memory with the list shown.
+#include "bench/GeneratedLibrary.h"
 #include "lumetrove/browser/FolderSidebarModel.h"
 #include "lumetrove/browser/LibrarySelection.h"
 #include "lumetrove/browser/ScreenshotListModel.h"
@@ -17,15 +19,18 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QImage>
 #include <QListView>
 #include <QPaintEvent>
+#include <QProcess>
 #include <QScrollBar>
 #include <QStringListModel>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
@@ -551,6 +556,104 @@ BENCHMARK_CAPTURE(firstListInWindow, list, false)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 
+// Resident memory with the list shown over the generated library of 100k screenshots with about 1 KB of
+// recognised text each (the library benchmarks' library): the list manager with its whole list and the list
+// view painted, each run a child process of its own, beside a plain QListView of as many text rows.
+
+/// The resident memory of this process, in MiB.
+double residentMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:")) {
+            return line.mid(6).trimmed().split(' ').constFirst().toDouble() / 1024.0;
+        }
+    }
+    return 0;
+}
+
+/// The child's part: shows the list, lets the event loop settle and prints "rss <MiB>".
+int runMemoryChild(int argc, char** argv, bool baseline)
+{
+    QApplication application(argc, argv);
+    std::unique_ptr<QStringListModel> rows;
+    std::unique_ptr<QListView> plain;
+    std::shared_ptr<ScreenshotsDB> store;
+    std::unique_ptr<ScreenshotsListManager> manager;
+    LibrarySelection selection;
+    std::unique_ptr<ScreenshotListView> list;
+    QWidget* viewport = nullptr;
+    if (baseline) {
+        QStringList names;
+        for (int index = 0; index < generated::screenshotCount; ++index) {
+            names << QStringLiteral("Screen Shot %1").arg(index);
+        }
+        rows = std::make_unique<QStringListModel>(names);
+        plain = makeBaselineView(*rows);
+        plain->show();
+        viewport = plain->viewport();
+    } else {
+        quietly([&] { store = generated::openStore(generated::libraryPath()); });
+        manager = std::make_unique<ScreenshotsListManager>(store);
+        bool listed = false;
+        manager->whenListed([&] { listed = true; });
+        while (!listed || !manager->listLoaded()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        list = std::make_unique<ScreenshotListView>(*manager, selection);
+        list->resize(windowSize);
+        list->show();
+        if (!manager->screenshots().isEmpty()) {
+            selection.setSelectedScreenshot(manager->screenshotAt(0));
+            selection.setSelectionIndex(0);
+        }
+        viewport = list->viewport();
+    }
+    benchmark::DoNotOptimize(viewport->grab());
+    // What showing left queued (the rows' thumbnails and texts) runs first.
+    const QDeadlineTimer settled(500);
+    while (!settled.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    std::printf("rss %.1f\n", residentMiB());
+    std::fflush(stdout);
+    return 0;
+}
+
+void windowShownMemory(benchmark::State& state, const char* mode)
+{
+    generated::generateLibrary();
+    double rss = 0;
+    for (auto _ : state) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::SeparateChannels);
+        child.setStandardErrorFile(QProcess::nullDevice());
+        child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(mode)});
+        if (!child.waitForFinished(300'000) || child.exitCode() != 0) {
+            state.SkipWithError("the child showed no list");
+            return;
+        }
+        for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
+            if (line.startsWith("rss ")) {
+                rss = std::max(rss, line.mid(4).toDouble());
+            }
+        }
+    }
+    state.counters["rss_MiB"] = rss;
+}
+
+BENCHMARK_CAPTURE(windowShownMemory, baseline, "--memory-child=baseline")
+    ->Name("windowShownMemory100k/baseline")
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(windowShownMemory, list, "--memory-child=list")
+    ->Name("windowShownMemory100k/list")
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -564,6 +667,9 @@ int main(int argc, char** argv)
     qputenv("XDG_DATA_HOME", data.path().toUtf8());
     // A window paints what was marked for painting on the next turn of the event loop, not 5 ms later.
     qputenv("QT_QPA_UPDATE_IDLE_TIME", "0");
+    if (argc > 1 && std::strncmp(argv[1], "--memory-child=", 15) == 0) {
+        return runMemoryChild(argc, argv, std::strcmp(argv[1], "--memory-child=baseline") == 0);
+    }
     QApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {

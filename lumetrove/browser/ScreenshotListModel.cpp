@@ -59,6 +59,7 @@ ScreenshotListModel::ScreenshotListModel(ScreenshotsListManager& manager, QObjec
 {
     connect(&manager, &ScreenshotsListManager::screenshotsChanged, this, &ScreenshotListModel::follow);
     connect(&manager, &ScreenshotsListManager::screenshotChanged, this, &ScreenshotListModel::screenshotChanged);
+    connect(&manager, &ScreenshotsListManager::textSnippetsLoaded, this, &ScreenshotListModel::textSnippetsLoaded);
 }
 
 int ScreenshotListModel::rowCount(const QModelIndex& parent) const
@@ -106,7 +107,13 @@ QVariant ScreenshotListModel::data(const QModelIndex& index, int role) const
     const auto date = [&] {
         return record ? record->displayDate() : screenshotDisplayDate(screenshotCreatedDate(row.createdAt));
     };
-    const auto description = [&] { return record ? rowDescription(*record) : rowDescription(row); };
+    const auto description = [&] {
+        if (record && (record->unconfirmedAIDescription() || record->description() || record->hasDetails() ||
+                       !record->textSnippet().isEmpty())) {
+            return rowDescription(*record);
+        }
+        return listedDescription(index.row(), row);
+    };
     switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
@@ -203,6 +210,46 @@ void ScreenshotListModel::follow(const ScreenshotList& screenshots, const Screen
     }
     if (moves) {
         emit followed();
+    }
+}
+
+QString ScreenshotListModel::listedDescription(int modelRow, const ScreenshotRow& row) const
+{
+    if (row.description || row.textSnippet) {
+        return rowDescription(row);
+    }
+    if (std::optional<QString> snippet = manager_.listedTextSnippet(row.id)) {
+        return *std::move(snippet);
+    }
+    // Asked for once for a screenful and more around the row, as the view paints the rows it shows.
+    constexpr int before = 96;
+    constexpr int after = 224;
+    std::vector<qint64> ids;
+    const int last = std::min(rowCount(), modelRow + after);
+    for (int other = std::max(0, modelRow - before); other < last; ++other) {
+        const auto [list, position] = locate(other);
+        const ScreenshotRow& listed = list->row(position);
+        if (!listed.description && !listed.textSnippet) {
+            ids.push_back(listed.id);
+        }
+    }
+    manager_.loadTextSnippets(ids);
+    return QString();
+}
+
+void ScreenshotListModel::textSnippetsLoaded(const std::vector<qint64>& ids)
+{
+    std::optional<qsizetype> first;
+    std::optional<qsizetype> last;
+    for (const qint64 id : ids) {
+        if (const std::optional<qsizetype> position = screenshots_.indexOf(id)) {
+            first = first ? std::min(*first, *position) : *position;
+            last = last ? std::max(*last, *position) : *position;
+        }
+    }
+    if (first) {
+        emit dataChanged(index(static_cast<int>(*first)), index(static_cast<int>(*last)),
+                         {DetailTextRole, DescriptionRole});
     }
 }
 

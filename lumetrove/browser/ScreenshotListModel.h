@@ -59,6 +59,10 @@ signals:
 private:
     void follow(const ScreenshotList& screenshots, const ScreenshotListChange& change);
     void screenshotChanged(qint64 id);
+    /// The description of a row nobody holds a record of, or whose record has read no text yet: its text start,
+    /// asked for (with those of the rows around it) when it has not been read.
+    QString listedDescription(int modelRow, const ScreenshotRow& row) const;
+    void textSnippetsLoaded(const std::vector<qint64>& ids);
     /// The list that holds the model's row `row` while a change is followed, and the row's position in it.
     std::pair<const ScreenshotList*, qsizetype> locate(int row) const;
 

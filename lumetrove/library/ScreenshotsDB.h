@@ -156,19 +156,29 @@ public:
 
     /// Hands `take` the screenshots for a search text, a folder (plain: its links; smart: its keywords) and a
     /// time period, newest first (the screenshots of `filteredScreenshotIds`), each with its folder: the columns
-    /// that a list shows, with the start of the recognised text in place of the long texts of
-    /// `screenshotDetails`. A failure (a search pattern FTS5 refuses, a corrupt index) may come after some rows;
-    /// it is left to the caller to log.
+    /// that a list shows, without the long texts of `screenshotDetails` and without the start of the recognised
+    /// text, which a list reads for the rows it shows (`screenshotTextSnippets`). A failure (a search pattern FTS5
+    /// refuses, a corrupt index) may come after some rows; it is left to the caller to log.
     StoreResult<void> queryScreenshots(const std::optional<QString>& searchText, const std::optional<Folder>& folder,
                                        const std::optional<FolderSection>& period,
                                        const std::function<void(ScreenshotRow&&)>& take);
+    /// Hands `take` every screenshot's row as `queryScreenshots` does without filters, newest first, in one
+    /// read; once the first `firstRows` rows have been handed over, `firstRowsRead` is called (not at all when
+    /// there are fewer), so that they can be shown while the rest is read.
+    StoreResult<void> readScreenshotRows(const std::function<void(ScreenshotRow&&)>& take, qsizetype firstRows,
+                                         const std::function<void()>& firstRowsRead);
     /// The ids of the screenshots that match these filters, newest first, read from the indexes alone (the
     /// full-text indexes, the folder links, the creation times); none when no filter restricts the list. The
     /// one place where the filters are applied: the list, its rows and the counts all ask it. A failure is left
     /// to the caller to log.
-    StoreResult<std::optional<std::vector<qint64>>> filteredScreenshotIds(const std::optional<QString>& searchText,
-                                                                          const std::optional<Folder>& folder,
-                                                                          const std::optional<FolderSection>& period);
+    ///
+    /// The indexes are asked for their newest matches first and read as far as the answer needs: once the first
+    /// `firstIds` ids are known, `firstIdsFound` is handed them (not at all when there are fewer), while the
+    /// rest is found.
+    StoreResult<std::optional<std::vector<qint64>>>
+    filteredScreenshotIds(const std::optional<QString>& searchText, const std::optional<Folder>& folder,
+                          const std::optional<FolderSection>& period, qsizetype firstIds = 0,
+                          const std::function<void(const std::vector<qint64>&)>& firstIdsFound = {});
     /// Every screenshot's folder (its first link), in one query. A failure is left to the caller to log.
     StoreResult<QHash<qint64, qint64>> folderIdsOfScreenshots();
     /// A value that differs whenever the library's rows or links may have changed since it was last read:
@@ -181,6 +191,9 @@ public:
     /// One screenshot's row as `queryScreenshots` reads it, with its folder; `absent` for a screenshot that is
     /// gone.
     StoreResult<ScreenshotRow> screenshotRow(qint64 screenshotId);
+    /// The start of the recognised text that a row shows (`ScreenshotRow::textSnippet`) of each of these
+    /// screenshots that is there: the empty text for one with a description or no text.
+    StoreResult<QHash<qint64, QString>> screenshotTextSnippets(const std::vector<qint64>& ids);
     /// The long texts of one screenshot that a list load leaves out; `absent` for a screenshot that is gone.
     StoreResult<ScreenshotDetails> screenshotDetails(qint64 screenshotId);
     /// The folder of the first link of the screenshot; `absent` when it has none.
@@ -234,9 +247,10 @@ private:
     StoreResult<void> recordFileChange(qint64 screenshotId, const char* change, const QString& source,
                                        const std::optional<QString>& target);
     /// `filteredScreenshotIds` on `db`; throws what SQLite reports.
-    std::optional<std::vector<qint64>> filteredIds(sqlite::Connection& db, const std::optional<QString>& searchText,
-                                                   const std::optional<Folder>& folder,
-                                                   const std::optional<FolderSection>& period) const;
+    std::optional<std::vector<qint64>>
+    filteredIds(sqlite::Connection& db, const std::optional<QString>& searchText, const std::optional<Folder>& folder,
+                const std::optional<FolderSection>& period, qsizetype firstIds = 0,
+                const std::function<void(const std::vector<qint64>&)>& firstIdsFound = {}) const;
     void finishPendingFileChanges();
     void finishPendingNewImages();
     /// Sets the damaged file at `path` aside and opens a new library there with the images of the screenshots

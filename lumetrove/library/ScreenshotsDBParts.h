@@ -307,8 +307,9 @@ StoreResult<void> loadAfterRebuildingIndex(ScreenshotsDB& store, const std::func
 /// column-name map, and the texts are read straight from the row's values.
 class ScreenshotRowReader {
 public:
-    /// Throws `sqlite::QueryError` when the query lacks one of the columns.
-    explicit ScreenshotRowReader(const sqlite::ColumnNames& columns);
+    /// Throws `sqlite::QueryError` when the query lacks one of the columns. Without `withSnippet` the query
+    /// has no start of the recognised text, and the rows have none.
+    explicit ScreenshotRowReader(const sqlite::ColumnNames& columns, bool withSnippet = true);
     /// The row's values, or none for a row without id or path (which the store's own writes never make).
     /// The folder id is left for the caller.
     std::optional<ScreenshotRow> read(const sqlite::Row& row) const;
@@ -318,8 +319,9 @@ private:
         isAIAssistantTask_, aiAssistantTask_, wasImported_, textSnippet_;
 };
 
-/// Every screenshot's list columns, newest first: what `ScreenshotRowReader` reads.
-sqlite::Table listColumnsQuery();
+/// Every screenshot's list columns, newest first: what `ScreenshotRowReader` reads. Without `withSnippet` the
+/// start of the recognised text is left out, which a list of many rows reads only for the rows it shows.
+sqlite::Table listColumnsQuery(bool withSnippet = true);
 
 /// One screenshot's row as a list reads it, with its folder (its first link); none for a screenshot that is
 /// gone. Throws what SQLite reports.

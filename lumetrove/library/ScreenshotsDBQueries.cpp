@@ -5,8 +5,10 @@
 #include "lumetrove/platform/Log.h"
 
 #include <QHash>
+#include <QSet>
 #include <algorithm>
 #include <iterator>
+#include <string_view>
 
 namespace lumetrove {
 
@@ -21,21 +23,161 @@ bool loadRebuildingIndexOnce(ScreenshotsDB& store, const std::function<void()>& 
 
 namespace {
 
-/// The first column of every row, as a set: ascending, each once.
-std::vector<qint64> readIds(sqlite::Connection& db, const std::string& sql, const sqlite::Bindings& values)
-{
-    const std::shared_ptr<sqlite::Statement> statement = db.prepare(sql, values);
-    std::vector<qint64> ids;
-    while (statement->step()) {
-        ids.push_back(statement->row().int64At(0));
+/// The ids that one statement gives, highest first (its SQL orders them so), each once, read one by one as
+/// they are asked for.
+class IdStream {
+public:
+    IdStream(sqlite::Connection& db, const std::string& sql, const sqlite::Bindings& values)
+        : statement_(db.prepare(sql, values))
+    {
+        advance();
     }
-    // A full-text index gives its rows in id order already; only other queries need sorting.
-    if (!std::is_sorted(ids.begin(), ids.end())) {
-        std::sort(ids.begin(), ids.end());
+
+    /// The ids of `sql` read at once, in any order: for a condition that SQLite would have to sort.
+    static IdStream sorted(sqlite::Connection& db, const std::string& sql, const sqlite::Bindings& values)
+    {
+        const std::shared_ptr<sqlite::Statement> statement = db.prepare(sql, values);
+        std::vector<qint64> ids;
+        while (statement->step()) {
+            ids.push_back(statement->row().int64At(0));
+        }
+        // A full-text index gives its rows in ascending id order already.
+        if (std::is_sorted(ids.begin(), ids.end())) {
+            std::reverse(ids.begin(), ids.end());
+        } else {
+            std::sort(ids.begin(), ids.end(), std::greater<>());
+        }
+        ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+        return IdStream(std::move(ids));
     }
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    return ids;
-}
+
+    /// The ids not yet reached, highest first, when they were read at once (`sorted`); none for a statement.
+    std::optional<std::vector<qint64>> takeRead() &&
+    {
+        if (statement_) {
+            return std::nullopt;
+        }
+        read_.erase(read_.begin(), read_.begin() + qsizetype(next_ - (current_ ? 1 : 0)));
+        return std::move(read_);
+    }
+
+    bool done() const { return !current_; }
+    qint64 id() const { return *current_; }
+    void advance()
+    {
+        const std::optional<qint64> last = current_;
+        do {
+            if (statement_) {
+                current_ = statement_->step() ? std::optional<qint64>(statement_->row().int64At(0)) : std::nullopt;
+            } else {
+                current_ = next_ < read_.size() ? std::optional<qint64>(read_[next_++]) : std::nullopt;
+            }
+        } while (current_ && last && *current_ >= *last);
+    }
+
+private:
+    explicit IdStream(std::vector<qint64> read) : read_(std::move(read)) { advance(); }
+
+    std::shared_ptr<sqlite::Statement> statement_;
+    /// Without a statement: the ids, highest first.
+    std::vector<qint64> read_;
+    std::size_t next_ = 0;
+    std::optional<qint64> current_;
+};
+
+/// The ids of any of its streams, highest first, each once.
+class AnyOf {
+public:
+    explicit AnyOf(std::vector<IdStream> streams) : streams_(std::move(streams)) {}
+
+    bool done() const
+    {
+        return std::all_of(streams_.cbegin(), streams_.cend(), [](const IdStream& stream) { return stream.done(); });
+    }
+    /// The highest id of the streams that are not done; only when not `done`.
+    qint64 id() const
+    {
+        std::optional<qint64> highest;
+        for (const IdStream& stream : streams_) {
+            if (!stream.done() && (!highest || stream.id() > *highest)) {
+                highest = stream.id();
+            }
+        }
+        return *highest;
+    }
+    /// Past the ids above `bound`.
+    void skipAbove(qint64 bound)
+    {
+        for (IdStream& stream : streams_) {
+            while (!stream.done() && stream.id() > bound) {
+                stream.advance();
+            }
+        }
+    }
+
+    /// Every id not yet reached, highest first, when each stream was read at once; none otherwise.
+    std::optional<std::vector<qint64>> takeRead() &&
+    {
+        std::optional<std::vector<qint64>> all;
+        for (IdStream& stream : streams_) {
+            std::optional<std::vector<qint64>> read = std::move(stream).takeRead();
+            if (!read) {
+                return std::nullopt;
+            }
+            if (!all) {
+                all = std::move(read);
+                continue;
+            }
+            std::vector<qint64> either;
+            either.reserve(all->size() + read->size());
+            std::set_union(all->begin(), all->end(), read->begin(), read->end(), std::back_inserter(either),
+                           std::greater<>());
+            all = std::move(either);
+        }
+        return all;
+    }
+
+private:
+    std::vector<IdStream> streams_;
+};
+
+/// The ids that every condition gives, highest first: each condition is read only as far as the next common
+/// id, so the newest matches come without reading the rest.
+class AllOf {
+public:
+    explicit AllOf(std::vector<AnyOf> conditions) : conditions_(std::move(conditions)) {}
+
+    std::optional<qint64> next()
+    {
+        for (;;) {
+            std::optional<qint64> lowest;
+            for (const AnyOf& condition : conditions_) {
+                if (condition.done()) {
+                    return std::nullopt;
+                }
+                lowest = lowest ? std::min(*lowest, condition.id()) : condition.id();
+            }
+            // No id above the lowest head is in every condition.
+            bool common = true;
+            for (AnyOf& condition : conditions_) {
+                condition.skipAbove(*lowest);
+                if (condition.done()) {
+                    return std::nullopt;
+                }
+                common = common && condition.id() == *lowest;
+            }
+            if (common) {
+                for (AnyOf& condition : conditions_) {
+                    condition.skipAbove(*lowest - 1);
+                }
+                return lowest;
+            }
+        }
+    }
+
+private:
+    std::vector<AnyOf> conditions_;
+};
 
 /// Every screenshot's folder (its first link), in one query.
 QHash<qint64, qint64> readFolderIdsOfScreenshots(sqlite::Connection& db)
@@ -55,13 +197,52 @@ QHash<qint64, qint64> readFolderIdsOfScreenshots(sqlite::Connection& db)
 
 } // namespace
 
+namespace {
+
+/// Hands `take` the rows of `query` (the list columns), each with its folder from one query over the links
+/// rather than one query per row; `rowsRead` is called once `firstRows` of them have been handed over.
+void readListRows(sqlite::Connection& db, const sqlite::Table& query, const std::function<void(ScreenshotRow&&)>& take,
+                  qsizetype firstRows = 0, const std::function<void()>& rowsRead = {})
+{
+    const QHash<qint64, qint64> folders = readFolderIdsOfScreenshots(db);
+    sqlite::RowIterator rows = db.prepareRowIterator(query);
+    const ScreenshotRowReader reader(*rows.sharedColumnNames(), false);
+    // The few applications that made the screenshots, each held once and shared by the rows that name it.
+    QSet<QString> applications;
+    const auto shared = [&](std::optional<QString>& text, std::optional<QString>& before) {
+        if (text && before && *text == *before) {
+            text = before; // most rows come from the application of the row before
+        } else if (text) {
+            text = *applications.insert(*text);
+        }
+        before = text;
+    };
+    std::optional<QString> appName;
+    std::optional<QString> appBundleId;
+    qsizetype handed = 0;
+    while (const std::optional<sqlite::Row> values = rows.failableNext()) {
+        if (std::optional<ScreenshotRow> row = reader.read(*values)) {
+            shared(row->capturedAppName, appName);
+            shared(row->capturedAppBundleId, appBundleId);
+            const auto found = folders.constFind(row->id);
+            row->folderId = found == folders.constEnd() ? std::nullopt : std::optional<qint64>(*found);
+            take(std::move(*row));
+            if (++handed == firstRows && rowsRead) {
+                rowsRead();
+            }
+        }
+    }
+}
+
+} // namespace
+
 StoreResult<void> ScreenshotsDB::queryScreenshots(const std::optional<QString>& searchText,
                                                   const std::optional<Folder>& folder,
                                                   const std::optional<FolderSection>& period,
                                                   const std::function<void(ScreenshotRow&&)>& take)
 {
     return run(*this, loadRead, [&](sqlite::Connection& db) {
-        sqlite::Table query = listColumnsQuery();
+        sqlite::Table query = listColumnsQuery(false);
         if (const std::optional<std::vector<qint64>> ids = filteredIds(db, searchText, folder, period)) {
             // The filter's ids as one JSON array: any number of them in one bound value.
             std::string array = "[";
@@ -75,17 +256,39 @@ StoreResult<void> ScreenshotsDB::queryScreenshots(const std::optional<QString>& 
             query = std::move(query).filterQuery(
                 Column<bool>("\"screenshots\".\"id\" IN (SELECT value FROM json_each(?))", {std::move(array)}));
         }
-        // Each row's folder, from one query over the links rather than one query per row.
-        const QHash<qint64, qint64> folders = readFolderIdsOfScreenshots(db);
-        sqlite::RowIterator rows = db.prepareRowIterator(query);
-        const ScreenshotRowReader reader(*rows.sharedColumnNames());
-        while (const std::optional<sqlite::Row> values = rows.failableNext()) {
-            if (std::optional<ScreenshotRow> row = reader.read(*values)) {
-                const auto found = folders.constFind(row->id);
-                row->folderId = found == folders.constEnd() ? std::nullopt : std::optional<qint64>(*found);
-                take(std::move(*row));
-            }
+        readListRows(db, query, take);
+    });
+}
+
+StoreResult<void> ScreenshotsDB::readScreenshotRows(const std::function<void(ScreenshotRow&&)>& take,
+                                                    qsizetype firstRows, const std::function<void()>& firstRowsRead)
+{
+    return run(*this, loadRead, [&](sqlite::Connection& db) {
+        readListRows(db, listColumnsQuery(false), take, firstRows, firstRowsRead);
+    });
+}
+
+StoreResult<QHash<qint64, QString>> ScreenshotsDB::screenshotTextSnippets(const std::vector<qint64>& ids)
+{
+    const Schema& s = schema();
+    std::string array = "[";
+    for (const qint64 id : ids) {
+        if (array.size() > 1) {
+            array += ',';
         }
+        array += std::to_string(id);
+    }
+    array += ']';
+    return run(*this, printed, [&](sqlite::Connection& db) {
+        QHash<qint64, QString> snippets;
+        const std::shared_ptr<sqlite::Statement> statement = db.prepare(
+            "SELECT id, " + s.textSnippet.template_ + " FROM screenshots WHERE id IN (SELECT value FROM json_each(?))",
+            sqlite::Bindings{std::move(array)});
+        while (statement->step()) {
+            const std::string snippet = statement->row().stringAt(1); // empty for NULL
+            snippets.insert(statement->row().int64At(0), QString::fromUtf8(snippet.data(), qsizetype(snippet.size())));
+        }
+        return snippets;
     });
 }
 
@@ -96,55 +299,215 @@ StoreResult<QHash<qint64, qint64>> ScreenshotsDB::folderIdsOfScreenshots()
 
 StoreResult<std::optional<std::vector<qint64>>>
 ScreenshotsDB::filteredScreenshotIds(const std::optional<QString>& searchText, const std::optional<Folder>& folder,
-                                     const std::optional<FolderSection>& period)
+                                     const std::optional<FolderSection>& period, qsizetype firstIds,
+                                     const std::function<void(const std::vector<qint64>&)>& firstIdsFound)
 {
-    return run(*this, loadRead, [&](sqlite::Connection& db) { return filteredIds(db, searchText, folder, period); });
+    return run(*this, loadRead, [&](sqlite::Connection& db) {
+        return filteredIds(db, searchText, folder, period, firstIds, firstIdsFound);
+    });
 }
 
-std::optional<std::vector<qint64>> ScreenshotsDB::filteredIds(sqlite::Connection& db,
-                                                              const std::optional<QString>& searchText,
-                                                              const std::optional<Folder>& folder,
-                                                              const std::optional<FolderSection>& period) const
+namespace {
+
+/// The last word of a search text when the word index may be spared for it: made of ASCII letters and digits
+/// alone (which FTS5 reads as one word, in lower case), in lower case; none otherwise.
+std::optional<std::string> plainLastWord(const std::optional<QString>& searchText)
 {
-    std::optional<std::vector<qint64>> ids;
-    const auto restrict = [&](std::vector<qint64> next) {
-        if (ids) {
-            std::vector<qint64> both;
-            std::set_intersection(ids->begin(), ids->end(), next.begin(), next.end(), std::back_inserter(both));
-            next = std::move(both);
+    if (!searchText) {
+        return std::nullopt;
+    }
+    const QStringList words = searchWords(*searchText);
+    // A text of one word is searched as it is: only the word with blanks around it is that word.
+    if (words.isEmpty() || (words.size() == 1 && searchText->trimmed() != words.front())) {
+        return std::nullopt;
+    }
+    std::string word;
+    for (const QChar character : words.back()) {
+        const char16_t unit = character.unicode();
+        const bool plain =
+            (unit >= u'a' && unit <= u'z') || (unit >= u'A' && unit <= u'Z') || (unit >= u'0' && unit <= u'9');
+        if (!plain) {
+            return std::nullopt;
         }
-        ids = std::move(next);
-    };
-    const std::optional<QString> keywords = folder ? folder->keywordsFilter : std::nullopt;
-    // Each index is asked on its own and the answers merged here: the matches come out of FTS5 in id order,
-    // which spares SQLite a temporary table of them and a look-up of every matching row.
-    constexpr const char* porter = "SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ?";
-    for (const MatchPatterns& condition : ftsSearchConditions(keywords, searchText)) {
-        if (!wordIndex_) {
-            restrict(readIds(db, porter, {utf8(condition.prefixes.value_or(condition.whole))}));
+        word += char(unit >= u'A' && unit <= u'Z' ? unit - u'A' + u'a' : unit);
+    }
+    return word;
+}
+
+bool plainCharacter(char character)
+{
+    return (character >= 'a' && character <= 'z') || (character >= 'A' && character <= 'Z') ||
+           (character >= '0' && character <= '9');
+}
+
+/// Whether a word of `text` begins with `prefix` (ASCII lower case letters and digits), as the word index
+/// splits and folds ASCII text: runs of letters and digits, in lower case. None when a character beyond ASCII
+/// comes first, whose words this does not tell.
+std::optional<bool> hasWordStartingWith(std::string_view text, std::string_view prefix)
+{
+    bool wordStart = true;
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        const char character = text[index];
+        if (static_cast<unsigned char>(character) >= 0x80) {
+            return std::nullopt;
+        }
+        if (!plainCharacter(character)) {
+            wordStart = true;
             continue;
         }
-        std::vector<qint64> matching = readIds(db, porter, {utf8(condition.whole)});
-        if (condition.prefixes) {
-            const std::vector<qint64> starts = readIds(
-                db, "SELECT rowid FROM screenshots_words WHERE screenshots_words MATCH ?", {utf8(*condition.prefixes)});
-            std::vector<qint64> either;
-            either.reserve(matching.size() + starts.size());
-            std::set_union(matching.begin(), matching.end(), starts.begin(), starts.end(), std::back_inserter(either));
-            matching = std::move(either);
+        if (wordStart && text.size() - index >= prefix.size()) {
+            bool starts = true;
+            for (std::size_t offset = 0; offset < prefix.size() && starts; ++offset) {
+                const char letter = text[index + offset];
+                starts = (letter >= 'A' && letter <= 'Z' ? char(letter - 'A' + 'a') : letter) == prefix[offset];
+            }
+            if (starts) {
+                return true;
+            }
         }
-        restrict(std::move(matching));
+        wordStart = false;
     }
-    if (const std::optional<DateRange> range = dateRangeFilter(period)) {
-        restrict(readIds(db, "SELECT id FROM screenshots WHERE created_at >= ? AND created_at <= ?",
-                         {utf8(range->lower), utf8(range->upper)}));
+    return false;
+}
+
+} // namespace
+
+std::optional<std::vector<qint64>>
+ScreenshotsDB::filteredIds(sqlite::Connection& db, const std::optional<QString>& searchText,
+                           const std::optional<Folder>& folder, const std::optional<FolderSection>& period,
+                           qsizetype firstIds,
+                           const std::function<void(const std::vector<qint64>&)>& firstIdsFound) const
+{
+    const std::optional<QString> keywords = folder ? folder->keywordsFilter : std::nullopt;
+    const std::vector<MatchPatterns> patterns = ftsSearchConditions(keywords, searchText);
+    // Each index is asked on its own, newest match first, and the answers merged here as they come: FTS5 gives
+    // its matches in id order, which spares SQLite a temporary table of them and a look-up of every matching
+    // row, and the newest are known before the index has been read to its end.
+    // Without a first part to find, each index is read whole in its own order, which costs least.
+    const std::string newestFirst = firstIdsFound ? " ORDER BY rowid DESC" : "";
+    const std::string porter = "SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ?" + newestFirst;
+    const std::string words = "SELECT rowid FROM screenshots_words WHERE screenshots_words MATCH ?" + newestFirst;
+    const auto stream = [&](const std::string& sql, const sqlite::Bindings& values) {
+        return firstIdsFound ? IdStream(db, sql, values) : IdStream::sorted(db, sql, values);
+    };
+    // The conditions in the order of `patterns`, then the period's and the folder's; without `lastPrefix`, the
+    // last pattern is asked of the porter index alone.
+    const auto conditionsOf = [&](bool lastPrefix) {
+        std::vector<AnyOf> conditions;
+        const auto restrict = [&](IdStream stream) {
+            std::vector<IdStream> streams;
+            streams.push_back(std::move(stream));
+            conditions.emplace_back(std::move(streams));
+        };
+        for (std::size_t index = 0; index < patterns.size(); ++index) {
+            const MatchPatterns& condition = patterns[index];
+            if (!wordIndex_) {
+                restrict(stream(porter, {utf8(condition.prefixes.value_or(condition.whole))}));
+                continue;
+            }
+            std::vector<IdStream> either;
+            either.push_back(stream(porter, {utf8(condition.whole)}));
+            if (condition.prefixes && (lastPrefix || index + 1 < patterns.size())) {
+                either.push_back(stream(words, {utf8(*condition.prefixes)}));
+            }
+            conditions.emplace_back(std::move(either));
+        }
+        if (const std::optional<DateRange> range = dateRangeFilter(period)) {
+            // Read from the index of creation times, which holds them in another order.
+            restrict(IdStream::sorted(db, "SELECT id FROM screenshots WHERE created_at >= ? AND created_at <= ?",
+                                      {utf8(range->lower), utf8(range->upper)}));
+        }
+        if (folder && !folder->isSmartFolder) {
+            restrict(stream("SELECT screenshot_id FROM folders_screenshots WHERE folder_id = ?" +
+                                std::string(firstIdsFound ? " ORDER BY screenshot_id DESC" : ""),
+                            {std::int64_t(folder->id)}));
+        }
+        return conditions;
+    };
+    bool firstFound = false;
+    // FTS5 merges the entries of every word that a prefix begins before it gives the first match, unless its
+    // prefix index holds that length: a short or common prefix costs as much as all its matches. The newest
+    // screenshots that meet the other conditions are looked at one by one instead, as long as their text tells.
+    // A library of fewer screenshots than a first part has none.
+    const auto holdsFirstPart = [&] {
+        return db
+            .prepare("SELECT id FROM screenshots ORDER BY id DESC LIMIT 1 OFFSET ?",
+                     sqlite::Bindings{std::int64_t(firstIds - 1)})
+            ->step();
+    };
+    if (firstIdsFound && firstIds > 0 && wordIndex_ && !patterns.empty() && holdsFirstPart()) {
+        if (const std::optional<std::string> prefix = plainLastWord(searchText)) {
+            std::vector<AnyOf> others = conditionsOf(false);
+            AnyOf last = std::move(others[patterns.size() - 1]);
+            others.erase(others.begin() + qsizetype(patterns.size() - 1));
+            if (others.empty()) {
+                std::vector<IdStream> every;
+                every.emplace_back(db, "SELECT id FROM screenshots ORDER BY id DESC", sqlite::Bindings{});
+                others.emplace_back(std::move(every));
+            }
+            AllOf candidates(std::move(others));
+            std::vector<qint64> newest;
+            // Beyond this many looked at, the matches are too rare to be found so: the indexes answer.
+            const qsizetype mostLookedAt = 10 * firstIds;
+            bool told = true;
+            for (qsizetype lookedAt = 0; told && lookedAt < mostLookedAt && qsizetype(newest.size()) < firstIds;
+                 ++lookedAt) {
+                const std::optional<qint64> id = candidates.next();
+                if (!id) {
+                    told = false; // fewer matches than a first part: the whole answer is as quick
+                    break;
+                }
+                last.skipAbove(*id);
+                bool matches = !last.done() && last.id() == *id;
+                if (!matches) {
+                    const std::shared_ptr<sqlite::Statement> row =
+                        db.prepare("SELECT text, name, keywords, description FROM screenshots WHERE id = ?",
+                                   sqlite::Bindings{std::int64_t(*id)});
+                    if (row->step()) {
+                        for (int column = 0; column < 4 && !matches && told; ++column) {
+                            const std::optional<bool> found = hasWordStartingWith(row->row().stringAt(column), *prefix);
+                            told = found.has_value();
+                            matches = found.value_or(false);
+                        }
+                    }
+                }
+                if (matches) {
+                    newest.push_back(*id);
+                }
+            }
+            if (told && qsizetype(newest.size()) == firstIds) {
+                firstFound = true;
+                firstIdsFound(newest);
+            }
+        }
     }
-    if (folder && !folder->isSmartFolder) {
-        restrict(readIds(db, "SELECT screenshot_id FROM folders_screenshots WHERE folder_id = ?",
-                         {std::int64_t(folder->id)}));
+    std::vector<AnyOf> conditions = conditionsOf(true);
+    if (conditions.empty()) {
+        return std::nullopt;
     }
-    if (ids) {
-        std::reverse(ids->begin(), ids->end());
+    if (!firstIdsFound) {
+        // Read at once (every stream is, without a first part to find): merged as sets, without stepping
+        // through them one by one.
+        std::optional<std::vector<qint64>> ids;
+        for (AnyOf& condition : conditions) {
+            std::optional<std::vector<qint64>> next = std::move(condition).takeRead();
+            if (ids && next) {
+                std::vector<qint64> both;
+                std::set_intersection(ids->begin(), ids->end(), next->begin(), next->end(), std::back_inserter(both),
+                                      std::greater<>());
+                next = std::move(both);
+            }
+            ids = std::move(next);
+        }
+        return ids;
+    }
+    std::vector<qint64> ids;
+    AllOf matching(std::move(conditions));
+    while (const std::optional<qint64> id = matching.next()) {
+        ids.push_back(*id);
+        if (qsizetype(ids.size()) == firstIds && firstIdsFound && !firstFound) {
+            firstIdsFound(ids);
+        }
     }
     return ids;
 }

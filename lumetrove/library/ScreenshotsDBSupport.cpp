@@ -50,7 +50,7 @@ StoreResult<void> store::loadAfterRebuildingIndex(ScreenshotsDB& store, const st
     }
 }
 
-ScreenshotRowReader::ScreenshotRowReader(const sqlite::ColumnNames& columns)
+ScreenshotRowReader::ScreenshotRowReader(const sqlite::ColumnNames& columns, bool withSnippet)
 {
     const Schema& s = schema();
     const auto index = [&](const sqlite::Expression<void>& column) { return columns.indexOf(column.template_); };
@@ -65,7 +65,7 @@ ScreenshotRowReader::ScreenshotRowReader(const sqlite::ColumnNames& columns)
     isAIAssistantTask_ = index(s.isAIAssistantTask);
     aiAssistantTask_ = index(s.aiAssistantTask);
     wasImported_ = index(s.wasImported);
-    textSnippet_ = index(s.textSnippet);
+    textSnippet_ = withSnippet ? index(s.textSnippet) : -1;
 }
 
 std::optional<ScreenshotRow> ScreenshotRowReader::read(const sqlite::Row& values) const
@@ -93,14 +93,21 @@ std::optional<ScreenshotRow> ScreenshotRowReader::read(const sqlite::Row& values
     return row;
 }
 
-sqlite::Table store::listColumnsQuery()
+sqlite::Table store::listColumnsQuery(bool withSnippet)
 {
     const Schema& s = schema();
     const auto column = [&](const auto& expression) { return s.screenshots.qualifiedColumn(expression); };
-    return s.screenshots.orderQuery(column(s.id).desc())
-        .selectColumns(column(s.id), column(s.name), column(s.createdAt), column(s.description), column(s.keywords),
-                       column(s.path), column(s.capturedAppBundleId), column(s.capturedAppName),
-                       column(s.isAIAssistantTask), column(s.aiAssistantTask), column(s.wasImported), s.textSnippet);
+    const sqlite::Table ordered = s.screenshots.orderQuery(column(s.id).desc());
+    if (!withSnippet) {
+        return ordered.selectColumns(column(s.id), column(s.name), column(s.createdAt), column(s.description),
+                                     column(s.keywords), column(s.path), column(s.capturedAppBundleId),
+                                     column(s.capturedAppName), column(s.isAIAssistantTask), column(s.aiAssistantTask),
+                                     column(s.wasImported));
+    }
+    return ordered.selectColumns(column(s.id), column(s.name), column(s.createdAt), column(s.description),
+                                 column(s.keywords), column(s.path), column(s.capturedAppBundleId),
+                                 column(s.capturedAppName), column(s.isAIAssistantTask), column(s.aiAssistantTask),
+                                 column(s.wasImported), s.textSnippet);
 }
 
 std::optional<ScreenshotRow> store::readScreenshotRow(sqlite::Connection& db, qint64 screenshotId)

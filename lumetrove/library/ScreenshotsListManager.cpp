@@ -1,7 +1,9 @@
 #include "lumetrove/library/ScreenshotsListManager.h"
 
 #include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/library/DateRange.h"
 #include "lumetrove/library/FileOperations.h"
+#include "lumetrove/library/FullTextSearch.h"
 #include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/platform/DesktopApplications.h"
@@ -11,10 +13,12 @@
 #include <QFuture>
 #include <QFutureWatcher>
 #include <QMutex>
+#include <QPromise>
 #include <QThreadPool>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
+#include <numeric>
 #include <unordered_map>
 #include <utility>
 
@@ -24,6 +28,8 @@ struct ScreenshotsListManager::Filters {
     std::optional<QString> searchText;
     std::optional<Folder> folder;
     std::optional<FolderSection> period;
+
+    friend bool operator==(const Filters&, const Filters&) = default;
 };
 
 ScreenshotsListManager::ScreenshotsListManager(std::shared_ptr<ScreenshotsDB> store, QObject* parent)
@@ -47,7 +53,7 @@ ScreenshotsDB& ScreenshotsListManager::store() const
 
 void ScreenshotsListManager::setScreenshots(ScreenshotList screenshots)
 {
-    publishedTicket_ = ++lastTicket_;
+    publishedTicket_ = shownTicket_ = ++lastTicket_;
     publish(std::move(screenshots));
 }
 
@@ -110,6 +116,14 @@ void readRows(ScreenshotsDB& store, const std::optional<QString>& searchText, co
 /// Beyond this many changed rows, every row is read again in one query rather than each on its own.
 constexpr std::size_t rowsReadOneByOne = 2000;
 
+/// Whether the filters keep some screenshots out of the list.
+bool restrictsList(const std::optional<QString>& searchText, const std::optional<Folder>& folder,
+                   const std::optional<FolderSection>& period)
+{
+    return !ftsSearchConditions(folder ? folder->keywordsFilter : std::nullopt, searchText).empty() ||
+           (folder && !folder->isSmartFolder) || dateRangeFilter(period).has_value();
+}
+
 } // namespace
 
 std::vector<ScreenshotRow> ScreenshotsListManager::loadScreenshotRows(ScreenshotsDB& store,
@@ -134,6 +148,8 @@ struct ScreenshotsListManager::Loaded {
     std::optional<std::vector<qint32>> positions;
     /// A later reload had started before this one's turn came: it read nothing, and its result is no list.
     bool superseded = false;
+    /// Every row was read anew: text starts read before may be out of date.
+    bool everythingRead = false;
 };
 
 /// A reload's list, and how it differs from the list shown when the reload started: worked out on the pool,
@@ -143,6 +159,10 @@ struct ScreenshotsListManager::Reloaded {
     ScreenshotList list;
     ScreenshotList base;
     ScreenshotListChange change;
+    /// The first part of a load, whose whole list follows.
+    bool firstPage = false;
+    /// The text starts of the first rows of `list`, which are painted first.
+    QHash<qint64, QString> snippets;
 };
 
 /// Every screenshot's row as the last load left it, and where that load stood in the library's changes.
@@ -153,8 +173,10 @@ struct ScreenshotsListManager::RowCache {
     std::optional<LibraryChangeCursor> cursor;
 };
 
-ScreenshotsListManager::Loaded
-ScreenshotsListManager::load(RowCache& cache, const std::shared_ptr<ScreenshotsDB>& store, const Filters& filters)
+ScreenshotsListManager::Loaded ScreenshotsListManager::load(RowCache& cache,
+                                                            const std::shared_ptr<ScreenshotsDB>& store,
+                                                            const Filters& filters,
+                                                            const std::function<void(Loaded)>& firstPage)
 {
     Loaded loaded;
     if (!store->db()) {
@@ -166,11 +188,39 @@ ScreenshotsListManager::load(RowCache& cache, const std::shared_ptr<ScreenshotsD
         // are told again.
         std::optional<LibraryChangeCursor> cursor = cache.cursor;
         std::shared_ptr<const ScreenshotTable> table = cache.table;
+        bool firstGiven = false;
+        bool everythingRead = false;
+        const auto giveFirst = [&](Loaded first) {
+            if (firstPage && !firstGiven) {
+                firstGiven = true;
+                first.everythingRead = everythingRead;
+                firstPage(std::move(first));
+            }
+        };
         const LibraryChanges changes = store->changesSince(cursor);
         if (!table || changes.everything || changes.screenshots.size() > rowsReadOneByOne) {
+            // Newest first: an unfiltered list shows its first rows while the rest is read, in the same read.
+            const bool pages = firstPage && !restrictsList(filters.searchText, filters.folder, filters.period);
+            everythingRead = true;
             ScreenshotTable::Builder rows;
-            readRows(*store, std::nullopt, std::nullopt, std::nullopt,
-                     [&](ScreenshotRow&& row) { rows.append(std::move(row)); });
+            std::vector<ScreenshotRow> first;
+            qsizetype read = 0;
+            const StoreResult<void> readAll = store->readScreenshotRows(
+                [&](ScreenshotRow&& row) {
+                    if (pages && read++ < firstPageRows) {
+                        first.push_back(row);
+                    }
+                    rows.append(std::move(row));
+                },
+                firstPageRows,
+                [&] {
+                    if (pages) {
+                        giveFirst(Loaded{std::make_shared<const ScreenshotTable>(std::move(first)), std::nullopt});
+                    }
+                });
+            if (!readAll && readAll.error().kind() != StoreError::Kind::noConnection) {
+                readAll.value();
+            }
             table = std::make_shared<const ScreenshotTable>(std::move(rows).finish());
         } else {
             if (!changes.screenshots.empty()) {
@@ -194,9 +244,21 @@ ScreenshotsListManager::load(RowCache& cache, const std::shared_ptr<ScreenshotsD
             }
         }
         const std::optional<std::vector<qint64>> ids =
-            store->filteredScreenshotIds(filters.searchText, filters.folder, filters.period).value();
+            store
+                ->filteredScreenshotIds(filters.searchText, filters.folder, filters.period, firstPageRows,
+                                        [&](const std::vector<qint64>& newest) {
+                                            giveFirst(Loaded{table, table->positionsOf(newest)});
+                                        })
+                .value();
+        if (!ids && table->size() > firstPageRows) {
+            // Every row, the newest of them first.
+            std::vector<qint32> newest(static_cast<std::size_t>(firstPageRows));
+            std::iota(newest.begin(), newest.end(), 0);
+            giveFirst(Loaded{table, std::move(newest)});
+        }
         loaded.table = table;
         loaded.positions = ids ? std::optional(table->positionsOf(*ids)) : std::nullopt;
+        loaded.everythingRead = everythingRead;
         cache.table = std::move(table);
         cache.cursor = cursor;
     });
@@ -256,32 +318,100 @@ void ScreenshotsListManager::startReload(Subject subject)
 {
     const quint64 ticket = ++lastTicket_;
     ++reloadsInFlight_;
-    // The watcher belongs to the manager: once the manager is gone, no result is delivered.
+    // The watcher belongs to the manager: once the manager is gone, no result is delivered. A load gives one
+    // result, its list, or two: the first part of it, then the whole.
     auto* watcher = new QFutureWatcher<Reloaded>(this);
+    connect(watcher, &QFutureWatcherBase::resultReadyAt, this, [this, watcher, ticket](int index) {
+        Reloaded result = watcher->future().resultAt(index);
+        if (result.firstPage) {
+            showFirstPage(ticket, result);
+        }
+    });
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, subject] {
-        Reloaded reloaded = watcher->future().takeResult();
+        const QFuture<Reloaded> future = watcher->future();
+        Reloaded reloaded = future.resultAt(future.resultCount() - 1);
         watcher->deleteLater();
         finishReload(ticket, reloaded, subject);
     });
     latestTicket_->store(ticket, std::memory_order_release);
+    // A first part is shown only for a list of other filters (or the first list): one that stands in for a
+    // list of the same filters, a reload after a write, would lose the rows below it and the place in them.
+    const Filters filters = currentFilters();
+    const bool paged = !listLoaded_ || !reloadedFilters_ || !(filters == *reloadedFilters_);
+    reloadedFilters_ = std::make_unique<Filters>(filters);
     // The list's rows are values that no thread changes: the pool reads those of the list shown now.
     watcher->setFuture(QtConcurrent::run(
-        QThreadPool::globalInstance(), [cache = cache_, store = store_, filters = currentFilters(),
-                                        latest = latestTicket_, ticket, base = screenshots_, records = records_] {
+        QThreadPool::globalInstance(), [cache = cache_, store = store_, filters, latest = latestTicket_, ticket,
+                                        base = screenshots_, records = records_, paged](QPromise<Reloaded>& promise) {
             Reloaded reloaded;
             // Keystrokes start reloads faster than a large library answers them:
             // one whose turn comes after a later one started would only hold the
             // connection while the list the user wants waits behind it.
             if (latest->load(std::memory_order_acquire) != ticket) {
                 reloaded.loaded.superseded = true;
-                return reloaded;
+                promise.addResult(std::move(reloaded));
+                return;
             }
-            reloaded.loaded = load(*cache, store, filters);
+            // The rows painted first have their text starts with them: a list of many rows holds none.
+            const auto firstSnippets = [&](const ScreenshotList& list) {
+                std::vector<qint64> ids;
+                for (qsizetype position = 0; position < std::min(list.size(), firstPageRows); ++position) {
+                    const ScreenshotRow& row = list.row(position);
+                    if (!row.description && !row.textSnippet) {
+                        ids.push_back(row.id);
+                    }
+                }
+                return ids.empty() ? QHash<qint64, QString>()
+                                   : store->screenshotTextSnippets(ids).value_or(QHash<qint64, QString>());
+            };
+            // The whole list is told against its first part, which is shown by then.
+            ScreenshotList shown = base;
+            bool firstShown = false;
+            const auto showFirst = [&](Loaded first) {
+                Reloaded page;
+                page.firstPage = true;
+                page.loaded.everythingRead = first.everythingRead;
+                page.list = ScreenshotList(std::move(first.table), std::move(first.positions), records);
+                page.base = shown;
+                page.change = ScreenshotListChange::between(shown, page.list);
+                // A list that begins with these rows already shows them: it stays until the whole list comes.
+                const std::vector<ScreenshotListChange::Run>& runs = page.change.runs;
+                if (page.list.isEmpty() ||
+                    (page.change.changedRows.empty() && runs.size() <= 2 &&
+                     runs.front().kind == ScreenshotListChange::Run::Kind::kept &&
+                     runs.front().count == page.list.size() &&
+                     (runs.size() == 1 || runs.back().kind == ScreenshotListChange::Run::Kind::removed))) {
+                    return;
+                }
+                shown = page.list;
+                firstShown = true;
+                page.snippets = firstSnippets(page.list);
+                promise.addResult(std::move(page));
+            };
+            reloaded.loaded = load(*cache, store, filters,
+                                   paged ? std::function<void(Loaded)>(showFirst) : std::function<void(Loaded)>());
             reloaded.list = ScreenshotList(reloaded.loaded.table, reloaded.loaded.positions, records);
-            reloaded.base = base;
-            reloaded.change = ScreenshotListChange::between(base, reloaded.list);
-            return reloaded;
+            reloaded.base = shown;
+            reloaded.change = ScreenshotListChange::between(shown, reloaded.list);
+            if (!firstShown) {
+                reloaded.snippets = firstSnippets(reloaded.list);
+            }
+            promise.addResult(std::move(reloaded));
         }));
+}
+
+void ScreenshotsListManager::showFirstPage(quint64 ticket, Reloaded& page)
+{
+    if (ticket <= shownTicket_ || ticket <= publishedTicket_) {
+        return;
+    }
+    shownTicket_ = ticket;
+    takeTextSnippets(ticket, page);
+    if (page.base.sharesRowsWith(screenshots_)) {
+        publish(std::move(page.list), std::move(page.change));
+    } else {
+        publish(std::move(page.list));
+    }
 }
 
 void ScreenshotsListManager::finishReload(quint64 ticket, Reloaded& reloaded, Subject subject)
@@ -296,12 +426,14 @@ void ScreenshotsListManager::finishReload(quint64 ticket, Reloaded& reloaded, Su
         }
         return;
     }
-    if (ticket > publishedTicket_) {
-        publishedTicket_ = ticket;
+    if (ticket > publishedTicket_ && ticket >= shownTicket_) {
+        publishedTicket_ = shownTicket_ = ticket;
+        takeTextSnippets(ticket, reloaded);
         // An unchanged table is shared from load to load, so the same rows of it are the same list; a changed
         // row makes a new table, and so a new list.
         if (!(reloaded.list == screenshots_) || !listLoaded_) { // the first list is published even when empty
-            // Worked out against the list shown when the reload started; another one since is compared here.
+            // Worked out against the list shown when the reload started (or its first part); another one since
+            // is compared here.
             if (reloaded.base.sharesRowsWith(screenshots_)) {
                 publish(std::move(reloaded.list), std::move(reloaded.change));
             } else {
@@ -309,6 +441,10 @@ void ScreenshotsListManager::finishReload(quint64 ticket, Reloaded& reloaded, Su
             }
         }
         releaseEdited(ticket);
+    } else if (ticket < shownTicket_ && shownTicket_ > publishedTicket_ && subject != Subject::none) {
+        // The first part of a later list is shown: the subject waits for that list.
+        waitingForList_.emplace_back(shownTicket_, [this, subject] { sendSubject(subject); });
+        subject = Subject::none;
     }
     sendSubject(subject);
     std::vector<std::function<void()>> ready;
@@ -323,6 +459,68 @@ void ScreenshotsListManager::finishReload(quint64 ticket, Reloaded& reloaded, Su
     for (const std::function<void()>& done : ready) {
         done();
     }
+}
+
+namespace {
+
+/// Text starts held at most: many screenfuls of rows.
+constexpr qsizetype heldTextSnippets = 4096;
+
+} // namespace
+
+void ScreenshotsListManager::takeTextSnippets(quint64 ticket, const Reloaded& reloaded)
+{
+    if (reloaded.loaded.everythingRead && ticket > snippetsLetGoAt_) {
+        // Read before the library was read anew: asked for again when painted.
+        snippetsLetGoAt_ = ticket;
+        ++snippetsGeneration_;
+        snippets_.clear();
+        snippetsAsked_.clear();
+    }
+    if (snippets_.size() + reloaded.snippets.size() > heldTextSnippets) {
+        snippets_.clear();
+    }
+    snippets_.insert(reloaded.snippets);
+}
+
+std::optional<QString> ScreenshotsListManager::listedTextSnippet(qint64 id) const
+{
+    const auto found = snippets_.constFind(id);
+    return found == snippets_.constEnd() ? std::nullopt : std::optional<QString>(*found);
+}
+
+void ScreenshotsListManager::loadTextSnippets(const std::vector<qint64>& ids)
+{
+    std::vector<qint64> asked;
+    for (const qint64 id : ids) {
+        if (!snippets_.contains(id) && !snippetsAsked_.contains(id)) {
+            snippetsAsked_.insert(id);
+            asked.push_back(id);
+        }
+    }
+    if (asked.empty()) {
+        return;
+    }
+    auto* watcher = new QFutureWatcher<QHash<qint64, QString>>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, asked, generation = snippetsGeneration_] {
+        watcher->deleteLater();
+        if (generation == snippetsGeneration_) {
+            const QHash<qint64, QString> read = watcher->future().result();
+            // The rows shown now asked last: the text starts of others are let go of first.
+            if (snippets_.size() + read.size() > heldTextSnippets) {
+                snippets_.clear();
+            }
+            for (const qint64 id : asked) {
+                snippetsAsked_.remove(id);
+                // A screenshot gone since holds nothing: its row is not listed for long.
+                snippets_.insert(id, read.value(id));
+            }
+        }
+        emit textSnippetsLoaded(asked);
+    });
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [store = store_, asked] {
+        return store->screenshotTextSnippets(asked).value_or(QHash<qint64, QString>());
+    }));
 }
 
 void ScreenshotsListManager::sendSubject(Subject subject)

@@ -36,7 +36,9 @@ class ScreenshotsDB;
 /// Setting a filter (even to the value it holds) starts a reload: the filters are read on the main thread
 /// when it starts, and the list is made on the thread pool from the rows read before, with the rows the
 /// library changed since read again, so that publishing it costs the main thread next to nothing. A reload
-/// started later always wins: an older result that arrives afterwards is dropped. A result of the same rows
+/// started later always wins: an older result that arrives afterwards is dropped. A load that reads many rows
+/// (the first list of a large library, a search with many matches) publishes its newest `firstPageRows` first,
+/// while it reads on, and then its whole list, which the first part begins. A result of the same rows
 /// publishes nothing; each publication tells how the list changed (`ScreenshotListChange`). After a folder or period
 /// reload the matching subject is sent, whether or not the list changed.
 class ScreenshotsListManager : public QObject {
@@ -49,6 +51,9 @@ public:
     ~ScreenshotsListManager() override;
 
     const ScreenshotList& screenshots() const { return screenshots_; }
+    /// The rows of the first part of a load that reads many: more than a window shows.
+    static constexpr qsizetype firstPageRows = 300;
+
     /// False until a list has been published: an empty list before then says nothing about the library.
     bool listLoaded() const { return listLoaded_; }
     /// Replaces the list; results of reloads started earlier are dropped.
@@ -109,6 +114,14 @@ public:
     /// a later one's, has been published (or found to be the list already shown).
     void whenListed(std::function<void()> done);
 
+    /// The start of the recognised text that the listed row of this screenshot shows, when it has been read:
+    /// a list of many rows holds it only for the rows shown (`loadTextSnippets`). A row that holds its own
+    /// (`ScreenshotRow::textSnippet`) or has a description needs none.
+    std::optional<QString> listedTextSnippet(qint64 id) const;
+    /// Reads the text starts of these screenshots that are not held yet, on the thread pool;
+    /// `textSnippetsLoaded` tells when they are.
+    void loadTextSnippets(const std::vector<qint64>& ids);
+
     /// Stores the text recognised after the screenshot's row was added: in its row (and so the search
     /// index), in its record when one is held, and in its listed row by a reload.
     void setRecognizedText(qint64 screenshotId, const QString& text);
@@ -131,6 +144,9 @@ signals:
     void thumbnailsChanged();
     /// The thumbnail file of the screenshot `id` (a capture's) was written.
     void thumbnailWritten(qint64 id);
+    /// The text starts of these screenshots asked for by `loadTextSnippets` were read (or are to be asked for
+    /// again, after the library was read anew): their rows are painted again.
+    void textSnippetsLoaded(const std::vector<qint64>& ids);
     void folderFilterChanged(const std::optional<lumetrove::Folder>& folder);
     void timePeriodChanged(const std::optional<lumetrove::FolderSection>& period);
     /// The folder subject: the list for the folder filter is in place.
@@ -148,11 +164,17 @@ private:
 
     Filters currentFilters() const;
     /// The list for `filters` from the rows of `cache`, brought up to date, on the calling thread. Never
-    /// throws, as `loadScreenshots`.
-    static Loaded load(RowCache& cache, const std::shared_ptr<ScreenshotsDB>& store, const Filters& filters);
+    /// throws, as `loadScreenshots`. When it reads many rows, `firstPage` is handed the list of the newest
+    /// `firstPageRows` of them first, while the rest is read.
+    static Loaded load(RowCache& cache, const std::shared_ptr<ScreenshotsDB>& store, const Filters& filters,
+                       const std::function<void(Loaded)>& firstPage = {});
     void startReload(Subject subject);
+    /// Shows the first part of the load of `ticket` unless a list as new is shown.
+    void showFirstPage(quint64 ticket, Reloaded& page);
     void finishReload(quint64 ticket, Reloaded& reloaded, Subject subject);
     void sendSubject(Subject subject);
+    /// Takes the text starts that the load of `ticket` read for the rows it shows first.
+    void takeTextSnippets(quint64 ticket, const Reloaded& reloaded);
     /// Puts the list in place and tells how it differs from the one before (worked out here, or by the pool).
     void publish(ScreenshotList screenshots);
     void publish(ScreenshotList screenshots, ScreenshotListChange change);
@@ -181,13 +203,25 @@ private:
     std::optional<Folder> folderFilter_;
     std::optional<FolderSection> timePeriodSubject_;
     std::optional<FolderSection> timePeriod_;
+    /// The text starts read for rows shown (at most `heldTextSnippets`), and those being read.
+    QHash<qint64, QString> snippets_;
+    QSet<qint64> snippetsAsked_;
+    /// Counts the times the held text starts were let go of: a read started before is not kept.
+    quint64 snippetsGeneration_ = 0;
+    /// The ticket of the last load that read every row, for which they were let go of.
+    quint64 snippetsLetGoAt_ = 0;
     /// Every load takes the next ticket when it starts; a result is published only when its ticket is newer
     /// than the list's.
     quint64 lastTicket_ = 0;
+    /// The filters of the reload started last.
+    std::unique_ptr<Filters> reloadedFilters_;
     /// `lastTicket_` for the loads on the thread pool: a load whose ticket is no longer the latest when its
     /// turn comes skips its work.
     std::shared_ptr<std::atomic<quint64>> latestTicket_ = std::make_shared<std::atomic<quint64>>(0);
+    /// The ticket of the last whole list published.
     quint64 publishedTicket_ = 0;
+    /// The ticket of the list shown, whole or the first part of one: no older list replaces it.
+    quint64 shownTicket_ = 0;
     int reloadsInFlight_ = 0;
     /// The calls waiting for a list at least as new as the reload whose ticket they hold.
     std::vector<std::pair<quint64, std::function<void()>>> waitingForList_;

@@ -71,6 +71,55 @@ TEST_F(ScreenshotListViewTest, ModelFollowsTheListAndPassesTheModelTester)
     EXPECT_EQ(view->listModel().index(0).data().toString(), "AI name");
 }
 
+TEST_F(ScreenshotListViewTest, ARowShowsTheStartOfItsTextWhichTheListReadsOnlyForTheRowsShown)
+{
+    // More rows than the list reads text starts for with itself.
+    const int count = int(ScreenshotsListManager::firstPageRows) + 700;
+    store->db()->transaction([&] {
+        const auto insert = store->db()->prepare("INSERT INTO screenshots (name, path, text, description, "
+                                                 "was_imported) VALUES (?, ?, ?, ?, 0)");
+        for (int index = 1; index <= count; ++index) {
+            const std::optional<std::string> description =
+                index % 7 == 0 ? std::optional<std::string>("described " + std::to_string(index)) : std::nullopt;
+            insert->runToEnd("shot " + std::to_string(index), "file:///tmp/shot.png",
+                             "text of " + std::to_string(index) + std::string(1000, 'x'), description);
+        }
+    });
+    screenshots = std::make_unique<ScreenshotsListManager>(store);
+    testing::waitForList(*screenshots);
+    view = std::make_unique<ScreenshotListView>(*screenshots, selection);
+    view->resize(700, 500);
+    view->show();
+    const ScreenshotListModel& model = view->listModel();
+    const auto description = [&](int row) {
+        return model.index(row).data(ScreenshotListModel::DescriptionRole).toString();
+    };
+    const auto expected = [&](int row) {
+        const int index = count - row;
+        return index % 7 == 0
+                   ? QString("described %1").arg(index)
+                   : (QString("text of %1").arg(index) + QString(1000, 'x')).left(screenshotTextSnippetLength);
+    };
+    EXPECT_EQ(description(0), expected(0)); // read with the list
+    EXPECT_EQ(description(1), expected(1));
+
+    // A row far down has none until it is shown; then it and the rows around it are read, and told.
+    const int far = count - 100;
+    EXPECT_EQ(screenshots->listedTextSnippet(screenshots->screenshots().row(far).id), std::nullopt);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    EXPECT_EQ(description(far), QString());
+    ASSERT_TRUE(testing::processEventsUntil([&] { return description(far) == expected(far); }));
+    EXPECT_TRUE(std::any_of(changed.cbegin(), changed.cend(), [&](const QList<QVariant>& change) {
+        return change.at(0).value<QModelIndex>().row() <= far && change.at(1).value<QModelIndex>().row() >= far;
+    })) << "the row was not told";
+    for (int row = far - 20; row < count; ++row) {
+        EXPECT_EQ(description(row), expected(row)) << "row " << row;
+    }
+    // Rows far from those shown hold nothing.
+    const int between = int(ScreenshotsListManager::firstPageRows) + 100;
+    EXPECT_EQ(screenshots->listedTextSnippet(screenshots->screenshots().row(between).id), std::nullopt);
+}
+
 TEST_F(ScreenshotListViewTest, NewRemovedAndChangedRowsAreToldInPlaceAndTheSelectedRowAndTheRowsOnScreenStay)
 {
     makeView(60);

@@ -1,6 +1,7 @@
 #include "lumetrove/library/ScreenshotsListManager.h"
 
 #include "lumetrove/library/DataDirectories.h"
+#include "lumetrove/library/FullTextSearch.h"
 #include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/platform/NotificationCenter.h"
 #include "tests/lumetrove/library/LibraryTest.h"
@@ -12,6 +13,8 @@
 #include <QThreadPool>
 #include <atomic>
 #include <functional>
+#include <map>
+#include <random>
 #include <set>
 
 namespace lumetrove {
@@ -85,7 +88,9 @@ TEST_F(ScreenshotsListManagerTest, ListedRecordsRunNoSQLInTheirGettersAndLoadThe
     EXPECT_EQ(record->aiResults(), std::nullopt);
     EXPECT_EQ(record->aiAssistantResults(), std::nullopt);
     EXPECT_EQ(record->thumbnailImage(), nullptr);
-    EXPECT_EQ(record->textSnippet(), text.left(screenshotTextSnippetLength)); // read with the list
+    // A list holds no text start of its own: those of its first rows are read with it.
+    EXPECT_EQ(record->textSnippet(), QString());
+    EXPECT_EQ(manager.listedTextSnippet(id), text.left(screenshotTextSnippetLength));
     EXPECT_FALSE(record->encode().contains("text"));
     store->db()->setTrace(nullptr);
     EXPECT_THAT(statements, IsEmpty());
@@ -450,6 +455,141 @@ TEST_F(ScreenshotsListManagerTest, AReloadStartedEarlierNeverReplacesALaterList)
     EXPECT_THAT(ids(manager.screenshots()), ElementsAre(a));
     ASSERT_GE(published.count(), 1);
     EXPECT_THAT(ids(published.last().at(0).value<ScreenshotList>()), ElementsAre(a));
+}
+
+/// Every list the manager publishes, checked as a view follows it: newest first with each row once, and its
+/// change, applied to the list before, gives it.
+struct FollowedLists {
+    explicit FollowedLists(ScreenshotsListManager& manager)
+    {
+        QObject::connect(&manager, &ScreenshotsListManager::screenshotsChanged,
+                         [this](const ScreenshotList& list, const ScreenshotListChange& change) {
+                             const std::vector<qint64> now = list.ids();
+                             EXPECT_TRUE(std::is_sorted(now.begin(), now.end(), std::greater_equal<>()) &&
+                                         std::adjacent_find(now.begin(), now.end()) == now.end())
+                                 << "a row shown twice, or out of order";
+                             std::vector<qint64> followed;
+                             std::size_t old = 0;
+                             for (const ScreenshotListChange::Run& run : change.runs) {
+                                 const auto count = std::size_t(run.count);
+                                 if (run.kind == ScreenshotListChange::Run::Kind::kept) {
+                                     ASSERT_LE(old + count, shown.size());
+                                     followed.insert(followed.end(), shown.begin() + qsizetype(old),
+                                                     shown.begin() + qsizetype(old + count));
+                                     old += count;
+                                 } else if (run.kind == ScreenshotListChange::Run::Kind::removed) {
+                                     old += count;
+                                 } else {
+                                     ASSERT_LE(followed.size() + count, now.size());
+                                     followed.insert(followed.end(), now.begin() + qsizetype(followed.size()),
+                                                     now.begin() + qsizetype(followed.size() + count));
+                                 }
+                             }
+                             EXPECT_EQ(old, shown.size());
+                             EXPECT_EQ(followed, now) << "the change does not lead from the list before to this one";
+                             shown = now;
+                             lists.push_back(now);
+                         });
+    }
+
+    std::vector<qint64> shown;
+    std::vector<std::vector<qint64>> lists;
+};
+
+TEST_F(ScreenshotsListManagerTest, ListsShownInPartsNeverShowARowTwiceOrMissOneWhileTheLibraryChanges)
+{
+    const QStringList words{"alpha", "beta", "gamma", "delta", "epsilon", "Omega"};
+    std::mt19937 random(20261211);
+    const auto pick = [&](int count) { return int(random() % unsigned(count)); };
+    const auto text = [&] {
+        QStringList chosen;
+        for (int index = 0; index < 4; ++index) {
+            chosen << words[pick(int(words.size()))];
+        }
+        return chosen.join(' ');
+    };
+    const QString directory = *screenshotsDirectory();
+    store->db()->transaction([&] {
+        const auto insert = store->db()->prepare("INSERT INTO screenshots (name, path, text, was_imported) "
+                                                 "VALUES (?, ?, ?, 0)");
+        for (int index = 0; index < 4 * ScreenshotsListManager::firstPageRows; ++index) {
+            const QString file = directory + QString("/s%1.png").arg(index);
+            QFile image(file);
+            image.open(QIODevice::WriteOnly);
+            insert->runToEnd(QString("s%1").arg(index).toStdString(),
+                             QUrl::fromLocalFile(file).toString().toStdString(), text().toStdString());
+        }
+    });
+    // The complete list of a search, from SQLite's own set operations over both indexes.
+    const auto expected = [&](const std::optional<QString>& search) {
+        std::string sql = "SELECT id, name FROM screenshots WHERE 1";
+        sqlite::Bindings values;
+        for (const MatchPatterns& condition : ftsSearchConditions(std::nullopt, search)) {
+            sql += " AND id IN (SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ? UNION SELECT rowid "
+                   "FROM screenshots_words WHERE screenshots_words MATCH ?)";
+            values.push_back(condition.whole.toStdString());
+            values.push_back(condition.prefixes.value_or(condition.whole).toStdString());
+        }
+        std::vector<std::pair<qint64, std::string>> rows;
+        const auto statement = rawConnection()->prepare(sql + " ORDER BY id DESC", values);
+        while (statement->step()) {
+            rows.emplace_back(statement->row().int64At(0), statement->row().stringAt(1));
+        }
+        return rows;
+    };
+
+    const std::vector<std::optional<QString>> searches{std::nullopt, "gamma",       "beta gam",
+                                                       "g",          "delta alpha", std::nullopt};
+    int edits = 0;
+    // No write, captures alone, edits alone, and all of them with deletes: each list is followed from the one
+    // before, its first part or another list.
+    for (const std::vector<int>& writes : std::vector<std::vector<int>>{{}, {0}, {1}, {0, 1, 2}}) {
+        ScreenshotsListManager manager(store);
+        FollowedLists followed(manager);
+        for (const std::optional<QString>& search : searches) {
+            SCOPED_TRACE(search.value_or("(no search)").toStdString());
+            const std::size_t before = followed.lists.size();
+            if (before > 0) {
+                manager.setSearchFilter(search.value_or(QString()));
+            }
+            // Writes land while the rest of the list is read.
+            ASSERT_TRUE(testing::processEventsUntil([&] { return followed.lists.size() > before; }));
+            const std::vector<qint64> firstShown = followed.lists[before];
+            for (int write = 0; !writes.empty() && write < 4; ++write) {
+                const qsizetype listed = manager.screenshots().size();
+                const int kind = writes[std::size_t(pick(int(writes.size())))];
+                if (kind == 0) {
+                    manager.addScreenshot(capture(text()), false);
+                } else if (kind == 1 && listed > 0) {
+                    const ScreenshotPtr record = manager.screenshotAt(pick(int(listed)));
+                    record->setName(QString("edited %1").arg(++edits));
+                    record->setDescription(text());
+                    record->save();
+                } else if (listed > 0) {
+                    manager.deleteScreenshots({qsizetype(pick(int(listed)))});
+                }
+            }
+            testing::waitForList(manager);
+            std::vector<std::pair<qint64, std::string>> shown;
+            for (qsizetype position = 0; position < manager.screenshots().size(); ++position) {
+                const ScreenshotPtr record = manager.screenshotAt(position);
+                shown.emplace_back(record->id(), record->name().value_or(QString()).toStdString());
+            }
+            const std::vector<std::pair<qint64, std::string>> complete = expected(search);
+            EXPECT_EQ(shown, complete);
+            EXPECT_EQ(followed.shown, manager.screenshots().ids());
+            if (!search || search == "g") { // enough matches for a list in two parts
+                EXPECT_EQ(firstShown.size(), std::size_t(ScreenshotsListManager::firstPageRows)) << "not in parts";
+            }
+            if (writes.empty()) { // the first part is the beginning of the whole list
+                std::vector<qint64> beginning;
+                for (std::size_t index = 0; index < std::min(firstShown.size(), complete.size()); ++index) {
+                    beginning.push_back(complete[index].first);
+                }
+                EXPECT_EQ(firstShown, beginning);
+            }
+        }
+    }
 }
 
 TEST_F(ScreenshotsListManagerTest, ReloadsOvertakenWhileQueuedReadNothingAndTheLatestIsShown)
