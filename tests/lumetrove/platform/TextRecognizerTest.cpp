@@ -257,6 +257,37 @@ TEST(TextRecognizerTest, KeepsTheFaintSlantOfALetterAtTheEdgeOfAStatusBarItemAtR
     }
 }
 
+TEST(TextRecognizerTest, KeepsTheDotsAndTailsOfLettersWithTheirWordsAtRatioTwo)
+{
+    // A word standing apart (wide monospace gaps, a status bar item) whose rows leave a blank row between
+    // a letter and its dot or its tail: cut there, "is" lost its dot and read "1s", and the tail of a "g",
+    // reaching the edge of its block, was cleared with the whole letter ("bud et").
+    QFont mono(QStringLiteral("DejaVu Sans Mono"));
+    mono.setPixelSize(13);
+    const QStringList lines{QStringLiteral("Counter to hidden is it"), QStringLiteral("Domain we anchor is search"),
+                            QStringLiteral("Audio as linear is profile")};
+    const QImage panel = linesImage(lines, QSize(420, 90), 2, mono, QColor(0xe0, 0xe8, 0xf0), QColor(0x1e, 0x3a, 0x5f),
+                                    QPoint(14, 24), 22);
+    EXPECT_EQ(sharedTextRecognizer()->recognize(panel).joinedLines().toStdString(),
+              lines.join(QLatin1Char('\n')).toStdString());
+
+    // Faint status text, at a few sub-pixel places as text falls.
+    QFont status(QStringLiteral("DejaVu Sans"));
+    status.setPixelSize(11);
+    for (const qreal shift : {0.125, 0.375, 0.625, 0.875}) {
+        SCOPED_TRACE(shift);
+        QImage bar(QSize(200, 26) * 2, QImage::Format_RGB32);
+        bar.setDevicePixelRatio(2);
+        bar.fill(QColor(0x33, 0x33, 0x33));
+        QPainter painter(&bar);
+        painter.setFont(status);
+        painter.setPen(QColor(0x75, 0x75, 0x75));
+        painter.drawText(QPointF(12 + shift, 18), QStringLiteral("Timer budget"));
+        painter.end();
+        EXPECT_EQ(sharedTextRecognizer()->recognize(bar).joinedLines().toStdString(), "Timer budget");
+    }
+}
+
 TEST(TextRecognizerTest, ReadsTheSelectedRowOfAList)
 {
     // The selected row is a bar of its own colour across the list, touching the rows above and below it,
