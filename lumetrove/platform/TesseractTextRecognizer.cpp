@@ -318,7 +318,7 @@ bool mixesFiguresAndLetters(const QString& word)
 /// high each, and a space).
 bool inDoubt(const std::vector<ReadLine>& lines, const TextBlock& block)
 {
-    constexpr float doubtfulConfidence = 80;
+    constexpr float doubtfulConfidence = 90;
     size_t words = 0;
     for (const ReadLine& line : lines) {
         for (const RecognizedWord& word : line.line.words) {
