@@ -42,7 +42,8 @@ using namespace recognition;
 //  - every block is turned dark-on-light by the ground of its text and its small text scaled up
 //    (TextRecognitionPreparation), so a dark editor beside a light window is read as well as the window;
 //  - the blocks are read in parallel, each thread with its own engine; a block whose reading is in doubt is
-//    read once more as it stands, and the better reading of each word kept;
+//    read once more as it stands, and where the two differ once more enlarged, each word read as most of
+//    the readings read it;
 //  - the lines read are joined into the lines on screen, in reading order (TextRecognitionLines).
 
 constexpr int maximumParallelReads = 6;
@@ -317,7 +318,7 @@ bool mixesFiguresAndLetters(const QString& word)
 /// high each, and a space).
 bool inDoubt(const std::vector<ReadLine>& lines, const TextBlock& block)
 {
-    constexpr float doubtfulConfidence = 80;
+    constexpr float doubtfulConfidence = 90;
     size_t words = 0;
     for (const ReadLine& line : lines) {
         for (const RecognizedWord& word : line.line.words) {
@@ -333,46 +334,99 @@ bool inDoubt(const std::vector<ReadLine>& lines, const TextBlock& block)
     return static_cast<double>(words) < 0.5 * std::floor(rows * wordsInARow);
 }
 
-/// Whether `a` and `b` are boxes of one word: each lies mostly in the other.
-bool sameWord(const QRectF& a, const QRectF& b)
+/// How another reading reads the place of one word: its words there (one, or several where it sets apart what
+/// the word holds, "event. txt" for "event.txt"), joined by spaces; compared without them.
+struct WordReading {
+    QString text;
+    float confidence = 0;
+    QString key() const { return QString(text).remove(QLatin1Char(' ')); }
+};
+
+/// How `reading` reads the place of `word`: the words lying mostly in its box, when together they span about
+/// the box, neither much less (part of the word) nor much more (the word run together with the next).
+std::optional<WordReading> readingOfPlace(const RecognizedWord& word, const std::vector<ReadLine>& reading)
 {
-    const QRectF common = a.intersected(b);
-    const double area = common.width() * common.height();
-    return area >= 0.5 * a.width() * a.height() && area >= 0.5 * b.width() * b.height();
+    const QRectF& box = word.boundingBox;
+    WordReading read;
+    QRectF span;
+    for (const ReadLine& line : reading) {
+        for (const RecognizedWord& other : line.line.words) {
+            const QRectF common = box.intersected(other.boundingBox);
+            if (common.width() * common.height() < 0.5 * other.boundingBox.width() * other.boundingBox.height()) {
+                continue;
+            }
+            read.confidence = span.isNull() ? other.confidence : std::min(read.confidence, other.confidence);
+            read.text += read.text.isEmpty() ? other.text : QLatin1Char(' ') + other.text;
+            span = span.isNull() ? other.boundingBox : span.united(other.boundingBox);
+        }
+    }
+    if (span.isNull() || span.width() > 1.3 * box.width() || box.width() > 1.3 * span.width()) {
+        return std::nullopt;
+    }
+    return read;
 }
 
-/// The better of two readings of one block: the one worth more (see `worthOf`), each of its words replaced
-/// by the other's reading of the same word where the engine is surer of that. The preparation makes most
-/// words clearer, but may join two letters ("rn" read as "m") that the block as it stands keeps apart.
-std::vector<ReadLine> betterReading(std::vector<ReadLine> first, std::vector<ReadLine> second)
+/// The words of `lines` in their order.
+QStringList wordsOf(const std::vector<ReadLine>& lines)
 {
-    if (worthOf(second) > worthOf(first)) {
-        std::swap(first, second);
+    QStringList words;
+    for (const ReadLine& line : lines) {
+        for (const RecognizedWord& word : line.line.words) {
+            words.append(word.text);
+        }
     }
-    for (ReadLine& line : first) {
+    return words;
+}
+
+/// The reading of one block that its readings agree on: the one worth most (see `worthOf`), each of its words
+/// read as most readings read the same word, or, where no two agree, as the reading surest of it reads it.
+/// The preparation makes most words clearer, but may join two letters ("rn" read as "m") that the block as it
+/// stands keeps apart; the engine's confidence alone does not tell which reading is right ("A2" for "42" at
+/// 79 beside "42" at 77), most readings alike mostly do.
+std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings)
+{
+    const auto best = std::max_element(readings.begin(), readings.end(),
+                                       [](const auto& a, const auto& b) { return worthOf(a) < worthOf(b); });
+    std::vector<ReadLine> agreed = std::move(*best);
+    readings.erase(best);
+    for (ReadLine& line : agreed) {
         for (RecognizedWord& word : line.line.words) {
-            for (const ReadLine& other : second) {
-                for (const RecognizedWord& alternative : other.line.words) {
-                    if (alternative.confidence > word.confidence &&
-                        sameWord(word.boundingBox, alternative.boundingBox)) {
-                        word.text = alternative.text;
-                        word.confidence = alternative.confidence;
-                    }
+            std::vector<WordReading> candidates{{word.text, word.confidence}};
+            for (const std::vector<ReadLine>& other : readings) {
+                if (const std::optional<WordReading> read = readingOfPlace(word, other)) {
+                    candidates.push_back(*read);
                 }
             }
+            const auto votes = [&](const WordReading& candidate) {
+                return std::count_if(candidates.begin(), candidates.end(),
+                                     [&](const WordReading& other) { return other.key() == candidate.key(); });
+            };
+            WordReading chosen = candidates.front();
+            for (const WordReading& candidate : candidates) {
+                const auto ours = votes(candidate), theirs = votes(chosen);
+                if (ours > theirs || (ours == theirs && candidate.confidence > chosen.confidence)) {
+                    chosen = candidate;
+                }
+            }
+            // Where the reading agreed on spells the word as this one does, this one's spelling stays.
+            if (chosen.key() != candidates.front().key()) {
+                word.text = chosen.text;
+            }
+            word.confidence = chosen.confidence;
         }
         line.line.text.clear();
         for (const RecognizedWord& word : line.line.words) {
             line.line.text += line.line.text.isEmpty() ? word.text : QLatin1Char(' ') + word.text;
         }
     }
-    return first;
+    return agreed;
 }
 
 /// Reads blocks of `queue` with an engine of the pool until none is left: a thread that meets short blocks
 /// takes more of them, so the threads finish together. A block whose prepared reading is in doubt is read
-/// once more as it stands, as the engine would read it on its own, and the better reading kept, word by word:
-/// the preparation may only add to what the engine reads.
+/// once more as it stands, as the engine would read it on its own; where the two readings differ, a third,
+/// of the block as it stands enlarged, settles each word they differ on (see `agreedReading`): the
+/// preparation may only add to what the engine reads.
 void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
 {
     limitOpenMPInThisThread();
@@ -390,7 +444,15 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
         std::vector<ReadLine> lines = readBlock(engine, monitor, *block, index, qRound(96 * pixelRatio * block->scale));
         if (inDoubt(lines, area)) {
             if (const std::optional<BlockImage> plain = plainBlock(gray, area); plain && !queue.wantsToGiveUp()) {
-                lines = betterReading(std::move(lines), readBlock(engine, monitor, *plain, index, plainResolution));
+                std::vector<ReadLine> asItStands = readBlock(engine, monitor, *plain, index, plainResolution);
+                const bool disagree = wordsOf(asItStands) != wordsOf(lines);
+                std::vector<std::vector<ReadLine>> readings;
+                readings.push_back(std::move(lines));
+                readings.push_back(std::move(asItStands));
+                if (disagree && !queue.wantsToGiveUp()) {
+                    readings.push_back(readBlock(engine, monitor, enlargedBlock(*plain, area), index, plainResolution));
+                }
+                lines = agreedReading(std::move(readings));
             }
         }
         queue.lines[index] = std::move(lines);

@@ -195,6 +195,43 @@ std::pair<int, int> widestGap(const std::vector<int>& ink, size_t begin, size_t 
     return {static_cast<int>(bestStart), static_cast<int>(bestLength)};
 }
 
+/// The start and length of the widest run of blank rows within [begin, end) that stands between lines: not
+/// one that parts a line from a sliver of itself just beside it, the dot of an "i" or an accent above it, the
+/// tail of a "g" below it. A sliver lower than a third of the run of ink rows on the gap's other side, nearer
+/// to it than half that run's height, is part of its line: cut off, the line's letters lose it ("1s" read for
+/// "is"), and the letter it belongs to reaches the edge of its block and is cleared with the block's
+/// surroundings ("bud et" for "budget").
+std::pair<int, int> widestGapBetweenLines(const std::vector<int>& ink, size_t begin, size_t end)
+{
+    // The runs of ink rows, each [first, last), in order.
+    std::vector<std::pair<size_t, size_t>> runs;
+    for (size_t i = begin; i < end; ++i) {
+        if (ink[i] == 0) {
+            continue;
+        }
+        if (runs.empty() || runs.back().second != i) {
+            runs.emplace_back(i, i + 1);
+        } else {
+            runs.back().second = i + 1;
+        }
+    }
+    size_t bestStart = 0, bestLength = 0;
+    for (size_t k = 1; k < runs.size(); ++k) {
+        const size_t above = runs[k - 1].second - runs[k - 1].first;
+        const size_t below = runs[k].second - runs[k].first;
+        const size_t gap = runs[k].first - runs[k - 1].second;
+        const size_t sliver = std::min(above, below), line = std::max(above, below);
+        if (3 * sliver < line && 2 * gap < line) {
+            continue;
+        }
+        if (gap > bestLength) {
+            bestLength = gap;
+            bestStart = runs[k - 1].second;
+        }
+    }
+    return {static_cast<int>(bestStart), static_cast<int>(bestLength)};
+}
+
 /// Recursive XY cut of `area`: trims blank margins, then splits at the widest interior gap of blank rows,
 /// or of blank columns at least `columnGap` wide, and appends the leaves in reading order (top to bottom,
 /// then left to right).
@@ -216,7 +253,7 @@ void cutIntoBlocks(const Transitions& map, QRect area, int columnGap, std::vecto
     }
     const QRect trimmed(area.left() + static_cast<int>(left), area.top() + static_cast<int>(top),
                         static_cast<int>(right - left), static_cast<int>(bottom - top));
-    const auto [rowGap, rowGapLength] = widestGap(rows, top, bottom);
+    const auto [rowGap, rowGapLength] = widestGapBetweenLines(rows, top, bottom);
     const auto [columnGapStart, columnGapLength] = widestGap(columns, left, right);
     // A gap between words grows with the text: blocks stand apart by more than three quarters of a line's
     // height, a word space by less.

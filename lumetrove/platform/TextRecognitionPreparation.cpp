@@ -287,4 +287,13 @@ std::optional<BlockImage> plainBlock(const QImage& gray, const TextBlock& block)
     return plain;
 }
 
+BlockImage enlargedBlock(const BlockImage& plain, const TextBlock& block)
+{
+    const double factor = std::clamp(48.0 / std::max(1, block.lineHeight), 1.5, 4.0);
+    BlockImage enlarged = plain;
+    enlarged.gray = plain.gray.scaled(plain.gray.size() * factor, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    enlarged.scale = plain.scale * factor;
+    return enlarged;
+}
+
 } // namespace lumetrove::recognition

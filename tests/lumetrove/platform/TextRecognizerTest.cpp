@@ -257,6 +257,37 @@ TEST(TextRecognizerTest, KeepsTheFaintSlantOfALetterAtTheEdgeOfAStatusBarItemAtR
     }
 }
 
+TEST(TextRecognizerTest, KeepsTheDotsAndTailsOfLettersWithTheirWordsAtRatioTwo)
+{
+    // A word standing apart (wide monospace gaps, a status bar item) whose rows leave a blank row between
+    // a letter and its dot or its tail: cut there, "is" lost its dot and read "1s", and the tail of a "g",
+    // reaching the edge of its block, was cleared with the whole letter ("bud et").
+    QFont mono(QStringLiteral("DejaVu Sans Mono"));
+    mono.setPixelSize(13);
+    const QStringList lines{QStringLiteral("Counter to hidden is it"), QStringLiteral("Domain we anchor is search"),
+                            QStringLiteral("Audio as linear is profile")};
+    const QImage panel = linesImage(lines, QSize(420, 90), 2, mono, QColor(0xe0, 0xe8, 0xf0), QColor(0x1e, 0x3a, 0x5f),
+                                    QPoint(14, 24), 22);
+    EXPECT_EQ(sharedTextRecognizer()->recognize(panel).joinedLines().toStdString(),
+              lines.join(QLatin1Char('\n')).toStdString());
+
+    // Faint status text, at a few sub-pixel places as text falls.
+    QFont status(QStringLiteral("DejaVu Sans"));
+    status.setPixelSize(11);
+    for (const qreal shift : {0.125, 0.375, 0.625, 0.875}) {
+        SCOPED_TRACE(shift);
+        QImage bar(QSize(200, 26) * 2, QImage::Format_RGB32);
+        bar.setDevicePixelRatio(2);
+        bar.fill(QColor(0x33, 0x33, 0x33));
+        QPainter painter(&bar);
+        painter.setFont(status);
+        painter.setPen(QColor(0x75, 0x75, 0x75));
+        painter.drawText(QPointF(12 + shift, 18), QStringLiteral("Timer budget"));
+        painter.end();
+        EXPECT_EQ(sharedTextRecognizer()->recognize(bar).joinedLines().toStdString(), "Timer budget");
+    }
+}
+
 TEST(TextRecognizerTest, ReadsTheSelectedRowOfAList)
 {
     // The selected row is a bar of its own colour across the list, touching the rows above and below it,
@@ -589,6 +620,33 @@ TEST(TextRecognizerTest, ReadsWhatTheEngineReadsOnTheBlockAsItStandsWhereThePrep
         SCOPED_TRACE(ground.name().toStdString());
         const QImage image = linesImage(lines, QSize(420, 40), 1, font, ink, ground, QPoint(12, 26), 0);
         EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), lines.front().toStdString());
+    }
+}
+
+TEST(TextRecognizerTest, KeepsTheReadingOfAWordThatMostReadingsAgreeOnNotTheSurestOne)
+{
+    // Cells of a column of figures in a serif font at ratio 2, with rules under them: the block as it stands
+    // reads "42" as "A2", a little surer of it than the prepared block is of "42".
+    QFont serif(QStringLiteral("DejaVu Serif"));
+    serif.setPixelSize(21);
+    const QStringList cells{QStringLiteral("42"), QStringLiteral("237"), QStringLiteral("156"), QStringLiteral("180")};
+    for (const qreal shift : {0.0, 0.25, 0.5, 0.75}) {
+        SCOPED_TRACE(shift);
+        QImage image(QSize(160, 60 + 42 * static_cast<int>(cells.size())) * 2, QImage::Format_RGB32);
+        image.setDevicePixelRatio(2);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        painter.setFont(serif);
+        painter.setPen(QColor(0x1a, 0x1a, 0x1a));
+        for (int i = 0; i < cells.size(); ++i) {
+            const QRectF cell(10 + shift, 20 + 42 * i, 136, 42);
+            painter.drawText(cell.adjusted(10, 0, -10, 0), Qt::AlignRight | Qt::AlignVCenter, cells[i]);
+            painter.fillRect(QRectF(cell.left(), cell.bottom(), cell.width(), 1), QColor(0xc8, 0xc8, 0xc8));
+        }
+        painter.end();
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+                  cells.join(QLatin1Char('\n')).toStdString());
     }
 }
 
