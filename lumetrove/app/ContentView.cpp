@@ -417,9 +417,16 @@ bool ContentView::addCapturedScreenshots(const CaptureService::Infos& infos, boo
         }
         screenshotsListManager_->addScreenshot(info, wasImported);
     }
-    // The list is made on the thread pool: the newest screenshot is selected once it is there.
-    screenshotsListManager_->whenListed([self = QPointer<ContentView>(this), wasImported, shouldAIProcess] {
+    // The list is made on the thread pool: the newest screenshot is selected once it is there, unless the user
+    // chose another row while it was being made.
+    const ScreenshotPtr shown = selectedScreenshot();
+    const std::optional<qint64> shownId = shown ? std::optional(shown->id()) : std::nullopt;
+    screenshotsListManager_->whenListed([self = QPointer<ContentView>(this), wasImported, shouldAIProcess, shownId] {
         if (!self) {
+            return;
+        }
+        const ScreenshotPtr chosen = self->selectedScreenshot();
+        if (chosen && chosen->id() != shownId) {
             return;
         }
         const auto& screenshots = self->screenshotsListManager_->screenshots();
