@@ -197,6 +197,33 @@ TEST_F(LibraryQueriesTest, SearchFindsWordsAsTheyAreTypedInEveryColumn)
     EXPECT_THAT(ids("zzz"), IsEmpty());
 }
 
+TEST_F(LibraryQueriesTest, TheNewestMatchesFoundFirstBeginTheWholeAnswerWhateverTheText)
+{
+    // Texts the word index folds (case, diacritics) and splits (punctuation) its own way, among plain ones.
+    const std::vector<QString> texts{
+        "Gamma ray", "gammas",       "Ömega gamma", "ga-mma",     "straße gam", "x gamma",     "Gämma", "alphagamma",
+        "GAM.ma",    "nothing here", "beta gamma",  "gamma beta", "g4mma",      "ünder gamut", "ga",    "beta"};
+    for (int round = 0; round < 3; ++round) {
+        for (const QString& text : texts) {
+            addScreenshot(*store, QString("s%1").arg(text.size()), text);
+        }
+    }
+    for (const QString search : {"gam", "g", "GA", "beta gam", "gam beta", "gamma", "ö", "x"}) {
+        SCOPED_TRACE(search.toStdString());
+        const std::vector<qint64> whole = ids(search);
+        std::vector<qint64> first;
+        const StoreResult<std::optional<std::vector<qint64>>> found = store->filteredScreenshotIds(
+            search, std::nullopt, std::nullopt, 5, [&](const std::vector<qint64>& newest) { first = newest; });
+        ASSERT_TRUE(found && *found);
+        EXPECT_EQ(**found, whole);
+        if (whole.size() >= 5) {
+            EXPECT_EQ(first, std::vector<qint64>(whole.begin(), whole.begin() + 5));
+        } else {
+            EXPECT_THAT(first, IsEmpty());
+        }
+    }
+}
+
 TEST_F(LibraryQueriesTest, EveryPrefixOfThreeOrMoreLettersFindsItsWord)
 {
     // Words whose stems are shorter than the word, so that a typed prefix runs past the stem.
