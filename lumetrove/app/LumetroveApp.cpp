@@ -33,6 +33,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMainWindow>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QThread>
@@ -285,6 +286,16 @@ void LumetroveApp::showSettingsWindow()
 {
     if (settingsWindow_ == nullptr) {
         return;
+    }
+    if (!settingsWindow_->isVisible()) {
+        // Laid out at its own size and centred over the main window's screen before it is mapped: a window
+        // manager that places it by the size it had before its layout ran can leave a part of it off the screen.
+        settingsWindow_->adjustSize();
+        if (const QScreen* screen = mainWindow_ ? mainWindow_->screen() : QGuiApplication::primaryScreen()) {
+            QRect frame(QPoint(), settingsWindow_->size());
+            frame.moveCenter(screen->availableGeometry().center());
+            settingsWindow_->move(frame.topLeft());
+        }
     }
     settingsWindow_->show();
     settingsWindow_->raise();
