@@ -11,8 +11,11 @@ namespace lumetrove::recognition {
 
 namespace {
 
-constexpr int blockPadding = 10;      // white margin around a block handed to the engine, scaled pixels
-constexpr int smallestTextHeight = 5; // rows (1x pixels): lower blocks are rules, corners and dots
+constexpr int blockPadding = 10; // white margin around a block handed to the engine, scaled pixels
+// Rows (1x pixels): lower blocks are rules, corners and dots. A word of small letters without ascenders ("or",
+// "so", "an") in 8 px text is about as low as the x-height, 4 px; wider by half than it is high, it is kept.
+constexpr int smallestTextHeight = 5;
+constexpr int smallestWordHeight = 4;
 
 /// How a block's grey levels become dark text on white: its ground, whether its text is lighter than the
 /// ground, and how dark its text is.
@@ -236,7 +239,9 @@ BlockImage framed(const QImage& crop, int ground, const QRect& area, double scal
 
 std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& block, int unit)
 {
-    if (block.area.height() < smallestTextHeight * unit) {
+    const bool lowWord =
+        block.area.height() >= smallestWordHeight * unit && 2 * block.area.width() >= 3 * block.area.height();
+    if (block.area.height() < smallestTextHeight * unit && !lowWord) {
         return std::nullopt;
     }
     const QRect area = block.area.adjusted(-3, -3, 3, 3).intersected(gray.rect());

@@ -288,6 +288,28 @@ TEST(TextRecognizerTest, KeepsTheDotsAndTailsOfLettersWithTheirWordsAtRatioTwo)
     }
 }
 
+TEST(TextRecognizerTest, ReadsShortWordsOfSmallLettersOnlyInTinyTextAtRatioTwo)
+{
+    // 8 px text: a word standing apart of letters without ascenders ("or", "so") is as low as the x-height,
+    // lower than a line is taken to be, and was dropped as a rule or a dot.
+    QFont mono(QStringLiteral("DejaVu Sans Mono"));
+    mono.setPixelSize(8);
+    const QStringList lines{QStringLiteral("danger  or  Yellow"), QStringLiteral("Option  so  Banner"),
+                            QStringLiteral("Around  an  Filter")};
+    for (const auto& [ink, ground] : {std::pair{QColor(0x20, 0x20, 0x20), QColor(0xfa, 0xfa, 0xfa)},
+                                      std::pair{QColor(0xe6, 0xe6, 0xe6), QColor(0x1e, 0x1f, 0x22)}}) {
+        SCOPED_TRACE(ground.name().toStdString());
+        const QImage image = linesImage(lines, QSize(200, 60), 2, mono, ink, ground, QPoint(12, 16), 14);
+        // Every word is read; where the short ones join their rows is another matter.
+        const QString read = sharedTextRecognizer()->recognize(image).joinedLines();
+        QStringList words = read.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+        QStringList shown = lines.join(QLatin1Char(' ')).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        words.sort();
+        shown.sort();
+        EXPECT_EQ(words, shown) << read.toStdString();
+    }
+}
+
 TEST(TextRecognizerTest, ReadsTheSelectedRowOfAList)
 {
     // The selected row is a bar of its own colour across the list, touching the rows above and below it,
