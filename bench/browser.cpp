@@ -96,7 +96,10 @@ struct BrowserLibrary {
             }
         }
         screenshots = std::make_unique<ScreenshotsListManager>(store);
-        while (!screenshots->listLoaded()) {
+        // The whole list, not its first part alone.
+        bool listed = false;
+        screenshots->whenListed([&] { listed = true; });
+        while (!listed) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
         all = screenshots->screenshots();

@@ -156,9 +156,14 @@ protected:
         return info;
     }
 
+    /// Waits until the list holds `size` rows and is as new as every reload started so far, so that nothing
+    /// still under way (the selection of the newest row after an add) comes after the test's own steps.
     bool listSettled(int size)
     {
-        return processEventsUntil([&] { return view->screenshotsListManager().screenshots().size() == size; });
+        const auto listed = std::make_shared<bool>(false);
+        view->screenshotsListManager().whenListed([listed] { *listed = true; });
+        return processEventsUntil(
+            [&] { return *listed && view->screenshotsListManager().screenshots().size() == size; });
     }
 
     std::shared_ptr<ScreenshotsDB> store;
