@@ -546,6 +546,10 @@ void ScreenshotsListManager::reload()
 
 void ScreenshotsListManager::whenListed(std::function<void()> done)
 {
+    if (capturesWriting_ > 0) {
+        waitingForCaptures_.push_back(std::move(done));
+        return;
+    }
     if (lastTicket_ <= publishedTicket_) {
         done();
         return;
@@ -553,70 +557,19 @@ void ScreenshotsListManager::whenListed(std::function<void()> done)
     waitingForList_.emplace_back(lastTicket_, std::move(done));
 }
 
-void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, bool wasImported)
-{
-    std::optional<QString> appName;
-    std::optional<QString> bundleId;
-    std::optional<QString> assistantTask;
-    if (const std::optional<WindowDetails>& details = info.windowDetails) {
-        appName = details->applicationName;
-        if (details->applicationOwnerPID) {
-            bundleId = desktopEntryIdOfProcess(*details->applicationOwnerPID);
-        }
-        assistantTask = details->aiAssistantTask;
-    }
-    // A grab named after its default name already is inserted under that name, with the time it was made for.
-    const bool named = !wasImported && info.createdAt.has_value();
-    const std::optional<qint64> id = store().insertScreenshot(NewScreenshot{
-        .name = named ? screenshotDefaultName(screenshotCreatedDate(info.createdAt)) : info.screenshotFilename,
-        .path = info.screenshotPath,
-        .text = info.recognizedText,
-        .capturedAppBundleId = bundleId,
-        .capturedAppName = appName,
-        .isAIAssistantTask = assistantTask.has_value(),
-        .aiAssistantTask = assistantTask,
-        .wasImported = wasImported,
-        .createdAt = named ? info.createdAt : std::nullopt,
-        .textToCome = info.pendingRecognizedText.has_value()});
-    if (id) {
-        // However the capture or the import wrote it, the image is its owner's alone.
-        const QUrl image(info.screenshotPath);
-        if (image.isLocalFile()) {
-            restrictFileToOwner(image.toLocalFile());
-        }
-        if (folderFilter_ && !folderFilter_->isSmartFolder) {
-            (void)store().insertFolderScreenshot(*id, folderFilter_->id);
-        }
-        if (info.thumbnail) {
-            writeThumbnail(*id, *info.thumbnail);
-        }
-        if (info.pendingRecognizedText) {
-            auto* watcher = new QFutureWatcher<QString>(this);
-            connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, id = *id] {
-                watcher->deleteLater();
-                setRecognizedText(id, watcher->result());
-            });
-            watcher->setFuture(*info.pendingRecognizedText);
-        }
-    }
-    if (!wasImported && !named && id) {
-        // Renamed through a record of its own, before any list holds one: the list made next reads the row
-        // as it is after the rename, and the main thread reads this one row, never the whole list.
-        if (std::optional<ScreenshotRow> row = store().screenshotRow(*id)) {
-            const ScreenshotPtr record = Screenshot::fromRow(std::move(*row), store_);
-            record->renameScreenshotFile(true); // saves the name with the move, in one write
-        }
-    }
-    startReload(Subject::none);
-}
-
 /// An imported row waiting for the writer thread.
 struct ScreenshotsListManager::ImportWrite {
-    NewScreenshot row;
-    std::optional<qint64> folderId;
-    std::optional<QByteArray> thumbnail;
-    std::optional<QFuture<QString>> text;
-    std::function<void()> stored;
+    NewScreenshot row{};
+    std::optional<qint64> folderId{};
+    std::optional<QByteArray> thumbnail{};
+    std::optional<QFuture<QString>> text{};
+    std::function<void()> stored{};
+    /// The process that owned the captured window: the writer looks its application up.
+    std::optional<qint64> ownerPid{};
+    /// A capture: written without waiting for a batch to fill, waited for by `whenListed`.
+    bool captured = false;
+    /// A capture saved under a name of its own: its file is renamed after the default name once stored.
+    bool renamed = false;
 };
 
 namespace {
@@ -658,6 +611,41 @@ void ScreenshotsListManager::addImportedScreenshots(const QList<CapturedScreensh
     writeImports();
 }
 
+void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, bool wasImported)
+{
+    std::optional<QString> appName;
+    std::optional<qint64> ownerPid;
+    std::optional<QString> assistantTask;
+    if (const std::optional<WindowDetails>& details = info.windowDetails) {
+        appName = details->applicationName;
+        ownerPid = details->applicationOwnerPID;
+        assistantTask = details->aiAssistantTask;
+    }
+    // A grab named after its default name already is inserted under that name, with the time it was made for.
+    const bool named = !wasImported && info.createdAt.has_value();
+    const std::optional<qint64> folderId =
+        folderFilter_ && !folderFilter_->isSmartFolder ? std::optional(folderFilter_->id) : std::nullopt;
+    importsWaiting_.push_back(
+        ImportWrite{.row = NewScreenshot{.name = named ? screenshotDefaultName(screenshotCreatedDate(info.createdAt))
+                                                       : info.screenshotFilename,
+                                         .path = info.screenshotPath,
+                                         .text = info.recognizedText,
+                                         .capturedAppName = appName,
+                                         .isAIAssistantTask = assistantTask.has_value(),
+                                         .aiAssistantTask = assistantTask,
+                                         .wasImported = wasImported,
+                                         .createdAt = named ? info.createdAt : std::nullopt,
+                                         .textToCome = info.pendingRecognizedText.has_value()},
+                    .folderId = folderId,
+                    .thumbnail = info.thumbnail,
+                    .text = info.pendingRecognizedText,
+                    .ownerPid = ownerPid,
+                    .captured = true,
+                    .renamed = !wasImported && !named});
+    ++capturesWriting_;
+    writeImports();
+}
+
 void ScreenshotsListManager::queueImportedText(qint64 id, const QString& text)
 {
     textsWaiting_.emplace_back(id, text);
@@ -676,7 +664,9 @@ void ScreenshotsListManager::writeImports()
         importTimer_->setSingleShot(true);
         connect(importTimer_, &QTimer::timeout, this, &ScreenshotsListManager::writeImports);
     } else if (const qint64 wait = importBatchIntervalMs - lastImportBatch_.elapsed();
-               wait > 0 && importsWaiting_.size() < importBatchRows) {
+               wait > 0 && importsWaiting_.size() < importBatchRows &&
+               std::none_of(importsWaiting_.begin(), importsWaiting_.end(),
+                            [](const ImportWrite& write) { return write.captured; })) {
         if (!importTimer_->isActive()) {
             importTimer_->start(static_cast<int>(wait));
         }
@@ -695,9 +685,11 @@ void ScreenshotsListManager::writeImports()
     importsWaiting_.erase(importsWaiting_.begin(), next);
     std::vector<NewScreenshot> rows;
     std::vector<std::optional<QByteArray>> thumbnails;
+    std::vector<std::optional<qint64>> owners;
     for (const ImportWrite& write : batch) {
         rows.push_back(write.row);
         thumbnails.push_back(write.thumbnail);
+        owners.push_back(write.ownerPid);
     }
     std::vector<std::pair<qint64, QString>> texts = std::exchange(textsWaiting_, {});
     auto* watcher = new QFutureWatcher<ImportBatchWritten>(this);
@@ -715,6 +707,14 @@ void ScreenshotsListManager::writeImports()
                 });
                 text->setFuture(*batch[i].text);
             }
+            if (id && batch[i].renamed) {
+                // Renamed through a record of its own, before any list holds one: the list made next reads the
+                // row as it is after the rename.
+                if (std::optional<ScreenshotRow> row = store().screenshotRow(*id)) {
+                    const ScreenshotPtr record = Screenshot::fromRow(std::move(*row), store_);
+                    record->renameScreenshotFile(true); // saves the name with the move, in one write
+                }
+            }
         }
         bool textShown = false;
         for (std::size_t i = 0; i < texts.size(); ++i) {
@@ -728,7 +728,19 @@ void ScreenshotsListManager::writeImports()
         if (!batch.empty() || textShown) {
             startReload(Subject::none);
         }
-        if (!batch.empty()) {
+        int captures = 0;
+        bool imported = false;
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            if (!batch[i].captured) {
+                imported = true;
+                continue;
+            }
+            ++captures;
+            if (written.ids[i] && batch[i].thumbnail) {
+                emit thumbnailWritten(*written.ids[i]);
+            }
+        }
+        if (imported) {
             emit thumbnailsChanged();
         }
         for (const ImportWrite& write : batch) {
@@ -736,11 +748,23 @@ void ScreenshotsListManager::writeImports()
                 write.stored();
             }
         }
+        // The reload started above holds every capture written so far.
+        if (captures > 0 && (capturesWriting_ -= captures) == 0) {
+            for (std::function<void()>& done : std::exchange(waitingForCaptures_, {})) {
+                whenListed(std::move(done));
+            }
+        }
         writeImports();
     });
     watcher->setFuture(QtConcurrent::run(importWriter_.get(), [store = store_, rows = std::move(rows),
                                                                thumbnails = std::move(thumbnails), folderId,
-                                                               texts = std::move(texts)] {
+                                                               owners = std::move(owners),
+                                                               texts = std::move(texts)]() mutable {
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (owners[i]) {
+                rows[i].capturedAppBundleId = desktopEntryIdOfProcess(*owners[i]);
+            }
+        }
         ImportBatchWritten written;
         if (!rows.empty()) {
             written.ids = store->insertScreenshots(rows, folderId);
@@ -766,24 +790,6 @@ void ScreenshotsListManager::writeImports()
             written.textsKept = store->updateScreenshotTexts(texts);
         }
         return written;
-    }));
-}
-
-void ScreenshotsListManager::writeThumbnail(qint64 id, const QByteArray& data)
-{
-    // Written off the main thread; the views read it again once it is there.
-    auto* watcher = new QFutureWatcher<void>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, id] {
-        watcher->deleteLater();
-        emit thumbnailWritten(id);
-    });
-    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [id, data] {
-        if (const std::optional<QString> path = thumbnailFilePath(id)) {
-            QFile thumbnail(*path);
-            if (thumbnail.open(QIODevice::WriteOnly | QIODevice::Truncate, QFile::ReadOwner | QFile::WriteOwner)) {
-                thumbnail.write(data); // a thumbnail that cannot be written is simply missing
-            }
-        }
     }));
 }
 

@@ -85,10 +85,12 @@ public:
                                                          const std::optional<Folder>& folder,
                                                          const std::optional<FolderSection>& period);
 
-    /// Adds a captured or imported image: inserts its row, links it to the selected plain folder, writes
-    /// its thumbnail, for a capture renames the file after the default name, and reloads the list on the
-    /// thread pool (`whenListed` tells when the list holds it). A text still being recognised is stored by
-    /// `setRecognizedText` when it comes.
+    /// Adds a captured (or imported) image without holding up this thread: its row is inserted on the writer
+    /// thread of `addImportedScreenshots`, at once, linked to the plain folder selected now and given its
+    /// thumbnail (`thumbnailWritten`); a capture's file is then renamed after the default name, and the list
+    /// reloaded (`whenListed` waits for the row to be written and listed). A row that could not be kept is told
+    /// to the user by the store; its image stays listed for the next open. A text still being recognised is
+    /// written by the writer thread when it comes.
     void addScreenshot(const CapturedScreenshotInfo& info, bool wasImported);
 
     /// Adds imported images without holding up this thread: their rows are inserted on a writer thread of the
@@ -181,7 +183,6 @@ private:
     /// Lets go of the records edited before the load of `ticket` started: its rows hold their values.
     void releaseEdited(quint64 ticket);
     void recordMade(const ScreenshotPtr& record);
-    void writeThumbnail(qint64 id, const QByteArray& data);
     /// A held record's write was kept: its row takes the place of the listed one.
     void takeStoredRow(const ScreenshotRow& row);
     ScreenshotsDB& store() const;
@@ -230,6 +231,9 @@ private:
     std::vector<ImportWrite> importsWaiting_;
     std::vector<std::pair<qint64, QString>> textsWaiting_;
     bool writingImports_ = false;
+    /// Captures handed to the writer and not yet written, and the calls of `whenListed` waiting for them.
+    int capturesWriting_ = 0;
+    std::vector<std::function<void()>> waitingForCaptures_;
     /// When the last batch was handed to the writer; a timer starts the next once it is due.
     QElapsedTimer lastImportBatch_;
     QTimer* importTimer_ = nullptr;

@@ -4,6 +4,7 @@
 #include "tests/lumetrove/library/LibraryTest.h"
 
 #include <QDirIterator>
+#include <QSignalSpy>
 #include <fcntl.h>
 #include <random>
 #include <set>
@@ -24,7 +25,8 @@ protected:
         auto store = std::make_shared<ScreenshotsDB>();
         store->openDatabase(databasePath());
         ScreenshotsListManager manager(store);
-        manager.setScreenshots(manager.loadScreenshots()); // this child runs no event loop
+        manager.setScreenshots(manager.loadScreenshots()); // this child runs no event loop but for captures
+        QSignalSpy thumbnails(&manager, &ScreenshotsListManager::thumbnailWritten);
         const char done = 1;
         (void)!write(progress, &done, 1);
         std::mt19937 random(seed);
@@ -33,6 +35,7 @@ protected:
             const int size = static_cast<int>(manager.screenshots().size());
             const int choice = static_cast<int>(random() % 4);
             if (size < 3 || choice < 2) {
+                const qsizetype thumbnailsBefore = thumbnails.count();
                 const QString file = QString("%1/New Screenshot %2-%3.png").arg(directory).arg(seed).arg(step);
                 QFile image(file);
                 image.open(QIODevice::WriteOnly);
@@ -40,8 +43,10 @@ protected:
                 image.close();
                 manager.addScreenshot(CapturedScreenshotInfo{QFileInfo(file).fileName(),
                                                              QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded),
-                                                             "some words", std::nullopt, std::nullopt},
+                                                             "some words", QByteArray("thumbnail"), std::nullopt},
                                       false);
+                // Written (and renamed) by the manager's writer thread, told on this one with its thumbnail.
+                (void)testing::processEventsUntil([&] { return thumbnails.count() > thumbnailsBefore; });
                 manager.setScreenshots(manager.loadScreenshots());
             } else if (choice == 2) {
                 manager.screenshots()[random() % size]->setName(QString("Name %1").arg(random() % 5));

@@ -368,9 +368,9 @@ TEST_F(ScreenshotsListManagerTest, AGrabNamedBeforeItsInsertIsInsertedOnceAndNev
     });
     QSignalSpy thumbnails(&manager, &ScreenshotsListManager::thumbnailWritten);
     manager.addScreenshot(info, false);
+    testing::waitForList(manager);
     store->db()->setTrace(nullptr);
     EXPECT_EQ(writes.size(), 1u) << "one insert, no rename and no second save: " << ::testing::PrintToString(writes);
-    testing::waitForList(manager);
     ASSERT_EQ(manager.screenshots().size(), 1);
     EXPECT_EQ(manager.screenshots().row(0).name, name);
     EXPECT_EQ(manager.screenshots().row(0).createdAt, createdAt);
