@@ -196,6 +196,9 @@ bool AppDelegate::windowShouldClose(QWidget* window)
     }
     if (trayAvailable()) {
         window->hide();
+        if (releaseRows_) {
+            releaseRows_();
+        }
     } else {
         window->showMinimized();
     }

@@ -71,6 +71,9 @@ public:
     /// Empties caches that the program refills when the window is shown again; run on the thread pool each time
     /// the window has closed to the tray, before the freed memory goes back to the system.
     void setCachesRelease(std::function<void()> release) { releaseCaches_ = std::move(release); }
+    /// Lets go of the rows the main window's list holds; run on this thread each time the user closes the
+    /// window to the tray (not when a capture hides it for a moment), before the caches are released.
+    void setRowsRelease(std::function<void()> release) { releaseRows_ = std::move(release); }
 
     QSystemTrayIcon* statusBarItem() const { return statusBarItem_; }
     QMenu* menu() const { return menu_; }
@@ -102,6 +105,7 @@ private:
     QMenu* menu_ = nullptr;
     std::function<bool()> permissionCheck_ = [] { return true; };
     std::function<void()> releaseCaches_;
+    std::function<void()> releaseRows_;
 };
 
 /// The first top-level window titled exactly "Screenshots"; null when there is none.

@@ -838,6 +838,8 @@ void ContentView::presentAlert()
 void ContentView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    // Rows let go of while the window was closed to the tray are read again, newest first.
+    screenshotsListManager_->reacquireRows();
     // The key check belongs to the window's first appearance in a launch: a capture hides and shows the window
     // again, and so does "View Screenshots". Files handed over later arrive through the handler's change.
     if (!appeared_) {

@@ -138,6 +138,12 @@ bool LumetroveApp::start()
             }
         }
     });
+    // Closed to the tray, the list's rows go too; the window reads them again when it is shown.
+    appDelegate_->setRowsRelease([this] {
+        if (contentView_ != nullptr) {
+            contentView_->screenshotsListManager().releaseRows();
+        }
+    });
     settingsopener::setApplicationDelegate(appDelegate_);
     settingsopener::registerSettingsScene([this] { showSettingsWindow(); });
     // The tray icon first, sent to the desktop at once: it is there while the main window and its list load.

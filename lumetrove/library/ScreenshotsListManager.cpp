@@ -314,8 +314,48 @@ void ScreenshotsListManager::releaseEdited(quint64 ticket)
     }
 }
 
+void ScreenshotsListManager::releaseRows()
+{
+    if (rowsReleased_) {
+        return;
+    }
+    rowsReleased_ = true;
+    // The ticket stands for the read that comes with `reacquireRows`: the calls waiting for a list wait for it,
+    // and a load under way is dropped (one not begun skips its work), since its list holds the rows.
+    releasedTicket_ = ++lastTicket_;
+    latestTicket_->store(releasedTicket_, std::memory_order_release);
+    reloadedFilters_.reset();
+    // A load under way keeps the cache it reads until it ends.
+    cache_ = std::make_shared<RowCache>();
+    ++snippetsGeneration_;
+    snippets_ = {};
+    snippetsAsked_ = {};
+    listLoaded_ = false;
+    screenshots_ = ScreenshotList();
+    ScreenshotListChange change;
+    change.sameIds = change.sameRecords = false;
+    emit screenshotsChanged(screenshots_, change);
+}
+
+void ScreenshotsListManager::reacquireRows()
+{
+    if (!rowsReleased_) {
+        return;
+    }
+    rowsReleased_ = false;
+    startReload(Subject::none); // a first list again: its newest rows come first
+}
+
 void ScreenshotsListManager::startReload(Subject subject)
 {
+    if (rowsReleased_) {
+        // Read when the list is shown again; its subject is sent once that list is in place.
+        ++lastTicket_;
+        if (subject != Subject::none) {
+            waitingForList_.emplace_back(lastTicket_, [this, subject] { sendSubject(subject); });
+        }
+        return;
+    }
     const quint64 ticket = ++lastTicket_;
     ++reloadsInFlight_;
     // The watcher belongs to the manager: once the manager is gone, no result is delivered. A load gives one
@@ -402,7 +442,7 @@ void ScreenshotsListManager::startReload(Subject subject)
 
 void ScreenshotsListManager::showFirstPage(quint64 ticket, Reloaded& page)
 {
-    if (ticket <= shownTicket_ || ticket <= publishedTicket_) {
+    if (ticket <= shownTicket_ || ticket <= publishedTicket_ || ticket <= releasedTicket_) {
         return;
     }
     shownTicket_ = ticket;
@@ -417,7 +457,7 @@ void ScreenshotsListManager::showFirstPage(quint64 ticket, Reloaded& page)
 void ScreenshotsListManager::finishReload(quint64 ticket, Reloaded& reloaded, Subject subject)
 {
     --reloadsInFlight_;
-    if (reloaded.loaded.superseded) {
+    if (reloaded.loaded.superseded || ticket <= releasedTicket_) {
         // The list of a later reload stands for this one: its subject is sent once that list is in place.
         if (lastTicket_ <= publishedTicket_) {
             sendSubject(subject);

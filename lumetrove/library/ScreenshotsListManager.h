@@ -112,6 +112,15 @@ public:
     /// for rows that had none), so that they read them again.
     void thumbnailsRedrawn() { emit thumbnailsChanged(); }
 
+    /// While no window shows the list (closed to the tray): lets go of its rows, those read for the loads and
+    /// the text starts held, so that the idle program does not grow with the library. The filters stay;
+    /// reloads asked for meanwhile (a capture, a recognised text) wait for `reacquireRows`, and so do the calls
+    /// handed to `whenListed`. Until then the list is empty and not loaded (`listLoaded`).
+    void releaseRows();
+    /// Reads the list again for the filters kept, its newest rows first, as for a first list.
+    void reacquireRows();
+    bool rowsReleased() const { return rowsReleased_; }
+
     /// Calls `done` on this thread once the list is as new as every reload started so far: its result, or
     /// a later one's, has been published (or found to be the list already shown).
     void whenListed(std::function<void()> done);
@@ -227,6 +236,9 @@ private:
     /// The calls waiting for a list at least as new as the reload whose ticket they hold.
     std::vector<std::pair<quint64, std::function<void()>>> waitingForList_;
     bool listLoaded_ = false;
+    bool rowsReleased_ = false;
+    /// The ticket taken when the rows were last let go of: no load started before then is shown.
+    quint64 releasedTicket_ = 0;
     /// The imported rows and texts waiting for the writer, which writes one batch at a time.
     std::vector<ImportWrite> importsWaiting_;
     std::vector<std::pair<qint64, QString>> textsWaiting_;

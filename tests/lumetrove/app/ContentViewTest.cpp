@@ -385,6 +385,69 @@ TEST_F(ContentViewTest, ASelectedOlderRowStaysSelectedAndShownWhileImportedFiles
     EXPECT_GE(published.size(), 20); // each text was published
 }
 
+TEST_F(ContentViewTest, ClosedToTheTrayTheListHoldsNoRowsAndOpenedShowsItAgainWithWhatWasCapturedMeanwhile)
+{
+    makeView();
+    ScreenshotsListManager& manager = view->screenshotsListManager();
+    auto* list = view->findChild<ScreenshotListView*>();
+    ASSERT_NE(list, nullptr);
+    view->handleCaptureResult(
+        QList<CapturedScreenshotInfo>{capturedImage("alpha"), capturedImage("beta"), capturedImage("gamma")},
+        CaptureResult::success, false);
+    ASSERT_TRUE(listSettled(3));
+    const auto listedIds = [&] {
+        std::vector<qint64> ids;
+        for (qsizetype row = 0; row < manager.screenshots().size(); ++row) {
+            ids.push_back(manager.screenshots().row(row).id);
+        }
+        return ids;
+    };
+    const auto closeToTray = [&] {
+        view->hide();
+        manager.releaseRows();
+        EXPECT_TRUE(manager.screenshots().isEmpty());
+        EXPECT_FALSE(manager.listLoaded());
+        EXPECT_EQ(list->listModel().rowCount(), 0);
+        EXPECT_EQ(view->selectedScreenshot(), nullptr);
+    };
+
+    // The search the user kept is the list read again.
+    view->setSearchText("beta");
+    ASSERT_TRUE(listSettled(1));
+    const std::vector<qint64> searched = listedIds();
+    closeToTray();
+    view->show();
+    ASSERT_TRUE(processEventsUntil([&] { return manager.listLoaded() && listedIds() == searched; }));
+    EXPECT_EQ(view->searchText(), "beta");
+    ASSERT_NE(view->selectedScreenshot(), nullptr);
+    EXPECT_EQ(view->selectedScreenshot()->id(), searched.front());
+
+    // A capture whose list was still being read when the window closed, and one made while it is closed: both
+    // are stored, neither is read into the closed window, and both are listed once it opens.
+    view->setSearchText("");
+    ASSERT_TRUE(listSettled(3));
+    view->handleCaptureResult(QList<CapturedScreenshotInfo>{capturedImage("delta")}, CaptureResult::success, false);
+    closeToTray();
+    view->handleCaptureResult(QList<CapturedScreenshotInfo>{capturedImage("epsilon")}, CaptureResult::success, false);
+    processEventsUntil([] { return false; }, 200);
+    EXPECT_TRUE(manager.screenshots().isEmpty());
+    EXPECT_EQ(list->listModel().rowCount(), 0);
+    EXPECT_EQ(store->countScreenshots().value(), 5);
+
+    view->show();
+    ASSERT_TRUE(listSettled(5));
+    std::vector<qint64> stored;
+    for (const ScreenshotRow& row :
+         ScreenshotsListManager::loadScreenshotRows(*store, std::nullopt, std::nullopt, std::nullopt)) {
+        stored.push_back(row.id);
+    }
+    EXPECT_EQ(listedIds(), stored);
+    EXPECT_EQ(list->listModel().rowCount(), 5);
+    ASSERT_NE(view->selectedScreenshot(), nullptr);
+    EXPECT_EQ(view->selectedScreenshot()->id(), stored.front()) << "the newest capture is selected, as ever";
+    EXPECT_EQ(view->screenshotsSelectionIndex(), 0);
+}
+
 TEST_F(ContentViewTest, FilesHandedOverBeforeAndAfterTheWindowAppearsAreImported)
 {
     const QList<QUrl> early{QUrl::fromLocalFile("/tmp/early.png")};
