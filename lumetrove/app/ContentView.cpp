@@ -425,11 +425,13 @@ bool ContentView::addCapturedScreenshots(const CaptureService::Infos& infos, boo
         if (!self) {
             return;
         }
+        const auto& screenshots = self->screenshotsListManager_->screenshots();
         const ScreenshotPtr chosen = self->selectedScreenshot();
-        if (chosen && chosen->id() != shownId) {
+        const bool chosenByUser =
+            chosen && chosen->id() != shownId && (screenshots.isEmpty() || chosen->id() != screenshots.first()->id());
+        if (chosenByUser) {
             return;
         }
-        const auto& screenshots = self->screenshotsListManager_->screenshots();
         if (!screenshots.isEmpty()) {
             self->setSelection(screenshots.first(), 0);
             if (!wasImported) {

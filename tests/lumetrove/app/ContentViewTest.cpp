@@ -10,6 +10,7 @@
 #include "lumetrove/browser/ScreenshotListModel.h"
 #include "lumetrove/browser/ScreenshotListView.h"
 #include "lumetrove/browser/ScreenshotRowDelegate.h"
+#include "lumetrove/detail/ScreenshotDetailView.h"
 #include "lumetrove/library/FoldersListManager.h"
 #include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
@@ -216,6 +217,14 @@ TEST_F(ContentViewTest, ACaptureResetsSearchAndSectionAndSelectsTheNewScreenshot
     ASSERT_NE(view->selectedScreenshot(), nullptr);
     EXPECT_EQ(view->screenshotsSelectionIndex(), 0);
     EXPECT_EQ(view->selectedScreenshot()->id(), view->screenshotsListManager().screenshots().first()->id());
+    // Marked for AI, the new screenshot's analysis starts as soon as the pane shows it.
+    const qint64 captured = view->selectedScreenshot()->id();
+    EXPECT_TRUE(processEventsUntil([&] {
+        const ScreenshotDetailView* detail = view->detailView();
+        const ScreenshotPtr& started =
+            detail ? detail->controller()->screenshotSelectedWhenAIProcessStarted() : ScreenshotPtr();
+        return started && started->id() == captured;
+    }));
     UserDefaults::remove(UserDefaults::openAIAPIKey);
 }
 
