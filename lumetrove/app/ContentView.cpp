@@ -402,6 +402,7 @@ bool ContentView::addCapturedScreenshots(const CaptureService::Infos& infos, boo
             screenshotsListManager_->discardCapturedImage(info);
         }
     };
+    const auto kept = std::make_shared<std::vector<qint64>>();
     for (const CapturedScreenshotInfo& info : *infos) {
         const AssistantTask task = info.windowDetails && info.windowDetails->aiAssistantTask
                                        ? assistantTaskForText(*info.windowDetails->aiAssistantTask)
@@ -415,30 +416,39 @@ bool ContentView::addCapturedScreenshots(const CaptureService::Infos& infos, boo
             discardAll();
             return false;
         }
-        screenshotsListManager_->addScreenshot(info, wasImported);
+        screenshotsListManager_->addScreenshot(info, wasImported, [kept](qint64 id) { kept->push_back(id); });
     }
-    // The list is made on the thread pool: the newest screenshot is selected once it is there, unless the user
-    // chose another row while it was being made.
+    // The rows are written and the list made off this thread: the newest screenshot is selected once it is
+    // there, unless the user chose another row meanwhile. Only a row just stored is given to the assistant: when
+    // the library refused the capture, the newest row is an older screenshot.
     const ScreenshotPtr shown = selectedScreenshot();
     const std::optional<qint64> shownId = shown ? std::optional(shown->id()) : std::nullopt;
-    screenshotsListManager_->whenListed([self = QPointer<ContentView>(this), wasImported, shouldAIProcess, shownId] {
-        if (!self) {
-            return;
-        }
-        const auto& screenshots = self->screenshotsListManager_->screenshots();
-        const ScreenshotPtr chosen = self->selectedScreenshot();
-        const bool chosenByUser =
-            chosen && chosen->id() != shownId && (screenshots.isEmpty() || chosen->id() != screenshots.first()->id());
-        if (chosenByUser) {
-            return;
-        }
-        if (!screenshots.isEmpty()) {
-            self->setSelection(screenshots.first(), 0);
-            if (!wasImported) {
-                self->selectedScreenshot()->setWaitingForAIProcess(shouldAIProcess);
+    screenshotsListManager_->whenListed(
+        [self = QPointer<ContentView>(this), wasImported, shouldAIProcess, shownId, kept] {
+            if (!self) {
+                return;
             }
-        }
-    });
+            const auto& screenshots = self->screenshotsListManager_->screenshots();
+            if (screenshots.isEmpty()) {
+                return;
+            }
+            const ScreenshotPtr newest = screenshots.first();
+            const ScreenshotPtr chosen = self->selectedScreenshot();
+            if (chosen && chosen->id() != shownId && chosen->id() != newest->id()) {
+                return;
+            }
+            // Marked before it is selected, so that the detail pane starts the analysis as it shows it; a pane
+            // that already shows it (the list selected it as it was published) is asked to start it here.
+            const bool stored = !wasImported && std::ranges::find(*kept, screenshots.row(0).id) != kept->end();
+            if (stored) {
+                newest->setWaitingForAIProcess(shouldAIProcess);
+            }
+            self->setSelection(newest, 0);
+            ScreenshotDetailView* detail = self->detailView();
+            if (stored && newest->waitingForAIProcess() && detail && detail->screenshot() == newest) {
+                detail->startAIProcessing();
+            }
+        });
     return true;
 }
 

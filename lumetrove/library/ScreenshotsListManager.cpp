@@ -610,6 +610,8 @@ struct ScreenshotsListManager::ImportWrite {
     bool captured = false;
     /// A capture saved under a name of its own: its file is renamed after the default name once stored.
     bool renamed = false;
+    /// Told the id of a capture's row once it is stored.
+    std::function<void(qint64)> kept{};
 };
 
 namespace {
@@ -651,7 +653,8 @@ void ScreenshotsListManager::addImportedScreenshots(const QList<CapturedScreensh
     writeImports();
 }
 
-void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, bool wasImported)
+void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, bool wasImported,
+                                           std::function<void(qint64)> kept)
 {
     std::optional<QString> appName;
     std::optional<qint64> ownerPid;
@@ -681,7 +684,8 @@ void ScreenshotsListManager::addScreenshot(const CapturedScreenshotInfo& info, b
                     .text = info.pendingRecognizedText,
                     .ownerPid = ownerPid,
                     .captured = true,
-                    .renamed = !wasImported && !named});
+                    .renamed = !wasImported && !named,
+                    .kept = std::move(kept)});
     ++capturesWriting_;
     writeImports();
 }
@@ -778,6 +782,9 @@ void ScreenshotsListManager::writeImports()
             ++captures;
             if (written.ids[i] && batch[i].thumbnail) {
                 emit thumbnailWritten(*written.ids[i]);
+            }
+            if (written.ids[i] && batch[i].kept) {
+                batch[i].kept(*written.ids[i]);
             }
         }
         if (imported) {

@@ -90,8 +90,10 @@ public:
     /// thumbnail (`thumbnailWritten`); a capture's file is then renamed after the default name, and the list
     /// reloaded (`whenListed` waits for the row to be written and listed). A row that could not be kept is told
     /// to the user by the store; its image stays listed for the next open. A text still being recognised is
-    /// written by the writer thread when it comes.
-    void addScreenshot(const CapturedScreenshotInfo& info, bool wasImported);
+    /// written by the writer thread when it comes. `kept` is called on this thread with the new row's id once it
+    /// is stored, before `whenListed` tells that it is listed; never for a row that could not be kept.
+    void addScreenshot(const CapturedScreenshotInfo& info, bool wasImported,
+                       std::function<void(qint64)> kept = nullptr);
 
     /// Adds imported images without holding up this thread: their rows are inserted on a writer thread of the
     /// manager's, as many as are waiting in one transaction, each linked to the plain folder selected now and

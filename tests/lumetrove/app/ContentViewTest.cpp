@@ -283,14 +283,19 @@ TEST_F(ContentViewTest, ADamagedLibraryIsToldInTheWindowOnceItAppears)
 
 TEST_F(ContentViewTest, ACaptureTheLibraryRefusesIsToldInALineTheUserDismisses)
 {
+    const qint64 older = addScreenshot(*store, QStringLiteral("older"));
     makeView();
+    ASSERT_TRUE(listSettled(1));
     const QString problems = QStringLiteral("Library problems");
     EXPECT_FALSE(testing::findControlNamed(view.get(), problems)) << "hidden while it has nothing to tell";
 
     store->db()->executeScript("PRAGMA query_only = 1;");
     ::testing::internal::CaptureStdout();
     view->handleCaptureResult(QList<CapturedScreenshotInfo>{capturedImage("first"), capturedImage("second")},
-                              CaptureResult::success, false);
+                              CaptureResult::success, true);
+    bool listed = false;
+    view->screenshotsListManager().whenListed([&] { listed = true; });
+    ASSERT_TRUE(processEventsUntil([&] { return listed; }));
     ::testing::internal::GetCapturedStdout();
     ProblemBar* bar = nullptr;
     ASSERT_TRUE(
@@ -299,7 +304,10 @@ TEST_F(ContentViewTest, ACaptureTheLibraryRefusesIsToldInALineTheUserDismisses)
     ASSERT_EQ(bar->messages().size(), 1);
     EXPECT_TRUE(bar->messages().front().startsWith("The screenshot could not be added to the library: "));
     EXPECT_TRUE(bar->messages().front().contains("readonly database"));
-    EXPECT_TRUE(view->screenshotsListManager().screenshots().isEmpty());
+    ASSERT_EQ(view->screenshotsListManager().screenshots().ids(), std::vector<qint64>{older});
+    // The newest row is the older screenshot, not the capture: the assistant is not set on it.
+    ASSERT_TRUE(view->selectedScreenshot());
+    EXPECT_FALSE(view->selectedScreenshot()->waitingForAIProcess());
 
     for (int index = 0; index < 5; ++index) {
         reportLibraryProblem(QString("problem %1").arg(index));
