@@ -59,23 +59,45 @@ inline QList<QPointer<QWidget>> overlayWindows(const lumetrove::ScreenshotCaptur
     return overlays ? overlays->windows() : QList<QPointer<QWidget>>();
 }
 
+/// Times one trigger -> an exposed overlay on every screen, then cancels the capture; false (the state told) when
+/// the overlays did not come up.
+inline bool timeOverlaysShown(benchmark::State& state, lumetrove::ScreenshotCapture& capture)
+{
+    QElapsedTimer timer;
+    timer.start();
+    capture.startAreaCapture(
+        false, [](const auto&, lumetrove::CaptureResult) { return lumetrove::CaptureFollowUp::showMainWindow; });
+    if (!processEventsUntil([&] { return allExposed(overlayWindows(capture)); })) {
+        state.SkipWithError("the overlays did not come up");
+        return false;
+    }
+    state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+    capture.endCapture(lumetrove::CaptureResult::cancelled);
+    processEventsUntil([] { return false; }, 100);
+    return true;
+}
+
+/// Starts an area capture whose screenshots are added to `library`.
+inline void startCaptureInto(lumetrove::ScreenshotCapture& capture, lumetrove::ScreenshotsListManager& library)
+{
+    capture.startAreaCapture(false, [&library](const auto& results, lumetrove::CaptureResult) {
+        for (const lumetrove::CapturedScreenshotInfo& info :
+             results.value_or(QList<lumetrove::CapturedScreenshotInfo>{})) {
+            library.addScreenshot(info, false);
+        }
+        return lumetrove::CaptureFollowUp::showMainWindow;
+    });
+}
+
 /// Trigger -> an exposed overlay on every screen.
 inline void measureOverlaysShown(benchmark::State& state)
 {
     lumetrove::ScreenshotCapture& capture = lumetrove::ScreenshotCapture::shared();
     lumetrove::ScreenCaptureOverlays::installIn(capture);
     for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        capture.startAreaCapture(
-            false, [](const auto&, lumetrove::CaptureResult) { return lumetrove::CaptureFollowUp::showMainWindow; });
-        if (!processEventsUntil([&] { return allExposed(overlayWindows(capture)); })) {
-            state.SkipWithError("the overlays did not come up");
+        if (!timeOverlaysShown(state, capture)) {
             return;
         }
-        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-        capture.endCapture(lumetrove::CaptureResult::cancelled);
-        processEventsUntil([] { return false; }, 100);
     }
 }
 
@@ -141,17 +163,9 @@ inline void measureOverlaysShownWindowOpen(benchmark::State& state)
         }
         // Painted, placed and settled, as a window the user works in.
         processEventsUntil([] { return false; }, 200);
-        QElapsedTimer timer;
-        timer.start();
-        capture.startAreaCapture(
-            false, [](const auto&, lumetrove::CaptureResult) { return lumetrove::CaptureFollowUp::showMainWindow; });
-        if (!processEventsUntil([&] { return allExposed(overlayWindows(capture)); })) {
-            state.SkipWithError("the overlays did not come up");
+        if (!timeOverlaysShown(state, capture)) {
             break;
         }
-        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-        capture.endCapture(lumetrove::CaptureResult::cancelled);
-        processEventsUntil([] { return false; }, 100);
     }
     capture.setMainWindow(nullptr);
 }
@@ -238,13 +252,7 @@ inline void measureReleaseToRow(benchmark::State& state, const ReleaseToRowRun& 
     const PngWatch files(*lumetrove::screenshotsDirectory());
     for (auto _ : state) {
         const qsizetype before = library.screenshots().size();
-        capture.startAreaCapture(false, [&](const auto& results, lumetrove::CaptureResult) {
-            for (const lumetrove::CapturedScreenshotInfo& info :
-                 results.value_or(QList<lumetrove::CapturedScreenshotInfo>{})) {
-                library.addScreenshot(info, false);
-            }
-            return lumetrove::CaptureFollowUp::showMainWindow;
-        });
+        startCaptureInto(capture, library);
         if (!processEventsUntil([&] {
                 return allExposed(overlayWindows(capture)) && (!run.overlaysReady || run.overlaysReady(capture));
             })) {

@@ -137,13 +137,7 @@ void MemoryAfterCaptures(benchmark::State& state, bool afterCaptures)
         timer.start();
         for (int i = 0; afterCaptures && i < captures; ++i) {
             const qsizetype before = library.screenshots().size();
-            capture.startAreaCapture(false, [&](const auto& results, lumetrove::CaptureResult) {
-                for (const lumetrove::CapturedScreenshotInfo& info :
-                     results.value_or(QList<lumetrove::CapturedScreenshotInfo>{})) {
-                    library.addScreenshot(info, false);
-                }
-                return lumetrove::CaptureFollowUp::showMainWindow;
-            });
+            capturebench::startCaptureInto(capture, library);
             const auto* overlays = dynamic_cast<const lumetrove::ScreenCaptureOverlays*>(capture.overlays());
             if (!processEventsUntil([&] { return capturebench::allExposed(overlays->windows()); })) {
                 state.SkipWithError("the overlays did not come up");
