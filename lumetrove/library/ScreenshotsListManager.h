@@ -199,6 +199,19 @@ private:
     ScreenshotsDB& store() const;
     /// Hands the imported rows waiting (those of one folder) to the writer thread, unless it is busy.
     void writeImports();
+    /// Whether the imports waiting go to the writer now: the first batch, a full one, one with a capture or one
+    /// due; otherwise the timer is set to hand them on once due.
+    bool importBatchDue();
+    /// Takes the imports waiting of the next batch: the first of them, and those after of the same folder up to
+    /// a batch's rows.
+    std::vector<ImportWrite> takeImportBatch();
+    /// After a batch was written (`ids`: each row's id, none for a row that could not be kept): waits for the
+    /// texts still being recognised, and renames the captures saved under a name of their own.
+    void followWrittenRows(const std::vector<ImportWrite>& batch, const std::vector<std::optional<qint64>>& ids);
+    /// Hands the written texts that were kept to their held records; whether one shows in the list.
+    bool showWrittenTexts(const std::vector<std::pair<qint64, QString>>& texts, const std::vector<bool>& kept);
+    /// Tells the views, the callers and the calls waiting for the captures that the batch was written.
+    void tellBatchWritten(const std::vector<ImportWrite>& batch, const std::vector<std::optional<qint64>>& ids);
     /// Queues the recognised text of an imported row for the writer thread.
     void queueImportedText(qint64 id, const QString& text);
 
