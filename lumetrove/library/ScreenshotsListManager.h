@@ -182,6 +182,13 @@ private:
     static Loaded load(RowCache& cache, const std::shared_ptr<ScreenshotsDB>& store, const Filters& filters,
                        const std::function<void(Loaded)>& firstPage = {});
     void startReload(Subject subject);
+    /// The list of a reload for `filters` and how it differs from `shown`, the list shown when the reload
+    /// started, on the calling thread (the pool). With `showFirstPart`, a load that reads many rows hands it the
+    /// first part of its list while it reads on, unless `shown` begins with those rows; the whole list is then
+    /// told against that part.
+    static Reloaded loadReloaded(RowCache& cache, const std::shared_ptr<ScreenshotsDB>& store, const Filters& filters,
+                                 ScreenshotList shown, const std::shared_ptr<ScreenshotRecords>& records,
+                                 const std::function<void(Reloaded)>& showFirstPart);
     /// Shows the first part of the load of `ticket` unless a list as new is shown.
     void showFirstPage(quint64 ticket, Reloaded& page);
     void finishReload(quint64 ticket, Reloaded& reloaded, Subject subject);
