@@ -139,6 +139,7 @@ private:
 int runProgram(int argc, char** argv, AfterPaint after)
 {
     lumetrove::returnLargeBlocksWhenFreed();
+    lumetrove::useOneHeapForAllThreads();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumetrove"));
     QApplication::setOrganizationName(QStringLiteral("Lumetrove"));
