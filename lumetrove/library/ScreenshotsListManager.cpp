@@ -6,13 +6,16 @@
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/library/ScreenshotsListImports.h"
 #include "lumetrove/platform/Log.h"
+#include "lumetrove/platform/Memory.h"
 
 #include <QFile>
 #include <QFuture>
 #include <QFutureWatcher>
 #include <QMutex>
 #include <QPromise>
+#include <QScopeGuard>
 #include <QThreadPool>
+#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <numeric>
@@ -428,8 +431,14 @@ void ScreenshotsListManager::startReload(Subject subject)
     reloadedFilters_ = std::make_unique<Filters>(filters);
     // The list's rows are values that no thread changes: the pool reads those of the list shown now.
     watcher->setFuture(QtConcurrent::run(
-        QThreadPool::globalInstance(), [cache = cache_, store = store_, filters, latest = latestTicket_, ticket,
-                                        base = screenshots_, records = records_, paged](QPromise<Reloaded>& promise) {
+        QThreadPool::globalInstance(), [cache = cache_, store = store_, filters, latest = latestTicket_, ticket, paged,
+                                        base = screenshots_, records = records_](QPromise<Reloaded>& promise) mutable {
+            // The rows it read and the list it was told against are let go here, before the manager learns that
+            // the load has ended: from then on only its result holds them, and a result dropped is all of them.
+            const auto letGo = qScopeGuard([&] {
+                cache.reset();
+                base = ScreenshotList();
+            });
             // Keystrokes start reloads faster than a large library answers them:
             // one whose turn comes after a later one started would only hold the
             // connection while the list the user wants waits behind it.
@@ -502,6 +511,11 @@ void ScreenshotsListManager::finishReload(quint64 ticket, Reloaded& reloaded, Su
             sendSubject(subject);
         } else if (subject != Subject::none) {
             waitingForList_.emplace_back(lastTicket_, [this, subject] { sendSubject(subject); });
+        }
+        if (rowsReleased_ && reloadsInFlight_ == 0) {
+            // The rows of a load that ended after the list let go of its rows go with its result, once its
+            // watcher (deleted before this runs) is gone: they go back to the system then.
+            QTimer::singleShot(0, this, [] { QThreadPool::globalInstance()->start(&returnFreedMemoryToSystem); });
         }
         return;
     }
