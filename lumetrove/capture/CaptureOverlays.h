@@ -41,7 +41,9 @@ public:
     /// Each open overlay shows its screen's part of `desktop` from now on.
     virtual void showStills(const DesktopImage& desktop) = 0;
     /// Closes every overlay window of the application, also ones left over from an earlier capture.
-    virtual void close() = 0;
+    /// `keyboardTo` (may be null) is the screen where the main window comes back: the keyboard is handed to it
+    /// first where a window mapped elsewhere than on the screen that has the keyboard would come without it.
+    virtual void close(QScreen* keyboardTo) = 0;
     /// Tells the user why the screen cannot be read.
     virtual void showPermissionWindow() = 0;
 };

@@ -536,7 +536,8 @@ void ScreenshotCapture::giveMainWindowBack(const Job& job)
 void ScreenshotCapture::closeShadeWindows()
 {
     if (overlays_) {
-        overlays_->close();
+        // The window hidden for the capture comes back on its own screen, which is to have the keyboard then.
+        overlays_->close(mainWindowUnmappedForCapture && mainWindow_ ? mainWindow_->screen() : nullptr);
     }
 }
 

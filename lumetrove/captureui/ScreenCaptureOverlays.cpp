@@ -8,8 +8,67 @@
 #include <QApplication>
 #include <QCursor>
 #include <QScreen>
+#include <QTimer>
+#include <QWindow>
 
 namespace lumetrove {
+namespace {
+
+/// How long an overlay waits to be given the keyboard it asked for before it goes without.
+constexpr int keyboardHandOverMs = 500;
+
+/// The display server let an overlay wait for the keyboard in vain: it does not give the keyboard on
+/// request, and no overlay waits for it again.
+bool keyboardRequestsDeclined = false;
+
+/// The overlay that is to take the keyboard before the others close, so that the window coming back on
+/// `screen` gets it; none when nothing is to be handed over. A Wayland compositor gives a window it maps the
+/// keyboard only on the output whose window has it, and an overlay elsewhere has it after a drag there; the
+/// keyboard moves only on a request made from the window that has it, with the input it just had.
+OverlayWindow* keyboardHeir(const QList<QPointer<QWidget>>& overlays, QScreen* screen)
+{
+    if (screen == nullptr || keyboardRequestsDeclined ||
+        !QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        return nullptr;
+    }
+    const QWindow* focus = QGuiApplication::focusWindow();
+    OverlayWindow* heir = nullptr;
+    bool ownsKeyboard = false;
+    for (const QPointer<QWidget>& window : overlays) {
+        if (!window) {
+            continue;
+        }
+        ownsKeyboard = ownsKeyboard || window->windowHandle() == focus;
+        if (window->screen() == screen) {
+            heir = qobject_cast<OverlayWindow*>(window.data());
+        }
+    }
+    return ownsKeyboard && heir && heir->windowHandle() != focus ? heir : nullptr;
+}
+
+/// Asks for the keyboard for `overlay`, which closes once it has it, or when it waits in vain. Until then it
+/// shows its screen as it was, without the selection, and takes no input.
+void handKeyboardTo(OverlayWindow& overlay)
+{
+    for (QWidget* child : overlay.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        child->hide();
+    }
+    overlay.setEnabled(false);
+    QWindow* window = overlay.windowHandle();
+    auto* watch = new QObject(&overlay);
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, watch, [&overlay, window](QWindow* focus) {
+        if (focus == window) {
+            overlay.close();
+        }
+    });
+    QTimer::singleShot(keyboardHandOverMs, watch, [&overlay] {
+        keyboardRequestsDeclined = true;
+        overlay.close();
+    });
+    window->requestActivate();
+}
+
+} // namespace
 
 ScreenCaptureOverlays& ScreenCaptureOverlays::installIn(ScreenshotCapture& capture)
 {
@@ -57,11 +116,16 @@ void ScreenCaptureOverlays::showStills(const DesktopImage& desktop)
     }
 }
 
-void ScreenCaptureOverlays::close()
+void ScreenCaptureOverlays::close(QScreen* keyboardTo)
 {
+    // The keyboard is asked for while the overlay that has it is still there to ask.
+    OverlayWindow* heir = keyboardHeir(windows_, keyboardTo);
+    if (heir) {
+        handKeyboardTo(*heir);
+    }
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->property(OverlayWindow::levelProperty).toInt() ==
-            ScreenshotCapture::screenshotWindowOverlayWindowLevel) {
+        if (widget != heir && widget->property(OverlayWindow::levelProperty).toInt() ==
+                                  ScreenshotCapture::screenshotWindowOverlayWindowLevel) {
             widget->close();
         }
     }

@@ -22,7 +22,7 @@ public:
               Handlers handlers) override;
     bool isOpen() const override { return !windows_.isEmpty(); }
     void showStills(const DesktopImage& desktop) override;
-    void close() override;
+    void close(QScreen* keyboardTo) override;
     void showPermissionWindow() override;
 
     /// The overlay windows of the capture under way.

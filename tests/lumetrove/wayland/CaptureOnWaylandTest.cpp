@@ -161,7 +161,11 @@ TEST_F(CaptureOnWaylandTest, TheMainWindowComesBackOnItsOwnOutputAtItsSizeAndEsc
     ASSERT_EQ(before->output, wideOutput);
     ScreenshotCapture::shared().setMainWindow(std::make_shared<WidgetCaptureMainWindow>(&mainWindow));
     const auto forget = qScopeGuard([] { ScreenshotCapture::shared().setMainWindow(nullptr); });
-    // Back where it was, on its own output and at its size, not laid out anew where the keyboard is.
+    // Sway gives a window the keyboard on request only when told to; by default it only marks the window.
+    ASSERT_TRUE(
+        runProgram(QStringLiteral("swaymsg"), {QStringLiteral("focus_on_window_activation"), QStringLiteral("smart")}));
+    // Back where it was, on its own output and at its size, not laid out anew where the keyboard is, and
+    // with the keyboard.
     const auto expectBack = [&] {
         std::optional<SwayView> after;
         EXPECT_TRUE(processEventsUntil(
@@ -172,12 +176,13 @@ TEST_F(CaptureOnWaylandTest, TheMainWindowComesBackOnItsOwnOutputAtItsSizeAndEsc
                         after = view;
                     }
                 }
-                return after && after->output == before->output && after->rect == before->rect &&
+                return after && after->output == before->output && after->rect == before->rect && after->focused &&
                        mainWindow.windowState() == Qt::WindowNoState;
             },
             waylandStepTimeoutMs))
             << "the main window is " << (after ? after->output.toStdString() : std::string("nowhere")) << " "
-            << (after ? QDebug::toString(after->rect).toStdString() : std::string()) << " "
+            << (after ? QDebug::toString(after->rect).toStdString() : std::string())
+            << (after && !after->focused ? " without the keyboard " : " ")
             << QDebug::toString(mainWindow.windowState()).toStdString();
         return after;
     };
