@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+class QObject;
 class QScreen;
 
 namespace lumetrove {
@@ -44,6 +45,9 @@ public:
     /// `keyboardTo` (may be null) is the screen where the main window comes back: the keyboard is handed to it
     /// first where a window mapped elsewhere than on the screen that has the keyboard would come without it.
     virtual void close(QScreen* keyboardTo) = 0;
+    /// Calls `then` (while `context` lives) once no overlay is left waiting for the keyboard that `close`
+    /// handed over; at once when none waits.
+    virtual void afterKeyboardHandOver(QObject* context, std::function<void()> then) = 0;
     /// Tells the user why the screen cannot be read.
     virtual void showPermissionWindow() = 0;
 };
