@@ -94,12 +94,14 @@ void handKeyboardOver(const KeyboardHandOver& handOver)
     quieten(holder);
     quieten(heir);
     QWindow* holderWindow = holder.windowHandle();
-    QWindow* heirWindow = heir.windowHandle();
+    const QPointer<QWindow> heirWindow = heir.windowHandle();
     auto* watch = new QObject(&heir);
     const QPointer<OverlayWindow> asker(&holder);
     const auto ask = [asker, heirWindow] {
         // Qt asks from the window it knows to have the keyboard.
-        heirWindow->requestActivate();
+        if (heirWindow && heirWindow->isVisible()) {
+            heirWindow->requestActivate();
+        }
         if (asker) {
             asker->close();
         }
