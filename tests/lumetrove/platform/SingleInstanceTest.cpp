@@ -159,7 +159,7 @@ TEST(LaunchListenerTest, EachLaunchsBytesArriveWholeAndALeftOverSocketIsReplaced
     const QByteArray small("file:///small.png");
     auto sentLarge = std::async(std::launch::async, [&] { return sendToLaunchListener(path, large, 2000, 2000); });
     auto sentSmall = std::async(std::launch::async, [&] { return sendToLaunchListener(path, small, 2000, 2000); });
-    ASSERT_TRUE(processEventsUntil([&] { return received.size() == 2; }));
+    ASSERT_TRUE(testing::processEventsUntil([&] { return received.size() == 2; }));
     EXPECT_TRUE(sentLarge.get());
     EXPECT_TRUE(sentSmall.get());
     std::sort(received.begin(), received.end(),
