@@ -144,6 +144,12 @@ bool LumetroveApp::start()
     buildMainWindow();
     // Files named on the command line wait in the shared handler until the main window has come up.
     appDelegate_->openURLs(files);
+    // Later launches are heard from now on, each handing its files to the window that takes them at once: the
+    // handler holds one list, and two handed to it before the window came up would lose the first. They wait
+    // for the listener meanwhile.
+    if (instanceLock_ != nullptr) {
+        listenForLaterLaunches();
+    }
     mainWindow_->show();
 
     QTimer::singleShot(0, this, [this] {
@@ -175,7 +181,6 @@ bool LumetroveApp::becomeTheRunningInstance()
         }
         return false;
     }
-    listenForLaterLaunches();
     return true;
 }
 
