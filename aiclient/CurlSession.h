@@ -3,16 +3,16 @@
 #include "aiclient/HttpSession.h"
 
 #include <memory>
-#include <mutex>
 
 namespace aiclient {
 
 /// The libcurl transport. Every task runs on its own worker thread with its own easy handle, so the callbacks
 /// of one task never overlap and a slow callback delays only its own transfer.
 ///
-/// libcurl and the libraries under it are a module of their own, loaded on the session's first task (once for
-/// the process): a program that never sends a request never maps them. When the module cannot be loaded, every
-/// task completes as it is resumed with a `TransportError` of kind `other` that says so.
+/// libcurl and the libraries under it are a module of their own, loaded when the process's first task is
+/// resumed, on a thread of the session (the thread that resumes it never waits for the load): a program that
+/// never sends a request never maps them. When the module cannot be loaded, every task completes with a
+/// `TransportError` of kind `other` that says so.
 ///
 /// The session owns its transfers: destroying it cancels every transfer still running and waits for each to
 /// end, so no callback runs after the destructor returns (except on the thread that destroys it, when a
@@ -37,12 +37,11 @@ public:
     std::shared_ptr<DataTask> streamTask(HttpRequest request, DataReceivedHandler onData,
                                          TaskCompletedHandler onComplete) override;
 
-private:
-    /// The module's session, made on the first task; null when the module could not be loaded.
-    Session* transport();
+    /// The module's session once it is made, and the tasks resumed before then; shared with the tasks.
+    class State;
 
-    std::once_flag made_;
-    std::unique_ptr<Session> transport_;
+private:
+    std::shared_ptr<State> state_;
 };
 
 } // namespace aiclient

@@ -8,13 +8,39 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
-#include <QHostAddress>
 #include <QPointer>
 #include <QStringList>
 #include <QUrl>
+#include <arpa/inet.h>
 
 namespace lumetrove {
 namespace {
+
+/// `text`, an address as a URL's host holds it, in its canonical written form when it is a loopback address
+/// (127.0.0.0/8, ::1, or an IPv4 loopback address mapped into IPv6), the form the transport reads the same way;
+/// none for any other text.
+std::optional<QString> loopbackAddressText(const QString& text)
+{
+    const QByteArray written = text.toLatin1();
+    char canonical[INET6_ADDRSTRLEN] = {};
+    in_addr v4{};
+    if (inet_pton(AF_INET, written.constData(), &v4) == 1) {
+        if ((ntohl(v4.s_addr) >> 24) != 127 || inet_ntop(AF_INET, &v4, canonical, sizeof canonical) == nullptr) {
+            return std::nullopt;
+        }
+        return QString::fromLatin1(canonical);
+    }
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, written.constData(), &v6) == 1) {
+        const bool mappedLoopback = IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127;
+        if ((!IN6_IS_ADDR_LOOPBACK(&v6) && !mappedLoopback) ||
+            inet_ntop(AF_INET6, &v6, canonical, sizeof canonical) == nullptr) {
+            return std::nullopt;
+        }
+        return QString::fromLatin1(canonical);
+    }
+    return std::nullopt;
+}
 
 using Message = aiclient::ChatCompletionMessageParam;
 using Role = Message::Role;
@@ -188,13 +214,11 @@ aiclient::Configuration AIVisionViewModel::configuration(const std::string& apiK
     const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
     const bool plain = local.isValid() && local.userInfo().isEmpty() && !local.hasQuery() && !local.hasFragment() &&
                        (local.path().isEmpty() || local.path() == QLatin1String("/"));
-    // An address is written in its canonical form, the form the transport reads the same way.
-    const QHostAddress address(local.host());
     QString host;
     if (local.host() == QLatin1String("localhost")) {
         host = local.host();
-    } else if (!address.isNull() && address.isLoopback()) {
-        host = address.toString();
+    } else if (const std::optional<QString> loopback = loopbackAddressText(local.host())) {
+        host = *loopback;
     }
     if (!web || !plain || host.isEmpty()) {
         const AIServiceURLRefusedError refused;

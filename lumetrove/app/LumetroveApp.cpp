@@ -30,8 +30,6 @@
 #include <QIcon>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QMainWindow>
 #include <QScreen>
 #include <QStandardPaths>
@@ -129,15 +127,7 @@ bool LumetroveApp::start()
     appDelegate_ = new AppDelegate(this);
     appDelegate_->setPermissionCheck([] { return sharedCaptureService().checkScreenCapturePermission(); });
     // Closed to the tray, the library's page cache (a few megabytes) goes back; the next list reads the file.
-    appDelegate_->setCachesRelease([store = ScreenshotsDB::shared()] {
-        if (const std::shared_ptr<sqlite::Connection>& db = store->db()) {
-            try {
-                db->runStatement("PRAGMA shrink_memory");
-            } catch (const std::exception&) {
-                // Memory kept is no fault: the next close tries again.
-            }
-        }
-    });
+    appDelegate_->setCachesRelease([store = ScreenshotsDB::shared()] { store->releaseCaches(); });
     // Closed to the tray, the list's rows go too; the window reads them again when it is shown.
     appDelegate_->setRowsRelease([this] {
         if (contentView_ != nullptr) {
@@ -154,6 +144,12 @@ bool LumetroveApp::start()
     buildMainWindow();
     // Files named on the command line wait in the shared handler until the main window has come up.
     appDelegate_->openURLs(files);
+    // Later launches are heard from now on, each handing its files to the window that takes them at once: the
+    // handler holds one list, and two handed to it before the window came up would lose the first. They wait
+    // for the listener meanwhile.
+    if (instanceLock_ != nullptr) {
+        listenForLaterLaunches();
+    }
     mainWindow_->show();
 
     QTimer::singleShot(0, this, [this] {
@@ -185,68 +181,28 @@ bool LumetroveApp::becomeTheRunningInstance()
         }
         return false;
     }
-    listenForLaterLaunches();
     return true;
 }
 
 bool LumetroveApp::handOverToRunningInstance(const QList<QUrl>& files)
 {
-    QLocalSocket socket;
-    QDeadlineTimer deadline(listenerWaitMs);
-    for (;;) {
-        socket.connectToServer(instanceSocketPath());
-        if (socket.waitForConnected(handOverTimeoutMs)) {
-            break;
-        }
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QThread::msleep(50);
-    }
-    // The listener must be this user's own instance: the file list goes to nobody else.
-    if (peerUserId(socket.socketDescriptor()) != ::geteuid()) {
-        systemLog(QStringLiteral("The instance socket belongs to another user: no files handed over"));
-        socket.abort();
-        return false;
-    }
-    socket.write(encodeFileList(files));
-    socket.waitForBytesWritten(handOverTimeoutMs);
-    socket.disconnectFromServer();
-    if (socket.state() != QLocalSocket::UnconnectedState) {
-        socket.waitForDisconnected(handOverTimeoutMs);
-    }
-    return true;
+    return sendToLaunchListener(instanceSocketPath(), encodeFileList(files), listenerWaitMs, handOverTimeoutMs);
 }
 
 void LumetroveApp::listenForLaterLaunches()
 {
-    instanceServer_ = new QLocalServer(this);
-    instanceServer_->setSocketOptions(QLocalServer::UserAccessOption);
     // This instance holds the lock, so a socket found there was left behind by one that was killed.
-    QLocalServer::removeServer(instanceSocketPath());
-    if (!instanceServer_->listen(instanceSocketPath())) {
-        systemLog(QStringLiteral("Could not listen for later launches: ") + instanceServer_->errorString());
+    QString error;
+    instanceListener_ = LaunchListener::listen(instanceSocketPath(), this, error);
+    if (instanceListener_ == nullptr) {
+        systemLog(QStringLiteral("Could not listen for later launches: ") + error);
         return;
     }
     // A quitting instance takes no more files: they would be lost with it.
-    connect(qApp, &QCoreApplication::aboutToQuit, instanceServer_, &QLocalServer::close);
-    connect(instanceServer_, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* socket = instanceServer_->nextPendingConnection()) {
-            if (peerUserId(socket->socketDescriptor()) != ::geteuid()) {
-                systemLog(QStringLiteral("Refused a launch of another user"));
-                socket->abort();
-                socket->deleteLater();
-                continue;
-            }
-            auto buffer = std::make_shared<QByteArray>();
-            connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer] { buffer->append(socket->readAll()); });
-            connect(socket, &QLocalSocket::disconnected, this, [this, socket, buffer] {
-                buffer->append(socket->readAll());
-                socket->deleteLater();
-                appDelegate_->openURLs(decodeFileList(*buffer));
-                appDelegate_->showScreenshotsWindow();
-            });
-        }
+    connect(qApp, &QCoreApplication::aboutToQuit, instanceListener_, &LaunchListener::close);
+    connect(instanceListener_, &LaunchListener::received, this, [this](const QByteArray& bytes) {
+        appDelegate_->openURLs(decodeFileList(bytes));
+        appDelegate_->showScreenshotsWindow();
     });
 }
 

@@ -7,7 +7,6 @@
 #include <QUrl>
 #include <memory>
 
-class QLocalServer;
 class QWidget;
 
 namespace lumetrove {
@@ -17,6 +16,7 @@ class ContentView;
 class FirstLaunchChecker;
 class FoldersListManager;
 class InstanceLock;
+class LaunchListener;
 class SettingsViewModel;
 class SoftwareUpdater;
 
@@ -67,7 +67,7 @@ private:
     SettingsViewModel* settingsViewModel_ = nullptr;
     AppDelegate* appDelegate_ = nullptr;
     std::unique_ptr<InstanceLock> instanceLock_;
-    QLocalServer* instanceServer_ = nullptr;
+    LaunchListener* instanceListener_ = nullptr;
     FoldersListManager* foldersListManager_ = nullptr;
     QPointer<QMainWindow> mainWindow_;
     QPointer<ContentView> contentView_;

@@ -50,7 +50,8 @@ SidebarCounts computeSidebarCounts(ScreenshotsDB& store, const QList<Folder>& fo
 
 FolderSidebarModel::FolderSidebarModel(FoldersListManager& folders, ScreenshotsListManager& screenshots,
                                        std::shared_ptr<ScreenshotsDB> store, QObject* parent)
-    : QAbstractListModel(parent), foldersManager_(folders), store_(std::move(store)), folders_(folders.folders())
+    : QAbstractListModel(parent), foldersManager_(folders), screenshotsManager_(screenshots), store_(std::move(store)),
+      folders_(folders.folders())
 {
     connect(&folders, &FoldersListManager::foldersChanged, this, &FolderSidebarModel::foldersChanged);
     connect(&screenshots, &ScreenshotsListManager::screenshotsChanged, this, &FolderSidebarModel::refreshCounts);
@@ -213,7 +214,9 @@ void FolderSidebarModel::foldersChanged(const QList<Folder>& folders)
 
 void FolderSidebarModel::refreshCounts()
 {
-    if (countsScheduled_) {
+    // Closed to the tray, nothing shows the numbers, and counting would fill the library's page cache just given
+    // back; the list read when the window is shown again brings a count with it.
+    if (countsScheduled_ || screenshotsManager_.rowsReleased()) {
         return;
     }
     countsScheduled_ = true;

@@ -79,6 +79,7 @@ private:
     void startCountRun();
 
     FoldersListManager& foldersManager_;
+    ScreenshotsListManager& screenshotsManager_;
     std::shared_ptr<ScreenshotsDB> store_;
     QList<Folder> folders_;
     SidebarCounts counts_;

@@ -157,6 +157,17 @@ void createOwnerOnlyFile(const QString& path)
 
 } // namespace
 
+void ScreenshotsDB::releaseCaches()
+{
+    if (db_) {
+        try {
+            db_->runStatement("PRAGMA shrink_memory");
+        } catch (const std::exception&) {
+            // Memory kept is no fault: the next release tries again.
+        }
+    }
+}
+
 void ScreenshotsDB::openDatabase(const std::optional<QString>& path)
 {
     if (!path) {

@@ -98,6 +98,10 @@ public:
     /// The open connection, or null.
     const std::shared_ptr<sqlite::Connection>& db() const { return db_; }
 
+    /// Gives the connection's page cache back (a few megabytes); the statements after it read the file again.
+    /// Waits for the connection: not on the main thread.
+    void releaseCaches();
+
     /// Mends the library after an operation found it damaged (`damage`, SQLite's description): keeps the
     /// damaged file beside it, rebuilds the library in place from what can still be read and from the images of
     /// the screenshots directory, and tells the user what was kept and what was lost. True when the operation

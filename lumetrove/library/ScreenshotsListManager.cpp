@@ -345,6 +345,7 @@ void ScreenshotsListManager::releaseRows()
     // and a load under way is dropped (one not begun skips its work), since its list holds the rows.
     releasedTicket_ = ++lastTicket_;
     latestTicket_->store(releasedTicket_, std::memory_order_release);
+    releasedAt_->store(releasedTicket_, std::memory_order_release);
     reloadedFilters_.reset();
     // A load under way keeps the cache it reads until it ends.
     cache_ = std::make_shared<RowCache>();
@@ -431,8 +432,9 @@ void ScreenshotsListManager::startReload(Subject subject)
     reloadedFilters_ = std::make_unique<Filters>(filters);
     // The list's rows are values that no thread changes: the pool reads those of the list shown now.
     watcher->setFuture(QtConcurrent::run(
-        QThreadPool::globalInstance(), [cache = cache_, store = store_, filters, latest = latestTicket_, ticket, paged,
-                                        base = screenshots_, records = records_](QPromise<Reloaded>& promise) mutable {
+        QThreadPool::globalInstance(),
+        [cache = cache_, store = store_, filters, latest = latestTicket_, ticket, paged, base = screenshots_,
+         records = records_, released = releasedAt_](QPromise<Reloaded>& promise) mutable {
             // The rows it read and the list it was told against are let go here, before the manager learns that
             // the load has ended: from then on only its result holds them, and a result dropped is all of them.
             const auto letGo = qScopeGuard([&] {
@@ -449,8 +451,15 @@ void ScreenshotsListManager::startReload(Subject subject)
                 return;
             }
             const auto showFirstPart = [&](Reloaded page) { promise.addResult(std::move(page)); };
-            promise.addResult(loadReloaded(*cache, store, filters, base, records,
-                                           paged ? std::function<void(Reloaded)>(showFirstPart) : nullptr));
+            Reloaded reloaded = loadReloaded(*cache, store, filters, base, records,
+                                             paged ? std::function<void(Reloaded)>(showFirstPart) : nullptr);
+            if (ticket <= released->load(std::memory_order_acquire)) {
+                // The list let go of its rows while this load read them, and drops its result: the rows go here,
+                // before the manager hears that the load has ended and gives their memory back.
+                reloaded = Reloaded();
+                reloaded.loaded.superseded = true;
+            }
+            promise.addResult(std::move(reloaded));
         }));
 }
 
@@ -513,9 +522,12 @@ void ScreenshotsListManager::finishReload(quint64 ticket, Reloaded& reloaded, Su
             waitingForList_.emplace_back(lastTicket_, [this, subject] { sendSubject(subject); });
         }
         if (rowsReleased_ && reloadsInFlight_ == 0) {
-            // The rows of a load that ended after the list let go of its rows go with its result, once its
-            // watcher (deleted before this runs) is gone: they go back to the system then.
-            QTimer::singleShot(0, this, [] { QThreadPool::globalInstance()->start(&returnFreedMemoryToSystem); });
+            // The rows of a load that ended after the list let go of its rows are gone by now (the load dropped
+            // them): they go back to the system, with the pages it read.
+            QThreadPool::globalInstance()->start([store = store_] {
+                store->releaseCaches();
+                returnFreedMemoryToSystem();
+            });
         }
         return;
     }

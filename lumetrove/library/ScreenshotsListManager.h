@@ -250,6 +250,8 @@ private:
     /// `lastTicket_` for the loads on the thread pool: a load whose ticket is no longer the latest when its
     /// turn comes skips its work.
     std::shared_ptr<std::atomic<quint64>> latestTicket_ = std::make_shared<std::atomic<quint64>>(0);
+    /// `releasedTicket_`, for the loads: one that ends at or below it drops its rows itself.
+    std::shared_ptr<std::atomic<quint64>> releasedAt_ = std::make_shared<std::atomic<quint64>>(0);
     /// The ticket of the last whole list published.
     quint64 publishedTicket_ = 0;
     /// The ticket of the list shown, whole or the first part of one: no older list replaces it.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -44,5 +46,33 @@ private:
 /// The user id of the process at the other end of the connected local socket `socketDescriptor`; none when
 /// the system does not tell.
 std::optional<uid_t> peerUserId(qintptr socketDescriptor);
+
+/// Where the running instance hears of later launches: a local socket of this user's only, made anew at a path;
+/// each connection's bytes come as `received` once its sender has closed it. Connections of other users are
+/// refused. Main thread.
+class LaunchListener : public QObject {
+    Q_OBJECT
+
+public:
+    /// Listens at `path`, replacing a socket left there; none, with `error` saying why, when it cannot.
+    static LaunchListener* listen(const QString& path, QObject* parent, QString& error);
+    ~LaunchListener() override;
+
+    /// Takes no more connections; those already taken still deliver.
+    void close();
+
+signals:
+    void received(const QByteArray& bytes);
+
+private:
+    LaunchListener(int fd, QObject* parent);
+    void acceptConnections();
+
+    int fd_;
+};
+
+/// Hands `bytes` to the listener of this user at `path`, waiting up to `waitMs` for one to come up, each step
+/// bounded by `stepMs`; false when none took them.
+bool sendToLaunchListener(const QString& path, const QByteArray& bytes, int waitMs, int stepMs);
 
 } // namespace lumetrove

@@ -183,19 +183,23 @@ TEST(CurlSession, DestroyingTheSessionCancelsItsTransfersAndWaitsForThem)
     EXPECT_EQ(errorOf<TransportError>(late.get_future().get().error).kind(), TransportError::Kind::cancelled);
 }
 
-TEST(CurlSessionDeathTest, MapsLibcurlOnlyOnceItMakesATask)
+TEST(CurlSessionDeathTest, MapsLibcurlOnlyOnceATaskIsResumed)
 {
     // In a process of its own: another test of this one may have loaded the transport already.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            const bool atStart = mapsLibcurl();
             CurlSession session;
-            const bool withSession = mapsLibcurl();
             HttpRequest request;
             request.url = "http://127.0.0.1:9/";
-            const auto task = session.dataTask(request, [](auto&&...) {});
-            std::_Exit(!atStart && !withSession && mapsLibcurl() ? 0 : 1);
+            std::promise<std::exception_ptr> answered;
+            const auto task = session.dataTask(
+                request, [&answered](auto&&, auto&&, std::exception_ptr error) { answered.set_value(error); });
+            const bool beforeResuming = mapsLibcurl();
+            task->resume();
+            const std::exception_ptr error = answered.get_future().get();
+            const bool refused = errorOf<TransportError>(error).kind() == TransportError::Kind::cannotConnect;
+            std::_Exit(!beforeResuming && refused && mapsLibcurl() ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
 }

@@ -6,6 +6,7 @@
 #include "lumetrove/app/LumetroveApp.h"
 #include "lumetrove/app/ProblemBar.h"
 #include "lumetrove/app/URLHandler.h"
+#include "lumetrove/browser/FolderSidebarModel.h"
 #include "lumetrove/browser/LibrarySelection.h"
 #include "lumetrove/browser/ScreenshotListModel.h"
 #include "lumetrove/browser/ScreenshotListView.h"
@@ -463,6 +464,11 @@ TEST_F(ContentViewTest, ClosedToTheTrayTheListHoldsNoRowsAndOpenedShowsItAgainWi
     ASSERT_NE(view->selectedScreenshot(), nullptr);
     EXPECT_EQ(view->selectedScreenshot()->id(), stored.front()) << "the newest capture is selected, as ever";
     EXPECT_EQ(view->screenshotsSelectionIndex(), 0);
+    // The sidebar, which counts nothing while the window is closed, counts what was captured meanwhile.
+    auto* sidebar = view->findChild<FolderSidebarModel*>();
+    ASSERT_NE(sidebar, nullptr);
+    ASSERT_TRUE(processEventsUntil([&] { return !sidebar->countsPending(); }));
+    EXPECT_EQ(sidebar->counts().total, 5);
 }
 
 TEST_F(ContentViewTest, FilesHandedOverBeforeAndAfterTheWindowAppearsAreImported)

@@ -1,8 +1,11 @@
 #include "lumetrove/platform/SingleInstance.h"
 
+#include "tests/lumetrove/Sandbox.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <future>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -124,6 +127,50 @@ TEST(PeerUserIdTest, AConnectedSocketTellsItsPeersUser)
     ::close(pair[0]);
     ::close(pair[1]);
     EXPECT_EQ(peerUserId(-1), std::nullopt);
+}
+
+TEST(LaunchListenerTest, EachLaunchsBytesArriveWholeAndALeftOverSocketIsReplaced)
+{
+    QTemporaryDir directory;
+    ASSERT_TRUE(directory.isValid());
+    const QString path = directory.filePath(QStringLiteral("instance"));
+    // What a killed instance leaves behind: a socket file nobody listens on.
+    {
+        QString error;
+        std::unique_ptr<LaunchListener> killed(LaunchListener::listen(path, nullptr, error));
+        ASSERT_NE(killed, nullptr) << error.toStdString();
+    }
+    ASSERT_TRUE(QFile::exists(path));
+    QString error;
+    std::unique_ptr<LaunchListener> listener(LaunchListener::listen(path, nullptr, error));
+    ASSERT_NE(listener, nullptr) << error.toStdString();
+    struct stat status {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0077, 0u) << "only its owner may connect";
+    std::vector<QByteArray> received;
+    QObject::connect(listener.get(), &LaunchListener::received,
+                     [&received](const QByteArray& bytes) { received.push_back(bytes); });
+
+    // Larger than a socket's buffer, so that it comes in many reads; two senders at once.
+    QByteArray large(3 * 1024 * 1024, 'a');
+    for (qsizetype i = 0; i < large.size(); i += 4096) {
+        large[i] = char('a' + (i / 4096) % 26);
+    }
+    const QByteArray small("file:///small.png");
+    auto sentLarge = std::async(std::launch::async, [&] { return sendToLaunchListener(path, large, 2000, 2000); });
+    auto sentSmall = std::async(std::launch::async, [&] { return sendToLaunchListener(path, small, 2000, 2000); });
+    ASSERT_TRUE(testing::processEventsUntil([&] { return received.size() == 2; }));
+    EXPECT_TRUE(sentLarge.get());
+    EXPECT_TRUE(sentSmall.get());
+    std::sort(received.begin(), received.end(),
+              [](const QByteArray& a, const QByteArray& b) { return a.size() < b.size(); });
+    EXPECT_EQ(received[0], small);
+    EXPECT_TRUE(received[1] == large) << "received " << received[1].size() << " of " << large.size() << " bytes";
+
+    // Closed, it takes no more launches, and a sender that finds no listener says so.
+    listener->close();
+    EXPECT_FALSE(sendToLaunchListener(path, small, 200, 200));
+    EXPECT_FALSE(sendToLaunchListener(directory.filePath(QStringLiteral("nobody")), small, 0, 200));
 }
 
 TEST(RelaunchArgumentsTest, ARelaunchKeepsTheOptionsAndDropsTheFiles)
