@@ -256,10 +256,10 @@ QString withFiguresAmongFigures(QString word)
     return word;
 }
 
-/// The text of the word at `word`, each glyph read once. Now and then the engine reads one glyph twice, as both
-/// of the shapes it weighs for it ("eO0ee2210" for "e0ee2210"): two unlike symbols of one shape, a ring or a
-/// bar, whose boxes lie mostly over each other. The wider, which spans the glyph, is kept. Two like symbols
-/// are two glyphs: the boxes of small figures ("2004") overlap as much.
+/// The text of the word at `word`, each ring read once. Now and then the engine reads one ring twice, as both
+/// of the shapes it weighs for it ("eO0ee2210" for "e0ee2210"): a letter O and a zero whose boxes lie mostly
+/// over each other. The wider, which spans the glyph, is kept. The engine's boxes of small glyphs are rough:
+/// two like symbols are two glyphs ("2004"), and so are two unlike bars ("Illustrator", "v11" read "v1l").
 QString wordText(const tesseract::ResultIterator& word)
 {
     struct Symbol {
@@ -267,9 +267,8 @@ QString wordText(const tesseract::ResultIterator& word)
         int left = 0, right = 0;
     };
     const auto alike = [](const QString& a, const QString& b) {
-        static const QString rings = QStringLiteral("O0o"), bars = QStringLiteral("l1I|");
-        return a.size() == 1 && b.size() == 1 && a != b &&
-               ((rings.contains(a[0]) && rings.contains(b[0])) || (bars.contains(a[0]) && bars.contains(b[0])));
+        static const QString rings = QStringLiteral("O0o");
+        return a.size() == 1 && b.size() == 1 && a != b && rings.contains(a[0]) && rings.contains(b[0]);
     };
     std::vector<Symbol> symbols;
     tesseract::ResultIterator symbol(word);
