@@ -227,25 +227,33 @@ struct BlockQueue {
 /// ("0x6DA3", "#57AB0A") or a number ("2O24"). Screen fonts draw a narrow zero that the engine, weighing
 /// letters as they come in words, often takes for an O; words of letters keep theirs. For the same reason a 1
 /// among the letters of a hexadecimal number (a hash, a colour, an address) is read as the letter l or I,
-/// which no such number holds: where a word is made of hexadecimal digits and two figures or more besides,
-/// and of l or I, these are its ones. A word with one figure only may be a word of letters ("cell2").
+/// which no such number holds: where a word is made of hexadecimal digits, a third of them figures and two
+/// at least, and of l or I, these are its ones. Words of letters with a number after them ("label12") hold
+/// fewer figures, and a short word a measure ("20lb"): a number without "#" or "0x" before it is six digits
+/// long or more.
 QString withFiguresAmongFigures(QString word)
 {
-    static const QRegularExpression number(
+    // Never destroyed, as the engines are not: a recognition may still be reading while the program ends.
+    static const auto* number = new QRegularExpression(
         QStringLiteral("^[#$(\\[]?(?:[0Oo][xX][0-9A-Fa-fOo]+|(?=[0-9A-Fa-fOo]*[0-9])[0-9A-Fa-fOo]+)[.,:;)\\]]?$"));
-    static const QRegularExpression hexadecimal(
-        QStringLiteral("^(?:#|[0Oo][xX])?(?=(?:[^0-9]*[0-9]){2})(?=.*[lI])[0-9A-Fa-fOolI]{4,}$"));
-    if (hexadecimal.match(word).hasMatch()) {
-        for (QChar& c : word) {
-            if (c == QLatin1Char('l') || c == QLatin1Char('I')) {
-                c = QLatin1Char('1');
+    static const auto* hexadecimal = new QRegularExpression(QStringLiteral("^(#|[0Oo][xX])?([0-9A-Fa-fOolI]{4,})$"));
+    if (const QRegularExpressionMatch match = hexadecimal->match(word); match.hasMatch()) {
+        const QString digits = match.captured(2);
+        const auto figures = std::count_if(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); });
+        const bool ones = digits.contains(QLatin1Char('l')) || digits.contains(QLatin1Char('I'));
+        if (ones && figures >= 2 && 3 * figures >= digits.size() &&
+            (!match.captured(1).isEmpty() || digits.size() >= 6)) {
+            for (QChar& c : word) {
+                if (c == QLatin1Char('l') || c == QLatin1Char('I')) {
+                    c = QLatin1Char('1');
+                }
             }
         }
     }
     if (!word.contains(QLatin1Char('O')) && !word.contains(QLatin1Char('o'))) {
         return word;
     }
-    if (!number.match(word).hasMatch()) {
+    if (!number->match(word).hasMatch()) {
         return word;
     }
     for (QChar& c : word) {
@@ -267,8 +275,10 @@ QString wordText(const tesseract::ResultIterator& word)
         int left = 0, right = 0;
     };
     const auto alike = [](const QString& a, const QString& b) {
-        static const QString rings = QStringLiteral("O0o");
-        return a.size() == 1 && b.size() == 1 && a != b && rings.contains(a[0]) && rings.contains(b[0]);
+        const auto ring = [](const QString& symbol) {
+            return symbol == QLatin1String("O") || symbol == QLatin1String("0") || symbol == QLatin1String("o");
+        };
+        return a != b && ring(a) && ring(b);
     };
     std::vector<Symbol> symbols;
     tesseract::ResultIterator symbol(word);

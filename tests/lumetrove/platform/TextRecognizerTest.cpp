@@ -544,7 +544,7 @@ TEST(TextRecognizerTest, ReadsTheZerosAndOnesOfHexadecimalNumbersAsFigures)
     // as an l; in a hexadecimal number they are figures, and the number is found by what it shows. Words of
     // letters keep their O and l.
     const QStringList lines{QStringLiteral("0x6DA3  #57AB0A  0xC7C6  Office"),
-                            QStringLiteral("cf1cb447  bec4fc19  a7d1e20c  72bd7e1d  Offline")};
+                            QStringLiteral("cf1cb447  a7d1e20c  72bd7e1d  Offline")};
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(14);
     const QImage image =
