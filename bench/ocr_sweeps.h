@@ -146,14 +146,15 @@ inline const std::vector<std::pair<const char*, ItemMaker>>& textKinds()
     return kinds;
 }
 
-/// Items of one kind on a line of `font`, as many as fit in `width` and at most six.
+/// Items of one kind on a line of `font`, as many as fit in `width` and at most six; none where the first does
+/// not fit. Text beyond `width` would run into the other half of the screen, or off it, where it is not shown.
 inline QString sweepLine(ScreenPainter& p, const ItemMaker& make, const QFont& font, qreal width)
 {
     const QFontMetricsF metrics(font);
     QString line;
     for (int i = 0; i < 6; ++i) {
         const QString next = line.isEmpty() ? make(p) : line + QStringLiteral("  ") + make(p);
-        if (!line.isEmpty() && metrics.horizontalAdvance(next) > width) {
+        if (metrics.horizontalAdvance(next) > width) {
             break;
         }
         line = next;

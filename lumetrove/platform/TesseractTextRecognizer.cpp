@@ -39,10 +39,11 @@ using namespace recognition;
 //    measured in contrast transitions between neighbouring pixels, with long straight runs (window edges,
 //    dividers, rules) taken out, so that window borders and coloured panels do not hold blocks together;
 //    the words of a line that the cut set apart are joined back, and lines into paragraphs;
-//  - every block is turned dark-on-light by the ground of its text and its small text scaled up
-//    (TextRecognitionPreparation), so a dark editor beside a light window is read as well as the window;
+//  - every block is turned dark-on-light by the ground of its text, its small text scaled up and its huge
+//    text down (TextRecognitionPreparation), so a dark editor beside a light window is read as well as the
+//    window;
 //  - the blocks are read in parallel, each thread with its own engine; a block whose reading is in doubt is
-//    read once more as it stands, and where the two differ once more enlarged, each word read as most of
+//    read once more as it stands, and where the two differ once more rescaled, each word read as most of
 //    the readings read it;
 //  - the lines read are joined into the lines on screen, in reading order (TextRecognitionLines).
 
@@ -224,15 +225,35 @@ struct BlockQueue {
 
 /// `word` with the letter O read for the figure 0 where it stands among figures: in a hexadecimal number
 /// ("0x6DA3", "#57AB0A") or a number ("2O24"). Screen fonts draw a narrow zero that the engine, weighing
-/// letters as they come in words, often takes for an O; words of letters keep theirs.
-QString withZerosAmongFigures(QString word)
+/// letters as they come in words, often takes for an O; words of letters keep theirs. For the same reason a 1
+/// among the letters of a hexadecimal number (a hash, a colour, an address) is read as the letter l or I,
+/// which no such number holds: where a word is made of hexadecimal digits, a third of them figures and two
+/// at least, and of l or I, these are its ones. Words of letters with a number after them ("label12") hold
+/// fewer figures, and a short word a measure ("20lb"): a number without "#" or "0x" before it is six digits
+/// long or more.
+QString withFiguresAmongFigures(QString word)
 {
-    static const QRegularExpression number(
+    // Never destroyed, as the engines are not: a recognition may still be reading while the program ends.
+    static const auto* number = new QRegularExpression(
         QStringLiteral("^[#$(\\[]?(?:[0Oo][xX][0-9A-Fa-fOo]+|(?=[0-9A-Fa-fOo]*[0-9])[0-9A-Fa-fOo]+)[.,:;)\\]]?$"));
+    static const auto* hexadecimal = new QRegularExpression(QStringLiteral("^(#|[0Oo][xX])?([0-9A-Fa-fOolI]{4,})$"));
+    if (const QRegularExpressionMatch match = hexadecimal->match(word); match.hasMatch()) {
+        const QString digits = match.captured(2);
+        const auto figures = std::count_if(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); });
+        const bool ones = digits.contains(QLatin1Char('l')) || digits.contains(QLatin1Char('I'));
+        if (ones && figures >= 2 && 3 * figures >= digits.size() &&
+            (!match.captured(1).isEmpty() || digits.size() >= 6)) {
+            for (QChar& c : word) {
+                if (c == QLatin1Char('l') || c == QLatin1Char('I')) {
+                    c = QLatin1Char('1');
+                }
+            }
+        }
+    }
     if (!word.contains(QLatin1Char('O')) && !word.contains(QLatin1Char('o'))) {
         return word;
     }
-    if (!number.match(word).hasMatch()) {
+    if (!number->match(word).hasMatch()) {
         return word;
     }
     for (QChar& c : word) {
@@ -241,6 +262,50 @@ QString withZerosAmongFigures(QString word)
         }
     }
     return word;
+}
+
+/// The text of the word at `word`, each ring read once. Now and then the engine reads one ring twice, as both
+/// of the shapes it weighs for it ("eO0ee2210" for "e0ee2210"): a letter O and a zero whose boxes lie mostly
+/// over each other. The wider, which spans the glyph, is kept. The engine's boxes of small glyphs are rough:
+/// two like symbols are two glyphs ("2004"), and so are two unlike bars ("Illustrator", "v11" read "v1l").
+QString wordText(const tesseract::ResultIterator& word)
+{
+    struct Symbol {
+        QString text;
+        int left = 0, right = 0;
+    };
+    const auto alike = [](const QString& a, const QString& b) {
+        const auto ring = [](const QString& symbol) {
+            return symbol == QLatin1String("O") || symbol == QLatin1String("0") || symbol == QLatin1String("o");
+        };
+        return a != b && ring(a) && ring(b);
+    };
+    std::vector<Symbol> symbols;
+    tesseract::ResultIterator symbol(word);
+    do {
+        Symbol read{takeText(symbol.GetUTF8Text(tesseract::RIL_SYMBOL))};
+        int top = 0, bottom = 0;
+        if (read.text.isEmpty() || !symbol.BoundingBox(tesseract::RIL_SYMBOL, &read.left, &top, &read.right, &bottom)) {
+            return takeText(word.GetUTF8Text(tesseract::RIL_WORD));
+        }
+        if (!symbols.empty() && alike(symbols.back().text, read.text)) {
+            Symbol& before = symbols.back();
+            const int common = std::min(before.right, read.right) - std::max(before.left, read.left);
+            const int narrower = std::min(before.right - before.left, read.right - read.left);
+            if (narrower > 0 && 10 * common >= 6 * narrower) {
+                if (read.right - read.left > before.right - before.left) {
+                    before = read;
+                }
+                continue;
+            }
+        }
+        symbols.push_back(read);
+    } while (symbol.Next(tesseract::RIL_SYMBOL) && !symbol.IsAtBeginningOf(tesseract::RIL_WORD));
+    QString text;
+    for (const Symbol& read : symbols) {
+        text += read.text;
+    }
+    return text;
 }
 
 /// The lines the engine reads in `block`, the queue's block `index`, the image read at `resolution` dots
@@ -265,7 +330,7 @@ std::vector<ReadLine> readBlock(const BorrowedEngine& engine, tesseract::ETEXT_D
         if (iterator->IsAtBeginningOf(tesseract::RIL_TEXTLINE)) {
             lineStarted = false;
         }
-        const QString word = withZerosAmongFigures(takeText(iterator->GetUTF8Text(tesseract::RIL_WORD)));
+        const QString word = withFiguresAmongFigures(wordText(*iterator));
         if (word.isEmpty()) {
             continue;
         }
@@ -425,7 +490,7 @@ std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings)
 /// Reads blocks of `queue` with an engine of the pool until none is left: a thread that meets short blocks
 /// takes more of them, so the threads finish together. A block whose prepared reading is in doubt is read
 /// once more as it stands, as the engine would read it on its own; where the two readings differ, a third,
-/// of the block as it stands enlarged, settles each word they differ on (see `agreedReading`): the
+/// of the block as it stands rescaled, settles each word they differ on (see `agreedReading`): the
 /// preparation may only add to what the engine reads.
 void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
 {
@@ -450,7 +515,7 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
                 readings.push_back(std::move(lines));
                 readings.push_back(std::move(asItStands));
                 if (disagree && !queue.wantsToGiveUp()) {
-                    readings.push_back(readBlock(engine, monitor, enlargedBlock(*plain, area), index, plainResolution));
+                    readings.push_back(readBlock(engine, monitor, rescaledBlock(*plain, area), index, plainResolution));
                 }
                 lines = agreedReading(std::move(readings));
             }

@@ -332,15 +332,23 @@ std::vector<QRect> joinWordsOfRows(const QImage& gray, const std::vector<QRect>&
             const QRect joined = row.united(leaf);
             // Controls standing close each stand on a ground of their own, unlike that of the gap between them.
             const QRect between(QPoint(row.right() + 1, joined.top()), QPoint(leaf.left() - 1, joined.bottom()));
-            const bool likeGround =
-                (gap == 0 || std::abs(backgroundLevel(gray, between) - lastGround) <= inkContrast) &&
-                (std::abs(ground - lastGround) <= inkContrast ||
-                 (8 * leaf.height() <= 9 * row.height() &&
-                  std::abs(marginLevel(gray, leaf.adjusted(-2, -2, 2, 2).intersected(gray.rect())) - lastGround) <=
-                      inkContrast));
+            // So may the row begun by such a word ("0" of "0.74" in large bold figures, cut off by the gap
+            // beside its dot): its ground is the level around it when that is the ground of the word after it.
+            const int rowGround =
+                std::abs(ground - lastGround) > inkContrast && 8 * row.height() <= 9 * leaf.height() &&
+                        std::abs(marginLevel(gray, row.adjusted(-2, -2, 2, 2).intersected(gray.rect())) - ground) <=
+                            inkContrast
+                    ? ground
+                    : lastGround;
+            const bool likeGround = (gap == 0 || std::abs(backgroundLevel(gray, between) - rowGround) <= inkContrast) &&
+                                    (std::abs(ground - rowGround) <= inkContrast ||
+                                     (8 * leaf.height() <= 9 * row.height() &&
+                                      std::abs(marginLevel(gray, leaf.adjusted(-2, -2, 2, 2).intersected(gray.rect())) -
+                                               rowGround) <= inkContrast));
             if (2 * overlap >= lower && gap >= 0 && 2 * gap <= 3 * std::max(row.height(), leaf.height()) &&
                 likeGround && joined.height() <= row.height() + lower / 2 && !coversOthers(joined, rowStart, index)) {
                 rows.back() = joined;
+                lastGround = rowGround;
                 continue;
             }
         }

@@ -16,6 +16,9 @@ constexpr int blockPadding = 10; // white margin around a block handed to the en
 // "so", "an") in 8 px text is about as low as the x-height, 4 px; wider by half than it is high, it is kept.
 constexpr int smallestTextHeight = 5;
 constexpr int smallestWordHeight = 4;
+// Lines higher than this (the image's pixels) are scaled down to `readLine` pixels high.
+constexpr int largestReadLine = 48;
+constexpr double readLine = 36;
 
 /// How a block's grey levels become dark text on white: its ground, whether its text is lighter than the
 /// ground, and how dark its text is.
@@ -256,17 +259,19 @@ std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& bloc
     // so they are scaled by the fraction that brings them there: scaling further up only costs time, and a
     // line of small letters only (a terminal's "-rw-r--r--") scaled twice at ratio 2 is misread. The text's
     // own height counts, not its block's: the label of a badge or a button is half as high as the control
-    // around it.
+    // around it. Lines far higher than the engine reads best (a heading, large text at ratio 2) are brought
+    // down to about that height: a glyph a hundred pixels high it splits ("v/7" for "v7") or reads as another.
     const InkLines lines = inkLines(crop, tone.ground);
     const int lineHeight = std::min(block.lineHeight, lines.lowest > 0 ? lines.lowest : block.lineHeight);
-    const double scale = std::clamp(24.0 / std::max(1, lineHeight), 1.0, 4.0);
+    const double scale =
+        lineHeight > largestReadLine ? readLine / lineHeight : std::clamp(24.0 / std::max(1, lineHeight), 1.0, 4.0);
     if (tone.lightText) {
         crop.invertPixels();
         tone.ground = 255 - tone.ground;
         tone.ink = 255 - tone.ink;
     }
     stretchToBlackOnWhite(crop, tone);
-    if (scale > 1) {
+    if (scale != 1) {
         crop = crop.scaled(crop.size() * scale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
     BlockImage prepared = framed(crop, 255, area, scale);
@@ -292,13 +297,14 @@ std::optional<BlockImage> plainBlock(const QImage& gray, const TextBlock& block)
     return plain;
 }
 
-BlockImage enlargedBlock(const BlockImage& plain, const TextBlock& block)
+BlockImage rescaledBlock(const BlockImage& plain, const TextBlock& block)
 {
-    const double factor = std::clamp(48.0 / std::max(1, block.lineHeight), 1.5, 4.0);
-    BlockImage enlarged = plain;
-    enlarged.gray = plain.gray.scaled(plain.gray.size() * factor, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    enlarged.scale = plain.scale * factor;
-    return enlarged;
+    const int lineHeight = std::max(1, block.lineHeight);
+    const double factor = lineHeight > largestReadLine ? 24.0 / lineHeight : std::clamp(48.0 / lineHeight, 1.5, 4.0);
+    BlockImage rescaled = plain;
+    rescaled.gray = plain.gray.scaled(plain.gray.size() * factor, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    rescaled.scale = plain.scale * factor;
+    return rescaled;
 }
 
 } // namespace lumetrove::recognition

@@ -30,8 +30,9 @@ std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& bloc
 std::optional<BlockImage> plainBlock(const QImage& gray, const TextBlock& block);
 
 /// `plain` (see `plainBlock`) scaled up smoothly so that the lowest line of `block` stands about twice as high
-/// as the engine reads lines best: a third reading where the prepared and the plain one disagree. Its errors
-/// fall elsewhere than theirs.
-BlockImage enlargedBlock(const BlockImage& plain, const TextBlock& block);
+/// as the engine reads lines best, or, where its lines are far higher than that, scaled down below the
+/// prepared block's size: a third reading where the prepared and the plain one disagree. Its errors fall
+/// elsewhere than theirs.
+BlockImage rescaledBlock(const BlockImage& plain, const TextBlock& block);
 
 } // namespace lumetrove::recognition

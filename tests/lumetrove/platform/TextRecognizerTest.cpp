@@ -538,16 +538,39 @@ TEST(TextRecognizerTest, ReadsBoldHeadingsWithFiguresAtHeadingSizesInBothPolarit
     }
 }
 
-TEST(TextRecognizerTest, ReadsTheZerosOfHexadecimalNumbersAsFigures)
+TEST(TextRecognizerTest, ReadsTheZerosAndOnesOfHexadecimalNumbersAsFigures)
 {
-    // The narrow zero of a screen font reads as an O to the engine; among figures it is a figure, and the
-    // number is found by what it shows. Words of letters keep their O.
-    const QStringList lines{QStringLiteral("0x6DA3  #57AB0A  0xC7C6  Office")};
+    // The narrow zero of a screen font reads as an O to the engine, and a one among the letters of a hash
+    // as an l; in a hexadecimal number they are figures, and the number is found by what it shows. Words of
+    // letters keep their O and l.
+    const QStringList lines{QStringLiteral("0x6DA3  #57AB0A  0xC7C6  Office"),
+                            QStringLiteral("cf1cb447  a7d1e20c  72bd7e1d  Offline")};
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(14);
     const QImage image =
-        linesImage(lines, QSize(420, 40), 1, font, QColor(0x20, 0x20, 0x20), Qt::white, QPoint(12, 26), 0);
-    EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), "0x6DA3 #57AB0A 0xC7C6 Office");
+        linesImage(lines, QSize(480, 70), 1, font, QColor(0x20, 0x20, 0x20), Qt::white, QPoint(12, 26), 26);
+    EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+              lines.join(QLatin1Char('\n')).replace(QStringLiteral("  "), QStringLiteral(" ")).toStdString());
+}
+
+TEST(TextRecognizerTest, ReadsLargeBoldFiguresThatStandApartFromTheirPoints)
+{
+    // In a large bold monospaced font the "0" of "0.74" stands apart from its point as far as words do, and
+    // its strokes fill most of its box: it is still a figure on the page's ground, read with its number.
+    const QStringList lines{QStringLiteral("4.53  0.74  8.28  0.42")};
+    for (const int size : {34, 48}) {
+        for (const bool dark : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << size << " px, " << (dark ? "light on dark" : "dark on light"));
+            QFont font(QStringLiteral("DejaVu Sans Mono"));
+            font.setPixelSize(size);
+            font.setBold(true);
+            const QImage image =
+                linesImage(lines, QSize(40 + 14 * size, 3 * size), 1, font,
+                           dark ? QColor(0xe6, 0xe6, 0xe6) : QColor(0x20, 0x20, 0x20),
+                           dark ? QColor(0x1e, 0x1f, 0x22) : QColor(0xfa, 0xfa, 0xfa), QPoint(20, 2 * size), 0);
+            EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), "4.53 0.74 8.28 0.42");
+        }
+    }
 }
 
 TEST(TextRecognizerTest, ReadsTheShortWordsOfDensePanelsOfSmallText)
