@@ -1,7 +1,7 @@
 // The library store's file: opening it, telling what is wrong with it, and starting anew from the images when
 // it is damaged. The other parts: the schema (ScreenshotsDBSchema.cpp), the records of changes in flight
 // (ScreenshotsDBJournal.cpp), the writes, the reads, the change log (LibraryChanges.cpp) and what they share
-// (ScreenshotsDBParts.h).
+// (ScreenshotsDBParts.h), and the repair of a damaged library (ScreenshotsDBRepair.cpp).
 #include "lumetrove/library/ScreenshotsDB.h"
 
 #include "lumetrove/library/DataDirectories.h"

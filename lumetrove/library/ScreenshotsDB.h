@@ -41,6 +41,8 @@ struct LibraryChangeCursor {
     qint64 dataVersion = 0;
 };
 
+struct SalvagedLibrary;
+
 /// What the user must be told about the library's file after it was opened.
 struct LibraryOpenProblem {
     /// What happened, in one line.
@@ -262,6 +264,10 @@ private:
     /// Rebuilds the damaged library (see `repairAfterDamage`); `told` says what was done. True
     /// when it was rebuilt.
     bool repair(bool opening, LibraryOpenProblem& told);
+    /// The steps of `repair` on the library file at `path`: a new library beside it, filled by `salvage` and
+    /// the images without a row (`given` of them), whose content the open connection takes over. The reason on
+    /// failure, when the library is left as it was.
+    std::optional<QString> rebuildInPlace(const QString& path, SalvagedLibrary& salvaged, int& given);
     /// `repairAfterDamage` on the calling thread, once the open has ended.
     bool mend(const QString& damage, int repairsSeen);
     /// Readers of `changesSince` read everything again.
