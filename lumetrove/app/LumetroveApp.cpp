@@ -130,7 +130,8 @@ bool LumetroveApp::start()
     appDelegate_->setPermissionCheck([] { return sharedCaptureService().checkScreenCapturePermission(); });
     // Closed to the tray, the library's page cache (a few megabytes) goes back; the next list reads the file.
     appDelegate_->setCachesRelease([store = ScreenshotsDB::shared()] {
-        if (const std::shared_ptr<sqlite::Connection>& db = store->db()) {
+        // A repair holds the connection: the cache waits for the next close rather than the window for it.
+        if (const std::shared_ptr<sqlite::Connection>& db = store->db(); db && !store->repairingInBackground()) {
             try {
                 db->runStatement("PRAGMA shrink_memory");
             } catch (const std::exception&) {
@@ -253,8 +254,6 @@ void LumetroveApp::listenForLaterLaunches()
 void LumetroveApp::buildMainWindow()
 {
     const std::shared_ptr<ScreenshotsDB>& store = ScreenshotsDB::shared();
-    // A library found damaged while the window is up is rebuilt beside it, not in its stead: the window says so.
-    store->setRepairsInBackground(true);
     foldersListManager_ = new FoldersListManager(store, this);
     mainWindow_ = new QMainWindow();
     mainWindow_->setObjectName(QStringLiteral("main"));

@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace lumetrove {
@@ -46,6 +47,9 @@ const std::shared_ptr<ScreenshotsDB>& ScreenshotsDB::shared()
 {
     static const std::shared_ptr<ScreenshotsDB> instance = [] {
         auto store = std::make_shared<ScreenshotsDB>();
+        // The process-wide store is the window's: a library found damaged is rebuilt beside the window, which
+        // comes up meanwhile and says so, not before it.
+        store->setRepairsInBackground(true);
         store->openDatabase();
         return store;
     }();
@@ -167,10 +171,10 @@ void ScreenshotsDB::openDatabase(const std::optional<QString>& path)
     // could hide a library the user keeps there on purpose.
     if (const std::optional<QString> unusable = unusableLibraryFile(*path)) {
         systemLog(QStringLiteral("Cannot open the library: ") + *unusable);
-        openProblem_ = LibraryOpenProblem{
+        setOpenProblem(LibraryOpenProblem{
             QStringLiteral("The library cannot be opened"),
             *unusable + QStringLiteral(" Lumetrove changed nothing; screenshots cannot be saved until it is moved "
-                                       "away or made readable, and Lumetrove is started again.")};
+                                       "away or made readable, and Lumetrove is started again.")});
         return;
     }
     createOwnerOnlyFile(*path);
@@ -189,6 +193,21 @@ void ScreenshotsDB::openDatabase(const std::optional<QString>& path)
         repairsReady_ = true;
         return;
     }
+    std::optional<QString> found = lookForDamage();
+    if (!found) {
+        migrate();
+        // Damage that the migration or the notes of an earlier run met, and the look had not reached.
+        found = damageMetWhileOpening();
+    }
+    if (found) {
+        mendOnOpening(*found);
+    } else {
+        repairsReady_ = true;
+    }
+}
+
+std::optional<QString> ScreenshotsDB::lookForDamage()
+{
     // A file whose header is sound may still have damaged pages: a list that cannot be read, captures that
     // cannot be saved. Looked for briefly now; an operation that meets damage later has it mended then.
     DamageFound look = findDamage(*db_, openingCheckTime);
@@ -200,23 +219,25 @@ void ScreenshotsDB::openDatabase(const std::optional<QString>& path)
         });
         look = findDamage(*db_, openingCheckTime);
     }
-    std::optional<QString> found = look.damage;
-    for (int pass = 0; pass < 2; ++pass) {
-        if (found) {
-            systemLog(QStringLiteral("The library is damaged: ") + *found);
-            LibraryOpenProblem told;
-            repair(true, told);
-            openProblem_ = told;
-        }
-        damageWhileOpening_.reset();
-        migrate();
-        // Damage that the migration or the notes of an earlier run met, and the look had not reached.
-        if (openProblem_ || !damageWhileOpening_) {
-            break;
-        }
-        found = damageWhileOpening_;
-    }
-    repairsReady_ = true;
+    return look.damage;
+}
+
+std::optional<LibraryOpenProblem> ScreenshotsDB::openProblem() const
+{
+    const std::lock_guard lock(openingMutex_);
+    return openProblem_;
+}
+
+void ScreenshotsDB::setOpenProblem(const LibraryOpenProblem& problem)
+{
+    const std::lock_guard lock(openingMutex_);
+    openProblem_ = problem;
+}
+
+std::optional<QString> ScreenshotsDB::damageMetWhileOpening()
+{
+    const std::lock_guard lock(openingMutex_);
+    return std::exchange(damageWhileOpening_, std::nullopt);
 }
 
 void ScreenshotsDB::startAnew(const QString& path, const QString& damage)
@@ -225,11 +246,11 @@ void ScreenshotsDB::startAnew(const QString& path, const QString& damage)
     const QString kept = damagedFilePath(path);
     if (const std::optional<QString> error = moveWithoutReplacing(path, kept)) {
         systemLog(QStringLiteral("Cannot set the damaged library aside: ") + *error);
-        openProblem_ = LibraryOpenProblem{
+        setOpenProblem(LibraryOpenProblem{
             QStringLiteral("The library is damaged"),
             QStringLiteral("%1 is damaged (%2) and could not be set aside (%3). Screenshots cannot be saved until "
                            "it is moved away and Lumetrove is started again.")
-                .arg(quoted(path), damage, *error)};
+                .arg(quoted(path), damage, *error)});
         return;
     }
     // A journal beside the file belongs to it: left behind, SQLite would play it back into the new library.
@@ -255,7 +276,7 @@ void ScreenshotsDB::startAnew(const QString& path, const QString& damage)
     db_ = *std::move(connection);
     migrate();
     const int given = giveBackImages();
-    openProblem_ = LibraryOpenProblem{
+    setOpenProblem(LibraryOpenProblem{
         QStringLiteral("The library was damaged and has been started anew"),
         QStringLiteral("The library file could not be read (%1). It is kept, unchanged, as %2. %3 Names, "
                        "summaries, keywords and folders stayed in the damaged file.")
@@ -264,7 +285,7 @@ void ScreenshotsDB::startAnew(const QString& path, const QString& damage)
                                              "text is being recognised again.")
                             : QStringLiteral("The %1 screenshots found in the Screenshots folder are listed again; "
                                              "their text is being recognised again.")
-                                  .arg(given))};
+                                  .arg(given))});
 }
 
 int ScreenshotsDB::giveBackImages(const QSet<QString>& listed)

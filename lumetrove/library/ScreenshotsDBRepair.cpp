@@ -127,7 +127,8 @@ void removeThumbnailsOfRowsGone(const QSet<qint64>& ids)
 
 bool ScreenshotsDB::repairAfterDamage(const QString& damage, int repairsSeen)
 {
-    if (!repairsReady_) {
+    if (!repairsReady_.load()) {
+        const std::lock_guard lock(openingMutex_);
         if (!damageWhileOpening_) {
             damageWhileOpening_ = damage;
         }
@@ -149,7 +150,29 @@ bool ScreenshotsDB::repairAfterDamage(const QString& damage, int repairsSeen)
     return false;
 }
 
-bool ScreenshotsDB::mend(const QString& damage, int repairsSeen)
+void ScreenshotsDB::mendOnOpening(const QString& damage)
+{
+    const int repairsSeen = repairs_.load();
+    if (!repairsInBackground_) {
+        (void)mend(damage, repairsSeen, true);
+        repairsReady_ = true;
+        return;
+    }
+    // The open ends at once: the main thread's operations fail until the repair ends instead of waiting for it,
+    // and the other threads' wait for the connection, which the repair holds until the library is ready.
+    backgroundRepair_ = true;
+    NotificationCenter::defaultCenter().post(libraryRepairingNotification, {{libraryRepairingKey, true}});
+    backgroundRepairRun_ = QtConcurrent::run([this, damage, repairsSeen, db = db_] {
+        db->sync([&] {
+            (void)mend(damage, repairsSeen, true);
+            repairsReady_ = true;
+        });
+        backgroundRepair_ = false;
+        NotificationCenter::defaultCenter().post(libraryRepairingNotification, {{libraryRepairingKey, false}});
+    });
+}
+
+bool ScreenshotsDB::mend(const QString& damage, int repairsSeen, bool opening)
 {
     const std::shared_ptr<sqlite::Connection> db = db_;
     if (!db) {
@@ -167,14 +190,20 @@ bool ScreenshotsDB::mend(const QString& damage, int repairsSeen)
         }
         systemLog(QStringLiteral("The library is damaged: ") + damage);
         told.emplace();
-        return repair(false, *told);
+        const bool rebuilt = repair(opening, *told);
+        if (opening) {
+            migrate(); // finishes what the notes of an earlier run left
+        }
+        return rebuilt;
     });
     // Told once the connection is let go, so that an observer may use the library at once.
-    if (told) {
+    if (told && opening) {
+        setOpenProblem(*told);
+    } else if (told) {
         reportLibraryProblem(told->title + QStringLiteral(". ") + told->details);
-        if (mended) {
-            NotificationCenter::defaultCenter().post(libraryRepairedNotification);
-        }
+    }
+    if (told && mended) {
+        NotificationCenter::defaultCenter().post(libraryRepairedNotification);
     }
     return mended;
 }
@@ -233,7 +262,10 @@ std::optional<QString> ScreenshotsDB::rebuildInPlace(const QString& path, Salvag
             error = QStringLiteral("a new library could not be made at ") + rebuilt;
         } else {
             salvaged = salvage(*db_, *fresh.db_);
-            given = fresh.giveBackImages(salvaged.listedImages);
+            // An image whose capture is still under way gets its row from that capture, once.
+            QSet<QString> listed = salvaged.listedImages;
+            listed.unite(noteImagesInFlight(*fresh.db_));
+            given = fresh.giveBackImages(listed);
             replaceContent(*db_, *fresh.db_);
             wordIndex_ = fresh.wordIndex_;
             fileJournal_ = true;
