@@ -275,6 +275,18 @@ private:
     /// `repairAfterDamage` on the calling thread, once the open has ended. When `opening`, the damage was found
     /// by the open: what was done is its `openProblem`, and the notes of an earlier run are finished afterwards.
     bool mend(const QString& damage, int repairsSeen, bool opening = false);
+    /// `mend` on a thread of the store's own, told by `libraryRepairingNotification`; `backgroundRepair_` is
+    /// set, and cleared once the library is ready.
+    void mendInBackground(const QString& damage, int repairsSeen, bool opening);
+    /// What a repair did: whether the operation may be tried again, and what the user is told.
+    struct Mending {
+        bool mended = false;
+        std::optional<LibraryOpenProblem> told;
+    };
+    /// The steps of `mend` that hold the connection.
+    Mending rebuildAfterDamage(const QString& damage, int repairsSeen, bool opening);
+    /// Tells what `rebuildAfterDamage` did.
+    void tellMended(const Mending& mending, bool opening);
     /// The bounded look for damage of the open, which rebuilds an index found only out of step; the damage.
     std::optional<QString> lookForDamage();
     /// Mends the damage found by the open, on a thread of the store's own when repairs run in the background.

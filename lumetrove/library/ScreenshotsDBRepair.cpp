@@ -141,71 +141,87 @@ bool ScreenshotsDB::repairAfterDamage(const QString& damage, int repairsSeen)
     if (repairFailed_.load() || backgroundRepair_.exchange(true)) {
         return false;
     }
-    NotificationCenter::defaultCenter().post(libraryRepairingNotification, {{libraryRepairingKey, true}});
-    backgroundRepairRun_ = QtConcurrent::run([this, damage, repairsSeen] {
-        (void)mend(damage, repairsSeen);
-        backgroundRepair_ = false;
-        NotificationCenter::defaultCenter().post(libraryRepairingNotification, {{libraryRepairingKey, false}});
-    });
+    mendInBackground(damage, repairsSeen, false);
     return false;
 }
 
 void ScreenshotsDB::mendOnOpening(const QString& damage)
 {
-    const int repairsSeen = repairs_.load();
     if (!repairsInBackground_) {
-        (void)mend(damage, repairsSeen, true);
+        (void)mend(damage, repairs_.load(), true);
         repairsReady_ = true;
         return;
     }
     // The open ends at once: the main thread's operations fail until the repair ends instead of waiting for it,
     // and the other threads' wait for the connection, which the repair holds until the library is ready.
     backgroundRepair_ = true;
+    mendInBackground(damage, repairs_.load(), true);
+}
+
+void ScreenshotsDB::mendInBackground(const QString& damage, int repairsSeen, bool opening)
+{
     NotificationCenter::defaultCenter().post(libraryRepairingNotification, {{libraryRepairingKey, true}});
-    backgroundRepairRun_ = QtConcurrent::run([this, damage, repairsSeen, db = db_] {
-        db->sync([&] {
-            (void)mend(damage, repairsSeen, true);
+    backgroundRepairRun_ = QtConcurrent::run([this, damage, repairsSeen, opening, db = db_] {
+        const Mending mending = db->sync([&] {
+            Mending done = rebuildAfterDamage(damage, repairsSeen, opening);
             repairsReady_ = true;
+            return done;
         });
+        // The main thread's operations are let through before the window is told to read the lists again.
         backgroundRepair_ = false;
+        tellMended(mending, opening);
         NotificationCenter::defaultCenter().post(libraryRepairingNotification, {{libraryRepairingKey, false}});
     });
 }
 
 bool ScreenshotsDB::mend(const QString& damage, int repairsSeen, bool opening)
 {
+    const Mending mending = rebuildAfterDamage(damage, repairsSeen, opening);
+    tellMended(mending, opening);
+    return mending.mended;
+}
+
+ScreenshotsDB::Mending ScreenshotsDB::rebuildAfterDamage(const QString& damage, int repairsSeen, bool opening)
+{
     const std::shared_ptr<sqlite::Connection> db = db_;
     if (!db) {
-        return false;
+        return {};
     }
-    std::optional<LibraryOpenProblem> told;
-    const bool mended = db->sync([&] {
+    return db->sync([&] {
+        Mending mending;
         if (repairs_.load() != repairsSeen) {
-            return true; // mended meanwhile, by the operation that met the damage first
+            mending.mended = true; // mended meanwhile, by the operation that met the damage first
+            return mending;
         }
         // Inside a transaction the content cannot be replaced; the operation that began it mends the library
         // when the damage reaches it.
         if (repairFailed_.load() || sqlite3_get_autocommit(db->handle()) == 0) {
-            return false;
+            return mending;
         }
         systemLog(QStringLiteral("The library is damaged: ") + damage);
-        told.emplace();
-        const bool rebuilt = repair(opening, *told);
+        mending.told.emplace();
+        mending.mended = repair(opening, *mending.told);
         if (opening) {
             migrate(); // finishes what the notes of an earlier run left
         }
-        return rebuilt;
+        return mending;
     });
+}
+
+void ScreenshotsDB::tellMended(const Mending& mending, bool opening)
+{
     // Told once the connection is let go, so that an observer may use the library at once.
-    if (told && opening) {
-        setOpenProblem(*told);
-    } else if (told) {
-        reportLibraryProblem(told->title + QStringLiteral(". ") + told->details);
+    if (!mending.told) {
+        return;
     }
-    if (told && mended) {
+    if (opening) {
+        setOpenProblem(*mending.told);
+    } else {
+        reportLibraryProblem(mending.told->title + QStringLiteral(". ") + mending.told->details);
+    }
+    if (mending.mended) {
         NotificationCenter::defaultCenter().post(libraryRepairedNotification);
     }
-    return mended;
 }
 
 bool ScreenshotsDB::repair(bool opening, LibraryOpenProblem& told)
