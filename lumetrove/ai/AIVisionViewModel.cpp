@@ -64,6 +64,31 @@ std::exception_ptr unsendableKeyError()
         "invalid_request_error", std::nullopt, "invalid_api_key")));
 }
 
+/// The request for one analysis: the prompts, then the image, made smaller and sent as a JPEG. Empty for a
+/// null image or one that cannot be encoded.
+std::optional<aiclient::ChatQuery> analysisQuery(std::vector<Message> messages, const QImage& image)
+{
+    if (image.isNull()) {
+        return std::nullopt;
+    }
+    const std::optional<QByteArray> jpeg = encodeJPEGForAI(resizeImage(imageMaxWidth, image), jpegCompressionFactor);
+    if (!jpeg) {
+        return std::nullopt;
+    }
+    messages.push_back(*Message::make(
+        Role::user, std::vector<Message::VisionContent>{ImagePart{ImagePart::ImageURL::fromJpegData(
+                        std::string_view(jpeg->constData(), jpeg->size()), ImagePart::ImageURL::Detail::auto_)}}));
+
+    aiclient::ChatQuery query;
+    query.messages = std::move(messages);
+    query.model = "gpt-4o";
+    query.maxTokens = 2000;
+    query.temperature = 1.0;
+    query.responseFormat = aiclient::ChatQuery::ResponseFormat::jsonObject;
+    query.stream = false;
+    return query;
+}
+
 } // namespace
 
 std::vector<aiclient::ChatCompletionMessageParam> analysisMessages(const std::optional<QString>& aiResults,
@@ -198,27 +223,18 @@ std::shared_ptr<AnalysisTask> AIVisionViewModel::analyzeScreenshot(const std::op
     setResponse(std::nullopt);
     setHasResults(false);
 
-    if (image.isNull()) {
+    const std::optional<aiclient::ChatQuery> query = analysisQuery(std::move(messages), image);
+    if (!query) {
         return task;
     }
-    const std::optional<QByteArray> jpeg = encodeJPEGForAI(resizeImage(imageMaxWidth, image), jpegCompressionFactor);
-    if (!jpeg) {
-        return task;
-    }
-    messages.push_back(*Message::make(
-        Role::user, std::vector<Message::VisionContent>{ImagePart{ImagePart::ImageURL::fromJpegData(
-                        std::string_view(jpeg->constData(), jpeg->size()), ImagePart::ImageURL::Detail::auto_)}}));
-
-    aiclient::ChatQuery query;
-    query.messages = std::move(messages);
-    query.model = "gpt-4o";
-    query.maxTokens = 2000;
-    query.temperature = 1.0;
-    query.responseFormat = aiclient::ChatQuery::ResponseFormat::jsonObject;
-    query.stream = false;
-
     setIsLoading(true);
+    send(*query, *apiKey, task);
+    return task;
+}
 
+void AIVisionViewModel::send(const aiclient::ChatQuery& query, const QString& apiKey,
+                             const std::shared_ptr<AnalysisTask>& task)
+{
     QPointer<AIVisionViewModel> self(this);
     // Every outcome is published from the event loop, as a service answer would be: never inside this call.
     auto publish = [self, task](std::function<void(AIVisionViewModel&)> use) {
@@ -231,16 +247,16 @@ std::shared_ptr<AnalysisTask> AIVisionViewModel::analyzeScreenshot(const std::op
             },
             Qt::QueuedConnection);
     };
-    if (isUnsendableAPIKey(*apiKey)) {
+    if (isUnsendableAPIKey(apiKey)) {
         publish([](AIVisionViewModel& model) { model.fail(AIError::make(unsendableKeyError())); });
-        return task;
+        return;
     }
     std::optional<aiclient::Configuration> settings;
     try {
-        settings = configuration(apiKey->toStdString());
+        settings = configuration(apiKey.toStdString());
     } catch (const AIServiceURLRefusedError&) {
         publish([error = std::current_exception()](AIVisionViewModel& model) { model.fail(AIError::make(error)); });
-        return task;
+        return;
     }
     std::shared_ptr<aiclient::OpenAIProtocol> client = clientFactory_(std::move(*settings));
     // The client stays alive until its answer arrives; the answer reaches the view model on the main thread.
@@ -257,7 +273,6 @@ std::shared_ptr<AnalysisTask> AIVisionViewModel::analyzeScreenshot(const std::op
             model.publishAnswer(*task, messages);
         });
     });
-    return task;
 }
 
 void AIVisionViewModel::publishAnswer(const AnalysisTask& task, const std::vector<Message>& choices)

@@ -17,7 +17,8 @@
 
 namespace aiclient {
 class OpenAIProtocol;
-}
+struct ChatQuery;
+} // namespace aiclient
 
 namespace lumetrove {
 
@@ -71,6 +72,8 @@ private:
     void setIsLoading(bool isLoading);
     void setReceivedError(std::optional<AIError> error);
 
+    /// Sends `query` under `apiKey` and publishes the outcome of the request for `task`.
+    void send(const aiclient::ChatQuery& query, const QString& apiKey, const std::shared_ptr<AnalysisTask>& task);
     /// Prints the failure, publishes it and ends loading.
     void fail(AIError error);
     /// Uses the first choice's text of an answer that arrived.

@@ -177,8 +177,14 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void buildLayout(FoldersListManager& foldersListManager);
+    // The widgets, built once by the constructor.
     void buildToolbar();
+    void buildLayout(FoldersListManager& foldersListManager);
+    /// The search field, the import progress line and the list or its empty state, one above the other.
+    void buildListColumn();
+    /// The detail pane, or nothing while the list is empty.
+    void buildDetailColumn();
+    void buildFirstLaunchArrow();
     void startImportTask(const QList<QUrl>& urls);
     struct Import;
     /// An import ended: the records the engine did not hand over file by file are added now.

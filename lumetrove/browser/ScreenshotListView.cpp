@@ -75,6 +75,16 @@ ScreenshotListView::ScreenshotListView(ScreenshotsListManager& manager, LibraryS
     setFocusPolicy(Qt::StrongFocus);
     setViewportMargins(0, 15, 0, 15);
 
+    followRowPainting();
+    followListAndSelection();
+
+    auto* quickLook = new QShortcut(QKeySequence(Qt::Key_Space), this);
+    quickLook->setContext(Qt::WindowShortcut);
+    connect(quickLook, &QShortcut::activated, this, &ScreenshotListView::showQuickLook);
+}
+
+void ScreenshotListView::followRowPainting()
+{
     connect(thumbnails_, &ThumbnailCache::thumbnailLoaded, this, &ScreenshotListView::repaintRowOf);
     connect(delegate_, &ScreenshotRowDelegate::appIconResolved, viewport(), qOverload<>(&QWidget::update));
     connect(delegate_, &ScreenshotRowDelegate::processingRowPainted, this, [this] {
@@ -86,7 +96,10 @@ ScreenshotListView::ScreenshotListView(ScreenshotsListManager& manager, LibraryS
     });
     pulseTimer_.setInterval(pulseIntervalMs);
     connect(&pulseTimer_, &QTimer::timeout, this, &ScreenshotListView::pulseLoadingBars);
+}
 
+void ScreenshotListView::followListAndSelection()
+{
     connect(model_, &QAbstractItemModel::modelReset, this, [this] {
         thumbnails_->revalidate();
         scrollToSelection();
@@ -117,10 +130,6 @@ ScreenshotListView::ScreenshotListView(ScreenshotsListManager& manager, LibraryS
     // The filter subjects are followed for the list's whole life; showing the list replays them (below).
     connect(&manager_, &ScreenshotsListManager::folderFilterSubjectChanged, this, &ScreenshotListView::resetSelection);
     connect(&manager_, &ScreenshotsListManager::timePeriodSubjectChanged, this, &ScreenshotListView::resetSelection);
-
-    auto* quickLook = new QShortcut(QKeySequence(Qt::Key_Space), this);
-    quickLook->setContext(Qt::WindowShortcut);
-    connect(quickLook, &QShortcut::activated, this, &ScreenshotListView::showQuickLook);
 }
 
 ScreenshotListView::~ScreenshotListView()

@@ -73,6 +73,10 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    /// Thumbnails, application icons and the pulse of the placeholder bars repaint the rows that show them.
+    void followRowPainting();
+    /// Follows the list, its thumbnails and the selection for the view's whole life.
+    void followListAndSelection();
     void installKeyMonitor();
     void removeKeyMonitor();
     /// The screenshot of the row whose mouse surface holds `point` (viewport coordinates), or null.

@@ -122,6 +122,45 @@ void paintDetailText(QPainter& painter, const QRect& rect, const QString& date, 
     painter.restore();
 }
 
+/// The thumbnail clipped to its frame, with the frame's border drawn just inside it.
+void paintThumbnail(QPainter& painter, const QRect& frame, const QImage& thumbnail, const QPalette& palette)
+{
+    painter.save();
+    painter.setClipRect(frame);
+    painter.drawImage(thumbnailImageRect(frame, thumbnail.deviceIndependentSize().toSize()), thumbnail);
+    painter.restore();
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(namedColor(u"ScreenshotItemThumbnailBorderColor", palette), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(frame.adjusted(0, 0, -1, -1));
+    painter.restore();
+}
+
+/// The placeholder bars of a row whose screenshot is being analysed: one for the name, three for the text.
+void paintLoadingBars(QPainter& painter, const ScreenshotRowGeometry& geometry, double opacity)
+{
+    const QRect& name = geometry.nameRect;
+    const QRect& detail = geometry.detailRect;
+    paintBars(painter, {QRect(name.left(), name.top(), name.width(), 20)}, opacity);
+    paintBars(painter,
+              {QRect(detail.left(), detail.top(), detail.width(), 10),
+               QRect(detail.left(), detail.top() + 18, detail.width(), 10),
+               QRect(detail.left(), detail.top() + 36, detail.width(), 10)},
+              opacity);
+}
+
+/// The name on its line, cut with an ellipsis where it is too long.
+void paintName(QPainter& painter, const QRect& rect, const QString& name, const QFont& baseFont,
+               const QPalette& palette)
+{
+    const QFont font = nameFont(baseFont);
+    painter.setFont(font);
+    painter.setPen(namedColor(u"ScreenshotItemNameColor", palette));
+    painter.drawText(rect, Qt::AlignLeft | Qt::AlignVCenter,
+                     QFontMetrics(font).elidedText(name, Qt::ElideRight, rect.width()));
+}
+
 } // namespace
 
 bool isCompactScreenshotRow(int rowWidth)
@@ -232,48 +271,15 @@ void ScreenshotRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
         painter->fillPath(card, namedColor(u"ScreenshotItemSelectedColor", palette));
     }
 
-    QImage thumbnail = thumbnails_.thumbnail(id);
-    if (geometry.compact && !thumbnail.isNull()) {
-        auto found = compactThumbnails_.constFind(thumbnail.cacheKey());
-        if (found == compactThumbnails_.cend()) {
-            if (compactThumbnails_.size() >= maxCompactThumbnails) {
-                compactThumbnails_.clear();
-            }
-            found = compactThumbnails_.insert(thumbnail.cacheKey(), compactRowThumbnail(thumbnail));
-        }
-        thumbnail = found.value();
-    }
-    if (!thumbnail.isNull()) {
-        painter->save();
-        painter->setClipRect(geometry.thumbnailFrame);
-        painter->drawImage(thumbnailImageRect(geometry.thumbnailFrame, thumbnail.deviceIndependentSize().toSize()),
-                           thumbnail);
-        painter->restore();
-        painter->save();
-        painter->setRenderHint(QPainter::Antialiasing, false);
-        painter->setPen(QPen(namedColor(u"ScreenshotItemThumbnailBorderColor", palette), 1));
-        painter->setBrush(Qt::NoBrush);
-        painter->drawRect(geometry.thumbnailFrame.adjusted(0, 0, -1, -1));
-        painter->restore();
+    if (const QImage thumbnail = rowThumbnail(id, geometry.compact); !thumbnail.isNull()) {
+        paintThumbnail(*painter, geometry.thumbnailFrame, thumbnail, palette);
     }
 
     if (index.data(ScreenshotListModel::ProcessingRole).toBool()) {
-        const QRect& name = geometry.nameRect;
-        const QRect& detail = geometry.detailRect;
-        paintBars(*painter, {QRect(name.left(), name.top(), name.width(), 20)}, loadingBarsOpacity_);
-        paintBars(*painter,
-                  {QRect(detail.left(), detail.top(), detail.width(), 10),
-                   QRect(detail.left(), detail.top() + 18, detail.width(), 10),
-                   QRect(detail.left(), detail.top() + 36, detail.width(), 10)},
-                  loadingBarsOpacity_);
+        paintLoadingBars(*painter, geometry, loadingBarsOpacity_);
         emit processingRowPainted();
     } else {
-        const QFont font = nameFont(option.font);
-        painter->setFont(font);
-        painter->setPen(namedColor(u"ScreenshotItemNameColor", palette));
-        const QString name = index.data(Qt::DisplayRole).toString();
-        painter->drawText(geometry.nameRect, Qt::AlignLeft | Qt::AlignVCenter,
-                          QFontMetrics(font).elidedText(name, Qt::ElideRight, geometry.nameRect.width()));
+        paintName(*painter, geometry.nameRect, index.data(Qt::DisplayRole).toString(), option.font, palette);
         paintDetailText(*painter, geometry.detailRect, index.data(ScreenshotListModel::DateRole).toString(),
                         index.data(ScreenshotListModel::DescriptionRole).toString(), option.font, palette);
     }
@@ -284,6 +290,22 @@ void ScreenshotRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
         }
     }
     painter->restore();
+}
+
+QImage ScreenshotRowDelegate::rowThumbnail(qint64 id, bool compact) const
+{
+    const QImage thumbnail = thumbnails_.thumbnail(id);
+    if (!compact || thumbnail.isNull()) {
+        return thumbnail;
+    }
+    auto found = compactThumbnails_.constFind(thumbnail.cacheKey());
+    if (found == compactThumbnails_.cend()) {
+        if (compactThumbnails_.size() >= maxCompactThumbnails) {
+            compactThumbnails_.clear();
+        }
+        found = compactThumbnails_.insert(thumbnail.cacheKey(), compactRowThumbnail(thumbnail));
+    }
+    return found.value();
 }
 
 std::optional<QIcon> ScreenshotRowDelegate::appIcon(const QString& bundleId) const

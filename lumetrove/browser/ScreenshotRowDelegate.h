@@ -73,6 +73,8 @@ signals:
     void appIconResolved() const;
 
 private:
+    /// The cached thumbnail of the screenshot `id`, made small once for a compact row; null until loaded.
+    QImage rowThumbnail(qint64 id, bool compact) const;
     std::optional<QIcon> appIcon(const QString& bundleId) const;
     void resolveAppIcons() const;
 

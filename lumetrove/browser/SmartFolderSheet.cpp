@@ -45,6 +45,24 @@ SmartFolderSheet::SmartFolderSheet(FoldersListManager& folders, ScreenshotsListM
     explanation->setGraphicsEffect(faded);
     stack->addWidget(explanation);
 
+    stack->addLayout(buildNameRow(folderName));
+    stack->addLayout(buildKeywordsBlock(keywords));
+
+    auto* divider = new QFrame;
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Sunken);
+    stack->addWidget(divider);
+
+    stack->addLayout(buildButtons());
+
+    // The sheet opens with the name field taking the keyboard and its name selected, so that what is typed
+    // replaces it, as when a folder is renamed in the sidebar.
+    nameField_->selectAll();
+    nameField_->setFocus();
+}
+
+QLayout* SmartFolderSheet::buildNameRow(const QString& folderName)
+{
     auto* nameRow = new QHBoxLayout;
     auto* nameLabel = new QLabel(tr("Name:"));
     nameField_ = new QLineEdit(folderName);
@@ -53,8 +71,11 @@ SmartFolderSheet::SmartFolderSheet(FoldersListManager& folders, ScreenshotsListM
     nameLabel->setBuddy(nameField_);
     nameRow->addWidget(nameLabel);
     nameRow->addWidget(nameField_);
-    stack->addLayout(nameRow);
+    return nameRow;
+}
 
+QLayout* SmartFolderSheet::buildKeywordsBlock(const QString& keywords)
+{
     auto* keywordsBlock = new QVBoxLayout;
     keywordsBlock->setSpacing(0);
     keywordsBlock->addWidget(new QLabel(tr("Keywords:")));
@@ -62,13 +83,11 @@ SmartFolderSheet::SmartFolderSheet(FoldersListManager& folders, ScreenshotsListM
     connect(keywordEditor, &KeywordEditorView::keywordsStringChanged, this,
             [this](const QString& text) { keywords_ = text; });
     keywordsBlock->addWidget(keywordEditor);
-    stack->addLayout(keywordsBlock);
+    return keywordsBlock;
+}
 
-    auto* divider = new QFrame;
-    divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Sunken);
-    stack->addWidget(divider);
-
+QLayout* SmartFolderSheet::buildButtons()
+{
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(0);
     buttons->addStretch();
@@ -79,16 +98,11 @@ SmartFolderSheet::SmartFolderSheet(FoldersListManager& folders, ScreenshotsListM
     okButton->setFixedWidth(100);
     buttons->addWidget(cancelButton);
     buttons->addWidget(okButton);
-    stack->addLayout(buttons);
 
     // Escape reaches QDialog::reject, Return the default button.
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(okButton, &QPushButton::clicked, this, &SmartFolderSheet::save);
-
-    // The sheet opens with the name field taking the keyboard and its name selected, so that what is typed
-    // replaces it, as when a folder is renamed in the sidebar.
-    nameField_->selectAll();
-    nameField_->setFocus();
+    return buttons;
 }
 
 QString SmartFolderSheet::folderName() const

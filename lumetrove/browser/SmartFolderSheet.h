@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <optional>
 
+class QLayout;
 class QLineEdit;
 class QMessageBox;
 
@@ -34,6 +35,11 @@ public:
     const QString& keywords() const { return keywords_; }
 
 private:
+    /// The rows of the sheet, built once by the constructor; the name field is the one kept.
+    QLayout* buildNameRow(const QString& folderName);
+    QLayout* buildKeywordsBlock(const QString& keywords);
+    /// "Cancel" and "OK", at the trailing end.
+    QLayout* buildButtons();
     void showAlert(const QString& title, const QString& message);
 
     FoldersListManager& folders_;

@@ -97,7 +97,15 @@ void ScreenshotDetailView::buildContent()
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
+    stack->addWidget(buildProcessButtonArea());
+    stack->addWidget(divider(this));
+    stack->addLayout(buildNameRow());
+    stack->addWidget(divider(this));
+    stack->addWidget(buildSections(), 1);
+}
 
+QWidget* ScreenshotDetailView::buildProcessButtonArea()
+{
     // The button shows the shown screenshot's own analysis, not whichever request is in flight.
     processButton_ = new ProcessButtonView(
         *controller_->model(), [this] { return controller_->taskOf(screenshot_); }, [this] { startAIProcessing(); },
@@ -109,9 +117,11 @@ void ScreenshotDetailView::buildContent()
     auto* buttonArea = new QWidget(this);
     buttonArea->setFixedHeight(50);
     buttonArea->setLayout(buttonRow);
-    stack->addWidget(buttonArea);
-    stack->addWidget(divider(this));
+    return buttonArea;
+}
 
+QHBoxLayout* ScreenshotDetailView::buildNameRow()
+{
     auto* nameRow = new QHBoxLayout;
     nameRow->setContentsMargins(0, 0, 20, 0);
     nameView_ = new ScreenshotNameView(this);
@@ -124,9 +134,11 @@ void ScreenshotDetailView::buildContent()
     zoomSlider_->setAccessibleName(QStringLiteral("Image Zoom"));
     connect(zoomSlider_, &QSlider::valueChanged, this, [this](int value) { setImageZoom(value / 100.0); });
     nameRow->addWidget(zoomSlider_, 0, Qt::AlignVCenter);
-    stack->addLayout(nameRow);
-    stack->addWidget(divider(this));
+    return nameRow;
+}
 
+QSplitter* ScreenshotDetailView::buildSections()
+{
     split_ = new QSplitter(Qt::Vertical, this);
     split_->setChildrenCollapsible(false);
 
@@ -141,17 +153,7 @@ void ScreenshotDetailView::buildContent()
     assistantResults_ = new AIAssistantResultsView(nullptr, iconsToShowTick_, split_);
     assistantResults_->hide();
 
-    keywordSection_ = new QWidget(split_);
-    keywordSection_->setBackgroundRole(QPalette::Base);
-    keywordSection_->setAutoFillBackground(true);
-    auto* keywordLayout = new QVBoxLayout(keywordSection_);
-    keywordLayout->setContentsMargins(0, 0, 0, 0);
-    keywordLayout->setSpacing(0);
-    keywordLayout->addWidget(new DetailHeadingView(QStringLiteral("Keywords"), keywordSection_));
-    keywordEditor_ = new KeywordEditorView(QString(), QString(), {}, keywords_, false, keywordSection_);
-    keywordLayout->addWidget(keywordEditor_);
-    keywordLayout->addStretch();
-    connect(keywordEditor_, &KeywordEditorView::keywordsStringChanged, this, &ScreenshotDetailView::setKeywords);
+    keywordSection_ = buildKeywordSection();
 
     descriptionView_ = new ScreenshotDescriptionView(nullptr, iconsToShowTick_, split_);
     descriptionView_->hide();
@@ -161,7 +163,23 @@ void ScreenshotDetailView::buildContent()
     split_->addWidget(keywordSection_);
     split_->addWidget(descriptionView_);
     split_->setStretchFactor(0, 1);
-    stack->addWidget(split_, 1);
+    return split_;
+}
+
+QWidget* ScreenshotDetailView::buildKeywordSection()
+{
+    auto* section = new QWidget(split_);
+    section->setBackgroundRole(QPalette::Base);
+    section->setAutoFillBackground(true);
+    auto* keywordLayout = new QVBoxLayout(section);
+    keywordLayout->setContentsMargins(0, 0, 0, 0);
+    keywordLayout->setSpacing(0);
+    keywordLayout->addWidget(new DetailHeadingView(QStringLiteral("Keywords"), section));
+    keywordEditor_ = new KeywordEditorView(QString(), QString(), {}, keywords_, false, section);
+    keywordLayout->addWidget(keywordEditor_);
+    keywordLayout->addStretch();
+    connect(keywordEditor_, &KeywordEditorView::keywordsStringChanged, this, &ScreenshotDetailView::setKeywords);
+    return section;
 }
 
 // The root view's interface ---------------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <atomic>
 #include <memory>
+class QHBoxLayout;
 class QSlider;
 class QSplitter;
 
@@ -103,6 +104,13 @@ protected:
 
 private:
     void buildContent();
+    /// The button that starts the AI analysis, centred in its row.
+    QWidget* buildProcessButtonArea();
+    /// The name field and the zoom slider.
+    QHBoxLayout* buildNameRow();
+    /// The image, the assistant's answer, the keywords and the description, one above the other.
+    QSplitter* buildSections();
+    QWidget* buildKeywordSection();
     /// Out of sight after having been shown: the image is read when the pane is shown again.
     bool imageNotWanted() const { return appeared_ && !isVisible(); }
     void loadImage();

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 #include <xcb/damage.h>
 #include <xcb/xcb.h>
@@ -48,6 +49,99 @@ QRect rectangle(const xcb_rectangle_t& area)
     return QRect(area.x, area.y, area.width, area.height);
 }
 
+/// A window's frame: the top-level window that the window manager put around it, or the window itself.
+struct Frame {
+    xcb_window_t window = XCB_WINDOW_NONE;
+    xcb_window_t root = XCB_WINDOW_NONE;
+};
+
+/// The window manager's frame is the top-level window whose place on the screen is freed. Empty when the
+/// server does not answer.
+std::optional<Frame> topLevelFrame(xcb_connection_t* connection, xcb_window_t window)
+{
+    Frame frame{window, XCB_WINDOW_NONE};
+    for (;;) {
+        const auto tree = reply(xcb_query_tree_reply(connection, xcb_query_tree(connection, frame.window), nullptr));
+        if (!tree) {
+            return std::nullopt;
+        }
+        frame.root = tree->root;
+        if (tree->parent == tree->root || tree->parent == XCB_WINDOW_NONE) {
+            return frame;
+        }
+        frame.window = tree->parent;
+    }
+}
+
+/// A window stacked above the frame, its state and place asked for and not yet read.
+struct Above {
+    xcb_get_window_attributes_cookie_t attributes;
+    xcb_get_geometry_cookie_t geometry;
+};
+
+/// Asks for the state and place of every window stacked above `frame` among the root's `children`.
+std::vector<Above> askWindowsAbove(xcb_connection_t* connection, const xcb_window_t* children, int count,
+                                   xcb_window_t frame)
+{
+    int position = 0;
+    while (position < count && children[position] != frame) {
+        ++position;
+    }
+    std::vector<Above> above;
+    for (int index = position + 1; index < count; ++index) {
+        above.push_back(
+            {xcb_get_window_attributes(connection, children[index]), xcb_get_geometry(connection, children[index])});
+    }
+    return above;
+}
+
+/// What the windows among `above` that are on the screen cover of it.
+QRegion coveredBy(xcb_connection_t* connection, const std::vector<Above>& above)
+{
+    QRegion covered;
+    for (const Above& window : above) {
+        const auto attributes = reply(xcb_get_window_attributes_reply(connection, window.attributes, nullptr));
+        const auto box = reply(xcb_get_geometry_reply(connection, window.geometry, nullptr));
+        if (attributes && box && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
+            attributes->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT) {
+            const int border = 2 * box->border_width;
+            covered += QRect(box->x, box->y, box->width + border, box->height + border);
+        }
+    }
+    return covered;
+}
+
+/// What the frame covers of the screen, less what the windows above it cover: those stay, and nothing below
+/// them is drawn again. Empty when the server does not answer, and for a frame that is not on the screen (on
+/// another desktop): that uncovers nothing, there is nothing to wait for.
+std::optional<QRegion> uncoveredByFrame(xcb_connection_t* connection, const Frame& frame)
+{
+    const auto siblings = reply(xcb_query_tree_reply(connection, xcb_query_tree(connection, frame.root), nullptr));
+    if (!siblings) {
+        return std::nullopt;
+    }
+    const xcb_get_geometry_cookie_t rootGeometry = xcb_get_geometry(connection, frame.root);
+    const xcb_get_geometry_cookie_t frameGeometry = xcb_get_geometry(connection, frame.window);
+    const xcb_get_window_attributes_cookie_t frameAttributes = xcb_get_window_attributes(connection, frame.window);
+    const std::vector<Above> above = askWindowsAbove(connection, xcb_query_tree_children(siblings.get()),
+                                                     xcb_query_tree_children_length(siblings.get()), frame.window);
+    const auto rootBox = reply(xcb_get_geometry_reply(connection, rootGeometry, nullptr));
+    const auto frameBox = reply(xcb_get_geometry_reply(connection, frameGeometry, nullptr));
+    const auto frameState = reply(xcb_get_window_attributes_reply(connection, frameAttributes, nullptr));
+    const bool onScreen = frameState && frameState->map_state == XCB_MAP_STATE_VIEWABLE;
+    QRegion uncovered;
+    if (rootBox && frameBox) {
+        const int border = 2 * frameBox->border_width;
+        uncovered = QRegion(QRect(frameBox->x, frameBox->y, frameBox->width + border, frameBox->height + border))
+                        .intersected(QRect(0, 0, rootBox->width, rootBox->height));
+    }
+    uncovered -= coveredBy(connection, above);
+    if (!onScreen) {
+        return std::nullopt;
+    }
+    return uncovered;
+}
+
 } // namespace
 
 std::unique_ptr<ScreenUncoverWatch> ScreenUncoverWatch::start(quintptr window, bool unmapped)
@@ -60,81 +154,28 @@ std::unique_ptr<ScreenUncoverWatch> ScreenUncoverWatch::start(quintptr window, b
     if (damageEvent == 0) {
         return nullptr;
     }
-    // The window manager's frame is the top-level window whose place on the screen is freed.
-    xcb_window_t frame = static_cast<xcb_window_t>(window);
-    xcb_window_t root = XCB_WINDOW_NONE;
-    for (;;) {
-        const auto tree = reply(xcb_query_tree_reply(connection, xcb_query_tree(connection, frame), nullptr));
-        if (!tree) {
-            return nullptr;
-        }
-        root = tree->root;
-        if (tree->parent == tree->root || tree->parent == XCB_WINDOW_NONE) {
-            break;
-        }
-        frame = tree->parent;
-    }
-    // What the frame covers of the screen, less what the windows above it cover: those stay, and nothing
-    // below them is drawn again.
-    const auto siblings = reply(xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr));
-    if (!siblings) {
+    const std::optional<Frame> frame = topLevelFrame(connection, static_cast<xcb_window_t>(window));
+    if (!frame) {
         return nullptr;
     }
-    const xcb_window_t* children = xcb_query_tree_children(siblings.get());
-    const int count = xcb_query_tree_children_length(siblings.get());
-    int position = 0;
-    while (position < count && children[position] != frame) {
-        ++position;
-    }
-    const xcb_get_geometry_cookie_t rootGeometry = xcb_get_geometry(connection, root);
-    const xcb_get_geometry_cookie_t frameGeometry = xcb_get_geometry(connection, frame);
-    const xcb_get_window_attributes_cookie_t frameAttributes = xcb_get_window_attributes(connection, frame);
-    struct Above {
-        xcb_get_window_attributes_cookie_t attributes;
-        xcb_get_geometry_cookie_t geometry;
-    };
-    std::vector<Above> above;
-    for (int index = position + 1; index < count; ++index) {
-        above.push_back(
-            {xcb_get_window_attributes(connection, children[index]), xcb_get_geometry(connection, children[index])});
-    }
-    const auto rootBox = reply(xcb_get_geometry_reply(connection, rootGeometry, nullptr));
-    const auto frameBox = reply(xcb_get_geometry_reply(connection, frameGeometry, nullptr));
-    const auto frameState = reply(xcb_get_window_attributes_reply(connection, frameAttributes, nullptr));
-    const bool onScreen = frameState && frameState->map_state == XCB_MAP_STATE_VIEWABLE;
-    QRegion uncovered;
-    if (rootBox && frameBox) {
-        const int border = 2 * frameBox->border_width;
-        uncovered = QRegion(QRect(frameBox->x, frameBox->y, frameBox->width + border, frameBox->height + border))
-                        .intersected(QRect(0, 0, rootBox->width, rootBox->height));
-    }
-    for (const Above& window : above) {
-        const auto attributes = reply(xcb_get_window_attributes_reply(connection, window.attributes, nullptr));
-        const auto box = reply(xcb_get_geometry_reply(connection, window.geometry, nullptr));
-        if (attributes && box && attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
-            attributes->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT) {
-            const int border = 2 * box->border_width;
-            uncovered -= QRect(box->x, box->y, box->width + border, box->height + border);
-        }
-    }
-    // A frame that is not on the screen (on another desktop) uncovers nothing: there is nothing to wait for.
-    if (!onScreen) {
+    const std::optional<QRegion> uncovered = uncoveredByFrame(connection, *frame);
+    if (!uncovered) {
         return nullptr;
     }
 
     std::unique_ptr<ScreenUncoverWatch> watch(new ScreenUncoverWatch);
     watch->connection_ = connection;
-    watch->frame_ = frame;
-    watch->frameIsWindow_ = frame == static_cast<xcb_window_t>(window);
+    watch->frame_ = frame->window;
+    watch->frameIsWindow_ = frame->window == static_cast<xcb_window_t>(window);
     watch->damageEvent_ = damageEvent;
     watch->waitForUnmap_ = unmapped;
-    watch->uncovered_ = uncovered;
+    watch->uncovered_ = *uncovered;
     watch->damage_ = xcb_generate_id(connection);
-    xcb_damage_create(connection, watch->damage_, root, XCB_DAMAGE_REPORT_LEVEL_RAW_RECTANGLES);
+    xcb_damage_create(connection, watch->damage_, frame->root, XCB_DAMAGE_REPORT_LEVEL_RAW_RECTANGLES);
     if (unmapped && !watch->frameIsWindow_) {
         // The frame is the window manager's: this program hears of its unmapping only when it asks to.
         const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-        xcb_change_window_attributes(connection, frame, XCB_CW_EVENT_MASK, &mask);
+        xcb_change_window_attributes(connection, frame->window, XCB_CW_EVENT_MASK, &mask);
     }
     xcb_flush(connection);
     QCoreApplication::instance()->installNativeEventFilter(watch.get());
