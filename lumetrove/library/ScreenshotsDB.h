@@ -298,6 +298,7 @@ private:
     void forgetChanges();
     /// The new image at the URL text `path` has its row, or is forgotten: it is no longer in flight.
     void imageLanded(const QString& path);
+    bool inFlight(const QString& path);
     /// The local paths of the new images in flight, which `rebuildInPlace` notes again in `fresh`.
     QSet<QString> noteImagesInFlight(sqlite::Connection& fresh);
     void finishDelete(qint64 screenshotId, const QString& path);
@@ -308,9 +309,9 @@ private:
     static std::shared_ptr<ChangeLog> newChangeLog();
     std::shared_ptr<ChangeLog> changeLog_ = newChangeLog();
     /// The word index exists (a library whose index could not be made has neither index).
-    bool wordIndex_ = false;
+    std::atomic<bool> wordIndex_{false};
     /// The record of file changes exists (it is made for libraries at the current version only).
-    bool fileJournal_ = false;
+    std::atomic<bool> fileJournal_{false};
     /// Guards `openProblem_` and `damageWhileOpening_`, which a repair in the background writes.
     mutable std::mutex openingMutex_;
     std::optional<LibraryOpenProblem> openProblem_;

@@ -105,12 +105,18 @@ void ScreenshotsDB::finishPendingFileChanges()
 
 StoreResult<void> ScreenshotsDB::recordNewImage(const QString& path, const QString& name, bool wasImported)
 {
-    if (!fileJournal_) {
+    // A library being repaired keeps a record once it is rebuilt: the note waits for it, and the image with it,
+    // so that the repair does not list the image from the folder before its own row comes.
+    if (!fileJournal_ && !repairingInBackground()) {
         return {}; // as `recordFileChange`
     }
     StoreResult<void> noted = run(*this, leftToCaller, [&](sqlite::Connection& db) {
-        db.runStatement("INSERT OR REPLACE INTO pending_new_images (path, name, was_imported) VALUES (?, ?, ?)",
-                        utf8(path), utf8(name), std::int64_t(wasImported ? 1 : 0));
+        db.sync([&] {
+            if (fileJournal_) {
+                db.runStatement("INSERT OR REPLACE INTO pending_new_images (path, name, was_imported) VALUES (?, ?, ?)",
+                                utf8(path), utf8(name), std::int64_t(wasImported ? 1 : 0));
+            }
+        });
     });
     if (noted) {
         const std::lock_guard lock(inFlightMutex_);
@@ -128,6 +134,12 @@ StoreResult<void> ScreenshotsDB::forgetNewImage(const QString& path)
     return run(*this, printed, [&](sqlite::Connection& db) {
         db.runStatement("DELETE FROM pending_new_images WHERE path = ?", utf8(path));
     });
+}
+
+bool ScreenshotsDB::inFlight(const QString& path)
+{
+    const std::lock_guard lock(inFlightMutex_);
+    return imagesInFlight_.contains(path);
 }
 
 void ScreenshotsDB::imageLanded(const QString& path)
@@ -174,6 +186,9 @@ void ScreenshotsDB::finishPendingNewImages()
         return;
     }
     for (const Pending& image : *pending) {
+        if (inFlight(image.path.value_or(QString()))) {
+            continue; // its capture is still under way, and gives it its row
+        }
         const QString file = localPath(image.path);
         if (!file.isEmpty()) {
             QFile::remove(partialFilePath(file));

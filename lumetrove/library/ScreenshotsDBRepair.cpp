@@ -283,7 +283,7 @@ std::optional<QString> ScreenshotsDB::rebuildInPlace(const QString& path, Salvag
             listed.unite(noteImagesInFlight(*fresh.db_));
             given = fresh.giveBackImages(listed);
             replaceContent(*db_, *fresh.db_);
-            wordIndex_ = fresh.wordIndex_;
+            wordIndex_ = fresh.wordIndex_.load();
             fileJournal_ = true;
         }
     } catch (const std::exception& caught) {

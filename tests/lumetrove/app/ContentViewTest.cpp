@@ -13,6 +13,7 @@
 #include "lumetrove/detail/ScreenshotDetailView.h"
 #include "lumetrove/library/FoldersListManager.h"
 #include "lumetrove/library/LibraryProblems.h"
+#include "lumetrove/library/NewImageJournal.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/NotificationCenter.h"
 #include "lumetrove/platform/UserDefaults.h"
@@ -31,6 +32,7 @@
 #include <QSignalSpy>
 #include <QToolButton>
 #include <QWindow>
+#include <QtConcurrent/QtConcurrentRun>
 #include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -315,10 +317,21 @@ TEST_F(ContentViewTest, ALibraryFoundDamagedOnOpeningIsRepairedWhileTheWindowIsU
     EXPECT_TRUE(view->repairProgress()->isVisible());
     EXPECT_TRUE(view->screenshotsListManager().screenshots().isEmpty());
     EXPECT_EQ(view->libraryProblemAlert(), nullptr);
+    // A capture meanwhile, saved as the capture engine does, on a thread of its own.
+    const QString file = libraryDirectory() + "/Screenshots/During.png";
+    QFuture<std::optional<QString>> saved =
+        QtConcurrent::run([&] { return writeNewImage(store.get(), file, "png", "During", false); });
     release();
+    ASSERT_TRUE(processEventsUntil([&] { return saved.isFinished(); }));
+    EXPECT_FALSE(saved.result());
+    CapturedScreenshotInfo info;
+    info.screenshotFilename = "During.png";
+    info.screenshotPath = QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded);
+    view->screenshotsListManager().addScreenshot(info, false);
 
-    // Repaired: every screenshot is listed, and what was lost is told in the window.
-    ASSERT_TRUE(listSettled(shots));
+    // Repaired: every screenshot is listed, the capture once, and what was lost is told in the window.
+    ASSERT_TRUE(listSettled(shots + 1));
+    EXPECT_EQ(count("SELECT count(*) FROM screenshots"), shots + 1);
     ASSERT_TRUE(processEventsUntil(
         [&] { return view->libraryProblemAlert() != nullptr && view->libraryProblemAlert()->isVisible(); }));
     EXPECT_EQ(repairing, (std::vector<bool>{true, false}));
