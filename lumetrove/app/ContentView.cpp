@@ -107,14 +107,7 @@ ContentView::ContentView(Dependencies dependencies, QWidget* parent)
     center.addObserver(libraryProblemNotification, this, [this](const Notification& notification) {
         problemBar_->addMessage(notification.userInfo.value(libraryProblemMessageKey).toString());
     });
-    center.addObserver(libraryRepairingNotification, this, [this](const Notification& notification) {
-        repairProgress_->setVisible(notification.userInfo.value(libraryRepairingKey).toBool());
-    });
-    // Rows and folders that could not be read are gone, images found without a row are new: both lists again.
-    center.addObserver(libraryRepairedNotification, this, [this](const Notification&) {
-        dependencies_.foldersListManager.setFolders(dependencies_.foldersListManager.loadFolders());
-        screenshotsListManager_->reload();
-    });
+    followLibraryRepairs();
     connect(&dependencies_.appState, &AppState::openSettingsSignal, this, &ContentView::openOpenAISettings);
     connect(screenshotsListManager_, &ScreenshotsListManager::screenshotsChanged, this, &ContentView::listPublished);
     connect(dependencies_.urlHandler, &URLHandler::urlsChanged, this,
@@ -139,13 +132,48 @@ ContentView::ContentView(Dependencies dependencies, QWidget* parent)
     selectFirstScreenshot();
     updateLayoutForState();
 
-    // Screenshots whose text never came (given back by the library's open, or captured by a run that ended
-    // first) have it recognised now, in the background.
-    auto* backlog = new TextRecognitionBacklog(*screenshotsListManager_, libraryStore(), nullptr, this);
-    backlog->start();
+    startRecognitionBacklog();
 }
 
 ContentView::~ContentView() = default;
+
+void ContentView::followLibraryRepairs()
+{
+    auto& center = NotificationCenter::defaultCenter();
+    center.addObserver(libraryRepairingNotification, this, [this](const Notification& notification) {
+        const bool repairing = notification.userInfo.value(libraryRepairingKey).toBool();
+        repairProgress_->setVisible(repairing);
+        // What a repair of damage found on opening did is known now.
+        if (!repairing && appeared_) {
+            showLibraryOpenProblem();
+        }
+    });
+    // Rows and folders that could not be read are gone, images found without a row are new: both lists again.
+    center.addObserver(libraryRepairedNotification, this, [this](const Notification&) {
+        dependencies_.foldersListManager.setFolders(dependencies_.foldersListManager.loadFolders());
+        screenshotsListManager_->reload();
+    });
+}
+
+void ContentView::startRecognitionBacklog()
+{
+    // Screenshots whose text never came (given back by the library's open, or captured by a run that ended
+    // first) have it recognised now, in the background.
+    auto* backlog = new TextRecognitionBacklog(*screenshotsListManager_, libraryStore(), nullptr, this);
+    if (!libraryStore()->repairingInBackground()) {
+        backlog->start();
+        return;
+    }
+    // A repair under way gives back rows without their text: they are read once it has ended.
+    auto waiting = std::make_shared<QMetaObject::Connection>();
+    *waiting = NotificationCenter::defaultCenter().addObserver(
+        libraryRepairingNotification, backlog, [backlog, waiting](const Notification& notification) {
+            if (!notification.userInfo.value(libraryRepairingKey).toBool()) {
+                QObject::disconnect(*waiting);
+                backlog->start();
+            }
+        });
+}
 
 std::shared_ptr<ScreenshotsDB> ContentView::libraryStore() const
 {
@@ -353,6 +381,11 @@ void ContentView::showLibraryOpenProblem()
         libraryProblemAnswered_ = true;
         QTimer::singleShot(0, this, &ContentView::presentAlert);
     });
+    // Told after a repair that ended while the key alert is open, it waits for that one to be answered.
+    if (alert_ != nullptr && alert_->isVisible()) {
+        connect(alert_, &QDialog::finished, this, [this] { QTimer::singleShot(0, this, &ContentView::presentAlert); });
+        return;
+    }
     presentAlert();
 }
 
@@ -577,8 +610,8 @@ void ContentView::focusMainViewSoon()
 
 QMessageBox* ContentView::alertToPresent() const
 {
-    // The library's problem comes first; the key alert waits until it is answered.
-    if (libraryProblemAlert_ != nullptr && !libraryProblemAnswered_) {
+    // The library's problem comes first; the key alert waits until it is answered, unless it is open already.
+    if (libraryProblemAlert_ != nullptr && !libraryProblemAnswered_ && (alert_ == nullptr || !alert_->isVisible())) {
         return libraryProblemAlert_;
     }
     return alert_;

@@ -196,6 +196,10 @@ private:
     std::shared_ptr<ScreenshotsDB> libraryStore() const;
     /// Tells the user, once, what opening the library found wrong with its file.
     void showLibraryOpenProblem();
+    /// Shows a repair of the library while it runs, and the lists and what was lost once it ended.
+    void followLibraryRepairs();
+    /// Recognises the texts still to come, once a repair under way has ended.
+    void startRecognitionBacklog();
     /// Shows the list or the empty state, the detail pane or nothing, and the first-launch hint.
     void updateLayoutForState();
     void setSelection(const ScreenshotPtr& screenshot, int index);

@@ -10,6 +10,7 @@
 #include "lumetrove/browser/LibrarySelection.h"
 #include "lumetrove/browser/ScreenshotListView.h"
 #include "lumetrove/detail/ScreenshotDetailView.h"
+#include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/NamedColors.h"
 #include "lumetrove/platform/Symbols.h"
@@ -103,7 +104,7 @@ void ContentView::buildLayout(FoldersListManager& foldersListManager)
     layout->addWidget(problemBar_);
     repairProgress_ = new QLabel(QStringLiteral("Repairing the library…"), this);
     repairProgress_->setContentsMargins(8, 4, 8, 4);
-    repairProgress_->hide();
+    repairProgress_->setVisible(libraryStore()->repairingInBackground()); // a repair begun by the open
     layout->addWidget(repairProgress_);
     layout->addWidget(splitter_, 1);
 

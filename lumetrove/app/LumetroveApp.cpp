@@ -209,8 +209,6 @@ void LumetroveApp::listenForLaterLaunches()
 void LumetroveApp::buildMainWindow()
 {
     const std::shared_ptr<ScreenshotsDB>& store = ScreenshotsDB::shared();
-    // A library found damaged while the window is up is rebuilt beside it, not in its stead: the window says so.
-    store->setRepairsInBackground(true);
     foldersListManager_ = new FoldersListManager(store, this);
     mainWindow_ = new QMainWindow();
     mainWindow_->setObjectName(QStringLiteral("main"));

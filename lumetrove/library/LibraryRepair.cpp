@@ -1,20 +1,14 @@
+// Finding damage in a library file and reading out of it what can still be read, for the store's repair
+// (ScreenshotsDBRepair.cpp).
 #include "lumetrove/library/LibraryRepair.h"
 
-#include "lumetrove/library/DataDirectories.h"
-#include "lumetrove/library/LibraryProblems.h"
-#include "lumetrove/library/ScreenshotsDB.h"
-#include "lumetrove/library/ScreenshotsDBParts.h"
-#include "lumetrove/platform/Log.h"
-#include "lumetrove/platform/NotificationCenter.h"
 #include "sqlite/Connection.h"
 #include "sqlite/Errors.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
-#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
@@ -109,118 +103,159 @@ QString describe(sqlite3* db, int code)
     return QStringLiteral("%1 (code: %2)").arg(QString::fromUtf8(sqlite3_errmsg(db))).arg(code & 0xff);
 }
 
+/// Stops the checks of `db` at `deadline`: SQLite asks every few hundred virtual-machine steps whether to go
+/// on, and past the deadline the check ends with SQLITE_INTERRUPT. A quick check of one table is a single step,
+/// which only an interrupt stops: a thread of its own interrupts the connection at the deadline unless the
+/// watch ends before.
+class DeadlineWatch {
+public:
+    DeadlineWatch(sqlite3* db, Deadline& deadline) : db_(db)
+    {
+        sqlite3_progress_handler(db, 200, &stopAtDeadline, &deadline);
+        thread_ = std::thread([this, at = deadline.at] {
+            std::unique_lock lock(mutex_);
+            if (!wake_.wait_until(lock, at, [this] { return ended_; })) {
+                sqlite3_interrupt(db_);
+            }
+        });
+    }
+    ~DeadlineWatch()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            ended_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+        sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    }
+    DeadlineWatch(const DeadlineWatch&) = delete;
+    DeadlineWatch& operator=(const DeadlineWatch&) = delete;
+
+private:
+    sqlite3* db_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool ended_ = false;
+    std::thread thread_;
+};
+
+/// One bounded look for damage, its checks in order: the schema, the small tables, each full-text index
+/// opened (which reads its settings, where damage shows as "vtable constructor failed"), the large tables,
+/// then the indexes' own checks. Each step answers true to go on with the next.
+class DamageLook {
+public:
+    DamageLook(sqlite3* db, std::chrono::milliseconds budget)
+        : db_(db), deadline_{std::chrono::steady_clock::now() + budget}
+    {}
+
+    DamageFound run()
+    {
+        const DeadlineWatch watch(db_, deadline_);
+        found_.complete = readTables() && checkTables(false) && openIndexes() && checkTables(true) && checkIndexes();
+        return found_;
+    }
+
+private:
+    struct Table {
+        std::string name;
+        bool fullText;
+    };
+
+    bool timeIsUp(int code) const
+    {
+        return deadline_.passed || (code & 0xff) == SQLITE_INTERRUPT ||
+               std::chrono::steady_clock::now() >= deadline_.at;
+    }
+
+    /// Runs one check to its end. Another failure than damage (FTS5 missing, an unknown table) is no damage.
+    bool check(const std::string& sql)
+    {
+        const Statement statement(db_, sql);
+        int code = statement.ok() ? SQLITE_OK : sqlite3_errcode(db_);
+        std::optional<std::string> problem;
+        if (statement.ok()) {
+            code = stepAll(statement.get(), problem);
+        }
+        if (timeIsUp(code)) {
+            return false;
+        }
+        if (problem) {
+            found_.damage = QString::fromStdString(*problem);
+            return false;
+        }
+        if (isDamage(code)) {
+            found_.damage = describe(db_, code);
+            return false;
+        }
+        ++found_.checksDone;
+        return true;
+    }
+
+    /// The tables of the schema, the small ones first.
+    bool readTables()
+    {
+        const Statement schema(db_, "SELECT name, sql LIKE 'CREATE VIRTUAL TABLE%' FROM sqlite_master WHERE type = "
+                                    "'table' AND sql IS NOT NULL");
+        int code = schema.ok() ? SQLITE_ROW : sqlite3_errcode(db_);
+        while (schema.ok() && (code = sqlite3_step(schema.get())) == SQLITE_ROW) {
+            tables_.push_back(Table{reinterpret_cast<const char*>(sqlite3_column_text(schema.get(), 0)),
+                                    sqlite3_column_int(schema.get(), 1) != 0});
+        }
+        if (isDamage(code)) {
+            found_.damage = describe(db_, code);
+        }
+        if (code != SQLITE_DONE) {
+            return false;
+        }
+        ++found_.checksDone;
+        std::stable_sort(tables_.begin(), tables_.end(),
+                         [](const Table& a, const Table& b) { return checkRank(a.name) < checkRank(b.name); });
+        return true;
+    }
+
+    /// SQLite's quick check of each ordinary table, small or `large`, with its indexes.
+    bool checkTables(bool large)
+    {
+        return std::all_of(tables_.begin(), tables_.end(), [&](const Table& table) {
+            return table.fullText || (checkRank(table.name) > 0) != large ||
+                   check("PRAGMA quick_check(" + quotedName(table.name) + ")");
+        });
+    }
+
+    bool openIndexes()
+    {
+        return std::all_of(tables_.begin(), tables_.end(), [&](const Table& table) {
+            return !table.fullText || check("SELECT 1 FROM " + quotedName(table.name) + " WHERE rowid = 0");
+        });
+    }
+
+    /// Each full-text index's own check, which also finds one out of step with its content.
+    bool checkIndexes()
+    {
+        for (const Table& table : tables_) {
+            const std::string name = quotedName(table.name);
+            if (table.fullText && !check("INSERT INTO " + name + "(" + name + ") VALUES('integrity-check')")) {
+                if (found_.damage) {
+                    found_.staleIndex = table.name;
+                }
+                return false;
+            }
+        }
+        return true;
+    }
+
+    sqlite3* db_;
+    Deadline deadline_;
+    DamageFound found_;
+    std::vector<Table> tables_;
+};
+
 } // namespace
 
 DamageFound findDamage(sqlite::Connection& connection, std::chrono::milliseconds budget)
 {
-    return connection.sync([&] {
-        sqlite3* db = connection.handle();
-        DamageFound found;
-        Deadline deadline{std::chrono::steady_clock::now() + budget};
-        // Every few hundred virtual-machine steps SQLite asks whether to go on; past the deadline the check
-        // stops with SQLITE_INTERRUPT. A quick check of one table is a single step, which only an interrupt
-        // stops: a watch interrupts the connection at the deadline unless the look ended before.
-        sqlite3_progress_handler(db, 200, &stopAtDeadline, &deadline);
-        std::mutex watchMutex;
-        std::condition_variable watchWake;
-        bool ended = false;
-        std::thread watch([&] {
-            std::unique_lock lock(watchMutex);
-            if (!watchWake.wait_until(lock, deadline.at, [&] { return ended; })) {
-                sqlite3_interrupt(db);
-            }
-        });
-        struct Table {
-            std::string name;
-            bool fullText;
-        };
-        std::vector<Table> tables;
-        // A check that answers: true to go on with the next.
-        const auto check = [&](const std::string& sql) {
-            Statement statement(db, sql);
-            int code = statement.ok() ? SQLITE_OK : sqlite3_errcode(db);
-            std::optional<std::string> problem;
-            if (statement.ok()) {
-                code = stepAll(statement.get(), problem);
-            }
-            if (deadline.passed || (code & 0xff) == SQLITE_INTERRUPT ||
-                std::chrono::steady_clock::now() >= deadline.at) {
-                return false;
-            }
-            if (problem) {
-                found.damage = QString::fromStdString(*problem);
-                return false;
-            }
-            if (isDamage(code)) {
-                found.damage = describe(db, code);
-                return false;
-            }
-            ++found.checksDone;
-            return true; // another failure (FTS5 missing, an unknown table) is no damage
-        };
-        const auto run = [&] {
-            {
-                Statement schema(db, "SELECT name, sql LIKE 'CREATE VIRTUAL TABLE%' FROM sqlite_master WHERE type = "
-                                     "'table' AND sql IS NOT NULL");
-                int code = schema.ok() ? SQLITE_ROW : sqlite3_errcode(db);
-                while (schema.ok() && (code = sqlite3_step(schema.get())) == SQLITE_ROW) {
-                    tables.push_back(Table{reinterpret_cast<const char*>(sqlite3_column_text(schema.get(), 0)),
-                                           sqlite3_column_int(schema.get(), 1) != 0});
-                }
-                if (isDamage(code)) {
-                    found.damage = describe(db, code);
-                    return;
-                }
-                if (code != SQLITE_DONE) {
-                    return;
-                }
-                ++found.checksDone;
-            }
-            std::stable_sort(tables.begin(), tables.end(),
-                             [](const Table& a, const Table& b) { return checkRank(a.name) < checkRank(b.name); });
-            // The small tables, then each full-text index opened (which reads its settings, where damage
-            // shows as "vtable constructor failed"), then the large tables, then the indexes' own checks.
-            const auto ordinary = [&](bool large) {
-                for (const Table& table : tables) {
-                    if (!table.fullText && (checkRank(table.name) > 0) == large &&
-                        !check("PRAGMA quick_check(" + quotedName(table.name) + ")")) {
-                        return false;
-                    }
-                }
-                return true;
-            };
-            if (!ordinary(false)) {
-                return;
-            }
-            for (const Table& table : tables) {
-                if (table.fullText && !check("SELECT 1 FROM " + quotedName(table.name) + " WHERE rowid = 0")) {
-                    return;
-                }
-            }
-            if (!ordinary(true)) {
-                return;
-            }
-            for (const Table& table : tables) {
-                if (table.fullText && !check("INSERT INTO " + quotedName(table.name) + "(" + quotedName(table.name) +
-                                             ") VALUES('integrity-check')")) {
-                    if (found.damage) {
-                        found.staleIndex = table.name;
-                    }
-                    return;
-                }
-            }
-            found.complete = true;
-        };
-        run();
-        {
-            const std::lock_guard lock(watchMutex);
-            ended = true;
-        }
-        watchWake.notify_one();
-        watch.join();
-        sqlite3_progress_handler(db, 0, nullptr, nullptr);
-        return found;
-    });
+    return connection.sync([&] { return DamageLook(connection.handle(), budget).run(); });
 }
 
 // Reading what can be read -----------------------------------------------------------------------------------
@@ -403,6 +438,91 @@ QString localPathOf(const unsigned char* urlText)
     return url.isValid() && url.isLocalFile() ? QFileInfo(url.toLocalFile()).absoluteFilePath() : QString();
 }
 
+/// Copies the screenshots' rows that read whole.
+void copyWholeRows(sqlite3* damaged, sqlite3* fresh, SalvagedLibrary& salvaged)
+{
+    copyTable(damaged, fresh, "screenshots",
+              [&](sqlite3_stmt* row) { salvaged.ids.insert(sqlite3_column_int64(row, 0)); });
+    salvaged.screenshots = static_cast<int>(salvaged.ids.size());
+}
+
+/// Copies the list columns of the screenshots whose row could not be read whole from the index that holds
+/// them. The text is not in the index: it is stored empty, to be recognised again.
+void copyListColumns(sqlite3* damaged, sqlite3* fresh, SalvagedLibrary& salvaged)
+{
+    const std::string fromIndex =
+        "SELECT id, id, name, created_at, description, keywords, path, captured_app_bundle_id, captured_app_name, "
+        "is_ai_assistant_task, ai_assistant_task, was_imported, '' AS text FROM screenshots INDEXED BY "
+        "screenshots_list WHERE id ";
+    std::unique_ptr<RowWriter> writer;
+    const Statement awaiting(fresh, "INSERT OR IGNORE INTO pending_text_recognition (screenshot_id) VALUES (?)");
+    readAround(damaged, fromIndex + "> ? ORDER BY id", fromIndex + "= ?", [&](sqlite3_stmt* row) {
+        const qint64 id = sqlite3_column_int64(row, 0);
+        if (salvaged.ids.contains(id)) {
+            return;
+        }
+        if (!writer) {
+            writer = std::make_unique<RowWriter>(fresh, "screenshots", row);
+        }
+        if (writer->write(row)) {
+            sqlite3_reset(awaiting.get());
+            sqlite3_bind_int64(awaiting.get(), 1, id);
+            sqlite3_step(awaiting.get());
+            salvaged.ids.insert(id);
+            ++salvaged.withoutText;
+        }
+    });
+}
+
+void copyFoldersAndNotes(sqlite3* damaged, sqlite3* fresh, SalvagedLibrary& salvaged)
+{
+    copyTable(damaged, fresh, "folders");
+    salvaged.folders = static_cast<int>(readIds(fresh, "SELECT id FROM folders").size());
+    salvaged.linksDamaged = copyTable(damaged, fresh, "folders_screenshots");
+    for (const char* notes : {"pending_file_changes", "pending_new_images", "pending_text_recognition"}) {
+        copyTable(damaged, fresh, notes);
+    }
+}
+
+/// Counts what the links, the notes and the indexes say was there, and is not.
+void countLost(sqlite3* damaged, sqlite3* fresh, SalvagedLibrary& salvaged)
+{
+    QSet<qint64> known = readIds(fresh, "SELECT screenshot_id FROM folders_screenshots");
+    known.unite(readIds(fresh, "SELECT screenshot_id FROM pending_text_recognition"));
+    known.unite(readIds(fresh, "SELECT screenshot_id FROM pending_file_changes"));
+    known.unite(readIds(damaged, "SELECT id FROM screenshots INDEXED BY screenshots_created_at"));
+    for (const qint64 id : std::as_const(known)) {
+        salvaged.unreadable += salvaged.ids.contains(id) ? 0 : 1;
+    }
+    salvaged.foldersUnreadable =
+        static_cast<int>(readIds(fresh, "SELECT DISTINCT folder_id FROM folders_screenshots WHERE folder_id NOT IN "
+                                        "(SELECT id FROM folders)")
+                             .size());
+}
+
+/// Links and notes of rows that are gone point nowhere, and would point at the rows that take their ids next.
+void dropDanglingLinks(sqlite3* fresh)
+{
+    execute(fresh, "DELETE FROM folders_screenshots WHERE screenshot_id NOT IN (SELECT id FROM screenshots) "
+                   "OR folder_id NOT IN (SELECT id FROM folders)");
+    for (const char* notes : {"pending_text_recognition", "pending_file_changes"}) {
+        execute(
+            fresh,
+            (std::string("DELETE FROM ") + notes + " WHERE screenshot_id NOT IN (SELECT id FROM screenshots)").c_str());
+    }
+}
+
+void collectListedImages(sqlite3* fresh, SalvagedLibrary& salvaged)
+{
+    const Statement paths(fresh, "SELECT path FROM screenshots UNION ALL SELECT path FROM pending_new_images");
+    while (paths.ok() && sqlite3_step(paths.get()) == SQLITE_ROW) {
+        const QString path = localPathOf(sqlite3_column_text(paths.get(), 0));
+        if (!path.isEmpty()) {
+            salvaged.listedImages.insert(path);
+        }
+    }
+}
+
 } // namespace
 
 SalvagedLibrary salvage(sqlite::Connection& damagedConnection, sqlite::Connection& freshConnection)
@@ -414,72 +534,13 @@ SalvagedLibrary salvage(sqlite::Connection& damagedConnection, sqlite::Connectio
             SalvagedLibrary salvaged;
             execute(fresh, "BEGIN IMMEDIATE");
             try {
-                // Whole rows first, then the list columns of the rows that could not be read whole, from the
-                // index that holds them.
-                copyTable(damaged, fresh, "screenshots",
-                          [&](sqlite3_stmt* row) { salvaged.ids.insert(sqlite3_column_int64(row, 0)); });
-                salvaged.screenshots = static_cast<int>(salvaged.ids.size());
-                constexpr const char* listColumns =
-                    "id, name, created_at, description, keywords, path, captured_app_bundle_id, captured_app_name, "
-                    "is_ai_assistant_task, ai_assistant_task, was_imported";
-                // The text is not in the index: it is stored empty, to be recognised again.
-                const std::string fromIndex = std::string("SELECT id, ") + listColumns +
-                                              ", '' AS text FROM screenshots INDEXED BY screenshots_list WHERE id ";
-                std::unique_ptr<RowWriter> writer;
-                Statement awaiting(fresh, "INSERT OR IGNORE INTO pending_text_recognition (screenshot_id) VALUES (?)");
-                readAround(damaged, fromIndex + "> ? ORDER BY id", fromIndex + "= ?", [&](sqlite3_stmt* row) {
-                    const qint64 id = sqlite3_column_int64(row, 0);
-                    if (salvaged.ids.contains(id)) {
-                        return;
-                    }
-                    if (!writer) {
-                        writer = std::make_unique<RowWriter>(fresh, "screenshots", row);
-                    }
-                    if (writer->write(row)) {
-                        sqlite3_reset(awaiting.get());
-                        sqlite3_bind_int64(awaiting.get(), 1, id);
-                        sqlite3_step(awaiting.get());
-                        salvaged.ids.insert(id);
-                        ++salvaged.withoutText;
-                    }
-                });
-
-                copyTable(damaged, fresh, "folders");
-                salvaged.folders = static_cast<int>(readIds(fresh, "SELECT id FROM folders").size());
-                salvaged.linksDamaged = copyTable(damaged, fresh, "folders_screenshots");
-                for (const char* notes : {"pending_file_changes", "pending_new_images", "pending_text_recognition"}) {
-                    copyTable(damaged, fresh, notes);
-                }
-
-                // What the links, the notes and the indexes say was there, and is not.
-                QSet<qint64> known = readIds(fresh, "SELECT screenshot_id FROM folders_screenshots");
-                known.unite(readIds(fresh, "SELECT screenshot_id FROM pending_text_recognition"));
-                known.unite(readIds(fresh, "SELECT screenshot_id FROM pending_file_changes"));
-                known.unite(readIds(damaged, "SELECT id FROM screenshots INDEXED BY screenshots_created_at"));
-                for (const qint64 id : std::as_const(known)) {
-                    salvaged.unreadable += salvaged.ids.contains(id) ? 0 : 1;
-                }
-                salvaged.foldersUnreadable = static_cast<int>(
-                    readIds(fresh, "SELECT DISTINCT folder_id FROM folders_screenshots WHERE folder_id NOT IN "
-                                   "(SELECT id FROM folders)")
-                        .size());
-                // Links and notes of rows that are gone point nowhere, and would point at the rows that take
-                // their ids next.
-                execute(fresh,
-                        "DELETE FROM folders_screenshots WHERE screenshot_id NOT IN (SELECT id FROM screenshots) "
-                        "OR folder_id NOT IN (SELECT id FROM folders)");
-                for (const char* notes : {"pending_text_recognition", "pending_file_changes"}) {
-                    execute(fresh, (std::string("DELETE FROM ") + notes +
-                                    " WHERE screenshot_id NOT IN (SELECT id FROM screenshots)")
-                                       .c_str());
-                }
-                Statement paths(fresh, "SELECT path FROM screenshots UNION ALL SELECT path FROM pending_new_images");
-                while (paths.ok() && sqlite3_step(paths.get()) == SQLITE_ROW) {
-                    const QString path = localPathOf(sqlite3_column_text(paths.get(), 0));
-                    if (!path.isEmpty()) {
-                        salvaged.listedImages.insert(path);
-                    }
-                }
+                // Whole rows first, then the list columns of the rows that could not be read whole.
+                copyWholeRows(damaged, fresh, salvaged);
+                copyListColumns(damaged, fresh, salvaged);
+                copyFoldersAndNotes(damaged, fresh, salvaged);
+                countLost(damaged, fresh, salvaged);
+                dropDanglingLinks(fresh);
+                collectListedImages(fresh, salvaged);
                 execute(fresh, "COMMIT");
             } catch (...) {
                 sqlite3_exec(fresh, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -529,215 +590,6 @@ QString damagedFilePath(const QString& path)
         candidate = base + QLatin1Char('-') + QString::number(number);
     }
     return candidate;
-}
-
-// Mending the store's library ---------------------------------------------------------------------------------
-
-namespace {
-
-/// "1 screenshot" or "3 screenshots".
-QString counted(int count, const char* one, const char* many)
-{
-    return QStringLiteral("%1 %2").arg(count).arg(QString::fromUtf8(count == 1 ? one : many));
-}
-
-QString quotedFileName(const QString& path)
-{
-    return QStringLiteral("\u201c%1\u201d").arg(QFileInfo(path).fileName());
-}
-
-LibraryOpenProblem repaired(const SalvagedLibrary& salvaged, int given, const QString& kept, bool opening)
-{
-    const QString textAgain = opening ? QStringLiteral("is being recognised again")
-                                      : QStringLiteral("will be recognised again the next time Lumetrove starts");
-    QStringList told{QStringLiteral("Part of the library file could not be read. Lumetrove rebuilt the library "
-                                    "from what could still be read and from the images in the Screenshots folder.")};
-    const int recovered = salvaged.screenshots + salvaged.withoutText;
-    QString screenshots = counted(recovered, "screenshot was", "screenshots were") +
-                          QStringLiteral(" recovered with their names and details");
-    if (salvaged.withoutText > 0) {
-        screenshots +=
-            QStringLiteral(" (%1 without the recognised text, which %2)")
-                .arg(salvaged.withoutText == recovered ? QStringLiteral("all") : QString::number(salvaged.withoutText),
-                     textAgain);
-    }
-    told << screenshots + QLatin1Char('.');
-    if (salvaged.unreadable > 0) {
-        told << counted(salvaged.unreadable, "screenshot", "screenshots") +
-                    QStringLiteral(" could not be read: names, summaries and keywords given to %1 are lost.")
-                        .arg(salvaged.unreadable == 1 ? QStringLiteral("it") : QStringLiteral("them"));
-    }
-    if (given > 0) {
-        told << (given == 1 ? QStringLiteral("1 image of the Screenshots folder without a readable entry is listed "
-                                             "again under its file name; its text %1.")
-                                  .arg(textAgain)
-                            : QStringLiteral("%1 images of the Screenshots folder without a readable entry are listed "
-                                             "again under their file names; their text %2.")
-                                  .arg(given)
-                                  .arg(textAgain));
-    }
-    if (salvaged.folders > 0 || salvaged.foldersUnreadable > 0) {
-        QString folders = counted(salvaged.folders, "folder was", "folders were") + QStringLiteral(" recovered");
-        if (salvaged.foldersUnreadable > 0) {
-            folders += QStringLiteral("; %1 could not be read and %2 lost")
-                           .arg(counted(salvaged.foldersUnreadable, "folder", "folders"),
-                                salvaged.foldersUnreadable == 1 ? QStringLiteral("is") : QStringLiteral("are"));
-        }
-        told << folders + QLatin1Char('.');
-    }
-    if (salvaged.linksDamaged) {
-        told << QStringLiteral("Some screenshots may no longer be in their folders.");
-    }
-    told << QStringLiteral("The damaged file is kept, unchanged, as %1.").arg(quotedFileName(kept));
-    return LibraryOpenProblem{QStringLiteral("The library was damaged and has been repaired"),
-                              told.join(QLatin1Char(' '))};
-}
-
-LibraryOpenProblem notRepaired(const std::optional<QString>& kept)
-{
-    QString details = QStringLiteral("Part of the library file could not be read, and Lumetrove could not rebuild "
-                                     "the library.");
-    if (kept) {
-        details += QStringLiteral(" The damaged file is kept, unchanged, as %1.").arg(quotedFileName(*kept));
-    }
-    details += QStringLiteral(" Screenshots that cannot be saved are left out of the library until it is repaired; "
-                              "Lumetrove tries again when it next starts.");
-    return LibraryOpenProblem{QStringLiteral("The library is damaged and could not be repaired"), details};
-}
-
-void removeFile(const QString& path)
-{
-    for (const char* suffix : {"", "-journal"}) {
-        QFile::remove(path + QLatin1String(suffix));
-    }
-}
-
-} // namespace
-
-bool ScreenshotsDB::repairAfterDamage(const QString& damage, int repairsSeen)
-{
-    if (!repairsReady_) {
-        if (!damageWhileOpening_) {
-            damageWhileOpening_ = damage;
-        }
-        return false;
-    }
-    if (!repairsInBackground_ || !store::onMainThread()) {
-        return mend(damage, repairsSeen);
-    }
-    // The window goes on while the library is rebuilt; the operation that met the damage is not kept.
-    if (repairFailed_.load() || backgroundRepair_.exchange(true)) {
-        return false;
-    }
-    NotificationCenter::defaultCenter().post(libraryRepairingNotification, {{libraryRepairingKey, true}});
-    backgroundRepairRun_ = QtConcurrent::run([this, damage, repairsSeen] {
-        (void)mend(damage, repairsSeen);
-        backgroundRepair_ = false;
-        NotificationCenter::defaultCenter().post(libraryRepairingNotification, {{libraryRepairingKey, false}});
-    });
-    return false;
-}
-
-bool ScreenshotsDB::mend(const QString& damage, int repairsSeen)
-{
-    const std::shared_ptr<sqlite::Connection> db = db_;
-    if (!db) {
-        return false;
-    }
-    std::optional<LibraryOpenProblem> told;
-    const bool mended = db->sync([&] {
-        if (repairs_.load() != repairsSeen) {
-            return true; // mended meanwhile, by the operation that met the damage first
-        }
-        // Inside a transaction the content cannot be replaced; the operation that began it mends the library
-        // when the damage reaches it.
-        if (repairFailed_.load() || sqlite3_get_autocommit(db->handle()) == 0) {
-            return false;
-        }
-        systemLog(QStringLiteral("The library is damaged: ") + damage);
-        told.emplace();
-        return repair(false, *told);
-    });
-    // Told once the connection is let go, so that an observer may use the library at once.
-    if (told) {
-        reportLibraryProblem(told->title + QStringLiteral(". ") + told->details);
-        if (mended) {
-            NotificationCenter::defaultCenter().post(libraryRepairedNotification);
-        }
-    }
-    return mended;
-}
-
-bool ScreenshotsDB::repair(bool opening, LibraryOpenProblem& told)
-{
-    const std::shared_ptr<sqlite::Connection> db = db_;
-    const char* file = db ? sqlite3_db_filename(db->handle(), "main") : nullptr;
-    if (file == nullptr || *file == '\0') {
-        told = notRepaired(std::nullopt);
-        repairFailed_ = true;
-        return false;
-    }
-    const QString path = QString::fromUtf8(file);
-    return db->sync([&] {
-        const auto fail = [&](const QString& why, const std::optional<QString>& kept) {
-            systemLog(QStringLiteral("Could not repair the library: ") + why);
-            told = notRepaired(kept);
-            repairFailed_ = true;
-            return false;
-        };
-        // The damaged file is kept as it is before anything is done with it.
-        const QString kept = damagedFilePath(path);
-        if (!QFile::copy(path, kept)) {
-            return fail(QStringLiteral("the damaged file could not be copied to ") + kept, std::nullopt);
-        }
-        QFile::setPermissions(kept, QFile::ReadOwner | QFile::WriteOwner);
-        systemLog(QStringLiteral("The damaged library is kept as ") + kept);
-
-        // A new library beside it, filled with what can be read, then taken over by the open connection, which
-        // every holder of the store keeps using.
-        const QString rebuilt = path + QStringLiteral(".repairing");
-        removeFile(rebuilt);
-        int given = 0;
-        SalvagedLibrary salvaged;
-        try {
-            ScreenshotsDB fresh;
-            fresh.openDatabase(rebuilt);
-            if (!fresh.db_ || !fresh.fileJournal_) {
-                removeFile(rebuilt);
-                return fail(QStringLiteral("a new library could not be made at ") + rebuilt, kept);
-            }
-            salvaged = salvage(*db, *fresh.db_);
-            given = fresh.giveBackImages(salvaged.listedImages);
-            replaceContent(*db, *fresh.db_);
-            wordIndex_ = fresh.wordIndex_;
-            fileJournal_ = true;
-        } catch (const std::exception& error) {
-            removeFile(rebuilt);
-            return fail(QString::fromUtf8(error.what()), kept);
-        }
-        removeFile(rebuilt);
-        // Thumbnails are named after ids: those of rows that are gone would show for the rows that take their
-        // ids next.
-        if (const std::optional<QString> thumbnails = thumbnailsDirectory()) {
-            for (const QString& name : QDir(*thumbnails).entryList({QStringLiteral("thumbnail-*.png")}, QDir::Files)) {
-                bool number = false;
-                const qint64 id = name.mid(10, name.size() - 14).toLongLong(&number);
-                if (!number || !salvaged.ids.contains(id)) {
-                    QFile::remove(*thumbnails + QLatin1Char('/') + name);
-                }
-            }
-        }
-        forgetChanges();
-        ++repairs_;
-        told = repaired(salvaged, given, kept, opening);
-        systemLog(QStringLiteral("The library was repaired: %1 screenshots recovered, %2 without text, %3 "
-                                 "unreadable, %4 listed again from their images")
-                      .arg(salvaged.screenshots + salvaged.withoutText)
-                      .arg(salvaged.withoutText)
-                      .arg(salvaged.unreadable)
-                      .arg(given));
-        return true;
-    });
 }
 
 } // namespace lumetrove

@@ -1,7 +1,7 @@
 // The library store's file: opening it, telling what is wrong with it, and starting anew from the images when
 // it is damaged. The other parts: the schema (ScreenshotsDBSchema.cpp), the records of changes in flight
 // (ScreenshotsDBJournal.cpp), the writes, the reads, the change log (LibraryChanges.cpp) and what they share
-// (ScreenshotsDBParts.h).
+// (ScreenshotsDBParts.h), and the repair of a damaged library (ScreenshotsDBRepair.cpp).
 #include "lumetrove/library/ScreenshotsDB.h"
 
 #include "lumetrove/library/DataDirectories.h"
@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace lumetrove {
@@ -46,6 +47,9 @@ const std::shared_ptr<ScreenshotsDB>& ScreenshotsDB::shared()
 {
     static const std::shared_ptr<ScreenshotsDB> instance = [] {
         auto store = std::make_shared<ScreenshotsDB>();
+        // The process-wide store is the window's: a library found damaged is rebuilt beside the window, which
+        // comes up meanwhile and says so, not before it.
+        store->setRepairsInBackground(true);
         store->openDatabase();
         return store;
     }();
@@ -159,7 +163,8 @@ void createOwnerOnlyFile(const QString& path)
 
 void ScreenshotsDB::releaseCaches()
 {
-    if (db_) {
+    // A repair holds the connection: the cache waits for the next release rather than the caller for it.
+    if (db_ && !repairingInBackground()) {
         try {
             db_->runStatement("PRAGMA shrink_memory");
         } catch (const std::exception&) {
@@ -178,10 +183,10 @@ void ScreenshotsDB::openDatabase(const std::optional<QString>& path)
     // could hide a library the user keeps there on purpose.
     if (const std::optional<QString> unusable = unusableLibraryFile(*path)) {
         systemLog(QStringLiteral("Cannot open the library: ") + *unusable);
-        openProblem_ = LibraryOpenProblem{
+        setOpenProblem(LibraryOpenProblem{
             QStringLiteral("The library cannot be opened"),
             *unusable + QStringLiteral(" Lumetrove changed nothing; screenshots cannot be saved until it is moved "
-                                       "away or made readable, and Lumetrove is started again.")};
+                                       "away or made readable, and Lumetrove is started again.")});
         return;
     }
     createOwnerOnlyFile(*path);
@@ -200,6 +205,21 @@ void ScreenshotsDB::openDatabase(const std::optional<QString>& path)
         repairsReady_ = true;
         return;
     }
+    std::optional<QString> found = lookForDamage();
+    if (!found) {
+        migrate();
+        // Damage that the migration or the notes of an earlier run met, and the look had not reached.
+        found = damageMetWhileOpening();
+    }
+    if (found) {
+        mendOnOpening(*found);
+    } else {
+        repairsReady_ = true;
+    }
+}
+
+std::optional<QString> ScreenshotsDB::lookForDamage()
+{
     // A file whose header is sound may still have damaged pages: a list that cannot be read, captures that
     // cannot be saved. Looked for briefly now; an operation that meets damage later has it mended then.
     DamageFound look = findDamage(*db_, openingCheckTime);
@@ -211,23 +231,25 @@ void ScreenshotsDB::openDatabase(const std::optional<QString>& path)
         });
         look = findDamage(*db_, openingCheckTime);
     }
-    std::optional<QString> found = look.damage;
-    for (int pass = 0; pass < 2; ++pass) {
-        if (found) {
-            systemLog(QStringLiteral("The library is damaged: ") + *found);
-            LibraryOpenProblem told;
-            repair(true, told);
-            openProblem_ = told;
-        }
-        damageWhileOpening_.reset();
-        migrate();
-        // Damage that the migration or the notes of an earlier run met, and the look had not reached.
-        if (openProblem_ || !damageWhileOpening_) {
-            break;
-        }
-        found = damageWhileOpening_;
-    }
-    repairsReady_ = true;
+    return look.damage;
+}
+
+std::optional<LibraryOpenProblem> ScreenshotsDB::openProblem() const
+{
+    const std::lock_guard lock(openingMutex_);
+    return openProblem_;
+}
+
+void ScreenshotsDB::setOpenProblem(const LibraryOpenProblem& problem)
+{
+    const std::lock_guard lock(openingMutex_);
+    openProblem_ = problem;
+}
+
+std::optional<QString> ScreenshotsDB::damageMetWhileOpening()
+{
+    const std::lock_guard lock(openingMutex_);
+    return std::exchange(damageWhileOpening_, std::nullopt);
 }
 
 void ScreenshotsDB::startAnew(const QString& path, const QString& damage)
@@ -236,11 +258,11 @@ void ScreenshotsDB::startAnew(const QString& path, const QString& damage)
     const QString kept = damagedFilePath(path);
     if (const std::optional<QString> error = moveWithoutReplacing(path, kept)) {
         systemLog(QStringLiteral("Cannot set the damaged library aside: ") + *error);
-        openProblem_ = LibraryOpenProblem{
+        setOpenProblem(LibraryOpenProblem{
             QStringLiteral("The library is damaged"),
             QStringLiteral("%1 is damaged (%2) and could not be set aside (%3). Screenshots cannot be saved until "
                            "it is moved away and Lumetrove is started again.")
-                .arg(quoted(path), damage, *error)};
+                .arg(quoted(path), damage, *error)});
         return;
     }
     // A journal beside the file belongs to it: left behind, SQLite would play it back into the new library.
@@ -266,7 +288,7 @@ void ScreenshotsDB::startAnew(const QString& path, const QString& damage)
     db_ = *std::move(connection);
     migrate();
     const int given = giveBackImages();
-    openProblem_ = LibraryOpenProblem{
+    setOpenProblem(LibraryOpenProblem{
         QStringLiteral("The library was damaged and has been started anew"),
         QStringLiteral("The library file could not be read (%1). It is kept, unchanged, as %2. %3 Names, "
                        "summaries, keywords and folders stayed in the damaged file.")
@@ -275,7 +297,7 @@ void ScreenshotsDB::startAnew(const QString& path, const QString& damage)
                                              "text is being recognised again.")
                             : QStringLiteral("The %1 screenshots found in the Screenshots folder are listed again; "
                                              "their text is being recognised again.")
-                                  .arg(given))};
+                                  .arg(given))});
 }
 
 int ScreenshotsDB::giveBackImages(const QSet<QString>& listed)

@@ -7,6 +7,7 @@
 #include "lumetrove/library/StoreResult.h"
 
 #include <QFuture>
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <atomic>
@@ -40,6 +41,8 @@ struct LibraryChangeCursor {
     quint64 generation = 0;
     qint64 dataVersion = 0;
 };
+
+struct SalvagedLibrary;
 
 /// What the user must be told about the library's file after it was opened.
 struct LibraryOpenProblem {
@@ -92,8 +95,10 @@ public:
     /// look does not reach, the operations that read it find.
     static constexpr std::chrono::milliseconds openingCheckTime{60};
 
-    /// What opening found wrong with the library's file, for the user; none when all was well.
-    const std::optional<LibraryOpenProblem>& openProblem() const { return openProblem_; }
+    /// What opening found wrong with the library's file, for the user; none when all was well, and while a
+    /// repair of damage found on opening runs in the background (it is known once `libraryRepairingNotification`
+    /// says the repair ended). Any thread.
+    std::optional<LibraryOpenProblem> openProblem() const;
 
     /// The open connection, or null.
     const std::shared_ptr<sqlite::Connection>& db() const { return db_; }
@@ -115,7 +120,8 @@ public:
     /// that the window is not held up for as long as a large library takes to rebuild. The operation then
     /// fails at once (`StoreError::repairUnderWay`, told to the user for a write), as does every operation of
     /// the main thread until the repair ends, which `libraryRepairingNotification` tells. Off by default: the
-    /// thread that meets the damage mends it and the operation is tried again.
+    /// thread that meets the damage mends it and the operation is tried again. Set before the library is opened,
+    /// damage found on opening is mended that way too: the open ends at once, and the repair runs meanwhile.
     void setRepairsInBackground(bool inBackground) { repairsInBackground_ = inBackground; }
     /// A repair runs on the store's own thread; the main thread's operations are not tried meanwhile.
     bool repairingInBackground() const { return backgroundRepair_.load(); }
@@ -266,10 +272,39 @@ private:
     /// Rebuilds the damaged library (see `repairAfterDamage`); `told` says what was done. True
     /// when it was rebuilt.
     bool repair(bool opening, LibraryOpenProblem& told);
-    /// `repairAfterDamage` on the calling thread, once the open has ended.
-    bool mend(const QString& damage, int repairsSeen);
+    /// The steps of `repair` on the library file at `path`: a new library beside it, filled by `salvage` and
+    /// the images without a row (`given` of them), whose content the open connection takes over. The reason on
+    /// failure, when the library is left as it was.
+    std::optional<QString> rebuildInPlace(const QString& path, SalvagedLibrary& salvaged, int& given);
+    /// `repairAfterDamage` on the calling thread, once the open has ended. When `opening`, the damage was found
+    /// by the open: what was done is its `openProblem`, and the notes of an earlier run are finished afterwards.
+    bool mend(const QString& damage, int repairsSeen, bool opening = false);
+    /// `mend` on a thread of the store's own, told by `libraryRepairingNotification`; `backgroundRepair_` is
+    /// set, and cleared once the library is ready.
+    void mendInBackground(const QString& damage, int repairsSeen, bool opening);
+    /// What a repair did: whether the operation may be tried again, and what the user is told.
+    struct Mending {
+        bool mended = false;
+        std::optional<LibraryOpenProblem> told;
+    };
+    /// The steps of `mend` that hold the connection.
+    Mending rebuildAfterDamage(const QString& damage, int repairsSeen, bool opening);
+    /// Tells what `rebuildAfterDamage` did.
+    void tellMended(const Mending& mending, bool opening);
+    /// The bounded look for damage of the open, which rebuilds an index found only out of step; the damage.
+    std::optional<QString> lookForDamage();
+    /// Mends the damage found by the open, on a thread of the store's own when repairs run in the background.
+    void mendOnOpening(const QString& damage);
+    void setOpenProblem(const LibraryOpenProblem& problem);
+    /// The damage that an operation of the open met, forgotten.
+    std::optional<QString> damageMetWhileOpening();
     /// Readers of `changesSince` read everything again.
     void forgetChanges();
+    /// The new image at the URL text `path` has its row, or is forgotten: it is no longer in flight.
+    void imageLanded(const QString& path);
+    bool inFlight(const QString& path);
+    /// The local paths of the new images in flight, which `rebuildInPlace` notes again in `fresh`.
+    QSet<QString> noteImagesInFlight(sqlite::Connection& fresh);
     void finishDelete(qint64 screenshotId, const QString& path);
 
     struct ChangeLog;
@@ -278,15 +313,25 @@ private:
     static std::shared_ptr<ChangeLog> newChangeLog();
     std::shared_ptr<ChangeLog> changeLog_ = newChangeLog();
     /// The word index exists (a library whose index could not be made has neither index).
-    bool wordIndex_ = false;
+    std::atomic<bool> wordIndex_{false};
     /// The record of file changes exists (it is made for libraries at the current version only).
-    bool fileJournal_ = false;
+    std::atomic<bool> fileJournal_{false};
+    /// Guards `openProblem_` and `damageWhileOpening_`, which a repair in the background writes.
+    mutable std::mutex openingMutex_;
     std::optional<LibraryOpenProblem> openProblem_;
     /// Screenshots whose recorded move is done (`noteFileMoved`), for the next write to forget.
     std::mutex movedMutex_;
     std::vector<qint64> moved_;
+    /// New images noted this run whose row is still to come or whose note is still to be forgotten (by their
+    /// "file://" URL text): a repair meanwhile lists none of them from its images, and notes them again.
+    struct NewImageNote {
+        QString name;
+        bool wasImported = false;
+    };
+    std::mutex inFlightMutex_;
+    QHash<QString, NewImageNote> imagesInFlight_;
     /// The open has ended: damage found from now on is mended at once.
-    bool repairsReady_ = false;
+    std::atomic<bool> repairsReady_{false};
     /// Damage that an operation of the open found.
     std::optional<QString> damageWhileOpening_;
     std::atomic<int> repairs_{0};

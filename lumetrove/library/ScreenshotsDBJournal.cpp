@@ -105,13 +105,24 @@ void ScreenshotsDB::finishPendingFileChanges()
 
 StoreResult<void> ScreenshotsDB::recordNewImage(const QString& path, const QString& name, bool wasImported)
 {
-    if (!fileJournal_) {
+    // A library being repaired keeps a record once it is rebuilt: the note waits for it, and the image with it,
+    // so that the repair does not list the image from the folder before its own row comes.
+    if (!fileJournal_ && !repairingInBackground()) {
         return {}; // as `recordFileChange`
     }
-    return run(*this, leftToCaller, [&](sqlite::Connection& db) {
-        db.runStatement("INSERT OR REPLACE INTO pending_new_images (path, name, was_imported) VALUES (?, ?, ?)",
-                        utf8(path), utf8(name), std::int64_t(wasImported ? 1 : 0));
+    StoreResult<void> noted = run(*this, leftToCaller, [&](sqlite::Connection& db) {
+        db.sync([&] {
+            if (fileJournal_) {
+                db.runStatement("INSERT OR REPLACE INTO pending_new_images (path, name, was_imported) VALUES (?, ?, ?)",
+                                utf8(path), utf8(name), std::int64_t(wasImported ? 1 : 0));
+            }
+        });
     });
+    if (noted) {
+        const std::lock_guard lock(inFlightMutex_);
+        imagesInFlight_.insert(path, NewImageNote{name, wasImported});
+    }
+    return noted;
 }
 
 StoreResult<void> ScreenshotsDB::forgetNewImage(const QString& path)
@@ -119,9 +130,36 @@ StoreResult<void> ScreenshotsDB::forgetNewImage(const QString& path)
     if (!fileJournal_) {
         return {};
     }
+    imageLanded(path);
     return run(*this, printed, [&](sqlite::Connection& db) {
         db.runStatement("DELETE FROM pending_new_images WHERE path = ?", utf8(path));
     });
+}
+
+bool ScreenshotsDB::inFlight(const QString& path)
+{
+    const std::lock_guard lock(inFlightMutex_);
+    return imagesInFlight_.contains(path);
+}
+
+void ScreenshotsDB::imageLanded(const QString& path)
+{
+    const std::lock_guard lock(inFlightMutex_);
+    imagesInFlight_.remove(path);
+}
+
+QSet<QString> ScreenshotsDB::noteImagesInFlight(sqlite::Connection& fresh)
+{
+    const std::lock_guard lock(inFlightMutex_);
+    QSet<QString> paths;
+    for (auto image = imagesInFlight_.cbegin(); image != imagesInFlight_.cend(); ++image) {
+        fresh.runStatement("INSERT OR IGNORE INTO pending_new_images (path, name, was_imported) VALUES (?, ?, ?)",
+                           utf8(image.key()), utf8(image->name), std::int64_t(image->wasImported ? 1 : 0));
+        if (const QString file = localPath(image.key()); !file.isEmpty()) {
+            paths.insert(QFileInfo(file).absoluteFilePath());
+        }
+    }
+    return paths;
 }
 
 /// New images whose run ended before their rows were inserted: an image that is there is listed under the
@@ -148,6 +186,9 @@ void ScreenshotsDB::finishPendingNewImages()
         return;
     }
     for (const Pending& image : *pending) {
+        if (inFlight(image.path.value_or(QString()))) {
+            continue; // its capture is still under way, and gives it its row
+        }
         const QString file = localPath(image.path);
         if (!file.isEmpty()) {
             QFile::remove(partialFilePath(file));

@@ -101,7 +101,7 @@ constexpr FailureLog screenshotNotAdded{.notKept = "The screenshot could not be 
 
 StoreResult<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& screenshot)
 {
-    return run(*this, screenshotNotAdded, [&](sqlite::Connection& db) {
+    StoreResult<qint64> inserted = run(*this, screenshotNotAdded, [&](sqlite::Connection& db) {
         if (!fileJournal_) {
             return qint64(db.runInsert(screenshotInsert(screenshot)));
         }
@@ -112,6 +112,10 @@ StoreResult<qint64> ScreenshotsDB::insertScreenshot(const NewScreenshot& screens
                        [&] { id = insertScreenshotRow(db, screenshot, fileJournal_); });
         return qint64(id);
     });
+    if (inserted) {
+        imageLanded(screenshot.path);
+    }
+    return inserted;
 }
 
 std::vector<StoreResult<qint64>> ScreenshotsDB::insertScreenshots(const std::vector<NewScreenshot>& screenshots,
@@ -138,6 +142,9 @@ std::vector<StoreResult<qint64>> ScreenshotsDB::insertScreenshots(const std::vec
     });
     std::vector<StoreResult<qint64>> results;
     if (batch) {
+        for (const NewScreenshot& screenshot : screenshots) {
+            imageLanded(screenshot.path);
+        }
         results.assign(batch->begin(), batch->end());
         return results;
     }

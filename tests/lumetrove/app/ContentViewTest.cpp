@@ -14,6 +14,7 @@
 #include "lumetrove/detail/ScreenshotDetailView.h"
 #include "lumetrove/library/FoldersListManager.h"
 #include "lumetrove/library/LibraryProblems.h"
+#include "lumetrove/library/NewImageJournal.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/NotificationCenter.h"
 #include "lumetrove/platform/UserDefaults.h"
@@ -32,7 +33,11 @@
 #include <QSignalSpy>
 #include <QToolButton>
 #include <QWindow>
+#include <QtConcurrent/QtConcurrentRun>
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
 
 namespace lumetrove {
 namespace {
@@ -244,6 +249,100 @@ TEST_F(ContentViewTest, CopyTextCapturesStoreNothingAndSendTheUserBack)
     EXPECT_FALSE(testing::findControlNamed(view.get(), QStringLiteral("Screenshots")));
     EXPECT_EQ(view->detailView(), nullptr);
     EXPECT_TRUE(QDir(libraryDirectory() + "/Screenshots").isEmpty()) << "their images are not kept either";
+}
+
+TEST_F(ContentViewTest, ALibraryFoundDamagedOnOpeningIsRepairedWhileTheWindowIsUpThenListedAndTold)
+{
+    constexpr int shots = 5;
+    for (int i = 0; i < shots; ++i) {
+        addScreenshot(*store, QString("Shot %1").arg(i));
+    }
+    folders.reset();
+    store.reset();
+    // The first page of the screenshots table overwritten: the rows are read back from the list index.
+    const std::vector<std::string> pages = column("SELECT rootpage FROM sqlite_master WHERE name = 'screenshots'");
+    ASSERT_EQ(pages.size(), 1u);
+    {
+        QFile file(databasePath());
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.seek((std::stoll(pages[0]) - 1) * 4096));
+        file.write(QByteArray(4096, '\x5a'));
+    }
+    UserDefaults::setValue(UserDefaults::openAIAPIKey, "sk-test");
+
+    // The repair is held until the window is up: a thread takes the connection as the repair is begun.
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool held = false;
+    bool released = false;
+    std::thread holder;
+    std::vector<bool> repairing;
+    QObject observer;
+    NotificationCenter::defaultCenter().addObserver(
+        libraryRepairingNotification, &observer, [&](const Notification& notification) {
+            repairing.push_back(notification.userInfo.value(libraryRepairingKey).toBool());
+            if (!repairing.back() || holder.joinable()) {
+                return;
+            }
+            holder = std::thread([&, db = store->db()] {
+                db->sync([&] {
+                    std::unique_lock lock(mutex);
+                    held = true;
+                    wake.notify_all();
+                    wake.wait_for(lock, std::chrono::seconds(60), [&] { return released; });
+                });
+            });
+            std::unique_lock lock(mutex);
+            wake.wait(lock, [&] { return held; });
+        });
+    const auto release = [&] {
+        {
+            const std::lock_guard lock(mutex);
+            released = true;
+        }
+        wake.notify_all();
+        holder.join();
+    };
+    store = std::make_shared<ScreenshotsDB>();
+    store->setRepairsInBackground(true);
+    ::testing::internal::CaptureStdout();
+    store->openDatabase(databasePath());
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(holder.joinable()) << "the repair is begun by the open";
+    EXPECT_TRUE(store->repairingInBackground());
+    folders = std::make_unique<FoldersListManager>(store);
+    constructView();
+    view->resize(1400, 800);
+    view->show();
+    processEventsUntil([] { return false; }, 200);
+    EXPECT_TRUE(view->repairProgress()->isVisible());
+    EXPECT_TRUE(view->screenshotsListManager().screenshots().isEmpty());
+    EXPECT_EQ(view->libraryProblemAlert(), nullptr);
+    // A capture meanwhile, saved as the capture engine does, on a thread of its own.
+    const QString file = libraryDirectory() + "/Screenshots/During.png";
+    QFuture<std::optional<QString>> saved =
+        QtConcurrent::run([&] { return writeNewImage(store.get(), file, "png", "During", false); });
+    release();
+    ASSERT_TRUE(processEventsUntil([&] { return saved.isFinished(); }));
+    EXPECT_FALSE(saved.result());
+    CapturedScreenshotInfo info;
+    info.screenshotFilename = "During.png";
+    info.screenshotPath = QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded);
+    view->screenshotsListManager().addScreenshot(info, false);
+
+    // Repaired: every screenshot is listed, the capture once, and what was lost is told in the window.
+    ASSERT_TRUE(listSettled(shots + 1));
+    EXPECT_EQ(count("SELECT count(*) FROM screenshots"), shots + 1);
+    ASSERT_TRUE(processEventsUntil(
+        [&] { return view->libraryProblemAlert() != nullptr && view->libraryProblemAlert()->isVisible(); }));
+    EXPECT_EQ(repairing, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(view->repairProgress()->isVisible());
+    EXPECT_EQ(view->libraryProblemAlert()->text(), "The library was damaged and has been repaired");
+    const QString told = view->libraryProblemAlert()->informativeText();
+    EXPECT_TRUE(told.contains("5 screenshots were recovered") && told.contains("is being recognised again"))
+        << told.toStdString();
+    view->libraryProblemAlert()->close();
+    UserDefaults::remove(UserDefaults::openAIAPIKey);
 }
 
 TEST_F(ContentViewTest, ADamagedLibraryIsToldInTheWindowOnceItAppears)

@@ -8,7 +8,11 @@
 
 #include <QDirIterator>
 #include <QRandomGenerator>
+#include <QtConcurrent/QtConcurrentRun>
+#include <condition_variable>
+#include <mutex>
 #include <set>
+#include <thread>
 
 namespace lumetrove {
 namespace {
@@ -315,6 +319,69 @@ TEST_F(LibraryRepairTest, DamageMetOnTheMainThreadIsRepairedInTheBackgroundWhile
     EXPECT_FALSE(capture(*store, manager, "Again"));
     testing::waitForList(manager);
     EXPECT_EQ(count("SELECT count(*) FROM screenshots"), shots + 1);
+}
+
+TEST_F(LibraryRepairTest, ACaptureMadeWhileARepairRunsIsListedOnceWhenItEnds)
+{
+    auto store = makeLibrary();
+    store->setRepairsInBackground(true);
+    ScreenshotsListManager manager(store);
+    testing::waitForList(manager);
+    // One capture is saved, its note written, just before the damage takes its note; another is made while the
+    // repair runs. The capture engine saves on a thread of its own, and hands the record on to the list.
+    const QString before = screenshotsDirectory() + "/Before.png";
+    ASSERT_FALSE(writeNewImage(store.get(), before, "png", "Before", false));
+    ASSERT_NO_FATAL_FAILURE(damageRootPages("'pending_new_images', 'sqlite_autoindex_pending_new_images_1'"));
+    ASSERT_NO_FATAL_FAILURE(bumpChangeCounter());
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool held = false;
+    bool released = false;
+    std::thread holder;
+    QObject repairObserver;
+    NotificationCenter::defaultCenter().addObserver(
+        libraryRepairingNotification, &repairObserver, [&](const Notification& notification) {
+            if (!notification.userInfo.value(libraryRepairingKey).toBool() || holder.joinable()) {
+                return;
+            }
+            holder = std::thread([&, db = store->db()] {
+                db->sync([&] {
+                    std::unique_lock lock(mutex);
+                    held = true;
+                    wake.notify_all();
+                    wake.wait_for(lock, std::chrono::seconds(60), [&] { return released; });
+                });
+            });
+            std::unique_lock lock(mutex);
+            wake.wait(lock, [&] { return held; });
+        });
+    ::testing::internal::CaptureStdout();
+    ASSERT_TRUE(writeNewImage(store.get(), screenshotsDirectory() + "/Met.png", "png", "Met", false));
+    ASSERT_TRUE(holder.joinable());
+    const QString during = screenshotsDirectory() + "/During.png";
+    QFuture<std::optional<QString>> saved =
+        QtConcurrent::run([&] { return writeNewImage(store.get(), during, "png", "During", false); });
+    {
+        const std::lock_guard lock(mutex);
+        released = true;
+    }
+    wake.notify_all();
+    holder.join();
+    ASSERT_TRUE(testing::processEventsUntil([&] { return saved.isFinished() && !store->repairingInBackground(); }));
+    EXPECT_FALSE(saved.result());
+    for (const QString& file : {before, during}) {
+        const QString name = QFileInfo(file).fileName();
+        manager.addScreenshot(
+            {name, QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded), "captured text", std::nullopt, std::nullopt},
+            false);
+    }
+    testing::waitForList(manager);
+    ::testing::internal::GetCapturedStdout();
+
+    expectEveryImageListedOnce();
+    EXPECT_EQ(manager.screenshots().size(), shots + 2);
+    EXPECT_EQ(count("SELECT count(*) FROM pending_new_images"), 0);
 }
 
 } // namespace
