@@ -614,6 +614,7 @@ TEST_F(ScreenshotsListManagerTest, ReloadsOvertakenWhileQueuedReadNothingAndTheL
         pool.start([&] {
             ++busy;
             release.acquire();
+            --busy;
         });
     }
     ASSERT_TRUE(testing::processEventsUntil([&] { return busy == pool.maxThreadCount(); }));
@@ -631,6 +632,8 @@ TEST_F(ScreenshotsListManagerTest, ReloadsOvertakenWhileQueuedReadNothingAndTheL
     EXPECT_THAT(ids(manager.screenshots()), ElementsAre(apple));
     // One load asked the indexes: the keywords and the search, each of both indexes.
     EXPECT_EQ(searches, 4);
+    // The blocking tasks use the semaphore and the count until they return: both outlive them.
+    EXPECT_TRUE(testing::processEventsUntil([&] { return busy == 0; }));
 }
 
 TEST_F(ScreenshotsListManagerTest, AddingACaptureLinksItToAPlainFolderAndRenamesItsFile)
