@@ -303,8 +303,12 @@ private:
     /// The new image at the URL text `path` has its row, or is forgotten: it is no longer in flight.
     void imageLanded(const QString& path);
     bool inFlight(const QString& path);
-    /// The local paths of the new images in flight, which `rebuildInPlace` notes again in `fresh`.
-    QSet<QString> noteImagesInFlight(sqlite::Connection& fresh);
+    /// Writes the notes of the new images in flight into `db`, as far as they are not there; their local paths.
+    /// `inFlightMutex_` is held; throws what SQLite reports.
+    QSet<QString> writeNotesInFlight(sqlite::Connection& db);
+    /// Ends a repair in the background, holding the connection: the notes kept meanwhile are written into the
+    /// library, and the operations of the main thread are let through.
+    void endBackgroundRepair();
     void finishDelete(qint64 screenshotId, const QString& path);
 
     struct ChangeLog;
@@ -323,7 +327,8 @@ private:
     std::mutex movedMutex_;
     std::vector<qint64> moved_;
     /// New images noted this run whose row is still to come or whose note is still to be forgotten (by their
-    /// "file://" URL text): a repair meanwhile lists none of them from its images, and notes them again.
+    /// "file://" URL text): a repair meanwhile lists none of them from its images, and notes them again. Guards
+    /// the end of a repair in the background too, so that a note is kept here or written, never neither.
     struct NewImageNote {
         QString name;
         bool wasImported = false;

@@ -105,18 +105,21 @@ void ScreenshotsDB::finishPendingFileChanges()
 
 StoreResult<void> ScreenshotsDB::recordNewImage(const QString& path, const QString& name, bool wasImported)
 {
-    // A library being repaired keeps a record once it is rebuilt: the note waits for it, and the image with it,
-    // so that the repair does not list the image from the folder before its own row comes.
-    if (!fileJournal_ && !repairingInBackground()) {
+    {
+        // While the library is rebuilt the note is kept here and written into the rebuilt library, which lists
+        // none of these images from the folder: the capture goes on without waiting for the repair.
+        const std::lock_guard lock(inFlightMutex_);
+        if (backgroundRepair_.load()) {
+            imagesInFlight_.insert(path, NewImageNote{name, wasImported});
+            return {};
+        }
+    }
+    if (!fileJournal_) {
         return {}; // as `recordFileChange`
     }
     StoreResult<void> noted = run(*this, leftToCaller, [&](sqlite::Connection& db) {
-        db.sync([&] {
-            if (fileJournal_) {
-                db.runStatement("INSERT OR REPLACE INTO pending_new_images (path, name, was_imported) VALUES (?, ?, ?)",
-                                utf8(path), utf8(name), std::int64_t(wasImported ? 1 : 0));
-            }
-        });
+        db.runStatement("INSERT OR REPLACE INTO pending_new_images (path, name, was_imported) VALUES (?, ?, ?)",
+                        utf8(path), utf8(name), std::int64_t(wasImported ? 1 : 0));
     });
     if (noted) {
         const std::lock_guard lock(inFlightMutex_);
@@ -127,10 +130,10 @@ StoreResult<void> ScreenshotsDB::recordNewImage(const QString& path, const QStri
 
 StoreResult<void> ScreenshotsDB::forgetNewImage(const QString& path)
 {
+    imageLanded(path);
     if (!fileJournal_) {
         return {};
     }
-    imageLanded(path);
     return run(*this, printed, [&](sqlite::Connection& db) {
         db.runStatement("DELETE FROM pending_new_images WHERE path = ?", utf8(path));
     });
@@ -148,13 +151,12 @@ void ScreenshotsDB::imageLanded(const QString& path)
     imagesInFlight_.remove(path);
 }
 
-QSet<QString> ScreenshotsDB::noteImagesInFlight(sqlite::Connection& fresh)
+QSet<QString> ScreenshotsDB::writeNotesInFlight(sqlite::Connection& db)
 {
-    const std::lock_guard lock(inFlightMutex_);
     QSet<QString> paths;
     for (auto image = imagesInFlight_.cbegin(); image != imagesInFlight_.cend(); ++image) {
-        fresh.runStatement("INSERT OR IGNORE INTO pending_new_images (path, name, was_imported) VALUES (?, ?, ?)",
-                           utf8(image.key()), utf8(image->name), std::int64_t(image->wasImported ? 1 : 0));
+        db.runStatement("INSERT OR IGNORE INTO pending_new_images (path, name, was_imported) VALUES (?, ?, ?)",
+                        utf8(image.key()), utf8(image->name), std::int64_t(image->wasImported ? 1 : 0));
         if (const QString file = localPath(image.key()); !file.isEmpty()) {
             paths.insert(QFileInfo(file).absoluteFilePath());
         }

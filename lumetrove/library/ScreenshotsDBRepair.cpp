@@ -165,13 +165,25 @@ void ScreenshotsDB::mendInBackground(const QString& damage, int repairsSeen, boo
         const Mending mending = db->sync([&] {
             Mending done = rebuildAfterDamage(damage, repairsSeen, opening);
             repairsReady_ = true;
+            endBackgroundRepair();
             return done;
         });
-        // The main thread's operations are let through before the window is told to read the lists again.
-        backgroundRepair_ = false;
+        // The main thread's operations were let through before the window is told to read the lists again.
         tellMended(mending, opening);
         NotificationCenter::defaultCenter().post(libraryRepairingNotification, {{libraryRepairingKey, false}});
     });
+}
+
+void ScreenshotsDB::endBackgroundRepair()
+{
+    const std::lock_guard lock(inFlightMutex_);
+    if (fileJournal_) {
+        const StoreResult<void> noted = store::attempt([&] { (void)writeNotesInFlight(*db_); });
+        if (!noted) {
+            store::logFailure(noted.error(), store::printed);
+        }
+    }
+    backgroundRepair_ = false;
 }
 
 bool ScreenshotsDB::mend(const QString& damage, int repairsSeen, bool opening)
@@ -278,10 +290,14 @@ std::optional<QString> ScreenshotsDB::rebuildInPlace(const QString& path, Salvag
             error = QStringLiteral("a new library could not be made at ") + rebuilt;
         } else {
             salvaged = salvage(*db_, *fresh.db_);
-            // An image whose capture is still under way gets its row from that capture, once.
-            QSet<QString> listed = salvaged.listedImages;
-            listed.unite(noteImagesInFlight(*fresh.db_));
-            given = fresh.giveBackImages(listed);
+            // An image whose capture is under way gets its row from that capture, once: none is noted between
+            // the look at the notes and the look at the folder.
+            {
+                const std::lock_guard lock(inFlightMutex_);
+                QSet<QString> listed = salvaged.listedImages;
+                listed.unite(writeNotesInFlight(*fresh.db_));
+                given = fresh.giveBackImages(listed);
+            }
             replaceContent(*db_, *fresh.db_);
             wordIndex_ = fresh.wordIndex_.load();
             fileJournal_ = true;

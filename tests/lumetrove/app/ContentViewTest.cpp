@@ -34,10 +34,7 @@
 #include <QToolButton>
 #include <QWindow>
 #include <QtConcurrent/QtConcurrentRun>
-#include <condition_variable>
 #include <gtest/gtest.h>
-#include <mutex>
-#include <thread>
 
 namespace lumetrove {
 namespace {
@@ -271,44 +268,13 @@ TEST_F(ContentViewTest, ALibraryFoundDamagedOnOpeningIsRepairedWhileTheWindowIsU
     UserDefaults::setValue(UserDefaults::openAIAPIKey, "sk-test");
 
     // The repair is held until the window is up: a thread takes the connection as the repair is begun.
-    std::mutex mutex;
-    std::condition_variable wake;
-    bool held = false;
-    bool released = false;
-    std::thread holder;
-    std::vector<bool> repairing;
-    QObject observer;
-    NotificationCenter::defaultCenter().addObserver(
-        libraryRepairingNotification, &observer, [&](const Notification& notification) {
-            repairing.push_back(notification.userInfo.value(libraryRepairingKey).toBool());
-            if (!repairing.back() || holder.joinable()) {
-                return;
-            }
-            holder = std::thread([&, db = store->db()] {
-                db->sync([&] {
-                    std::unique_lock lock(mutex);
-                    held = true;
-                    wake.notify_all();
-                    wake.wait_for(lock, std::chrono::seconds(60), [&] { return released; });
-                });
-            });
-            std::unique_lock lock(mutex);
-            wake.wait(lock, [&] { return held; });
-        });
-    const auto release = [&] {
-        {
-            const std::lock_guard lock(mutex);
-            released = true;
-        }
-        wake.notify_all();
-        holder.join();
-    };
+    testing::RepairHold hold(store);
     store = std::make_shared<ScreenshotsDB>();
     store->setRepairsInBackground(true);
     ::testing::internal::CaptureStdout();
     store->openDatabase(databasePath());
     ::testing::internal::GetCapturedStdout();
-    ASSERT_TRUE(holder.joinable()) << "the repair is begun by the open";
+    ASSERT_TRUE(hold.holding()) << "the repair is begun by the open";
     EXPECT_TRUE(store->repairingInBackground());
     folders = std::make_unique<FoldersListManager>(store);
     constructView();
@@ -318,24 +284,25 @@ TEST_F(ContentViewTest, ALibraryFoundDamagedOnOpeningIsRepairedWhileTheWindowIsU
     EXPECT_TRUE(view->repairProgress()->isVisible());
     EXPECT_TRUE(view->screenshotsListManager().screenshots().isEmpty());
     EXPECT_EQ(view->libraryProblemAlert(), nullptr);
-    // A capture meanwhile, saved as the capture engine does, on a thread of its own.
+    // A capture meanwhile, saved as the capture engine does, on a thread of its own, without waiting for the
+    // repair, and handed to the list.
     const QString file = libraryDirectory() + "/Screenshots/During.png";
     QFuture<std::optional<QString>> saved =
         QtConcurrent::run([&] { return writeNewImage(store.get(), file, "png", "During", false); });
-    release();
     ASSERT_TRUE(processEventsUntil([&] { return saved.isFinished(); }));
     EXPECT_FALSE(saved.result());
     CapturedScreenshotInfo info;
     info.screenshotFilename = "During.png";
     info.screenshotPath = QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded);
     view->screenshotsListManager().addScreenshot(info, false);
+    hold.release();
 
     // Repaired: every screenshot is listed, the capture once, and what was lost is told in the window.
     ASSERT_TRUE(listSettled(shots + 1));
     EXPECT_EQ(count("SELECT count(*) FROM screenshots"), shots + 1);
     ASSERT_TRUE(processEventsUntil(
         [&] { return view->libraryProblemAlert() != nullptr && view->libraryProblemAlert()->isVisible(); }));
-    EXPECT_EQ(repairing, (std::vector<bool>{true, false}));
+    EXPECT_EQ(hold.repairing, (std::vector<bool>{true, false}));
     EXPECT_FALSE(view->repairProgress()->isVisible());
     EXPECT_EQ(view->libraryProblemAlert()->text(), "The library was damaged and has been repaired");
     const QString told = view->libraryProblemAlert()->informativeText();

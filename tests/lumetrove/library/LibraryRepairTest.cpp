@@ -9,10 +9,7 @@
 #include <QDirIterator>
 #include <QRandomGenerator>
 #include <QtConcurrent/QtConcurrentRun>
-#include <condition_variable>
-#include <mutex>
 #include <set>
-#include <thread>
 
 namespace lumetrove {
 namespace {
@@ -334,41 +331,14 @@ TEST_F(LibraryRepairTest, ACaptureMadeWhileARepairRunsIsListedOnceWhenItEnds)
     ASSERT_NO_FATAL_FAILURE(damageRootPages("'pending_new_images', 'sqlite_autoindex_pending_new_images_1'"));
     ASSERT_NO_FATAL_FAILURE(bumpChangeCounter());
 
-    std::mutex mutex;
-    std::condition_variable wake;
-    bool held = false;
-    bool released = false;
-    std::thread holder;
-    QObject repairObserver;
-    NotificationCenter::defaultCenter().addObserver(
-        libraryRepairingNotification, &repairObserver, [&](const Notification& notification) {
-            if (!notification.userInfo.value(libraryRepairingKey).toBool() || holder.joinable()) {
-                return;
-            }
-            holder = std::thread([&, db = store->db()] {
-                db->sync([&] {
-                    std::unique_lock lock(mutex);
-                    held = true;
-                    wake.notify_all();
-                    wake.wait_for(lock, std::chrono::seconds(60), [&] { return released; });
-                });
-            });
-            std::unique_lock lock(mutex);
-            wake.wait(lock, [&] { return held; });
-        });
+    testing::RepairHold hold(store);
     ::testing::internal::CaptureStdout();
     ASSERT_TRUE(writeNewImage(store.get(), screenshotsDirectory() + "/Met.png", "png", "Met", false));
-    ASSERT_TRUE(holder.joinable());
+    ASSERT_TRUE(hold.holding());
     const QString during = screenshotsDirectory() + "/During.png";
     QFuture<std::optional<QString>> saved =
         QtConcurrent::run([&] { return writeNewImage(store.get(), during, "png", "During", false); });
-    {
-        const std::lock_guard lock(mutex);
-        released = true;
-    }
-    wake.notify_all();
-    holder.join();
-    ASSERT_TRUE(testing::processEventsUntil([&] { return saved.isFinished() && !store->repairingInBackground(); }));
+    ASSERT_TRUE(testing::processEventsUntil([&] { return saved.isFinished(); })) << "a capture does not wait";
     EXPECT_FALSE(saved.result());
     for (const QString& file : {before, during}) {
         const QString name = QFileInfo(file).fileName();
@@ -376,6 +346,8 @@ TEST_F(LibraryRepairTest, ACaptureMadeWhileARepairRunsIsListedOnceWhenItEnds)
             {name, QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded), "captured text", std::nullopt, std::nullopt},
             false);
     }
+    hold.release();
+    ASSERT_TRUE(testing::processEventsUntil([&] { return !store->repairingInBackground(); }));
     testing::waitForList(manager);
     ::testing::internal::GetCapturedStdout();
 

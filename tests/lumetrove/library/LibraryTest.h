@@ -1,7 +1,9 @@
 #pragma once
 
+#include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
+#include "lumetrove/platform/NotificationCenter.h"
 #include "sqlite/Connection.h"
 #include "sqlite/Statement.h"
 #include "tests/lumetrove/Sandbox.h"
@@ -9,9 +11,13 @@
 #include <QDir>
 #include <QFile>
 #include <QUrl>
+#include <chrono>
+#include <condition_variable>
 #include <gmock/gmock.h>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace lumetrove {
@@ -115,6 +121,64 @@ inline void waitForList(ScreenshotsListManager& manager)
     manager.whenListed([listed] { *listed = true; });
     ASSERT_TRUE(processEventsUntil([&] { return *listed && manager.listLoaded(); }));
 }
+
+/// Holds the connection of `store` (read when a repair begins) from the moment a repair in the background is
+/// begun until `release`, so that a test acts while the repair waits. Records every repair notification.
+class RepairHold {
+public:
+    explicit RepairHold(const std::shared_ptr<ScreenshotsDB>& store) : store_(store)
+    {
+        NotificationCenter::defaultCenter().addObserver(
+            libraryRepairingNotification, &observer_, [this](const Notification& notification) {
+                repairing.push_back(notification.userInfo.value(libraryRepairingKey).toBool());
+                if (repairing.back() && !thread_.joinable()) {
+                    hold();
+                }
+            });
+    }
+    ~RepairHold() { release(); }
+    RepairHold(const RepairHold&) = delete;
+    RepairHold& operator=(const RepairHold&) = delete;
+
+    bool holding() const { return thread_.joinable(); }
+    void release()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            released_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+    std::vector<bool> repairing;
+
+private:
+    void hold()
+    {
+        thread_ = std::thread([this, db = store_->db()] {
+            db->sync([&] {
+                std::unique_lock lock(mutex_);
+                held_ = true;
+                wake_.notify_all();
+                // Let go at the latest after a while, should a step of the test wait for the repair itself.
+                wake_.wait_for(lock, std::chrono::seconds(30), [this] { return released_; });
+            });
+        });
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [this] { return held_; });
+    }
+
+    const std::shared_ptr<ScreenshotsDB>& store_;
+    QObject observer_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool held_ = false;
+    bool released_ = false;
+    std::thread thread_;
+};
 
 /// A library test whose store is open on a fresh library.
 class OpenLibraryTest : public LibraryTest {
