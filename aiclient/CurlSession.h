@@ -3,11 +3,16 @@
 #include "aiclient/HttpSession.h"
 
 #include <memory>
+#include <mutex>
 
 namespace aiclient {
 
 /// The libcurl transport. Every task runs on its own worker thread with its own easy handle, so the callbacks
 /// of one task never overlap and a slow callback delays only its own transfer.
+///
+/// libcurl and the libraries under it are a module of their own, loaded on the session's first task (once for
+/// the process): a program that never sends a request never maps them. When the module cannot be loaded, every
+/// task completes as it is resumed with a `TransportError` of kind `other` that says so.
 ///
 /// The session owns its transfers: destroying it cancels every transfer still running and waits for each to
 /// end, so no callback runs after the destructor returns (except on the thread that destroys it, when a
@@ -32,11 +37,12 @@ public:
     std::shared_ptr<DataTask> streamTask(HttpRequest request, DataReceivedHandler onData,
                                          TaskCompletedHandler onComplete) override;
 
-    /// The running transfers, shared with the tasks so that a task outliving its session learns it is gone.
-    class Transfers;
-
 private:
-    std::shared_ptr<Transfers> transfers_;
+    /// The module's session, made on the first task; null when the module could not be loaded.
+    Session* transport();
+
+    std::once_flag made_;
+    std::unique_ptr<Session> transport_;
 };
 
 } // namespace aiclient

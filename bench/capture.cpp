@@ -227,6 +227,7 @@ int main(int argc, char** argv)
 {
     // As the program starts: its memory after the captures is measured here.
     lumetrove::returnLargeBlocksWhenFreed();
+    lumetrove::useOneHeapForAllThreads();
     // Without a display of its own the benchmark runs on a private Xvfb, ended when it is done.
     pid_t server = 0;
     pid_t windowManager = 0;

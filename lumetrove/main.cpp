@@ -7,6 +7,7 @@
 int main(int argc, char** argv)
 {
     lumetrove::returnLargeBlocksWhenFreed();
+    lumetrove::useOneHeapForAllThreads();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumetrove"));
     QApplication::setOrganizationName(QStringLiteral("Lumetrove"));

@@ -177,6 +177,14 @@ void WidgetCaptureMainWindow::bringToFront()
     }
 }
 
+QScreen* WidgetCaptureMainWindow::screen() const
+{
+    if (hiddenScreen_) {
+        return hiddenScreen_;
+    }
+    return window_ ? window_->screen() : nullptr;
+}
+
 quintptr WidgetCaptureMainWindow::nativeWindow() const
 {
     return window_ && window_->isVisible() ? window_->winId() : 0;

@@ -30,6 +30,7 @@ public:
     void show() override;
     void bringToFront() override;
     quintptr nativeWindow() const override;
+    QScreen* screen() const override;
 
 private:
     /// The window is full screen only until the display server has shown it on its output.

@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+class QScreen;
+
 namespace lumetrove {
 
 /// The main window as a capture sees it: made invisible while the user chooses an area, and given back, or
@@ -24,6 +26,8 @@ public:
     /// The window system's id of the window while it is shown (on X11 its window), 0 when there is none: the
     /// capture watches it leave the screen.
     virtual quintptr nativeWindow() const { return 0; }
+    /// The screen the window is on, or was on when it was hidden; none when unknown.
+    virtual QScreen* screen() const { return nullptr; }
 };
 
 } // namespace lumetrove

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+class QObject;
 class QScreen;
 
 namespace lumetrove {
@@ -41,7 +42,13 @@ public:
     /// Each open overlay shows its screen's part of `desktop` from now on.
     virtual void showStills(const DesktopImage& desktop) = 0;
     /// Closes every overlay window of the application, also ones left over from an earlier capture.
-    virtual void close() = 0;
+    /// `keyboardTo` (may be null) is the screen where the main window comes back. Where the display server
+    /// gives a window it maps the keyboard only on the screen that has it, the keyboard is moved there first:
+    /// the overlays that hand it over stay until it has moved.
+    virtual void close(QScreen* keyboardTo) = 0;
+    /// Calls `then` (while `context` lives) once no overlay is left waiting for the keyboard that `close`
+    /// handed over; at once when none waits.
+    virtual void afterKeyboardHandOver(QObject* context, std::function<void()> then) = 0;
     /// Tells the user why the screen cannot be read.
     virtual void showPermissionWindow() = 0;
 };

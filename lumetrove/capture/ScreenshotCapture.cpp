@@ -524,19 +524,38 @@ void ScreenshotCapture::giveMainWindowBack(const Job& job)
 {
     // A window that was hidden in the tray stays there; one that was shown comes back, in front when the
     // capture was started from it.
-    if (!job.mainWindowWasVisible) {
-        orderMainWindowOut(mainWindow_.get());
+    afterKeyboardHandOver(
+        [this, wasVisible = job.mainWindowWasVisible, wasActive = job.wasAppActiveWhenStartedCapture] {
+            if (!wasVisible) {
+                orderMainWindowOut(mainWindow_.get());
+            }
+            makeMainWindowVisibleAgain(mainWindow_.get());
+            if (wasVisible && wasActive && mainWindow_) {
+                mainWindow_->bringToFront();
+            }
+        });
+}
+
+void ScreenshotCapture::afterKeyboardHandOver(const std::function<void()>& then)
+{
+    if (!overlays_) {
+        then();
+        return;
     }
-    makeMainWindowVisibleAgain(mainWindow_.get());
-    if (job.mainWindowWasVisible && job.wasAppActiveWhenStartedCapture && mainWindow_) {
-        mainWindow_->bringToFront();
-    }
+    // A window mapped over the overlay that waits for the keyboard would keep it from getting it. A capture
+    // started meanwhile hides the window again and gives it back itself.
+    overlays_->afterKeyboardHandOver(this, [this, then] {
+        if (!(areaCapture_ && areaCapture_->selecting)) {
+            then();
+        }
+    });
 }
 
 void ScreenshotCapture::closeShadeWindows()
 {
     if (overlays_) {
-        overlays_->close();
+        // The window hidden for the capture comes back on its own screen, which is to have the keyboard then.
+        overlays_->close(mainWindowUnmappedForCapture && mainWindow_ ? mainWindow_->screen() : nullptr);
     }
 }
 
@@ -740,12 +759,14 @@ void ScreenshotCapture::finish(JobPtr job)
         giveMainWindowBack(*job);
         return;
     }
-    makeMainWindowVisibleAgain(mainWindow_.get());
-    // A grab handed over without a selection has no window details and brings nothing forward.
-    if (results.front().windowDetails && mainWindow_) {
-        mainWindow_->show();
-        mainWindow_->bringToFront();
-    }
+    afterKeyboardHandOver([this, detailed = results.front().windowDetails.has_value()] {
+        makeMainWindowVisibleAgain(mainWindow_.get());
+        // A grab handed over without a selection has no window details and brings nothing forward.
+        if (detailed && mainWindow_) {
+            mainWindow_->show();
+            mainWindow_->bringToFront();
+        }
+    });
 }
 
 std::optional<QByteArray> ScreenshotCapture::makeThumbnail(const QUrl& url, qreal devicePixelRatio)

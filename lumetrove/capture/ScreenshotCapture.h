@@ -151,6 +151,9 @@ private:
     /// Ends the main window's part in a capture that stored nothing: shown again when it was shown at the
     /// start, otherwise left hidden.
     void giveMainWindowBack(const Job& job);
+    /// Runs `then`, which shows the main window, once no overlay waits for the keyboard; not when an area
+    /// capture has started meanwhile.
+    void afterKeyboardHandOver(const std::function<void()>& then);
     /// The text of an image, recognised on the recognition thread after the images handed to it before:
     /// `image`, or when it is null the image that `encoded` holds, decoded only when its turn comes.
     QFuture<QString> recognizeText(const QImage& image, const QByteArray& encoded = QByteArray());

@@ -7,9 +7,126 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QEvent>
 #include <QScreen>
+#include <QTimer>
+#include <QWindow>
 
 namespace lumetrove {
+namespace {
+
+/// How long the overlays wait for the keyboard to move before they go without.
+constexpr int keyboardHandOverMs = 500;
+
+/// The display server let an overlay wait for the keyboard in vain: it does not give the keyboard on
+/// request, and no overlay waits for it again.
+bool keyboardRequestsDeclined = false;
+
+/// The overlay window that last had a key or a button pressed in it: the compositor gives the keyboard to the
+/// window clicked in at once, Qt learns it a moment later.
+QPointer<QWindow> lastPressedOverlay;
+
+class PressWatch : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress) {
+            lastPressedOverlay = qobject_cast<QWindow*>(watched);
+        }
+        return false;
+    }
+};
+
+/// Who hands the keyboard to whom when the overlays close.
+struct KeyboardHandOver {
+    OverlayWindow* holder = nullptr; ///< the overlay that has the keyboard
+    OverlayWindow* heir = nullptr;   ///< the overlay on the screen that is to have it
+};
+
+/// The hand-over that lets the window coming back on `screen` get the keyboard; none when nothing is to be
+/// handed over. A Wayland compositor gives a window it maps the keyboard only on the output whose window has
+/// it, and an overlay elsewhere has it after a click or a drag there; the keyboard moves only on a request made
+/// from the window that has it, with the input it just had.
+std::optional<KeyboardHandOver> keyboardHandOver(const QList<QPointer<QWidget>>& overlays, QScreen* screen)
+{
+    if (screen == nullptr || keyboardRequestsDeclined ||
+        !QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        return std::nullopt;
+    }
+    const QWindow* focus = lastPressedOverlay ? lastPressedOverlay.data() : QGuiApplication::focusWindow();
+    KeyboardHandOver handOver;
+    for (const QPointer<QWidget>& window : overlays) {
+        auto* overlay = qobject_cast<OverlayWindow*>(window.data());
+        if (overlay == nullptr) {
+            continue;
+        }
+        if (overlay->windowHandle() == focus) {
+            handOver.holder = overlay;
+        }
+        if (overlay->screen() == screen) {
+            handOver.heir = overlay;
+        }
+    }
+    if (handOver.holder == nullptr || handOver.heir == nullptr || handOver.holder == handOver.heir) {
+        return std::nullopt;
+    }
+    return handOver;
+}
+
+/// Shows the overlay's screen as it was, without the selection, and takes no input there any more.
+void quieten(OverlayWindow& overlay)
+{
+    for (QWidget* child : overlay.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        child->hide();
+    }
+    overlay.setEnabled(false);
+}
+
+/// Asks, from the holder once Qt knows it has the keyboard, for the keyboard for the heir. The holder closes
+/// once it has asked, the heir once it has the keyboard; both when they wait in vain.
+void handKeyboardOver(const KeyboardHandOver& handOver)
+{
+    OverlayWindow& holder = *handOver.holder;
+    OverlayWindow& heir = *handOver.heir;
+    quieten(holder);
+    quieten(heir);
+    QWindow* holderWindow = holder.windowHandle();
+    const QPointer<QWindow> heirWindow = heir.windowHandle();
+    auto* watch = new QObject(&heir);
+    const QPointer<OverlayWindow> asker(&holder);
+    const auto ask = [asker, heirWindow] {
+        // Qt asks from the window it knows to have the keyboard.
+        if (heirWindow && heirWindow->isVisible()) {
+            heirWindow->requestActivate();
+        }
+        if (asker) {
+            asker->close();
+        }
+    };
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, watch,
+                     [&heir, holderWindow, heirWindow, ask](QWindow* focus) {
+                         if (focus == holderWindow) {
+                             ask();
+                         } else if (focus == heirWindow) {
+                             heir.close();
+                         }
+                     });
+    QTimer::singleShot(keyboardHandOverMs, watch, [&heir, asker] {
+        keyboardRequestsDeclined = asker.isNull();
+        if (asker) {
+            asker->close();
+        }
+        heir.close();
+    });
+    if (QGuiApplication::focusWindow() == holderWindow) {
+        ask();
+    }
+}
+
+} // namespace
 
 ScreenCaptureOverlays& ScreenCaptureOverlays::installIn(ScreenshotCapture& capture)
 {
@@ -38,6 +155,7 @@ void ScreenCaptureOverlays::open(const std::vector<std::pair<QScreen*, QImage>>&
         auto* overlay = new OverlayWindow(*screen, ScreenshotCapture::screenshotWindowOverlayWindowLevel, view, still);
         windows_.append(overlay);
         overlay->showOverScreen();
+        overlay->windowHandle()->installEventFilter(new PressWatch(overlay));
         if (screen->geometry().contains(QCursor::pos())) {
             underMouse = overlay;
         }
@@ -57,15 +175,34 @@ void ScreenCaptureOverlays::showStills(const DesktopImage& desktop)
     }
 }
 
-void ScreenCaptureOverlays::close()
+void ScreenCaptureOverlays::close(QScreen* keyboardTo)
 {
+    // The two overlays of a hand-over stay until it is done.
+    const std::optional<KeyboardHandOver> handOver = keyboardHandOver(windows_, keyboardTo);
     for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (handOver && (widget == handOver->holder || widget == handOver->heir)) {
+            continue;
+        }
         if (widget->property(OverlayWindow::levelProperty).toInt() ==
             ScreenshotCapture::screenshotWindowOverlayWindowLevel) {
             widget->close();
         }
     }
     windows_.clear();
+    lastPressedOverlay.clear();
+    if (handOver) {
+        heir_ = handOver->heir;
+        handKeyboardOver(*handOver);
+    }
+}
+
+void ScreenCaptureOverlays::afterKeyboardHandOver(QObject* context, std::function<void()> then)
+{
+    if (!heir_) {
+        then();
+        return;
+    }
+    QObject::connect(heir_, &QObject::destroyed, context, std::move(then), Qt::SingleShotConnection);
 }
 
 void ScreenCaptureOverlays::showPermissionWindow()

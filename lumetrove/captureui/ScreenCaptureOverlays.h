@@ -22,7 +22,8 @@ public:
               Handlers handlers) override;
     bool isOpen() const override { return !windows_.isEmpty(); }
     void showStills(const DesktopImage& desktop) override;
-    void close() override;
+    void close(QScreen* keyboardTo) override;
+    void afterKeyboardHandOver(QObject* context, std::function<void()> then) override;
     void showPermissionWindow() override;
 
     /// The overlay windows of the capture under way.
@@ -34,6 +35,8 @@ public:
 
 private:
     QList<QPointer<QWidget>> windows_;
+    /// The overlay that waits for the keyboard after the others closed.
+    QPointer<QWidget> heir_;
     Handlers handlers_;
     bool throughPortal_ = false;
 };

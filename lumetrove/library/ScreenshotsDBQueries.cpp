@@ -370,6 +370,160 @@ std::optional<bool> hasWordStartingWith(std::string_view text, std::string_view 
     return false;
 }
 
+/// The conditions of a filtered list, each the ids that meet it: a pattern of the search or of the folder's
+/// keywords (in either full-text index), the period and the plain folder.
+class IdConditions {
+public:
+    /// `newestFirst`: each index is asked newest match first, for the answers to be merged as they come; FTS5
+    /// gives its matches in id order, which spares SQLite a temporary table of them and a look-up of every
+    /// matching row, and the newest are known before the index has been read to its end. Otherwise each index is
+    /// read whole in its own order, which costs least.
+    IdConditions(sqlite::Connection& db, const std::vector<MatchPatterns>& patterns,
+                 const std::optional<Folder>& folder, const std::optional<FolderSection>& period, bool wordIndex,
+                 bool newestFirst)
+        : db_(db), patterns_(patterns), folder_(folder), period_(period), wordIndex_(wordIndex),
+          newestFirst_(newestFirst),
+          porter_("SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ?" + order()),
+          words_("SELECT rowid FROM screenshots_words WHERE screenshots_words MATCH ?" + order())
+    {}
+
+    /// The conditions in the order of the patterns, then the period's and the folder's; without `lastPrefix`,
+    /// the last pattern is asked of the porter index alone.
+    std::vector<AnyOf> make(bool lastPrefix) const
+    {
+        std::vector<AnyOf> conditions;
+        const auto restrict = [&](IdStream stream) {
+            std::vector<IdStream> streams;
+            streams.push_back(std::move(stream));
+            conditions.emplace_back(std::move(streams));
+        };
+        for (std::size_t index = 0; index < patterns_.size(); ++index) {
+            const MatchPatterns& condition = patterns_[index];
+            if (!wordIndex_) {
+                restrict(stream(porter_, {utf8(condition.prefixes.value_or(condition.whole))}));
+                continue;
+            }
+            std::vector<IdStream> either;
+            either.push_back(stream(porter_, {utf8(condition.whole)}));
+            if (condition.prefixes && (lastPrefix || index + 1 < patterns_.size())) {
+                either.push_back(stream(words_, {utf8(*condition.prefixes)}));
+            }
+            conditions.emplace_back(std::move(either));
+        }
+        if (const std::optional<DateRange> range = dateRangeFilter(period_)) {
+            // Read from the index of creation times, which holds them in another order.
+            restrict(IdStream::sorted(db_, "SELECT id FROM screenshots WHERE created_at >= ? AND created_at <= ?",
+                                      {utf8(range->lower), utf8(range->upper)}));
+        }
+        if (folder_ && !folder_->isSmartFolder) {
+            restrict(stream("SELECT screenshot_id FROM folders_screenshots WHERE folder_id = ?" +
+                                std::string(newestFirst_ ? " ORDER BY screenshot_id DESC" : ""),
+                            {std::int64_t(folder_->id)}));
+        }
+        return conditions;
+    }
+
+private:
+    std::string order() const { return newestFirst_ ? " ORDER BY rowid DESC" : ""; }
+    IdStream stream(const std::string& sql, const sqlite::Bindings& values) const
+    {
+        return newestFirst_ ? IdStream(db_, sql, values) : IdStream::sorted(db_, sql, values);
+    }
+
+    sqlite::Connection& db_;
+    const std::vector<MatchPatterns>& patterns_;
+    const std::optional<Folder>& folder_;
+    const std::optional<FolderSection>& period_;
+    bool wordIndex_;
+    bool newestFirst_;
+    std::string porter_;
+    std::string words_;
+};
+
+/// Whether the library holds at least `count` screenshots.
+bool holdsScreenshots(sqlite::Connection& db, qsizetype count)
+{
+    return db
+        .prepare("SELECT id FROM screenshots ORDER BY id DESC LIMIT 1 OFFSET ?",
+                 sqlite::Bindings{std::int64_t(count - 1)})
+        ->step();
+}
+
+/// Whether a word of the screenshot's text, name, keywords or description begins with `prefix`; none when one
+/// of them does not tell. A screenshot gone has none.
+std::optional<bool> rowHasWordStartingWith(sqlite::Connection& db, qint64 id, std::string_view prefix)
+{
+    const std::shared_ptr<sqlite::Statement> row = db.prepare(
+        "SELECT text, name, keywords, description FROM screenshots WHERE id = ?", sqlite::Bindings{std::int64_t(id)});
+    if (!row->step()) {
+        return false;
+    }
+    for (int column = 0; column < 4; ++column) {
+        const std::optional<bool> found = hasWordStartingWith(row->row().stringAt(column), prefix);
+        if (!found || *found) {
+            return found;
+        }
+    }
+    return false;
+}
+
+/// The newest `count` screenshots that meet `conditions`, the one at `prefixed` (the last pattern, asked of the
+/// porter index alone) or else a word that begins with `prefix`, looked at one by one; none when they are not
+/// found so: fewer matches than `count` (the whole answer is as quick), too rare ones, or a text that does not
+/// tell.
+std::optional<std::vector<qint64>> newestLookedAt(sqlite::Connection& db, std::vector<AnyOf> conditions,
+                                                  std::size_t prefixed, std::string_view prefix, qsizetype count)
+{
+    AnyOf last = std::move(conditions[prefixed]);
+    conditions.erase(conditions.begin() + qsizetype(prefixed));
+    if (conditions.empty()) {
+        std::vector<IdStream> every;
+        every.emplace_back(db, "SELECT id FROM screenshots ORDER BY id DESC", sqlite::Bindings{});
+        conditions.emplace_back(std::move(every));
+    }
+    AllOf candidates(std::move(conditions));
+    std::vector<qint64> newest;
+    // Beyond this many looked at, the matches are too rare to be found so: the indexes answer.
+    const qsizetype mostLookedAt = 10 * count;
+    for (qsizetype lookedAt = 0; lookedAt < mostLookedAt && qsizetype(newest.size()) < count; ++lookedAt) {
+        const std::optional<qint64> id = candidates.next();
+        if (!id) {
+            return std::nullopt;
+        }
+        last.skipAbove(*id);
+        bool matches = !last.done() && last.id() == *id;
+        if (!matches) {
+            const std::optional<bool> found = rowHasWordStartingWith(db, *id, prefix);
+            if (!found) {
+                return std::nullopt;
+            }
+            matches = *found;
+        }
+        if (matches) {
+            newest.push_back(*id);
+        }
+    }
+    return qsizetype(newest.size()) == count ? std::optional(std::move(newest)) : std::nullopt;
+}
+
+/// The ids that meet every condition, each read at once (as every stream is, without a first part to find),
+/// merged as sets without stepping through them one by one; none without a condition that was read so.
+std::optional<std::vector<qint64>> idsOfAll(std::vector<AnyOf> conditions)
+{
+    std::optional<std::vector<qint64>> ids;
+    for (AnyOf& condition : conditions) {
+        std::optional<std::vector<qint64>> next = std::move(condition).takeRead();
+        if (ids && next) {
+            std::vector<qint64> both;
+            std::set_intersection(ids->begin(), ids->end(), next->begin(), next->end(), std::back_inserter(both),
+                                  std::greater<>());
+            next = std::move(both);
+        }
+        ids = std::move(next);
+    }
+    return ids;
+}
+
 } // namespace
 
 std::optional<std::vector<qint64>>
@@ -380,126 +534,29 @@ ScreenshotsDB::filteredIds(sqlite::Connection& db, const std::optional<QString>&
 {
     const std::optional<QString> keywords = folder ? folder->keywordsFilter : std::nullopt;
     const std::vector<MatchPatterns> patterns = ftsSearchConditions(keywords, searchText);
-    // Each index is asked on its own, newest match first, and the answers merged here as they come: FTS5 gives
-    // its matches in id order, which spares SQLite a temporary table of them and a look-up of every matching
-    // row, and the newest are known before the index has been read to its end.
-    // Without a first part to find, each index is read whole in its own order, which costs least.
-    const std::string newestFirst = firstIdsFound ? " ORDER BY rowid DESC" : "";
-    const std::string porter = "SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ?" + newestFirst;
-    const std::string words = "SELECT rowid FROM screenshots_words WHERE screenshots_words MATCH ?" + newestFirst;
-    const auto stream = [&](const std::string& sql, const sqlite::Bindings& values) {
-        return firstIdsFound ? IdStream(db, sql, values) : IdStream::sorted(db, sql, values);
-    };
-    // The conditions in the order of `patterns`, then the period's and the folder's; without `lastPrefix`, the
-    // last pattern is asked of the porter index alone.
-    const auto conditionsOf = [&](bool lastPrefix) {
-        std::vector<AnyOf> conditions;
-        const auto restrict = [&](IdStream stream) {
-            std::vector<IdStream> streams;
-            streams.push_back(std::move(stream));
-            conditions.emplace_back(std::move(streams));
-        };
-        for (std::size_t index = 0; index < patterns.size(); ++index) {
-            const MatchPatterns& condition = patterns[index];
-            if (!wordIndex_) {
-                restrict(stream(porter, {utf8(condition.prefixes.value_or(condition.whole))}));
-                continue;
-            }
-            std::vector<IdStream> either;
-            either.push_back(stream(porter, {utf8(condition.whole)}));
-            if (condition.prefixes && (lastPrefix || index + 1 < patterns.size())) {
-                either.push_back(stream(words, {utf8(*condition.prefixes)}));
-            }
-            conditions.emplace_back(std::move(either));
-        }
-        if (const std::optional<DateRange> range = dateRangeFilter(period)) {
-            // Read from the index of creation times, which holds them in another order.
-            restrict(IdStream::sorted(db, "SELECT id FROM screenshots WHERE created_at >= ? AND created_at <= ?",
-                                      {utf8(range->lower), utf8(range->upper)}));
-        }
-        if (folder && !folder->isSmartFolder) {
-            restrict(stream("SELECT screenshot_id FROM folders_screenshots WHERE folder_id = ?" +
-                                std::string(firstIdsFound ? " ORDER BY screenshot_id DESC" : ""),
-                            {std::int64_t(folder->id)}));
-        }
-        return conditions;
-    };
+    // Each index is asked on its own and the answers merged here; newest match first when a first part is to be
+    // found.
+    const IdConditions conditionsOf(db, patterns, folder, period, wordIndex_, bool(firstIdsFound));
     bool firstFound = false;
     // FTS5 merges the entries of every word that a prefix begins before it gives the first match, unless its
     // prefix index holds that length: a short or common prefix costs as much as all its matches. The newest
     // screenshots that meet the other conditions are looked at one by one instead, as long as their text tells.
     // A library of fewer screenshots than a first part has none.
-    const auto holdsFirstPart = [&] {
-        return db
-            .prepare("SELECT id FROM screenshots ORDER BY id DESC LIMIT 1 OFFSET ?",
-                     sqlite::Bindings{std::int64_t(firstIds - 1)})
-            ->step();
-    };
-    if (firstIdsFound && firstIds > 0 && wordIndex_ && !patterns.empty() && holdsFirstPart()) {
+    if (firstIdsFound && firstIds > 0 && wordIndex_ && !patterns.empty() && holdsScreenshots(db, firstIds)) {
         if (const std::optional<std::string> prefix = plainLastWord(searchText)) {
-            std::vector<AnyOf> others = conditionsOf(false);
-            AnyOf last = std::move(others[patterns.size() - 1]);
-            others.erase(others.begin() + qsizetype(patterns.size() - 1));
-            if (others.empty()) {
-                std::vector<IdStream> every;
-                every.emplace_back(db, "SELECT id FROM screenshots ORDER BY id DESC", sqlite::Bindings{});
-                others.emplace_back(std::move(every));
-            }
-            AllOf candidates(std::move(others));
-            std::vector<qint64> newest;
-            // Beyond this many looked at, the matches are too rare to be found so: the indexes answer.
-            const qsizetype mostLookedAt = 10 * firstIds;
-            bool told = true;
-            for (qsizetype lookedAt = 0; told && lookedAt < mostLookedAt && qsizetype(newest.size()) < firstIds;
-                 ++lookedAt) {
-                const std::optional<qint64> id = candidates.next();
-                if (!id) {
-                    told = false; // fewer matches than a first part: the whole answer is as quick
-                    break;
-                }
-                last.skipAbove(*id);
-                bool matches = !last.done() && last.id() == *id;
-                if (!matches) {
-                    const std::shared_ptr<sqlite::Statement> row =
-                        db.prepare("SELECT text, name, keywords, description FROM screenshots WHERE id = ?",
-                                   sqlite::Bindings{std::int64_t(*id)});
-                    if (row->step()) {
-                        for (int column = 0; column < 4 && !matches && told; ++column) {
-                            const std::optional<bool> found = hasWordStartingWith(row->row().stringAt(column), *prefix);
-                            told = found.has_value();
-                            matches = found.value_or(false);
-                        }
-                    }
-                }
-                if (matches) {
-                    newest.push_back(*id);
-                }
-            }
-            if (told && qsizetype(newest.size()) == firstIds) {
+            if (const std::optional<std::vector<qint64>> newest =
+                    newestLookedAt(db, conditionsOf.make(false), patterns.size() - 1, *prefix, firstIds)) {
                 firstFound = true;
-                firstIdsFound(newest);
+                firstIdsFound(*newest);
             }
         }
     }
-    std::vector<AnyOf> conditions = conditionsOf(true);
+    std::vector<AnyOf> conditions = conditionsOf.make(true);
     if (conditions.empty()) {
         return std::nullopt;
     }
     if (!firstIdsFound) {
-        // Read at once (every stream is, without a first part to find): merged as sets, without stepping
-        // through them one by one.
-        std::optional<std::vector<qint64>> ids;
-        for (AnyOf& condition : conditions) {
-            std::optional<std::vector<qint64>> next = std::move(condition).takeRead();
-            if (ids && next) {
-                std::vector<qint64> both;
-                std::set_intersection(ids->begin(), ids->end(), next->begin(), next->end(), std::back_inserter(both),
-                                      std::greater<>());
-                next = std::move(both);
-            }
-            ids = std::move(next);
-        }
-        return ids;
+        return idsOfAll(std::move(conditions));
     }
     std::vector<qint64> ids;
     AllOf matching(std::move(conditions));

@@ -26,11 +26,61 @@ constexpr std::size_t importBatchRows = 64;
 /// reload and a new list in the window, and files of an import come faster than that.
 constexpr int importBatchIntervalMs = 150;
 
+/// One batch as the writer thread writes it: the rows of one folder, and the texts recognised since the batch
+/// before.
+struct ImportBatchRows {
+    std::vector<NewScreenshot> rows{};
+    std::vector<std::optional<QByteArray>> thumbnails{};
+    /// The process that owned each captured window: the writer looks its application up.
+    std::vector<std::optional<qint64>> owners{};
+    std::optional<qint64> folderId{};
+    std::vector<std::pair<qint64, QString>> texts{};
+};
+
 /// What the writer thread did with one batch.
 struct ImportBatchWritten {
-    std::vector<StoreResult<qint64>> ids;
+    /// The id of each row, none for a row that could not be kept.
+    std::vector<std::optional<qint64>> ids;
     std::vector<bool> textsKept;
 };
+
+/// Writes a batch on the writer thread: its rows in one transaction, each image made its owner's alone and
+/// given its thumbnail, then the texts.
+ImportBatchWritten writeImportBatch(ScreenshotsDB& store, ImportBatchRows batch)
+{
+    for (std::size_t i = 0; i < batch.rows.size(); ++i) {
+        if (batch.owners[i]) {
+            batch.rows[i].capturedAppBundleId = desktopEntryIdOfProcess(*batch.owners[i]);
+        }
+    }
+    ImportBatchWritten written;
+    if (!batch.rows.empty()) {
+        for (const StoreResult<qint64>& id : store.insertScreenshots(batch.rows, batch.folderId)) {
+            written.ids.push_back(id ? std::optional<qint64>(*id) : std::nullopt);
+        }
+    }
+    for (std::size_t i = 0; i < batch.rows.size(); ++i) {
+        if (!written.ids[i]) {
+            continue;
+        }
+        // However the import wrote it, the image is its owner's alone.
+        const QUrl image(batch.rows[i].path);
+        if (image.isLocalFile()) {
+            restrictFileToOwner(image.toLocalFile());
+        }
+        const std::optional<QString> path = thumbnailFilePath(*written.ids[i]);
+        if (path && batch.thumbnails[i]) {
+            QFile thumbnail(*path);
+            if (thumbnail.open(QIODevice::WriteOnly | QIODevice::Truncate, QFile::ReadOwner | QFile::WriteOwner)) {
+                thumbnail.write(*batch.thumbnails[i]); // a thumbnail that cannot be written is simply missing
+            }
+        }
+    }
+    if (!batch.texts.empty()) {
+        written.textsKept = store.updateScreenshotTexts(batch.texts);
+    }
+    return written;
+}
 
 } // namespace
 
@@ -101,27 +151,63 @@ void ScreenshotsListManager::queueImportedText(qint64 id, const QString& text)
 
 void ScreenshotsListManager::writeImports()
 {
-    if (writingImports_ || (importsWaiting_.empty() && textsWaiting_.empty())) {
+    if (writingImports_ || (importsWaiting_.empty() && textsWaiting_.empty()) || !importBatchDue()) {
         return;
     }
+    importTimer_->stop();
+    lastImportBatch_.start();
+    writingImports_ = true;
+    std::vector<ImportWrite> batch = takeImportBatch();
+    ImportBatchRows rows{.folderId = batch.empty() ? std::nullopt : batch.front().folderId};
+    for (const ImportWrite& write : batch) {
+        rows.rows.push_back(write.row);
+        rows.thumbnails.push_back(write.thumbnail);
+        rows.owners.push_back(write.ownerPid);
+    }
+    rows.texts = std::exchange(textsWaiting_, {});
+    auto* watcher = new QFutureWatcher<ImportBatchWritten>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this,
+            [this, watcher, batch = std::move(batch), texts = rows.texts] {
+                watcher->deleteLater();
+                writingImports_ = false;
+                const ImportBatchWritten written = watcher->future().takeResult();
+                followWrittenRows(batch, written.ids);
+                const bool textShown = showWrittenTexts(texts, written.textsKept);
+                if (!batch.empty() || textShown) {
+                    startReload(Subject::none);
+                }
+                tellBatchWritten(batch, written.ids);
+                writeImports();
+            });
+    watcher->setFuture(QtConcurrent::run(importWriter_.get(), [store = store_, rows = std::move(rows)]() mutable {
+        return writeImportBatch(*store, std::move(rows));
+    }));
+}
+
+bool ScreenshotsListManager::importBatchDue()
+{
     if (!importWriter_) {
         importWriter_ = std::make_unique<QThreadPool>();
         importWriter_->setMaxThreadCount(1);
         importTimer_ = new QTimer(this);
         importTimer_->setSingleShot(true);
         connect(importTimer_, &QTimer::timeout, this, &ScreenshotsListManager::writeImports);
-    } else if (const qint64 wait = importBatchIntervalMs - lastImportBatch_.elapsed();
-               wait > 0 && importsWaiting_.size() < importBatchRows &&
-               std::none_of(importsWaiting_.begin(), importsWaiting_.end(),
-                            [](const ImportWrite& write) { return write.captured; })) {
+        return true;
+    }
+    const qint64 wait = importBatchIntervalMs - lastImportBatch_.elapsed();
+    if (wait > 0 && importsWaiting_.size() < importBatchRows &&
+        std::none_of(importsWaiting_.begin(), importsWaiting_.end(),
+                     [](const ImportWrite& write) { return write.captured; })) {
         if (!importTimer_->isActive()) {
             importTimer_->start(static_cast<int>(wait));
         }
-        return;
+        return false;
     }
-    importTimer_->stop();
-    lastImportBatch_.start();
-    writingImports_ = true;
+    return true;
+}
+
+std::vector<ScreenshotsListManager::ImportWrite> ScreenshotsListManager::takeImportBatch()
+{
     // One folder per batch: the rows of a batch share their link.
     std::vector<ImportWrite> batch;
     const std::optional<qint64> folderId = importsWaiting_.empty() ? std::nullopt : importsWaiting_.front().folderId;
@@ -130,117 +216,80 @@ void ScreenshotsListManager::writeImports()
         batch.push_back(std::move(*next++));
     }
     importsWaiting_.erase(importsWaiting_.begin(), next);
-    std::vector<NewScreenshot> rows;
-    std::vector<std::optional<QByteArray>> thumbnails;
-    std::vector<std::optional<qint64>> owners;
-    for (const ImportWrite& write : batch) {
-        rows.push_back(write.row);
-        thumbnails.push_back(write.thumbnail);
-        owners.push_back(write.ownerPid);
+    return batch;
+}
+
+void ScreenshotsListManager::followWrittenRows(const std::vector<ImportWrite>& batch,
+                                               const std::vector<std::optional<qint64>>& ids)
+{
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        const std::optional<qint64>& id = ids[i];
+        if (id && batch[i].text) {
+            auto* text = new QFutureWatcher<QString>(this);
+            connect(text, &QFutureWatcherBase::finished, this, [this, text, id = *id] {
+                text->deleteLater();
+                queueImportedText(id, text->result());
+            });
+            text->setFuture(*batch[i].text);
+        }
+        if (id && batch[i].renamed) {
+            // Renamed through a record of its own, before any list holds one: the list made next reads the
+            // row as it is after the rename.
+            if (std::optional<ScreenshotRow> row = store().screenshotRow(*id)) {
+                const ScreenshotPtr record = Screenshot::fromRow(std::move(*row), store_);
+                record->renameScreenshotFile(true); // saves the name with the move, in one write
+            }
+        }
     }
-    std::vector<std::pair<qint64, QString>> texts = std::exchange(textsWaiting_, {});
-    auto* watcher = new QFutureWatcher<ImportBatchWritten>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, batch = std::move(batch), texts]() mutable {
-        watcher->deleteLater();
-        writingImports_ = false;
-        const ImportBatchWritten written = watcher->future().takeResult();
-        for (std::size_t i = 0; i < batch.size(); ++i) {
-            const StoreResult<qint64>& id = written.ids[i];
-            if (id && batch[i].text) {
-                auto* text = new QFutureWatcher<QString>(this);
-                connect(text, &QFutureWatcherBase::finished, this, [this, text, id = *id] {
-                    text->deleteLater();
-                    queueImportedText(id, text->result());
-                });
-                text->setFuture(*batch[i].text);
+}
+
+bool ScreenshotsListManager::showWrittenTexts(const std::vector<std::pair<qint64, QString>>& texts,
+                                              const std::vector<bool>& kept)
+{
+    bool textShown = false;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (kept[i] && !texts[i].second.isEmpty()) {
+            if (const ScreenshotPtr record = records_->held(texts[i].first)) {
+                record->takeRecognizedText(texts[i].second);
             }
-            if (id && batch[i].renamed) {
-                // Renamed through a record of its own, before any list holds one: the list made next reads the
-                // row as it is after the rename.
-                if (std::optional<ScreenshotRow> row = store().screenshotRow(*id)) {
-                    const ScreenshotPtr record = Screenshot::fromRow(std::move(*row), store_);
-                    record->renameScreenshotFile(true); // saves the name with the move, in one write
-                }
-            }
+            textShown = true;
         }
-        bool textShown = false;
-        for (std::size_t i = 0; i < texts.size(); ++i) {
-            if (written.textsKept[i] && !texts[i].second.isEmpty()) {
-                if (const ScreenshotPtr record = records_->held(texts[i].first)) {
-                    record->takeRecognizedText(texts[i].second);
-                }
-                textShown = true;
-            }
+    }
+    return textShown;
+}
+
+void ScreenshotsListManager::tellBatchWritten(const std::vector<ImportWrite>& batch,
+                                              const std::vector<std::optional<qint64>>& ids)
+{
+    int captures = 0;
+    bool imported = false;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        if (!batch[i].captured) {
+            imported = true;
+            continue;
         }
-        if (!batch.empty() || textShown) {
-            startReload(Subject::none);
+        ++captures;
+        if (ids[i] && batch[i].thumbnail) {
+            emit thumbnailWritten(*ids[i]);
         }
-        int captures = 0;
-        bool imported = false;
-        for (std::size_t i = 0; i < batch.size(); ++i) {
-            if (!batch[i].captured) {
-                imported = true;
-                continue;
-            }
-            ++captures;
-            if (written.ids[i] && batch[i].thumbnail) {
-                emit thumbnailWritten(*written.ids[i]);
-            }
-            if (written.ids[i] && batch[i].kept) {
-                batch[i].kept(*written.ids[i]);
-            }
+        if (ids[i] && batch[i].kept) {
+            batch[i].kept(*ids[i]);
         }
-        if (imported) {
-            emit thumbnailsChanged();
+    }
+    if (imported) {
+        emit thumbnailsChanged();
+    }
+    for (const ImportWrite& write : batch) {
+        if (write.stored) {
+            write.stored();
         }
-        for (const ImportWrite& write : batch) {
-            if (write.stored) {
-                write.stored();
-            }
+    }
+    // The reload started before holds every capture written so far.
+    if (captures > 0 && (capturesWriting_ -= captures) == 0) {
+        for (std::function<void()>& done : std::exchange(waitingForCaptures_, {})) {
+            whenListed(std::move(done));
         }
-        // The reload started above holds every capture written so far.
-        if (captures > 0 && (capturesWriting_ -= captures) == 0) {
-            for (std::function<void()>& done : std::exchange(waitingForCaptures_, {})) {
-                whenListed(std::move(done));
-            }
-        }
-        writeImports();
-    });
-    watcher->setFuture(QtConcurrent::run(importWriter_.get(), [store = store_, rows = std::move(rows),
-                                                               thumbnails = std::move(thumbnails), folderId,
-                                                               owners = std::move(owners),
-                                                               texts = std::move(texts)]() mutable {
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            if (owners[i]) {
-                rows[i].capturedAppBundleId = desktopEntryIdOfProcess(*owners[i]);
-            }
-        }
-        ImportBatchWritten written;
-        if (!rows.empty()) {
-            written.ids = store->insertScreenshots(rows, folderId);
-        }
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            if (!written.ids[i]) {
-                continue;
-            }
-            // However the import wrote it, the image is its owner's alone.
-            const QUrl image(rows[i].path);
-            if (image.isLocalFile()) {
-                restrictFileToOwner(image.toLocalFile());
-            }
-            const std::optional<QString> path = thumbnailFilePath(*written.ids[i]);
-            if (path && thumbnails[i]) {
-                QFile thumbnail(*path);
-                if (thumbnail.open(QIODevice::WriteOnly | QIODevice::Truncate, QFile::ReadOwner | QFile::WriteOwner)) {
-                    thumbnail.write(*thumbnails[i]); // a thumbnail that cannot be written is simply missing
-                }
-            }
-        }
-        if (!texts.empty()) {
-            written.textsKept = store->updateScreenshotTexts(texts);
-        }
-        return written;
-    }));
+    }
 }
 
 } // namespace lumetrove

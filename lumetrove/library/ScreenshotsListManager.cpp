@@ -6,13 +6,16 @@
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/library/ScreenshotsListImports.h"
 #include "lumetrove/platform/Log.h"
+#include "lumetrove/platform/Memory.h"
 
 #include <QFile>
 #include <QFuture>
 #include <QFutureWatcher>
 #include <QMutex>
 #include <QPromise>
+#include <QScopeGuard>
 #include <QThreadPool>
+#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <numeric>
@@ -121,6 +124,62 @@ bool restrictsList(const std::optional<QString>& searchText, const std::optional
            (folder && !folder->isSmartFolder) || dateRangeFilter(period).has_value();
 }
 
+/// Every row read anew, newest first. When `paged`, `firstRows` is handed a table of the newest `firstPageRows`
+/// of them in the same read, while the rest is read. Throws the store's failure, for the load to decide on.
+std::shared_ptr<const ScreenshotTable>
+readEveryRow(ScreenshotsDB& store, bool paged,
+             const std::function<void(std::shared_ptr<const ScreenshotTable>)>& firstRows)
+{
+    constexpr qsizetype firstPageRows = ScreenshotsListManager::firstPageRows;
+    ScreenshotTable::Builder rows;
+    std::vector<ScreenshotRow> first;
+    qsizetype read = 0;
+    const StoreResult<void> readAll = store.readScreenshotRows(
+        [&](ScreenshotRow&& row) {
+            if (paged && read++ < firstPageRows) {
+                first.push_back(row);
+            }
+            rows.append(std::move(row));
+        },
+        firstPageRows,
+        [&] {
+            if (paged) {
+                firstRows(std::make_shared<const ScreenshotTable>(std::move(first)));
+            }
+        });
+    if (!readAll && readAll.error().kind() != StoreError::Kind::noConnection) {
+        readAll.value();
+    }
+    return std::make_shared<const ScreenshotTable>(std::move(rows).finish());
+}
+
+/// `table` with the rows of the screenshots that `changes` names read again (and those deleted taken out), and
+/// every screenshot's folder read again when a link changed. Throws the store's failure, for the load to decide
+/// on.
+std::shared_ptr<const ScreenshotTable> withChanges(ScreenshotsDB& store, std::shared_ptr<const ScreenshotTable> table,
+                                                   const LibraryChanges& changes)
+{
+    if (!changes.screenshots.empty()) {
+        std::vector<ScreenshotRow> rows;
+        std::vector<qint64> removed;
+        for (const qint64 id : changes.screenshots) {
+            StoreResult<ScreenshotRow> row = store.screenshotRow(id);
+            if (row) {
+                rows.push_back(*std::move(row));
+            } else if (row.error().kind() == StoreError::Kind::absent) {
+                removed.push_back(id);
+            } else {
+                row.value(); // a failed read is no deleted row: the load decides
+            }
+        }
+        table = std::make_shared<const ScreenshotTable>(table->changed(std::move(rows), removed));
+    }
+    if (changes.links) {
+        table = std::make_shared<const ScreenshotTable>(table->withFolders(store.folderIdsOfScreenshots().value()));
+    }
+    return table;
+}
+
 } // namespace
 
 std::vector<ScreenshotRow> ScreenshotsListManager::loadScreenshotRows(ScreenshotsDB& store,
@@ -195,50 +254,15 @@ ScreenshotsListManager::Loaded ScreenshotsListManager::load(RowCache& cache,
             }
         };
         const LibraryChanges changes = store->changesSince(cursor);
-        if (!table || changes.everything || changes.screenshots.size() > rowsReadOneByOne) {
+        everythingRead = !table || changes.everything || changes.screenshots.size() > rowsReadOneByOne;
+        if (everythingRead) {
             // Newest first: an unfiltered list shows its first rows while the rest is read, in the same read.
-            const bool pages = firstPage && !restrictsList(filters.searchText, filters.folder, filters.period);
-            everythingRead = true;
-            ScreenshotTable::Builder rows;
-            std::vector<ScreenshotRow> first;
-            qsizetype read = 0;
-            const StoreResult<void> readAll = store->readScreenshotRows(
-                [&](ScreenshotRow&& row) {
-                    if (pages && read++ < firstPageRows) {
-                        first.push_back(row);
-                    }
-                    rows.append(std::move(row));
-                },
-                firstPageRows,
-                [&] {
-                    if (pages) {
-                        giveFirst(Loaded{std::make_shared<const ScreenshotTable>(std::move(first)), std::nullopt});
-                    }
-                });
-            if (!readAll && readAll.error().kind() != StoreError::Kind::noConnection) {
-                readAll.value();
-            }
-            table = std::make_shared<const ScreenshotTable>(std::move(rows).finish());
+            const bool paged = firstPage && !restrictsList(filters.searchText, filters.folder, filters.period);
+            table = readEveryRow(*store, paged, [&](std::shared_ptr<const ScreenshotTable> first) {
+                giveFirst(Loaded{std::move(first), std::nullopt});
+            });
         } else {
-            if (!changes.screenshots.empty()) {
-                std::vector<ScreenshotRow> rows;
-                std::vector<qint64> removed;
-                for (const qint64 id : changes.screenshots) {
-                    StoreResult<ScreenshotRow> row = store->screenshotRow(id);
-                    if (row) {
-                        rows.push_back(*std::move(row));
-                    } else if (row.error().kind() == StoreError::Kind::absent) {
-                        removed.push_back(id);
-                    } else {
-                        row.value(); // a failed read is no deleted row: the load decides
-                    }
-                }
-                table = std::make_shared<const ScreenshotTable>(table->changed(std::move(rows), removed));
-            }
-            if (changes.links) {
-                table = std::make_shared<const ScreenshotTable>(
-                    table->withFolders(store->folderIdsOfScreenshots().value()));
-            }
+            table = withChanges(*store, std::move(table), changes);
         }
         const std::optional<std::vector<qint64>> ids =
             store
@@ -343,6 +367,35 @@ void ScreenshotsListManager::reacquireRows()
     startReload(Subject::none); // a first list again: its newest rows come first
 }
 
+namespace {
+
+/// The text starts of the rows of `list` painted first, which come with them: a list of many rows holds none.
+QHash<qint64, QString> firstTextSnippets(ScreenshotsDB& store, const ScreenshotList& list)
+{
+    std::vector<qint64> ids;
+    for (qsizetype position = 0; position < std::min(list.size(), ScreenshotsListManager::firstPageRows); ++position) {
+        const ScreenshotRow& row = list.row(position);
+        if (!row.description && !row.textSnippet) {
+            ids.push_back(row.id);
+        }
+    }
+    return ids.empty() ? QHash<qint64, QString>()
+                       : store.screenshotTextSnippets(ids).value_or(QHash<qint64, QString>());
+}
+
+/// Whether the first part `page` of a list, `change` from the list shown, shows nothing that list does not: it is
+/// empty, or the list shown begins with its rows as they are.
+bool showsNothingNew(const ScreenshotList& page, const ScreenshotListChange& change)
+{
+    const std::vector<ScreenshotListChange::Run>& runs = change.runs;
+    return page.isEmpty() ||
+           (change.changedRows.empty() && runs.size() <= 2 &&
+            runs.front().kind == ScreenshotListChange::Run::Kind::kept && runs.front().count == page.size() &&
+            (runs.size() == 1 || runs.back().kind == ScreenshotListChange::Run::Kind::removed));
+}
+
+} // namespace
+
 void ScreenshotsListManager::startReload(Subject subject)
 {
     if (rowsReleased_) {
@@ -378,63 +431,61 @@ void ScreenshotsListManager::startReload(Subject subject)
     reloadedFilters_ = std::make_unique<Filters>(filters);
     // The list's rows are values that no thread changes: the pool reads those of the list shown now.
     watcher->setFuture(QtConcurrent::run(
-        QThreadPool::globalInstance(), [cache = cache_, store = store_, filters, latest = latestTicket_, ticket,
-                                        base = screenshots_, records = records_, paged](QPromise<Reloaded>& promise) {
-            Reloaded reloaded;
+        QThreadPool::globalInstance(), [cache = cache_, store = store_, filters, latest = latestTicket_, ticket, paged,
+                                        base = screenshots_, records = records_](QPromise<Reloaded>& promise) mutable {
+            // The rows it read and the list it was told against are let go here, before the manager learns that
+            // the load has ended: from then on only its result holds them, and a result dropped is all of them.
+            const auto letGo = qScopeGuard([&] {
+                cache.reset();
+                base = ScreenshotList();
+            });
             // Keystrokes start reloads faster than a large library answers them:
             // one whose turn comes after a later one started would only hold the
             // connection while the list the user wants waits behind it.
             if (latest->load(std::memory_order_acquire) != ticket) {
-                reloaded.loaded.superseded = true;
-                promise.addResult(std::move(reloaded));
+                Reloaded superseded;
+                superseded.loaded.superseded = true;
+                promise.addResult(std::move(superseded));
                 return;
             }
-            // The rows painted first have their text starts with them: a list of many rows holds none.
-            const auto firstSnippets = [&](const ScreenshotList& list) {
-                std::vector<qint64> ids;
-                for (qsizetype position = 0; position < std::min(list.size(), firstPageRows); ++position) {
-                    const ScreenshotRow& row = list.row(position);
-                    if (!row.description && !row.textSnippet) {
-                        ids.push_back(row.id);
-                    }
-                }
-                return ids.empty() ? QHash<qint64, QString>()
-                                   : store->screenshotTextSnippets(ids).value_or(QHash<qint64, QString>());
-            };
-            // The whole list is told against its first part, which is shown by then.
-            ScreenshotList shown = base;
-            bool firstShown = false;
-            const auto showFirst = [&](Loaded first) {
-                Reloaded page;
-                page.firstPage = true;
-                page.loaded.everythingRead = first.everythingRead;
-                page.list = ScreenshotList(std::move(first.table), std::move(first.positions), records);
-                page.base = shown;
-                page.change = ScreenshotListChange::between(shown, page.list);
-                // A list that begins with these rows already shows them: it stays until the whole list comes.
-                const std::vector<ScreenshotListChange::Run>& runs = page.change.runs;
-                if (page.list.isEmpty() ||
-                    (page.change.changedRows.empty() && runs.size() <= 2 &&
-                     runs.front().kind == ScreenshotListChange::Run::Kind::kept &&
-                     runs.front().count == page.list.size() &&
-                     (runs.size() == 1 || runs.back().kind == ScreenshotListChange::Run::Kind::removed))) {
-                    return;
-                }
-                shown = page.list;
-                firstShown = true;
-                page.snippets = firstSnippets(page.list);
-                promise.addResult(std::move(page));
-            };
-            reloaded.loaded = load(*cache, store, filters,
-                                   paged ? std::function<void(Loaded)>(showFirst) : std::function<void(Loaded)>());
-            reloaded.list = ScreenshotList(reloaded.loaded.table, reloaded.loaded.positions, records);
-            reloaded.base = shown;
-            reloaded.change = ScreenshotListChange::between(shown, reloaded.list);
-            if (!firstShown) {
-                reloaded.snippets = firstSnippets(reloaded.list);
-            }
-            promise.addResult(std::move(reloaded));
+            const auto showFirstPart = [&](Reloaded page) { promise.addResult(std::move(page)); };
+            promise.addResult(loadReloaded(*cache, store, filters, base, records,
+                                           paged ? std::function<void(Reloaded)>(showFirstPart) : nullptr));
         }));
+}
+
+ScreenshotsListManager::Reloaded ScreenshotsListManager::loadReloaded(
+    RowCache& cache, const std::shared_ptr<ScreenshotsDB>& store, const Filters& filters, ScreenshotList shown,
+    const std::shared_ptr<ScreenshotRecords>& records, const std::function<void(Reloaded)>& showFirstPart)
+{
+    bool firstShown = false;
+    const auto showFirst = [&](Loaded first) {
+        Reloaded page;
+        page.firstPage = true;
+        page.loaded.everythingRead = first.everythingRead;
+        page.list = ScreenshotList(std::move(first.table), std::move(first.positions), records);
+        page.base = shown;
+        page.change = ScreenshotListChange::between(shown, page.list);
+        // A list that begins with these rows already shows them: it stays until the whole list comes.
+        if (showsNothingNew(page.list, page.change)) {
+            return;
+        }
+        shown = page.list;
+        firstShown = true;
+        page.snippets = firstTextSnippets(*store, page.list);
+        showFirstPart(std::move(page));
+    };
+    Reloaded reloaded;
+    reloaded.loaded = load(cache, store, filters,
+                           showFirstPart ? std::function<void(Loaded)>(showFirst) : std::function<void(Loaded)>());
+    reloaded.list = ScreenshotList(reloaded.loaded.table, reloaded.loaded.positions, records);
+    // The whole list is told against its first part, which is shown by then.
+    reloaded.base = shown;
+    reloaded.change = ScreenshotListChange::between(shown, reloaded.list);
+    if (!firstShown) {
+        reloaded.snippets = firstTextSnippets(*store, reloaded.list);
+    }
+    return reloaded;
 }
 
 void ScreenshotsListManager::showFirstPage(quint64 ticket, Reloaded& page)
@@ -460,6 +511,11 @@ void ScreenshotsListManager::finishReload(quint64 ticket, Reloaded& reloaded, Su
             sendSubject(subject);
         } else if (subject != Subject::none) {
             waitingForList_.emplace_back(lastTicket_, [this, subject] { sendSubject(subject); });
+        }
+        if (rowsReleased_ && reloadsInFlight_ == 0) {
+            // The rows of a load that ended after the list let go of its rows go with its result, once its
+            // watcher (deleted before this runs) is gone: they go back to the system then.
+            QTimer::singleShot(0, this, [] { QThreadPool::globalInstance()->start(&returnFreedMemoryToSystem); });
         }
         return;
     }

@@ -182,6 +182,13 @@ private:
     static Loaded load(RowCache& cache, const std::shared_ptr<ScreenshotsDB>& store, const Filters& filters,
                        const std::function<void(Loaded)>& firstPage = {});
     void startReload(Subject subject);
+    /// The list of a reload for `filters` and how it differs from `shown`, the list shown when the reload
+    /// started, on the calling thread (the pool). With `showFirstPart`, a load that reads many rows hands it the
+    /// first part of its list while it reads on, unless `shown` begins with those rows; the whole list is then
+    /// told against that part.
+    static Reloaded loadReloaded(RowCache& cache, const std::shared_ptr<ScreenshotsDB>& store, const Filters& filters,
+                                 ScreenshotList shown, const std::shared_ptr<ScreenshotRecords>& records,
+                                 const std::function<void(Reloaded)>& showFirstPart);
     /// Shows the first part of the load of `ticket` unless a list as new is shown.
     void showFirstPage(quint64 ticket, Reloaded& page);
     void finishReload(quint64 ticket, Reloaded& reloaded, Subject subject);
@@ -199,6 +206,19 @@ private:
     ScreenshotsDB& store() const;
     /// Hands the imported rows waiting (those of one folder) to the writer thread, unless it is busy.
     void writeImports();
+    /// Whether the imports waiting go to the writer now: the first batch, a full one, one with a capture or one
+    /// due; otherwise the timer is set to hand them on once due.
+    bool importBatchDue();
+    /// Takes the imports waiting of the next batch: the first of them, and those after of the same folder up to
+    /// a batch's rows.
+    std::vector<ImportWrite> takeImportBatch();
+    /// After a batch was written (`ids`: each row's id, none for a row that could not be kept): waits for the
+    /// texts still being recognised, and renames the captures saved under a name of their own.
+    void followWrittenRows(const std::vector<ImportWrite>& batch, const std::vector<std::optional<qint64>>& ids);
+    /// Hands the written texts that were kept to their held records; whether one shows in the list.
+    bool showWrittenTexts(const std::vector<std::pair<qint64, QString>>& texts, const std::vector<bool>& kept);
+    /// Tells the views, the callers and the calls waiting for the captures that the batch was written.
+    void tellBatchWritten(const std::vector<ImportWrite>& batch, const std::vector<std::optional<qint64>>& ids);
     /// Queues the recognised text of an imported row for the writer thread.
     void queueImportedText(qint64 id, const QString& text);
 

@@ -27,4 +27,11 @@ void returnLargeBlocksWhenFreed()
 #endif
 }
 
+void useOneHeapForAllThreads()
+{
+#ifdef LUMETROVE_GLIBC_HEAP
+    mallopt(M_ARENA_MAX, 1);
+#endif
+}
+
 } // namespace lumetrove

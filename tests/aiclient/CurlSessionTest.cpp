@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <limits>
 #include <netinet/in.h>
@@ -41,6 +42,17 @@ OneShot send(HttpRequest request)
 std::string urlFor(const LoopbackServer& server, const std::string& path)
 {
     return "http://127.0.0.1:" + std::to_string(server.port()) + path;
+}
+
+bool mapsLibcurl()
+{
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        if (line.find("/libcurl") != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -169,4 +181,21 @@ TEST(CurlSession, DestroyingTheSessionCancelsItsTransfersAndWaitsForThem)
         });
     orphan->resume();
     EXPECT_EQ(errorOf<TransportError>(late.get_future().get().error).kind(), TransportError::Kind::cancelled);
+}
+
+TEST(CurlSessionDeathTest, MapsLibcurlOnlyOnceItMakesATask)
+{
+    // In a process of its own: another test of this one may have loaded the transport already.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const bool atStart = mapsLibcurl();
+            CurlSession session;
+            const bool withSession = mapsLibcurl();
+            HttpRequest request;
+            request.url = "http://127.0.0.1:9/";
+            const auto task = session.dataTask(request, [](auto&&...) {});
+            std::_Exit(!atStart && !withSession && mapsLibcurl() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }

@@ -72,6 +72,19 @@ protected:
         EXPECT_EQ(outputs.join(u' ').toStdString(), (wideOutput + u' ' + sharpOutput).toStdString());
     }
 
+    /// Moves the test pointer to `point` until the overlay there has it: a press that came before would go to
+    /// the window below, and the capture would wait for a selection that never comes.
+    static bool pointAtOverlay(QPoint point)
+    {
+        std::unique_ptr<PointerWatch> watch;
+        for (const QPointer<QWidget>& overlay : LibraryCapture::windows()) {
+            if (overlay && overlay->screen()->geometry().contains(point)) {
+                watch = std::make_unique<PointerWatch>(overlay->windowHandle());
+            }
+        }
+        return pointAt(point, [&] { return watch && watch->reached(); });
+    }
+
     /// Captures a drag from `from` to `to` (layout coordinates) into `library`, checking on the way that a
     /// full-screen overlay covers every output; the capture's outcome.
     CaptureResult captureDrag(ScreenshotsListManager& library, QPoint from, QPoint to)
@@ -85,16 +98,7 @@ protected:
             }
         });
         expectAnOverlayOnEachOutput();
-        // The drag starts only once the overlay under its start has the pointer: a press that came before would
-        // go to the window below, and the capture would wait for a selection that never comes.
-        std::unique_ptr<PointerWatch> watch;
-        for (const QPointer<QWidget>& overlay : LibraryCapture::windows()) {
-            if (overlay && overlay->screen()->geometry().contains(from)) {
-                watch = std::make_unique<PointerWatch>(overlay->windowHandle());
-            }
-        }
-        const auto startHasPointer = [&] { return watch && watch->reached(); };
-        EXPECT_TRUE(pointAt(from, startHasPointer)) << "the overlay never took the pointer";
+        EXPECT_TRUE(pointAtOverlay(from)) << "the overlay never took the pointer";
         EXPECT_TRUE(drag(from, to)) << "the test pointer failed";
         EXPECT_TRUE(processEventsUntil([&] { return capture.finished(); }, waylandStepTimeoutMs))
             << "the capture never finished";
@@ -161,7 +165,11 @@ TEST_F(CaptureOnWaylandTest, TheMainWindowComesBackOnItsOwnOutputAtItsSizeAndEsc
     ASSERT_EQ(before->output, wideOutput);
     ScreenshotCapture::shared().setMainWindow(std::make_shared<WidgetCaptureMainWindow>(&mainWindow));
     const auto forget = qScopeGuard([] { ScreenshotCapture::shared().setMainWindow(nullptr); });
-    // Back where it was, on its own output and at its size, not laid out anew where the keyboard is.
+    // Sway gives a window the keyboard on request only when told to; by default it only marks the window.
+    ASSERT_TRUE(
+        runProgram(QStringLiteral("swaymsg"), {QStringLiteral("focus_on_window_activation"), QStringLiteral("smart")}));
+    // Back where it was, on its own output and at its size, not laid out anew where the keyboard is, and
+    // with the keyboard.
     const auto expectBack = [&] {
         std::optional<SwayView> after;
         EXPECT_TRUE(processEventsUntil(
@@ -172,12 +180,13 @@ TEST_F(CaptureOnWaylandTest, TheMainWindowComesBackOnItsOwnOutputAtItsSizeAndEsc
                         after = view;
                     }
                 }
-                return after && after->output == before->output && after->rect == before->rect &&
+                return after && after->output == before->output && after->rect == before->rect && after->focused &&
                        mainWindow.windowState() == Qt::WindowNoState;
             },
             waylandStepTimeoutMs))
             << "the main window is " << (after ? after->output.toStdString() : std::string("nowhere")) << " "
-            << (after ? QDebug::toString(after->rect).toStdString() : std::string()) << " "
+            << (after ? QDebug::toString(after->rect).toStdString() : std::string())
+            << (after && !after->focused ? " without the keyboard " : " ")
             << QDebug::toString(mainWindow.windowState()).toStdString();
         return after;
     };
@@ -197,6 +206,20 @@ TEST_F(CaptureOnWaylandTest, TheMainWindowComesBackOnItsOwnOutputAtItsSizeAndEsc
         ASSERT_TRUE(press({QStringLiteral("-k"), QStringLiteral("Escape")}));
         EXPECT_TRUE(processEventsUntil([&] { return capture.finished(); }, waylandStepTimeoutMs))
             << "Escape did not end the capture";
+        EXPECT_EQ(capture.outcome(), CaptureResult::cancelled);
+    }
+    const std::optional<SwayView> again = expectBack();
+    ASSERT_TRUE(again);
+
+    // A click on the other output ends a capture too, with the keyboard there.
+    ASSERT_TRUE(focus(*again));
+    {
+        LibraryCapture capture(library);
+        expectAnOverlayOnEachOutput();
+        ASSERT_TRUE(pointAtOverlay(QPoint(1920 + 100, 100))) << "the overlay never took the pointer";
+        ASSERT_TRUE(movePointer({QStringLiteral("press"), QStringLiteral("release")}));
+        EXPECT_TRUE(processEventsUntil([&] { return capture.finished(); }, waylandStepTimeoutMs))
+            << "the click did not end the capture";
         EXPECT_EQ(capture.outcome(), CaptureResult::cancelled);
     }
     expectBack();

@@ -57,6 +57,7 @@ struct SwayView {
     QString output;
     QRect rect;
     bool fullScreen = false;
+    bool focused = false; ///< it has the keyboard
 };
 
 /// Every window on the desktop, with the output it is on.
@@ -79,7 +80,8 @@ inline std::vector<SwayView> swayViews()
                 node.value(QStringLiteral("name")).toString(), here,
                 QRect(rect.value(QStringLiteral("x")).toInt(), rect.value(QStringLiteral("y")).toInt(),
                       rect.value(QStringLiteral("width")).toInt(), rect.value(QStringLiteral("height")).toInt()),
-                node.value(QStringLiteral("fullscreen_mode")).toInt() == 1});
+                node.value(QStringLiteral("fullscreen_mode")).toInt() == 1,
+                node.value(QStringLiteral("focused")).toBool()});
         }
         for (const char* children : {"nodes", "floating_nodes"}) {
             for (const QJsonValue& child : node.value(QLatin1String(children)).toArray()) {
