@@ -1,5 +1,6 @@
 #include "lumetrove/app/WidgetCaptureMainWindow.h"
 
+#include <QApplication>
 #include <QDebug>
 #include <QEvent>
 #include <QGuiApplication>
@@ -64,6 +65,64 @@ private:
     bool pending_ = true;
 };
 
+/// Shows a window's dialogs again when the window itself is next shown: a dialog mapped before its window
+/// would be stacked below it once the window comes, and block it unseen.
+class DialogsReturn : public QObject {
+public:
+    DialogsReturn(QWidget& window, const QList<QWidget*>& dialogs) : window_(&window)
+    {
+        for (QWidget* dialog : dialogs) {
+            dialogs_.append(dialog);
+        }
+        window.installEventFilter(this);
+    }
+
+    ~DialogsReturn() override
+    {
+        if (window_) {
+            window_->removeEventFilter(this);
+        }
+    }
+
+    /// The window has not been shown since.
+    bool pending() const { return !dialogs_.isEmpty(); }
+
+    /// Takes more dialogs along, hidden with the window again before it came back.
+    void add(const QList<QWidget*>& dialogs)
+    {
+        for (QWidget* dialog : dialogs) {
+            if (!dialogs_.contains(dialog)) {
+                dialogs_.append(dialog);
+            }
+        }
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == window_ && event->type() == QEvent::Show) {
+            window_->removeEventFilter(this);
+            // Queued: the window is shown to the window system after its show event; its dialogs follow it there.
+            QMetaObject::invokeMethod(
+                window_,
+                [dialogs = dialogs_] {
+                    for (const QPointer<QWidget>& dialog : dialogs) {
+                        if (dialog) {
+                            dialog->show();
+                        }
+                    }
+                },
+                Qt::QueuedConnection);
+            dialogs_.clear();
+        }
+        return false;
+    }
+
+private:
+    QPointer<QWidget> window_;
+    QList<QPointer<QWidget>> dialogs_;
+};
+
 bool onWayland()
 {
     return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
@@ -103,7 +162,25 @@ void WidgetCaptureMainWindow::setOpacity(qreal opacity)
 {
     if (window_) {
         window_->setWindowOpacity(opacity);
+        for (QWidget* dialog : shownDialogs()) {
+            dialog->setWindowOpacity(opacity);
+        }
     }
+}
+
+QList<QWidget*> WidgetCaptureMainWindow::shownDialogs() const
+{
+    QList<QWidget*> dialogs;
+    if (!window_) {
+        return dialogs;
+    }
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget != window_ && widget->isVisible() && widget->parentWidget() &&
+            widget->parentWidget()->window() == window_) {
+            dialogs.append(widget);
+        }
+    }
+    return dialogs;
 }
 
 bool WidgetCaptureMainWindow::leavingFullScreen() const
@@ -130,6 +207,18 @@ void WidgetCaptureMainWindow::hide()
     if (window_ && window_->isVisible()) {
         hiddenGeometry_ = window_->geometry();
         hiddenScreen_ = window_->screen();
+        // A dialog is a window of its own: hiding its window leaves it on the screen.
+        const QList<QWidget*> dialogs = shownDialogs();
+        if (!dialogs.isEmpty()) {
+            if (dialogsReturn_ && static_cast<DialogsReturn&>(*dialogsReturn_).pending()) {
+                static_cast<DialogsReturn&>(*dialogsReturn_).add(dialogs);
+            } else {
+                dialogsReturn_ = std::make_unique<DialogsReturn>(*window_, dialogs);
+            }
+            for (QWidget* dialog : dialogs) {
+                dialog->hide();
+            }
+        }
     }
     if (window_) {
         window_->hide();

@@ -2,6 +2,7 @@
 
 #include "lumetrove/capture/CaptureMainWindow.h"
 
+#include <QList>
 #include <QPointer>
 #include <QRect>
 #include <QScreen>
@@ -15,7 +16,9 @@ namespace lumetrove {
 
 /// The shell's main window as the capture engine sees it. It follows the widget by a guarded pointer: once
 /// the widget is gone, every call does nothing and it counts as hidden. A window hidden here and shown again
-/// comes back where it was, at the same size: on X11 at its place, on Wayland on its own output. Main thread.
+/// comes back where it was, at the same size: on X11 at its place, on Wayland on its own output. The window's
+/// own dialogs (an alert it shows, its sheets) leave the screen with it and come back above it, so that they
+/// are neither in the picture nor left behind a window they block. Main thread.
 class WidgetCaptureMainWindow : public CaptureMainWindow {
 public:
     explicit WidgetCaptureMainWindow(QWidget* window);
@@ -37,6 +40,8 @@ private:
     bool leavingFullScreen() const;
     /// Drops the pending return from the full screen that `show` took on Wayland.
     void stopLeavingFullScreen();
+    /// The dialogs of the window that are on the screen.
+    QList<QWidget*> shownDialogs() const;
 
     QPointer<QWidget> window_;
     /// The window's place on the desktop (without its frame) when it was last hidden here.
@@ -45,6 +50,8 @@ private:
     QPointer<QScreen> hiddenScreen_;
     /// Takes the window out of full screen once the display server has shown it there.
     std::unique_ptr<QObject> fullScreenLeaver_;
+    /// Shows the dialogs hidden with the window again once the window is shown, by whatever road.
+    std::unique_ptr<QObject> dialogsReturn_;
 };
 
 } // namespace lumetrove

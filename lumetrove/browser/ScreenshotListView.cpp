@@ -10,6 +10,7 @@
 #include "lumetrove/platform/FileManager.h"
 #include "lumetrove/platform/NotificationCenter.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
@@ -179,6 +180,17 @@ void ScreenshotListView::removeKeyMonitor()
 
 bool ScreenshotListView::eventFilter(QObject* watched, QEvent* event)
 {
+    // Space presses the button that has the keyboard, as on every desktop: the preview's Space is the window's
+    // only where no button claims the key.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const auto* button = qobject_cast<QAbstractButton*>(watched);
+        if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier && button != nullptr &&
+            button->hasFocus() && button->isEnabled() && button->window() == window()) {
+            event->accept();
+            return true;
+        }
+    }
     // The first delivery of a key press (to its window, or straight to a widget) is the one consumed, so a
     // press moves the selection once, whichever control has the focus.
     // An open menu keeps its own arrow keys.

@@ -103,6 +103,13 @@ void ProcessButtonView::paintEvent(QPaintEvent*)
         x += iconSide + spacing;
     }
     painter.drawText(QRectF(x, face.top(), textWidth + 1, face.height()), Qt::AlignVCenter | Qt::AlignLeft, text());
+    if (hasFocus()) {
+        // The keyboard's place, as every button of the desktop shows it: Tab stops here and Space presses. White,
+        // as the label, so that it shows on every colour of the face.
+        QPainterPath ring;
+        ring.addRoundedRect(face.adjusted(2, 2, -2, -2), 6, 6);
+        painter.strokePath(ring, QPen(QColor(255, 255, 255, 230), 1.5));
+    }
 }
 
 } // namespace lumetrove

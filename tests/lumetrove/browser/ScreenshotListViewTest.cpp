@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QPaintEvent>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
@@ -483,6 +484,33 @@ TEST_F(ScreenshotListViewTest, SpaceOpensThePreviewWhichFollowsTheSelectionUntil
     selection.setSelectionIndex(7);
     view->showQuickLook();
     EXPECT_FALSE(view->quickLookPreviewUrl().has_value());
+}
+
+TEST_F(ScreenshotListViewTest, SpaceOnAButtonWithTheKeyboardPressesItInsteadOfOpeningThePreview)
+{
+    makeView(3);
+    QWidget window;
+    auto* button = new QPushButton(QStringLiteral("Process With AI"), &window);
+    int clicks = 0;
+    QObject::connect(button, &QPushButton::clicked, [&] { ++clicks; });
+    view->setParent(&window);
+    const auto giveBack = qScopeGuard([&] { view->setParent(nullptr); });
+    view->move(0, 40);
+    window.resize(700, 540);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    button->setFocus();
+    QTest::keyClick(button, Qt::Key_Space);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_FALSE(view->quickLookPreviewUrl().has_value());
+
+    // Anywhere else in the window Space is the preview's.
+    view->setFocus();
+    QTest::keyClick(view.get(), Qt::Key_Space);
+    EXPECT_EQ(view->quickLookPreviewUrl(), screenshots->screenshots().at(0)->imageUrl());
+    EXPECT_EQ(clicks, 1);
 }
 
 TEST_F(ScreenshotListViewTest, ClicksSelectOpenAndOfferDeleteAndShowInFolder)

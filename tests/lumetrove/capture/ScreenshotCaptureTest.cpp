@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QMessageBox>
 #include <QScopeGuard>
 #include <QTest>
 #include <QtEndian>
@@ -234,6 +235,42 @@ TEST_F(ScreenshotCaptureTest, EscapeEndsTheCaptureClosesEveryOverlayAndRestoresT
     EXPECT_EQ(mainWindow.windowOpacity(), 1.0);
     QTest::keyClick(&mainWindow, Qt::Key_Escape);
     EXPECT_EQ(completions.size(), 1u) << "the handler is called once";
+}
+
+TEST_F(ScreenshotCaptureTest, TheMainWindowsAlertLeavesTheScreenWithItAndComesBackAfterIt)
+{
+    QWidget mainWindow;
+    const auto window = std::make_shared<WidgetCaptureMainWindow>(&mainWindow);
+    capture.setMainWindow(window);
+    mainWindow.show();
+    auto* alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("Import"), QStringLiteral("not imported"),
+                                  QMessageBox::Ok, &mainWindow);
+    alert->setWindowModality(Qt::WindowModal);
+    alert->open();
+    QWidget other; // a window of its own, not the main window's
+    other.show();
+
+    // Made transparent with the window (this platform draws translucency), so that it is not in the picture.
+    capture.startAreaCapture(false, recorder());
+    EXPECT_EQ(alert->windowOpacity(), 0.0);
+    EXPECT_EQ(other.windowOpacity(), 1.0);
+    ASSERT_FALSE(overlays->windows().isEmpty());
+    QTest::keyClick(overlays->windows().front()->findChild<ScreenAreaSelectionView*>(), Qt::Key_Escape);
+    EXPECT_EQ(alert->windowOpacity(), 1.0);
+    EXPECT_TRUE(alert->isVisible());
+
+    // Unmapped with the window, and shown again only after it, by whatever road the window comes back: shown
+    // before it, the alert would lie below the window it blocks.
+    window->hide();
+    EXPECT_FALSE(alert->isVisible());
+    EXPECT_TRUE(other.isVisible());
+    mainWindow.show();
+    EXPECT_FALSE(alert->isVisible());
+    EXPECT_TRUE(testing::processEventsUntil([&] { return alert->isVisible(); }));
+    EXPECT_TRUE(alert->isModal());
+    window->hide();
+    window->show();
+    EXPECT_TRUE(testing::processEventsUntil([&] { return alert->isVisible(); })) << "and again";
 }
 
 TEST_F(ScreenshotCaptureTest, AMainWindowThatIsGoneIsLeftOutOfTheCapture)

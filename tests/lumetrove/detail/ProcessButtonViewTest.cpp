@@ -97,5 +97,25 @@ TEST_F(ProcessButtonViewTest, TheIndicatorShowsOnlyWhileARunningTaskIsLoading)
     EXPECT_EQ(presses_, 1);
 }
 
+TEST_F(ProcessButtonViewTest, TheButtonShowsWhenTheKeyboardIsOnIt)
+{
+    ProcessButtonView button(model_, nullptr, [&] { ++presses_; });
+    button.resize(150, 25);
+    button.show();
+    button.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&button));
+    button.clearFocus();
+    const QImage unfocused = button.grab().toImage();
+
+    button.setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(button.hasFocus());
+    EXPECT_NE(button.grab().toImage(), unfocused);
+    QTest::keyClick(&button, Qt::Key_Space);
+    EXPECT_EQ(presses_, 1);
+
+    button.clearFocus();
+    EXPECT_EQ(button.grab().toImage(), unfocused);
+}
+
 } // namespace
 } // namespace lumetrove
