@@ -397,18 +397,8 @@ bool showsNothingNew(const ScreenshotList& page, const ScreenshotListChange& cha
 
 } // namespace
 
-void ScreenshotsListManager::startReload(Subject subject)
+QFutureWatcher<ScreenshotsListManager::Reloaded>* ScreenshotsListManager::watchReload(quint64 ticket, Subject subject)
 {
-    if (rowsReleased_) {
-        // Read when the list is shown again; its subject is sent once that list is in place.
-        ++lastTicket_;
-        if (subject != Subject::none) {
-            waitingForList_.emplace_back(lastTicket_, [this, subject] { sendSubject(subject); });
-        }
-        return;
-    }
-    const quint64 ticket = ++lastTicket_;
-    ++reloadsInFlight_;
     // The watcher belongs to the manager: once the manager is gone, no result is delivered. A load gives one
     // result, its list, or two: the first part of it, then the whole.
     auto* watcher = new QFutureWatcher<Reloaded>(this);
@@ -424,6 +414,22 @@ void ScreenshotsListManager::startReload(Subject subject)
         watcher->deleteLater();
         finishReload(ticket, reloaded, subject);
     });
+    return watcher;
+}
+
+void ScreenshotsListManager::startReload(Subject subject)
+{
+    if (rowsReleased_) {
+        // Read when the list is shown again; its subject is sent once that list is in place.
+        ++lastTicket_;
+        if (subject != Subject::none) {
+            waitingForList_.emplace_back(lastTicket_, [this, subject] { sendSubject(subject); });
+        }
+        return;
+    }
+    const quint64 ticket = ++lastTicket_;
+    ++reloadsInFlight_;
+    auto* watcher = watchReload(ticket, subject);
     latestTicket_->store(ticket, std::memory_order_release);
     // A first part is shown only for a list of other filters (or the first list): one that stands in for a
     // list of the same filters, a reload after a write, would lose the rows below it and the place in them.

@@ -21,6 +21,7 @@
 #include <vector>
 
 class QTimer;
+template <typename T> class QFutureWatcher;
 
 namespace lumetrove {
 
@@ -182,6 +183,8 @@ private:
     static Loaded load(RowCache& cache, const std::shared_ptr<ScreenshotsDB>& store, const Filters& filters,
                        const std::function<void(Loaded)>& firstPage = {});
     void startReload(Subject subject);
+    /// The watcher that delivers a reload's first part and its whole list to the manager.
+    QFutureWatcher<Reloaded>* watchReload(quint64 ticket, Subject subject);
     /// The list of a reload for `filters` and how it differs from `shown`, the list shown when the reload
     /// started, on the calling thread (the pool). With `showFirstPart`, a load that reads many rows hands it the
     /// first part of its list while it reads on, unless `shown` begins with those rows; the whole list is then
