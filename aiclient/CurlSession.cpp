@@ -75,6 +75,24 @@ std::exception_ptr cancelledError()
     return std::make_exception_ptr(TransportError(TransportError::Kind::cancelled, "The request was cancelled."));
 }
 
+/// Ends a task that had no transfer with `error`, as a transfer's end would: a throwing callback has nobody left
+/// to tell. The callbacks go with it.
+void completeWithoutTransfer(DataTaskHandler& oneShotHandler, DataReceivedHandler& onData,
+                             TaskCompletedHandler& onComplete, const std::exception_ptr& error)
+{
+    try {
+        if (oneShotHandler) {
+            oneShotHandler(std::nullopt, std::nullopt, error);
+        } else if (onComplete) {
+            onComplete(error);
+        }
+    } catch (...) {
+    }
+    oneShotHandler = nullptr;
+    onData = nullptr;
+    onComplete = nullptr;
+}
+
 /// A task of a session without its module: it completes as it is resumed, saying why.
 class UnavailableTask final : public DataTask {
 public:
@@ -87,19 +105,11 @@ public:
         if (resumed_.exchange(true)) {
             return;
         }
-        const std::exception_ptr error = std::make_exception_ptr(TransportError(
-            TransportError::Kind::other, "The network transport could not be loaded. (" + module().failure + ")"));
-        // As a transfer's end: a throwing callback has nobody left to tell.
-        try {
-            if (oneShotHandler_) {
-                oneShotHandler_(std::nullopt, std::nullopt, error);
-            } else if (onComplete_) {
-                onComplete_(error);
-            }
-        } catch (...) {
-        }
-        oneShotHandler_ = nullptr;
-        onComplete_ = nullptr;
+        DataReceivedHandler noData;
+        completeWithoutTransfer(
+            oneShotHandler_, noData, onComplete_,
+            std::make_exception_ptr(TransportError(
+                TransportError::Kind::other, "The network transport could not be loaded. (" + module().failure + ")")));
     }
 
     void cancel() override {}
@@ -154,19 +164,9 @@ public:
     }
 
     /// Completes the task with `error`, without a transfer.
-    void fail(std::exception_ptr error)
+    void fail(const std::exception_ptr& error)
     {
-        try {
-            if (oneShotHandler_) {
-                oneShotHandler_(std::nullopt, std::nullopt, error);
-            } else if (onComplete_) {
-                onComplete_(error);
-            }
-        } catch (...) {
-        }
-        oneShotHandler_ = nullptr;
-        onData_ = nullptr;
-        onComplete_ = nullptr;
+        completeWithoutTransfer(oneShotHandler_, onData_, onComplete_, error);
     }
 
 private:
