@@ -84,7 +84,7 @@ TEST_F(AppCommandsTest, MenusHoldTheCommandsInOrderWithCtrlShortcuts)
     EXPECT_NE(findAction(window, "Help", "Feedback"), nullptr);
 }
 
-TEST_F(AppCommandsTest, NewScreenshotAndAIAssistantPostTakeScreenshotWithTheirKeys)
+TEST_F(AppCommandsTest, NewScreenshotAIAssistantAndCloseRunWithTheirKeys)
 {
     PostedNotifications spy;
     list->setFocus();
@@ -94,6 +94,11 @@ TEST_F(AppCommandsTest, NewScreenshotAndAIAssistantPostTakeScreenshotWithTheirKe
     EXPECT_TRUE(spy.posted[0].userInfo.isEmpty());
     EXPECT_TRUE(spy.posted[1].boolValue("shouldAIProcess"));
     EXPECT_TRUE(spy.posted[1].boolValue("aiAssistant"));
+
+    // Ctrl+W closes the window as its title bar does, from a text field too.
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_FALSE(window.isVisible());
 }
 
 TEST_F(AppCommandsTest, AShortcutKeyThatReachesTheWindowUnmatchedStillRunsItsCommand)
