@@ -168,7 +168,11 @@ void AppDelegate::showStatusItem()
 
     menu_ = new QMenu();
     auto* assistant = menu_->addAction(QStringLiteral("AI Assistant"), this, &AppDelegate::takeAssistantScreenshot);
-    assistant->setIcon(QIcon(QPixmap::fromImage(makeAIBadgeImage())));
+    // The badge where the size asked holds it; menus ask for a 16-pixel square, into which the badge's word
+    // shrinks to a smudge, so they are given the assistant's symbol instead (the smallest larger image wins).
+    QIcon assistantIcon(QPixmap::fromImage(makeAIBadgeImage()));
+    assistantIcon.addFile(QStringLiteral(":/app/AIAssistant.png"), QSize(32, 32));
+    assistant->setIcon(assistantIcon);
     assistant->setIconVisibleInMenu(true);
     menu_->addSeparator();
     menu_->addAction(QStringLiteral("Take Screenshot"), this, &AppDelegate::takeScreenshot);

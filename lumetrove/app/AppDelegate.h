@@ -27,7 +27,8 @@ struct AIBadgeLayout {
 /// capsule (corner radius half the height), the text centred and nudged one point right.
 AIBadgeLayout aiBadgeLayout(QSizeF textSize);
 
-/// The small "New" capsule shown beside the status menu's "AI Assistant" item.
+/// The small "New" capsule shown beside the status menu's "AI Assistant" item where the menu's icons are large
+/// enough to hold it; smaller ones show the assistant's symbol.
 QImage makeAIBadgeImage();
 
 /// The title of the main window while its root view is shown; the shell finds the window by it.

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -61,6 +62,16 @@ SettingsView::SettingsView(SettingsViewModel& settingsViewModel, QWidget* parent
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_, 0, Qt::AlignCenter);
+
+    // Closed from the keyboard as well as from the title bar, as a desktop's windows are; the Close keys are
+    // all the desktop binds (Ctrl+W and Ctrl+F4 on most).
+    const auto closeWindow = [this] {
+        if (isWindow()) {
+            close();
+        }
+    };
+    connect(new QShortcut(QKeySequence::Close, this), &QShortcut::activated, this, closeWindow);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, closeWindow);
 
     // The tab view and the model's selection follow each other; tab positions follow the order of `Tab`.
     QPointer<SettingsViewModel> model(&settingsViewModel);

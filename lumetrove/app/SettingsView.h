@@ -31,7 +31,7 @@ private:
 };
 
 /// The Settings window's content: a tab view, 500 × 300, bound to the model's selected tab, with the one tab
-/// "OpenAI API". Main thread.
+/// "OpenAI API". As a window, it closes on Escape and on the desktop's Close keys. Main thread.
 class SettingsView : public QWidget {
     Q_OBJECT
 

@@ -25,6 +25,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 
 namespace lumetrove {
 
@@ -47,6 +48,36 @@ std::optional<FolderSection> sectionOf(const QModelIndex& index)
 FolderSidebarModel::RowKind kindOf(const QModelIndex& index)
 {
     return static_cast<FolderSidebarModel::RowKind>(index.data(FolderSidebarModel::KindRole).toInt());
+}
+
+/// The relative luminance of an opaque colour (0 black, 1 white), as contrast between colours is judged.
+qreal luminance(const QColor& color)
+{
+    const auto linear = [](qreal channel) {
+        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
+}
+
+/// The colour of the sidebar's secondary texts (section titles, counts, an unnamed folder): the palette's
+/// placeholder colour where it stands out from the list's background, else the text colour faded. Some desktop
+/// themes keep a light palette's dark placeholder colour in a dark palette, which would be dark on dark.
+QColor secondaryTextColor(const QPalette& palette)
+{
+    const QColor background = palette.color(QPalette::Base);
+    const QColor placeholder = palette.color(QPalette::PlaceholderText);
+    const qreal alpha = placeholder.alphaF();
+    const QColor painted = QColor::fromRgbF(placeholder.redF() * alpha + background.redF() * (1 - alpha),
+                                            placeholder.greenF() * alpha + background.greenF() * (1 - alpha),
+                                            placeholder.blueF() * alpha + background.blueF() * (1 - alpha));
+    const qreal lighter = std::max(luminance(painted), luminance(background));
+    const qreal darker = std::min(luminance(painted), luminance(background));
+    if ((lighter + 0.05) / (darker + 0.05) >= 3.0) {
+        return placeholder;
+    }
+    QColor faded = palette.color(QPalette::Text);
+    faded.setAlphaF(0.6f);
+    return faded;
 }
 
 } // namespace
@@ -82,7 +113,7 @@ public:
             font.setBold(true);
             font.setPointSizeF(font.pointSizeF() - 1);
             painter->setFont(font);
-            painter->setPen(palette.color(QPalette::PlaceholderText));
+            painter->setPen(secondaryTextColor(palette));
             painter->drawText(rect.adjusted(10, 0, -10, 0), Qt::AlignLeft | Qt::AlignBottom, index.data().toString());
             painter->restore();
             return;
@@ -130,7 +161,7 @@ public:
             painter->setOpacity(owner_.isEditingFolderName() ? 1.0 : 0.85);
             if (label.isEmpty()) {
                 label = tr("New Folder");
-                textColor = palette.color(QPalette::PlaceholderText);
+                textColor = secondaryTextColor(palette);
             }
         }
         painter->setPen(textColor);
@@ -138,7 +169,7 @@ public:
                           QFontMetrics(option.font).elidedText(label, Qt::ElideRight, labelRect.width()));
         painter->setOpacity(0.7);
         painter->setFont(countFont);
-        painter->setPen(highlighted || selected ? textColor : palette.color(QPalette::PlaceholderText));
+        painter->setPen(highlighted || selected ? textColor : secondaryTextColor(palette));
         painter->drawText(countRect, Qt::AlignRight | Qt::AlignVCenter, count);
         painter->restore();
     }

@@ -224,6 +224,32 @@ TEST(AppDelegateTest, TheTrayMenusSettingsShortcutOpensSettingsWhileTheMenuIsOpe
     menu->close();
 }
 
+TEST(AppDelegateTest, TheAssistantItemShowsTheBadgeAtItsOwnSizeAndAFilledSymbolAtMenuSize)
+{
+    AppDelegate delegate;
+    delegate.showStatusItem();
+    ASSERT_NE(delegate.menu(), nullptr);
+    const QIcon icon = delegate.menu()->actions().value(0)->icon();
+    ASSERT_EQ(delegate.menu()->actions().value(0)->text(), "AI Assistant");
+    const QImage badge = makeAIBadgeImage();
+    EXPECT_EQ(icon.pixmap(badge.size(), 1.0).toImage().convertToFormat(badge.format()), badge);
+
+    // At the size a menu draws its icons, the image fills most of the box, not a strip of it.
+    const int side = delegate.menu()->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, delegate.menu());
+    const QImage small = icon.pixmap(QSize(side, side), 1.0).toImage();
+    int top = small.height();
+    int bottom = -1;
+    for (int y = 0; y < small.height(); ++y) {
+        for (int x = 0; x < small.width(); ++x) {
+            if (qAlpha(small.pixel(x, y)) > 128) {
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+    }
+    EXPECT_GE(bottom - top + 1, side * 2 / 3) << "drawn " << small.width() << " x " << small.height();
+}
+
 TEST(AppDelegateTest, OpenedFilesReplaceTheHandlersListAndAnEmptyRequestIsIgnored)
 {
     AppDelegate delegate;

@@ -513,7 +513,10 @@ TEST_F(ContentViewTest, ClosedToTheTrayTheListHoldsNoRowsAndOpenedShowsItAgainWi
     view->handleCaptureResult(QList<CapturedScreenshotInfo>{capturedImage("delta")}, CaptureResult::success, false);
     closeToTray();
     view->handleCaptureResult(QList<CapturedScreenshotInfo>{capturedImage("epsilon")}, CaptureResult::success, false);
-    processEventsUntil([] { return false; }, 200);
+    // Once both rows are written, what their writes posted back to this thread is handled before the list is
+    // looked at.
+    processEventsUntil([&] { return store->countScreenshots().value_or(0) == 5; });
+    QCoreApplication::processEvents();
     EXPECT_TRUE(manager.screenshots().isEmpty());
     EXPECT_EQ(list->listModel().rowCount(), 0);
     EXPECT_EQ(store->countScreenshots().value(), 5);

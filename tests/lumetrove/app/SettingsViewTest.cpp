@@ -108,5 +108,25 @@ TEST_F(SettingsViewTest, TheTabViewFollowsTheModel)
     EXPECT_EQ(view.tabs()->currentWidget(), view.openAIAPIView());
 }
 
+TEST_F(SettingsViewTest, TheWindowClosesOnEscapeAndOnEveryCloseKeyWhileTheKeyFieldHasTheFocus)
+{
+    SettingsViewModel model;
+    SettingsView view(model);
+    QList<QKeySequence> closers = QKeySequence::keyBindings(QKeySequence::Close);
+    ASSERT_TRUE(closers.contains(QKeySequence(Qt::CTRL | Qt::Key_W)));
+    closers.append(QKeySequence(Qt::Key_Escape));
+    for (const QKeySequence& keys : closers) {
+        SCOPED_TRACE(keys.toString().toStdString());
+        view.show();
+        view.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+        view.openAIAPIView()->keyField()->setFocus();
+        QTest::keySequence(view.openAIAPIView()->keyField(), keys);
+        EXPECT_FALSE(view.isVisible());
+        view.hide();
+    }
+    EXPECT_FALSE(UserDefaults::contains(UserDefaults::openAIAPIKey)) << "no key typed into the field";
+}
+
 } // namespace
 } // namespace lumetrove

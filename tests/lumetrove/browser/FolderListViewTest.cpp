@@ -181,6 +181,54 @@ TEST_F(FolderListViewTest, RowsLookEnabledWithoutTheFocusAndFolderNamesGreyOnlyI
     EXPECT_GE(labelLightness(*list, FolderSection::list(folder)), between);
 }
 
+/// The contrast ratio (1 to 21) between the colour in `area` that stands out most from the colour at `ground`
+/// and that colour, as the sidebar painted them.
+double paintedContrast(const QImage& image, const QRect& area, QPoint ground)
+{
+    const auto luminance = [](QRgb pixel) {
+        const auto linear = [](int channel) {
+            const double c = channel / 255.0;
+            return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(qRed(pixel)) + 0.7152 * linear(qGreen(pixel)) + 0.0722 * linear(qBlue(pixel));
+    };
+    const double background = luminance(image.pixel(ground));
+    double best = 1;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const double ink = luminance(image.pixel(x, y));
+            best = std::max(best, (std::max(ink, background) + 0.05) / (std::min(ink, background) + 0.05));
+        }
+    }
+    return best;
+}
+
+TEST_F(FolderListViewTest, SectionTitlesAndCountsStandOutInADarkPaletteWhosePlaceholderColourIsDark)
+{
+    makeSidebar(2);
+    QPalette dark = sidebar->palette();
+    for (const QPalette::ColorRole role : {QPalette::Base, QPalette::Window}) {
+        dark.setColor(role, QColor(0x1e, 0x1e, 0x1e));
+    }
+    dark.setColor(QPalette::Text, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6));
+    // A light theme's placeholder colour, kept by a desktop theme that made the rest dark.
+    dark.setColor(QPalette::PlaceholderText, QColor(0x23, 0x26, 0x29, 0x80));
+    sidebar->setPalette(dark);
+    QApplication::processEvents();
+
+    FolderSidebarModel& model = sidebar->sidebarModel();
+    ASSERT_EQ(model.kindAt(0), FolderSidebarModel::RowKind::header);
+    const QModelIndex yesterday = model.index(model.rowOf(FolderSection::yesterday()));
+    ASSERT_FALSE(list->selectionModel()->isSelected(yesterday));
+    const QImage image = list->viewport()->grab().toImage();
+    const QRect title = list->visualRect(model.index(0));
+    const QRect count = list->visualRect(yesterday);
+    EXPECT_GE(paintedContrast(image, title.adjusted(10, 0, -10, 0), title.topLeft() + QPoint(2, 2)), 4.5);
+    EXPECT_GE(paintedContrast(image, count.adjusted(count.width() - 70, 0, -15, 0), count.topLeft() + QPoint(2, 2)),
+              3.0);
+}
+
 TEST_F(FolderListViewTest, SelectingASectionSetsTheListFilters)
 {
     makeSidebar(1);
