@@ -201,8 +201,13 @@ void LumetroveApp::listenForLaterLaunches()
     // A quitting instance takes no more files: they would be lost with it.
     connect(qApp, &QCoreApplication::aboutToQuit, instanceListener_, &LaunchListener::close);
     connect(instanceListener_, &LaunchListener::received, this, [this](const QByteArray& bytes) {
-        appDelegate_->openURLs(decodeFileList(bytes));
-        appDelegate_->showScreenshotsWindow();
+        // Handed over while the user chooses an area, the files wait for the capture to end: the window (and
+        // any report of files left out, over it) would take the keyboard from the overlay, and the window
+        // comes back where the capture leaves it.
+        ScreenshotCapture::shared().afterMainWindowGivenBack(this, [this, files = decodeFileList(bytes)] {
+            appDelegate_->openURLs(files);
+            appDelegate_->showScreenshotsWindow();
+        });
     });
 }
 

@@ -219,6 +219,7 @@ void ScreenshotCapture::startAreaCapture(bool isAssistant, CaptureCompletionHand
     job->wasAppActiveWhenStartedCapture = QGuiApplication::applicationState() == Qt::ApplicationActive;
     areaCapture_ = job;
     jobs_.push_back(job);
+    mainWindowHeld_ = true;
     currentCaptureSource_ = CaptureSource::screen;
     closeShadeWindows();
 
@@ -533,7 +534,25 @@ void ScreenshotCapture::giveMainWindowBack(const Job& job)
             if (wasVisible && wasActive && mainWindow_) {
                 mainWindow_->bringToFront();
             }
+            releaseMainWindow();
         });
+}
+
+void ScreenshotCapture::releaseMainWindow()
+{
+    if (!std::exchange(mainWindowHeld_, false)) {
+        return;
+    }
+    emit mainWindowGivenBack();
+}
+
+void ScreenshotCapture::afterMainWindowGivenBack(QObject* context, std::function<void()> then)
+{
+    if (!mainWindowHeld_) {
+        then();
+        return;
+    }
+    connect(this, &ScreenshotCapture::mainWindowGivenBack, context, std::move(then), Qt::SingleShotConnection);
 }
 
 void ScreenshotCapture::afterKeyboardHandOver(const std::function<void()>& then)
@@ -766,6 +785,7 @@ void ScreenshotCapture::finish(JobPtr job)
             mainWindow_->show();
             mainWindow_->bringToFront();
         }
+        releaseMainWindow();
     });
 }
 

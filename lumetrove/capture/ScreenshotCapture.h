@@ -114,9 +114,16 @@ public:
     /// Where the images of the capture or import started last come from.
     CaptureSource currentCaptureSource() const { return currentCaptureSource_; }
 
+    /// Calls `then` (while `context` lives) once no area capture holds the main window: at once when none
+    /// does, otherwise after the capture has given the window back (or left it in the tray), once the overlays
+    /// have handed the keyboard over.
+    void afterMainWindowGivenBack(QObject* context, std::function<void()> then);
+
 signals:
     /// Every overlay of the capture under way is on screen.
     void overlaysShown();
+    /// The area captures are over and the main window is back as they leave it, shown or in the tray.
+    void mainWindowGivenBack();
 
 private:
     struct Outcome;
@@ -154,6 +161,8 @@ private:
     /// Runs `then`, which shows the main window, once no overlay waits for the keyboard; not when an area
     /// capture has started meanwhile.
     void afterKeyboardHandOver(const std::function<void()>& then);
+    /// The main window is back as the area capture leaves it: no capture holds it any more.
+    void releaseMainWindow();
     /// The text of an image, recognised on the recognition thread after the images handed to it before:
     /// `image`, or when it is null the image that `encoded` holds, decoded only when its turn comes.
     QFuture<QString> recognizeText(const QImage& image, const QByteArray& encoded = QByteArray());
@@ -169,6 +178,8 @@ private:
     JobPtr areaCapture_;
     /// The capture under way goes through the desktop portal.
     bool portalCapture_ = false;
+    /// From the start of an area capture until the main window is given back.
+    bool mainWindowHeld_ = false;
     /// The whole desktop as the portal showed it when the capture began; the selection is cut from it.
     std::optional<DesktopImage> frozenDesktop_;
     /// A selection made before the portal's image was read, cut once it is.

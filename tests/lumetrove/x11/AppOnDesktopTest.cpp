@@ -458,6 +458,20 @@ protected:
         return window->geometry;
     }
 
+    /// The program's windows that the window manager shows besides the main window: alerts and dialogs.
+    std::vector<XWindow> dialogs() const
+    {
+        std::vector<XWindow> found;
+        const std::optional<XWindow> main = mainWindow();
+        for (const XWindow& window : x_.windows()) {
+            if (window.pid == program_.processId() && window.viewable && !window.overrideRedirect &&
+                (!main || window.id != main->id) && window.geometry.width() >= 100 && window.geometry.height() >= 60) {
+                found.push_back(window);
+            }
+        }
+        return found;
+    }
+
     /// Where the row's thumbnail `thumbnail` is drawn in the main window now, in root-window coordinates.
     std::optional<QRect> thumbnailOnScreen(const QImage& thumbnail) const
     {
@@ -503,6 +517,16 @@ protected:
             processEventsUntil([&] { return (item = findText(x_.grab(*menu), title)).has_value(); }, stepTimeoutMs))
             << "the tray menu shows no \"" << title.toStdString() << "\"";
         ASSERT_TRUE(clickAt(menu->topLeft() + item->center()));
+    }
+
+    /// The capture overlays cover the primary screen.
+    bool overlaysCoverTheScreen() const
+    {
+        QRegion covered;
+        for (const XWindow& window : x_.unmanagedWindows(program_.processId())) {
+            covered += window.geometry;
+        }
+        return covered.contains(QGuiApplication::primaryScreen()->geometry());
     }
 
     /// Waits for the capture overlays to cover the screens and drags from `from` to `to` on them.
@@ -656,20 +680,6 @@ protected:
         settings.remove(QStringLiteral("OpenAIAPIKey"));
         settings.sync();
         ASSERT_EQ(settings.status(), QSettings::NoError);
-    }
-
-    /// The program's windows that the window manager shows besides the main window: alerts and dialogs.
-    std::vector<XWindow> dialogs() const
-    {
-        std::vector<XWindow> found;
-        const std::optional<XWindow> main = mainWindow();
-        for (const XWindow& window : x_.windows()) {
-            if (window.pid == program_.processId() && window.viewable && !window.overrideRedirect &&
-                (!main || window.id != main->id) && window.geometry.width() >= 100 && window.geometry.height() >= 60) {
-                found.push_back(window);
-            }
-        }
-        return found;
     }
 
     /// Captures with a drag on the overlay and waits for the library to hold `rows` screenshots and the main
@@ -866,6 +876,45 @@ TEST_F(AppOnDesktopTest, ANewFolderTakesItsTypedNameAndARowDraggedOntoItByHandIs
     EXPECT_TRUE(processEventsUntil(
         [&] { return query("SELECT count(*) FROM folders_screenshots") == QStringLiteral("1"); }, stepTimeoutMs))
         << "the screenshot was not filed in the folder";
+}
+
+TEST_F(AppOnDesktopTest, FilesHandedOverDuringACaptureWaitForItsEndAndEscapeStillEndsIt)
+{
+    startProgram(0);
+    std::optional<QRect> placed;
+    ASSERT_TRUE(processEventsUntil([&] { return (placed = mainWindowFrame()).has_value(); }, stepTimeoutMs));
+    ASSERT_NO_FATAL_FAILURE(chooseInTrayMenu(QStringLiteral("Take Screenshot")));
+    ASSERT_TRUE(processEventsUntil([&] { return overlaysCoverTheScreen(); }, stepTimeoutMs)) << "no capture started";
+
+    // A second launch hands over a picture and a file that is none, whose report would take the keyboard.
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    const QString good = sandbox_.filePath(QStringLiteral("a.png"));
+    const QString bad = sandbox_.filePath(QStringLiteral("text.png"));
+    ASSERT_TRUE(picture.save(good));
+    QFile text(bad);
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("not a picture\n");
+    text.close();
+    QProcess launch;
+    launch.setProcessEnvironment(programEnvironment(0));
+    launch.setProcessChannelMode(QProcess::ForwardedChannels);
+    launch.start(QStringLiteral(LUMETROVE_PROGRAM), {good, bad});
+    ASSERT_TRUE(processEventsUntil([&] { return launch.state() == QProcess::NotRunning; }, stepTimeoutMs));
+    ASSERT_EQ(launch.exitCode(), 0);
+    // Time for the running program to act on what it was handed, as a user takes before pressing a key.
+    processEventsUntil([] { return false; }, 1500);
+    EXPECT_FALSE(mainWindow().has_value()) << "the main window came up under the overlays";
+    EXPECT_TRUE(dialogs().empty()) << "a window came up over the overlays";
+
+    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Escape")}));
+    EXPECT_TRUE(processEventsUntil([&] { return !overlaysCoverTheScreen(); }, stepTimeoutMs))
+        << "Escape did not end the capture";
+    EXPECT_TRUE(processEventsUntil([&] { return mainWindowFrame() == placed; }, stepTimeoutMs))
+        << "the main window did not come back where it was";
+    EXPECT_TRUE(processEventsUntil([&] { return rowCount() == 1; }, stepTimeoutMs)) << "the picture was not imported";
+    EXPECT_TRUE(processEventsUntil([&] { return dialogs().size() == 1; }, stepTimeoutMs))
+        << "the file left out was not reported after the capture";
 }
 
 TEST_F(AppOnDesktopTest, OfCopiesStartedAtOnceExactlyOneRunsAndGetsTheOthersFiles)
