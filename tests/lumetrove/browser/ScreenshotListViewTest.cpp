@@ -32,6 +32,18 @@ namespace {
 
 class ScreenshotListViewTest : public testing::BrowserTest {
 protected:
+    /// Puts the view in `window` below the window's own controls and shows the window active; the view goes
+    /// back to the fixture when the guard returned goes.
+    [[nodiscard]] auto placeViewIn(QWidget& window)
+    {
+        view->setParent(&window);
+        view->move(0, 40);
+        window.resize(700, 540);
+        window.show();
+        window.activateWindow();
+        return qScopeGuard([this] { view->setParent(nullptr); });
+    }
+
     void makeView(int count)
     {
         makeLibrary(count);
@@ -431,12 +443,7 @@ TEST_F(ScreenshotListViewTest, MultiLineTextFieldsKeepTheirUpAndDownAndTabReache
     // Tab moves on from a field beside the list to the list, as through any window's controls.
     QWidget window;
     auto* field = new QLineEdit(&window);
-    view->setParent(&window);
-    const auto giveBack = qScopeGuard([&] { view->setParent(nullptr); });
-    view->move(0, 40);
-    window.resize(700, 540);
-    window.show();
-    window.activateWindow();
+    const auto giveBack = placeViewIn(window);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     field->setFocus();
     QTest::keyClick(field, Qt::Key_Tab);
@@ -493,12 +500,7 @@ TEST_F(ScreenshotListViewTest, SpaceOnAButtonWithTheKeyboardPressesItInsteadOfOp
     auto* button = new QPushButton(QStringLiteral("Process With AI"), &window);
     int clicks = 0;
     QObject::connect(button, &QPushButton::clicked, [&] { ++clicks; });
-    view->setParent(&window);
-    const auto giveBack = qScopeGuard([&] { view->setParent(nullptr); });
-    view->move(0, 40);
-    window.resize(700, 540);
-    window.show();
-    window.activateWindow();
+    const auto giveBack = placeViewIn(window);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
 
     button->setFocus();
