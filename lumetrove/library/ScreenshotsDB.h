@@ -12,6 +12,7 @@
 #include <QString>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -125,6 +126,9 @@ public:
     void setRepairsInBackground(bool inBackground) { repairsInBackground_ = inBackground; }
     /// A repair runs on the store's own thread; the main thread's operations are not tried meanwhile.
     bool repairingInBackground() const { return backgroundRepair_.load(); }
+    /// Off the main thread: waits until the repair running in the background has ended (at once when none
+    /// runs), so that an operation the damage refused can be tried again on the rebuilt library.
+    void waitForBackgroundRepair();
 
     // Writes ---------------------------------------------------------------------------------------------
     // A failed write is told to the user by the store; its result tells the caller whether it was kept.
@@ -343,6 +347,8 @@ private:
     std::atomic<bool> repairFailed_{false};
     std::atomic<bool> repairsInBackground_{false};
     std::atomic<bool> backgroundRepair_{false};
+    std::mutex repairEndMutex_;
+    std::condition_variable repairEnded_;
     /// The repair on the store's own thread, waited for when the store goes.
     QFuture<void> backgroundRepairRun_;
 };

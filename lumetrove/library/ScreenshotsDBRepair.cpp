@@ -183,7 +183,17 @@ void ScreenshotsDB::endBackgroundRepair()
             store::logFailure(noted.error(), store::printed);
         }
     }
-    backgroundRepair_ = false;
+    {
+        const std::lock_guard ended(repairEndMutex_);
+        backgroundRepair_ = false;
+    }
+    repairEnded_.notify_all();
+}
+
+void ScreenshotsDB::waitForBackgroundRepair()
+{
+    std::unique_lock lock(repairEndMutex_);
+    repairEnded_.wait(lock, [this] { return !backgroundRepair_.load(); });
 }
 
 bool ScreenshotsDB::mend(const QString& damage, int repairsSeen, bool opening)

@@ -44,6 +44,34 @@ struct ImportBatchWritten {
     std::vector<bool> textsKept;
 };
 
+/// Rows refused while the library was being repaired in the background (the damage they met is what is being
+/// repaired) are written again once the repair has ended: the rebuilt library leaves an image whose capture is
+/// under way to that capture, so a row given up here would be missing until the next start.
+void retryAfterRepair(ScreenshotsDB& store, const ImportBatchRows& batch, bool repairing,
+                      std::vector<std::optional<qint64>>& ids)
+{
+    std::vector<std::size_t> refused;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        if (!ids[i]) {
+            refused.push_back(i);
+        }
+    }
+    if (refused.empty() || !(repairing || store.repairingInBackground())) {
+        return;
+    }
+    store.waitForBackgroundRepair();
+    std::vector<NewScreenshot> rows;
+    for (const std::size_t i : refused) {
+        rows.push_back(batch.rows[i]);
+    }
+    const std::vector<StoreResult<qint64>> again = store.insertScreenshots(rows, batch.folderId);
+    for (std::size_t k = 0; k < refused.size() && k < again.size(); ++k) {
+        if (again[k]) {
+            ids[refused[k]] = *again[k];
+        }
+    }
+}
+
 /// Writes a batch on the writer thread: its rows in one transaction, each image made its owner's alone and
 /// given its thumbnail, then the texts.
 ImportBatchWritten writeImportBatch(ScreenshotsDB& store, ImportBatchRows batch)
@@ -55,9 +83,11 @@ ImportBatchWritten writeImportBatch(ScreenshotsDB& store, ImportBatchRows batch)
     }
     ImportBatchWritten written;
     if (!batch.rows.empty()) {
+        const bool repairing = store.repairingInBackground();
         for (const StoreResult<qint64>& id : store.insertScreenshots(batch.rows, batch.folderId)) {
             written.ids.push_back(id ? std::optional<qint64>(*id) : std::nullopt);
         }
+        retryAfterRepair(store, batch, repairing, written.ids);
     }
     for (std::size_t i = 0; i < batch.rows.size(); ++i) {
         if (!written.ids[i]) {
