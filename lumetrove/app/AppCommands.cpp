@@ -114,6 +114,21 @@ private:
     QMainWindow& window_;
 };
 
+/// The desktop's own keys to close a window: the main window then goes to the tray, as from its title bar.
+void addCloseWindowKeys(QMainWindow& window)
+{
+    // It belongs to no menu, but lives under the bar so that a key arriving early still finds it.
+    auto* closeWindow = new QAction(window.menuBar());
+    // Ctrl+W whatever the desktop's key scheme, and whatever else that scheme closes a window with.
+    QList<QKeySequence> closeKeys = QKeySequence::keyBindings(QKeySequence::Close);
+    if (!closeKeys.contains(QKeySequence(Qt::CTRL | Qt::Key_W))) {
+        closeKeys.prepend(QKeySequence(Qt::CTRL | Qt::Key_W));
+    }
+    closeWindow->setShortcuts(closeKeys);
+    window.addAction(closeWindow);
+    QObject::connect(closeWindow, &QAction::triggered, &window, &QWidget::close);
+}
+
 } // namespace
 
 void installAppCommands(QMainWindow& window, SoftwareUpdater& updater)
@@ -169,17 +184,7 @@ void installAppCommands(QMainWindow& window, SoftwareUpdater& updater)
         QObject::connect(action, &QAction::triggered, [name] { sendResponderAction(name); });
     }
 
-    // The desktop's own way to close a window: the main window then goes to the tray, as from its title bar.
-    // It belongs to no menu, but lives under the bar so that a key arriving early still finds it.
-    auto* closeWindow = new QAction(bar);
-    // Ctrl+W whatever the desktop's key scheme, and whatever else that scheme closes a window with.
-    QList<QKeySequence> closeKeys = QKeySequence::keyBindings(QKeySequence::Close);
-    if (!closeKeys.contains(QKeySequence(Qt::CTRL | Qt::Key_W))) {
-        closeKeys.prepend(QKeySequence(Qt::CTRL | Qt::Key_W));
-    }
-    closeWindow->setShortcuts(closeKeys);
-    window.addAction(closeWindow);
-    QObject::connect(closeWindow, &QAction::triggered, &window, &QWidget::close);
+    addCloseWindowKeys(window);
 
     QMenu* helpMenu = bar->addMenu(QStringLiteral("Help"));
     QObject::connect(helpMenu->addAction(QStringLiteral("Feedback")), &QAction::triggered, [] { feedbackAction(); });

@@ -188,6 +188,24 @@ std::optional<QString> writePng(const QImage& image, const QString& path)
 
 } // namespace
 
+QImage readUprightImage(const QString& path)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    return reader.read();
+}
+
+QImage decodeUprightImage(const QByteArray& bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(true);
+    reader.setAllocationLimit(0);
+    return reader.read();
+}
+
 bool ImageConversion::convertJPGtoPNG(const QUrl& url)
 {
     QImageReader reader(url.toLocalFile());

@@ -3,6 +3,7 @@
 #include "lumetrove/library/CapturedScreenshotInfo.h"
 
 #include <QByteArray>
+#include <QImage>
 #include <QString>
 #include <QUrl>
 #include <optional>
@@ -11,6 +12,12 @@
 namespace lumetrove {
 
 class NewImageJournal;
+
+/// Reads an image file upright by its EXIF orientation; null when it cannot be read.
+QImage readUprightImage(const QString& path);
+
+/// Decodes image bytes upright by their EXIF orientation; null when they hold no readable image.
+QImage decodeUprightImage(const QByteArray& bytes);
 
 /// Turns JPEG files into PNG files.
 class ImageConversion {

@@ -118,26 +118,6 @@ void orderMainWindowOut(CaptureMainWindow* window)
     mainWindowUnmappedForCapture = false;
 }
 
-/// Reads an image file upright by its EXIF orientation; null when it cannot be read.
-QImage readImage(const QString& path)
-{
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    return reader.read();
-}
-
-/// Decodes image bytes upright by their EXIF orientation; null when they hold no readable image.
-QImage decodeImage(const QByteArray& bytes)
-{
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setAutoTransform(true);
-    reader.setAllocationLimit(0);
-    return reader.read();
-}
-
 void logGrabFailure(const QRectF& area)
 {
     systemLog(QStringLiteral("Could not grab the selected area of the screen (%1, %2, %3 x %4): it is empty "
@@ -689,7 +669,7 @@ QFuture<QString> ScreenshotCapture::recognizeText(const QImage& image, const QBy
     return QtConcurrent::run(&recognition_, [this, image, encoded, recognizer = recognizer_] {
         QString text;
         try {
-            text = recognizer->recognize(image.isNull() ? decodeImage(encoded) : image).joinedLines();
+            text = recognizer->recognize(image.isNull() ? decodeUprightImage(encoded) : image).joinedLines();
             printLine(QStringLiteral("Finished recognizing text"));
         } catch (const std::exception& error) {
             // The image is kept, with no text.
@@ -791,7 +771,7 @@ void ScreenshotCapture::finish(JobPtr job)
 
 std::optional<QByteArray> ScreenshotCapture::makeThumbnail(const QUrl& url, qreal devicePixelRatio)
 {
-    QImage image = readImage(url.toLocalFile());
+    QImage image = readUprightImage(url.toLocalFile());
     if (image.isNull()) {
         return std::nullopt;
     }
