@@ -248,19 +248,13 @@ public:
     /// A window of process `pid` that the window manager manages and shows; 0 when there is none.
     xcb_window_t shownWindow(qint64 pid) const
     {
-        xcb_connection_t* c = connection_.get();
-        Reply<xcb_get_property_reply_t> list(
-            xcb_get_property_reply(c, xcb_get_property(c, 0, root_, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 1024),
-                                   nullptr),
-            &std::free);
+        const Reply<xcb_get_property_reply_t> list = property(root_, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 1024);
         if (!list) {
             return 0;
         }
         const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(list.get()));
         for (int i = 0; i < xcb_get_property_value_length(list.get()) / 4; ++i) {
-            Reply<xcb_get_window_attributes_reply_t> attributes(
-                xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, windows[i]), nullptr), &std::free);
-            if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE && pidOf(windows[i]) == pid) {
+            if (shownBy(windows[i], pid)) {
                 return windows[i];
             }
         }
@@ -284,6 +278,15 @@ public:
 private:
     template <class T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
 
+    /// `window`'s property `name` of `type`, at most `length` 32-bit units of it; null when it cannot be read.
+    Reply<xcb_get_property_reply_t> property(xcb_window_t window, xcb_atom_t name, xcb_atom_t type,
+                                             std::uint32_t length) const
+    {
+        xcb_connection_t* c = connection_.get();
+        return Reply<xcb_get_property_reply_t>(
+            xcb_get_property_reply(c, xcb_get_property(c, 0, window, name, type, 0, length), nullptr), &std::free);
+    }
+
     std::vector<xcb_window_t> children(xcb_window_t parent) const
     {
         Reply<xcb_query_tree_reply_t> tree(
@@ -297,11 +300,7 @@ private:
 
     std::string wmClass(xcb_window_t window) const
     {
-        Reply<xcb_get_property_reply_t> reply(
-            xcb_get_property_reply(
-                connection_.get(),
-                xcb_get_property(connection_.get(), 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64), nullptr),
-            &std::free);
+        const Reply<xcb_get_property_reply_t> reply = property(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 64);
         if (!reply) {
             return {};
         }
@@ -326,28 +325,27 @@ private:
 
     bool embeddedBelow(xcb_window_t parent, qint64 pid) const
     {
-        xcb_connection_t* c = connection_.get();
         for (xcb_window_t child : children(parent)) {
-            Reply<xcb_get_window_attributes_reply_t> attributes(
-                xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, child), nullptr), &std::free);
-            if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE && pidOf(child) == pid) {
-                return true;
-            }
-            if (embeddedBelow(child, pid)) {
+            if (shownBy(child, pid) || embeddedBelow(child, pid)) {
                 return true;
             }
         }
         return false;
     }
 
+    /// True when `window` is mapped and viewable and belongs to process `pid`.
+    bool shownBy(xcb_window_t window, qint64 pid) const
+    {
+        xcb_connection_t* c = connection_.get();
+        const Reply<xcb_get_window_attributes_reply_t> attributes(
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr), &std::free);
+        return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE && pidOf(window) == pid;
+    }
+
     /// The process that owns `window` (_NET_WM_PID), -1 when it does not say.
     qint64 pidOf(xcb_window_t window) const
     {
-        xcb_connection_t* c = connection_.get();
-        Reply<xcb_get_property_reply_t> owner(
-            xcb_get_property_reply(c, xcb_get_property(c, 0, window, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 0, 1),
-                                   nullptr),
-            &std::free);
+        const Reply<xcb_get_property_reply_t> owner = property(window, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 1);
         if (!owner || xcb_get_property_value_length(owner.get()) != 4) {
             return -1;
         }
