@@ -531,6 +531,19 @@ QStringList wordsOf(const std::vector<ReadLine>& lines)
     return words;
 }
 
+/// Whether `text` sets a figure and a letter apart by a space ("11:27 AM", "Jul 5,").
+bool figureMeetsLetterAcrossASpace(const QString& text)
+{
+    for (qsizetype i = 1; i + 1 < text.size(); ++i) {
+        const QChar before = text[i - 1], after = text[i + 1];
+        if (text[i] == QLatin1Char(' ') &&
+            ((before.isDigit() && after.isLetter()) || (before.isLetter() && after.isDigit()))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 /// The reading of one block that its readings agree on: the one worth most (see `worthOf`), each of its words
 /// read as most readings read the same word, or, where no two agree, as the reading surest of it reads it.
 /// The preparation makes most words clearer, but may join two letters ("rn" read as "m") that the block as it
@@ -543,10 +556,25 @@ std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings)
     std::vector<ReadLine> agreed = std::move(*best);
     readings.erase(best);
     for (ReadLine& line : agreed) {
-        for (RecognizedWord& word : line.line.words) {
+        std::vector<RecognizedWord>& words = line.line.words;
+        for (size_t i = 0; i < words.size(); ++i) {
+            RecognizedWord& word = words[i];
             std::vector<WordReading> candidates{{word.text, word.confidence}};
             for (const std::vector<ReadLine>& other : readings) {
-                if (const std::optional<WordReading> read = readingOfPlace(word, other)) {
+                std::optional<WordReading> read = readingOfPlace(word, other);
+                // The engine's boxes are rough: a box may reach over the next word, which this reading holds
+                // too ("11:38" over "11:38 AM"). That word is not read twice.
+                QStringList parts = read ? read->text.split(QLatin1Char(' ')) : QStringList();
+                while (parts.size() > 1 && i > 0 &&
+                       parts.front().compare(words[i - 1].text, Qt::CaseInsensitive) == 0) {
+                    parts.removeFirst();
+                }
+                while (parts.size() > 1 && i + 1 < words.size() &&
+                       parts.back().compare(words[i + 1].text, Qt::CaseInsensitive) == 0) {
+                    parts.removeLast();
+                }
+                if (read) {
+                    read->text = parts.join(QLatin1Char(' '));
                     candidates.push_back(*read);
                 }
             }
@@ -561,8 +589,14 @@ std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings)
                     chosen = candidate;
                 }
             }
-            // Where the reading agreed on spells the word as this one does, this one's spelling stays.
-            if (chosen.key() != candidates.front().key()) {
+            // Where the reading agreed on spells the word as this one does, this one's spelling stays, but for a
+            // space between a figure and a letter that two readings or more set ("11:27 AM" for "11:27AM"):
+            // the engine drops such spaces more often than it makes them up.
+            const bool setApart =
+                std::count_if(candidates.begin(), candidates.end(),
+                              [&](const WordReading& other) { return other.text == chosen.text; }) >= 2 &&
+                figureMeetsLetterAcrossASpace(chosen.text) && !figureMeetsLetterAcrossASpace(word.text);
+            if (chosen.key() != candidates.front().key() || setApart) {
                 word.text = chosen.text;
             }
             word.confidence = chosen.confidence;

@@ -597,6 +597,13 @@ TEST(TextRecognizerTest, SetsApartAWordAndANumberThatTheEngineRunsTogether)
         EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
                   lines.join(QLatin1Char('\n')).replace(QStringLiteral("  "), QStringLiteral(" ")).toStdString());
     }
+    // In a serif font, light on dark, a reading whose box of a time reaches over its "AM" read the "AM" twice.
+    QFont serif(QStringLiteral("DejaVu Serif"));
+    serif.setPixelSize(14);
+    const QImage times = linesImage({QStringLiteral("11:31 AM  11:38 AM  11:27 AM  5:04 PM")}, QSize(460, 56), 1, serif,
+                                    QColor(0xe6, 0xe6, 0xe6), QColor(0x1e, 0x1f, 0x22), QPoint(12, 27), 0);
+    EXPECT_EQ(sharedTextRecognizer()->recognize(times).joinedLines().toStdString(),
+              "11:31 AM 11:38 AM 11:27 AM 5:04 PM");
 }
 
 TEST(TextRecognizerTest, ReadsLargeBoldFiguresThatStandApartFromTheirPoints)
