@@ -301,6 +301,54 @@ struct WordPart {
     std::optional<std::pair<int, int>> span;
 };
 
+/// A symbol of a word as the engine read it, with its box.
+struct Symbol {
+    QString text;
+    int left = 0, top = 0, right = 0, bottom = 0;
+};
+
+/// `symbols` with the figure 1 of a hexadecimal number read once where the engine read it as two unlike bars
+/// side by side, a 1 and an l ("bec4fc119" for "bec4fc19"): in a monospaced font the boxes of a 1 and of its
+/// foot. The two bars of one glyph span less than half as much again as the number's other glyphs do; two
+/// glyphs, a whole advance and more. Words of letters keep their bars ("Illustrator", "will").
+void mergeBarsOfOneFigure(std::vector<Symbol>& symbols)
+{
+    const auto bar = [](const QString& text) {
+        return text == QLatin1String("1") || text == QLatin1String("l") || text == QLatin1String("I");
+    };
+    std::vector<int> widths;
+    int figures = 0;
+    for (const Symbol& read : symbols) {
+        if (read.text.size() != 1 || !(read.text.front().isDigit() || bar(read.text) ||
+                                       QStringView(u"abcdefABCDEF").contains(read.text.front()))) {
+            return;
+        }
+        figures += read.text.front().isDigit();
+        if (!bar(read.text)) {
+            widths.push_back(read.right - read.left);
+        }
+    }
+    if (figures < 2 || widths.size() < 3) {
+        return;
+    }
+    std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2), widths.end());
+    const int glyph = widths[widths.size() / 2];
+    for (size_t i = 1; i < symbols.size();) {
+        Symbol& before = symbols[i - 1];
+        const Symbol& read = symbols[i];
+        if (bar(before.text) && bar(read.text) && before.text != read.text && read.left < before.right &&
+            2 * (std::max(before.right, read.right) - before.left) < 3 * glyph) {
+            before.text = QStringLiteral("1");
+            before.right = std::max(before.right, read.right);
+            before.top = std::min(before.top, read.top);
+            before.bottom = std::max(before.bottom, read.bottom);
+            symbols.erase(symbols.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            ++i;
+        }
+    }
+}
+
 /// The text of the word at `word`, each glyph read once, and set apart where the engine ran two words into one.
 ///  - Now and then the engine reads one glyph twice, as both of the shapes it weighs for it ("eO0ee2210" for
 ///    "e0ee2210", "#1ES5E0B" for "#1E5E0B"): a letter and a figure of like shape (O and 0, S and 5, G and 6)
@@ -313,10 +361,6 @@ struct WordPart {
 ///    as any other blank of the word.
 std::vector<WordPart> wordParts(const tesseract::ResultIterator& word)
 {
-    struct Symbol {
-        QString text;
-        int left = 0, top = 0, right = 0, bottom = 0;
-    };
     const auto alike = [](const QString& a, const QString& b) {
         const auto shape = [](const QString& symbol) -> int {
             if (symbol == QLatin1String("O") || symbol == QLatin1String("0") || symbol == QLatin1String("o")) {
@@ -350,6 +394,7 @@ std::vector<WordPart> wordParts(const tesseract::ResultIterator& word)
         }
         symbols.push_back(read);
     } while (symbol.Next(tesseract::RIL_SYMBOL) && !symbol.IsAtBeginningOf(tesseract::RIL_WORD));
+    mergeBarsOfOneFigure(symbols);
     const auto figure = [](const Symbol& read) { return read.text.size() == 1 && read.text.front().isDigit(); };
     const auto letter = [](const Symbol& read) { return read.text.size() == 1 && read.text.front().isLetter(); };
     // The blank before each symbol; a space stands out from those between the letters and figures of its word,

@@ -579,6 +579,16 @@ TEST(TextRecognizerTest, ReadsTheFiguresOfHexadecimalNumbersThatTheEngineTakesFo
         EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
                   lines.join(QLatin1Char('\n')).replace(QStringLiteral("  "), QStringLiteral(" ")).toStdString());
     }
+    // A monospaced 1 at ratio 2 reads as two bars, the 1 and its foot ("3a007a111").
+    QFont mono(QStringLiteral("DejaVu Sans Mono"));
+    mono.setPixelSize(18);
+    for (const auto& [ink, ground] : {std::pair{QColor(0x20, 0x20, 0x20), QColor(0xfa, 0xfa, 0xfa)},
+                                      std::pair{QColor(0xe6, 0xe6, 0xe6), QColor(0x1e, 0x1f, 0x22)}}) {
+        SCOPED_TRACE(ground.name().toStdString());
+        const QImage image = linesImage({QStringLiteral("bec4fc19  3a007a11  b22351ab")}, QSize(580, 66), 2, mono, ink,
+                                        ground, QPoint(12, 32), 0);
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), "bec4fc19 3a007a11 b22351ab");
+    }
 }
 
 TEST(TextRecognizerTest, SetsApartAWordAndANumberThatTheEngineRunsTogether)
