@@ -42,8 +42,8 @@ QString appliedAIKeywords(const ScreenshotInfoResult& result);
 /// Writes an answer into the record as one edit (`Screenshot::edit`): the applied name (with the file's
 /// rename when it changed), the summary, the applied keywords, the raw reply appended to the earlier ones,
 /// and the assistant's answer and task where the record has none yet (the three texts bounded by
-/// `maximumAITextLength`), kept in one write. False when the
-/// write failed: the record then holds what the library holds, not any part of the answer.
+/// `maximumAITextLength`), kept in one write. False when the write failed: the record then holds what the
+/// library holds, not any part of the answer.
 bool applyAIResultToScreenshot(Screenshot& screenshot, const ScreenshotInfoResult& result);
 
 } // namespace lumetrove
