@@ -48,6 +48,14 @@ QString leftCharacters(const QString& text, qsizetype length)
     return text.left(length);
 }
 
+std::optional<QString> boundedText(const std::optional<QString>& text)
+{
+    if (!text) {
+        return std::nullopt;
+    }
+    return leftCharacters(*text, maximumAITextLength);
+}
+
 } // namespace
 
 QString withoutControlCharacters(const QString& text)
@@ -101,7 +109,7 @@ bool applyAIResultToScreenshot(Screenshot& screenshot, const ScreenshotInfoResul
     // One write for the whole answer: a failure keeps none of it, the file's rename included.
     return screenshot.edit([&] {
         screenshot.setName(appliedAIName(result));
-        screenshot.setDescription(result.description);
+        screenshot.setDescription(boundedText(result.description));
         screenshot.setKeywords(appliedAIKeywords(result));
         screenshot.setAiResults(screenshot.aiResults().value_or(QString()) + result.aiRawResult +
                                 QStringLiteral("\n\n"));
@@ -119,10 +127,10 @@ bool applyAIResultToScreenshot(Screenshot& screenshot, const ScreenshotInfoResul
         }
         if (!screenshot.aiAssistantResults() && !noTextFound) {
             if (result.aiAssistantResults) {
-                screenshot.setAiAssistantResults(result.aiAssistantResults);
+                screenshot.setAiAssistantResults(boundedText(result.aiAssistantResults));
             }
             if (result.aiAssistantTask) {
-                screenshot.setAiAssistantTask(result.aiAssistantTask);
+                screenshot.setAiAssistantTask(boundedText(result.aiAssistantTask));
             }
         }
     });

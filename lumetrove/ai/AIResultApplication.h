@@ -20,6 +20,11 @@ constexpr qsizetype maximumAINameLength = 200;
 /// The most keywords an answer gives a screenshot, and the most characters each keeps.
 constexpr qsizetype maximumAIKeywordCount = 50;
 constexpr qsizetype maximumAIKeywordLength = 50;
+/// The most characters an answer's summary, assistant answer and assistant task each keep. The request asks
+/// for at most 2000 tokens, so no real answer comes near this; a longer text is cut (never inside a surrogate
+/// pair), since laying out megabytes, or one unbroken word of a few hundred thousand characters, would hold
+/// up the window for minutes.
+constexpr qsizetype maximumAITextLength = 20'000;
 
 /// `text` without the characters that have no place in a one-line name or keyword: line breaks, tabs and the
 /// other white-space controls become a blank; every other control character (NUL included) and the
@@ -36,8 +41,9 @@ QString appliedAIKeywords(const ScreenshotInfoResult& result);
 
 /// Writes an answer into the record as one edit (`Screenshot::edit`): the applied name (with the file's
 /// rename when it changed), the summary, the applied keywords, the raw reply appended to the earlier ones,
-/// and the assistant's answer and task where the record has none yet, kept in one write. False when the
-/// write failed: the record then holds what the library holds, not any part of the answer.
+/// and the assistant's answer and task where the record has none yet (the three texts bounded by
+/// `maximumAITextLength`), kept in one write. False when the write failed: the record then holds what the
+/// library holds, not any part of the answer.
 bool applyAIResultToScreenshot(Screenshot& screenshot, const ScreenshotInfoResult& result);
 
 } // namespace lumetrove

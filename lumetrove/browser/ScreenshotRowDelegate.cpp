@@ -150,15 +150,23 @@ void paintLoadingBars(QPainter& painter, const ScreenshotRowGeometry& geometry, 
               opacity);
 }
 
-/// The name on its line, cut with an ellipsis where it is too long.
+/// The name on its line, cut with an ellipsis where it is too long. A name can hold a line break (an
+/// imported file's name may): it is drawn as a blank, so the name keeps to its one line.
 void paintName(QPainter& painter, const QRect& rect, const QString& name, const QFont& baseFont,
                const QPalette& palette)
 {
+    QString line = name;
+    for (QChar& character : line) {
+        if (character == QLatin1Char('\n') || character == QLatin1Char('\r') ||
+            character.category() == QChar::Separator_Line || character.category() == QChar::Separator_Paragraph) {
+            character = QLatin1Char(' ');
+        }
+    }
     const QFont font = nameFont(baseFont);
     painter.setFont(font);
     painter.setPen(namedColor(u"ScreenshotItemNameColor", palette));
-    painter.drawText(rect, Qt::AlignLeft | Qt::AlignVCenter,
-                     QFontMetrics(font).elidedText(name, Qt::ElideRight, rect.width()));
+    painter.drawText(rect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                     QFontMetrics(font).elidedText(line, Qt::ElideRight, rect.width()));
 }
 
 } // namespace

@@ -376,6 +376,11 @@ bool ScreenshotDetailView::eventFilter(QObject* watched, QEvent* event)
     if (watched == imageView_ && event->type() == QEvent::Resize) {
         imageAreaSize_ = imageView_->size();
         updateZoom();
+    } else if (watched == alertHost_ && event->type() == QEvent::Show) {
+        alertHost_->removeEventFilter(this);
+        alertHost_ = nullptr;
+        // After the window itself is mapped, so that its alert lies above it.
+        QTimer::singleShot(0, this, &ScreenshotDetailView::openAlertOnScreen);
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -480,7 +485,29 @@ void ScreenshotDetailView::showAlert()
             controller_->setShowEnterOpenAIAPIKeyAlert(false);
         }
     });
-    box->open();
+    openAlertOnScreen();
+}
+
+void ScreenshotDetailView::openAlertOnScreen()
+{
+    if (!alert_ || alert_->isVisible()) {
+        return;
+    }
+    // An answer that arrives while the window is out of sight (hidden for a capture, or closed to the tray)
+    // would put its alert up on its own: under a capture's overlays it takes the keyboard from them, so the
+    // user's Escape closes the unseen alert and no longer ends the capture. It opens when the window is back.
+    QWidget* host = window();
+    if (!host->isVisible()) {
+        if (alertHost_ != host) {
+            if (alertHost_) {
+                alertHost_->removeEventFilter(this);
+            }
+            alertHost_ = host;
+            host->installEventFilter(this);
+        }
+        return;
+    }
+    alert_->open();
 }
 
 QMessageBox* ScreenshotDetailView::makeAPIKeyAlert()

@@ -125,6 +125,8 @@ private:
     void updateZoom();
     /// Shows the alert the controller holds up, in place of the one shown; closes it when none is up.
     void showAlert();
+    /// Opens the alert held up, once the window is on screen.
+    void openAlertOnScreen();
     QMessageBox* makeAPIKeyAlert();
     QMessageBox* makeAIErrorAlert();
 
@@ -146,6 +148,8 @@ private:
     bool isSettingKeywordsViaAIResult_ = false;
     bool appeared_ = false;
     QPointer<QMessageBox> alert_;
+    /// The window, out of sight, whose return the alert waits for.
+    QPointer<QWidget> alertHost_;
 
     IconsToShowTick* iconsToShowTick_;
     ProcessButtonView* processButton_;

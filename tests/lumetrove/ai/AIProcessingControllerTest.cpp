@@ -203,6 +203,28 @@ TEST_F(AIProcessingControllerTest, AnAnswersNameAndKeywordsAreBoundedAndLoseCont
     EXPECT_EQ(record->keywords(), QString(maximumAIKeywordLength, QChar('q')) + " short");
 }
 
+TEST_F(AIProcessingControllerTest, AnAnswersLongTextsAreCutSoThePaneLaysThemOutAtOnce)
+{
+    // One unbroken word of a megabyte would hold up the summary's layout for minutes; a cut never splits
+    // the surrogate pair that straddles it.
+    const ScreenshotPtr record = screenshot("shot");
+    const std::string clef = "\U0001D11E";
+    const std::string straddling = std::string(maximumAITextLength - 1, 'a') + clef + std::string(1'000'000, 'b');
+    setAnswer({{"name", "n"},
+               {"keywords", "k"},
+               {"description", std::string(1'000'000, 'd')},
+               {"aiAssistantResults", straddling},
+               {"aiAssistantTask", "t"}});
+    controller->startAIProcessing(record);
+    ASSERT_TRUE(waitUntilProcessed(record, 60000));
+    // Compared whole, but never printed: a failure would print megabytes.
+    EXPECT_TRUE(record->description() == QString(maximumAITextLength, QChar('d')));
+    EXPECT_TRUE(record->aiAssistantResults() == QString(maximumAITextLength - 1, QChar('a')));
+    EXPECT_EQ(
+        texts("SELECT length(description) || ' ' || length(ai_assistant_results) FROM screenshots"),
+        std::vector<std::string>{std::to_string(maximumAITextLength) + " " + std::to_string(maximumAITextLength - 1)});
+}
+
 TEST_F(AIProcessingControllerTest, AnAnswerTheLibraryCannotKeepIsNotKeptAndIsTold)
 {
     QObject observer;

@@ -133,6 +133,35 @@ TEST_F(ScreenshotListViewTest, ARowShowsTheStartOfItsTextWhichTheListReadsOnlyFo
     EXPECT_EQ(screenshots->listedTextSnippet(screenshots->screenshots().row(between).id), std::nullopt);
 }
 
+TEST_F(ScreenshotListViewTest, ANameWithALineBreakIsDrawnOnItsOneLineAsWithABlank)
+{
+    // An imported file's name may hold a line break; its row must look like the same name with a blank. The
+    // newest row above them takes the selection, so the two compared rows are drawn alike.
+    store->db()->transaction([&] {
+        const auto insert = store->db()->prepare("INSERT INTO screenshots (name, path, text, was_imported, "
+                                                 "created_at) VALUES (?, 'file:///tmp/shot.png', '', 1, "
+                                                 "'2024-05-01 10:00:00')");
+        for (const char* name : {"two words", "two\nwords", "selected"}) {
+            insert->runToEnd(std::string(name));
+        }
+    });
+    screenshots = std::make_unique<ScreenshotsListManager>(store);
+    testing::waitForList(*screenshots);
+    view = std::make_unique<ScreenshotListView>(*screenshots, selection);
+    view->resize(700, 900);
+    view->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    view->thumbnails().waitForLoads();
+    const QImage shown = view->viewport()->grab().toImage();
+    const auto card = [&](int row) {
+        const QRect rect = view->visualRect(view->listModel().index(row));
+        const qreal ratio = shown.devicePixelRatio();
+        return shown.copy(QRect(rect.topLeft() * ratio, rect.size() * ratio));
+    };
+    ASSERT_EQ(view->listModel().index(1).data().toString(), "two\nwords");
+    EXPECT_TRUE(card(1) == card(2)) << "the name with a line break is drawn otherwise than with a blank";
+}
+
 TEST_F(ScreenshotListViewTest, NewRemovedAndChangedRowsAreToldInPlaceAndTheSelectedRowAndTheRowsOnScreenStay)
 {
     makeView(60);

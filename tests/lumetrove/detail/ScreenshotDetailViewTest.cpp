@@ -257,6 +257,34 @@ TEST_F(ScreenshotDetailViewTest, OtherFailuresShowTheDetailsWithOneButtonThatPut
     EXPECT_TRUE(processEventsUntil([&] { return findControlNamed<QMessageBox>(pane.get(), "AI Error") == nullptr; }));
 }
 
+TEST_F(ScreenshotDetailViewTest, AFailureThatArrivesWhileTheWindowIsHiddenIsShownWhenItIsBack)
+{
+    // Hidden for a capture when the failure comes: an alert put up then would lie under the capture's
+    // overlays and take the keyboard from them.
+    const ScreenshotPtr record = screenshot("shot");
+    makePane();
+    select(record);
+    {
+        std::lock_guard lock(replyMutex);
+        reply = "not json";
+    }
+    delayMs = 300;
+    ::testing::internal::CaptureStdout();
+    processButton()->click();
+    pane->hide();
+    ASSERT_TRUE(processEventsUntil([&] { return pane->controller()->showingAlert(); }));
+    ::testing::internal::GetCapturedStdout();
+    QTest::qWait(50);
+    const QMessageBox* hidden = findControlNamed<QMessageBox>(pane.get(), "AI Error");
+    EXPECT_TRUE(hidden == nullptr || !hidden->isVisible()) << "the alert is up while its window is hidden";
+
+    pane->show();
+    QMessageBox* box = alert("AI Error");
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_TRUE(box->informativeText().contains("\n\nDetails: "));
+}
+
 TEST_F(ScreenshotDetailViewTest, WithoutAKeyTheAlertOpensSettings)
 {
     UserDefaults::remove(UserDefaults::openAIAPIKey);
