@@ -227,26 +227,56 @@ struct BlockQueue {
 /// ("0x6DA3", "#57AB0A") or a number ("2O24"). Screen fonts draw a narrow zero that the engine, weighing
 /// letters as they come in words, often takes for an O; words of letters keep theirs. For the same reason a 1
 /// among the letters of a hexadecimal number (a hash, a colour, an address) is read as the letter l or I,
-/// which no such number holds: where a word is made of hexadecimal digits, a third of them figures and two
-/// at least, and of l or I, these are its ones. Words of letters with a number after them ("label12") hold
-/// fewer figures, and a short word a measure ("20lb"): a number without "#" or "0x" before it is six digits
-/// long or more.
+/// which no such number holds: where a word is made of hexadecimal digits, two figures at least and either a
+/// third of them figures or figures apart from each other among the letters, and of fewer l or I than
+/// figures, these are its ones. Words of letters with a number after them ("label12") hold fewer figures, in
+/// one run at their end, and a short word a measure ("20lb"): a number without "#" or "0x" before it is six
+/// digits long or more. A 6 and a 5 are read as G and S, which no hexadecimal number holds either, where the
+/// capital stands among small letters and figures ("Gb288abe"), after "0x" ("OxAGE3") or in a colour of
+/// capitals beside a figure ("#BO5GED"); elsewhere a word of capitals may be a tag ("#ACCESS", "#BASE64").
 QString withFiguresAmongFigures(QString word)
 {
     // Never destroyed, as the engines are not: a recognition may still be reading while the program ends.
     static const auto* number = new QRegularExpression(
         QStringLiteral("^[#$(\\[]?(?:[0Oo][xX][0-9A-Fa-fOo]+|(?=[0-9A-Fa-fOo]*[0-9])[0-9A-Fa-fOo]+)[.,:;)\\]]?$"));
-    static const auto* hexadecimal = new QRegularExpression(QStringLiteral("^(#|[0Oo][xX])?([0-9A-Fa-fOolI]{4,})$"));
+    static const auto* hexadecimal =
+        new QRegularExpression(QStringLiteral("^(#|[0Oo6G@][xX])?([0-9A-Fa-fOolIGS]{4,})$"));
     if (const QRegularExpressionMatch match = hexadecimal->match(word); match.hasMatch()) {
+        QString prefix = match.captured(1);
         const QString digits = match.captured(2);
-        const auto figures = std::count_if(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); });
-        const bool ones = digits.contains(QLatin1Char('l')) || digits.contains(QLatin1Char('I'));
-        if (ones && figures >= 2 && 3 * figures >= digits.size() &&
-            (!match.captured(1).isEmpty() || digits.size() >= 6)) {
-            for (QChar& c : word) {
-                if (c == QLatin1Char('l') || c == QLatin1Char('I')) {
-                    c = QLatin1Char('1');
-                }
+        const auto count = [&digits](auto which) { return std::count_if(digits.begin(), digits.end(), which); };
+        const auto figures = count([](QChar c) { return c.isDigit(); });
+        const auto capitalFigures = count([](QChar c) { return QStringView(u"OSGI").contains(c); });
+        const bool small = count([](QChar c) { return c >= QLatin1Char('a') && c <= QLatin1Char('f'); }) > 0;
+        const bool capitals = count([](QChar c) { return c >= QLatin1Char('A') && c <= QLatin1Char('F'); }) > 0;
+        qsizetype runs = 0; // of figures
+        for (qsizetype i = 0; i < digits.size(); ++i) {
+            runs += digits[i].isDigit() && (i == 0 || !digits[i - 1].isDigit());
+        }
+        const bool longEnough = !prefix.isEmpty() || digits.size() >= 6;
+        const bool amongFigures = figures >= 2 && (3 * figures >= digits.size() || runs >= 2) && longEnough;
+        // The dotted or slashed zero of a monospaced font reads as a 6, a G or an @ before the x of "0x".
+        if (prefix.size() == 2 && QStringView(u"6G@").contains(prefix[0]) && capitals && !small) {
+            prefix[0] = QLatin1Char('0');
+            word[0] = QLatin1Char('0');
+        }
+        const bool afterHexPrefix =
+            prefix.size() == 2 && (prefix[0] == QLatin1Char('0') || prefix[1] == QLatin1Char('x'));
+        const bool colour = prefix == QLatin1String("#") && (digits.size() == 6 || digits.size() == 8) && !small;
+        // A capital among small letters and figures is one figure-high glyph that the engine read as a letter.
+        const bool capitalsAmongSmall =
+            small && !capitals && figures >= 1 && capitalFigures >= 1 && figures + capitalFigures >= 2 && longEnough;
+        const bool shapes = capitalsAmongSmall || (afterHexPrefix && !small);
+        for (qsizetype i = 0; i < word.size(); ++i) {
+            QChar& c = word[i];
+            const bool besideFigure =
+                (i > 0 && word[i - 1].isDigit()) || (i + 1 < word.size() && word[i + 1].isDigit());
+            if ((amongFigures || capitalsAmongSmall) && (c == QLatin1Char('l') || c == QLatin1Char('I'))) {
+                c = QLatin1Char('1');
+            } else if ((shapes || (colour && besideFigure)) && (c == QLatin1Char('G') || c == QLatin1Char('S'))) {
+                c = c == QLatin1Char('G') ? QLatin1Char('6') : QLatin1Char('5');
+            } else if (capitalsAmongSmall && c == QLatin1Char('O') && i >= prefix.size()) {
+                c = QLatin1Char('0');
             }
         }
     }
@@ -264,29 +294,48 @@ QString withFiguresAmongFigures(QString word)
     return word;
 }
 
-/// The text of the word at `word`, each ring read once. Now and then the engine reads one ring twice, as both
-/// of the shapes it weighs for it ("eO0ee2210" for "e0ee2210"): a letter O and a zero whose boxes lie mostly
-/// over each other. The wider, which spans the glyph, is kept. The engine's boxes of small glyphs are rough:
-/// two like symbols are two glyphs ("2004"), and so are two unlike bars ("Illustrator", "v11" read "v1l").
-QString wordText(const tesseract::ResultIterator& word)
+/// A word as the engine read it, or one of the words it ran together: its text, and the span of its symbols
+/// across the block's pixels (none where the engine gave no boxes of its symbols).
+struct WordPart {
+    QString text;
+    std::optional<std::pair<int, int>> span;
+};
+
+/// The text of the word at `word`, each glyph read once, and set apart where the engine ran two words into one.
+///  - Now and then the engine reads one glyph twice, as both of the shapes it weighs for it ("eO0ee2210" for
+///    "e0ee2210", "#1ES5E0B" for "#1E5E0B"): a letter and a figure of like shape (O and 0, S and 5, G and 6)
+///    whose boxes lie mostly over each other. The wider, which spans the glyph, is kept. The engine's boxes of
+///    small glyphs are rough: two like symbols are two glyphs ("2004"), and so are two unlike bars
+///    ("Illustrator", "v11" read "v1l").
+///  - Where a letter meets a figure across a blank as wide as a space, the engine has dropped the space
+///    between two words ("6:45AM" for "6:45 AM", "Apr5," for "Apr 5,"): a figure stands a tenth of its height
+///    or so from a letter of its own word ("16GB", "v12"), a space is some two fifths of it, and twice as wide
+///    as any other blank of the word.
+std::vector<WordPart> wordParts(const tesseract::ResultIterator& word)
 {
     struct Symbol {
         QString text;
-        int left = 0, right = 0;
+        int left = 0, top = 0, right = 0, bottom = 0;
     };
     const auto alike = [](const QString& a, const QString& b) {
-        const auto ring = [](const QString& symbol) {
-            return symbol == QLatin1String("O") || symbol == QLatin1String("0") || symbol == QLatin1String("o");
+        const auto shape = [](const QString& symbol) -> int {
+            if (symbol == QLatin1String("O") || symbol == QLatin1String("0") || symbol == QLatin1String("o")) {
+                return 1;
+            }
+            if (symbol == QLatin1String("S") || symbol == QLatin1String("5")) {
+                return 2;
+            }
+            return symbol == QLatin1String("G") || symbol == QLatin1String("6") ? 3 : 0;
         };
-        return a != b && ring(a) && ring(b);
+        return a != b && shape(a) != 0 && shape(a) == shape(b);
     };
     std::vector<Symbol> symbols;
     tesseract::ResultIterator symbol(word);
     do {
         Symbol read{takeText(symbol.GetUTF8Text(tesseract::RIL_SYMBOL))};
-        int top = 0, bottom = 0;
-        if (read.text.isEmpty() || !symbol.BoundingBox(tesseract::RIL_SYMBOL, &read.left, &top, &read.right, &bottom)) {
-            return takeText(word.GetUTF8Text(tesseract::RIL_WORD));
+        if (read.text.isEmpty() ||
+            !symbol.BoundingBox(tesseract::RIL_SYMBOL, &read.left, &read.top, &read.right, &read.bottom)) {
+            return {WordPart{takeText(word.GetUTF8Text(tesseract::RIL_WORD)), std::nullopt}};
         }
         if (!symbols.empty() && alike(symbols.back().text, read.text)) {
             Symbol& before = symbols.back();
@@ -301,11 +350,41 @@ QString wordText(const tesseract::ResultIterator& word)
         }
         symbols.push_back(read);
     } while (symbol.Next(tesseract::RIL_SYMBOL) && !symbol.IsAtBeginningOf(tesseract::RIL_WORD));
-    QString text;
-    for (const Symbol& read : symbols) {
-        text += read.text;
+    const auto figure = [](const Symbol& read) { return read.text.size() == 1 && read.text.front().isDigit(); };
+    const auto letter = [](const Symbol& read) { return read.text.size() == 1 && read.text.front().isLetter(); };
+    // The blank before each symbol; a space stands out from those between the letters and figures of its word,
+    // which in a monospaced font are wide too, around its narrow glyphs ("c1"). Points and colons stand apart
+    // in any font.
+    std::vector<int> blanks(symbols.size(), 0);
+    for (size_t i = 1; i < symbols.size(); ++i) {
+        blanks[i] = symbols[i].left - symbols[i - 1].right;
     }
-    return text;
+    std::vector<WordPart> parts;
+    for (size_t i = 0; i < symbols.size(); ++i) {
+        const Symbol& read = symbols[i];
+        if (i > 0) {
+            const Symbol& before = symbols[i - 1];
+            const Symbol* number = figure(before) && letter(read)   ? &before
+                                   : letter(before) && figure(read) ? &read
+                                                                    : nullptr;
+            int widestOther = 1;
+            for (size_t j = 1; j < symbols.size(); ++j) {
+                const bool between =
+                    (figure(symbols[j - 1]) || letter(symbols[j - 1])) && (figure(symbols[j]) || letter(symbols[j]));
+                widestOther = j == i || !between ? widestOther : std::max(widestOther, blanks[j]);
+            }
+            if (number && 10 * blanks[i] >= 3 * (number->bottom - number->top) && blanks[i] >= 2 * widestOther) {
+                parts.push_back({});
+            }
+        }
+        if (parts.empty()) {
+            parts.push_back({});
+        }
+        WordPart& part = parts.back();
+        part.text += read.text;
+        part.span = part.span ? std::pair{part.span->first, read.right} : std::pair{read.left, read.right};
+    }
+    return parts;
 }
 
 /// The lines the engine reads in `block`, the queue's block `index`, the image read at `resolution` dots
@@ -330,8 +409,8 @@ std::vector<ReadLine> readBlock(const BorrowedEngine& engine, tesseract::ETEXT_D
         if (iterator->IsAtBeginningOf(tesseract::RIL_TEXTLINE)) {
             lineStarted = false;
         }
-        const QString word = withFiguresAmongFigures(wordText(*iterator));
-        if (word.isEmpty()) {
+        std::vector<WordPart> parts = wordParts(*iterator);
+        if (parts.size() == 1 && parts.front().text.isEmpty()) {
             continue;
         }
         if (!lineStarted) {
@@ -345,9 +424,18 @@ std::vector<ReadLine> readBlock(const BorrowedEngine& engine, tesseract::ETEXT_D
             lineStarted = true;
         }
         RecognizedLine& line = lines.back().line;
-        line.words.push_back(RecognizedWord{word, boxOf(*iterator, tesseract::RIL_WORD, block),
-                                            iterator->Confidence(tesseract::RIL_WORD)});
-        line.text += line.text.isEmpty() ? word : QLatin1Char(' ') + word;
+        const QRectF box = boxOf(*iterator, tesseract::RIL_WORD, block);
+        const float confidence = iterator->Confidence(tesseract::RIL_WORD);
+        for (WordPart& part : parts) {
+            const QString word = withFiguresAmongFigures(std::move(part.text));
+            QRectF partBox = box;
+            if (parts.size() > 1 && part.span) {
+                partBox.setLeft(part.span->first / block.scale + block.origin.x());
+                partBox.setRight(part.span->second / block.scale + block.origin.x());
+            }
+            line.words.push_back(RecognizedWord{word, partBox, confidence});
+            line.text += line.text.isEmpty() ? word : QLatin1Char(' ') + word;
+        }
     } while (iterator->Next(tesseract::RIL_WORD));
     if (lines.size() == 1) {
         lines.back().alone = true;

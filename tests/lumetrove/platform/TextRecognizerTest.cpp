@@ -230,38 +230,63 @@ TEST(TextRecognizerTest, ReadsATerminalListingAtRatioTwo)
     }
 }
 
-TEST(TextRecognizerTest, KeepsTheFaintSlantOfALetterAtTheEdgeOfAStatusBarItemAtRatioTwo)
+TEST(TextRecognizerTest, KeepsTheFaintEdgesOfLettersInStatusBarTextAtRatioTwo)
 {
-    // Faint grey status text: the steep left slant of an "A" shows no step between pixels above each
-    // other, which is what sets a block's edges, so the block began inside the letter and the letter was
-    // cleared with the block's surroundings ("Imost"). Drawn at a few sub-pixel places, as text falls.
+    // Faint grey status text, at a few sub-pixel places as text falls. The steep left slant of an "A" shows no
+    // step between pixels above each other, which is what sets a block's edges, so the block began inside the
+    // letter and the letter was cleared with the block's surroundings ("Imost"); the tail of a "g", reaching
+    // the edge of its block, was cleared with the whole letter ("bud et").
+    struct Item {
+        qreal x;
+        QColor ink;
+        QString text;
+    };
+    struct Case {
+        QSize size;
+        QColor ground;
+        std::vector<Item> items;
+        std::vector<qreal> shifts;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {QSize(420, 26),
+         QColor(0xf0, 0xf0, 0xf0),
+         {{12, QColor(0x9a, 0x9a, 0x9a), QStringLiteral("Version cursor")},
+          {140, QColor(0x8a, 0x8a, 0x8a), QStringLiteral("Almost cancel")},
+          {260, QColor(0x9a, 0x9a, 0x9a), QStringLiteral("Antler vector")}},
+         {0.0, 0.25, 0.5, 0.75},
+         "Version cursor Almost cancel Antler vector"},
+        {QSize(200, 26),
+         QColor(0x33, 0x33, 0x33),
+         {{12, QColor(0x75, 0x75, 0x75), QStringLiteral("Timer budget")}},
+         {0.125, 0.375, 0.625, 0.875},
+         "Timer budget"},
+    };
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(11);
-    for (const qreal shift : {0.0, 0.25, 0.5, 0.75}) {
-        SCOPED_TRACE(shift);
-        QImage image(QSize(420, 26) * 2, QImage::Format_RGB32);
-        image.setDevicePixelRatio(2);
-        image.fill(QColor(0xf0, 0xf0, 0xf0));
-        QPainter painter(&image);
-        painter.setRenderHint(QPainter::TextAntialiasing);
-        painter.setFont(font);
-        painter.setPen(QColor(0x9a, 0x9a, 0x9a));
-        painter.drawText(QPointF(12 + shift, 18), QStringLiteral("Version cursor"));
-        painter.setPen(QColor(0x8a, 0x8a, 0x8a));
-        painter.drawText(QPointF(140 + shift, 18), QStringLiteral("Almost cancel"));
-        painter.setPen(QColor(0x9a, 0x9a, 0x9a));
-        painter.drawText(QPointF(260 + shift, 18), QStringLiteral("Antler vector"));
-        painter.end();
-        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
-                  "Version cursor Almost cancel Antler vector");
+    for (const Case& test : cases) {
+        for (const qreal shift : test.shifts) {
+            SCOPED_TRACE(::testing::Message() << test.expected << " at " << shift);
+            QImage image(test.size * 2, QImage::Format_RGB32);
+            image.setDevicePixelRatio(2);
+            image.fill(test.ground);
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::TextAntialiasing);
+            painter.setFont(font);
+            for (const Item& item : test.items) {
+                painter.setPen(item.ink);
+                painter.drawText(QPointF(item.x + shift, 18), item.text);
+            }
+            painter.end();
+            EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), test.expected);
+        }
     }
 }
 
-TEST(TextRecognizerTest, KeepsTheDotsAndTailsOfLettersWithTheirWordsAtRatioTwo)
+TEST(TextRecognizerTest, KeepsTheDotsOfLettersWithTheirWordsAtRatioTwo)
 {
-    // A word standing apart (wide monospace gaps, a status bar item) whose rows leave a blank row between
-    // a letter and its dot or its tail: cut there, "is" lost its dot and read "1s", and the tail of a "g",
-    // reaching the edge of its block, was cleared with the whole letter ("bud et").
+    // A word standing apart (wide monospace gaps) whose rows leave a blank row between a letter and its dot:
+    // cut there, "is" lost its dot and read "1s".
     QFont mono(QStringLiteral("DejaVu Sans Mono"));
     mono.setPixelSize(13);
     const QStringList lines{QStringLiteral("Counter to hidden is it"), QStringLiteral("Domain we anchor is search"),
@@ -270,22 +295,6 @@ TEST(TextRecognizerTest, KeepsTheDotsAndTailsOfLettersWithTheirWordsAtRatioTwo)
                                     QPoint(14, 24), 22);
     EXPECT_EQ(sharedTextRecognizer()->recognize(panel).joinedLines().toStdString(),
               lines.join(QLatin1Char('\n')).toStdString());
-
-    // Faint status text, at a few sub-pixel places as text falls.
-    QFont status(QStringLiteral("DejaVu Sans"));
-    status.setPixelSize(11);
-    for (const qreal shift : {0.125, 0.375, 0.625, 0.875}) {
-        SCOPED_TRACE(shift);
-        QImage bar(QSize(200, 26) * 2, QImage::Format_RGB32);
-        bar.setDevicePixelRatio(2);
-        bar.fill(QColor(0x33, 0x33, 0x33));
-        QPainter painter(&bar);
-        painter.setFont(status);
-        painter.setPen(QColor(0x75, 0x75, 0x75));
-        painter.drawText(QPointF(12 + shift, 18), QStringLiteral("Timer budget"));
-        painter.end();
-        EXPECT_EQ(sharedTextRecognizer()->recognize(bar).joinedLines().toStdString(), "Timer budget");
-    }
 }
 
 TEST(TextRecognizerTest, ReadsShortWordsOfSmallLettersOnlyInTinyTextAtRatioTwo)
@@ -551,6 +560,43 @@ TEST(TextRecognizerTest, ReadsTheZerosAndOnesOfHexadecimalNumbersAsFigures)
         linesImage(lines, QSize(480, 70), 1, font, QColor(0x20, 0x20, 0x20), Qt::white, QPoint(12, 26), 26);
     EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
               lines.join(QLatin1Char('\n')).replace(QStringLiteral("  "), QStringLiteral(" ")).toStdString());
+}
+
+TEST(TextRecognizerTest, ReadsTheFiguresOfHexadecimalNumbersThatTheEngineTakesForLetters)
+{
+    // At 12 px the engine reads a 5 or a 6 as S or G, a 1 as l and a 0 as O, where the word is a number: after
+    // "0x", among the small letters of a hash, beside the figures of a colour. Words that only look like
+    // numbers keep their letters.
+    const QStringList lines{
+        QStringLiteral("0x16A0  #B056ED  0xA6E3  0x5CDA"), QStringLiteral("6b288abe  5adc8f6a  bec4fc19  afd0d2a1"),
+        QStringLiteral("#1E5E0B  0xCD81  9b5fc0da  ecdf91c2"), QStringLiteral("Oxides  #BASE64  Cell2d  #ACCESS")};
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(12);
+    for (const auto& [ink, ground] : {std::pair{QColor(0x20, 0x20, 0x20), QColor(0xfa, 0xfa, 0xfa)},
+                                      std::pair{QColor(0xe6, 0xe6, 0xe6), QColor(0x1e, 0x1f, 0x22)}}) {
+        SCOPED_TRACE(ground.name().toStdString());
+        const QImage image = linesImage(lines, QSize(400, 108), 1, font, ink, ground, QPoint(12, 24), 19);
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+                  lines.join(QLatin1Char('\n')).replace(QStringLiteral("  "), QStringLiteral(" ")).toStdString());
+    }
+}
+
+TEST(TextRecognizerTest, SetsApartAWordAndANumberThatTheEngineRunsTogether)
+{
+    // At 14 px the engine drops the space between a month and its day ("Jul5,") or a time and "PM": they are
+    // two words, each found by what it shows. A number and the letters of its own word stay one.
+    const QStringList lines{QStringLiteral("Apr 5, 2023  Jul 5, 2006  Apr 1, 2011"),
+                            QStringLiteral("6:45 AM  3:44 PM  9:35 PM  10:09 AM"),
+                            QStringLiteral("16GB  v12  4K  2x  MP3  H264")};
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(14);
+    for (const auto& [ink, ground] : {std::pair{QColor(0x20, 0x20, 0x20), QColor(0xfa, 0xfa, 0xfa)},
+                                      std::pair{QColor(0xe6, 0xe6, 0xe6), QColor(0x1e, 0x1f, 0x22)}}) {
+        SCOPED_TRACE(ground.name().toStdString());
+        const QImage image = linesImage(lines, QSize(460, 101), 1, font, ink, ground, QPoint(12, 27), 22);
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+                  lines.join(QLatin1Char('\n')).replace(QStringLiteral("  "), QStringLiteral(" ")).toStdString());
+    }
 }
 
 TEST(TextRecognizerTest, ReadsLargeBoldFiguresThatStandApartFromTheirPoints)
