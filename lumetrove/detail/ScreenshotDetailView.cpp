@@ -18,6 +18,7 @@
 #include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QImageReader>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
@@ -147,6 +148,15 @@ QSplitter* ScreenshotDetailView::buildSections()
     imageLayout->setContentsMargins(0, 0, 0, 0);
     imageView_ = new LiveTextImageView(environment_.textRecognizer, imageArea_);
     imageLayout->addWidget(imageView_);
+    // Where the image would be when its file gives none: a row whose file went away outside the program is
+    // kept, and says so rather than showing an empty pane.
+    imageProblem_ = new QLabel(imageArea_);
+    imageProblem_->setAlignment(Qt::AlignCenter);
+    imageProblem_->setWordWrap(true);
+    imageProblem_->setMargin(20);
+    imageProblem_->setAccessibleName(QStringLiteral("Image Problem"));
+    imageProblem_->hide();
+    imageLayout->addWidget(imageProblem_);
     imageView_->installEventFilter(this);
     imageArea_->hide();
 
@@ -295,24 +305,27 @@ void ScreenshotDetailView::loadImage()
     if (imageScreenshot_ != screenshot_) {
         imageView_->cancelLiveText(); // the words of a screenshot no longer selected would only slow the load
     }
-    if (!screenshot_ || !screenshot_->imageUrl()) {
-        imageLoaded(ticket, QImage(), false);
+    if (!screenshot_) {
+        imageLoaded(ticket, {}, false);
         return;
     }
-    auto* watcher = new QFutureWatcher<QImage>(this);
-    connect(watcher, &QFutureWatcher<QImage>::finished, this, [this, watcher, ticket, restoring] {
+    auto* watcher = new QFutureWatcher<ScreenshotImage>(this);
+    connect(watcher, &QFutureWatcher<ScreenshotImage>::finished, this, [this, watcher, ticket, restoring] {
         watcher->deleteLater();
         imageLoaded(ticket, watcher->result(), restoring);
     });
-    watcher->setFuture(QtConcurrent::run(
-        &imageLoadPool(), [path = screenshot_->imageUrl()->toLocalFile(), latest = imageTicket_, ticket] {
-            // Another selection came while this waited for a thread: its result would be dropped anyway.
-            return *latest == ticket ? decodeScreenshotImage(path) : QImage();
-        }));
+    const std::optional<QUrl>& url = screenshot_->imageUrl();
+    watcher->setFuture(QtConcurrent::run(&imageLoadPool(),
+                                         [path = url ? url->toLocalFile() : QString(), latest = imageTicket_, ticket] {
+                                             // Another selection came while this waited for a thread: its result would
+                                             // be dropped anyway.
+                                             return *latest == ticket ? readScreenshotImage(path) : ScreenshotImage();
+                                         }));
 }
 
-void ScreenshotDetailView::imageLoaded(quint64 ticket, const QImage& image, bool restoring)
+void ScreenshotDetailView::imageLoaded(quint64 ticket, const ScreenshotImage& read, bool restoring)
 {
+    const QImage& image = read.image;
     // A load for a screenshot no longer shown is dropped; a file that does not load clears the image, so
     // that nothing of the previous screenshot stays on screen or goes into an analysis.
     if (ticket != *imageTicket_) {
@@ -336,7 +349,10 @@ void ScreenshotDetailView::imageLoaded(quint64 ticket, const QImage& image, bool
     } else {
         imageView_->setImage(image_);
     }
-    imageArea_->setVisible(!image_.isNull());
+    imageProblem_->setText(image_.isNull() ? read.problem : QString());
+    imageProblem_->setVisible(!imageProblem_->text().isEmpty());
+    imageView_->setVisible(!image_.isNull());
+    imageArea_->setVisible(!image_.isNull() || imageProblem_->isVisibleTo(imageArea_));
     updateZoom();
     emit imageShown();
 }

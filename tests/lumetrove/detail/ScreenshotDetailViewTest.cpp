@@ -12,6 +12,7 @@
 #include <QClipboard>
 #include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -309,23 +310,41 @@ TEST_F(ScreenshotDetailViewTest, WithoutAKeyTheAlertOpensSettings)
     EXPECT_EQ(requests, 0);
 }
 
-TEST_F(ScreenshotDetailViewTest, AFileThatFailsToLoadClearsThePreviousImageAndSendsNothing)
+TEST_F(ScreenshotDetailViewTest, AFileThatIsGoneClearsThePreviousImageSaysSoInItsPlaceAndSendsNothing)
 {
     const ScreenshotPtr shown = screenshot("shown");
     const ScreenshotPtr broken = screenshot("broken");
+    const QString missing =
+        "The image file “" + QFileInfo(broken->imageUrl()->toLocalFile()).fileName() + "” is missing.";
     QFile::remove(broken->imageUrl()->toLocalFile());
     makePane();
     select(shown);
     EXPECT_FALSE(imageView()->image().isNull());
+    EXPECT_EQ(findControlNamed<QLabel>(pane.get(), "Image Problem"), nullptr);
 
     broken->setWaitingForAIProcess(true);
+    ::testing::internal::CaptureStdout();
     select(broken);
-    // Nothing of the previous screenshot stays on screen.
+    // Nothing of the previous screenshot stays on screen; the reason is there instead.
     EXPECT_TRUE(pane->image().isNull());
     EXPECT_EQ(findControlNamed<LiveTextImageView>(pane.get(), "Screenshot Image"), nullptr);
-    ASSERT_TRUE(processEventsUntil([&] { return !broken->currentlyAIProcessing(); }));
-    QTest::qWait(100);
+    const QLabel* problem = findControlNamed<QLabel>(pane.get(), "Image Problem");
+    ASSERT_NE(problem, nullptr);
+    EXPECT_TRUE(problem->isVisible());
+    EXPECT_EQ(problem->text(), missing);
+    EXPECT_GT(problem->height(), 0);
+
+    QMessageBox* box = alert("AI Error");
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->informativeText().endsWith("Details: " + missing)) << box->informativeText().toStdString();
+    EXPECT_FALSE(broken->currentlyAIProcessing());
     EXPECT_EQ(requests, 0);
+
+    // The row is kept: selecting another screenshot shows its image again and no reason.
+    select(shown);
+    EXPECT_FALSE(imageView()->image().isNull());
+    EXPECT_EQ(findControlNamed<QLabel>(pane.get(), "Image Problem"), nullptr);
 }
 
 TEST_F(ScreenshotDetailViewTest, AHiddenPaneLetsGoOfItsImageAndShowsItAgainWithTheWordsItRead)
