@@ -21,12 +21,14 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSlider>
 #include <QSplitter>
 #include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -74,6 +76,53 @@ QThreadPool& imageLoadPool()
     }();
     return *pool;
 }
+
+/// The most height the keywords ask of the window: about five lines of chips and the field. More chips than
+/// that scroll, so that an answer with many keywords never makes the window taller than its screen.
+constexpr int kKeywordsMinimumHeightBound = 200;
+
+/// The keyword editor in a vertical scroll area that asks for all of the editor's height and insists on no
+/// more than the bound: the splitter gives the chips their room while the pane has it, and they scroll once
+/// it has not.
+class KeywordScrollArea : public QScrollArea {
+public:
+    explicit KeywordScrollArea(QWidget* parent) : QScrollArea(parent)
+    {
+        setWidgetResizable(true);
+        setFrameShape(QFrame::NoFrame);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setBackgroundRole(QPalette::Base);
+    }
+
+    void setContent(QWidget* content)
+    {
+        setWidget(content);
+        content->installEventFilter(this);
+    }
+
+    QSize sizeHint() const override { return {QScrollArea::sizeHint().width(), contentHeight()}; }
+    QSize minimumSizeHint() const override
+    {
+        return {QScrollArea::minimumSizeHint().width(), std::min(contentHeight(), kKeywordsMinimumHeightBound)};
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        // The chips rewrapped or changed: the splitter asks again how much the keywords want.
+        if (watched == widget() && event->type() == QEvent::LayoutRequest) {
+            updateGeometry();
+        }
+        return QScrollArea::eventFilter(watched, event);
+    }
+
+private:
+    int contentHeight() const
+    {
+        const QWidget* content = widget();
+        return content ? content->minimumSizeHint().height() + 2 * frameWidth() : 0;
+    }
+};
 
 } // namespace
 
@@ -185,9 +234,10 @@ QWidget* ScreenshotDetailView::buildKeywordSection()
     keywordLayout->setContentsMargins(0, 0, 0, 0);
     keywordLayout->setSpacing(0);
     keywordLayout->addWidget(new DetailHeadingView(QStringLiteral("Keywords"), section));
-    keywordEditor_ = new KeywordEditorView(QString(), QString(), {}, keywords_, false, section);
-    keywordLayout->addWidget(keywordEditor_);
-    keywordLayout->addStretch();
+    auto* scroller = new KeywordScrollArea(section);
+    keywordEditor_ = new KeywordEditorView(QString(), QString(), {}, keywords_, false, scroller);
+    scroller->setContent(keywordEditor_);
+    keywordLayout->addWidget(scroller, 1);
     connect(keywordEditor_, &KeywordEditorView::keywordsStringChanged, this, &ScreenshotDetailView::setKeywords);
     return section;
 }

@@ -14,8 +14,12 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTest>
 #include <atomic>
@@ -507,6 +511,36 @@ TEST_F(ScreenshotDetailViewTest, KeywordChipsThatWrapAreShownWithoutMovingTheSpl
             }
         }
     }
+}
+
+TEST_F(ScreenshotDetailViewTest, AnAnswerWithManyKeywordsAndLongTextsLeavesTheWindowItsHeightAndTheChipsScroll)
+{
+    const ScreenshotPtr record = screenshot("first", {1200, 800}, QString("some text"), QString("What is it?"));
+    makePane();
+    QMainWindow window;
+    window.setCentralWidget(pane.get());
+    const auto keepPane = qScopeGuard([&] { window.takeCentralWidget(); }); // the fixture deletes it
+    window.resize(500, 700);
+    window.show();
+    select(record);
+    QStringList words;
+    for (int i = 0; i < 50; ++i) {
+        words << QStringLiteral("keyword%1").arg(i);
+    }
+    record->setAiAssistantResults(QString("answer ").repeated(3000));
+    record->setDescription(QString("summary ").repeated(3000));
+    pane->setKeywords(words.join(QLatin1Char(' ')));
+    QTest::qWait(100);
+
+    EXPECT_EQ(window.height(), 700) << "the window grew with its content";
+    EXPECT_LE(window.minimumSizeHint().height(), 700);
+    ASSERT_EQ(keywordChips().size(), 50);
+    // Each chip and the field can still be reached: the keywords scroll within their section.
+    auto* scroller = qobject_cast<QScrollArea*>(keywordField()->parentWidget()->parentWidget()->parentWidget());
+    ASSERT_NE(scroller, nullptr);
+    EXPECT_GT(scroller->verticalScrollBar()->maximum(), 0);
+    scroller->ensureWidgetVisible(keywordField());
+    EXPECT_FALSE(keywordField()->visibleRegion().isEmpty());
 }
 
 } // namespace
