@@ -9,6 +9,7 @@
 #include <QThreadPool>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
+#include <stdexcept>
 #include <utility>
 
 namespace lumetrove {
@@ -19,6 +20,8 @@ struct AIProcessingController::Analysis {
     ScreenshotPtr screenshot;
     std::shared_ptr<AnalysisTask> task;
     QImage image;
+    /// Why `image` is null once it was read: told to the user instead of sending nothing.
+    QString imageProblem;
     bool imageReady = false;
     bool imageReading = false;
 };
@@ -135,8 +138,10 @@ void AIProcessingController::launchAnalysis()
         const ScreenshotPtr asked = launching->screenshot;
         const QImage image = std::exchange(launching->image, QImage());
         if (image.isNull()) {
-            // A file that did not load sends nothing.
-            asked->setCurrentlyAIProcessing(false);
+            // A file that did not load sends nothing, and says why, so that the press is not met with silence.
+            failed(asked, AIError::make(std::make_exception_ptr(std::runtime_error(
+                              launching->imageProblem.isEmpty() ? std::string("The image could not be read.")
+                                                                : launching->imageProblem.toStdString()))));
             continue;
         }
         const std::shared_ptr<AnalysisTask> sent =
@@ -159,25 +164,23 @@ void AIProcessingController::readImage(Analysis& analysis)
     if (analysis.imageReading) {
         return;
     }
-    if (!analysis.screenshot->imageUrl()) {
-        analysis.imageReady = true;
-        QTimer::singleShot(0, this, &AIProcessingController::launchAnalysis);
-        return;
-    }
     analysis.imageReading = true;
-    auto* watcher = new QFutureWatcher<QImage>(this);
-    connect(watcher, &QFutureWatcher<QImage>::finished, this, [this, watcher, task = analysis.task] {
+    auto* watcher = new QFutureWatcher<ScreenshotImage>(this);
+    connect(watcher, &QFutureWatcher<ScreenshotImage>::finished, this, [this, watcher, task = analysis.task] {
         watcher->deleteLater();
         for (const std::unique_ptr<Analysis>& queued : queued_) {
             if (queued->task == task) {
-                queued->image = watcher->result();
+                ScreenshotImage read = watcher->result();
+                queued->image = std::move(read.image);
+                queued->imageProblem = std::move(read.problem);
                 queued->imageReady = true;
             }
         }
         launchAnalysis();
     });
-    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), decodeScreenshotImage,
-                                         analysis.screenshot->imageUrl()->toLocalFile()));
+    const std::optional<QUrl>& url = analysis.screenshot->imageUrl();
+    watcher->setFuture(
+        QtConcurrent::run(QThreadPool::globalInstance(), readScreenshotImage, url ? url->toLocalFile() : QString()));
 }
 
 void AIProcessingController::modelPublished()

@@ -59,6 +59,10 @@ SettingsView::SettingsView(SettingsViewModel& settingsViewModel, QWidget* parent
     setWindowTitle(QStringLiteral("Settings"));
     tabs_->addTab(openAIAPIView_, symbolIcon(QStringLiteral("brain.head.profile")), QStringLiteral("OpenAI API"));
     tabs_->setFixedSize(500, 300);
+    // The key is what this window is opened for: its field has the keyboard when the window comes up, not the
+    // tab bar in front of it, so a key can be pasted or typed at once. Set once the pane has its place, since
+    // moving a widget into another window takes its focus away.
+    openAIAPIView_->keyField()->setFocus();
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_, 0, Qt::AlignCenter);

@@ -18,14 +18,17 @@
 #include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QImageReader>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSlider>
 #include <QSplitter>
 #include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -73,6 +76,53 @@ QThreadPool& imageLoadPool()
     }();
     return *pool;
 }
+
+/// The most height the keywords ask of the window: about five lines of chips and the field. More chips than
+/// that scroll, so that an answer with many keywords never makes the window taller than its screen.
+constexpr int kKeywordsMinimumHeightBound = 200;
+
+/// The keyword editor in a vertical scroll area that asks for all of the editor's height and insists on no
+/// more than the bound: the splitter gives the chips their room while the pane has it, and they scroll once
+/// it has not.
+class KeywordScrollArea : public QScrollArea {
+public:
+    explicit KeywordScrollArea(QWidget* parent) : QScrollArea(parent)
+    {
+        setWidgetResizable(true);
+        setFrameShape(QFrame::NoFrame);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setBackgroundRole(QPalette::Base);
+    }
+
+    void setContent(QWidget* content)
+    {
+        setWidget(content);
+        content->installEventFilter(this);
+    }
+
+    QSize sizeHint() const override { return {QScrollArea::sizeHint().width(), contentHeight()}; }
+    QSize minimumSizeHint() const override
+    {
+        return {QScrollArea::minimumSizeHint().width(), std::min(contentHeight(), kKeywordsMinimumHeightBound)};
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        // The chips rewrapped or changed: the splitter asks again how much the keywords want.
+        if (watched == widget() && event->type() == QEvent::LayoutRequest) {
+            updateGeometry();
+        }
+        return QScrollArea::eventFilter(watched, event);
+    }
+
+private:
+    int contentHeight() const
+    {
+        const QWidget* content = widget();
+        return content ? content->minimumSizeHint().height() + 2 * frameWidth() : 0;
+    }
+};
 
 } // namespace
 
@@ -147,6 +197,15 @@ QSplitter* ScreenshotDetailView::buildSections()
     imageLayout->setContentsMargins(0, 0, 0, 0);
     imageView_ = new LiveTextImageView(environment_.textRecognizer, imageArea_);
     imageLayout->addWidget(imageView_);
+    // Where the image would be when its file gives none: a row whose file went away outside the program is
+    // kept, and says so rather than showing an empty pane.
+    imageProblem_ = new QLabel(imageArea_);
+    imageProblem_->setAlignment(Qt::AlignCenter);
+    imageProblem_->setWordWrap(true);
+    imageProblem_->setMargin(20);
+    imageProblem_->setAccessibleName(QStringLiteral("Image Problem"));
+    imageProblem_->hide();
+    imageLayout->addWidget(imageProblem_);
     imageView_->installEventFilter(this);
     imageArea_->hide();
 
@@ -175,9 +234,10 @@ QWidget* ScreenshotDetailView::buildKeywordSection()
     keywordLayout->setContentsMargins(0, 0, 0, 0);
     keywordLayout->setSpacing(0);
     keywordLayout->addWidget(new DetailHeadingView(QStringLiteral("Keywords"), section));
-    keywordEditor_ = new KeywordEditorView(QString(), QString(), {}, keywords_, false, section);
-    keywordLayout->addWidget(keywordEditor_);
-    keywordLayout->addStretch();
+    auto* scroller = new KeywordScrollArea(section);
+    keywordEditor_ = new KeywordEditorView(QString(), QString(), {}, keywords_, false, scroller);
+    scroller->setContent(keywordEditor_);
+    keywordLayout->addWidget(scroller, 1);
     connect(keywordEditor_, &KeywordEditorView::keywordsStringChanged, this, &ScreenshotDetailView::setKeywords);
     return section;
 }
@@ -295,24 +355,27 @@ void ScreenshotDetailView::loadImage()
     if (imageScreenshot_ != screenshot_) {
         imageView_->cancelLiveText(); // the words of a screenshot no longer selected would only slow the load
     }
-    if (!screenshot_ || !screenshot_->imageUrl()) {
-        imageLoaded(ticket, QImage(), false);
+    if (!screenshot_) {
+        imageLoaded(ticket, {}, false);
         return;
     }
-    auto* watcher = new QFutureWatcher<QImage>(this);
-    connect(watcher, &QFutureWatcher<QImage>::finished, this, [this, watcher, ticket, restoring] {
+    auto* watcher = new QFutureWatcher<ScreenshotImage>(this);
+    connect(watcher, &QFutureWatcher<ScreenshotImage>::finished, this, [this, watcher, ticket, restoring] {
         watcher->deleteLater();
         imageLoaded(ticket, watcher->result(), restoring);
     });
-    watcher->setFuture(QtConcurrent::run(
-        &imageLoadPool(), [path = screenshot_->imageUrl()->toLocalFile(), latest = imageTicket_, ticket] {
-            // Another selection came while this waited for a thread: its result would be dropped anyway.
-            return *latest == ticket ? decodeScreenshotImage(path) : QImage();
-        }));
+    const std::optional<QUrl>& url = screenshot_->imageUrl();
+    watcher->setFuture(QtConcurrent::run(&imageLoadPool(),
+                                         [path = url ? url->toLocalFile() : QString(), latest = imageTicket_, ticket] {
+                                             // Another selection came while this waited for a thread: its result would
+                                             // be dropped anyway.
+                                             return *latest == ticket ? readScreenshotImage(path) : ScreenshotImage();
+                                         }));
 }
 
-void ScreenshotDetailView::imageLoaded(quint64 ticket, const QImage& image, bool restoring)
+void ScreenshotDetailView::imageLoaded(quint64 ticket, const ScreenshotImage& read, bool restoring)
 {
+    const QImage& image = read.image;
     // A load for a screenshot no longer shown is dropped; a file that does not load clears the image, so
     // that nothing of the previous screenshot stays on screen or goes into an analysis.
     if (ticket != *imageTicket_) {
@@ -336,7 +399,10 @@ void ScreenshotDetailView::imageLoaded(quint64 ticket, const QImage& image, bool
     } else {
         imageView_->setImage(image_);
     }
-    imageArea_->setVisible(!image_.isNull());
+    imageProblem_->setText(image_.isNull() ? read.problem : QString());
+    imageProblem_->setVisible(!imageProblem_->text().isEmpty());
+    imageView_->setVisible(!image_.isNull());
+    imageArea_->setVisible(!image_.isNull() || imageProblem_->isVisibleTo(imageArea_));
     updateZoom();
     emit imageShown();
 }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <memory>
 class QHBoxLayout;
+class QLabel;
 class QSlider;
 class QSplitter;
 
@@ -27,6 +28,7 @@ class KeywordEditorView;
 class LiveTextImageView;
 class ProcessButtonView;
 class ScreenshotDescriptionView;
+struct ScreenshotImage;
 class ScreenshotNameView;
 class ScreenshotsListManager;
 class SettingsViewModel;
@@ -114,7 +116,7 @@ private:
     /// Out of sight after having been shown: the image is read when the pane is shown again.
     bool imageNotWanted() const { return appeared_ && !isVisible(); }
     void loadImage();
-    void imageLoaded(quint64 ticket, const QImage& image, bool restoring);
+    void imageLoaded(quint64 ticket, const ScreenshotImage& read, bool restoring);
     /// An answer was written into a record: the shown one's name field and keywords follow it.
     void aiResultApplied(const ScreenshotPtr& screenshot, const ScreenshotInfoResult& result, bool kept);
     void keywordWriteBack();
@@ -158,6 +160,8 @@ private:
     QSplitter* split_;
     QWidget* imageArea_;
     LiveTextImageView* imageView_;
+    /// Why the shown screenshot has no image, in the image's place.
+    QLabel* imageProblem_;
     AIAssistantResultsView* assistantResults_;
     QWidget* keywordSection_;
     KeywordEditorView* keywordEditor_;

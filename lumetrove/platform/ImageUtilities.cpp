@@ -1,6 +1,8 @@
 #include "lumetrove/platform/ImageUtilities.h"
 
 #include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 #include <cmath>
@@ -39,6 +41,27 @@ QImage decodeScreenshotImage(const QString& path)
     // would take a second full-size buffer (33 MB for 4K) whose fresh memory costs more than the decode.
     image.convertTo(QImage::Format_ARGB32_Premultiplied);
     return image;
+}
+
+ScreenshotImage readScreenshotImage(const QString& path)
+{
+    if (path.isEmpty()) {
+        return {{}, QStringLiteral("The screenshot has no image file.")};
+    }
+    ScreenshotImage read{decodeScreenshotImage(path), {}};
+    if (!read.image.isNull()) {
+        return read;
+    }
+    const QString name = QFileInfo(path).fileName();
+    QFile file(path);
+    if (!file.exists()) {
+        read.problem = QStringLiteral("The image file “%1” is missing.").arg(name);
+    } else if (!file.open(QIODevice::ReadOnly)) {
+        read.problem = QStringLiteral("The image file “%1” could not be read (%2).").arg(name, file.errorString());
+    } else {
+        read.problem = QStringLiteral("The image file “%1” holds no image that can be read.").arg(name);
+    }
+    return read;
 }
 
 QImage renderThumbnail(const QImage& image, double thumbnailWidth, QSizeF frameSize, qreal devicePixelRatio)

@@ -27,6 +27,16 @@ QImage renderThumbnail(const QImage& image, double thumbnailWidth = 200, QSizeF 
 /// image when it does not load. Any thread.
 QImage decodeScreenshotImage(const QString& path);
 
+/// A screenshot's image as `decodeScreenshotImage` reads it and, when there is none, why, in words for the
+/// user: the file is gone (removed outside the program), cannot be opened, or holds no image that loads.
+struct ScreenshotImage {
+    QImage image;
+    QString problem;
+};
+/// Reads the image file at `path` (empty: the screenshot has no file). Touches the file system: never on the
+/// main thread.
+ScreenshotImage readScreenshotImage(const QString& path);
+
 /// PNG bytes of `image`; empty when it cannot be encoded.
 QByteArray pngData(const QImage& image);
 

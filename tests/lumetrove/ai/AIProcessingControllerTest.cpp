@@ -414,16 +414,21 @@ TEST_F(AIProcessingControllerTest, WithoutAKeyTheKeyAlertIsRaisedAndOneAlertIsUp
     EXPECT_EQ(requests, 0);
 }
 
-TEST_F(AIProcessingControllerTest, AFileThatDoesNotLoadSendsNothing)
+TEST_F(AIProcessingControllerTest, AFileThatIsGoneSendsNothingAndSaysSo)
 {
     const ScreenshotPtr broken = screenshot("broken");
+    const QString file = QFileInfo(broken->imageUrl()->toLocalFile()).fileName();
     QFile::remove(broken->imageUrl()->toLocalFile());
     controller->startAIProcessing(broken);
     ASSERT_TRUE(processEventsUntil([&] { return !broken->currentlyAIProcessing(); }));
     QTest::qWait(100);
     EXPECT_EQ(requests, 0);
     EXPECT_FALSE(controller->isAnalysing(broken));
-    EXPECT_FALSE(controller->showingAlert());
+    ASSERT_TRUE(controller->showingAlert());
+    EXPECT_FALSE(controller->alertOffersRetry());
+    EXPECT_TRUE(controller->alertMessage().endsWith("Details: The image file “" + file + "” is missing."))
+        << controller->alertMessage().toStdString();
+    EXPECT_EQ(controller->failedScreenshot(), broken);
 }
 
 TEST_F(AIProcessingControllerTest, AControllerThatGoesEndsItsScreenshotsProcessingAndAppliesNothing)

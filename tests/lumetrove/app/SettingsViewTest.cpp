@@ -7,6 +7,7 @@
 #include "tests/lumetrove/AccessibleControls.h"
 #include "tests/lumetrove/Sandbox.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -106,6 +107,19 @@ TEST_F(SettingsViewTest, TheTabViewFollowsTheModel)
     model.setSelectedTab(Tab::openAIAPI);
     EXPECT_EQ(changes.count(), 2) << "every assignment is published";
     EXPECT_EQ(view.tabs()->currentWidget(), view.openAIAPIView());
+}
+
+TEST_F(SettingsViewTest, TheKeyFieldHasTheKeyboardWhenTheWindowComesUp)
+{
+    SettingsViewModel model;
+    SettingsView view(model);
+    view.show();
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    ASSERT_TRUE(QApplication::focusWidget());
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("sk-typed"));
+    EXPECT_EQ(view.openAIAPIView()->openAIAPIKey(), QStringLiteral("sk-typed"));
+    EXPECT_EQ(UserDefaults::string(UserDefaults::openAIAPIKey), QStringLiteral("sk-typed"));
 }
 
 TEST_F(SettingsViewTest, TheWindowClosesOnEscapeAndOnEveryCloseKeyWhileTheKeyFieldHasTheFocus)

@@ -12,9 +12,14 @@
 #include <QClipboard>
 #include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTest>
 #include <atomic>
@@ -309,23 +314,41 @@ TEST_F(ScreenshotDetailViewTest, WithoutAKeyTheAlertOpensSettings)
     EXPECT_EQ(requests, 0);
 }
 
-TEST_F(ScreenshotDetailViewTest, AFileThatFailsToLoadClearsThePreviousImageAndSendsNothing)
+TEST_F(ScreenshotDetailViewTest, AFileThatIsGoneClearsThePreviousImageSaysSoInItsPlaceAndSendsNothing)
 {
     const ScreenshotPtr shown = screenshot("shown");
     const ScreenshotPtr broken = screenshot("broken");
+    const QString missing =
+        "The image file “" + QFileInfo(broken->imageUrl()->toLocalFile()).fileName() + "” is missing.";
     QFile::remove(broken->imageUrl()->toLocalFile());
     makePane();
     select(shown);
     EXPECT_FALSE(imageView()->image().isNull());
+    EXPECT_EQ(findControlNamed<QLabel>(pane.get(), "Image Problem"), nullptr);
 
     broken->setWaitingForAIProcess(true);
+    ::testing::internal::CaptureStdout();
     select(broken);
-    // Nothing of the previous screenshot stays on screen.
+    // Nothing of the previous screenshot stays on screen; the reason is there instead.
     EXPECT_TRUE(pane->image().isNull());
     EXPECT_EQ(findControlNamed<LiveTextImageView>(pane.get(), "Screenshot Image"), nullptr);
-    ASSERT_TRUE(processEventsUntil([&] { return !broken->currentlyAIProcessing(); }));
-    QTest::qWait(100);
+    const QLabel* problem = findControlNamed<QLabel>(pane.get(), "Image Problem");
+    ASSERT_NE(problem, nullptr);
+    EXPECT_TRUE(problem->isVisible());
+    EXPECT_EQ(problem->text(), missing);
+    EXPECT_GT(problem->height(), 0);
+
+    QMessageBox* box = alert("AI Error");
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->informativeText().endsWith("Details: " + missing)) << box->informativeText().toStdString();
+    EXPECT_FALSE(broken->currentlyAIProcessing());
     EXPECT_EQ(requests, 0);
+
+    // The row is kept: selecting another screenshot shows its image again and no reason.
+    select(shown);
+    EXPECT_FALSE(imageView()->image().isNull());
+    EXPECT_EQ(findControlNamed<QLabel>(pane.get(), "Image Problem"), nullptr);
 }
 
 TEST_F(ScreenshotDetailViewTest, AHiddenPaneLetsGoOfItsImageAndShowsItAgainWithTheWordsItRead)
@@ -488,6 +511,36 @@ TEST_F(ScreenshotDetailViewTest, KeywordChipsThatWrapAreShownWithoutMovingTheSpl
             }
         }
     }
+}
+
+TEST_F(ScreenshotDetailViewTest, AnAnswerWithManyKeywordsAndLongTextsLeavesTheWindowItsHeightAndTheChipsScroll)
+{
+    const ScreenshotPtr record = screenshot("first", {1200, 800}, QString("some text"), QString("What is it?"));
+    makePane();
+    QMainWindow window;
+    window.setCentralWidget(pane.get());
+    const auto keepPane = qScopeGuard([&] { window.takeCentralWidget(); }); // the fixture deletes it
+    window.resize(500, 700);
+    window.show();
+    select(record);
+    QStringList words;
+    for (int i = 0; i < 50; ++i) {
+        words << QStringLiteral("keyword%1").arg(i);
+    }
+    record->setAiAssistantResults(QString("answer ").repeated(3000));
+    record->setDescription(QString("summary ").repeated(3000));
+    pane->setKeywords(words.join(QLatin1Char(' ')));
+    QTest::qWait(100);
+
+    EXPECT_EQ(window.height(), 700) << "the window grew with its content";
+    EXPECT_LE(window.minimumSizeHint().height(), 700);
+    ASSERT_EQ(keywordChips().size(), 50);
+    // Each chip and the field can still be reached: the keywords scroll within their section.
+    auto* scroller = qobject_cast<QScrollArea*>(keywordField()->parentWidget()->parentWidget()->parentWidget());
+    ASSERT_NE(scroller, nullptr);
+    EXPECT_GT(scroller->verticalScrollBar()->maximum(), 0);
+    scroller->ensureWidgetVisible(keywordField());
+    EXPECT_FALSE(keywordField()->visibleRegion().isEmpty());
 }
 
 } // namespace
