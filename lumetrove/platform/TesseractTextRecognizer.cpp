@@ -3,6 +3,7 @@
 #include "lumetrove/platform/TextRecognitionLevels.h"
 #include "lumetrove/platform/TextRecognitionLines.h"
 #include "lumetrove/platform/TextRecognitionPreparation.h"
+#include "lumetrove/platform/TextRecognitionWords.h"
 #include "lumetrove/platform/TextRecognizer.h"
 
 #include <QFuture>
@@ -223,148 +224,12 @@ struct BlockQueue {
     }
 };
 
-/// `word` with the letter O read for the figure 0 where it stands among figures: in a hexadecimal number
-/// ("0x6DA3", "#57AB0A") or a number ("2O24"). Screen fonts draw a narrow zero that the engine, weighing
-/// letters as they come in words, often takes for an O; words of letters keep theirs. For the same reason a 1
-/// among the letters of a hexadecimal number (a hash, a colour, an address) is read as the letter l or I,
-/// which no such number holds: where a word is made of hexadecimal digits, two figures at least and either a
-/// third of them figures or figures apart from each other among the letters, and of l or I, these are its
-/// ones; so are those of a hash of eight small letters and figures or more, one figure at least ("a1aebaf7"
-/// read "alaebaf7"). Words of letters with a number after them ("label12") hold fewer figures, in one run at
-/// their end, and a short word a measure ("20lb"): a number without "#" or "0x" before it is six digits long
-/// or more, and a word of eight letters a-f and l holds a double l ("called12", "labelled"). A 6 and a 5 are read as G
-/// and S, which no hexadecimal number holds either, where the capital stands among small letters and figures
-/// ("Gb288abe"), after "0x" ("OxAGE3") or in a colour of capitals beside a figure ("#BO5GED"); elsewhere a word of
-/// capitals may be a tag ("#ACCESS", "#BASE64").
-QString withFiguresAmongFigures(QString word)
-{
-    // Never destroyed, as the engines are not: a recognition may still be reading while the program ends.
-    static const auto* number = new QRegularExpression(
-        QStringLiteral("^[#$(\\[]?(?:[0Oo][xX][0-9A-Fa-fOo]+|(?=[0-9A-Fa-fOo]*[0-9])[0-9A-Fa-fOo]+)[.,:;)\\]]?$"));
-    static const auto* hexadecimal =
-        new QRegularExpression(QStringLiteral("^(#|[0Oo6G@][xX])?([0-9A-Fa-fOolIGS]{4,})$"));
-    if (const QRegularExpressionMatch match = hexadecimal->match(word); match.hasMatch()) {
-        QString prefix = match.captured(1);
-        const QString digits = match.captured(2);
-        const auto count = [&digits](auto which) { return std::count_if(digits.begin(), digits.end(), which); };
-        const auto figures = count([](QChar c) { return c.isDigit(); });
-        const auto capitalFigures = count([](QChar c) { return QStringView(u"OSGI").contains(c); });
-        const bool small = count([](QChar c) { return c >= QLatin1Char('a') && c <= QLatin1Char('f'); }) > 0;
-        const bool capitals = count([](QChar c) { return c >= QLatin1Char('A') && c <= QLatin1Char('F'); }) > 0;
-        qsizetype runs = 0; // of figures
-        for (qsizetype i = 0; i < digits.size(); ++i) {
-            runs += digits[i].isDigit() && (i == 0 || !digits[i - 1].isDigit());
-        }
-        const bool longEnough = !prefix.isEmpty() || digits.size() >= 6;
-        const bool hash = prefix.isEmpty() && digits.size() >= 8 && figures >= 1 &&
-                          std::none_of(digits.begin(), digits.end(), [](QChar c) { return c.isUpper(); }) &&
-                          !digits.contains(QStringLiteral("ll"));
-        const bool amongFigures = (figures >= 2 && (3 * figures >= digits.size() || runs >= 2) && longEnough) || hash;
-        // The dotted or slashed zero of a monospaced font reads as a 6, a G or an @ before the x of "0x".
-        if (prefix.size() == 2 && QStringView(u"6G@").contains(prefix[0]) && capitals && !small) {
-            prefix[0] = QLatin1Char('0');
-            word[0] = QLatin1Char('0');
-        }
-        const bool afterHexPrefix =
-            prefix.size() == 2 && (prefix[0] == QLatin1Char('0') || prefix[1] == QLatin1Char('x'));
-        const bool colour = prefix == QLatin1String("#") && (digits.size() == 6 || digits.size() == 8) && !small;
-        // A capital among small letters and figures is one figure-high glyph that the engine read as a letter.
-        const bool capitalsAmongSmall =
-            small && !capitals && figures >= 1 && capitalFigures >= 1 && figures + capitalFigures >= 2 && longEnough;
-        const bool shapes = capitalsAmongSmall || (afterHexPrefix && !small);
-        for (qsizetype i = 0; i < word.size(); ++i) {
-            QChar& c = word[i];
-            const bool besideFigure =
-                (i > 0 && word[i - 1].isDigit()) || (i + 1 < word.size() && word[i + 1].isDigit());
-            if ((amongFigures || capitalsAmongSmall) && (c == QLatin1Char('l') || c == QLatin1Char('I'))) {
-                c = QLatin1Char('1');
-            } else if ((shapes || (colour && besideFigure)) && (c == QLatin1Char('G') || c == QLatin1Char('S'))) {
-                c = c == QLatin1Char('G') ? QLatin1Char('6') : QLatin1Char('5');
-            } else if (capitalsAmongSmall && c == QLatin1Char('O') && i >= prefix.size()) {
-                c = QLatin1Char('0');
-            }
-        }
-    }
-    if (!word.contains(QLatin1Char('O')) && !word.contains(QLatin1Char('o'))) {
-        return word;
-    }
-    if (!number->match(word).hasMatch()) {
-        return word;
-    }
-    for (QChar& c : word) {
-        if (c == QLatin1Char('O') || c == QLatin1Char('o')) {
-            c = QLatin1Char('0');
-        }
-    }
-    return word;
-}
-
-/// A word as the engine read it, or one of the words it ran together: its text, and the span of its symbols
-/// across the block's pixels (none where the engine gave no boxes of its symbols).
-struct WordPart {
-    QString text;
-    std::optional<std::pair<int, int>> span;
-};
-
-/// A symbol of a word as the engine read it, with its box.
-struct Symbol {
-    QString text;
-    int left = 0, top = 0, right = 0, bottom = 0;
-};
-
-/// `symbols` with the figure 1 of a hexadecimal number read once where the engine read it as two unlike bars
-/// side by side, a 1 and an l ("bec4fc119" for "bec4fc19"): in a monospaced font the boxes of a 1 and of its
-/// foot. The two bars of one glyph span less than half as much again as the number's other glyphs do; two
-/// glyphs, a whole advance and more. Words of letters keep their bars ("Illustrator", "will").
-void mergeBarsOfOneFigure(std::vector<Symbol>& symbols)
-{
-    const auto bar = [](const QString& text) {
-        return text == QLatin1String("1") || text == QLatin1String("l") || text == QLatin1String("I");
-    };
-    std::vector<int> widths;
-    int figures = 0;
-    for (const Symbol& read : symbols) {
-        if (read.text.size() != 1 || !(read.text.front().isDigit() || bar(read.text) ||
-                                       QStringView(u"abcdefABCDEF").contains(read.text.front()))) {
-            return;
-        }
-        figures += read.text.front().isDigit();
-        if (!bar(read.text)) {
-            widths.push_back(read.right - read.left);
-        }
-    }
-    if (figures < 2 || widths.size() < 3) {
-        return;
-    }
-    std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2), widths.end());
-    const int glyph = widths[widths.size() / 2];
-    for (size_t i = 1; i < symbols.size();) {
-        Symbol& before = symbols[i - 1];
-        const Symbol& read = symbols[i];
-        if (bar(before.text) && bar(read.text) && before.text != read.text && read.left < before.right &&
-            2 * (std::max(before.right, read.right) - before.left) < 3 * glyph) {
-            before.text = QStringLiteral("1");
-            before.right = std::max(before.right, read.right);
-            before.top = std::min(before.top, read.top);
-            before.bottom = std::max(before.bottom, read.bottom);
-            symbols.erase(symbols.begin() + static_cast<std::ptrdiff_t>(i));
-        } else {
-            ++i;
-        }
-    }
-}
-
-/// The text of the word at `word`, each glyph read once, and set apart where the engine ran two words into one.
-///  - Now and then the engine reads one glyph twice, as both of the shapes it weighs for it ("eO0ee2210" for
-///    "e0ee2210", "#1ES5E0B" for "#1E5E0B"): a letter and a figure of like shape (O and 0, S and 5, G and 6)
-///    whose boxes lie mostly over each other. The wider, which spans the glyph, is kept. The engine's boxes of
-///    small glyphs are rough: two like symbols are two glyphs ("2004"), and so are two unlike bars
-///    ("Illustrator", "v11" read "v1l").
-///  - Where a letter meets a figure across a blank as wide as a space, the engine has dropped the space
-///    between two words ("6:45AM" for "6:45 AM", "Apr5," for "Apr 5,"): a figure stands a tenth of its height
-///    or so from a letter of its own word ("16GB", "v12"), a space is some two fifths of it, and twice as wide
-///    as any other blank of the word.
-std::vector<WordPart> wordParts(const tesseract::ResultIterator& word)
+/// The symbols of the word at `word`, each glyph read once; none where the engine gave no box of one. Now and
+/// then the engine reads one glyph twice, as both of the shapes it weighs for it ("eO0ee2210" for "e0ee2210",
+/// "#1ES5E0B" for "#1E5E0B"): a letter and a figure of like shape (O and 0, S and 5, G and 6) whose boxes lie
+/// mostly over each other. The wider, which spans the glyph, is kept. The engine's boxes of small glyphs are
+/// rough: two like symbols are two glyphs ("2004"), and so are two unlike bars ("Illustrator", "v11" read "v1l").
+std::optional<std::vector<Symbol>> symbolsOf(const tesseract::ResultIterator& word)
 {
     const auto alike = [](const QString& a, const QString& b) {
         const auto shape = [](const QString& symbol) -> int {
@@ -384,7 +249,7 @@ std::vector<WordPart> wordParts(const tesseract::ResultIterator& word)
         Symbol read{takeText(symbol.GetUTF8Text(tesseract::RIL_SYMBOL))};
         if (read.text.isEmpty() ||
             !symbol.BoundingBox(tesseract::RIL_SYMBOL, &read.left, &read.top, &read.right, &read.bottom)) {
-            return {WordPart{takeText(word.GetUTF8Text(tesseract::RIL_WORD)), std::nullopt}};
+            return std::nullopt;
         }
         if (!symbols.empty() && alike(symbols.back().text, read.text)) {
             Symbol& before = symbols.back();
@@ -400,41 +265,18 @@ std::vector<WordPart> wordParts(const tesseract::ResultIterator& word)
         symbols.push_back(read);
     } while (symbol.Next(tesseract::RIL_SYMBOL) && !symbol.IsAtBeginningOf(tesseract::RIL_WORD));
     mergeBarsOfOneFigure(symbols);
-    const auto figure = [](const Symbol& read) { return read.text.size() == 1 && read.text.front().isDigit(); };
-    const auto letter = [](const Symbol& read) { return read.text.size() == 1 && read.text.front().isLetter(); };
-    // The blank before each symbol; a space stands out from those between the letters and figures of its word,
-    // which in a monospaced font are wide too, around its narrow glyphs ("c1"). Points and colons stand apart
-    // in any font.
-    std::vector<int> blanks(symbols.size(), 0);
-    for (size_t i = 1; i < symbols.size(); ++i) {
-        blanks[i] = symbols[i].left - symbols[i - 1].right;
+    return symbols;
+}
+
+/// The text of the word at `word`, each glyph read once (`symbolsOf`), and set apart where the engine ran two
+/// words into one (`partsAtSpaces`).
+std::vector<WordPart> wordParts(const tesseract::ResultIterator& word)
+{
+    const std::optional<std::vector<Symbol>> symbols = symbolsOf(word);
+    if (!symbols) {
+        return {WordPart{takeText(word.GetUTF8Text(tesseract::RIL_WORD)), std::nullopt}};
     }
-    std::vector<WordPart> parts;
-    for (size_t i = 0; i < symbols.size(); ++i) {
-        const Symbol& read = symbols[i];
-        if (i > 0) {
-            const Symbol& before = symbols[i - 1];
-            const Symbol* number = figure(before) && letter(read)   ? &before
-                                   : letter(before) && figure(read) ? &read
-                                                                    : nullptr;
-            int widestOther = 1;
-            for (size_t j = 1; j < symbols.size(); ++j) {
-                const bool between =
-                    (figure(symbols[j - 1]) || letter(symbols[j - 1])) && (figure(symbols[j]) || letter(symbols[j]));
-                widestOther = j == i || !between ? widestOther : std::max(widestOther, blanks[j]);
-            }
-            if (number && 10 * blanks[i] >= 3 * (number->bottom - number->top) && blanks[i] >= 2 * widestOther) {
-                parts.push_back({});
-            }
-        }
-        if (parts.empty()) {
-            parts.push_back({});
-        }
-        WordPart& part = parts.back();
-        part.text += read.text;
-        part.span = part.span ? std::pair{part.span->first, read.right} : std::pair{read.left, read.right};
-    }
-    return parts;
+    return partsAtSpaces(*symbols);
 }
 
 /// The lines the engine reads in `block`, the queue's block `index`, the image read at `resolution` dots

@@ -1,0 +1,150 @@
+#include "lumetrove/platform/TextRecognitionWords.h"
+
+#include <QRegularExpression>
+#include <QStringView>
+#include <algorithm>
+#include <cstddef>
+
+namespace lumetrove::recognition {
+
+QString withFiguresAmongFigures(QString word)
+{
+    // Never destroyed, as the engines are not: a recognition may still be reading while the program ends.
+    static const auto* number = new QRegularExpression(
+        QStringLiteral("^[#$(\\[]?(?:[0Oo][xX][0-9A-Fa-fOo]+|(?=[0-9A-Fa-fOo]*[0-9])[0-9A-Fa-fOo]+)[.,:;)\\]]?$"));
+    static const auto* hexadecimal =
+        new QRegularExpression(QStringLiteral("^(#|[0Oo6G@][xX])?([0-9A-Fa-fOolIGS]{4,})$"));
+    if (const QRegularExpressionMatch match = hexadecimal->match(word); match.hasMatch()) {
+        QString prefix = match.captured(1);
+        const QString digits = match.captured(2);
+        const auto count = [&digits](auto which) { return std::count_if(digits.begin(), digits.end(), which); };
+        const auto figures = count([](QChar c) { return c.isDigit(); });
+        const auto capitalFigures = count([](QChar c) { return QStringView(u"OSGI").contains(c); });
+        const bool small = count([](QChar c) { return c >= QLatin1Char('a') && c <= QLatin1Char('f'); }) > 0;
+        const bool capitals = count([](QChar c) { return c >= QLatin1Char('A') && c <= QLatin1Char('F'); }) > 0;
+        qsizetype runs = 0; // of figures
+        for (qsizetype i = 0; i < digits.size(); ++i) {
+            runs += digits[i].isDigit() && (i == 0 || !digits[i - 1].isDigit());
+        }
+        const bool longEnough = !prefix.isEmpty() || digits.size() >= 6;
+        const bool hash = prefix.isEmpty() && digits.size() >= 8 && figures >= 1 &&
+                          std::none_of(digits.begin(), digits.end(), [](QChar c) { return c.isUpper(); }) &&
+                          !digits.contains(QStringLiteral("ll"));
+        const bool amongFigures = (figures >= 2 && (3 * figures >= digits.size() || runs >= 2) && longEnough) || hash;
+        // The dotted or slashed zero of a monospaced font reads as a 6, a G or an @ before the x of "0x".
+        if (prefix.size() == 2 && QStringView(u"6G@").contains(prefix[0]) && capitals && !small) {
+            prefix[0] = QLatin1Char('0');
+            word[0] = QLatin1Char('0');
+        }
+        const bool afterHexPrefix =
+            prefix.size() == 2 && (prefix[0] == QLatin1Char('0') || prefix[1] == QLatin1Char('x'));
+        const bool colour = prefix == QLatin1String("#") && (digits.size() == 6 || digits.size() == 8) && !small;
+        // A capital among small letters and figures is one figure-high glyph that the engine read as a letter.
+        const bool capitalsAmongSmall =
+            small && !capitals && figures >= 1 && capitalFigures >= 1 && figures + capitalFigures >= 2 && longEnough;
+        const bool shapes = capitalsAmongSmall || (afterHexPrefix && !small);
+        for (qsizetype i = 0; i < word.size(); ++i) {
+            QChar& c = word[i];
+            const bool besideFigure =
+                (i > 0 && word[i - 1].isDigit()) || (i + 1 < word.size() && word[i + 1].isDigit());
+            if ((amongFigures || capitalsAmongSmall) && (c == QLatin1Char('l') || c == QLatin1Char('I'))) {
+                c = QLatin1Char('1');
+            } else if ((shapes || (colour && besideFigure)) && (c == QLatin1Char('G') || c == QLatin1Char('S'))) {
+                c = c == QLatin1Char('G') ? QLatin1Char('6') : QLatin1Char('5');
+            } else if (capitalsAmongSmall && c == QLatin1Char('O') && i >= prefix.size()) {
+                c = QLatin1Char('0');
+            }
+        }
+    }
+    if (!word.contains(QLatin1Char('O')) && !word.contains(QLatin1Char('o'))) {
+        return word;
+    }
+    if (!number->match(word).hasMatch()) {
+        return word;
+    }
+    for (QChar& c : word) {
+        if (c == QLatin1Char('O') || c == QLatin1Char('o')) {
+            c = QLatin1Char('0');
+        }
+    }
+    return word;
+}
+
+void mergeBarsOfOneFigure(std::vector<Symbol>& symbols)
+{
+    const auto bar = [](const QString& text) {
+        return text == QLatin1String("1") || text == QLatin1String("l") || text == QLatin1String("I");
+    };
+    std::vector<int> widths;
+    int figures = 0;
+    for (const Symbol& read : symbols) {
+        if (read.text.size() != 1 || !(read.text.front().isDigit() || bar(read.text) ||
+                                       QStringView(u"abcdefABCDEF").contains(read.text.front()))) {
+            return;
+        }
+        figures += read.text.front().isDigit();
+        if (!bar(read.text)) {
+            widths.push_back(read.right - read.left);
+        }
+    }
+    if (figures < 2 || widths.size() < 3) {
+        return;
+    }
+    std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2), widths.end());
+    const int glyph = widths[widths.size() / 2];
+    for (size_t i = 1; i < symbols.size();) {
+        Symbol& before = symbols[i - 1];
+        const Symbol& read = symbols[i];
+        if (bar(before.text) && bar(read.text) && before.text != read.text && read.left < before.right &&
+            2 * (std::max(before.right, read.right) - before.left) < 3 * glyph) {
+            before.text = QStringLiteral("1");
+            before.right = std::max(before.right, read.right);
+            before.top = std::min(before.top, read.top);
+            before.bottom = std::max(before.bottom, read.bottom);
+            symbols.erase(symbols.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            ++i;
+        }
+    }
+}
+
+std::vector<WordPart> partsAtSpaces(const std::vector<Symbol>& symbols)
+{
+    const auto figure = [](const Symbol& read) { return read.text.size() == 1 && read.text.front().isDigit(); };
+    const auto letter = [](const Symbol& read) { return read.text.size() == 1 && read.text.front().isLetter(); };
+    // The blank before each symbol; a space stands out from those between the letters and figures of its word,
+    // which in a monospaced font are wide too, around its narrow glyphs ("c1"). Points and colons stand apart
+    // in any font.
+    std::vector<int> blanks(symbols.size(), 0);
+    for (size_t i = 1; i < symbols.size(); ++i) {
+        blanks[i] = symbols[i].left - symbols[i - 1].right;
+    }
+    std::vector<WordPart> parts;
+    for (size_t i = 0; i < symbols.size(); ++i) {
+        const Symbol& read = symbols[i];
+        if (i > 0) {
+            const Symbol& before = symbols[i - 1];
+            const Symbol* number = figure(before) && letter(read)   ? &before
+                                   : letter(before) && figure(read) ? &read
+                                                                    : nullptr;
+            int widestOther = 1;
+            for (size_t j = 1; j < symbols.size(); ++j) {
+                const bool between =
+                    (figure(symbols[j - 1]) || letter(symbols[j - 1])) && (figure(symbols[j]) || letter(symbols[j]));
+                widestOther = j == i || !between ? widestOther : std::max(widestOther, blanks[j]);
+            }
+            if (number && 10 * blanks[i] >= 3 * (number->bottom - number->top) && blanks[i] >= 2 * widestOther) {
+                parts.push_back({});
+            }
+        }
+        if (parts.empty()) {
+            parts.push_back({});
+        }
+        WordPart& part = parts.back();
+        part.text += read.text;
+        part.span = part.span ? std::pair{part.span->first, read.right} : std::pair{read.left, read.right};
+    }
+    return parts;
+}
+
+} // namespace lumetrove::recognition

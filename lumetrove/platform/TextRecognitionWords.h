@@ -1,0 +1,53 @@
+#pragma once
+
+// Mending the engine's reading of single words: figures it takes for letters, a glyph it reads twice, two
+// words it runs together.
+
+#include <QString>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace lumetrove::recognition {
+
+/// `word` with the letter O read for the figure 0 where it stands among figures: in a hexadecimal number
+/// ("0x6DA3", "#57AB0A") or a number ("2O24"). Screen fonts draw a narrow zero that the engine, weighing
+/// letters as they come in words, often takes for an O; words of letters keep theirs. For the same reason a 1
+/// among the letters of a hexadecimal number (a hash, a colour, an address) is read as the letter l or I,
+/// which no such number holds: where a word is made of hexadecimal digits, two figures at least and either a
+/// third of them figures or figures apart from each other among the letters, and of l or I, these are its
+/// ones; so are those of a hash of eight small letters and figures or more, one figure at least ("a1aebaf7"
+/// read "alaebaf7"). Words of letters with a number after them ("label12") hold fewer figures, in one run at
+/// their end, and a short word a measure ("20lb"): a number without "#" or "0x" before it is six digits long
+/// or more, and a word of eight letters a-f and l holds a double l ("called12", "labelled"). A 6 and a 5 are read as G
+/// and S, which no hexadecimal number holds either, where the capital stands among small letters and figures
+/// ("Gb288abe"), after "0x" ("OxAGE3") or in a colour of capitals beside a figure ("#BO5GED"); elsewhere a word of
+/// capitals may be a tag ("#ACCESS", "#BASE64").
+QString withFiguresAmongFigures(QString word);
+
+/// A word as the engine read it, or one of the words it ran together: its text, and the span of its symbols
+/// across the block's pixels (none where the engine gave no boxes of its symbols).
+struct WordPart {
+    QString text;
+    std::optional<std::pair<int, int>> span;
+};
+
+/// A symbol of a word as the engine read it, with its box.
+struct Symbol {
+    QString text;
+    int left = 0, top = 0, right = 0, bottom = 0;
+};
+
+/// `symbols` with the figure 1 of a hexadecimal number read once where the engine read it as two unlike bars
+/// side by side, a 1 and an l ("bec4fc119" for "bec4fc19"): in a monospaced font the boxes of a 1 and of its
+/// foot. The two bars of one glyph span less than half as much again as the number's other glyphs do; two
+/// glyphs, a whole advance and more. Words of letters keep their bars ("Illustrator", "will").
+void mergeBarsOfOneFigure(std::vector<Symbol>& symbols);
+
+/// The words of `symbols`, set apart where a letter meets a figure across a blank as wide as a space: there the
+/// engine has dropped the space between two words ("6:45AM" for "6:45 AM", "Apr5," for "Apr 5,"). A figure
+/// stands a tenth of its height or so from a letter of its own word ("16GB", "v12"), a space is some two fifths
+/// of it, and twice as wide as any other blank of the word.
+std::vector<WordPart> partsAtSpaces(const std::vector<Symbol>& symbols);
+
+} // namespace lumetrove::recognition
