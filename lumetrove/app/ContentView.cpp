@@ -451,11 +451,18 @@ void ContentView::importFiles(const QList<QUrl>& urls)
                 return;
             }
             import->added.insert(stored->screenshotPath);
-            self->screenshotsListManager_->addImportedScreenshots({*stored}, [self, import] {
-                if (self) {
-                    self->importFileDone(import);
-                }
-            });
+            self->screenshotsListManager_->addImportedScreenshots(
+                {*stored},
+                [self, import] {
+                    if (self) {
+                        self->importFileDone(import);
+                    }
+                },
+                [self](const SkippedImport& notKept) {
+                    if (self) {
+                        self->showSkippedImports({notKept});
+                    }
+                });
         });
 }
 
@@ -473,11 +480,18 @@ void ContentView::handleImportResult(const std::shared_ptr<Import>& import, cons
     // Whatever the engine did not tell file by file is done once the records it handed over now are stored.
     const int untold = std::max(import->files - import->told, 0);
     QPointer<ContentView> self(this);
-    screenshotsListManager_->addImportedScreenshots(rest, [self, import, untold] {
-        if (self) {
-            self->importFileDone(import, untold);
-        }
-    });
+    screenshotsListManager_->addImportedScreenshots(
+        rest,
+        [self, import, untold] {
+            if (self) {
+                self->importFileDone(import, untold);
+            }
+        },
+        [self](const SkippedImport& notKept) {
+            if (self) {
+                self->showSkippedImports({notKept});
+            }
+        });
 }
 
 void ContentView::importFileDone(const std::shared_ptr<Import>& import, int files)

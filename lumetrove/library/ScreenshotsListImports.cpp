@@ -41,6 +41,8 @@ struct ImportBatchRows {
 struct ImportBatchWritten {
     /// The id of each row, none for a row that could not be kept.
     std::vector<std::optional<qint64>> ids;
+    /// Why each row that could not be kept was not (empty for the others).
+    std::vector<QString> refusals;
     std::vector<bool> textsKept;
 };
 
@@ -48,7 +50,7 @@ struct ImportBatchWritten {
 /// repaired) are written again once the repair has ended: the rebuilt library leaves an image whose capture is
 /// under way to that capture, so a row given up here would be missing until the next start.
 void retryAfterRepair(ScreenshotsDB& store, const ImportBatchRows& batch, bool repairing,
-                      std::vector<std::optional<qint64>>& ids)
+                      std::vector<std::optional<qint64>>& ids, std::vector<QString>& refusals)
 {
     std::vector<std::size_t> refused;
     for (std::size_t i = 0; i < ids.size(); ++i) {
@@ -68,6 +70,9 @@ void retryAfterRepair(ScreenshotsDB& store, const ImportBatchRows& batch, bool r
     for (std::size_t k = 0; k < refused.size() && k < again.size(); ++k) {
         if (again[k]) {
             ids[refused[k]] = *again[k];
+            refusals[refused[k]].clear();
+        } else {
+            refusals[refused[k]] = again[k].error().plainDescription();
         }
     }
 }
@@ -86,8 +91,9 @@ ImportBatchWritten writeImportBatch(ScreenshotsDB& store, ImportBatchRows batch)
         const bool repairing = store.repairingInBackground();
         for (const StoreResult<qint64>& id : store.insertScreenshots(batch.rows, batch.folderId)) {
             written.ids.push_back(id ? std::optional<qint64>(*id) : std::nullopt);
+            written.refusals.push_back(id ? QString() : id.error().plainDescription());
         }
-        retryAfterRepair(store, batch, repairing, written.ids);
+        retryAfterRepair(store, batch, repairing, written.ids, written.refusals);
     }
     for (std::size_t i = 0; i < batch.rows.size(); ++i) {
         if (!written.ids[i]) {
@@ -115,7 +121,8 @@ ImportBatchWritten writeImportBatch(ScreenshotsDB& store, ImportBatchRows batch)
 } // namespace
 
 void ScreenshotsListManager::addImportedScreenshots(const QList<CapturedScreenshotInfo>& infos,
-                                                    std::function<void()> stored)
+                                                    std::function<void()> stored,
+                                                    std::function<void(const SkippedImport&)> notKept)
 {
     // The folder is the one selected when the file came, as for a capture.
     const std::optional<qint64> folderId =
@@ -129,6 +136,7 @@ void ScreenshotsListManager::addImportedScreenshots(const QList<CapturedScreensh
                                                             .textToCome = info.pendingRecognizedText.has_value()},
                                               folderId, info.thumbnail, info.pendingRecognizedText,
                                               i + 1 == infos.size() ? stored : nullptr});
+        importsWaiting_.back().notKept = notKept;
     }
     if (infos.isEmpty() && stored) {
         stored();
@@ -206,7 +214,7 @@ void ScreenshotsListManager::writeImports()
                 if (!batch.empty() || textShown) {
                     startReload(Subject::none);
                 }
-                tellBatchWritten(batch, written.ids);
+                tellBatchWritten(batch, written.ids, written.refusals);
                 writeImports();
             });
     watcher->setFuture(QtConcurrent::run(importWriter_.get(), [store = store_, rows = std::move(rows)]() mutable {
@@ -289,13 +297,25 @@ bool ScreenshotsListManager::showWrittenTexts(const std::vector<std::pair<qint64
 }
 
 void ScreenshotsListManager::tellBatchWritten(const std::vector<ImportWrite>& batch,
-                                              const std::vector<std::optional<qint64>>& ids)
+                                              const std::vector<std::optional<qint64>>& ids,
+                                              const std::vector<QString>& refusals)
 {
     int captures = 0;
     bool imported = false;
     for (std::size_t i = 0; i < batch.size(); ++i) {
         if (!batch[i].captured) {
             imported = true;
+            if (!ids[i] && batch[i].notKept) {
+                // The file is in the library's folder, and the next start lists it from there.
+                const QString reason = i < refusals.size() && !refusals[i].isEmpty()
+                                           ? refusals[i]
+                                           : QStringLiteral("the library could not be written");
+                batch[i].notKept(
+                    {QUrl(batch[i].row.path).fileName(),
+                     QStringLiteral("it was saved but not added to the library (%1); it is listed at the next "
+                                    "start once there is room")
+                         .arg(reason)});
+            }
             continue;
         }
         ++captures;

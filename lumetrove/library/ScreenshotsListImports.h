@@ -28,6 +28,8 @@ struct ScreenshotsListManager::ImportWrite {
     bool renamed = false;
     /// Told the id of a capture's row once it is stored.
     std::function<void(qint64)> kept{};
+    /// Told, for an imported image, that its row could not be kept, and why.
+    std::function<void(const SkippedImport&)> notKept{};
 };
 
 } // namespace lumetrove

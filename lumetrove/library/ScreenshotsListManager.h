@@ -101,8 +101,10 @@ public:
     /// given its thumbnail; the list is loaded again after each such batch, so rows come into the list while an
     /// import goes on. `stored` is called on this thread once the rows are in the library (a row that could not
     /// be kept is told to the user by the store; its image stays listed for the next open). A text still being
-    /// recognised is written by the writer thread too when it comes.
-    void addImportedScreenshots(const QList<CapturedScreenshotInfo>& infos, std::function<void()> stored = nullptr);
+    /// recognised is written by the writer thread too when it comes. `notKept` is told on this thread, before
+    /// `stored`, each image whose row could not be kept, named by its file and with why, for the import's report.
+    void addImportedScreenshots(const QList<CapturedScreenshotInfo>& infos, std::function<void()> stored = nullptr,
+                                std::function<void(const SkippedImport&)> notKept = nullptr);
 
     /// Removes the image of a captured record that is not to be kept (an assistant's "Copy text" or "Web
     /// search" capture), with the note that it was to be listed.
@@ -221,7 +223,8 @@ private:
     /// Hands the written texts that were kept to their held records; whether one shows in the list.
     bool showWrittenTexts(const std::vector<std::pair<qint64, QString>>& texts, const std::vector<bool>& kept);
     /// Tells the views, the callers and the calls waiting for the captures that the batch was written.
-    void tellBatchWritten(const std::vector<ImportWrite>& batch, const std::vector<std::optional<qint64>>& ids);
+    void tellBatchWritten(const std::vector<ImportWrite>& batch, const std::vector<std::optional<qint64>>& ids,
+                          const std::vector<QString>& refusals);
     /// Queues the recognised text of an imported row for the writer thread.
     void queueImportedText(qint64 id, const QString& text);
 

@@ -7,6 +7,7 @@
 #include "tests/lumetrove/library/LibraryTest.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QPromise>
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -718,6 +719,8 @@ TEST_F(ScreenshotsListManagerTest, ImportedRowsAreEachKeptOnceWithFolderAndTextA
     constexpr int files = 150;
     std::vector<QPromise<QString>> texts(files);
     int stored = 0;
+    QList<SkippedImport> notKept;
+    QString refusedPath;
     std::set<std::string> expected;
     ::testing::internal::CaptureStdout();
     for (int i = 0; i < files; ++i) {
@@ -725,10 +728,13 @@ TEST_F(ScreenshotsListManagerTest, ImportedRowsAreEachKeptOnceWithFolderAndTextA
         info.screenshotFilename = i == 70 ? QString("refused") : QString("photo %1").arg(i);
         if (i != 70) {
             expected.insert('"' + info.screenshotFilename.toStdString() + '"');
+        } else {
+            refusedPath = QUrl(info.screenshotPath).toLocalFile();
         }
         texts[i].start();
         info.pendingRecognizedText = texts[i].future();
-        manager.addImportedScreenshots({info}, [&] { ++stored; });
+        manager.addImportedScreenshots(
+            {info}, [&] { ++stored; }, [&](const SkippedImport& skipped) { notKept << skipped; });
     }
     ASSERT_TRUE(testing::processEventsUntil([&] { return stored == files; }));
     (void)::testing::internal::GetCapturedStdout();
@@ -752,6 +758,11 @@ TEST_F(ScreenshotsListManagerTest, ImportedRowsAreEachKeptOnceWithFolderAndTextA
     EXPECT_THAT(problems.join("\n").toStdString(), HasSubstr("could not be added to the library"));
     EXPECT_THAT(problems.join("\n").toStdString(), HasSubstr("refused here"));
     EXPECT_EQ(problems.size(), 1) << "the rows of the batch that were kept are not told as lost";
+    // The import's report names the one file written without a row, and why.
+    ASSERT_EQ(notKept.size(), 1);
+    EXPECT_EQ(notKept[0].fileName, QFileInfo(refusedPath).fileName());
+    EXPECT_THAT(notKept[0].reason.toStdString(), HasSubstr("refused here"));
+    EXPECT_THAT(notKept[0].reason.toStdString(), HasSubstr("listed at the next start once there is room"));
 }
 
 TEST_F(ScreenshotsListManagerTest, TheBundleIdentifierComesFromTheCapturedProcess)
