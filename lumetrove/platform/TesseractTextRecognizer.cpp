@@ -228,12 +228,14 @@ struct BlockQueue {
 /// letters as they come in words, often takes for an O; words of letters keep theirs. For the same reason a 1
 /// among the letters of a hexadecimal number (a hash, a colour, an address) is read as the letter l or I,
 /// which no such number holds: where a word is made of hexadecimal digits, two figures at least and either a
-/// third of them figures or figures apart from each other among the letters, and of fewer l or I than
-/// figures, these are its ones. Words of letters with a number after them ("label12") hold fewer figures, in
-/// one run at their end, and a short word a measure ("20lb"): a number without "#" or "0x" before it is six
-/// digits long or more. A 6 and a 5 are read as G and S, which no hexadecimal number holds either, where the
-/// capital stands among small letters and figures ("Gb288abe"), after "0x" ("OxAGE3") or in a colour of
-/// capitals beside a figure ("#BO5GED"); elsewhere a word of capitals may be a tag ("#ACCESS", "#BASE64").
+/// third of them figures or figures apart from each other among the letters, and of l or I, these are its
+/// ones; so are those of a hash of eight small letters and figures or more, one figure at least ("a1aebaf7"
+/// read "alaebaf7"). Words of letters with a number after them ("label12") hold fewer figures, in one run at
+/// their end, and a short word a measure ("20lb"): a number without "#" or "0x" before it is six digits long
+/// or more, and a word of eight letters a-f and l holds a double l ("called12", "labelled"). A 6 and a 5 are read as G
+/// and S, which no hexadecimal number holds either, where the capital stands among small letters and figures
+/// ("Gb288abe"), after "0x" ("OxAGE3") or in a colour of capitals beside a figure ("#BO5GED"); elsewhere a word of
+/// capitals may be a tag ("#ACCESS", "#BASE64").
 QString withFiguresAmongFigures(QString word)
 {
     // Never destroyed, as the engines are not: a recognition may still be reading while the program ends.
@@ -254,7 +256,10 @@ QString withFiguresAmongFigures(QString word)
             runs += digits[i].isDigit() && (i == 0 || !digits[i - 1].isDigit());
         }
         const bool longEnough = !prefix.isEmpty() || digits.size() >= 6;
-        const bool amongFigures = figures >= 2 && (3 * figures >= digits.size() || runs >= 2) && longEnough;
+        const bool hash = prefix.isEmpty() && digits.size() >= 8 && figures >= 1 &&
+                          std::none_of(digits.begin(), digits.end(), [](QChar c) { return c.isUpper(); }) &&
+                          !digits.contains(QStringLiteral("ll"));
+        const bool amongFigures = (figures >= 2 && (3 * figures >= digits.size() || runs >= 2) && longEnough) || hash;
         // The dotted or slashed zero of a monospaced font reads as a 6, a G or an @ before the x of "0x".
         if (prefix.size() == 2 && QStringView(u"6G@").contains(prefix[0]) && capitals && !small) {
             prefix[0] = QLatin1Char('0');

@@ -579,16 +579,17 @@ TEST(TextRecognizerTest, ReadsTheFiguresOfHexadecimalNumbersThatTheEngineTakesFo
 {
     // At 12 px the engine reads a 5 or a 6 as S or G, a 1 as l and a 0 as O, where the word is a number: after
     // "0x", among the small letters of a hash, beside the figures of a colour. Words that only look like
-    // numbers keep their letters.
+    // numbers keep their letters, and so does a word with a number after it.
     const QStringList lines{
         QStringLiteral("0x16A0  #B056ED  0xA6E3  0x5CDA"), QStringLiteral("6b288abe  5adc8f6a  bec4fc19  afd0d2a1"),
-        QStringLiteral("#1E5E0B  0xCD81  9b5fc0da  ecdf91c2"), QStringLiteral("Oxides  #BASE64  Cell2d  #ACCESS")};
+        QStringLiteral("#1E5E0B  0xCD81  9b5fc0da  ecdf91c2"), QStringLiteral("Oxides  #BASE64  Cell2d  #ACCESS"),
+        QStringLiteral("a1aebaf7  6fec1abb  34e1edcd  called12")};
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(12);
     for (const auto& [ink, ground] : {std::pair{QColor(0x20, 0x20, 0x20), QColor(0xfa, 0xfa, 0xfa)},
                                       std::pair{QColor(0xe6, 0xe6, 0xe6), QColor(0x1e, 0x1f, 0x22)}}) {
         SCOPED_TRACE(ground.name().toStdString());
-        const QImage image = linesImage(lines, QSize(400, 108), 1, font, ink, ground, QPoint(12, 24), 19);
+        const QImage image = linesImage(lines, QSize(400, 127), 1, font, ink, ground, QPoint(12, 24), 19);
         EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
                   lines.join(QLatin1Char('\n')).replace(QStringLiteral("  "), QStringLiteral(" ")).toStdString());
     }
