@@ -30,12 +30,12 @@ struct BlockTone {
     int ink = 0;
 };
 
-/// The tone of `area` on its `ground` (see `textGround`): its text is whatever differs from the ground,
-/// and lies on the side of the ground where most of those pixels are. A white label on a blue, grey or
-/// green button is light text on a ground of middle lightness, which the ground's lightness alone cannot tell.
-BlockTone blockTone(const QImage& gray, const QRect& area, int ground)
+/// The tone of text whose levels `histogram` counts on its `ground` (see `textGround`): its text is whatever
+/// differs from the ground, and lies on the side of the ground where most of those pixels are. A white label
+/// on a blue, grey or green button is light text on a ground of middle lightness, which the ground's
+/// lightness alone cannot tell.
+BlockTone toneOf(const std::array<int, 256>& histogram, int ground)
 {
-    const std::array<int, 256> histogram = histogramOf(gray, area);
     BlockTone tone;
     tone.ground = ground;
     qint64 darker = 0, lighter = 0;
@@ -64,11 +64,19 @@ BlockTone blockTone(const QImage& gray, const QRect& area, int ground)
     return tone;
 }
 
+/// The tone of `area` on its `ground` (see `toneOf`).
+BlockTone blockTone(const QImage& gray, const QRect& area, int ground)
+{
+    return toneOf(histogramOf(gray, area), ground);
+}
+
 /// Brings back the text of bars that the clearing took: a selected row of a list or a tree is a bar of its
-/// own colour across the block, reaching its edges, with a light label on it. Rows the cleared pixels mostly
+/// own colour across the block, reaching its edges, with a label on it. Rows the cleared pixels mostly
 /// fill, at least `lowestBar` of them together, are read against the bar's ground: the bar becomes the
 /// block's ground and what stands out of it the block's ink. The margin around a badge or a button is too
-/// low to be such a bar.
+/// low to be such a bar. The bar's label may lie on either side of the bar's level, whatever the block's
+/// ground: a blue bar in a dark list is lighter than the list and its white label lighter still, a light bar
+/// there holds dark text. So the label is what stands out of the bar on the side most of it lies on.
 void keepTextOnBars(QImage& crop, const QImage& original, const std::vector<quint8>& cleared, int ground, int lowestBar)
 {
     const int width = crop.width();
@@ -93,15 +101,10 @@ void keepTextOnBars(QImage& crop, const QImage& original, const std::vector<quin
             ++bottom;
         }
         if (bottom - top >= lowestBar) {
-            std::array<int, 256> histogram{};
-            for (int y = top; y < bottom; ++y) {
-                for (int x = 0; x < width; ++x) {
-                    if (isCleared(x, y)) {
-                        ++histogram[original.constScanLine(y)[x]];
-                    }
-                }
-            }
-            const int bar = groundOf(histogram);
+            // The bar's level is that of its cleared pixels; its label's tone is taken over all that lies
+            // between the bar's ends, where a label of the block's ground was not cleared.
+            std::vector<std::pair<int, int>> spans; // the first and last cleared column of each row
+            std::array<int, 256> barLevels{}, spanLevels{};
             for (int y = top; y < bottom; ++y) {
                 int first = 0, last = width - 1;
                 while (first < width && !isCleared(first, y)) {
@@ -110,10 +113,21 @@ void keepTextOnBars(QImage& crop, const QImage& original, const std::vector<quin
                 while (last > first && !isCleared(last, y)) {
                     --last;
                 }
+                spans.emplace_back(first, last);
+                const uchar* from = original.constScanLine(y);
+                for (int x = first; x <= last; ++x) {
+                    ++spanLevels[from[x]];
+                    barLevels[from[x]] += isCleared(x, y);
+                }
+            }
+            const BlockTone label = toneOf(spanLevels, groundOf(barLevels));
+            const int contrast = label.ink == label.ground ? (label.lightText ? 1 : -1) : label.ink - label.ground;
+            for (int y = top; y < bottom; ++y) {
+                const auto [first, last] = spans[static_cast<size_t>(y - top)];
                 const uchar* from = original.constScanLine(y);
                 uchar* row = crop.scanLine(y);
                 for (int x = first; x <= last; ++x) {
-                    const double share = std::clamp(double(from[x] - bar) / double(ground - bar), 0.0, 1.0);
+                    const double share = std::clamp(double(from[x] - label.ground) / contrast, 0.0, 1.0);
                     row[x] = static_cast<uchar>(qRound(ground + (far - ground) * share));
                 }
             }

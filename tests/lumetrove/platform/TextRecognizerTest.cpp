@@ -319,31 +319,44 @@ TEST(TextRecognizerTest, ReadsShortWordsOfSmallLettersOnlyInTinyTextAtRatioTwo)
     }
 }
 
-TEST(TextRecognizerTest, ReadsTheSelectedRowOfAList)
+TEST(TextRecognizerTest, ReadsTheSelectedRowOfAListOfEitherPolarity)
 {
     // The selected row is a bar of its own colour across the list, touching the rows above and below it,
-    // with its label in white: read with the other rows, in their order.
+    // with its label in its own colour: read with the other rows, in their order. The bar may lie between the
+    // page and its label, or its label beyond it from the page: a blue bar lighter than a dark list with a
+    // white label, a pale bar on a white list with a dark one.
     const QStringList rows{QStringLiteral("Listen session"), QStringLiteral("Silver table"),
                            QStringLiteral("Region master"), QStringLiteral("Alert memory"),
                            QStringLiteral("Object system")};
-    QImage image(300, 40 + 16 * static_cast<int>(rows.size()), QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(13);
-    painter.setFont(font);
-    for (int i = 0; i < rows.size(); ++i) {
-        const QRect row(10, 20 + 16 * i, 280, 16);
-        const bool selected = i == 2;
-        if (selected) {
-            painter.fillRect(row, QColor(0x30, 0x8c, 0xc6));
+    struct Scheme {
+        QColor page, text, bar, selectedText;
+    };
+    const Scheme schemes[] = {
+        {Qt::white, QColor(0x1d, 0x1d, 0x1f), QColor(0x30, 0x8c, 0xc6), Qt::white},
+        {QColor(0x1e, 0x1e, 0x1e), QColor(0xe0, 0xe0, 0xe0), QColor(0x26, 0x4f, 0x78), Qt::white},
+        {Qt::white, QColor(0x1d, 0x1d, 0x1f), QColor(0xcc, 0xe8, 0xff), QColor(0x1d, 0x1d, 0x1f)},
+    };
+    for (const Scheme& scheme : schemes) {
+        SCOPED_TRACE((scheme.page.name() + QLatin1Char(' ') + scheme.bar.name()).toStdString());
+        QImage image(300, 40 + 16 * static_cast<int>(rows.size()), QImage::Format_RGB32);
+        image.fill(scheme.page);
+        QPainter painter(&image);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(13);
+        painter.setFont(font);
+        for (int i = 0; i < rows.size(); ++i) {
+            const QRect row(10, 20 + 16 * i, 280, 16);
+            const bool selected = i == 2;
+            if (selected) {
+                painter.fillRect(row, scheme.bar);
+            }
+            painter.setPen(selected ? scheme.selectedText : scheme.text);
+            painter.drawText(row.adjusted(4, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, rows[i]);
         }
-        painter.setPen(selected ? QColor(Qt::white) : QColor(0x1d, 0x1d, 0x1f));
-        painter.drawText(row.adjusted(4, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, rows[i]);
+        painter.end();
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+                  rows.join(QLatin1Char('\n')).toStdString());
     }
-    painter.end();
-    EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
-              rows.join(QLatin1Char('\n')).toStdString());
 }
 
 TEST(TextRecognizerTest, ReadsSmallLabelsOfBadgesStandingCloseInARow)
