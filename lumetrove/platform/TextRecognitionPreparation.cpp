@@ -136,6 +136,23 @@ void keepTextOnBars(QImage& crop, const QImage& original, const std::vector<quin
     }
 }
 
+/// The columns of a crop that are rules across its whole height, from edge to edge: the border of a scroll
+/// bar, of a table. A flood from the crop's edge through one would take the letters that touch it, the stem of
+/// the "P" of a text area's first word against its scroll bar. Letters lie inside the crop's margin and reach
+/// neither edge. `unlike(x, y)` tells whether a pixel is unlike the ground.
+template <typename Unlike> std::vector<bool> rulesAcross(int width, int height, const Unlike& unlike)
+{
+    std::vector<bool> rule(static_cast<size_t>(width), false);
+    for (int x = 0; x < width && height > 0; ++x) {
+        int ink = 0;
+        for (int y = 0; y < height; ++y) {
+            ink += unlike(x, y) ? 1 : 0;
+        }
+        rule[static_cast<size_t>(x)] = unlike(x, 0) && unlike(x, height - 1) && 10 * ink >= 9 * height;
+    }
+    return rule;
+}
+
 /// Gives the ground's level to whatever unlike the ground reaches the crop's edge: the page around a button
 /// or a badge, their rounded corners and outlines. Left in, they frame the label in a bar that the engine
 /// reads as brackets and rules; text itself lies inside the crop's margin and stays.
@@ -147,15 +164,27 @@ bool clearAroundGround(QImage& crop, int ground, int lowestBar)
     const QImage original = crop.copy();
     std::vector<quint8> cleared(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
     const auto unlike = [&](int x, int y) { return std::abs(crop.constScanLine(y)[x] - ground) > inkContrast; };
+    // A flood through a rule would take the letters that touch it (see `rulesAcross`): rules go on their own.
+    const std::vector<bool> rule = rulesAcross(width, height, unlike);
+    const auto clear = [&](int x, int y) {
+        crop.scanLine(y)[x] = static_cast<uchar>(ground);
+        cleared[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] = 1;
+    };
     std::vector<QPoint> pending;
     const auto visit = [&](int x, int y) {
-        if (x >= 0 && y >= 0 && x < width && y < height && unlike(x, y)) {
-            crop.scanLine(y)[x] = static_cast<uchar>(ground);
-            cleared[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] = 1;
+        if (x >= 0 && y >= 0 && x < width && y < height && !rule[static_cast<size_t>(x)] && unlike(x, y)) {
+            clear(x, y);
             pending.emplace_back(x, y);
         }
     };
     floodFromBorder(QRect(0, 0, width, height), pending, visit);
+    for (int x = 0; x < width; ++x) {
+        for (int y = 0; rule[static_cast<size_t>(x)] && y < height; ++y) {
+            if (unlike(x, y)) {
+                clear(x, y);
+            }
+        }
+    }
     keepTextOnBars(crop, original, cleared, ground, lowestBar);
     // Faint pixels away from anything unlike the ground go too: the soft rim of a rounded control, left in,
     // becomes a ring of grey dots once the ground is stretched, which the engine takes for a picture and reads

@@ -703,6 +703,30 @@ TEST(TextRecognizerTest, ReadsATableRowByRowWithItsHeaderFirstAndEveryCell)
               "Name Qty Price\n1 Walnut 12 3.50\n2 Banana 7 0.99\n3 Cherry 150 12.00");
 }
 
+TEST(TextRecognizerTest, ReadsTheWordsOfATextAreaWhoseLettersTouchItsScrollBar)
+{
+    // A text area's scroll bar at the capture's edge, the first letters against its border: the border is
+    // cleared away, and the strokes of the letters that touch it stay ("ort" for "Port").
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(20);
+    font.setBold(true);
+    QImage image(300, 64, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.fillRect(QRect(0, 0, 8, 64), QBrush(Qt::darkGray, Qt::Dense4Pattern));
+    painter.fillRect(QRect(8, 0, 1, 64), Qt::black);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    const QFontMetricsF metrics(font);
+    for (const auto& [line, baseline] : {std::pair{"Port 8080 ready", 26}, std::pair{"Build 4096 done", 52}}) {
+        painter.drawText(QPointF(9 - metrics.leftBearing(QLatin1Char(line[0])), baseline), QString::fromLatin1(line));
+    }
+    painter.end();
+    const QString text = sharedTextRecognizer()->recognize(image).joinedLines();
+    EXPECT_TRUE(text.contains(QLatin1String("Port 8080 ready"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QLatin1String("Build 4096 done"))) << text.toStdString();
+}
+
 TEST(TextRecognizerTest, ReadsAWordWhoseFirstLetterTheEdgeOfTheCaptureCuts)
 {
     // A drag that starts a pixel or two inside the first letter: the cut letter is read, and the word's box
