@@ -86,6 +86,17 @@ protected:
         ASSERT_TRUE(processEventsUntil([&] { return pane->isImageCurrent(); }));
     }
 
+    /// A screenshot shown in a new pane, while the service answers what is no JSON: its analysis fails.
+    ScreenshotPtr shownWithAServiceThatAnswersNoJson()
+    {
+        const ScreenshotPtr record = screenshot("shot");
+        makePane();
+        select(record);
+        std::lock_guard lock(replyMutex);
+        reply = "not json";
+        return record;
+    }
+
     bool waitUntilProcessed(const ScreenshotPtr& record)
     {
         return processEventsUntil([&] { return !record->currentlyAIProcessing() && !pane->model()->isLoading(); });
@@ -241,13 +252,7 @@ TEST_F(ScreenshotDetailViewTest, ATimedOutRequestShowsAWindowModalAlertWhoseRetr
 
 TEST_F(ScreenshotDetailViewTest, OtherFailuresShowTheDetailsWithOneButtonThatPutsTheAlertDown)
 {
-    const ScreenshotPtr record = screenshot("shot");
-    makePane();
-    select(record);
-    {
-        std::lock_guard lock(replyMutex);
-        reply = "not json";
-    }
+    const ScreenshotPtr record = shownWithAServiceThatAnswersNoJson();
     ::testing::internal::CaptureStdout();
     processButton()->click();
     QMessageBox* box = alert("AI Error");
@@ -266,13 +271,7 @@ TEST_F(ScreenshotDetailViewTest, AFailureThatArrivesWhileTheWindowIsHiddenIsShow
 {
     // Hidden for a capture when the failure comes: an alert put up then would lie under the capture's
     // overlays and take the keyboard from them.
-    const ScreenshotPtr record = screenshot("shot");
-    makePane();
-    select(record);
-    {
-        std::lock_guard lock(replyMutex);
-        reply = "not json";
-    }
+    const ScreenshotPtr record = shownWithAServiceThatAnswersNoJson();
     delayMs = 300;
     ::testing::internal::CaptureStdout();
     processButton()->click();

@@ -16,6 +16,7 @@
 #include <QTableWidget>
 #include <QThread>
 #include <QWidget>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
@@ -41,6 +42,17 @@ QImage linesImage(const QStringList& lines, QSize size, qreal ratio, const QFont
         painter.drawText(first + QPoint(0, spacing * i), lines[i]);
     }
     return image;
+}
+
+/// The inks and grounds of interface text: dark on light and light on dark.
+const std::array<std::pair<QColor, QColor>, 2> bothPolarities{
+    std::pair{QColor(0x20, 0x20, 0x20), QColor(0xfa, 0xfa, 0xfa)},
+    std::pair{QColor(0xe6, 0xe6, 0xe6), QColor(0x1e, 0x1f, 0x22)}};
+
+/// What a reading of `lines` gives, drawn with their words two blanks apart: each line, one blank between words.
+std::string readAs(const QStringList& lines)
+{
+    return lines.join(QLatin1Char('\n')).replace(QStringLiteral("  "), QStringLiteral(" ")).toStdString();
 }
 
 /// A strip of interface text: `lines` drawn at 13 px in `ink` on `ground`, 22 px apart.
@@ -305,8 +317,7 @@ TEST(TextRecognizerTest, ReadsShortWordsOfSmallLettersOnlyInTinyTextAtRatioTwo)
     mono.setPixelSize(8);
     const QStringList lines{QStringLiteral("danger  or  Yellow"), QStringLiteral("Option  so  Banner"),
                             QStringLiteral("Around  an  Filter")};
-    for (const auto& [ink, ground] : {std::pair{QColor(0x20, 0x20, 0x20), QColor(0xfa, 0xfa, 0xfa)},
-                                      std::pair{QColor(0xe6, 0xe6, 0xe6), QColor(0x1e, 0x1f, 0x22)}}) {
+    for (const auto& [ink, ground] : bothPolarities) {
         SCOPED_TRACE(ground.name().toStdString());
         const QImage image = linesImage(lines, QSize(200, 60), 2, mono, ink, ground, QPoint(12, 16), 14);
         // Every word is read; where the short ones join their rows is another matter.
@@ -571,8 +582,7 @@ TEST(TextRecognizerTest, ReadsTheZerosAndOnesOfHexadecimalNumbersAsFigures)
     font.setPixelSize(14);
     const QImage image =
         linesImage(lines, QSize(480, 70), 1, font, QColor(0x20, 0x20, 0x20), Qt::white, QPoint(12, 26), 26);
-    EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
-              lines.join(QLatin1Char('\n')).replace(QStringLiteral("  "), QStringLiteral(" ")).toStdString());
+    EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs(lines));
 }
 
 TEST(TextRecognizerTest, ReadsTheFiguresOfHexadecimalNumbersThatTheEngineTakesForLetters)
@@ -586,18 +596,15 @@ TEST(TextRecognizerTest, ReadsTheFiguresOfHexadecimalNumbersThatTheEngineTakesFo
         QStringLiteral("a1aebaf7  6fec1abb  34e1edcd  called12")};
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(12);
-    for (const auto& [ink, ground] : {std::pair{QColor(0x20, 0x20, 0x20), QColor(0xfa, 0xfa, 0xfa)},
-                                      std::pair{QColor(0xe6, 0xe6, 0xe6), QColor(0x1e, 0x1f, 0x22)}}) {
+    for (const auto& [ink, ground] : bothPolarities) {
         SCOPED_TRACE(ground.name().toStdString());
         const QImage image = linesImage(lines, QSize(400, 127), 1, font, ink, ground, QPoint(12, 24), 19);
-        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
-                  lines.join(QLatin1Char('\n')).replace(QStringLiteral("  "), QStringLiteral(" ")).toStdString());
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs(lines));
     }
     // A monospaced 1 at ratio 2 reads as two bars, the 1 and its foot ("3a007a111").
     QFont mono(QStringLiteral("DejaVu Sans Mono"));
     mono.setPixelSize(18);
-    for (const auto& [ink, ground] : {std::pair{QColor(0x20, 0x20, 0x20), QColor(0xfa, 0xfa, 0xfa)},
-                                      std::pair{QColor(0xe6, 0xe6, 0xe6), QColor(0x1e, 0x1f, 0x22)}}) {
+    for (const auto& [ink, ground] : bothPolarities) {
         SCOPED_TRACE(ground.name().toStdString());
         const QImage image = linesImage({QStringLiteral("bec4fc19  3a007a11  b22351ab")}, QSize(580, 66), 2, mono, ink,
                                         ground, QPoint(12, 32), 0);
@@ -614,12 +621,10 @@ TEST(TextRecognizerTest, SetsApartAWordAndANumberThatTheEngineRunsTogether)
                             QStringLiteral("16GB  v12  4K  2x  MP3  H264")};
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(14);
-    for (const auto& [ink, ground] : {std::pair{QColor(0x20, 0x20, 0x20), QColor(0xfa, 0xfa, 0xfa)},
-                                      std::pair{QColor(0xe6, 0xe6, 0xe6), QColor(0x1e, 0x1f, 0x22)}}) {
+    for (const auto& [ink, ground] : bothPolarities) {
         SCOPED_TRACE(ground.name().toStdString());
         const QImage image = linesImage(lines, QSize(460, 101), 1, font, ink, ground, QPoint(12, 27), 22);
-        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
-                  lines.join(QLatin1Char('\n')).replace(QStringLiteral("  "), QStringLiteral(" ")).toStdString());
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs(lines));
     }
     // In a serif font, light on dark, a reading whose box of a time reaches over its "AM" read the "AM" twice.
     QFont serif(QStringLiteral("DejaVu Serif"));
