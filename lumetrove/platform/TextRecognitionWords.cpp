@@ -70,6 +70,59 @@ QString withFiguresAmongFigures(QString word)
     return word;
 }
 
+void readEachGlyphOnce(std::vector<Symbol>& symbols)
+{
+    const auto shape = [](const QString& symbol) -> int {
+        if (symbol == QLatin1String("O") || symbol == QLatin1String("0") || symbol == QLatin1String("o")) {
+            return 1;
+        }
+        if (symbol == QLatin1String("S") || symbol == QLatin1String("5")) {
+            return 2;
+        }
+        return symbol == QLatin1String("G") || symbol == QLatin1String("6") ? 3 : 0;
+    };
+    const auto letter = [](const Symbol& read) { return read.text.size() == 1 && read.text.front().isLetter(); };
+    const auto inTwoCases = [&letter](const Symbol& a, const Symbol& b) {
+        return letter(a) && letter(b) && a.text != b.text && a.text.toLower() == b.text.toLower();
+    };
+    std::vector<int> widths;
+    for (const Symbol& read : symbols) {
+        if (read.text.size() == 1 && read.text.front().isLetterOrNumber()) {
+            widths.push_back(read.right - read.left);
+        }
+    }
+    std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2), widths.end());
+    const int glyph = widths.empty() ? 0 : widths[widths.size() / 2];
+    std::vector<Symbol> kept;
+    for (size_t i = 0; i < symbols.size(); ++i) {
+        const Symbol& read = symbols[i];
+        Symbol* before = kept.empty() ? nullptr : &kept.back();
+        const bool caseOfOneLetter = before && inTwoCases(*before, read);
+        if (before && (caseOfOneLetter || (before->text != read.text && shape(read.text) != 0 &&
+                                           shape(before->text) == shape(read.text)))) {
+            const int common = std::min(before->right, read.right) - std::max(before->left, read.left);
+            const int narrower = std::min(before->right - before->left, read.right - read.left);
+            const int span = std::max(before->right, read.right) - std::min(before->left, read.left);
+            if (narrower > 0 &&
+                (10 * common >= 6 * narrower || (10 * common >= 4 * narrower && 10 * span <= 14 * glyph))) {
+                // The letter beside the pair, after it or else before it, tells its case.
+                const Symbol* beside = i + 1 < symbols.size() && letter(symbols[i + 1])   ? &symbols[i + 1]
+                                       : kept.size() > 1 && letter(kept[kept.size() - 2]) ? &kept[kept.size() - 2]
+                                                                                          : nullptr;
+                const bool keepRead = caseOfOneLetter && beside
+                                          ? beside->text.front().isLower() == read.text.front().isLower()
+                                          : read.right - read.left > before->right - before->left;
+                if (keepRead) {
+                    *before = read;
+                }
+                continue;
+            }
+        }
+        kept.push_back(read);
+    }
+    symbols = std::move(kept);
+}
+
 void mergeBarsOfOneFigure(std::vector<Symbol>& symbols)
 {
     const auto bar = [](const QString& text) {

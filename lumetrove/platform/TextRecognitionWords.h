@@ -38,6 +38,16 @@ struct Symbol {
     int left = 0, top = 0, right = 0, bottom = 0;
 };
 
+/// `symbols` with each glyph read once. Now and then the engine reads one glyph twice, as both of the shapes it
+/// weighs for it: a letter and a figure of like shape (O and 0, S and 5, G and 6: "eO0ee2210" for "e0ee2210",
+/// "#1ES5E0B" for "#1E5E0B"), or one letter in both its cases (the foot of a monospaced l makes it an L too:
+/// "Llength" for "length", "credit_lLimit"). Such two lie over each other: mostly, or by two fifths of the
+/// narrower where together they span no more than a glyph and two fifths of the word's (its median letter or
+/// figure). Of a letter and a figure the wider, which spans the glyph, is kept; of a letter in two cases, the case
+/// of the letter beside it. Two neighbours are unlike ("rn", "fi") or the same ("ll"); two alike neighbours of
+/// a proportional font, rough as the engine's boxes of them are, span more than that ("aroundDigital").
+void readEachGlyphOnce(std::vector<Symbol>& symbols);
+
 /// `symbols` with the figure 1 of a hexadecimal number read once where the engine read it as two unlike bars
 /// side by side, a 1 and an l ("bec4fc119" for "bec4fc19"): in a monospaced font the boxes of a 1 and of its
 /// foot. The two bars of one glyph span less than half as much again as the number's other glyphs do; two
