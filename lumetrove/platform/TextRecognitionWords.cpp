@@ -72,49 +72,51 @@ QString withFiguresAmongFigures(QString word)
 
 void readEachGlyphOnce(std::vector<Symbol>& symbols)
 {
-    const auto shape = [](const QString& symbol) -> int {
-        if (symbol == QLatin1String("O") || symbol == QLatin1String("0") || symbol == QLatin1String("o")) {
-            return 1;
-        }
-        if (symbol == QLatin1String("S") || symbol == QLatin1String("5")) {
-            return 2;
-        }
-        return symbol == QLatin1String("G") || symbol == QLatin1String("6") ? 3 : 0;
-    };
     const auto letter = [](const Symbol& read) { return read.text.size() == 1 && read.text.front().isLetter(); };
-    const auto inTwoCases = [&letter](const Symbol& a, const Symbol& b) {
-        return letter(a) && letter(b) && a.text != b.text && a.text.toLower() == b.text.toLower();
-    };
+    const auto figure = [](const Symbol& read) { return read.text.size() == 1 && read.text.front().isDigit(); };
     std::vector<int> widths;
     for (const Symbol& read : symbols) {
-        if (read.text.size() == 1 && read.text.front().isLetterOrNumber()) {
+        if (letter(read) || figure(read)) {
             widths.push_back(read.right - read.left);
         }
     }
+    if (widths.empty()) {
+        return;
+    }
     std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2), widths.end());
-    const int glyph = widths.empty() ? 0 : widths[widths.size() / 2];
+    const int glyph = widths[widths.size() / 2];
+    const auto figures = std::count_if(symbols.begin(), symbols.end(), figure);
+    const bool hexadecimalPrefix = symbols.size() > 2 && symbols.front().text == QLatin1String("#");
     std::vector<Symbol> kept;
     for (size_t i = 0; i < symbols.size(); ++i) {
         const Symbol& read = symbols[i];
         Symbol* before = kept.empty() ? nullptr : &kept.back();
-        const bool caseOfOneLetter = before && inTwoCases(*before, read);
-        if (before && (caseOfOneLetter || (before->text != read.text && shape(read.text) != 0 &&
-                                           shape(before->text) == shape(read.text)))) {
+        const bool oneLetter = before && letter(*before) && letter(read) && before->text != read.text &&
+                               before->text.toLower() == read.text.toLower();
+        const bool letterAndFigure = before && ((letter(*before) && figure(read)) || (figure(*before) && letter(read)));
+        if (oneLetter || letterAndFigure) {
             const int common = std::min(before->right, read.right) - std::max(before->left, read.left);
             const int narrower = std::min(before->right - before->left, read.right - read.left);
             const int span = std::max(before->right, read.right) - std::min(before->left, read.left);
-            if (narrower > 0 &&
-                (10 * common >= 6 * narrower || (10 * common >= 4 * narrower && 10 * span <= 14 * glyph))) {
-                // The letter beside the pair, after it or else before it, tells its case.
-                const Symbol* beside = i + 1 < symbols.size() && letter(symbols[i + 1])   ? &symbols[i + 1]
-                                       : kept.size() > 1 && letter(kept[kept.size() - 2]) ? &kept[kept.size() - 2]
-                                                                                          : nullptr;
-                const bool keepRead = caseOfOneLetter && beside
-                                          ? beside->text.front().isLower() == read.text.front().isLower()
-                                          : read.right - read.left > before->right - before->left;
-                if (keepRead) {
-                    *before = read;
+            if (narrower > 0 && 10 * common >= 4 * narrower && 10 * span <= 14 * glyph) {
+                bool keepRead = read.right - read.left > before->right - before->left;
+                if (letterAndFigure) {
+                    // A number: a figure beside the pair, after "#" or before the x of "0x".
+                    const bool number = figures >= 2 || hexadecimalPrefix ||
+                                        (kept.size() == 1 && i + 1 < symbols.size() &&
+                                         symbols[i + 1].text.compare(QLatin1String("x"), Qt::CaseInsensitive) == 0);
+                    keepRead = figure(read) == number;
+                } else if (const Symbol* beside = i + 1 < symbols.size() && letter(symbols[i + 1]) ? &symbols[i + 1]
+                                                  : kept.size() > 1 && letter(kept[kept.size() - 2])
+                                                      ? &kept[kept.size() - 2]
+                                                      : nullptr) {
+                    keepRead = beside->text.front().isLower() == read.text.front().isLower();
                 }
+                // The glyph spans both boxes: a blank beside it is no wider than it stands.
+                const Symbol both{keepRead ? read.text : before->text, std::min(before->left, read.left),
+                                  std::min(before->top, read.top), std::max(before->right, read.right),
+                                  std::max(before->bottom, read.bottom)};
+                *before = both;
                 continue;
             }
         }
