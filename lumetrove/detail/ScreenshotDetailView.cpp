@@ -27,6 +27,7 @@
 #include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <cmath>
@@ -574,6 +575,13 @@ void ScreenshotDetailView::openAlertOnScreen()
         return;
     }
     alert_->open();
+    // Where no window manager hands the keyboard to a new window, the alert takes it itself, as the main
+    // window's own alerts do, so that Return and Escape answer it instead of going to the window it blocks.
+    if (QWindow* handle = alert_->windowHandle()) {
+        handle->setTransientParent(host->windowHandle());
+    }
+    alert_->raise();
+    alert_->activateWindow();
 }
 
 QMessageBox* ScreenshotDetailView::makeAPIKeyAlert()
