@@ -334,7 +334,8 @@ bool mixesFiguresAndLetters(const QString& word)
 }
 
 /// Whether the reading of `block` may have lost text: it holds a word the engine doubts or one of figures and
-/// letters, or fewer words than half of what a block of its size holds (a word of five letters, half a line
+/// letters, no word at all (a block is text the cut found; a short label may be lost in the outline of its
+/// button), or fewer words than half of what a block of its size holds (a word of five letters, half a line
 /// high each, and a space).
 bool inDoubt(const std::vector<ReadLine>& lines, const TextBlock& block)
 {
@@ -351,7 +352,7 @@ bool inDoubt(const std::vector<ReadLine>& lines, const TextBlock& block)
     const double lineHeight = std::max(1, block.lineHeight);
     const double rows = std::max(1.0, std::round(block.area.height() / (1.5 * lineHeight)));
     const double wordsInARow = block.area.width() / (3.5 * lineHeight);
-    return static_cast<double>(words) < 0.5 * std::floor(rows * wordsInARow);
+    return words == 0 || static_cast<double>(words) < 0.5 * std::floor(rows * wordsInARow);
 }
 
 /// How another reading reads the place of one word: its words there (one, or several where it sets apart what

@@ -824,6 +824,29 @@ TEST(TextRecognizerTest, ReadsWhatTheEngineReadsOnTheBlockAsItStandsWhereThePrep
         const QImage image = linesImage(lines, QSize(420, 40), 1, font, ink, ground, QPoint(12, 26), 0);
         EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), lines.front().toStdString());
     }
+    // A short label in a rounded button whose left end the capture's edge cuts: the prepared block, the button
+    // around the label, reads nothing at all, the block as it stands the label.
+    QFont bold(QStringLiteral("DejaVu Sans Mono"));
+    bold.setPixelSize(13);
+    bold.setBold(true);
+    for (const auto& [ink, ground] : bothPolarities) {
+        for (const int inset : {1, 2}) {
+            SCOPED_TRACE(::testing::Message() << ground.name().toStdString() << ", inset " << inset);
+            const QRectF word = QFontMetricsF(bold).tightBoundingRect(QStringLiteral("okay"));
+            const QRectF label(QPointF(6, 13), word.size());
+            QImage image(60, 39, QImage::Format_RGB32);
+            image.fill(ground);
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(ink);
+            painter.drawRoundedRect(label.adjusted(-inset - 6, -inset - 2, inset + 6, inset + 2), 8, 8);
+            painter.setFont(bold);
+            painter.drawText(label.topLeft() - word.topLeft(), QStringLiteral("okay"));
+            painter.end();
+            const QString text = sharedTextRecognizer()->recognize(image).joinedLines();
+            EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("\\bokay\\b")))) << text.toStdString();
+        }
+    }
 }
 
 TEST(TextRecognizerTest, KeepsTheReadingOfAWordThatMostReadingsAgreeOnNotTheSurestOne)
