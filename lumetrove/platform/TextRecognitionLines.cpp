@@ -175,11 +175,15 @@ private:
 
 /// The lines that stand on one row just above a row of a table, over its span: the cells of its header,
 /// centred over their columns or standing on shaded sections, and so in no column of their own. Parts of
-/// them may have been joined already.
-std::vector<size_t> headerOf(const std::vector<AssembledLine>& lines, const QRectF& table)
+/// them may have been joined already. Lines `taken` into another header already are in none.
+std::vector<size_t> headerOf(const std::vector<AssembledLine>& lines, const QRectF& table,
+                             const std::vector<bool>& taken)
 {
     std::vector<size_t> header;
     for (size_t h = 0; h < lines.size(); ++h) {
+        if (taken[h]) {
+            continue;
+        }
         const QRectF& box = lines[h].line.boundingBox;
         const double centre = box.center().x();
         if (box.bottom() > table.top() || table.top() - box.bottom() > 2 * box.height() || centre < table.left() ||
@@ -208,7 +212,7 @@ std::vector<size_t> headerOf(const std::vector<AssembledLine>& lines, const QRec
         grew = false;
         for (size_t h = 0; h < lines.size(); ++h) {
             const QRectF& box = lines[h].line.boundingBox;
-            if (std::find(header.begin(), header.end(), h) == header.end() &&
+            if (!taken[h] && std::find(header.begin(), header.end(), h) == header.end() &&
                 sameRow(lines[header.front()].line.boundingBox, box) && sideGap(span, box) <= rowJoiningGap * height) {
                 header.push_back(h);
                 span = span.united(box);
@@ -219,15 +223,17 @@ std::vector<size_t> headerOf(const std::vector<AssembledLine>& lines, const QRec
     return header;
 }
 
-/// Joins the cells of each table's header into one line, where the first of them stands.
+/// Joins the cells of each table's header into one line, where the first of them stands. Two tables side by
+/// side may reach under one header: it is joined once, for the first.
 void joinHeaders(std::vector<AssembledLine>& lines)
 {
     std::vector<bool> joined(lines.size(), false);
+    std::vector<bool> inHeader(lines.size(), false);
     for (size_t table = 0; table < lines.size(); ++table) {
         if (!lines[table].row || joined[table]) {
             continue;
         }
-        std::vector<size_t> header = headerOf(lines, lines[table].line.boundingBox);
+        std::vector<size_t> header = headerOf(lines, lines[table].line.boundingBox, inHeader);
         if (header.size() < 2) {
             continue;
         }
@@ -242,6 +248,7 @@ void joinHeaders(std::vector<AssembledLine>& lines)
             row.text += row.text.isEmpty() ? line.text : QLatin1Char(' ') + line.text;
             std::move(line.words.begin(), line.words.end(), std::back_inserter(row.words));
             joined[cell] = cell != first;
+            inHeader[cell] = true;
         }
         lines[first] = {std::move(row), true};
     }

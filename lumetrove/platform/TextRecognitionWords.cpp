@@ -70,13 +70,61 @@ QString withFiguresAmongFigures(QString word)
     return word;
 }
 
+namespace {
+
+bool isLetter(const Symbol& read)
+{
+    return read.text.size() == 1 && read.text.front().isLetter();
+}
+
+bool isFigure(const Symbol& read)
+{
+    return read.text.size() == 1 && read.text.front().isDigit();
+}
+
+/// Whether `read` is one letter of `before` in its other case ("L" and "l").
+bool otherCase(const Symbol& before, const Symbol& read)
+{
+    return isLetter(before) && isLetter(read) && before.text != read.text &&
+           before.text.toLower() == read.text.toLower();
+}
+
+bool letterAndFigure(const Symbol& before, const Symbol& read)
+{
+    return (isLetter(before) && isFigure(read)) || (isFigure(before) && isLetter(read));
+}
+
+/// Of the glyph `kept` ends with and `symbols[next]`, read over it, whether the latter is the glyph: a figure in a
+/// number (another figure in the word, "#" before it, or the x of "0x" after it), a letter elsewhere; the case of the
+/// letter beside it.
+bool laterIsTheGlyph(const std::vector<Symbol>& symbols, size_t next, const std::vector<Symbol>& kept)
+{
+    const Symbol& before = kept.back();
+    const Symbol& read = symbols[next];
+    if (letterAndFigure(before, read)) {
+        const bool number = std::count_if(symbols.begin(), symbols.end(), isFigure) >= 2 ||
+                            (symbols.size() > 2 && symbols.front().text == QLatin1String("#")) ||
+                            (kept.size() == 1 && next + 1 < symbols.size() &&
+                             symbols[next + 1].text.compare(QLatin1String("x"), Qt::CaseInsensitive) == 0);
+        return isFigure(read) == number;
+    }
+    if (!otherCase(before, read)) {
+        return false; // read again in a shape already given
+    }
+    const Symbol* beside = next + 1 < symbols.size() && isLetter(symbols[next + 1]) ? &symbols[next + 1]
+                           : kept.size() > 1 && isLetter(kept[kept.size() - 2])     ? &kept[kept.size() - 2]
+                                                                                    : nullptr;
+    return beside ? beside->text.front().isLower() == read.text.front().isLower()
+                  : read.right - read.left > before.right - before.left;
+}
+
+} // namespace
+
 void readEachGlyphOnce(std::vector<Symbol>& symbols)
 {
-    const auto letter = [](const Symbol& read) { return read.text.size() == 1 && read.text.front().isLetter(); };
-    const auto figure = [](const Symbol& read) { return read.text.size() == 1 && read.text.front().isDigit(); };
     std::vector<int> widths;
     for (const Symbol& read : symbols) {
-        if (letter(read) || figure(read)) {
+        if (isLetter(read) || isFigure(read)) {
             widths.push_back(read.right - read.left);
         }
     }
@@ -85,41 +133,28 @@ void readEachGlyphOnce(std::vector<Symbol>& symbols)
     }
     std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2), widths.end());
     const int glyph = widths[widths.size() / 2];
-    const auto figures = std::count_if(symbols.begin(), symbols.end(), figure);
-    const bool hexadecimalPrefix = symbols.size() > 2 && symbols.front().text == QLatin1String("#");
     std::vector<Symbol> kept;
+    QString readAs; // the shapes the last glyph kept was read as, where it was read more than once
     for (size_t i = 0; i < symbols.size(); ++i) {
         const Symbol& read = symbols[i];
         Symbol* before = kept.empty() ? nullptr : &kept.back();
-        const bool oneLetter = before && letter(*before) && letter(read) && before->text != read.text &&
-                               before->text.toLower() == read.text.toLower();
-        const bool letterAndFigure = before && ((letter(*before) && figure(read)) || (figure(*before) && letter(read)));
-        if (oneLetter || letterAndFigure) {
+        // A glyph read in two shapes may be read in one of them a third time ("CcC" for "C").
+        if (before && (otherCase(*before, read) || letterAndFigure(*before, read) ||
+                       (read.text.size() == 1 && readAs.contains(read.text)))) {
             const int common = std::min(before->right, read.right) - std::max(before->left, read.left);
             const int narrower = std::min(before->right - before->left, read.right - read.left);
             const int span = std::max(before->right, read.right) - std::min(before->left, read.left);
             if (narrower > 0 && 10 * common >= 4 * narrower && 10 * span <= 14 * glyph) {
-                bool keepRead = read.right - read.left > before->right - before->left;
-                if (letterAndFigure) {
-                    // A number: a figure beside the pair, after "#" or before the x of "0x".
-                    const bool number = figures >= 2 || hexadecimalPrefix ||
-                                        (kept.size() == 1 && i + 1 < symbols.size() &&
-                                         symbols[i + 1].text.compare(QLatin1String("x"), Qt::CaseInsensitive) == 0);
-                    keepRead = figure(read) == number;
-                } else if (const Symbol* beside = i + 1 < symbols.size() && letter(symbols[i + 1]) ? &symbols[i + 1]
-                                                  : kept.size() > 1 && letter(kept[kept.size() - 2])
-                                                      ? &kept[kept.size() - 2]
-                                                      : nullptr) {
-                    keepRead = beside->text.front().isLower() == read.text.front().isLower();
-                }
                 // The glyph spans both boxes: a blank beside it is no wider than it stands.
-                const Symbol both{keepRead ? read.text : before->text, std::min(before->left, read.left),
-                                  std::min(before->top, read.top), std::max(before->right, read.right),
-                                  std::max(before->bottom, read.bottom)};
+                const Symbol both{laterIsTheGlyph(symbols, i, kept) ? read.text : before->text,
+                                  std::min(before->left, read.left), std::min(before->top, read.top),
+                                  std::max(before->right, read.right), std::max(before->bottom, read.bottom)};
+                readAs = (readAs.isEmpty() ? before->text : readAs) + read.text;
                 *before = both;
                 continue;
             }
         }
+        readAs.clear();
         kept.push_back(read);
     }
     symbols = std::move(kept);

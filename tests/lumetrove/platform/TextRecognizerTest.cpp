@@ -517,6 +517,30 @@ TEST(TextRecognizerTest, KeepsTheRowsOfTablesAsLinesAndColumnsOfProseAsColumns)
         EXPECT_TRUE(listed[line].endsWith(QStringLiteral("txt"))) << listed[line].toStdString();
     }
 
+    // Two tables side by side under one row of numbers, which the cut reads as columns of short lines and as
+    // cells of their own: the row above them is the header of both, and is read once.
+    const QStringList numbers{QStringLiteral("0x7213  6bf05e36  47ed0f5d  de974dce  93d3ff25  64edd6d4"),
+                              QStringLiteral("0x2E31  ab6e560a  #857F8A  0x608A  0xFA4C  d7fac02c")};
+    QImage grid(QSize(640, 60) * 2, QImage::Format_RGB32);
+    grid.setDevicePixelRatio(2);
+    grid.fill(QColor(0xfa, 0xfa, 0xfa));
+    painter.begin(&grid);
+    painter.setPen(QColor(0x20, 0x20, 0x20));
+    for (int line = 0; line < numbers.size(); ++line) {
+        QFont numberFont(QStringLiteral("DejaVu Sans Mono"));
+        numberFont.setPixelSize(12);
+        numberFont.setBold(line == 1);
+        painter.setFont(numberFont);
+        painter.drawText(QPointF(30, 27.2 + 17.2 * line), numbers[line]);
+    }
+    painter.end();
+    QStringList read =
+        sharedTextRecognizer()->recognize(grid).joinedLines().split(QRegularExpression(QStringLiteral("\\s+")));
+    QStringList shown = numbers.join(QLatin1Char(' ')).split(QRegularExpression(QStringLiteral("\\s+")));
+    read.sort();
+    shown.sort();
+    EXPECT_EQ(read.join(QLatin1Char(' ')).toStdString(), shown.join(QLatin1Char(' ')).toStdString());
+
     const QStringList left{QStringLiteral("Download the invoice archive"), QStringLiteral("before the end of the"),
                            QStringLiteral("month and check the budget")};
     const QStringList right{QStringLiteral("Review the quarterly report"), QStringLiteral("with the people in the"),
