@@ -45,7 +45,7 @@ using namespace recognition;
 //    window;
 //  - the blocks are read in parallel, each thread with its own engine; a block whose reading is in doubt is
 //    read once more as it stands, and where the two differ once more rescaled, each word read as most of
-//    the readings read it;
+//    the readings read it; a number the engine doubts is read once more on its own;
 //  - the lines read are joined into the lines on screen, in reading order (TextRecognitionLines).
 
 constexpr int maximumParallelReads = 6;
@@ -477,11 +477,130 @@ std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings)
     return agreed;
 }
 
+/// Whether `word` is a number of some kind and nothing else: figures, with the points, colons, slashes,
+/// dashes and signs between and around them, and no letter.
+bool onlyFigures(const QString& word)
+{
+    return std::any_of(word.begin(), word.end(), [](QChar c) { return c.isDigit(); }) &&
+           std::none_of(word.begin(), word.end(), [](QChar c) { return c.isLetter(); });
+}
+
+/// Where the figures of `text` and what lies between them stand: from its first letter or figure to its
+/// last, as the first one's index and the length.
+std::pair<qsizetype, qsizetype> figureSpan(const QString& text)
+{
+    const auto glyph = [](QChar c) { return c.isLetterOrNumber(); };
+    const qsizetype first = std::find_if(text.cbegin(), text.cend(), glyph) - text.cbegin();
+    const qsizetype last = text.crend() - std::find_if(text.crbegin(), text.crend(), glyph);
+    return {first, std::max<qsizetype>(0, last - first)};
+}
+
+/// `text` from its first letter or figure to its last (see `figureSpan`).
+QString figuresOf(const QString& text)
+{
+    const auto [first, length] = figureSpan(text);
+    return text.mid(first, length);
+}
+
+/// The engine's reading of the number in `box` of `block` (the image's pixels) on its own: the word's part of
+/// the block, in a narrow margin that keeps the next word out, enlarged `enlargement` times and read as a
+/// single word. `resolution` is the block's. Nothing unless it reads a number of as many figures, one word.
+std::optional<QString> numberReadAlone(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor,
+                                       const BlockImage& block, const QRectF& box, int resolution, double enlargement,
+                                       const QString& number)
+{
+    constexpr int padding = 10; // white margin around the word, enlarged pixels
+    const QRectF inBlock((box.topLeft() - block.origin) * block.scale,
+                         (box.bottomRight() - block.origin) * block.scale);
+    const double height = inBlock.height();
+    const QRect area = inBlock.adjusted(-0.15 * height, -0.3 * height, 0.15 * height, 0.3 * height)
+                           .toAlignedRect()
+                           .intersected(block.gray.rect());
+    if (area.isEmpty()) {
+        return std::nullopt;
+    }
+    const QImage crop =
+        block.gray.copy(area).scaled(area.size() * enlargement, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QImage framed(crop.size() + QSize(2 * padding, 2 * padding), QImage::Format_Grayscale8);
+    framed.fill(255);
+    for (int y = 0; y < crop.height(); ++y) {
+        std::copy_n(crop.constScanLine(y), crop.width(), framed.scanLine(y + padding) + padding);
+    }
+    engine->SetPageSegMode(tesseract::PSM_SINGLE_WORD);
+    engine->SetImage(framed.constBits(), framed.width(), framed.height(), 1, static_cast<int>(framed.bytesPerLine()));
+    engine->SetSourceResolution(qRound(resolution * enlargement));
+    if (engine->Recognize(&monitor) != 0) {
+        return std::nullopt;
+    }
+    const std::unique_ptr<tesseract::ResultIterator> iterator(engine->GetIterator());
+    if (!iterator) {
+        return std::nullopt;
+    }
+    QString read;
+    do {
+        if (const QString text = takeText(iterator->GetUTF8Text(tesseract::RIL_WORD)); !text.isEmpty()) {
+            read += read.isEmpty() ? text : QLatin1Char(' ') + text;
+        }
+    } while (iterator->Next(tesseract::RIL_WORD));
+    const QString figures = figuresOf(read);
+    if (!onlyFigures(read) || figures.contains(QLatin1Char(' ')) ||
+        std::count_if(figures.begin(), figures.end(), [](QChar c) { return c.isDigit(); }) !=
+            std::count_if(number.begin(), number.end(), [](QChar c) { return c.isDigit(); })) {
+        return std::nullopt;
+    }
+    return read;
+}
+
+/// Rereads the small numbers of `lines` that the engine doubts, each on its own (see `numberReadAlone`): in a
+/// line of small figures the engine weighs each glyph against its neighbours and reads the dotted zero of a
+/// monospaced font as a 6 or an 8, a 0 beside a 6 as a 6; the number alone and larger it mostly reads as drawn.
+/// A reading alone is kept where two of them, enlarged by different factors, agree on figures other than the
+/// line's; their errors fall on different glyphs. Only the figures change: the narrow margin of a word read
+/// alone shows the edges of its neighbours, which the engine reads as a bracket or a quote mark. Words holding
+/// a letter keep their reading ("v1.2", "16GB", "l0gin"): read alone, they lose as many letters as they gain.
+/// `unit` is the image's device pixels per point.
+void rereadDoubtfulNumbers(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor, const BlockImage& block,
+                           int resolution, int unit, BlockQueue& queue, std::vector<ReadLine>& lines)
+{
+    constexpr float doubtfulConfidence = 95;
+    constexpr int smallFigures = 12; // points high: larger ones the engine reads as drawn
+    for (ReadLine& line : lines) {
+        bool changed = false;
+        for (RecognizedWord& word : line.line.words) {
+            if (word.confidence >= doubtfulConfidence || !onlyFigures(word.text) ||
+                word.boundingBox.height() > smallFigures * unit || queue.wantsToGiveUp()) {
+                continue;
+            }
+            const QString figures = figuresOf(word.text);
+            const std::optional<QString> twice =
+                numberReadAlone(engine, monitor, block, word.boundingBox, resolution, 2, word.text);
+            if (!twice || figuresOf(*twice) == figures) {
+                continue;
+            }
+            const std::optional<QString> once =
+                numberReadAlone(engine, monitor, block, word.boundingBox, resolution, 1.5, word.text);
+            if (!once || figuresOf(*once) != figuresOf(*twice)) {
+                continue;
+            }
+            const auto [first, length] = figureSpan(word.text);
+            word.text.replace(first, length, figuresOf(*twice));
+            changed = true;
+        }
+        if (changed) {
+            line.line.text.clear();
+            for (const RecognizedWord& word : line.line.words) {
+                line.line.text += line.line.text.isEmpty() ? word.text : QLatin1Char(' ') + word.text;
+            }
+        }
+    }
+}
+
 /// Reads blocks of `queue` with an engine of the pool until none is left: a thread that meets short blocks
 /// takes more of them, so the threads finish together. A block whose prepared reading is in doubt is read
 /// once more as it stands, as the engine would read it on its own; where the two readings differ, a third,
 /// of the block as it stands rescaled, settles each word they differ on (see `agreedReading`): the
-/// preparation may only add to what the engine reads.
+/// preparation may only add to what the engine reads. Numbers it still doubts are read once more each on its
+/// own (see `rereadDoubtfulNumbers`).
 void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
 {
     limitOpenMPInThisThread();
@@ -496,7 +615,8 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
         if (!block) {
             continue;
         }
-        std::vector<ReadLine> lines = readBlock(engine, monitor, *block, index, qRound(96 * pixelRatio * block->scale));
+        const int resolution = qRound(96 * pixelRatio * block->scale);
+        std::vector<ReadLine> lines = readBlock(engine, monitor, *block, index, resolution);
         if (inDoubt(lines, area)) {
             if (const std::optional<BlockImage> plain = plainBlock(gray, area); plain && !queue.wantsToGiveUp()) {
                 std::vector<ReadLine> asItStands = readBlock(engine, monitor, *plain, index, plainResolution);
@@ -510,6 +630,7 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
                 lines = agreedReading(std::move(readings));
             }
         }
+        rereadDoubtfulNumbers(engine, monitor, *block, resolution, unit, queue, lines);
         queue.lines[index] = std::move(lines);
     }
 }

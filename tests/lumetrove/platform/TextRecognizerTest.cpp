@@ -679,6 +679,21 @@ TEST(TextRecognizerTest, ReadsOnceAGlyphThatTheEngineReadsInTwoShapesAndKeepsAli
     }
 }
 
+TEST(TextRecognizerTest, ReadsTheDottedZerosOfSmallMonospacedFiguresAsZeros)
+{
+    // In a line of 9 px monospaced figures the engine reads a dotted zero as a 6 or an 8 ("264101", "1998-16-26",
+    // "661.10"), and a 0 beside a 6 as a 6 too; the time, the amount and the date are found by what they show.
+    const QStringList lines{QStringLiteral("09:48:11  05:43:32  204101"),
+                            QStringLiteral("759980  301  $320.09  601.10"), QStringLiteral("01/07/2028  1998-10-26")};
+    QFont mono(QStringLiteral("DejaVu Sans Mono"));
+    mono.setPixelSize(9);
+    for (const auto& [ink, ground] : bothPolarities) {
+        SCOPED_TRACE(ground.name().toStdString());
+        const QImage image = linesImage(lines, QSize(260, 68), 1, mono, ink, ground, QPoint(10, 18), 16);
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs(lines));
+    }
+}
+
 TEST(TextRecognizerTest, SetsApartAWordAndANumberThatTheEngineRunsTogether)
 {
     // At 14 px the engine drops the space between a month and its day ("Jul5,") or a time and "PM": they are
