@@ -184,7 +184,11 @@ void ScreenshotDetailView::buildContent()
     // want more together than the pane has, and then scroll within it rather than make the window taller
     // than its screen.
     auto* sections = new SectionsScrollArea(this);
-    sections->setWidget(buildSections());
+    QSplitter* split = buildSections();
+    // They take the pane's width, whatever one of their lines would like: a line longer than that wraps or is
+    // cut, as it was before they could scroll.
+    split->setSizePolicy(QSizePolicy::Ignored, split->sizePolicy().verticalPolicy());
+    sections->setWidget(split);
     stack->addWidget(sections, 1);
 }
 

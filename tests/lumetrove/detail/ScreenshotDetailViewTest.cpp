@@ -528,6 +528,7 @@ TEST_F(ScreenshotDetailViewTest, AnAnswerWithManyKeywordsAndLongTextsLeavesTheWi
     for (int i = 0; i < 50; ++i) {
         words << QStringLiteral("keyword%1").arg(i);
     }
+    record->setAiAssistantTask(QString(3000, QLatin1Char('T'))); // one line wider than the pane
     record->setAiAssistantResults(QString("answer ").repeated(3000));
     record->setDescription(QString("summary ").repeated(3000));
     pane->setKeywords(words.join(QLatin1Char(' ')));
@@ -545,6 +546,7 @@ TEST_F(ScreenshotDetailViewTest, AnAnswerWithManyKeywordsAndLongTextsLeavesTheWi
     auto* split = pane->findChild<QSplitter*>();
     auto* sections = qobject_cast<QScrollArea*>(split->parentWidget()->parentWidget());
     ASSERT_NE(sections, nullptr);
+    EXPECT_LE(split->width(), sections->viewport()->width()) << "the sections are wider than the pane";
     sections->ensureWidgetVisible(keywordField());
     EXPECT_FALSE(keywordField()->visibleRegion().isEmpty());
     QWidget* summary = split->widget(split->count() - 1);
