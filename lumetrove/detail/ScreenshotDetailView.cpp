@@ -287,6 +287,13 @@ void ScreenshotDetailView::setScreenshot(ScreenshotPtr screenshot)
     if (screenshot == screenshot_) {
         return;
     }
+    // The selection can change while the user types into the pane (an import or a capture ends, and the
+    // newest screenshot is shown): the typing ends, so that its next keys never rename or tag that other one.
+    if (!screenshot || !screenshot_ || screenshot->id() != screenshot_->id()) {
+        if (QWidget* focused = window()->focusWidget(); focused != nullptr && isAncestorOf(focused)) {
+            focused->clearFocus();
+        }
+    }
     screenshot_ = std::move(screenshot);
     if (screenshot_) {
         screenshot_->loadDetails(); // the assistant's answer and the AI history

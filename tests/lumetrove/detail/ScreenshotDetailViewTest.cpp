@@ -225,6 +225,31 @@ TEST_F(ScreenshotDetailViewTest, TheIndicatorFollowsTheShownScreenshotWhileAnAns
     EXPECT_EQ(findControlNamed<QMessageBox>(pane.get(), "AI Error"), nullptr);
 }
 
+TEST_F(ScreenshotDetailViewTest, KeysTypedIntoTheNameNeverGoOnIntoTheNextScreenshotShown)
+{
+    const ScreenshotPtr first = screenshot("first");
+    const ScreenshotPtr newest = screenshot("newest");
+    makePane();
+    pane->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(pane.get()));
+    select(first);
+    nameField()->setFocus(Qt::MouseFocusReason);
+    nameField()->end(false);
+    // The user types on, keystroke by keystroke, where the keyboard is, while an import ends and shows the
+    // newest screenshot.
+    const auto typeOn = [&](const QString& keys) {
+        QWidget* focused = QApplication::focusWidget();
+        QTest::keyClicks(focused != nullptr ? focused : pane.get(), keys);
+    };
+    typeOn("Ren");
+    select(newest);
+    typeOn("amed");
+
+    EXPECT_EQ(first->name(), "firstRen");
+    EXPECT_EQ(newest->name(), "newest");
+    EXPECT_EQ(nameField()->text(), "newest");
+}
+
 TEST_F(ScreenshotDetailViewTest, ATimedOutRequestShowsAWindowModalAlertWhoseRetryStartsAgain)
 {
     const ScreenshotPtr record = screenshot("shot");
