@@ -184,7 +184,11 @@ void ScreenshotDetailView::buildContent()
     // want more together than the pane has, and then scroll within it rather than make the window taller
     // than its screen.
     auto* sections = new SectionsScrollArea(this);
-    sections->setWidget(buildSections());
+    QSplitter* split = buildSections();
+    // They take the pane's width, whatever one of their lines would like: a line longer than that wraps or is
+    // cut, as it was before they could scroll.
+    split->setSizePolicy(QSizePolicy::Ignored, split->sizePolicy().verticalPolicy());
+    sections->setWidget(split);
     stack->addWidget(sections, 1);
 }
 
@@ -282,6 +286,13 @@ void ScreenshotDetailView::setScreenshot(ScreenshotPtr screenshot)
 {
     if (screenshot == screenshot_) {
         return;
+    }
+    // The selection can change while the user types into the pane (an import or a capture ends, and the
+    // newest screenshot is shown): the typing ends, so that its next keys never rename or tag that other one.
+    if (!screenshot || !screenshot_ || screenshot->id() != screenshot_->id()) {
+        if (QWidget* focused = window()->focusWidget(); focused != nullptr && isAncestorOf(focused)) {
+            focused->clearFocus();
+        }
     }
     screenshot_ = std::move(screenshot);
     if (screenshot_) {

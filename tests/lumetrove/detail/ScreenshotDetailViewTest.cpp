@@ -225,6 +225,31 @@ TEST_F(ScreenshotDetailViewTest, TheIndicatorFollowsTheShownScreenshotWhileAnAns
     EXPECT_EQ(findControlNamed<QMessageBox>(pane.get(), "AI Error"), nullptr);
 }
 
+TEST_F(ScreenshotDetailViewTest, KeysTypedIntoTheNameNeverGoOnIntoTheNextScreenshotShown)
+{
+    const ScreenshotPtr first = screenshot("first");
+    const ScreenshotPtr newest = screenshot("newest");
+    makePane();
+    pane->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(pane.get()));
+    select(first);
+    nameField()->setFocus(Qt::MouseFocusReason);
+    nameField()->end(false);
+    // The user types on, keystroke by keystroke, where the keyboard is, while an import ends and shows the
+    // newest screenshot.
+    const auto typeOn = [&](const QString& keys) {
+        QWidget* focused = QApplication::focusWidget();
+        QTest::keyClicks(focused != nullptr ? focused : pane.get(), keys);
+    };
+    typeOn("Ren");
+    select(newest);
+    typeOn("amed");
+
+    EXPECT_EQ(first->name(), "firstRen");
+    EXPECT_EQ(newest->name(), "newest");
+    EXPECT_EQ(nameField()->text(), "newest");
+}
+
 TEST_F(ScreenshotDetailViewTest, ATimedOutRequestShowsAWindowModalAlertWhoseRetryStartsAgain)
 {
     const ScreenshotPtr record = screenshot("shot");
@@ -528,6 +553,7 @@ TEST_F(ScreenshotDetailViewTest, AnAnswerWithManyKeywordsAndLongTextsLeavesTheWi
     for (int i = 0; i < 50; ++i) {
         words << QStringLiteral("keyword%1").arg(i);
     }
+    record->setAiAssistantTask(QString(3000, QLatin1Char('T'))); // one line wider than the pane
     record->setAiAssistantResults(QString("answer ").repeated(3000));
     record->setDescription(QString("summary ").repeated(3000));
     pane->setKeywords(words.join(QLatin1Char(' ')));
@@ -545,6 +571,7 @@ TEST_F(ScreenshotDetailViewTest, AnAnswerWithManyKeywordsAndLongTextsLeavesTheWi
     auto* split = pane->findChild<QSplitter*>();
     auto* sections = qobject_cast<QScrollArea*>(split->parentWidget()->parentWidget());
     ASSERT_NE(sections, nullptr);
+    EXPECT_LE(split->width(), sections->viewport()->width()) << "the sections are wider than the pane";
     sections->ensureWidgetVisible(keywordField());
     EXPECT_FALSE(keywordField()->visibleRegion().isEmpty());
     QWidget* summary = split->widget(split->count() - 1);
