@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QPixmap>
 #include <QPainterPath>
 #include <QPointer>
 #include <QStyledItemDelegate>
@@ -137,7 +138,18 @@ public:
         }
 
         const QRect iconRect(rect.left() + 18, rect.center().y() - iconSize / 2 + 1, iconSize, iconSize);
-        index.data(Qt::DecorationRole).value<QIcon>().paint(painter, iconRect);
+        const QIcon icon = index.data(Qt::DecorationRole).value<QIcon>();
+        if (highlighted || selected) {
+            // On the bar the symbol takes the label's colour: in its own grey it all but vanishes into the blue.
+            QPixmap symbol = icon.pixmap(iconRect.size(), painter->device()->devicePixelRatioF());
+            QPainter tint(&symbol);
+            tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+            tint.fillRect(symbol.rect(), textColor);
+            tint.end();
+            painter->drawPixmap(iconRect, symbol);
+        } else {
+            icon.paint(painter, iconRect);
+        }
 
         QFont countFont = option.font;
         countFont.setWeight(QFont::Medium);

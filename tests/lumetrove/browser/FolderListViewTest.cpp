@@ -229,6 +229,19 @@ TEST_F(FolderListViewTest, SectionTitlesAndCountsStandOutInADarkPaletteWhosePlac
               3.0);
 }
 
+TEST_F(FolderListViewTest, TheSymbolOfTheSelectedRowStandsOutOnItsBar)
+{
+    makeSidebar(0);
+    FolderSidebarModel& model = sidebar->sidebarModel();
+    const QModelIndex all = model.index(model.rowOf(FolderSection::all()));
+    list->selectionModel()->select(all, QItemSelectionModel::ClearAndSelect);
+    QApplication::processEvents();
+    const QImage image = list->viewport()->grab().toImage();
+    const QRect row = list->visualRect(all);
+    const QRect symbol(row.left() + 18, row.center().y() - 7, 16, 16);
+    EXPECT_GE(paintedContrast(image, symbol, QPoint(row.left() + 13, row.center().y())), 3.0);
+}
+
 TEST_F(FolderListViewTest, SelectingASectionSetsTheListFilters)
 {
     makeSidebar(1);
