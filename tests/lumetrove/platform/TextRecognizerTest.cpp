@@ -775,28 +775,37 @@ TEST(TextRecognizerTest, ReadsATableRowByRowWithItsHeaderFirstAndEveryCell)
               "Name Qty Price\n1 Walnut 12 3.50\n2 Banana 7 0.99\n3 Cherry 150 12.00");
 }
 
-TEST(TextRecognizerTest, ReadsTheWordsOfATextAreaWhoseLettersTouchItsScrollBar)
+TEST(TextRecognizerTest, ReadsTheLinesOfATextAreaBesideItsStippledScrollBarInBothPolarities)
 {
-    // A text area's scroll bar at the capture's edge, the first letters against its border: the border is
-    // cleared away, and the strokes of the letters that touch it stay ("ort" for "Port").
-    QFont font(QStringLiteral("DejaVu Sans Mono"));
-    font.setPixelSize(20);
-    font.setBold(true);
-    QImage image(300, 64, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    painter.fillRect(QRect(0, 0, 8, 64), QBrush(Qt::darkGray, Qt::Dense4Pattern));
-    painter.fillRect(QRect(8, 0, 1, 64), Qt::black);
-    painter.setFont(font);
-    painter.setPen(Qt::black);
-    const QFontMetricsF metrics(font);
-    for (const auto& [line, baseline] : {std::pair{"Port 8080 ready", 26}, std::pair{"Build 4096 done", 52}}) {
-        painter.drawText(QPointF(9 - metrics.leftBearing(QLatin1Char(line[0])), baseline), QString::fromLatin1(line));
+    // A text area's stippled scroll bar at the capture's edge, its border touching the first letters or two or
+    // three pixels from them: neither the border nor the stipple changes a letter ("ort" or "fort" for "Port").
+    for (const auto& [ink, ground] : bothPolarities) {
+        for (const int pixelSize : {14, 20}) {
+            for (const int gap : {0, 2, 3}) {
+                SCOPED_TRACE(::testing::Message() << ground.name().toStdString() << ", " << pixelSize << " px, " << gap
+                                                  << " px from the border");
+                QFont font(QStringLiteral("DejaVu Sans Mono"));
+                font.setPixelSize(pixelSize);
+                font.setBold(true);
+                const QFontMetricsF metrics(font);
+                QImage image(300, 3 * pixelSize + 12, QImage::Format_RGB32);
+                image.fill(ground);
+                QPainter painter(&image);
+                painter.fillRect(QRect(0, 0, 12, image.height()), QBrush(ink, Qt::Dense4Pattern));
+                painter.fillRect(QRect(12, 0, 1, image.height()), ink);
+                painter.setFont(font);
+                painter.setPen(ink);
+                for (const auto& [line, baseline] : {std::pair{"Port 8080 ready", 6 + pixelSize},
+                                                     std::pair{"Build 4096 done", 6 + 5 * pixelSize / 2}}) {
+                    painter.drawText(QPointF(13 + gap - metrics.leftBearing(QLatin1Char(line[0])), baseline),
+                                     QString::fromLatin1(line));
+                }
+                painter.end();
+                EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+                          "Port 8080 ready\nBuild 4096 done");
+            }
+        }
     }
-    painter.end();
-    const QString text = sharedTextRecognizer()->recognize(image).joinedLines();
-    EXPECT_TRUE(text.contains(QLatin1String("Port 8080 ready"))) << text.toStdString();
-    EXPECT_TRUE(text.contains(QLatin1String("Build 4096 done"))) << text.toStdString();
 }
 
 TEST(TextRecognizerTest, ReadsAWordWhoseFirstLetterTheEdgeOfTheCaptureCuts)
