@@ -412,8 +412,20 @@ bool figureMeetsLetterAcrossASpace(const QString& text)
     return false;
 }
 
+/// Whether `candidate` reads an r and an n where `chosen` reads an m, and is otherwise alike ("modern" beside
+/// "modem", "return" beside "retum"): the engine joins the strokes of an r and an n that stand close into an m,
+/// the more readily where that makes a word it knows, but does not part the strokes of an m. One reading that
+/// sees the two letters apart has seen the blank between them.
+bool partsTheRAndNOf(const WordReading& candidate, const WordReading& chosen)
+{
+    const QString key = candidate.key();
+    return key.contains(QLatin1String("rn")) && key != chosen.key() &&
+           QString(key).replace(QLatin1String("rn"), QLatin1String("m")) == chosen.key();
+}
+
 /// The reading of one block that its readings agree on: the one worth most (see `worthOf`), each of its words
-/// read as most readings read the same word, or, where no two agree, as the reading surest of it reads it.
+/// read as most readings read the same word, or, where no two agree, as the reading surest of it reads it; but
+/// a reading that sees an r and an n apart where others read an m is kept (`partsTheRAndNOf`).
 /// The preparation makes most words clearer, but may join two letters ("rn" read as "m") that the block as it
 /// stands keeps apart; the engine's confidence alone does not tell which reading is right ("A2" for "42" at
 /// 79 beside "42" at 77), most readings alike mostly do.
@@ -453,7 +465,9 @@ std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings)
             WordReading chosen = candidates.front();
             for (const WordReading& candidate : candidates) {
                 const auto ours = votes(candidate), theirs = votes(chosen);
-                if (ours > theirs || (ours == theirs && candidate.confidence > chosen.confidence)) {
+                if (partsTheRAndNOf(candidate, chosen) ||
+                    (!partsTheRAndNOf(chosen, candidate) &&
+                     (ours > theirs || (ours == theirs && candidate.confidence > chosen.confidence)))) {
                     chosen = candidate;
                 }
             }

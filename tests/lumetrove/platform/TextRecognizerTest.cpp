@@ -913,6 +913,14 @@ TEST(TextRecognizerTest, KeepsTheReadingOfAWordThatMostReadingsAgreeOnNotTheSure
         EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
                   cells.join(QLatin1Char('\n')).toStdString());
     }
+    // Faint small text on a dark window: two readings of three join the r and n of "modern" into the m of
+    // "modem", a word the engine knows; the reading that sees them apart is right.
+    QFont small(QStringLiteral("DejaVu Sans"));
+    small.setPixelSize(11);
+    const QString line = QStringLiteral("select signal listen manual modern");
+    const QImage faint = linesImage({line}, QSize(400, 30), 1, small, QColor(0x85, 0x85, 0x85),
+                                    QColor(0x25, 0x25, 0x26), QPoint(40, 16), 0);
+    EXPECT_EQ(sharedTextRecognizer()->recognize(faint).joinedLines().toStdString(), line.toStdString());
 }
 
 TEST(TextRecognizerTest, AnImageWithoutTextGivesNoLinesAndANullImageIsAnError)
