@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFont>
+#include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
@@ -609,6 +610,48 @@ TEST(TextRecognizerTest, ReadsTheFiguresOfHexadecimalNumbersThatTheEngineTakesFo
         const QImage image = linesImage({QStringLiteral("bec4fc19  3a007a11  b22351ab")}, QSize(580, 66), 2, mono, ink,
                                         ground, QPoint(12, 32), 0);
         EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), "bec4fc19 3a007a11 b22351ab");
+    }
+}
+
+TEST(TextRecognizerTest, ReadsOnceAGlyphThatTheEngineReadsInTwoShapesAndKeepsAlikeNeighbours)
+{
+    // The foot of a monospaced l makes it an L to the engine as well: in the file names of a terminal listing
+    // that a capture cuts out it read both ("Llength.txt"). Two alike letters side by side in a proportional
+    // font are two glyphs and stay ("aroundDigital", "isSet", "Ossified").
+    QFont mono(QStringLiteral("DejaVu Sans Mono"));
+    mono.setPixelSize(14);
+    const QFontMetricsF metrics(mono);
+    QImage listing(200, 100, QImage::Format_RGB32);
+    listing.fill(QColor(0x0c, 0x0c, 0x0c));
+    {
+        QPainter painter(&listing);
+        painter.setFont(mono);
+        painter.setPen(QColor(0xcc, 0xcc, 0xcc));
+        const std::array<std::pair<const char*, const char*>, 4> rows{
+            {{"-rw-r--r--  1 user staff  74432  Mar 23 15:57  length.txt", "timer ground"},
+             {"-rw-r--r--  1 user staff  15226  Mar 16 16:51  commit.txt", "content editor"},
+             {"-rw-r--r--  1 user staff  58155  Mar  4 19:36  append.txt", "canvas default"},
+             {"-rw-r--r--  1 user staff  73731  Mar  5 17:54  commit.txt", "spring album"}}};
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const QString row = QString::fromLatin1(rows[i].first);
+            const QPointF start(-370, 34 + 20 * static_cast<qreal>(i));
+            painter.drawText(start, row);
+            painter.drawText(start + QPointF(metrics.horizontalAdvance(row) + 40, 0),
+                             QString::fromLatin1(rows[i].second));
+        }
+    }
+    const QString read = sharedTextRecognizer()->recognize(listing).joinedLines();
+    EXPECT_TRUE(read.split(QRegularExpression(QStringLiteral("\\s+"))).contains(QStringLiteral("length.txt")))
+        << read.toStdString();
+    const QStringList neighbours{QStringLiteral("Illinois  fill  burn  fix  aroundDigital  isSet  Ossified"),
+                                 QStringLiteral("Collected  classOf  hasShadow  offline  Swiss  Wow  Zoo  coolOcean")};
+    for (const char* family : {"DejaVu Sans", "DejaVu Serif"}) {
+        SCOPED_TRACE(family);
+        QFont font{QString::fromLatin1(family)};
+        font.setPixelSize(14);
+        const QImage image = linesImage(neighbours, QSize(620, 70), 1, font, QColor(0x20, 0x20, 0x20),
+                                        QColor(0xfa, 0xfa, 0xfa), QPoint(12, 26), 26);
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs(neighbours));
     }
 }
 
