@@ -27,7 +27,7 @@ struct Transitions {
 
     /// From `gray`, or from `colour` (of the same size, RGB32) when it is not null: white on orange or green
     /// differs little in grey but much in colour, and its letters would fall apart into specks.
-    Transitions(const QImage& gray, const QImage& colour, int run)
+    Transitions(const QImage& gray, const QImage& colour, int run, int unit)
         : width(gray.width()), height(gray.height()), levels(gray)
     {
         const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height);
@@ -67,11 +67,63 @@ struct Transitions {
                 }
             }
         }
+        clearFramesFromEdgeToEdge(run, unit);
         for (int x = 0; x < width; ++x) {
             clearLongRuns(height, run, [&](int y) -> quint8& { return across[index(x, y)]; });
         }
         for (int y = 0; y < height; ++y) {
             clearLongRuns(width, run, [&](int x) -> quint8& { return down[index(x, y)]; });
+        }
+    }
+
+    /// Clears the steps of thin vertical lines that run from the first row holding anything to the last: a
+    /// window's frame that a capture lower than an edge's `run` cuts at both ends. Left in, it holds all the
+    /// capture's lines and controls together in one block. A line is thin where its two edges stand at most
+    /// two points (`unit` pixels each) apart; the stem of a letter that a tight capture of a word spans is
+    /// shorter than half of `run` or thicker.
+    void clearFramesFromEdgeToEdge(int run, int unit)
+    {
+        int top = height, bottom = -1;
+        for (int y = 0; y < height; ++y) {
+            const auto holds = [&](const std::vector<quint8>& map) {
+                return std::any_of(map.begin() + static_cast<std::ptrdiff_t>(index(0, y)),
+                                   map.begin() + static_cast<std::ptrdiff_t>(index(0, y + 1)),
+                                   [](quint8 step) { return step != 0; });
+            };
+            if (holds(across) || holds(down)) {
+                top = std::min(top, y);
+                bottom = y;
+            }
+        }
+        // A line from edge to edge starts with a step down at its first row and ends with one in the row after
+        // its last. Lines as long as `run` go with the other edges.
+        if (2 * (bottom - top) < run || bottom - top >= run) {
+            return;
+        }
+        const auto spans = [&](int x) {
+            for (int y = top; y < bottom; ++y) {
+                if (across[index(x, y)] == 0) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        std::vector<bool> frame(static_cast<size_t>(width), false);
+        std::vector<bool> spanning(static_cast<size_t>(width), false);
+        for (int x = 0; x < width; ++x) {
+            spanning[static_cast<size_t>(x)] = spans(x);
+        }
+        for (int x = 0; x < width; ++x) {
+            for (int k = 1; k <= 2 * unit && spanning[static_cast<size_t>(x)] && x + k < width; ++k) {
+                if (spanning[static_cast<size_t>(x + k)]) {
+                    frame[static_cast<size_t>(x)] = frame[static_cast<size_t>(x + k)] = true;
+                }
+            }
+        }
+        for (int x = 0; x < width; ++x) {
+            for (int y = top; frame[static_cast<size_t>(x)] && y < bottom; ++y) {
+                across[index(x, y)] = 0;
+            }
         }
     }
 
@@ -393,7 +445,7 @@ void cutIntoBlocks(Transitions& map, QRect area, int unit, std::vector<QRect>& b
 std::vector<QRect> cutIntoLeaves(const QImage& gray, const QImage& colour, int unit)
 {
     std::vector<QRect> leaves;
-    Transitions map(gray, colour, structuralRun * unit);
+    Transitions map(gray, colour, structuralRun * unit, unit);
     cutIntoBlocks(map, gray.rect(), unit, leaves);
     return leaves;
 }

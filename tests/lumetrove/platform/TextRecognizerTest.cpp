@@ -823,6 +823,39 @@ TEST(TextRecognizerTest, ReadsTheLinesOfATextAreaBesideItsStippledScrollBarInBot
     }
 }
 
+TEST(TextRecognizerTest, ReadsTheLinesOfASmallWindowWhoseFrameTheCaptureCutsAtBothEnds)
+{
+    // A message window lower than a window's edge is long, its frame running from the capture's top to its
+    // bottom beside a text area with a stippled scroll bar, a rule and a button: the frame holds them all in
+    // one block, read as one line ("meer ase an").
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(12);
+    font.setBold(true);
+    const QFontMetricsF metrics(font);
+    for (const auto& [ink, ground] : bothPolarities) {
+        SCOPED_TRACE(ground.name().toStdString());
+        QImage image(420, 63, QImage::Format_RGB32);
+        image.fill(ground);
+        QPainter painter(&image);
+        painter.fillRect(QRect(0, 0, 1, 63), ink);
+        painter.fillRect(QRect(5, 0, 1, 34), ink);
+        painter.fillRect(QRect(6, 0, 14, 34), QBrush(ink, Qt::Dense4Pattern));
+        painter.fillRect(QRect(20, 0, 1, 34), ink);
+        painter.fillRect(QRect(5, 34, 415, 1), ink);
+        painter.setFont(font);
+        painter.setPen(ink);
+        painter.drawText(QPointF(23, 4 + metrics.ascent()), QStringLiteral("Invoice 4096 total 12.50 EUR"));
+        painter.drawText(QPointF(23, 4 + metrics.ascent() + 15), QStringLiteral("Port 8080 ready"));
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.drawRoundedRect(QRectF(9, 39.5, 38, 22), 8, 8);
+        painter.drawText(QPointF(15, 54), QStringLiteral("okay"));
+        painter.end();
+        const QString text = sharedTextRecognizer()->recognize(image).joinedLines();
+        EXPECT_TRUE(text.startsWith(QLatin1String("Invoice 4096 total 12.50 EUR\nPort 8080 ready")))
+            << text.toStdString();
+    }
+}
+
 TEST(TextRecognizerTest, ReadsAWordWhoseFirstLetterTheEdgeOfTheCaptureCuts)
 {
     // A drag that starts a pixel or two inside the first letter: the cut letter is read, and the word's box
