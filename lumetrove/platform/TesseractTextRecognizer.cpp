@@ -45,7 +45,8 @@ using namespace recognition;
 //    window;
 //  - the blocks are read in parallel, each thread with its own engine; a block whose reading is in doubt is
 //    read once more as it stands, and where the two differ once more rescaled, each word read as most of
-//    the readings read it; a number the engine doubts is read once more on its own;
+//    the readings read it; a number the engine doubts, or a small hexadecimal one, is read once more on its
+//    own;
 //  - the lines read are joined into the lines on screen, in reading order (TextRecognitionLines).
 
 constexpr int maximumParallelReads = 6;
@@ -516,12 +517,12 @@ QString figuresOf(const QString& text)
     return text.mid(first, length);
 }
 
-/// The engine's reading of the number in `box` of `block` (the image's pixels) on its own: the word's part of
+/// The engine's reading of the word in `box` of `block` (the image's pixels) on its own: the word's part of
 /// the block, in a narrow margin that keeps the next word out, enlarged `enlargement` times and read as a
-/// single word. `resolution` is the block's. Nothing unless it reads a number of as many figures, one word.
-std::optional<QString> numberReadAlone(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor,
-                                       const BlockImage& block, const QRectF& box, int resolution, double enlargement,
-                                       const QString& number)
+/// single word, of the glyphs `characters` only where it names some. `resolution` is the block's.
+std::optional<QString> wordReadAlone(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor,
+                                     const BlockImage& block, const QRectF& box, int resolution, double enlargement,
+                                     const char* characters = "")
 {
     constexpr int padding = 10; // white margin around the word, enlarged pixels
     const QRectF inBlock((box.topLeft() - block.origin) * block.scale,
@@ -543,7 +544,10 @@ std::optional<QString> numberReadAlone(const BorrowedEngine& engine, tesseract::
     engine->SetPageSegMode(tesseract::PSM_SINGLE_WORD);
     engine->SetImage(framed.constBits(), framed.width(), framed.height(), 1, static_cast<int>(framed.bytesPerLine()));
     engine->SetSourceResolution(qRound(resolution * enlargement));
-    if (engine->Recognize(&monitor) != 0) {
+    engine->SetVariable("tessedit_char_whitelist", characters);
+    const bool recognized = engine->Recognize(&monitor) == 0;
+    engine->SetVariable("tessedit_char_whitelist", ""); // the engine keeps it for every later read
+    if (!recognized) {
         return std::nullopt;
     }
     const std::unique_ptr<tesseract::ResultIterator> iterator(engine->GetIterator());
@@ -556,6 +560,20 @@ std::optional<QString> numberReadAlone(const BorrowedEngine& engine, tesseract::
             read += read.isEmpty() ? text : QLatin1Char(' ') + text;
         }
     } while (iterator->Next(tesseract::RIL_WORD));
+    return read;
+}
+
+/// The engine's reading of the number in `box` on its own (see `wordReadAlone`). Nothing unless it reads a
+/// number of as many figures as `number`, one word.
+std::optional<QString> numberReadAlone(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor,
+                                       const BlockImage& block, const QRectF& box, int resolution, double enlargement,
+                                       const QString& number)
+{
+    const std::optional<QString> alone = wordReadAlone(engine, monitor, block, box, resolution, enlargement);
+    if (!alone) {
+        return std::nullopt;
+    }
+    const QString& read = *alone;
     const QString figures = figuresOf(read);
     if (!onlyFigures(read) || figures.contains(QLatin1Char(' ')) ||
         std::count_if(figures.begin(), figures.end(), [](QChar c) { return c.isDigit(); }) !=
@@ -565,6 +583,70 @@ std::optional<QString> numberReadAlone(const BorrowedEngine& engine, tesseract::
     return read;
 }
 
+/// Where the digits of `word` stand, as their index and length, if it is a hexadecimal number as the figure
+/// rules take one (see `withFiguresAmongFigures`): digits after "0x" or "#" (a figure among those of a
+/// colour), or a hash of eight small letters a-f and figures or more, with both.
+std::optional<std::pair<qsizetype, qsizetype>> hexadecimalDigits(const QString& word)
+{
+    // Never destroyed, as the engines are not: a recognition may still be reading while the program ends.
+    static const auto* hexadecimal =
+        new QRegularExpression(QStringLiteral("^[(\\[]?(0x|#)?([0-9A-Fa-f]+)[.,:;)\\]]?$"));
+    const QRegularExpressionMatch match = hexadecimal->match(word);
+    if (!match.hasMatch()) {
+        return std::nullopt;
+    }
+    const QString prefix = match.captured(1);
+    const QString digits = match.captured(2);
+    const auto any = [&digits](auto which) { return std::any_of(digits.begin(), digits.end(), which); };
+    const bool figures = any([](QChar c) { return c.isDigit(); });
+    const bool small = any([](QChar c) { return c.isLower(); });
+    const bool capitals = any([](QChar c) { return c.isUpper(); });
+    const bool number = prefix == QLatin1String("0x")  ? digits.size() >= 2
+                        : prefix == QLatin1String("#") ? digits.size() >= 3 && figures
+                                                       : digits.size() >= 8 && figures && small && !capitals;
+    if (!number) {
+        return std::nullopt;
+    }
+    return std::pair{match.capturedStart(2), match.capturedLength(2)};
+}
+
+/// The digits of the hexadecimal number in `box` read on its own, of hexadecimal glyphs only (see
+/// `wordReadAlone`), in the case of `digits`, the number's digits as the line reads them. Nothing unless it
+/// reads a hexadecimal number of as many digits.
+std::optional<QString> hexadecimalReadAlone(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor,
+                                            const BlockImage& block, const QRectF& box, int resolution,
+                                            double enlargement, const QString& digits)
+{
+    const std::optional<QString> read =
+        wordReadAlone(engine, monitor, block, box, resolution, enlargement, "0123456789abcdefABCDEFx#");
+    if (!read) {
+        return std::nullopt;
+    }
+    // The glyphs of small and capital c, e and f differ in size only; a number is written in one case.
+    const bool small = std::any_of(digits.begin(), digits.end(), [](QChar c) { return c.isLower(); });
+    const bool capitals = std::any_of(digits.begin(), digits.end(), [](QChar c) { return c.isUpper(); });
+    QString number = *read;
+    if (number.startsWith(QLatin1Char('#'))) {
+        number.remove(0, 1);
+    } else if (number.startsWith(QLatin1String("0x"))) {
+        number.remove(0, 2);
+    }
+    number = small && !capitals ? number.toLower() : capitals && !small ? number.toUpper() : number;
+    if (number.size() != digits.size() || !std::all_of(number.begin(), number.end(), [](QChar c) {
+            return QStringView(u"0123456789abcdefABCDEF").contains(c);
+        })) {
+        return std::nullopt;
+    }
+    // Alone, the engine takes a figure for another that the line's context made it misread; a letter it read
+    // in the line, or a figure where it now reads a letter, it read no worse than alone.
+    for (qsizetype i = 0; i < number.size(); ++i) {
+        if (!number[i].isDigit() || !digits[i].isDigit()) {
+            number[i] = digits[i];
+        }
+    }
+    return number;
+}
+
 /// Rereads the small numbers of `lines` that the engine doubts, each on its own (see `numberReadAlone`): in a
 /// line of small figures the engine weighs each glyph against its neighbours and reads the dotted zero of a
 /// monospaced font as a 6 or an 8, a 0 beside a 6 as a 6; the number alone and larger it mostly reads as drawn.
@@ -572,6 +654,9 @@ std::optional<QString> numberReadAlone(const BorrowedEngine& engine, tesseract::
 /// line's; their errors fall on different glyphs. Only the figures change: the narrow margin of a word read
 /// alone shows the edges of its neighbours, which the engine reads as a bracket or a quote mark. Words holding
 /// a letter keep their reading ("v1.2", "16GB", "l0gin"): read alone, they lose as many letters as they gain.
+/// Small hexadecimal numbers are read alone whatever the engine's confidence, of hexadecimal glyphs only (see
+/// `hexadecimalReadAlone`): in them it takes one figure for another, a dotted 0 for a 6, a 3 for a 5, and is
+/// sure of it. Where the two readings alone disagree, a third, enlarged three times, settles it.
 /// `unit` is the image's device pixels per point.
 void rereadDoubtfulNumbers(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor, const BlockImage& block,
                            int resolution, int unit, BlockQueue& queue, std::vector<ReadLine>& lines)
@@ -581,8 +666,32 @@ void rereadDoubtfulNumbers(const BorrowedEngine& engine, tesseract::ETEXT_DESC& 
     for (ReadLine& line : lines) {
         bool changed = false;
         for (RecognizedWord& word : line.line.words) {
-            if (word.confidence >= doubtfulConfidence || !onlyFigures(word.text) ||
-                word.boundingBox.height() > smallFigures * unit || queue.wantsToGiveUp()) {
+            if (word.boundingBox.height() > smallFigures * unit || queue.wantsToGiveUp()) {
+                continue;
+            }
+            if (const auto hexadecimal = hexadecimalDigits(word.text)) {
+                const auto [first, length] = *hexadecimal;
+                const QString digits = word.text.mid(first, length);
+                const std::optional<QString> twice =
+                    hexadecimalReadAlone(engine, monitor, block, word.boundingBox, resolution, 2, digits);
+                if (!twice || *twice == digits) {
+                    continue;
+                }
+                const std::optional<QString> once =
+                    hexadecimalReadAlone(engine, monitor, block, word.boundingBox, resolution, 1.5, digits);
+                std::optional<QString> agreed = once == twice ? twice : std::nullopt;
+                if (!agreed) {
+                    const std::optional<QString> thrice =
+                        hexadecimalReadAlone(engine, monitor, block, word.boundingBox, resolution, 3, digits);
+                    agreed = thrice == twice ? twice : thrice == once && once != digits ? once : std::nullopt;
+                }
+                if (agreed) {
+                    word.text.replace(first, length, *agreed);
+                    changed = true;
+                }
+                continue;
+            }
+            if (word.confidence >= doubtfulConfidence || !onlyFigures(word.text)) {
                 continue;
             }
             const QString figures = figuresOf(word.text);

@@ -635,6 +635,14 @@ TEST(TextRecognizerTest, ReadsTheFiguresOfHexadecimalNumbersThatTheEngineTakesFo
                                         ground, QPoint(12, 32), 0);
         EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), "bec4fc19 3a007a11 b22351ab");
     }
+    // At 10 px, in a line of numbers, the engine reads the dotted zero of "0x2F07" as a 6, sure of it; the
+    // number read alone shows its zero.
+    const QStringList small{QStringLiteral("0x743F  0x2F07  #27E090  #1CA743  0x3C2A"),
+                            QStringLiteral("0x5E3B  #6B0835  0x8D60  #350F6C  0x6053")};
+    mono.setPixelSize(10);
+    const QImage image =
+        linesImage(small, QSize(600, 60), 1, mono, QColor(0x20, 0x20, 0x20), Qt::white, QPoint(8, 20), 20);
+    EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs(small));
 }
 
 TEST(TextRecognizerTest, ReadsOnceAGlyphThatTheEngineReadsInTwoShapesAndKeepsAlikeNeighbours)
