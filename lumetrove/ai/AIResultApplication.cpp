@@ -26,17 +26,6 @@ QString cleanedAIName(const QString& name)
     return cleaned;
 }
 
-namespace {
-
-bool isBidirectionalFormatting(char16_t unit)
-{
-    return unit == 0x061c                         // arabic letter mark
-           || unit == 0x200e || unit == 0x200f    // left-to-right and right-to-left marks
-           || (unit >= 0x202a && unit <= 0x202e)  // embeddings, pop and overrides
-           || (unit >= 0x2066 && unit <= 0x2069); // isolates
-}
-
-/// The first `length` characters of `text`, one fewer where the cut would split a surrogate pair.
 QString leftCharacters(const QString& text, qsizetype length)
 {
     if (text.size() <= length) {
@@ -46,6 +35,16 @@ QString leftCharacters(const QString& text, qsizetype length)
         --length;
     }
     return text.left(length);
+}
+
+namespace {
+
+bool isBidirectionalFormatting(char16_t unit)
+{
+    return unit == 0x061c                         // arabic letter mark
+           || unit == 0x200e || unit == 0x200f    // left-to-right and right-to-left marks
+           || (unit >= 0x202a && unit <= 0x202e)  // embeddings, pop and overrides
+           || (unit >= 0x2066 && unit <= 0x2069); // isolates
 }
 
 std::optional<QString> boundedText(const std::optional<QString>& text)

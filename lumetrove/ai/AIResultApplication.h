@@ -8,6 +8,9 @@ namespace lumetrove {
 
 class Screenshot;
 
+/// The first `length` characters of `text`, one fewer where the cut would split a surrogate pair.
+QString leftCharacters(const QString& text, qsizetype length);
+
 /// What an assistant capture stores when the model gave no answer to its task.
 const QString& unableToProcessText();
 

@@ -2,6 +2,7 @@
 
 #include "aiclient/OpenAI.h"
 #include "aiclient/ServiceErrors.h"
+#include "lumetrove/ai/AIResultApplication.h"
 #include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/platform/Log.h"
 #include "lumetrove/platform/UserDefaults.h"
@@ -144,7 +145,7 @@ std::vector<aiclient::ChatCompletionMessageParam> analysisMessages(const std::op
     if (aiResults) {
         const QStringList pieces = aiResults->split(QStringLiteral("\n\n"), Qt::SkipEmptyParts);
         for (qsizetype i = std::max<qsizetype>(0, pieces.size() - 4); i < pieces.size(); ++i) {
-            const QString piece = pieces[i].trimmed();
+            const QString piece = leftCharacters(pieces[i].trimmed(), maximumAITextLength).trimmed();
             const bool repeated = std::any_of(messages.begin(), messages.end(), [&](const Message& message) {
                 return messageText(message).trimmed() == piece;
             });

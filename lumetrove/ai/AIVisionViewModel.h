@@ -100,8 +100,10 @@ public:
 };
 
 /// The system messages of an analysis: the fixed instructions and summary rule, the application and the task
-/// when given, then the last four earlier answers, each trimmed and left out when its text is already among
-/// the messages.
+/// when given, then the last four earlier answers, each trimmed, cut to `maximumAITextLength` characters and
+/// left out when its text is already among the messages. The record keeps every reply whole; only what is
+/// sent back is cut, since one reply of megabytes would otherwise go with every later request of its
+/// screenshot, and a service refuses a request that large every time.
 std::vector<aiclient::ChatCompletionMessageParam> analysisMessages(const std::optional<QString>& aiResults,
                                                                    const std::optional<QString>& capturedAppName,
                                                                    const std::optional<QString>& aiAssistantTask);

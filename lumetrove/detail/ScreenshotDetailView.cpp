@@ -22,11 +22,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QSplitter>
 #include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <cmath>
@@ -124,6 +126,33 @@ private:
     }
 };
 
+/// The pane's sections in a vertical scroll area that asks for their width and the width of its scroll bar,
+/// so that they never scroll sideways, and for little height: they scroll once the pane is shorter than
+/// they need.
+class SectionsScrollArea : public QScrollArea {
+public:
+    explicit SectionsScrollArea(QWidget* parent) : QScrollArea(parent)
+    {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setFocusPolicy(Qt::NoFocus); // Tab goes on to the controls, which it scrolls into view
+    }
+
+    QSize sizeHint() const override { return withScrollBar(widget() ? widget()->sizeHint() : QSize()); }
+    QSize minimumSizeHint() const override
+    {
+        return {withScrollBar(widget() ? widget()->minimumSizeHint() : QSize()).width(),
+                QScrollArea::minimumSizeHint().height()};
+    }
+
+private:
+    QSize withScrollBar(QSize content) const
+    {
+        return {std::max(content.width(), 0) + verticalScrollBar()->sizeHint().width(), std::max(content.height(), 0)};
+    }
+};
+
 } // namespace
 
 ScreenshotDetailView::ScreenshotDetailView(Environment environment, QWidget* parent)
@@ -151,7 +180,12 @@ void ScreenshotDetailView::buildContent()
     stack->addWidget(divider(this));
     stack->addLayout(buildNameRow());
     stack->addWidget(divider(this));
-    stack->addWidget(buildSections(), 1);
+    // The image, the answer, the keywords and the summary each keep a least height; on a short screen they
+    // want more together than the pane has, and then scroll within it rather than make the window taller
+    // than its screen.
+    auto* sections = new SectionsScrollArea(this);
+    sections->setWidget(buildSections());
+    stack->addWidget(sections, 1);
 }
 
 QWidget* ScreenshotDetailView::buildProcessButtonArea()
@@ -574,6 +608,13 @@ void ScreenshotDetailView::openAlertOnScreen()
         return;
     }
     alert_->open();
+    // Where no window manager hands the keyboard to a new window, the alert takes it itself, as the main
+    // window's own alerts do, so that Return and Escape answer it instead of going to the window it blocks.
+    if (QWindow* handle = alert_->windowHandle()) {
+        handle->setTransientParent(host->windowHandle());
+    }
+    alert_->raise();
+    alert_->activateWindow();
 }
 
 QMessageBox* ScreenshotDetailView::makeAPIKeyAlert()

@@ -57,11 +57,12 @@ QString parenthesised(const QString& clause)
     return QLatin1Char('(') + clause + QLatin1Char(')');
 }
 
-/// The one word of a search text that has at most one: the text as it is while it is short (so that blanks
-/// are searched as blanks), else its one word.
+/// The one word of a search text that has at most one: that word, also when the text repeats it (the text
+/// as a phrase would ask for the repeats side by side), or the text as it is when it holds no word, so that
+/// blanks are searched as blanks.
 QString singleWord(const QString& searchText, const QStringList& words)
 {
-    if (searchText.size() <= maximumSearchWordLength || words.isEmpty()) {
+    if (words.isEmpty()) {
         return leftCharacters(searchText, maximumSearchWordLength);
     }
     return words.front();

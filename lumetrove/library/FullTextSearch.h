@@ -21,8 +21,8 @@ QStringList searchWords(const QString& searchText);
 /// The FTS5 MATCH pattern for a smart folder's keywords and a search text; none when neither restricts
 /// the list.
 ///
-/// A text S of one word (or of none: blanks alone are searched as they are) becomes four prefix queries, one
-/// per column, joined by " OR" and a line feed:
+/// A text of one word S (given once or more; a text of none, blanks alone, is searched as it is) becomes four
+/// prefix queries, one per column, joined by " OR" and a line feed:
 ///     text:"S"* OR
 ///     name:"S"* OR
 ///     keywords:"S"* OR

@@ -224,25 +224,10 @@ struct BlockQueue {
     }
 };
 
-/// The symbols of the word at `word`, each glyph read once; none where the engine gave no box of one. Now and
-/// then the engine reads one glyph twice, as both of the shapes it weighs for it ("eO0ee2210" for "e0ee2210",
-/// "#1ES5E0B" for "#1E5E0B"): a letter and a figure of like shape (O and 0, S and 5, G and 6) whose boxes lie
-/// mostly over each other. The wider, which spans the glyph, is kept. The engine's boxes of small glyphs are
-/// rough: two like symbols are two glyphs ("2004"), and so are two unlike bars ("Illustrator", "v11" read "v1l").
+/// The symbols of the word at `word`, each glyph read once (`readEachGlyphOnce`); none where the engine gave no
+/// box of one.
 std::optional<std::vector<Symbol>> symbolsOf(const tesseract::ResultIterator& word)
 {
-    const auto alike = [](const QString& a, const QString& b) {
-        const auto shape = [](const QString& symbol) -> int {
-            if (symbol == QLatin1String("O") || symbol == QLatin1String("0") || symbol == QLatin1String("o")) {
-                return 1;
-            }
-            if (symbol == QLatin1String("S") || symbol == QLatin1String("5")) {
-                return 2;
-            }
-            return symbol == QLatin1String("G") || symbol == QLatin1String("6") ? 3 : 0;
-        };
-        return a != b && shape(a) != 0 && shape(a) == shape(b);
-    };
     std::vector<Symbol> symbols;
     tesseract::ResultIterator symbol(word);
     do {
@@ -251,19 +236,9 @@ std::optional<std::vector<Symbol>> symbolsOf(const tesseract::ResultIterator& wo
             !symbol.BoundingBox(tesseract::RIL_SYMBOL, &read.left, &read.top, &read.right, &read.bottom)) {
             return std::nullopt;
         }
-        if (!symbols.empty() && alike(symbols.back().text, read.text)) {
-            Symbol& before = symbols.back();
-            const int common = std::min(before.right, read.right) - std::max(before.left, read.left);
-            const int narrower = std::min(before.right - before.left, read.right - read.left);
-            if (narrower > 0 && 10 * common >= 6 * narrower) {
-                if (read.right - read.left > before.right - before.left) {
-                    before = read;
-                }
-                continue;
-            }
-        }
         symbols.push_back(read);
     } while (symbol.Next(tesseract::RIL_SYMBOL) && !symbol.IsAtBeginningOf(tesseract::RIL_WORD));
+    readEachGlyphOnce(symbols);
     mergeBarsOfOneFigure(symbols);
     return symbols;
 }

@@ -9,9 +9,10 @@ namespace lumetrove::recognition {
 
 namespace {
 
-constexpr int contrastStep = 40;  // grey-level difference between neighbours that counts as a transition
-constexpr int structuralRun = 64; // a straight run of transitions at least this long (1x pixels) is an edge
-constexpr int columnGapWidth = 8; // blank columns (1x pixels) that separate blocks: wider than a word space
+constexpr int contrastStep = 40;      // grey-level difference between neighbours that counts as a transition
+constexpr int structuralRun = 64;     // a straight run of transitions at least this long (1x pixels) is an edge
+constexpr int columnGapWidth = 8;     // blank columns (1x pixels) that separate blocks: wider than a word space
+constexpr int smallestLineHeight = 5; // rows (1x pixels) of the lowest text beside which a rule is told apart
 
 /// Transition maps of a grey image: `across` marks a contrast step from the left neighbour (text and
 /// vertical edges), `down` one from the neighbour above (text and horizontal edges). Straight runs longer
@@ -21,7 +22,8 @@ struct Transitions {
     int height = 0;
     std::vector<quint8> across;
     std::vector<quint8> down;
-    const QImage& levels; // the grey image the maps were made from
+    const QImage& levels;        // the grey image the maps were made from
+    std::vector<quint8> stipple; // its pixels that lie in a stipple (see `stippleOf`); empty when none do
 
     /// From `gray`, or from `colour` (of the same size, RGB32) when it is not null: white on orange or green
     /// differs little in grey but much in colour, and its letters would fall apart into specks.
@@ -52,6 +54,17 @@ struct Transitions {
                 const size_t i = index(x, y);
                 across[i] = x > 0 && std::abs(row[x] - row[x - 1]) > contrastStep;
                 down[i] = std::abs(row[x] - above[x]) > contrastStep;
+            }
+        }
+        // A stipple is no text (see `stippleOf`), nor are the steps between it and what lies beside it.
+        stipple = stippleOf(gray);
+        if (!stipple.empty()) {
+            for (int y = 0; y < height; ++y) {
+                for (int x = 0; x < width; ++x) {
+                    const size_t i = index(x, y);
+                    across[i] = across[i] != 0 && stipple[i] == 0 && (x == 0 || stipple[i - 1] == 0);
+                    down[i] = down[i] != 0 && stipple[i] == 0 && (y == 0 || stipple[index(x, y - 1)] == 0);
+                }
             }
         }
         for (int x = 0; x < width; ++x) {
@@ -232,10 +245,93 @@ std::pair<int, int> widestGapBetweenLines(const std::vector<int>& ink, size_t be
     return {static_cast<int>(bestStart), static_cast<int>(bestLength)};
 }
 
+/// Takes out of `map` the rules across `leaf`, a leaf of the cut: thin lines unlike its ground down nearly all
+/// of it, beyond the text beside them by a line's height or more. A scroll bar's border that the capture's
+/// edge cuts short is shorter than a window's edge is: it holds the line beside it in a block as high as
+/// itself, which is then neither scaled for the line's size nor parted from the lines above and below it. A
+/// letter's stem is thicker, or stands within the extent of the letters beside it; a letter that touches the
+/// rule does not hide it. Returns whether it took any steps out.
+bool clearRulesAcross(Transitions& map, const QRect& leaf, int unit)
+{
+    // The text beside a rule is a line at least `smallestLineHeight` high, and the rule reaches as far again.
+    if (leaf.height() < 2 * smallestLineHeight * unit) {
+        return false;
+    }
+    const int ground = backgroundLevel(map.levels, leaf);
+    const auto unlike = [&](int x, int y) {
+        return x >= 0 && x < map.width && std::abs(map.levels.constScanLine(y)[x] - ground) > inkContrast &&
+               (map.stipple.empty() || map.stipple[map.index(x, y)] == 0);
+    };
+    // Whether the column `x` is unlike the ground in nine rows of ten or more; a stipple counts as ground.
+    const auto spans = [&](int x) {
+        int misses = 0;
+        for (int y = leaf.top(); y <= leaf.bottom(); ++y) {
+            if (!unlike(x, y) && 10 * ++misses > leaf.height()) {
+                return false;
+            }
+        }
+        return true;
+    };
+    // Whether the ground comes back within two points on either side of the column `x`, in most rows.
+    const auto thin = [&](int x) {
+        const auto groundAt = [&](int column) {
+            int count = 0;
+            for (int y = leaf.top(); y <= leaf.bottom(); ++y) {
+                count += unlike(column, y) ? 1 : 0;
+            }
+            return 2 * count <= leaf.height();
+        };
+        bool left = false, right = false;
+        for (int k = 1; k <= 2 * unit; ++k) {
+            left = left || groundAt(x - k);
+            right = right || groundAt(x + k);
+        }
+        return left && right;
+    };
+    // The steps to take out, at leaf.left() + i: those on both sides of each rule.
+    std::vector<bool> rule(static_cast<size_t>(leaf.width()) + 1, false);
+    bool any = false;
+    for (int x = leaf.left(); x <= leaf.right(); ++x) {
+        if (spans(x) && thin(x)) {
+            rule[static_cast<size_t>(x - leaf.left())] = rule[static_cast<size_t>(x - leaf.left()) + 1] = true;
+            any = true;
+        }
+    }
+    if (!any) {
+        return false;
+    }
+    std::vector<int> without(static_cast<size_t>(leaf.height()), 0); // the leaf's rows without the rules
+    bool taken = false;
+    for (int y = leaf.top(); y <= leaf.bottom(); ++y) {
+        for (int x = leaf.left(); x <= leaf.right() + 1 && x < map.width; ++x) {
+            const bool step = map.across[map.index(x, y)] != 0;
+            if (rule[static_cast<size_t>(x - leaf.left())]) {
+                taken = taken || step;
+            } else if (x <= leaf.right()) {
+                without[static_cast<size_t>(y - leaf.top())] += step ? 1 : 0;
+            }
+        }
+    }
+    const auto [first, last] = inkSpan(without);
+    const int line = typicalLineHeight(without, 0, without.size());
+    if (!taken || line < smallestLineHeight * unit || leaf.height() - static_cast<int>(last - first) < line) {
+        return false;
+    }
+    for (int y = leaf.top(); y <= leaf.bottom(); ++y) {
+        for (int x = leaf.left(); x <= leaf.right() + 1 && x < map.width; ++x) {
+            if (rule[static_cast<size_t>(x - leaf.left())]) {
+                map.across[map.index(x, y)] = 0;
+            }
+        }
+    }
+    return true;
+}
+
 /// Recursive XY cut of `area`: trims blank margins, then splits at the widest interior gap of blank rows,
-/// or of blank columns at least `columnGap` wide, and appends the leaves in reading order (top to bottom,
-/// then left to right).
-void cutIntoBlocks(const Transitions& map, QRect area, int columnGap, std::vector<QRect>& blocks, int depth = 0)
+/// or of blank columns at least `columnGapWidth` points wide (`unit` pixels each), and appends the leaves in
+/// reading order (top to bottom, then left to right). A leaf that rules hold together is cut once more
+/// without them (see `clearRulesAcross`).
+void cutIntoBlocks(Transitions& map, QRect area, int unit, std::vector<QRect>& blocks, int depth = 0)
 {
     std::vector<int> rows(static_cast<size_t>(area.height()), 0);
     std::vector<int> columns(static_cast<size_t>(area.width()), 0);
@@ -254,6 +350,7 @@ void cutIntoBlocks(const Transitions& map, QRect area, int columnGap, std::vecto
     const QRect trimmed(area.left() + static_cast<int>(left), area.top() + static_cast<int>(top),
                         static_cast<int>(right - left), static_cast<int>(bottom - top));
     const auto [rowGap, rowGapLength] = widestGapBetweenLines(rows, top, bottom);
+    const int columnGap = columnGapWidth * unit;
     const auto [columnGapStart, columnGapLength] = widestGap(columns, left, right);
     // A gap between words grows with the text: blocks stand apart by more than three quarters of a line's
     // height, a word space by less.
@@ -269,20 +366,24 @@ void cutIntoBlocks(const Transitions& map, QRect area, int columnGap, std::vecto
     }
     // Cutting stops at a depth that no real screen reaches, as a guard against pathological images.
     if (depth > 64 || (rowGapLength == 0 && !cutColumns)) {
+        if (depth <= 64 && clearRulesAcross(map, trimmed, unit)) {
+            cutIntoBlocks(map, trimmed, unit, blocks, depth + 1);
+            return;
+        }
         blocks.push_back(withSlantedEdges(map, trimmed));
         return;
     }
     if (cutColumns && cutLength >= rowGapLength) {
         const int columnGapLength = cutLength;
         const int x = area.left() + cutStart;
-        cutIntoBlocks(map, QRect(QPoint(trimmed.left(), trimmed.top()), QPoint(x - 1, trimmed.bottom())), columnGap,
-                      blocks, depth + 1);
-        cutIntoBlocks(map, QRect(QPoint(x + columnGapLength, trimmed.top()), trimmed.bottomRight()), columnGap, blocks,
+        cutIntoBlocks(map, QRect(QPoint(trimmed.left(), trimmed.top()), QPoint(x - 1, trimmed.bottom())), unit, blocks,
+                      depth + 1);
+        cutIntoBlocks(map, QRect(QPoint(x + columnGapLength, trimmed.top()), trimmed.bottomRight()), unit, blocks,
                       depth + 1);
     } else {
         const int y = area.top() + rowGap;
-        cutIntoBlocks(map, QRect(trimmed.topLeft(), QPoint(trimmed.right(), y - 1)), columnGap, blocks, depth + 1);
-        cutIntoBlocks(map, QRect(QPoint(trimmed.left(), y + rowGapLength), trimmed.bottomRight()), columnGap, blocks,
+        cutIntoBlocks(map, QRect(trimmed.topLeft(), QPoint(trimmed.right(), y - 1)), unit, blocks, depth + 1);
+        cutIntoBlocks(map, QRect(QPoint(trimmed.left(), y + rowGapLength), trimmed.bottomRight()), unit, blocks,
                       depth + 1);
     }
 }
@@ -292,7 +393,8 @@ void cutIntoBlocks(const Transitions& map, QRect area, int columnGap, std::vecto
 std::vector<QRect> cutIntoLeaves(const QImage& gray, const QImage& colour, int unit)
 {
     std::vector<QRect> leaves;
-    cutIntoBlocks(Transitions(gray, colour, structuralRun * unit), gray.rect(), columnGapWidth * unit, leaves);
+    Transitions map(gray, colour, structuralRun * unit);
+    cutIntoBlocks(map, gray.rect(), unit, leaves);
     return leaves;
 }
 

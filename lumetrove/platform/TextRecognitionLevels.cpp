@@ -215,6 +215,49 @@ int marginLevel(const QImage& gray, const QRect& padded)
     return groundOf(ring);
 }
 
+std::vector<quint8> stippleOf(const QImage& gray)
+{
+    constexpr int side = 6;
+    const int width = gray.width();
+    const int height = gray.height();
+    std::vector<quint8> stipple;
+    if (width < side || height < side) {
+        return stipple;
+    }
+    const auto at = [width](int x, int y) { return static_cast<size_t>(y) * static_cast<size_t>(width) + x; };
+    const auto alike = [](int a, int b) { return std::abs(a - b) <= inkContrast; };
+    for (int y = 0; y + side <= height; ++y) {
+        const uchar* row = gray.constScanLine(y);
+        const uchar* below = gray.constScanLine(y + 1);
+        for (int x = 0; x + side <= width; ++x) {
+            // The patch is the 2 x 2 cell at (x, y) repeated: it varies both ways unless the cell's rows or its
+            // columns are alike (a hatch of bars, or no pattern at all).
+            const int a = row[x], b = row[x + 1], c = below[x], d = below[x + 1];
+            if ((alike(a, b) && alike(c, d)) || (alike(a, c) && alike(b, d))) {
+                continue;
+            }
+            bool repeated = true;
+            for (int dy = 0; dy + 2 < side && repeated; ++dy) {
+                const uchar* line = gray.constScanLine(y + dy);
+                const uchar* twoDown = gray.constScanLine(y + dy + 2);
+                for (int dx = 0; dx + 2 < side && repeated; ++dx) {
+                    repeated = alike(line[x + dx], line[x + dx + 2]) && alike(line[x + dx], twoDown[x + dx]);
+                }
+            }
+            if (!repeated) {
+                continue;
+            }
+            if (stipple.empty()) {
+                stipple.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+            }
+            for (int dy = 0; dy < side; ++dy) {
+                std::fill_n(stipple.begin() + static_cast<std::ptrdiff_t>(at(x, y + dy)), side, quint8(1));
+            }
+        }
+    }
+    return stipple;
+}
+
 int textGround(const QImage& gray, const QRect& area, const QRect& padded, int lineHeight)
 {
     const int outer = marginLevel(gray, padded);

@@ -153,6 +153,28 @@ template <typename Unlike> std::vector<bool> rulesAcross(int width, int height, 
     return rule;
 }
 
+/// Gives `ground` to the pixels of `crop`, taken from `area` of `gray`, that lie in a stipple (see `stippleOf`):
+/// beside a line it would be read as part of the first letter. The stipple is found in a wider area, so that
+/// the strip of it that the crop takes in is found however narrow.
+void clearStipple(QImage& crop, const QImage& gray, const QRect& area, int ground)
+{
+    constexpr int reach = 5; // a stipple's patch is six pixels wide
+    const QRect around = area.adjusted(-reach, -reach, reach, reach).intersected(gray.rect());
+    const std::vector<quint8> stipple = stippleOf(gray.copy(around));
+    if (stipple.empty()) {
+        return;
+    }
+    for (int y = 0; y < crop.height(); ++y) {
+        uchar* row = crop.scanLine(y);
+        const size_t line = static_cast<size_t>(y + area.top() - around.top()) * static_cast<size_t>(around.width());
+        for (int x = 0; x < crop.width(); ++x) {
+            if (stipple[line + static_cast<size_t>(x + area.left() - around.left())] != 0) {
+                row[x] = static_cast<uchar>(ground);
+            }
+        }
+    }
+}
+
 /// Gives the ground's level to whatever unlike the ground reaches the crop's edge: the page around a button
 /// or a badge, their rounded corners and outlines. Left in, they frame the label in a bar that the engine
 /// reads as brackets and rules; text itself lies inside the crop's margin and stays.
@@ -389,6 +411,7 @@ std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& bloc
     QImage crop = gray.copy(area);
     // The tone is taken once the surroundings are cleared: the dark page around a light badge is no text.
     const int ground = textGround(gray, block.area, area, block.lineHeight);
+    clearStipple(crop, gray, area, ground);
     if (!clearAroundGround(crop, ground, 8 * unit)) {
         return std::nullopt;
     }

@@ -70,6 +70,61 @@ QString withFiguresAmongFigures(QString word)
     return word;
 }
 
+void readEachGlyphOnce(std::vector<Symbol>& symbols)
+{
+    const auto letter = [](const Symbol& read) { return read.text.size() == 1 && read.text.front().isLetter(); };
+    const auto figure = [](const Symbol& read) { return read.text.size() == 1 && read.text.front().isDigit(); };
+    std::vector<int> widths;
+    for (const Symbol& read : symbols) {
+        if (letter(read) || figure(read)) {
+            widths.push_back(read.right - read.left);
+        }
+    }
+    if (widths.empty()) {
+        return;
+    }
+    std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2), widths.end());
+    const int glyph = widths[widths.size() / 2];
+    const auto figures = std::count_if(symbols.begin(), symbols.end(), figure);
+    const bool hexadecimalPrefix = symbols.size() > 2 && symbols.front().text == QLatin1String("#");
+    std::vector<Symbol> kept;
+    for (size_t i = 0; i < symbols.size(); ++i) {
+        const Symbol& read = symbols[i];
+        Symbol* before = kept.empty() ? nullptr : &kept.back();
+        const bool oneLetter = before && letter(*before) && letter(read) && before->text != read.text &&
+                               before->text.toLower() == read.text.toLower();
+        const bool letterAndFigure = before && ((letter(*before) && figure(read)) || (figure(*before) && letter(read)));
+        if (oneLetter || letterAndFigure) {
+            const int common = std::min(before->right, read.right) - std::max(before->left, read.left);
+            const int narrower = std::min(before->right - before->left, read.right - read.left);
+            const int span = std::max(before->right, read.right) - std::min(before->left, read.left);
+            if (narrower > 0 && 10 * common >= 4 * narrower && 10 * span <= 14 * glyph) {
+                bool keepRead = read.right - read.left > before->right - before->left;
+                if (letterAndFigure) {
+                    // A number: a figure beside the pair, after "#" or before the x of "0x".
+                    const bool number = figures >= 2 || hexadecimalPrefix ||
+                                        (kept.size() == 1 && i + 1 < symbols.size() &&
+                                         symbols[i + 1].text.compare(QLatin1String("x"), Qt::CaseInsensitive) == 0);
+                    keepRead = figure(read) == number;
+                } else if (const Symbol* beside = i + 1 < symbols.size() && letter(symbols[i + 1]) ? &symbols[i + 1]
+                                                  : kept.size() > 1 && letter(kept[kept.size() - 2])
+                                                      ? &kept[kept.size() - 2]
+                                                      : nullptr) {
+                    keepRead = beside->text.front().isLower() == read.text.front().isLower();
+                }
+                // The glyph spans both boxes: a blank beside it is no wider than it stands.
+                const Symbol both{keepRead ? read.text : before->text, std::min(before->left, read.left),
+                                  std::min(before->top, read.top), std::max(before->right, read.right),
+                                  std::max(before->bottom, read.bottom)};
+                *before = both;
+                continue;
+            }
+        }
+        kept.push_back(read);
+    }
+    symbols = std::move(kept);
+}
+
 void mergeBarsOfOneFigure(std::vector<Symbol>& symbols)
 {
     const auto bar = [](const QString& text) {

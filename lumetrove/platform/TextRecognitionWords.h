@@ -38,6 +38,17 @@ struct Symbol {
     int left = 0, top = 0, right = 0, bottom = 0;
 };
 
+/// `symbols` with each glyph read once. Now and then the engine reads one glyph twice, as both of the shapes it
+/// weighs for it: a letter and a figure ("eO0ee2210" for "e0ee2210", "#F9ODC48" for "#F9DC48", "#EQ950FE"), or one
+/// letter in both its cases (the foot of a monospaced l makes it an L too: "Llength" for "length"). Such two lie
+/// over each other by two fifths of the narrower at least and together span no more than a glyph and two fifths
+/// of the word's (its median letter or figure). Of a letter and a figure, the figure is kept in a number (one
+/// more figure in the word, or after "#" or "0x"), the letter elsewhere ("friend->i1sland"); of a letter in two
+/// cases, the case of the letter beside it. The kept glyph spans both boxes. The engine's boxes are rough, but
+/// two such neighbours span more than that ("aroundDigital"); two neighbours of other kinds are left as
+/// read, as the engine's boxes of kerned letters lie over each other as much ("fi", "rn", "Te").
+void readEachGlyphOnce(std::vector<Symbol>& symbols);
+
 /// `symbols` with the figure 1 of a hexadecimal number read once where the engine read it as two unlike bars
 /// side by side, a 1 and an l ("bec4fc119" for "bec4fc19"): in a monospaced font the boxes of a 1 and of its
 /// foot. The two bars of one glyph span less than half as much again as the number's other glyphs do; two

@@ -3,6 +3,7 @@
 #include "aiclient/HttpSession.h"
 #include "aiclient/OpenAI.h"
 #include "aiclient/ServiceErrors.h"
+#include "lumetrove/ai/AIResultApplication.h"
 #include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/platform/UserDefaults.h"
 #include "tests/aiclient/LoopbackServer.h"
@@ -133,6 +134,18 @@ TEST(AnalysisMessagesTest, FixedTextsThenContextThenTheLastFourDistinctEarlierAn
 
     const auto blank = systemTexts(analysisMessages(QStringLiteral("  \n\n \t \n\nZ"), std::nullopt, std::nullopt));
     EXPECT_EQ(std::vector<std::string>(blank.begin() + 2, blank.end()), (std::vector<std::string>{"", "Z"}));
+}
+
+TEST(AnalysisMessagesTest, AnEarlierAnswerOfMegabytesIsSentCutAndTheOthersWhole)
+{
+    // A hostile reply of 3 MB whose cut falls inside a surrogate pair, then an ordinary reply.
+    const QString huge = QString(maximumAITextLength - 1, QLatin1Char('x')) + QStringLiteral("\U0001F600") +
+                         QString(3'000'000, QLatin1Char('y'));
+    const auto sent = systemTexts(analysisMessages(huge + QStringLiteral("\n\nSmall\n\n"), std::nullopt, std::nullopt));
+    ASSERT_EQ(sent.size(), 4u);
+    ASSERT_EQ(sent[2].size(), std::size_t(maximumAITextLength - 1)) << "cut before the pair it would split";
+    EXPECT_EQ(sent[2], std::string(maximumAITextLength - 1, 'x'));
+    EXPECT_EQ(sent[3], "Small");
 }
 
 TEST_F(AIVisionViewModelTest, TheRequestIsTheGoldenAnalysisQuery)

@@ -272,6 +272,7 @@ TEST_F(LibraryQueriesTest, SeveralWordsFindTheScreenshotsHoldingEachInAnyOrderAn
         {"TICKET   Marzipan", {spread, both}},
         {"invoices saffr", {both}}, // a stem before, a prefix last
         {"invoice", {invoiceOnly, both}},
+        {"invoice  invoice", {invoiceOnly, both}}, // a repeat asks for the word once, not twice side by side
         {"invoice nutmeg", {}},
         {"saffr invoice", {}}, // only the last word is a prefix
         {"marzipan ticket invoice march saffron", {both}},

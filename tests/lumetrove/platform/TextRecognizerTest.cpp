@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFont>
+#include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
@@ -627,6 +628,48 @@ TEST(TextRecognizerTest, ReadsTheDottedZerosOfSmallMonospacedFiguresAsZeros)
     }
 }
 
+TEST(TextRecognizerTest, ReadsOnceAGlyphThatTheEngineReadsInTwoShapesAndKeepsAlikeNeighbours)
+{
+    // The foot of a monospaced l makes it an L to the engine as well: in the file names of a terminal listing
+    // that a capture cuts out it read both ("Llength.txt"). Two alike letters side by side in a proportional
+    // font are two glyphs and stay ("aroundDigital", "isSet", "Ossified").
+    QFont mono(QStringLiteral("DejaVu Sans Mono"));
+    mono.setPixelSize(14);
+    const QFontMetricsF metrics(mono);
+    QImage listing(200, 100, QImage::Format_RGB32);
+    listing.fill(QColor(0x0c, 0x0c, 0x0c));
+    {
+        QPainter painter(&listing);
+        painter.setFont(mono);
+        painter.setPen(QColor(0xcc, 0xcc, 0xcc));
+        const std::array<std::pair<const char*, const char*>, 4> rows{
+            {{"-rw-r--r--  1 user staff  74432  Mar 23 15:57  length.txt", "timer ground"},
+             {"-rw-r--r--  1 user staff  15226  Mar 16 16:51  commit.txt", "content editor"},
+             {"-rw-r--r--  1 user staff  58155  Mar  4 19:36  append.txt", "canvas default"},
+             {"-rw-r--r--  1 user staff  73731  Mar  5 17:54  commit.txt", "spring album"}}};
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const QString row = QString::fromLatin1(rows[i].first);
+            const QPointF start(-370, 34 + 20 * static_cast<qreal>(i));
+            painter.drawText(start, row);
+            painter.drawText(start + QPointF(metrics.horizontalAdvance(row) + 40, 0),
+                             QString::fromLatin1(rows[i].second));
+        }
+    }
+    const QString read = sharedTextRecognizer()->recognize(listing).joinedLines();
+    EXPECT_TRUE(read.split(QRegularExpression(QStringLiteral("\\s+"))).contains(QStringLiteral("length.txt")))
+        << read.toStdString();
+    const QStringList neighbours{QStringLiteral("Illinois  fill  burn  fix  aroundDigital  isSet  Ossified"),
+                                 QStringLiteral("Collected  classOf  hasShadow  offline  Swiss  Wow  Zoo  coolOcean")};
+    for (const char* family : {"DejaVu Sans", "DejaVu Serif"}) {
+        SCOPED_TRACE(family);
+        QFont font{QString::fromLatin1(family)};
+        font.setPixelSize(14);
+        const QImage image = linesImage(neighbours, QSize(620, 70), 1, font, QColor(0x20, 0x20, 0x20),
+                                        QColor(0xfa, 0xfa, 0xfa), QPoint(12, 26), 26);
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs(neighbours));
+    }
+}
+
 TEST(TextRecognizerTest, SetsApartAWordAndANumberThatTheEngineRunsTogether)
 {
     // At 14 px the engine drops the space between a month and its day ("Jul5,") or a time and "PM": they are
@@ -723,28 +766,37 @@ TEST(TextRecognizerTest, ReadsATableRowByRowWithItsHeaderFirstAndEveryCell)
               "Name Qty Price\n1 Walnut 12 3.50\n2 Banana 7 0.99\n3 Cherry 150 12.00");
 }
 
-TEST(TextRecognizerTest, ReadsTheWordsOfATextAreaWhoseLettersTouchItsScrollBar)
+TEST(TextRecognizerTest, ReadsTheLinesOfATextAreaBesideItsStippledScrollBarInBothPolarities)
 {
-    // A text area's scroll bar at the capture's edge, the first letters against its border: the border is
-    // cleared away, and the strokes of the letters that touch it stay ("ort" for "Port").
-    QFont font(QStringLiteral("DejaVu Sans Mono"));
-    font.setPixelSize(20);
-    font.setBold(true);
-    QImage image(300, 64, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    painter.fillRect(QRect(0, 0, 8, 64), QBrush(Qt::darkGray, Qt::Dense4Pattern));
-    painter.fillRect(QRect(8, 0, 1, 64), Qt::black);
-    painter.setFont(font);
-    painter.setPen(Qt::black);
-    const QFontMetricsF metrics(font);
-    for (const auto& [line, baseline] : {std::pair{"Port 8080 ready", 26}, std::pair{"Build 4096 done", 52}}) {
-        painter.drawText(QPointF(9 - metrics.leftBearing(QLatin1Char(line[0])), baseline), QString::fromLatin1(line));
+    // A text area's stippled scroll bar at the capture's edge, its border touching the first letters or two or
+    // three pixels from them: neither the border nor the stipple changes a letter ("ort" or "fort" for "Port").
+    for (const auto& [ink, ground] : bothPolarities) {
+        for (const int pixelSize : {14, 20}) {
+            for (const int gap : {0, 2, 3}) {
+                SCOPED_TRACE(::testing::Message() << ground.name().toStdString() << ", " << pixelSize << " px, " << gap
+                                                  << " px from the border");
+                QFont font(QStringLiteral("DejaVu Sans Mono"));
+                font.setPixelSize(pixelSize);
+                font.setBold(true);
+                const QFontMetricsF metrics(font);
+                QImage image(300, 3 * pixelSize + 12, QImage::Format_RGB32);
+                image.fill(ground);
+                QPainter painter(&image);
+                painter.fillRect(QRect(0, 0, 12, image.height()), QBrush(ink, Qt::Dense4Pattern));
+                painter.fillRect(QRect(12, 0, 1, image.height()), ink);
+                painter.setFont(font);
+                painter.setPen(ink);
+                for (const auto& [line, baseline] : {std::pair{"Port 8080 ready", 6 + pixelSize},
+                                                     std::pair{"Build 4096 done", 6 + 5 * pixelSize / 2}}) {
+                    painter.drawText(QPointF(13 + gap - metrics.leftBearing(QLatin1Char(line[0])), baseline),
+                                     QString::fromLatin1(line));
+                }
+                painter.end();
+                EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+                          "Port 8080 ready\nBuild 4096 done");
+            }
+        }
     }
-    painter.end();
-    const QString text = sharedTextRecognizer()->recognize(image).joinedLines();
-    EXPECT_TRUE(text.contains(QLatin1String("Port 8080 ready"))) << text.toStdString();
-    EXPECT_TRUE(text.contains(QLatin1String("Build 4096 done"))) << text.toStdString();
 }
 
 TEST(TextRecognizerTest, ReadsAWordWhoseFirstLetterTheEdgeOfTheCaptureCuts)
