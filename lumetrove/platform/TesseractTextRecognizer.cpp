@@ -657,16 +657,16 @@ std::optional<QString> hexadecimalReadAlone(const BorrowedEngine& engine, tesser
 /// Small hexadecimal numbers are read alone whatever the engine's confidence, of hexadecimal glyphs only (see
 /// `hexadecimalReadAlone`): in them it takes one figure for another, a dotted 0 for a 6, a 3 for a 5, and is
 /// sure of it. Where the two readings alone disagree, a third, enlarged three times, settles it.
-/// `unit` is the image's device pixels per point.
 void rereadDoubtfulNumbers(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor, const BlockImage& block,
-                           int resolution, int unit, BlockQueue& queue, std::vector<ReadLine>& lines)
+                           int resolution, BlockQueue& queue, std::vector<ReadLine>& lines)
 {
     constexpr float doubtfulConfidence = 95;
-    constexpr int smallFigures = 12; // points high: larger ones the engine reads as drawn
+    // Pixels high: the engine reads larger figures as drawn, those of small text at ratio 2 too.
+    constexpr int smallFigures = 12;
     for (ReadLine& line : lines) {
         bool changed = false;
         for (RecognizedWord& word : line.line.words) {
-            if (word.boundingBox.height() > smallFigures * unit || queue.wantsToGiveUp()) {
+            if (word.boundingBox.height() > smallFigures || queue.wantsToGiveUp()) {
                 continue;
             }
             if (const auto hexadecimal = hexadecimalDigits(word.text)) {
@@ -753,7 +753,7 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
                 lines = agreedReading(std::move(readings));
             }
         }
-        rereadDoubtfulNumbers(engine, monitor, *block, resolution, unit, queue, lines);
+        rereadDoubtfulNumbers(engine, monitor, *block, resolution, queue, lines);
         queue.lines[index] = std::move(lines);
     }
 }
