@@ -187,12 +187,31 @@ std::pair<int, int> controlGap(const Transitions& map, const QRect& row, const s
         start = i + 1;
     }
     const auto area = [&](int left, int right) { return QRect(QPoint(left, row.top()), QPoint(right, row.bottom())); };
+    // A control's fill is about as wide as its ink is high, or wider: a narrower piece unlike the gap is a
+    // letter standing apart in large text (the stem of an "l", a bold "0"), whose strokes cover most of it.
+    const auto ownFill = [&](const QRect& piece, int gap) {
+        if (showsGround(map.levels, piece, gap)) {
+            return false;
+        }
+        int top = piece.bottom() + 1, bottom = piece.top() - 1;
+        for (int y = piece.top(); y <= piece.bottom(); ++y) {
+            const uchar* line = map.levels.constScanLine(y);
+            for (int x = piece.left(); x <= piece.right(); ++x) {
+                if (std::abs(line[x] - gap) > inkContrast) {
+                    top = std::min(top, y);
+                    bottom = y;
+                    break;
+                }
+            }
+        }
+        return 5 * piece.width() >= 4 * (bottom - top + 1);
+    };
     for (size_t k = 0; k < gaps.size(); ++k) {
         const auto [gapLeft, gapRight] = gaps[k];
         const int gap = backgroundLevel(map.levels, area(gapLeft, gapRight));
         const QRect before = area(k > 0 ? gaps[k - 1].second + 1 : row.left(), gapLeft - 1);
         const QRect after = area(gapRight + 1, k + 1 < gaps.size() ? gaps[k + 1].first - 1 : row.right());
-        if (!showsGround(map.levels, before, gap) || !showsGround(map.levels, after, gap)) {
+        if (ownFill(before, gap) || ownFill(after, gap)) {
             return {gapLeft - row.left() + static_cast<int>(begin), gapRight - gapLeft + 1};
         }
     }

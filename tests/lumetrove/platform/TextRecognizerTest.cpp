@@ -573,6 +573,27 @@ TEST(TextRecognizerTest, KeepsTheWordsOfLargeTextOnOneLine)
         EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
                   lines.join(QLatin1Char('\n')).toStdString());
     }
+    // A narrow letter standing apart in large text fills its box as a control's fill does, and is still a
+    // letter of its word.
+    struct Large {
+        const char* family;
+        int pixelSize;
+        bool bold;
+        QString line;
+        QSize size;
+        int baseline;
+    };
+    for (const Large& large : {Large{"DejaVu Sans", 72, false, QStringLiteral("in linear at"), QSize(700, 200), 100},
+                               Large{"DejaVu Sans Mono", 72, true, QStringLiteral("v11.1.51  v0.37.156  v6.37.91"),
+                                     QSize(1800, 200), 100}}) {
+        SCOPED_TRACE(large.line.toStdString());
+        QFont shown(QString::fromLatin1(large.family));
+        shown.setPixelSize(large.pixelSize);
+        shown.setBold(large.bold);
+        const QImage image = linesImage({large.line}, large.size, 2, shown, QColor(0x20, 0x20, 0x20),
+                                        QColor(0xfa, 0xfa, 0xfa), QPoint(30, large.baseline), 0);
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs({large.line}));
+    }
 }
 
 TEST(TextRecognizerTest, ReadsBoldHeadingsWithFiguresAtHeadingSizesInBothPolarities)
