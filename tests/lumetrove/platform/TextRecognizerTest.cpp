@@ -541,6 +541,16 @@ TEST(TextRecognizerTest, KeepsTheRowsOfTablesAsLinesAndColumnsOfProseAsColumns)
     shown.sort();
     EXPECT_EQ(read.join(QLatin1Char(' ')).toStdString(), shown.join(QLatin1Char(' ')).toStdString());
 
+    // Rows whose first cells are as wide as each other and stand apart from the rest, so that the cut parts
+    // them as a column of cells: each row is still one line.
+    const QStringList amounts{QStringLiteral("$96,417.83  $51,691.40 $78,554.09 66,666.77 USD 49,976.17 USD"),
+                              QStringLiteral("$18,393.43  22,260.81 USD 6,590.58 USD 52,572.00 USD $15,028.25")};
+    QFont small(QStringLiteral("DejaVu Sans Mono"));
+    small.setPixelSize(10);
+    const QImage ledger = linesImage(amounts, QSize(600, 60), 1, small, QColor(0x20, 0x20, 0x20),
+                                     QColor(0xfa, 0xfa, 0xfa), QPoint(30, 20), 15);
+    EXPECT_EQ(sharedTextRecognizer()->recognize(ledger).joinedLines().toStdString(), readAs(amounts));
+
     const QStringList left{QStringLiteral("Download the invoice archive"), QStringLiteral("before the end of the"),
                            QStringLiteral("month and check the budget")};
     const QStringList right{QStringLiteral("Review the quarterly report"), QStringLiteral("with the people in the"),
