@@ -187,12 +187,31 @@ std::pair<int, int> controlGap(const Transitions& map, const QRect& row, const s
         start = i + 1;
     }
     const auto area = [&](int left, int right) { return QRect(QPoint(left, row.top()), QPoint(right, row.bottom())); };
+    // A control's fill is about as wide as its ink is high, or wider: a narrower piece unlike the gap is a
+    // letter standing apart in large text (the stem of an "l", a bold "0"), whose strokes cover most of it.
+    const auto ownFill = [&](const QRect& piece, int gap) {
+        if (showsGround(map.levels, piece, gap)) {
+            return false;
+        }
+        int top = piece.bottom() + 1, bottom = piece.top() - 1;
+        for (int y = piece.top(); y <= piece.bottom(); ++y) {
+            const uchar* line = map.levels.constScanLine(y);
+            for (int x = piece.left(); x <= piece.right(); ++x) {
+                if (std::abs(line[x] - gap) > inkContrast) {
+                    top = std::min(top, y);
+                    bottom = y;
+                    break;
+                }
+            }
+        }
+        return 5 * piece.width() >= 4 * (bottom - top + 1);
+    };
     for (size_t k = 0; k < gaps.size(); ++k) {
         const auto [gapLeft, gapRight] = gaps[k];
         const int gap = backgroundLevel(map.levels, area(gapLeft, gapRight));
         const QRect before = area(k > 0 ? gaps[k - 1].second + 1 : row.left(), gapLeft - 1);
         const QRect after = area(gapRight + 1, k + 1 < gaps.size() ? gaps[k + 1].first - 1 : row.right());
-        if (!showsGround(map.levels, before, gap) || !showsGround(map.levels, after, gap)) {
+        if (ownFill(before, gap) || ownFill(after, gap)) {
             return {gapLeft - row.left() + static_cast<int>(begin), gapRight - gapLeft + 1};
         }
     }
@@ -263,9 +282,10 @@ std::pair<int, int> widestGap(const std::vector<int>& ink, size_t begin, size_t 
 /// The start and length of the widest run of blank rows within [begin, end) that stands between lines: not
 /// one that parts a line from a sliver of itself just beside it, the dot of an "i" or an accent above it, the
 /// tail of a "g" below it. A sliver lower than a third of the run of ink rows on the gap's other side, nearer
-/// to it than half that run's height, is part of its line: cut off, the line's letters lose it ("1s" read for
-/// "is"), and the letter it belongs to reaches the edge of its block and is cleared with the block's
-/// surroundings ("bud et" for "budget").
+/// to it than half that run's height, is part of its line, and so is one lower than half that run, nearer to
+/// it than a quarter of its own height (the dot of an "i" in large bold serif text): cut off, the line's
+/// letters lose it ("1s" read for "is"), and the letter it belongs to reaches the edge of its block and is
+/// cleared with the block's surroundings ("bud et" for "budget").
 std::pair<int, int> widestGapBetweenLines(const std::vector<int>& ink, size_t begin, size_t end)
 {
     // The runs of ink rows, each [first, last), in order.
@@ -286,7 +306,8 @@ std::pair<int, int> widestGapBetweenLines(const std::vector<int>& ink, size_t be
         const size_t below = runs[k].second - runs[k].first;
         const size_t gap = runs[k].first - runs[k - 1].second;
         const size_t sliver = std::min(above, below), line = std::max(above, below);
-        if (3 * sliver < line && 2 * gap < line) {
+        // No line of text stands as close to another as the dot of an "i" stands to its stem.
+        if ((3 * sliver < line && 2 * gap < line) || (2 * sliver < line && 4 * gap < sliver)) {
             continue;
         }
         if (gap > bestLength) {

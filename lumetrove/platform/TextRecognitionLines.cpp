@@ -15,6 +15,9 @@ constexpr double rowJoiningGap = 8;
 // The columns of a table stand further apart (a spreadsheet's are as wide as their longest cell); that their
 // rows stand level with each other, line for line, is what tells them from columns of prose.
 constexpr double tableJoiningGap = 50;
+// A cell standing alone beside a line of a block stands as close to it as the words of a line stand: the cut
+// parted a column of cells of like width from the rest of their lines.
+constexpr double cellJoiningGap = 2;
 
 /// Whether `a` and `b` stand on one row of the screen: of like height, mostly the same rows. A word alone
 /// is boxed by its own letters: "online" is half as high as "Symbol", which reaches above and below it.
@@ -49,7 +52,8 @@ struct AssembledLine {
 ///    to come near each other.
 class RowJoiner {
 public:
-    explicit RowJoiner(std::vector<ReadLine> read) : read_(std::move(read)), inColumn_(read_.size(), false)
+    explicit RowJoiner(std::vector<ReadLine> read)
+        : read_(std::move(read)), inColumn_(read_.size(), false), ofCells_(read_.size(), true)
     {
         constexpr double wordsOfACell = 3;            // at most, on average over a column's lines
         std::map<size_t, std::pair<int, int>> blocks; // lines and words of each block of several lines
@@ -67,6 +71,7 @@ public:
             if (!line.alone) {
                 const auto [lines, words] = blocks.at(line.block);
                 inColumn_[i] = words <= wordsOfACell * lines;
+                ofCells_[i] = inColumn_[i];
                 continue;
             }
             const QRectF& box = line.line.boundingBox;
@@ -110,10 +115,6 @@ public:
                 continue;
             }
             taken[i] = true;
-            if (!read_[i].alone && !inColumn_[i]) {
-                lines.push_back({std::move(read_[i].line), false});
-                continue;
-            }
             std::vector<size_t> row{i};
             QRectF span = read_[i].line.boundingBox;
             const auto blockInRow = [&](size_t block) {
@@ -162,6 +163,14 @@ private:
     bool joins(size_t i, size_t j, const QRectF& span) const
     {
         const QRectF& box = read_[j].line.boundingBox;
+        if (ofCells_[i] != ofCells_[j] && sameRow(read_[i].line.boundingBox, box) &&
+            std::abs(read_[i].baseline - read_[j].baseline) <= 0.3 * std::min(box.height(), span.height()) &&
+            sideGap(span, box) <= cellJoiningGap * std::max(box.height(), read_[i].line.boundingBox.height())) {
+            return true;
+        }
+        if (inBlock(i)) {
+            return false;
+        }
         if (read_[i].alone && read_[j].alone && sameRow(read_[i].line.boundingBox, box) &&
             sideGap(span, box) <= rowJoiningGap * read_[i].line.boundingBox.height()) {
             return true;
@@ -169,8 +178,12 @@ private:
         return inColumn_[i] && inTable(i, j, span);
     }
 
+    /// Whether line `i` is one of the lines of a block of several, a paragraph or a line of a panel.
+    bool inBlock(size_t i) const { return !read_[i].alone && !inColumn_[i]; }
+
     std::vector<ReadLine> read_;
     std::vector<bool> inColumn_;
+    std::vector<bool> ofCells_; // alone, or of a block of short lines
 };
 
 /// The lines that stand on one row just above a row of a table, over its span: the cells of its header,

@@ -541,6 +541,16 @@ TEST(TextRecognizerTest, KeepsTheRowsOfTablesAsLinesAndColumnsOfProseAsColumns)
     shown.sort();
     EXPECT_EQ(read.join(QLatin1Char(' ')).toStdString(), shown.join(QLatin1Char(' ')).toStdString());
 
+    // Rows whose first cells are as wide as each other and stand apart from the rest, so that the cut parts
+    // them as a column of cells: each row is still one line.
+    const QStringList amounts{QStringLiteral("$96,417.83  $51,691.40 $78,554.09 66,666.77 USD 49,976.17 USD"),
+                              QStringLiteral("$18,393.43  22,260.81 USD 6,590.58 USD 52,572.00 USD $15,028.25")};
+    QFont small(QStringLiteral("DejaVu Sans Mono"));
+    small.setPixelSize(10);
+    const QImage ledger = linesImage(amounts, QSize(600, 60), 1, small, QColor(0x20, 0x20, 0x20),
+                                     QColor(0xfa, 0xfa, 0xfa), QPoint(30, 20), 15);
+    EXPECT_EQ(sharedTextRecognizer()->recognize(ledger).joinedLines().toStdString(), readAs(amounts));
+
     const QStringList left{QStringLiteral("Download the invoice archive"), QStringLiteral("before the end of the"),
                            QStringLiteral("month and check the budget")};
     const QStringList right{QStringLiteral("Review the quarterly report"), QStringLiteral("with the people in the"),
@@ -572,6 +582,28 @@ TEST(TextRecognizerTest, KeepsTheWordsOfLargeTextOnOneLine)
             linesImage(lines, QSize(640, 150), ratio, font, QColor(0x22, 0x22, 0x22), Qt::white, QPoint(30, 60), 50);
         EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
                   lines.join(QLatin1Char('\n')).toStdString());
+    }
+    // A narrow letter standing apart in large text fills its box as a control's fill does, and is still a
+    // letter of its word; the dot of a large bold serif "i" stands so close over its stem that it is no line.
+    struct Large {
+        const char* family;
+        int pixelSize;
+        bool bold;
+        QString line;
+        QSize size;
+        int baseline;
+    };
+    for (const Large& large :
+         {Large{"DejaVu Sans", 72, false, QStringLiteral("in linear at"), QSize(700, 200), 100},
+          Large{"DejaVu Sans Mono", 72, true, QStringLiteral("v11.1.51  v0.37.156  v6.37.91"), QSize(1800, 200), 100},
+          Large{"DejaVu Serif", 34, true, QStringLiteral("basket  is  ticket  index"), QSize(900, 100), 60}}) {
+        SCOPED_TRACE(large.line.toStdString());
+        QFont shown(QString::fromLatin1(large.family));
+        shown.setPixelSize(large.pixelSize);
+        shown.setBold(large.bold);
+        const QImage image = linesImage({large.line}, large.size, 2, shown, QColor(0x20, 0x20, 0x20),
+                                        QColor(0xfa, 0xfa, 0xfa), QPoint(30, large.baseline), 0);
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs({large.line}));
     }
 }
 
