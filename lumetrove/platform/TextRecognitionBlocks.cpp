@@ -400,6 +400,69 @@ bool clearRulesAcross(Transitions& map, const QRect& leaf, int unit)
     return true;
 }
 
+/// The lines that stand in `area` of `map`, each as its first and last row: the runs of rows holding ink, a
+/// sliver beside a line (the dot of an "i", the tail of a "g") taken into it as `widestGapBetweenLines` does.
+std::vector<std::pair<int, int>> linesIn(const Transitions& map, const QRect& area)
+{
+    std::vector<std::pair<int, int>> lines;
+    int gapBefore = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        bool ink = false;
+        for (int x = area.left(); x <= area.right() && !ink; ++x) {
+            ink = map.across[map.index(x, y)] != 0;
+        }
+        if (!ink) {
+            ++gapBefore;
+            continue;
+        }
+        if (!lines.empty() && gapBefore == 0) {
+            lines.back().second = y;
+        } else {
+            lines.emplace_back(y, y);
+        }
+        gapBefore = 0;
+    }
+    for (size_t k = 1; k < lines.size();) {
+        const int above = lines[k - 1].second - lines[k - 1].first + 1;
+        const int below = lines[k].second - lines[k].first + 1;
+        const int gap = lines[k].first - lines[k - 1].second - 1;
+        const int sliver = std::min(above, below), line = std::max(above, below);
+        if (3 * sliver < line && 2 * gap < line) {
+            lines[k - 1].second = lines[k].second;
+            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(k));
+        } else {
+            ++k;
+        }
+    }
+    return lines;
+}
+
+/// Whether the blank columns [x, x + length) of `area` only end a line that reaches further than the lines
+/// above and below it, rather than standing between columns: on one side of them stands a single line, on
+/// the other two lines or more, one of which it stands level with, no further from it than the words of a line
+/// stand apart (see `joinWordsOfRows`). Cut there, the end of the line would be a block of its own, read after
+/// all the other lines.
+bool endsOneLine(const Transitions& map, const QRect& area, int x, int length)
+{
+    const auto left = linesIn(map, QRect(area.topLeft(), QPoint(x - 1, area.bottom())));
+    const auto right = linesIn(map, QRect(QPoint(x + length, area.top()), area.bottomRight()));
+    if (left.size() == right.size() || std::min(left.size(), right.size()) != 1) {
+        return false;
+    }
+    const auto& others = left.size() == 1 ? right : left;
+    const auto [first, last] = left.size() == 1 ? left.front() : right.front();
+    const int height = last - first + 1;
+    if (2 * length > 3 * height) {
+        return false;
+    }
+    return std::any_of(others.begin(), others.end(), [&](const std::pair<int, int>& other) {
+        const int otherHeight = other.second - other.first + 1;
+        const int overlap = std::min(last, other.second) - std::max(first, other.first) + 1;
+        return 5 * overlap >= 3 * std::min(height, otherHeight) &&
+               5 * std::min(height, otherHeight) >= 3 * std::max(height, otherHeight);
+    });
+}
+
 /// Recursive XY cut of `area`: trims blank margins, then splits at the widest interior gap of blank rows,
 /// or of blank columns at least `columnGapWidth` points wide (`unit` pixels each), and appends the leaves in
 /// reading order (top to bottom, then left to right). A leaf that rules hold together is cut once more
@@ -436,6 +499,9 @@ void cutIntoBlocks(Transitions& map, QRect area, int unit, std::vector<QRect>& b
         cutColumns = length > 0;
         cutStart = start;
         cutLength = length;
+    }
+    if (cutColumns && rowGapLength > 0 && endsOneLine(map, trimmed, area.left() + cutStart, cutLength)) {
+        cutColumns = false;
     }
     // Cutting stops at a depth that no real screen reaches, as a guard against pathological images.
     if (depth > 64 || (rowGapLength == 0 && !cutColumns)) {

@@ -863,6 +863,37 @@ TEST(TextRecognizerTest, ReadsTheLinesOfATextAreaBesideItsStippledScrollBarInBot
     }
 }
 
+TEST(TextRecognizerTest, ReadsTheEndOfALineThatReachesBeyondTheOthersWithinItsLine)
+{
+    // A message window beside a stippled scroll bar whose second line reaches a word further right than every
+    // other line: its end is no column of its own, read after the last line ("Qty 12 Price 3.50\n12.50 EUR").
+    const QStringList lines{QStringLiteral("Build 2417 finished"), QStringLiteral("Invoice 4096 total 12.50 EUR"),
+                            QStringLiteral("Port 8080 ready"), QStringLiteral("Orchid 4096"),
+                            QStringLiteral("Qty 12 Price 3.50")};
+    for (const auto& [ink, ground] : bothPolarities) {
+        for (const int pixelSize : {12, 14, 20}) {
+            SCOPED_TRACE(::testing::Message() << ground.name().toStdString() << ", " << pixelSize << " px");
+            QFont font(QStringLiteral("DejaVu Sans Mono"));
+            font.setPixelSize(pixelSize);
+            font.setBold(true);
+            const int spacing = 18 * pixelSize / 14;
+            QImage image(420, 12 + spacing * static_cast<int>(lines.size()), QImage::Format_RGB32);
+            image.fill(ground);
+            QPainter painter(&image);
+            painter.fillRect(QRect(0, 0, 12, image.height()), QBrush(ink, Qt::Dense4Pattern));
+            painter.fillRect(QRect(12, 0, 1, image.height()), ink);
+            painter.setFont(font);
+            painter.setPen(ink);
+            for (int i = 0; i < lines.size(); ++i) {
+                painter.drawText(QPointF(20, 6 + QFontMetricsF(font).ascent() + spacing * i), lines[i]);
+            }
+            painter.end();
+            EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(),
+                      lines.join(QLatin1Char('\n')).toStdString());
+        }
+    }
+}
+
 TEST(TextRecognizerTest, ReadsTheLinesOfASmallWindowWhoseFrameTheCaptureCutsAtBothEnds)
 {
     // A message window lower than a window's edge is long, its frame running from the capture's top to its
