@@ -572,17 +572,17 @@ std::optional<QString> numberReadAlone(const BorrowedEngine& engine, tesseract::
 /// line's; their errors fall on different glyphs. Only the figures change: the narrow margin of a word read
 /// alone shows the edges of its neighbours, which the engine reads as a bracket or a quote mark. Words holding
 /// a letter keep their reading ("v1.2", "16GB", "l0gin"): read alone, they lose as many letters as they gain.
-/// `unit` is the image's device pixels per point.
 void rereadDoubtfulNumbers(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor, const BlockImage& block,
-                           int resolution, int unit, BlockQueue& queue, std::vector<ReadLine>& lines)
+                           int resolution, BlockQueue& queue, std::vector<ReadLine>& lines)
 {
     constexpr float doubtfulConfidence = 95;
-    constexpr int smallFigures = 12; // points high: larger ones the engine reads as drawn
+    // Pixels high: the engine reads larger figures as drawn, those of small text at ratio 2 too.
+    constexpr int smallFigures = 12;
     for (ReadLine& line : lines) {
         bool changed = false;
         for (RecognizedWord& word : line.line.words) {
             if (word.confidence >= doubtfulConfidence || !onlyFigures(word.text) ||
-                word.boundingBox.height() > smallFigures * unit || queue.wantsToGiveUp()) {
+                word.boundingBox.height() > smallFigures || queue.wantsToGiveUp()) {
                 continue;
             }
             const QString figures = figuresOf(word.text);
@@ -644,7 +644,7 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
                 lines = agreedReading(std::move(readings));
             }
         }
-        rereadDoubtfulNumbers(engine, monitor, *block, resolution, unit, queue, lines);
+        rereadDoubtfulNumbers(engine, monitor, *block, resolution, queue, lines);
         queue.lines[index] = std::move(lines);
     }
 }
