@@ -15,8 +15,9 @@ constexpr double rowJoiningGap = 8;
 // The columns of a table stand further apart (a spreadsheet's are as wide as their longest cell); that their
 // rows stand level with each other, line for line, is what tells them from columns of prose.
 constexpr double tableJoiningGap = 50;
-// A cell standing alone beside a line of a block stands as close to it as the words of a line stand: the cut
-// parted a column of cells of like width from the rest of their lines.
+// A cell, or a line of a column of short ones, beside a line of a block of longer lines stands as close to it
+// as the words of a line stand to each other where the cut parted cells of like width from the rest of their
+// lines.
 constexpr double cellJoiningGap = 2;
 
 /// Whether `a` and `b` stand on one row of the screen: of like height, mostly the same rows. A word alone
@@ -44,6 +45,8 @@ struct AssembledLine {
 /// How the lines read from the blocks of an image are joined into the lines that stand on screen.
 ///  - A block's only line (a label and its field, a row of buttons) joins single lines beside it on its row,
 ///    no further than `rowJoiningGap` away.
+///  - A cell standing alone, or a line of a block of short lines, joins the line of a block of longer lines
+///    that goes on from it on its baseline, no further than `cellJoiningGap` away.
 ///  - The columns of a table, of an `ls -l` listing or of a list with columns are read as blocks of their
 ///    own: blocks of short lines (a few words each), or single cells standing in a column, edge to edge. A
 ///    line in such a column joins the lines of other columns that stand on its baseline, as far as
