@@ -1,4 +1,5 @@
 #include "lumetrove/platform/Memory.h"
+#include "lumetrove/platform/TextRecognitionAgreement.h"
 #include "lumetrove/platform/TextRecognitionBlocks.h"
 #include "lumetrove/platform/TextRecognitionLevels.h"
 #include "lumetrove/platform/TextRecognitionLines.h"
@@ -311,21 +312,6 @@ std::vector<ReadLine> readBlock(const BorrowedEngine& engine, tesseract::ETEXT_D
     return lines;
 }
 
-/// What a reading is worth: the letters and figures of its words, each counted by the word's confidence.
-/// Symbols read in a blot of ink come with a low confidence and count for little.
-double worthOf(const std::vector<ReadLine>& lines)
-{
-    double worth = 0;
-    for (const ReadLine& line : lines) {
-        for (const RecognizedWord& word : line.line.words) {
-            const auto letters =
-                std::count_if(word.text.begin(), word.text.end(), [](QChar c) { return c.isLetterOrNumber(); });
-            worth += static_cast<double>(letters) * word.confidence / 100;
-        }
-    }
-    return worth;
-}
-
 /// Whether `word` holds both figures and letters: where the engine takes one for the other ("1s" for "is"),
 /// though it is sure of its reading.
 bool mixesFiguresAndLetters(const QString& word)
@@ -354,142 +340,6 @@ bool inDoubt(const std::vector<ReadLine>& lines, const TextBlock& block)
     const double rows = std::max(1.0, std::round(block.area.height() / (1.5 * lineHeight)));
     const double wordsInARow = block.area.width() / (3.5 * lineHeight);
     return words == 0 || static_cast<double>(words) < 0.5 * std::floor(rows * wordsInARow);
-}
-
-/// How another reading reads the place of one word: its words there (one, or several where it sets apart what
-/// the word holds, "event. txt" for "event.txt"), joined by spaces; compared without them.
-struct WordReading {
-    QString text;
-    float confidence = 0;
-    QString key() const { return QString(text).remove(QLatin1Char(' ')); }
-};
-
-/// How `reading` reads the place of `word`: the words lying mostly in its box, when together they span about
-/// the box, neither much less (part of the word) nor much more (the word run together with the next).
-std::optional<WordReading> readingOfPlace(const RecognizedWord& word, const std::vector<ReadLine>& reading)
-{
-    const QRectF& box = word.boundingBox;
-    WordReading read;
-    QRectF span;
-    for (const ReadLine& line : reading) {
-        for (const RecognizedWord& other : line.line.words) {
-            const QRectF common = box.intersected(other.boundingBox);
-            if (common.width() * common.height() < 0.5 * other.boundingBox.width() * other.boundingBox.height()) {
-                continue;
-            }
-            read.confidence = span.isNull() ? other.confidence : std::min(read.confidence, other.confidence);
-            read.text += read.text.isEmpty() ? other.text : QLatin1Char(' ') + other.text;
-            span = span.isNull() ? other.boundingBox : span.united(other.boundingBox);
-        }
-    }
-    if (span.isNull() || span.width() > 1.3 * box.width() || box.width() > 1.3 * span.width()) {
-        return std::nullopt;
-    }
-    return read;
-}
-
-/// The words of `lines` in their order.
-QStringList wordsOf(const std::vector<ReadLine>& lines)
-{
-    QStringList words;
-    for (const ReadLine& line : lines) {
-        for (const RecognizedWord& word : line.line.words) {
-            words.append(word.text);
-        }
-    }
-    return words;
-}
-
-/// Whether `text` sets a figure and a letter apart by a space ("11:27 AM", "Jul 5,").
-bool figureMeetsLetterAcrossASpace(const QString& text)
-{
-    for (qsizetype i = 1; i + 1 < text.size(); ++i) {
-        const QChar before = text[i - 1], after = text[i + 1];
-        if (text[i] == QLatin1Char(' ') &&
-            ((before.isDigit() && after.isLetter()) || (before.isLetter() && after.isDigit()))) {
-            return true;
-        }
-    }
-    return false;
-}
-
-/// Whether `candidate` reads an r and an n where `chosen` reads an m, and is otherwise alike ("modern" beside
-/// "modem", "return" beside "retum"): the engine joins the strokes of an r and an n that stand close into an m,
-/// the more readily where that makes a word it knows, but does not part the strokes of an m. One reading that
-/// sees the two letters apart has seen the blank between them.
-bool partsTheRAndNOf(const WordReading& candidate, const WordReading& chosen)
-{
-    const QString key = candidate.key();
-    return key.contains(QLatin1String("rn")) && key != chosen.key() &&
-           QString(key).replace(QLatin1String("rn"), QLatin1String("m")) == chosen.key();
-}
-
-/// The reading of one block that its readings agree on: the one worth most (see `worthOf`), each of its words
-/// read as most readings read the same word, or, where no two agree, as the reading surest of it reads it; but
-/// a reading that sees an r and an n apart where others read an m is kept (`partsTheRAndNOf`).
-/// The preparation makes most words clearer, but may join two letters ("rn" read as "m") that the block as it
-/// stands keeps apart; the engine's confidence alone does not tell which reading is right ("A2" for "42" at
-/// 79 beside "42" at 77), most readings alike mostly do.
-std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings)
-{
-    const auto best = std::max_element(readings.begin(), readings.end(),
-                                       [](const auto& a, const auto& b) { return worthOf(a) < worthOf(b); });
-    std::vector<ReadLine> agreed = std::move(*best);
-    readings.erase(best);
-    for (ReadLine& line : agreed) {
-        std::vector<RecognizedWord>& words = line.line.words;
-        for (size_t i = 0; i < words.size(); ++i) {
-            RecognizedWord& word = words[i];
-            std::vector<WordReading> candidates{{word.text, word.confidence}};
-            for (const std::vector<ReadLine>& other : readings) {
-                std::optional<WordReading> read = readingOfPlace(word, other);
-                // The engine's boxes are rough: a box may reach over the next word, which this reading holds
-                // too ("11:38" over "11:38 AM"). That word is not read twice.
-                QStringList parts = read ? read->text.split(QLatin1Char(' ')) : QStringList();
-                while (parts.size() > 1 && i > 0 &&
-                       parts.front().compare(words[i - 1].text, Qt::CaseInsensitive) == 0) {
-                    parts.removeFirst();
-                }
-                while (parts.size() > 1 && i + 1 < words.size() &&
-                       parts.back().compare(words[i + 1].text, Qt::CaseInsensitive) == 0) {
-                    parts.removeLast();
-                }
-                if (read) {
-                    read->text = parts.join(QLatin1Char(' '));
-                    candidates.push_back(*read);
-                }
-            }
-            const auto votes = [&](const WordReading& candidate) {
-                return std::count_if(candidates.begin(), candidates.end(),
-                                     [&](const WordReading& other) { return other.key() == candidate.key(); });
-            };
-            WordReading chosen = candidates.front();
-            for (const WordReading& candidate : candidates) {
-                const auto ours = votes(candidate), theirs = votes(chosen);
-                if (partsTheRAndNOf(candidate, chosen) ||
-                    (!partsTheRAndNOf(chosen, candidate) &&
-                     (ours > theirs || (ours == theirs && candidate.confidence > chosen.confidence)))) {
-                    chosen = candidate;
-                }
-            }
-            // Where the reading agreed on spells the word as this one does, this one's spelling stays, but for a
-            // space between a figure and a letter that two readings or more set ("11:27 AM" for "11:27AM"):
-            // the engine drops such spaces more often than it makes them up.
-            const bool setApart =
-                std::count_if(candidates.begin(), candidates.end(),
-                              [&](const WordReading& other) { return other.text == chosen.text; }) >= 2 &&
-                figureMeetsLetterAcrossASpace(chosen.text) && !figureMeetsLetterAcrossASpace(word.text);
-            if (chosen.key() != candidates.front().key() || setApart) {
-                word.text = chosen.text;
-            }
-            word.confidence = chosen.confidence;
-        }
-        line.line.text.clear();
-        for (const RecognizedWord& word : line.line.words) {
-            line.line.text += line.line.text.isEmpty() ? word.text : QLatin1Char(' ') + word.text;
-        }
-    }
-    return agreed;
 }
 
 /// Whether `word` is a number of some kind and nothing else: figures, with the points, colons, slashes,

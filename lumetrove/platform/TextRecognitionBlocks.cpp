@@ -318,18 +318,10 @@ std::pair<int, int> widestGapBetweenLines(const std::vector<int>& ink, size_t be
     return {static_cast<int>(bestStart), static_cast<int>(bestLength)};
 }
 
-/// Takes out of `map` the rules across `leaf`, a leaf of the cut: thin lines unlike its ground down nearly all
-/// of it, beyond the text beside them by a line's height or more. A scroll bar's border that the capture's
-/// edge cuts short is shorter than a window's edge is: it holds the line beside it in a block as high as
-/// itself, which is then neither scaled for the line's size nor parted from the lines above and below it. A
-/// letter's stem is thicker, or stands within the extent of the letters beside it; a letter that touches the
-/// rule does not hide it. Returns whether it took any steps out.
-bool clearRulesAcross(Transitions& map, const QRect& leaf, int unit)
+/// The steps of `map` on both sides of each thin line unlike the ground of `leaf` down nearly all of it, at
+/// leaf.left() + i; a stipple counts as ground.
+std::vector<bool> ruleStepsOf(const Transitions& map, const QRect& leaf, int unit)
 {
-    // The text beside a rule is a line at least `smallestLineHeight` high, and the rule reaches as far again.
-    if (leaf.height() < 2 * smallestLineHeight * unit) {
-        return false;
-    }
     const int ground = backgroundLevel(map.levels, leaf);
     const auto unlike = [&](int x, int y) {
         return x >= 0 && x < map.width && std::abs(map.levels.constScanLine(y)[x] - ground) > inkContrast &&
@@ -361,16 +353,29 @@ bool clearRulesAcross(Transitions& map, const QRect& leaf, int unit)
         }
         return left && right;
     };
-    // The steps to take out, at leaf.left() + i: those on both sides of each rule.
     std::vector<bool> rule(static_cast<size_t>(leaf.width()) + 1, false);
-    bool any = false;
     for (int x = leaf.left(); x <= leaf.right(); ++x) {
         if (spans(x) && thin(x)) {
             rule[static_cast<size_t>(x - leaf.left())] = rule[static_cast<size_t>(x - leaf.left()) + 1] = true;
-            any = true;
         }
     }
-    if (!any) {
+    return rule;
+}
+
+/// Takes out of `map` the rules across `leaf`, a leaf of the cut: thin lines unlike its ground down nearly all
+/// of it, beyond the text beside them by a line's height or more. A scroll bar's border that the capture's
+/// edge cuts short is shorter than a window's edge is: it holds the line beside it in a block as high as
+/// itself, which is then neither scaled for the line's size nor parted from the lines above and below it. A
+/// letter's stem is thicker, or stands within the extent of the letters beside it; a letter that touches the
+/// rule does not hide it. Returns whether it took any steps out.
+bool clearRulesAcross(Transitions& map, const QRect& leaf, int unit)
+{
+    // The text beside a rule is a line at least `smallestLineHeight` high, and the rule reaches as far again.
+    if (leaf.height() < 2 * smallestLineHeight * unit) {
+        return false;
+    }
+    const std::vector<bool> rule = ruleStepsOf(map, leaf, unit);
+    if (std::none_of(rule.begin(), rule.end(), [](bool step) { return step; })) {
         return false;
     }
     std::vector<int> without(static_cast<size_t>(leaf.height()), 0); // the leaf's rows without the rules
