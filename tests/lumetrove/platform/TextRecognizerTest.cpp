@@ -56,6 +56,16 @@ std::string readAs(const QStringList& lines)
     return lines.join(QLatin1Char('\n')).replace(QStringLiteral("  "), QStringLiteral(" ")).toStdString();
 }
 
+/// Expects `lines`, drawn at ratio 1 with their words two blanks apart, read as `readAs` gives in both polarities.
+void expectReadInBothPolarities(const QStringList& lines, QSize size, const QFont& font, QPoint first, int spacing)
+{
+    for (const auto& [ink, ground] : bothPolarities) {
+        SCOPED_TRACE(ground.name().toStdString());
+        const QImage image = linesImage(lines, size, 1, font, ink, ground, first, spacing);
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs(lines));
+    }
+}
+
 /// A strip of interface text: `lines` drawn at 13 px in `ink` on `ground`, 22 px apart.
 QImage textImage(const QStringList& lines, QColor ink, QColor ground, int pixelSize = 13)
 {
@@ -653,11 +663,7 @@ TEST(TextRecognizerTest, ReadsTheFiguresOfHexadecimalNumbersThatTheEngineTakesFo
         QStringLiteral("a1aebaf7  6fec1abb  34e1edcd  called12")};
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(12);
-    for (const auto& [ink, ground] : bothPolarities) {
-        SCOPED_TRACE(ground.name().toStdString());
-        const QImage image = linesImage(lines, QSize(400, 127), 1, font, ink, ground, QPoint(12, 24), 19);
-        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs(lines));
-    }
+    expectReadInBothPolarities(lines, QSize(400, 127), font, QPoint(12, 24), 19);
     // A monospaced 1 at ratio 2 reads as two bars, the 1 and its foot ("3a007a111").
     QFont mono(QStringLiteral("DejaVu Sans Mono"));
     mono.setPixelSize(18);
@@ -727,11 +733,7 @@ TEST(TextRecognizerTest, ReadsTheDottedZerosOfSmallMonospacedFiguresAsZeros)
                             QStringLiteral("759980  301  $320.09  601.10"), QStringLiteral("01/07/2028  1998-10-26")};
     QFont mono(QStringLiteral("DejaVu Sans Mono"));
     mono.setPixelSize(9);
-    for (const auto& [ink, ground] : bothPolarities) {
-        SCOPED_TRACE(ground.name().toStdString());
-        const QImage image = linesImage(lines, QSize(260, 68), 1, mono, ink, ground, QPoint(10, 18), 16);
-        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs(lines));
-    }
+    expectReadInBothPolarities(lines, QSize(260, 68), mono, QPoint(10, 18), 16);
 }
 
 TEST(TextRecognizerTest, SetsApartAWordAndANumberThatTheEngineRunsTogether)
@@ -743,11 +745,7 @@ TEST(TextRecognizerTest, SetsApartAWordAndANumberThatTheEngineRunsTogether)
                             QStringLiteral("16GB  v12  4K  2x  MP3  H264")};
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(14);
-    for (const auto& [ink, ground] : bothPolarities) {
-        SCOPED_TRACE(ground.name().toStdString());
-        const QImage image = linesImage(lines, QSize(460, 101), 1, font, ink, ground, QPoint(12, 27), 22);
-        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs(lines));
-    }
+    expectReadInBothPolarities(lines, QSize(460, 101), font, QPoint(12, 27), 22);
     // In a serif font, light on dark, a reading whose box of a time reaches over its "AM" read the "AM" twice.
     QFont serif(QStringLiteral("DejaVu Serif"));
     serif.setPixelSize(14);
