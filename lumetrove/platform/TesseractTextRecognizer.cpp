@@ -560,10 +560,7 @@ void rereadDoubtfulNumbers(const BorrowedEngine& engine, tesseract::ETEXT_DESC& 
             changed = true;
         }
         if (changed) {
-            line.line.text.clear();
-            for (const RecognizedWord& word : line.line.words) {
-                line.line.text += line.line.text.isEmpty() ? word.text : QLatin1Char(' ') + word.text;
-            }
+            spellFromWords(line.line);
         }
     }
 }

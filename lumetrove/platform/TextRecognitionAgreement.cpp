@@ -146,10 +146,7 @@ std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings)
             }
             word.confidence = chosen.confidence;
         }
-        line.line.text.clear();
-        for (const RecognizedWord& word : line.line.words) {
-            line.line.text += line.line.text.isEmpty() ? word.text : QLatin1Char(' ') + word.text;
-        }
+        spellFromWords(line.line);
     }
     return agreed;
 }

@@ -321,4 +321,12 @@ std::vector<RecognizedLine> assembleLines(std::vector<ReadLine> read)
     return inReadingOrder(std::move(lines));
 }
 
+void spellFromWords(RecognizedLine& line)
+{
+    line.text.clear();
+    for (const RecognizedWord& word : line.words) {
+        line.text += line.text.isEmpty() ? word.text : QLatin1Char(' ') + word.text;
+    }
+}
+
 } // namespace lumetrove::recognition

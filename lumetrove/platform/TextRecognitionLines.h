@@ -19,6 +19,9 @@ struct ReadLine {
     double baseline = 0;
 };
 
+/// Sets the text of `line` to its words' texts, one blank between them: after a word's text changed.
+void spellFromWords(RecognizedLine& line);
+
 /// The lines as they stand on screen, in reading order, from the lines read from an image's blocks (in the
 /// blocks' order).
 std::vector<RecognizedLine> assembleLines(std::vector<ReadLine> read);
