@@ -66,6 +66,19 @@ void expectReadInBothPolarities(const QStringList& lines, QSize size, const QFon
     }
 }
 
+/// A text area of `size` in `ground` with, at its left, a stippled scroll bar in `ink` 12 px wide and its border.
+QImage stippledScrollBarArea(QSize size, QColor ink, QColor ground)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(ground);
+    {
+        QPainter painter(&image);
+        painter.fillRect(QRect(0, 0, 12, size.height()), QBrush(ink, Qt::Dense4Pattern));
+        painter.fillRect(QRect(12, 0, 1, size.height()), ink);
+    }
+    return image;
+}
+
 /// A strip of interface text: `lines` drawn at 13 px in `ink` on `ground`, 22 px apart.
 QImage textImage(const QStringList& lines, QColor ink, QColor ground, int pixelSize = 13)
 {
@@ -841,11 +854,8 @@ TEST(TextRecognizerTest, ReadsTheLinesOfATextAreaBesideItsStippledScrollBarInBot
                 font.setPixelSize(pixelSize);
                 font.setBold(true);
                 const QFontMetricsF metrics(font);
-                QImage image(300, 3 * pixelSize + 12, QImage::Format_RGB32);
-                image.fill(ground);
+                QImage image = stippledScrollBarArea(QSize(300, 3 * pixelSize + 12), ink, ground);
                 QPainter painter(&image);
-                painter.fillRect(QRect(0, 0, 12, image.height()), QBrush(ink, Qt::Dense4Pattern));
-                painter.fillRect(QRect(12, 0, 1, image.height()), ink);
                 painter.setFont(font);
                 painter.setPen(ink);
                 for (const auto& [line, baseline] : {std::pair{"Port 8080 ready", 6 + pixelSize},
@@ -875,11 +885,9 @@ TEST(TextRecognizerTest, ReadsTheEndOfALineThatReachesBeyondTheOthersWithinItsLi
             font.setPixelSize(pixelSize);
             font.setBold(true);
             const int spacing = 18 * pixelSize / 14;
-            QImage image(420, 12 + spacing * static_cast<int>(lines.size()), QImage::Format_RGB32);
-            image.fill(ground);
+            QImage image =
+                stippledScrollBarArea(QSize(420, 12 + spacing * static_cast<int>(lines.size())), ink, ground);
             QPainter painter(&image);
-            painter.fillRect(QRect(0, 0, 12, image.height()), QBrush(ink, Qt::Dense4Pattern));
-            painter.fillRect(QRect(12, 0, 1, image.height()), ink);
             painter.setFont(font);
             painter.setPen(ink);
             for (int i = 0; i < lines.size(); ++i) {
