@@ -26,6 +26,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QIcon>
 #include <QJsonArray>
@@ -245,6 +246,20 @@ void LumetroveApp::buildSettingsWindow()
     settingsWindow_ = new SettingsView(*settingsViewModel_);
     settingsWindow_->setWindowTitle(QStringLiteral("Settings"));
     settingsWindow_->setWindowFlag(Qt::Window);
+    // Its closing is seen here, to hand the keyboard back to the main window.
+    settingsWindow_->installEventFilter(this);
+}
+
+bool LumetroveApp::eventFilter(QObject* watched, QEvent* event)
+{
+    // A desktop without a window manager gives the keyboard to no window when the one that had it goes: the
+    // main window, still on the screen, takes it back, as a window manager would hand it.
+    if (watched == settingsWindow_ && event->type() == QEvent::Hide && !event->spontaneous() && mainWindow_ &&
+        mainWindow_->isVisible() && !mainWindow_->isMinimized()) {
+        mainWindow_->raise();
+        mainWindow_->activateWindow();
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void LumetroveApp::showSettingsWindow()
