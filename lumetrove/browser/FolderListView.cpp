@@ -13,13 +13,14 @@
 #include <QContextMenuEvent>
 #include <QDrag>
 #include <QDragEnterEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
-#include <QPixmap>
 #include <QPainterPath>
+#include <QPixmap>
 #include <QPointer>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -34,6 +35,8 @@ namespace {
 
 /// The data of a folder being reordered within the sidebar: its position in the folder list.
 const QString folderMoveType = QStringLiteral("application/x-lumetrove-folder-position");
+/// The editor's property that holds the folder's name as it was when the editor opened.
+constexpr const char* nameBeforeRename = "lumetroveNameBeforeRename";
 constexpr int rowHeight = 28;
 constexpr int iconSize = 16;
 constexpr int countMinimumWidth = 50;
@@ -195,10 +198,27 @@ public:
         editor->setPlaceholderText(tr("New Folder"));
         editor->setAccessibleName(tr("Folder name"));
         editor->setFrame(false);
+        editor->setProperty(nameBeforeRename, index.data(Qt::EditRole));
         // Every keystroke is written through to the folder list, as the name is typed.
         connect(editor, &QLineEdit::textEdited, this,
                 [this, editor] { emit const_cast<RowDelegate*>(this)->commitData(editor); });
         return editor;
+    }
+
+    // Escape takes back what the keystrokes wrote through: the folder gets the name it had when the editor
+    // opened, and the editor closes.
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+            if (auto* field = qobject_cast<QLineEdit*>(object)) {
+                const QVariant before = field->property(nameBeforeRename);
+                if (before.isValid() && field->text() != before.toString()) {
+                    field->setText(before.toString());
+                    emit commitData(field);
+                }
+            }
+        }
+        return QStyledItemDelegate::eventFilter(object, event);
     }
 
     // The view hands the row's data to its open editor again whenever the row changes: when its count
