@@ -16,6 +16,7 @@
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/Log.h"
+#include "lumetrove/platform/NamedColors.h"
 #include "lumetrove/platform/SingleInstance.h"
 #include "lumetrove/platform/SoftwareUpdater.h"
 #include "lumetrove/views/SettingsViewModel.h"
@@ -122,6 +123,7 @@ bool LumetroveApp::start()
         return false;
     }
     const QList<QUrl> files = fileArguments(arguments_);
+    keepPlaceholdersReadable();
 
     firstLaunchChecker_ = new FirstLaunchChecker([] { return sharedCaptureService().screenRecordingGranted(); }, this);
     settingsViewModel_ = new SettingsViewModel(this);

@@ -54,34 +54,10 @@ FolderSidebarModel::RowKind kindOf(const QModelIndex& index)
     return static_cast<FolderSidebarModel::RowKind>(index.data(FolderSidebarModel::KindRole).toInt());
 }
 
-/// The relative luminance of an opaque colour (0 black, 1 white), as contrast between colours is judged.
-qreal luminance(const QColor& color)
-{
-    const auto linear = [](qreal channel) {
-        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
-}
-
-/// The colour of the sidebar's secondary texts (section titles, counts, an unnamed folder): the palette's
-/// placeholder colour where it stands out from the list's background, else the text colour faded. Some desktop
-/// themes keep a light palette's dark placeholder colour in a dark palette, which would be dark on dark.
+/// The colour of the sidebar's secondary texts (section titles, counts, an unnamed folder).
 QColor secondaryTextColor(const QPalette& palette)
 {
-    const QColor background = palette.color(QPalette::Base);
-    const QColor placeholder = palette.color(QPalette::PlaceholderText);
-    const qreal alpha = placeholder.alphaF();
-    const QColor painted = QColor::fromRgbF(placeholder.redF() * alpha + background.redF() * (1 - alpha),
-                                            placeholder.greenF() * alpha + background.greenF() * (1 - alpha),
-                                            placeholder.blueF() * alpha + background.blueF() * (1 - alpha));
-    const qreal lighter = std::max(luminance(painted), luminance(background));
-    const qreal darker = std::min(luminance(painted), luminance(background));
-    if ((lighter + 0.05) / (darker + 0.05) >= 3.0) {
-        return placeholder;
-    }
-    QColor faded = palette.color(QPalette::Text);
-    faded.setAlphaF(0.6f);
-    return faded;
+    return readablePlaceholderColor(palette, palette.currentColorGroup());
 }
 
 } // namespace
