@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <omp.h>
 #include <optional>
 #include <tesseract/baseapi.h>
@@ -212,6 +213,9 @@ QRectF boxOf(const tesseract::ResultIterator& iterator, tesseract::PageIteratorL
 struct BlockQueue {
     std::vector<TextBlock> blocks;
     std::vector<std::vector<ReadLine>> lines; // per block
+    /// The indices of `blocks` in the order they are taken: the longest reads first, so that no thread is
+    /// still reading a long block when the others have run out of work.
+    std::vector<size_t> order;
     std::atomic<size_t> next{0};
     /// The caller's wish to give up, asked before every block and, through the engine, between its words.
     const std::function<bool()>* cancelled = nullptr;
@@ -565,12 +569,11 @@ void rereadDoubtfulNumbers(const BorrowedEngine& engine, tesseract::ETEXT_DESC& 
     }
 }
 
-/// Reads blocks of `queue` with an engine of the pool until none is left: a thread that meets short blocks
-/// takes more of them, so the threads finish together. A block whose prepared reading is in doubt is read
-/// once more as it stands, as the engine would read it on its own; where the two readings differ, a third,
-/// of the block as it stands rescaled, settles each word they differ on (see `agreedReading`): the
-/// preparation may only add to what the engine reads. Numbers it still doubts are read once more each on its
-/// own (see `rereadDoubtfulNumbers`).
+/// Reads blocks of `queue` with an engine of the pool until none is left, the longest first: a thread that
+/// meets short blocks takes more of them, so the threads finish together. A block whose prepared reading is in doubt is
+/// read once more as it stands, as the engine would read it on its own; where the two readings differ, a third, of the
+/// block as it stands rescaled, settles each word they differ on (see `agreedReading`): the preparation may only add to
+/// what the engine reads. Numbers it still doubts are read once more each on its own (see `rereadDoubtfulNumbers`).
 void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
 {
     limitOpenMPInThisThread();
@@ -579,7 +582,8 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
     monitor.cancel_this = &queue;
     monitor.cancel = [](void* queue, int) { return static_cast<BlockQueue*>(queue)->wantsToGiveUp(); };
     const int unit = std::max(1, qRound(pixelRatio));
-    for (size_t index = queue.next++; index < queue.blocks.size() && !queue.wantsToGiveUp(); index = queue.next++) {
+    for (size_t taken = queue.next++; taken < queue.order.size() && !queue.wantsToGiveUp(); taken = queue.next++) {
+        const size_t index = queue.order[taken];
         const TextBlock& area = queue.blocks[index];
         const std::optional<BlockImage> block = prepareBlock(gray, area, unit);
         if (!block) {
@@ -615,9 +619,25 @@ QThreadPool& readingPool()
     return *pool;
 }
 
+/// The order in which `blocks` are best read: the engine's time on a block grows with its lines
+/// and their length, both counted in line heights, so with its area over the square of its line height.
+std::vector<size_t> longestReadsFirst(const std::vector<TextBlock>& blocks)
+{
+    std::vector<double> work;
+    for (const TextBlock& block : blocks) {
+        const double lineHeight = std::max(1, block.lineHeight);
+        work.push_back(double(block.area.width()) * double(block.area.height()) / (lineHeight * lineHeight));
+    }
+    std::vector<size_t> order(blocks.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&work](size_t a, size_t b) { return work[a] > work[b]; });
+    return order;
+}
+
 /// Reads the blocks of `queue` on the threads of the reading pool; rethrows the first failure of a thread.
 void readInParallel(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
 {
+    queue.order = longestReadsFirst(queue.blocks);
     const int threads = std::max(1, std::min(readingPool().maxThreadCount(), static_cast<int>(queue.blocks.size())));
     std::vector<QFuture<void>> reads;
     for (int thread = 0; thread < threads; ++thread) {
