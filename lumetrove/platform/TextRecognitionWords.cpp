@@ -13,15 +13,20 @@ QString withFiguresAmongFigures(QString word)
     static const auto* number = new QRegularExpression(
         QStringLiteral("^[#$(\\[]?(?:[0Oo][xX][0-9A-Fa-fOo]+|(?=[0-9A-Fa-fOo]*[0-9])[0-9A-Fa-fOo]+)[.,:;)\\]]?$"));
     static const auto* hexadecimal =
-        new QRegularExpression(QStringLiteral("^(#|[0Oo6G@][xX])?([0-9A-Fa-fOolIGS]{4,})$"));
+        new QRegularExpression(QStringLiteral("^(#|[0Oo6G@][xX])?([0-9A-Fa-fOolIGSB¢]{4,})$"));
     if (const QRegularExpressionMatch match = hexadecimal->match(word); match.hasMatch()) {
         QString prefix = match.captured(1);
         const QString digits = match.captured(2);
         const auto count = [&digits](auto which) { return std::count_if(digits.begin(), digits.end(), which); };
         const auto figures = count([](QChar c) { return c.isDigit(); });
-        const auto capitalFigures = count([](QChar c) { return QStringView(u"OSGI").contains(c); });
-        const bool small = count([](QChar c) { return c >= QLatin1Char('a') && c <= QLatin1Char('f'); }) > 0;
-        const bool capitals = count([](QChar c) { return c >= QLatin1Char('A') && c <= QLatin1Char('F'); }) > 0;
+        const auto capitalFigures = count([](QChar c) { return QStringView(u"OSGIB").contains(c); });
+        const bool small =
+            count([](QChar c) { return (c >= QLatin1Char('a') && c <= QLatin1Char('f')) || c == u'¢'; }) > 0;
+        // A B is a capital or the 8 it looks like: among small letters it is the figure (see below).
+        const bool capitals = count([](QChar c) {
+                                  return c >= QLatin1Char('A') && c <= QLatin1Char('F') && c != QLatin1Char('B');
+                              }) > 0 ||
+                              (!small && digits.contains(QLatin1Char('B')));
         qsizetype runs = 0; // of figures
         for (qsizetype i = 0; i < digits.size(); ++i) {
             runs += digits[i].isDigit() && (i == 0 || !digits[i - 1].isDigit());
@@ -43,12 +48,21 @@ QString withFiguresAmongFigures(QString word)
         const bool capitalsAmongSmall =
             small && !capitals && figures >= 1 && capitalFigures >= 1 && figures + capitalFigures >= 2 && longEnough;
         const bool shapes = capitalsAmongSmall || (afterHexPrefix && !small);
+        // After "0x", capitals and a figure or the S or G of one: the l or I there is a 1 too ("OxlSEA").
+        const bool onesAfterPrefix =
+            afterHexPrefix && !small &&
+            figures + count([](QChar c) { return c == QLatin1Char('S') || c == QLatin1Char('G'); }) >= 1;
         for (qsizetype i = 0; i < word.size(); ++i) {
             QChar& c = word[i];
             const bool besideFigure =
                 (i > 0 && word[i - 1].isDigit()) || (i + 1 < word.size() && word[i + 1].isDigit());
-            if ((amongFigures || capitalsAmongSmall) && (c == QLatin1Char('l') || c == QLatin1Char('I'))) {
+            if ((amongFigures || capitalsAmongSmall || onesAfterPrefix) &&
+                (c == QLatin1Char('l') || c == QLatin1Char('I'))) {
                 c = QLatin1Char('1');
+            } else if ((amongFigures || capitalsAmongSmall) && c == u'¢') {
+                c = QLatin1Char('c');
+            } else if (capitalsAmongSmall && besideFigure && c == QLatin1Char('B')) {
+                c = QLatin1Char('8');
             } else if ((shapes || (colour && besideFigure)) && (c == QLatin1Char('G') || c == QLatin1Char('S'))) {
                 c = c == QLatin1Char('G') ? QLatin1Char('6') : QLatin1Char('5');
             } else if (capitalsAmongSmall && c == QLatin1Char('O') && i >= prefix.size()) {

@@ -694,6 +694,25 @@ TEST(TextRecognizerTest, ReadsTheFiguresOfHexadecimalNumbersThatTheEngineTakesFo
     const QImage image =
         linesImage(small, QSize(600, 60), 1, mono, QColor(0x20, 0x20, 0x20), Qt::white, QPoint(8, 20), 20);
     EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs(small));
+    // Smaller still, the 1 after "0x" reads as an I beside an S for its 5 ("OxISEA"), the 8 of a hash as a B
+    // ("B577af17"), and a c that a number read alone shows as a cent sign ("2848¢964").
+    QFont serif(QStringLiteral("DejaVu Serif"));
+    serif.setPixelSize(10);
+    serif.setBold(true);
+    expectReadInBothPolarities({QStringLiteral("#6054E6  0x0c72  0xEF30  b22351ab  ee07f07d  0x15EA")}, QSize(560, 36),
+                               serif, QPoint(10, 16), 0);
+    QFont sans(QStringLiteral("DejaVu Sans"));
+    sans.setPixelSize(8);
+    expectReadInBothPolarities({QStringLiteral("8241ea03  80fe37e9  8c46325d  8577af17  86e1cc")}, QSize(560, 36), sans,
+                               QPoint(10, 16), 0);
+    mono.setBold(true);
+    const QStringList cents{QStringLiteral("0xAA23  0x76D2  0xCECB  #ED8DCB  2848c964  8577af17")};
+    EXPECT_EQ(sharedTextRecognizer()
+                  ->recognize(linesImage(cents, QSize(560, 36), 1, mono, QColor(0x20, 0x20, 0x20),
+                                         QColor(0xfa, 0xfa, 0xfa), QPoint(10, 16), 0))
+                  .joinedLines()
+                  .toStdString(),
+              readAs(cents));
 }
 
 TEST(TextRecognizerTest, ReadsOnceAGlyphThatTheEngineReadsInTwoShapesAndKeepsAlikeNeighbours)
