@@ -694,6 +694,11 @@ TEST(TextRecognizerTest, ReadsTheFiguresOfHexadecimalNumbersThatTheEngineTakesFo
     const QImage image =
         linesImage(small, QSize(600, 60), 1, mono, QColor(0x20, 0x20, 0x20), Qt::white, QPoint(8, 20), 20);
     EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs(small));
+    // Its dotted zero before the x of "0x" reads as a ® or an 8 ("®xCECB", "8x3C2A").
+    mono.setPixelSize(10);
+    expectReadInBothPolarities({QStringLiteral("0xAA23  0x76D2  0xCECB  #ED8DCB  0x3C2A  8577af17"),
+                                QStringLiteral("c76e5414  86e1cc  0x3C2A  e6f6ae  a1aebaf7")},
+                               QSize(560, 52), mono, QPoint(10, 16), 16);
     // Smaller still, the 1 after "0x" reads as an I beside an S for its 5 ("OxISEA"), the 8 of a hash as a B
     // ("B577af17"), and a c that a number read alone shows as a cent sign ("2848¢964").
     QFont serif(QStringLiteral("DejaVu Serif"));
