@@ -12,11 +12,12 @@ namespace {
 /// Which of the glyphs of a word of hexadecimal glyphs are figures or small letters that the engine took for
 /// others (see `withFiguresAmongFigures`).
 struct FigureGlyphs {
-    bool amongFigures = false;       // its l, I and ¢ are 1, 1 and c
+    bool amongFigures = false;       // its l, I, £, § and ¢ are 1, 1, 8, 8 and c
     bool capitalsAmongSmall = false; // so are they, and its O, its S and G, and its B beside a figure
     bool onesAfterPrefix = false;    // its l and I after "0x"
     bool shapes = false;             // its S and G
     bool colour = false;             // its S and G beside a figure
+    bool smallLetters = false;       // a to f: no sign of a sum ("¢50", "£120000") then
     qsizetype prefixSize = 0;
 };
 
@@ -59,20 +60,25 @@ FigureGlyphs figureGlyphsOf(QString& word, const QRegularExpressionMatch& match)
     const bool onesAfterPrefix =
         afterHexPrefix && !small &&
         figures + count([](QChar c) { return c == QLatin1Char('S') || c == QLatin1Char('G'); }) >= 1;
-    return {amongFigures, capitalsAmongSmall, onesAfterPrefix, shapes, colour, prefix.size()};
+    const bool smallLetters = count([](QChar c) { return c >= QLatin1Char('a') && c <= QLatin1Char('f'); }) > 0;
+    return {amongFigures, capitalsAmongSmall, onesAfterPrefix, shapes, colour, smallLetters, prefix.size()};
 }
 
-/// `word` with its figure glyphs (see `figureGlyphsOf`) read as figures, and a cent sign as the c it is.
+/// `word` with its figure glyphs (see `figureGlyphsOf`) read as figures: also a pound or section sign, which the
+/// engine reads for an 8 of like shape; and a cent sign as the c it is.
 void readFigureGlyphs(QString& word, const FigureGlyphs& glyphs)
 {
     for (qsizetype i = 0; i < word.size(); ++i) {
         QChar& c = word[i];
         const bool besideFigure = (i > 0 && word[i - 1].isDigit()) || (i + 1 < word.size() && word[i + 1].isDigit());
+        // A sign of money stands before or after a sum; within a number or among its letters it is a glyph of it.
+        const bool sign = (glyphs.amongFigures || glyphs.capitalsAmongSmall) &&
+                          (glyphs.smallLetters || (i > glyphs.prefixSize && i + 1 < word.size()));
         if ((glyphs.amongFigures || glyphs.capitalsAmongSmall || glyphs.onesAfterPrefix) &&
             (c == QLatin1Char('l') || c == QLatin1Char('I'))) {
             c = QLatin1Char('1');
-        } else if ((glyphs.amongFigures || glyphs.capitalsAmongSmall) && c == u'¢') {
-            c = QLatin1Char('c');
+        } else if (sign && (c == u'¢' || c == u'£' || c == u'§')) {
+            c = c == u'¢' ? QLatin1Char('c') : QLatin1Char('8');
         } else if (glyphs.capitalsAmongSmall && besideFigure && c == QLatin1Char('B')) {
             c = QLatin1Char('8');
         } else if ((glyphs.shapes || (glyphs.colour && besideFigure)) &&
@@ -92,7 +98,7 @@ QString withFiguresAmongFigures(QString word)
     static const auto* number = new QRegularExpression(
         QStringLiteral("^[#$(\\[]?(?:[0Oo][xX][0-9A-Fa-fOo]+|(?=[0-9A-Fa-fOo]*[0-9])[0-9A-Fa-fOo]+)[.,:;)\\]]?$"));
     static const auto* hexadecimal =
-        new QRegularExpression(QStringLiteral("^(#|[0Oo6G@8©®][xX])?([0-9A-Fa-fOolIGSB¢]{4,})$"));
+        new QRegularExpression(QStringLiteral("^(#|[0Oo6G@8©®][xX])?([0-9A-Fa-fOolIGSB¢£§]{4,})$"));
     if (const QRegularExpressionMatch match = hexadecimal->match(word); match.hasMatch()) {
         readFigureGlyphs(word, figureGlyphsOf(word, match));
     }
