@@ -560,7 +560,8 @@ void rereadDoubtfulNumbers(const BorrowedEngine& engine, tesseract::ETEXT_DESC& 
                 continue;
             }
             const auto [first, length] = figureSpan(word.text);
-            word.text.replace(first, length, figuresOf(*twice));
+            // Read alone, the number may show a glyph the line lost, as the engine reads it ("2848¢964").
+            word.text = withFiguresAmongFigures(word.text.replace(first, length, figuresOf(*twice)));
             changed = true;
         }
         if (changed) {
