@@ -1073,6 +1073,45 @@ TEST(TextRecognizerTest, KeepsTheReadingOfAWordThatMostReadingsAgreeOnNotTheSure
     EXPECT_EQ(sharedTextRecognizer()->recognize(faint).joinedLines().toStdString(), line.toStdString());
 }
 
+TEST(TextRecognizerTest, ReadsTheLinesOfAFramedDialogShownSmallAsTheEngineDoesAtLeast)
+{
+    // A picture of a dialog shown at about half its size (as in the detail pane): its lines of bold text set
+    // close in a frame beside a grey bar, the frame and the longest line cut by the picture's edge, a button below.
+    // Nothing parts its lines, so the cut takes the frame for one block as high as itself, in which nothing was read,
+    // where the engine reads the lines.
+    const QStringList lines{QStringLiteral("Version 2.4.1 was released on 2024-03-15 at 14:30."),
+                            QStringLiteral("Server 192.168.10.25 answered in 35 ms; checksum 0x3fa9c2."),
+                            QStringLiteral("Short line."),
+                            QStringLiteral("A much longer line of ordinary prose that goes on and on so that the "
+                                           "window is wide enough to hold it all.")};
+    QImage dialog(960, 144, QImage::Format_RGB32);
+    dialog.fill(Qt::white);
+    QPainter painter(&dialog);
+    painter.setPen(Qt::black);
+    painter.drawRect(QRect(1, 1, 1100, 91));
+    painter.fillRect(QRect(2, 2, 12, 90), QColor(0x80, 0x80, 0x80));
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(18);
+    font.setBold(true);
+    font.setStyleStrategy(QFont::NoAntialias);
+    painter.setFont(font);
+    for (int i = 0; i < lines.size(); ++i) {
+        painter.drawText(18, 17 + 21 * i, lines[i]);
+    }
+    painter.drawRoundedRect(QRect(2, 100, 68, 28), 14, 14);
+    painter.drawText(10, 120, QStringLiteral("Apply"));
+    painter.end();
+    for (const double scale : {0.5, 0.6}) {
+        SCOPED_TRACE(scale);
+        const QImage image = dialog.scaled(dialog.size() * scale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QString read = sharedTextRecognizer()->recognize(image).joinedLines();
+        for (const QString& word : QStringList{QStringLiteral("released"), QStringLiteral("Short"),
+                                               QStringLiteral("longer"), QStringLiteral("ordinary")}) {
+            EXPECT_TRUE(read.contains(word)) << read.toStdString();
+        }
+    }
+}
+
 /// A reading of one block: its lines of words, each word with its left and right edge and its confidence, all on
 /// the line from y = 10 to 22.
 std::vector<recognition::ReadLine>
