@@ -129,6 +129,23 @@ void addCloseWindowKeys(QMainWindow& window)
     QObject::connect(closeWindow, &QAction::triggered, &window, &QWidget::close);
 }
 
+/// F10 opens the first menu, as on the desktop's other programs; with the menus' Alt keys, the whole bar is in
+/// reach of the keyboard.
+void addMenuBarKey(QMainWindow& window)
+{
+    // Under the bar, as the close keys, so that a key arriving early still finds it.
+    QMenuBar* bar = window.menuBar();
+    auto* openMenus = new QAction(bar);
+    openMenus->setShortcut(QKeySequence(Qt::Key_F10));
+    window.addAction(openMenus);
+    QObject::connect(openMenus, &QAction::triggered, bar, [bar] {
+        const QList<QAction*> menus = bar->actions();
+        if (!menus.isEmpty()) {
+            bar->setActiveAction(menus.front());
+        }
+    });
+}
+
 } // namespace
 
 void installAppCommands(QMainWindow& window, SoftwareUpdater& updater)
@@ -136,7 +153,7 @@ void installAppCommands(QMainWindow& window, SoftwareUpdater& updater)
     new EarlyShortcuts(window);
     QMenuBar* bar = window.menuBar();
 
-    QMenu* appMenu = bar->addMenu(QStringLiteral("Lumetrove"));
+    QMenu* appMenu = bar->addMenu(QStringLiteral("&Lumetrove"));
     QAction* checkForUpdates = appMenu->addAction(QStringLiteral("Check for Updates\u2026"));
     auto* model = new CheckForUpdatesViewModel(updater, checkForUpdates);
     checkForUpdates->setEnabled(model->canCheckForUpdates());
@@ -151,14 +168,14 @@ void installAppCommands(QMainWindow& window, SoftwareUpdater& updater)
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     QObject::connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit);
 
-    QMenu* fileMenu = bar->addMenu(QStringLiteral("File"));
+    QMenu* fileMenu = bar->addMenu(QStringLiteral("&File"));
     QAction* newScreenshot = fileMenu->addAction(QStringLiteral("New Screenshot"));
     newScreenshot->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     QObject::connect(newScreenshot, &QAction::triggered, [] { postTakeScreenshot(); });
     QAction* assistant = fileMenu->addAction(QStringLiteral("AI Assistant"));
     QObject::connect(assistant, &QAction::triggered, [] { postAIAssistantScreenshot(); });
 
-    QMenu* editMenu = bar->addMenu(QStringLiteral("Edit"));
+    QMenu* editMenu = bar->addMenu(QStringLiteral("&Edit"));
     QAction* deleteAction = editMenu->addAction(QStringLiteral("Delete"));
     // Delete, as in the desktop's file managers: Backspace alone never sends a screenshot to the Trash.
     deleteAction->setShortcut(QKeySequence(Qt::Key_Delete));
@@ -185,8 +202,9 @@ void installAppCommands(QMainWindow& window, SoftwareUpdater& updater)
     }
 
     addCloseWindowKeys(window);
+    addMenuBarKey(window);
 
-    QMenu* helpMenu = bar->addMenu(QStringLiteral("Help"));
+    QMenu* helpMenu = bar->addMenu(QStringLiteral("&Help"));
     QObject::connect(helpMenu->addAction(QStringLiteral("Feedback")), &QAction::triggered, [] { feedbackAction(); });
 }
 

@@ -48,6 +48,7 @@ void feedbackAction();
 /// Builds the main window's menu bar: "Lumetrove" (Check for Updates…, Settings..., Quit), "File" (New
 /// Screenshot, AI Assistant), "Edit" (Delete, Select All, Cut, Copy, Paste) and "Help" (Feedback). Ctrl
 /// stands for Command. Delete answers both Delete and Backspace, but never while a text field has the focus.
+/// Each menu opens with Alt and its title's first letter, and F10 opens the first.
 void installAppCommands(QMainWindow& window, SoftwareUpdater& updater);
 
 } // namespace lumetrove

@@ -16,6 +16,7 @@
 #include "lumetrove/library/ScreenshotsDB.h"
 #include "lumetrove/library/ScreenshotsListManager.h"
 #include "lumetrove/platform/Log.h"
+#include "lumetrove/platform/NamedColors.h"
 #include "lumetrove/platform/SingleInstance.h"
 #include "lumetrove/platform/SoftwareUpdater.h"
 #include "lumetrove/views/SettingsViewModel.h"
@@ -26,6 +27,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QIcon>
 #include <QJsonArray>
@@ -121,6 +123,7 @@ bool LumetroveApp::start()
         return false;
     }
     const QList<QUrl> files = fileArguments(arguments_);
+    keepPlaceholdersReadable();
 
     firstLaunchChecker_ = new FirstLaunchChecker([] { return sharedCaptureService().screenRecordingGranted(); }, this);
     settingsViewModel_ = new SettingsViewModel(this);
@@ -245,6 +248,20 @@ void LumetroveApp::buildSettingsWindow()
     settingsWindow_ = new SettingsView(*settingsViewModel_);
     settingsWindow_->setWindowTitle(QStringLiteral("Settings"));
     settingsWindow_->setWindowFlag(Qt::Window);
+    // Its closing is seen here, to hand the keyboard back to the main window.
+    settingsWindow_->installEventFilter(this);
+}
+
+bool LumetroveApp::eventFilter(QObject* watched, QEvent* event)
+{
+    // A desktop without a window manager gives the keyboard to no window when the one that had it goes: the
+    // main window, still on the screen, takes it back, as a window manager would hand it.
+    if (watched == settingsWindow_ && event->type() == QEvent::Hide && !event->spontaneous() && mainWindow_ &&
+        mainWindow_->isVisible() && !mainWindow_->isMinimized()) {
+        mainWindow_->raise();
+        mainWindow_->activateWindow();
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void LumetroveApp::showSettingsWindow()

@@ -43,7 +43,8 @@ public:
     AppDelegate& appDelegate() const { return *appDelegate_; }
     SettingsViewModel& settingsViewModel() const { return *settingsViewModel_; }
 
-    /// Shows the Settings window, raised and focused.
+    /// Shows the Settings window, raised and focused. When it closes, the main window, if shown, has the
+    /// keyboard again.
     void showSettingsWindow();
 
     /// The files named on a command line, as absolute file URLs; arguments that start with "-" are options.
@@ -53,6 +54,9 @@ public:
     static QString instanceSocketPath();
     /// Where the running instance holds its lock; empty when there is no private runtime directory.
     static QString instanceLockPath();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     bool handOverToRunningInstance(const QList<QUrl>& files);

@@ -13,13 +13,14 @@
 #include <QContextMenuEvent>
 #include <QDrag>
 #include <QDragEnterEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
-#include <QPixmap>
 #include <QPainterPath>
+#include <QPixmap>
 #include <QPointer>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -34,6 +35,8 @@ namespace {
 
 /// The data of a folder being reordered within the sidebar: its position in the folder list.
 const QString folderMoveType = QStringLiteral("application/x-lumetrove-folder-position");
+/// The editor's property that holds the folder's name as it was when the editor opened.
+constexpr const char* nameBeforeRename = "lumetroveNameBeforeRename";
 constexpr int rowHeight = 28;
 constexpr int iconSize = 16;
 constexpr int countMinimumWidth = 50;
@@ -51,34 +54,10 @@ FolderSidebarModel::RowKind kindOf(const QModelIndex& index)
     return static_cast<FolderSidebarModel::RowKind>(index.data(FolderSidebarModel::KindRole).toInt());
 }
 
-/// The relative luminance of an opaque colour (0 black, 1 white), as contrast between colours is judged.
-qreal luminance(const QColor& color)
-{
-    const auto linear = [](qreal channel) {
-        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
-}
-
-/// The colour of the sidebar's secondary texts (section titles, counts, an unnamed folder): the palette's
-/// placeholder colour where it stands out from the list's background, else the text colour faded. Some desktop
-/// themes keep a light palette's dark placeholder colour in a dark palette, which would be dark on dark.
+/// The colour of the sidebar's secondary texts (section titles, counts, an unnamed folder).
 QColor secondaryTextColor(const QPalette& palette)
 {
-    const QColor background = palette.color(QPalette::Base);
-    const QColor placeholder = palette.color(QPalette::PlaceholderText);
-    const qreal alpha = placeholder.alphaF();
-    const QColor painted = QColor::fromRgbF(placeholder.redF() * alpha + background.redF() * (1 - alpha),
-                                            placeholder.greenF() * alpha + background.greenF() * (1 - alpha),
-                                            placeholder.blueF() * alpha + background.blueF() * (1 - alpha));
-    const qreal lighter = std::max(luminance(painted), luminance(background));
-    const qreal darker = std::min(luminance(painted), luminance(background));
-    if ((lighter + 0.05) / (darker + 0.05) >= 3.0) {
-        return placeholder;
-    }
-    QColor faded = palette.color(QPalette::Text);
-    faded.setAlphaF(0.6f);
-    return faded;
+    return readablePlaceholderColor(palette, palette.currentColorGroup());
 }
 
 } // namespace
@@ -195,10 +174,27 @@ public:
         editor->setPlaceholderText(tr("New Folder"));
         editor->setAccessibleName(tr("Folder name"));
         editor->setFrame(false);
+        editor->setProperty(nameBeforeRename, index.data(Qt::EditRole));
         // Every keystroke is written through to the folder list, as the name is typed.
         connect(editor, &QLineEdit::textEdited, this,
                 [this, editor] { emit const_cast<RowDelegate*>(this)->commitData(editor); });
         return editor;
+    }
+
+    // Escape takes back what the keystrokes wrote through: the folder gets the name it had when the editor
+    // opened, and the editor closes.
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+            if (auto* field = qobject_cast<QLineEdit*>(object)) {
+                const QVariant before = field->property(nameBeforeRename);
+                if (before.isValid() && field->text() != before.toString()) {
+                    field->setText(before.toString());
+                    emit commitData(field);
+                }
+            }
+        }
+        return QStyledItemDelegate::eventFilter(object, event);
     }
 
     // The view hands the row's data to its open editor again whenever the row changes: when its count

@@ -136,6 +136,10 @@ void ScreenAreaSelectionView::mousePressEvent(QMouseEvent* event)
         windowDetails_ = WindowDetails{};
     }
     mouseDownPoint_ = event->position();
+    // A new drag: what another overlay drew of an earlier one goes.
+    if (delegate) {
+        delegate->selectionDidChange(*this, QRectF());
+    }
 }
 
 void ScreenAreaSelectionView::mouseMoveEvent(QMouseEvent* event)
@@ -147,6 +151,21 @@ void ScreenAreaSelectionView::mouseMoveEvent(QMouseEvent* event)
     const QRectF previous = selectionRect_;
     selectionRect_ = rectBetween(mouseDownPoint_, event->position());
     update(previous.united(selectionRect_).toAlignedRect().adjusted(-2, -2, 2, 2));
+    // A drag that runs into another screen is drawn on that screen's overlay too.
+    if (delegate) {
+        delegate->selectionDidChange(*this, selectionRect_);
+    }
+}
+
+void ScreenAreaSelectionView::setCrossingSelection(QRectF area)
+{
+    const QRectF shown = area.intersected(QRectF(rect()));
+    if (shown.isEmpty() && crossingSelection_.isEmpty()) {
+        return;
+    }
+    const QRectF previous = crossingSelection_;
+    crossingSelection_ = shown.isEmpty() ? QRectF() : area;
+    update(previous.united(crossingSelection_).toAlignedRect().adjusted(-2, -2, 2, 2).intersected(rect()));
 }
 
 void ScreenAreaSelectionView::mouseReleaseEvent(QMouseEvent* event)
@@ -161,6 +180,9 @@ void ScreenAreaSelectionView::mouseReleaseEvent(QMouseEvent* event)
     if (area.width() >= 1 && area.height() >= 1) {
         if (isAssistant) {
             selectionRect_ = area;
+            if (delegate) {
+                delegate->selectionDidChange(*this, selectionRect_);
+            }
             showAssistantPanel();
         } else if (delegate) {
             delegate->didSelectArea(*this, area, windowDetails_);
@@ -190,12 +212,14 @@ void ScreenAreaSelectionView::paintEvent(QPaintEvent*)
         painter.fillRect(rect(), dark ? QColor(0, 0, 0, 242) : QColor(255, 255, 255, 242));
         painter.restore();
     }
-    if (selectionRect_.isEmpty()) {
+    // The whole rectangle is drawn, clipped to this screen, so that the parts on neighbouring overlays meet.
+    const QRectF selection = selectionRect_.isEmpty() ? crossingSelection_ : selectionRect_;
+    if (selection.isEmpty()) {
         return;
     }
-    painter.fillRect(selectionRect_, dark ? QColor(255, 255, 255, 26) : QColor(128, 128, 128, 77));
+    painter.fillRect(selection, dark ? QColor(255, 255, 255, 26) : QColor(128, 128, 128, 77));
     painter.setPen(QPen(Qt::white, 1.0));
-    painter.drawRect(selectionRect_);
+    painter.drawRect(selection);
 }
 
 void ScreenAreaSelectionView::showAssistantPanel()

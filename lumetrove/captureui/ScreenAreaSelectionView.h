@@ -25,6 +25,12 @@ public:
     /// `area` is in the view's coordinates.
     virtual void didSelectArea(ScreenAreaSelectionView& view, QRectF area, std::optional<WindowDetails> details) = 0;
     virtual void endCapture(CaptureResult result) = 0;
+    /// The selection being dragged on `view` is now `area` (in the view's coordinates; empty: none).
+    virtual void selectionDidChange(ScreenAreaSelectionView& view, QRectF area)
+    {
+        (void)view;
+        (void)area;
+    }
 };
 
 /// The assistant's preset questions as the list shows them, with a separator after "List items".
@@ -79,6 +85,10 @@ public:
     QRectF selectionRect() const { return selectionRect_; }
     const std::optional<WindowDetails>& windowDetails() const { return windowDetails_; }
 
+    /// The part of a selection dragged on another overlay that crosses into this one, in this view's
+    /// coordinates (empty: none); drawn as this view's own selection is, while it has none of its own.
+    void setCrossingSelection(QRectF area);
+
     /// Dims the screen around the selection and shows the question list, the Process button and the field.
     void showAssistantPanel();
     /// Stores the chosen question as the task and reports the selection.
@@ -102,6 +112,7 @@ private:
 
     QPointF mouseDownPoint_;
     QRectF selectionRect_;
+    QRectF crossingSelection_;
     std::optional<WindowDetails> windowDetails_;
     bool showingAssistant_ = false;
     QComboBox* popupButton_ = nullptr;

@@ -210,22 +210,35 @@ void ScreenCaptureOverlays::showPermissionWindow()
     ScreenCapturePermissions::shared().showGetScreenRecordingPermissionsWindow();
 }
 
-void ScreenCaptureOverlays::didSelectArea(ScreenAreaSelectionView& view, QRectF area,
-                                          std::optional<WindowDetails> details)
+QPointF ScreenCaptureOverlays::originOf(const ScreenAreaSelectionView& view) const
 {
-    QPointF origin;
     if (throughPortal_) {
         // Each overlay covers its screen exactly, and Wayland tells no program where its windows are: the
         // screen's place is the overlay's.
         const QWidget* overlay = view.window();
-        origin = overlay->screen()->geometry().topLeft() + view.mapTo(overlay, QPoint(0, 0));
-    } else {
-        origin = view.mapToGlobal(QPointF(0, 0));
+        return overlay->screen()->geometry().topLeft() + view.mapTo(overlay, QPoint(0, 0));
     }
+    return view.mapToGlobal(QPointF(0, 0));
+}
+
+void ScreenCaptureOverlays::didSelectArea(ScreenAreaSelectionView& view, QRectF area,
+                                          std::optional<WindowDetails> details)
+{
     if (handlers_.selected) {
         // The handler may close the overlays, and this view with them: a copy outlives them.
         const auto selected = handlers_.selected;
-        selected(area.translated(origin), std::move(details));
+        selected(area.translated(originOf(view)), std::move(details));
+    }
+}
+
+void ScreenCaptureOverlays::selectionDidChange(ScreenAreaSelectionView& view, QRectF area)
+{
+    const QRectF global = area.isEmpty() ? QRectF() : area.translated(originOf(view));
+    for (const QPointer<QWidget>& window : windows_) {
+        auto* other = window ? window->findChild<ScreenAreaSelectionView*>() : nullptr;
+        if (other != nullptr && other != &view) {
+            other->setCrossingSelection(global.isEmpty() ? QRectF() : global.translated(-originOf(*other)));
+        }
     }
 }
 

@@ -32,8 +32,13 @@ public:
     /// `area` is in the view's coordinates; the capture engine gets it in global ones.
     void didSelectArea(ScreenAreaSelectionView& view, QRectF area, std::optional<WindowDetails> details) override;
     void endCapture(CaptureResult result) override;
+    /// Each other overlay draws its part of the selection.
+    void selectionDidChange(ScreenAreaSelectionView& view, QRectF area) override;
 
 private:
+    /// Where `view`'s top-left corner lies, in Qt's global logical coordinates.
+    QPointF originOf(const ScreenAreaSelectionView& view) const;
+
     QList<QPointer<QWidget>> windows_;
     /// The overlay that waits for the keyboard after the others closed.
     QPointer<QWidget> heir_;

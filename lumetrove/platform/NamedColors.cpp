@@ -1,7 +1,10 @@
 #include "lumetrove/platform/NamedColors.h"
 
+#include <QEvent>
 #include <QGuiApplication>
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace lumetrove {
 
@@ -25,7 +28,80 @@ constexpr std::array colorTable{
     ColorEntry{"ScreenshotDetailTextEditorForegroundColor", qRgb(0x1d, 0x1d, 0x1f), qRgb(0xe5, 0xe5, 0xea)},
 };
 
+/// The relative luminance of an opaque colour (0 black, 1 white), as contrast between colours is judged.
+qreal luminance(const QColor& color)
+{
+    const auto linear = [](qreal channel) {
+        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
+}
+
+/// The application palette with each group's placeholder colour readable; false when it already was.
+bool makePlaceholdersReadable(QPalette& palette)
+{
+    bool changed = false;
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        const QColor readable = readablePlaceholderColor(palette, group);
+        if (readable != palette.color(group, QPalette::PlaceholderText)) {
+            palette.setColor(group, QPalette::PlaceholderText, readable);
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+/// Sees the application's palette change (a new desktop theme) and mends its placeholders again; a palette it
+/// mended itself needs nothing, so this ends there.
+class PlaceholderKeeper : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::ApplicationPaletteChange && watched == qGuiApp) {
+            QPalette palette = QGuiApplication::palette();
+            if (makePlaceholdersReadable(palette)) {
+                QGuiApplication::setPalette(palette);
+            }
+        }
+        return false;
+    }
+};
+
 } // namespace
+
+QColor readablePlaceholderColor(const QPalette& palette, QPalette::ColorGroup group)
+{
+    const QColor background = palette.color(group, QPalette::Base);
+    const QColor placeholder = palette.color(group, QPalette::PlaceholderText);
+    const qreal alpha = placeholder.alphaF();
+    const QColor painted = QColor::fromRgbF(placeholder.redF() * alpha + background.redF() * (1 - alpha),
+                                            placeholder.greenF() * alpha + background.greenF() * (1 - alpha),
+                                            placeholder.blueF() * alpha + background.blueF() * (1 - alpha));
+    const qreal lighter = std::max(luminance(painted), luminance(background));
+    const qreal darker = std::min(luminance(painted), luminance(background));
+    if ((lighter + 0.05) / (darker + 0.05) >= 3.0) {
+        return placeholder;
+    }
+    QColor faded = palette.color(group, QPalette::Text);
+    faded.setAlphaF(0.6f);
+    return faded;
+}
+
+void keepPlaceholdersReadable()
+{
+    static PlaceholderKeeper* keeper = nullptr;
+    if (keeper == nullptr && qGuiApp != nullptr) {
+        keeper = new PlaceholderKeeper(qGuiApp);
+        qGuiApp->installEventFilter(keeper);
+    }
+    QPalette palette = QGuiApplication::palette();
+    if (makePlaceholdersReadable(palette)) {
+        QGuiApplication::setPalette(palette);
+    }
+}
 
 bool isDarkPalette(const QPalette& palette)
 {

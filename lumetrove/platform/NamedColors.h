@@ -25,4 +25,13 @@ QColor namedColor(QStringView name);
 /// Every colour name the table knows.
 QStringList knownColorNames();
 
+/// The colour for faint secondary text (a placeholder) in `group` of `palette`: the palette's placeholder
+/// colour where it stands out from the text background enough to be read (3:1), else the text colour faded.
+/// Some desktop themes keep a light palette's dark placeholder colour in a dark palette, dark on dark.
+QColor readablePlaceholderColor(const QPalette& palette, QPalette::ColorGroup group = QPalette::Active);
+
+/// Gives the application's palette readable placeholder colours (`readablePlaceholderColor`), now and
+/// whenever the palette changes. Main thread.
+void keepPlaceholdersReadable();
+
 } // namespace lumetrove

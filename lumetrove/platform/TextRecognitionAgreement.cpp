@@ -24,11 +24,25 @@ double worthOf(const std::vector<ReadLine>& lines)
 }
 
 /// How another reading reads the place of one word: its words there (one, or several where it sets apart what
-/// the word holds, "event. txt" for "event.txt"), joined by spaces; compared without them.
+/// the word holds, "event. txt" for "event.txt"), joined by spaces; compared without the spaces beside a point or
+/// a mark. A space between two letters or figures is a break between words, as a mark is: a reading that sets
+/// "stream" and "enough" apart there, where it took the underscore of "stream_enough" for a blank, does not agree
+/// with one that runs them together into "streamenough".
 struct WordReading {
     QString text;
     float confidence = 0;
-    QString key() const { return QString(text).remove(QLatin1Char(' ')); }
+    QString key() const
+    {
+        QString key;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const bool between =
+                i > 0 && i + 1 < text.size() && text[i - 1].isLetterOrNumber() && text[i + 1].isLetterOrNumber();
+            if (text[i] != QLatin1Char(' ') || between) {
+                key += text[i];
+            }
+        }
+        return key;
+    }
 };
 
 /// How `reading` reads the place of `word`: the words lying mostly in its box, when together they span about
@@ -55,17 +69,12 @@ std::optional<WordReading> readingOfPlace(const RecognizedWord& word, const std:
     return read;
 }
 
-/// Whether `text` sets a figure and a letter apart by a space ("11:27 AM", "Jul 5,").
-bool figureMeetsLetterAcrossASpace(const QString& text)
+/// Whether `candidate` runs together words that `chosen` sets apart by a space, and is otherwise alike ("11:27AM"
+/// beside "11:27 AM"): the engine drops such spaces more often than it makes them up.
+bool runsTogetherWhatItSetsApart(const WordReading& candidate, const WordReading& chosen)
 {
-    for (qsizetype i = 1; i + 1 < text.size(); ++i) {
-        const QChar before = text[i - 1], after = text[i + 1];
-        if (text[i] == QLatin1Char(' ') &&
-            ((before.isDigit() && after.isLetter()) || (before.isLetter() && after.isDigit()))) {
-            return true;
-        }
-    }
-    return false;
+    const QString key = candidate.key(), apart = chosen.key();
+    return key != apart && QString(apart).remove(QLatin1Char(' ')) == key;
 }
 
 /// Whether `candidate` reads an r and an n where `chosen` reads an m, and is otherwise alike ("modern" beside
@@ -201,19 +210,13 @@ std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings)
             for (const WordReading& candidate : candidates) {
                 const auto ours = votes(candidate), theirs = votes(chosen);
                 if (partsTheRAndNOf(candidate, chosen) ||
-                    (!partsTheRAndNOf(chosen, candidate) &&
+                    (!partsTheRAndNOf(chosen, candidate) && !runsTogetherWhatItSetsApart(candidate, chosen) &&
                      (ours > theirs || (ours == theirs && candidate.confidence > chosen.confidence)))) {
                     chosen = candidate;
                 }
             }
-            // Where the reading agreed on spells the word as this one does, this one's spelling stays, but for a
-            // space between a figure and a letter that two readings or more set ("11:27 AM" for "11:27AM"):
-            // the engine drops such spaces more often than it makes them up.
-            const bool setApart =
-                std::count_if(candidates.begin(), candidates.end(),
-                              [&](const WordReading& other) { return other.text == chosen.text; }) >= 2 &&
-                figureMeetsLetterAcrossASpace(chosen.text) && !figureMeetsLetterAcrossASpace(word.text);
-            if (chosen.key() != candidates.front().key() || setApart) {
+            // Where the reading agreed on spells the word as this one does, this one's spelling stays.
+            if (chosen.key() != candidates.front().key()) {
                 word.text = chosen.text;
             }
             word.confidence = chosen.confidence;

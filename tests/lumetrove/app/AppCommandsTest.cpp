@@ -8,6 +8,7 @@
 #include "tests/lumetrove/Sandbox.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMainWindow>
@@ -17,6 +18,7 @@
 #include <QTest>
 #include <QWindow>
 #include <gtest/gtest.h>
+#include <utility>
 
 namespace lumetrove {
 namespace {
@@ -37,7 +39,7 @@ struct PostedNotifications {
 QAction* findAction(QMainWindow& window, const QString& menu, const QString& title)
 {
     for (QAction* menuAction : window.menuBar()->actions()) {
-        if (menuAction->text() == menu) {
+        if (QString(menuAction->text()).remove(QLatin1Char('&')) == menu) {
             for (QAction* action : menuAction->menu()->actions()) {
                 if (action->text() == title) {
                     return action;
@@ -75,7 +77,7 @@ TEST_F(AppCommandsTest, MenusHoldTheCommandsInOrderWithCtrlShortcuts)
     for (QAction* action : window.menuBar()->actions()) {
         menus << action->text();
     }
-    EXPECT_EQ(menus, (QStringList{"Lumetrove", "File", "Edit", "Help"}));
+    EXPECT_EQ(menus, (QStringList{"&Lumetrove", "&File", "&Edit", "&Help"}));
     QAction* update = findAction(window, "Lumetrove", QStringLiteral("Check for Updates\u2026"));
     ASSERT_NE(update, nullptr);
     EXPECT_FALSE(update->isEnabled()) << "the package manager updates the program";
@@ -99,6 +101,27 @@ TEST_F(AppCommandsTest, NewScreenshotAIAssistantAndCloseRunWithTheirKeys)
     field->setFocus();
     QTest::keyClick(field, Qt::Key_W, Qt::ControlModifier);
     EXPECT_FALSE(window.isVisible());
+}
+
+TEST_F(AppCommandsTest, TheMenusOpenFromTheKeyboardWithF10AndTheirAltKeys)
+{
+    const QList<QAction*> menus = window.menuBar()->actions();
+    ASSERT_EQ(menus.size(), 4);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_F10);
+    EXPECT_EQ(QApplication::activePopupWidget(), menus[0]->menu());
+    for (const auto& [key, menu] : {std::pair{Qt::Key_F, menus[1]}, {Qt::Key_E, menus[2]}, {Qt::Key_H, menus[3]}}) {
+        SCOPED_TRACE(menu->text().toStdString());
+        if (QWidget* open = QApplication::activePopupWidget()) {
+            open->close();
+        }
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(list, key, Qt::AltModifier);
+        EXPECT_EQ(QApplication::activePopupWidget(), menu->menu());
+    }
+    if (QWidget* open = QApplication::activePopupWidget()) {
+        open->close();
+    }
 }
 
 TEST_F(AppCommandsTest, AShortcutKeyThatReachesTheWindowUnmatchedStillRunsItsCommand)

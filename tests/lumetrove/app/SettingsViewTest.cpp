@@ -1,6 +1,8 @@
 #include "lumetrove/app/SettingsView.h"
 
 #include "lumetrove/ai/AIVisionViewModel.h"
+#include "lumetrove/app/ContentView.h"
+#include "lumetrove/app/LumetroveApp.h"
 #include "lumetrove/platform/UserDefaults.h"
 #include "lumetrove/views/SettingsViewModel.h"
 #include "tests/aiclient/LoopbackServer.h"
@@ -11,6 +13,8 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QMainWindow>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
@@ -140,6 +144,36 @@ TEST_F(SettingsViewTest, TheWindowClosesOnEscapeAndOnEveryCloseKeyWhileTheKeyFie
         view.hide();
     }
     EXPECT_FALSE(UserDefaults::contains(UserDefaults::openAIAPIKey)) << "no key typed into the field";
+}
+
+TEST_F(SettingsViewTest, ClosedFromTheKeyboardTheWindowGivesTheKeyboardBackToTheMainWindow)
+{
+    // The program's lock and socket in a runtime directory of its own.
+    QTemporaryDir runtime;
+    ASSERT_TRUE(runtime.isValid());
+    ASSERT_TRUE(QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QByteArray runtimeBefore = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", runtimeBefore); });
+
+    // With a key stored, no alert asks for one at start.
+    UserDefaults::setValue(UserDefaults::openAIAPIKey, QStringLiteral("sk-stored"));
+    LumetroveApp app({QStringLiteral("lumetrove")});
+    ASSERT_TRUE(app.start());
+    QMainWindow* main = app.mainWindow();
+    ASSERT_TRUE(main);
+    main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+    for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        SCOPED_TRACE(keys.toString().toStdString());
+        app.showSettingsWindow();
+        QWidget* settings = app.settingsWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(settings));
+        QTest::keySequence(QApplication::focusWidget(), keys);
+        ASSERT_FALSE(settings->isVisible());
+        EXPECT_TRUE(testing::processEventsUntil([&] { return QApplication::activeWindow() == main; }))
+            << "the keyboard went to no window";
+    }
 }
 
 } // namespace

@@ -294,6 +294,18 @@ TEST_F(FolderListViewTest, NewFolderRenameReorderAndDelete)
     QTest::keyClicks(editor, QStringLiteral("My "));
     QTest::keyClick(editor, Qt::Key_Return);
     EXPECT_EQ(folders->loadFolders()[1].name, "My Receipts");
+    // Escape brings back, and stores, the name the folder had when the rename began.
+    ASSERT_TRUE(testing::processEventsUntil([&] { return !sidebar->isEditingFolderName(); }));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the closed editor
+    sidebar->renameFolder(folders->folders()[1]);
+    editor = testing::controlNamed<QLineEdit>(sidebar.get(), QStringLiteral("Folder name"));
+    ASSERT_TRUE(editor);
+    QTest::keyClick(editor, Qt::Key_Delete);
+    QTest::keyClicks(editor, QStringLiteral("Taxes"));
+    EXPECT_EQ(folders->loadFolders()[1].name, "Taxes");
+    QTest::keyClick(editor, Qt::Key_Escape);
+    EXPECT_EQ(folders->loadFolders()[1].name, "My Receipts");
+    EXPECT_FALSE(sidebar->isEditingFolderName());
 
     // An empty name is kept.
     FolderSidebarModel& model = sidebar->sidebarModel();

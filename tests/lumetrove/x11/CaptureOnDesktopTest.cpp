@@ -8,10 +8,12 @@
 #include "tests/lumetrove/LibraryCapture.h"
 #include "tests/lumetrove/PointerWatch.h"
 #include "tests/lumetrove/Sandbox.h"
+#include "tests/lumetrove/x11/DesktopSupport.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QGuiApplication>
+#include <QImage>
 #include <QProcess>
 #include <QScreen>
 #include <QTest>
@@ -86,9 +88,11 @@ protected:
     }
 
     /// Captures a drag from `from` to `to` (global coordinates) into `library`, checking on the way that
-    /// an overlay covers every screen; `whileOpen` runs once the overlays are shown. The capture's outcome.
+    /// an overlay covers every screen; `whileOpen` runs once the overlays are shown, `beforeRelease` once the
+    /// pointer has reached `to` with its button still down. The capture's outcome.
     CaptureResult captureDrag(ScreenshotsListManager& library, QPoint from, QPoint to,
-                              const std::function<void()>& whileOpen = {})
+                              const std::function<void()>& whileOpen = {},
+                              const std::function<void()>& beforeRelease = {})
     {
         LibraryCapture capture(library);
         EXPECT_TRUE(processEventsUntil(LibraryCapture::overlaysShown, stepTimeoutMs)) << "the overlays did not open";
@@ -122,8 +126,11 @@ protected:
         EXPECT_TRUE(xdotool({QStringLiteral("mousemove"), QString::number(from.x()), QString::number(from.y()),
                              QStringLiteral("mousedown"), QStringLiteral("1"), QStringLiteral("mousemove"),
                              QString::number(middle.x()), QString::number(middle.y()), QStringLiteral("mousemove"),
-                             QString::number(to.x()), QString::number(to.y()), QStringLiteral("mouseup"),
-                             QStringLiteral("1")}));
+                             QString::number(to.x()), QString::number(to.y())}));
+        if (beforeRelease) {
+            beforeRelease();
+        }
+        EXPECT_TRUE(xdotool({QStringLiteral("mouseup"), QStringLiteral("1")}));
         EXPECT_TRUE(processEventsUntil([&] { return capture.finished(); }, stepTimeoutMs))
             << "the capture never finished";
         return capture.outcome();
@@ -178,6 +185,42 @@ TEST_F(CaptureOnDesktopTest, ADragAcrossBothScreensGrabsEachScreensPart)
     ASSERT_EQ(captureDrag(library, QPoint(670, 215), QPoint(1105, 360)), CaptureResult::success);
     ASSERT_EQ(library.screenshots().size(), before + 1);
     expectTextWindowCaptured(library, QSize(435, 145));
+}
+
+TEST_F(CaptureOnDesktopTest, ASelectionDraggedAcrossBothScreensIsDrawnOnEachScreensOverlay)
+{
+    ScreenshotsListManager library(ScreenshotsDB::shared());
+    ASSERT_TRUE(processEventsUntil([&] { return library.listLoaded(); }, stepTimeoutMs));
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    ASSERT_TRUE(x11);
+    xcb_connection_t* connection = x11->connection();
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    // The selection runs from (600, 300) on the left screen to (1000, 500) on the right one; its frame is white.
+    const auto whiteFrameOn = [&](const QRect& line) {
+        const QImage shown = testing::grabRootImage(connection, root, line);
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                if (shown.pixel(x, y) != qRgb(255, 255, 255)) {
+                    return false;
+                }
+            }
+        }
+        return !shown.isNull();
+    };
+    const QRect rightEdge(1000, 320, 1, 160);
+    const QRect topEdgeOnTheRight(820, 300, 160, 1);
+    const QRect topEdgeOnTheLeft(620, 300, 160, 1);
+    bool whiteBefore = true;
+    const auto beforeDrag = [&] { whiteBefore = whiteFrameOn(rightEdge) || whiteFrameOn(topEdgeOnTheRight); };
+    const auto whileDragging = [&] {
+        EXPECT_TRUE(processEventsUntil([&] { return whiteFrameOn(rightEdge) && whiteFrameOn(topEdgeOnTheRight); },
+                                       stepTimeoutMs))
+            << "the right screen's overlay does not draw its part of the selection";
+        EXPECT_TRUE(whiteFrameOn(topEdgeOnTheLeft)) << "the left screen's overlay does not draw its part";
+    };
+    ASSERT_EQ(captureDrag(library, QPoint(600, 300), QPoint(1000, 500), beforeDrag, whileDragging),
+              CaptureResult::success);
+    EXPECT_FALSE(whiteBefore) << "the desktop was white where the frame is looked for";
 }
 
 TEST_F(CaptureOnDesktopTest, AWindowThatChangesWhileTheOverlaysAreOpenIsSavedAsItWasWhenTheyOpened)
