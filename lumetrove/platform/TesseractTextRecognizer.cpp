@@ -628,12 +628,16 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
                 // Where even the block as it stands reads next to nothing, the cut took what the engine lays
                 // out as several lines for one (the frame of a picture of a dialog holds its lines together,
                 // and the block, as high as the frame, was read as one line scaled down): the engine's own
-                // analysis of the layout reads it as it would read the image alone.
+                // analysis of the layout reads it as it would read the image alone. Its reading counts only
+                // where it reads more than twice the words: elsewhere the readings before it are the surer.
                 if (tooFewWords(lines, area) && !queue.wantsToGiveUp()) {
-                    std::vector<std::vector<ReadLine>> withOwnLayout;
-                    withOwnLayout.push_back(std::move(lines));
-                    withOwnLayout.push_back(readBlock(engine, monitor, *plain, index, plainResolution, true));
-                    lines = agreedReading(std::move(withOwnLayout));
+                    std::vector<ReadLine> ownLayout = readBlock(engine, monitor, *plain, index, plainResolution, true);
+                    if (wordsOf(ownLayout).size() > 2 * wordsOf(lines).size()) {
+                        std::vector<std::vector<ReadLine>> withOwnLayout;
+                        withOwnLayout.push_back(std::move(lines));
+                        withOwnLayout.push_back(std::move(ownLayout));
+                        lines = agreedReading(std::move(withOwnLayout));
+                    }
                 }
             }
         }
