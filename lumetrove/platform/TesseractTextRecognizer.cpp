@@ -261,12 +261,15 @@ std::vector<WordPart> wordParts(const tesseract::ResultIterator& word)
 }
 
 /// The lines the engine reads in `block`, the queue's block `index`, the image read at `resolution` dots
-/// per inch; none when the reading fails.
+/// per inch, as a single line or a single block as `block` says, or with the engine's own analysis of the
+/// layout where `ownLayout`; none when the reading fails.
 std::vector<ReadLine> readBlock(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor, const BlockImage& block,
-                                size_t index, int resolution)
+                                size_t index, int resolution, bool ownLayout = false)
 {
     std::vector<ReadLine> lines;
-    engine->SetPageSegMode(block.singleLine ? tesseract::PSM_SINGLE_LINE : tesseract::PSM_SINGLE_BLOCK);
+    engine->SetPageSegMode(ownLayout          ? tesseract::PSM_AUTO
+                           : block.singleLine ? tesseract::PSM_SINGLE_LINE
+                                              : tesseract::PSM_SINGLE_BLOCK);
     engine->SetImage(block.gray.constBits(), block.gray.width(), block.gray.height(), 1,
                      static_cast<int>(block.gray.bytesPerLine()));
     engine->SetSourceResolution(resolution);
@@ -324,6 +327,20 @@ bool mixesFiguresAndLetters(const QString& word)
     return figures && std::any_of(word.begin(), word.end(), [](QChar c) { return c.isLetter(); });
 }
 
+/// Whether `lines`, read in `block`, hold no word or fewer than half of what a block of its size holds (a word of
+/// five letters, half a line high each, and a space).
+bool tooFewWords(const std::vector<ReadLine>& lines, const TextBlock& block)
+{
+    size_t words = 0;
+    for (const ReadLine& line : lines) {
+        words += line.line.words.size();
+    }
+    const double lineHeight = std::max(1, block.lineHeight);
+    const double rows = std::max(1.0, std::round(block.area.height() / (1.5 * lineHeight)));
+    const double wordsInARow = block.area.width() / (3.5 * lineHeight);
+    return words == 0 || static_cast<double>(words) < 0.5 * std::floor(rows * wordsInARow);
+}
+
 /// Whether the reading of `block` may have lost text: it holds a word the engine doubts or one of figures and
 /// letters, no word at all (a block is text the cut found; a short label may be lost in the outline of its
 /// button), or fewer words than half of what a block of its size holds (a word of five letters, half a line
@@ -331,19 +348,14 @@ bool mixesFiguresAndLetters(const QString& word)
 bool inDoubt(const std::vector<ReadLine>& lines, const TextBlock& block)
 {
     constexpr float doubtfulConfidence = 90;
-    size_t words = 0;
     for (const ReadLine& line : lines) {
         for (const RecognizedWord& word : line.line.words) {
             if (word.confidence < doubtfulConfidence || mixesFiguresAndLetters(word.text)) {
                 return true;
             }
-            ++words;
         }
     }
-    const double lineHeight = std::max(1, block.lineHeight);
-    const double rows = std::max(1.0, std::round(block.area.height() / (1.5 * lineHeight)));
-    const double wordsInARow = block.area.width() / (3.5 * lineHeight);
-    return words == 0 || static_cast<double>(words) < 0.5 * std::floor(rows * wordsInARow);
+    return tooFewWords(lines, block);
 }
 
 /// Whether `word` is a number of some kind and nothing else: figures, with the points, colons, slashes,
@@ -582,7 +594,9 @@ void rereadDoubtfulNumbers(const BorrowedEngine& engine, tesseract::ETEXT_DESC& 
 /// meets short blocks takes more of them, so the threads finish together. A block whose prepared reading is in doubt is
 /// read once more as it stands, as the engine would read it on its own; where the two readings differ, a third, of the
 /// block as it stands rescaled, settles each word they differ on (see `agreedReading`): the preparation may only add to
-/// what the engine reads. Numbers it still doubts are read once more each on its own (see `rereadDoubtfulNumbers`).
+/// what the engine reads. Where they still read next to nothing, the block as it stands is read once more with the
+/// engine's own analysis of its layout. Numbers it still doubts are read once more each on its own (see
+/// `rereadDoubtfulNumbers`).
 void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
 {
     limitOpenMPInThisThread();
@@ -611,6 +625,20 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
                     readings.push_back(readBlock(engine, monitor, rescaledBlock(*plain, area), index, plainResolution));
                 }
                 lines = agreedReading(std::move(readings));
+                // Where even the block as it stands reads next to nothing, the cut took what the engine lays
+                // out as several lines for one (the frame of a picture of a dialog holds its lines together,
+                // and the block, as high as the frame, was read as one line scaled down): the engine's own
+                // analysis of the layout reads it as it would read the image alone. Its reading counts only
+                // where it reads more than twice the words: elsewhere the readings before it are the surer.
+                if (tooFewWords(lines, area) && !queue.wantsToGiveUp()) {
+                    std::vector<ReadLine> ownLayout = readBlock(engine, monitor, *plain, index, plainResolution, true);
+                    if (wordsOf(ownLayout).size() > 2 * wordsOf(lines).size()) {
+                        std::vector<std::vector<ReadLine>> withOwnLayout;
+                        withOwnLayout.push_back(std::move(lines));
+                        withOwnLayout.push_back(std::move(ownLayout));
+                        lines = agreedReading(std::move(withOwnLayout));
+                    }
+                }
             }
         }
         rereadDoubtfulNumbers(engine, monitor, *block, resolution, queue, lines);

@@ -88,6 +88,68 @@ bool partsTheRAndNOf(const WordReading& candidate, const WordReading& chosen)
            QString(key).replace(QLatin1String("rn"), QLatin1String("m")) == chosen.key();
 }
 
+/// Adds to `agreed` each word that one of `others` reads where `agreed` reads nothing, when the engine is fairly
+/// sure of it: the reading agreed on is the one worth most, but another may read a word that it drops (the last
+/// label of a row of buttons, read in the prepared block and lost in the block as it stands). The word joins the
+/// line it stands level with, in its place from the left, or else a line of its own in its place from the top.
+void addWordsReadOnlyElsewhere(std::vector<ReadLine>& agreed, const std::vector<std::vector<ReadLine>>& others)
+{
+    constexpr float fairlySure = 60;
+    const auto area = [](const QRectF& box) { return box.width() * box.height(); };
+    const auto covered = [&](const RecognizedWord& word) {
+        for (const ReadLine& line : agreed) {
+            for (const RecognizedWord& read : line.line.words) {
+                const QRectF common = read.boundingBox.intersected(word.boundingBox);
+                if (area(common) > 0.2 * std::min(area(read.boundingBox), area(word.boundingBox))) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    const auto levelWith = [](const QRectF& line, const QRectF& word) {
+        return std::min(line.bottom(), word.bottom()) - std::max(line.top(), word.top()) >= 0.5 * word.height();
+    };
+    for (const std::vector<ReadLine>& reading : others) {
+        for (const ReadLine& other : reading) {
+            for (const RecognizedWord& word : other.line.words) {
+                if (word.confidence < fairlySure ||
+                    std::none_of(word.text.begin(), word.text.end(), [](QChar c) { return c.isLetterOrNumber(); }) ||
+                    word.boundingBox.isEmpty() || covered(word)) {
+                    continue;
+                }
+                auto line = std::find_if(agreed.begin(), agreed.end(), [&](const ReadLine& read) {
+                    return levelWith(read.line.boundingBox, word.boundingBox);
+                });
+                if (line == agreed.end()) {
+                    ReadLine added = other;
+                    added.line.words.clear();
+                    added.line.boundingBox = word.boundingBox;
+                    added.alone = false;
+                    line = agreed.insert(std::find_if(agreed.begin(), agreed.end(),
+                                                      [&](const ReadLine& read) {
+                                                          return read.line.boundingBox.top() > word.boundingBox.top();
+                                                      }),
+                                         std::move(added));
+                }
+                std::vector<RecognizedWord>& words = line->line.words;
+                words.insert(std::find_if(words.begin(), words.end(),
+                                          [&](const RecognizedWord& read) {
+                                              return read.boundingBox.left() > word.boundingBox.left();
+                                          }),
+                             word);
+                line->line.boundingBox = line->line.boundingBox.united(word.boundingBox);
+                spellFromWords(line->line);
+            }
+        }
+    }
+    if (agreed.size() > 1) {
+        for (ReadLine& line : agreed) {
+            line.alone = false;
+        }
+    }
+}
+
 } // namespace
 
 QStringList wordsOf(const std::vector<ReadLine>& lines)
@@ -127,6 +189,16 @@ std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings)
                 }
                 if (read) {
                     read->text = parts.join(QLatin1Char(' '));
+                }
+                // Nor is a neighbour read into this word's place run together with it ("ofthe" for "the" after
+                // "of"): the engine, unsure of the block, spells the two out of its dictionary where it sees one.
+                const auto keyOf = [](const QString& text) { return QString(text).remove(QLatin1Char(' ')).toLower(); };
+                const QString own = keyOf(word.text);
+                if (read && ((i > 0 && read->key().toLower() == keyOf(words[i - 1].text) + own) ||
+                             (i + 1 < words.size() && read->key().toLower() == own + keyOf(words[i + 1].text)))) {
+                    read.reset();
+                }
+                if (read) {
                     candidates.push_back(*read);
                 }
             }
@@ -151,6 +223,7 @@ std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings)
         }
         spellFromWords(line.line);
     }
+    addWordsReadOnlyElsewhere(agreed, readings);
     return agreed;
 }
 

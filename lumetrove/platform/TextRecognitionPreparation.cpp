@@ -175,6 +175,99 @@ void clearStipple(QImage& crop, const QImage& gray, const QRect& area, int groun
     }
 }
 
+/// Gives `ground` to the outlines of controls standing inside the crop: a thin ring of ink unlike the ground
+/// that encloses something else unlike it, as the oval or rounded outline of a button encloses its label. Buttons
+/// standing close are one block; left in, their outlines are read as brackets and rules, the labels' letters run
+/// into them, and the line read is scaled for the outlines' height rather than the labels'. A letter holds no
+/// other ink in its counters, and the strokes of a bold one fill too much of its box.
+void clearEnclosingOutlines(QImage& crop, int ground)
+{
+    const int width = crop.width();
+    const int height = crop.height();
+    const auto at = [width](int x, int y) { return static_cast<size_t>(y) * static_cast<size_t>(width) + x; };
+    const auto unlike = [&](int x, int y) { return std::abs(crop.constScanLine(y)[x] - ground) > inkContrast; };
+    struct Piece {
+        QRect box;
+        int pixels = 0;
+        QPoint first;
+    };
+    std::vector<int> pieceOf(static_cast<size_t>(width) * static_cast<size_t>(height), -1);
+    std::vector<Piece> pieces;
+    std::vector<QPoint> pending;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            if (pieceOf[at(x, y)] >= 0 || !unlike(x, y)) {
+                continue;
+            }
+            const int label = static_cast<int>(pieces.size());
+            Piece piece{QRect(x, y, 1, 1), 0, QPoint(x, y)};
+            pieceOf[at(x, y)] = label;
+            pending.emplace_back(x, y);
+            while (!pending.empty()) {
+                const QPoint point = pending.back();
+                pending.pop_back();
+                ++piece.pixels;
+                piece.box = piece.box.united(QRect(point, QSize(1, 1)));
+                for (int dy = -1; dy <= 1; ++dy) {
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const int nx = point.x() + dx, ny = point.y() + dy;
+                        if (nx >= 0 && ny >= 0 && nx < width && ny < height && pieceOf[at(nx, ny)] < 0 &&
+                            unlike(nx, ny)) {
+                            pieceOf[at(nx, ny)] = label;
+                            pending.emplace_back(nx, ny);
+                        }
+                    }
+                }
+            }
+            pieces.push_back(piece);
+        }
+    }
+    // A piece encloses another where the ground around it, flooded from beyond its box without crossing it,
+    // does not reach the other.
+    std::vector<quint8> reached(pieceOf.size(), 0);
+    for (size_t outline = 0; outline < pieces.size(); ++outline) {
+        const Piece& ring = pieces[outline];
+        if (4 * static_cast<qint64>(ring.pixels) > static_cast<qint64>(ring.box.width()) * ring.box.height()) {
+            continue;
+        }
+        std::vector<size_t> inside;
+        for (size_t other = 0; other < pieces.size(); ++other) {
+            const QRect& box = pieces[other].box;
+            if (other != outline && box.left() > ring.box.left() && box.right() < ring.box.right() &&
+                box.top() > ring.box.top() && box.bottom() < ring.box.bottom()) {
+                inside.push_back(other);
+            }
+        }
+        if (inside.empty()) {
+            continue;
+        }
+        const QRect around = ring.box.adjusted(-1, -1, 1, 1).intersected(crop.rect());
+        for (int y = around.top(); y <= around.bottom(); ++y) {
+            std::fill_n(reached.begin() + static_cast<std::ptrdiff_t>(at(around.left(), y)), around.width(), 0);
+        }
+        floodFromBorder(around, pending, [&](int x, int y) {
+            if (around.contains(x, y) && reached[at(x, y)] == 0 && pieceOf[at(x, y)] != static_cast<int>(outline)) {
+                reached[at(x, y)] = 1;
+                pending.emplace_back(x, y);
+            }
+        });
+        const bool encloses = std::any_of(inside.begin(), inside.end(), [&](size_t other) {
+            return reached[at(pieces[other].first.x(), pieces[other].first.y())] == 0;
+        });
+        if (!encloses) {
+            continue;
+        }
+        for (int y = ring.box.top(); y <= ring.box.bottom(); ++y) {
+            uchar* row = crop.scanLine(y);
+            for (int x = ring.box.left(); x <= ring.box.right(); ++x) {
+                if (pieceOf[at(x, y)] == static_cast<int>(outline)) {
+                    row[x] = static_cast<uchar>(ground);
+                }
+            }
+        }
+    }
+}
+
 /// Gives the ground's level to whatever unlike the ground reaches the crop's edge: the page around a button
 /// or a badge, their rounded corners and outlines. Left in, they frame the label in a bar that the engine
 /// reads as brackets and rules; text itself lies inside the crop's margin and stays.
@@ -208,6 +301,7 @@ bool clearAroundGround(QImage& crop, int ground, int lowestBar)
         }
     }
     keepTextOnBars(crop, original, cleared, ground, lowestBar);
+    clearEnclosingOutlines(crop, ground);
     // Faint pixels away from anything unlike the ground go too: the soft rim of a rounded control, left in,
     // becomes a ring of grey dots once the ground is stretched, which the engine takes for a picture and reads
     // nothing in. The faint edges of letters lie beside their strokes and stay.

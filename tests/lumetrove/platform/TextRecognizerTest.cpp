@@ -1,5 +1,6 @@
 #include "lumetrove/platform/TextRecognizer.h"
 
+#include "lumetrove/platform/TextRecognitionAgreement.h"
 #include "tests/lumetrove/RecognitionHelpers.h"
 
 #include <QCoreApplication>
@@ -23,6 +24,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace lumetrove {
@@ -431,6 +433,44 @@ TEST(TextRecognizerTest, ReadsSmallLabelsOfBadgesStandingCloseInARow)
         painter.end();
         const QString text = sharedTextRecognizer()->recognize(image).joinedLines();
         EXPECT_EQ(text.toStdString(), ("Symbol ladder " + labels.join(QLatin1Char(' '))).toStdString());
+    }
+}
+
+TEST(TextRecognizerTest, ReadsEveryLabelOfARowOfOutlinedButtonsStandingClose)
+{
+    // Buttons drawn as an oval outline of one pixel around their label, three pixels apart: the cut keeps the
+    // row as one block, whose outlines the engine reads as brackets running into the letters, and whose last
+    // label only the prepared reading finds. What the engine reads of the outlines as they stand, a bracket
+    // between two buttons, is no word and is not counted.
+    const QStringList labels{QStringLiteral("Apply"), QStringLiteral("Revert to Saved"), QStringLiteral("Close")};
+    const auto wordsRead = [](const QString& text) {
+        QStringList words = text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+        words.removeIf([](const QString& word) { return !word.contains(QRegularExpression(QStringLiteral("\\w"))); });
+        return words.join(QLatin1Char(' ')).toStdString();
+    };
+    for (const int pixelSize : {11, 13}) {
+        for (const auto& [ink, ground] : bothPolarities) {
+            SCOPED_TRACE(::testing::Message() << pixelSize << " px on " << ground.name().toStdString());
+            QImage image(420, 60, QImage::Format_RGB32);
+            image.fill(ground);
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            QFont font(QStringLiteral("DejaVu Sans"));
+            font.setPixelSize(pixelSize);
+            painter.setFont(font);
+            painter.setPen(ink);
+            const qreal height = pixelSize + 10;
+            qreal x = 6.5;
+            for (const QString& label : labels) {
+                const QRectF button(x, 10.5, QFontMetricsF(font).horizontalAdvance(label) + 18, height);
+                painter.drawRoundedRect(button, height / 2, height / 2);
+                painter.drawText(button, Qt::AlignCenter, label);
+                x = button.right() + 3;
+            }
+            painter.end();
+            EXPECT_EQ(wordsRead(sharedTextRecognizer()->recognize(image).joinedLines()),
+                      labels.join(QLatin1Char(' ')).toStdString());
+        }
     }
 }
 
@@ -1087,6 +1127,93 @@ TEST(TextRecognizerTest, KeepsTheReadingOfAWordThatMostReadingsAgreeOnNotTheSure
     }
     painter.end();
     EXPECT_EQ(sharedTextRecognizer()->recognize(code).joinedLines().toStdString(), readAs(identifiers));
+}
+
+TEST(TextRecognizerTest, ReadsTheLinesOfAFramedDialogShownSmallAsTheEngineDoesAtLeast)
+{
+    // A picture of a dialog shown at about half its size (as in the detail pane): its lines of bold text set
+    // close in a frame beside a grey bar, the frame and the longest line cut by the picture's edge, a button below.
+    // Nothing parts its lines, so the cut takes the frame for one block as high as itself, in which nothing was read,
+    // where the engine reads the lines.
+    const QStringList lines{QStringLiteral("Version 2.4.1 was released on 2024-03-15 at 14:30."),
+                            QStringLiteral("Server 192.168.10.25 answered in 35 ms; checksum 0x3fa9c2."),
+                            QStringLiteral("Short line."),
+                            QStringLiteral("A much longer line of ordinary prose that goes on and on so that the "
+                                           "window is wide enough to hold it all.")};
+    QImage dialog(960, 144, QImage::Format_RGB32);
+    dialog.fill(Qt::white);
+    QPainter painter(&dialog);
+    painter.setPen(Qt::black);
+    painter.drawRect(QRect(1, 1, 1100, 91));
+    painter.fillRect(QRect(2, 2, 12, 90), QColor(0x80, 0x80, 0x80));
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(18);
+    font.setBold(true);
+    font.setStyleStrategy(QFont::NoAntialias);
+    painter.setFont(font);
+    for (int i = 0; i < lines.size(); ++i) {
+        painter.drawText(18, 17 + 21 * i, lines[i]);
+    }
+    painter.drawRoundedRect(QRect(2, 100, 68, 28), 14, 14);
+    painter.drawText(10, 120, QStringLiteral("Apply"));
+    painter.end();
+    for (const double scale : {0.5, 0.6}) {
+        SCOPED_TRACE(scale);
+        const QImage image = dialog.scaled(dialog.size() * scale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QString read = sharedTextRecognizer()->recognize(image).joinedLines();
+        for (const QString& word : QStringList{QStringLiteral("released"), QStringLiteral("Short"),
+                                               QStringLiteral("longer"), QStringLiteral("ordinary")}) {
+            EXPECT_TRUE(read.contains(word)) << read.toStdString();
+        }
+    }
+}
+
+/// A reading of one block: its lines of words, each word with its left and right edge and its confidence, all on
+/// the line from y = 10 to 22.
+std::vector<recognition::ReadLine>
+readingOf(const std::vector<std::vector<std::tuple<const char*, int, int, float>>>& lines)
+{
+    std::vector<recognition::ReadLine> reading;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        recognition::ReadLine& line = reading.emplace_back();
+        const qreal top = 10 + 20 * static_cast<qreal>(i);
+        for (const auto& [text, left, right, confidence] : lines[i]) {
+            const QRectF box(QPointF(left, top), QPointF(right, top + 12));
+            line.line.words.push_back(RecognizedWord{QString::fromUtf8(text), box, confidence});
+            line.line.boundingBox = line.line.boundingBox.isNull() ? box : line.line.boundingBox.united(box);
+        }
+        recognition::spellFromWords(line.line);
+    }
+    return reading;
+}
+
+std::string textOf(const std::vector<recognition::ReadLine>& reading)
+{
+    QStringList lines;
+    for (const recognition::ReadLine& line : reading) {
+        lines.append(line.line.text);
+    }
+    return lines.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST(TextRecognizerTest, TheReadingsOfABlockAgreeOnEveryWordAnyOfThemIsSureOfAndReadNoneTwice)
+{
+    // The reading worth most drops the last label of a row of buttons, which another reads fairly surely; the
+    // unsure readings of a block as it stands spell a word together with the one before it, in its place.
+    std::vector<std::vector<recognition::ReadLine>> buttons;
+    buttons.push_back(readingOf({{{"Apply", 22, 58, 93}, {"Revert", 80, 122, 96}, {"Saved", 144, 182, 97}}}));
+    buttons.push_back(readingOf(
+        {{{"Apply", 21, 58, 70}, {"Revert", 80, 122, 70}, {"Saved", 144, 182, 70}, {"Close", 205, 239, 70}}}));
+    // A line that only a third reads is read too, but not what the engine doubts or what holds no letter.
+    buttons.push_back(readingOf({{{"Apply", 21, 58, 80}, {"Saved", 144, 182, 80}, {"Gl", 250, 262, 40}},
+                                 {{"|", 5, 8, 90}, {"Discard", 40, 90, 75}}}));
+    EXPECT_EQ(textOf(recognition::agreedReading(std::move(buttons))), "Apply Revert Saved Close\nDiscard");
+    std::vector<std::vector<recognition::ReadLine>> prose;
+    prose.push_back(
+        readingOf({{{"out", 192, 206, 96}, {"of", 210, 220, 97}, {"the", 223, 237, 97}, {"office.", 241, 269, 96}}}));
+    prose.push_back(readingOf({{{"out", 192, 220, 45}, {"ofthe", 223, 237, 57}, {"offe", 241, 266, 18}}}));
+    prose.push_back(readingOf({{{"ct", 194, 206, 57}, {"ofthe", 223, 238, 57}, {"ofc.", 241, 270, 59}}}));
+    EXPECT_EQ(textOf(recognition::agreedReading(std::move(prose))), "out of the office.");
 }
 
 TEST(TextRecognizerTest, AnImageWithoutTextGivesNoLinesAndANullImageIsAnError)
