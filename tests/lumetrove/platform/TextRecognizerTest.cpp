@@ -803,6 +803,18 @@ TEST(TextRecognizerTest, SetsApartAWordAndANumberThatTheEngineRunsTogether)
               "11:31 AM 11:38 AM 11:27 AM 5:04 PM");
 }
 
+TEST(TextRecognizerTest, ReadsSmallMonospacedAddressesWholeAndKeepsTheSpacesBesideThem)
+{
+    // At 9 px the ink after a monospaced point stands as far from it as words stand apart in other fonts: the
+    // engine reads "83 .243.39.167" and "150.117. 143.98". A space there would be a whole advance wider.
+    const QStringList lines{QStringLiteral("83.243.39.167  13.19.211.138  25.94.15.233"),
+                            QStringLiteral("150.117.143.98  172.16.254.31"),
+                            QStringLiteral("at 12.4.5.1 and 12.4.5.2  3.50 EUR")};
+    QFont mono(QStringLiteral("DejaVu Sans Mono"));
+    mono.setPixelSize(9);
+    expectReadInBothPolarities(lines, QSize(340, 70), mono, QPoint(10, 18), 16);
+}
+
 TEST(TextRecognizerTest, ReadsLargeBoldFiguresThatStandApartFromTheirPoints)
 {
     // In a large bold monospaced font the "0" of "0.74" stands apart from its point as far as words do, and
