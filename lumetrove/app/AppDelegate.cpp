@@ -186,9 +186,24 @@ void AppDelegate::showStatusItem()
     statusBarItem_->setContextMenu(menu_);
     // A left click opens the same menu where the tray sends it as an activation rather than a context click.
     connect(statusBarItem_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger) {
-            menu_->popup(QCursor::pos());
+        if (reason != QSystemTrayIcon::Trigger) {
+            return;
         }
+        // A Wayland program cannot place a menu at the tray's icon: its menu hangs from one of its own windows.
+        // With the main window hidden there is none, and the compositor would map the menu as an ordinary
+        // window filling the output; the click shows the main window instead, from which every command of the
+        // menu is at hand.
+        if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+            QWidget* window = findScreenshotsWindow();
+            if (window == nullptr || !window->isVisible() || window->isMinimized() ||
+                window->windowHandle() == nullptr) {
+                showScreenshotsWindow();
+                return;
+            }
+            menu_->winId();
+            menu_->windowHandle()->setTransientParent(window->windowHandle());
+        }
+        menu_->popup(QCursor::pos());
     });
     statusBarItem_->show();
 }

@@ -431,8 +431,14 @@ std::optional<QString> wordReadAlone(const BorrowedEngine& engine, tesseract::ET
     return read;
 }
 
-/// The engine's reading of the number in `box` on its own (see `wordReadAlone`). Nothing unless it reads a
-/// number of as many figures as `number`, one word.
+/// Where the number of `word` starts: after the "v" of a version ("v1.10.72"), else at the word's start.
+qsizetype afterVersionMark(const QString& word)
+{
+    return word.size() > 1 && (word[0] == QLatin1Char('v') || word[0] == QLatin1Char('V')) && word[1].isDigit() ? 1 : 0;
+}
+
+/// The engine's reading of the number in `box` on its own (see `wordReadAlone`), without the "v" of a version.
+/// Nothing unless it reads a number of as many figures as `number`, one word.
 std::optional<QString> numberReadAlone(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor,
                                        const BlockImage& block, const QRectF& box, int resolution, double enlargement,
                                        const QString& number)
@@ -441,7 +447,7 @@ std::optional<QString> numberReadAlone(const BorrowedEngine& engine, tesseract::
     if (!alone) {
         return std::nullopt;
     }
-    const QString& read = *alone;
+    const QString read = alone->mid(afterVersionMark(*alone));
     const QString figures = figuresOf(read);
     if (!onlyFigures(read) || figures.contains(QLatin1Char(' ')) ||
         std::count_if(figures.begin(), figures.end(), [](QChar c) { return c.isDigit(); }) !=
@@ -521,7 +527,8 @@ std::optional<QString> hexadecimalReadAlone(const BorrowedEngine& engine, tesser
 /// A reading alone is kept where two of them, enlarged by different factors, agree on figures other than the
 /// line's; their errors fall on different glyphs. Only the figures change: the narrow margin of a word read
 /// alone shows the edges of its neighbours, which the engine reads as a bracket or a quote mark. Words holding
-/// a letter keep their reading ("v1.2", "16GB", "l0gin"): read alone, they lose as many letters as they gain.
+/// a letter keep their reading ("16GB", "l0gin"): read alone, they lose as many letters as they gain; but the "v"
+/// of a version stands outside its number, whose dotted zeros are misread as any other's ("v1.16.72").
 /// Small hexadecimal numbers are read alone whatever the engine's confidence, of hexadecimal glyphs only (see
 /// `hexadecimalReadAlone`): in them it takes one figure for another, a dotted 0 for a 6, a 3 for a 5, and is
 /// sure of it. Where the two readings alone disagree, a third, enlarged three times, settles it.
@@ -559,23 +566,24 @@ void rereadDoubtfulNumbers(const BorrowedEngine& engine, tesseract::ETEXT_DESC& 
                 }
                 continue;
             }
-            if (word.confidence >= doubtfulConfidence || !onlyFigures(word.text)) {
+            const qsizetype mark = afterVersionMark(word.text);
+            const QString number = word.text.mid(mark);
+            if (word.confidence >= doubtfulConfidence || !onlyFigures(number)) {
                 continue;
             }
-            const QString figures = figuresOf(word.text);
             const std::optional<QString> twice =
-                numberReadAlone(engine, monitor, block, word.boundingBox, resolution, 2, word.text);
-            if (!twice || figuresOf(*twice) == figures) {
+                numberReadAlone(engine, monitor, block, word.boundingBox, resolution, 2, number);
+            if (!twice || figuresOf(*twice) == figuresOf(number)) {
                 continue;
             }
             const std::optional<QString> once =
-                numberReadAlone(engine, monitor, block, word.boundingBox, resolution, 1.5, word.text);
+                numberReadAlone(engine, monitor, block, word.boundingBox, resolution, 1.5, number);
             if (!once || figuresOf(*once) != figuresOf(*twice)) {
                 continue;
             }
-            const auto [first, length] = figureSpan(word.text);
+            const auto [first, length] = figureSpan(number);
             // Read alone, the number may show a glyph the line lost, as the engine reads it ("2848¢964").
-            word.text = withFiguresAmongFigures(word.text.replace(first, length, figuresOf(*twice)));
+            word.text = withFiguresAmongFigures(word.text.replace(mark + first, length, figuresOf(*twice)));
             changed = true;
         }
         if (changed) {

@@ -90,10 +90,38 @@ void readFigureGlyphs(QString& word, const FigureGlyphs& glyphs)
     }
 }
 
+/// `word` with the l, I, O, o and @ among the figures of a version or a number of points ("vl.10.72", "vO.5.57",
+/// "v@.22.73") read as the 1 and the dotted or narrow 0 of a small font: each part between the points is figures
+/// but for such glyphs, one part at least holds only figures, and the word two figures at least.
+void readFiguresOfPointedNumber(QString& word)
+{
+    // Never destroyed, as the engines are not: a recognition may still be reading while the program ends.
+    static const auto* pointed =
+        new QRegularExpression(QStringLiteral("^[vV]?([0-9lIOo@]+(?:\\.[0-9lIOo@]+)+)[.,;:)\\]]?$"));
+    const QRegularExpressionMatch match = pointed->match(word);
+    if (!match.hasMatch()) {
+        return;
+    }
+    const QStringList parts = match.captured(1).split(QLatin1Char('.'));
+    const auto figures = std::count_if(word.begin(), word.end(), [](QChar c) { return c.isDigit(); });
+    if (figures < 2 || std::none_of(parts.begin(), parts.end(), [](const QString& part) {
+            return std::all_of(part.begin(), part.end(), [](QChar c) { return c.isDigit(); });
+        })) {
+        return;
+    }
+    for (qsizetype i = match.capturedStart(1); i < match.capturedEnd(1); ++i) {
+        QChar& c = word[i];
+        c = c == QLatin1Char('l') || c == QLatin1Char('I')                            ? QLatin1Char('1')
+            : c == QLatin1Char('O') || c == QLatin1Char('o') || c == QLatin1Char('@') ? QLatin1Char('0')
+                                                                                      : c;
+    }
+}
+
 } // namespace
 
 QString withFiguresAmongFigures(QString word)
 {
+    readFiguresOfPointedNumber(word);
     // Never destroyed, as the engines are not: a recognition may still be reading while the program ends.
     static const auto* number = new QRegularExpression(
         QStringLiteral("^[#$(\\[]?(?:[0Oo][xX][0-9A-Fa-fOo]+|(?=[0-9A-Fa-fOo]*[0-9])[0-9A-Fa-fOo]+)[.,:;)\\]]?$"));

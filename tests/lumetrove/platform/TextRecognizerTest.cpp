@@ -782,6 +782,9 @@ TEST(TextRecognizerTest, ReadsTheDottedZerosOfSmallMonospacedFiguresAsZeros)
     QFont mono(QStringLiteral("DejaVu Sans Mono"));
     mono.setPixelSize(9);
     expectReadInBothPolarities(lines, QSize(260, 68), mono, QPoint(10, 18), 16);
+    // So are those of versions, and their 1 as an l, their zero as an @ ("v1.16.72", "v8.22.73", "v@.5.57").
+    expectReadInBothPolarities({QStringLiteral("v1.10.72  v0.22.73  v0.5.57  4.20.7  v1.0.3")}, QSize(560, 36), mono,
+                               QPoint(10, 16), 0);
 }
 
 TEST(TextRecognizerTest, SetsApartAWordAndANumberThatTheEngineRunsTogether)

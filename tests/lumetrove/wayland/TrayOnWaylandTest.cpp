@@ -213,6 +213,47 @@ TEST(TrayOnWaylandTest, TheTrayItemIsRegisteredWithTheWatcherAndItsTakeScreensho
     }
 }
 
+TEST(TrayOnWaylandTest, AClickOnTheTrayItemWhileTheWindowIsHiddenBringsTheWindowBackAndNoOtherWindow)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
+    QTemporaryDir sandbox;
+    ASSERT_NO_FATAL_FAILURE(prepareProgramSandbox(sandbox, QStringLiteral("sk-wayland-test")));
+    QProcess program;
+    program.setProcessEnvironment(programEnvironment(sandbox));
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(QStringLiteral(LUMETROVE_PROGRAM), {});
+    ASSERT_TRUE(program.waitForStarted());
+    const qint64 pid = program.processId();
+    const QString mainTitle = QStringLiteral("Screenshots");
+    std::optional<SwayView> main = windowNamed(pid, mainTitle);
+    ASSERT_TRUE(main);
+    std::optional<std::pair<QString, QString>> item;
+    ASSERT_TRUE(processEventsUntil([&] { return (item = trayItemOf(pid)).has_value(); }, waylandStepTimeoutMs));
+
+    // Ctrl+W leaves the program in the tray only.
+    ASSERT_TRUE(focus(*main));
+    ASSERT_TRUE(press({QStringLiteral("-M"), QStringLiteral("ctrl"), QStringLiteral("w"), QStringLiteral("-m"),
+                       QStringLiteral("ctrl")}));
+    ASSERT_TRUE(processEventsUntil([&] { return swayViewsOf(pid).empty(); }, waylandStepTimeoutMs));
+
+    // The bar's left click on the item.
+    QDBusMessage activate = QDBusMessage::createMethodCall(
+        item->first, item->second, QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"));
+    activate << 0 << 0;
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(activate);
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    EXPECT_TRUE(windowNamed(pid, mainTitle)) << "the click did not bring the main window back";
+    for (const SwayView& view : swayViewsOf(pid)) {
+        EXPECT_EQ(view.name.toStdString(), mainTitle.toStdString())
+            << "a window of its own, " << view.rect.width() << "x" << view.rect.height();
+    }
+    program.terminate();
+    if (!program.waitForFinished(10000)) {
+        program.kill();
+        program.waitForFinished();
+    }
+}
+
 TEST(TrayOnWaylandTest, WithNoTrayHostTheMainWindowShowsAtLaunchAndEveryActionStaysReachable)
 {
     ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
