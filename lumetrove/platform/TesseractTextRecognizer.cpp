@@ -249,11 +249,11 @@ std::optional<std::vector<Symbol>> symbolsOf(const tesseract::ResultIterator& wo
     return symbols;
 }
 
-/// The text of the word at `word`, each glyph read once (`symbolsOf`), and set apart where the engine ran two
-/// words into one (`partsAtSpaces`).
-std::vector<WordPart> wordParts(const tesseract::ResultIterator& word)
+/// The text of `symbols`, the word at `word` each glyph read once (`symbolsOf`), set apart where the engine ran
+/// two words into one (`partsAtSpaces`).
+std::vector<WordPart> wordParts(const tesseract::ResultIterator& word,
+                                const std::optional<std::vector<Symbol>>& symbols)
 {
-    const std::optional<std::vector<Symbol>> symbols = symbolsOf(word);
     if (!symbols) {
         return {WordPart{takeText(word.GetUTF8Text(tesseract::RIL_WORD)), std::nullopt}};
     }
@@ -281,11 +281,15 @@ std::vector<ReadLine> readBlock(const BorrowedEngine& engine, tesseract::ETEXT_D
         return lines;
     }
     bool lineStarted = false;
+    // The symbols of the line's last word, where it was read whole: the next may go on with it (`goesOnWithoutSpace`).
+    std::optional<std::vector<Symbol>> last;
     do {
         if (iterator->IsAtBeginningOf(tesseract::RIL_TEXTLINE)) {
             lineStarted = false;
+            last.reset();
         }
-        std::vector<WordPart> parts = wordParts(*iterator);
+        std::optional<std::vector<Symbol>> symbols = symbolsOf(*iterator);
+        std::vector<WordPart> parts = wordParts(*iterator, symbols);
         if (parts.size() == 1 && parts.front().text.isEmpty()) {
             continue;
         }
@@ -302,6 +306,16 @@ std::vector<ReadLine> readBlock(const BorrowedEngine& engine, tesseract::ETEXT_D
         RecognizedLine& line = lines.back().line;
         const QRectF box = boxOf(*iterator, tesseract::RIL_WORD, block);
         const float confidence = iterator->Confidence(tesseract::RIL_WORD);
+        if (lineStarted && last && symbols && parts.size() == 1 && goesOnWithoutSpace(*last, *symbols)) {
+            RecognizedWord& before = line.words.back();
+            before.text += parts.front().text;
+            before.boundingBox = before.boundingBox.united(box);
+            before.confidence = std::min(before.confidence, confidence);
+            line.text += parts.front().text;
+            last->insert(last->end(), symbols->begin(), symbols->end());
+            continue;
+        }
+        last = parts.size() == 1 ? std::move(symbols) : std::nullopt;
         for (WordPart& part : parts) {
             const QString word = withFiguresAmongFigures(std::move(part.text));
             QRectF partBox = box;

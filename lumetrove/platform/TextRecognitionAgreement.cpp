@@ -1,6 +1,7 @@
 #include "lumetrove/platform/TextRecognitionAgreement.h"
 
 #include <QStringList>
+#include <QStringView>
 #include <algorithm>
 #include <optional>
 
@@ -75,6 +76,33 @@ bool runsTogetherWhatItSetsApart(const WordReading& candidate, const WordReading
 {
     const QString key = candidate.key(), apart = chosen.key();
     return key != apart && QString(apart).remove(QLatin1Char(' ')) == key;
+}
+
+/// Whether `candidate` sets apart a number and a word of letters that `chosen` runs together, and is otherwise alike
+/// ("9:33 PM" beside "9:33PM", "Apr 5," beside "Apr5,"): a reading that sees a blank there has seen the space the
+/// engine drops in small text, where its boxes are too rough to measure it. A number and the letters of its own word
+/// ("16GB", "v12") stand too close for any reading to set them apart, and a word of letters or figures both
+/// ("a5cc 99") is no such pair.
+bool setsApartANumberAndTheLettersOf(const WordReading& candidate, const WordReading& chosen)
+{
+    if (!runsTogetherWhatItSetsApart(chosen, candidate)) {
+        return false;
+    }
+    const auto number = [](const QString& part) {
+        return std::any_of(part.begin(), part.end(), [](QChar c) { return c.isDigit(); }) &&
+               std::all_of(part.begin(), part.end(),
+                           [](QChar c) { return c.isDigit() || QStringView(u".,:;/-").contains(c); });
+    };
+    const auto letters = [](const QString& part) {
+        return !part.isEmpty() && std::all_of(part.begin(), part.end(), [](QChar c) { return c.isLetter(); });
+    };
+    const QStringList parts = candidate.text.split(QLatin1Char(' '));
+    for (qsizetype i = 1; i < parts.size(); ++i) {
+        if (!(number(parts[i - 1]) && letters(parts[i])) && !(letters(parts[i - 1]) && number(parts[i]))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 /// Whether `candidate` reads an r and an n where `chosen` reads an m, and is otherwise alike ("modern" beside
@@ -209,7 +237,7 @@ std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings)
             WordReading chosen = candidates.front();
             for (const WordReading& candidate : candidates) {
                 const auto ours = votes(candidate), theirs = votes(chosen);
-                if (partsTheRAndNOf(candidate, chosen) ||
+                if (partsTheRAndNOf(candidate, chosen) || setsApartANumberAndTheLettersOf(candidate, chosen) ||
                     (!partsTheRAndNOf(chosen, candidate) && !runsTogetherWhatItSetsApart(candidate, chosen) &&
                      (ours > theirs || (ours == theirs && candidate.confidence > chosen.confidence)))) {
                     chosen = candidate;

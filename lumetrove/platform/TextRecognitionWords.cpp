@@ -311,4 +311,37 @@ std::vector<WordPart> partsAtSpaces(const std::vector<Symbol>& symbols)
     return parts;
 }
 
+bool goesOnWithoutSpace(const std::vector<Symbol>& before, const std::vector<Symbol>& after)
+{
+    const auto ofANumber = [](const Symbol& read) {
+        return read.text.size() == 1 && (read.text.front().isDigit() || read.text.front() == QLatin1Char('.') ||
+                                         read.text.front() == QLatin1Char(':'));
+    };
+    if (before.empty() || after.empty() || !std::all_of(before.begin(), before.end(), ofANumber) ||
+        !std::all_of(after.begin(), after.end(), ofANumber)) {
+        return false;
+    }
+    // Twice the middle of each glyph, from one glyph to the next within each word.
+    const auto middle = [](const Symbol& read) { return read.left + read.right; };
+    std::vector<int> steps;
+    for (const std::vector<Symbol>* word : {&before, &after}) {
+        for (size_t i = 1; i < word->size(); ++i) {
+            steps.push_back(middle((*word)[i]) - middle((*word)[i - 1]));
+        }
+    }
+    if (steps.size() < 3) {
+        return false;
+    }
+    const int narrowest = *std::min_element(steps.begin(), steps.end());
+    const int widest = *std::max_element(steps.begin(), steps.end());
+    std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
+    const int advance = steps[steps.size() / 2];
+    // In a proportional font a point is half as wide as a figure: the steps beside it are three quarters of the
+    // others.
+    if (advance <= 0 || 5 * narrowest < 4 * advance || 4 * widest > 5 * advance) {
+        return false;
+    }
+    return 2 * (middle(after.front()) - middle(before.back())) <= 3 * advance;
+}
+
 } // namespace lumetrove::recognition

@@ -65,4 +65,12 @@ void mergeBarsOfOneFigure(std::vector<Symbol>& symbols);
 /// of it, and twice as wide as any other blank of the word.
 std::vector<WordPart> partsAtSpaces(const std::vector<Symbol>& symbols);
 
+/// Whether `after`, the engine's next word on the line, goes on with the number `before` without a space between
+/// them: both are figures, points and colons only, in a monospaced font (each glyph stands one advance from the
+/// next, a point as far as a figure), and the glyphs on either side of the blank stand no further apart than
+/// half as much again as that. The narrow point sits in the middle of its cell, so the ink after it stands apart
+/// as far as words of a proportional font do and the engine sets "150.117." apart from "143.98"; a space there
+/// would be a whole advance more.
+bool goesOnWithoutSpace(const std::vector<Symbol>& before, const std::vector<Symbol>& after);
+
 } // namespace lumetrove::recognition

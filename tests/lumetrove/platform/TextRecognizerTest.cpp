@@ -846,6 +846,32 @@ TEST(TextRecognizerTest, SetsApartAWordAndANumberThatTheEngineRunsTogether)
               "11:31 AM 11:38 AM 11:27 AM 5:04 PM");
 }
 
+TEST(TextRecognizerTest, SetsApartATimeAndItsHalfOfTheDayWhereAnyReadingSeesTheSpaceInTinyText)
+{
+    // At 8 px the engine's boxes are too rough to measure the space of "9:33 PM", light on dark, and the reading
+    // worth most runs it together; a reading of the block at another scale sees it. Sizes and versions, whose
+    // letters no reading sets apart from their figures, stay whole.
+    const QStringList lines{QStringLiteral("09:35:52  6:41 PM  11:32 PM  9:33 PM  12:22 PM  7:14 AM"),
+                            QStringLiteral("10:17 PM  3:53 PM  12:55 AM  6:45 AM  12:08 AM"),
+                            QStringLiteral("2:43 AM  9:35 PM  11:01 PM  8:32 AM  4:01 PM"),
+                            QStringLiteral("16GB  v12  2x  MP3  32GB  8MB  512KB")};
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(8);
+    expectReadInBothPolarities(lines, QSize(420, 84), font, QPoint(10, 18), 16);
+}
+
+TEST(TextRecognizerTest, ReadsSmallMonospacedAddressesWholeAndKeepsTheSpacesBesideThem)
+{
+    // At 9 px the ink after a monospaced point stands as far from it as words stand apart in other fonts: the
+    // engine reads "83 .243.39.167" and "150.117. 143.98". A space there would be a whole advance wider.
+    const QStringList lines{QStringLiteral("83.243.39.167  13.19.211.138  25.94.15.233"),
+                            QStringLiteral("150.117.143.98  172.16.254.31"),
+                            QStringLiteral("at 12.4.5.1 and 12.4.5.2  3.50 EUR")};
+    QFont mono(QStringLiteral("DejaVu Sans Mono"));
+    mono.setPixelSize(9);
+    expectReadInBothPolarities(lines, QSize(340, 70), mono, QPoint(10, 18), 16);
+}
+
 TEST(TextRecognizerTest, ReadsLargeBoldFiguresThatStandApartFromTheirPoints)
 {
     // In a large bold monospaced font the "0" of "0.74" stands apart from its point as far as words do, and
