@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <omp.h>
 #include <optional>
 #include <tesseract/baseapi.h>
@@ -212,6 +213,9 @@ QRectF boxOf(const tesseract::ResultIterator& iterator, tesseract::PageIteratorL
 struct BlockQueue {
     std::vector<TextBlock> blocks;
     std::vector<std::vector<ReadLine>> lines; // per block
+    /// The indices of `blocks` in the order they are taken: the longest reads first, so that no thread is
+    /// still reading a long block when the others have run out of work.
+    std::vector<size_t> order;
     std::atomic<size_t> next{0};
     /// The caller's wish to give up, asked before every block and, through the engine, between its words.
     const std::function<bool()>* cancelled = nullptr;
@@ -413,8 +417,14 @@ std::optional<QString> wordReadAlone(const BorrowedEngine& engine, tesseract::ET
     return read;
 }
 
-/// The engine's reading of the number in `box` on its own (see `wordReadAlone`). Nothing unless it reads a
-/// number of as many figures as `number`, one word.
+/// Where the number of `word` starts: after the "v" of a version ("v1.10.72"), else at the word's start.
+qsizetype afterVersionMark(const QString& word)
+{
+    return word.size() > 1 && (word[0] == QLatin1Char('v') || word[0] == QLatin1Char('V')) && word[1].isDigit() ? 1 : 0;
+}
+
+/// The engine's reading of the number in `box` on its own (see `wordReadAlone`), without the "v" of a version.
+/// Nothing unless it reads a number of as many figures as `number`, one word.
 std::optional<QString> numberReadAlone(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor,
                                        const BlockImage& block, const QRectF& box, int resolution, double enlargement,
                                        const QString& number)
@@ -423,7 +433,7 @@ std::optional<QString> numberReadAlone(const BorrowedEngine& engine, tesseract::
     if (!alone) {
         return std::nullopt;
     }
-    const QString& read = *alone;
+    const QString read = alone->mid(afterVersionMark(*alone));
     const QString figures = figuresOf(read);
     if (!onlyFigures(read) || figures.contains(QLatin1Char(' ')) ||
         std::count_if(figures.begin(), figures.end(), [](QChar c) { return c.isDigit(); }) !=
@@ -503,7 +513,8 @@ std::optional<QString> hexadecimalReadAlone(const BorrowedEngine& engine, tesser
 /// A reading alone is kept where two of them, enlarged by different factors, agree on figures other than the
 /// line's; their errors fall on different glyphs. Only the figures change: the narrow margin of a word read
 /// alone shows the edges of its neighbours, which the engine reads as a bracket or a quote mark. Words holding
-/// a letter keep their reading ("v1.2", "16GB", "l0gin"): read alone, they lose as many letters as they gain.
+/// a letter keep their reading ("16GB", "l0gin"): read alone, they lose as many letters as they gain; but the "v"
+/// of a version stands outside its number, whose dotted zeros are misread as any other's ("v1.16.72").
 /// Small hexadecimal numbers are read alone whatever the engine's confidence, of hexadecimal glyphs only (see
 /// `hexadecimalReadAlone`): in them it takes one figure for another, a dotted 0 for a 6, a 3 for a 5, and is
 /// sure of it. Where the two readings alone disagree, a third, enlarged three times, settles it.
@@ -541,22 +552,24 @@ void rereadDoubtfulNumbers(const BorrowedEngine& engine, tesseract::ETEXT_DESC& 
                 }
                 continue;
             }
-            if (word.confidence >= doubtfulConfidence || !onlyFigures(word.text)) {
+            const qsizetype mark = afterVersionMark(word.text);
+            const QString number = word.text.mid(mark);
+            if (word.confidence >= doubtfulConfidence || !onlyFigures(number)) {
                 continue;
             }
-            const QString figures = figuresOf(word.text);
             const std::optional<QString> twice =
-                numberReadAlone(engine, monitor, block, word.boundingBox, resolution, 2, word.text);
-            if (!twice || figuresOf(*twice) == figures) {
+                numberReadAlone(engine, monitor, block, word.boundingBox, resolution, 2, number);
+            if (!twice || figuresOf(*twice) == figuresOf(number)) {
                 continue;
             }
             const std::optional<QString> once =
-                numberReadAlone(engine, monitor, block, word.boundingBox, resolution, 1.5, word.text);
+                numberReadAlone(engine, monitor, block, word.boundingBox, resolution, 1.5, number);
             if (!once || figuresOf(*once) != figuresOf(*twice)) {
                 continue;
             }
-            const auto [first, length] = figureSpan(word.text);
-            word.text.replace(first, length, figuresOf(*twice));
+            const auto [first, length] = figureSpan(number);
+            // Read alone, the number may show a glyph the line lost, as the engine reads it ("2848¢964").
+            word.text = withFiguresAmongFigures(word.text.replace(mark + first, length, figuresOf(*twice)));
             changed = true;
         }
         if (changed) {
@@ -565,12 +578,11 @@ void rereadDoubtfulNumbers(const BorrowedEngine& engine, tesseract::ETEXT_DESC& 
     }
 }
 
-/// Reads blocks of `queue` with an engine of the pool until none is left: a thread that meets short blocks
-/// takes more of them, so the threads finish together. A block whose prepared reading is in doubt is read
-/// once more as it stands, as the engine would read it on its own; where the two readings differ, a third,
-/// of the block as it stands rescaled, settles each word they differ on (see `agreedReading`): the
-/// preparation may only add to what the engine reads. Numbers it still doubts are read once more each on its
-/// own (see `rereadDoubtfulNumbers`).
+/// Reads blocks of `queue` with an engine of the pool until none is left, the longest first: a thread that
+/// meets short blocks takes more of them, so the threads finish together. A block whose prepared reading is in doubt is
+/// read once more as it stands, as the engine would read it on its own; where the two readings differ, a third, of the
+/// block as it stands rescaled, settles each word they differ on (see `agreedReading`): the preparation may only add to
+/// what the engine reads. Numbers it still doubts are read once more each on its own (see `rereadDoubtfulNumbers`).
 void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
 {
     limitOpenMPInThisThread();
@@ -579,7 +591,8 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
     monitor.cancel_this = &queue;
     monitor.cancel = [](void* queue, int) { return static_cast<BlockQueue*>(queue)->wantsToGiveUp(); };
     const int unit = std::max(1, qRound(pixelRatio));
-    for (size_t index = queue.next++; index < queue.blocks.size() && !queue.wantsToGiveUp(); index = queue.next++) {
+    for (size_t taken = queue.next++; taken < queue.order.size() && !queue.wantsToGiveUp(); taken = queue.next++) {
+        const size_t index = queue.order[taken];
         const TextBlock& area = queue.blocks[index];
         const std::optional<BlockImage> block = prepareBlock(gray, area, unit);
         if (!block) {
@@ -615,9 +628,25 @@ QThreadPool& readingPool()
     return *pool;
 }
 
+/// The order in which `blocks` are best read: the engine's time on a block grows with its lines
+/// and their length, both counted in line heights, so with its area over the square of its line height.
+std::vector<size_t> longestReadsFirst(const std::vector<TextBlock>& blocks)
+{
+    std::vector<double> work;
+    for (const TextBlock& block : blocks) {
+        const double lineHeight = std::max(1, block.lineHeight);
+        work.push_back(double(block.area.width()) * double(block.area.height()) / (lineHeight * lineHeight));
+    }
+    std::vector<size_t> order(blocks.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&work](size_t a, size_t b) { return work[a] > work[b]; });
+    return order;
+}
+
 /// Reads the blocks of `queue` on the threads of the reading pool; rethrows the first failure of a thread.
 void readInParallel(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
 {
+    queue.order = longestReadsFirst(queue.blocks);
     const int threads = std::max(1, std::min(readingPool().maxThreadCount(), static_cast<int>(queue.blocks.size())));
     std::vector<QFuture<void>> reads;
     for (int thread = 0; thread < threads; ++thread) {

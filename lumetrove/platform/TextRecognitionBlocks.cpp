@@ -34,26 +34,33 @@ struct Transitions {
         across.assign(size, 0);
         down.assign(size, 0);
         const auto step = [](QRgb a, QRgb b) {
-            return std::max(
-                {std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
+            return std::max(std::max(std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b))),
+                            std::abs(qBlue(a) - qBlue(b)));
         };
+        // Row by row through pointers, the row's length held apart from the maps it writes, so that the loops
+        // run on vectors: every pixel of the screen is visited here, and the cut waits for it.
+        const int columns = width;
         for (int y = 0; y < height; ++y) {
+            quint8* acrossRow = across.data() + index(0, y);
+            quint8* downRow = down.data() + index(0, y);
             if (!colour.isNull()) {
                 const auto* row = reinterpret_cast<const QRgb*>(colour.constScanLine(y));
                 const auto* above = y > 0 ? reinterpret_cast<const QRgb*>(colour.constScanLine(y - 1)) : row;
-                for (int x = 0; x < width; ++x) {
-                    const size_t i = index(x, y);
-                    across[i] = x > 0 && step(row[x], row[x - 1]) > contrastStep;
-                    down[i] = step(row[x], above[x]) > contrastStep;
+                for (int x = 1; x < columns; ++x) {
+                    acrossRow[x] = step(row[x], row[x - 1]) > contrastStep;
+                }
+                for (int x = 0; x < columns; ++x) {
+                    downRow[x] = step(row[x], above[x]) > contrastStep;
                 }
                 continue;
             }
             const uchar* row = gray.constScanLine(y);
             const uchar* above = y > 0 ? gray.constScanLine(y - 1) : row;
-            for (int x = 0; x < width; ++x) {
-                const size_t i = index(x, y);
-                across[i] = x > 0 && std::abs(row[x] - row[x - 1]) > contrastStep;
-                down[i] = std::abs(row[x] - above[x]) > contrastStep;
+            for (int x = 1; x < columns; ++x) {
+                acrossRow[x] = std::abs(row[x] - row[x - 1]) > contrastStep;
+            }
+            for (int x = 0; x < columns; ++x) {
+                downRow[x] = std::abs(row[x] - above[x]) > contrastStep;
             }
         }
         // A stipple is no text (see `stippleOf`), nor are the steps between it and what lies beside it.
@@ -68,11 +75,30 @@ struct Transitions {
             }
         }
         clearFramesFromEdgeToEdge(run, unit);
-        for (int x = 0; x < width; ++x) {
-            clearLongRuns(height, run, [&](int y) -> quint8& { return across[index(x, y)]; });
-        }
+        clearLongColumnRuns(run);
         for (int y = 0; y < height; ++y) {
             clearLongRuns(width, run, [&](int x) -> quint8& { return down[index(x, y)]; });
+        }
+    }
+
+    /// Clears the vertical runs of `across` at least `run` long, as `clearLongRuns` does for each column, but
+    /// row by row for all columns at once: a column of a large screen spans megabytes.
+    void clearLongColumnRuns(int run)
+    {
+        const int columns = width;
+        std::vector<int> start(static_cast<size_t>(columns), 0); // the first row of each column's current run
+        for (int y = 0; y <= height; ++y) {
+            const quint8* row = y < height ? across.data() + index(0, y) : nullptr;
+            for (int x = 0; x < columns; ++x) {
+                if (row != nullptr && row[x] != 0) {
+                    continue;
+                }
+                int& first = start[static_cast<size_t>(x)];
+                for (int j = first; y - first >= run && j < y; ++j) {
+                    across[index(x, j)] = 0;
+                }
+                first = y + 1;
+            }
         }
     }
 
@@ -477,11 +503,14 @@ void cutIntoBlocks(Transitions& map, QRect area, int unit, std::vector<QRect>& b
     std::vector<int> rows(static_cast<size_t>(area.height()), 0);
     std::vector<int> columns(static_cast<size_t>(area.width()), 0);
     for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-            const size_t i = map.index(x, y);
-            rows[static_cast<size_t>(y - area.top())] += map.across[i];
-            columns[static_cast<size_t>(x - area.left())] += map.down[i];
+        const quint8* across = map.across.data() + map.index(area.left(), y);
+        const quint8* down = map.down.data() + map.index(area.left(), y);
+        int steps = 0;
+        for (int x = 0; x < area.width(); ++x) {
+            steps += across[x];
+            columns[static_cast<size_t>(x)] += down[x];
         }
+        rows[static_cast<size_t>(y - area.top())] = steps;
     }
     const auto [top, bottom] = inkSpan(rows);
     const auto [left, right] = inkSpan(columns);

@@ -7,54 +7,128 @@
 
 namespace lumetrove::recognition {
 
+namespace {
+
+/// Which of the glyphs of a word of hexadecimal glyphs are figures or small letters that the engine took for
+/// others (see `withFiguresAmongFigures`).
+struct FigureGlyphs {
+    bool amongFigures = false;       // its l, I, £, § and ¢ are 1, 1, 8, 8 and c
+    bool capitalsAmongSmall = false; // so are they, and its O, its S and G, and its B beside a figure
+    bool onesAfterPrefix = false;    // its l and I after "0x"
+    bool shapes = false;             // its S and G
+    bool colour = false;             // its S and G beside a figure
+    bool smallLetters = false;       // a to f: no sign of a sum ("¢50", "£120000") then
+    qsizetype prefixSize = 0;
+};
+
+/// The figure glyphs of `word`, which `match` found made of hexadecimal glyphs after its prefix; a prefix "0x" read
+/// with another glyph for its zero is mended.
+FigureGlyphs figureGlyphsOf(QString& word, const QRegularExpressionMatch& match)
+{
+    QString prefix = match.captured(1);
+    const QString digits = match.captured(2);
+    const auto count = [&digits](auto which) { return std::count_if(digits.begin(), digits.end(), which); };
+    const auto figures = count([](QChar c) { return c.isDigit(); });
+    const auto capitalFigures = count([](QChar c) { return QStringView(u"OSGIB").contains(c); });
+    const bool small = count([](QChar c) { return (c >= QLatin1Char('a') && c <= QLatin1Char('f')) || c == u'¢'; }) > 0;
+    // A B is a capital or the 8 it looks like: among small letters it is the figure (see `readFigureGlyphs`).
+    const bool capitals =
+        count([](QChar c) { return c >= QLatin1Char('A') && c <= QLatin1Char('F') && c != QLatin1Char('B'); }) > 0 ||
+        (!small && digits.contains(QLatin1Char('B')));
+    qsizetype runs = 0; // of figures
+    for (qsizetype i = 0; i < digits.size(); ++i) {
+        runs += digits[i].isDigit() && (i == 0 || !digits[i - 1].isDigit());
+    }
+    const bool longEnough = !prefix.isEmpty() || digits.size() >= 6;
+    const bool hash = prefix.isEmpty() && digits.size() >= 8 && figures >= 1 &&
+                      std::none_of(digits.begin(), digits.end(), [](QChar c) { return c.isUpper(); }) &&
+                      !digits.contains(QStringLiteral("ll"));
+    const bool amongFigures = (figures >= 2 && (3 * figures >= digits.size() || runs >= 2) && longEnough) || hash;
+    // The dotted or slashed zero of a monospaced font reads as a 6, a G, an 8, an @, a © or a ® before the x
+    // of "0x".
+    if (prefix.size() == 2 && QStringView(u"6G@8©®").contains(prefix[0]) && capitals && !small) {
+        prefix[0] = QLatin1Char('0');
+        word[0] = QLatin1Char('0');
+    }
+    const bool afterHexPrefix = prefix.size() == 2 && (prefix[0] == QLatin1Char('0') || prefix[1] == QLatin1Char('x'));
+    const bool colour = prefix == QLatin1String("#") && (digits.size() == 6 || digits.size() == 8) && !small;
+    // A capital among small letters and figures is one figure-high glyph that the engine read as a letter.
+    const bool capitalsAmongSmall =
+        small && !capitals && figures >= 1 && capitalFigures >= 1 && figures + capitalFigures >= 2 && longEnough;
+    const bool shapes = capitalsAmongSmall || (afterHexPrefix && !small);
+    // After "0x", capitals and a figure or the S or G of one: the l or I there is a 1 too ("OxlSEA").
+    const bool onesAfterPrefix =
+        afterHexPrefix && !small &&
+        figures + count([](QChar c) { return c == QLatin1Char('S') || c == QLatin1Char('G'); }) >= 1;
+    const bool smallLetters = count([](QChar c) { return c >= QLatin1Char('a') && c <= QLatin1Char('f'); }) > 0;
+    return {amongFigures, capitalsAmongSmall, onesAfterPrefix, shapes, colour, smallLetters, prefix.size()};
+}
+
+/// `word` with its figure glyphs (see `figureGlyphsOf`) read as figures: also a pound or section sign, which the
+/// engine reads for an 8 of like shape; and a cent sign as the c it is.
+void readFigureGlyphs(QString& word, const FigureGlyphs& glyphs)
+{
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        QChar& c = word[i];
+        const bool besideFigure = (i > 0 && word[i - 1].isDigit()) || (i + 1 < word.size() && word[i + 1].isDigit());
+        // A sign of money stands before or after a sum; within a number or among its letters it is a glyph of it.
+        const bool sign = (glyphs.amongFigures || glyphs.capitalsAmongSmall) &&
+                          (glyphs.smallLetters || (i > glyphs.prefixSize && i + 1 < word.size()));
+        if ((glyphs.amongFigures || glyphs.capitalsAmongSmall || glyphs.onesAfterPrefix) &&
+            (c == QLatin1Char('l') || c == QLatin1Char('I'))) {
+            c = QLatin1Char('1');
+        } else if (sign && (c == u'¢' || c == u'£' || c == u'§')) {
+            c = c == u'¢' ? QLatin1Char('c') : QLatin1Char('8');
+        } else if (glyphs.capitalsAmongSmall && besideFigure && c == QLatin1Char('B')) {
+            c = QLatin1Char('8');
+        } else if ((glyphs.shapes || (glyphs.colour && besideFigure)) &&
+                   (c == QLatin1Char('G') || c == QLatin1Char('S'))) {
+            c = c == QLatin1Char('G') ? QLatin1Char('6') : QLatin1Char('5');
+        } else if (glyphs.capitalsAmongSmall && c == QLatin1Char('O') && i >= glyphs.prefixSize) {
+            c = QLatin1Char('0');
+        }
+    }
+}
+
+/// `word` with the l, I, O, o and @ among the figures of a version or a number of points ("vl.10.72", "vO.5.57",
+/// "v@.22.73") read as the 1 and the dotted or narrow 0 of a small font: each part between the points is figures
+/// but for such glyphs, one part at least holds only figures, and the word two figures at least.
+void readFiguresOfPointedNumber(QString& word)
+{
+    // Never destroyed, as the engines are not: a recognition may still be reading while the program ends.
+    static const auto* pointed =
+        new QRegularExpression(QStringLiteral("^[vV]?([0-9lIOo@]+(?:\\.[0-9lIOo@]+)+)[.,;:)\\]]?$"));
+    const QRegularExpressionMatch match = pointed->match(word);
+    if (!match.hasMatch()) {
+        return;
+    }
+    const QStringList parts = match.captured(1).split(QLatin1Char('.'));
+    const auto figures = std::count_if(word.begin(), word.end(), [](QChar c) { return c.isDigit(); });
+    if (figures < 2 || std::none_of(parts.begin(), parts.end(), [](const QString& part) {
+            return std::all_of(part.begin(), part.end(), [](QChar c) { return c.isDigit(); });
+        })) {
+        return;
+    }
+    for (qsizetype i = match.capturedStart(1); i < match.capturedEnd(1); ++i) {
+        QChar& c = word[i];
+        c = c == QLatin1Char('l') || c == QLatin1Char('I')                            ? QLatin1Char('1')
+            : c == QLatin1Char('O') || c == QLatin1Char('o') || c == QLatin1Char('@') ? QLatin1Char('0')
+                                                                                      : c;
+    }
+}
+
+} // namespace
+
 QString withFiguresAmongFigures(QString word)
 {
+    readFiguresOfPointedNumber(word);
     // Never destroyed, as the engines are not: a recognition may still be reading while the program ends.
     static const auto* number = new QRegularExpression(
         QStringLiteral("^[#$(\\[]?(?:[0Oo][xX][0-9A-Fa-fOo]+|(?=[0-9A-Fa-fOo]*[0-9])[0-9A-Fa-fOo]+)[.,:;)\\]]?$"));
     static const auto* hexadecimal =
-        new QRegularExpression(QStringLiteral("^(#|[0Oo6G@][xX])?([0-9A-Fa-fOolIGS]{4,})$"));
+        new QRegularExpression(QStringLiteral("^(#|[0Oo6G@8©®][xX])?([0-9A-Fa-fOolIGSB¢£§]{4,})$"));
     if (const QRegularExpressionMatch match = hexadecimal->match(word); match.hasMatch()) {
-        QString prefix = match.captured(1);
-        const QString digits = match.captured(2);
-        const auto count = [&digits](auto which) { return std::count_if(digits.begin(), digits.end(), which); };
-        const auto figures = count([](QChar c) { return c.isDigit(); });
-        const auto capitalFigures = count([](QChar c) { return QStringView(u"OSGI").contains(c); });
-        const bool small = count([](QChar c) { return c >= QLatin1Char('a') && c <= QLatin1Char('f'); }) > 0;
-        const bool capitals = count([](QChar c) { return c >= QLatin1Char('A') && c <= QLatin1Char('F'); }) > 0;
-        qsizetype runs = 0; // of figures
-        for (qsizetype i = 0; i < digits.size(); ++i) {
-            runs += digits[i].isDigit() && (i == 0 || !digits[i - 1].isDigit());
-        }
-        const bool longEnough = !prefix.isEmpty() || digits.size() >= 6;
-        const bool hash = prefix.isEmpty() && digits.size() >= 8 && figures >= 1 &&
-                          std::none_of(digits.begin(), digits.end(), [](QChar c) { return c.isUpper(); }) &&
-                          !digits.contains(QStringLiteral("ll"));
-        const bool amongFigures = (figures >= 2 && (3 * figures >= digits.size() || runs >= 2) && longEnough) || hash;
-        // The dotted or slashed zero of a monospaced font reads as a 6, a G or an @ before the x of "0x".
-        if (prefix.size() == 2 && QStringView(u"6G@").contains(prefix[0]) && capitals && !small) {
-            prefix[0] = QLatin1Char('0');
-            word[0] = QLatin1Char('0');
-        }
-        const bool afterHexPrefix =
-            prefix.size() == 2 && (prefix[0] == QLatin1Char('0') || prefix[1] == QLatin1Char('x'));
-        const bool colour = prefix == QLatin1String("#") && (digits.size() == 6 || digits.size() == 8) && !small;
-        // A capital among small letters and figures is one figure-high glyph that the engine read as a letter.
-        const bool capitalsAmongSmall =
-            small && !capitals && figures >= 1 && capitalFigures >= 1 && figures + capitalFigures >= 2 && longEnough;
-        const bool shapes = capitalsAmongSmall || (afterHexPrefix && !small);
-        for (qsizetype i = 0; i < word.size(); ++i) {
-            QChar& c = word[i];
-            const bool besideFigure =
-                (i > 0 && word[i - 1].isDigit()) || (i + 1 < word.size() && word[i + 1].isDigit());
-            if ((amongFigures || capitalsAmongSmall) && (c == QLatin1Char('l') || c == QLatin1Char('I'))) {
-                c = QLatin1Char('1');
-            } else if ((shapes || (colour && besideFigure)) && (c == QLatin1Char('G') || c == QLatin1Char('S'))) {
-                c = c == QLatin1Char('G') ? QLatin1Char('6') : QLatin1Char('5');
-            } else if (capitalsAmongSmall && c == QLatin1Char('O') && i >= prefix.size()) {
-                c = QLatin1Char('0');
-            }
-        }
+        readFigureGlyphs(word, figureGlyphsOf(word, match));
     }
     if (!word.contains(QLatin1Char('O')) && !word.contains(QLatin1Char('o'))) {
         return word;

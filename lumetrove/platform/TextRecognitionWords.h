@@ -22,7 +22,10 @@ namespace lumetrove::recognition {
 /// or more, and a word of eight letters a-f and l holds a double l ("called12", "labelled"). A 6 and a 5 are read as G
 /// and S, which no hexadecimal number holds either, where the capital stands among small letters and figures
 /// ("Gb288abe"), after "0x" ("OxAGE3") or in a colour of capitals beside a figure ("#BO5GED"); elsewhere a word of
-/// capitals may be a tag ("#ACCESS", "#BASE64").
+/// capitals may be a tag ("#ACCESS", "#BASE64"). So is the 1 after "0x" where a figure or the S or G of one stands
+/// among the capitals ("OxISEA"), the 8 read as a B beside a figure among small letters ("B577af17"; a capitalised
+/// word, "Bead12", keeps it) and the c read as a cent sign in a number ("2848¢964"). In a version or another number of
+/// points, an l, I, O, o or @ among its figures is a 1 or a 0 ("vl.10.72", "v@.5.57").
 QString withFiguresAmongFigures(QString word);
 
 /// A word as the engine read it, or one of the words it ran together: its text, and the span of its symbols

@@ -696,6 +696,41 @@ TEST(TextRecognizerTest, ReadsTheFiguresOfHexadecimalNumbersThatTheEngineTakesFo
     EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs(small));
 }
 
+TEST(TextRecognizerTest, ReadsTheGlyphsOfSmallHexadecimalNumbersThatTheEngineTakesForSigns)
+{
+    // At 10 px the dotted zero of a monospaced "0x" reads as a ® or an 8 ("®xCECB", "8x3C2A").
+    QFont mono(QStringLiteral("DejaVu Sans Mono"));
+    mono.setPixelSize(10);
+    expectReadInBothPolarities({QStringLiteral("0xAA23  0x76D2  0xCECB  #ED8DCB  0x3C2A  8577af17"),
+                                QStringLiteral("c76e5414  86e1cc  0x3C2A  e6f6ae  a1aebaf7")},
+                               QSize(560, 52), mono, QPoint(10, 16), 16);
+    // In small text the 1 after "0x" reads as an I beside an S for its 5 ("OxISEA"), the 8 of a hash as a B or
+    // a section sign ("B577af17", "§241ea03"), and a c that a number read alone shows as a cent sign ("2848¢964").
+    QFont serif(QStringLiteral("DejaVu Serif"));
+    serif.setPixelSize(10);
+    serif.setBold(true);
+    expectReadInBothPolarities({QStringLiteral("#6054E6  0x0c72  0xEF30  b22351ab  ee07f07d  0x15EA")}, QSize(560, 36),
+                               serif, QPoint(10, 16), 0);
+    QFont sans(QStringLiteral("DejaVu Sans"));
+    sans.setPixelSize(8);
+    expectReadInBothPolarities({QStringLiteral("8241ea03  80fe37e9  8c46325d  8577af17  86e1cc")}, QSize(560, 36), sans,
+                               QPoint(10, 16), 0);
+    for (const auto& [ink, ground] : bothPolarities) {
+        const QImage hashes = linesImage({QStringLiteral("c76e5414  8241ea03  0x3C2A  e6f6ae")}, QSize(560, 36), 1,
+                                         sans, ink, ground, QPoint(10, 16), 0);
+        const QString read = sharedTextRecognizer()->recognize(hashes).joinedLines();
+        EXPECT_TRUE(read.startsWith(QStringLiteral("c76e5414 8241ea03 0x3C2A "))) << read.toStdString();
+    }
+    mono.setBold(true);
+    const QStringList cents{QStringLiteral("0xAA23  0x76D2  0xCECB  #ED8DCB  2848c964  8577af17")};
+    EXPECT_EQ(sharedTextRecognizer()
+                  ->recognize(linesImage(cents, QSize(560, 36), 1, mono, QColor(0x20, 0x20, 0x20),
+                                         QColor(0xfa, 0xfa, 0xfa), QPoint(10, 16), 0))
+                  .joinedLines()
+                  .toStdString(),
+              readAs(cents));
+}
+
 TEST(TextRecognizerTest, ReadsOnceAGlyphThatTheEngineReadsInTwoShapesAndKeepsAlikeNeighbours)
 {
     // The foot of a monospaced l makes it an L to the engine as well: in the file names of a terminal listing
@@ -747,6 +782,9 @@ TEST(TextRecognizerTest, ReadsTheDottedZerosOfSmallMonospacedFiguresAsZeros)
     QFont mono(QStringLiteral("DejaVu Sans Mono"));
     mono.setPixelSize(9);
     expectReadInBothPolarities(lines, QSize(260, 68), mono, QPoint(10, 18), 16);
+    // So are those of versions, and their 1 as an l, their zero as an @ ("v1.16.72", "v8.22.73", "v@.5.57").
+    expectReadInBothPolarities({QStringLiteral("v1.10.72  v0.22.73  v0.5.57  4.20.7  v1.0.3")}, QSize(560, 36), mono,
+                               QPoint(10, 16), 0);
 }
 
 TEST(TextRecognizerTest, SetsApartAWordAndANumberThatTheEngineRunsTogether)

@@ -665,10 +665,12 @@ TEST_F(AppOnDesktopTest, ATrayCaptureIsListedFoundBySearchAndRenamedByTheAIServi
     ASSERT_TRUE(processEventsUntil(
         [&] {
             row = newestRow();
-            return row && row->name == QStringLiteral("Quarterly Budget Review");
+            // The row names the new file just before the file is moved to it.
+            return row && row->name == QStringLiteral("Quarterly Budget Review") &&
+                   QFile::exists(QUrl(row->path).toLocalFile());
         },
         stepTimeoutMs))
-        << "the AI service's answer did not rename the screenshot; its name is "
+        << "the AI service's answer did not rename the screenshot and its file; its name is "
         << (row ? row->name.toStdString() : std::string("unknown"));
     const auto requests = service.requests();
     ASSERT_EQ(requests.size(), 1u);
