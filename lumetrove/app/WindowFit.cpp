@@ -137,6 +137,21 @@ void MainWindowFit::followScreen(QScreen* screen)
     }
 }
 
+void MainWindowFit::shrinkToRoomOnWayland()
+{
+    // A Wayland compositor sizes the window itself, and tells the size of another output before the window
+    // learns that it is on it: that size was held up by the minimums of the output left behind and is not told
+    // again. So the window gives way to its new output's room itself.
+    if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")) || !window_.isVisible()) {
+        return;
+    }
+    // The size a compositor gives leaves its own frame out: the output's whole area is the bound.
+    const QSize size = window_.size().boundedTo(available_.size()).expandedTo(window_.minimumSize());
+    if (size != window_.size()) {
+        window_.resize(size);
+    }
+}
+
 void MainWindowFit::keepFrameInside(const QRect& available)
 {
     const QRect frame = window_.frameGeometry();
@@ -167,6 +182,7 @@ bool MainWindowFit::eventFilter(QObject* watched, QEvent* event)
                     available_ = screen->availableGeometry();
                     content_.setAvailableWidth(roomIn(available_).width());
                     setWantedMinimumSize(wantedMinimum_);
+                    shrinkToRoomOnWayland();
                 }
             });
         }

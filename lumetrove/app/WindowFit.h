@@ -73,6 +73,7 @@ private:
     void followScreen(QScreen* screen);
     /// Once the window manager has framed the window: moves (and shrinks) it into its screen if it is not.
     void keepFrameInside(const QRect& available);
+    void shrinkToRoomOnWayland();
     QMargins frameMargins() const;
 
     QMainWindow& window_;
