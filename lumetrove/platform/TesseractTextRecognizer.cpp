@@ -260,6 +260,19 @@ std::vector<WordPart> wordParts(const tesseract::ResultIterator& word,
     return partsAtSpaces(*symbols);
 }
 
+/// A line begun at the iterator's line in `block`, the queue's block `index`: its box and baseline, no words yet.
+ReadLine startedLine(const tesseract::ResultIterator& iterator, const BlockImage& block, size_t index)
+{
+    ReadLine started;
+    started.line.boundingBox = boxOf(iterator, tesseract::RIL_TEXTLINE, block);
+    started.block = index;
+    int left = 0, top = 0, right = 0, bottom = 0;
+    started.baseline = iterator.Baseline(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom)
+                           ? (top + bottom) / 2.0 / block.scale + block.origin.y()
+                           : started.line.boundingBox.bottom();
+    return started;
+}
+
 /// The lines the engine reads in `block`, the queue's block `index`, the image read at `resolution` dots
 /// per inch, as a single line or a single block as `block` says, or with the engine's own analysis of the
 /// layout where `ownLayout`; none when the reading fails.
@@ -294,13 +307,7 @@ std::vector<ReadLine> readBlock(const BorrowedEngine& engine, tesseract::ETEXT_D
             continue;
         }
         if (!lineStarted) {
-            ReadLine& started = lines.emplace_back();
-            started.line.boundingBox = boxOf(*iterator, tesseract::RIL_TEXTLINE, block);
-            started.block = index;
-            int left = 0, top = 0, right = 0, bottom = 0;
-            started.baseline = iterator->Baseline(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom)
-                                   ? (top + bottom) / 2.0 / block.scale + block.origin.y()
-                                   : started.line.boundingBox.bottom();
+            lines.push_back(startedLine(*iterator, block, index));
             lineStarted = true;
         }
         RecognizedLine& line = lines.back().line;

@@ -175,24 +175,22 @@ void clearStipple(QImage& crop, const QImage& gray, const QRect& area, int groun
     }
 }
 
-/// Gives `ground` to the outlines of controls standing inside the crop: a thin ring of ink unlike the ground
-/// that encloses something else unlike it, as the oval or rounded outline of a button encloses its label. Buttons
-/// standing close are one block; left in, their outlines are read as brackets and rules, the labels' letters run
-/// into them, and the line read is scaled for the outlines' height rather than the labels'. A letter holds no
-/// other ink in its counters, and the strokes of a bold one fill too much of its box.
-void clearEnclosingOutlines(QImage& crop, int ground)
+struct InkPiece {
+    QRect box;
+    int pixels = 0;
+    QPoint first;
+};
+
+/// The pieces of ink unlike `ground` in `crop`, each of pixels touching at their sides or corners; `pieceOf`
+/// gets the index of each pixel's piece, -1 for the ground.
+std::vector<InkPiece> inkPiecesOf(const QImage& crop, int ground, std::vector<int>& pieceOf)
 {
     const int width = crop.width();
     const int height = crop.height();
     const auto at = [width](int x, int y) { return static_cast<size_t>(y) * static_cast<size_t>(width) + x; };
     const auto unlike = [&](int x, int y) { return std::abs(crop.constScanLine(y)[x] - ground) > inkContrast; };
-    struct Piece {
-        QRect box;
-        int pixels = 0;
-        QPoint first;
-    };
-    std::vector<int> pieceOf(static_cast<size_t>(width) * static_cast<size_t>(height), -1);
-    std::vector<Piece> pieces;
+    pieceOf.assign(static_cast<size_t>(width) * static_cast<size_t>(height), -1);
+    std::vector<InkPiece> pieces;
     std::vector<QPoint> pending;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
@@ -200,7 +198,7 @@ void clearEnclosingOutlines(QImage& crop, int ground)
                 continue;
             }
             const int label = static_cast<int>(pieces.size());
-            Piece piece{QRect(x, y, 1, 1), 0, QPoint(x, y)};
+            InkPiece piece{QRect(x, y, 1, 1), 0, QPoint(x, y)};
             pieceOf[at(x, y)] = label;
             pending.emplace_back(x, y);
             while (!pending.empty()) {
@@ -222,11 +220,26 @@ void clearEnclosingOutlines(QImage& crop, int ground)
             pieces.push_back(piece);
         }
     }
+    return pieces;
+}
+
+/// Gives `ground` to the outlines of controls standing inside the crop: a thin ring of ink unlike the ground
+/// that encloses something else unlike it, as the oval or rounded outline of a button encloses its label. Buttons
+/// standing close are one block; left in, their outlines are read as brackets and rules, the labels' letters run
+/// into them, and the line read is scaled for the outlines' height rather than the labels'. A letter holds no
+/// other ink in its counters, and the strokes of a bold one fill too much of its box.
+void clearEnclosingOutlines(QImage& crop, int ground)
+{
+    const int width = crop.width();
+    const auto at = [width](int x, int y) { return static_cast<size_t>(y) * static_cast<size_t>(width) + x; };
+    std::vector<int> pieceOf;
+    const std::vector<InkPiece> pieces = inkPiecesOf(crop, ground, pieceOf);
+    std::vector<QPoint> pending;
     // A piece encloses another where the ground around it, flooded from beyond its box without crossing it,
     // does not reach the other.
     std::vector<quint8> reached(pieceOf.size(), 0);
     for (size_t outline = 0; outline < pieces.size(); ++outline) {
-        const Piece& ring = pieces[outline];
+        const InkPiece& ring = pieces[outline];
         if (4 * static_cast<qint64>(ring.pixels) > static_cast<qint64>(ring.box.width()) * ring.box.height()) {
             continue;
         }
