@@ -13,11 +13,41 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
+#include <chrono>
+#include <optional>
 #include <sqlite3.h>
+#include <thread>
 
 namespace lumetrove {
 
 namespace {
+
+/// Runs `work` holding `db` once no read is under way on it. A statement that another thread steps row by row
+/// keeps a read transaction open between its steps, while the connection is free, and SQLite will not copy a
+/// library over a connection with a read open: the repair would fail. Such a read ends within the steps its
+/// thread takes meanwhile; one that does not end (kept open by the caller itself) is not waited for beyond a few
+/// seconds, and the copy then tells why it cannot be made.
+template <class Work> auto syncOnceReadsEnd(sqlite::Connection& db, Work&& work) -> std::invoke_result_t<Work&>
+{
+    using Result = std::invoke_result_t<Work&>;
+    if (db.holdsQueue()) {
+        return work(); // held up the call chain: no other thread can end its read meanwhile
+    }
+    const auto latest = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        std::optional<Result> result = db.sync([&]() -> std::optional<Result> {
+            if (sqlite3_txn_state(db.handle(), "main") != SQLITE_TXN_NONE &&
+                std::chrono::steady_clock::now() < latest) {
+                return std::nullopt;
+            }
+            return work();
+        });
+        if (result) {
+            return std::move(*result);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
 
 /// "1 screenshot" or "3 screenshots".
 QString counted(int count, const char* one, const char* many)
@@ -162,7 +192,7 @@ void ScreenshotsDB::mendInBackground(const QString& damage, int repairsSeen, boo
 {
     NotificationCenter::defaultCenter().post(libraryRepairingNotification, {{libraryRepairingKey, true}});
     backgroundRepairRun_ = QtConcurrent::run([this, damage, repairsSeen, opening, db = db_] {
-        const Mending mending = db->sync([&] {
+        const Mending mending = syncOnceReadsEnd(*db, [&] {
             Mending done = rebuildAfterDamage(damage, repairsSeen, opening);
             repairsReady_ = true;
             endBackgroundRepair();
@@ -209,7 +239,7 @@ ScreenshotsDB::Mending ScreenshotsDB::rebuildAfterDamage(const QString& damage, 
     if (!db) {
         return {};
     }
-    return db->sync([&] {
+    return syncOnceReadsEnd(*db, [&] {
         Mending mending;
         if (repairs_.load() != repairsSeen) {
             mending.mended = true; // mended meanwhile, by the operation that met the damage first

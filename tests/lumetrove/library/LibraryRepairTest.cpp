@@ -4,6 +4,7 @@
 #include "lumetrove/library/LibraryProblems.h"
 #include "lumetrove/library/NewImageJournal.h"
 #include "lumetrove/platform/NotificationCenter.h"
+#include "sqlite/RowIterator.h"
 #include "tests/lumetrove/library/LibraryTest.h"
 
 #include <QDirIterator>
@@ -286,9 +287,15 @@ TEST_F(LibraryRepairTest, DamageMetOnTheMainThreadIsRepairedInTheBackgroundWhile
     store->setRepairsInBackground(true);
     QObject repairObserver;
     std::vector<bool> repairing;
+    // A read of the window's, stepped row by row, is under way on the connection as the repair begins.
+    std::optional<sqlite::RowIterator> reading;
     NotificationCenter::defaultCenter().addObserver(
         libraryRepairingNotification, &repairObserver, [&](const Notification& notification) {
             repairing.push_back(notification.userInfo.value(libraryRepairingKey).toBool());
+            if (repairing.size() == 1) {
+                reading.emplace(store->db()->prepareRowIterator("SELECT name FROM sqlite_master"));
+                ASSERT_TRUE(reading->failableNext());
+            }
         });
     ASSERT_NO_FATAL_FAILURE(damageRootPages("'pending_new_images', 'sqlite_autoindex_pending_new_images_1'"));
     ASSERT_NO_FATAL_FAILURE(bumpChangeCounter());
@@ -300,6 +307,10 @@ TEST_F(LibraryRepairTest, DamageMetOnTheMainThreadIsRepairedInTheBackgroundWhile
     ASSERT_TRUE(error);
     EXPECT_EQ(*error, "the library is damaged and is being repaired");
     EXPECT_FALSE(QFileInfo::exists(file));
+    ASSERT_TRUE(reading);
+    // The repair waits for the read to end rather than failing for it.
+    testing::processEventsUntil([&] { return repairing.size() == 2; }, 1000);
+    reading.reset();
     ASSERT_TRUE(testing::processEventsUntil([&] { return repairing.size() == 2; }, 30000));
     ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(repairing, (std::vector<bool>{true, false}));
