@@ -51,6 +51,15 @@ bool makePlaceholdersReadable(QPalette& palette)
     return changed;
 }
 
+/// Gives the application's palette readable placeholders where its theme's are too faint.
+void mendApplicationPalette()
+{
+    QPalette palette = QGuiApplication::palette();
+    if (makePlaceholdersReadable(palette)) {
+        QGuiApplication::setPalette(palette);
+    }
+}
+
 /// Sees the application's palette change (a new desktop theme) and mends its placeholders again; a palette it
 /// mended itself needs nothing, so this ends there.
 class PlaceholderKeeper : public QObject {
@@ -61,10 +70,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::ApplicationPaletteChange && watched == qGuiApp) {
-            QPalette palette = QGuiApplication::palette();
-            if (makePlaceholdersReadable(palette)) {
-                QGuiApplication::setPalette(palette);
-            }
+            mendApplicationPalette();
         }
         return false;
     }
@@ -97,10 +103,7 @@ void keepPlaceholdersReadable()
         keeper = new PlaceholderKeeper(qGuiApp);
         qGuiApp->installEventFilter(keeper);
     }
-    QPalette palette = QGuiApplication::palette();
-    if (makePlaceholdersReadable(palette)) {
-        QGuiApplication::setPalette(palette);
-    }
+    mendApplicationPalette();
 }
 
 bool isDarkPalette(const QPalette& palette)

@@ -136,6 +136,25 @@ private:
 };
 
 /// Whether the program shows a full-screen overlay on each of the two outputs.
+/// Starts the program in `sandbox`, its errors on the test's.
+bool startProgram(QProcess& program, const QTemporaryDir& sandbox)
+{
+    program.setProcessEnvironment(programEnvironment(sandbox));
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(QStringLiteral(LUMETROVE_PROGRAM), {});
+    return program.waitForStarted();
+}
+
+/// Asks the program to end, and ends it where it does not.
+void endProgram(QProcess& program)
+{
+    program.terminate();
+    if (!program.waitForFinished(10000)) {
+        program.kill();
+        program.waitForFinished();
+    }
+}
+
 bool overlaysOnEveryOutput(qint64 pid)
 {
     QStringList outputs;
@@ -206,11 +225,7 @@ TEST(TrayOnWaylandTest, TheTrayItemIsRegisteredWithTheWatcherAndItsTakeScreensho
         },
         waylandStepTimeoutMs))
         << "no overlay on every output";
-    program.terminate();
-    if (!program.waitForFinished(10000)) {
-        program.kill();
-        program.waitForFinished();
-    }
+    endProgram(program);
 }
 
 TEST(TrayOnWaylandTest, AClickOnTheTrayItemWhileTheWindowIsHiddenBringsTheWindowBackAndNoOtherWindow)
@@ -219,10 +234,7 @@ TEST(TrayOnWaylandTest, AClickOnTheTrayItemWhileTheWindowIsHiddenBringsTheWindow
     QTemporaryDir sandbox;
     ASSERT_NO_FATAL_FAILURE(prepareProgramSandbox(sandbox, QStringLiteral("sk-wayland-test")));
     QProcess program;
-    program.setProcessEnvironment(programEnvironment(sandbox));
-    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program.start(QStringLiteral(LUMETROVE_PROGRAM), {});
-    ASSERT_TRUE(program.waitForStarted());
+    ASSERT_TRUE(startProgram(program, sandbox));
     const qint64 pid = program.processId();
     const QString mainTitle = QStringLiteral("Screenshots");
     std::optional<SwayView> main = windowNamed(pid, mainTitle);
@@ -247,11 +259,7 @@ TEST(TrayOnWaylandTest, AClickOnTheTrayItemWhileTheWindowIsHiddenBringsTheWindow
         EXPECT_EQ(view.name.toStdString(), mainTitle.toStdString())
             << "a window of its own, " << view.rect.width() << "x" << view.rect.height();
     }
-    program.terminate();
-    if (!program.waitForFinished(10000)) {
-        program.kill();
-        program.waitForFinished();
-    }
+    endProgram(program);
 }
 
 TEST(TrayOnWaylandTest, WithNoTrayHostTheMainWindowShowsAtLaunchAndEveryActionStaysReachable)
@@ -263,10 +271,7 @@ TEST(TrayOnWaylandTest, WithNoTrayHostTheMainWindowShowsAtLaunchAndEveryActionSt
     // With a key stored, no alert stands between the user and the window.
     ASSERT_NO_FATAL_FAILURE(prepareProgramSandbox(sandbox, QStringLiteral("sk-wayland-test")));
     QProcess program;
-    program.setProcessEnvironment(programEnvironment(sandbox));
-    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program.start(QStringLiteral(LUMETROVE_PROGRAM), {});
-    ASSERT_TRUE(program.waitForStarted());
+    ASSERT_TRUE(startProgram(program, sandbox));
     const qint64 pid = program.processId();
     const QString mainTitle = QStringLiteral("Screenshots");
 
