@@ -80,12 +80,20 @@ void limitOpenMPInThisThread()
     (void)limited;
 }
 
+/// Set as the process ends: the readings still under way give up (see `endReadingsAtExit`).
+std::atomic<bool> processEnding{false};
+void endReadingsAtExit();
+
 Engine makeEngine()
 {
     Engine made(new tesseract::TessBaseAPI);
     if (made->Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) != 0) {
         throw TextRecognitionError("Tesseract could not load its English language data");
     }
+    // Registered once the engine's library has made its shared dictionaries, so that it runs before they are
+    // destroyed with the process's other globals.
+    static const bool endsReadings = std::atexit(endReadingsAtExit) == 0;
+    (void)endsReadings;
     // Interface text comes in short lines and single words; the block is read as one column of lines.
     made->SetPageSegMode(tesseract::PSM_SINGLE_BLOCK);
     made->SetVariable("debug_file", "/dev/null");
@@ -223,7 +231,7 @@ struct BlockQueue {
 
     bool wantsToGiveUp()
     {
-        if (!givenUp && cancelled && *cancelled && (*cancelled)()) {
+        if (!givenUp && (processEnding || (cancelled && *cancelled && (*cancelled)()))) {
             givenUp = true;
         }
         return givenUp;
@@ -675,6 +683,14 @@ QThreadPool& readingPool()
         return made;
     }();
     return *pool;
+}
+
+/// As the process ends while readings are under way on other threads: they give up and are waited for, as the
+/// engine's shared dictionaries, globals of its library, are destroyed right after.
+void endReadingsAtExit()
+{
+    processEnding = true;
+    readingPool().waitForDone();
 }
 
 /// The order in which `blocks` are best read: the engine's time on a block grows with its lines
