@@ -2,6 +2,7 @@
 
 #include "lumetrove/library/FileOperations.h"
 #include "lumetrove/library/NewImageJournal.h"
+#include "lumetrove/library/Screenshot.h"
 #include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/platform/Log.h"
 
@@ -147,15 +148,18 @@ std::variant<ImportSource, QString> readImportSource(const QString& path)
 std::variant<QUrl, QString> saveUnderFreeName(const QFileInfo& info, bool jpeg, const QString& directory,
                                               const QByteArray& bytes, NewImageJournal* journal)
 {
-    const QString base = info.completeBaseName();
+    // The name a screenshot's file takes: a source named at the file system's limit would leave no room for
+    // the partial file written first, or for a number after a collision.
+    const QString base = screenshotFileBaseName(info.completeBaseName());
+    const bool ownName = !jpeg && base == info.completeBaseName();
     for (int n = 0;; ++n) {
-        const QString name = n == 0 ? (jpeg ? base + QStringLiteral(".png") : info.fileName())
+        const QString name = n == 0 ? (ownName ? info.fileName() : base + QStringLiteral(".png"))
                                     : base + QLatin1Char('-') + QString::number(n) + QStringLiteral(".png");
         const QString target = directory + QLatin1Char('/') + name;
         if (entryExists(target)) {
             continue;
         }
-        const std::optional<QString> error = writeNewImage(journal, target, bytes, base, true);
+        const std::optional<QString> error = writeNewImage(journal, target, bytes, info.completeBaseName(), true);
         if (!error) {
             return QUrl::fromLocalFile(target);
         }
