@@ -47,12 +47,20 @@ bool isBidirectionalFormatting(char16_t unit)
            || (unit >= 0x2066 && unit <= 0x2069); // isolates
 }
 
+/// A text of the answer as it is kept: cut, and without the control characters a summary or an answer has no use
+/// for. A NUL would end the text for SQLite's own functions and for whatever reads it as a C string; line breaks
+/// and tabs stay.
 std::optional<QString> boundedText(const std::optional<QString>& text)
 {
     if (!text) {
         return std::nullopt;
     }
-    return leftCharacters(*text, maximumAITextLength);
+    QString kept = leftCharacters(*text, maximumAITextLength);
+    kept.removeIf([](QChar character) {
+        return character.category() == QChar::Other_Control && character != QLatin1Char('\n') &&
+               character != QLatin1Char('\t');
+    });
+    return kept;
 }
 
 } // namespace

@@ -1,9 +1,10 @@
 #include "lumetrove/browser/ScreenshotPreviewWindow.h"
 
+#include "lumetrove/platform/ImageUtilities.h"
+
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QFutureWatcher>
-#include <QImageReader>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QtConcurrent>
@@ -56,7 +57,7 @@ void ScreenshotPreviewWindow::load(const QUrl& url)
         update();
         emit imageLoaded();
     });
-    watcher->setFuture(QtConcurrent::run([path] { return QImageReader(path).read(); }));
+    watcher->setFuture(QtConcurrent::run([path] { return readUprightImageFile(path); }));
     update();
 }
 

@@ -2,6 +2,7 @@
 
 #include "lumetrove/library/FileOperations.h"
 #include "lumetrove/library/NewImageJournal.h"
+#include "lumetrove/library/Screenshot.h"
 #include "lumetrove/platform/ImageUtilities.h"
 #include "lumetrove/platform/Log.h"
 
@@ -24,7 +25,6 @@ namespace {
 // What an import accepts: a file no larger than this, holding an image of no more pixels than this (a photo
 // of a large camera fits; a few bytes that claim a huge image are refused before anything is decoded).
 constexpr qint64 maxImportBytes = 256LL * 1024 * 1024;
-constexpr qint64 maxImportPixels = 8192LL * 8192;
 
 /// A source file read whole and decoded: its bytes, their format ("png" or "jpeg") and the upright image.
 struct ImportSource {
@@ -127,7 +127,7 @@ std::variant<ImportSource, QString> readImportSource(const QString& path)
         return QStringLiteral("it is not a PNG or JPEG image");
     }
     const QSize size = reader.size();
-    if (size.isValid() && qint64(size.width()) * size.height() > maxImportPixels) {
+    if (size.isValid() && qint64(size.width()) * size.height() > maxScreenshotPixels) {
         return QStringLiteral("the image is too large (%1 × %2 pixels)").arg(size.width()).arg(size.height());
     }
     if (format == "png" ? !pngComplete(bytes) : !jpegComplete(bytes)) {
@@ -148,15 +148,18 @@ std::variant<ImportSource, QString> readImportSource(const QString& path)
 std::variant<QUrl, QString> saveUnderFreeName(const QFileInfo& info, bool jpeg, const QString& directory,
                                               const QByteArray& bytes, NewImageJournal* journal)
 {
-    const QString base = info.completeBaseName();
+    // The name a screenshot's file takes: a source named at the file system's limit would leave no room for
+    // the partial file written first, or for a number after a collision.
+    const QString base = screenshotFileBaseName(info.completeBaseName());
+    const bool ownName = !jpeg && base == info.completeBaseName();
     for (int n = 0;; ++n) {
-        const QString name = n == 0 ? (jpeg ? base + QStringLiteral(".png") : info.fileName())
+        const QString name = n == 0 ? (ownName ? info.fileName() : base + QStringLiteral(".png"))
                                     : base + QLatin1Char('-') + QString::number(n) + QStringLiteral(".png");
         const QString target = directory + QLatin1Char('/') + name;
         if (entryExists(target)) {
             continue;
         }
-        const std::optional<QString> error = writeNewImage(journal, target, bytes, base, true);
+        const std::optional<QString> error = writeNewImage(journal, target, bytes, info.completeBaseName(), true);
         if (!error) {
             return QUrl::fromLocalFile(target);
         }
@@ -190,9 +193,7 @@ std::optional<QString> writePng(const QImage& image, const QString& path)
 
 QImage readUprightImage(const QString& path)
 {
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    return reader.read();
+    return readUprightImageFile(path);
 }
 
 QImage decodeUprightImage(const QByteArray& bytes)
@@ -208,9 +209,7 @@ QImage decodeUprightImage(const QByteArray& bytes)
 
 bool ImageConversion::convertJPGtoPNG(const QUrl& url)
 {
-    QImageReader reader(url.toLocalFile());
-    reader.setAutoTransform(true);
-    const QImage image = reader.read();
+    const QImage image = readUprightImageFile(url.toLocalFile());
     if (image.isNull()) {
         systemLog(QStringLiteral("convertJPGtoPNG: Failed to load the image at ") + url.toString());
         return false;

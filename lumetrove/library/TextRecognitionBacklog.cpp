@@ -9,7 +9,6 @@
 #include "lumetrove/platform/TextRecognizer.h"
 
 #include <QFile>
-#include <QImageReader>
 #include <QMetaObject>
 #include <QPointer>
 #include <QUrl>
@@ -36,9 +35,7 @@ namespace {
 
 QImage readUpright(const QString& url)
 {
-    QImageReader reader(QUrl(url).toLocalFile());
-    reader.setAutoTransform(true);
-    return reader.read();
+    return readUprightImageFile(QUrl(url).toLocalFile());
 }
 
 } // namespace

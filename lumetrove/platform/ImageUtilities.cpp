@@ -28,11 +28,23 @@ QImage resizeImage(double maxWidth, const QImage& image)
     return result;
 }
 
-QImage decodeScreenshotImage(const QString& path)
+void allowScreenshotSizes(QImageReader& reader)
+{
+    // Eight bytes a pixel: a PNG of 16 bits a channel decodes to 64-bit pixels.
+    reader.setAllocationLimit(static_cast<int>(maxScreenshotPixels * 8 / (1024 * 1024)));
+}
+
+QImage readUprightImageFile(const QString& path)
 {
     QImageReader reader(path);
     reader.setAutoTransform(true);
-    QImage image = reader.read();
+    allowScreenshotSizes(reader);
+    return reader.read();
+}
+
+QImage decodeScreenshotImage(const QString& path)
+{
+    QImage image = readUprightImageFile(path);
     if (image.isNull()) {
         return image;
     }

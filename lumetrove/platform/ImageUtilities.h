@@ -4,6 +4,8 @@
 #include <QSizeF>
 #include <QString>
 
+class QImageReader;
+
 namespace lumetrove {
 
 // Image operations shared by the capture, the screenshot list and the AI request. Sizes are in points
@@ -22,6 +24,18 @@ QImage resizeImage(double maxWidth, const QImage& image);
 /// The capture renders every thumbnail file with 200 and 200 × 140. Any thread.
 QImage renderThumbnail(const QImage& image, double thumbnailWidth = 200, QSizeF frameSize = QSizeF(200, 140),
                        qreal devicePixelRatio = 1.0);
+
+/// The most pixels a screenshot's image may have: an import refuses a larger image before decoding it.
+inline constexpr qint64 maxScreenshotPixels = 8192LL * 8192;
+
+/// Lets `reader` decode every image of up to `maxScreenshotPixels`, in any format it decodes to. Qt's own limit
+/// (128 MB) refuses a 6000 × 6000 image, which an import takes; a file that claims a larger image is still
+/// refused before anything is decoded.
+void allowScreenshotSizes(QImageReader& reader);
+
+/// Reads the image file at `path`, turned as its metadata says, with `allowScreenshotSizes`; a null image when
+/// it does not load. Any thread.
+QImage readUprightImageFile(const QString& path);
 
 /// Decodes a screenshot's image file ready for painting (premultiplied, turned as its metadata says); a null
 /// image when it does not load. Any thread.

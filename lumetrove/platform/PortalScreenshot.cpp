@@ -1,5 +1,7 @@
 #include "lumetrove/platform/PortalScreenshot.h"
 
+#include "lumetrove/platform/ImageUtilities.h"
+
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
@@ -144,6 +146,7 @@ void PortalScreenshotRequest::readFile(const QString& path)
     });
     watcher->setFuture(QtConcurrent::run([path] {
         QImageReader reader(path);
+        allowScreenshotSizes(reader); // the whole desktop: an 8K output alone is past Qt's own limit
         const QImage image = reader.read();
         // The file was made for this request only; nothing else will read it.
         QFile::remove(path);

@@ -1,11 +1,31 @@
 #include "lumetrove/platform/TextRecognitionMessages.h"
 #include "lumetrove/platform/TextRecognizer.h"
 
+#include <cerrno>
+#include <poll.h>
+#include <thread>
 #include <unistd.h>
 
 namespace lumetrove {
 
 using namespace recognitionmessages;
+
+namespace {
+
+/// Ends this helper as soon as the program's end of the socket is closed: the program was killed or quit, or
+/// gave up on the recognition, and nobody is left to read what the engine may go on working out for minutes
+/// on a large image. Only a hang-up is waited for, never a question, so the thread sleeps while the helper works.
+void endWhenTheProgramHangsUp(int socket)
+{
+    std::thread([socket] {
+        pollfd hangUp{socket, POLLRDHUP, 0};
+        while (poll(&hangUp, 1, -1) < 0 && errno == EINTR) {
+        }
+        _exit(0);
+    }).detach();
+}
+
+} // namespace
 
 int runTextRecognitionHelper()
 {
@@ -15,6 +35,7 @@ int runTextRecognitionHelper()
     if (socket < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
         return 1;
     }
+    endWhenTheProgramHangsUp(socket);
     const std::shared_ptr<TextRecognizer> recognizer = makeTesseractTextRecognizer();
     while (const std::optional<QByteArray> question = receiveMessage(socket)) {
         QByteArray answer;

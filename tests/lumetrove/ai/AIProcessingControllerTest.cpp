@@ -225,6 +225,23 @@ TEST_F(AIProcessingControllerTest, AnAnswersLongTextsAreCutSoThePaneLaysThemOutA
         std::vector<std::string>{std::to_string(maximumAITextLength) + " " + std::to_string(maximumAITextLength - 1)});
 }
 
+TEST_F(AIProcessingControllerTest, AnAnswersTextsKeepTheirLinesAndLoseOtherControlCharacters)
+{
+    // A NUL kept in a summary ends it for SQLite's own functions: length() read 1 for "x\0y".
+    const ScreenshotPtr record = screenshot("shot");
+    const std::string nul(1, '\0');
+    setAnswer({{"name", "n"},
+               {"keywords", "k"},
+               {"description", "first" + nul + "\x01 line\n\tsecond\x7f"},
+               {"aiAssistantResults", "an" + nul + "swer"},
+               {"aiAssistantTask", "t"}});
+    controller->startAIProcessing(record);
+    ASSERT_TRUE(waitUntilProcessed(record));
+    EXPECT_EQ(record->description(), QString("first line\n\tsecond"));
+    EXPECT_EQ(texts("SELECT length(description) || ' ' || ai_assistant_results FROM screenshots"),
+              std::vector<std::string>{"18 answer"});
+}
+
 TEST_F(AIProcessingControllerTest, AnAnswerTheLibraryCannotKeepIsNotKeptAndIsTold)
 {
     QObject observer;

@@ -380,6 +380,25 @@ TEST_F(ScreenshotCaptureTest, ImportCopiesPngAndJpegFilesUnderFreeNamesAndSkipsT
     EXPECT_EQ(photo.readAll(), photoBytes);
 }
 
+TEST_F(ScreenshotCaptureTest, AFileNamedAtTheFileSystemsLimitIsImportedEveryTimeUnderItsWholeName)
+{
+    // 254 bytes: the longest name a file system takes leaves no room for the partial file or a number.
+    QTemporaryDir sources;
+    const QString name = QString(125, QChar(0xe9));
+    const QString path = sources.filePath(name + QStringLiteral(".png"));
+    ASSERT_TRUE(image(30, 20).save(path, "PNG"));
+    capture.performCaptureFromFileURLs({QUrl::fromLocalFile(path), QUrl::fromLocalFile(path)}, recorder());
+    ASSERT_TRUE(waitForCompletion());
+    ASSERT_EQ(completions.size(), 1u);
+    const QList<CapturedScreenshotInfo>& results = *completions[0].results;
+    ASSERT_EQ(results.size(), 2);
+    for (const CapturedScreenshotInfo& info : results) {
+        EXPECT_EQ(info.screenshotFilename, name);
+        EXPECT_TRUE(QFileInfo::exists(QUrl(info.screenshotPath).toLocalFile()));
+    }
+    EXPECT_NE(results[0].screenshotPath, results[1].screenshotPath);
+}
+
 TEST_F(ScreenshotCaptureTest, AnImportOfNothingImportableSucceedsWithAnEmptyList)
 {
     capture.performCaptureFromFileURLs({QUrl::fromLocalFile(QStringLiteral("/tmp/notes.txt"))}, recorder());

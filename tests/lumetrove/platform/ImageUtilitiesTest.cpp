@@ -1,6 +1,7 @@
 #include "lumetrove/platform/ImageUtilities.h"
 
 #include <QPainter>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace lumetrove {
@@ -63,6 +64,20 @@ TEST(RenderThumbnailTest, ScalesOnlyImagesTwiceTheFrameAndAlignsThemLeft)
 
     EXPECT_EQ(renderThumbnail(big, 200, {200, 140}, 2).size(), QSize(400, 280));
     EXPECT_TRUE(renderThumbnail(QImage()).isNull());
+}
+
+TEST(ReadScreenshotImageTest, AnImageAsLargeAsAnImportTakesIsRead)
+{
+    // 6000 × 6000 decodes to 144 MB, past the 128 MB that Qt reads by default.
+    QTemporaryDir directory;
+    const QString path = directory.filePath(QStringLiteral("large.png"));
+    QImage large(6000, 6000, QImage::Format_RGB32);
+    large.fill(Qt::darkCyan);
+    ASSERT_TRUE(large.save(path, "PNG"));
+    large = QImage();
+    const ScreenshotImage read = readScreenshotImage(path);
+    EXPECT_EQ(read.image.size(), QSize(6000, 6000));
+    EXPECT_EQ(read.problem, QString());
 }
 
 } // namespace
