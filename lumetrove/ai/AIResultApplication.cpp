@@ -63,6 +63,12 @@ std::optional<QString> boundedText(const std::optional<QString>& text)
     return kept;
 }
 
+/// The commas and semicolons by which lists are written, the full-width and ideographic ones too.
+bool isKeywordSeparator(char16_t unit)
+{
+    return unit == u',' || unit == u';' || unit == u'\uFF0C' || unit == u'\uFF1B' || unit == u'\u3001';
+}
+
 } // namespace
 
 QString withoutControlCharacters(const QString& text)
@@ -101,6 +107,13 @@ QString appliedAIKeywords(const ScreenshotInfoResult& result)
     }
     ScreenshotInfoResult cleaned;
     cleaned._keywords = withoutControlCharacters(leftCharacters(raw, end));
+    // Asked for words between blanks, a model still often lists them as "invoice, receipt, tax": the commas
+    // would stay on the chips ("invoice,") and make each a keyword of its own beside the plain word.
+    for (QChar& character : cleaned._keywords) {
+        if (isKeywordSeparator(character.unicode())) {
+            character = QLatin1Char(' ');
+        }
+    }
     QStringList kept;
     for (const QString& word : cleaned.normalizedKeywords().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         if (kept.size() == maximumAIKeywordCount) {

@@ -38,8 +38,8 @@ QString withoutControlCharacters(const QString& text);
 /// without control and bidirectional formatting characters, made readable by `cleanedAIName`.
 QString appliedAIName(const ScreenshotInfoResult& result);
 /// The keywords an answer gives a screenshot: the normalised keywords, cleaned as a name is (a keyword that a
-/// line break held together becomes two), the first `maximumAIKeywordCount` of them, each cut to
-/// `maximumAIKeywordLength` characters, joined by single blanks.
+/// line break held together becomes two) and with list commas and semicolons read as blanks, the first
+/// `maximumAIKeywordCount` of them, each cut to `maximumAIKeywordLength` characters, joined by single blanks.
 QString appliedAIKeywords(const ScreenshotInfoResult& result);
 
 /// Writes an answer into the record as one edit (`Screenshot::edit`): the applied name (with the file's

@@ -72,6 +72,31 @@ QFont badgeFont()
     return font;
 }
 
+/// Notes the first press of a key, a mouse button or a touch that reaches any window of the program, then
+/// watches no more.
+class FirstInputWatch : public QObject {
+public:
+    explicit FirstInputWatch(QObject* parent) : QObject(parent) { qApp->installEventFilter(this); }
+
+    bool seen() const { return seen_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const QEvent::Type type = event->type();
+        if (event->spontaneous() &&
+            (type == QEvent::MouseButtonPress || type == QEvent::KeyPress || type == QEvent::ShortcutOverride ||
+             type == QEvent::TouchBegin || type == QEvent::TabletPress)) {
+            seen_ = true;
+            qApp->removeEventFilter(this);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool seen_ = false;
+};
+
 } // namespace
 
 AIBadgeLayout aiBadgeLayout(QSizeF textSize)
@@ -185,27 +210,35 @@ void AppDelegate::showStatusItem()
     new OpenMenuShortcuts(menu_);
     statusBarItem_->setContextMenu(menu_);
     // A left click opens the same menu where the tray sends it as an activation rather than a context click.
-    connect(statusBarItem_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason != QSystemTrayIcon::Trigger) {
+    auto* inputWatch = new FirstInputWatch(this);
+    connect(statusBarItem_, &QSystemTrayIcon::activated, this,
+            [this, inputWatch](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger) {
+                    openMenuFromTray(inputWatch->seen());
+                }
+            });
+    statusBarItem_->show();
+}
+
+void AppDelegate::openMenuFromTray(bool inputSeen)
+{
+    // A Wayland program cannot place a menu at the tray's icon: its menu hangs from one of its own windows.
+    // With the main window hidden there is none, and the compositor would map the menu as an ordinary window
+    // filling the output; the click shows the main window instead, from which every command of the menu is at
+    // hand. Nor can a menu hang from it before the user has pressed anything in the program's windows: Qt makes
+    // a menu a popup only with the serial of such a press, and without one maps it as a window of its own,
+    // which the compositor floats in the middle of the output.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        QWidget* window = findScreenshotsWindow();
+        if (window == nullptr || !window->isVisible() || window->isMinimized() || window->windowHandle() == nullptr ||
+            !inputSeen) {
+            showScreenshotsWindow();
             return;
         }
-        // A Wayland program cannot place a menu at the tray's icon: its menu hangs from one of its own windows.
-        // With the main window hidden there is none, and the compositor would map the menu as an ordinary
-        // window filling the output; the click shows the main window instead, from which every command of the
-        // menu is at hand.
-        if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
-            QWidget* window = findScreenshotsWindow();
-            if (window == nullptr || !window->isVisible() || window->isMinimized() ||
-                window->windowHandle() == nullptr) {
-                showScreenshotsWindow();
-                return;
-            }
-            menu_->winId();
-            menu_->windowHandle()->setTransientParent(window->windowHandle());
-        }
-        menu_->popup(QCursor::pos());
-    });
-    statusBarItem_->show();
+        menu_->winId();
+        menu_->windowHandle()->setTransientParent(window->windowHandle());
+    }
+    menu_->popup(QCursor::pos());
 }
 
 bool AppDelegate::windowShouldClose(QWidget* window)

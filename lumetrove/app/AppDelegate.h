@@ -97,6 +97,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    /// A left click on the tray's icon; `inputSeen`: whether any press has reached the program's windows.
+    void openMenuFromTray(bool inputSeen);
+
     QPointer<QWidget> guardedWindow_;
     /// Set while the program closes the guarded window itself (as it quits, or when permission is missing),
     /// which no guard stops.

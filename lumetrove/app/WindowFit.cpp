@@ -24,6 +24,9 @@ ColumnWidths fitColumnMinimums(ColumnWidths wanted, int width, int floor)
     fitted.detail = std::clamp(shared - fitted.list, std::min(floor, wanted.detail), wanted.detail);
     // A detail column that wants less than half leaves the rest to the list.
     fitted.list = std::clamp(shared - fitted.detail, std::min(floor, wanted.list), wanted.list);
+    // With both at the floor, the sidebar gives way too, down to the floor: a window wider than its screen
+    // would put the detail column's controls beyond the edge.
+    fitted.sidebar = std::clamp(width - fitted.list - fitted.detail, std::min(floor, wanted.sidebar), wanted.sidebar);
     return fitted;
 }
 

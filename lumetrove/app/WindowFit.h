@@ -29,7 +29,8 @@ struct ColumnWidths {
 /// Minimum widths that fit in `width` (the columns' share of the window, handles taken off). The wanted
 /// minimums are kept when they fit; otherwise the sidebar keeps its own (it needs it to show its counts)
 /// and the list and detail columns give up the difference, as equally as their own minimums allow, down to
-/// `floor` each. Below that the columns keep `floor`: a window that narrow cannot be helped.
+/// `floor` each; then the sidebar gives way, down to `floor`. Below that the columns keep `floor`: a window
+/// that narrow cannot be helped.
 ColumnWidths fitColumnMinimums(ColumnWidths wanted, int width, int floor);
 
 /// How `width` is shared among the columns at the start: each at least its minimum, then the room left

@@ -11,7 +11,13 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
+#include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace lumetrove {
 namespace {
@@ -25,6 +31,129 @@ void placeWindowAtTopRight(QWidget& window)
     const QRect visible = screen->availableGeometry();
     window.move(visible.right() + 1 - ScreenCapturePermissions::windowWidth - 20, visible.top() + 20);
 }
+
+void present(QWidget& window)
+{
+    window.show();
+    placeWindowAtTopRight(window);
+    window.raise();
+    window.activateWindow();
+}
+
+/// The window's keys and its button: Escape closes it; Return presses the button, or closes the window that
+/// has none.
+void addControls(QWidget& window, QVBoxLayout& layout, bool portal)
+{
+    if (!portal) {
+        auto* relaunch = new QPushButton(QStringLiteral("Finished - Relaunch"), &window);
+        relaunch->setFixedSize(253, 34);
+        relaunch->setStyleSheet(QStringLiteral("QPushButton { color: white; border-radius: 4px; font-size: 14px;"
+                                               " background: qlineargradient(x1:0, y1:0, x2:0, y2:1,"
+                                               " stop:0 rgba(52, 199, 89, 178), stop:1 rgb(52, 199, 89)); }"
+                                               " QPushButton:pressed { background: rgba(52, 199, 89, 230); }"));
+        QObject::connect(relaunch, &QPushButton::clicked, &window, [] { ScreenCapturePermissions::relaunchApp(); });
+        // Return presses it: it has the keyboard focus, as the window's only control.
+        relaunch->setAutoDefault(true);
+        layout.addWidget(relaunch, 0, Qt::AlignHCenter);
+    } else {
+        // Only words to read: Return dismisses them, as it would a message box's only button.
+        for (const QKeySequence& key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}) {
+            QObject::connect(new QShortcut(key, &window), &QShortcut::activated, &window, &QWidget::close);
+        }
+    }
+    QObject::connect(new QShortcut(QKeySequence(Qt::Key_Escape), &window), &QShortcut::activated, &window,
+                     &QWidget::close);
+}
+
+bool fullScreen(const QWindow& window)
+{
+    return window.windowStates().testFlag(Qt::WindowFullScreen);
+}
+
+/// A window of the program that is being shown and is not on screen as it will stay: not drawn yet, or asked
+/// to be full screen. A compositor may grant full screen only once the window is mapped, after a first
+/// answer without it.
+struct ComingWindow {
+    QPointer<QWindow> window;
+    bool askedFullScreen = false;
+    bool wasFullScreen = false;
+
+    bool settled() const
+    {
+        return !window || !window->isVisible() ||
+               (window->isExposed() && !fullScreen(*window) && (!askedFullScreen || wasFullScreen));
+    }
+};
+
+/// The program's other windows that are being shown and are not settled on screen yet.
+std::vector<ComingWindow> windowsComingUp(const QWidget& except)
+{
+    std::vector<ComingWindow> coming;
+    for (QWindow* window : QGuiApplication::topLevelWindows()) {
+        const ComingWindow candidate{window, fullScreen(*window)};
+        if (window != except.windowHandle() && window->type() != Qt::Popup && window->type() != Qt::ToolTip &&
+            !candidate.settled()) {
+            coming.push_back(candidate);
+        }
+    }
+    return coming;
+}
+
+/// Presents `window` once the windows in `coming` have settled. A compositor gives the keyboard to the window
+/// it maps last, though not to one mapped while another is full screen, and requests for the keyboard later
+/// may only mark the window (sway's default). The main window that a capture has just given back comes up
+/// full screen on its own output for a moment: shown before it has left full screen, this window would come
+/// up without the keyboard, behind it.
+class PresentAfter : public QObject {
+public:
+    PresentAfter(QWidget& window, std::vector<ComingWindow> coming) : QObject(&window), coming_(std::move(coming))
+    {
+        for (const ComingWindow& other : coming_) {
+            other.window->installEventFilter(this);
+            connect(other.window, &QWindow::visibleChanged, this, &PresentAfter::presentWhenSettled);
+            connect(other.window, &QObject::destroyed, this, &PresentAfter::presentWhenSettled, Qt::QueuedConnection);
+        }
+        // A window that never settles (one the user keeps full screen, or on a workspace nobody looks at)
+        // holds nothing up for long.
+        QTimer::singleShot(2000, this, &PresentAfter::presentNow);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Expose || event->type() == QEvent::WindowStateChange) {
+            for (ComingWindow& other : coming_) {
+                if (other.window == watched && other.window->isExposed() && fullScreen(*other.window)) {
+                    other.wasFullScreen = true;
+                }
+            }
+            // After the window has drawn itself in answer: that frame is what the compositor shows.
+            QTimer::singleShot(0, this, &PresentAfter::presentWhenSettled);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void presentWhenSettled()
+    {
+        if (std::all_of(coming_.begin(), coming_.end(), [](const ComingWindow& other) { return other.settled(); })) {
+            // After the last change has reached the compositor.
+            QTimer::singleShot(0, this, &PresentAfter::presentNow);
+        }
+    }
+
+    void presentNow()
+    {
+        if (std::exchange(done_, true)) {
+            return;
+        }
+        deleteLater();
+        present(*static_cast<QWidget*>(parent()));
+    }
+
+    std::vector<ComingWindow> coming_;
+    bool done_ = false;
+};
 
 } // namespace
 
@@ -111,22 +240,14 @@ void ScreenCapturePermissions::showGetScreenRecordingPermissionsWindow()
     layout->addWidget(title);
     layout->addWidget(text);
     layout->addStretch();
-    if (!portal) {
-        auto* relaunch = new QPushButton(QStringLiteral("Finished - Relaunch"), window);
-        relaunch->setFixedSize(253, 34);
-        relaunch->setStyleSheet(QStringLiteral("QPushButton { color: white; border-radius: 4px; font-size: 14px;"
-                                               " background: qlineargradient(x1:0, y1:0, x2:0, y2:1,"
-                                               " stop:0 rgba(52, 199, 89, 178), stop:1 rgb(52, 199, 89)); }"
-                                               " QPushButton:pressed { background: rgba(52, 199, 89, 230); }"));
-        QObject::connect(relaunch, &QPushButton::clicked, window, [] { relaunchApp(); });
-        layout->addWidget(relaunch, 0, Qt::AlignHCenter);
-    }
+    addControls(*window, *layout, portal);
 
     window_ = window;
-    window->show();
-    placeWindowAtTopRight(*window);
-    window->raise();
-    window->activateWindow();
+    if (std::vector<ComingWindow> coming = windowsComingUp(*window); !coming.empty()) {
+        new PresentAfter(*window, std::move(coming));
+    } else {
+        present(*window);
+    }
 }
 
 void ScreenCapturePermissions::relaunchApp()

@@ -31,13 +31,15 @@ public:
     /// running process and has a title.
     static bool windowNameIsReadable(const WindowRecord& window, qint64 ownProcessId);
 
-    /// Builds the permission window anew and shows it at the top right of the first screen.
+    /// Builds the permission window anew and shows it at the top right of the first screen, with the keyboard:
+    /// once the program's other windows coming up (the main window a capture gives back) are on screen. Escape
+    /// closes it; Return presses its button, or closes it where it has none.
     void showGetScreenRecordingPermissionsWindow();
 
     /// Starts this program again with its arguments (never through a shell) and quits this instance.
     static void relaunchApp();
 
-    /// The window last shown; null when none is open.
+    /// The window last built (shown, or about to be); null when none is open.
     QWidget* window() const { return window_; }
 
 private:

@@ -35,6 +35,14 @@ class KeywordField : public QLineEdit {
 public:
     using QLineEdit::QLineEdit;
 
+    /// The width the field asks for where its row has room; none: the line edit's own.
+    void setPreferredWidth(int width) { preferredWidth_ = width; }
+    QSize sizeHint() const override
+    {
+        const QSize own = QLineEdit::sizeHint();
+        return {preferredWidth_ > 0 ? preferredWidth_ : own.width(), own.height()};
+    }
+
 protected:
     void keyPressEvent(QKeyEvent* event) override
     {
@@ -45,6 +53,9 @@ protected:
             event->accept();
         }
     }
+
+private:
+    int preferredWidth_ = 0;
 };
 
 } // namespace
@@ -58,13 +69,17 @@ KeywordEditorView::KeywordEditorView(QString keywordText, QString newKeyword, QS
     stack_->setAlignment(Qt::AlignTop);
 
     chipArea_ = new QWidget(this);
-    chipArea_->setMinimumWidth(kFlowMinimumWidth);
+    // The detail pane is as narrow as a small screen makes it: there the chips wrap within it rather than
+    // push the field's row out of sight.
+    chipArea_->setMinimumWidth(isForSheet_ ? kFlowMinimumWidth : 0);
     flow_ = new flowlayout::FlowStack(chipArea_, Qt::AlignLeading, flowlayout::Spacing::constant(kChipSpacing),
                                       kChipLineSpacing);
     stack_->addWidget(chipArea_);
 
     fieldRow_ = new QHBoxLayout;
-    field_ = new KeywordField(this);
+    auto* field = new KeywordField(this);
+    field_ = field;
+    field_->setObjectName(QStringLiteral("newKeywordField"));
     field_->setPlaceholderText(QStringLiteral("Keywords"));
     field_->setAccessibleName(QStringLiteral("Keywords"));
     field_->setText(newKeyword);
@@ -73,12 +88,16 @@ KeywordEditorView::KeywordEditorView(QString keywordText, QString newKeyword, QS
         field_->setTextMargins(3, 0, 3, 0);
         field_->setStyleSheet(QStringLiteral(
             "QLineEdit { padding: 4px; border: 1px solid rgba(128, 128, 128, 40%); border-radius: 4px; }"));
-        // 150 wide, or as wide as the whole placeholder needs where the desktop's font is larger.
+        // 150 wide, or as wide as the whole placeholder needs where the desktop's font is larger; in a pane
+        // too narrow for that and the button, it gives way down to the placeholder's width.
         const int placeholder = field_->fontMetrics().horizontalAdvance(field_->placeholderText());
-        field_->setFixedWidth(std::max(kFieldWidth, placeholder + kFieldChrome));
+        field_->setMinimumWidth(placeholder + kFieldChrome);
+        field_->setMaximumWidth(std::max(kFieldWidth, placeholder + kFieldChrome));
+        field->setPreferredWidth(field_->maximumWidth());
     }
     addButton_ = new QPushButton(QStringLiteral("Add"), this);
-    fieldRow_->addWidget(field_);
+    addButton_->setObjectName(QStringLiteral("addKeywordButton"));
+    fieldRow_->addWidget(field_, isForSheet_ ? 0 : 1);
     fieldRow_->addWidget(addButton_);
     fieldRow_->addStretch();
     stack_->addLayout(fieldRow_);

@@ -201,6 +201,14 @@ TEST_F(AIProcessingControllerTest, AnAnswersNameAndKeywordsAreBoundedAndLoseCont
     controller->startAIProcessing(record);
     ASSERT_TRUE(waitUntilProcessed(record));
     EXPECT_EQ(record->keywords(), QString(maximumAIKeywordLength, QChar('q')) + " short");
+
+    // Keywords listed with commas or semicolons, as models often write them, lose the separators: stored and
+    // shown as words between blanks, with what a bare comma held dropped like any one-letter word.
+    setAnswer(
+        {{"name", "n"}, {"keywords", "Invoice, receipt,tax; a, 2024, \uFF0C bill\u3001paid"}, {"description", "d"}});
+    controller->startAIProcessing(record);
+    ASSERT_TRUE(waitUntilProcessed(record));
+    EXPECT_EQ(record->keywords(), QStringLiteral("invoice receipt tax bill paid"));
 }
 
 TEST_F(AIProcessingControllerTest, AnAnswersLongTextsAreCutSoThePaneLaysThemOutAtOnce)

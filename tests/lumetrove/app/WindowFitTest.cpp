@@ -11,7 +11,9 @@
 #include "lumetrove/views/SettingsViewModel.h"
 #include "tests/lumetrove/library/LibraryTest.h"
 
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QPushButton>
 #include <gtest/gtest.h>
 
 namespace lumetrove {
@@ -20,7 +22,7 @@ namespace {
 constexpr ColumnWidths minimums{250, 500, 500};
 constexpr ColumnWidths ideals{350, 650, 600};
 
-TEST(WindowFitTest, ColumnMinimumsGiveWayOnlyWhereTheyDoNotFitAndTheSidebarKeepsItsOwn)
+TEST(WindowFitTest, ColumnMinimumsGiveWayOnlyWhereTheyDoNotFitAndTheSidebarLast)
 {
     EXPECT_EQ(fitColumnMinimums(minimums, 1250, 200), minimums);
     EXPECT_EQ(fitColumnMinimums(minimums, 3000, 200), minimums);
@@ -29,14 +31,16 @@ TEST(WindowFitTest, ColumnMinimumsGiveWayOnlyWhereTheyDoNotFitAndTheSidebarKeeps
     // than the list does, and the list takes what the detail column leaves.
     EXPECT_EQ(fitColumnMinimums({250, 600, 500}, 1300, 200), (ColumnWidths{250, 550, 500}));
     EXPECT_EQ(fitColumnMinimums({250, 600, 500}, 1000, 200), (ColumnWidths{250, 375, 375}));
+    // With list and detail at their floor, the sidebar gives way: a 640 screen holds all three.
+    EXPECT_EQ(fitColumnMinimums(minimums, 630, 200), (ColumnWidths{230, 200, 200}));
     // Narrower than the floors allow: the floors hold.
-    EXPECT_EQ(fitColumnMinimums(minimums, 500, 200), (ColumnWidths{250, 200, 200}));
+    EXPECT_EQ(fitColumnMinimums(minimums, 500, 200), (ColumnWidths{200, 200, 200}));
 
     for (int width = 600; width <= 1600; width += 7) {
         SCOPED_TRACE(width);
         const ColumnWidths fitted = fitColumnMinimums({250, 600, 500}, width, 200);
-        EXPECT_EQ(fitted.sidebar, 250);
-        EXPECT_LE(fitted.sum(), std::max(width, 250 + 2 * 200));
+        EXPECT_EQ(fitted.sidebar, std::clamp(width - 2 * 200, 200, 250));
+        EXPECT_LE(fitted.sum(), std::max(width, 3 * 200));
         EXPECT_LE(fitted.list, 600);
         EXPECT_LE(fitted.detail, 500);
         EXPECT_GE(std::min(fitted.list, fitted.detail), 200);
@@ -128,7 +132,8 @@ TEST_F(MainWindowFitTest, TheWindowKeepsItsSizesWhereTheScreenHasRoomAndFitsOrdi
     for (const Case& c :
          {Case{QRect(0, 0, 2560, 1410), false}, Case{QRect(0, 0, 2560, 1410), true},
           Case{QRect(0, 0, 1280, 770), false}, Case{QRect(0, 0, 1280, 770), true}, Case{QRect(0, 0, 1280, 700), true},
-          Case{QRect(1280, 0, 1024, 740), true}, Case{QRect(0, 0, 1024, 600), false}}) {
+          Case{QRect(1280, 0, 1024, 740), true}, Case{QRect(0, 0, 1024, 600), false},
+          Case{QRect(0, 0, 640, 480), false}, Case{QRect(0, 0, 640, 400), true}}) {
         SCOPED_TRACE(QStringLiteral("%1x%2 first launch %3")
                          .arg(c.available.width())
                          .arg(c.available.height())
@@ -147,15 +152,45 @@ TEST_F(MainWindowFitTest, TheWindowKeepsItsSizesWhereTheScreenHasRoomAndFitsOrdi
         if (room.width() >= 1390 && room.height() >= 700) {
             EXPECT_EQ(smallestWindow(), c.firstLaunch ? QSize(1390, 700) : window->minimumSizeHint());
         }
-        // The columns keep their minimums where they fit; the sidebar keeps its own always. Those leave the
+        // The columns keep their minimums where they fit; the sidebar keeps its own on any ordinary screen, and
+        // gives way only once the others are at their floors. Those leave the
         // window narrow enough to be tiled to half a 1920 screen, its borders aside.
-        EXPECT_EQ(content->sidebar()->minimumWidth(), 250);
+        if (room.width() >= 1000) {
+            EXPECT_EQ(content->sidebar()->minimumWidth(), 250);
+        } else {
+            EXPECT_GE(content->sidebar()->minimumWidth(), 200);
+        }
         if (room.width() >= 1270 && !c.firstLaunch) {
             EXPECT_GE(window->minimumSizeHint().width(), 250 + 320 + 360);
             EXPECT_LE(window->minimumSizeHint().width(), 958);
         }
         window.reset();
     }
+}
+
+TEST_F(MainWindowFitTest, OnAScreen640WideTheWindowAndTheDetailPanesControlsAreInsideIt)
+{
+    addScreenshot(*store, QStringLiteral("Invoice"));
+    makeWindow(false);
+    window->show();
+    ASSERT_TRUE(testing::processEventsUntil([&] { return window->isVisible() && content->isVisible(); }));
+    // Shown on the test's screen, then fitted to a 640 x 480 one, as the window does when moved there, at the
+    // most the room there allows.
+    const QRect available(0, 0, 640, 480);
+    fit->fitTo(available);
+    const QSize room = fit->roomIn(available);
+    window->resize(room);
+    ASSERT_TRUE(testing::processEventsUntil([&] { return window->width() < 1400; }));
+    EXPECT_LE(window->width(), room.width());
+    const auto* add = window->findChild<QPushButton*>(QStringLiteral("addKeywordButton"));
+    ASSERT_TRUE(add);
+    ASSERT_TRUE(testing::processEventsUntil([&] { return add->isVisible(); }));
+    const QRect inWindow(add->mapTo(window.get(), QPoint(0, 0)), add->size());
+    EXPECT_LE(inWindow.right(), window->width() - 1) << "the Add button is cut off at the window's edge";
+    const auto* field = window->findChild<QLineEdit*>(QStringLiteral("newKeywordField"));
+    ASSERT_TRUE(field);
+    EXPECT_GE(field->width(), field->fontMetrics().horizontalAdvance(field->placeholderText()))
+        << "the field is too narrow to say what it is for";
 }
 
 } // namespace

@@ -486,5 +486,60 @@ TEST(PortalAnswersOnWaylandTest, ARefusalEndsTheCaptureCancelledAndAMissingPorta
     }
 }
 
+TEST(PortalAnswersOnWaylandTest, WithoutAPortalTheWindowThatSaysSoHasTheKeyboardAndEscapeClosesIt)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
+    PrivateBus bus; // on which no portal answers
+    ASSERT_FALSE(bus.address().isEmpty());
+    // Sway's default: a request for the keyboard only marks the window.
+    ASSERT_TRUE(runProgram(QStringLiteral("swaymsg"),
+                           {QStringLiteral("focus_on_window_activation"), QStringLiteral("urgent")}));
+    ASSERT_TRUE(runProgram(QStringLiteral("swaymsg"), {QStringLiteral("focus"), QStringLiteral("output"), wideOutput}));
+    const QString mainTitle = QStringLiteral("Screenshots");
+    QWidget mainWindow;
+    mainWindow.setWindowTitle(mainTitle);
+    mainWindow.show();
+    const std::optional<SwayView> main = windowNamed(QCoreApplication::applicationPid(), mainTitle);
+    ASSERT_TRUE(main) << "the main window did not come up";
+    ASSERT_TRUE(focus(*main));
+
+    // The capture started from the main window hides it, finds no portal and gives the window back, which
+    // comes back on its output by way of full screen, while the window that says what is missing opens.
+    ScreenshotCapture capture(sharedTextRecognizer(), nullptr);
+    capture.setPortalBus(bus.connect(QStringLiteral("capture")));
+    capture.setMainWindow(std::make_shared<WidgetCaptureMainWindow>(&mainWindow));
+    ScreenCaptureOverlays::installIn(capture);
+    std::optional<CaptureResult> outcome;
+    capture.startAreaCapture(false, [&](const std::optional<QList<CapturedScreenshotInfo>>&, CaptureResult result) {
+        outcome = result;
+        return CaptureFollowUp::showMainWindow;
+    });
+    ASSERT_TRUE(processEventsUntil([&] { return outcome.has_value(); }, waylandStepTimeoutMs));
+    const QString permissionTitle = QStringLiteral("Grant Screen Recording Permissions");
+    std::optional<SwayView> permission;
+    EXPECT_TRUE(processEventsUntil(
+        [&] {
+            permission.reset();
+            std::optional<SwayView> back;
+            for (const SwayView& view : swayViewsOf(QCoreApplication::applicationPid())) {
+                if (view.name == permissionTitle) {
+                    permission = view;
+                } else if (view.name == mainTitle) {
+                    back = view;
+                }
+            }
+            // Both windows up, the main window no longer full screen: sway has given the keyboard for good.
+            return permission && back && !back->fullScreen && permission->focused;
+        },
+        waylandStepTimeoutMs))
+        << "the window that says what is missing came up without the keyboard";
+    ASSERT_TRUE(permission);
+
+    ASSERT_TRUE(press({QStringLiteral("-k"), QStringLiteral("Escape")}));
+    EXPECT_TRUE(
+        processEventsUntil([] { return ScreenCapturePermissions::shared().window() == nullptr; }, waylandStepTimeoutMs))
+        << "Escape left the window open";
+}
+
 } // namespace
 } // namespace lumetrove

@@ -262,6 +262,48 @@ TEST(TrayOnWaylandTest, AClickOnTheTrayItemWhileTheWindowIsHiddenBringsTheWindow
     endProgram(program);
 }
 
+TEST(TrayOnWaylandTest, AClickOnTheTrayItemBeforeAnyInputOpensNoWindowOfItsOwn)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
+    QTemporaryDir sandbox;
+    ASSERT_NO_FATAL_FAILURE(prepareProgramSandbox(sandbox, QStringLiteral("sk-wayland-test")));
+    QProcess program;
+    ASSERT_TRUE(startProgram(program, sandbox));
+    const qint64 pid = program.processId();
+    const QString mainTitle = QStringLiteral("Screenshots");
+    ASSERT_TRUE(windowNamed(pid, mainTitle));
+    std::optional<std::pair<QString, QString>> item;
+    ASSERT_TRUE(processEventsUntil([&] { return (item = trayItemOf(pid)).has_value(); }, waylandStepTimeoutMs));
+
+    // The bar's left click, before the user has pressed anything in the program's windows: Wayland gives the
+    // program no serial for a popup menu yet.
+    QDBusMessage activate = QDBusMessage::createMethodCall(
+        item->first, item->second, QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"));
+    activate << 0 << 0;
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(activate);
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    // The click has been handled once the call is answered; a menu it opened is mapped a few frames later.
+    // What a few seconds do not show, the click did not open.
+    std::vector<SwayView> stray;
+    processEventsUntil(
+        [&] {
+            stray.clear();
+            for (const SwayView& view : swayViewsOf(pid)) {
+                if (view.name != mainTitle) {
+                    stray.push_back(view);
+                }
+            }
+            return !stray.empty();
+        },
+        5000);
+    for (const SwayView& view : stray) {
+        ADD_FAILURE() << "a window of its own, \"" << view.name.toStdString() << "\" " << view.rect.width() << "x"
+                      << view.rect.height();
+    }
+    EXPECT_TRUE(windowNamed(pid, mainTitle)) << "the main window went away";
+    endProgram(program);
+}
+
 TEST(TrayOnWaylandTest, WithNoTrayHostTheMainWindowShowsAtLaunchAndEveryActionStaysReachable)
 {
     ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
