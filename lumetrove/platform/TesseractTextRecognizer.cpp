@@ -1,6 +1,7 @@
 #include "lumetrove/platform/Memory.h"
 #include "lumetrove/platform/TextRecognitionAgreement.h"
 #include "lumetrove/platform/TextRecognitionBlocks.h"
+#include "lumetrove/platform/TextRecognitionGlyphs.h"
 #include "lumetrove/platform/TextRecognitionLevels.h"
 #include "lumetrove/platform/TextRecognitionLines.h"
 #include "lumetrove/platform/TextRecognitionPreparation.h"
@@ -238,9 +239,9 @@ struct BlockQueue {
     }
 };
 
-/// The symbols of the word at `word`, each glyph read once (`readEachGlyphOnce`); none where the engine gave no
-/// box of one.
-std::optional<std::vector<Symbol>> symbolsOf(const tesseract::ResultIterator& word)
+/// The symbols of the word at `word` in `gray`, each glyph read once (`readEachGlyphOnce`) and the slash that
+/// begins a path read as one (`readSlashesThatBeginPaths`); none where the engine gave no box of one.
+std::optional<std::vector<Symbol>> symbolsOf(const tesseract::ResultIterator& word, const QImage& gray)
 {
     std::vector<Symbol> symbols;
     tesseract::ResultIterator symbol(word);
@@ -254,6 +255,7 @@ std::optional<std::vector<Symbol>> symbolsOf(const tesseract::ResultIterator& wo
     } while (symbol.Next(tesseract::RIL_SYMBOL) && !symbol.IsAtBeginningOf(tesseract::RIL_WORD));
     readEachGlyphOnce(symbols);
     mergeBarsOfOneFigure(symbols);
+    readSlashesThatBeginPaths(symbols, gray);
     return symbols;
 }
 
@@ -309,7 +311,7 @@ std::vector<ReadLine> readBlock(const BorrowedEngine& engine, tesseract::ETEXT_D
             lineStarted = false;
             last.reset();
         }
-        std::optional<std::vector<Symbol>> symbols = symbolsOf(*iterator);
+        std::optional<std::vector<Symbol>> symbols = symbolsOf(*iterator, block.gray);
         std::vector<WordPart> parts = wordParts(*iterator, symbols);
         if (parts.size() == 1 && parts.front().text.isEmpty()) {
             continue;

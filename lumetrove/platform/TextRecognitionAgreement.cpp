@@ -116,6 +116,22 @@ bool partsTheRAndNOf(const WordReading& candidate, const WordReading& chosen)
            QString(key).replace(QLatin1String("rn"), QLatin1String("m")) == chosen.key();
 }
 
+/// Whether `candidate` reads a point between two letters or figures where `chosen` reads none, and is otherwise
+/// alike ("notes.txt" beside "notestxt"): in small serif text the point touches the foot of the r or t before it,
+/// and a reading that sees it apart has seen it; the engine drops such points, but does not make them up inside a
+/// word.
+bool seesThePointOf(const WordReading& candidate, const WordReading& chosen)
+{
+    const QString key = candidate.key(), without = chosen.key();
+    for (qsizetype i = 1; i + 1 < key.size(); ++i) {
+        if (key[i] == QLatin1Char('.') && key[i - 1].isLetterOrNumber() && key[i + 1].isLetterOrNumber() &&
+            QString(key).remove(i, 1) == without) {
+            return true;
+        }
+    }
+    return false;
+}
+
 /// Adds to `agreed` each word that one of `others` reads where `agreed` reads nothing, when the engine is fairly
 /// sure of it: the reading agreed on is the one worth most, but another may read a word that it drops (the last
 /// label of a row of buttons, read in the prepared block and lost in the block as it stands). The word joins the
@@ -238,7 +254,9 @@ std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings)
             for (const WordReading& candidate : candidates) {
                 const auto ours = votes(candidate), theirs = votes(chosen);
                 if (partsTheRAndNOf(candidate, chosen) || setsApartANumberAndTheLettersOf(candidate, chosen) ||
+                    seesThePointOf(candidate, chosen) ||
                     (!partsTheRAndNOf(chosen, candidate) && !runsTogetherWhatItSetsApart(candidate, chosen) &&
+                     !seesThePointOf(chosen, candidate) &&
                      (ours > theirs || (ours == theirs && candidate.confidence > chosen.confidence)))) {
                     chosen = candidate;
                 }
