@@ -634,6 +634,7 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
     monitor.cancel_this = &queue;
     monitor.cancel = [](void* queue, int) { return static_cast<BlockQueue*>(queue)->wantsToGiveUp(); };
     const int unit = std::max(1, qRound(pixelRatio));
+    const auto isWord = [&engine](const QString& word) { return engine->IsValidWord(word.toUtf8().constData()) != 0; };
     for (size_t taken = queue.next++; taken < queue.order.size() && !queue.wantsToGiveUp(); taken = queue.next++) {
         const size_t index = queue.order[taken];
         const TextBlock& area = queue.blocks[index];
@@ -653,7 +654,7 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
                 if (disagree && !queue.wantsToGiveUp()) {
                     readings.push_back(readBlock(engine, monitor, rescaledBlock(*plain, area), index, plainResolution));
                 }
-                lines = agreedReading(std::move(readings));
+                lines = agreedReading(std::move(readings), isWord);
                 // Where even the block as it stands reads next to nothing, the cut took what the engine lays
                 // out as several lines for one (the frame of a picture of a dialog holds its lines together,
                 // and the block, as high as the frame, was read as one line scaled down): the engine's own
@@ -665,7 +666,7 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
                         std::vector<std::vector<ReadLine>> withOwnLayout;
                         withOwnLayout.push_back(std::move(lines));
                         withOwnLayout.push_back(std::move(ownLayout));
-                        lines = agreedReading(std::move(withOwnLayout));
+                        lines = agreedReading(std::move(withOwnLayout), isWord);
                     }
                 }
             }

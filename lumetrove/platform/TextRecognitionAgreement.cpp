@@ -178,6 +178,45 @@ void addWordsReadOnlyElsewhere(std::vector<ReadLine>& agreed, const std::vector<
     }
 }
 
+/// The letters of `text` without the marks around them ("out." for "out"); empty unless it is a word of letters
+/// only, two or more.
+QString lettersOf(const QString& text)
+{
+    const auto letter = [](QChar c) { return c.isLetter(); };
+    const auto first = std::find_if(text.begin(), text.end(), letter);
+    const auto last = std::find_if(text.rbegin(), text.rend(), letter).base();
+    if (first >= last || last - first < 2 || !std::all_of(first, last, letter)) {
+        return {};
+    }
+    return QString(first, last - first);
+}
+
+/// Whether two words of letters are spelt alike but for a letter or two: as long, and apart in a third of their
+/// letters at most ("port" beside "porl"), or alike but for an m read as an r and an n ("attempt", "atternpt").
+bool alikeButForALetterOrTwo(const QString& word, const QString& other)
+{
+    const QString a = word.toLower(), b = other.toLower();
+    const auto joined = [](QString text) { return text.replace(QLatin1String("rn"), QLatin1String("m")); };
+    if (a.size() != b.size()) {
+        return joined(a) == b || joined(b) == a;
+    }
+    qsizetype apart = 0;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        apart += a[i] != b[i] ? 1 : 0;
+    }
+    return apart > 0 && apart <= std::max<qsizetype>(1, a.size() / 3);
+}
+
+/// Whether `candidate` is a word that the dictionary (`isWord`) knows and `chosen`, spelt alike but for a letter
+/// or two, one that it does not know.
+bool spellsAsTheDictionaryWhat(const WordReading& candidate, const WordReading& chosen,
+                               const std::function<bool(const QString&)>& isWord)
+{
+    const QString word = lettersOf(candidate.text), other = lettersOf(chosen.text);
+    return isWord && !word.isEmpty() && !other.isEmpty() && alikeButForALetterOrTwo(word, other) && isWord(word) &&
+           !isWord(other);
+}
+
 } // namespace
 
 QStringList wordsOf(const std::vector<ReadLine>& lines)
@@ -191,7 +230,8 @@ QStringList wordsOf(const std::vector<ReadLine>& lines)
     return words;
 }
 
-std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings)
+std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings,
+                                    const std::function<bool(const QString&)>& isWord)
 {
     const auto best = std::max_element(readings.begin(), readings.end(),
                                        [](const auto& a, const auto& b) { return worthOf(a) < worthOf(b); });
@@ -237,9 +277,12 @@ std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings)
             WordReading chosen = candidates.front();
             for (const WordReading& candidate : candidates) {
                 const auto ours = votes(candidate), theirs = votes(chosen);
-                if (partsTheRAndNOf(candidate, chosen) || setsApartANumberAndTheLettersOf(candidate, chosen) ||
-                    (!partsTheRAndNOf(chosen, candidate) && !runsTogetherWhatItSetsApart(candidate, chosen) &&
-                     (ours > theirs || (ours == theirs && candidate.confidence > chosen.confidence)))) {
+                // The dictionary settles a misspelling first: enlarged bitmap text parts the strokes of an m too.
+                if (spellsAsTheDictionaryWhat(candidate, chosen, isWord) ||
+                    (!spellsAsTheDictionaryWhat(chosen, candidate, isWord) &&
+                     (partsTheRAndNOf(candidate, chosen) || setsApartANumberAndTheLettersOf(candidate, chosen) ||
+                      (!partsTheRAndNOf(chosen, candidate) && !runsTogetherWhatItSetsApart(candidate, chosen) &&
+                       (ours > theirs || (ours == theirs && candidate.confidence > chosen.confidence)))))) {
                     chosen = candidate;
                 }
             }

@@ -1242,6 +1242,31 @@ TEST(TextRecognizerTest, TheReadingsOfABlockAgreeOnEveryWordAnyOfThemIsSureOfAnd
     EXPECT_EQ(textOf(recognition::agreedReading(std::move(prose))), "out of the office.");
 }
 
+TEST(TextRecognizerTest, ReadingsAlikeInTheirErrorsGiveWayToTheSpellingTheDictionaryKnows)
+{
+    // A message in a bitmap font: enlarged, the prepared and the rescaled block lose the bar of each t alike, and
+    // the prepared one parts the strokes of an m into an r and an n; the block as it stands, less sure of every
+    // word, reads them as drawn. A spelling the dictionary lacks gives way to one it knows that differs in a
+    // letter, but no further: "lo" is a word too, and "Comection" is farther from "Connection" than a letter in
+    // three.
+    const auto enlarged = [](const char* attempt) {
+        return readingOf(
+            {{{"Connection", 10, 80, 68}, {"lo", 86, 98, 78}, {"porl", 150, 176, 85}, {"oul.", 230, 250, 94}},
+             {{"Last", 10, 36, 93}, {attempt, 42, 96, 90}}});
+    };
+    std::vector<std::vector<recognition::ReadLine>> message;
+    message.push_back(enlarged("atternpt:"));
+    message.push_back(
+        readingOf({{{"Comection", 10, 80, 48}, {"to", 86, 98, 44}, {"port", 150, 176, 74}, {"out", 230, 250, 75}},
+                   {{"Last", 10, 36, 95}, {"attempt:", 42, 96, 85}}}));
+    message.push_back(enlarged("attempt:"));
+    const QStringList known{QStringLiteral("Connection"), QStringLiteral("lo"),  QStringLiteral("to"),
+                            QStringLiteral("port"),       QStringLiteral("out"), QStringLiteral("Last"),
+                            QStringLiteral("attempt")};
+    const auto isWord = [&known](const QString& word) { return known.contains(word); };
+    EXPECT_EQ(textOf(recognition::agreedReading(std::move(message), isWord)), "Connection lo port out\nLast attempt:");
+}
+
 TEST(TextRecognizerTest, AnImageWithoutTextGivesNoLinesAndANullImageIsAnError)
 {
     QImage blank(300, 100, QImage::Format_RGB32);
