@@ -1100,6 +1100,33 @@ TEST(TextRecognizerTest, ReadsWhatTheEngineReadsOnTheBlockAsItStandsWhereThePrep
             EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("\\bokay\\b")))) << text.toStdString();
         }
     }
+    // A message in its frame, drawn without smoothing as a bitmap font is: enlarged, the m of "attempt" parts into
+    // the r and n of a word the engine is sure of; the block as it stands reads the m, if read as lines: the frame
+    // holds ink in every row of it.
+    QFont bitmap(QStringLiteral("DejaVu Sans"));
+    bitmap.setPixelSize(13);
+    bitmap.setStyleStrategy(QFont::NoAntialias);
+    const QStringList message{QStringLiteral("The attempt to mount the remote folder timed out."),
+                              QStringLiteral("Contact your administrator or try it at another time.")};
+    const QFontMetricsF metrics(bitmap);
+    const int lineHeight = static_cast<int>(metrics.height()) + 4;
+    const int width = static_cast<int>(metrics.horizontalAdvance(message[1])) + 30;
+    for (const auto& [ink, ground] : bothPolarities) {
+        SCOPED_TRACE(ground.name().toStdString());
+        QImage image(width, 2 * lineHeight + 30, QImage::Format_RGB32);
+        image.fill(ground.darker(110));
+        QPainter painter(&image);
+        const QRect frame(6, 6, width - 12, 2 * lineHeight + 14);
+        painter.fillRect(frame, ground);
+        painter.setPen(ink);
+        painter.drawRect(frame.adjusted(0, 0, -1, -1));
+        painter.setFont(bitmap);
+        for (int i = 0; i < message.size(); ++i) {
+            painter.drawText(QPointF(14, 12 + lineHeight * i + metrics.ascent()), message[i]);
+        }
+        painter.end();
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs(message));
+    }
 }
 
 TEST(TextRecognizerTest, KeepsTheReadingOfAWordThatMostReadingsAgreeOnNotTheSurestOne)
