@@ -207,14 +207,41 @@ bool alikeButForALetterOrTwo(const QString& word, const QString& other)
     return apart > 0 && apart <= std::max<qsizetype>(1, a.size() / 3);
 }
 
-/// Whether `candidate` is a word that the dictionary (`isWord`) knows and `chosen`, spelt alike but for a letter
-/// or two, one that it does not know.
+/// Whether `candidate` sets apart into words the dictionary (`isWord`) knows what `chosen` runs together into one it
+/// does not know, and is otherwise alike ("Al Assistant" beside "AlAssistant"): where the engine sees no blank
+/// between two words of a label, it spells them as one.
+bool partsIntoKnownWords(const WordReading& candidate, const WordReading& chosen,
+                         const std::function<bool(const QString&)>& isWord)
+{
+    const QStringList parts = candidate.text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QString together = lettersOf(chosen.text);
+    if (parts.size() < 2 || together.isEmpty() || isWord(together)) {
+        return false;
+    }
+    QString joined;
+    for (const QString& part : parts) {
+        const QString word = lettersOf(part);
+        if (word.isEmpty() || !isWord(word)) {
+            return false;
+        }
+        joined += word;
+    }
+    return joined.compare(together, Qt::CaseInsensitive) == 0;
+}
+
+/// Whether `candidate` spells as the dictionary (`isWord`) knows what `chosen` misspells: a word it knows where
+/// `chosen` is one it does not know, alike but for a letter or two, or words it knows where `chosen` runs them
+/// together.
 bool spellsAsTheDictionaryWhat(const WordReading& candidate, const WordReading& chosen,
                                const std::function<bool(const QString&)>& isWord)
 {
+    if (!isWord) {
+        return false;
+    }
     const QString word = lettersOf(candidate.text), other = lettersOf(chosen.text);
-    return isWord && !word.isEmpty() && !other.isEmpty() && alikeButForALetterOrTwo(word, other) && isWord(word) &&
-           !isWord(other);
+    return (!word.isEmpty() && !other.isEmpty() && alikeButForALetterOrTwo(word, other) && isWord(word) &&
+            !isWord(other)) ||
+           partsIntoKnownWords(candidate, chosen, isWord);
 }
 
 } // namespace

@@ -1275,23 +1275,26 @@ TEST(TextRecognizerTest, ReadingsAlikeInTheirErrorsGiveWayToTheSpellingTheDictio
     // the prepared one parts the strokes of an m into an r and an n; the block as it stands, less sure of every
     // word, reads them as drawn. A spelling the dictionary lacks gives way to one it knows that differs in a
     // letter, but no further: "lo" is a word too, and "Comection" is farther from "Connection" than a letter in
-    // three.
+    // three. Nor are two words it knows run together into one it lacks where a reading sees the blank between.
     const auto enlarged = [](const char* attempt) {
         return readingOf(
             {{{"Connection", 10, 80, 68}, {"lo", 86, 98, 78}, {"porl", 150, 176, 85}, {"oul.", 230, 250, 94}},
-             {{"Last", 10, 36, 93}, {attempt, 42, 96, 90}}});
+             {{"Last", 10, 36, 93}, {attempt, 42, 96, 90}},
+             {{"AlAssistant", 10, 90, 90}}});
     };
     std::vector<std::vector<recognition::ReadLine>> message;
     message.push_back(enlarged("atternpt:"));
     message.push_back(
         readingOf({{{"Comection", 10, 80, 48}, {"to", 86, 98, 44}, {"port", 150, 176, 74}, {"out", 230, 250, 75}},
-                   {{"Last", 10, 36, 95}, {"attempt:", 42, 96, 85}}}));
+                   {{"Last", 10, 36, 95}, {"attempt:", 42, 96, 85}},
+                   {{"Al", 10, 24, 86}, {"Assistant", 30, 90, 87}}}));
     message.push_back(enlarged("attempt:"));
     const QStringList known{QStringLiteral("Connection"), QStringLiteral("lo"),  QStringLiteral("to"),
                             QStringLiteral("port"),       QStringLiteral("out"), QStringLiteral("Last"),
-                            QStringLiteral("attempt")};
+                            QStringLiteral("attempt"),    QStringLiteral("Al"),  QStringLiteral("Assistant")};
     const auto isWord = [&known](const QString& word) { return known.contains(word); };
-    EXPECT_EQ(textOf(recognition::agreedReading(std::move(message), isWord)), "Connection lo port out\nLast attempt:");
+    EXPECT_EQ(textOf(recognition::agreedReading(std::move(message), isWord)),
+              "Connection lo port out\nLast attempt:\nAl Assistant");
 }
 
 TEST(TextRecognizerTest, AnImageWithoutTextGivesNoLinesAndANullImageIsAnError)
