@@ -244,6 +244,31 @@ bool spellsAsTheDictionaryWhat(const WordReading& candidate, const WordReading& 
            partsIntoKnownWords(candidate, chosen, isWord);
 }
 
+/// The reading of one word that `candidates` (the reading agreed on first, then how the others read its place) agree
+/// on: the one most of them read, or the surest where as many read each; but a spelling the dictionary (`isWord`)
+/// knows goes before a misspelling of it, an r and an n seen apart before an m, a number and a word set apart before
+/// the two run together (see `agreedReading`).
+WordReading agreedOn(const std::vector<WordReading>& candidates, const std::function<bool(const QString&)>& isWord)
+{
+    const auto votes = [&](const WordReading& candidate) {
+        return std::count_if(candidates.begin(), candidates.end(),
+                             [&](const WordReading& other) { return other.key() == candidate.key(); });
+    };
+    WordReading chosen = candidates.front();
+    for (const WordReading& candidate : candidates) {
+        const auto ours = votes(candidate), theirs = votes(chosen);
+        // The dictionary settles a misspelling first: enlarged bitmap text parts the strokes of an m too.
+        if (spellsAsTheDictionaryWhat(candidate, chosen, isWord) ||
+            (!spellsAsTheDictionaryWhat(chosen, candidate, isWord) &&
+             (partsTheRAndNOf(candidate, chosen) || setsApartANumberAndTheLettersOf(candidate, chosen) ||
+              (!partsTheRAndNOf(chosen, candidate) && !runsTogetherWhatItSetsApart(candidate, chosen) &&
+               (ours > theirs || (ours == theirs && candidate.confidence > chosen.confidence)))))) {
+            chosen = candidate;
+        }
+    }
+    return chosen;
+}
+
 } // namespace
 
 QStringList wordsOf(const std::vector<ReadLine>& lines)
@@ -297,22 +322,7 @@ std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings,
                     candidates.push_back(*read);
                 }
             }
-            const auto votes = [&](const WordReading& candidate) {
-                return std::count_if(candidates.begin(), candidates.end(),
-                                     [&](const WordReading& other) { return other.key() == candidate.key(); });
-            };
-            WordReading chosen = candidates.front();
-            for (const WordReading& candidate : candidates) {
-                const auto ours = votes(candidate), theirs = votes(chosen);
-                // The dictionary settles a misspelling first: enlarged bitmap text parts the strokes of an m too.
-                if (spellsAsTheDictionaryWhat(candidate, chosen, isWord) ||
-                    (!spellsAsTheDictionaryWhat(chosen, candidate, isWord) &&
-                     (partsTheRAndNOf(candidate, chosen) || setsApartANumberAndTheLettersOf(candidate, chosen) ||
-                      (!partsTheRAndNOf(chosen, candidate) && !runsTogetherWhatItSetsApart(candidate, chosen) &&
-                       (ours > theirs || (ours == theirs && candidate.confidence > chosen.confidence)))))) {
-                    chosen = candidate;
-                }
-            }
+            const WordReading chosen = agreedOn(candidates, isWord);
             // Where the reading agreed on spells the word as this one does, this one's spelling stays.
             if (chosen.key() != candidates.front().key()) {
                 word.text = chosen.text;
