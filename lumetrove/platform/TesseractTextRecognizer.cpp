@@ -622,12 +622,12 @@ void rereadDoubtfulNumbers(const BorrowedEngine& engine, tesseract::ETEXT_DESC& 
 }
 
 /// Reads blocks of `queue` with an engine of the pool until none is left, the longest first: a thread that
-/// meets short blocks takes more of them, so the threads finish together. A block whose prepared reading is in doubt is
-/// read once more as it stands, as the engine would read it on its own; where the two readings differ, a third, of the
-/// block as it stands rescaled, settles each word they differ on (see `agreedReading`): the preparation may only add to
-/// what the engine reads. Where they still read next to nothing, the block as it stands is read once more with the
-/// engine's own analysis of its layout. Numbers it still doubts are read once more each on its own (see
-/// `rereadDoubtfulNumbers`).
+/// meets short blocks takes more of them, so the threads finish together. A block whose prepared reading is in doubt,
+/// or whose text is drawn without smoothing (enlarged, it is misread with confidence), is read once more as it stands,
+/// as the engine would read it on its own; where the two readings differ, a third, of the block as it stands rescaled,
+/// settles each word they differ on (see `agreedReading`): the preparation may only add to what the engine reads. Where
+/// they still read next to nothing, the block as it stands is read once more with the engine's own analysis of its
+/// layout. Numbers it still doubts are read once more each on its own (see `rereadDoubtfulNumbers`).
 void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
 {
     limitOpenMPInThisThread();
@@ -636,6 +636,7 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
     monitor.cancel_this = &queue;
     monitor.cancel = [](void* queue, int) { return static_cast<BlockQueue*>(queue)->wantsToGiveUp(); };
     const int unit = std::max(1, qRound(pixelRatio));
+    const auto isWord = [&engine](const QString& word) { return engine->IsValidWord(word.toUtf8().constData()) != 0; };
     for (size_t taken = queue.next++; taken < queue.order.size() && !queue.wantsToGiveUp(); taken = queue.next++) {
         const size_t index = queue.order[taken];
         const TextBlock& area = queue.blocks[index];
@@ -645,8 +646,8 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
         }
         const int resolution = qRound(96 * pixelRatio * block->scale);
         std::vector<ReadLine> lines = readBlock(engine, monitor, *block, index, resolution);
-        if (inDoubt(lines, area)) {
-            if (const std::optional<BlockImage> plain = plainBlock(gray, area); plain && !queue.wantsToGiveUp()) {
+        if (block->aliased || inDoubt(lines, area)) {
+            if (const auto plain = plainBlock(gray, area, *block); plain && !queue.wantsToGiveUp()) {
                 std::vector<ReadLine> asItStands = readBlock(engine, monitor, *plain, index, plainResolution);
                 const bool disagree = wordsOf(asItStands) != wordsOf(lines);
                 std::vector<std::vector<ReadLine>> readings;
@@ -655,7 +656,7 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
                 if (disagree && !queue.wantsToGiveUp()) {
                     readings.push_back(readBlock(engine, monitor, rescaledBlock(*plain, area), index, plainResolution));
                 }
-                lines = agreedReading(std::move(readings));
+                lines = agreedReading(std::move(readings), isWord);
                 // Where even the block as it stands reads next to nothing, the cut took what the engine lays
                 // out as several lines for one (the frame of a picture of a dialog holds its lines together,
                 // and the block, as high as the frame, was read as one line scaled down): the engine's own
@@ -667,7 +668,7 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
                         std::vector<std::vector<ReadLine>> withOwnLayout;
                         withOwnLayout.push_back(std::move(lines));
                         withOwnLayout.push_back(std::move(ownLayout));
-                        lines = agreedReading(std::move(withOwnLayout));
+                        lines = agreedReading(std::move(withOwnLayout), isWord);
                     }
                 }
             }

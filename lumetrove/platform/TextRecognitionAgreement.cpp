@@ -194,6 +194,99 @@ void addWordsReadOnlyElsewhere(std::vector<ReadLine>& agreed, const std::vector<
     }
 }
 
+/// The letters of `text` without the marks around them ("out." for "out"); empty unless it is a word of letters
+/// only, two or more.
+QString lettersOf(const QString& text)
+{
+    const auto letter = [](QChar c) { return c.isLetter(); };
+    const auto first = std::find_if(text.begin(), text.end(), letter);
+    const auto last = std::find_if(text.rbegin(), text.rend(), letter).base();
+    if (first >= last || last - first < 2 || !std::all_of(first, last, letter)) {
+        return {};
+    }
+    return QString(first, last - first);
+}
+
+/// Whether two words of letters are spelt alike but for a letter or two: as long, and apart in a third of their
+/// letters at most ("port" beside "porl"), or alike but for an m read as an r and an n ("attempt", "atternpt").
+bool alikeButForALetterOrTwo(const QString& word, const QString& other)
+{
+    const QString a = word.toLower(), b = other.toLower();
+    const auto joined = [](QString text) { return text.replace(QLatin1String("rn"), QLatin1String("m")); };
+    if (a.size() != b.size()) {
+        return joined(a) == b || joined(b) == a;
+    }
+    qsizetype apart = 0;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        apart += a[i] != b[i] ? 1 : 0;
+    }
+    return apart > 0 && apart <= std::max<qsizetype>(1, a.size() / 3);
+}
+
+/// Whether `candidate` sets apart into words the dictionary (`isWord`) knows what `chosen` runs together into one it
+/// does not know, and is otherwise alike ("Al Assistant" beside "AlAssistant"): where the engine sees no blank
+/// between two words of a label, it spells them as one.
+bool partsIntoKnownWords(const WordReading& candidate, const WordReading& chosen,
+                         const std::function<bool(const QString&)>& isWord)
+{
+    const QStringList parts = candidate.text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QString together = lettersOf(chosen.text);
+    if (parts.size() < 2 || together.isEmpty() || isWord(together)) {
+        return false;
+    }
+    QString joined;
+    for (const QString& part : parts) {
+        const QString word = lettersOf(part);
+        if (word.isEmpty() || !isWord(word)) {
+            return false;
+        }
+        joined += word;
+    }
+    return joined.compare(together, Qt::CaseInsensitive) == 0;
+}
+
+/// Whether `candidate` spells as the dictionary (`isWord`) knows what `chosen` misspells: a word it knows where
+/// `chosen` is one it does not know, alike but for a letter or two, or words it knows where `chosen` runs them
+/// together.
+bool spellsAsTheDictionaryWhat(const WordReading& candidate, const WordReading& chosen,
+                               const std::function<bool(const QString&)>& isWord)
+{
+    if (!isWord) {
+        return false;
+    }
+    const QString word = lettersOf(candidate.text), other = lettersOf(chosen.text);
+    return (!word.isEmpty() && !other.isEmpty() && alikeButForALetterOrTwo(word, other) && isWord(word) &&
+            !isWord(other)) ||
+           partsIntoKnownWords(candidate, chosen, isWord);
+}
+
+/// The reading of one word that `candidates` (the reading agreed on first, then how the others read its place) agree
+/// on: the one most of them read, or the surest where as many read each; but a spelling the dictionary (`isWord`)
+/// knows goes before a misspelling of it, an r and an n seen apart before an m, a number and a word set apart before
+/// the two run together (see `agreedReading`).
+WordReading agreedOn(const std::vector<WordReading>& candidates, const std::function<bool(const QString&)>& isWord)
+{
+    const auto votes = [&](const WordReading& candidate) {
+        return std::count_if(candidates.begin(), candidates.end(),
+                             [&](const WordReading& other) { return other.key() == candidate.key(); });
+    };
+    WordReading chosen = candidates.front();
+    for (const WordReading& candidate : candidates) {
+        const auto ours = votes(candidate), theirs = votes(chosen);
+        // The dictionary settles a misspelling first: enlarged bitmap text parts the strokes of an m too.
+        if (spellsAsTheDictionaryWhat(candidate, chosen, isWord) ||
+            (!spellsAsTheDictionaryWhat(chosen, candidate, isWord) &&
+             (partsTheRAndNOf(candidate, chosen) || setsApartANumberAndTheLettersOf(candidate, chosen) ||
+              seesThePointOf(candidate, chosen) ||
+              (!partsTheRAndNOf(chosen, candidate) && !runsTogetherWhatItSetsApart(candidate, chosen) &&
+               !seesThePointOf(chosen, candidate) &&
+               (ours > theirs || (ours == theirs && candidate.confidence > chosen.confidence)))))) {
+            chosen = candidate;
+        }
+    }
+    return chosen;
+}
+
 } // namespace
 
 QStringList wordsOf(const std::vector<ReadLine>& lines)
@@ -207,7 +300,8 @@ QStringList wordsOf(const std::vector<ReadLine>& lines)
     return words;
 }
 
-std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings)
+std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings,
+                                    const std::function<bool(const QString&)>& isWord)
 {
     const auto best = std::max_element(readings.begin(), readings.end(),
                                        [](const auto& a, const auto& b) { return worthOf(a) < worthOf(b); });
@@ -246,21 +340,7 @@ std::vector<ReadLine> agreedReading(std::vector<std::vector<ReadLine>> readings)
                     candidates.push_back(*read);
                 }
             }
-            const auto votes = [&](const WordReading& candidate) {
-                return std::count_if(candidates.begin(), candidates.end(),
-                                     [&](const WordReading& other) { return other.key() == candidate.key(); });
-            };
-            WordReading chosen = candidates.front();
-            for (const WordReading& candidate : candidates) {
-                const auto ours = votes(candidate), theirs = votes(chosen);
-                if (partsTheRAndNOf(candidate, chosen) || setsApartANumberAndTheLettersOf(candidate, chosen) ||
-                    seesThePointOf(candidate, chosen) ||
-                    (!partsTheRAndNOf(chosen, candidate) && !runsTogetherWhatItSetsApart(candidate, chosen) &&
-                     !seesThePointOf(chosen, candidate) &&
-                     (ours > theirs || (ours == theirs && candidate.confidence > chosen.confidence)))) {
-                    chosen = candidate;
-                }
-            }
+            const WordReading chosen = agreedOn(candidates, isWord);
             // Where the reading agreed on spells the word as this one does, this one's spelling stays.
             if (chosen.key() != candidates.front().key()) {
                 word.text = chosen.text;

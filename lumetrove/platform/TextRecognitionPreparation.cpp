@@ -376,6 +376,23 @@ InkLines inkLines(const QImage& crop, int ground)
     return lines;
 }
 
+/// Whether the text of `crop`, cleared around its ground, is drawn without smoothing (see
+/// `BlockImage::aliased`): nearly all that differs from the ground lies at the ink's level. The edges of smoothed
+/// glyphs take every level between the two, a good part of their pixels; a bitmap font's, none.
+bool drawnWithoutSmoothing(const QImage& crop, const BlockTone& tone)
+{
+    const std::array<int, 256> histogram = histogramOf(crop, crop.rect());
+    qint64 unlike = 0, atInk = 0;
+    for (int level = 0; level < 256; ++level) {
+        const qint64 pixels = histogram[static_cast<size_t>(level)];
+        if (std::abs(level - tone.ground) > inkContrast) {
+            unlike += pixels;
+            atInk += std::abs(level - tone.ink) <= inkContrast ? pixels : 0;
+        }
+    }
+    return unlike > 0 && 100 * atInk >= 97 * unlike;
+}
+
 /// The block ready for the engine, or nothing when it holds no text: too low for a line, or nothing left once
 /// what surrounds its ground is cleared (the corner or edge of a control).
 /// Stretches the ground of `crop` (dark text on light by now) to white and its text to black: a grey ground
@@ -533,6 +550,7 @@ std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& bloc
     const int lineHeight = std::min(block.lineHeight, lines.lowest > 0 ? lines.lowest : block.lineHeight);
     const double scale =
         lineHeight > largestReadLine ? readLine / lineHeight : std::clamp(24.0 / std::max(1, lineHeight), 1.0, 4.0);
+    const bool aliased = drawnWithoutSmoothing(crop, tone);
     if (tone.lightText) {
         crop.invertPixels();
         tone.ground = 255 - tone.ground;
@@ -549,24 +567,24 @@ std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& bloc
     }
     BlockImage prepared = framed(crop, 255, area, scale);
     prepared.singleLine = lines.count == 1;
+    prepared.aliased = aliased;
     return prepared;
 }
 
-std::optional<BlockImage> plainBlock(const QImage& gray, const TextBlock& block)
+std::optional<BlockImage> plainBlock(const QImage& gray, const TextBlock& block, const BlockImage& prepared)
 {
     const QRect area = block.area.adjusted(-3, -3, 3, 3).intersected(gray.rect());
     QImage crop = gray.copy(area);
     const int ground = textGround(gray, block.area, area, block.lineHeight);
     const BlockTone tone = blockTone(crop, crop.rect(), ground);
-    const InkLines lines = inkLines(crop, ground);
-    if (lines.count == 0) {
+    if (inkLines(crop, ground).count == 0) {
         return std::nullopt;
     }
     if (tone.lightText) {
         crop.invertPixels();
     }
     BlockImage plain = framed(crop, tone.lightText ? 255 - ground : ground, area, 1);
-    plain.singleLine = lines.count == 1;
+    plain.singleLine = prepared.singleLine;
     return plain;
 }
 

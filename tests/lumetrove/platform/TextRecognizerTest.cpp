@@ -1100,6 +1100,33 @@ TEST(TextRecognizerTest, ReadsWhatTheEngineReadsOnTheBlockAsItStandsWhereThePrep
             EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("\\bokay\\b")))) << text.toStdString();
         }
     }
+    // A message in its frame, drawn without smoothing as a bitmap font is: enlarged, the m of "attempt" parts into
+    // the r and n of a word the engine is sure of; the block as it stands reads the m, if read as lines: the frame
+    // holds ink in every row of it.
+    QFont bitmap(QStringLiteral("DejaVu Sans"));
+    bitmap.setPixelSize(13);
+    bitmap.setStyleStrategy(QFont::NoAntialias);
+    const QStringList message{QStringLiteral("The attempt to mount the remote folder timed out."),
+                              QStringLiteral("Contact your administrator or try it at another time.")};
+    const QFontMetricsF metrics(bitmap);
+    const int lineHeight = static_cast<int>(metrics.height()) + 4;
+    const int width = static_cast<int>(metrics.horizontalAdvance(message[1])) + 30;
+    for (const auto& [ink, ground] : bothPolarities) {
+        SCOPED_TRACE(ground.name().toStdString());
+        QImage image(width, 2 * lineHeight + 30, QImage::Format_RGB32);
+        image.fill(ground.darker(110));
+        QPainter painter(&image);
+        const QRect frame(6, 6, width - 12, 2 * lineHeight + 14);
+        painter.fillRect(frame, ground);
+        painter.setPen(ink);
+        painter.drawRect(frame.adjusted(0, 0, -1, -1));
+        painter.setFont(bitmap);
+        for (int i = 0; i < message.size(); ++i) {
+            painter.drawText(QPointF(14, 12 + lineHeight * i + metrics.ascent()), message[i]);
+        }
+        painter.end();
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs(message));
+    }
 }
 
 TEST(TextRecognizerTest, KeepsTheReadingOfAWordThatMostReadingsAgreeOnNotTheSurestOne)
@@ -1240,6 +1267,34 @@ TEST(TextRecognizerTest, TheReadingsOfABlockAgreeOnEveryWordAnyOfThemIsSureOfAnd
     prose.push_back(readingOf({{{"out", 192, 220, 45}, {"ofthe", 223, 237, 57}, {"offe", 241, 266, 18}}}));
     prose.push_back(readingOf({{{"ct", 194, 206, 57}, {"ofthe", 223, 238, 57}, {"ofc.", 241, 270, 59}}}));
     EXPECT_EQ(textOf(recognition::agreedReading(std::move(prose))), "out of the office.");
+}
+
+TEST(TextRecognizerTest, ReadingsAlikeInTheirErrorsGiveWayToTheSpellingTheDictionaryKnows)
+{
+    // A message in a bitmap font: enlarged, the prepared and the rescaled block lose the bar of each t alike, and
+    // the prepared one parts the strokes of an m into an r and an n; the block as it stands, less sure of every
+    // word, reads them as drawn. A spelling the dictionary lacks gives way to one it knows that differs in a
+    // letter, but no further: "lo" is a word too, and "Comection" is farther from "Connection" than a letter in
+    // three. Nor are two words it knows run together into one it lacks where a reading sees the blank between.
+    const auto enlarged = [](const char* attempt) {
+        return readingOf(
+            {{{"Connection", 10, 80, 68}, {"lo", 86, 98, 78}, {"porl", 150, 176, 85}, {"oul.", 230, 250, 94}},
+             {{"Last", 10, 36, 93}, {attempt, 42, 96, 90}},
+             {{"AlAssistant", 10, 90, 90}}});
+    };
+    std::vector<std::vector<recognition::ReadLine>> message;
+    message.push_back(enlarged("atternpt:"));
+    message.push_back(
+        readingOf({{{"Comection", 10, 80, 48}, {"to", 86, 98, 44}, {"port", 150, 176, 74}, {"out", 230, 250, 75}},
+                   {{"Last", 10, 36, 95}, {"attempt:", 42, 96, 85}},
+                   {{"Al", 10, 24, 86}, {"Assistant", 30, 90, 87}}}));
+    message.push_back(enlarged("attempt:"));
+    const QStringList known{QStringLiteral("Connection"), QStringLiteral("lo"),  QStringLiteral("to"),
+                            QStringLiteral("port"),       QStringLiteral("out"), QStringLiteral("Last"),
+                            QStringLiteral("attempt"),    QStringLiteral("Al"),  QStringLiteral("Assistant")};
+    const auto isWord = [&known](const QString& word) { return known.contains(word); };
+    EXPECT_EQ(textOf(recognition::agreedReading(std::move(message), isWord)),
+              "Connection lo port out\nLast attempt:\nAl Assistant");
 }
 
 TEST(TextRecognizerTest, AnImageWithoutTextGivesNoLinesAndANullImageIsAnError)
