@@ -14,7 +14,8 @@
 
 namespace lumetrove {
 
-OpenAIAPIView::OpenAIAPIView(QWidget* parent) : QWidget(parent), keyField_(new QLineEdit(this))
+OpenAIAPIView::OpenAIAPIView(QWidget* parent)
+    : QWidget(parent), keyField_(new QLineEdit(this)), saveProblem_(new QLabel(this))
 {
     auto* prompt = new QLabel(QStringLiteral("Paste your OpenAI API key into the text field below."), this);
     prompt->setAlignment(Qt::AlignHCenter);
@@ -28,6 +29,10 @@ OpenAIAPIView::OpenAIAPIView(QWidget* parent) : QWidget(parent), keyField_(new Q
     auto* fieldColumn = new QVBoxLayout;
     fieldColumn->addWidget(caption, 0, Qt::AlignLeft);
     fieldColumn->addWidget(keyField_);
+    saveProblem_->setWordWrap(true);
+    saveProblem_->setTextFormat(Qt::PlainText);
+    saveProblem_->hide();
+    fieldColumn->addWidget(saveProblem_);
     auto* fieldRow = new QHBoxLayout;
     fieldRow->setContentsMargins(65, 0, 65, 0);
     fieldRow->addLayout(fieldColumn, 1);
@@ -40,7 +45,15 @@ OpenAIAPIView::OpenAIAPIView(QWidget* parent) : QWidget(parent), keyField_(new Q
 
     keyField_->setText(UserDefaults::string(UserDefaults::openAIAPIKey).value_or(QString()));
     // Connected after the stored text is shown, so that opening the pane stores nothing.
-    connect(keyField_, &QLineEdit::textChanged, this, &OpenAIAPIView::saveKey);
+    connect(keyField_, &QLineEdit::textChanged, this, [this](const QString& key) {
+        // Without a word the key would seem kept, and the next request would ask for a key all the same.
+        const bool saved = saveKey(key);
+        saveProblem_->setText(
+            saved
+                ? QString()
+                : QStringLiteral("The key could not be saved: “%1” cannot be written.").arg(UserDefaults::fileName()));
+        saveProblem_->setVisible(!saved);
+    });
 }
 
 QString OpenAIAPIView::openAIAPIKey() const
@@ -48,9 +61,9 @@ QString OpenAIAPIView::openAIAPIKey() const
     return keyField_->text();
 }
 
-void OpenAIAPIView::saveKey(const QString& key)
+bool OpenAIAPIView::saveKey(const QString& key)
 {
-    UserDefaults::setValue(UserDefaults::openAIAPIKey, key.trimmed());
+    return UserDefaults::setValue(UserDefaults::openAIAPIKey, key.trimmed());
 }
 
 SettingsView::SettingsView(SettingsViewModel& settingsViewModel, QWidget* parent)

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class QLabel;
 class QLineEdit;
 class QTabWidget;
 
@@ -24,10 +25,14 @@ public:
 
     /// Stores `key` under "OpenAIAPIKey" without leading and trailing white space and line breaks; what is
     /// inside the key is kept as it is (a key that holds a line break there is still refused when sent).
-    static void saveKey(const QString& key);
+    /// False when the settings file could not be written, and the key is not kept.
+    static bool saveKey(const QString& key);
+    /// Says below the field that the key typed was not kept, and why; hidden while keys are kept.
+    QLabel* saveProblem() const { return saveProblem_; }
 
 private:
     QLineEdit* keyField_;
+    QLabel* saveProblem_;
 };
 
 /// The Settings window's content: a tab view, 500 × 300, bound to the model's selected tab, with the one tab

@@ -236,6 +236,11 @@ std::variant<ImportedImage, SkippedImport> importImageFile(const QUrl& url, cons
         systemLog(QStringLiteral("Only JPG or PNG are supported for import"));
         return skip(QStringLiteral("only PNG and JPEG files can be imported"));
     }
+    // A name whose bytes are no UTF-8 text reaches the program with them replaced: it names no file at all.
+    if (source.contains(QChar::ReplacementCharacter) && !entryExists(source)) {
+        return skip(QStringLiteral("its name is not valid text (UTF-8), so it cannot be opened; rename the file and "
+                                   "import it again"));
+    }
     std::variant<ImportSource, QString> read = readImportSource(source);
     if (const QString* reason = std::get_if<QString>(&read)) {
         systemLog(QStringLiteral("Skipping ") + source + QStringLiteral(": ") + *reason);

@@ -159,6 +159,27 @@ void createOwnerOnlyFile(const QString& path)
     }
 }
 
+/// What a library started anew tells of the `given` images of the Screenshots folder it lists.
+QString listedAgain(int given)
+{
+    return given == 1 ? QStringLiteral("The 1 screenshot found in the Screenshots folder is listed again; its text is "
+                                       "being recognised again.")
+                      : QStringLiteral("The %1 screenshots found in the Screenshots folder are listed again; their "
+                                       "text is being recognised again.")
+                            .arg(given);
+}
+
+/// Removes every thumbnail file of a library that is started anew: they are named after the ids of the rows
+/// they were drawn for, and the new rows take ids anew.
+void removeThumbnailFiles()
+{
+    if (const std::optional<QString> thumbnails = thumbnailsDirectory()) {
+        for (const QString& name : QDir(*thumbnails).entryList({QStringLiteral("thumbnail-*.png")}, QDir::Files)) {
+            QFile::remove(*thumbnails + QLatin1Char('/') + name);
+        }
+    }
+}
+
 } // namespace
 
 void ScreenshotsDB::releaseCaches()
@@ -189,6 +210,9 @@ void ScreenshotsDB::openDatabase(const std::optional<QString>& path)
                                        "away or made readable, and Lumetrove is started again.")});
         return;
     }
+    // The library of the data directory, whose Screenshots folder holds its images (a library made beside it
+    // for a repair holds none of its own). An empty file is as good as none: a run ended before it made one.
+    const bool missing = databaseFilePath() == path && (!entryExists(*path) || QFileInfo(*path).size() == 0);
     createOwnerOnlyFile(*path);
     std::optional<QString> damage;
     if (StoreResult<std::shared_ptr<sqlite::Connection>> connection = connect(*path)) {
@@ -213,9 +237,12 @@ void ScreenshotsDB::openDatabase(const std::optional<QString>& path)
     }
     if (found) {
         mendOnOpening(*found);
-    } else {
-        repairsReady_ = true;
+        return;
     }
+    if (missing) {
+        giveBackImagesOfMissingLibrary(*path);
+    }
+    repairsReady_ = true;
 }
 
 std::optional<QString> ScreenshotsDB::lookForDamage()
@@ -273,12 +300,7 @@ void ScreenshotsDB::startAnew(const QString& path, const QString& damage)
     }
     systemLog(QStringLiteral("The library was damaged (") + damage + QStringLiteral("); it is kept as ") + kept +
               QStringLiteral(" and a new library is started"));
-    // Thumbnails are named after the ids of the rows they were drawn for, and the new rows take ids anew.
-    if (const std::optional<QString> thumbnails = thumbnailsDirectory()) {
-        for (const QString& name : QDir(*thumbnails).entryList({QStringLiteral("thumbnail-*.png")}, QDir::Files)) {
-            QFile::remove(*thumbnails + QLatin1Char('/') + name);
-        }
-    }
+    removeThumbnailFiles();
     createOwnerOnlyFile(path);
     StoreResult<std::shared_ptr<sqlite::Connection>> connection = connect(path);
     if (!connection) {
@@ -292,12 +314,23 @@ void ScreenshotsDB::startAnew(const QString& path, const QString& damage)
         QStringLiteral("The library was damaged and has been started anew"),
         QStringLiteral("The library file could not be read (%1). It is kept, unchanged, as %2. %3 Names, "
                        "summaries, keywords and folders stayed in the damaged file.")
-            .arg(damage, quoted(QFileInfo(kept).fileName()),
-                 given == 1 ? QStringLiteral("The 1 screenshot found in the Screenshots folder is listed again; its "
-                                             "text is being recognised again.")
-                            : QStringLiteral("The %1 screenshots found in the Screenshots folder are listed again; "
-                                             "their text is being recognised again.")
-                                  .arg(given))});
+            .arg(damage, quoted(QFileInfo(kept).fileName()), listedAgain(given))});
+}
+
+void ScreenshotsDB::giveBackImagesOfMissingLibrary(const QString& path)
+{
+    removeThumbnailFiles();
+    const int given = giveBackImages();
+    if (given == 0) {
+        return; // a first start, or a library that held nothing
+    }
+    systemLog(
+        QStringLiteral("No library file was found; %1 images of the Screenshots folder are listed again").arg(given));
+    setOpenProblem(LibraryOpenProblem{
+        QStringLiteral("The library file was missing and has been started anew"),
+        QStringLiteral("No library file was found at %1. %2 Names, summaries, keywords and folders were kept in the "
+                       "missing file only.")
+            .arg(quoted(path), listedAgain(given))});
 }
 
 int ScreenshotsDB::giveBackImages(const QSet<QString>& listed)

@@ -273,6 +273,9 @@ private:
     /// Lists every image of the screenshots directory that is not in `listed` (local paths) in the library; how
     /// many.
     int giveBackImages(const QSet<QString>& listed = {});
+    /// Lists the images of the screenshots directory in the library just made at `path` because no library
+    /// file was there, and says so: they are the missing library's, whose rows went with it.
+    void giveBackImagesOfMissingLibrary(const QString& path);
     /// Rebuilds the damaged library (see `repairAfterDamage`); `told` says what was done. True
     /// when it was rebuilt.
     bool repair(bool opening, LibraryOpenProblem& told);

@@ -32,13 +32,14 @@ void prepareFile(const QString& path)
     QFile::setPermissions(path, ownerOnly);
 }
 
-void write(const std::function<void(QSettings&)>& change)
+bool write(const std::function<void(QSettings&)>& change)
 {
     QSettings settings = store();
     prepareFile(settings.fileName());
     change(settings);
     settings.sync();
     QFile::setPermissions(settings.fileName(), ownerOnly);
+    return settings.status() == QSettings::NoError;
 }
 
 } // namespace
@@ -68,14 +69,14 @@ bool boolean(const QString& key)
     return value(key).toBool();
 }
 
-void setValue(const QString& key, const QVariant& value)
+bool setValue(const QString& key, const QVariant& value)
 {
-    write([&](QSettings& settings) { settings.setValue(key, value); });
+    return write([&](QSettings& settings) { settings.setValue(key, value); });
 }
 
-void remove(const QString& key)
+bool remove(const QString& key)
 {
-    write([&](QSettings& settings) { settings.remove(key); });
+    return write([&](QSettings& settings) { settings.remove(key); });
 }
 
 QString fileName()

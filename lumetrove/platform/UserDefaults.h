@@ -27,10 +27,11 @@ std::optional<QString> string(const QString& key);
 /// The stored Boolean; false when the key is absent or not a Boolean.
 bool boolean(const QString& key);
 
-/// Stores the value and writes the file at once, with owner-only permissions.
-void setValue(const QString& key, const QVariant& value);
-/// Removes the key and writes the file at once.
-void remove(const QString& key);
+/// Stores the value and writes the file at once, with owner-only permissions. False when the file could not be
+/// written (a folder in its place, a full disk): the value is not kept.
+bool setValue(const QString& key, const QVariant& value);
+/// Removes the key and writes the file at once; false as for `setValue`.
+bool remove(const QString& key);
 
 /// The absolute path of the settings file (which may not exist yet).
 QString fileName();

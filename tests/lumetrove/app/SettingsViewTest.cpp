@@ -11,7 +11,10 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QScopeGuard>
@@ -59,6 +62,30 @@ TEST_F(SettingsViewTest, OpeningThePaneStoresNothingAndEveryEditIsStoredWithoutS
     // Only the ends are cleaned: a key with a line break inside stays as it is, for the request to refuse.
     OpenAIAPIView::saveKey(QStringLiteral("\tsk-a\r\nb \n"));
     EXPECT_EQ(UserDefaults::string(UserDefaults::openAIAPIKey), QStringLiteral("sk-a\r\nb"));
+}
+
+TEST_F(SettingsViewTest, AKeyThatCannotBeSavedIsToldBelowTheFieldUntilOneIsSaved)
+{
+    SettingsViewModel model;
+    SettingsView view(model);
+    QLineEdit* field = testing::controlNamed<QLineEdit>(&view, QStringLiteral("OpenAI API Key"));
+    ASSERT_TRUE(field);
+    QLabel* problem = view.openAIAPIView()->saveProblem();
+    EXPECT_FALSE(problem->isVisibleTo(&view));
+
+    // A folder in the settings file's place: nothing can be written there.
+    const QString file = UserDefaults::fileName();
+    QFile::remove(file);
+    ASSERT_TRUE(QDir().mkpath(file));
+    const auto restore = qScopeGuard([&] { QDir(file).removeRecursively(); });
+    QTest::keyClicks(field, QStringLiteral("sk-a"));
+    EXPECT_TRUE(problem->isVisibleTo(&view));
+    EXPECT_TRUE(problem->text().contains(file)) << problem->text().toStdString();
+
+    QDir(file).removeRecursively();
+    QTest::keyClicks(field, QStringLiteral("b"));
+    EXPECT_FALSE(problem->isVisibleTo(&view));
+    EXPECT_EQ(UserDefaults::string(UserDefaults::openAIAPIKey), QStringLiteral("sk-ab"));
 }
 
 TEST_F(SettingsViewTest, AKeyPastedWithATrailingLineFeedIsSentWithoutIt)

@@ -25,6 +25,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #else
 #include <malloc.h>
 #endif
+#include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -515,6 +516,12 @@ TEST_F(ScreenshotCaptureTest, AFileThatCannotBecomeAScreenshotLeavesNothingBehin
     chunk("IDAT", QByteArray(64, 0));
     chunk("IEND", QByteArray());
     write(QStringLiteral("notes.txt"), "not an image");
+    // A name that is no UTF-8 text: its bytes cannot come back from the text the program is handed.
+    const QByteArray notText = QFile::encodeName(sources.path()) + "/not\xfftext.png";
+    std::FILE* named = std::fopen(notText.constData(), "wb");
+    ASSERT_TRUE(named);
+    std::fwrite(png.constData(), 1, static_cast<size_t>(png.size()), named);
+    std::fclose(named);
 
     struct Case {
         QUrl url;
@@ -531,6 +538,7 @@ TEST_F(ScreenshotCaptureTest, AFileThatCannotBecomeAScreenshotLeavesNothingBehin
         {QUrl::fromLocalFile(sources.filePath(QStringLiteral("dangling.png"))), "could not be read"},
         {QUrl::fromLocalFile(sources.filePath(QStringLiteral("folder.png"))), "not a regular file"},
         {write(QStringLiteral("notes.gif"), png), "only PNG and JPEG"},
+        {QUrl::fromLocalFile(QFile::decodeName(notText)), "not valid text"},
     };
     ASSERT_TRUE(
         QFile::link(sources.filePath(QStringLiteral("notes.txt")), sources.filePath(QStringLiteral("link.png"))));

@@ -137,6 +137,22 @@ TEST_F(DamagedLibraryTest, ADamagedLibraryIsKeptAsideAndEveryImageStillThereIsLi
     }
 }
 
+TEST_F(DamagedLibraryTest, AMissingLibraryFileIsStartedAnewWithTheImagesStillThereAndSaysSo)
+{
+    // Without a word the window would come up empty, every screenshot still in the Screenshots folder.
+    makeLibrary(3);
+    ASSERT_TRUE(QFile::remove(databasePath()));
+    auto store = openStore();
+    ASSERT_TRUE(store->openProblem());
+    EXPECT_THAT(store->openProblem()->title.toStdString(), HasSubstr("missing"));
+    EXPECT_THAT(store->openProblem()->details.toStdString(), HasSubstr("The 3 screenshots"));
+    EXPECT_EQ(count("SELECT count(*) FROM screenshots"), 3);
+    EXPECT_EQ(count("SELECT count(*) FROM pending_text_recognition"), 3);
+    EXPECT_TRUE(QDir(libraryDirectory() + "/Thumbnails").isEmpty()) << "the old ids' thumbnails go";
+    EXPECT_FALSE(openStore()->openProblem());
+    EXPECT_EQ(count("SELECT count(*) FROM screenshots"), 3);
+}
+
 TEST_F(DamagedLibraryTest, AFolderOrAnUnreadableFileInTheLibrarysPlaceIsToldAndLeftAlone)
 {
     ASSERT_TRUE(QDir().mkpath(databasePath()));
