@@ -230,8 +230,8 @@ struct BlockQueue {
     }
 };
 
-/// The symbols of the word at `word`, each glyph read once (`readEachGlyphOnce`); none where the engine gave no
-/// box of one.
+/// The symbols of the word at `word`, each glyph read once (`readEachGlyphOnce`, `readEachFigureOnce`); none where the
+/// engine gave no box of one.
 std::optional<std::vector<Symbol>> symbolsOf(const tesseract::ResultIterator& word)
 {
     std::vector<Symbol> symbols;
@@ -245,6 +245,7 @@ std::optional<std::vector<Symbol>> symbolsOf(const tesseract::ResultIterator& wo
         symbols.push_back(read);
     } while (symbol.Next(tesseract::RIL_SYMBOL) && !symbol.IsAtBeginningOf(tesseract::RIL_WORD));
     readEachGlyphOnce(symbols);
+    readEachFigureOnce(symbols);
     mergeBarsOfOneFigure(symbols);
     return symbols;
 }
@@ -315,10 +316,11 @@ std::vector<ReadLine> readBlock(const BorrowedEngine& engine, tesseract::ETEXT_D
         const float confidence = iterator->Confidence(tesseract::RIL_WORD);
         if (lineStarted && last && symbols && parts.size() == 1 && goesOnWithoutSpace(*last, *symbols)) {
             RecognizedWord& before = line.words.back();
-            before.text += parts.front().text;
+            // The number whole may show what its parts did not: the 1 of a hash read as an l.
+            before.text = withFiguresAmongFigures(before.text + parts.front().text);
             before.boundingBox = before.boundingBox.united(box);
             before.confidence = std::min(before.confidence, confidence);
-            line.text += parts.front().text;
+            spellFromWords(line);
             last->insert(last->end(), symbols->begin(), symbols->end());
             continue;
         }

@@ -1,6 +1,7 @@
 #include "lumetrove/platform/TextRecognizer.h"
 
 #include "lumetrove/platform/TextRecognitionAgreement.h"
+#include "lumetrove/platform/TextRecognitionWords.h"
 #include "tests/lumetrove/RecognitionHelpers.h"
 
 #include <QCoreApplication>
@@ -769,6 +770,53 @@ TEST(TextRecognizerTest, ReadsTheGlyphsOfSmallHexadecimalNumbersThatTheEngineTak
                   .joinedLines()
                   .toStdString(),
               readAs(cents));
+}
+
+TEST(TextRecognizerTest, ReadsLargeMonospacedHexadecimalNumbersWholeThoughTheirGlyphsStandApartAsWordsDo)
+{
+    // At 48 px the glyphs of a monospaced number stand as far apart as words of a proportional font: the engine
+    // reads "043 f3ab0" and "el2f f30f". Words of letters and a word beside a number keep their spaces.
+    QFont mono(QStringLiteral("DejaVu Sans Mono"));
+    mono.setPixelSize(48);
+    mono.setBold(true);
+    const QString line = QStringLiteral("e12ff30f  043f3ab0  0x9F89  bad cafe  12 abc");
+    for (const auto& [ink, ground] : bothPolarities) {
+        SCOPED_TRACE(ground.name().toStdString());
+        const QImage image = linesImage({line}, QSize(1320, 96), 1, mono, ink, ground, QPoint(20, 70), 0);
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs({line}));
+    }
+}
+
+TEST(TextRecognizerTest, ReadsOnceAFigureThatTheEngineReadsAsTwoGlyphsButKeepsItsRoughBoxesOfTwo)
+{
+    // Symbols as the engine gave them for 28 px and 10 px monospaced numbers: a second box that starts within a
+    // figure's and ends a little beyond it is the same glyph read again, the dotted zero as a 6 and a 0 too. A box
+    // that starts where the one before starts, or spans two glyphs, is the engine's rough box of a glyph of its own.
+    const auto read = [](std::vector<recognition::Symbol> symbols) {
+        recognition::readEachFigureOnce(symbols);
+        QString text;
+        for (const recognition::Symbol& symbol : symbols) {
+            text += symbol.text;
+        }
+        return text.toStdString();
+    };
+    const auto symbol = [](const char* text, int left, int right) {
+        return recognition::Symbol{QString::fromLatin1(text), left, 0, right, 20};
+    };
+    EXPECT_EQ(read({symbol("O", 13, 26), symbol("x", 29, 43), symbol("F", 48, 60), symbol("9", 63, 76),
+                    symbol("O", 70, 80), symbol("1", 82, 93), symbol("E", 98, 110)}),
+              "OxF91E");
+    EXPECT_EQ(read({symbol("8", 53, 75), symbol("2", 78, 97), symbol(".", 109, 117), symbol("6", 127, 148),
+                    symbol("6", 151, 172), symbol("0", 166, 180), symbol("1", 177, 196)}),
+              "82.601");
+    EXPECT_EQ(read({symbol("$", 17, 30), symbol("9", 32, 48), symbol("4", 32, 63), symbol(",", 68, 74),
+                    symbol("8", 82, 99), symbol("4", 81, 127), symbol("4", 114, 131), symbol(".", 132, 138),
+                    symbol("4", 144, 159), symbol("1", 161, 175)}),
+              "$94,844.41");
+    EXPECT_EQ(read({symbol("6", 525, 539), symbol("2", 541, 556), symbol(",", 559, 565), symbol("1", 568, 598),
+                    symbol("2", 585, 597), symbol("4", 600, 616), symbol(".", 618, 623), symbol("6", 627, 641),
+                    symbol("4", 642, 658)}),
+              "62,124.64");
 }
 
 TEST(TextRecognizerTest, ReadsOnceAGlyphThatTheEngineReadsInTwoShapesAndKeepsAlikeNeighbours)
