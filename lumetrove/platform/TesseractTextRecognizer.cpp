@@ -478,6 +478,30 @@ std::optional<QString> numberReadAlone(const BorrowedEngine& engine, tesseract::
     return read;
 }
 
+/// The figures of the number in `box`, `number` as the line reads it, where two of its readings alone (see
+/// `numberReadAlone`) agree on others than the line's: the reading enlarged one and a half times and the one enlarged
+/// twice, or where those two differ, the one enlarged three times. Each enlargement misreads other glyphs ("134.51"
+/// for "134.31" in the line and enlarged twice, as drawn enlarged one and a half and three times). The reading
+/// enlarged least takes part in every agreement: the two enlarged more agree on a figure that the glyph does not show
+/// ("50" for the "30" of a column of figures). Nothing where no two agree so.
+std::optional<QString> figuresAgreedAlone(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor,
+                                          const BlockImage& block, const QRectF& box, int resolution,
+                                          const QString& number)
+{
+    const auto figuresAlone = [&](double enlargement) -> std::optional<QString> {
+        const std::optional<QString> read =
+            numberReadAlone(engine, monitor, block, box, resolution, enlargement, number);
+        return read ? std::optional<QString>(figuresOf(*read)) : std::nullopt;
+    };
+    const QString inLine = figuresOf(number);
+    const std::optional<QString> twice = figuresAlone(2);
+    const std::optional<QString> once = figuresAlone(1.5);
+    if (!once || *once == inLine) {
+        return std::nullopt;
+    }
+    return once == twice || once == figuresAlone(3) ? once : std::nullopt;
+}
+
 /// Where the digits of `word` stand, as their index and length, if it is a hexadecimal number as the figure
 /// rules take one (see `withFiguresAmongFigures`): digits after "0x" or "#" (a figure among those of a
 /// colour), or a hash of eight small letters a-f and figures or more, with both.
@@ -592,19 +616,14 @@ void rereadDoubtfulNumbers(const BorrowedEngine& engine, tesseract::ETEXT_DESC& 
             if (word.confidence >= doubtfulConfidence || !onlyFigures(number)) {
                 continue;
             }
-            const std::optional<QString> twice =
-                numberReadAlone(engine, monitor, block, word.boundingBox, resolution, 2, number);
-            if (!twice || figuresOf(*twice) == figuresOf(number)) {
-                continue;
-            }
-            const std::optional<QString> once =
-                numberReadAlone(engine, monitor, block, word.boundingBox, resolution, 1.5, number);
-            if (!once || figuresOf(*once) != figuresOf(*twice)) {
+            const std::optional<QString> agreed =
+                figuresAgreedAlone(engine, monitor, block, word.boundingBox, resolution, number);
+            if (!agreed) {
                 continue;
             }
             const auto [first, length] = figureSpan(number);
             // Read alone, the number may show a glyph the line lost, as the engine reads it ("2848¢964").
-            word.text = withFiguresAmongFigures(word.text.replace(mark + first, length, figuresOf(*twice)));
+            word.text = withFiguresAmongFigures(word.text.replace(mark + first, length, *agreed));
             changed = true;
         }
         if (changed) {

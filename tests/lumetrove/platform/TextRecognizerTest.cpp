@@ -875,6 +875,31 @@ TEST(TextRecognizerTest, ReadsTheDottedZerosOfSmallMonospacedFiguresAsZeros)
                                QPoint(10, 16), 0);
 }
 
+TEST(TextRecognizerTest, ReadsSmallSerifFiguresAsTwoOfTheirReadingsAloneAgreeWhereTheLineMisreadsThem)
+{
+    // In lines of 8 px serif addresses the engine reads "134.31.211.99" as "134.51.211.99" and, bold and light on
+    // dark, "71.10.127.231:511" as "71.10.127.251:511"; read alone, enlarged twice it reads them as the line does,
+    // enlarged one and a half and three times as drawn.
+    QFont serif(QStringLiteral("DejaVu Serif"));
+    serif.setPixelSize(8);
+    const std::array<std::tuple<bool, QString, QString>, 2> lines{
+        std::tuple{false,
+                   QStringLiteral("27.178.190.252  150.117.143.98:2797  47.170.250.101  72.25.199.223  134.31.211.99  "
+                                  "248.69.119.18:8664"),
+                   QStringLiteral("134.31.211.99")},
+        std::tuple{true,
+                   QStringLiteral("238.60.172.90  71.10.127.231:511  193.133.97.193  82.173.130.150  229.239.52.97  "
+                                  "179.198.227.131"),
+                   QStringLiteral("71.10.127.231:511")}};
+    for (const auto& [bold, line, number] : lines) {
+        serif.setBold(bold);
+        const auto& [ink, ground] = bothPolarities[bold ? 1 : 0];
+        const QImage image = linesImage({line}, QSize(460, 30), 1, serif, ink, ground, QPoint(10, 16), 0);
+        const QString read = sharedTextRecognizer()->recognize(image).joinedLines();
+        EXPECT_TRUE(read.split(QLatin1Char(' ')).contains(number)) << read.toStdString();
+    }
+}
+
 TEST(TextRecognizerTest, SetsApartAWordAndANumberThatTheEngineRunsTogether)
 {
     // At 14 px the engine drops the space between a month and its day ("Jul5,") or a time and "PM": they are
