@@ -566,6 +566,37 @@ std::optional<QString> hexadecimalReadAlone(const BorrowedEngine& engine, tesser
     return number;
 }
 
+/// The hexadecimal number that the word `text` in `box` is where the line read some of its glyphs as other letters
+/// ("93aT78bTf", "F09CB9D" for "93af78bf" and "#69CB9D"): a word of letters and three figures or more, apart from
+/// each other among its letters, in which two thirds of the glyphs are hexadecimal ones, read alone of hexadecimal
+/// glyphs only (see `wordReadAlone`) enlarged one and a half and two times, where both readings read the same
+/// hexadecimal number (see `hexadecimalDigits`). Nothing elsewhere.
+std::optional<QString> hexadecimalAmongLetters(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor,
+                                               const BlockImage& block, const QRectF& box, int resolution,
+                                               const QString& text)
+{
+    const auto count = [&text](auto which) { return std::count_if(text.begin(), text.end(), which); };
+    const auto figures = count([](QChar c) { return c.isDigit(); });
+    const auto others = count([](QChar c) { return !QStringView(u"0123456789abcdefABCDEF#").contains(c); });
+    qsizetype runs = 0; // of figures: a word with a number after it ("Office365") holds one
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        runs += text[i].isDigit() && (i == 0 || !text[i - 1].isDigit());
+    }
+    const bool glyphsOnly = std::all_of(text.begin() + (text.startsWith(QLatin1Char('#')) ? 1 : 0), text.end(),
+                                        [](QChar c) { return c.isLetterOrNumber(); });
+    if (!glyphsOnly || figures < 3 || runs < 2 || text.size() < 6 || 3 * others > text.size() ||
+        hexadecimalDigits(text)) {
+        return std::nullopt;
+    }
+    const char* glyphs = "0123456789abcdefABCDEFx#";
+    const std::optional<QString> twice = wordReadAlone(engine, monitor, block, box, resolution, 2, glyphs);
+    if (!twice || !hexadecimalDigits(*twice) || twice->size() < text.size() - 1 || twice->size() > text.size()) {
+        return std::nullopt;
+    }
+    const std::optional<QString> once = wordReadAlone(engine, monitor, block, box, resolution, 1.5, glyphs);
+    return once == twice ? twice : std::nullopt;
+}
+
 /// Rereads the small numbers of `lines` that the engine doubts, each on its own (see `numberReadAlone`): in a
 /// line of small figures the engine weighs each glyph against its neighbours and reads the dotted zero of a
 /// monospaced font as a 6 or an 8, a 0 beside a 6 as a 6; the number alone and larger it mostly reads as drawn.
@@ -610,6 +641,14 @@ void rereadDoubtfulNumbers(const BorrowedEngine& engine, tesseract::ETEXT_DESC& 
                     changed = true;
                 }
                 continue;
+            }
+            if (mixesFiguresAndLetters(word.text) && word.confidence < doubtfulConfidence) {
+                if (const auto hexadecimal =
+                        hexadecimalAmongLetters(engine, monitor, block, word.boundingBox, resolution, word.text)) {
+                    word.text = *hexadecimal;
+                    changed = true;
+                    continue;
+                }
             }
             const qsizetype mark = afterVersionMark(word.text);
             const QString number = word.text.mid(mark);

@@ -819,6 +819,23 @@ TEST(TextRecognizerTest, ReadsOnceAFigureThatTheEngineReadsAsTwoGlyphsButKeepsIt
               "62,124.64");
 }
 
+TEST(TextRecognizerTest, ReadsSmallHexadecimalNumbersWhoseGlyphsTheLineReadsAsOtherLettersAloneOfHexadecimalGlyphs)
+{
+    // In a line of 8 px bold monospaced numbers the engine reads "#69CB9D" as "F09CB9D"; read alone, of hexadecimal
+    // glyphs only, it is the colour. Words of letters with a number in them keep their letters.
+    QFont mono(QStringLiteral("DejaVu Sans Mono"));
+    mono.setPixelSize(8);
+    mono.setBold(true);
+    expectReadInBothPolarities({QStringLiteral("#69CB9D  #27E090  4491d212  0xA860  2624b3cd  ba3eb7d0")},
+                               QSize(600, 24), mono, QPoint(10, 16), 0);
+    mono.setPixelSize(12);
+    mono.setBold(false);
+    const QStringList words{QStringLiteral("label12  called12  Office365  utf8mb4  h264enc  x86abc  a1b2c3d")};
+    const QImage image = linesImage(words, QSize(600, 36), 1, mono, QColor(0x20, 0x20, 0x20), QColor(0xfa, 0xfa, 0xfa),
+                                    QPoint(10, 24), 0);
+    EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs(words));
+}
+
 TEST(TextRecognizerTest, ReadsOnceAGlyphThatTheEngineReadsInTwoShapesAndKeepsAlikeNeighbours)
 {
     // The foot of a monospaced l makes it an L to the engine as well: in the file names of a terminal listing
