@@ -342,14 +342,6 @@ std::vector<ReadLine> readBlock(const BorrowedEngine& engine, tesseract::ETEXT_D
     return lines;
 }
 
-/// Whether `word` holds both figures and letters: where the engine takes one for the other ("1s" for "is"),
-/// though it is sure of its reading.
-bool mixesFiguresAndLetters(const QString& word)
-{
-    const bool figures = std::any_of(word.begin(), word.end(), [](QChar c) { return c.isDigit(); });
-    return figures && std::any_of(word.begin(), word.end(), [](QChar c) { return c.isLetter(); });
-}
-
 /// Whether `lines`, read in `block`, hold no word or fewer than half of what a block of its size holds (a word of
 /// five letters, half a line high each, and a space).
 bool tooFewWords(const std::vector<ReadLine>& lines, const TextBlock& block)
@@ -379,31 +371,6 @@ bool inDoubt(const std::vector<ReadLine>& lines, const TextBlock& block)
         }
     }
     return tooFewWords(lines, block);
-}
-
-/// Whether `word` is a number of some kind and nothing else: figures, with the points, colons, slashes,
-/// dashes and signs between and around them, and no letter.
-bool onlyFigures(const QString& word)
-{
-    return std::any_of(word.begin(), word.end(), [](QChar c) { return c.isDigit(); }) &&
-           std::none_of(word.begin(), word.end(), [](QChar c) { return c.isLetter(); });
-}
-
-/// Where the figures of `text` and what lies between them stand: from its first letter or figure to its
-/// last, as the first one's index and the length.
-std::pair<qsizetype, qsizetype> figureSpan(const QString& text)
-{
-    const auto glyph = [](QChar c) { return c.isLetterOrNumber(); };
-    const qsizetype first = std::find_if(text.cbegin(), text.cend(), glyph) - text.cbegin();
-    const qsizetype last = text.crend() - std::find_if(text.crbegin(), text.crend(), glyph);
-    return {first, std::max<qsizetype>(0, last - first)};
-}
-
-/// `text` from its first letter or figure to its last (see `figureSpan`).
-QString figuresOf(const QString& text)
-{
-    const auto [first, length] = figureSpan(text);
-    return text.mid(first, length);
 }
 
 /// The engine's reading of the word in `box` of `block` (the image's pixels) on its own: the word's part of
@@ -452,12 +419,6 @@ std::optional<QString> wordReadAlone(const BorrowedEngine& engine, tesseract::ET
     return read;
 }
 
-/// Where the number of `word` starts: after the "v" of a version ("v1.10.72"), else at the word's start.
-qsizetype afterVersionMark(const QString& word)
-{
-    return word.size() > 1 && (word[0] == QLatin1Char('v') || word[0] == QLatin1Char('V')) && word[1].isDigit() ? 1 : 0;
-}
-
 /// The engine's reading of the number in `box` on its own (see `wordReadAlone`), without the "v" of a version.
 /// Nothing unless it reads a number of as many figures as `number`, one word.
 std::optional<QString> numberReadAlone(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor,
@@ -500,33 +461,6 @@ std::optional<QString> figuresAgreedAlone(const BorrowedEngine& engine, tesserac
         return std::nullopt;
     }
     return once == twice || once == figuresAlone(3) ? once : std::nullopt;
-}
-
-/// Where the digits of `word` stand, as their index and length, if it is a hexadecimal number as the figure
-/// rules take one (see `withFiguresAmongFigures`): digits after "0x" or "#" (a figure among those of a
-/// colour), or a hash of eight small letters a-f and figures or more, with both.
-std::optional<std::pair<qsizetype, qsizetype>> hexadecimalDigits(const QString& word)
-{
-    // Never destroyed, as the engines are not: a recognition may still be reading while the program ends.
-    static const auto* hexadecimal =
-        new QRegularExpression(QStringLiteral("^[(\\[]?(0x|#)?([0-9A-Fa-f]+)[.,:;)\\]]?$"));
-    const QRegularExpressionMatch match = hexadecimal->match(word);
-    if (!match.hasMatch()) {
-        return std::nullopt;
-    }
-    const QString prefix = match.captured(1);
-    const QString digits = match.captured(2);
-    const auto any = [&digits](auto which) { return std::any_of(digits.begin(), digits.end(), which); };
-    const bool figures = any([](QChar c) { return c.isDigit(); });
-    const bool small = any([](QChar c) { return c.isLower(); });
-    const bool capitals = any([](QChar c) { return c.isUpper(); });
-    const bool number = prefix == QLatin1String("0x")  ? digits.size() >= 2
-                        : prefix == QLatin1String("#") ? digits.size() >= 3 && figures
-                                                       : digits.size() >= 8 && figures && small && !capitals;
-    if (!number) {
-        return std::nullopt;
-    }
-    return std::pair{match.capturedStart(2), match.capturedLength(2)};
 }
 
 /// The digits of the hexadecimal number in `box` read on its own, of hexadecimal glyphs only (see

@@ -402,4 +402,59 @@ bool goesOnWithoutSpace(const std::vector<Symbol>& before, const std::vector<Sym
     return 2 * (middle(after.front()) - middle(before.back())) <= 3 * advance;
 }
 
+bool mixesFiguresAndLetters(const QString& word)
+{
+    const bool figures = std::any_of(word.begin(), word.end(), [](QChar c) { return c.isDigit(); });
+    return figures && std::any_of(word.begin(), word.end(), [](QChar c) { return c.isLetter(); });
+}
+
+bool onlyFigures(const QString& word)
+{
+    return std::any_of(word.begin(), word.end(), [](QChar c) { return c.isDigit(); }) &&
+           std::none_of(word.begin(), word.end(), [](QChar c) { return c.isLetter(); });
+}
+
+std::pair<qsizetype, qsizetype> figureSpan(const QString& text)
+{
+    const auto glyph = [](QChar c) { return c.isLetterOrNumber(); };
+    const qsizetype first = std::find_if(text.cbegin(), text.cend(), glyph) - text.cbegin();
+    const qsizetype last = text.crend() - std::find_if(text.crbegin(), text.crend(), glyph);
+    return {first, std::max<qsizetype>(0, last - first)};
+}
+
+QString figuresOf(const QString& text)
+{
+    const auto [first, length] = figureSpan(text);
+    return text.mid(first, length);
+}
+
+qsizetype afterVersionMark(const QString& word)
+{
+    return word.size() > 1 && (word[0] == QLatin1Char('v') || word[0] == QLatin1Char('V')) && word[1].isDigit() ? 1 : 0;
+}
+
+std::optional<std::pair<qsizetype, qsizetype>> hexadecimalDigits(const QString& word)
+{
+    // Never destroyed, as the engines are not: a recognition may still be reading while the program ends.
+    static const auto* hexadecimal =
+        new QRegularExpression(QStringLiteral("^[(\\[]?(0x|#)?([0-9A-Fa-f]+)[.,:;)\\]]?$"));
+    const QRegularExpressionMatch match = hexadecimal->match(word);
+    if (!match.hasMatch()) {
+        return std::nullopt;
+    }
+    const QString prefix = match.captured(1);
+    const QString digits = match.captured(2);
+    const auto any = [&digits](auto which) { return std::any_of(digits.begin(), digits.end(), which); };
+    const bool figures = any([](QChar c) { return c.isDigit(); });
+    const bool small = any([](QChar c) { return c.isLower(); });
+    const bool capitals = any([](QChar c) { return c.isUpper(); });
+    const bool number = prefix == QLatin1String("0x")  ? digits.size() >= 2
+                        : prefix == QLatin1String("#") ? digits.size() >= 3 && figures
+                                                       : digits.size() >= 8 && figures && small && !capitals;
+    if (!number) {
+        return std::nullopt;
+    }
+    return std::pair{match.capturedStart(2), match.capturedLength(2)};
+}
+
 } // namespace lumetrove::recognition

@@ -1,7 +1,7 @@
 #pragma once
 
 // Mending the engine's reading of single words: figures it takes for letters, a glyph it reads twice, two
-// words it runs together.
+// words it runs together; and what kind of number a word is.
 
 #include <QString>
 #include <optional>
@@ -83,5 +83,28 @@ std::vector<WordPart> partsAtSpaces(const std::vector<Symbol>& symbols);
 /// cell, so the ink after it stands apart as far as words of a proportional font do and the engine sets "150.117."
 /// apart from "143.98"; a space there would be a whole advance more.
 bool goesOnWithoutSpace(const std::vector<Symbol>& before, const std::vector<Symbol>& after);
+
+/// Whether `word` holds both figures and letters: where the engine takes one for the other ("1s" for "is"),
+/// though it is sure of its reading.
+bool mixesFiguresAndLetters(const QString& word);
+
+/// Whether `word` is a number of some kind and nothing else: figures, with the points, colons, slashes,
+/// dashes and signs between and around them, and no letter.
+bool onlyFigures(const QString& word);
+
+/// Where the figures of `text` and what lies between them stand: from its first letter or figure to its
+/// last, as the first one's index and the length.
+std::pair<qsizetype, qsizetype> figureSpan(const QString& text);
+
+/// `text` from its first letter or figure to its last (see `figureSpan`).
+QString figuresOf(const QString& text);
+
+/// Where the number of `word` starts: after the "v" of a version ("v1.10.72"), else at the word's start.
+qsizetype afterVersionMark(const QString& word);
+
+/// Where the digits of `word` stand, as their index and length, if it is a hexadecimal number as the figure
+/// rules take one (see `withFiguresAmongFigures`): digits after "0x" or "#" (a figure among those of a
+/// colour), or a hash of eight small letters a-f and figures or more, with both.
+std::optional<std::pair<qsizetype, qsizetype>> hexadecimalDigits(const QString& word);
 
 } // namespace lumetrove::recognition
