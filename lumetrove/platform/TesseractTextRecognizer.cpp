@@ -454,13 +454,12 @@ std::optional<QString> figuresAgreedAlone(const BorrowedEngine& engine, tesserac
             numberReadAlone(engine, monitor, block, box, resolution, enlargement, number);
         return read ? std::optional<QString>(figuresOf(*read)) : std::nullopt;
     };
-    const QString inLine = figuresOf(number);
-    const std::optional<QString> twice = figuresAlone(2);
+    // The reading enlarged least is read first: where it reads the line's figures, no agreement can change them.
     const std::optional<QString> once = figuresAlone(1.5);
-    if (!once || *once == inLine) {
+    if (!once || *once == figuresOf(number)) {
         return std::nullopt;
     }
-    return once == twice || once == figuresAlone(3) ? once : std::nullopt;
+    return figuresAlone(2) == once || figuresAlone(3) == once ? once : std::nullopt;
 }
 
 /// The digits of the hexadecimal number in `box` read on its own, of hexadecimal glyphs only (see
