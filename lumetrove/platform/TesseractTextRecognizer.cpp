@@ -239,8 +239,8 @@ struct BlockQueue {
     }
 };
 
-/// The symbols of the word at `word` in `gray`, each glyph read once (`readEachGlyphOnce`) and the slash that
-/// begins a path read as one (`readSlashesThatBeginPaths`); none where the engine gave no box of one.
+/// The symbols of the word at `word` in `gray`, each glyph read once (`readEachGlyphOnce`, `readEachFigureOnce`) and
+/// the slash that begins a path read as one (`readSlashesThatBeginPaths`); none where the engine gave no box of one.
 std::optional<std::vector<Symbol>> symbolsOf(const tesseract::ResultIterator& word, const QImage& gray)
 {
     std::vector<Symbol> symbols;
@@ -254,6 +254,7 @@ std::optional<std::vector<Symbol>> symbolsOf(const tesseract::ResultIterator& wo
         symbols.push_back(read);
     } while (symbol.Next(tesseract::RIL_SYMBOL) && !symbol.IsAtBeginningOf(tesseract::RIL_WORD));
     readEachGlyphOnce(symbols);
+    readEachFigureOnce(symbols);
     mergeBarsOfOneFigure(symbols);
     readSlashesThatBeginPaths(symbols, gray);
     return symbols;
@@ -325,10 +326,11 @@ std::vector<ReadLine> readBlock(const BorrowedEngine& engine, tesseract::ETEXT_D
         const float confidence = iterator->Confidence(tesseract::RIL_WORD);
         if (lineStarted && last && symbols && parts.size() == 1 && goesOnWithoutSpace(*last, *symbols)) {
             RecognizedWord& before = line.words.back();
-            before.text += parts.front().text;
+            // The number whole may show what its parts did not: the 1 of a hash read as an l.
+            before.text = withFiguresAmongFigures(before.text + parts.front().text);
             before.boundingBox = before.boundingBox.united(box);
             before.confidence = std::min(before.confidence, confidence);
-            line.text += parts.front().text;
+            spellFromWords(line);
             last->insert(last->end(), symbols->begin(), symbols->end());
             continue;
         }
@@ -348,14 +350,6 @@ std::vector<ReadLine> readBlock(const BorrowedEngine& engine, tesseract::ETEXT_D
         lines.back().alone = true;
     }
     return lines;
-}
-
-/// Whether `word` holds both figures and letters: where the engine takes one for the other ("1s" for "is"),
-/// though it is sure of its reading.
-bool mixesFiguresAndLetters(const QString& word)
-{
-    const bool figures = std::any_of(word.begin(), word.end(), [](QChar c) { return c.isDigit(); });
-    return figures && std::any_of(word.begin(), word.end(), [](QChar c) { return c.isLetter(); });
 }
 
 /// Whether `lines`, read in `block`, hold no word or fewer than half of what a block of its size holds (a word of
@@ -387,31 +381,6 @@ bool inDoubt(const std::vector<ReadLine>& lines, const TextBlock& block)
         }
     }
     return tooFewWords(lines, block);
-}
-
-/// Whether `word` is a number of some kind and nothing else: figures, with the points, colons, slashes,
-/// dashes and signs between and around them, and no letter.
-bool onlyFigures(const QString& word)
-{
-    return std::any_of(word.begin(), word.end(), [](QChar c) { return c.isDigit(); }) &&
-           std::none_of(word.begin(), word.end(), [](QChar c) { return c.isLetter(); });
-}
-
-/// Where the figures of `text` and what lies between them stand: from its first letter or figure to its
-/// last, as the first one's index and the length.
-std::pair<qsizetype, qsizetype> figureSpan(const QString& text)
-{
-    const auto glyph = [](QChar c) { return c.isLetterOrNumber(); };
-    const qsizetype first = std::find_if(text.cbegin(), text.cend(), glyph) - text.cbegin();
-    const qsizetype last = text.crend() - std::find_if(text.crbegin(), text.crend(), glyph);
-    return {first, std::max<qsizetype>(0, last - first)};
-}
-
-/// `text` from its first letter or figure to its last (see `figureSpan`).
-QString figuresOf(const QString& text)
-{
-    const auto [first, length] = figureSpan(text);
-    return text.mid(first, length);
 }
 
 /// The engine's reading of the word in `box` of `block` (the image's pixels) on its own: the word's part of
@@ -460,12 +429,6 @@ std::optional<QString> wordReadAlone(const BorrowedEngine& engine, tesseract::ET
     return read;
 }
 
-/// Where the number of `word` starts: after the "v" of a version ("v1.10.72"), else at the word's start.
-qsizetype afterVersionMark(const QString& word)
-{
-    return word.size() > 1 && (word[0] == QLatin1Char('v') || word[0] == QLatin1Char('V')) && word[1].isDigit() ? 1 : 0;
-}
-
 /// The engine's reading of the number in `box` on its own (see `wordReadAlone`), without the "v" of a version.
 /// Nothing unless it reads a number of as many figures as `number`, one word.
 std::optional<QString> numberReadAlone(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor,
@@ -486,31 +449,27 @@ std::optional<QString> numberReadAlone(const BorrowedEngine& engine, tesseract::
     return read;
 }
 
-/// Where the digits of `word` stand, as their index and length, if it is a hexadecimal number as the figure
-/// rules take one (see `withFiguresAmongFigures`): digits after "0x" or "#" (a figure among those of a
-/// colour), or a hash of eight small letters a-f and figures or more, with both.
-std::optional<std::pair<qsizetype, qsizetype>> hexadecimalDigits(const QString& word)
+/// The figures of the number in `box`, `number` as the line reads it, where two of its readings alone (see
+/// `numberReadAlone`) agree on others than the line's: the reading enlarged one and a half times and the one enlarged
+/// twice, or where those two differ, the one enlarged three times. Each enlargement misreads other glyphs ("134.51"
+/// for "134.31" in the line and enlarged twice, as drawn enlarged one and a half and three times). The reading
+/// enlarged least takes part in every agreement: the two enlarged more agree on a figure that the glyph does not show
+/// ("50" for the "30" of a column of figures). Nothing where no two agree so.
+std::optional<QString> figuresAgreedAlone(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor,
+                                          const BlockImage& block, const QRectF& box, int resolution,
+                                          const QString& number)
 {
-    // Never destroyed, as the engines are not: a recognition may still be reading while the program ends.
-    static const auto* hexadecimal =
-        new QRegularExpression(QStringLiteral("^[(\\[]?(0x|#)?([0-9A-Fa-f]+)[.,:;)\\]]?$"));
-    const QRegularExpressionMatch match = hexadecimal->match(word);
-    if (!match.hasMatch()) {
+    const auto figuresAlone = [&](double enlargement) -> std::optional<QString> {
+        const std::optional<QString> read =
+            numberReadAlone(engine, monitor, block, box, resolution, enlargement, number);
+        return read ? std::optional<QString>(figuresOf(*read)) : std::nullopt;
+    };
+    // The reading enlarged least is read first: where it reads the line's figures, no agreement can change them.
+    const std::optional<QString> once = figuresAlone(1.5);
+    if (!once || *once == figuresOf(number)) {
         return std::nullopt;
     }
-    const QString prefix = match.captured(1);
-    const QString digits = match.captured(2);
-    const auto any = [&digits](auto which) { return std::any_of(digits.begin(), digits.end(), which); };
-    const bool figures = any([](QChar c) { return c.isDigit(); });
-    const bool small = any([](QChar c) { return c.isLower(); });
-    const bool capitals = any([](QChar c) { return c.isUpper(); });
-    const bool number = prefix == QLatin1String("0x")  ? digits.size() >= 2
-                        : prefix == QLatin1String("#") ? digits.size() >= 3 && figures
-                                                       : digits.size() >= 8 && figures && small && !capitals;
-    if (!number) {
-        return std::nullopt;
-    }
-    return std::pair{match.capturedStart(2), match.capturedLength(2)};
+    return figuresAlone(2) == once || figuresAlone(3) == once ? once : std::nullopt;
 }
 
 /// The digits of the hexadecimal number in `box` read on its own, of hexadecimal glyphs only (see
@@ -548,6 +507,37 @@ std::optional<QString> hexadecimalReadAlone(const BorrowedEngine& engine, tesser
         }
     }
     return number;
+}
+
+/// The hexadecimal number that the word `text` in `box` is where the line read some of its glyphs as other letters
+/// ("93aT78bTf", "F09CB9D" for "93af78bf" and "#69CB9D"): a word of letters and three figures or more, apart from
+/// each other among its letters, in which two thirds of the glyphs are hexadecimal ones, read alone of hexadecimal
+/// glyphs only (see `wordReadAlone`) enlarged one and a half and two times, where both readings read the same
+/// hexadecimal number (see `hexadecimalDigits`). Nothing elsewhere.
+std::optional<QString> hexadecimalAmongLetters(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor,
+                                               const BlockImage& block, const QRectF& box, int resolution,
+                                               const QString& text)
+{
+    const auto count = [&text](auto which) { return std::count_if(text.begin(), text.end(), which); };
+    const auto figures = count([](QChar c) { return c.isDigit(); });
+    const auto others = count([](QChar c) { return !QStringView(u"0123456789abcdefABCDEF#").contains(c); });
+    qsizetype runs = 0; // of figures: a word with a number after it ("Office365") holds one
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        runs += text[i].isDigit() && (i == 0 || !text[i - 1].isDigit());
+    }
+    const bool glyphsOnly = std::all_of(text.begin() + (text.startsWith(QLatin1Char('#')) ? 1 : 0), text.end(),
+                                        [](QChar c) { return c.isLetterOrNumber(); });
+    if (!glyphsOnly || figures < 3 || runs < 2 || text.size() < 6 || 3 * others > text.size() ||
+        hexadecimalDigits(text)) {
+        return std::nullopt;
+    }
+    const char* glyphs = "0123456789abcdefABCDEFx#";
+    const std::optional<QString> twice = wordReadAlone(engine, monitor, block, box, resolution, 2, glyphs);
+    if (!twice || !hexadecimalDigits(*twice) || twice->size() < text.size() - 1 || twice->size() > text.size()) {
+        return std::nullopt;
+    }
+    const std::optional<QString> once = wordReadAlone(engine, monitor, block, box, resolution, 1.5, glyphs);
+    return once == twice ? twice : std::nullopt;
 }
 
 /// Rereads the small numbers of `lines` that the engine doubts, each on its own (see `numberReadAlone`): in a
@@ -595,24 +585,27 @@ void rereadDoubtfulNumbers(const BorrowedEngine& engine, tesseract::ETEXT_DESC& 
                 }
                 continue;
             }
+            if (mixesFiguresAndLetters(word.text) && word.confidence < doubtfulConfidence) {
+                if (const auto hexadecimal =
+                        hexadecimalAmongLetters(engine, monitor, block, word.boundingBox, resolution, word.text)) {
+                    word.text = *hexadecimal;
+                    changed = true;
+                    continue;
+                }
+            }
             const qsizetype mark = afterVersionMark(word.text);
             const QString number = word.text.mid(mark);
             if (word.confidence >= doubtfulConfidence || !onlyFigures(number)) {
                 continue;
             }
-            const std::optional<QString> twice =
-                numberReadAlone(engine, monitor, block, word.boundingBox, resolution, 2, number);
-            if (!twice || figuresOf(*twice) == figuresOf(number)) {
-                continue;
-            }
-            const std::optional<QString> once =
-                numberReadAlone(engine, monitor, block, word.boundingBox, resolution, 1.5, number);
-            if (!once || figuresOf(*once) != figuresOf(*twice)) {
+            const std::optional<QString> agreed =
+                figuresAgreedAlone(engine, monitor, block, word.boundingBox, resolution, number);
+            if (!agreed) {
                 continue;
             }
             const auto [first, length] = figureSpan(number);
             // Read alone, the number may show a glyph the line lost, as the engine reads it ("2848¢964").
-            word.text = withFiguresAmongFigures(word.text.replace(mark + first, length, figuresOf(*twice)));
+            word.text = withFiguresAmongFigures(word.text.replace(mark + first, length, *agreed));
             changed = true;
         }
         if (changed) {

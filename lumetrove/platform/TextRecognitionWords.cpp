@@ -272,6 +272,55 @@ void mergeBarsOfOneFigure(std::vector<Symbol>& symbols)
     }
 }
 
+void readEachFigureOnce(std::vector<Symbol>& symbols)
+{
+    const auto glyph = [](const Symbol& read) {
+        return read.text.size() == 1 &&
+               (read.text.front().isDigit() || QStringView(u"abcdefABCDEFOolIx").contains(read.text.front()));
+    };
+    const auto separator = [](const Symbol& read) {
+        return read.text.size() == 1 && QStringView(u".,:;-/#$").contains(read.text.front());
+    };
+    const auto figures = std::count_if(symbols.begin(), symbols.end(), isFigure);
+    const bool prefixed = !symbols.empty() && (symbols.front().text == QLatin1String("#") ||
+                                               (symbols.size() > 1 && symbols[1].text == QLatin1String("x")));
+    if (!std::all_of(symbols.begin(), symbols.end(),
+                     [&](const Symbol& read) { return glyph(read) || separator(read); }) ||
+        figures < (prefixed ? 1 : 2)) {
+        return;
+    }
+    std::vector<int> widths;
+    for (const Symbol& read : symbols) {
+        if (glyph(read)) {
+            widths.push_back(read.right - read.left);
+        }
+    }
+    if (widths.size() < 4) {
+        return; // too few for the width of a glyph: the engine's box of one may span two
+    }
+    std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2), widths.end());
+    const int width = widths[widths.size() / 2];
+    for (size_t i = 1; i < symbols.size();) {
+        Symbol& before = symbols[i - 1];
+        const Symbol& read = symbols[i];
+        // The second reading starts within the first and ends a little beyond it: a box that starts where the
+        // one before does, or spans two glyphs, is the engine's rough box of a glyph of its own.
+        const int common = before.right - read.left;
+        const int narrower = std::min(before.right - before.left, read.right - read.left);
+        const bool oneGlyph = before.left < read.left && before.right < read.right && 10 * common >= 4 * narrower &&
+                              2 * (read.right - before.left) <= 3 * width;
+        if (glyph(before) && glyph(read) && (isFigure(before) || isFigure(read)) && oneGlyph) {
+            const bool readNarrower = read.right - read.left < before.right - before.left;
+            const Symbol& kept = isFigure(read) && (!isFigure(before) || readNarrower) ? read : before;
+            before = Symbol{kept.text, before.left, std::min(before.top, read.top), read.right,
+                            std::max(before.bottom, read.bottom)};
+            symbols.erase(symbols.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            ++i;
+        }
+    }
+}
+
 std::vector<WordPart> partsAtSpaces(const std::vector<Symbol>& symbols)
 {
     const auto figure = [](const Symbol& read) { return read.text.size() == 1 && read.text.front().isDigit(); };
@@ -314,11 +363,20 @@ std::vector<WordPart> partsAtSpaces(const std::vector<Symbol>& symbols)
 bool goesOnWithoutSpace(const std::vector<Symbol>& before, const std::vector<Symbol>& after)
 {
     const auto ofANumber = [](const Symbol& read) {
-        return read.text.size() == 1 && (read.text.front().isDigit() || read.text.front() == QLatin1Char('.') ||
-                                         read.text.front() == QLatin1Char(':'));
+        return read.text.size() == 1 &&
+               (read.text.front().isDigit() || read.text.front() == QLatin1Char('.') ||
+                read.text.front() == QLatin1Char(':') || QStringView(u"abcdefABCDEFlIO").contains(read.text.front()));
     };
+    const auto letter = [](const Symbol& read) { return read.text.front().isLetter(); };
+    const auto figure = [](const Symbol& read) { return read.text.front().isDigit(); };
     if (before.empty() || after.empty() || !std::all_of(before.begin(), before.end(), ofANumber) ||
         !std::all_of(after.begin(), after.end(), ofANumber)) {
+        return false;
+    }
+    // Letters go on with a number only in a hexadecimal one, whose two parts both hold figures: words of letters
+    // and a word beside a number keep their space.
+    if ((std::any_of(before.begin(), before.end(), letter) || std::any_of(after.begin(), after.end(), letter)) &&
+        (std::none_of(before.begin(), before.end(), figure) || std::none_of(after.begin(), after.end(), figure))) {
         return false;
     }
     // Twice the middle of each glyph, from one glyph to the next within each word.
@@ -342,6 +400,61 @@ bool goesOnWithoutSpace(const std::vector<Symbol>& before, const std::vector<Sym
         return false;
     }
     return 2 * (middle(after.front()) - middle(before.back())) <= 3 * advance;
+}
+
+bool mixesFiguresAndLetters(const QString& word)
+{
+    const bool figures = std::any_of(word.begin(), word.end(), [](QChar c) { return c.isDigit(); });
+    return figures && std::any_of(word.begin(), word.end(), [](QChar c) { return c.isLetter(); });
+}
+
+bool onlyFigures(const QString& word)
+{
+    return std::any_of(word.begin(), word.end(), [](QChar c) { return c.isDigit(); }) &&
+           std::none_of(word.begin(), word.end(), [](QChar c) { return c.isLetter(); });
+}
+
+std::pair<qsizetype, qsizetype> figureSpan(const QString& text)
+{
+    const auto glyph = [](QChar c) { return c.isLetterOrNumber(); };
+    const qsizetype first = std::find_if(text.cbegin(), text.cend(), glyph) - text.cbegin();
+    const qsizetype last = text.crend() - std::find_if(text.crbegin(), text.crend(), glyph);
+    return {first, std::max<qsizetype>(0, last - first)};
+}
+
+QString figuresOf(const QString& text)
+{
+    const auto [first, length] = figureSpan(text);
+    return text.mid(first, length);
+}
+
+qsizetype afterVersionMark(const QString& word)
+{
+    return word.size() > 1 && (word[0] == QLatin1Char('v') || word[0] == QLatin1Char('V')) && word[1].isDigit() ? 1 : 0;
+}
+
+std::optional<std::pair<qsizetype, qsizetype>> hexadecimalDigits(const QString& word)
+{
+    // Never destroyed, as the engines are not: a recognition may still be reading while the program ends.
+    static const auto* hexadecimal =
+        new QRegularExpression(QStringLiteral("^[(\\[]?(0x|#)?([0-9A-Fa-f]+)[.,:;)\\]]?$"));
+    const QRegularExpressionMatch match = hexadecimal->match(word);
+    if (!match.hasMatch()) {
+        return std::nullopt;
+    }
+    const QString prefix = match.captured(1);
+    const QString digits = match.captured(2);
+    const auto any = [&digits](auto which) { return std::any_of(digits.begin(), digits.end(), which); };
+    const bool figures = any([](QChar c) { return c.isDigit(); });
+    const bool small = any([](QChar c) { return c.isLower(); });
+    const bool capitals = any([](QChar c) { return c.isUpper(); });
+    const bool number = prefix == QLatin1String("0x")  ? digits.size() >= 2
+                        : prefix == QLatin1String("#") ? digits.size() >= 3 && figures
+                                                       : digits.size() >= 8 && figures && small && !capitals;
+    if (!number) {
+        return std::nullopt;
+    }
+    return std::pair{match.capturedStart(2), match.capturedLength(2)};
 }
 
 } // namespace lumetrove::recognition

@@ -1,7 +1,7 @@
 #pragma once
 
 // Mending the engine's reading of single words: figures it takes for letters, a glyph it reads twice, two
-// words it runs together.
+// words it runs together; and what kind of number a word is.
 
 #include <QString>
 #include <optional>
@@ -59,6 +59,16 @@ void readEachGlyphOnce(std::vector<Symbol>& symbols);
 /// glyphs, a whole advance and more. Words of letters keep their bars ("Illustrator", "will").
 void mergeBarsOfOneFigure(std::vector<Symbol>& symbols);
 
+/// `symbols` of a number with each figure read once where the engine read one glyph as two, a figure and another
+/// figure or a letter ("0xF901E" for "0xF91E", "82.6601" for "82.601", "#B60FEEB" for "#B6FEEB"): the second box
+/// starts within the first, by two fifths of the narrower at least, and ends beyond it, the two spanning no more than
+/// half as much again as the word's median glyph. The engine's rough box of a glyph of its own starts where the one
+/// before it does, or spans two glyphs. Of a figure and a letter the figure is kept; of two figures the one in the
+/// narrower box, as the other took in ink beside the glyph (the dotted zero of a monospaced font read "60"). Only
+/// words of figures, hexadecimal letters and the letters the engine takes for figures are mended, with two figures
+/// (one after "#" or "0x") and four glyphs at least, enough for the width of one.
+void readEachFigureOnce(std::vector<Symbol>& symbols);
+
 /// The words of `symbols`, set apart where a letter meets a figure across a blank as wide as a space: there the
 /// engine has dropped the space between two words ("6:45AM" for "6:45 AM", "Apr5," for "Apr 5,"). A figure
 /// stands a tenth of its height or so from a letter of its own word ("16GB", "v12"), a space is some two fifths
@@ -66,11 +76,35 @@ void mergeBarsOfOneFigure(std::vector<Symbol>& symbols);
 std::vector<WordPart> partsAtSpaces(const std::vector<Symbol>& symbols);
 
 /// Whether `after`, the engine's next word on the line, goes on with the number `before` without a space between
-/// them: both are figures, points and colons only, in a monospaced font (each glyph stands one advance from the
-/// next, a point as far as a figure), and the glyphs on either side of the blank stand no further apart than
-/// half as much again as that. The narrow point sits in the middle of its cell, so the ink after it stands apart
-/// as far as words of a proportional font do and the engine sets "150.117." apart from "143.98"; a space there
-/// would be a whole advance more.
+/// them: both are figures, points and colons only, or the glyphs of a hexadecimal number with figures in each
+/// ("043 f3ab0" for "043f3ab0": the large glyphs of a monospaced font stand apart as far as words do), in a
+/// monospaced font (each glyph stands one advance from the next, a point as far as a figure), and the glyphs on either
+/// side of the blank stand no further apart than half as much again as that. The narrow point sits in the middle of its
+/// cell, so the ink after it stands apart as far as words of a proportional font do and the engine sets "150.117."
+/// apart from "143.98"; a space there would be a whole advance more.
 bool goesOnWithoutSpace(const std::vector<Symbol>& before, const std::vector<Symbol>& after);
+
+/// Whether `word` holds both figures and letters: where the engine takes one for the other ("1s" for "is"),
+/// though it is sure of its reading.
+bool mixesFiguresAndLetters(const QString& word);
+
+/// Whether `word` is a number of some kind and nothing else: figures, with the points, colons, slashes,
+/// dashes and signs between and around them, and no letter.
+bool onlyFigures(const QString& word);
+
+/// Where the figures of `text` and what lies between them stand: from its first letter or figure to its
+/// last, as the first one's index and the length.
+std::pair<qsizetype, qsizetype> figureSpan(const QString& text);
+
+/// `text` from its first letter or figure to its last (see `figureSpan`).
+QString figuresOf(const QString& text);
+
+/// Where the number of `word` starts: after the "v" of a version ("v1.10.72"), else at the word's start.
+qsizetype afterVersionMark(const QString& word);
+
+/// Where the digits of `word` stand, as their index and length, if it is a hexadecimal number as the figure
+/// rules take one (see `withFiguresAmongFigures`): digits after "0x" or "#" (a figure among those of a
+/// colour), or a hash of eight small letters a-f and figures or more, with both.
+std::optional<std::pair<qsizetype, qsizetype>> hexadecimalDigits(const QString& word);
 
 } // namespace lumetrove::recognition

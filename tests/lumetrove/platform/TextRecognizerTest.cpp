@@ -1,6 +1,7 @@
 #include "lumetrove/platform/TextRecognizer.h"
 
 #include "lumetrove/platform/TextRecognitionAgreement.h"
+#include "lumetrove/platform/TextRecognitionWords.h"
 #include "tests/lumetrove/RecognitionHelpers.h"
 
 #include <QCoreApplication>
@@ -771,6 +772,70 @@ TEST(TextRecognizerTest, ReadsTheGlyphsOfSmallHexadecimalNumbersThatTheEngineTak
               readAs(cents));
 }
 
+TEST(TextRecognizerTest, ReadsLargeMonospacedHexadecimalNumbersWholeThoughTheirGlyphsStandApartAsWordsDo)
+{
+    // At 48 px the glyphs of a monospaced number stand as far apart as words of a proportional font: the engine
+    // reads "043 f3ab0" and "el2f f30f". Words of letters and a word beside a number keep their spaces.
+    QFont mono(QStringLiteral("DejaVu Sans Mono"));
+    mono.setPixelSize(48);
+    mono.setBold(true);
+    const QString line = QStringLiteral("e12ff30f  043f3ab0  0x9F89  bad cafe  12 abc");
+    for (const auto& [ink, ground] : bothPolarities) {
+        SCOPED_TRACE(ground.name().toStdString());
+        const QImage image = linesImage({line}, QSize(1320, 96), 1, mono, ink, ground, QPoint(20, 70), 0);
+        EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs({line}));
+    }
+}
+
+TEST(TextRecognizerTest, ReadsOnceAFigureThatTheEngineReadsAsTwoGlyphsButKeepsItsRoughBoxesOfTwo)
+{
+    // Symbols as the engine gave them for 28 px and 10 px monospaced numbers: a second box that starts within a
+    // figure's and ends a little beyond it is the same glyph read again, the dotted zero as a 6 and a 0 too. A box
+    // that starts where the one before starts, or spans two glyphs, is the engine's rough box of a glyph of its own.
+    const auto read = [](std::vector<recognition::Symbol> symbols) {
+        recognition::readEachFigureOnce(symbols);
+        QString text;
+        for (const recognition::Symbol& symbol : symbols) {
+            text += symbol.text;
+        }
+        return text.toStdString();
+    };
+    const auto symbol = [](const char* text, int left, int right) {
+        return recognition::Symbol{QString::fromLatin1(text), left, 0, right, 20};
+    };
+    EXPECT_EQ(read({symbol("O", 13, 26), symbol("x", 29, 43), symbol("F", 48, 60), symbol("9", 63, 76),
+                    symbol("O", 70, 80), symbol("1", 82, 93), symbol("E", 98, 110)}),
+              "OxF91E");
+    EXPECT_EQ(read({symbol("8", 53, 75), symbol("2", 78, 97), symbol(".", 109, 117), symbol("6", 127, 148),
+                    symbol("6", 151, 172), symbol("0", 166, 180), symbol("1", 177, 196)}),
+              "82.601");
+    EXPECT_EQ(read({symbol("$", 17, 30), symbol("9", 32, 48), symbol("4", 32, 63), symbol(",", 68, 74),
+                    symbol("8", 82, 99), symbol("4", 81, 127), symbol("4", 114, 131), symbol(".", 132, 138),
+                    symbol("4", 144, 159), symbol("1", 161, 175)}),
+              "$94,844.41");
+    EXPECT_EQ(read({symbol("6", 525, 539), symbol("2", 541, 556), symbol(",", 559, 565), symbol("1", 568, 598),
+                    symbol("2", 585, 597), symbol("4", 600, 616), symbol(".", 618, 623), symbol("6", 627, 641),
+                    symbol("4", 642, 658)}),
+              "62,124.64");
+}
+
+TEST(TextRecognizerTest, ReadsSmallHexadecimalNumbersWhoseGlyphsTheLineReadsAsOtherLettersAloneOfHexadecimalGlyphs)
+{
+    // In a line of 8 px bold monospaced numbers the engine reads "#69CB9D" as "F09CB9D"; read alone, of hexadecimal
+    // glyphs only, it is the colour. Words of letters with a number in them keep their letters.
+    QFont mono(QStringLiteral("DejaVu Sans Mono"));
+    mono.setPixelSize(8);
+    mono.setBold(true);
+    expectReadInBothPolarities({QStringLiteral("#69CB9D  #27E090  4491d212  0xA860  2624b3cd  ba3eb7d0")},
+                               QSize(600, 24), mono, QPoint(10, 16), 0);
+    mono.setPixelSize(12);
+    mono.setBold(false);
+    const QStringList words{QStringLiteral("label12  called12  Office365  utf8mb4  h264enc  x86abc  a1b2c3d")};
+    const QImage image = linesImage(words, QSize(600, 36), 1, mono, QColor(0x20, 0x20, 0x20), QColor(0xfa, 0xfa, 0xfa),
+                                    QPoint(10, 24), 0);
+    EXPECT_EQ(sharedTextRecognizer()->recognize(image).joinedLines().toStdString(), readAs(words));
+}
+
 TEST(TextRecognizerTest, ReadsOnceAGlyphThatTheEngineReadsInTwoShapesAndKeepsAlikeNeighbours)
 {
     // The foot of a monospaced l makes it an L to the engine as well: in the file names of a terminal listing
@@ -825,6 +890,31 @@ TEST(TextRecognizerTest, ReadsTheDottedZerosOfSmallMonospacedFiguresAsZeros)
     // So are those of versions, and their 1 as an l, their zero as an @ ("v1.16.72", "v8.22.73", "v@.5.57").
     expectReadInBothPolarities({QStringLiteral("v1.10.72  v0.22.73  v0.5.57  4.20.7  v1.0.3")}, QSize(560, 36), mono,
                                QPoint(10, 16), 0);
+}
+
+TEST(TextRecognizerTest, ReadsSmallSerifFiguresAsTwoOfTheirReadingsAloneAgreeWhereTheLineMisreadsThem)
+{
+    // In lines of 8 px serif addresses the engine reads "134.31.211.99" as "134.51.211.99" and, bold and light on
+    // dark, "71.10.127.231:511" as "71.10.127.251:511"; read alone, enlarged twice it reads them as the line does,
+    // enlarged one and a half and three times as drawn.
+    QFont serif(QStringLiteral("DejaVu Serif"));
+    serif.setPixelSize(8);
+    const std::array<std::tuple<bool, QString, QString>, 2> lines{
+        std::tuple{false,
+                   QStringLiteral("27.178.190.252  150.117.143.98:2797  47.170.250.101  72.25.199.223  134.31.211.99  "
+                                  "248.69.119.18:8664"),
+                   QStringLiteral("134.31.211.99")},
+        std::tuple{true,
+                   QStringLiteral("238.60.172.90  71.10.127.231:511  193.133.97.193  82.173.130.150  229.239.52.97  "
+                                  "179.198.227.131"),
+                   QStringLiteral("71.10.127.231:511")}};
+    for (const auto& [bold, line, number] : lines) {
+        serif.setBold(bold);
+        const auto& [ink, ground] = bothPolarities[bold ? 1 : 0];
+        const QImage image = linesImage({line}, QSize(460, 30), 1, serif, ink, ground, QPoint(10, 16), 0);
+        const QString read = sharedTextRecognizer()->recognize(image).joinedLines();
+        EXPECT_TRUE(read.split(QLatin1Char(' ')).contains(number)) << read.toStdString();
+    }
 }
 
 TEST(TextRecognizerTest, SetsApartAWordAndANumberThatTheEngineRunsTogether)
