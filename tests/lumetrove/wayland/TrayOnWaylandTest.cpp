@@ -155,6 +155,19 @@ void endProgram(QProcess& program)
     }
 }
 
+/// The bar's left click on the program's tray item `item`; answered once the program has handled it.
+::testing::AssertionResult clickTrayItem(const std::pair<QString, QString>& item)
+{
+    QDBusMessage activate = QDBusMessage::createMethodCall(
+        item.first, item.second, QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"));
+    activate << 0 << 0;
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(activate);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        return ::testing::AssertionFailure() << reply.errorMessage().toStdString();
+    }
+    return ::testing::AssertionSuccess();
+}
+
 bool overlaysOnEveryOutput(qint64 pid)
 {
     QStringList outputs;
@@ -249,11 +262,7 @@ TEST(TrayOnWaylandTest, AClickOnTheTrayItemWhileTheWindowIsHiddenBringsTheWindow
     ASSERT_TRUE(processEventsUntil([&] { return swayViewsOf(pid).empty(); }, waylandStepTimeoutMs));
 
     // The bar's left click on the item.
-    QDBusMessage activate = QDBusMessage::createMethodCall(
-        item->first, item->second, QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"));
-    activate << 0 << 0;
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(activate);
-    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    ASSERT_TRUE(clickTrayItem(*item));
     EXPECT_TRUE(windowNamed(pid, mainTitle)) << "the click did not bring the main window back";
     for (const SwayView& view : swayViewsOf(pid)) {
         EXPECT_EQ(view.name.toStdString(), mainTitle.toStdString())
@@ -277,11 +286,7 @@ TEST(TrayOnWaylandTest, AClickOnTheTrayItemBeforeAnyInputOpensNoWindowOfItsOwn)
 
     // The bar's left click, before the user has pressed anything in the program's windows: Wayland gives the
     // program no serial for a popup menu yet.
-    QDBusMessage activate = QDBusMessage::createMethodCall(
-        item->first, item->second, QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"));
-    activate << 0 << 0;
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(activate);
-    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    ASSERT_TRUE(clickTrayItem(*item));
     // The click has been handled once the call is answered; a menu it opened is mapped a few frames later.
     // What a few seconds do not show, the click did not open.
     std::vector<SwayView> stray;
