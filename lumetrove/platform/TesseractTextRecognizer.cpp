@@ -222,6 +222,7 @@ QRectF boxOf(const tesseract::ResultIterator& iterator, tesseract::PageIteratorL
 struct BlockQueue {
     std::vector<TextBlock> blocks;
     std::vector<std::vector<ReadLine>> lines; // per block
+    QRect shown;                              // the image's own pixels, inside the margin it is read in
     /// The indices of `blocks` in the order they are taken: the longest reads first, so that no thread is
     /// still reading a long block when the others have run out of work.
     std::vector<size_t> order;
@@ -633,7 +634,7 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
     for (size_t taken = queue.next++; taken < queue.order.size() && !queue.wantsToGiveUp(); taken = queue.next++) {
         const size_t index = queue.order[taken];
         const TextBlock& area = queue.blocks[index];
-        const std::optional<BlockImage> block = prepareBlock(gray, area, unit);
+        const std::optional<BlockImage> block = prepareBlock(gray, area, unit, queue.shown);
         if (!block) {
             continue;
         }
@@ -768,6 +769,7 @@ public:
         queue.blocks = mergeIntoParagraphs(gray, leaves);
         giveUpIfCancelled();
         queue.lines.resize(queue.blocks.size());
+        queue.shown = gray.rect().adjusted(margin, margin, -margin, -margin);
         readInParallel(gray, queue, pixelRatio);
         if (queue.givenUp) {
             throw TextRecognitionCancelled();

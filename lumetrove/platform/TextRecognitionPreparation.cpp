@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <numbers>
 #include <vector>
 
@@ -223,54 +224,91 @@ std::vector<InkPiece> inkPiecesOf(const QImage& crop, int ground, std::vector<in
     return pieces;
 }
 
+/// The pieces whose boxes lie inside the box of piece `outline`, not touching its sides.
+std::vector<size_t> piecesWithinBox(const std::vector<InkPiece>& pieces, size_t outline)
+{
+    const QRect& ring = pieces[outline].box;
+    std::vector<size_t> inside;
+    for (size_t other = 0; other < pieces.size(); ++other) {
+        const QRect& box = pieces[other].box;
+        if (other != outline && box.left() > ring.left() && box.right() < ring.right() && box.top() > ring.top() &&
+            box.bottom() < ring.bottom()) {
+            inside.push_back(other);
+        }
+    }
+    return inside;
+}
+
+/// Whether `held` of `pieces` stand on one line: their rows together leave no row out between them.
+bool onOneLine(const std::vector<InkPiece>& pieces, const std::vector<size_t>& held)
+{
+    std::vector<std::pair<int, int>> rows;
+    for (const size_t piece : held) {
+        rows.emplace_back(pieces[piece].box.top(), pieces[piece].box.bottom());
+    }
+    std::sort(rows.begin(), rows.end());
+    int bottom = rows.empty() ? 0 : rows.front().second;
+    for (const auto& [top, lowest] : rows) {
+        if (top > bottom + 1) {
+            return false;
+        }
+        bottom = std::max(bottom, lowest);
+    }
+    return true;
+}
+
 /// Gives `ground` to the outlines of controls standing inside the crop: a thin ring of ink unlike the ground
 /// that encloses something else unlike it, as the oval or rounded outline of a button encloses its label. Buttons
 /// standing close are one block; left in, their outlines are read as brackets and rules, the labels' letters run
 /// into them, and the line read is scaled for the outlines' height rather than the labels'. A letter holds no
 /// other ink in its counters, and the strokes of a bold one fill too much of its box.
-void clearEnclosingOutlines(QImage& crop, int ground)
+/// The edge of the capture closes an outline that it cuts (`shown` is the part of the crop that the image shows,
+/// beyond which lies the margin it is read in): left in, the open outline is read as a bracket running into its
+/// label, or the label is lost. Only an outline around a single line is closed so, as a button's is: a frame
+/// that the edge cuts holds lines whose letters may touch it, and would go with it.
+void clearEnclosingOutlines(QImage& crop, int ground, const QRect& shown)
 {
     const int width = crop.width();
     const auto at = [width](int x, int y) { return static_cast<size_t>(y) * static_cast<size_t>(width) + x; };
     std::vector<int> pieceOf;
     const std::vector<InkPiece> pieces = inkPiecesOf(crop, ground, pieceOf);
     std::vector<QPoint> pending;
-    // A piece encloses another where the ground around it, flooded from beyond its box without crossing it,
-    // does not reach the other.
     std::vector<quint8> reached(pieceOf.size(), 0);
+    // The pieces of `inside` that piece `outline` encloses: the ground around it, flooded from beyond its box
+    // without crossing it or leaving `open`, does not reach them.
+    const auto enclosed = [&](size_t outline, const std::vector<size_t>& inside, const QRect& open) {
+        const QRect around = pieces[outline].box.adjusted(-1, -1, 1, 1).intersected(crop.rect());
+        for (int y = around.top(); y <= around.bottom(); ++y) {
+            std::fill_n(reached.begin() + static_cast<std::ptrdiff_t>(at(around.left(), y)), around.width(), 0);
+        }
+        floodFromBorder(around, pending, [&](int x, int y) {
+            if (around.contains(x, y) && open.contains(x, y) && reached[at(x, y)] == 0 &&
+                pieceOf[at(x, y)] != static_cast<int>(outline)) {
+                reached[at(x, y)] = 1;
+                pending.emplace_back(x, y);
+            }
+        });
+        std::vector<size_t> held;
+        std::copy_if(inside.begin(), inside.end(), std::back_inserter(held),
+                     [&](size_t other) { return reached[at(pieces[other].first.x(), pieces[other].first.y())] == 0; });
+        return held;
+    };
+    const QRect awayFromEdge = shown.adjusted(1, 1, -1, -1);
     for (size_t outline = 0; outline < pieces.size(); ++outline) {
         const InkPiece& ring = pieces[outline];
         if (4 * static_cast<qint64>(ring.pixels) > static_cast<qint64>(ring.box.width()) * ring.box.height()) {
             continue;
         }
-        std::vector<size_t> inside;
-        for (size_t other = 0; other < pieces.size(); ++other) {
-            const QRect& box = pieces[other].box;
-            if (other != outline && box.left() > ring.box.left() && box.right() < ring.box.right() &&
-                box.top() > ring.box.top() && box.bottom() < ring.box.bottom()) {
-                inside.push_back(other);
-            }
-        }
+        const std::vector<size_t> inside = piecesWithinBox(pieces, outline);
         if (inside.empty()) {
             continue;
         }
-        const QRect around = ring.box.adjusted(-1, -1, 1, 1).intersected(crop.rect());
-        for (int y = around.top(); y <= around.bottom(); ++y) {
-            std::fill_n(reached.begin() + static_cast<std::ptrdiff_t>(at(around.left(), y)), around.width(), 0);
+        bool encloses = !enclosed(outline, inside, crop.rect()).empty();
+        if (!encloses && !awayFromEdge.contains(ring.box)) {
+            const std::vector<size_t> held = enclosed(outline, inside, shown);
+            encloses = !held.empty() && onOneLine(pieces, held);
         }
-        floodFromBorder(around, pending, [&](int x, int y) {
-            if (around.contains(x, y) && reached[at(x, y)] == 0 && pieceOf[at(x, y)] != static_cast<int>(outline)) {
-                reached[at(x, y)] = 1;
-                pending.emplace_back(x, y);
-            }
-        });
-        const bool encloses = std::any_of(inside.begin(), inside.end(), [&](size_t other) {
-            return reached[at(pieces[other].first.x(), pieces[other].first.y())] == 0;
-        });
-        if (!encloses) {
-            continue;
-        }
-        for (int y = ring.box.top(); y <= ring.box.bottom(); ++y) {
+        for (int y = ring.box.top(); encloses && y <= ring.box.bottom(); ++y) {
             uchar* row = crop.scanLine(y);
             for (int x = ring.box.left(); x <= ring.box.right(); ++x) {
                 if (pieceOf[at(x, y)] == static_cast<int>(outline)) {
@@ -284,8 +322,8 @@ void clearEnclosingOutlines(QImage& crop, int ground)
 /// Gives the ground's level to whatever unlike the ground reaches the crop's edge: the page around a button
 /// or a badge, their rounded corners and outlines. Left in, they frame the label in a bar that the engine
 /// reads as brackets and rules; text itself lies inside the crop's margin and stays.
-/// Returns whether anything unlike the ground is left.
-bool clearAroundGround(QImage& crop, int ground, int lowestBar)
+/// Returns whether anything unlike the ground is left. `shown` is the part of the crop that the image shows.
+bool clearAroundGround(QImage& crop, int ground, int lowestBar, const QRect& shown)
 {
     const int width = crop.width();
     const int height = crop.height();
@@ -314,7 +352,7 @@ bool clearAroundGround(QImage& crop, int ground, int lowestBar)
         }
     }
     keepTextOnBars(crop, original, cleared, ground, lowestBar);
-    clearEnclosingOutlines(crop, ground);
+    clearEnclosingOutlines(crop, ground, shown);
     // Faint pixels away from anything unlike the ground go too: the soft rim of a rounded control, left in,
     // becomes a ring of grey dots once the ground is stretched, which the engine takes for a picture and reads
     // nothing in. The faint edges of letters lie beside their strokes and stay.
@@ -524,7 +562,7 @@ BlockImage framed(const QImage& crop, int ground, const QRect& area, double scal
 
 } // namespace
 
-std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& block, int unit)
+std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& block, int unit, const QRect& shown)
 {
     const bool lowWord =
         block.area.height() >= smallestWordHeight * unit && 2 * block.area.width() >= 3 * block.area.height();
@@ -536,7 +574,7 @@ std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& bloc
     // The tone is taken once the surroundings are cleared: the dark page around a light badge is no text.
     const int ground = textGround(gray, block.area, area, block.lineHeight);
     clearStipple(crop, gray, area, ground);
-    if (!clearAroundGround(crop, ground, 8 * unit)) {
+    if (!clearAroundGround(crop, ground, 8 * unit, shown.translated(-area.topLeft()))) {
         return std::nullopt;
     }
     BlockTone tone = blockTone(crop, crop.rect(), ground);

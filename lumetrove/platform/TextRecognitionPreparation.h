@@ -25,8 +25,8 @@ struct BlockImage {
 };
 
 /// The block ready for the engine, or nothing when it holds no text. `unit` is the image's device pixels per
-/// point.
-std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& block, int unit);
+/// point; `shown` is the part of `gray` that the image shows, inside the margin it is read in.
+std::optional<BlockImage> prepareBlock(const QImage& gray, const TextBlock& block, int unit, const QRect& shown);
 
 /// The block nearly as it stands, for a second reading where the prepared one is in doubt: its own levels in
 /// a margin of its ground, only turned dark on light; neither cleared nor stretched nor scaled. Nothing when

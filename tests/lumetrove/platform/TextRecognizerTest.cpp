@@ -442,7 +442,8 @@ TEST(TextRecognizerTest, ReadsEveryLabelOfARowOfOutlinedButtonsStandingClose)
     // Buttons drawn as an oval outline of one pixel around their label, three pixels apart: the cut keeps the
     // row as one block, whose outlines the engine reads as brackets running into the letters, and whose last
     // label only the prepared reading finds. What the engine reads of the outlines as they stand, a bracket
-    // between two buttons, is no word and is not counted.
+    // between two buttons, is no word and is not counted. A capture whose edge cuts through the first or the
+    // last outline leaves it open, enclosing its label only together with the edge: each label is read still.
     const QStringList labels{QStringLiteral("Apply"), QStringLiteral("Revert to Saved"), QStringLiteral("Close")};
     const auto wordsRead = [](const QString& text) {
         QStringList words = text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
@@ -469,8 +470,16 @@ TEST(TextRecognizerTest, ReadsEveryLabelOfARowOfOutlinedButtonsStandingClose)
                 x = button.right() + 3;
             }
             painter.end();
-            EXPECT_EQ(wordsRead(sharedTextRecognizer()->recognize(image).joinedLines()),
-                      labels.join(QLatin1Char(' ')).toStdString());
+            const int end = static_cast<int>(x) - 3; // the last outline's rightmost column
+            const std::pair<const char*, QRect> captures[] = {
+                {"whole", image.rect()},
+                {"first outline cut", QRect(QPoint(11, 0), QPoint(end + 6, 59))},
+                {"last outline cut", QRect(QPoint(0, 0), QPoint(end - 8, 59))}};
+            for (const auto& [name, capture] : captures) {
+                SCOPED_TRACE(name);
+                EXPECT_EQ(wordsRead(sharedTextRecognizer()->recognize(image.copy(capture)).joinedLines()),
+                          labels.join(QLatin1Char(' ')).toStdString());
+            }
         }
     }
 }
