@@ -155,6 +155,21 @@ void endProgram(QProcess& program)
     }
 }
 
+const QString mainTitle = QStringLiteral("Screenshots");
+
+/// Starts the program on the Wayland desktop with a key stored in `sandbox`, its main window up, and gives its
+/// tray item in `item` once the watcher lists it.
+void startWithTrayItem(QProcess& program, const QTemporaryDir& sandbox,
+                       std::optional<std::pair<QString, QString>>& item)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
+    ASSERT_NO_FATAL_FAILURE(prepareProgramSandbox(sandbox, QStringLiteral("sk-wayland-test")));
+    ASSERT_TRUE(startProgram(program, sandbox));
+    const qint64 pid = program.processId();
+    ASSERT_TRUE(windowNamed(pid, mainTitle));
+    ASSERT_TRUE(processEventsUntil([&] { return (item = trayItemOf(pid)).has_value(); }, waylandStepTimeoutMs));
+}
+
 /// The bar's left click on the program's tray item `item`; answered once the program has handled it.
 ::testing::AssertionResult clickTrayItem(const std::pair<QString, QString>& item)
 {
@@ -243,17 +258,13 @@ TEST(TrayOnWaylandTest, TheTrayItemIsRegisteredWithTheWatcherAndItsTakeScreensho
 
 TEST(TrayOnWaylandTest, AClickOnTheTrayItemWhileTheWindowIsHiddenBringsTheWindowBackAndNoOtherWindow)
 {
-    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
     QTemporaryDir sandbox;
-    ASSERT_NO_FATAL_FAILURE(prepareProgramSandbox(sandbox, QStringLiteral("sk-wayland-test")));
     QProcess program;
-    ASSERT_TRUE(startProgram(program, sandbox));
+    std::optional<std::pair<QString, QString>> item;
+    ASSERT_NO_FATAL_FAILURE(startWithTrayItem(program, sandbox, item));
     const qint64 pid = program.processId();
-    const QString mainTitle = QStringLiteral("Screenshots");
     std::optional<SwayView> main = windowNamed(pid, mainTitle);
     ASSERT_TRUE(main);
-    std::optional<std::pair<QString, QString>> item;
-    ASSERT_TRUE(processEventsUntil([&] { return (item = trayItemOf(pid)).has_value(); }, waylandStepTimeoutMs));
 
     // Ctrl+W leaves the program in the tray only.
     ASSERT_TRUE(focus(*main));
@@ -273,16 +284,11 @@ TEST(TrayOnWaylandTest, AClickOnTheTrayItemWhileTheWindowIsHiddenBringsTheWindow
 
 TEST(TrayOnWaylandTest, AClickOnTheTrayItemBeforeAnyInputOpensNoWindowOfItsOwn)
 {
-    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
     QTemporaryDir sandbox;
-    ASSERT_NO_FATAL_FAILURE(prepareProgramSandbox(sandbox, QStringLiteral("sk-wayland-test")));
     QProcess program;
-    ASSERT_TRUE(startProgram(program, sandbox));
-    const qint64 pid = program.processId();
-    const QString mainTitle = QStringLiteral("Screenshots");
-    ASSERT_TRUE(windowNamed(pid, mainTitle));
     std::optional<std::pair<QString, QString>> item;
-    ASSERT_TRUE(processEventsUntil([&] { return (item = trayItemOf(pid)).has_value(); }, waylandStepTimeoutMs));
+    ASSERT_NO_FATAL_FAILURE(startWithTrayItem(program, sandbox, item));
+    const qint64 pid = program.processId();
 
     // The bar's left click, before the user has pressed anything in the program's windows: Wayland gives the
     // program no serial for a popup menu yet.
@@ -320,7 +326,6 @@ TEST(TrayOnWaylandTest, WithNoTrayHostTheMainWindowShowsAtLaunchAndEveryActionSt
     QProcess program;
     ASSERT_TRUE(startProgram(program, sandbox));
     const qint64 pid = program.processId();
-    const QString mainTitle = QStringLiteral("Screenshots");
 
     // The main window comes up by itself: nothing else would show the program.
     std::optional<SwayView> main = windowNamed(pid, mainTitle);
