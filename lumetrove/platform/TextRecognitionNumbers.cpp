@@ -4,7 +4,9 @@
 
 #include <QStringView>
 #include <algorithm>
+#include <functional>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <tesseract/baseapi.h>
 #include <tesseract/ocrclass.h>
@@ -103,9 +105,52 @@ std::optional<QString> figuresAgreedAlone(const BorrowedEngine& engine, tesserac
     return figuresAlone(2) == once || figuresAlone(3) == once ? once : std::nullopt;
 }
 
+/// `read`, a number's digits read alone, with the figures it reads in place of those of `digits`, the line's
+/// reading: a letter it read in the line, or a figure where it now reads a letter, it read no worse than alone.
+QString withFiguresOf(const QString& read, const QString& digits)
+{
+    QString number = digits;
+    for (qsizetype i = 0; i < number.size(); ++i) {
+        if (read[i].isDigit() && digits[i].isDigit()) {
+            number[i] = read[i];
+        }
+    }
+    return number;
+}
+
+} // namespace
+
+std::optional<QString> alignedFigures(const QString& read, const QString& digits)
+{
+    const qsizetype gained = read.size() - digits.size();
+    if (gained == 0) {
+        return withFiguresOf(read, digits);
+    }
+    if (gained != 1 && gained != -1) {
+        return std::nullopt;
+    }
+    std::optional<QString> best;
+    qsizetype fewest = digits.size() + 1;
+    for (qsizetype gap = 0; gap < std::max(read.size(), digits.size()); ++gap) {
+        QString aligned = gained > 0 ? QString(read).remove(gap, 1) : QString(read).insert(gap, digits[gap]);
+        const qsizetype differing = std::inner_product(aligned.begin(), aligned.end(), digits.begin(), qsizetype{0},
+                                                       std::plus<>(), std::not_equal_to<>());
+        aligned = withFiguresOf(aligned, digits);
+        if (differing < fewest) {
+            fewest = differing;
+            best = aligned;
+        } else if (differing == fewest && best != aligned) {
+            best = QString(); // as good a fit elsewhere, of other figures
+        }
+    }
+    return best && !best->isEmpty() ? best : std::nullopt;
+}
+
+namespace {
+
 /// The digits of the hexadecimal number in `box` read on its own, of hexadecimal glyphs only (see
-/// `wordReadAlone`), in the case of `digits`, the number's digits as the line reads them. Nothing unless it
-/// reads a hexadecimal number of as many digits.
+/// `wordReadAlone`), in the case of `digits`, the number's digits as the line reads them, its figures set against
+/// them (see `alignedFigures`). Nothing unless it reads a hexadecimal number of about as many digits.
 std::optional<QString> hexadecimalReadAlone(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor,
                                             const BlockImage& block, const QRectF& box, int resolution,
                                             double enlargement, const QString& digits)
@@ -125,19 +170,47 @@ std::optional<QString> hexadecimalReadAlone(const BorrowedEngine& engine, tesser
         number.remove(0, 2);
     }
     number = small && !capitals ? number.toLower() : capitals && !small ? number.toUpper() : number;
-    if (number.size() != digits.size() || !std::all_of(number.begin(), number.end(), [](QChar c) {
-            return QStringView(u"0123456789abcdefABCDEF").contains(c);
-        })) {
+    if (number.isEmpty() || !std::all_of(number.begin(), number.end(),
+                                         [](QChar c) { return QStringView(u"0123456789abcdefABCDEF").contains(c); })) {
         return std::nullopt;
     }
-    // Alone, the engine takes a figure for another that the line's context made it misread; a letter it read
-    // in the line, or a figure where it now reads a letter, it read no worse than alone.
-    for (qsizetype i = 0; i < number.size(); ++i) {
-        if (!number[i].isDigit() || !digits[i].isDigit()) {
-            number[i] = digits[i];
+    return alignedFigures(number, digits);
+}
+
+/// The digits of the hexadecimal number in `box`, `digits` as the line reads them, where its readings alone (see
+/// `hexadecimalReadAlone`) agree on others: the reading enlarged twice and the one enlarged one and a half times, or
+/// where those two differ, the first of the readings enlarged two and a half and three times that reads a number
+/// there and sides with one of the two or with the line. The readings enlarged two and three times take the dotted
+/// zero of a small monospaced font alike for an 8, where the one enlarged two and a half times sees the zero as the
+/// line does. Nothing where none agree so.
+std::optional<QString> hexadecimalAgreedAlone(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor,
+                                              const BlockImage& block, const QRectF& box, int resolution,
+                                              const QString& digits)
+{
+    const auto alone = [&](double enlargement) {
+        return hexadecimalReadAlone(engine, monitor, block, box, resolution, enlargement, digits);
+    };
+    const std::optional<QString> twice = alone(2);
+    if (!twice || *twice == digits) {
+        return std::nullopt;
+    }
+    const std::optional<QString> once = alone(1.5);
+    if (once == twice) {
+        return twice;
+    }
+    for (const double enlargement : {2.5, 3.0}) {
+        const std::optional<QString> third = alone(enlargement);
+        if (!third) {
+            continue;
+        }
+        if (third == twice) {
+            return twice;
+        }
+        if (third == once || third == digits) {
+            return third != digits ? third : std::nullopt;
         }
     }
-    return number;
+    return std::nullopt;
 }
 
 /// The hexadecimal number that the word `text` in `box` is where the line read some of its glyphs as other letters
@@ -171,6 +244,55 @@ std::optional<QString> hexadecimalAmongLetters(const BorrowedEngine& engine, tes
     return once == twice ? twice : std::nullopt;
 }
 
+/// Pixels high: the engine reads larger figures as drawn, those of small text at ratio 2 too.
+constexpr int smallFigures = 12;
+/// Below it, the engine doubts a number: read alone, it may read otherwise.
+constexpr float doubtfulConfidence = 95;
+
+/// What became of a word reread as a hexadecimal number.
+enum class Reread { notOne, kept, mended };
+
+/// Where `word` is a hexadecimal number (see `hexadecimalDigits`), or a colour whose figures the line read as
+/// capitals (see `colourOfFigureLetters`) that no dictionary word is, its figures as its readings alone agree on
+/// them (see `hexadecimalAgreedAlone`): the engine takes one figure for another in small numbers whatever its
+/// confidence, in larger ones where it is unsure of them (a monospaced 6 read as a 0), and reads such a
+/// number alone as drawn.
+Reread rereadHexadecimal(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor, const BlockImage& block,
+                         int resolution, RecognizedWord& word)
+{
+    constexpr float unsureConfidence = 70;
+    Reread reread = Reread::notOne;
+    if (const auto colour = colourOfFigureLetters(word.text);
+        colour && engine->IsValidWord(word.text.mid(1).toUtf8().constData()) == 0) {
+        word.text = *colour;
+        reread = Reread::mended;
+    }
+    const Reread unchanged = reread == Reread::mended ? reread : Reread::kept;
+    const bool small = word.boundingBox.height() <= smallFigures;
+    const auto hexadecimal = hexadecimalDigits(word.text);
+    if (!hexadecimal && (small || word.confidence < unsureConfidence) && mixesFiguresAndLetters(word.text) &&
+        word.confidence < doubtfulConfidence) {
+        if (const auto among =
+                hexadecimalAmongLetters(engine, monitor, block, word.boundingBox, resolution, word.text)) {
+            word.text = *among;
+            return Reread::mended;
+        }
+    }
+    if (!hexadecimal) {
+        return reread;
+    }
+    if (!small && word.confidence >= unsureConfidence) {
+        return unchanged;
+    }
+    const auto [first, length] = *hexadecimal;
+    const QString digits = word.text.mid(first, length);
+    if (const auto agreed = hexadecimalAgreedAlone(engine, monitor, block, word.boundingBox, resolution, digits)) {
+        word.text.replace(first, length, *agreed);
+        return Reread::mended;
+    }
+    return unchanged;
+}
+
 } // namespace
 
 /// Rereads the small numbers of `lines` that the engine doubts, each on its own (see `numberReadAlone`): in a
@@ -181,50 +303,25 @@ std::optional<QString> hexadecimalAmongLetters(const BorrowedEngine& engine, tes
 /// alone shows the edges of its neighbours, which the engine reads as a bracket or a quote mark. Words holding
 /// a letter keep their reading ("16GB", "l0gin"): read alone, they lose as many letters as they gain; but the "v"
 /// of a version stands outside its number, whose dotted zeros are misread as any other's ("v1.16.72").
-/// Small hexadecimal numbers are read alone whatever the engine's confidence, of hexadecimal glyphs only (see
-/// `hexadecimalReadAlone`): in them it takes one figure for another, a dotted 0 for a 6, a 3 for a 5, and is
-/// sure of it. Where the two readings alone disagree, a third, enlarged three times, settles it.
+/// Hexadecimal numbers are read alone, of hexadecimal glyphs only, where they are small whatever the engine's
+/// confidence, larger where it is unsure of them (see `rereadHexadecimal`): in them it takes one figure for another,
+/// a dotted 0 for a 6, a 3 for a 5, and is sure of it. Where two readings alone disagree, a third settles it.
 void rereadDoubtfulNumbers(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor, const BlockImage& block,
                            int resolution, BlockQueue& queue, std::vector<ReadLine>& lines)
 {
-    constexpr float doubtfulConfidence = 95;
-    // Pixels high: the engine reads larger figures as drawn, those of small text at ratio 2 too.
-    constexpr int smallFigures = 12;
     for (ReadLine& line : lines) {
         bool changed = false;
         for (RecognizedWord& word : line.line.words) {
-            if (word.boundingBox.height() > smallFigures || queue.wantsToGiveUp()) {
+            if (queue.wantsToGiveUp()) {
                 continue;
             }
-            if (const auto hexadecimal = hexadecimalDigits(word.text)) {
-                const auto [first, length] = *hexadecimal;
-                const QString digits = word.text.mid(first, length);
-                const std::optional<QString> twice =
-                    hexadecimalReadAlone(engine, monitor, block, word.boundingBox, resolution, 2, digits);
-                if (!twice || *twice == digits) {
-                    continue;
-                }
-                const std::optional<QString> once =
-                    hexadecimalReadAlone(engine, monitor, block, word.boundingBox, resolution, 1.5, digits);
-                std::optional<QString> agreed = once == twice ? twice : std::nullopt;
-                if (!agreed) {
-                    const std::optional<QString> thrice =
-                        hexadecimalReadAlone(engine, monitor, block, word.boundingBox, resolution, 3, digits);
-                    agreed = thrice == twice ? twice : thrice == once && once != digits ? once : std::nullopt;
-                }
-                if (agreed) {
-                    word.text.replace(first, length, *agreed);
-                    changed = true;
-                }
+            if (const Reread hexadecimal = rereadHexadecimal(engine, monitor, block, resolution, word);
+                hexadecimal != Reread::notOne) {
+                changed = changed || hexadecimal == Reread::mended;
                 continue;
             }
-            if (mixesFiguresAndLetters(word.text) && word.confidence < doubtfulConfidence) {
-                if (const auto hexadecimal =
-                        hexadecimalAmongLetters(engine, monitor, block, word.boundingBox, resolution, word.text)) {
-                    word.text = *hexadecimal;
-                    changed = true;
-                    continue;
-                }
+            if (word.boundingBox.height() > smallFigures) {
+                continue;
             }
             const qsizetype mark = afterVersionMark(word.text);
             const QString number = word.text.mid(mark);

@@ -457,4 +457,25 @@ std::optional<std::pair<qsizetype, qsizetype>> hexadecimalDigits(const QString& 
     return std::pair{match.capturedStart(2), match.capturedLength(2)};
 }
 
+std::optional<QString> colourOfFigureLetters(const QString& word)
+{
+    static constexpr QStringView digits = u"0123456789ABCDEF";
+    static constexpr QStringView letters = u"GSOIl";
+    static constexpr QStringView figures = u"65011";
+    const qsizetype size = word.size() - 1;
+    if (!word.startsWith(QLatin1Char('#')) || (size != 6 && size != 8) ||
+        std::any_of(word.begin() + 1, word.end(),
+                    [](QChar c) { return !digits.contains(c) && !letters.contains(c); }) ||
+        std::none_of(word.begin() + 1, word.end(), [](QChar c) { return letters.contains(c); })) {
+        return std::nullopt;
+    }
+    QString colour = word;
+    for (QChar& c : colour) {
+        if (const qsizetype letter = letters.indexOf(c); letter >= 0) {
+            c = figures[letter];
+        }
+    }
+    return colour;
+}
+
 } // namespace lumetrove::recognition
