@@ -469,6 +469,13 @@ std::optional<QString> colourOfFigureLetters(const QString& word)
         std::none_of(word.begin() + 1, word.end(), [](QChar c) { return letters.contains(c); })) {
         return std::nullopt;
     }
+    // A word with a number after it ("#BASE64") is a hashtag.
+    const auto isFigure = [](QChar c) { return c.isDigit(); };
+    const auto firstFigure = std::find_if(word.begin() + 1, word.end(), isFigure);
+    if (firstFigure != word.begin() + 1 && firstFigure != word.end() &&
+        std::all_of(firstFigure, word.end(), isFigure)) {
+        return std::nullopt;
+    }
     QString colour = word;
     for (QChar& c : colour) {
         if (const qsizetype letter = letters.indexOf(c); letter >= 0) {

@@ -109,8 +109,9 @@ std::optional<std::pair<qsizetype, qsizetype>> hexadecimalDigits(const QString& 
 
 /// The colour that `word` is where the line read figures of it as the capitals they look like ("#AGB1F3" and
 /// "#CCABOD" for "#A6B1F3" and "#CCAB0D"): a "#" and six or eight capitals and figures, each a hexadecimal
-/// digit or the G, S, O, I or l of a 6, 5, 0 or 1, those read as the figures. Nothing elsewhere. A hashtag of
-/// such capitals ("#ACCESS") is a word: the caller asks its dictionary.
+/// digit or the G, S, O, I or l of a 6, 5, 0 or 1, those read as the figures. Nothing elsewhere, nor for a word
+/// with a number after it ("#BASE64"). A hashtag of such capitals ("#ACCESS") is a word: the caller asks its
+/// dictionary.
 std::optional<QString> colourOfFigureLetters(const QString& word);
 
 } // namespace lumetrove::recognition
