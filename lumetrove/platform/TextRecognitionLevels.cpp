@@ -217,41 +217,53 @@ int marginLevel(const QImage& gray, const QRect& padded)
 
 std::vector<quint8> stippleOf(const QImage& gray)
 {
-    constexpr int side = 6;
+    // A patch of six pixels square, or one four pixels wide and eight long: a strip of stipple that the edge of a
+    // capture cuts may be four pixels wide, and twice as long it still holds no letter.
+    constexpr int square = 6, across = 4, along = 8;
     const int width = gray.width();
     const int height = gray.height();
     std::vector<quint8> stipple;
-    if (width < side || height < side) {
-        return stipple;
-    }
     const auto at = [width](int x, int y) { return static_cast<size_t>(y) * static_cast<size_t>(width) + x; };
     const auto alike = [](int a, int b) { return std::abs(a - b) <= inkContrast; };
-    for (int y = 0; y + side <= height; ++y) {
+    // Whether the patch of `wide` x `high` pixels at (x, y) is the 2 x 2 cell at its corner repeated.
+    const auto repeats = [&](int x, int y, int wide, int high) {
+        for (int dy = 0; dy + 2 < high; ++dy) {
+            const uchar* line = gray.constScanLine(y + dy);
+            const uchar* twoDown = gray.constScanLine(y + dy + 2);
+            for (int dx = 0; dx + 2 < wide; ++dx) {
+                if (!alike(line[x + dx], line[x + dx + 2]) || !alike(line[x + dx], twoDown[x + dx])) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    };
+    const auto mark = [&](int x, int y, int wide, int high) {
+        if (stipple.empty()) {
+            stipple.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+        }
+        for (int dy = 0; dy < high; ++dy) {
+            std::fill_n(stipple.begin() + static_cast<std::ptrdiff_t>(at(x, y + dy)), wide, quint8(1));
+        }
+    };
+    for (int y = 0; y + across <= height; ++y) {
         const uchar* row = gray.constScanLine(y);
         const uchar* below = gray.constScanLine(y + 1);
-        for (int x = 0; x + side <= width; ++x) {
+        for (int x = 0; x + across <= width; ++x) {
             // The patch is the 2 x 2 cell at (x, y) repeated: it varies both ways unless the cell's rows or its
             // columns are alike (a hatch of bars, or no pattern at all).
             const int a = row[x], b = row[x + 1], c = below[x], d = below[x + 1];
             if ((alike(a, b) && alike(c, d)) || (alike(a, c) && alike(b, d))) {
                 continue;
             }
-            bool repeated = true;
-            for (int dy = 0; dy + 2 < side && repeated; ++dy) {
-                const uchar* line = gray.constScanLine(y + dy);
-                const uchar* twoDown = gray.constScanLine(y + dy + 2);
-                for (int dx = 0; dx + 2 < side && repeated; ++dx) {
-                    repeated = alike(line[x + dx], line[x + dx + 2]) && alike(line[x + dx], twoDown[x + dx]);
-                }
+            if (x + square <= width && y + square <= height && repeats(x, y, square, square)) {
+                mark(x, y, square, square);
             }
-            if (!repeated) {
-                continue;
+            if (y + along <= height && repeats(x, y, across, along)) {
+                mark(x, y, across, along);
             }
-            if (stipple.empty()) {
-                stipple.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
-            }
-            for (int dy = 0; dy < side; ++dy) {
-                std::fill_n(stipple.begin() + static_cast<std::ptrdiff_t>(at(x, y + dy)), side, quint8(1));
+            if (x + along <= width && repeats(x, y, along, across)) {
+                mark(x, y, along, across);
             }
         }
     }

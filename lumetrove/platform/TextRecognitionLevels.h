@@ -47,9 +47,10 @@ int textGround(const QImage& gray, const QRect& area, const QRect& padded, int l
 /// disabled area filled with a pattern of single pixels, every other one unlike its neighbours (a
 /// checkerboard), or one in four, or all but one in four. Its dots are not 4-connected, so no flood from an
 /// edge takes them, and beside a line the engine reads them as part of its first letter ("fort" for "Port").
-/// A pixel is stipple where it lies in a patch at least six pixels wide and high that repeats every second
-/// pixel both ways, its neighbours differing by more than `inkContrast` both ways: no letter holds one, as
-/// even a bitmap font's "m" is a row of bars that does not vary downwards. Empty when there is none.
+/// A pixel is stipple where it lies in a patch six pixels square, or four pixels wide and eight long either way (the
+/// strip of a scroll bar's trough that the edge of a capture leaves), that repeats every second pixel both ways, its
+/// neighbours differing by more than `inkContrast` both ways: no letter holds one, as even a bitmap font's "m" is a row
+/// of bars that does not vary downwards. Empty when there is none.
 std::vector<quint8> stippleOf(const QImage& gray);
 
 /// Fills from the border of `area` inwards: `visit(x, y)` is called for every border pixel and for the four

@@ -159,7 +159,7 @@ template <typename Unlike> std::vector<bool> rulesAcross(int width, int height, 
 /// the strip of it that the crop takes in is found however narrow.
 void clearStipple(QImage& crop, const QImage& gray, const QRect& area, int ground)
 {
-    constexpr int reach = 5; // a stipple's patch is six pixels wide
+    constexpr int reach = 7; // a stipple's patch is up to eight pixels long
     const QRect around = area.adjusted(-reach, -reach, reach, reach).intersected(gray.rect());
     const std::vector<quint8> stipple = stippleOf(gray.copy(around));
     if (stipple.empty()) {

@@ -69,15 +69,15 @@ void expectReadInBothPolarities(const QStringList& lines, QSize size, const QFon
     }
 }
 
-/// A text area of `size` in `ground` with, at its left, a stippled scroll bar in `ink` 12 px wide and its border.
-QImage stippledScrollBarArea(QSize size, QColor ink, QColor ground)
+/// A text area of `size` in `ground` with, at its left, a stippled scroll bar in `ink` `width` px wide and its border.
+QImage stippledScrollBarArea(QSize size, QColor ink, QColor ground, int width = 12)
 {
     QImage image(size, QImage::Format_RGB32);
     image.fill(ground);
     {
         QPainter painter(&image);
-        painter.fillRect(QRect(0, 0, 12, size.height()), QBrush(ink, Qt::Dense4Pattern));
-        painter.fillRect(QRect(12, 0, 1, size.height()), ink);
+        painter.fillRect(QRect(0, 0, width, size.height()), QBrush(ink, Qt::Dense4Pattern));
+        painter.fillRect(QRect(width, 0, 1, size.height()), ink);
     }
     return image;
 }
@@ -1047,23 +1047,24 @@ TEST(TextRecognizerTest, ReadsATableRowByRowWithItsHeaderFirstAndEveryCell)
 TEST(TextRecognizerTest, ReadsTheLinesOfATextAreaBesideItsStippledScrollBarInBothPolarities)
 {
     // A text area's stippled scroll bar at the capture's edge, its border touching the first letters or two or
-    // three pixels from them: neither the border nor the stipple changes a letter ("ort" or "fort" for "Port").
+    // three pixels from them: neither the border nor the stipple changes a letter ("ort" or "fort" for "Port"). The
+    // edge may cut the bar to a strip of four pixels, which alone would hold the lines together as one.
     for (const auto& [ink, ground] : bothPolarities) {
         for (const int pixelSize : {14, 20}) {
-            for (const int gap : {0, 2, 3}) {
+            for (const auto& [bar, gap] : {std::pair{12, 0}, std::pair{12, 2}, std::pair{12, 3}, std::pair{4, 2}}) {
                 SCOPED_TRACE(::testing::Message() << ground.name().toStdString() << ", " << pixelSize << " px, " << gap
-                                                  << " px from the border");
+                                                  << " px from the border of a bar " << bar << " px wide");
                 QFont font(QStringLiteral("DejaVu Sans Mono"));
                 font.setPixelSize(pixelSize);
                 font.setBold(true);
                 const QFontMetricsF metrics(font);
-                QImage image = stippledScrollBarArea(QSize(300, 3 * pixelSize + 12), ink, ground);
+                QImage image = stippledScrollBarArea(QSize(300, 3 * pixelSize + 12), ink, ground, bar);
                 QPainter painter(&image);
                 painter.setFont(font);
                 painter.setPen(ink);
                 for (const auto& [line, baseline] : {std::pair{"Port 8080 ready", 6 + pixelSize},
                                                      std::pair{"Build 4096 done", 6 + 5 * pixelSize / 2}}) {
-                    painter.drawText(QPointF(13 + gap - metrics.leftBearing(QLatin1Char(line[0])), baseline),
+                    painter.drawText(QPointF(bar + 1 + gap - metrics.leftBearing(QLatin1Char(line[0])), baseline),
                                      QString::fromLatin1(line));
                 }
                 painter.end();
