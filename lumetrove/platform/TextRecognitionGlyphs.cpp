@@ -171,7 +171,7 @@ void readThreesAndFivesByTheirShape(std::vector<Symbol>& symbols, const QImage& 
     constexpr int fewestRows = 10;
     constexpr double leaning = 0.1; // of the darkness: the strokes of either figure lie on both sides of the middle
     // Of the width of the word's wide glyphs (the three quarters mark, as a 1 is narrow): a wider box takes in the
-    // glyph beside it ("0x5C34", the box of the 5 over the x).
+    // glyph beside it (the x of a "0x" before the figure).
     constexpr double widest = 1.4;
     std::vector<int> widths;
     for (const Symbol& symbol : symbols) {
