@@ -65,9 +65,10 @@ QRectF boxOf(const tesseract::ResultIterator& iterator, tesseract::PageIteratorL
     return QRectF(QPointF(left, top) / block.scale + block.origin, QPointF(right, bottom) / block.scale + block.origin);
 }
 
-/// The symbols of the word at `word` in `gray`, each glyph read once (`readEachGlyphOnce`, `readEachFigureOnce`) and
-/// the slash that begins a path read as one (`readSlashesThatBeginPaths`); none where the engine gave no box of one.
-std::optional<std::vector<Symbol>> symbolsOf(const tesseract::ResultIterator& word, const QImage& gray)
+/// The symbols of the word at `word` in `block`, each glyph read once (`readEachGlyphOnce`, `readEachFigureOnce`), the
+/// small figures 3 and 5 read by their shape (`readThreesAndFivesByTheirShape`) and the slash that begins a path read
+/// as one (`readSlashesThatBeginPaths`); none where the engine gave no box of one.
+std::optional<std::vector<Symbol>> symbolsOf(const tesseract::ResultIterator& word, const BlockImage& block)
 {
     std::vector<Symbol> symbols;
     tesseract::ResultIterator symbol(word);
@@ -82,7 +83,8 @@ std::optional<std::vector<Symbol>> symbolsOf(const tesseract::ResultIterator& wo
     readEachGlyphOnce(symbols);
     readEachFigureOnce(symbols);
     mergeBarsOfOneFigure(symbols);
-    readSlashesThatBeginPaths(symbols, gray);
+    readThreesAndFivesByTheirShape(symbols, block.gray, block.scale);
+    readSlashesThatBeginPaths(symbols, block.gray);
     return symbols;
 }
 
@@ -138,7 +140,7 @@ std::vector<ReadLine> readBlock(const BorrowedEngine& engine, tesseract::ETEXT_D
             lineStarted = false;
             last.reset();
         }
-        std::optional<std::vector<Symbol>> symbols = symbolsOf(*iterator, block.gray);
+        std::optional<std::vector<Symbol>> symbols = symbolsOf(*iterator, block);
         std::vector<WordPart> parts = wordParts(*iterator, symbols);
         if (parts.size() == 1 && parts.front().text.isEmpty()) {
             continue;

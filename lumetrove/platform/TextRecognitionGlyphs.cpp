@@ -3,6 +3,7 @@
 #include <QRect>
 #include <QStringView>
 #include <algorithm>
+#include <optional>
 
 namespace lumetrove::recognition {
 
@@ -92,7 +93,114 @@ bool isSlash(const std::vector<Symbol>& symbols, size_t at, const QImage& gray)
     return rise >= least && descent >= least && descent < deepestSlash;
 }
 
+/// The ink of `area` of `gray` (dark on a light ground) as its darkness between the lightest and the darkest level
+/// of the area, 0 to 1.
+class Darkness {
+public:
+    Darkness(const QImage& gray, const QRect& area) : gray_(gray)
+    {
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            const uchar* row = gray.constScanLine(y);
+            const auto [low, high] = std::minmax_element(row + area.left(), row + area.right() + 1);
+            darkest_ = std::min<int>(darkest_, *low);
+            lightest_ = std::max<int>(lightest_, *high);
+        }
+    }
+    int range() const { return lightest_ - darkest_; }
+    double operator()(int x, int y) const { return double(lightest_ - gray_.constScanLine(y)[x]) / range(); }
+
+private:
+    const QImage& gray_;
+    int lightest_ = 0, darkest_ = 255;
+};
+
+/// The box of the ink of `area`: of its pixels darker than a third of the way from the lightest level to the darkest.
+QRect inkBox(const Darkness& darkness, const QRect& area)
+{
+    constexpr double inkLevel = 0.35;
+    QRect ink;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            ink = darkness(x, y) > inkLevel ? ink.united(QRect(x, y, 1, 1)) : ink;
+        }
+    }
+    return ink;
+}
+
+/// How much darker the left third of the glyph in `box` of `gray` is than its right third, from a fifth of its height
+/// to two fifths, each as its mean darkness (see `Darkness`). The glyph's ink is sought from a quarter of the box's
+/// height above it to as far below, as the engine's boxes are rough. Nothing where the ink is fainter than a
+/// glyph's or fewer than `fewestRows` rows high.
+std::optional<double> upperInkLeftOverRight(const QImage& gray, const QRect& box, int fewestRows)
+{
+    const int reach = box.height() / 4;
+    const QRect area = box.adjusted(0, -reach, 0, reach).intersected(gray.rect());
+    if (area.isEmpty()) {
+        return std::nullopt;
+    }
+    const Darkness darkness(gray, area);
+    constexpr int faintest = 40; // levels between the ink and the ground
+    if (darkness.range() < faintest) {
+        return std::nullopt;
+    }
+    const QRect ink = inkBox(darkness, area);
+    if (ink.height() < fewestRows || ink.width() < 3) {
+        return std::nullopt;
+    }
+    const auto meanDarkness = [&](int left, int right) {
+        double sum = 0;
+        int pixels = 0;
+        for (int y = ink.top(); y <= ink.bottom(); ++y) {
+            const double height = (y - ink.top() + 0.5) / ink.height();
+            for (int x = left; x <= right && height >= 0.2 && height < 0.4; ++x, ++pixels) {
+                sum += darkness(x, y);
+            }
+        }
+        return pixels > 0 ? sum / pixels : 0;
+    };
+    const int third = ink.width() / 3;
+    return meanDarkness(ink.left(), ink.left() + third - 1) - meanDarkness(ink.right() - third + 1, ink.right());
+}
+
 } // namespace
+
+void readThreesAndFivesByTheirShape(std::vector<Symbol>& symbols, const QImage& gray, double scale)
+{
+    // Image pixels: the engine reads larger figures as drawn. Read pixels: fewer rows do not show the strokes apart.
+    constexpr double smallFigure = 9;
+    constexpr int fewestRows = 10;
+    constexpr double leaning = 0.1; // of the darkness: the strokes of either figure lie on both sides of the middle
+    // Of the width of the word's wide glyphs (the three quarters mark, as a 1 is narrow): a wider box takes in the
+    // glyph beside it (the x of a "0x" before the figure).
+    constexpr double widest = 1.4;
+    std::vector<int> widths;
+    for (const Symbol& symbol : symbols) {
+        if (symbol.text.size() == 1 && symbol.text.front().isLetterOrNumber()) {
+            widths.push_back(symbol.right - symbol.left + 1);
+        }
+    }
+    if (widths.empty()) {
+        return;
+    }
+    const size_t wide = widths.size() * 3 / 4;
+    std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(wide), widths.end());
+    const int wideGlyph = widths[wide];
+    for (Symbol& symbol : symbols) {
+        if (symbol.text != QLatin1String("3") && symbol.text != QLatin1String("5")) {
+            continue;
+        }
+        const QRect box = boxOf(symbol);
+        if (box.height() > smallFigure * scale || box.width() > widest * wideGlyph) {
+            continue;
+        }
+        const std::optional<double> leftOverRight = upperInkLeftOverRight(gray, box, fewestRows);
+        if (leftOverRight && *leftOverRight < -leaning) {
+            symbol.text = QStringLiteral("3");
+        } else if (leftOverRight && *leftOverRight > leaning) {
+            symbol.text = QStringLiteral("5");
+        }
+    }
+}
 
 void readSlashesThatBeginPaths(std::vector<Symbol>& symbols, const QImage& gray)
 {

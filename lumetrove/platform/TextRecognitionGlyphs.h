@@ -20,4 +20,15 @@ namespace lumetrove::recognition {
 /// any other height cannot be measured.
 void readSlashesThatBeginPaths(std::vector<Symbol>& symbols, const QImage& gray);
 
+/// `symbols`, one word as the engine read it in `gray` (dark text on white, the symbols' boxes in its pixels, `scale`
+/// of them to a pixel of the image), with each figure 3 and 5 of small text read as its shape shows. In figures a few
+/// pixels high the engine takes one for the other ("1,553" for "1,353"), and more often still where it reads the
+/// number alone and larger, as the enlargement blurs the few pixels that set them apart; it is sure of either. The
+/// glyph tells: in the upper half of a 5 its stroke runs down the left side to the bowl, while the arc of a 3 comes
+/// down on the right. The ink between a fifth and two fifths of the figure's height lies mostly in its left third or
+/// mostly in its right one. Only figures that the engine's image shows ten rows high or more are weighed, and only
+/// those at most nine pixels high in the image: larger ones it reads as drawn. A box far wider than the word's wide
+/// glyphs takes in the glyph beside it, and is not weighed.
+void readThreesAndFivesByTheirShape(std::vector<Symbol>& symbols, const QImage& gray, double scale);
+
 } // namespace lumetrove::recognition

@@ -1,5 +1,6 @@
 #include "lumetrove/platform/TextRecognitionNumbers.h"
 
+#include "lumetrove/platform/TextRecognitionGlyphs.h"
 #include "lumetrove/platform/TextRecognitionWords.h"
 
 #include <QStringView>
@@ -15,6 +16,28 @@
 namespace lumetrove::recognition {
 
 namespace {
+
+/// The text of the word at `word` in `framed`, `scale` of its pixels to a pixel of the image, with the small figures
+/// 3 and 5 read by their shape (see `readThreesAndFivesByTheirShape`): read alone and enlarged, the engine takes one
+/// for the other more often than in the line.
+QString wordText(const tesseract::ResultIterator& word, const QImage& framed, double scale)
+{
+    std::vector<Symbol> symbols;
+    tesseract::ResultIterator symbol(word);
+    do {
+        Symbol read{takeText(symbol.GetUTF8Text(tesseract::RIL_SYMBOL))};
+        if (!symbol.BoundingBox(tesseract::RIL_SYMBOL, &read.left, &read.top, &read.right, &read.bottom)) {
+            return takeText(word.GetUTF8Text(tesseract::RIL_WORD));
+        }
+        symbols.push_back(read);
+    } while (symbol.Next(tesseract::RIL_SYMBOL) && !symbol.IsAtBeginningOf(tesseract::RIL_WORD));
+    readThreesAndFivesByTheirShape(symbols, framed, scale);
+    QString text;
+    for (const Symbol& read : symbols) {
+        text += read.text;
+    }
+    return text;
+}
 
 /// The engine's reading of the word in `box` of `block` (the image's pixels) on its own: the word's part of
 /// the block, in a narrow margin that keeps the next word out, enlarged `enlargement` times and read as a
@@ -55,7 +78,7 @@ std::optional<QString> wordReadAlone(const BorrowedEngine& engine, tesseract::ET
     }
     QString read;
     do {
-        if (const QString text = takeText(iterator->GetUTF8Text(tesseract::RIL_WORD)); !text.isEmpty()) {
+        if (const QString text = wordText(*iterator, framed, block.scale * enlargement); !text.isEmpty()) {
             read += read.isEmpty() ? text : QLatin1Char(' ') + text;
         }
     } while (iterator->Next(tesseract::RIL_WORD));
