@@ -182,4 +182,96 @@ bool processIsEnding()
     return processEnding;
 }
 
+void BlockQueue::prepared(size_t index, const std::optional<BlockImage>& prepared)
+{
+    {
+        const std::lock_guard lock(mutex);
+        others[index].prepared = prepared;
+        others[index].finished = !prepared;
+    }
+    changed.notify_all();
+}
+
+std::vector<ReadLine> BlockQueue::otherReading(size_t index, OtherReading kind,
+                                               const std::function<std::vector<ReadLine>()>& read)
+{
+    const auto slot = static_cast<size_t>(kind);
+    std::unique_lock lock(mutex);
+    OtherReadings& block = others[index];
+    changed.wait(lock, [&] { return block.states[slot] != OtherReadings::State::reading; });
+    if (block.states[slot] == OtherReadings::State::read) {
+        return std::move(block.lines[slot]);
+    }
+    block.states[slot] = OtherReadings::State::reading; // no other thread begins it now
+    lock.unlock();
+    return read();
+}
+
+void BlockQueue::finished(size_t index)
+{
+    {
+        const std::lock_guard lock(mutex);
+        OtherReadings& block = others[index];
+        block.finished = true;
+        block.prepared.reset();
+        for (size_t slot = 0; slot < otherReadingKinds; ++slot) {
+            block.states[slot] = OtherReadings::State::unwanted;
+            block.lines[slot].clear();
+        }
+    }
+    changed.notify_all();
+}
+
+std::optional<OtherReadingTask> BlockQueue::takeOtherReading()
+{
+    std::unique_lock lock(mutex);
+    const size_t taken = std::min<size_t>(next, order.size());
+    for (;;) {
+        if (wantsToGiveUp()) {
+            return std::nullopt;
+        }
+        bool beingPrepared = false;
+        for (size_t slot = 0; slot < otherReadingKinds; ++slot) {
+            for (size_t position = 0; position < taken; ++position) {
+                OtherReadings& block = others[order[position]];
+                beingPrepared = beingPrepared || (!block.prepared && !block.finished);
+                if (block.prepared && block.states[slot] == OtherReadings::State::open) {
+                    block.states[slot] = OtherReadings::State::reading;
+                    return OtherReadingTask{order[position], static_cast<OtherReading>(slot), *block.prepared};
+                }
+            }
+        }
+        if (!beingPrepared) {
+            return std::nullopt;
+        }
+        changed.wait(lock);
+    }
+}
+
+void BlockQueue::keepOtherReading(size_t index, OtherReading kind, std::vector<ReadLine> lines)
+{
+    const auto slot = static_cast<size_t>(kind);
+    {
+        const std::lock_guard lock(mutex);
+        OtherReadings& block = others[index];
+        if (block.states[slot] != OtherReadings::State::reading) {
+            return;
+        }
+        block.states[slot] = OtherReadings::State::read;
+        block.lines[slot] = std::move(lines);
+    }
+    changed.notify_all();
+}
+
+bool BlockQueue::otherReadingUnwanted(size_t index, OtherReading kind)
+{
+    {
+        const std::lock_guard lock(mutex);
+        if (others[index].states[static_cast<size_t>(kind)] == OtherReadings::State::unwanted) {
+            return true;
+        }
+    }
+    return wantsToGiveUp();
+}
+
 } // namespace lumetrove::recognition

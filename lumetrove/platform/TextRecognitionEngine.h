@@ -5,12 +5,17 @@
 
 #include "lumetrove/platform/TextRecognitionBlocks.h"
 #include "lumetrove/platform/TextRecognitionLines.h"
+#include "lumetrove/platform/TextRecognitionPreparation.h"
 
 #include <QRect>
 #include <QString>
+#include <array>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 class QThreadPool;
@@ -54,6 +59,32 @@ QThreadPool& readingThreads();
 /// destroyed right after.
 bool processIsEnding();
 
+/// The readings of a block besides its prepared one, each of the block nearly as it stands (see `plainBlock`):
+/// as it stands, rescaled (see `rescaledBlock`), and with the engine's own analysis of its layout.
+enum class OtherReading { asItStands, rescaled, ownLayout };
+constexpr size_t otherReadingKinds = 3;
+
+/// What the threads of one recognition share of a block that one of them reads: the other readings of it that
+/// a thread with no block left may make before the block's own thread knows whether it wants them. A long
+/// block in doubt is read three or four times one after another, while the other threads have run out of
+/// blocks; whichever thread makes a reading, it reads the same.
+struct OtherReadings {
+    enum class State { open, reading, read, unwanted };
+    /// The block prepared, once its thread has prepared it: what the other readings read follows from it.
+    std::optional<BlockImage> prepared;
+    /// Whether the block's thread wants no more readings of it: it found no text, or it has agreed on its lines.
+    bool finished = false;
+    std::array<State, otherReadingKinds> states{};
+    std::array<std::vector<ReadLine>, otherReadingKinds> lines;
+};
+
+/// An other reading for a thread that has no block left: of the block `index`, prepared as `prepared`.
+struct OtherReadingTask {
+    size_t index = 0;
+    OtherReading kind = OtherReading::asItStands;
+    BlockImage prepared;
+};
+
 /// Blocks to read, taken one at a time by every reading thread of one recognition, and their lines.
 struct BlockQueue {
     std::vector<TextBlock> blocks;
@@ -67,6 +98,11 @@ struct BlockQueue {
     const std::function<bool()>* cancelled = nullptr;
     std::atomic<bool> givenUp{false};
 
+    /// Per block, guarded by `mutex`; `changed` tells of every change.
+    std::vector<OtherReadings> others;
+    std::mutex mutex;
+    std::condition_variable changed;
+
     bool wantsToGiveUp()
     {
         if (!givenUp && (processIsEnding() || (cancelled && *cancelled && (*cancelled)()))) {
@@ -74,6 +110,23 @@ struct BlockQueue {
         }
         return givenUp;
     }
+
+    /// The block `index` is prepared as `prepared`, or holds no text: its other readings may begin.
+    void prepared(size_t index, const std::optional<BlockImage>& prepared);
+    /// The reading `kind` of the block `index` for the block's own thread: as another thread read it, once it
+    /// has; read by `read` where no thread has begun it.
+    std::vector<ReadLine> otherReading(size_t index, OtherReading kind,
+                                       const std::function<std::vector<ReadLine>()>& read);
+    /// The block `index` wants no more readings: those under way may give up, and what they read is dropped.
+    void finished(size_t index);
+    /// For a thread that has no block left to take: an other reading of a block under way that no thread has
+    /// begun, the longest blocks' first, the readings as they stand before the others. Waits while a block is
+    /// still being prepared; nothing once none is left to begin.
+    std::optional<OtherReadingTask> takeOtherReading();
+    /// Keeps `lines`, the reading `kind` of the block `index` that `takeOtherReading` gave, unless it is unwanted.
+    void keepOtherReading(size_t index, OtherReading kind, std::vector<ReadLine> lines);
+    /// Whether the reading `kind` of the block `index` is no longer wanted, or the recognition is given up.
+    bool otherReadingUnwanted(size_t index, OtherReading kind);
 };
 
 } // namespace lumetrove::recognition
