@@ -225,32 +225,47 @@ std::vector<ReadLine> readOther(const BorrowedEngine& engine, tesseract::ETEXT_D
     return {};
 }
 
-/// Makes `task`, an other reading of a block under way, for the block's own thread (see `OtherReadings`). It gives
-/// up as soon as the block's thread no longer wants it.
-void readOtherForBlock(const BorrowedEngine& engine, const QImage& gray, BlockQueue& queue,
-                       const OtherReadingTask& task)
+/// Makes `errand`, an other reading of a block under way, for the block's own thread (see `OtherReadings`). It
+/// gives up as soon as the block's thread no longer wants it.
+void readOtherForBlock(const BorrowedEngine& engine, const QImage& gray, BlockQueue& queue, const Errand& errand)
 {
     struct Wanted {
         BlockQueue* queue;
-        const OtherReadingTask* task;
-    } wanted{&queue, &task};
+        const Errand* errand;
+    } wanted{&queue, &errand};
     tesseract::ETEXT_DESC monitor;
     monitor.cancel_this = &wanted;
     monitor.cancel = [](void* wanted, int) {
         const auto* asked = static_cast<Wanted*>(wanted);
-        return asked->queue->otherReadingUnwanted(asked->task->index, asked->task->kind);
+        return asked->queue->otherReadingUnwanted(asked->errand->index, asked->errand->kind);
     };
     std::vector<ReadLine> lines;
     try {
-        const TextBlock& area = queue.blocks[task.index];
-        if (const auto plain = plainBlock(gray, area, task.prepared); plain && !queue.wantsToGiveUp()) {
-            lines = readOther(engine, monitor, *plain, area, task.index, task.kind);
+        const TextBlock& area = queue.blocks[errand.index];
+        if (const auto plain = plainBlock(gray, area, errand.prepared); plain && !queue.wantsToGiveUp()) {
+            lines = readOther(engine, monitor, *plain, area, errand.index, errand.kind);
         }
     } catch (...) {
-        queue.keepOtherReading(task.index, task.kind, {}); // the block's thread may be waiting for it
+        queue.keepOtherReading(errand.index, errand.kind, {}); // the block's thread may be waiting for it
         throw;
     }
-    queue.keepOtherReading(task.index, task.kind, std::move(lines));
+    queue.keepOtherReading(errand.index, errand.kind, std::move(lines));
+}
+
+/// Rereads the doubtful numbers of `lines`, read in `block` (see `rereadDoubtfulNumbers`), each line on its own:
+/// threads with no block left reread some of the lines.
+void rereadDoubtfulNumbersOfLines(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor, const BlockImage& block,
+                                  int resolution, BlockQueue& queue, std::vector<ReadLine>& lines)
+{
+    SharedWork work;
+    work.parts = lines.size();
+    work.part = [&](size_t part, const BorrowedEngine& reader, tesseract::ETEXT_DESC& watch) {
+        std::vector<ReadLine> line;
+        line.push_back(std::move(lines[part]));
+        rereadDoubtfulNumbers(reader, watch, block, resolution, queue, line);
+        lines[part] = std::move(line.front());
+    };
+    queue.share(work, engine, monitor);
 }
 
 /// Reads the block `index` of `queue` (see `readBlocks`).
@@ -261,7 +276,11 @@ void readOneBlock(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor, 
     struct Finish {
         BlockQueue& queue;
         size_t index;
-        ~Finish() { queue.finished(index); }
+        ~Finish()
+        {
+            queue.finished(index);
+            queue.over(index);
+        }
     } finish{queue, index};
     const int unit = std::max(1, qRound(pixelRatio));
     const auto isWord = [&engine](const QString& word) { return engine->IsValidWord(word.toUtf8().constData()) != 0; };
@@ -305,7 +324,7 @@ void readOneBlock(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor, 
         }
     }
     queue.finished(index);
-    rereadDoubtfulNumbers(engine, monitor, *block, resolution, queue, lines);
+    rereadDoubtfulNumbersOfLines(engine, monitor, *block, resolution, queue, lines);
     queue.lines[index] = std::move(lines);
 }
 
@@ -328,8 +347,18 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
     for (size_t taken = queue.next++; taken < queue.order.size() && !queue.wantsToGiveUp(); taken = queue.next++) {
         readOneBlock(engine, monitor, gray, queue, queue.order[taken], pixelRatio);
     }
-    while (const std::optional<OtherReadingTask> task = queue.takeOtherReading()) {
-        readOtherForBlock(engine, gray, queue, *task);
+    while (const std::optional<Errand> errand = queue.takeErrand()) {
+        if (!errand->work) {
+            readOtherForBlock(engine, gray, queue, *errand);
+            continue;
+        }
+        try {
+            errand->work->part(errand->part, engine, monitor);
+        } catch (...) {
+            queue.partDone(*errand->work); // its block's thread waits for it
+            throw;
+        }
+        queue.partDone(*errand->work);
     }
 }
 

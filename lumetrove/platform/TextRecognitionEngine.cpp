@@ -5,6 +5,7 @@
 #include <QThreadPool>
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
 #include <mutex>
 #include <omp.h>
 #include <tesseract/baseapi.h>
@@ -222,7 +223,41 @@ void BlockQueue::finished(size_t index)
     changed.notify_all();
 }
 
-std::optional<OtherReadingTask> BlockQueue::takeOtherReading()
+void BlockQueue::over(size_t index)
+{
+    {
+        const std::lock_guard lock(mutex);
+        others[index].over = true;
+    }
+    changed.notify_all();
+}
+
+void BlockQueue::share(SharedWork& work, const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor)
+{
+    std::unique_lock lock(mutex);
+    shared.push_back(&work);
+    changed.notify_all();
+    std::exception_ptr failure;
+    while (work.next < work.parts) {
+        const size_t part = work.next++;
+        lock.unlock();
+        try {
+            work.part(part, engine, monitor);
+        } catch (...) {
+            failure = failure ? failure : std::current_exception();
+        }
+        lock.lock();
+        ++work.done;
+    }
+    shared.erase(std::find(shared.begin(), shared.end(), &work));
+    // The parts that other threads do use what the caller holds: it waits for them whatever happened.
+    changed.wait(lock, [&work] { return work.done == work.parts; });
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+std::optional<Errand> BlockQueue::takeErrand()
 {
     std::unique_lock lock(mutex);
     const size_t taken = std::min<size_t>(next, order.size());
@@ -230,22 +265,39 @@ std::optional<OtherReadingTask> BlockQueue::takeOtherReading()
         if (wantsToGiveUp()) {
             return std::nullopt;
         }
-        bool beingPrepared = false;
+        for (SharedWork* work : shared) {
+            if (work->next < work->parts) {
+                Errand part;
+                part.work = work;
+                part.part = work->next++;
+                return part;
+            }
+        }
+        bool underWay = false;
         for (size_t slot = 0; slot < otherReadingKinds; ++slot) {
             for (size_t position = 0; position < taken; ++position) {
                 OtherReadings& block = others[order[position]];
-                beingPrepared = beingPrepared || (!block.prepared && !block.finished);
+                underWay = underWay || !block.over;
                 if (block.prepared && block.states[slot] == OtherReadings::State::open) {
                     block.states[slot] = OtherReadings::State::reading;
-                    return OtherReadingTask{order[position], static_cast<OtherReading>(slot), *block.prepared};
+                    return Errand{nullptr, 0, order[position], static_cast<OtherReading>(slot), *block.prepared};
                 }
             }
         }
-        if (!beingPrepared) {
+        if (!underWay) {
             return std::nullopt;
         }
         changed.wait(lock);
     }
+}
+
+void BlockQueue::partDone(SharedWork& work)
+{
+    {
+        const std::lock_guard lock(mutex);
+        ++work.done;
+    }
+    changed.notify_all();
 }
 
 void BlockQueue::keepOtherReading(size_t index, OtherReading kind, std::vector<ReadLine> lines)

@@ -22,7 +22,8 @@ class QThreadPool;
 
 namespace tesseract {
 class TessBaseAPI;
-}
+class ETEXT_DESC;
+} // namespace tesseract
 
 namespace lumetrove::recognition {
 
@@ -74,12 +75,26 @@ struct OtherReadings {
     std::optional<BlockImage> prepared;
     /// Whether the block's thread wants no more readings of it: it found no text, or it has agreed on its lines.
     bool finished = false;
+    /// Whether the block's thread is through with it: it shares no more work (see `SharedWork`).
+    bool over = false;
     std::array<State, otherReadingKinds> states{};
     std::array<std::vector<ReadLine>, otherReadingKinds> lines;
 };
 
-/// An other reading for a thread that has no block left: of the block `index`, prepared as `prepared`.
-struct OtherReadingTask {
+/// Work of a block's thread made of parts that need one another's results no more than their order: any
+/// thread with no block left may do some of them (see `BlockQueue::share`).
+struct SharedWork {
+    std::function<void(size_t part, const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor)> part;
+    size_t parts = 0;
+    size_t next = 0; // the first part no thread has begun
+    size_t done = 0;
+};
+
+/// Work for a thread that has no block left: a part of a block's shared work, or an other reading of the block
+/// `index`, prepared as `prepared`.
+struct Errand {
+    SharedWork* work = nullptr;
+    size_t part = 0;
     size_t index = 0;
     OtherReading kind = OtherReading::asItStands;
     BlockImage prepared;
@@ -100,6 +115,7 @@ struct BlockQueue {
 
     /// Per block, guarded by `mutex`; `changed` tells of every change.
     std::vector<OtherReadings> others;
+    std::vector<SharedWork*> shared; // with parts no thread has begun
     std::mutex mutex;
     std::condition_variable changed;
 
@@ -119,11 +135,18 @@ struct BlockQueue {
                                        const std::function<std::vector<ReadLine>()>& read);
     /// The block `index` wants no more readings: those under way may give up, and what they read is dropped.
     void finished(size_t index);
-    /// For a thread that has no block left to take: an other reading of a block under way that no thread has
-    /// begun, the longest blocks' first, the readings as they stand before the others. Waits while a block is
-    /// still being prepared; nothing once none is left to begin.
-    std::optional<OtherReadingTask> takeOtherReading();
-    /// Keeps `lines`, the reading `kind` of the block `index` that `takeOtherReading` gave, unless it is unwanted.
+    /// The block `index`'s thread is through with it.
+    void over(size_t index);
+    /// Does every part of `work` with `engine`, the calling thread's, but for those that threads with no block left
+    /// take meanwhile (see `takeErrand`); returns once all are done. Rethrows the first failure of a part of its own.
+    void share(SharedWork& work, const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor);
+    /// For a thread that has no block left to take: a part of shared work, or else an other reading of a block
+    /// under way that no thread has begun, the longest blocks' first, the readings as they stand before the others.
+    /// Waits while a block is under way; nothing once every block is over.
+    std::optional<Errand> takeErrand();
+    /// A part of shared work that `takeErrand` gave is done.
+    void partDone(SharedWork& work);
+    /// Keeps `lines`, the reading `kind` of the block `index` that `takeErrand` gave, unless it is unwanted.
     void keepOtherReading(size_t index, OtherReading kind, std::vector<ReadLine> lines);
     /// Whether the reading `kind` of the block `index` is no longer wanted, or the recognition is given up.
     bool otherReadingUnwanted(size_t index, OtherReading kind);
