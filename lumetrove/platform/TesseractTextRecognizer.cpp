@@ -211,13 +211,134 @@ bool inDoubt(const std::vector<ReadLine>& lines, const TextBlock& block)
     return tooFewWords(lines, block);
 }
 
+/// The reading `kind` of the block `area`, the queue's block `index`, from `plain`, the block nearly as it stands
+/// (see `OtherReading`).
+std::vector<ReadLine> readOther(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor, const BlockImage& plain,
+                                const TextBlock& area, size_t index, OtherReading kind)
+{
+    switch (kind) {
+    case OtherReading::asItStands:
+        return readBlock(engine, monitor, plain, index, plainResolution);
+    case OtherReading::rescaled:
+        return readBlock(engine, monitor, rescaledBlock(plain, area), index, plainResolution);
+    case OtherReading::ownLayout:
+        return readBlock(engine, monitor, plain, index, plainResolution, true);
+    }
+    return {};
+}
+
+/// Makes `errand`, an other reading of a block under way, for the block's own thread (see `OtherReadings`). It
+/// gives up as soon as the block's thread no longer wants it.
+void readOtherForBlock(const BorrowedEngine& engine, const QImage& gray, BlockQueue& queue, const Errand& errand)
+{
+    struct Wanted {
+        BlockQueue* queue;
+        const Errand* errand;
+    } wanted{&queue, &errand};
+    tesseract::ETEXT_DESC monitor;
+    monitor.cancel_this = &wanted;
+    monitor.cancel = [](void* wanted, int) {
+        const auto* asked = static_cast<Wanted*>(wanted);
+        return asked->queue->otherReadingUnwanted(asked->errand->index, asked->errand->kind);
+    };
+    std::vector<ReadLine> lines;
+    try {
+        const TextBlock& area = queue.blocks[errand.index];
+        if (const auto plain = plainBlock(gray, area, errand.prepared); plain && !queue.wantsToGiveUp()) {
+            lines = readOther(engine, monitor, *plain, area, errand.index, errand.kind);
+        }
+    } catch (...) {
+        queue.keepOtherReading(errand.index, errand.kind, {}); // the block's thread may be waiting for it
+        throw;
+    }
+    queue.keepOtherReading(errand.index, errand.kind, std::move(lines));
+}
+
+/// Rereads the doubtful numbers of `lines`, read in `block` (see `rereadDoubtfulNumbers`), each line on its own:
+/// threads with no block left reread some of the lines.
+void rereadDoubtfulNumbersOfLines(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor, const BlockImage& block,
+                                  int resolution, BlockQueue& queue, std::vector<ReadLine>& lines)
+{
+    SharedWork work;
+    work.parts = lines.size();
+    work.part = [&](size_t part, const BorrowedEngine& reader, tesseract::ETEXT_DESC& watch) {
+        std::vector<ReadLine> line;
+        line.push_back(std::move(lines[part]));
+        rereadDoubtfulNumbers(reader, watch, block, resolution, queue, line);
+        lines[part] = std::move(line.front());
+    };
+    queue.share(work, engine, monitor);
+}
+
+/// Reads the block `index` of `queue` (see `readBlocks`).
+void readOneBlock(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor, const QImage& gray, BlockQueue& queue,
+                  size_t index, qreal pixelRatio)
+{
+    // Whatever ends the block's reading, the threads waiting for it to be prepared go on.
+    struct Finish {
+        BlockQueue& queue;
+        size_t index;
+        ~Finish()
+        {
+            queue.finished(index);
+            queue.over(index);
+        }
+    } finish{queue, index};
+    const int unit = std::max(1, qRound(pixelRatio));
+    const auto isWord = [&engine](const QString& word) { return engine->IsValidWord(word.toUtf8().constData()) != 0; };
+    const TextBlock& area = queue.blocks[index];
+    const std::optional<BlockImage> block = prepareBlock(gray, area, unit, queue.shown);
+    queue.prepared(index, block);
+    if (!block) {
+        return;
+    }
+    const int resolution = qRound(96 * pixelRatio * block->scale);
+    std::vector<ReadLine> lines = readBlock(engine, monitor, *block, index, resolution);
+    if (block->aliased || inDoubt(lines, area)) {
+        if (const auto plain = plainBlock(gray, area, *block); plain && !queue.wantsToGiveUp()) {
+            const auto other = [&](OtherReading kind) {
+                return queue.otherReading(index, kind,
+                                          [&] { return readOther(engine, monitor, *plain, area, index, kind); });
+            };
+            std::vector<ReadLine> asItStands = other(OtherReading::asItStands);
+            const bool disagree = wordsOf(asItStands) != wordsOf(lines);
+            std::vector<std::vector<ReadLine>> readings;
+            readings.push_back(std::move(lines));
+            readings.push_back(std::move(asItStands));
+            if (disagree && !queue.wantsToGiveUp()) {
+                readings.push_back(other(OtherReading::rescaled));
+            }
+            lines = agreedReading(std::move(readings), isWord);
+            // Where even the block as it stands reads next to nothing, the cut took what the engine lays
+            // out as several lines for one (the frame of a picture of a dialog holds its lines together,
+            // and the block, as high as the frame, was read as one line scaled down): the engine's own
+            // analysis of the layout reads it as it would read the image alone. Its reading counts only
+            // where it reads more than twice the words: elsewhere the readings before it are the surer.
+            if (tooFewWords(lines, area) && !queue.wantsToGiveUp()) {
+                std::vector<ReadLine> ownLayout = other(OtherReading::ownLayout);
+                if (wordsOf(ownLayout).size() > 2 * wordsOf(lines).size()) {
+                    std::vector<std::vector<ReadLine>> withOwnLayout;
+                    withOwnLayout.push_back(std::move(lines));
+                    withOwnLayout.push_back(std::move(ownLayout));
+                    lines = agreedReading(std::move(withOwnLayout), isWord);
+                }
+            }
+        }
+    }
+    queue.finished(index);
+    rereadDoubtfulNumbersOfLines(engine, monitor, *block, resolution, queue, lines);
+    queue.lines[index] = std::move(lines);
+}
+
 /// Reads blocks of `queue` with an engine of the pool until none is left, the longest first: a thread that
 /// meets short blocks takes more of them, so the threads finish together. A block whose prepared reading is in doubt,
 /// or whose text is drawn without smoothing (enlarged, it is misread with confidence), is read once more as it stands,
 /// as the engine would read it on its own; where the two readings differ, a third, of the block as it stands rescaled,
 /// settles each word they differ on (see `agreedReading`): the preparation may only add to what the engine reads. Where
 /// they still read next to nothing, the block as it stands is read once more with the engine's own analysis of its
-/// layout. Numbers it still doubts are read once more each on its own (see `rereadDoubtfulNumbers`).
+/// layout. Numbers it still doubts are read once more each on its own (see `rereadDoubtfulNumbers`). Once no block is
+/// left to take, the thread makes those other readings of the blocks still read before their threads ask for them
+/// (see `OtherReadings`).
 void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
 {
     limitOpenMPInThisThread();
@@ -225,46 +346,21 @@ void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
     tesseract::ETEXT_DESC monitor;
     monitor.cancel_this = &queue;
     monitor.cancel = [](void* queue, int) { return static_cast<BlockQueue*>(queue)->wantsToGiveUp(); };
-    const int unit = std::max(1, qRound(pixelRatio));
-    const auto isWord = [&engine](const QString& word) { return engine->IsValidWord(word.toUtf8().constData()) != 0; };
     for (size_t taken = queue.next++; taken < queue.order.size() && !queue.wantsToGiveUp(); taken = queue.next++) {
-        const size_t index = queue.order[taken];
-        const TextBlock& area = queue.blocks[index];
-        const std::optional<BlockImage> block = prepareBlock(gray, area, unit, queue.shown);
-        if (!block) {
+        readOneBlock(engine, monitor, gray, queue, queue.order[taken], pixelRatio);
+    }
+    while (const std::optional<Errand> errand = queue.takeErrand()) {
+        if (!errand->work) {
+            readOtherForBlock(engine, gray, queue, *errand);
             continue;
         }
-        const int resolution = qRound(96 * pixelRatio * block->scale);
-        std::vector<ReadLine> lines = readBlock(engine, monitor, *block, index, resolution);
-        if (block->aliased || inDoubt(lines, area)) {
-            if (const auto plain = plainBlock(gray, area, *block); plain && !queue.wantsToGiveUp()) {
-                std::vector<ReadLine> asItStands = readBlock(engine, monitor, *plain, index, plainResolution);
-                const bool disagree = wordsOf(asItStands) != wordsOf(lines);
-                std::vector<std::vector<ReadLine>> readings;
-                readings.push_back(std::move(lines));
-                readings.push_back(std::move(asItStands));
-                if (disagree && !queue.wantsToGiveUp()) {
-                    readings.push_back(readBlock(engine, monitor, rescaledBlock(*plain, area), index, plainResolution));
-                }
-                lines = agreedReading(std::move(readings), isWord);
-                // Where even the block as it stands reads next to nothing, the cut took what the engine lays
-                // out as several lines for one (the frame of a picture of a dialog holds its lines together,
-                // and the block, as high as the frame, was read as one line scaled down): the engine's own
-                // analysis of the layout reads it as it would read the image alone. Its reading counts only
-                // where it reads more than twice the words: elsewhere the readings before it are the surer.
-                if (tooFewWords(lines, area) && !queue.wantsToGiveUp()) {
-                    std::vector<ReadLine> ownLayout = readBlock(engine, monitor, *plain, index, plainResolution, true);
-                    if (wordsOf(ownLayout).size() > 2 * wordsOf(lines).size()) {
-                        std::vector<std::vector<ReadLine>> withOwnLayout;
-                        withOwnLayout.push_back(std::move(lines));
-                        withOwnLayout.push_back(std::move(ownLayout));
-                        lines = agreedReading(std::move(withOwnLayout), isWord);
-                    }
-                }
-            }
+        try {
+            errand->work->part(errand->part, engine, monitor);
+        } catch (...) {
+            queue.partDone(*errand->work); // its block's thread waits for it
+            throw;
         }
-        rereadDoubtfulNumbers(engine, monitor, *block, resolution, queue, lines);
-        queue.lines[index] = std::move(lines);
+        queue.partDone(*errand->work);
     }
 }
 
@@ -287,7 +383,10 @@ std::vector<size_t> longestReadsFirst(const std::vector<TextBlock>& blocks)
 void readInParallel(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
 {
     queue.order = longestReadsFirst(queue.blocks);
-    const int threads = std::max(1, std::min(readingThreads().maxThreadCount(), static_cast<int>(queue.blocks.size())));
+    queue.others = std::vector<OtherReadings>(queue.blocks.size());
+    // A block alone may keep a thread of its own for each of its readings.
+    const int threads = std::max(1, std::min(readingThreads().maxThreadCount(),
+                                             static_cast<int>(queue.blocks.size() * (1 + otherReadingKinds))));
     std::vector<QFuture<void>> reads;
     for (int thread = 0; thread < threads; ++thread) {
         reads.push_back(

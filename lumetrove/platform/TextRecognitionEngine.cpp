@@ -5,6 +5,7 @@
 #include <QThreadPool>
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
 #include <mutex>
 #include <omp.h>
 #include <tesseract/baseapi.h>
@@ -180,6 +181,149 @@ QThreadPool& readingThreads()
 bool processIsEnding()
 {
     return processEnding;
+}
+
+void BlockQueue::prepared(size_t index, const std::optional<BlockImage>& prepared)
+{
+    {
+        const std::lock_guard lock(mutex);
+        others[index].prepared = prepared;
+        others[index].finished = !prepared;
+    }
+    changed.notify_all();
+}
+
+std::vector<ReadLine> BlockQueue::otherReading(size_t index, OtherReading kind,
+                                               const std::function<std::vector<ReadLine>()>& read)
+{
+    const auto slot = static_cast<size_t>(kind);
+    std::unique_lock lock(mutex);
+    OtherReadings& block = others[index];
+    changed.wait(lock, [&] { return block.states[slot] != OtherReadings::State::reading; });
+    if (block.states[slot] == OtherReadings::State::read) {
+        return std::move(block.lines[slot]);
+    }
+    block.states[slot] = OtherReadings::State::reading; // no other thread begins it now
+    lock.unlock();
+    return read();
+}
+
+void BlockQueue::finished(size_t index)
+{
+    {
+        const std::lock_guard lock(mutex);
+        OtherReadings& block = others[index];
+        block.finished = true;
+        block.prepared.reset();
+        for (size_t slot = 0; slot < otherReadingKinds; ++slot) {
+            block.states[slot] = OtherReadings::State::unwanted;
+            block.lines[slot].clear();
+        }
+    }
+    changed.notify_all();
+}
+
+void BlockQueue::over(size_t index)
+{
+    {
+        const std::lock_guard lock(mutex);
+        others[index].over = true;
+    }
+    changed.notify_all();
+}
+
+void BlockQueue::share(SharedWork& work, const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor)
+{
+    std::unique_lock lock(mutex);
+    shared.push_back(&work);
+    changed.notify_all();
+    std::exception_ptr failure;
+    while (work.next < work.parts) {
+        const size_t part = work.next++;
+        lock.unlock();
+        try {
+            work.part(part, engine, monitor);
+        } catch (...) {
+            failure = failure ? failure : std::current_exception();
+        }
+        lock.lock();
+        ++work.done;
+    }
+    shared.erase(std::find(shared.begin(), shared.end(), &work));
+    // The parts that other threads do use what the caller holds: it waits for them whatever happened.
+    changed.wait(lock, [&work] { return work.done == work.parts; });
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+std::optional<Errand> BlockQueue::takeErrand()
+{
+    std::unique_lock lock(mutex);
+    const size_t taken = std::min<size_t>(next, order.size());
+    for (;;) {
+        if (wantsToGiveUp()) {
+            return std::nullopt;
+        }
+        for (SharedWork* work : shared) {
+            if (work->next < work->parts) {
+                Errand part;
+                part.work = work;
+                part.part = work->next++;
+                return part;
+            }
+        }
+        bool underWay = false;
+        for (size_t slot = 0; slot < otherReadingKinds; ++slot) {
+            for (size_t position = 0; position < taken; ++position) {
+                OtherReadings& block = others[order[position]];
+                underWay = underWay || !block.over;
+                if (block.prepared && block.states[slot] == OtherReadings::State::open) {
+                    block.states[slot] = OtherReadings::State::reading;
+                    return Errand{nullptr, 0, order[position], static_cast<OtherReading>(slot), *block.prepared};
+                }
+            }
+        }
+        if (!underWay) {
+            return std::nullopt;
+        }
+        changed.wait(lock);
+    }
+}
+
+void BlockQueue::partDone(SharedWork& work)
+{
+    {
+        const std::lock_guard lock(mutex);
+        ++work.done;
+    }
+    changed.notify_all();
+}
+
+void BlockQueue::keepOtherReading(size_t index, OtherReading kind, std::vector<ReadLine> lines)
+{
+    const auto slot = static_cast<size_t>(kind);
+    {
+        const std::lock_guard lock(mutex);
+        OtherReadings& block = others[index];
+        if (block.states[slot] != OtherReadings::State::reading) {
+            return;
+        }
+        block.states[slot] = OtherReadings::State::read;
+        block.lines[slot] = std::move(lines);
+    }
+    changed.notify_all();
+}
+
+bool BlockQueue::otherReadingUnwanted(size_t index, OtherReading kind)
+{
+    {
+        const std::lock_guard lock(mutex);
+        if (others[index].states[static_cast<size_t>(kind)] == OtherReadings::State::unwanted) {
+            return true;
+        }
+    }
+    return wantsToGiveUp();
 }
 
 } // namespace lumetrove::recognition
