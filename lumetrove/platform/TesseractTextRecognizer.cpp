@@ -66,7 +66,7 @@ QRectF boxOf(const tesseract::ResultIterator& iterator, tesseract::PageIteratorL
 }
 
 /// The symbols of the word at `word` in `gray`, each glyph read once (`readEachGlyphOnce`, `readEachFigureOnce`) and
-/// the slash that begins a path read as one (`readSlashesThatBeginPaths`); none where the engine gave no box of one.
+/// the slashes of a path read as such (`readSlashesOfPaths`); none where the engine gave no box of one.
 std::optional<std::vector<Symbol>> symbolsOf(const tesseract::ResultIterator& word, const QImage& gray)
 {
     std::vector<Symbol> symbols;
@@ -82,7 +82,7 @@ std::optional<std::vector<Symbol>> symbolsOf(const tesseract::ResultIterator& wo
     readEachGlyphOnce(symbols);
     readEachFigureOnce(symbols);
     mergeBarsOfOneFigure(symbols);
-    readSlashesThatBeginPaths(symbols, gray);
+    readSlashesOfPaths(symbols, gray);
     return symbols;
 }
 
