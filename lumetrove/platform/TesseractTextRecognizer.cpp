@@ -66,8 +66,8 @@ QRectF boxOf(const tesseract::ResultIterator& iterator, tesseract::PageIteratorL
 }
 
 /// The symbols of the word at `word` in `block`, each glyph read once (`readEachGlyphOnce`, `readEachFigureOnce`), the
-/// small figures 3 and 5 read by their shape (`readThreesAndFivesByTheirShape`) and the slash that begins a path read
-/// as one (`readSlashesThatBeginPaths`); none where the engine gave no box of one.
+/// small figures 3 and 5 read by their shape (`readThreesAndFivesByTheirShape`) and the slashes of a path read as
+/// such (`readSlashesOfPaths`); none where the engine gave no box of one.
 std::optional<std::vector<Symbol>> symbolsOf(const tesseract::ResultIterator& word, const BlockImage& block)
 {
     std::vector<Symbol> symbols;
@@ -84,7 +84,7 @@ std::optional<std::vector<Symbol>> symbolsOf(const tesseract::ResultIterator& wo
     readEachFigureOnce(symbols);
     mergeBarsOfOneFigure(symbols);
     readThreesAndFivesByTheirShape(symbols, block.gray, block.scale);
-    readSlashesThatBeginPaths(symbols, block.gray);
+    readSlashesOfPaths(symbols, block.gray);
     return symbols;
 }
 

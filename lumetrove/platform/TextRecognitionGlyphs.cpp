@@ -65,7 +65,7 @@ std::pair<int, int> xHeightBandOf(const QImage& gray, const QRect& area)
     return {top, bottom};
 }
 
-/// Whether the glyph read as `symbols[at]`, an f or a j, is a slash, measured against the x-height band of the
+/// Whether the glyph read as `symbols[at]`, a letter, is a slash, measured against the x-height band of the
 /// rest of the word.
 bool isSlash(const std::vector<Symbol>& symbols, size_t at, const QImage& gray)
 {
@@ -78,7 +78,12 @@ bool isSlash(const std::vector<Symbol>& symbols, size_t at, const QImage& gray)
     // lies in the left half of its box, and its upper end beside the next glyph's.
     const int reach = std::max(1, glyph.height() / 3);
     const int top = std::min(glyph.top(), word.top()) - reach, bottom = std::max(glyph.bottom(), word.bottom()) + reach;
-    const int left = at > 0 ? symbols[at - 1].right + 1 : glyph.left() - reach;
+    // A letter of x-height before it neither rises nor descends: the slash's lower end may reach into its box.
+    const bool lowBefore = at > 0 && symbols[at - 1].text.size() == 1 &&
+                           QStringView(u"acemnorsuvwxz").contains(symbols[at - 1].text.front());
+    const int left = at == 0     ? glyph.left() - reach
+                     : lowBefore ? std::max(glyph.left() - reach, symbols[at - 1].left)
+                                 : symbols[at - 1].right + 1;
     const InkRows own = inkRowsOf(gray, QRect(QPoint(left, top), QPoint(glyph.left() + glyph.width() / 2, bottom)));
     const auto [xTop, baseline] =
         xHeightBandOf(gray, QRect(QPoint(symbols[at + 1].left, top), QPoint(word.right(), bottom)));
@@ -202,18 +207,32 @@ void readThreesAndFivesByTheirShape(std::vector<Symbol>& symbols, const QImage& 
     }
 }
 
-void readSlashesThatBeginPaths(std::vector<Symbol>& symbols, const QImage& gray)
+void readSlashesOfPaths(std::vector<Symbol>& symbols, const QImage& gray)
 {
-    const size_t at = !symbols.empty() && symbols.front().text == QLatin1String("~") ? 1 : 0;
-    if (at + 2 >= symbols.size() ||
-        (symbols[at].text != QLatin1String("f") && symbols[at].text != QLatin1String("j")) ||
-        symbols[at + 1].text.size() != 1 || !QStringView(u"acemnorsuvwxz").contains(symbols[at + 1].text.front()) ||
-        std::none_of(symbols.begin() + static_cast<std::ptrdiff_t>(at) + 2, symbols.end(),
-                     [](const Symbol& symbol) { return symbol.text == QLatin1String("/"); })) {
-        return;
-    }
-    if (isSlash(symbols, at, gray)) {
-        symbols[at].text = QStringLiteral("/");
+    const auto holdsSlash = [&symbols](size_t except) {
+        for (size_t i = 0; i < symbols.size(); ++i) {
+            if (i != except && symbols[i].text == QLatin1String("/")) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const auto smallLetter = [](const Symbol& symbol) {
+        return symbol.text.size() == 1 && QStringView(u"acemnorsuvwxz").contains(symbol.text.front());
+    };
+    const size_t first = !symbols.empty() && symbols.front().text == QLatin1String("~") ? 1 : 0;
+    for (size_t at = first; at + 2 < symbols.size(); ++at) {
+        const QString& read = symbols[at].text;
+        // At the word's start the slash reads as an f or a j; among letters, as any narrow glyph that rises
+        // above them.
+        const bool amongLetters =
+            at > first && symbols[at - 1].text.size() == 1 && symbols[at - 1].text.front().isLetterOrNumber();
+        const bool candidate = at == first
+                                   ? read == QLatin1String("f") || read == QLatin1String("j")
+                                   : amongLetters && read.size() == 1 && QStringView(u"fjilI").contains(read.front());
+        if (candidate && smallLetter(symbols[at + 1]) && holdsSlash(at) && isSlash(symbols, at, gray)) {
+            symbols[at].text = QStringLiteral("/");
+        }
     }
 }
 

@@ -10,15 +10,16 @@
 namespace lumetrove::recognition {
 
 /// `symbols`, one word as the engine read it in `gray` (dark text on white, the symbols' boxes in its pixels), with
-/// the slash that begins a path read as a slash where the engine read an f or a j. Without a glyph before it to
-/// weigh it by, at the start of a line or after a space, the engine takes the slash of small text for the f or j
-/// it is most like ("fusr/share" for "/usr/share", "~jwork" for "~/work"), however clearly it reads the later
-/// slashes. The glyph tells: it reaches above the x-height, and below the baseline, which an f never does, less
-/// far than a j; its ink runs unbroken from top to bottom, while a gap sets the dot of a j apart. Only the first
-/// glyph of a word that holds a slash further on is weighed (after a tilde, the second), against the small letter
-/// after it: an f in the middle of a word is a letter of it ("/usr/friend"), and an f or a j before a letter of
-/// any other height cannot be measured.
-void readSlashesThatBeginPaths(std::vector<Symbol>& symbols, const QImage& gray);
+/// the slashes of a path read as slashes where the engine read a letter. Without a glyph before it to weigh it by,
+/// at the start of a line or after a space, the engine takes the slash of small text for the f or j it is most like
+/// ("fusr/share" for "/usr/share", "~jwork" for "~/work"), however clearly it reads the later slashes; between
+/// the letters of small text, for whatever narrow glyph rises above them ("/usrfshare", "/optilocal"). The glyph
+/// tells: it reaches above the x-height, and below the baseline, which an f, an i or an l never does, less far than
+/// a j; its ink runs unbroken from top to bottom, while a gap sets the dot of a j apart. Only words that hold a
+/// slash elsewhere are weighed, and only their first glyph (after a tilde, the second) or a glyph after a letter or
+/// figure, against the small letter after it: an f right after a slash is a letter of its name ("/usr/friend"),
+/// and a glyph before a letter of any other height cannot be measured.
+void readSlashesOfPaths(std::vector<Symbol>& symbols, const QImage& gray);
 
 /// `symbols`, one word as the engine read it in `gray` (dark text on white, the symbols' boxes in its pixels, `scale`
 /// of them to a pixel of the image), with each figure 3 and 5 of small text read as its shape shows. In figures a few

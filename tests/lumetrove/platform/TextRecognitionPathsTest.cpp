@@ -52,6 +52,22 @@ TEST(TextRecognitionPathsTest, ReadsTheSlashThatBeginsAPathAndKeepsTheFAndJThatB
     }
 }
 
+TEST(TextRecognitionPathsTest, ReadsTheSlashesAmongTheLettersOfSmallSerifPaths)
+{
+    // Between the letters of small serif text the engine reads a slash as an f ("/varfcache"); an f that is a
+    // letter of a name keeps it.
+    const QStringList lines{QStringLiteral("/srv/export/logs  /var/cache/fonts"),
+                            QStringLiteral("/etc/network/routes  /mnt/media/photos"),
+                            QStringLiteral("/opt/profile/shelf  /srv/civil/wifi")};
+    for (const auto& [dark, path] : {std::pair{false, "/var/cache/fonts"}, std::pair{true, "/etc/network/routes"}}) {
+        SCOPED_TRACE(dark ? "light on dark" : "dark on light");
+        const QString read =
+            sharedTextRecognizer()->recognize(smallLines(lines, "DejaVu Serif", 8, dark)).joinedLines();
+        EXPECT_TRUE(read.contains(QLatin1String(path))) << read.toStdString();
+        EXPECT_TRUE(read.contains(QLatin1String("/opt/profile/shelf"))) << read.toStdString();
+    }
+}
+
 /// A reading of one block of one line that reads `text` from x = 10 to 110 with `confidence`.
 std::vector<recognition::ReadLine> oneWord(const char* text, float confidence)
 {
