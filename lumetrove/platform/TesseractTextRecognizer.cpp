@@ -338,7 +338,7 @@ void readOneBlock(const BorrowedEngine& engine, tesseract::ETEXT_DESC& monitor, 
 /// they still read next to nothing, the block as it stands is read once more with the engine's own analysis of its
 /// layout. Numbers it still doubts are read once more each on its own (see `rereadDoubtfulNumbers`). Once no block is
 /// left to take, the thread makes those other readings of the blocks still read before their threads ask for them
-/// (see `OtherReadings`).
+/// (see `OtherReadings`), and rereads the doubtful numbers of their lines that their threads have not come to.
 void readBlocks(const QImage& gray, BlockQueue& queue, qreal pixelRatio)
 {
     limitOpenMPInThisThread();
